@@ -1,0 +1,33 @@
+#pragma once
+
+#include "Notification.h"
+
+#include <QObject>
+
+#include <functional>
+
+/// The application's named notifications. Observers always run on the main thread: a post
+/// from the main thread reaches them at once, a post from another thread is queued there in
+/// posting order. An observer goes away with its context object.
+class NotificationCenter final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(NotificationCenter)
+
+public:
+    using Observer = std::function<void(const Notification &)>;
+
+    static NotificationCenter *defaultCenter();
+
+    QMetaObject::Connection addObserver(const QString &name, const QObject *context,
+                                        Observer observer);
+    void removeObserver(const QMetaObject::Connection &connection);
+    void postNotificationName(const QString &name, const QVariant &object = {},
+                              const QVariantMap &userInfo = {});
+
+Q_SIGNALS:
+    void posted(const Notification &notification);
+
+private:
+    NotificationCenter();
+};

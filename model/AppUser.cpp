@@ -1,0 +1,115 @@
+#include "AppUser.h"
+
+#include "Log.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+#include <mutex>
+
+namespace {
+
+std::mutex userMutex;
+std::shared_ptr<AppUser> sharedUser;
+
+constexpr auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+
+std::shared_ptr<AppUser> loadUser()
+{
+    QFile file(AppUser::stroePath());
+    if (!file.open(QIODevice::ReadOnly))
+        return std::make_shared<AppUser>();
+    auto user = AppUser::decode(file.readAll());
+    return user ? user : std::make_shared<AppUser>();
+}
+
+} // namespace
+
+AppUser::AppUser(QObject *parent)
+    : RootModel(parent)
+{
+}
+
+std::shared_ptr<AppUser> AppUser::defaultUser()
+{
+    std::lock_guard lock(userMutex);
+    if (!sharedUser)
+        sharedUser = loadUser();
+    return sharedUser;
+}
+
+QString AppUser::stroePath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) +
+           QStringLiteral("/com.Tesvane.Korrin.www/Document/user");
+}
+
+void AppUser::updateUser()
+{
+    const QString path = stroePath();
+    if (!QFileInfo::exists(path))
+        QDir().mkpath(QFileInfo(path).absolutePath());
+
+    const QByteArray bytes = defaultUser()->encode();
+    QSaveFile file(path);
+    // The archive holds credentials: it is never readable by anyone but the owner, not even
+    // for the moment between writing and renaming.
+    bool ok = file.open(QIODevice::WriteOnly) && file.setPermissions(ownerOnly) &&
+              file.write(bytes) == bytes.size() && file.commit();
+    if (ok && QFile::permissions(path) != ownerOnly)
+        ok = QFile::setPermissions(path, ownerOnly);
+    if (!ok)
+        qCWarning(lcOrvale) << "error : AppUser同步用户数据失败";
+}
+
+void AppUser::delUser()
+{
+    const QString path = stroePath();
+    if (QFileInfo::exists(path) && !QFile::remove(path))
+        qCWarning(lcOrvale) << "error : AppUser删除本地数据失败";
+    std::lock_guard lock(userMutex);
+    sharedUser.reset();
+}
+
+void AppUser::setValueForUndefinedKey(const QString &key, const QVariant &value)
+{
+    if (key == u"isshare")
+        setValue(QStringLiteral("isShare"), value);
+}
+
+QByteArray AppUser::encode() const
+{
+    QJsonObject archive;
+    for (const QString &name : ownFieldNames()) {
+        const QVariant v = value(name);
+        if (v.typeId() == QMetaType::QString && v.toString().isNull())
+            continue;
+        if (v.typeId() == QMetaType::QVariant || !v.isValid())
+            continue;
+        const QJsonValue json = QJsonValue::fromVariant(v);
+        if (!json.isNull() && !json.isUndefined())
+            archive.insert(name, json);
+    }
+    return QJsonDocument(archive).toJson(QJsonDocument::Compact);
+}
+
+std::shared_ptr<AppUser> AppUser::decode(const QByteArray &bytes)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return nullptr;
+    auto user = std::make_shared<AppUser>();
+    const QVariantMap archive = document.object().toVariantMap();
+    const QStringList fields = user->ownFieldNames();
+    for (auto it = archive.cbegin(); it != archive.cend(); ++it) {
+        if (fields.contains(it.key()))
+            user->setValue(it.key(), it.value());
+    }
+    return user;
+}

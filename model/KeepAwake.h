@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QObject>
+
+#include <optional>
+
+/// Keeps the display awake while video plays, through the desktop's screen-saver inhibit
+/// service on the session bus. Without a session bus or such a service it does nothing.
+class KeepAwake final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(KeepAwake)
+
+public:
+    explicit KeepAwake(QObject *parent = nullptr);
+    ~KeepAwake() override;
+
+    /// Takes a new inhibit (releasing any earlier one) with the given reason.
+    void begin(const QString &reason);
+    /// Releases the inhibit held or still being requested.
+    void end();
+
+    /// The desktop's cookie of the inhibit held, if one is held.
+    std::optional<quint32> token() const { return m_token; }
+
+Q_SIGNALS:
+    void tokenChanged();
+
+private:
+    void release(quint32 cookie);
+
+    std::optional<quint32> m_token;
+    quint64 m_generation = 0; // requests whose reply arrives after a newer call are released
+};

@@ -1,0 +1,6 @@
+#include "LiveModel.h"
+
+LiveModel::LiveModel(QObject *parent)
+    : RootModel(parent)
+{
+}

@@ -1,0 +1,6 @@
+#include "MessageModel.h"
+
+MessageModel::MessageModel(QObject *parent)
+    : RootModel(parent)
+{
+}

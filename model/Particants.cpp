@@ -1,0 +1,6 @@
+#include "Particants.h"
+
+Particants::Particants(QObject *parent)
+    : RootModel(parent)
+{
+}

@@ -1,0 +1,169 @@
+#include "Preferences.h"
+
+namespace {
+
+QString key(const char *name)
+{
+    return QString::fromLatin1(name);
+}
+
+} // namespace
+
+Preferences::Preferences()
+    : m_settings(QStringLiteral("Orvale"), QStringLiteral("orvale"))
+{
+}
+
+int Preferences::flag(const char *name, int fallback) const
+{
+    bool ok = false;
+    const int value = m_settings.value(key(name), fallback).toInt(&ok);
+    return ok ? value : fallback;
+}
+
+void Preferences::setFlag(const char *name, int value)
+{
+    m_settings.setValue(key(name), value);
+}
+
+QString Preferences::userIp() const
+{
+    return m_settings.value(key("User_Ip"), QString()).toString();
+}
+
+void Preferences::setUserIp(const QString &address)
+{
+    m_settings.setValue(key("User_Ip"), address);
+}
+
+QString Preferences::userName() const
+{
+    return m_settings.value(key("User_Name"), QString()).toString();
+}
+
+void Preferences::setUserName(const QString &name)
+{
+    m_settings.setValue(key("User_Name"), name);
+}
+
+QString Preferences::passWord() const
+{
+    return m_settings.value(key("PassWord"), QString()).toString();
+}
+
+void Preferences::setPassWord(const QString &password)
+{
+    m_settings.setValue(key("PassWord"), password);
+}
+
+int Preferences::remberPassword() const { return flag("remberPassword", 0); }
+void Preferences::setRemberPassword(int on) { setFlag("remberPassword", on); }
+int Preferences::autoLogin() const { return flag("autoLogin", 0); }
+void Preferences::setAutoLogin(int on) { setFlag("autoLogin", on); }
+int Preferences::enableEchoCancellation() const { return flag("enableEchoCancellation", 1); }
+void Preferences::setEnableEchoCancellation(int on) { setFlag("enableEchoCancellation", on); }
+int Preferences::enableAudioAGC() const { return flag("enableAudioAGC", 1); }
+void Preferences::setEnableAudioAGC(int on) { setFlag("enableAudioAGC", on); }
+int Preferences::searchOutsideRoom() const { return flag("searchOutsideRoom", 0); }
+void Preferences::setSearchOutsideRoom(int on) { setFlag("searchOutsideRoom", on); }
+int Preferences::autoAnswer() const { return flag("autoAnswer", 0); }
+void Preferences::setAutoAnswer(int on) { setFlag("autoAnswer", on); }
+int Preferences::alwaysUseProxy() const { return flag("AlwaysUseProxy", 0); }
+void Preferences::setAlwaysUseProxy(int on) { setFlag("AlwaysUseProxy", on); }
+int Preferences::videoPreferences() const { return flag("videoPreferences", 0); }
+void Preferences::setVideoPreferences(int value) { setFlag("videoPreferences", value); }
+
+uint Preferences::selectedMicDeviceNumber() const
+{
+    return m_settings.value(key("SelectedMicDeviceNumber"), 0u).toUInt();
+}
+
+void Preferences::setSelectedMicDeviceNumber(uint row)
+{
+    m_settings.setValue(key("SelectedMicDeviceNumber"), row);
+}
+
+uint Preferences::selectedSpeakerDeviceNumber() const
+{
+    return m_settings.value(key("SelectedSpeakerDeviceNumber"), 0u).toUInt();
+}
+
+void Preferences::setSelectedSpeakerDeviceNumber(uint row)
+{
+    m_settings.setValue(key("SelectedSpeakerDeviceNumber"), row);
+}
+
+uint Preferences::selectedCameraDeviceNumber() const
+{
+    return m_settings.value(key("SelectedCameraDeviceNumber"), 0u).toUInt();
+}
+
+void Preferences::setSelectedCameraDeviceNumber(uint row)
+{
+    m_settings.setValue(key("SelectedCameraDeviceNumber"), row);
+}
+
+double Preferences::directLiveVolume() const
+{
+    bool ok = false;
+    const double volume = m_settings.value(key("DirectLiveVolume")).toDouble(&ok);
+    return ok ? qBound(0.0, volume, 1.0) : defaultDirectLiveVolume;
+}
+
+double Preferences::directLiveStartVolume() const
+{
+    const double volume = directLiveVolume();
+    return volume > 0.0 ? volume : defaultDirectLiveVolume;
+}
+
+void Preferences::setDirectLiveVolume(double volume)
+{
+    m_settings.setValue(key("DirectLiveVolume"), qBound(0.0, volume, 1.0));
+}
+
+qint64 Preferences::systemTime() const
+{
+    return m_settings.value(key("systemTime"), 0).toLongLong();
+}
+
+void Preferences::setSystemTime(qint64 value)
+{
+    m_settings.setValue(key("systemTime"), value);
+}
+
+QString Preferences::liveServiceUrl() const
+{
+    const QString fallback = userIp().isEmpty() ? QString()
+                                                : QStringLiteral("http://%1:8080").arg(userIp());
+    return m_settings.value(key("Deployment/liveServiceUrl"), fallback).toString();
+}
+
+void Preferences::setLiveServiceUrl(const QString &url)
+{
+    m_settings.setValue(key("Deployment/liveServiceUrl"), url);
+}
+
+QString Preferences::updateHost() const
+{
+    return m_settings.value(key("Deployment/updateHost"), userIp()).toString();
+}
+
+void Preferences::setUpdateHost(const QString &host)
+{
+    m_settings.setValue(key("Deployment/updateHost"), host);
+}
+
+QString Preferences::companySite() const
+{
+    return m_settings.value(key("Deployment/companySite"), userIp()).toString();
+}
+
+void Preferences::setCompanySite(const QString &site)
+{
+    m_settings.setValue(key("Deployment/companySite"), site);
+}
+
+void Preferences::sync()
+{
+    m_settings.sync();
+}

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QSettings>
+#include <QString>
+
+/// Every per-user preference of the client, each with its one key, type and default.
+/// Writes go straight to the store; QSettings saves its file atomically.
+class Preferences final
+{
+public:
+    Preferences();
+
+    QString userIp() const;
+    void setUserIp(const QString &address);
+    QString userName() const;
+    void setUserName(const QString &name);
+    /// The remembered password ("PassWord").
+    QString passWord() const;
+    void setPassWord(const QString &password);
+
+    int remberPassword() const;
+    void setRemberPassword(int on);
+    int autoLogin() const;
+    void setAutoLogin(int on);
+    int enableEchoCancellation() const;
+    void setEnableEchoCancellation(int on);
+    int enableAudioAGC() const;
+    void setEnableAudioAGC(int on);
+    int searchOutsideRoom() const;
+    void setSearchOutsideRoom(int on);
+    int autoAnswer() const;
+    void setAutoAnswer(int on);
+    int alwaysUseProxy() const;
+    void setAlwaysUseProxy(int on);
+    int videoPreferences() const;
+    void setVideoPreferences(int value);
+
+    uint selectedMicDeviceNumber() const;
+    void setSelectedMicDeviceNumber(uint row);
+    uint selectedSpeakerDeviceNumber() const;
+    void setSelectedSpeakerDeviceNumber(uint row);
+    uint selectedCameraDeviceNumber() const;
+    void setSelectedCameraDeviceNumber(uint row);
+
+    /// The stored live-player volume; 0.618 when none is stored.
+    double directLiveVolume() const;
+    /// The volume the live player opens or unmutes at: a stored 0 also reads as 0.618.
+    double directLiveStartVolume() const;
+    void setDirectLiveVolume(double volume);
+
+    qint64 systemTime() const;
+    void setSystemTime(qint64 value);
+
+    // Deployment: addresses of the company's services, by default on the login server.
+    QString liveServiceUrl() const;
+    void setLiveServiceUrl(const QString &url);
+    QString updateHost() const;
+    void setUpdateHost(const QString &host);
+    QString companySite() const;
+    void setCompanySite(const QString &site);
+
+    void sync();
+
+    static constexpr double defaultDirectLiveVolume = 0.618;
+
+private:
+    int flag(const char *key, int fallback) const;
+    void setFlag(const char *key, int value);
+
+    QSettings m_settings;
+};

@@ -1,0 +1,6 @@
+#include "ShareListInRoomModel.h"
+
+ShareListInRoomModel::ShareListInRoomModel(QObject *parent)
+    : RootModel(parent)
+{
+}

@@ -1,0 +1,285 @@
+#include "NetWork.h"
+
+#include "AppStatus.h"
+#include "AppUser.h"
+#include "JsonCleaner.h"
+#include "Log.h"
+#include "SoapNamespaces.h"
+#include "XMLReader.h"
+
+#include <QCoreApplication>
+#include <QNetworkAccessManager>
+#include <QNetworkRequest>
+#include <QUrl>
+
+namespace {
+
+QString mimeTypeOf(QNetworkReply *reply)
+{
+    const QString header = reply->header(QNetworkRequest::ContentTypeHeader).toString();
+    return header.section(u';', 0, 0).trimmed().toLower();
+}
+
+QByteArray headerValue(const QString &text)
+{
+    QByteArray bytes = text.toUtf8();
+    bytes.replace('\r', "").replace('\n', "");
+    return bytes;
+}
+
+} // namespace
+
+NetWork::NetWork(Kind kind, const QString &url)
+    : m_kind(kind)
+    , m_urlString(url)
+    , m_timeoutMs(kind == Kind::SoapPost ? soapTimeoutMs : getTimeoutMs)
+{
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, [this] {
+        m_timedOut = true;
+        if (m_dataTask)
+            m_dataTask->abort();
+    });
+}
+
+NetWork *NetWork::initWithUrlString(const QString &url, const Params &params)
+{
+    auto *request = new NetWork(Kind::XmlGet, url);
+    request->m_params = params;
+    return request;
+}
+
+NetWork *NetWork::initWithUrlString(const QString &url, const QString &soapMessage,
+                                    const QString &soapAction)
+{
+    auto *request = new NetWork(Kind::SoapPost, url);
+    request->m_soapAction = soapAction;
+    request->m_soapMessage =
+        AppStatus::shareStatus()->isSignIn() ? portalEnvelope(soapMessage) : soapMessage;
+    request->m_auth = AppUser::defaultUser()->auth;
+    return request;
+}
+
+NetWork *NetWork::initWithJsonReturnUrlString(const QString &url, const Params &params)
+{
+    auto *request = new NetWork(Kind::JsonGet, url);
+    request->m_params = params;
+    request->getWithJsonUrl();
+    return request;
+}
+
+void NetWork::setTimeout(int milliseconds)
+{
+    m_timeoutMs = milliseconds;
+    if (m_timer.isActive())
+        m_timer.start(m_timeoutMs);
+}
+
+QNetworkAccessManager *NetWork::manager()
+{
+    static QPointer<QNetworkAccessManager> shared;
+    if (!shared)
+        shared = new QNetworkAccessManager(QCoreApplication::instance());
+    return shared;
+}
+
+void NetWork::startRequest()
+{
+    if (m_started)
+        return;
+    if (m_kind == Kind::SoapPost)
+        postConnectionWithUrl();
+    else
+        getWithUrl();
+}
+
+void NetWork::cancelNetworkOperations()
+{
+    if (!m_dataTask || m_delivered)
+        return;
+    m_cancelled = true;
+    m_dataTask->abort();
+}
+
+QString NetWork::responseNameForAction(const QString &action)
+{
+    if (action.contains(QLatin1String("Request")) && action.size() >= 7)
+        return action.left(action.size() - 7) + QLatin1String("Response");
+    return action + QLatin1String("Response");
+}
+
+QString NetWork::portalEnvelope(const QString &body)
+{
+    const QString blanks(52, u' ');
+    return QLatin1String(R"(<?xml version="1.0" encoding="UTF-8"?>)") + blanks +
+           QLatin1String(R"(<env:Envelope xmlns:env=")") + SoapNamespaces::soap12Envelope +
+           QLatin1String(R"(" xmlns:ns1=")") + SoapNamespaces::portalUserService +
+           QLatin1String(R"(">)") + blanks + QLatin1String("<env:Body>") + body +
+           QLatin1String("</env:Body>") + blanks + QLatin1String("</env:Envelope>");
+}
+
+QString NetWork::queryUrl() const
+{
+    if (m_params.isEmpty())
+        return m_urlString;
+    QStringList pairs;
+    for (auto it = m_params.cbegin(); it != m_params.cend(); ++it)
+        pairs.append(QString::fromLatin1(QUrl::toPercentEncoding(it.key()) + '=' +
+                                         QUrl::toPercentEncoding(it.value())));
+    const QString joiner = m_urlString.endsWith(u'?') ? QString() : QStringLiteral("?");
+    return m_urlString + joiner + pairs.join(u'&');
+}
+
+void NetWork::postConnectionWithUrl()
+{
+    const QByteArray body = m_soapMessage.toUtf8();
+    QNetworkRequest request(QUrl(m_urlString, QUrl::TolerantMode));
+    request.setRawHeader("Content-Type", "application/soap+xml; charset=utf-8");
+    request.setRawHeader("SOAPAction", headerValue(m_soapAction));
+    request.setHeader(QNetworkRequest::ContentLengthHeader, body.size());
+    if (!m_auth.isNull())
+        request.setRawHeader("Authorization", headerValue(m_auth));
+    send(manager()->post(request, body));
+}
+
+void NetWork::getWithUrl()
+{
+    QStringList pairs;
+    for (auto it = m_params.cbegin(); it != m_params.cend(); ++it)
+        pairs.append(it.key() + u'=' + it.value());
+    qCInfo(lcOrvale).noquote() << QStringLiteral("theRequest : %1?%2").arg(m_urlString, pairs.join(u'&'));
+    send(manager()->get(QNetworkRequest(QUrl(queryUrl(), QUrl::TolerantMode))));
+}
+
+void NetWork::getWithJsonUrl()
+{
+    send(manager()->get(QNetworkRequest(QUrl(queryUrl(), QUrl::TolerantMode))));
+}
+
+void NetWork::send(QNetworkReply *reply)
+{
+    m_started = true;
+    m_dataTask = reply;
+    connect(reply, &QNetworkReply::finished, this, [this, reply] { finish(reply); });
+    m_timer.start(m_timeoutMs);
+}
+
+std::optional<NetworkError> NetWork::judge(QNetworkReply *reply, const QByteArray &body) const
+{
+    NetworkError error;
+    error.code = reply->error();
+    error.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    error.mimeType = mimeTypeOf(reply);
+    error.message = reply->errorString();
+    if (m_timedOut) {
+        error.kind = NetworkError::Kind::Timeout;
+        error.message = QStringLiteral("The request timed out");
+        return error;
+    }
+    if (m_cancelled) {
+        error.kind = NetworkError::Kind::Cancelled;
+        return error;
+    }
+    if (error.httpStatus == 0) {
+        if (error.code == QNetworkReply::NoError)
+            error.code = QNetworkReply::UnknownNetworkError;
+        return error;
+    }
+    error.body = body;
+    if (error.httpStatus < 200 || error.httpStatus > 299) {
+        error.kind = NetworkError::Kind::Status;
+        return error;
+    }
+    static const QStringList soapTypes{QStringLiteral("text/xml"),
+                                       QStringLiteral("application/soap+xml")};
+    static const QStringList xmlTypes{QStringLiteral("text/xml"), QStringLiteral("text/html")};
+    static const QStringList jsonTypes{QStringLiteral("application/json")};
+    const QStringList &accepted =
+        m_kind == Kind::SoapPost ? soapTypes : (m_kind == Kind::XmlGet ? xmlTypes : jsonTypes);
+    const bool typeNeeded = m_kind != Kind::SoapPost || !body.isEmpty();
+    if (typeNeeded && !accepted.contains(error.mimeType)) {
+        error.kind = NetworkError::Kind::ContentType;
+        error.message = QStringLiteral("Unacceptable content type \"%1\"").arg(error.mimeType);
+        return error;
+    }
+    if (error.code != QNetworkReply::NoError)
+        return error; // a 2xx reply broken off midway
+    return std::nullopt;
+}
+
+void NetWork::finish(QNetworkReply *reply)
+{
+    m_timer.stop();
+    reply->deleteLater();
+    m_dataTask.clear();
+    const QByteArray body = reply->readAll();
+    if (const auto error = judge(reply, body)) {
+        if (m_kind == Kind::SoapPost)
+            qCWarning(lcOrvale).noquote() << QStringLiteral("请求数据失败 , %1").arg(m_soapAction);
+        deliverFailure(*error);
+        return;
+    }
+    switch (m_kind) {
+    case Kind::SoapPost:
+        deliverSoap(body);
+        break;
+    case Kind::XmlGet:
+        deliverSuccess(XMLReader::dictionaryForXMLData(body, XMLReader::ProcessNamespaces,
+                                                       nullptr,
+                                                       QStringLiteral("getVersionResponse")));
+        break;
+    case Kind::JsonGet:
+        deliverSuccess(JsonCleaner::decode(body));
+        break;
+    }
+}
+
+void NetWork::deliverSoap(const QByteArray &body)
+{
+    QString parseError;
+    const QVariant response = XMLReader::dictionaryForXMLData(
+        body, XMLReader::ProcessNamespaces, &parseError, responseNameForAction(m_soapAction));
+    if (!parseError.isEmpty()) {
+        // A reply that cannot be read still ends the request, so no caller waits forever.
+        qCWarning(lcOrvale).noquote() << parseError;
+        NetworkError error;
+        error.kind = NetworkError::Kind::Malformed;
+        error.httpStatus = 200;
+        error.body = body;
+        error.message = parseError;
+        deliverFailure(error);
+        return;
+    }
+    deliverSuccess(response);
+}
+
+void NetWork::deliverSuccess(const QVariant &value)
+{
+    if (m_delivered)
+        return;
+    m_delivered = true;
+    // Handlers run from the event loop, never inside the caller's own call.
+    QMetaObject::invokeMethod(
+        this,
+        [this, value] {
+            if (m_successBlock)
+                m_successBlock(value);
+            deleteLater();
+        },
+        Qt::QueuedConnection);
+}
+
+void NetWork::deliverFailure(const NetworkError &error)
+{
+    if (m_delivered)
+        return;
+    m_delivered = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this, error] {
+            if (m_failBlock)
+                m_failBlock(error);
+            deleteLater();
+        },
+        Qt::QueuedConnection);
+}

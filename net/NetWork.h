@@ -1,0 +1,92 @@
+#pragma once
+
+#include "NetworkError.h"
+
+#include <QMap>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <QVariant>
+
+#include <functional>
+
+class QNetworkAccessManager;
+
+/// One HTTP request: a SOAP POST, an XML GET or a JSON GET. The object owns itself from the
+/// start of its request until its one handler call, which always runs on the main thread.
+class NetWork final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(NetWork)
+
+public:
+    using SuccessBlock = std::function<void(const QVariant &)>;
+    using FailBlock = std::function<void(const NetworkError &)>;
+    using Params = QMap<QString, QString>;
+
+    static constexpr int soapTimeoutMs = 20000;
+    static constexpr int getTimeoutMs = 30000;
+
+    /// An XML GET; nothing is sent before startRequest().
+    static NetWork *initWithUrlString(const QString &url, const Params &params);
+    /// A SOAP POST; after sign-in the body is wrapped into the portal envelope.
+    static NetWork *initWithUrlString(const QString &url, const QString &soapMessage,
+                                      const QString &soapAction);
+    /// A JSON GET, started at once; set the handlers right after.
+    static NetWork *initWithJsonReturnUrlString(const QString &url, const Params &params);
+
+    void setSuccessBlock(SuccessBlock block) { m_successBlock = std::move(block); }
+    void setFailBlock(FailBlock block) { m_failBlock = std::move(block); }
+    void setAuth(const QString &auth) { m_auth = auth; }
+    /// Replaces the time limit; a running request's limit restarts from now.
+    void setTimeout(int milliseconds);
+
+    QString urlString() const { return m_urlString; }
+    Params params() const { return m_params; }
+    QString soapMessage() const { return m_soapMessage; }
+    QString auth() const { return m_auth; }
+    QString soapAction() const { return m_soapAction; }
+    int timeout() const { return m_timeoutMs; }
+
+    void startRequest();
+    /// Cancels the running request; its failBlock then receives a cancellation error.
+    void cancelNetworkOperations();
+
+    /// "SearchMyContactsRequest" → "SearchMyContactsResponse", "loginJson" → "loginJsonResponse".
+    static QString responseNameForAction(const QString &action);
+    static QString portalEnvelope(const QString &body);
+    /// The manager every request of the main thread shares.
+    static QNetworkAccessManager *manager();
+
+private:
+    enum class Kind { XmlGet, SoapPost, JsonGet };
+
+    explicit NetWork(Kind kind, const QString &url);
+
+    void postConnectionWithUrl();
+    void getWithUrl();
+    void getWithJsonUrl();
+    void send(QNetworkReply *reply);
+    void finish(QNetworkReply *reply);
+    std::optional<NetworkError> judge(QNetworkReply *reply, const QByteArray &body) const;
+    void deliverSoap(const QByteArray &body);
+    void deliverSuccess(const QVariant &value);
+    void deliverFailure(const NetworkError &error);
+    QString queryUrl() const;
+
+    Kind m_kind;
+    QString m_urlString;
+    Params m_params;
+    QString m_soapMessage;
+    QString m_auth;
+    QString m_soapAction;
+    SuccessBlock m_successBlock;
+    FailBlock m_failBlock;
+    QPointer<QNetworkReply> m_dataTask;
+    QTimer m_timer;
+    int m_timeoutMs;
+    bool m_started = false;
+    bool m_delivered = false;
+    bool m_cancelled = false;
+    bool m_timedOut = false;
+};

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QTcpServer>
+
+/// A scripted HTTP/1.1 server on loopback: it records every request as received and
+/// answers with the replies queued by the test, in order.
+class TestHttpServer final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(TestHttpServer)
+
+public:
+    struct Reply
+    {
+        int status = 200;
+        QByteArray contentType = "text/xml; charset=utf-8";
+        QByteArray body;
+        bool never = false; ///< keep the connection open and never answer
+        QByteArray partialBody; ///< when never: bytes sent before stalling
+    };
+
+    struct Request
+    {
+        QByteArray method;
+        QByteArray target;
+        QList<QPair<QByteArray, QByteArray>> headers; ///< in the order sent
+        QByteArray body;
+
+        QByteArray header(const QByteArray &name) const;
+    };
+
+    explicit TestHttpServer(QObject *parent = nullptr);
+
+    bool listen(const QString &address = QStringLiteral("127.0.0.1"));
+    quint16 port() const;
+    /// "http://127.0.0.1:<port>"
+    QString baseUrl() const;
+
+    void enqueue(const Reply &reply) { m_replies.append(reply); }
+    const QList<Request> &requests() const { return m_requests; }
+
+Q_SIGNALS:
+    void requestReceived();
+
+private:
+    void serve(QTcpSocket *socket);
+    void answer(QTcpSocket *socket, const Request &request);
+
+    QTcpServer m_server;
+    QList<Reply> m_replies;
+    QList<Request> m_requests;
+};
