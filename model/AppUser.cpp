@@ -18,6 +18,9 @@ std::mutex userMutex;
 std::shared_ptr<AppUser> sharedUser;
 
 constexpr auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+constexpr auto groupOrOther = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
+                              QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                              QFileDevice::WriteOther | QFileDevice::ExeOther;
 
 std::shared_ptr<AppUser> loadUser()
 {
@@ -61,7 +64,7 @@ void AppUser::updateUser()
     // for the moment between writing and renaming.
     bool ok = file.open(QIODevice::WriteOnly) && file.setPermissions(ownerOnly) &&
               file.write(bytes) == bytes.size() && file.commit();
-    if (ok && QFile::permissions(path) != ownerOnly)
+    if (ok && (QFile::permissions(path) & groupOrOther))
         ok = QFile::setPermissions(path, ownerOnly);
     if (!ok)
         qCWarning(lcOrvale) << "error : AppUser同步用户数据失败";

@@ -67,6 +67,11 @@ bool RootModel::assignProperty(int index, const QVariant &value)
     const QVariant converted = ValueConversion::forField(property.metaType(), value);
     if (!converted.isValid())
         return false;
+    // A MEMBER write is skipped when the value equals the stored one, and an empty text
+    // equals an absent one: step through another text so that "present but empty" sticks.
+    if (converted.typeId() == QMetaType::QString && converted.toString().isEmpty() &&
+        !converted.toString().isNull() && property.read(this).toString().isNull())
+        property.write(this, QStringLiteral(" "));
     return property.write(this, converted);
 }
 
@@ -83,6 +88,8 @@ QString RootModel::describeField(const QString &key) const
 {
     const QVariant v = value(key);
     if (!v.isValid() || v.isNull())
+        return QStringLiteral("nil");
+    if (v.typeId() == QMetaType::QString && v.toString().isNull())
         return QStringLiteral("nil");
     if (const auto *record = v.value<RootModel *>())
         return record->description();

@@ -110,12 +110,13 @@ qint64 integerValue(const QVariant &value)
 
 static QVariant textField(const QVariant &value)
 {
+    // A text that arrived is present, even when empty.
     if (value.typeId() == QMetaType::QString)
-        return value;
+        return value.toString().isNull() ? QString(QLatin1String("")) : value;
     if (isNumber(value))
         return numberText(value);
     if (value.typeId() == QMetaType::QVariantMap && value.toMap().isEmpty())
-        return QStringLiteral(""); // an empty XML element reads as empty text
+        return QString(QLatin1String("")); // an empty XML element reads as empty text
     if (value.typeId() == QMetaType::Nullptr)
         return QVariant(QString()); // JSON null: the field becomes absent
     return {};

@@ -1,0 +1,142 @@
+#include "AppStatus.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QSet>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <atomic>
+#include <thread>
+
+/// Stands in for the desktop's screen-saver service on the test's session bus.
+class FakeScreenSaver : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.ScreenSaver")
+
+public:
+    QSet<uint> active;
+    QString lastReason;
+
+public Q_SLOTS:
+    uint Inhibit(const QString &, const QString &reason)
+    {
+        lastReason = reason;
+        active.insert(++m_next);
+        return m_next;
+    }
+    void UnInhibit(uint cookie) { active.remove(cookie); }
+
+private:
+    uint m_next = 0;
+};
+
+class TestAppStatus : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void reachability_data();
+    void reachability();
+    void observersSeeStoredStatus();
+    void keepAwake();
+    void currentRometeUriFromAnotherThread();
+};
+
+void TestAppStatus::reachability_data()
+{
+    QTest::addColumn<qint64>("status");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("unknown") << qint64(-1) << "未知";
+    QTest::newRow("none") << qint64(0) << "没有网络";
+    QTest::newRow("mobile") << qint64(1) << "3G|4G";
+    QTest::newRow("wifi") << qint64(2) << "WiFi";
+    QTest::newRow("out of range keeps the text") << qint64(7) << "WiFi";
+}
+
+void TestAppStatus::reachability()
+{
+    QFETCH(qint64, status);
+    AppStatus *app = AppStatus::shareStatus();
+    if (status == 7)
+        app->reachabilityChanged(2);
+    app->reachabilityChanged(status);
+    QCOMPARE(app->networkStatus(), status);
+    QTEST(app->networkStatusString(), "text");
+}
+
+void TestAppStatus::observersSeeStoredStatus()
+{
+    AppStatus *app = AppStatus::shareStatus();
+    app->reachabilityChanged(2);
+    qint64 seen = -2;
+    QString seenText;
+    QObject context;
+    connect(app, &AppStatus::networkStatusChanged, &context, [&](qint64) {
+        seen = app->networkStatus();
+        seenText = app->networkStatusString();
+    });
+    app->reachabilityChanged(0);
+    QCOMPARE(seen, qint64(0));
+    QCOMPARE(seenText, QStringLiteral("没有网络"));
+}
+
+void TestAppStatus::keepAwake()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        QSKIP("no session bus: run the tests through scripts/test");
+    FakeScreenSaver saver;
+    QVERIFY(bus.registerService(QStringLiteral("org.freedesktop.ScreenSaver")));
+    QVERIFY(bus.registerObject(QStringLiteral("/org/freedesktop/ScreenSaver"), &saver,
+                               QDBusConnection::ExportAllSlots));
+
+    AppStatus *app = AppStatus::shareStatus();
+    app->setIsInConference(true);
+    QVERIFY(app->isInConference());
+    QTRY_VERIFY(app->hasActivity());
+    QCOMPARE(saver.active.size(), 1);
+    QCOMPARE(saver.lastReason, QStringLiteral("play video"));
+
+    // Either flag going false ends the activity, even with the other one still true.
+    app->setIsDirectLive(false);
+    QTRY_VERIFY(saver.active.isEmpty());
+    QVERIFY(!app->hasActivity());
+    QVERIFY(app->isInConference());
+
+    // A renewed activity replaces the earlier one instead of piling up.
+    app->setIsDirectLive(true);
+    app->setIsInConference(true);
+    QTRY_VERIFY(app->hasActivity());
+    QTest::qWait(100);
+    QCOMPARE(saver.active.size(), 1);
+
+    // Ending before the desktop has answered still releases what it then grants.
+    app->setIsInConference(true);
+    app->setIsInConference(false);
+    QTest::qWait(200);
+    QVERIFY(saver.active.isEmpty());
+    QVERIFY(!app->hasActivity());
+
+    bus.unregisterObject(QStringLiteral("/org/freedesktop/ScreenSaver"));
+    bus.unregisterService(QStringLiteral("org.freedesktop.ScreenSaver"));
+}
+
+void TestAppStatus::currentRometeUriFromAnotherThread()
+{
+    AppStatus *app = AppStatus::shareStatus();
+    std::atomic<bool> done = false;
+    std::thread writer([&] {
+        for (int i = 0; i < 2000; ++i)
+            app->setCurrentRometeUri(QStringLiteral("uri-%1").arg(i));
+        done = true;
+    });
+    while (!done)
+        QVERIFY(app->currentRometeUri().isEmpty() || app->currentRometeUri().startsWith(u"uri-"));
+    writer.join();
+    QCOMPARE(app->currentRometeUri(), QStringLiteral("uri-1999"));
+}
+
+QTEST_GUILESS_MAIN(TestAppStatus)
+#include "tst_appstatus.moc"
