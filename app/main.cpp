@@ -15,7 +15,8 @@ int main(int argc, char *argv[])
 
     AppStatus *status = AppStatus::shareStatus();
     const QStringList languages = QLocale::system().uiLanguages();
-    status->setIsChinese(!languages.isEmpty() && languages.first().contains(QLatin1String("zh-Han")));
+    status->setIsChinese(!languages.isEmpty() &&
+                         languages.first().contains(QLatin1String("zh-Han")));
     qCInfo(lcOrvale).noquote() << QStringLiteral("Orvale %1, last user: %2")
                                       .arg(QApplication::applicationVersion(),
                                            AppUser::defaultUser()->userName);

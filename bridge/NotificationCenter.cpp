@@ -16,8 +16,7 @@ NotificationCenter *NotificationCenter::defaultCenter()
     return center;
 }
 
-QMetaObject::Connection NotificationCenter::addObserver(const QString &name,
-                                                        const QObject *context,
+QMetaObject::Connection NotificationCenter::addObserver(const QString &name, const QObject *context,
                                                         Observer observer)
 {
     return connect(this, &NotificationCenter::posted, context,

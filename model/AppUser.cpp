@@ -35,8 +35,7 @@ std::shared_ptr<AppUser> loadUser()
 
 AppUser::AppUser(QObject *parent)
     : RootModel(parent)
-{
-}
+{}
 
 std::shared_ptr<AppUser> AppUser::defaultUser()
 {

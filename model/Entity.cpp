@@ -2,8 +2,7 @@
 
 Entity::Entity(QObject *parent)
     : RootModel(parent)
-{
-}
+{}
 
 std::shared_ptr<Entity> Entity::entityWithDict(const QVariantMap &dictionary)
 {

@@ -16,8 +16,7 @@ const QString interface = QStringLiteral("org.freedesktop.ScreenSaver");
 
 KeepAwake::KeepAwake(QObject *parent)
     : QObject(parent)
-{
-}
+{}
 
 KeepAwake::~KeepAwake()
 {
@@ -31,8 +30,8 @@ void KeepAwake::begin(const QString &reason)
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return;
-    QDBusMessage call = QDBusMessage::createMethodCall(service, path, interface,
-                                                       QStringLiteral("Inhibit"));
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(service, path, interface, QStringLiteral("Inhibit"));
     const QString application = QCoreApplication::applicationName().isEmpty()
                                     ? QStringLiteral("orvale")
                                     : QCoreApplication::applicationName();
@@ -69,8 +68,8 @@ void KeepAwake::release(quint32 cookie)
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return;
-    QDBusMessage call = QDBusMessage::createMethodCall(service, path, interface,
-                                                       QStringLiteral("UnInhibit"));
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(service, path, interface, QStringLiteral("UnInhibit"));
     call << cookie;
     bus.asyncCall(call);
 }

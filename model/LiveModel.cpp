@@ -2,5 +2,4 @@
 
 LiveModel::LiveModel(QObject *parent)
     : RootModel(parent)
-{
-}
+{}

@@ -2,5 +2,4 @@
 
 MessageModel::MessageModel(QObject *parent)
     : RootModel(parent)
-{
-}
+{}

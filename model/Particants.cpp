@@ -2,5 +2,4 @@
 
 Particants::Particants(QObject *parent)
     : RootModel(parent)
-{
-}
+{}

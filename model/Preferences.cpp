@@ -11,8 +11,7 @@ QString key(const char *name)
 
 Preferences::Preferences()
     : m_settings(QStringLiteral("Orvale"), QStringLiteral("orvale"))
-{
-}
+{}
 
 int Preferences::flag(const char *name, int fallback) const
 {
@@ -56,22 +55,70 @@ void Preferences::setPassWord(const QString &password)
     m_settings.setValue(key("PassWord"), password);
 }
 
-int Preferences::remberPassword() const { return flag("remberPassword", 0); }
-void Preferences::setRemberPassword(int on) { setFlag("remberPassword", on); }
-int Preferences::autoLogin() const { return flag("autoLogin", 0); }
-void Preferences::setAutoLogin(int on) { setFlag("autoLogin", on); }
-int Preferences::enableEchoCancellation() const { return flag("enableEchoCancellation", 1); }
-void Preferences::setEnableEchoCancellation(int on) { setFlag("enableEchoCancellation", on); }
-int Preferences::enableAudioAGC() const { return flag("enableAudioAGC", 1); }
-void Preferences::setEnableAudioAGC(int on) { setFlag("enableAudioAGC", on); }
-int Preferences::searchOutsideRoom() const { return flag("searchOutsideRoom", 0); }
-void Preferences::setSearchOutsideRoom(int on) { setFlag("searchOutsideRoom", on); }
-int Preferences::autoAnswer() const { return flag("autoAnswer", 0); }
-void Preferences::setAutoAnswer(int on) { setFlag("autoAnswer", on); }
-int Preferences::alwaysUseProxy() const { return flag("AlwaysUseProxy", 0); }
-void Preferences::setAlwaysUseProxy(int on) { setFlag("AlwaysUseProxy", on); }
-int Preferences::videoPreferences() const { return flag("videoPreferences", 0); }
-void Preferences::setVideoPreferences(int value) { setFlag("videoPreferences", value); }
+int Preferences::remberPassword() const
+{
+    return flag("remberPassword", 0);
+}
+void Preferences::setRemberPassword(int on)
+{
+    setFlag("remberPassword", on);
+}
+int Preferences::autoLogin() const
+{
+    return flag("autoLogin", 0);
+}
+void Preferences::setAutoLogin(int on)
+{
+    setFlag("autoLogin", on);
+}
+int Preferences::enableEchoCancellation() const
+{
+    return flag("enableEchoCancellation", 1);
+}
+void Preferences::setEnableEchoCancellation(int on)
+{
+    setFlag("enableEchoCancellation", on);
+}
+int Preferences::enableAudioAGC() const
+{
+    return flag("enableAudioAGC", 1);
+}
+void Preferences::setEnableAudioAGC(int on)
+{
+    setFlag("enableAudioAGC", on);
+}
+int Preferences::searchOutsideRoom() const
+{
+    return flag("searchOutsideRoom", 0);
+}
+void Preferences::setSearchOutsideRoom(int on)
+{
+    setFlag("searchOutsideRoom", on);
+}
+int Preferences::autoAnswer() const
+{
+    return flag("autoAnswer", 0);
+}
+void Preferences::setAutoAnswer(int on)
+{
+    setFlag("autoAnswer", on);
+}
+int Preferences::alwaysUseProxy() const
+{
+    return flag("AlwaysUseProxy", 0);
+}
+void Preferences::setAlwaysUseProxy(int on)
+{
+    setFlag("AlwaysUseProxy", on);
+}
+int Preferences::videoPreferences() const
+{
+    return flag("videoPreferences", 0);
+}
+void Preferences::setVideoPreferences(int value)
+{
+    setFlag("videoPreferences", value);
+}
 
 uint Preferences::selectedMicDeviceNumber() const
 {
@@ -133,8 +180,8 @@ void Preferences::setSystemTime(qint64 value)
 
 QString Preferences::liveServiceUrl() const
 {
-    const QString fallback = userIp().isEmpty() ? QString()
-                                                : QStringLiteral("http://%1:8080").arg(userIp());
+    const QString fallback =
+        userIp().isEmpty() ? QString() : QStringLiteral("http://%1:8080").arg(userIp());
     return m_settings.value(key("Deployment/liveServiceUrl"), fallback).toString();
 }
 

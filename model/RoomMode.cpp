@@ -2,8 +2,7 @@
 
 RoomMode::RoomMode(QObject *parent)
     : RootModel(parent)
-{
-}
+{}
 
 std::shared_ptr<RoomMode> RoomMode::roomModeWithDict(const QVariantMap &dictionary)
 {

@@ -7,8 +7,7 @@
 
 RootModel::RootModel(QObject *parent)
     : QObject(parent)
-{
-}
+{}
 
 RootModel::~RootModel() = default;
 
@@ -109,6 +108,7 @@ QString RootModel::description() const
         fields += QStringLiteral("    ") + name + QStringLiteral(" = ") + describeField(name) +
                   QStringLiteral(";\n");
     fields += u'}';
-    return QString::asprintf("<%s: %p> -- ", metaObject()->className(), static_cast<const void *>(this)) +
+    return QString::asprintf("<%s: %p> -- ", metaObject()->className(),
+                             static_cast<const void *>(this)) +
            fields;
 }

@@ -2,8 +2,7 @@
 
 ScreenSourseModel::ScreenSourseModel(QObject *parent)
     : RootModel(parent)
-{
-}
+{}
 
 QString ScreenSourseModel::describeField(const QString &key) const
 {

@@ -2,5 +2,4 @@
 
 ShareListInRoomModel::ShareListInRoomModel(QObject *parent)
     : RootModel(parent)
-{
-}
+{}

@@ -20,7 +20,8 @@ qint64 leadingInteger(QStringView text)
     for (; i < text.size() && text[i].isDigit() && text[i].unicode() < 128; ++i) {
         const int digit = text[i].unicode() - '0';
         if (result > (std::numeric_limits<qint64>::max() - digit) / 10)
-            return negative ? std::numeric_limits<qint64>::min() : std::numeric_limits<qint64>::max();
+            return negative ? std::numeric_limits<qint64>::min()
+                            : std::numeric_limits<qint64>::max();
         result = result * 10 + digit;
     }
     return negative ? -result : result;

@@ -8,7 +8,7 @@ struct LoginReply
 {
     enum class Outcome {
         NoResult, ///< no usable user record: the attempt ends without further action
-        Refused, ///< msgType 2: `message` is shown to the user
+        Refused,  ///< msgType 2: `message` is shown to the user
         Accepted, ///< go on with the conferencing sign-in at `portalAddress`
     };
 

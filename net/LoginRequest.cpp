@@ -16,16 +16,16 @@ QString LoginRequest::baseAddress(Attempt attempt, const QString &server)
 
 QString LoginRequest::requestAddress(Attempt attempt, const QString &baseAddress)
 {
-    return attempt == Attempt::Plain ? baseAddress + QLatin1String("/webservice/UserService?")
-                                     : baseAddress +
-                                           QLatin1String("/webservice/UserService/loginJson?");
+    return attempt == Attempt::Plain
+               ? baseAddress + QLatin1String("/webservice/UserService?")
+               : baseAddress + QLatin1String("/webservice/UserService/loginJson?");
 }
 
 QString LoginRequest::envelope(const QString &account, const QString &userName,
                                const QString &password, const QString &server)
 {
     const QString blanks(26, u' ');
-    auto element = [&blanks](const char *name, const QString &value) {
+    auto element = [&blanks](const char *name, const QString &value) -> QString {
         const QString tag = QString::fromLatin1(name);
         return blanks + u'<' + tag + u'>' + StringHelper::xmlEscaped(value) + QLatin1String("</") +
                tag + u'>';
@@ -73,7 +73,8 @@ LoginReply LoginRequest::decodeReply(const QVariant &response)
         return reply;
     }
     reply.outcome = LoginReply::Outcome::Accepted;
-    const bool secure = ValueConversion::integerValue(reply.record.value(QStringLiteral("agrees"))) != 0;
+    const bool secure =
+        ValueConversion::integerValue(reply.record.value(QStringLiteral("agrees"))) != 0;
     reply.portalAddress = (secure ? QStringLiteral("https://%1") : QStringLiteral("http://%1"))
                               .arg(reply.record.value(QStringLiteral("portal")).toString());
     return reply;

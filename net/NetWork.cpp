@@ -147,7 +147,8 @@ void NetWork::getWithUrl()
     QStringList pairs;
     for (auto it = m_params.cbegin(); it != m_params.cend(); ++it)
         pairs.append(it.key() + u'=' + it.value());
-    qCInfo(lcOrvale).noquote() << QStringLiteral("theRequest : %1?%2").arg(m_urlString, pairs.join(u'&'));
+    qCInfo(lcOrvale).noquote()
+        << QStringLiteral("theRequest : %1?%2").arg(m_urlString, pairs.join(u'&'));
     send(manager()->get(QNetworkRequest(QUrl(queryUrl(), QUrl::TolerantMode))));
 }
 
@@ -212,7 +213,7 @@ void NetWork::finish(QNetworkReply *reply)
     m_timer.stop();
     reply->deleteLater();
     m_dataTask.clear();
-    const QByteArray body = reply->readAll();
+    const QByteArray body = reply->isOpen() ? reply->readAll() : QByteArray();
     if (const auto error = judge(reply, body)) {
         if (m_kind == Kind::SoapPost)
             qCWarning(lcOrvale).noquote() << QStringLiteral("请求数据失败 , %1").arg(m_soapAction);
@@ -224,8 +225,7 @@ void NetWork::finish(QNetworkReply *reply)
         deliverSoap(body);
         break;
     case Kind::XmlGet:
-        deliverSuccess(XMLReader::dictionaryForXMLData(body, XMLReader::ProcessNamespaces,
-                                                       nullptr,
+        deliverSuccess(XMLReader::dictionaryForXMLData(body, XMLReader::ProcessNamespaces, nullptr,
                                                        QStringLiteral("getVersionResponse")));
         break;
     case Kind::JsonGet:

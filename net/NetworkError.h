@@ -9,12 +9,12 @@
 struct NetworkError
 {
     enum class Kind {
-        Transport, ///< no HTTP reply: connection refused, host not found, TLS, ...
-        Status, ///< a status outside 200 to 299
+        Transport,   ///< no HTTP reply: connection refused, host not found, TLS, ...
+        Status,      ///< a status outside 200 to 299
         ContentType, ///< an unacceptable MIME type
-        Malformed, ///< a reply body that could not be read
-        Cancelled, ///< cancelNetworkOperations()
-        Timeout, ///< no complete reply within the request's limit
+        Malformed,   ///< a reply body that could not be read
+        Cancelled,   ///< cancelNetworkOperations()
+        Timeout,     ///< no complete reply within the request's limit
     };
 
     Kind kind = Kind::Transport;

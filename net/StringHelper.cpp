@@ -36,11 +36,21 @@ QString StringHelper::xmlEscaped(const QString &text)
     escaped.reserve(text.size());
     for (const QChar c : text) {
         switch (c.unicode()) {
-        case '<': escaped += QLatin1String("&lt;"); break;
-        case '>': escaped += QLatin1String("&gt;"); break;
-        case '&': escaped += QLatin1String("&amp;"); break;
-        case '"': escaped += QLatin1String("&quot;"); break;
-        case '\'': escaped += QLatin1String("&apos;"); break;
+        case '<':
+            escaped += QLatin1String("&lt;");
+            break;
+        case '>':
+            escaped += QLatin1String("&gt;");
+            break;
+        case '&':
+            escaped += QLatin1String("&amp;");
+            break;
+        case '"':
+            escaped += QLatin1String("&quot;");
+            break;
+        case '\'':
+            escaped += QLatin1String("&apos;");
+            break;
         default:
             // Characters XML 1.0 cannot carry at all are dropped rather than sent broken.
             if (c.unicode() < 0x20 && c != u'\t' && c != u'\n' && c != u'\r')

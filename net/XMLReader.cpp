@@ -124,20 +124,18 @@ QVariant XMLReader::dictionaryForXMLString(const QString &text, int options, QSt
     return dictionaryForXMLData(text.toUtf8(), options, error, responseName);
 }
 
-std::optional<QVariantMap> XMLReader::rootDictionaryForXMLData(const QByteArray &data,
-                                                               int options, QString *error)
+std::optional<QVariantMap> XMLReader::rootDictionaryForXMLData(const QByteArray &data, int options,
+                                                               QString *error)
 {
     return convert(data, options, error);
 }
 
-std::optional<QVariantMap> XMLReader::dictionaryForXMLData(const QByteArray &data,
-                                                           QString *error)
+std::optional<QVariantMap> XMLReader::dictionaryForXMLData(const QByteArray &data, QString *error)
 {
     return convert(data, 0, error);
 }
 
-std::optional<QVariantMap> XMLReader::dictionaryForXMLString(const QString &text,
-                                                             QString *error)
+std::optional<QVariantMap> XMLReader::dictionaryForXMLString(const QString &text, QString *error)
 {
     return convert(text.toUtf8(), 0, error);
 }

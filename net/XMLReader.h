@@ -15,7 +15,7 @@ class XMLReader final
 {
 public:
     enum Option {
-        ProcessNamespaces = 1, ///< element names without prefix; no xmlns attributes
+        ProcessNamespaces = 1,       ///< element names without prefix; no xmlns attributes
         ReportNamespacePrefixes = 2, ///< accepted and ignored
         ResolveExternalEntities = 4, ///< accepted and never honoured
     };
@@ -27,9 +27,8 @@ public:
     static QVariant dictionaryForXMLString(const QString &text, int options, QString *error,
                                            const QString &responseName);
     /// The dictionary that stands for the whole document.
-    static std::optional<QVariantMap> rootDictionaryForXMLData(const QByteArray &data,
-                                                               int options, QString *error);
-    static std::optional<QVariantMap> dictionaryForXMLData(const QByteArray &data,
-                                                           QString *error);
+    static std::optional<QVariantMap> rootDictionaryForXMLData(const QByteArray &data, int options,
+                                                               QString *error);
+    static std::optional<QVariantMap> dictionaryForXMLData(const QByteArray &data, QString *error);
     static std::optional<QVariantMap> dictionaryForXMLString(const QString &text, QString *error);
 };

@@ -47,7 +47,8 @@ void TestAppUser::cleanup()
 void TestAppUser::firstStartHasEmptyUser()
 {
     const QString path = AppUser::stroePath();
-    QCOMPARE(path, m_home->path() + QStringLiteral("/Documents/com.Tesvane.Korrin.www/Document/user"));
+    QCOMPARE(path,
+             m_home->path() + QStringLiteral("/Documents/com.Tesvane.Korrin.www/Document/user"));
     QVERIFY(!QFileInfo::exists(path));
     const auto user = AppUser::defaultUser();
     QVERIFY(user->userName.isNull());
@@ -122,7 +123,8 @@ void TestAppUser::unreadableFile_data()
     QTest::newRow("garbage") << QByteArray("\x00\xff binary", 9);
     QTest::newRow("truncated") << QByteArray(R"({"userName": "de)");
     QTest::newRow("array") << QByteArray(R"(["userName"])");
-    QTest::newRow("wrong kinds") << QByteArray(R"({"userName": {"a": 1}, "period": [1], "portal": 8081})");
+    QTest::newRow("wrong kinds") << QByteArray(
+        R"({"userName": {"a": 1}, "period": [1], "portal": 8081})");
 }
 
 void TestAppUser::unreadableFile()
@@ -162,9 +164,10 @@ void TestAppUser::delUserGivesFreshObject()
 void TestAppUser::isshareRule()
 {
     AppUser user;
-    user.setValuesForKeysWithDictionary({{QStringLiteral("isshare"), 1},
-                                         {QStringLiteral("unknownKey"), QStringLiteral("x")},
-                                         {QStringLiteral("roleUrl"), QStringLiteral("http://admin")}});
+    user.setValuesForKeysWithDictionary(
+        {{QStringLiteral("isshare"), 1},
+         {QStringLiteral("unknownKey"), QStringLiteral("x")},
+         {QStringLiteral("roleUrl"), QStringLiteral("http://admin")}});
     QCOMPARE(user.isShare.toInt(), 1);
     QCOMPARE(user.roleUrl, QStringLiteral("http://admin"));
     QVERIFY(!user.property("unknownKey").isValid());

@@ -33,15 +33,24 @@ void TestRecords::assignment_data()
     QTest::addColumn<QVariant>("value");
     QTest::addColumn<QVariant>("expected");
 
-    QTest::newRow("text") << "displayName" << QVariant(QStringLiteral("Ann")) << QVariant(QStringLiteral("Ann"));
-    QTest::newRow("integer into text") << "extension" << QVariant(4711) << QVariant(QStringLiteral("4711"));
-    QTest::newRow("double into text") << "extension" << QVariant(12.0) << QVariant(QStringLiteral("12"));
-    QTest::newRow("fraction into text") << "extension" << QVariant(1.5) << QVariant(QStringLiteral("1.5"));
-    QTest::newRow("empty element into text") << "tenant" << QVariant(QVariantMap()) << QVariant(QStringLiteral(""));
-    QTest::newRow("text into integer") << "entityIsSearched" << QVariant(QStringLiteral("12")) << QVariant(quint64(12));
-    QTest::newRow("leading number of text") << "entityIsSearched" << QVariant(QStringLiteral(" 7 rooms")) << QVariant(quint64(7));
-    QTest::newRow("words into integer") << "entityIsSearched" << QVariant(QStringLiteral("many")) << QVariant(quint64(0));
-    QTest::newRow("number into integer") << "entityIsSearched" << QVariant(3.9) << QVariant(quint64(3));
+    QTest::newRow("text") << "displayName" << QVariant(QStringLiteral("Ann"))
+                          << QVariant(QStringLiteral("Ann"));
+    QTest::newRow("integer into text")
+        << "extension" << QVariant(4711) << QVariant(QStringLiteral("4711"));
+    QTest::newRow("double into text")
+        << "extension" << QVariant(12.0) << QVariant(QStringLiteral("12"));
+    QTest::newRow("fraction into text")
+        << "extension" << QVariant(1.5) << QVariant(QStringLiteral("1.5"));
+    QTest::newRow("empty element into text")
+        << "tenant" << QVariant(QVariantMap()) << QVariant(QStringLiteral(""));
+    QTest::newRow("text into integer")
+        << "entityIsSearched" << QVariant(QStringLiteral("12")) << QVariant(quint64(12));
+    QTest::newRow("leading number of text")
+        << "entityIsSearched" << QVariant(QStringLiteral(" 7 rooms")) << QVariant(quint64(7));
+    QTest::newRow("words into integer")
+        << "entityIsSearched" << QVariant(QStringLiteral("many")) << QVariant(quint64(0));
+    QTest::newRow("number into integer")
+        << "entityIsSearched" << QVariant(3.9) << QVariant(quint64(3));
 }
 
 void TestRecords::assignment()
@@ -59,10 +68,11 @@ void TestRecords::assignment()
 void TestRecords::unknownKeysAreIgnored()
 {
     Entity entity;
-    entity.setValuesForKeysWithDictionary({{QStringLiteral("pin"), QStringLiteral("1234")},
-                                           {QStringLiteral("description"), QStringLiteral("x")},
-                                           {QStringLiteral("displayname"), QStringLiteral("lower case")},
-                                           {QStringLiteral("displayName"), QStringLiteral("Ann")}});
+    entity.setValuesForKeysWithDictionary(
+        {{QStringLiteral("pin"), QStringLiteral("1234")},
+         {QStringLiteral("description"), QStringLiteral("x")},
+         {QStringLiteral("displayname"), QStringLiteral("lower case")},
+         {QStringLiteral("displayName"), QStringLiteral("Ann")}});
     QCOMPARE(entity.displayName, QStringLiteral("Ann"));
     QVERIFY(!entity.property("pin").isValid());
     QVERIFY(!entity.property("displayname").isValid());
@@ -84,12 +94,14 @@ void TestRecords::nestedRoomMode_data()
     QTest::addColumn<bool>("hasRecord");
     QTest::addColumn<QString>("hasPIN");
 
-    const QVariantMap mode{{QStringLiteral("hasPIN"), QStringLiteral("true")},
-                           {QStringLiteral("roomPIN"), QStringLiteral("4321")},
-                           {QStringLiteral("roomURL"), QStringLiteral("http://h/flex.html?roomdirect.html&key=K1")}};
+    const QVariantMap mode{
+        {QStringLiteral("hasPIN"), QStringLiteral("true")},
+        {QStringLiteral("roomPIN"), QStringLiteral("4321")},
+        {QStringLiteral("roomURL"), QStringLiteral("http://h/flex.html?roomdirect.html&key=K1")}};
     QTest::newRow("dictionary") << QVariant(mode) << true << "true";
     QTest::newRow("empty element") << QVariant(QVariantMap()) << true << QString();
-    QTest::newRow("text instead of settings") << QVariant(QStringLiteral("odd")) << false << QString();
+    QTest::newRow("text instead of settings")
+        << QVariant(QStringLiteral("odd")) << false << QString();
     QTest::newRow("absent") << QVariant() << false << QString();
 }
 
@@ -103,8 +115,11 @@ void TestRecords::nestedRoomMode()
     if (roomMode.isValid())
         entry.insert(QStringLiteral("RoomMode"), roomMode);
 
-    for (const auto &entity : {RootModel::fromDictionary<Entity>(entry),
-                               [&] { auto e = std::make_shared<Entity>(); e->setValuesForKeysWithDictionary(entry); return e; }()}) {
+    for (const auto &entity : {RootModel::fromDictionary<Entity>(entry), [&] {
+                                   auto e = std::make_shared<Entity>();
+                                   e->setValuesForKeysWithDictionary(entry);
+                                   return e;
+                               }()}) {
         QCOMPARE(entity->entityID, QStringLiteral("42"));
         QCOMPARE(bool(entity->roomMode), hasRecord);
         const QString pin = entity->roomMode ? entity->roomMode->hasPIN : QString();
@@ -141,14 +156,20 @@ void TestRecords::jsonIntoLiveModel_data()
     QTest::addColumn<qint32>("liveFlag");
     QTest::addColumn<QStringList>("liveImgs");
 
-    QTest::newRow("numbers") << QByteArray(R"({"liveId": 1024, "timestamp": 1700000000123, "liveFlag": 2, "liveImgs": ["/a.png", "/b.png"]})")
-                             << "1024" << qint64(1700000000123) << 2 << QStringList{"/a.png", "/b.png"};
-    QTest::newRow("texts") << QByteArray(R"({"liveId": "L1", "timestamp": "-5", "liveFlag": "1", "liveImgs": "/one.png"})")
-                           << "L1" << qint64(-5) << 1 << QStringList{"/one.png"};
-    QTest::newRow("nulls") << QByteArray(R"({"liveId": null, "timestamp": null, "liveFlag": null, "liveImgs": null})")
-                           << QString() << qint64(0) << 0 << QStringList();
-    QTest::newRow("unknown and nested") << QByteArray(R"({"other": {"x": 1}, "liveFlag": {"x": 1}, "liveName": [1]})")
-                                        << QString() << qint64(0) << 0 << QStringList();
+    QTest::newRow("numbers")
+        << QByteArray(
+               R"({"liveId": 1024, "timestamp": 1700000000123, "liveFlag": 2, "liveImgs": ["/a.png", "/b.png"]})")
+        << "1024" << qint64(1700000000123) << 2 << QStringList{"/a.png", "/b.png"};
+    QTest::newRow("texts")
+        << QByteArray(
+               R"({"liveId": "L1", "timestamp": "-5", "liveFlag": "1", "liveImgs": "/one.png"})")
+        << "L1" << qint64(-5) << 1 << QStringList{"/one.png"};
+    QTest::newRow("nulls")
+        << QByteArray(R"({"liveId": null, "timestamp": null, "liveFlag": null, "liveImgs": null})")
+        << QString() << qint64(0) << 0 << QStringList();
+    QTest::newRow("unknown and nested")
+        << QByteArray(R"({"other": {"x": 1}, "liveFlag": {"x": 1}, "liveName": [1]})") << QString()
+        << qint64(0) << 0 << QStringList();
 }
 
 void TestRecords::jsonIntoLiveModel()
@@ -192,8 +213,9 @@ void TestRecords::objectNameIsNoField()
     Particants participant;
     participant.setValue(QStringLiteral("objectName"), QStringLiteral("x"));
     QVERIFY(participant.objectName().isEmpty());
-    participant.setValuesForKeysWithDictionary({{QStringLiteral("participantRole"), QStringLiteral("3")},
-                                                {QStringLiteral("micIsOff"), QStringLiteral("true")}});
+    participant.setValuesForKeysWithDictionary(
+        {{QStringLiteral("participantRole"), QStringLiteral("3")},
+         {QStringLiteral("micIsOff"), QStringLiteral("true")}});
     QCOMPARE(participant.participantRole, 3);
     QVERIFY(participant.micIsOff);
     MessageModel message;

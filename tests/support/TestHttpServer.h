@@ -16,10 +16,17 @@ class TestHttpServer final : public QObject
 public:
     struct Reply
     {
+        Reply(int status = 200, const QByteArray &contentType = "text/xml; charset=utf-8",
+              const QByteArray &body = {})
+            : status(status)
+            , contentType(contentType)
+            , body(body)
+        {}
+
         int status = 200;
         QByteArray contentType = "text/xml; charset=utf-8";
         QByteArray body;
-        bool never = false; ///< keep the connection open and never answer
+        bool never = false;     ///< keep the connection open and never answer
         QByteArray partialBody; ///< when never: bytes sent before stalling
     };
 
