@@ -1,0 +1,34 @@
+#include "PasswordHash.h"
+
+#include <QPasswordDigestor>
+#include <QRandomGenerator>
+
+namespace {
+constexpr int iterations = 20000;
+constexpr int keyLength = 32;
+} // namespace
+
+QByteArray PasswordHash::newSalt()
+{
+    QByteArray salt(16, Qt::Uninitialized);
+    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32 *>(salt.data()),
+                                          salt.size() / 4);
+    return salt;
+}
+
+QByteArray PasswordHash::hash(const QString &password, const QByteArray &salt)
+{
+    return QPasswordDigestor::deriveKeyPbkdf2(QCryptographicHash::Sha256, password.toUtf8(), salt,
+                                              iterations, keyLength);
+}
+
+bool PasswordHash::verify(const QString &password, const QByteArray &salt, const QByteArray &stored)
+{
+    const QByteArray candidate = hash(password, salt);
+    if (candidate.size() != stored.size())
+        return false;
+    unsigned char diff = 0; // constant time: no early exit on the first differing byte
+    for (qsizetype i = 0; i < candidate.size(); ++i)
+        diff |= static_cast<unsigned char>(candidate[i] ^ stored[i]);
+    return diff == 0;
+}

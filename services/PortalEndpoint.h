@@ -1,0 +1,54 @@
+#pragma once
+
+#include "Account.h"
+#include "DirectoryEntry.h"
+
+#include <QHttpServerResponse>
+#include <QMap>
+
+#include <optional>
+
+class QHttpServerRequest;
+class ServiceDatabase;
+struct ServicesConfig;
+
+/// The conferencing portal's SOAP 1.2 user service.
+class PortalEndpoint final
+{
+public:
+    PortalEndpoint(ServiceDatabase &db, const ServicesConfig &config);
+
+    QHttpServerResponse handle(const QHttpServerRequest &request);
+
+    /// "<ns1:Entity>…</ns1:Entity>" of an entry as `viewer` sees it.
+    QString entityXml(const DirectoryEntry &entry, const Account &viewer) const;
+    QString roomUrl(const DirectoryEntry &entry) const;
+    /// The fault text that refuses `caller` a seat in `room`, or nothing when it may join.
+    std::optional<QString> refusal(const DirectoryEntry &room, const QString &pin) const;
+
+private:
+    using Fields = QMap<QString, QString>;
+    struct Outcome
+    {
+        QString content; ///< body of the response element
+        QString fault;   ///< a fault's reason instead, when not empty
+    };
+
+    std::optional<Account> authorize(const QHttpServerRequest &request) const;
+    Outcome dispatch(const QString &operation, const Fields &fields, const Account &caller);
+    Outcome myAccount(const Account &caller) const;
+    Outcome inviteContent(const Fields &fields) const;
+    Outcome searchByEntityId(const Fields &fields, const Account &caller) const;
+    Outcome searchMyContacts(const Fields &fields, const Account &caller) const;
+    Outcome search(const Fields &fields, const Account &caller) const;
+    Outcome joinConference(const Fields &fields) const;
+    Outcome joinIpcConference(const Fields &fields) const;
+    Outcome addContact(const Fields &fields, const Account &caller);
+    Outcome removeContact(const Fields &fields, const Account &caller);
+    Outcome muteAudio(const Fields &fields, const Account &caller) const;
+    Outcome updatePassword(const Fields &fields, const Account &caller);
+    QString entityList(const QList<DirectoryEntry> &entries, const Account &viewer) const;
+
+    ServiceDatabase &m_db;
+    const ServicesConfig &m_config;
+};

@@ -1,0 +1,377 @@
+#include "ServiceDatabase.h"
+
+#include "PasswordHash.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUuid>
+#include <QVariant>
+
+namespace {
+
+// A null QString binds as SQL NULL; the columns hold empty texts instead.
+QVariant text(const QString &value)
+{
+    return value.isNull() ? QVariant(QStringLiteral("")) : QVariant(value);
+}
+
+bool execLogged(QSqlQuery &q)
+{
+    if (q.exec())
+        return true;
+    qWarning("database: %s", qPrintable(q.lastError().text()));
+    return false;
+}
+
+const char *const schema[] = {
+    "CREATE TABLE IF NOT EXISTS entities("
+    " entityID INTEGER PRIMARY KEY, kind TEXT NOT NULL, displayName TEXT NOT NULL,"
+    " emailAddress TEXT NOT NULL DEFAULT '', extension TEXT NOT NULL DEFAULT '',"
+    " tenant TEXT NOT NULL DEFAULT 'Default', presence TEXT NOT NULL DEFAULT 'Offline',"
+    " ownerID INTEGER NOT NULL DEFAULT 0, roomKey TEXT NOT NULL UNIQUE,"
+    " pin TEXT NOT NULL DEFAULT '', capacity INTEGER NOT NULL DEFAULT 50,"
+    " occupants INTEGER NOT NULL DEFAULT 0, locked INTEGER NOT NULL DEFAULT 0)",
+    "CREATE TABLE IF NOT EXISTS accounts("
+    " userName TEXT PRIMARY KEY, entityID INTEGER NOT NULL UNIQUE, salt BLOB NOT NULL,"
+    " hash BLOB NOT NULL, coId TEXT NOT NULL DEFAULT '', userRole INTEGER NOT NULL DEFAULT 0,"
+    " play INTEGER NOT NULL DEFAULT 0, version INTEGER NOT NULL DEFAULT 3,"
+    " period INTEGER NOT NULL DEFAULT 48)",
+    "CREATE TABLE IF NOT EXISTS contacts("
+    " ownerID INTEGER NOT NULL, entityID INTEGER NOT NULL, PRIMARY KEY(ownerID, entityID))",
+    "CREATE TABLE IF NOT EXISTS broadcasts("
+    " liveId TEXT PRIMARY KEY, coId TEXT NOT NULL, channelId TEXT NOT NULL DEFAULT '',"
+    " liveName TEXT NOT NULL, liveRemark TEXT NOT NULL DEFAULT '', startsAt INTEGER NOT NULL,"
+    " endsAt INTEGER NOT NULL, onlineMax INTEGER NOT NULL DEFAULT 0)",
+    "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT NOT NULL)",
+};
+
+const QString entryColumns = QStringLiteral(
+    "entityID, kind, displayName, emailAddress, extension, tenant, presence, ownerID, roomKey,"
+    " pin, capacity, occupants, locked");
+
+DirectoryEntry entryFrom(const QSqlQuery &q)
+{
+    DirectoryEntry e;
+    e.entityID = q.value(0).toLongLong();
+    e.kind = q.value(1).toString();
+    e.displayName = q.value(2).toString();
+    e.emailAddress = q.value(3).toString();
+    e.extension = q.value(4).toString();
+    e.tenant = q.value(5).toString();
+    e.presence = q.value(6).toString();
+    e.ownerID = q.value(7).toLongLong();
+    e.roomKey = q.value(8).toString();
+    e.pin = q.value(9).toString();
+    e.capacity = q.value(10).toInt();
+    e.occupants = q.value(11).toInt();
+    e.locked = q.value(12).toBool();
+    return e;
+}
+
+Account accountFrom(const QSqlQuery &q)
+{
+    Account a;
+    a.userName = q.value(0).toString();
+    a.entityID = q.value(1).toLongLong();
+    a.coId = q.value(2).toString();
+    a.userRole = q.value(3).toInt();
+    a.play = q.value(4).toInt();
+    a.version = q.value(5).toInt();
+    a.period = q.value(6).toInt();
+    return a;
+}
+
+Broadcast broadcastFrom(const QSqlQuery &q)
+{
+    Broadcast b;
+    b.liveId = q.value(0).toString();
+    b.coId = q.value(1).toString();
+    b.channelId = q.value(2).toString();
+    b.liveName = q.value(3).toString();
+    b.liveRemark = q.value(4).toString();
+    b.startsAt = q.value(5).toLongLong();
+    b.endsAt = q.value(6).toLongLong();
+    b.onlineMax = q.value(7).toInt();
+    return b;
+}
+
+const QString accountColumns =
+    QStringLiteral("userName, entityID, coId, userRole, play, version, period");
+const QString broadcastColumns =
+    QStringLiteral("liveId, coId, channelId, liveName, liveRemark, startsAt, endsAt, onlineMax");
+
+} // namespace
+
+ServiceDatabase::ServiceDatabase()
+    : m_connection(QUuid::createUuid().toString())
+{}
+
+ServiceDatabase::~ServiceDatabase()
+{
+    m_db.close();
+    m_db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(m_connection);
+}
+
+bool ServiceDatabase::open(const QString &path, bool reset, QString *error)
+{
+    m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
+    m_db.setDatabaseName(path);
+    if (!m_db.open()) {
+        *error = m_db.lastError().text();
+        return false;
+    }
+    QSqlQuery q(m_db);
+    q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+    if (reset) {
+        for (const char *table : {"entities", "accounts", "contacts", "broadcasts", "meta"})
+            q.exec(QStringLiteral("DROP TABLE IF EXISTS ") + QLatin1String(table));
+    }
+    for (const char *statement : schema) {
+        if (!q.exec(QLatin1String(statement))) {
+            *error = q.lastError().text();
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ServiceDatabase::isEmpty() const
+{
+    QSqlQuery q(m_db);
+    return !q.exec(QStringLiteral("SELECT 1 FROM accounts LIMIT 1")) || !q.next();
+}
+
+bool ServiceDatabase::addEntry(const DirectoryEntry &e)
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("INSERT INTO entities(") + entryColumns +
+              QStringLiteral(") VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?)"));
+    for (const QVariant &v : std::initializer_list<QVariant>{
+             QVariant(e.entityID), text(e.kind), text(e.displayName), text(e.emailAddress),
+             text(e.extension), text(e.tenant), text(e.presence), QVariant(e.ownerID),
+             text(e.roomKey), text(e.pin), QVariant(e.capacity), QVariant(e.occupants),
+             QVariant(e.locked ? 1 : 0)})
+        q.addBindValue(v);
+    return execLogged(q);
+}
+
+bool ServiceDatabase::addAccount(const Account &a, const QString &password)
+{
+    const QByteArray salt = PasswordHash::newSalt();
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("INSERT INTO accounts(userName, entityID, salt, hash, coId, userRole,"
+                             " play, version, period) VALUES(?,?,?,?,?,?,?,?,?)"));
+    for (const QVariant &v : std::initializer_list<QVariant>{
+             text(a.userName), QVariant(a.entityID), QVariant(salt),
+             QVariant(PasswordHash::hash(password, salt)), text(a.coId), QVariant(a.userRole),
+             QVariant(a.play), QVariant(a.version), QVariant(a.period)})
+        q.addBindValue(v);
+    return execLogged(q);
+}
+
+bool ServiceDatabase::addContact(qint64 owner, qint64 entityID)
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("INSERT OR IGNORE INTO contacts(ownerID, entityID) VALUES(?, ?)"));
+    q.addBindValue(owner);
+    q.addBindValue(entityID);
+    return execLogged(q);
+}
+
+bool ServiceDatabase::removeContact(qint64 owner, qint64 entityID)
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("DELETE FROM contacts WHERE ownerID = ? AND entityID = ?"));
+    q.addBindValue(owner);
+    q.addBindValue(entityID);
+    return q.exec() && q.numRowsAffected() > 0;
+}
+
+bool ServiceDatabase::isContact(qint64 owner, qint64 entityID) const
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("SELECT 1 FROM contacts WHERE ownerID = ? AND entityID = ?"));
+    q.addBindValue(owner);
+    q.addBindValue(entityID);
+    return q.exec() && q.next();
+}
+
+bool ServiceDatabase::addBroadcast(const Broadcast &b)
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("INSERT INTO broadcasts(") + broadcastColumns +
+              QStringLiteral(") VALUES(?,?,?,?,?,?,?,?)"));
+    for (const QVariant &v : std::initializer_list<QVariant>{
+             text(b.liveId), text(b.coId), text(b.channelId), text(b.liveName), text(b.liveRemark),
+             QVariant(b.startsAt), QVariant(b.endsAt), QVariant(b.onlineMax)})
+        q.addBindValue(v);
+    return execLogged(q);
+}
+
+void ServiceDatabase::shiftBroadcasts(qint64 deltaMs)
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("UPDATE broadcasts SET startsAt = startsAt + ?, endsAt = endsAt + ?"));
+    q.addBindValue(deltaMs);
+    q.addBindValue(deltaMs);
+    q.exec();
+}
+
+std::optional<Account> ServiceDatabase::authenticate(const QString &userName,
+                                                     const QString &password) const
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("SELECT salt, hash FROM accounts WHERE userName = ?"));
+    q.addBindValue(userName);
+    if (!q.exec() || !q.next())
+        return std::nullopt;
+    if (!PasswordHash::verify(password, q.value(0).toByteArray(), q.value(1).toByteArray()))
+        return std::nullopt;
+    return account(userName);
+}
+
+std::optional<Account> ServiceDatabase::account(const QString &userName) const
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("SELECT ") + accountColumns +
+              QStringLiteral(" FROM accounts WHERE userName = ?"));
+    q.addBindValue(userName);
+    if (!q.exec() || !q.next())
+        return std::nullopt;
+    return accountFrom(q);
+}
+
+bool ServiceDatabase::setPassword(const QString &userName, const QString &password)
+{
+    const QByteArray salt = PasswordHash::newSalt();
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("UPDATE accounts SET salt = ?, hash = ? WHERE userName = ?"));
+    q.addBindValue(salt);
+    q.addBindValue(PasswordHash::hash(password, salt));
+    q.addBindValue(userName);
+    return q.exec() && q.numRowsAffected() == 1;
+}
+
+std::optional<DirectoryEntry> ServiceDatabase::entry(qint64 entityID) const
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("SELECT ") + entryColumns +
+              QStringLiteral(" FROM entities WHERE entityID = ?"));
+    q.addBindValue(entityID);
+    if (!q.exec() || !q.next())
+        return std::nullopt;
+    return entryFrom(q);
+}
+
+std::optional<DirectoryEntry> ServiceDatabase::entryByKey(const QString &roomKey) const
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("SELECT ") + entryColumns +
+              QStringLiteral(" FROM entities WHERE roomKey = ?"));
+    q.addBindValue(roomKey);
+    if (!q.exec() || !q.next())
+        return std::nullopt;
+    return entryFrom(q);
+}
+
+std::optional<DirectoryEntry> ServiceDatabase::entryByExtensionOrName(const QString &name) const
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("SELECT ") + entryColumns +
+              QStringLiteral(" FROM entities WHERE extension = ? OR entityID IN"
+                             " (SELECT entityID FROM accounts WHERE userName = ?) LIMIT 1"));
+    q.addBindValue(name);
+    q.addBindValue(name);
+    if (!q.exec() || !q.next())
+        return std::nullopt;
+    return entryFrom(q);
+}
+
+QList<DirectoryEntry> ServiceDatabase::contacts(qint64 owner) const
+{
+    QList<DirectoryEntry> list;
+    QSqlQuery q(m_db);
+    q.prepare(
+        QStringLiteral("SELECT ") + entryColumns +
+        QStringLiteral(" FROM entities WHERE entityID IN"
+                       " (SELECT entityID FROM contacts WHERE ownerID = ?) ORDER BY entityID"));
+    q.addBindValue(owner);
+    if (q.exec()) {
+        while (q.next())
+            list.append(entryFrom(q));
+    }
+    return list;
+}
+
+QList<DirectoryEntry> ServiceDatabase::searchMembers(const QString &query, int limit) const
+{
+    QList<DirectoryEntry> list;
+    // SQLite's LIKE folds ASCII case only; compare in Qt so that every script folds.
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("SELECT ") + entryColumns +
+              QStringLiteral(", (SELECT userName FROM accounts a WHERE a.entityID = e.entityID)"
+                             " FROM entities e WHERE kind = 'Member' ORDER BY entityID"));
+    if (!q.exec())
+        return list;
+    while (q.next() && list.size() < limit) {
+        const DirectoryEntry e = entryFrom(q);
+        if (e.displayName.contains(query, Qt::CaseInsensitive) ||
+            q.value(13).toString().contains(query, Qt::CaseInsensitive))
+            list.append(e);
+    }
+    return list;
+}
+
+bool ServiceDatabase::setPresence(qint64 entityID, const QString &presence)
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("UPDATE entities SET presence = ? WHERE entityID = ?"));
+    q.addBindValue(presence);
+    q.addBindValue(entityID);
+    return execLogged(q);
+}
+
+QList<Broadcast> ServiceDatabase::broadcasts(const QString &coId) const
+{
+    QList<Broadcast> list;
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("SELECT ") + broadcastColumns +
+              QStringLiteral(" FROM broadcasts WHERE coId = ? ORDER BY startsAt"));
+    q.addBindValue(coId);
+    if (q.exec()) {
+        while (q.next())
+            list.append(broadcastFrom(q));
+    }
+    return list;
+}
+
+std::optional<Broadcast> ServiceDatabase::broadcast(const QString &coId,
+                                                    const QString &liveId) const
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("SELECT ") + broadcastColumns +
+              QStringLiteral(" FROM broadcasts WHERE coId = ? AND liveId = ?"));
+    q.addBindValue(coId);
+    q.addBindValue(liveId);
+    if (!q.exec() || !q.next())
+        return std::nullopt;
+    return broadcastFrom(q);
+}
+
+QString ServiceDatabase::meta(const QString &key) const
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("SELECT value FROM meta WHERE key = ?"));
+    q.addBindValue(key);
+    return q.exec() && q.next() ? q.value(0).toString() : QString();
+}
+
+void ServiceDatabase::setMeta(const QString &key, const QString &value)
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("INSERT OR REPLACE INTO meta(key, value) VALUES(?, ?)"));
+    q.addBindValue(key);
+    q.addBindValue(value);
+    q.exec();
+}

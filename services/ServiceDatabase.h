@@ -1,0 +1,56 @@
+#pragma once
+
+#include "Account.h"
+#include "Broadcast.h"
+#include "DirectoryEntry.h"
+
+#include <QList>
+#include <QSqlDatabase>
+#include <QString>
+
+#include <optional>
+
+/// The deployment's SQLite store: accounts, the directory, contacts and broadcasts.
+class ServiceDatabase final
+{
+public:
+    ServiceDatabase();
+    ~ServiceDatabase();
+    ServiceDatabase(const ServiceDatabase &) = delete;
+    ServiceDatabase &operator=(const ServiceDatabase &) = delete;
+
+    /// Opens (creating) the database file; `reset` drops everything first.
+    bool open(const QString &path, bool reset, QString *error);
+    bool isEmpty() const;
+
+    bool addEntry(const DirectoryEntry &entry);
+    bool addAccount(const Account &account, const QString &password);
+    bool addContact(qint64 owner, qint64 entityID);
+    bool removeContact(qint64 owner, qint64 entityID);
+    bool isContact(qint64 owner, qint64 entityID) const;
+    bool addBroadcast(const Broadcast &broadcast);
+    /// Moves every broadcast by `deltaMs`.
+    void shiftBroadcasts(qint64 deltaMs);
+
+    std::optional<Account> authenticate(const QString &userName, const QString &password) const;
+    std::optional<Account> account(const QString &userName) const;
+    bool setPassword(const QString &userName, const QString &password);
+
+    std::optional<DirectoryEntry> entry(qint64 entityID) const;
+    std::optional<DirectoryEntry> entryByKey(const QString &roomKey) const;
+    std::optional<DirectoryEntry> entryByExtensionOrName(const QString &name) const;
+    QList<DirectoryEntry> contacts(qint64 owner) const;
+    /// Members whose display or user name contains `query`, case-insensitively.
+    QList<DirectoryEntry> searchMembers(const QString &query, int limit) const;
+    bool setPresence(qint64 entityID, const QString &presence);
+
+    QList<Broadcast> broadcasts(const QString &coId) const;
+    std::optional<Broadcast> broadcast(const QString &coId, const QString &liveId) const;
+
+    QString meta(const QString &key) const;
+    void setMeta(const QString &key, const QString &value);
+
+private:
+    QSqlDatabase m_db;
+    QString m_connection;
+};

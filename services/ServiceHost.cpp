@@ -1,0 +1,128 @@
+#include "ServiceHost.h"
+
+#include "Certificate.h"
+#include "DemoData.h"
+
+#include <QDir>
+#include <QHttpServerRequest>
+#include <QSslKey>
+
+namespace {
+
+using Method = QHttpServerRequest::Method;
+
+void logRequests(QHttpServer &server, const char *name)
+{
+    server.afterRequest([name](QHttpServerResponse &&response, const QHttpServerRequest &request) {
+        qInfo("%s %s %s -> %d", name, request.method() == Method::Post ? "POST" : "GET",
+              qPrintable(request.url().path()), int(response.statusCode()));
+        return std::move(response);
+    });
+}
+
+} // namespace
+
+ServiceHost::ServiceHost(const ServicesConfig &config, QObject *parent)
+    : QObject(parent)
+    , m_config(config)
+    , m_media(config.dataDir)
+    , m_login(m_db, m_config)
+    , m_portal(m_db, m_config)
+    , m_live(m_db, m_config, m_media)
+    , m_pages(m_db, m_config)
+{}
+
+bool ServiceHost::openData(QString *error)
+{
+    if (!QDir().mkpath(m_config.dataDir)) {
+        *error = QStringLiteral("cannot create the data folder ") + m_config.dataDir;
+        return false;
+    }
+    if (!m_db.open(m_config.dataDir + QStringLiteral("/orvale.sqlite"), m_config.reset, error))
+        return false;
+    if (m_db.isEmpty() && !DemoData::load(m_db)) {
+        *error = QStringLiteral("loading the demo data failed");
+        return false;
+    }
+    DemoData::keepBroadcastsCurrent(m_db);
+    if (m_config.makeStream)
+        m_media.ensureStream();
+    return true;
+}
+
+bool ServiceHost::start(QString *error)
+{
+    if (!openData(error))
+        return false;
+    QSslKey key;
+    if (!Certificate::load(m_config.dataDir, m_config.host, &m_certificate, &key, error))
+        return false;
+    m_tls.sslSetup(m_certificate, key);
+
+    routeWebSite(m_plain);
+    routeLogin(m_plain, QStringLiteral("/webservice/UserService"));
+    routeLogin(m_tls, QStringLiteral("/webservice/UserService/loginJson"));
+    routePortal(m_portalServer);
+    logRequests(m_plain, "web");
+    logRequests(m_tls, "tls");
+    logRequests(m_portalServer, "portal");
+    return listen(m_plain, &m_config.loginPort, error) && listen(m_tls, &m_config.tlsPort, error) &&
+           listen(m_portalServer, &m_config.portalPort, error);
+}
+
+bool ServiceHost::listen(QHttpServer &server, quint16 *port, QString *error)
+{
+    const quint16 bound = server.listen(QHostAddress(m_config.host), *port);
+    if (bound == 0) {
+        *error = QStringLiteral("cannot listen on %1:%2").arg(m_config.host).arg(*port);
+        return false;
+    }
+    *port = bound;
+    return true;
+}
+
+void ServiceHost::routeLogin(QHttpServer &server, const QString &path)
+{
+    server.route(path, Method::Post,
+                 [this](const QHttpServerRequest &request) { return m_login.handle(request); });
+}
+
+void ServiceHost::routePortal(QHttpServer &server)
+{
+    server.route(QStringLiteral("/services/v1_1/PortalUserService"), Method::Post,
+                 [this](const QHttpServerRequest &request) { return m_portal.handle(request); });
+}
+
+void ServiceHost::routeWebSite(QHttpServer &server)
+{
+    server.route(QStringLiteral("/quilber/webservice/UserService/getVersion"), Method::Get,
+                 [this](const QHttpServerRequest &request) { return m_pages.version(request); });
+    server.route(QStringLiteral("/pages/Kwuser/l.do"), Method::Get,
+                 [this](const QHttpServerRequest &request) { return m_pages.invitation(request); });
+    server.route(QStringLiteral("/rest/LiveService/getLiveList/<arg>"), Method::Get,
+                 [this](const QString &coId) { return m_live.liveList(coId); });
+    server.route(QStringLiteral("/rest/LiveService/getCountDownTime/<arg>/<arg>"), Method::Get,
+                 [this](const QString &coId, const QString &liveId) {
+                     return m_live.countdown(coId, liveId);
+                 });
+    server.route(QStringLiteral("/live/images/<arg>"), Method::Get,
+                 [this](const QString &file) { return m_live.cover(file); });
+    server.route(QStringLiteral("/live/hls/index.m3u8"), Method::Get,
+                 [this] { return m_live.playlist(); });
+    server.route(QStringLiteral("/live/hls/<arg>"), Method::Get,
+                 [this](const QString &file) { return m_live.segment(file); });
+    server.route(QStringLiteral("/download/orvale"), Method::Get, [this] {
+        return m_pages.plainPage(QStringLiteral("下载 Orvale"),
+                                 QStringLiteral("最新版本的 Orvale 客户端。"));
+    });
+    server.route(QStringLiteral("/admin/"), Method::Get, [this] {
+        return m_pages.plainPage(QStringLiteral("管理后台"), QStringLiteral("会议室与成员管理。"));
+    });
+    server.route(QStringLiteral("/pages/video/intro.html"), Method::Get, [this] {
+        return m_pages.plainPage(QStringLiteral("产品介绍"),
+                                 QStringLiteral("Orvale 视频会议产品介绍。"));
+    });
+    server.route(QStringLiteral("/"), Method::Get, [this] {
+        return m_pages.plainPage(QStringLiteral("Orvale"), QStringLiteral("公司视频会议服务。"));
+    });
+}

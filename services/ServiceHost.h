@@ -1,0 +1,50 @@
+#pragma once
+
+#include "LiveEndpoint.h"
+#include "LoginEndpoint.h"
+#include "MediaAssets.h"
+#include "PortalEndpoint.h"
+#include "ServiceDatabase.h"
+#include "ServicesConfig.h"
+#include "WebPages.h"
+
+#include <QHttpServer>
+#include <QObject>
+#include <QSslCertificate>
+
+/// The whole reference deployment: the login and web site port, the TLS login port and the
+/// portal port, over one database.
+class ServiceHost final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ServiceHost)
+
+public:
+    explicit ServiceHost(const ServicesConfig &config, QObject *parent = nullptr);
+
+    /// Opens the data folder and listens; ports given as 0 are chosen by the system and
+    /// written back into config().
+    bool start(QString *error);
+    const ServicesConfig &config() const { return m_config; }
+    QSslCertificate certificate() const { return m_certificate; }
+    ServiceDatabase &database() { return m_db; }
+
+private:
+    bool openData(QString *error);
+    void routeWebSite(QHttpServer &server);
+    void routeLogin(QHttpServer &server, const QString &path);
+    void routePortal(QHttpServer &server);
+    bool listen(QHttpServer &server, quint16 *port, QString *error);
+
+    ServicesConfig m_config;
+    ServiceDatabase m_db;
+    MediaAssets m_media;
+    LoginEndpoint m_login;
+    PortalEndpoint m_portal;
+    LiveEndpoint m_live;
+    WebPages m_pages;
+    QHttpServer m_plain;
+    QHttpServer m_tls;
+    QHttpServer m_portalServer;
+    QSslCertificate m_certificate;
+};

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+/// What the command line of orvale-services sets.
+struct ServicesConfig
+{
+    QString host = QStringLiteral("127.0.0.1");
+    quint16 loginPort = 8080;
+    quint16 tlsPort = 9090;
+    quint16 portalPort = 8081;
+    QString dataDir;
+    bool reset = false;
+    int maxLines = 200;     ///< concurrent conference lines of the whole portal
+    bool makeStream = true; ///< make the live test stream when it is missing
+
+    /// "host:port" of the portal as the login reply names it.
+    QString portalAuthority() const { return host + u':' + QString::number(portalPort); }
+    QString loginBase() const { return QStringLiteral("http://%1:%2").arg(host).arg(loginPort); }
+    QString portalBase() const { return QStringLiteral("http://%1:%2").arg(host).arg(portalPort); }
+};

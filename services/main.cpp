@@ -1,0 +1,75 @@
+#include "ServiceHost.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QStandardPaths>
+
+#include <cstdio>
+
+namespace {
+
+bool readPort(const QCommandLineParser &parser, const QString &name, quint16 *port)
+{
+    if (!parser.isSet(name))
+        return true;
+    bool ok = false;
+    const uint value = parser.value(name).toUInt(&ok);
+    if (!ok || value > 65535)
+        return false;
+    *port = quint16(value);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("orvale-services"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Orvale's reference deployment on loopback."));
+    parser.addHelpOption();
+    parser.addOptions({
+        {QStringLiteral("host"), QStringLiteral("Address to listen on."), QStringLiteral("address"),
+         QStringLiteral("127.0.0.1")},
+        {QStringLiteral("login-port"), QStringLiteral("Login service and web site port (0: any)."),
+         QStringLiteral("port")},
+        {QStringLiteral("tls-port"), QStringLiteral("TLS login service port (0: any)."),
+         QStringLiteral("port")},
+        {QStringLiteral("portal-port"), QStringLiteral("Portal port (0: any)."),
+         QStringLiteral("port")},
+        {QStringLiteral("data"), QStringLiteral("Data folder."), QStringLiteral("dir")},
+        {QStringLiteral("max-lines"), QStringLiteral("Concurrent conference lines."),
+         QStringLiteral("count")},
+        {QStringLiteral("reset"), QStringLiteral("Start again from the demo data.")},
+    });
+    parser.process(app);
+
+    ServicesConfig config;
+    config.host = parser.value(QStringLiteral("host"));
+    config.reset = parser.isSet(QStringLiteral("reset"));
+    config.dataDir = parser.isSet(QStringLiteral("data"))
+                         ? parser.value(QStringLiteral("data"))
+                         : QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    if (parser.isSet(QStringLiteral("max-lines")))
+        config.maxLines = parser.value(QStringLiteral("max-lines")).toInt();
+    if (!readPort(parser, QStringLiteral("login-port"), &config.loginPort) ||
+        !readPort(parser, QStringLiteral("tls-port"), &config.tlsPort) ||
+        !readPort(parser, QStringLiteral("portal-port"), &config.portalPort)) {
+        std::fprintf(stderr, "orvale-services: a port must be a number from 0 to 65535\n");
+        return 2;
+    }
+
+    ServiceHost host(config);
+    QString error;
+    if (!host.start(&error)) {
+        std::fprintf(stderr, "orvale-services: %s\n", qPrintable(error));
+        return 1;
+    }
+    const ServicesConfig &c = host.config();
+    std::printf("orvale-services listening on %s: login=%u tls=%u portal=%u data=%s\n",
+                qPrintable(c.host), c.loginPort, c.tlsPort, c.portalPort, qPrintable(c.dataDir));
+    std::fflush(stdout);
+    return app.exec();
+}
