@@ -4,7 +4,12 @@
 #include <QCoreApplication>
 #include <QStandardPaths>
 
+#include <QSocketNotifier>
+
+#include <csignal>
 #include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -18,6 +23,24 @@ bool readPort(const QCommandLineParser &parser, const QString &name, quint16 *po
         return false;
     *port = quint16(value);
     return true;
+}
+
+int signalPipe[2];
+
+/// Ends the event loop on SIGTERM and SIGINT, so that the database is closed and the stream
+/// encoder is stopped instead of being left behind.
+void quitOnSignals(QCoreApplication &app)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] { QCoreApplication::quit(); });
+    auto handler = [](int) {
+        const char byte = 1;
+        [[maybe_unused]] const auto written = ::write(signalPipe[0], &byte, 1);
+    };
+    std::signal(SIGTERM, handler);
+    std::signal(SIGINT, handler);
 }
 
 } // namespace
@@ -71,5 +94,6 @@ int main(int argc, char *argv[])
     std::printf("orvale-services listening on %s: login=%u tls=%u portal=%u data=%s\n",
                 qPrintable(c.host), c.loginPort, c.tlsPort, c.portalPort, qPrintable(c.dataDir));
     std::fflush(stdout);
+    quitOnSignals(app);
     return app.exec();
 }

@@ -1,0 +1,92 @@
+#include "NetWork.h"
+#include "TestHome.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+/// The orvale-services executable as the demo and the end-to-end tests start it.
+class TestServicesProcess : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void startsOnFreePortsAndAnswers();
+    void refusesBadCommandLines_data();
+    void refusesBadCommandLines();
+};
+
+void TestServicesProcess::startsOnFreePortsAndAnswers()
+{
+    TestHome home;
+    QTemporaryDir data;
+    QProcess services;
+    services.start(QStringLiteral(ORVALE_SERVICES),
+                   {QStringLiteral("--login-port"), QStringLiteral("0"),
+                    QStringLiteral("--tls-port"), QStringLiteral("0"),
+                    QStringLiteral("--portal-port"), QStringLiteral("0"), QStringLiteral("--data"),
+                    data.path()});
+    QVERIFY(services.waitForStarted());
+    QByteArray out;
+    const QRegularExpression line(QStringLiteral("login=(\\d+) tls=(\\d+) portal=(\\d+)"));
+    QRegularExpressionMatch match;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            out += services.readAllStandardOutput();
+            match = line.match(QString::fromUtf8(out));
+            return match.hasMatch();
+        },
+        20000));
+
+    const QString base = QStringLiteral("http://127.0.0.1:") + match.captured(1);
+    bool answered = false;
+    QString stamp;
+    NetWork *version = NetWork::initWithUrlString(
+        base + QStringLiteral("/quilber/webservice/UserService/getVersion"),
+        NetWork::Params{{QStringLiteral("clientType"), QStringLiteral("mac")}});
+    version->setSuccessBlock([&](const QVariant &value) {
+        answered = true;
+        stamp = value.toMap()[QStringLiteral("return")]
+                    .toMap()[QStringLiteral("systemTime")]
+                    .toString();
+    });
+    version->setFailBlock([&](const NetworkError &) { answered = true; });
+    version->startRequest();
+    QTRY_VERIFY_WITH_TIMEOUT(answered, 10000);
+    QCOMPARE(stamp, QStringLiteral("20261201"));
+
+    services.terminate();
+    QVERIFY(services.waitForFinished(10000));
+    QVERIFY(QFile::exists(data.path() + QStringLiteral("/orvale.sqlite")));
+    QVERIFY(QFile::exists(data.path() + QStringLiteral("/cert.pem")));
+    QVERIFY(!(QFile::permissions(data.path() + QStringLiteral("/key.pem")) & QFile::ReadOther));
+}
+
+void TestServicesProcess::refusesBadCommandLines_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("port out of range")
+        << QStringList{QStringLiteral("--login-port"), QStringLiteral("70000")};
+    QTest::newRow("port not a number")
+        << QStringList{QStringLiteral("--portal-port"), QStringLiteral("x")};
+    QTest::newRow("address not ours")
+        << QStringList{QStringLiteral("--host"), QStringLiteral("192.0.2.1"),
+                       QStringLiteral("--login-port"), QStringLiteral("0")};
+}
+
+void TestServicesProcess::refusesBadCommandLines()
+{
+    QFETCH(QStringList, arguments);
+    QTemporaryDir data;
+    QProcess services;
+    services.start(QStringLiteral(ORVALE_SERVICES),
+                   arguments + QStringList{QStringLiteral("--data"), data.path(),
+                                           QStringLiteral("--tls-port"), QStringLiteral("0")});
+    QVERIFY(services.waitForFinished(30000));
+    QVERIFY(services.exitCode() != 0);
+    QVERIFY(!services.readAllStandardError().isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestServicesProcess)
+#include "tst_servicesprocess.moc"
