@@ -34,3 +34,5 @@ public:
     QString msgType;
     QString account;
 };
+
+Q_DECLARE_METATYPE(std::shared_ptr<MessageModel>)

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+
+/// The two text protocols carried over the conferencing service: remote commands in chat
+/// messages, and invitation links with their validity stamps.
+class Helper final
+{
+public:
+    static inline const QString errorNotOurs = QStringLiteral("抱歉!只能识别本系统二维码.");
+    static inline const QString errorExpired = QStringLiteral("此二维码已经过期了,无法入会");
+
+    /// The invitation link of the signed-in user's own room, with a fresh validity stamp.
+    static QString getLinkStr();
+    /// Base64 of the expiry instant in milliseconds, followed by two random digits.
+    static QString getPeriodTime();
+    static QString getPeriodTime(const QDateTime &now, int periodHours);
+    /// {"key", "portal", "pin"}, or {"error": user text}.
+    static QVariantMap analyzingURLStr(const QString &link);
+    static QVariantMap analyzingURLStr(const QString &link, const QDateTime &now);
+    /// Whether `message` is a command whose sender mark the sender's URI contains.
+    static bool isCommandString(const QString &message, const QString &uri);
+    /// The part after the last "#", split at every "&".
+    static QStringList getCommandType(const QString &message);
+    /// "#TRQCOMMAND#<mark>#<payload>"
+    static QString commandString(const QString &senderMark, const QString &payload);
+    /// The room key of a room link: the text after its last "=".
+    static QString roomKeyOf(const QString &roomUrl);
+};

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+/// The out-event dispatcher registered with the conferencing library. It runs on the
+/// library's thread: there it only sends follow-up requests and writes the few values below;
+/// everything else is queued to the main thread in arrival order. `userData` is the
+/// application's ConfClientDelegate.
+extern "C" void TRQClientOnOutEvent(uint32_t event, void *record, uint32_t size, void *userData);
+
+namespace OutEventState {
+
+/// 100 from a room-link result until that join fails or a conference ends.
+int32_t flag();
+void setFlag(int32_t value);
+/// The caller's name of the latest incoming call.
+QString incommingcallName();
+/// Where the engine's settings file "System.ecf" is looked up.
+QString systemResourcePath();
+
+} // namespace OutEventState
