@@ -10,9 +10,11 @@
 extern "C" {
 #endif
 
-typedef void (*ConfClientOutEventCallback)(uint32_t event, void *record, uint32_t size, void *userData);
+typedef void (*ConfClientOutEventCallback)(uint32_t event, void *record, uint32_t size,
+                                           void *userData);
 
-typedef struct {
+typedef struct
+{
     const char *filter;
     uintptr_t level;
     const char *pathPrefix;
@@ -21,7 +23,8 @@ typedef struct {
     void *reserved2;
 } ConfClientLogParams; /* six pointer-size fields */
 
-typedef struct {
+typedef struct
+{
     int32_t x, y, width, height;
 } ConfClientRect;
 

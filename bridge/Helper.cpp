@@ -15,7 +15,9 @@ QVariantMap error(const QString &text)
 
 QVariantMap result(const QString &key, const QString &portal, const QString &pin)
 {
-    return {{QStringLiteral("key"), key}, {QStringLiteral("portal"), portal}, {QStringLiteral("pin"), pin}};
+    return {{QStringLiteral("key"), key},
+            {QStringLiteral("portal"), portal},
+            {QStringLiteral("pin"), pin}};
 }
 
 /// What follows the last `name` in `piece`, when the piece begins with it.

@@ -55,7 +55,8 @@ QStringList names(const QByteArray &config, uint32_t offset, uint32_t countOffse
     QStringList list;
     const uint32_t count = std::min(CR::readU32(config, countOffset), max);
     for (uint32_t i = 0; i < count; ++i)
-        list.append(CR::readText(config, offset + i * CR::Config::NameWidth, CR::Config::NameWidth));
+        list.append(
+            CR::readText(config, offset + i * CR::Config::NameWidth, CR::Config::NameWidth));
     return list;
 }
 
@@ -83,11 +84,16 @@ const ConfClientLogParams *logParams()
 {
     static ConfClientLogParams params = [] {
         documentsPrefix =
-            QString(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + u'/').toStdString();
+            QString(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + u'/')
+                .toStdString();
         return ConfClientLogParams{
             "fatal error warning info@App info@AppGui info@AppClient info@AppMedia "
             "info@AppVideoPace info@AppWebProxy",
-            0, documentsPrefix.c_str(), "TRQClient_", nullptr, nullptr};
+            0,
+            documentsPrefix.c_str(),
+            "TRQClient_",
+            nullptr,
+            nullptr};
     }();
     return &params;
 }
@@ -158,7 +164,8 @@ void TRQClientInEvent::ClientAsyncRequestLoginWithUserName(const QString &userNa
     CR::writeText(record, CR::SignIn::Portal, CR::TextWidth, orStored(portal, user->httpPortal));
     CR::writeText(record, CR::SignIn::UserName, CR::SignIn::UserNameWidth,
                   orStored(userName, user->userName));
-    CR::writeText(record, CR::SignIn::Password, CR::TextWidth, orStored(password, user->userPassWord));
+    CR::writeText(record, CR::SignIn::Password, CR::TextWidth,
+                  orStored(password, user->userPassWord));
     event(CR::EventSignIn, record);
 }
 
@@ -269,7 +276,8 @@ QList<std::shared_ptr<ScreenSourseModel>> TRQClientInEvent::ClientSyncRequestGet
         source->appName = QStringLiteral("共享屏幕");
         source->appWindowName = QStringLiteral("全屏");
         source->appWindowId =
-            CR::readText(record, S::ScreenIds + i * S::ScreenIdWidth, S::ScreenIdWidth).toLongLong();
+            CR::readText(record, S::ScreenIds + i * S::ScreenIdWidth, S::ScreenIdWidth)
+                .toLongLong();
         source->confRect = rectAt(record, S::ScreenRects + i * S::RectSize);
         sources.append(source);
     }

@@ -27,10 +27,11 @@ public:
     static void ClientSyncRequestInitConfiguration();
     static void ClientSyncRequestSetConfiguration();
     static void ClientSyncRequestSetUserName(const QString &name);
-    static void ClientAsyncRequestLoginWithUserName(const QString &userName, const QString &password,
-                                                    const QString &portal);
-    static void ClientAsyncRequestGuestLoginWithPortal(const QString &portal, const QString &roomKey,
-                                                       const QString &name, const QString &pin);
+    static void ClientAsyncRequestLoginWithUserName(const QString &userName,
+                                                    const QString &password, const QString &portal);
+    static void ClientAsyncRequestGuestLoginWithPortal(const QString &portal,
+                                                       const QString &roomKey, const QString &name,
+                                                       const QString &pin);
     static void ClientSyncRequestCancelEnterConference();
     static void ClientSyncRequestSetSomeOnePin(const QString &uri);
     static void ClientSyncRequestReleasePin(const QString &uri);

@@ -34,7 +34,9 @@ template <class F> void onMain(F &&work)
 
 void post(const QString &name, const QVariant &object = {}, const QVariantMap &info = {})
 {
-    onMain([name, object, info] { NotificationCenter::defaultCenter()->postNotificationName(name, object, info); });
+    onMain([name, object, info] {
+        NotificationCenter::defaultCenter()->postNotificationName(name, object, info);
+    });
 }
 
 void sendFilePath()
@@ -63,7 +65,8 @@ void conferenceActive(ConfClientDelegate *delegate)
         delegate->addControllView();
         AppStatus::shareStatus()->setIsInConference(true);
         delegate->arrangeWindowsForConference();
-        NotificationCenter::defaultCenter()->postNotificationName(QStringLiteral("JoinConferenceSuccess"));
+        NotificationCenter::defaultCenter()->postNotificationName(
+            QStringLiteral("JoinConferenceSuccess"));
     });
 }
 
@@ -125,13 +128,16 @@ void remoteShareEnded(const void *event, uint32_t size)
     }
     CR::writeU32(record, R::Mode, R::ModeRemoved);
     ConfClientSendRequest(CR::RequestSelectRemoteShare, record.data(), R::Size);
-    const int32_t current = std::clamp<int32_t>(CR::readI32(record, R::CurrentIndex), 0, R::MaxShares - 1);
+    const int32_t current =
+        std::clamp<int32_t>(CR::readI32(record, R::CurrentIndex), 0, R::MaxShares - 1);
     const QString shown = CR::readText(record, R::Uris + current * CR::TextWidth, CR::TextWidth);
     status->setCurrentRometeUri(shown);
     qCInfo(lcOrvale).noquote() << QStringLiteral("现在在播的uri %1 %2").arg(current).arg(shown);
     for (int32_t k = 1; k <= count; ++k)
-        qCInfo(lcOrvale).noquote() << QStringLiteral("现存的URI %1  %2").arg(k).arg(
-            CR::readText(record, R::Uris + k * CR::TextWidth, CR::TextWidth));
+        qCInfo(lcOrvale).noquote()
+            << QStringLiteral("现存的URI %1  %2")
+                   .arg(k)
+                   .arg(CR::readText(record, R::Uris + k * CR::TextWidth, CR::TextWidth));
     qCInfo(lcOrvale).noquote() << QStringLiteral("被移除的uri %1").arg(uri);
 }
 
@@ -230,8 +236,9 @@ QString incommingcallName()
 QString systemResourcePath()
 {
     const QString dir = QCoreApplication::applicationDirPath();
-    for (const QString &candidate : {QString(dir + QStringLiteral("/System.ecf")),
-                                    QString(dir + QStringLiteral("/../share/orvale/System.ecf"))}) {
+    for (const QString &candidate :
+         {QString(dir + QStringLiteral("/System.ecf")),
+          QString(dir + QStringLiteral("/../share/orvale/System.ecf"))}) {
         if (QFileInfo::exists(candidate))
             return QFileInfo(candidate).canonicalFilePath();
     }
@@ -247,21 +254,43 @@ extern "C" void TRQClientOnOutEvent(uint32_t event, void *record, uint32_t size,
         return;
     auto *delegate = static_cast<ConfClientDelegate *>(userData);
     switch (event) {
-    case CR::OutStarted: sendFilePath(); break;
-    case CR::OutSignInState: signInState(record, size); break;
-    case CR::OutDevicesChanged: post(QStringLiteral("deviceChange")); break;
-    case CR::OutApplyConfiguration: TRQClientInEvent::ClientSyncRequestSetConfiguration(); break;
-    case CR::OutConferenceActive: conferenceActive(delegate); break;
-    case CR::OutConferenceEnded: conferenceEnded(delegate); break;
-    case CR::OutParticipantsChanged: onMain([delegate] { delegate->getContactsInConference(); }); break;
-    case CR::OutIncomingCall: incomingCall(delegate, record, size); break;
-    case CR::OutIncomingCallTimeout: onMain([delegate] { delegate->incomeCallTimeOut(); }); break;
+    case CR::OutStarted:
+        sendFilePath();
+        break;
+    case CR::OutSignInState:
+        signInState(record, size);
+        break;
+    case CR::OutDevicesChanged:
+        post(QStringLiteral("deviceChange"));
+        break;
+    case CR::OutApplyConfiguration:
+        TRQClientInEvent::ClientSyncRequestSetConfiguration();
+        break;
+    case CR::OutConferenceActive:
+        conferenceActive(delegate);
+        break;
+    case CR::OutConferenceEnded:
+        conferenceEnded(delegate);
+        break;
+    case CR::OutParticipantsChanged:
+        onMain([delegate] { delegate->getContactsInConference(); });
+        break;
+    case CR::OutIncomingCall:
+        incomingCall(delegate, record, size);
+        break;
+    case CR::OutIncomingCallTimeout:
+        onMain([delegate] { delegate->incomeCallTimeOut(); });
+        break;
     case CR::OutFarEndMute:
         post(QStringLiteral("ChangeMicFormNet"), {},
              {{QStringLiteral("isMuted"), CR::readByte(record, size, 0) == 1}});
         break;
-    case CR::OutRemoteShareStarted: remoteShareStarted(record, size); break;
-    case CR::OutRemoteShareEnded: remoteShareEnded(record, size); break;
+    case CR::OutRemoteShareStarted:
+        remoteShareStarted(record, size);
+        break;
+    case CR::OutRemoteShareEnded:
+        remoteShareEnded(record, size);
+        break;
     case CR::OutVideoSize: {
         const int32_t width = CR::readI32(record, size, 0);
         const int32_t height = CR::readI32(record, size, 4);
@@ -272,16 +301,30 @@ extern "C" void TRQClientOnOutEvent(uint32_t event, void *record, uint32_t size,
         });
         break;
     }
-    case CR::OutSignInFailed: signInFailed(delegate, record, size); break;
-    case CR::OutServerFull:
-        qCInfo(lcOrvale, "%d %d %d %d %d", CR::readI32(record, size, 0), CR::readI32(record, size, 4),
-               CR::readByte(record, size, 8), CR::readI32(record, size, 16), CR::readI32(record, size, 12));
+    case CR::OutSignInFailed:
+        signInFailed(delegate, record, size);
         break;
-    case CR::OutSignedIn: signedIn(delegate); break;
-    case CR::OutSignedOut: signedOut(delegate, record, size); break;
-    case CR::OutRoomLink: roomLink(record, size); break;
-    case CR::OutGroupChat: chat(record, size, false); break;
-    case CR::OutPrivateChat: chat(record, size, true); break;
-    default: break;
+    case CR::OutServerFull:
+        qCInfo(lcOrvale, "%d %d %d %d %d", CR::readI32(record, size, 0),
+               CR::readI32(record, size, 4), CR::readByte(record, size, 8),
+               CR::readI32(record, size, 16), CR::readI32(record, size, 12));
+        break;
+    case CR::OutSignedIn:
+        signedIn(delegate);
+        break;
+    case CR::OutSignedOut:
+        signedOut(delegate, record, size);
+        break;
+    case CR::OutRoomLink:
+        roomLink(record, size);
+        break;
+    case CR::OutGroupChat:
+        chat(record, size, false);
+        break;
+    case CR::OutPrivateChat:
+        chat(record, size, true);
+        break;
+    default:
+        break;
     }
 }
