@@ -1,5 +1,6 @@
 #include "PortalEndpoint.h"
 
+#include "ConferenceHub.h"
 #include "ServiceDatabase.h"
 #include "ServicesConfig.h"
 #include "SoapMessage.h"
@@ -90,9 +91,9 @@ PortalEndpoint::Outcome PortalEndpoint::dispatch(const QString &operation, const
     if (operation == u"Search")
         return search(fields, caller);
     if (operation == u"JoinConference")
-        return joinConference(fields);
+        return joinConference(fields, caller);
     if (operation == u"JoinIPCConference")
-        return joinIpcConference(fields);
+        return joinIpcConference(fields, caller);
     if (operation == u"AddToMyContacts")
         return addContact(fields, caller);
     if (operation == u"RemoveFromMyContacts")
@@ -210,14 +211,16 @@ std::optional<QString> PortalEndpoint::refusal(const DirectoryEntry &room, const
         return QStringLiteral("Room is locked");
     if (!room.pin.isEmpty() && pin != room.pin)
         return QStringLiteral("Wrong PIN");
-    if (room.occupants >= room.capacity)
+    const int inRoom = room.occupants + (m_hub ? m_hub->occupancy(room.entityID) : 0);
+    if (inRoom >= room.capacity)
         return QStringLiteral("Room capacity has been reached");
-    if (m_config.maxLines <= 0)
+    if ((m_hub ? m_hub->linesInUse() : 0) >= m_config.maxLines)
         return QStringLiteral("All Lines in use. Please try again later.");
     return std::nullopt;
 }
 
-PortalEndpoint::Outcome PortalEndpoint::joinConference(const Fields &fields) const
+PortalEndpoint::Outcome PortalEndpoint::joinConference(const Fields &fields,
+                                                       const Account &caller) const
 {
     bool isNumber = false;
     const qint64 id = fields.value(QStringLiteral("conferenceID")).toLongLong(&isNumber);
@@ -226,10 +229,13 @@ PortalEndpoint::Outcome PortalEndpoint::joinConference(const Fields &fields) con
         return {{}, QStringLiteral("Unable to join the conference")};
     if (const auto reason = refusal(*room, fields.value(QStringLiteral("PIN"))))
         return {{}, *reason};
+    if (m_hub)
+        m_hub->joinByPortal(caller.entityID, room->entityID);
     return {ok, {}};
 }
 
-PortalEndpoint::Outcome PortalEndpoint::joinIpcConference(const Fields &fields) const
+PortalEndpoint::Outcome PortalEndpoint::joinIpcConference(const Fields &fields,
+                                                          const Account &caller) const
 {
     const QString domain = fields.value(QStringLiteral("domain"));
     if (domain != m_config.host && domain != m_config.portalAuthority())
@@ -239,6 +245,8 @@ PortalEndpoint::Outcome PortalEndpoint::joinIpcConference(const Fields &fields) 
         return {{}, QStringLiteral("Unable to join the conference")};
     if (const auto reason = refusal(*room, fields.value(QStringLiteral("PIN"))))
         return {{}, *reason};
+    if (m_hub)
+        m_hub->joinByPortal(caller.entityID, room->entityID);
     return {ok, {}};
 }
 
@@ -264,8 +272,11 @@ PortalEndpoint::Outcome PortalEndpoint::muteAudio(const Fields &fields, const Ac
     const auto room = m_db.entry(fields.value(QStringLiteral("conferenceID")).toLongLong());
     if (!room || (room->entityID != caller.entityID && room->ownerID != caller.entityID))
         return {{}, QStringLiteral("Not authorized to moderate this conference")};
-    if (fields.value(QStringLiteral("participantID")).isEmpty())
+    const QString participant = fields.value(QStringLiteral("participantID"));
+    if (participant.isEmpty())
         return {{}, QStringLiteral("Invalid participantID")};
+    if (m_hub)
+        m_hub->muteParticipant(room->entityID, participant);
     return {ok, {}};
 }
 

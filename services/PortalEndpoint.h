@@ -8,6 +8,7 @@
 
 #include <optional>
 
+class ConferenceHub;
 class QHttpServerRequest;
 class ServiceDatabase;
 struct ServicesConfig;
@@ -19,6 +20,8 @@ public:
     PortalEndpoint(ServiceDatabase &db, const ServicesConfig &config);
 
     QHttpServerResponse handle(const QHttpServerRequest &request);
+    /// The conference service that joins and mutes act on.
+    void setConferenceHub(ConferenceHub *hub) { m_hub = hub; }
 
     /// "<ns1:Entity>…</ns1:Entity>" of an entry as `viewer` sees it.
     QString entityXml(const DirectoryEntry &entry, const Account &viewer) const;
@@ -41,8 +44,8 @@ private:
     Outcome searchByEntityId(const Fields &fields, const Account &caller) const;
     Outcome searchMyContacts(const Fields &fields, const Account &caller) const;
     Outcome search(const Fields &fields, const Account &caller) const;
-    Outcome joinConference(const Fields &fields) const;
-    Outcome joinIpcConference(const Fields &fields) const;
+    Outcome joinConference(const Fields &fields, const Account &caller) const;
+    Outcome joinIpcConference(const Fields &fields, const Account &caller) const;
     Outcome addContact(const Fields &fields, const Account &caller);
     Outcome removeContact(const Fields &fields, const Account &caller);
     Outcome muteAudio(const Fields &fields, const Account &caller) const;
@@ -51,4 +54,5 @@ private:
 
     ServiceDatabase &m_db;
     const ServicesConfig &m_config;
+    ConferenceHub *m_hub = nullptr;
 };

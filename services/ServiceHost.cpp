@@ -30,7 +30,10 @@ ServiceHost::ServiceHost(const ServicesConfig &config, QObject *parent)
     , m_portal(m_db, m_config)
     , m_live(m_db, m_config, m_media)
     , m_pages(m_db, m_config)
-{}
+    , m_hub(m_db, m_config)
+{
+    m_portal.setConferenceHub(&m_hub);
+}
 
 bool ServiceHost::openData(QString *error)
 {
@@ -89,6 +92,13 @@ void ServiceHost::routeLogin(QHttpServer &server, const QString &path)
 
 void ServiceHost::routePortal(QHttpServer &server)
 {
+    // The engines' WebSocket: the route only lets the upgrade through, writing nothing.
+    server.route(QStringLiteral("/conference"), Method::Get,
+                 [](const QHttpServerRequest &, QHttpServerResponder &&) {});
+    connect(&server, &QHttpServer::newWebSocketConnection, this, [this, &server] {
+        while (server.hasPendingWebSocketConnections())
+            m_hub.accept(server.nextPendingWebSocketConnection());
+    });
     server.route(QStringLiteral("/services/v1_1/PortalUserService"), Method::Post,
                  [this](const QHttpServerRequest &request) { return m_portal.handle(request); });
 }

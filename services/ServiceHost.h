@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ConferenceHub.h"
 #include "LiveEndpoint.h"
 #include "LoginEndpoint.h"
 #include "MediaAssets.h"
@@ -43,6 +44,7 @@ private:
     PortalEndpoint m_portal;
     LiveEndpoint m_live;
     WebPages m_pages;
+    ConferenceHub m_hub;
     QHttpServer m_plain;
     QHttpServer m_tls;
     QHttpServer m_portalServer;

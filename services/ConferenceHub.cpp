@@ -1,0 +1,348 @@
+#include "ConferenceHub.h"
+
+#include "DirectoryEntry.h"
+#include "ServiceDatabase.h"
+#include "ServicesConfig.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QWebSocket>
+
+namespace {
+
+constexpr qsizetype maxMessage = 16 * 1024;
+
+QString type(const QJsonObject &message)
+{
+    return message.value(QStringLiteral("type")).toString();
+}
+
+} // namespace
+
+ConferenceHub::ConferenceHub(ServiceDatabase &db, const ServicesConfig &config, QObject *parent)
+    : QObject(parent)
+    , m_db(db)
+    , m_config(config)
+{}
+
+ConferenceHub::~ConferenceHub()
+{
+    for (auto it = m_sessions.begin(); it != m_sessions.end(); ++it) {
+        it->socket->disconnect(this);
+        it->socket->deleteLater();
+    }
+}
+
+void ConferenceHub::accept(std::unique_ptr<QWebSocket> owned)
+{
+    QWebSocket *socket = owned.release();
+    socket->setParent(this);
+    socket->setMaxAllowedIncomingMessageSize(maxMessage);
+    Session session;
+    session.socket = socket;
+    m_sessions.insert(socket, session);
+    connect(socket, &QWebSocket::textMessageReceived, this,
+            [this, socket](const QString &text) { receive(socket, text); });
+    connect(socket, &QWebSocket::disconnected, this, [this, socket] { dropSession(socket); });
+}
+
+void ConferenceHub::dropSession(QWebSocket *socket)
+{
+    auto it = m_sessions.find(socket);
+    if (it == m_sessions.end())
+        return;
+    leaveRoom(*it, false);
+    Session gone = *it;
+    m_sessions.erase(it);
+    gone.roomId = 0;
+    if (gone.entityId != 0 && !sessionOfAccount(gone.entityId))
+        m_db.setPresence(gone.entityId, QStringLiteral("Offline"));
+    socket->deleteLater();
+}
+
+void ConferenceHub::receive(QWebSocket *socket, const QString &text)
+{
+    auto it = m_sessions.find(socket);
+    if (it == m_sessions.end())
+        return;
+    const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
+    const QString kind = type(message);
+    Session &session = *it;
+    if (kind == u"signIn")
+        signIn(session, message);
+    else if (kind == u"guestJoin")
+        guestJoin(session, message);
+    else if (session.tag.isEmpty())
+        send(session, {{QStringLiteral("type"), QStringLiteral("error")},
+                       {QStringLiteral("message"), QStringLiteral("not signed in")}});
+    else if (kind == u"signOut")
+        signOut(session, 0);
+    else if (kind == u"leave")
+        leaveRoom(session, true);
+    else if (kind == u"chat")
+        chat(session, message);
+    else if (kind == u"answer")
+        answerCall(session, message.value(QStringLiteral("accept")).toBool());
+    else if (kind == u"mute") {
+        session.micMuted = message.value(QStringLiteral("muted")).toBool();
+        broadcastRoster(session.roomId);
+    } else if (kind == u"share")
+        setShare(session, message.value(QStringLiteral("name")).toString().left(256));
+    else if (kind == u"stopShare")
+        setShare(session, {});
+    else
+        send(session, {{QStringLiteral("type"), QStringLiteral("error")},
+                       {QStringLiteral("message"), QStringLiteral("unknown message")}});
+}
+
+void ConferenceHub::signIn(Session &session, const QJsonObject &message)
+{
+    const auto account = m_db.authenticate(message.value(QStringLiteral("user")).toString(),
+                                           message.value(QStringLiteral("password")).toString());
+    if (!account) {
+        send(session, {{QStringLiteral("type"), QStringLiteral("signInFailed")},
+                       {QStringLiteral("code"), 401}});
+        return;
+    }
+    // One engine per account: a second sign-in replaces the first.
+    if (Session *earlier = sessionOfAccount(account->entityID); earlier && earlier != &session)
+        signOut(*earlier, 2);
+    const auto entry = m_db.entry(account->entityID);
+    session.entityId = account->entityID;
+    session.userName = account->userName;
+    session.displayName = entry ? entry->displayName : account->userName;
+    session.tag = QStringLiteral("u%1").arg(account->entityID);
+    updatePresence(session);
+    send(session, {{QStringLiteral("type"), QStringLiteral("signedIn")},
+                   {QStringLiteral("uri"), uriOf(session)},
+                   {QStringLiteral("displayName"), session.displayName},
+                   {QStringLiteral("entityID"), QString::number(session.entityId)}});
+}
+
+void ConferenceHub::signOut(Session &session, int reason)
+{
+    leaveRoom(session, true);
+    send(session, {{QStringLiteral("type"), QStringLiteral("signedOut")},
+                   {QStringLiteral("reason"), reason}});
+    const qint64 entityId = session.entityId;
+    session.entityId = 0;
+    session.tag.clear();
+    if (entityId != 0 && !sessionOfAccount(entityId))
+        m_db.setPresence(entityId, QStringLiteral("Offline"));
+}
+
+void ConferenceHub::guestJoin(Session &session, const QJsonObject &message)
+{
+    auto result = [&](int code) {
+        send(session, {{QStringLiteral("type"), QStringLiteral("roomLink")},
+                       {QStringLiteral("result"), code}});
+    };
+    const auto room = m_db.entryByKey(message.value(QStringLiteral("roomKey")).toString());
+    if (!room || room->locked ||
+        (!room->pin.isEmpty() && message.value(QStringLiteral("pin")).toString() != room->pin))
+        return result(1007);
+    if (room->occupants + occupancy(room->entityID) >= room->capacity ||
+        linesInUse() >= m_config.maxLines)
+        return result(1021);
+    if (session.tag.isEmpty()) {
+        session.tag = QStringLiteral("g%1").arg(m_nextGuest++);
+        session.displayName = message.value(QStringLiteral("name")).toString().left(64);
+        if (session.displayName.trimmed().isEmpty())
+            session.displayName = QStringLiteral("访客");
+    }
+    result(0);
+    enterRoom(session, room->entityID);
+}
+
+void ConferenceHub::enterRoom(Session &session, qint64 roomId)
+{
+    if (session.roomId == roomId)
+        return;
+    leaveRoom(session, false);
+    session.roomId = roomId;
+    session.ringingRoom = 0;
+    updatePresence(session);
+    const auto room = m_db.entry(roomId);
+    send(session, {{QStringLiteral("type"), QStringLiteral("conference")},
+                   {QStringLiteral("roomID"), QString::number(roomId)},
+                   {QStringLiteral("name"), room ? room->displayName : QString()}});
+    broadcastRoster(roomId);
+    for (const Session &other : std::as_const(m_sessions)) {
+        if (other.roomId == roomId && !other.shareName.isEmpty() && other.socket != session.socket)
+            send(session, {{QStringLiteral("type"), QStringLiteral("shareStarted")},
+                           {QStringLiteral("uri"), uriOf(other)},
+                           {QStringLiteral("name"), other.shareName}});
+    }
+}
+
+void ConferenceHub::leaveRoom(Session &session, bool tellSession)
+{
+    const qint64 roomId = session.roomId;
+    if (roomId == 0)
+        return;
+    setShare(session, {});
+    session.roomId = 0;
+    session.micMuted = false;
+    updatePresence(session);
+    if (tellSession)
+        send(session, {{QStringLiteral("type"), QStringLiteral("conferenceEnded")}});
+    broadcastRoster(roomId);
+}
+
+void ConferenceHub::chat(Session &session, const QJsonObject &message)
+{
+    if (session.roomId == 0)
+        return;
+    const QString to = message.value(QStringLiteral("to")).toString();
+    const QJsonObject relayed{
+        {QStringLiteral("type"), QStringLiteral("chat")},
+        {QStringLiteral("from"), uriOf(session)},
+        {QStringLiteral("name"), session.displayName},
+        {QStringLiteral("text"), message.value(QStringLiteral("text")).toString().left(1024)},
+        {QStringLiteral("private"), !to.isEmpty()}};
+    for (const Session &other : std::as_const(m_sessions)) {
+        if (other.roomId != session.roomId || other.socket == session.socket)
+            continue;
+        if (to.isEmpty() || uriOf(other) == to)
+            send(other, relayed);
+    }
+}
+
+void ConferenceHub::answerCall(Session &session, bool accept)
+{
+    const qint64 roomId = session.ringingRoom;
+    session.ringingRoom = 0;
+    if (accept && roomId != 0)
+        enterRoom(session, roomId);
+}
+
+void ConferenceHub::setShare(Session &session, const QString &name)
+{
+    if (session.shareName == name || session.roomId == 0) {
+        session.shareName = name;
+        return;
+    }
+    const bool ended = name.isEmpty();
+    session.shareName = name;
+    const QJsonObject note =
+        ended ? QJsonObject{{QStringLiteral("type"), QStringLiteral("shareEnded")},
+                            {QStringLiteral("uri"), uriOf(session)}}
+              : QJsonObject{{QStringLiteral("type"), QStringLiteral("shareStarted")},
+                            {QStringLiteral("uri"), uriOf(session)},
+                            {QStringLiteral("name"), name}};
+    for (const Session &other : std::as_const(m_sessions)) {
+        if (other.roomId == session.roomId && other.socket != session.socket)
+            send(other, note);
+    }
+}
+
+void ConferenceHub::joinByPortal(qint64 accountEntityId, qint64 roomId)
+{
+    Session *caller = sessionOfAccount(accountEntityId);
+    if (!caller)
+        return;
+    enterRoom(*caller, roomId);
+    // Joining a member's own room rings that member when it is signed in elsewhere.
+    Session *owner = roomId != accountEntityId ? sessionOfAccount(roomId) : nullptr;
+    if (!owner || owner->roomId == roomId)
+        return;
+    owner->ringingRoom = roomId;
+    send(*owner, {{QStringLiteral("type"), QStringLiteral("incomingCall")},
+                  {QStringLiteral("caller"), caller->displayName}});
+    QWebSocket *ownerSocket = owner->socket;
+    QTimer::singleShot(ringMilliseconds, this, [this, ownerSocket, roomId] {
+        auto it = m_sessions.find(ownerSocket);
+        if (it == m_sessions.end() || it->ringingRoom != roomId)
+            return;
+        it->ringingRoom = 0;
+        send(*it, {{QStringLiteral("type"), QStringLiteral("callTimeout")}});
+    });
+}
+
+bool ConferenceHub::muteParticipant(qint64 roomId, const QString &participantId)
+{
+    for (Session &session : m_sessions) {
+        if (session.roomId == roomId && session.tag == participantId) {
+            session.micMuted = true;
+            send(session, {{QStringLiteral("type"), QStringLiteral("farEndMute")},
+                           {QStringLiteral("muted"), true}});
+            broadcastRoster(roomId);
+            return true;
+        }
+    }
+    return false;
+}
+
+int ConferenceHub::occupancy(qint64 roomId) const
+{
+    int count = 0;
+    for (const Session &session : m_sessions)
+        count += session.roomId == roomId ? 1 : 0;
+    return count;
+}
+
+int ConferenceHub::linesInUse() const
+{
+    int count = 0;
+    for (const Session &session : m_sessions)
+        count += session.roomId != 0 ? 1 : 0;
+    return count;
+}
+
+void ConferenceHub::broadcastRoster(qint64 roomId)
+{
+    if (roomId == 0)
+        return;
+    QJsonArray roster;
+    for (const Session &session : std::as_const(m_sessions)) {
+        if (session.roomId == roomId)
+            roster.append(participantJson(session));
+    }
+    const QJsonObject message{{QStringLiteral("type"), QStringLiteral("participants")},
+                              {QStringLiteral("participants"), roster}};
+    for (const Session &session : std::as_const(m_sessions)) {
+        if (session.roomId == roomId)
+            send(session, message);
+    }
+}
+
+void ConferenceHub::updatePresence(const Session &session)
+{
+    if (session.entityId != 0)
+        m_db.setPresence(session.entityId,
+                         session.roomId != 0 ? QStringLiteral("Busy") : QStringLiteral("Online"));
+}
+
+QJsonObject ConferenceHub::participantJson(const Session &session) const
+{
+    return {{QStringLiteral("uri"), uriOf(session)},
+            {QStringLiteral("name"), session.displayName},
+            {QStringLiteral("participantID"), session.tag},
+            {QStringLiteral("entityID"),
+             session.entityId ? QString::number(session.entityId) : QString()},
+            {QStringLiteral("role"), session.entityId == session.roomId ? 1 : 0},
+            {QStringLiteral("micMuted"), session.micMuted},
+            {QStringLiteral("sharing"), !session.shareName.isEmpty()}};
+}
+
+QString ConferenceHub::uriOf(const Session &session) const
+{
+    // The client reads the sender mark after the last "-" and before the first ";".
+    return QStringLiteral("conf%1-%2;ws").arg(session.roomId).arg(session.tag);
+}
+
+ConferenceHub::Session *ConferenceHub::sessionOfAccount(qint64 entityId)
+{
+    for (Session &session : m_sessions) {
+        if (entityId != 0 && session.entityId == entityId)
+            return &session;
+    }
+    return nullptr;
+}
+
+void ConferenceHub::send(const Session &session, const QJsonObject &message) const
+{
+    if (session.socket)
+        session.socket->sendTextMessage(
+            QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
+}

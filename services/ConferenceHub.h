@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QHash>
+#include <QJsonObject>
+#include <QObject>
+#include <QTimer>
+
+#include <memory>
+#include <optional>
+
+class QWebSocket;
+class ServiceDatabase;
+struct ServicesConfig;
+struct DirectoryEntry;
+
+/// The conference service: signed-in engines, rooms with their rosters, calls, chat, shares
+/// and mute states, spoken as JSON messages over WebSocket (see ConferenceProtocol.md).
+class ConferenceHub final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ConferenceHub)
+
+public:
+    ConferenceHub(ServiceDatabase &db, const ServicesConfig &config, QObject *parent = nullptr);
+    ~ConferenceHub() override;
+
+    void accept(std::unique_ptr<QWebSocket> socket);
+
+    /// People in a room now.
+    int occupancy(qint64 roomId) const;
+    int linesInUse() const;
+    /// The portal's JoinConference for a signed-in account: brings its engine into the room,
+    /// or rings the room's owner first when the room is a member's own room.
+    void joinByPortal(qint64 accountEntityId, qint64 roomId);
+    /// The portal's MuteAudio: true when the participant was found in the room.
+    bool muteParticipant(qint64 roomId, const QString &participantId);
+
+    static constexpr int ringMilliseconds = 30000;
+
+private:
+    struct Session
+    {
+        QWebSocket *socket = nullptr;
+        qint64 entityId = 0; ///< 0 for a guest
+        QString userName;
+        QString displayName;
+        QString tag; ///< "u1001" or "g3": the sender mark of commands
+        qint64 roomId = 0;
+        bool micMuted = false;
+        QString shareName;
+        qint64 ringingRoom = 0;
+    };
+
+    void receive(QWebSocket *socket, const QString &text);
+    void dropSession(QWebSocket *socket);
+    void signIn(Session &session, const QJsonObject &message);
+    void signOut(Session &session, int reason);
+    void guestJoin(Session &session, const QJsonObject &message);
+    void enterRoom(Session &session, qint64 roomId);
+    void leaveRoom(Session &session, bool tellSession);
+    void chat(Session &session, const QJsonObject &message);
+    void answerCall(Session &session, bool accept);
+    void setShare(Session &session, const QString &name);
+    void broadcastRoster(qint64 roomId);
+    void updatePresence(const Session &session);
+    QJsonObject participantJson(const Session &session) const;
+    QString uriOf(const Session &session) const;
+    Session *sessionOfAccount(qint64 entityId);
+    void send(const Session &session, const QJsonObject &message) const;
+
+    ServiceDatabase &m_db;
+    const ServicesConfig &m_config;
+    QHash<QWebSocket *, Session> m_sessions;
+    int m_nextGuest = 1;
+};
