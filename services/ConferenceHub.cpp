@@ -161,6 +161,7 @@ void ConferenceHub::enterRoom(Session &session, qint64 roomId)
     leaveRoom(session, false);
     session.roomId = roomId;
     session.ringingRoom = 0;
+    session.joinOrder = ++m_joins;
     updatePresence(session);
     const auto room = m_db.entry(roomId);
     send(session, {{QStringLiteral("type"), QStringLiteral("conference")},
@@ -293,11 +294,16 @@ void ConferenceHub::broadcastRoster(qint64 roomId)
 {
     if (roomId == 0)
         return;
-    QJsonArray roster;
+    QList<const Session *> present;
     for (const Session &session : std::as_const(m_sessions)) {
         if (session.roomId == roomId)
-            roster.append(participantJson(session));
+            present.append(&session);
     }
+    std::sort(present.begin(), present.end(),
+              [](const Session *a, const Session *b) { return a->joinOrder < b->joinOrder; });
+    QJsonArray roster;
+    for (const Session *session : present)
+        roster.append(participantJson(*session));
     const QJsonObject message{{QStringLiteral("type"), QStringLiteral("participants")},
                               {QStringLiteral("participants"), roster}};
     for (const Session &session : std::as_const(m_sessions)) {

@@ -49,6 +49,7 @@ private:
         bool micMuted = false;
         QString shareName;
         qint64 ringingRoom = 0;
+        quint64 joinOrder = 0; ///< rosters list people in the order they came
     };
 
     void receive(QWebSocket *socket, const QString &text);
@@ -72,4 +73,5 @@ private:
     const ServicesConfig &m_config;
     QHash<QWebSocket *, Session> m_sessions;
     int m_nextGuest = 1;
+    quint64 m_joins = 0;
 };

@@ -5,6 +5,7 @@
 #include "FakeEngine.h"
 #include "MessageModel.h"
 #include "NotificationCenter.h"
+#include "RecordingDelegate.h"
 #include "TRQClientInEvent.h"
 #include "TRQClientOnOutEvent.h"
 #include "TestHome.h"
@@ -13,34 +14,6 @@
 #include <QThread>
 
 namespace CR = ConfRecords;
-
-/// Records what the dispatcher asks of the windows, and on which thread.
-class RecordingDelegate final : public ConfClientDelegate
-{
-public:
-    QStringList calls;
-    bool mainVisible = true;
-    bool offMainThread = false;
-
-    void note(const QString &call)
-    {
-        offMainThread = offMainThread || QThread::currentThread() != qApp->thread();
-        calls.append(call);
-    }
-    void errorWithText(const QString &text) override { note(QStringLiteral("error:") + text); }
-    void loginSuccess() override { note(QStringLiteral("loginSuccess")); }
-    void endConference() override { note(QStringLiteral("endConference")); }
-    void showAlertWithMessage(const QString &m) override { note(QStringLiteral("alert:") + m); }
-    bool isMainWindowVisible() const override { return mainVisible; }
-    void acceptIncomeCallWithName(const QString &c) override { note(QStringLiteral("call:") + c); }
-    void incomeCallTimeOut() override { note(QStringLiteral("callTimeout")); }
-    void addControllView() override { note(QStringLiteral("addControllView")); }
-    void closeConferenceWindow() override { note(QStringLiteral("closeConference")); }
-    void getContactsInConference() override { note(QStringLiteral("participants")); }
-    QSize conferenceVideoSize() const override { return {640, 360}; }
-    void arrangeWindowsForConference() override { note(QStringLiteral("arrange")); }
-    void closeAllWindowsForSignOut() override { note(QStringLiteral("closeAll")); }
-};
 
 class TestOutEvents : public QObject
 {

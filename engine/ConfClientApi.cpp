@@ -1,0 +1,262 @@
+// The conferencing library interface of the reference engine.
+
+// The five functions are all this library exports; everything else stays hidden.
+#pragma GCC visibility push(default)
+#include "ConfClient.h"
+#pragma GCC visibility pop
+
+#include "ConfRecords.h"
+#include "EngineCore.h"
+#include "EngineState.h"
+
+#include <QAudioDevice>
+#include <QCameraDevice>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QMediaDevices>
+#include <QMutexLocker>
+#include <QScreen>
+#include <QThread>
+
+namespace CR = ConfRecords;
+
+namespace {
+
+EngineState state;
+QThread *worker = nullptr;
+EngineCore *core = nullptr;
+bool consoleLog = false;
+
+void writeNames(QByteArray &config, uint32_t offset, uint32_t countOffset, uint32_t max,
+                const QStringList &names)
+{
+    const uint32_t count = std::min<uint32_t>(uint32_t(names.size()), max);
+    for (uint32_t i = 0; i < count; ++i)
+        CR::writeText(config, offset + i * CR::Config::NameWidth, CR::Config::NameWidth, names[i]);
+    CR::writeU32(config, countOffset, count);
+}
+
+/// The machine's devices, read on the caller's (the application's) thread.
+void readDevices()
+{
+    QStringList microphones, speakers, cameras;
+    for (const QAudioDevice &d : QMediaDevices::audioInputs())
+        microphones.append(d.description());
+    for (const QAudioDevice &d : QMediaDevices::audioOutputs())
+        speakers.append(d.description());
+    for (const QCameraDevice &d : QMediaDevices::videoInputs())
+        cameras.append(d.description());
+    QMutexLocker lock(&state.mutex);
+    if (state.configuration.isEmpty())
+        state.configuration = CR::zeroed(CR::Config::Size);
+    QByteArray &c = state.configuration;
+    c.replace(0, CR::Config::StartupOne,
+              CR::zeroed(CR::Config::CameraCount + 8)); // names and counts
+    writeNames(c, CR::Config::Microphones, CR::Config::MicrophoneCount, CR::Config::MaxMicrophones,
+               microphones);
+    writeNames(c, CR::Config::Speakers, CR::Config::SpeakerCount, CR::Config::MaxSpeakers,
+               speakers);
+    writeNames(c, CR::Config::Cameras, CR::Config::CameraCount, CR::Config::MaxCameras, cameras);
+}
+
+void readScreens()
+{
+    QList<EngineState::Screen> screens;
+    if (qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
+        int n = 1;
+        for (QScreen *s : QGuiApplication::screens()) {
+            const QRect g = s->geometry();
+            screens.append({QString::number(n++), g.x(), g.y(), g.width(), g.height()});
+        }
+    }
+    QMutexLocker lock(&state.mutex);
+    state.screens = screens;
+}
+
+void participantAnswer(QByteArray &r)
+{
+    namespace P = CR::Participants;
+    const int32_t index = CR::readI32(r, P::Index);
+    QMutexLocker lock(&state.mutex);
+    if (index < 0 || index >= state.participants.size())
+        return;
+    const EngineState::Participant &p = state.participants[index];
+    CR::writeText(r, P::Uri, CR::TextWidth, p.uri);
+    CR::writeText(r, P::DisplayName, P::DisplayNameWidth, p.name);
+    CR::writeText(r, P::ParticipantId, P::ParticipantIdWidth, p.participantId);
+    CR::writeText(r, P::EntityId, P::EntityIdWidth, p.entityId);
+    CR::writeI32(r, P::Role, p.role);
+}
+
+void remoteShareAnswer(QByteArray &r)
+{
+    namespace R = CR::RemoteShare;
+    QMutexLocker lock(&state.mutex);
+    const qsizetype count = std::min<qsizetype>(state.shares.size(), R::MaxShares - 1);
+    for (qsizetype k = 1; k <= count; ++k) {
+        CR::writeText(r, R::Uris + uint32_t(k) * CR::TextWidth, CR::TextWidth,
+                      state.shares[k - 1].uri);
+        CR::writeText(r, R::Names + uint32_t(k) * CR::TextWidth, CR::TextWidth,
+                      state.shares[k - 1].name);
+    }
+    CR::writeI32(r, R::Count, int32_t(count));
+    CR::writeI32(r, R::CurrentIndex, state.shownShare);
+    CR::writeI32(r, R::WantedIndex, state.shownShare);
+}
+
+void selectRemoteShare(QByteArray &r)
+{
+    namespace R = CR::RemoteShare;
+    QMutexLocker lock(&state.mutex);
+    if (CR::readU32(r, R::Mode) == R::ModeShow) {
+        const int32_t wanted = CR::readI32(r, R::WantedIndex);
+        state.shownShare = wanted >= 0 && wanted <= state.shares.size() ? wanted : 0;
+    } else if (state.shownShare > state.shares.size()) {
+        state.shownShare = state.shares.isEmpty() ? 0 : 1;
+    }
+    CR::writeI32(r, R::CurrentIndex, state.shownShare); // the record tells the share now shown
+}
+
+void shareSourcesAnswer(QByteArray &r)
+{
+    namespace S = CR::ShareSources;
+    QMutexLocker lock(&state.mutex);
+    const qsizetype count = std::min<qsizetype>(state.screens.size(), S::MaxScreens);
+    for (qsizetype i = 0; i < count; ++i) {
+        const auto &s = state.screens[i];
+        CR::writeText(r, S::ScreenIds + uint32_t(i) * S::ScreenIdWidth, S::ScreenIdWidth, s.id);
+        const uint32_t rect = S::ScreenRects + uint32_t(i) * S::RectSize;
+        CR::writeI32(r, rect, s.x);
+        CR::writeI32(r, rect + 4, s.y);
+        CR::writeU32(r, rect + 8, uint32_t(s.width));
+        CR::writeU32(r, rect + 12, uint32_t(s.height));
+    }
+    CR::writeU32(r, S::ScreenCount, uint32_t(count));
+    CR::writeU32(r, S::WindowCount, 0);
+}
+
+uint32_t answer(uint32_t id, QByteArray &r)
+{
+    switch (id) {
+    case CR::RequestGetConfiguration: {
+        QMutexLocker lock(&state.mutex);
+        if (!state.configuration.isEmpty())
+            r = state.configuration.left(r.size());
+        return 0;
+    }
+    case CR::RequestSetConfiguration: {
+        QMutexLocker lock(&state.mutex);
+        state.configuration = r;
+        return 0;
+    }
+    case CR::RequestGetRemoteShares:
+        remoteShareAnswer(r);
+        return 0;
+    case CR::RequestSelectRemoteShare:
+        selectRemoteShare(r);
+        return 0;
+    case CR::RequestSelfName: {
+        QMutexLocker lock(&state.mutex);
+        state.selfName = CR::readText(r, CR::SelfName::Name, CR::SelfName::NameWidth);
+        return 0;
+    }
+    case CR::RequestParticipantLimit:
+        CR::writeI32(r, CR::ParticipantLimit::Limit, 16);
+        return 0;
+    case CR::RequestParticipants: {
+        QMutexLocker lock(&state.mutex);
+        CR::writeI32(r, CR::Participants::Count, int32_t(state.participants.size()));
+        return 0;
+    }
+    case CR::RequestParticipant:
+        participantAnswer(r);
+        return 0;
+    case CR::RequestVideoArea:
+        return 0;
+    case CR::RequestShareSources:
+        readScreens();
+        shareSourcesAnswer(r);
+        return 0;
+    default:
+        return 1;
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+bool ConfClientConsoleLogConfigure(int enable)
+{
+    consoleLog = enable != 0;
+    return true;
+}
+
+bool ConfClientInitialize(ConfClientOutEventCallback callback, void *userData,
+                          const ConfClientLogParams *)
+{
+    QMutexLocker lock(&state.mutex);
+    state.callback = callback;
+    state.userData = userData;
+    return true;
+}
+
+bool ConfClientStart(ConfClientOutEventCallback callback, void *userData,
+                     const ConfClientLogParams *, void *, const ConfClientRect *, void *,
+                     const uint8_t[80], int)
+{
+    if (!QCoreApplication::instance() || worker)
+        return false;
+    {
+        QMutexLocker lock(&state.mutex);
+        state.callback = callback;
+        state.userData = userData;
+    }
+    readDevices();
+    readScreens();
+    worker = new QThread;
+    worker->setObjectName(QStringLiteral("confclient"));
+    core = new EngineCore(state);
+    core->moveToThread(worker);
+    QObject::connect(worker, &QThread::finished, core, &QObject::deleteLater);
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, qApp, [] {
+        worker->quit();
+        worker->wait(3000);
+    });
+    auto *devices = new QMediaDevices(qApp);
+    const auto devicesChanged = [] {
+        readDevices();
+        QMetaObject::invokeMethod(
+            core, [] { core->announceDevicesChanged(); }, Qt::QueuedConnection);
+    };
+    QObject::connect(devices, &QMediaDevices::audioInputsChanged, qApp, devicesChanged);
+    QObject::connect(devices, &QMediaDevices::audioOutputsChanged, qApp, devicesChanged);
+    QObject::connect(devices, &QMediaDevices::videoInputsChanged, qApp, devicesChanged);
+    worker->start();
+    QMetaObject::invokeMethod(
+        core, [] { core->announceStart(); }, Qt::QueuedConnection);
+    return true;
+}
+
+uint32_t ConfClientSendRequest(uint32_t id, void *record, uint32_t size)
+{
+    if (!record)
+        return 1;
+    QByteArray bytes(static_cast<const char *>(record), size);
+    const uint32_t result = answer(id, bytes);
+    std::memcpy(record, bytes.constData(), std::min<size_t>(size, size_t(bytes.size())));
+    return result;
+}
+
+bool ConfClientSendEvent(uint32_t id, void *record, uint32_t size)
+{
+    if (!core)
+        return false;
+    const QByteArray bytes =
+        record ? QByteArray(static_cast<const char *>(record), size) : QByteArray();
+    QMetaObject::invokeMethod(
+        core, [id, bytes] { core->handleEvent(id, bytes); }, Qt::QueuedConnection);
+    return true;
+}
+
+} // extern "C"

@@ -1,0 +1,334 @@
+#include "EngineCore.h"
+
+#include "ConfRecords.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QMutexLocker>
+#include <QUrl>
+
+namespace CR = ConfRecords;
+
+namespace {
+
+constexpr int connectTimeoutMs = 8000;
+constexpr int codeUnreachable = 1;
+constexpr int codeNotAPortal = 2004;
+
+/// "http://host:port" → "ws://host:port/conference"; empty when the address is no portal.
+QUrl serviceUrl(const QString &portal)
+{
+    QUrl url(portal.contains(QLatin1String("://")) ? portal : QStringLiteral("http://") + portal);
+    if (!url.isValid() || url.host().isEmpty())
+        return {};
+    url.setScheme(url.scheme() == u"https" ? QStringLiteral("wss") : QStringLiteral("ws"));
+    url.setPath(QStringLiteral("/conference"));
+    url.setQuery(QString());
+    return url;
+}
+
+} // namespace
+
+EngineCore::EngineCore(EngineState &state)
+    : m_state(state)
+    , m_connectTimer(new QTimer(this))
+{
+    m_connectTimer->setSingleShot(true);
+    connect(m_connectTimer, &QTimer::timeout, this, [this] {
+        if (m_socket && m_socket->state() != QAbstractSocket::ConnectedState)
+            m_socket->abort();
+    });
+}
+
+void EngineCore::fire(uint32_t event, QByteArray record)
+{
+    ConfClientOutEventCallback callback;
+    void *userData;
+    {
+        QMutexLocker lock(&m_state.mutex);
+        callback = m_state.callback;
+        userData = m_state.userData;
+    }
+    if (callback)
+        callback(event, record.isEmpty() ? nullptr : record.data(), uint32_t(record.size()),
+                 userData);
+}
+
+void EngineCore::fireCode(uint32_t event, int32_t value, uint32_t size)
+{
+    QByteArray record = CR::zeroed(size);
+    CR::writeI32(record, 0, value);
+    fire(event, record);
+}
+
+void EngineCore::announceStart()
+{
+    fire(CR::OutStarted);
+}
+
+void EngineCore::announceDevicesChanged()
+{
+    fire(CR::OutDevicesChanged);
+}
+
+void EngineCore::connectTo(const QString &portal, Purpose purpose)
+{
+    const QUrl url = serviceUrl(portal);
+    if (url.isEmpty()) {
+        if (purpose == Purpose::SignIn)
+            fireCode(CR::OutSignInFailed, codeNotAPortal, 4);
+        else
+            fireCode(CR::OutRoomLink, 1007, 4);
+        return;
+    }
+    if (m_socket && m_socket->state() == QAbstractSocket::ConnectedState && m_portal == portal) {
+        m_purpose = purpose;
+        send(m_pending);
+        return;
+    }
+    if (m_socket) {
+        m_socket->disconnect(this);
+        m_socket->abort();
+        m_socket->deleteLater();
+    }
+    m_signedIn = m_inConference = false;
+    m_portal = portal;
+    m_purpose = purpose;
+    m_socket = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
+    connect(m_socket, &QWebSocket::connected, this, &EngineCore::onConnected);
+    connect(m_socket, &QWebSocket::disconnected, this, &EngineCore::onDisconnected);
+    connect(m_socket, &QWebSocket::textMessageReceived, this, &EngineCore::onMessage);
+    m_connectTimer->start(connectTimeoutMs);
+    m_socket->open(url);
+}
+
+void EngineCore::onConnected()
+{
+    m_connectTimer->stop();
+    send(m_pending);
+}
+
+void EngineCore::onDisconnected()
+{
+    m_connectTimer->stop();
+    const bool wasConnected = m_signedIn || m_inConference;
+    const Purpose purpose = m_purpose;
+    const QString reason = m_socket ? m_socket->errorString() : QString();
+    if (m_socket) {
+        m_socket->deleteLater();
+        m_socket = nullptr;
+    }
+    if (m_inConference) {
+        m_inConference = false;
+        fire(CR::OutConferenceEnded);
+    }
+    if (m_signedIn) {
+        m_signedIn = false;
+        fireCode(CR::OutSignedOut, 0, CR::Out::SignOutSize);
+    }
+    if (wasConnected || purpose == Purpose::None)
+        return;
+    // Never got through: the address answers no conference service, or nothing answers.
+    m_purpose = Purpose::None;
+    const bool httpAnswered = reason.contains(QLatin1String("404")) ||
+                              reason.contains(QLatin1String("upgrade"), Qt::CaseInsensitive);
+    if (purpose == Purpose::SignIn)
+        fireCode(CR::OutSignInFailed, httpAnswered ? codeNotAPortal : codeUnreachable, 4);
+    else
+        fireCode(CR::OutRoomLink, 1007, 4);
+}
+
+void EngineCore::send(const QJsonObject &message)
+{
+    if (m_socket && m_socket->state() == QAbstractSocket::ConnectedState && !message.isEmpty())
+        m_socket->sendTextMessage(
+            QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
+}
+
+void EngineCore::handleEvent(uint32_t id, const QByteArray &r)
+{
+    switch (id) {
+    case CR::EventSignIn:
+        m_pending = {{"type", "signIn"},
+                     {"user", CR::readText(r, CR::SignIn::UserName, CR::SignIn::UserNameWidth)},
+                     {"password", CR::readText(r, CR::SignIn::Password, CR::TextWidth)}};
+        connectTo(CR::readText(r, CR::SignIn::Portal, CR::TextWidth), Purpose::SignIn);
+        break;
+    case CR::EventGuestJoin:
+        m_pending = {
+            {"type", "guestJoin"},
+            {"roomKey", CR::readText(r, CR::GuestJoin::RoomKey, CR::GuestJoin::RoomKeyWidth)},
+            {"name", CR::readText(r, CR::GuestJoin::DisplayName, CR::GuestJoin::DisplayNameWidth)},
+            {"pin", CR::readText(r, CR::GuestJoin::Pin, CR::GuestJoin::PinWidth)}};
+        connectTo(CR::readText(r, CR::GuestJoin::Portal, CR::TextWidth), Purpose::GuestJoin);
+        break;
+    case CR::EventSignOut:
+        if (m_signedIn)
+            send({{"type", "signOut"}});
+        else
+            fireCode(CR::OutSignedOut, 0, CR::Out::SignOutSize);
+        break;
+    case CR::EventCancelJoin:
+    case CR::EventLeave:
+        if (m_inConference)
+            send({{"type", "leave"}});
+        else
+            fire(CR::OutConferenceEnded);
+        break;
+    case CR::EventAcceptCall:
+    case CR::EventDeclineCall:
+        send({{"type", "answer"}, {"accept", id == CR::EventAcceptCall}});
+        break;
+    case CR::EventMuteMicrophone:
+        send({{"type", "mute"}, {"muted", !r.isEmpty() && r[0] == 1}});
+        break;
+    case CR::EventShare:
+        sendShare(r);
+        break;
+    case CR::EventStopShare:
+        send({{"type", "stopShare"}});
+        break;
+    case CR::EventChat:
+        send({{"type", "chat"},
+              {"to", CR::readText(r, CR::Chat::Destination, CR::TextWidth)},
+              {"text", CR::readText(r, CR::Chat::Message, CR::Chat::MessageWidth)}});
+        break;
+    case CR::EventFilePath: {
+        QMutexLocker lock(&m_state.mutex);
+        m_state.settingsPath = CR::readText(r, 0, CR::FilePath::Size);
+        break;
+    }
+    default:
+        break; // speaker, camera, layout, pinning and the rest change nothing without media
+    }
+}
+
+void EngineCore::sendShare(const QByteArray &r)
+{
+    namespace S = CR::ShareCommand;
+    QString name;
+    if (CR::readU32(r, S::Kind) == S::KindScreen)
+        name = QStringLiteral("屏幕 ") + CR::readText(r, S::ScreenId, S::ScreenIdWidth);
+    else
+        name = QStringLiteral("窗口 %1").arg(CR::readU32(r, S::Id));
+    send({{"type", "share"}, {"name", name}});
+}
+
+void EngineCore::onMessage(const QString &text)
+{
+    const QJsonObject m = QJsonDocument::fromJson(text.toUtf8()).object();
+    const QString type = m.value(QStringLiteral("type")).toString();
+    if (type == u"signedIn") {
+        m_signedIn = true;
+        m_purpose = Purpose::None;
+        fire(CR::OutSignedIn);
+        QByteArray state = CR::zeroed(CR::Out::SignInStateSize);
+        CR::writeI32(state, 0, 1);
+        fire(CR::OutSignInState, state);
+    } else if (type == u"signInFailed") {
+        m_purpose = Purpose::None;
+        fireCode(CR::OutSignInFailed, m.value(QStringLiteral("code")).toInt(401), 4);
+    } else if (type == u"signedOut") {
+        m_signedIn = false;
+        fireCode(CR::OutSignedOut, m.value(QStringLiteral("reason")).toInt(), CR::Out::SignOutSize);
+    } else if (type == u"roomLink") {
+        m_purpose = Purpose::None;
+        fireCode(CR::OutRoomLink, m.value(QStringLiteral("result")).toInt(), 4);
+    } else if (type == u"conference") {
+        m_inConference = true;
+        fire(CR::OutConferenceActive);
+    } else if (type == u"participants") {
+        updateParticipants(m.value(QStringLiteral("participants")).toArray());
+        fire(CR::OutParticipantsChanged);
+    } else if (type == u"conferenceEnded") {
+        m_inConference = false;
+        {
+            QMutexLocker lock(&m_state.mutex);
+            m_state.participants.clear();
+            m_state.shares.clear();
+            m_state.shownShare = 0;
+        }
+        fire(CR::OutConferenceEnded);
+        if (!m_signedIn && m_socket)
+            m_socket->close(); // a guest's connection ends with its conference
+    } else if (type == u"chat") {
+        chatReceived(m);
+    } else if (type == u"farEndMute") {
+        fire(CR::OutFarEndMute,
+             QByteArray(1, m.value(QStringLiteral("muted")).toBool() ? '\1' : '\0'));
+    } else if (type == u"incomingCall") {
+        QByteArray record = CR::zeroed(CR::Out::CallerNameWidth);
+        CR::writeText(record, 0, CR::Out::CallerNameWidth,
+                      m.value(QStringLiteral("caller")).toString());
+        fire(CR::OutIncomingCall, record);
+    } else if (type == u"callTimeout") {
+        fire(CR::OutIncomingCallTimeout);
+    } else if (type == u"shareStarted") {
+        shareStarted(m.value(QStringLiteral("uri")).toString(),
+                     m.value(QStringLiteral("name")).toString());
+    } else if (type == u"shareEnded") {
+        shareEnded(m.value(QStringLiteral("uri")).toString());
+    }
+}
+
+void EngineCore::updateParticipants(const QJsonArray &list)
+{
+    QList<EngineState::Participant> participants;
+    for (const QJsonValue &value : list) {
+        const QJsonObject p = value.toObject();
+        participants.append({p.value(QStringLiteral("uri")).toString(),
+                             p.value(QStringLiteral("name")).toString(),
+                             p.value(QStringLiteral("participantID")).toString(),
+                             p.value(QStringLiteral("entityID")).toString(),
+                             p.value(QStringLiteral("role")).toInt()});
+    }
+    QMutexLocker lock(&m_state.mutex);
+    m_state.participants = participants;
+}
+
+void EngineCore::shareStarted(const QString &uri, const QString &name)
+{
+    {
+        QMutexLocker lock(&m_state.mutex);
+        if (m_state.shares.size() >= int(CR::RemoteShare::MaxShares) - 1)
+            return;
+        m_state.shares.append({uri, name});
+    }
+    QByteArray record = CR::zeroed(CR::TextWidth);
+    CR::writeText(record, 0, CR::TextWidth, uri);
+    fire(CR::OutRemoteShareStarted, record);
+}
+
+void EngineCore::shareEnded(const QString &uri)
+{
+    {
+        QMutexLocker lock(&m_state.mutex);
+        for (qsizetype i = 0; i < m_state.shares.size(); ++i) {
+            if (m_state.shares[i].uri != uri)
+                continue;
+            m_state.shares.removeAt(i);
+            if (m_state.shownShare == i + 1)
+                m_state.shownShare = m_state.shares.isEmpty() ? 0 : 1;
+            else if (m_state.shownShare > i + 1)
+                --m_state.shownShare;
+            break;
+        }
+    }
+    QByteArray record = CR::zeroed(CR::TextWidth);
+    CR::writeText(record, 0, CR::TextWidth, uri);
+    fire(CR::OutRemoteShareEnded, record);
+}
+
+void EngineCore::chatReceived(const QJsonObject &m)
+{
+    namespace O = CR::Out;
+    QByteArray record = CR::zeroed(O::ChatSize);
+    CR::writeText(record, O::ChatSenderUri, CR::TextWidth,
+                  m.value(QStringLiteral("from")).toString());
+    CR::writeText(record, O::ChatSenderName, O::ChatSenderNameWidth,
+                  m.value(QStringLiteral("name")).toString());
+    CR::writeText(record, O::ChatMessage, O::ChatMessageWidth,
+                  m.value(QStringLiteral("text")).toString());
+    fire(m.value(QStringLiteral("private")).toBool() ? CR::OutPrivateChat : CR::OutGroupChat,
+         record);
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QMutex>
+#include <QString>
+
+#include "ConfClient.h"
+
+/// What the engine knows, shared between the client's calling thread (synchronous requests)
+/// and the engine's worker thread (the service connection). Guarded by `mutex`.
+struct EngineState
+{
+    struct Participant
+    {
+        QString uri;
+        QString name;
+        QString participantId;
+        QString entityId;
+        int role = 0;
+    };
+    struct Share
+    {
+        QString uri;
+        QString name;
+    };
+    struct Screen
+    {
+        QString id;
+        int x = 0, y = 0, width = 0, height = 0;
+    };
+
+    QMutex mutex;
+    ConfClientOutEventCallback callback = nullptr;
+    void *userData = nullptr;
+    QByteArray configuration;
+    QList<Participant> participants;
+    QList<Share> shares;
+    int shownShare = 0; ///< 1-based index of the watched remote share, 0 for none
+    QList<Screen> screens;
+    QString selfName;
+    QString settingsPath;
+};

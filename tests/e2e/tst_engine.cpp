@@ -1,0 +1,224 @@
+#include "AppStatus.h"
+#include "AppUser.h"
+#include "LoginRequest.h"
+#include "MessageModel.h"
+#include "NetWork.h"
+#include "NotificationCenter.h"
+#include "RecordingDelegate.h"
+#include "ServiceHost.h"
+#include "TRQClientInEvent.h"
+#include "TestHome.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWebSocket>
+
+/// The client's bridge driving the real reference engine against the deployment's conference
+/// service, with a second participant speaking the service's protocol directly.
+class TestEngine : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void signInFailures_data();
+    void signInFailures();
+    void signIn();
+    void joinThroughPortal();
+    void secondParticipant();
+    void commandRoundTrip();
+    void remoteShare();
+    void leave();
+    void signedInElsewhere();
+
+private:
+    void peerSend(const QJsonObject &message)
+    {
+        m_peer.sendTextMessage(QString::fromUtf8(QJsonDocument(message).toJson()));
+    }
+    QJsonObject peerNext(const QString &type);
+    bool waitForCall(const QString &call)
+    {
+        return QTest::qWaitFor([&] { return m_delegate.calls.contains(call); }, 10000);
+    }
+
+    std::unique_ptr<TestHome> m_home;
+    QTemporaryDir m_data;
+    std::unique_ptr<ServiceHost> m_host;
+    RecordingDelegate m_delegate;
+    QWebSocket m_peer;
+    QList<QJsonObject> m_peerMessages;
+    QString m_portal;
+};
+
+QJsonObject TestEngine::peerNext(const QString &type)
+{
+    QJsonObject found;
+    (void)QTest::qWaitFor(
+        [&] {
+            for (qsizetype i = 0; i < m_peerMessages.size(); ++i)
+                if (m_peerMessages[i].value(QStringLiteral("type")).toString() == type) {
+                    found = m_peerMessages.takeAt(i);
+                    return true;
+                }
+            return false;
+        },
+        10000);
+    return found;
+}
+
+void TestEngine::initTestCase()
+{
+    m_home = std::make_unique<TestHome>();
+    ServicesConfig config;
+    config.loginPort = config.tlsPort = config.portalPort = 0;
+    config.dataDir = m_data.path();
+    config.makeStream = false;
+    m_host = std::make_unique<ServiceHost>(config);
+    QString error;
+    QVERIFY2(m_host->start(&error), qPrintable(error));
+    m_portal = m_host->config().portalBase();
+    connect(&m_peer, &QWebSocket::textMessageReceived, this, [this](const QString &text) {
+        m_peerMessages.append(QJsonDocument::fromJson(text.toUtf8()).object());
+    });
+    TRQClientInEvent::ClientSyncRequestInit(&m_delegate, nullptr, QRect());
+}
+
+void TestEngine::signInFailures_data()
+{
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("portal");
+    QTest::addColumn<QString>("call");
+    QTest::newRow("wrong password") << "bad"
+                                    << ""
+                                    << "error:用户名密码错误";
+    QTest::newRow("nothing listens") << "demo1234"
+                                     << "http://127.0.0.1:1"
+                                     << "error:连接不到服务器";
+}
+
+void TestEngine::signInFailures()
+{
+    QFETCH(QString, password);
+    QFETCH(QString, portal);
+    QFETCH(QString, call);
+    m_delegate.calls.clear();
+    TRQClientInEvent::ClientAsyncRequestLoginWithUserName(QStringLiteral("demo"), password,
+                                                          portal.isEmpty() ? m_portal : portal);
+    QVERIFY2(waitForCall(call), qPrintable(m_delegate.calls.join(u',')));
+    QVERIFY(!AppStatus::shareStatus()->isSignIn());
+}
+
+void TestEngine::signIn()
+{
+    m_delegate.calls.clear();
+    TRQClientInEvent::ClientAsyncRequestLoginWithUserName(QStringLiteral("demo"),
+                                                          QStringLiteral("demo1234"), m_portal);
+    QVERIFY(waitForCall(QStringLiteral("loginSuccess")));
+    QVERIFY(AppStatus::shareStatus()->isSignIn());
+    QVERIFY(!m_delegate.offMainThread);
+    QTRY_COMPARE(m_host->database().entry(1001)->presence, QStringLiteral("Online"));
+    const auto user = AppUser::defaultUser();
+    user->auth = LoginRequest::authorization(QStringLiteral("demo"), QStringLiteral("demo1234"));
+    user->httpPortal = m_portal;
+    user->displayName = QStringLiteral("演示用户");
+    user->entityID = QStringLiteral("1001");
+}
+
+void TestEngine::joinThroughPortal()
+{
+    bool joined = false;
+    QObject context;
+    NotificationCenter::defaultCenter()->addObserver(QStringLiteral("JoinConferenceSuccess"),
+                                                     &context,
+                                                     [&](const Notification &) { joined = true; });
+    NetWork *join = NetWork::initWithUrlString(
+        m_portal + QStringLiteral("/services/v1_1/PortalUserService?"),
+        QStringLiteral("<ns1:JoinConferenceRequest><ns1:conferenceID>1001</ns1:conferenceID></"
+                       "ns1:JoinConferenceRequest>"),
+        QStringLiteral("JoinConferenceRequest"));
+    join->startRequest();
+    QVERIFY(waitForCall(QStringLiteral("addControllView")));
+    QTRY_VERIFY(joined);
+    QVERIFY(AppStatus::shareStatus()->isInConference());
+    QTRY_VERIFY(m_delegate.calls.contains(QStringLiteral("participants")));
+    QCOMPARE(TRQClientInEvent::ClientSyncRequestGetCurrentContacts().size(), 1);
+}
+
+void TestEngine::secondParticipant()
+{
+    m_peer.open(
+        QUrl(QStringLiteral("ws://127.0.0.1:%1/conference").arg(m_host->config().portalPort)));
+    QTRY_COMPARE(m_peer.state(), QAbstractSocket::ConnectedState);
+    peerSend({{"type", "guestJoin"}, {"roomKey", "Member1001Key"}, {"name", "访客"}});
+    QCOMPARE(peerNext(QStringLiteral("roomLink")).value("result").toInt(), 0);
+    QTRY_COMPARE(TRQClientInEvent::ClientSyncRequestGetCurrentContacts().size(), 2);
+    const auto people = TRQClientInEvent::ClientSyncRequestGetCurrentContacts();
+    QCOMPARE(people[1]->userName, QStringLiteral("访客"));
+    QCOMPARE(AppUser::defaultUser()->uri, QStringLiteral("u1001"));
+}
+
+void TestEngine::commandRoundTrip()
+{
+    std::shared_ptr<MessageModel> command;
+    QObject context;
+    NotificationCenter::defaultCenter()->addObserver(
+        QStringLiteral("changeSpeakerFormNet"), &context,
+        [&](const Notification &n) { command = n.object.value<std::shared_ptr<MessageModel>>(); });
+    const auto people = TRQClientInEvent::ClientSyncRequestGetCurrentContacts();
+    peerSend({{"type", "chat"}, {"to", people[0]->uri}, {"text", "#TRQCOMMAND#g1#1&block"}});
+    QTRY_VERIFY(command);
+    QCOMPARE(command->msgType, QStringLiteral("PrivateChat"));
+    TRQClientInEvent::ClientAsyncRequestReply(*command, 3);
+    const QJsonObject reply = peerNext(QStringLiteral("chat"));
+    QCOMPARE(reply.value("text").toString(),
+             QStringLiteral("#TRQCOMMAND#u1001#3&BlockSpeakerStateOK"));
+    QVERIFY(reply.value("private").toBool());
+}
+
+void TestEngine::remoteShare()
+{
+    peerSend({{"type", "share"}, {"name", "屏幕 1"}});
+    QTRY_VERIFY(AppStatus::shareStatus()->currentRometeUri().contains(QStringLiteral("g1")));
+    const auto shares = TRQClientInEvent::ClientSyncRequestGetShareInRoom();
+    QCOMPARE(shares.size(), 2);
+    QCOMPARE(shares[0]->remoteAppName, QStringLiteral("屏幕 1"));
+    peerSend({{"type", "stopShare"}});
+    QTRY_COMPARE(AppStatus::shareStatus()->currentRometeUri(), QStringLiteral(""));
+}
+
+void TestEngine::leave()
+{
+    m_delegate.calls.clear();
+    TRQClientInEvent::ClientAsyncRequestLeaveRoom();
+    QVERIFY(waitForCall(QStringLiteral("endConference")));
+    QVERIFY(m_delegate.calls.contains(QStringLiteral("closeConference")));
+    QVERIFY(!AppStatus::shareStatus()->isInConference());
+    // The guest's roster shrinks back to the guest alone.
+    QVERIFY(QTest::qWaitFor(
+        [this] {
+            const QJsonObject roster = peerNext(QStringLiteral("participants"));
+            return !roster.isEmpty() && roster.value("participants").toArray().size() == 1;
+        },
+        10000));
+}
+
+void TestEngine::signedInElsewhere()
+{
+    m_delegate.calls.clear();
+    QWebSocket elsewhere;
+    elsewhere.open(
+        QUrl(QStringLiteral("ws://127.0.0.1:%1/conference").arg(m_host->config().portalPort)));
+    QTRY_COMPARE(elsewhere.state(), QAbstractSocket::ConnectedState);
+    elsewhere.sendTextMessage(
+        QStringLiteral(R"({"type":"signIn","user":"demo","password":"demo1234"})"));
+    QVERIFY(waitForCall(QStringLiteral("alert:账号在别处登陆")));
+    QCOMPARE(m_delegate.calls.first(), QStringLiteral("closeAll"));
+    QVERIFY(!AppStatus::shareStatus()->isSignIn());
+}
+
+QTEST_MAIN(TestEngine)
+#include "tst_engine.moc"
