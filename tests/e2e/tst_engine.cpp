@@ -98,6 +98,8 @@ void TestEngine::signInFailures_data()
     QTest::newRow("nothing listens") << "demo1234"
                                      << "http://127.0.0.1:1"
                                      << "error:连接不到服务器";
+    QTest::newRow("not a portal") << "demo1234" << m_host->config().loginBase()
+                                  << "error:登录地址错误";
 }
 
 void TestEngine::signInFailures()
