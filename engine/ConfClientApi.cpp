@@ -5,10 +5,12 @@
 #include "ConfClient.h"
 #pragma GCC visibility pop
 
+#include "CallRenderer.h"
 #include "ConfRecords.h"
 #include "EngineCore.h"
 #include "EngineState.h"
 
+#include <QApplication>
 #include <QAudioDevice>
 #include <QCameraDevice>
 #include <QCoreApplication>
@@ -202,7 +204,7 @@ bool ConfClientInitialize(ConfClientOutEventCallback callback, void *userData,
 }
 
 bool ConfClientStart(ConfClientOutEventCallback callback, void *userData,
-                     const ConfClientLogParams *, void *, const ConfClientRect *, void *,
+                     const ConfClientLogParams *, void *videoView, const ConfClientRect *, void *,
                      const uint8_t[80], int)
 {
     if (!QCoreApplication::instance() || worker)
@@ -214,6 +216,9 @@ bool ConfClientStart(ConfClientOutEventCallback callback, void *userData,
     }
     readDevices();
     readScreens();
+    // The client hands its video view as a QWidget; without one nothing is drawn.
+    if (videoView && qobject_cast<QApplication *>(QCoreApplication::instance()))
+        new CallRenderer(static_cast<QWidget *>(videoView), state);
     worker = new QThread;
     worker->setObjectName(QStringLiteral("confclient"));
     core = new EngineCore(state);

@@ -66,6 +66,17 @@ void EngineCore::announceStart()
     fire(CR::OutStarted);
 }
 
+void EngineCore::markConference(bool on)
+{
+    m_inConference = on;
+    QMutexLocker lock(&m_state.mutex);
+    m_state.inConference = on;
+    if (!on)
+        m_state.pinnedUri.clear();
+    if (m_state.repaint)
+        m_state.repaint();
+}
+
 void EngineCore::announceDevicesChanged()
 {
     fire(CR::OutDevicesChanged);
@@ -119,7 +130,7 @@ void EngineCore::onDisconnected()
         m_socket = nullptr;
     }
     if (m_inConference) {
-        m_inConference = false;
+        markConference(false);
         fire(CR::OutConferenceEnded);
     }
     if (m_signedIn) {
@@ -198,8 +209,24 @@ void EngineCore::handleEvent(uint32_t id, const QByteArray &r)
         m_state.settingsPath = CR::readText(r, 0, CR::FilePath::Size);
         break;
     }
+    case CR::EventPin: {
+        QMutexLocker lock(&m_state.mutex);
+        m_state.pinnedUri = CR::readU32(r, CR::Pin::Action) == CR::Pin::ActionPin
+                                ? CR::readText(r, CR::Pin::Uri, CR::TextWidth)
+                                : QString();
+        if (m_state.repaint)
+            m_state.repaint();
+        break;
+    }
+    case CR::EventPreviewMode: {
+        QMutexLocker lock(&m_state.mutex);
+        m_state.previewMode = int(CR::readU32(r, 0) % 3);
+        if (m_state.repaint)
+            m_state.repaint();
+        break;
+    }
     default:
-        break; // speaker, camera, layout, pinning and the rest change nothing without media
+        break; // speaker, camera and the rest change nothing without media transport
     }
 }
 
@@ -235,13 +262,13 @@ void EngineCore::onMessage(const QString &text)
         m_purpose = Purpose::None;
         fireCode(CR::OutRoomLink, m.value(QStringLiteral("result")).toInt(), 4);
     } else if (type == u"conference") {
-        m_inConference = true;
+        markConference(true);
         fire(CR::OutConferenceActive);
     } else if (type == u"participants") {
         updateParticipants(m.value(QStringLiteral("participants")).toArray());
         fire(CR::OutParticipantsChanged);
     } else if (type == u"conferenceEnded") {
-        m_inConference = false;
+        markConference(false);
         {
             QMutexLocker lock(&m_state.mutex);
             m_state.participants.clear();
@@ -284,6 +311,8 @@ void EngineCore::updateParticipants(const QJsonArray &list)
     }
     QMutexLocker lock(&m_state.mutex);
     m_state.participants = participants;
+    if (m_state.repaint)
+        m_state.repaint();
 }
 
 void EngineCore::shareStarted(const QString &uri, const QString &name)
@@ -293,6 +322,10 @@ void EngineCore::shareStarted(const QString &uri, const QString &name)
         if (m_state.shares.size() >= int(CR::RemoteShare::MaxShares) - 1)
             return;
         m_state.shares.append({uri, name});
+        if (m_state.shownShare == 0)
+            m_state.shownShare = int(m_state.shares.size());
+        if (m_state.repaint)
+            m_state.repaint();
     }
     QByteArray record = CR::zeroed(CR::TextWidth);
     CR::writeText(record, 0, CR::TextWidth, uri);

@@ -37,6 +37,7 @@ private:
     void shareEnded(const QString &uri);
     void sendShare(const QByteArray &record);
     void chatReceived(const QJsonObject &message);
+    void markConference(bool on);
 
     EngineState &m_state;
     QWebSocket *m_socket = nullptr;

@@ -5,6 +5,8 @@
 #include <QMutex>
 #include <QString>
 
+#include <functional>
+
 #include "ConfClient.h"
 
 /// What the engine knows, shared between the client's calling thread (synchronous requests)
@@ -18,6 +20,7 @@ struct EngineState
         QString participantId;
         QString entityId;
         int role = 0;
+        bool micMuted = false;
     };
     struct Share
     {
@@ -40,4 +43,8 @@ struct EngineState
     QList<Screen> screens;
     QString selfName;
     QString settingsPath;
+    QString pinnedUri;   ///< the participant shown large, or empty
+    int previewMode = 0; ///< 0 grid, 1 large with a strip below, 2 large with a strip beside
+    bool inConference = false;
+    std::function<void()> repaint; ///< asks the video view to draw again, from any thread
 };

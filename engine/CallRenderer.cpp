@@ -1,0 +1,145 @@
+#include "CallRenderer.h"
+
+#include "EngineState.h"
+
+#include <QEvent>
+#include <QMutexLocker>
+#include <QPainter>
+#include <QPainterPath>
+
+namespace {
+
+struct Tile
+{
+    QString name;
+    bool micMuted = false;
+    bool large = false;
+};
+
+void drawTile(QPainter &p, const QRectF &r, const Tile &tile)
+{
+    QPainterPath path;
+    path.addRoundedRect(r.adjusted(3, 3, -3, -3), 8, 8);
+    p.fillPath(path, tile.large ? QColor(0x2b, 0x3a, 0x4f) : QColor(0x33, 0x36, 0x3d));
+    p.setPen(QColor(0xe8, 0xea, 0xed));
+    QFont font = p.font();
+    font.setPointSizeF(tile.large ? 16 : 11);
+    p.setFont(font);
+    p.drawText(r.adjusted(10, 10, -10, -28), Qt::AlignCenter | Qt::TextWordWrap, tile.name);
+    font.setPointSizeF(9);
+    p.setFont(font);
+    p.setPen(tile.micMuted ? QColor(0xf2, 0x6b, 0x6b) : QColor(0x6b, 0xd3, 0x8a));
+    p.drawText(r.adjusted(10, 0, -10, -10), Qt::AlignBottom | Qt::AlignLeft,
+               tile.micMuted ? QStringLiteral("● 麦克风已关闭") : QStringLiteral("● 麦克风已打开"));
+}
+
+QList<QRectF> gridRects(const QRectF &area, int count)
+{
+    QList<QRectF> rects;
+    int columns = 1;
+    while (columns * columns < count)
+        ++columns;
+    const int rows = (count + columns - 1) / std::max(columns, 1);
+    const double w = area.width() / columns, h = area.height() / std::max(rows, 1);
+    for (int i = 0; i < count; ++i)
+        rects.append(QRectF(area.x() + (i % columns) * w, area.y() + (i / columns) * h, w, h));
+    return rects;
+}
+
+/// One large tile and the rest in a strip below (mode 1) or beside (mode 2).
+QList<QRectF> stageRects(const QRectF &area, int count, bool beside)
+{
+    if (count <= 1)
+        return gridRects(area, count);
+    QList<QRectF> rects;
+    const int small = count - 1;
+    if (beside) {
+        const double stripWidth = area.width() / 4;
+        rects.append(QRectF(area.x(), area.y(), area.width() - stripWidth, area.height()));
+        for (int i = 0; i < small; ++i)
+            rects.append(QRectF(area.right() - stripWidth, area.y() + i * area.height() / small,
+                                stripWidth, area.height() / small));
+    } else {
+        const double stripHeight = area.height() / 4;
+        rects.append(QRectF(area.x(), area.y(), area.width(), area.height() - stripHeight));
+        for (int i = 0; i < small; ++i)
+            rects.append(QRectF(area.x() + i * area.width() / small, area.bottom() - stripHeight,
+                                area.width() / small, stripHeight));
+    }
+    return rects;
+}
+
+} // namespace
+
+CallRenderer::CallRenderer(QWidget *view, EngineState &state)
+    : QObject(view)
+    , m_view(view)
+    , m_state(state)
+{
+    view->installEventFilter(this);
+    QPointer<QWidget> guarded(view);
+    QMutexLocker lock(&state.mutex);
+    state.repaint = [guarded] {
+        QMetaObject::invokeMethod(
+            guarded,
+            [guarded] {
+                if (guarded)
+                    guarded->update();
+            },
+            Qt::QueuedConnection);
+    };
+}
+
+bool CallRenderer::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_view && event->type() == QEvent::Paint) {
+        paint();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void CallRenderer::paint()
+{
+    QList<Tile> tiles;
+    QString share;
+    int mode = 0;
+    bool active = false;
+    {
+        QMutexLocker lock(&m_state.mutex);
+        active = m_state.inConference;
+        mode = m_state.previewMode;
+        for (const auto &p : std::as_const(m_state.participants)) {
+            Tile tile{p.name, p.micMuted,
+                      !m_state.pinnedUri.isEmpty() && p.uri == m_state.pinnedUri};
+            if (tile.large)
+                tiles.prepend(tile); // the pinned one takes the large place
+            else
+                tiles.append(tile);
+        }
+        if (m_state.shownShare > 0 && m_state.shownShare <= m_state.shares.size())
+            share = m_state.shares[m_state.shownShare - 1].name;
+    }
+    QPainter p(m_view);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.fillRect(m_view->rect(), QColor(0x1e, 0x20, 0x24));
+    if (!active)
+        return;
+    QRectF area = m_view->rect();
+    if (!share.isEmpty()) {
+        const QRectF banner(area.x(), area.y(), area.width(), 28);
+        p.fillRect(banner, QColor(0x0a, 0x7c, 0xff));
+        p.setPen(Qt::white);
+        p.drawText(banner.adjusted(10, 0, -10, 0), Qt::AlignVCenter | Qt::AlignLeft,
+                   QStringLiteral("正在观看共享: %1").arg(share));
+        area.setTop(banner.bottom());
+    }
+    const bool staged = mode != 0 || (!tiles.isEmpty() && tiles.first().large);
+    const QList<QRectF> rects = staged ? stageRects(area, int(tiles.size()), mode == 2)
+                                       : gridRects(area, int(tiles.size()));
+    for (int i = 0; i < tiles.size(); ++i) {
+        Tile tile = tiles[i];
+        tile.large = staged && i == 0;
+        drawTile(p, rects[i], tile);
+    }
+}

@@ -1,0 +1,98 @@
+#include "AppStatus.h"
+#include "AppUser.h"
+#include "LoginRequest.h"
+#include "NetWork.h"
+#include "RecordingDelegate.h"
+#include "ServiceHost.h"
+#include "TRQClientInEvent.h"
+#include "TestHome.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWebSocket>
+#include <QWidget>
+
+/// The reference engine drawing a real call into a video view.
+class TestEngineVideo : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void tilesFollowTheCall();
+
+private:
+    QColor centre(const QRect &part) { return m_view.grab().toImage().pixelColor(part.center()); }
+
+    std::unique_ptr<TestHome> m_home;
+    QTemporaryDir m_data;
+    std::unique_ptr<ServiceHost> m_host;
+    RecordingDelegate m_delegate;
+    QWidget m_view;
+};
+
+void TestEngineVideo::initTestCase()
+{
+    m_home = std::make_unique<TestHome>();
+    ServicesConfig config;
+    config.loginPort = config.tlsPort = config.portalPort = 0;
+    config.dataDir = m_data.path();
+    config.makeStream = false;
+    m_host = std::make_unique<ServiceHost>(config);
+    QString error;
+    QVERIFY2(m_host->start(&error), qPrintable(error));
+    m_view.resize(640, 360);
+    m_view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&m_view));
+    TRQClientInEvent::ClientSyncRequestInit(&m_delegate, &m_view, m_view.rect());
+}
+
+void TestEngineVideo::tilesFollowTheCall()
+{
+    const QColor background(0x1e, 0x20, 0x24), tile(0x33, 0x36, 0x3d), large(0x2b, 0x3a, 0x4f);
+    QCOMPARE(centre(m_view.rect()), background); // no call: nothing but the background
+
+    const QString portal = m_host->config().portalBase();
+    TRQClientInEvent::ClientAsyncRequestLoginWithUserName(QStringLiteral("demo"),
+                                                          QStringLiteral("demo1234"), portal);
+    QTRY_VERIFY(m_delegate.calls.contains(QStringLiteral("loginSuccess")));
+    AppUser::defaultUser()->auth =
+        LoginRequest::authorization(QStringLiteral("demo"), QStringLiteral("demo1234"));
+    NetWork::initWithUrlString(portal + QStringLiteral("/services/v1_1/PortalUserService"),
+                               QStringLiteral("<ns1:JoinConferenceRequest><ns1:conferenceID>1001</"
+                                              "ns1:conferenceID></ns1:JoinConferenceRequest>"),
+                               QStringLiteral("JoinConferenceRequest"))
+        ->startRequest();
+    QTRY_VERIFY(m_delegate.calls.contains(QStringLiteral("addControllView")));
+    QTRY_COMPARE(centre(m_view.rect()), large); // joining shows the stage layout
+
+    QWebSocket guest;
+    guest.open(
+        QUrl(QStringLiteral("ws://127.0.0.1:%1/conference").arg(m_host->config().portalPort)));
+    QTRY_COMPARE(guest.state(), QAbstractSocket::ConnectedState);
+    guest.sendTextMessage(
+        QStringLiteral(R"({"type":"guestJoin","roomKey":"Member1001Key","name":"访客"})"));
+    QTRY_COMPARE(TRQClientInEvent::ClientSyncRequestGetCurrentContacts().size(), 2);
+    QTRY_COMPARE(centre(QRect(480, 0, 160, 360)), tile); // the strip beside the stage
+    QCOMPARE(centre(QRect(0, 0, 480, 360)), large);
+
+    // The grid: two equal tiles side by side.
+    TRQClientInEvent::ClientSyncRequestSetPreview(3);
+    QTRY_COMPARE(centre(QRect(0, 0, 320, 360)), tile);
+    QCOMPARE(centre(QRect(320, 0, 320, 360)), tile);
+
+    // Pinning puts the guest on a large stage, with the others in a strip below.
+    const QString guestUri = TRQClientInEvent::ClientSyncRequestGetCurrentContacts().at(1)->uri;
+    TRQClientInEvent::ClientSyncRequestSetSomeOnePin(guestUri);
+    QTRY_COMPARE(centre(QRect(0, 0, 640, 270)), large);
+    QCOMPARE(centre(QRect(0, 270, 640, 90)), tile);
+    m_view.grab().save(QDir::temp().filePath(QStringLiteral("orvale-engine-video.png")));
+    TRQClientInEvent::ClientSyncRequestReleasePin(guestUri);
+    QTRY_COMPARE(centre(QRect(0, 0, 320, 360)), tile);
+
+    TRQClientInEvent::ClientAsyncRequestLeaveRoom();
+    QTRY_COMPARE(centre(m_view.rect()), background);
+}
+
+QTEST_MAIN(TestEngineVideo)
+#include "tst_enginevideo.moc"
