@@ -33,6 +33,7 @@ private Q_SLOTS:
     void remoteShare();
     void leave();
     void signedInElsewhere();
+    void serviceGoesAway();
 
 private:
     void peerSend(const QJsonObject &message)
@@ -219,6 +220,17 @@ void TestEngine::signedInElsewhere()
         QStringLiteral(R"({"type":"signIn","user":"demo","password":"demo1234"})"));
     QVERIFY(waitForCall(QStringLiteral("alert:账号在别处登陆")));
     QCOMPARE(m_delegate.calls.first(), QStringLiteral("closeAll"));
+    QVERIFY(!AppStatus::shareStatus()->isSignIn());
+}
+
+void TestEngine::serviceGoesAway()
+{
+    TRQClientInEvent::ClientAsyncRequestLoginWithUserName(QStringLiteral("alice"),
+                                                          QStringLiteral("alice1234"), m_portal);
+    QTRY_VERIFY(AppStatus::shareStatus()->isSignIn());
+    m_delegate.calls.clear();
+    m_host.reset(); // the deployment stops: the engine reports the sign-out instead of hanging
+    QVERIFY(waitForCall(QStringLiteral("closeAll")));
     QVERIFY(!AppStatus::shareStatus()->isSignIn());
 }
 
