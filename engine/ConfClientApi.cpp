@@ -9,6 +9,7 @@
 #include "ConfRecords.h"
 #include "EngineCore.h"
 #include "EngineState.h"
+#include "X11Windows.h"
 
 #include <QApplication>
 #include <QAudioDevice>
@@ -71,8 +72,13 @@ void readScreens()
             screens.append({QString::number(n++), g.x(), g.y(), g.width(), g.height()});
         }
     }
+    QList<EngineState::Window> windows;
+    for (const X11Windows::Window &w : X11Windows::list(int(CR::ShareSources::MaxWindows)))
+        windows.append({w.id, w.title, w.application, w.geometry.x(), w.geometry.y(),
+                        w.geometry.width(), w.geometry.height()});
     QMutexLocker lock(&state.mutex);
     state.screens = screens;
+    state.windows = windows;
 }
 
 void participantAnswer(QByteArray &r)
@@ -134,7 +140,19 @@ void shareSourcesAnswer(QByteArray &r)
         CR::writeU32(r, rect + 12, uint32_t(s.height));
     }
     CR::writeU32(r, S::ScreenCount, uint32_t(count));
-    CR::writeU32(r, S::WindowCount, 0);
+    const qsizetype windows = std::min<qsizetype>(state.windows.size(), S::MaxWindows);
+    for (qsizetype i = 0; i < windows; ++i) {
+        const auto &w = state.windows[i];
+        CR::writeText(r, S::Titles + uint32_t(i) * CR::TextWidth, CR::TextWidth, w.title);
+        CR::writeText(r, S::AppNames + uint32_t(i) * CR::TextWidth, CR::TextWidth, w.application);
+        CR::writeU32(r, S::WindowIds + uint32_t(i) * 4, w.id);
+        const uint32_t rect = S::WindowRects + uint32_t(i) * S::RectSize;
+        CR::writeI32(r, rect, w.x);
+        CR::writeI32(r, rect + 4, w.y);
+        CR::writeU32(r, rect + 8, uint32_t(w.width));
+        CR::writeU32(r, rect + 12, uint32_t(w.height));
+    }
+    CR::writeU32(r, S::WindowCount, uint32_t(windows));
 }
 
 uint32_t answer(uint32_t id, QByteArray &r)

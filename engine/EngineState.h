@@ -41,6 +41,13 @@ struct EngineState
     QList<Share> shares;
     int shownShare = 0; ///< 1-based index of the watched remote share, 0 for none
     QList<Screen> screens;
+    struct Window
+    {
+        quint32 id = 0;
+        QString title, application;
+        int x = 0, y = 0, width = 0, height = 0;
+    };
+    QList<Window> windows;
     QString selfName;
     QString settingsPath;
     QString pinnedUri;   ///< the participant shown large, or empty
