@@ -219,19 +219,25 @@ std::optional<QString> PortalEndpoint::refusal(const DirectoryEntry &room, const
     return std::nullopt;
 }
 
+PortalEndpoint::Outcome PortalEndpoint::admit(const std::optional<DirectoryEntry> &room,
+                                              const QString &pin, const Account &caller) const
+{
+    if (!room)
+        return {{}, QStringLiteral("Unable to join the conference")};
+    if (const auto reason = refusal(*room, pin))
+        return {{}, *reason};
+    if (m_hub)
+        m_hub->joinByPortal(caller.entityID, room->entityID);
+    return {ok, {}};
+}
+
 PortalEndpoint::Outcome PortalEndpoint::joinConference(const Fields &fields,
                                                        const Account &caller) const
 {
     bool isNumber = false;
     const qint64 id = fields.value(QStringLiteral("conferenceID")).toLongLong(&isNumber);
-    const auto room = isNumber ? m_db.entry(id) : std::nullopt;
-    if (!room)
-        return {{}, QStringLiteral("Unable to join the conference")};
-    if (const auto reason = refusal(*room, fields.value(QStringLiteral("PIN"))))
-        return {{}, *reason};
-    if (m_hub)
-        m_hub->joinByPortal(caller.entityID, room->entityID);
-    return {ok, {}};
+    return admit(isNumber ? m_db.entry(id) : std::nullopt, fields.value(QStringLiteral("PIN")),
+                 caller);
 }
 
 PortalEndpoint::Outcome PortalEndpoint::joinIpcConference(const Fields &fields,
@@ -240,14 +246,8 @@ PortalEndpoint::Outcome PortalEndpoint::joinIpcConference(const Fields &fields,
     const QString domain = fields.value(QStringLiteral("domain"));
     if (domain != m_config.host && domain != m_config.portalAuthority())
         return {{}, QStringLiteral("Unable to join the conference")};
-    const auto room = m_db.entryByExtensionOrName(fields.value(QStringLiteral("local-part")));
-    if (!room)
-        return {{}, QStringLiteral("Unable to join the conference")};
-    if (const auto reason = refusal(*room, fields.value(QStringLiteral("PIN"))))
-        return {{}, *reason};
-    if (m_hub)
-        m_hub->joinByPortal(caller.entityID, room->entityID);
-    return {ok, {}};
+    return admit(m_db.entryByExtensionOrName(fields.value(QStringLiteral("local-part"))),
+                 fields.value(QStringLiteral("PIN")), caller);
 }
 
 PortalEndpoint::Outcome PortalEndpoint::addContact(const Fields &fields, const Account &caller)

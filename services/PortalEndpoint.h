@@ -46,6 +46,9 @@ private:
     Outcome search(const Fields &fields, const Account &caller) const;
     Outcome joinConference(const Fields &fields, const Account &caller) const;
     Outcome joinIpcConference(const Fields &fields, const Account &caller) const;
+    /// Lets the caller into the room, or says why not.
+    Outcome admit(const std::optional<DirectoryEntry> &room, const QString &pin,
+                  const Account &caller) const;
     Outcome addContact(const Fields &fields, const Account &caller);
     Outcome removeContact(const Fields &fields, const Account &caller);
     Outcome muteAudio(const Fields &fields, const Account &caller) const;

@@ -5,8 +5,8 @@
 #include "NetWork.h"
 #include "NotificationCenter.h"
 #include "RecordingDelegate.h"
-#include "ServiceHost.h"
 #include "TRQClientInEvent.h"
+#include "TestDeployment.h"
 #include "TestHome.h"
 
 #include <QJsonArray>
@@ -47,8 +47,8 @@ private:
     }
 
     std::unique_ptr<TestHome> m_home;
-    QTemporaryDir m_data;
-    std::unique_ptr<ServiceHost> m_host;
+    std::unique_ptr<TestDeployment> m_deployment;
+    ServiceHost *m_host = nullptr;
     RecordingDelegate m_delegate;
     QWebSocket m_peer;
     QList<QJsonObject> m_peerMessages;
@@ -74,13 +74,9 @@ QJsonObject TestEngine::peerNext(const QString &type)
 void TestEngine::initTestCase()
 {
     m_home = std::make_unique<TestHome>();
-    ServicesConfig config;
-    config.loginPort = config.tlsPort = config.portalPort = 0;
-    config.dataDir = m_data.path();
-    config.makeStream = false;
-    m_host = std::make_unique<ServiceHost>(config);
-    QString error;
-    QVERIFY2(m_host->start(&error), qPrintable(error));
+    m_deployment = std::make_unique<TestDeployment>();
+    m_host = m_deployment->host();
+    QVERIFY(m_host);
     m_portal = m_host->config().portalBase();
     connect(&m_peer, &QWebSocket::textMessageReceived, this, [this](const QString &text) {
         m_peerMessages.append(QJsonDocument::fromJson(text.toUtf8()).object());
@@ -229,7 +225,8 @@ void TestEngine::serviceGoesAway()
                                                           QStringLiteral("alice1234"), m_portal);
     QTRY_VERIFY(AppStatus::shareStatus()->isSignIn());
     m_delegate.calls.clear();
-    m_host.reset(); // the deployment stops: the engine reports the sign-out instead of hanging
+    m_deployment
+        ->stop(); // the deployment stops: the engine reports the sign-out instead of hanging
     QVERIFY(waitForCall(QStringLiteral("closeAll")));
     QVERIFY(!AppStatus::shareStatus()->isSignIn());
 }

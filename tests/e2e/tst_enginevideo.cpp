@@ -3,8 +3,8 @@
 #include "LoginRequest.h"
 #include "NetWork.h"
 #include "RecordingDelegate.h"
-#include "ServiceHost.h"
 #include "TRQClientInEvent.h"
+#include "TestDeployment.h"
 #include "TestHome.h"
 
 #include <QTemporaryDir>
@@ -25,8 +25,8 @@ private:
     QColor centre(const QRect &part) { return m_view.grab().toImage().pixelColor(part.center()); }
 
     std::unique_ptr<TestHome> m_home;
-    QTemporaryDir m_data;
-    std::unique_ptr<ServiceHost> m_host;
+    std::unique_ptr<TestDeployment> m_deployment;
+    ServiceHost *m_host = nullptr;
     RecordingDelegate m_delegate;
     QWidget m_view;
 };
@@ -34,13 +34,9 @@ private:
 void TestEngineVideo::initTestCase()
 {
     m_home = std::make_unique<TestHome>();
-    ServicesConfig config;
-    config.loginPort = config.tlsPort = config.portalPort = 0;
-    config.dataDir = m_data.path();
-    config.makeStream = false;
-    m_host = std::make_unique<ServiceHost>(config);
-    QString error;
-    QVERIFY2(m_host->start(&error), qPrintable(error));
+    m_deployment = std::make_unique<TestDeployment>();
+    m_host = m_deployment->host();
+    QVERIFY(m_host);
     m_view.resize(640, 360);
     m_view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&m_view));

@@ -2,7 +2,7 @@
 #include "AppUser.h"
 #include "LoginRequest.h"
 #include "NetWork.h"
-#include "ServiceHost.h"
+#include "TestDeployment.h"
 #include "TestHome.h"
 
 #include <QJsonArray>
@@ -89,20 +89,16 @@ private:
     }
 
     std::unique_ptr<TestHome> m_home;
-    QTemporaryDir m_data;
-    std::unique_ptr<ServiceHost> m_host;
+    std::unique_ptr<TestDeployment> m_deployment;
+    ServiceHost *m_host = nullptr;
 };
 
 void TestConferenceHub::initTestCase()
 {
     m_home = std::make_unique<TestHome>();
-    ServicesConfig config;
-    config.loginPort = config.tlsPort = config.portalPort = 0;
-    config.dataDir = m_data.path();
-    config.makeStream = false;
-    m_host = std::make_unique<ServiceHost>(config);
-    QString error;
-    QVERIFY2(m_host->start(&error), qPrintable(error));
+    m_deployment = std::make_unique<TestDeployment>();
+    m_host = m_deployment->host();
+    QVERIFY(m_host);
     AppStatus::shareStatus()->setIsSignIn(true);
 }
 
