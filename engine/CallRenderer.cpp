@@ -3,6 +3,7 @@
 #include "EngineState.h"
 
 #include <QEvent>
+#include <QImage>
 #include <QMutexLocker>
 #include <QPainter>
 #include <QPainterPath>
@@ -14,23 +15,52 @@ struct Tile
     QString name;
     bool micMuted = false;
     bool large = false;
+    bool self = false;
+    bool speakerMuted = false; ///< only known for the own tile
+    QImage camera;             ///< the local camera on the own tile
 };
+
+/// The camera picture filling the tile, cut to keep its proportions.
+void drawCamera(QPainter &p, const QRectF &r, const QImage &image)
+{
+    const QSizeF fill = QSizeF(image.size()).scaled(r.size(), Qt::KeepAspectRatioByExpanding);
+    const QRectF source((fill.width() - r.width()) / 2 * image.width() / fill.width(),
+                        (fill.height() - r.height()) / 2 * image.height() / fill.height(),
+                        r.width() * image.width() / fill.width(),
+                        r.height() * image.height() / fill.height());
+    p.drawImage(r, image, source);
+}
 
 void drawTile(QPainter &p, const QRectF &r, const Tile &tile)
 {
     QPainterPath path;
-    path.addRoundedRect(r.adjusted(3, 3, -3, -3), 8, 8);
+    const QRectF inner = r.adjusted(3, 3, -3, -3);
+    path.addRoundedRect(inner, 8, 8);
     p.fillPath(path, tile.large ? QColor(0x2b, 0x3a, 0x4f) : QColor(0x33, 0x36, 0x3d));
-    p.setPen(QColor(0xe8, 0xea, 0xed));
     QFont font = p.font();
-    font.setPointSizeF(tile.large ? 16 : 11);
-    p.setFont(font);
-    p.drawText(r.adjusted(10, 10, -10, -28), Qt::AlignCenter | Qt::TextWordWrap, tile.name);
+    if (!tile.camera.isNull()) {
+        p.save();
+        p.setClipPath(path);
+        drawCamera(p, inner, tile.camera);
+        p.fillRect(QRectF(inner.left(), inner.bottom() - 26, inner.width(), 26),
+                   QColor(0, 0, 0, 140));
+        p.restore();
+    } else {
+        p.setPen(QColor(0xe8, 0xea, 0xed));
+        font.setPointSizeF(tile.large ? 16 : 11);
+        p.setFont(font);
+        p.drawText(r.adjusted(10, 10, -10, -28), Qt::AlignCenter | Qt::TextWordWrap, tile.name);
+    }
     font.setPointSizeF(9);
     p.setFont(font);
+    QString status =
+        tile.micMuted ? QStringLiteral("● 麦克风已关闭") : QStringLiteral("● 麦克风已打开");
+    if (!tile.camera.isNull())
+        status = tile.name + QStringLiteral("  ") + status;
+    if (tile.self && tile.speakerMuted)
+        status += QStringLiteral("  扬声器已关闭");
     p.setPen(tile.micMuted ? QColor(0xf2, 0x6b, 0x6b) : QColor(0x6b, 0xd3, 0x8a));
-    p.drawText(r.adjusted(10, 0, -10, -10), Qt::AlignBottom | Qt::AlignLeft,
-               tile.micMuted ? QStringLiteral("● 麦克风已关闭") : QStringLiteral("● 麦克风已打开"));
+    p.drawText(r.adjusted(10, 0, -10, -10), Qt::AlignBottom | Qt::AlignLeft, status);
 }
 
 QList<QRectF> gridRects(const QRectF &area, int count)
@@ -110,8 +140,15 @@ void CallRenderer::paint()
         active = m_state.inConference;
         mode = m_state.previewMode;
         for (const auto &p : std::as_const(m_state.participants)) {
-            Tile tile{p.name, p.micMuted,
-                      !m_state.pinnedUri.isEmpty() && p.uri == m_state.pinnedUri};
+            Tile tile;
+            tile.name = p.name;
+            tile.micMuted = p.micMuted;
+            tile.large = !m_state.pinnedUri.isEmpty() && p.uri == m_state.pinnedUri;
+            tile.self = !m_state.selfUri.isEmpty() && p.uri == m_state.selfUri;
+            if (tile.self) {
+                tile.speakerMuted = m_state.speakerMuted;
+                tile.camera = m_state.cameraFrame; // shared, not copied
+            }
             if (tile.large)
                 tiles.prepend(tile); // the pinned one takes the large place
             else

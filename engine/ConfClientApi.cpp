@@ -6,6 +6,7 @@
 #pragma GCC visibility pop
 
 #include "CallRenderer.h"
+#include "CameraFeed.h"
 #include "ConfRecords.h"
 #include "EngineCore.h"
 #include "EngineState.h"
@@ -50,6 +51,8 @@ void readDevices()
     for (const QCameraDevice &d : QMediaDevices::videoInputs())
         cameras.append(d.description());
     QMutexLocker lock(&state.mutex);
+    if (state.testCamera)
+        cameras.append(CameraFeed::testCameraName());
     if (state.configuration.isEmpty())
         state.configuration = CR::zeroed(CR::Config::Size);
     QByteArray &c = state.configuration;
@@ -235,8 +238,11 @@ bool ConfClientStart(ConfClientOutEventCallback callback, void *userData,
     readDevices();
     readScreens();
     // The client hands its video view as a QWidget; without one nothing is drawn.
-    if (videoView && qobject_cast<QApplication *>(QCoreApplication::instance()))
-        new CallRenderer(static_cast<QWidget *>(videoView), state);
+    if (videoView && qobject_cast<QApplication *>(QCoreApplication::instance())) {
+        auto *view = static_cast<QWidget *>(videoView);
+        new CallRenderer(view, state);
+        new CameraFeed(state, view);
+    }
     worker = new QThread;
     worker->setObjectName(QStringLiteral("confclient"));
     core = new EngineCore(state);
@@ -252,6 +258,12 @@ bool ConfClientStart(ConfClientOutEventCallback callback, void *userData,
         QMetaObject::invokeMethod(
             core, [] { core->announceDevicesChanged(); }, Qt::QueuedConnection);
     };
+    {
+        QMutexLocker lock(&state.mutex);
+        state.devicesChanged = [devicesChanged] {
+            QMetaObject::invokeMethod(qApp, devicesChanged, Qt::QueuedConnection);
+        };
+    }
     QObject::connect(devices, &QMediaDevices::audioInputsChanged, qApp, devicesChanged);
     QObject::connect(devices, &QMediaDevices::audioOutputsChanged, qApp, devicesChanged);
     QObject::connect(devices, &QMediaDevices::videoInputsChanged, qApp, devicesChanged);

@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMutexLocker>
+#include <QSettings>
 #include <QUrl>
 
 namespace CR = ConfRecords;
@@ -71,10 +72,14 @@ void EngineCore::markConference(bool on)
     m_inConference = on;
     QMutexLocker lock(&m_state.mutex);
     m_state.inConference = on;
-    if (!on)
+    if (!on) {
         m_state.pinnedUri.clear();
+        m_state.selfUri.clear();
+    }
     if (m_state.repaint)
         m_state.repaint();
+    if (m_state.cameraChanged)
+        m_state.cameraChanged();
 }
 
 void EngineCore::announceDevicesChanged()
@@ -193,6 +198,17 @@ void EngineCore::handleEvent(uint32_t id, const QByteArray &r)
     case CR::EventMuteMicrophone:
         send({{"type", "mute"}, {"muted", !r.isEmpty() && r[0] == 1}});
         break;
+    case CR::EventMuteSpeaker:
+    case CR::EventMuteCamera: {
+        QMutexLocker lock(&m_state.mutex);
+        (id == CR::EventMuteSpeaker ? m_state.speakerMuted : m_state.cameraPrivacy) =
+            !r.isEmpty() && r[0] == 1;
+        if (m_state.repaint)
+            m_state.repaint();
+        if (m_state.cameraChanged)
+            m_state.cameraChanged();
+        break;
+    }
     case CR::EventShare:
         sendShare(r);
         break;
@@ -204,11 +220,9 @@ void EngineCore::handleEvent(uint32_t id, const QByteArray &r)
               {"to", CR::readText(r, CR::Chat::Destination, CR::TextWidth)},
               {"text", CR::readText(r, CR::Chat::Message, CR::Chat::MessageWidth)}});
         break;
-    case CR::EventFilePath: {
-        QMutexLocker lock(&m_state.mutex);
-        m_state.settingsPath = CR::readText(r, 0, CR::FilePath::Size);
+    case CR::EventFilePath:
+        readSettings(CR::readText(r, 0, CR::FilePath::Size));
         break;
-    }
     case CR::EventPin: {
         QMutexLocker lock(&m_state.mutex);
         m_state.pinnedUri = CR::readU32(r, CR::Pin::Action) == CR::Pin::ActionPin
@@ -226,8 +240,25 @@ void EngineCore::handleEvent(uint32_t id, const QByteArray &r)
         break;
     }
     default:
-        break; // speaker, camera and the rest change nothing without media transport
+        break;
     }
+}
+
+void EngineCore::readSettings(const QString &path)
+{
+    const QSettings settings(path, QSettings::IniFormat);
+    const bool testCamera = settings.value(QStringLiteral("engine/testCamera")).toBool();
+    std::function<void()> reread;
+    {
+        QMutexLocker lock(&m_state.mutex);
+        m_state.settingsPath = path;
+        if (m_state.testCamera == testCamera)
+            return;
+        m_state.testCamera = testCamera;
+        reread = m_state.devicesChanged;
+    }
+    if (reread)
+        reread(); // the generated camera joins the device list
 }
 
 void EngineCore::sendShare(const QByteArray &r)
@@ -262,6 +293,10 @@ void EngineCore::onMessage(const QString &text)
         m_purpose = Purpose::None;
         fireCode(CR::OutRoomLink, m.value(QStringLiteral("result")).toInt(), 4);
     } else if (type == u"conference") {
+        {
+            QMutexLocker lock(&m_state.mutex);
+            m_state.selfUri = m.value(QStringLiteral("uri")).toString();
+        }
         markConference(true);
         fire(CR::OutConferenceActive);
     } else if (type == u"participants") {
@@ -307,7 +342,8 @@ void EngineCore::updateParticipants(const QJsonArray &list)
                              p.value(QStringLiteral("name")).toString(),
                              p.value(QStringLiteral("participantID")).toString(),
                              p.value(QStringLiteral("entityID")).toString(),
-                             p.value(QStringLiteral("role")).toInt()});
+                             p.value(QStringLiteral("role")).toInt(),
+                             p.value(QStringLiteral("micMuted")).toBool()});
     }
     QMutexLocker lock(&m_state.mutex);
     m_state.participants = participants;

@@ -38,6 +38,7 @@ private:
     void sendShare(const QByteArray &record);
     void chatReceived(const QJsonObject &message);
     void markConference(bool on);
+    void readSettings(const QString &path);
 
     EngineState &m_state;
     QWebSocket *m_socket = nullptr;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QImage>
 #include <QList>
 #include <QMutex>
 #include <QString>
@@ -50,8 +51,15 @@ struct EngineState
     QList<Window> windows;
     QString selfName;
     QString settingsPath;
+    QString selfUri;     ///< this engine's own participant URI in the current room
     QString pinnedUri;   ///< the participant shown large, or empty
     int previewMode = 0; ///< 0 grid, 1 large with a strip below, 2 large with a strip beside
     bool inConference = false;
-    std::function<void()> repaint; ///< asks the video view to draw again, from any thread
+    bool speakerMuted = false;
+    bool cameraPrivacy = false;          ///< in-event 502: the local camera is switched off
+    bool testCamera = false;             ///< the settings file asks for a generated camera picture
+    QImage cameraFrame;                  ///< the latest local camera picture, shown on the own tile
+    std::function<void()> repaint;       ///< asks the video view to draw again, from any thread
+    std::function<void()> cameraChanged; ///< asks the camera feed to follow the state, any thread
+    std::function<void()> devicesChanged; ///< reads the device list again and reports 601
 };

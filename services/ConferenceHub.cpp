@@ -166,6 +166,7 @@ void ConferenceHub::enterRoom(Session &session, qint64 roomId)
     const auto room = m_db.entry(roomId);
     send(session, {{QStringLiteral("type"), QStringLiteral("conference")},
                    {QStringLiteral("roomID"), QString::number(roomId)},
+                   {QStringLiteral("uri"), uriOf(session)},
                    {QStringLiteral("name"), room ? room->displayName : QString()}});
     broadcastRoster(roomId);
     for (const Session &other : std::as_const(m_sessions)) {

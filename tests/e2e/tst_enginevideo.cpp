@@ -7,6 +7,9 @@
 #include "TestDeployment.h"
 #include "TestHome.h"
 
+#include "ConfClient.h"
+
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWebSocket>
@@ -20,8 +23,22 @@ class TestEngineVideo : public QObject
 private Q_SLOTS:
     void initTestCase();
     void tilesFollowTheCall();
+    void cameraAndMicrophoneOnOwnTile();
 
 private:
+    void joinOwnRoom();
+    /// Whether some pixel of `part` is the red of a closed microphone.
+    bool showsMutedMicrophone(const QRect &part)
+    {
+        const QImage image = m_view.grab().toImage().copy(part);
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                if (c.red() > 200 && c.green() < 140 && c.blue() < 140)
+                    return true;
+            }
+        return false;
+    }
     QColor centre(const QRect &part) { return m_view.grab().toImage().pixelColor(part.center()); }
 
     std::unique_ptr<TestHome> m_home;
@@ -88,6 +105,50 @@ void TestEngineVideo::tilesFollowTheCall()
 
     TRQClientInEvent::ClientAsyncRequestLeaveRoom();
     QTRY_COMPARE(centre(m_view.rect()), background);
+}
+
+void TestEngineVideo::joinOwnRoom()
+{
+    NetWork::initWithUrlString(m_host->config().portalBase() +
+                                   QStringLiteral("/services/v1_1/PortalUserService"),
+                               QStringLiteral("<ns1:JoinConferenceRequest><ns1:conferenceID>1001</"
+                                              "ns1:conferenceID></ns1:JoinConferenceRequest>"),
+                               QStringLiteral("JoinConferenceRequest"))
+        ->startRequest();
+}
+
+void TestEngineVideo::cameraAndMicrophoneOnOwnTile()
+{
+    // A settings file that asks for the generated camera picture.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("System.ecf"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("[engine]\ntestCamera=true\n");
+    file.close();
+    QByteArray record(256, '\0');
+    const QByteArray utf8 = path.toUtf8();
+    std::memcpy(record.data(), utf8.constData(), size_t(utf8.size()));
+    ConfClientSendEvent(1705, record.data(), 256);
+    QTRY_VERIFY(TRQClientInEvent::ClientSyncRequestGetDevice().value(2).contains(
+        QStringLiteral("Orvale 测试图像")));
+
+    const QColor teal(0x1f, 0x8a, 0x70);
+    const QRect upper(0, 0, 640, 200);
+    joinOwnRoom();
+    QTRY_COMPARE(centre(upper), teal); // the camera fills the own tile
+    QVERIFY(!showsMutedMicrophone(QRect(0, 300, 640, 60)));
+
+    TRQClientInEvent::ClientSyncRequestMuteMic(true);
+    QTRY_VERIFY(showsMutedMicrophone(QRect(0, 300, 640, 60)));
+    TRQClientInEvent::ClientSyncRequestMuteCamera(true);
+    QTRY_VERIFY(centre(upper) != teal);
+    TRQClientInEvent::ClientSyncRequestMuteCamera(false);
+    QTRY_COMPARE(centre(upper), teal);
+    m_view.grab().save(QDir::temp().filePath(QStringLiteral("orvale-engine-camera.png")));
+    TRQClientInEvent::ClientSyncRequestMuteMic(false);
+    TRQClientInEvent::ClientAsyncRequestLeaveRoom();
+    QTRY_VERIFY(centre(upper) != teal); // the camera stops with the call
 }
 
 QTEST_MAIN(TestEngineVideo)

@@ -1,0 +1,148 @@
+#include "CameraFeed.h"
+
+#include "ConfRecords.h"
+#include "EngineState.h"
+
+#include <QCamera>
+#include <QCameraDevice>
+#include <QMediaCaptureSession>
+#include <QMediaDevices>
+#include <QMutexLocker>
+#include <QPainter>
+#include <QPointer>
+#include <QVideoFrame>
+#include <QVideoSink>
+
+namespace CR = ConfRecords;
+
+namespace {
+
+constexpr int patternIntervalMs = 100;
+// Pictures are kept small: the own tile never needs more, and a call may run for hours.
+constexpr QSize frameLimit(640, 480);
+
+} // namespace
+
+CameraFeed::CameraFeed(EngineState &state, QObject *parent)
+    : QObject(parent)
+    , m_state(state)
+{
+    m_patternTimer.setInterval(patternIntervalMs);
+    connect(&m_patternTimer, &QTimer::timeout, this, [this] { showFrame(patternFrame()); });
+    QPointer<CameraFeed> guarded(this);
+    QMutexLocker lock(&state.mutex);
+    state.cameraChanged = [guarded] {
+        QMetaObject::invokeMethod(
+            guarded,
+            [guarded] {
+                if (guarded)
+                    guarded->follow();
+            },
+            Qt::QueuedConnection);
+    };
+}
+
+CameraFeed::~CameraFeed()
+{
+    QMutexLocker lock(&m_state.mutex);
+    m_state.cameraChanged = nullptr;
+}
+
+QString CameraFeed::testCameraName()
+{
+    return QStringLiteral("Orvale 测试图像");
+}
+
+void CameraFeed::follow()
+{
+    int wanted = -2;
+    {
+        QMutexLocker lock(&m_state.mutex);
+        const QList<QCameraDevice> devices = QMediaDevices::videoInputs();
+        const int selected =
+            m_state.configuration.isEmpty()
+                ? 0
+                : int(CR::readU32(m_state.configuration, CR::Config::SelectedCamera));
+        if (m_state.inConference && !m_state.cameraPrivacy) {
+            if (selected >= 0 && selected < devices.size())
+                wanted = selected;
+            else if (m_state.testCamera)
+                wanted = -1;
+            else if (!devices.isEmpty())
+                wanted = 0;
+        }
+    }
+    if (wanted == m_running)
+        return;
+    stop();
+    if (wanted == -1)
+        startPattern();
+    else if (wanted >= 0)
+        startDevice(wanted);
+}
+
+void CameraFeed::startDevice(int index)
+{
+    m_running = index;
+    m_session = new QMediaCaptureSession(this);
+    m_camera = new QCamera(QMediaDevices::videoInputs().value(index), this);
+    m_sink = new QVideoSink(this);
+    m_session->setCamera(m_camera);
+    m_session->setVideoSink(m_sink);
+    connect(m_sink, &QVideoSink::videoFrameChanged, this,
+            [this](const QVideoFrame &frame) { showFrame(frame.toImage()); });
+    connect(m_camera, &QCamera::errorOccurred, this,
+            [this](QCamera::Error, const QString &) { stop(); });
+    m_camera->start();
+}
+
+void CameraFeed::startPattern()
+{
+    m_running = -1;
+    m_tick = 0;
+    showFrame(patternFrame());
+    m_patternTimer.start();
+}
+
+void CameraFeed::stop()
+{
+    m_running = -2;
+    m_patternTimer.stop();
+    delete m_session;
+    delete m_camera;
+    delete m_sink;
+    m_session = nullptr;
+    m_camera = nullptr;
+    m_sink = nullptr;
+    QMutexLocker lock(&m_state.mutex);
+    m_state.cameraFrame = QImage();
+    if (m_state.repaint)
+        m_state.repaint();
+}
+
+void CameraFeed::showFrame(const QImage &frame)
+{
+    if (frame.isNull())
+        return;
+    QImage small = frame.width() > frameLimit.width() || frame.height() > frameLimit.height()
+                       ? frame.scaled(frameLimit, Qt::KeepAspectRatio, Qt::FastTransformation)
+                       : frame;
+    QMutexLocker lock(&m_state.mutex);
+    m_state.cameraFrame = std::move(small);
+    if (m_state.repaint)
+        m_state.repaint();
+}
+
+/// A calm teal picture with a dot circling in its lower part, so that movement is visible.
+QImage CameraFeed::patternFrame()
+{
+    QImage image(320, 240, QImage::Format_RGB32);
+    image.fill(QColor(0x1f, 0x8a, 0x70));
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0xf5, 0xf5, 0xf0));
+    const double angle = (m_tick++ % 60) * 6.0 * M_PI / 180.0;
+    p.drawEllipse(QPointF(160 + 90 * std::cos(angle), 160 + 25 * std::sin(angle)), 10, 10);
+    return image;
+}
