@@ -6,6 +6,7 @@
 #include "NotificationCenter.h"
 #include "RecordingDelegate.h"
 #include "TRQClientInEvent.h"
+#include "TRQClientOnOutEvent.h"
 #include "TestDeployment.h"
 #include "TestHome.h"
 
@@ -32,10 +33,32 @@ private Q_SLOTS:
     void commandRoundTrip();
     void remoteShare();
     void leave();
+    void incomingCall_data();
+    void incomingCall();
+    void farEndMute();
     void signedInElsewhere();
+    void guestJoin_data();
+    void guestJoin();
     void serviceGoesAway();
 
 private:
+    /// A portal request made with another account's credentials.
+    void portalAs(const QString &user, const QString &body, const QString &action)
+    {
+        NetWork *request = NetWork::initWithUrlString(
+            m_portal + QStringLiteral("/services/v1_1/PortalUserService"), body, action);
+        request->setAuth(LoginRequest::authorization(user, user + QStringLiteral("1234")));
+        request->startRequest();
+    }
+    void joinAs(const QString &user, const QString &room)
+    {
+        portalAs(user,
+                 QStringLiteral("<ns1:JoinConferenceRequest><ns1:conferenceID>%1</"
+                                "ns1:conferenceID></ns1:JoinConferenceRequest>")
+                     .arg(room),
+                 QStringLiteral("JoinConferenceRequest"));
+    }
+    void openAlice();
     void peerSend(const QJsonObject &message)
     {
         m_peer.sendTextMessage(QString::fromUtf8(QJsonDocument(message).toJson()));
@@ -51,6 +74,7 @@ private:
     ServiceHost *m_host = nullptr;
     RecordingDelegate m_delegate;
     QWebSocket m_peer;
+    QWebSocket m_alice; ///< a second signed-in account, speaking the protocol directly
     QList<QJsonObject> m_peerMessages;
     QString m_portal;
 };
@@ -205,6 +229,74 @@ void TestEngine::leave()
         10000));
 }
 
+void TestEngine::openAlice()
+{
+    if (m_alice.state() == QAbstractSocket::ConnectedState)
+        return;
+    m_alice.open(
+        QUrl(QStringLiteral("ws://127.0.0.1:%1/conference").arg(m_host->config().portalPort)));
+    QTRY_COMPARE(m_alice.state(), QAbstractSocket::ConnectedState);
+    m_alice.sendTextMessage(
+        QStringLiteral(R"({"type":"signIn","user":"alice","password":"alice1234"})"));
+    QTRY_COMPARE(m_host->database().entry(1002)->presence, QStringLiteral("Online"));
+}
+
+void TestEngine::incomingCall_data()
+{
+    QTest::addColumn<bool>("accept");
+    QTest::newRow("declined") << false;
+    QTest::newRow("accepted") << true;
+}
+
+void TestEngine::incomingCall()
+{
+    QFETCH(bool, accept);
+    openAlice();
+    m_alice.sendTextMessage(QStringLiteral(R"({"type":"leave"})"));
+    QTRY_VERIFY(m_host->database().entry(1002)->presence == QStringLiteral("Online"));
+    m_delegate.calls.clear();
+    joinAs(QStringLiteral("alice"), QStringLiteral("1001")); // Alice enters demo's own room
+    QVERIFY2(waitForCall(QStringLiteral("call:Alice 王丽")),
+             qPrintable(m_delegate.calls.join(u',')));
+    QCOMPARE(OutEventState::incommingcallName(), QStringLiteral("Alice 王丽"));
+    TRQClientInEvent::ClientSyncRequestAcceptIncomeCall(accept);
+    if (!accept) {
+        QTest::qWait(500);
+        QVERIFY(!m_delegate.calls.contains(QStringLiteral("addControllView")));
+        QVERIFY(!AppStatus::shareStatus()->isInConference());
+        return;
+    }
+    QVERIFY(waitForCall(QStringLiteral("addControllView")));
+    QTRY_VERIFY(AppStatus::shareStatus()->isInConference());
+    // The guest who stayed, Alice and demo.
+    QTRY_COMPARE(TRQClientInEvent::ClientSyncRequestGetCurrentContacts().size(), 3);
+}
+
+void TestEngine::farEndMute()
+{
+    bool muted = false;
+    QObject context;
+    NotificationCenter::defaultCenter()->addObserver(
+        QStringLiteral("ChangeMicFormNet"), &context, [&](const Notification &n) {
+            muted = n.userInfo.value(QStringLiteral("isMuted")).toBool();
+        });
+    TRQClientInEvent::ClientAsyncRequestLeaveRoom();
+    QVERIFY(waitForCall(QStringLiteral("endConference")));
+    // Alice opens her own room, demo joins it, and Alice as its owner mutes demo.
+    joinAs(QStringLiteral("alice"), QStringLiteral("1002"));
+    QTRY_COMPARE(m_host->database().entry(1002)->presence, QStringLiteral("Busy"));
+    m_delegate.calls.clear();
+    joinAs(QStringLiteral("demo"), QStringLiteral("1002"));
+    QVERIFY(waitForCall(QStringLiteral("addControllView")));
+    portalAs(QStringLiteral("alice"),
+             QStringLiteral("<ns1:MuteAudioRequest><ns1:conferenceID>1002</ns1:conferenceID>"
+                            "<ns1:participantID>u1001</ns1:participantID></ns1:MuteAudioRequest>"),
+             QStringLiteral("MuteAudioRequest"));
+    QTRY_VERIFY(muted);
+    TRQClientInEvent::ClientAsyncRequestLeaveRoom();
+    QVERIFY(waitForCall(QStringLiteral("endConference")));
+}
+
 void TestEngine::signedInElsewhere()
 {
     m_delegate.calls.clear();
@@ -217,6 +309,58 @@ void TestEngine::signedInElsewhere()
     QVERIFY(waitForCall(QStringLiteral("alert:账号在别处登陆")));
     QCOMPARE(m_delegate.calls.first(), QStringLiteral("closeAll"));
     QVERIFY(!AppStatus::shareStatus()->isSignIn());
+}
+
+void TestEngine::guestJoin_data()
+{
+    QTest::addColumn<QString>("roomKey");
+    QTest::addColumn<QString>("pin");
+    QTest::addColumn<QString>("reason"); // empty: the join succeeds
+    QTest::newRow("wrong PIN") << "ReviewRoom2001"
+                               << "9999"
+                               << "入会失败,请检查入会链接";
+    QTest::newRow("no such room") << "NoSuchRoom"
+                                  << ""
+                                  << "入会失败,请检查入会链接";
+    QTest::newRow("full room") << "SmallRoom2003"
+                               << ""
+                               << "当前房间的并发数已满,无法入会";
+    QTest::newRow("right PIN") << "ReviewRoom2001"
+                               << "1234"
+                               << "";
+}
+
+void TestEngine::guestJoin()
+{
+    QFETCH(QString, roomKey);
+    QFETCH(QString, pin);
+    QFETCH(QString, reason);
+    QString failure;
+    bool joined = false;
+    QObject context;
+    auto *center = NotificationCenter::defaultCenter();
+    center->addObserver(QStringLiteral("RoomLinkError"), &context, [&](const Notification &n) {
+        failure = n.object.toMap().value(QStringLiteral("reason")).toString();
+    });
+    center->addObserver(QStringLiteral("JoinConferenceSuccess"), &context,
+                        [&](const Notification &) { joined = true; });
+    m_delegate.calls.clear();
+    TRQClientInEvent::ClientAsyncRequestGuestLoginWithPortal(m_portal, roomKey,
+                                                             QStringLiteral("来宾"), pin);
+    if (!reason.isEmpty()) {
+        QTRY_COMPARE(failure, reason);
+        QCOMPARE(OutEventState::flag(), 0);
+        QVERIFY(!joined);
+        return;
+    }
+    QTRY_VERIFY(joined);
+    QCOMPARE(OutEventState::flag(), 100);
+    QVERIFY(!AppStatus::shareStatus()->isSignIn()); // a guest never counts as signed in
+    QTRY_COMPARE(TRQClientInEvent::ClientSyncRequestGetCurrentContacts().value(0)->userName,
+                 QStringLiteral("来宾"));
+    TRQClientInEvent::ClientAsyncRequestLeaveRoom();
+    QVERIFY(waitForCall(QStringLiteral("endConference")));
+    QCOMPARE(OutEventState::flag(), 0);
 }
 
 void TestEngine::serviceGoesAway()
