@@ -1,9 +1,22 @@
-#include "AppStatus.h"
-#include "AppUser.h"
-#include "Log.h"
+#include "AppDelegate.h"
+#include "LinkServer.h"
 
 #include <QApplication>
-#include <QLocale>
+#include <QTimer>
+
+namespace {
+
+/// The first argument that names an orvale link (or any link with a query).
+QString linkArgument(const QStringList &arguments)
+{
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        if (arguments[i].contains(u'?') || arguments[i].startsWith(QLatin1String("orvale:")))
+            return arguments[i];
+    }
+    return {};
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -12,13 +25,28 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("orvale"));
     QApplication::setApplicationDisplayName(QStringLiteral("Orvale"));
     QApplication::setApplicationVersion(QStringLiteral(ORVALE_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("orvale"));
+    // The tray icon keeps the application when its windows close; quitting is explicit.
+    QApplication::setQuitOnLastWindowClosed(false);
 
-    AppStatus *status = AppStatus::shareStatus();
-    const QStringList languages = QLocale::system().uiLanguages();
-    status->setIsChinese(!languages.isEmpty() &&
-                         languages.first().contains(QLatin1String("zh-Han")));
-    qCInfo(lcOrvale).noquote() << QStringLiteral("Orvale %1, last user: %2")
-                                      .arg(QApplication::applicationVersion(),
-                                           AppUser::defaultUser()->userName);
-    return 0;
+    const QString link = linkArgument(QApplication::arguments());
+    LinkServer links;
+    if (!links.listen()) {
+        if (!link.isEmpty() && LinkServer::sendToRunningInstance(link))
+            return 0;
+        if (link.isEmpty() && LinkServer::sendToRunningInstance(QStringLiteral("orvale://show")))
+            return 0;
+    }
+
+    AppDelegate delegate;
+    QObject::connect(&links, &LinkServer::linkReceived, &delegate, [&delegate](const QString &l) {
+        if (l == u"orvale://show")
+            delegate.applicationShouldHandleReopen(false);
+        else
+            delegate.handleURLEvent(l);
+    });
+    delegate.applicationDidFinishLaunching();
+    if (!link.isEmpty())
+        QTimer::singleShot(0, &delegate, [&delegate, link] { delegate.handleURLEvent(link); });
+    return QApplication::exec();
 }

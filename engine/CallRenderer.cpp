@@ -42,14 +42,13 @@ void drawTile(QPainter &p, const QRectF &r, const Tile &tile)
         p.save();
         p.setClipPath(path);
         drawCamera(p, inner, tile.camera);
-        p.fillRect(QRectF(inner.left(), inner.bottom() - 26, inner.width(), 26),
-                   QColor(0, 0, 0, 140));
+        p.fillRect(QRectF(inner.left(), inner.top(), inner.width(), 26), QColor(0, 0, 0, 140));
         p.restore();
     } else {
         p.setPen(QColor(0xe8, 0xea, 0xed));
         font.setPointSizeF(tile.large ? 16 : 11);
         p.setFont(font);
-        p.drawText(r.adjusted(10, 10, -10, -28), Qt::AlignCenter | Qt::TextWordWrap, tile.name);
+        p.drawText(r.adjusted(10, 28, -10, -10), Qt::AlignCenter | Qt::TextWordWrap, tile.name);
     }
     font.setPointSizeF(9);
     p.setFont(font);
@@ -60,7 +59,8 @@ void drawTile(QPainter &p, const QRectF &r, const Tile &tile)
     if (tile.self && tile.speakerMuted)
         status += QStringLiteral("  扬声器已关闭");
     p.setPen(tile.micMuted ? QColor(0xf2, 0x6b, 0x6b) : QColor(0x6b, 0xd3, 0x8a));
-    p.drawText(r.adjusted(10, 0, -10, -10), Qt::AlignBottom | Qt::AlignLeft, status);
+    // Along the top: the client's control bar floats over the bottom of the area.
+    p.drawText(r.adjusted(10, 8, -10, 0), Qt::AlignTop | Qt::AlignLeft, status);
 }
 
 QList<QRectF> gridRects(const QRectF &area, int count)

@@ -133,7 +133,7 @@ void CameraFeed::showFrame(const QImage &frame)
         m_state.repaint();
 }
 
-/// A calm teal picture with a dot circling in its lower part, so that movement is visible.
+/// A calm teal picture with a dot circling in its lower right corner, so that movement shows.
 QImage CameraFeed::patternFrame()
 {
     QImage image(320, 240, QImage::Format_RGB32);
@@ -143,6 +143,6 @@ QImage CameraFeed::patternFrame()
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(0xf5, 0xf5, 0xf0));
     const double angle = (m_tick++ % 60) * 6.0 * M_PI / 180.0;
-    p.drawEllipse(QPointF(160 + 90 * std::cos(angle), 160 + 25 * std::sin(angle)), 10, 10);
+    p.drawEllipse(QPointF(260 + 30 * std::cos(angle), 195 + 15 * std::sin(angle)), 8, 8);
     return image;
 }

@@ -134,13 +134,13 @@ void TestEngineVideo::cameraAndMicrophoneOnOwnTile()
         QStringLiteral("Orvale 测试图像")));
 
     const QColor teal(0x1f, 0x8a, 0x70);
-    const QRect upper(0, 0, 640, 200);
+    const QRect upper(0, 100, 640, 200); // below the name strip
     joinOwnRoom();
     QTRY_COMPARE(centre(upper), teal); // the camera fills the own tile
-    QVERIFY(!showsMutedMicrophone(QRect(0, 300, 640, 60)));
+    QVERIFY(!showsMutedMicrophone(QRect(0, 0, 640, 40)));
 
     TRQClientInEvent::ClientSyncRequestMuteMic(true);
-    QTRY_VERIFY(showsMutedMicrophone(QRect(0, 300, 640, 60)));
+    QTRY_VERIFY(showsMutedMicrophone(QRect(0, 0, 640, 40)));
     TRQClientInEvent::ClientSyncRequestMuteCamera(true);
     QTRY_VERIFY(centre(upper) != teal);
     TRQClientInEvent::ClientSyncRequestMuteCamera(false);

@@ -1,0 +1,374 @@
+#include "AppDelegate.h"
+
+#include "AlertHelper.h"
+#include "AppStatus.h"
+#include "AppUser.h"
+#include "ContactListViewController.h"
+#include "ContactWindowController.h"
+#include "EnterByURLWindowController.h"
+#include "Helper.h"
+#include "Images.h"
+#include "JoinConferenceViewController.h"
+#include "JoinConferenceWindowController.h"
+#include "Log.h"
+#include "LoginViewController.h"
+#include "MainWindow.h"
+#include "Preferences.h"
+#include "TRQClientInEvent.h"
+#include "Timing.h"
+#include "VideoView.h"
+
+#include <QApplication>
+#include <QLocale>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+AppDelegate::AppDelegate(bool startEngine, QObject *parent)
+    : QObject(parent)
+    , m_startEngine(startEngine)
+{
+    AppShell::setShared(this);
+}
+
+AppDelegate::~AppDelegate()
+{
+    if (AppShell::shared() == this)
+        AppShell::setShared(nullptr);
+    delete m_window;
+    delete m_trayMenu;
+    delete m_dynamicMenue;
+}
+
+JoinConferenceWindowController *AppDelegate::joinWindow() const
+{
+    return m_joinWindow;
+}
+
+QMainWindow *AppDelegate::window() const
+{
+    return m_window;
+}
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    // Links reach handleURLEvent() from main(), which owns the hand-over socket.
+    AppStatus *status = AppStatus::shareStatus();
+    const QStringList languages = QLocale::system().uiLanguages();
+    status->setIsChinese(!languages.isEmpty() && languages.first().contains(u"zh-Han"));
+    status->setIsSignIn(false);
+    status->setIsInConference(false);
+    status->setIsDirectLive(false);
+    status->setIsStartByWeb(false);
+    const Preferences preferences;
+    status->setIsRemberPassword(preferences.remberPassword() != 0);
+    status->setIsAutoLogin(preferences.autoLogin() != 0);
+
+    m_joinWindow = JoinConferenceWindowController::sharedJoinWindow();
+
+    m_window = new MainWindow;
+    connect(m_window, &MainWindow::closedByUser, this, [this] { windowClosedByUser(); });
+    installApplicationMenu(m_window);
+    m_loginVc = new LoginViewController;
+    m_window->setCentralWidget(m_loginVc);
+    m_window->setFixedSize(400, 560);
+    createTray();
+    bringToFront(m_window);
+
+    if (m_startEngine) {
+        VideoView *view = m_joinWindow->contentViewController()->videoView();
+        TRQClientInEvent::ClientSyncRequestInit(this, view, QRect(QPoint(0, 0), view->size()));
+    }
+}
+
+void AppDelegate::createTray()
+{
+    m_dynamicMenue = new QMenu;
+    m_dynamicMenue->addAction(QStringLiteral("注销"), this, [this] { resignDockAction(); });
+    m_trayMenu = new QMenu;
+    m_tray = new QSystemTrayIcon(Images::icon(QStringLiteral("logo")), this);
+    m_tray->setToolTip(QStringLiteral("Orvale"));
+    m_tray->setContextMenu(m_trayMenu);
+    connect(m_tray, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+                    applicationShouldHandleReopen(false);
+            });
+    updateDockMenu();
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        m_tray->show();
+}
+
+void AppDelegate::updateDockMenu()
+{
+    if (!m_trayMenu)
+        return;
+    m_trayMenu->clear();
+    m_trayMenu->addAction(QStringLiteral("显示窗口"), this,
+                          [this] { applicationShouldHandleReopen(false); });
+    if (QMenu *dock = applicationDockMenu()) {
+        m_trayMenu->addSeparator();
+        m_trayMenu->addActions(dock->actions());
+    }
+    m_trayMenu->addSeparator();
+    m_trayMenu->addAction(QStringLiteral("退出 Orvale"), this, [this] { requestQuit(); });
+}
+
+QMenu *AppDelegate::applicationDockMenu() const
+{
+    const AppStatus *status = AppStatus::shareStatus();
+    return status->isSignIn() && !status->isInConference() ? m_dynamicMenue : nullptr;
+}
+
+void AppDelegate::installApplicationMenu(QMainWindow *window)
+{
+    QMenu *menu = window->menuBar()->addMenu(QStringLiteral("Orvale"));
+    menu->addAction(QStringLiteral("关闭窗口"), QKeySequence::Close, this,
+                    [this] { closeKeyWindow(); });
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("退出 Orvale"), QKeySequence::Quit, this,
+                    [this] { requestQuit(); });
+}
+
+void AppDelegate::closeKeyWindow()
+{
+    if (QWidget *key = QApplication::activeWindow())
+        key->close();
+}
+
+void AppDelegate::bringToFront(QWidget *window)
+{
+    if (!window)
+        return;
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+QWidget *AppDelegate::mainWindowControllerWindow() const
+{
+    return m_loginVc ? m_loginVc->contactWindowController() : nullptr;
+}
+
+void AppDelegate::handleURLEvent(const QString &link)
+{
+    qCInfo(lcOrvale).noquote() << link;
+    AppStatus *status = AppStatus::shareStatus();
+    if (status->isInConference()) {
+        if (!AlertHelper::isSheetShown())
+            AlertHelper::showAlertWithMessage(QStringLiteral("你正在会议中,请先退出会议!"), {},
+                                              m_joinWindow);
+        return;
+    }
+    const QVariantMap result = Helper::analyzingURLStr(link);
+    if (result.contains(QStringLiteral("error"))) {
+        qCInfo(lcOrvale).noquote() << QStringLiteral("外部启动失败  %1")
+                                          .arg(result.value(QStringLiteral("error")).toString());
+        return;
+    }
+    const QString key = result.value(QStringLiteral("key")).toString();
+    const QString portal = result.value(QStringLiteral("portal")).toString();
+    const QString pin = result.value(QStringLiteral("pin")).toString();
+    if (status->isSignIn()) {
+        const auto user = AppUser::defaultUser();
+        if (portal == user->httpPortal) {
+            TRQClientInEvent::ClientAsyncRequestGuestLoginWithPortal(portal, key, user->displayName,
+                                                                     pin);
+            if (ContactWindowController *main = m_loginVc->contactWindowController())
+                if (ContactListViewController *list = main->contactList())
+                    list->showJoinConferenceProgressWindow();
+        } else if (!AlertHelper::isSheetShown()) {
+            QWidget *main = mainWindowControllerWindow();
+            bringToFront(main);
+            AlertHelper::showAlertWithMessage(QStringLiteral("登录地址不同,请注销后入会"), {},
+                                              main);
+        }
+        return;
+    }
+    status->setIsStartByWeb(true);
+    m_loginVc->shouldStartLoginWithUIChange(false);
+    if (!m_enter)
+        m_enter = std::make_unique<EnterByURLWindowController>();
+    m_enter->setRoomKey(key);
+    m_enter->setConfPortal(portal);
+    m_enter->setPinNum(pin);
+    bringToFront(m_enter.get());
+}
+
+AppDelegate::TerminateReply AppDelegate::applicationShouldTerminate()
+{
+    const AppStatus *status = AppStatus::shareStatus();
+    if (!status->isDirectLive() && !status->isInConference()) {
+        TRQClientInEvent::ClientAsyncRequestLogOut();
+        return TerminateReply::Now;
+    }
+    if (status->isInConference())
+        bringToFront(m_joinWindow);
+    else
+        bringToFront(mainWindowControllerWindow());
+    Timing::performBlockAfterDelay(0.4, this, [this] {
+        m_quitAlert = AlertHelper::showAlertWithTitle(
+            QStringLiteral("注意"), QStringLiteral("确定退出吗?"),
+            {QStringLiteral("确定"), QStringLiteral("取消")}, [this](int response) {
+                const bool terminate = response == AlertHelper::firstButtonResponse;
+                if (terminate)
+                    TRQClientInEvent::ClientAsyncRequestLogOut();
+                Q_EMIT replyToApplicationShouldTerminate(terminate);
+            });
+    });
+    return TerminateReply::Later;
+}
+
+void AppDelegate::requestQuit()
+{
+    if (m_quitting)
+        return;
+    switch (applicationShouldTerminate()) {
+    case TerminateReply::Now:
+        m_quitting = true;
+        QCoreApplication::quit();
+        break;
+    case TerminateReply::Later: {
+        m_quitting = true;
+        auto connection = std::make_shared<QMetaObject::Connection>();
+        *connection = connect(this, &AppDelegate::replyToApplicationShouldTerminate, this,
+                              [this, connection](bool terminate) {
+                                  disconnect(*connection);
+                                  m_quitting = false;
+                                  if (terminate)
+                                      QCoreApplication::quit();
+                              });
+        break;
+    }
+    case TerminateReply::Cancel:
+        break;
+    }
+}
+
+void AppDelegate::windowClosedByUser()
+{
+    // With a tray icon the user comes back through it; without one, nothing would be left.
+    if (!m_tray || !m_tray->isVisible())
+        requestQuit();
+}
+
+bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows)
+{
+    if (hasVisibleWindows)
+        return true;
+    QWidget *target = AppStatus::shareStatus()->isSignIn() && mainWindowControllerWindow()
+                          ? mainWindowControllerWindow()
+                          : m_window;
+    if (AppStatus::shareStatus()->isInConference() && m_joinWindow)
+        target = m_joinWindow;
+    bringToFront(target);
+    return true;
+}
+
+void AppDelegate::resignDockAction()
+{
+    if (!AppStatus::shareStatus()->isDirectLive()) {
+        TRQClientInEvent::ClientAsyncRequestLogOut();
+        return;
+    }
+    AlertHelper::showAlertWithTitle(
+        QStringLiteral("注意"), QStringLiteral("确定注销吗?"),
+        {QStringLiteral("确定"), QStringLiteral("取消")},
+        [](int response) {
+            if (response == AlertHelper::firstButtonResponse)
+                TRQClientInEvent::ClientAsyncRequestLogOut();
+        },
+        m_window);
+}
+
+// ---- What the conferencing engine's out-events ask of the windows ----
+
+void AppDelegate::errorWithText(const QString &text)
+{
+    m_loginVc->errorWithText(text);
+}
+
+void AppDelegate::loginSuccess()
+{
+    m_loginVc->loginSuccess();
+    updateDockMenu();
+}
+
+void AppDelegate::endConference()
+{
+    m_loginVc->endConference();
+    updateDockMenu();
+}
+
+void AppDelegate::showAlertWithMessage(const QString &message)
+{
+    m_loginVc->showAlertWithMessage(message);
+}
+
+bool AppDelegate::isMainWindowVisible() const
+{
+    return m_window && m_window->isVisible();
+}
+
+void AppDelegate::acceptIncomeCallWithName(const QString &caller)
+{
+    if (ContactWindowController *main = m_loginVc->contactWindowController())
+        main->acceptIncomeCallWithName(caller);
+}
+
+void AppDelegate::incomeCallTimeOut()
+{
+    if (ContactWindowController *main = m_loginVc->contactWindowController())
+        main->incomeCallTimeOut();
+}
+
+void AppDelegate::addControllView()
+{
+    m_joinWindow->addControllView();
+}
+
+void AppDelegate::closeConferenceWindow()
+{
+    m_joinWindow->close();
+}
+
+void AppDelegate::getContactsInConference()
+{
+    m_joinWindow->contentViewController()->getContactsInConference();
+}
+
+QSize AppDelegate::conferenceVideoSize() const
+{
+    return m_joinWindow ? m_joinWindow->contentViewController()->videoView()->size() : QSize();
+}
+
+void AppDelegate::arrangeWindowsForConference()
+{
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (!widget->isWindow() || !widget->isVisible())
+            continue;
+        const QString kind = QString::fromLatin1(widget->metaObject()->className());
+        if (kind == u"JoinConferenceWindowController" || kind == u"ControlWindowController")
+            continue;
+        if (kind == u"PlayDirectLive")
+            widget->close();
+        else
+            widget->hide();
+    }
+    updateDockMenu();
+}
+
+void AppDelegate::closeAllWindowsForSignOut()
+{
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (widget->isWindow() && widget->isVisible())
+            widget->close();
+    }
+    if (QWidget *focused = m_window->focusWidget())
+        focused->clearFocus();
+    bringToFront(m_window);
+    // The signed-in flag drops right after this call.
+    QTimer::singleShot(0, this, [this] { updateDockMenu(); });
+}

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "AppShell.h"
+#include "ConfClientDelegate.h"
+
+#include <QMessageBox>
+#include <QObject>
+#include <QPointer>
+
+#include <memory>
+
+class EnterByURLWindowController;
+class JoinConferenceWindowController;
+class LoginViewController;
+class MainWindow;
+class QMenu;
+
+class QSystemTrayIcon;
+
+/// Owns the life of the process: launch order, links handed over from outside, the tray icon
+/// (the dock of other desktops) and its menu, the application menu and quitting. It is also
+/// what the conferencing engine hands back with every out-event.
+class AppDelegate final : public QObject, public ConfClientDelegate, public AppShell
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(AppDelegate)
+
+public:
+    enum class TerminateReply { Now, Cancel, Later };
+
+    /// `startEngine` false leaves the conferencing library alone (tests drive it themselves).
+    explicit AppDelegate(bool startEngine = true, QObject *parent = nullptr);
+    ~AppDelegate() override;
+
+    void applicationDidFinishLaunching();
+    void handleURLEvent(const QString &link);
+    TerminateReply applicationShouldTerminate();
+    bool applicationShouldHandleReopen(bool hasVisibleWindows);
+    QMenu *applicationDockMenu() const;
+    void resignDockAction();
+    void closeKeyWindow();
+
+    // Accessors
+    QMainWindow *window() const override;
+    QMenu *dynamicMenue() const { return m_dynamicMenue; }
+    LoginViewController *loginVc() const override { return m_loginVc; }
+    JoinConferenceWindowController *joinWindow() const;
+    EnterByURLWindowController *enter() const { return m_enter.get(); }
+    QSystemTrayIcon *trayIcon() const { return m_tray; }
+    QMessageBox *quitAlert() const { return m_quitAlert; }
+
+    // AppShell
+    void installApplicationMenu(QMainWindow *window) override;
+    void requestQuit() override;
+    void windowClosedByUser() override;
+    void updateDockMenu() override;
+
+    // ConfClientDelegate
+    void errorWithText(const QString &text) override;
+    void loginSuccess() override;
+    void endConference() override;
+    void showAlertWithMessage(const QString &message) override;
+    bool isMainWindowVisible() const override;
+    void acceptIncomeCallWithName(const QString &caller) override;
+    void incomeCallTimeOut() override;
+    void addControllView() override;
+    void closeConferenceWindow() override;
+    void getContactsInConference() override;
+    QSize conferenceVideoSize() const override;
+    void arrangeWindowsForConference() override;
+    void closeAllWindowsForSignOut() override;
+
+Q_SIGNALS:
+    /// The platform is told to go on terminating (true) or not (false).
+    void replyToApplicationShouldTerminate(bool terminate);
+
+private:
+    void createTray();
+    void bringToFront(QWidget *window);
+    QWidget *mainWindowControllerWindow() const;
+
+    bool m_startEngine;
+    std::unique_ptr<EnterByURLWindowController> m_enter;
+    MainWindow *m_window = nullptr;
+    QMenu *m_dynamicMenue = nullptr;
+    LoginViewController *m_loginVc = nullptr;
+    QPointer<JoinConferenceWindowController> m_joinWindow;
+    QSystemTrayIcon *m_tray = nullptr;
+    QMenu *m_trayMenu = nullptr;
+    QPointer<QMessageBox> m_quitAlert;
+    bool m_quitting = false;
+};

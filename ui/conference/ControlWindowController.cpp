@@ -1,0 +1,336 @@
+#include "ControlWindowController.h"
+
+#include "AppUser.h"
+#include "ConfClient.h"
+#include "ConfRecords.h"
+#include "Entity.h"
+#include "Helper.h"
+#include "Images.h"
+#include "JoinConferenceViewController.h"
+#include "JoinConferenceWindowController.h"
+#include "Log.h"
+#include "NotificationCenter.h"
+#include "Popover.h"
+#include "ScreenSouseViewController.h"
+#include "ShareListInRoom.h"
+#include "TRQClientInEvent.h"
+#include "ui_ControlWindowController.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QFontMetricsF>
+#include <QMenu>
+#include <QPainter>
+
+#include <cmath>
+
+namespace CR = ConfRecords;
+
+namespace {
+
+ControlWindowController::WindowFactory qrFactory;
+
+} // namespace
+
+void ControlWindowController::setShareQRCodeWindowFactory(WindowFactory factory)
+{
+    qrFactory = std::move(factory);
+}
+
+ControlWindowController::ControlWindowController(JoinConferenceWindowController *joinWindow)
+    : QWidget(joinWindow, Qt::Tool | Qt::FramelessWindowHint)
+    , ui(std::make_unique<Ui::ControlWindowController>())
+    , m_joinWindow(joinWindow)
+{
+    ui->setupUi(this);
+    setObjectName(QStringLiteral("ControlWindowController"));
+    setAttribute(Qt::WA_TranslucentBackground);
+    connect(ui->micButton, &QPushButton::clicked, this, [this] { microphone(); });
+    connect(ui->speakerButton, &QPushButton::clicked, this, [this] { speaker(); });
+    connect(ui->cameraButton, &QPushButton::clicked, this, [this] { camera(); });
+    connect(ui->leaveButton, &QPushButton::clicked, this, [this] { leaveConference(true); });
+    connect(ui->shareQRCode, &QPushButton::clicked, this, [this] { shareQRCode(); });
+    connect(ui->shareButton, &QPushButton::clicked, this, [this] { share(); });
+    connect(ui->shareListButton, &QPushButton::clicked, this, [this] { shareListInRoom(); });
+    connect(ui->displayModelButton, &QPushButton::clicked, this, [this] { setDisplayModel(); });
+    connect(ui->pinButton, &QPushButton::clicked, this, [this](bool pinned) {
+        if (pinned)
+            showSomeOneBig();
+        else
+            goBack(m_pinnedUri);
+    });
+    windowDidLoad();
+}
+
+ControlWindowController::~ControlWindowController() = default;
+
+QPushButton *ControlWindowController::micButton() const
+{
+    return ui->micButton;
+}
+QPushButton *ControlWindowController::speakerButton() const
+{
+    return ui->speakerButton;
+}
+QPushButton *ControlWindowController::cameraButton() const
+{
+    return ui->cameraButton;
+}
+QPushButton *ControlWindowController::shareQRCodeButton() const
+{
+    return ui->shareQRCode;
+}
+QPushButton *ControlWindowController::shareButton() const
+{
+    return ui->shareButton;
+}
+QPushButton *ControlWindowController::shareListButton() const
+{
+    return ui->shareListButton;
+}
+QPushButton *ControlWindowController::leaveButton() const
+{
+    return ui->leaveButton;
+}
+QPushButton *ControlWindowController::pinButton() const
+{
+    return ui->pinButton;
+}
+
+void ControlWindowController::windowDidLoad()
+{
+    setImage(ui->micButton, QStringLiteral("mic_on"));
+    setImage(ui->speakerButton, QStringLiteral("voice_on"));
+    setImage(ui->cameraButton, QStringLiteral("camera_on"));
+    ui->shareButton->setIcon(Images::icon(QStringLiteral("share_screen")));
+    ui->shareListButton->setIcon(Images::icon(QStringLiteral("share_list")));
+    ui->displayModelButton->setIcon(Images::icon(QStringLiteral("layout")));
+    ui->pinButton->setIcon(Images::icon(QStringLiteral("pin")));
+    ui->shareQRCode->setIcon(Images::icon(QStringLiteral("erweima")));
+
+    updateInvitationButton();
+    if (m_joinWindow)
+        connect(m_joinWindow->contentViewController(),
+                &JoinConferenceViewController::roomOwnerEntityChanged, this,
+                [this] { updateInvitationButton(); });
+
+    auto *center = NotificationCenter::defaultCenter();
+    center->addObserver(QStringLiteral("ChangeMicFormNet"), this, [this](const Notification &n) {
+        changeMicFormNet(n.userInfo.value(QStringLiteral("isMuted")).toBool());
+    });
+    center->addObserver(
+        QStringLiteral("changeSpeakerFormNet"), this, [this](const Notification &n) {
+            if (const auto message = n.object.value<std::shared_ptr<MessageModel>>())
+                changeSpeakerFormNet(*message);
+        });
+}
+
+void ControlWindowController::updateInvitationButton()
+{
+    const auto owner =
+        m_joinWindow ? m_joinWindow->contentViewController()->roomOwnerEntity() : nullptr;
+    const bool isOwner = owner && owner->entityID == AppUser::defaultUser()->entityID;
+    ui->shareQRCode->setVisible(isOwner && bool(qrFactory));
+}
+
+void ControlWindowController::setImage(QPushButton *button, const QString &name)
+{
+    button->setProperty("imageName", name);
+    button->setIcon(Images::icon(name));
+}
+
+QString ControlWindowController::imageOf(const QPushButton *button) const
+{
+    return button->property("imageName").toString();
+}
+
+void ControlWindowController::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), QColor(0, 0, 0, int(0.4 * 255)));
+}
+
+void ControlWindowController::microphone()
+{
+    const bool muted = ui->micButton->isChecked();
+    setImage(ui->micButton, muted ? QStringLiteral("mic_off") : QStringLiteral("mic_on"));
+    TRQClientInEvent::ClientSyncRequestMuteMic(muted);
+}
+
+void ControlWindowController::speaker()
+{
+    const bool muted = ui->speakerButton->isChecked();
+    setImage(ui->speakerButton, muted ? QStringLiteral("voice_off") : QStringLiteral("voice_on"));
+    TRQClientInEvent::ClientSyncRequestMuteSpeaker(muted);
+}
+
+void ControlWindowController::camera()
+{
+    const bool off = ui->cameraButton->isChecked();
+    setImage(ui->cameraButton, off ? QStringLiteral("camera_off") : QStringLiteral("camera_on"));
+    TRQClientInEvent::ClientSyncRequestMuteCamera(off);
+}
+
+void ControlWindowController::leaveConference(bool fromButton)
+{
+    if (m_left)
+        return;
+    m_left = true;
+    if (fromButton && m_joinWindow)
+        m_joinWindow->close(); // which asks once more, without a sender
+    if (m_sharePopover)
+        m_sharePopover->close();
+    close();
+    TRQClientInEvent::ClientAsyncRequestLeaveRoom();
+    if (m_joinWindow)
+        m_joinWindow->controlWindowDidLeave(this);
+}
+
+void ControlWindowController::shareQRCode()
+{
+    if (!qrFactory)
+        return;
+    if (m_qrWindow)
+        m_qrWindow->deleteLater();
+    m_qrWindow = qrFactory();
+    if (m_qrWindow)
+        m_qrWindow->show();
+}
+
+Popover *ControlWindowController::popover()
+{
+    if (!m_sharePopover)
+        m_sharePopover = new Popover(this);
+    return m_sharePopover;
+}
+
+int ControlWindowController::popoverHeight(qsizetype rows)
+{
+    return rows < 9 ? int(rows) * rowHeight : 320;
+}
+
+QSize ControlWindowController::shareSourcePopoverSize(
+    const QList<std::shared_ptr<ScreenSourseModel>> &sources)
+{
+    QFont font = QApplication::font();
+    font.setPointSizeF(16);
+    const QFontMetricsF metrics(font);
+    double widest = 0;
+    for (const auto &source : sources) {
+        const QString text = QStringLiteral("  %1-%2").arg(source->appName, source->appWindowName);
+        widest = std::max(widest, metrics.boundingRect(text).width());
+    }
+    return {int(std::ceil(std::max(widest, 400.0) + 10)), popoverHeight(sources.size())};
+}
+
+void ControlWindowController::share()
+{
+    auto *list = new ScreenSouseViewController;
+    const QSize size = shareSourcePopoverSize(list->dataSourse());
+    list->setMaxWidth(size.width());
+    list->setMaxHight(size.height());
+    QPointer<Popover> guarded(popover());
+    list->setDidSelectSourse([guarded] {
+        if (guarded)
+            guarded->close();
+    });
+    popover()->setContent(list, true);
+    popover()->setContentSize(size);
+    popover()->showRelativeTo(ui->shareButton, ui->shareButton->rect(), Popover::Edge::Above);
+}
+
+void ControlWindowController::shareListInRoom()
+{
+    auto *list = new ShareListInRoom;
+    const QSize size(remoteListWidth, popoverHeight(list->dataSourse().size()));
+    list->setMaxWidth(size.width());
+    list->setMaxHight(size.height());
+    QPointer<Popover> guarded(popover());
+    list->setDidSelectSourse([guarded] {
+        if (guarded)
+            guarded->close();
+    });
+    popover()->setContent(list, true);
+    popover()->setContentSize(size);
+    popover()->showRelativeTo(ui->shareListButton, ui->shareListButton->rect(),
+                              Popover::Edge::Above);
+}
+
+void ControlWindowController::setDisplayModel()
+{
+    TRQClientInEvent::ClientSyncRequestSetPreview(-1);
+}
+
+void ControlWindowController::showSomeOneBig()
+{
+    const auto participants = TRQClientInEvent::ClientSyncRequestGetCurrentContacts();
+    QStringList names;
+    for (const auto &p : participants)
+        names.append(p->description());
+    qCInfo(lcOrvale).noquote() << names.join(u'\n');
+    if (participants.isEmpty()) {
+        ui->pinButton->setChecked(false);
+        return;
+    }
+    m_pinnedUri = participants.last()->uri;
+    TRQClientInEvent::ClientSyncRequestSetSomeOnePin(m_pinnedUri);
+}
+
+void ControlWindowController::goBack(const QString &uri)
+{
+    TRQClientInEvent::ClientSyncRequestSetParticpantsLimit(16);
+    QByteArray record = CR::zeroed(CR::Pin::Size);
+    CR::writeU32(record, 0, 100);
+    CR::writeText(record, CR::Pin::Uri, CR::TextWidth, uri);
+    CR::writeU32(record, CR::Pin::Action, CR::Pin::ActionRelease);
+    ConfClientSendEvent(CR::EventPin, record.data(), CR::Pin::Size);
+    m_pinnedUri.clear();
+}
+
+void ControlWindowController::command()
+{
+    QByteArray record = CR::zeroed(CR::TextCommand::Size);
+    CR::writeText(record, 0, CR::TextCommand::Size,
+                  QStringLiteral("#CONF_API% Request <id> Status Conference.ClientDetailsRequest"));
+    ConfClientSendEvent(CR::EventTextCommand, record.data(), CR::TextCommand::Size);
+}
+
+void ControlWindowController::volumeChange(double value)
+{
+    qCInfo(lcOrvale, "altIncrementValue %ld", long(value));
+}
+
+void ControlWindowController::contextMenuEvent(QContextMenuEvent *event)
+{
+    QMenu menu(this);
+    menu.addAction(QStringLiteral("请求会议诊断信息"), this, [this] { command(); });
+    menu.exec(event->globalPos());
+}
+
+void ControlWindowController::changeMicFormNet(bool isMuted)
+{
+    ui->micButton->setEnabled(!isMuted);
+    const bool muted = isMuted || ui->micButton->isChecked();
+    setImage(ui->micButton, muted ? QStringLiteral("mic_off") : QStringLiteral("mic_on"));
+    TRQClientInEvent::ClientSyncRequestMuteMic(muted);
+}
+
+void ControlWindowController::changeSpeakerFormNet(const MessageModel &message)
+{
+    const QStringList parts = Helper::getCommandType(message.msg);
+    if (parts.size() < 2)
+        return;
+    const int type = parts.first().toInt();
+    if (type == 1) {
+        setImage(ui->speakerButton, QStringLiteral("voice_off"));
+        ui->speakerButton->setEnabled(false);
+        TRQClientInEvent::ClientSyncRequestMuteSpeaker(true);
+    } else if (type == 2) {
+        ui->speakerButton->setEnabled(true);
+        const bool muted = ui->speakerButton->isChecked();
+        setImage(ui->speakerButton,
+                 muted ? QStringLiteral("voice_off") : QStringLiteral("voice_on"));
+        TRQClientInEvent::ClientSyncRequestMuteSpeaker(muted);
+    }
+    TRQClientInEvent::ClientAsyncRequestReply(message, ui->speakerButton->isEnabled() ? 4 : 3);
+}

@@ -1,0 +1,81 @@
+#include "ShareListInRoom.h"
+
+#include "Images.h"
+#include "TRQClientInEvent.h"
+#include "ViewHelper.h"
+#include "ui_ShareListInRoom.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+
+ShareListInRoom::ShareListInRoom(QWidget *parent)
+    : QWidget(parent)
+    , ui(std::make_unique<Ui::ShareListInRoom>())
+{
+    ui->setupUi(this);
+    connect(ui->tableView, &QListWidget::itemSelectionChanged, this,
+            [this] { tableViewSelectionDidChange(); });
+}
+
+ShareListInRoom::~ShareListInRoom() = default;
+
+QListWidget *ShareListInRoom::tableView() const
+{
+    return ui->tableView;
+}
+
+const QList<std::shared_ptr<ShareListInRoomModel>> &ShareListInRoom::dataSourse()
+{
+    if (!m_fetched) {
+        m_fetched = true;
+        m_dataSourse = TRQClientInEvent::ClientSyncRequestGetShareInRoom();
+    }
+    return m_dataSourse;
+}
+
+void ShareListInRoom::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (!m_loaded)
+        reload();
+}
+
+QWidget *ShareListInRoom::cellAt(int row) const
+{
+    return ui->tableView->itemWidget(ui->tableView->item(row));
+}
+
+void ShareListInRoom::reload()
+{
+    m_loaded = true;
+    const QSignalBlocker blocker(ui->tableView);
+    ui->tableView->clear();
+    for (const auto &share : dataSourse()) {
+        auto *item = new QListWidgetItem(ui->tableView);
+        item->setSizeHint(QSize(int(m_maxWidth), 40));
+        auto *cell = new QWidget;
+        auto *layout = new QHBoxLayout(cell);
+        layout->setContentsMargins(12, 0, 8, 0);
+        auto *marker = new QLabel(cell);
+        ViewHelper::setTag(marker, markerTag);
+        marker->setPixmap(Images::pixmap(QStringLiteral("marker"), QSize(12, 12)));
+        marker->setFixedSize(12, 12);
+        auto *text = new QLabel(share->remoteAppName, cell);
+        text->setStyleSheet(QStringLiteral("font-size: 15px; color: #1f2633;"));
+        layout->addWidget(marker);
+        layout->addWidget(text, 1);
+        marker->setVisible(share->remoteAppName != TRQClientInEvent::stopWatchingLabel);
+        ui->tableView->setItemWidget(item, cell);
+    }
+}
+
+void ShareListInRoom::tableViewSelectionDidChange()
+{
+    const int row = ui->tableView->currentRow();
+    if (row < 0 || row >= dataSourse().size())
+        return;
+    TRQClientInEvent::ClientSyncRequestSetShareInRoom(row);
+    if (m_didSelectSourse)
+        m_didSelectSourse();
+}

@@ -1,0 +1,17 @@
+#include "AppShell.h"
+
+namespace {
+
+AppShell *current = nullptr;
+
+} // namespace
+
+AppShell *AppShell::shared()
+{
+    return current;
+}
+
+void AppShell::setShared(AppShell *shell)
+{
+    current = shell;
+}

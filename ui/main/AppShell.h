@@ -1,0 +1,29 @@
+#pragma once
+
+class ContactWindowController;
+class LoginViewController;
+class QMainWindow;
+class QWidget;
+
+/// What the windows need of the application delegate: the windows they reach each other
+/// through, the application menu and quitting. The delegate registers itself at launch.
+class AppShell
+{
+public:
+    virtual ~AppShell() = default;
+
+    static AppShell *shared();
+    static void setShared(AppShell *shell);
+
+    /// The main window, which shows the login view.
+    virtual QMainWindow *window() const = 0;
+    virtual LoginViewController *loginVc() const = 0;
+    /// Gives a window the application menu (settings, about, close window, quit).
+    virtual void installApplicationMenu(QMainWindow *window) = 0;
+    /// The user asked to quit (menu, tray).
+    virtual void requestQuit() = 0;
+    /// The user closed a main window; without a tray icon to come back through, that quits.
+    virtual void windowClosedByUser() = 0;
+    /// Signed-in state or conference changed: the tray's menu follows.
+    virtual void updateDockMenu() = 0;
+};

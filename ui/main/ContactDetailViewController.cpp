@@ -1,0 +1,273 @@
+#include "ContactDetailViewController.h"
+
+#include "AppStatus.h"
+#include "AppUser.h"
+#include "ColorHelper.h"
+#include "ContactDetailViewControllerDelegate.h"
+#include "ContactListNetworking.h"
+#include "Images.h"
+#include "JoinConferenceViewController.h"
+#include "JoinConferenceWindowController.h"
+#include "Log.h"
+#include "NetWork.h"
+#include "PinWindow.h"
+#include "SoapFault.h"
+#include "StringHelper.h"
+#include "TRQClientInEvent.h"
+#include "ToastView.h"
+#include "ViewHelper.h"
+#include "ui_ContactDetailViewController.h"
+
+#include <QApplication>
+#include <QLineEdit>
+
+namespace {
+
+ContactDetailViewController::WindowFactory shareFactory;
+
+void toast(const QString &text)
+{
+    ToastView::showToastWithString(text, QStringLiteral("warning"));
+}
+
+QString joined(const char16_t *label, const QString &value)
+{
+    return QStringLiteral("%1%2").arg(StringHelper::localString(QString::fromUtf16(label)), value);
+}
+
+} // namespace
+
+void ContactDetailViewController::setShareWindowFactory(WindowFactory factory)
+{
+    shareFactory = std::move(factory);
+}
+
+ContactDetailViewController::ContactDetailViewController(QWidget *parent)
+    : QWidget(parent)
+    , ui(std::make_unique<Ui::ContactDetailViewController>())
+    , m_urlStr(ContactListNetworking::listAddress())
+    , m_passWindow(new PinWindow(this))
+{
+    ui->setupUi(this);
+    setAttribute(Qt::WA_StyledBackground);
+    ViewHelper::setBackgroundColor(ui->lineView, ColorHelper::lineColor());
+    connect(ui->joinConferenceButton, &QPushButton::clicked, this,
+            [this] { joinMyConferenceRoom(); });
+    connect(ui->deleteContactButton, &QPushButton::clicked, this, [this] { deleteContact(); });
+    connect(m_passWindow, &PinWindow::confirmed, this,
+            [this] { joinConferenceRoomWithPassword(); });
+    connect(m_passWindow, &PinWindow::cancelled, this, [this] { canclePassWindow(); });
+}
+
+ContactDetailViewController::~ContactDetailViewController() = default;
+
+QLabel *ContactDetailViewController::nameLabel() const
+{
+    return ui->nameLabel;
+}
+QLabel *ContactDetailViewController::extentionLabel() const
+{
+    return ui->extentionLabel;
+}
+QLabel *ContactDetailViewController::tenantLabel() const
+{
+    return ui->tenantLabel;
+}
+QLabel *ContactDetailViewController::ownerLabel() const
+{
+    return ui->ownerLabel;
+}
+QLabel *ContactDetailViewController::statusLabel() const
+{
+    return ui->statusLabel;
+}
+QLabel *ContactDetailViewController::iconView() const
+{
+    return ui->iconView;
+}
+QPushButton *ContactDetailViewController::deleteContactButton() const
+{
+    return ui->deleteContactButton;
+}
+QPushButton *ContactDetailViewController::joinConferenceButton() const
+{
+    return ui->joinConferenceButton;
+}
+QLineEdit *ContactDetailViewController::roomPassField() const
+{
+    return m_passWindow->roomPassField();
+}
+
+void ContactDetailViewController::setContact(const std::shared_ptr<Entity> &contact)
+{
+    m_contact = contact;
+    ui->nameLabel->setText(contact->displayName);
+    ui->extentionLabel->setText(joined(u"分机号", contact->extension));
+    ui->tenantLabel->setText(joined(u"租客", contact->tenant));
+    ui->ownerLabel->setText(joined(u"邮箱", contact->emailAddress));
+    const QString status = contact->MemberStatus == u"Online"    ? QStringLiteral("在线")
+                           : contact->MemberStatus == u"Offline" ? QStringLiteral("离线")
+                                                                 : QStringLiteral("忙碌");
+    ui->statusLabel->setText(joined(u"状态", StringHelper::localString(status)));
+    if (m_contactType == 1)
+        m_iconName = QStringLiteral("room_detail");
+    else if (contact->MemberStatus == u"Online")
+        m_iconName = QStringLiteral("online_detail");
+    else if (contact->MemberStatus == u"Offline")
+        m_iconName = QStringLiteral("offline_detail");
+    else
+        m_iconName = QStringLiteral("busy_detail");
+    ui->iconView->setPixmap(Images::pixmap(m_iconName, QSize(64, 64), devicePixelRatioF()));
+
+    QPushButton *action = ui->deleteContactButton;
+    if (contact->isInMyContacts == u"true" && contact->entityIsSearched == 0) {
+        action->setIcon(Images::icon(QStringLiteral("delete")));
+        ViewHelper::setTag(action, deleteTag);
+        action->setToolTip(QStringLiteral("删除好友"));
+        action->setVisible(true);
+    } else if (contact->entityIsSearched == 0) {
+        action->setIcon(Images::icon(QStringLiteral("share")));
+        ViewHelper::setTag(action, shareTag);
+        action->setToolTip(QStringLiteral("分享二维码"));
+        action->setVisible(bool(shareFactory));
+    } else {
+        action->setVisible(false);
+    }
+}
+
+void ContactDetailViewController::deleteContact()
+{
+    if (ViewHelper::tag(ui->deleteContactButton) == deleteTag)
+        removeContact();
+    else
+        openShareWindow();
+}
+
+void ContactDetailViewController::removeContact()
+{
+    const QString entityId = m_contact->entityID;
+    NetWork *request =
+        NetWork::initWithUrlString(m_urlStr, ContactListNetworking::removeContactBody(entityId),
+                                   QStringLiteral("RemoveFromMyContactsRequest"));
+    QPointer<ContactDetailViewController> self(this);
+    request->setSuccessBlock([self, entityId](const QVariant &) {
+        if (self && self->m_delegate)
+            self->m_delegate->deleteContactWithEntityId(entityId);
+    });
+    request->setFailBlock([self](const NetworkError &error) {
+        qCInfo(lcOrvale).noquote() << QStringLiteral("error %1").arg(error.message);
+        if (self)
+            toast(QStringLiteral("删除好友失败"));
+    });
+    request->startRequest();
+}
+
+void ContactDetailViewController::openShareWindow()
+{
+    if (m_qrWindow) {
+        m_qrWindow->show();
+        m_qrWindow->raise();
+        m_qrWindow->activateWindow();
+        return;
+    }
+    if (!shareFactory)
+        return;
+    m_qrWindow = shareFactory();
+    if (m_qrWindow)
+        m_qrWindow->show();
+}
+
+void ContactDetailViewController::joinMyConferenceRoom()
+{
+    if (m_delegate)
+        m_delegate->disMissMySelf();
+    if (AppStatus::shareStatus()->networkStatus() == 0) {
+        toast(QStringLiteral("网络异常"));
+        return;
+    }
+    const bool pinNeeded = m_contact->roomMode && m_contact->roomMode->hasPIN == u"true";
+    if (pinNeeded && m_contact->EntityType == u"Member") {
+        m_passWindow->bringToFront(this);
+        if (m_delegate)
+            m_delegate->disMissMySelf();
+        return;
+    }
+    NetWork *request = NetWork::initWithUrlString(
+        m_urlStr, ContactListNetworking::joinConferenceBody(m_contact->entityID),
+        QStringLiteral("JoinConferenceRequest"));
+    QPointer<ContactDetailViewController> self(this);
+    const auto entry = m_contact;
+    request->setSuccessBlock([self, entry](const QVariant &response) {
+        qCInfo(lcOrvale).noquote() << response.toMap();
+        JoinConferenceViewController *content =
+            JoinConferenceWindowController::sharedJoinWindow()->contentViewController();
+        content->setRoomOwnerEntity(entry);
+        content->setDisplayName(entry->displayName);
+        Q_UNUSED(self);
+    });
+    request->setFailBlock([self](const NetworkError &error) {
+        if (self)
+            self->joinFailed(error);
+    });
+    request->startRequest();
+    if (m_delegate)
+        m_delegate->showJoinConferenceProgressWindow();
+}
+
+void ContactDetailViewController::joinFailed(const NetworkError &error)
+{
+    switch (ContactListNetworking::joinFault(SoapFault::reasonText(error))) {
+    case ContactListNetworking::JoinFault::Capacity:
+        toast(QStringLiteral("所有的并发已经用完,请稍后再试"));
+        break;
+    case ContactListNetworking::JoinFault::WrongPin:
+        m_passWindow->bringToFront(this);
+        break;
+    case ContactListNetworking::JoinFault::Unavailable:
+        TRQClientInEvent::ClientAsyncRequestLoginWithUserName({}, {}, {});
+        toast(QStringLiteral("不能加入会议,请稍后再试"));
+        break;
+    case ContactListNetworking::JoinFault::Other:
+        toast(QStringLiteral("入会失败"));
+        break;
+    }
+    if (m_delegate)
+        m_delegate->hideJoinConferenceProgressWindow();
+}
+
+void ContactDetailViewController::joinConferenceRoomWithPassword()
+{
+    NetWork *request = NetWork::initWithUrlString(
+        m_urlStr,
+        ContactListNetworking::joinConferenceBody(m_contact->entityID, roomPassField()->text()),
+        QStringLiteral("JoinConferenceRequest"));
+    QPointer<ContactDetailViewController> self(this);
+    const auto entry = m_contact;
+    request->setSuccessBlock([self, entry](const QVariant &) {
+        if (self) {
+            self->roomPassField()->clear();
+            self->m_passWindow->hide();
+            if (self->m_delegate)
+                self->m_delegate->showJoinConferenceProgressWindow();
+        }
+        JoinConferenceViewController *content =
+            JoinConferenceWindowController::sharedJoinWindow()->contentViewController();
+        content->setDisplayName(entry->displayName);
+        content->setRoomOwnerEntity(entry);
+    });
+    request->setFailBlock([self](const NetworkError &) {
+        if (!self)
+            return;
+        if (self->m_delegate)
+            self->m_delegate->hideJoinConferenceProgressWindow();
+        ToastView::showToastInWindow(self->m_passWindow, QStringLiteral("密码错误，请重新输入"),
+                                     QStringLiteral("warning"), ToastView::defaultSeconds);
+    });
+    request->startRequest();
+}
+
+void ContactDetailViewController::canclePassWindow()
+{
+    roomPassField()->clear();
+    m_passWindow->hide();
+}

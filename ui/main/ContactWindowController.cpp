@@ -1,0 +1,172 @@
+#include "ContactWindowController.h"
+
+#include "AlertHelper.h"
+#include "AppShell.h"
+#include "AppStatus.h"
+#include "AppUser.h"
+#include "ContactListViewController.h"
+#include "Images.h"
+#include "LoginViewController.h"
+#include "Preferences.h"
+#include "TRQClientInEvent.h"
+#include "Timing.h"
+
+#include <QApplication>
+#include <QAudioOutput>
+#include <QCloseEvent>
+#include <QMediaPlayer>
+#include <QMessageBox>
+#include <QStackedWidget>
+
+ContactWindowController::ContactWindowController(QWidget *parent)
+    : QMainWindow(parent)
+    , m_stack(new QStackedWidget(this))
+{
+    setObjectName(QStringLiteral("ContactWindowController"));
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    setWindowIcon(Images::icon(QStringLiteral("logo")));
+    setWindowTitle(AppUser::defaultUser()->displayName);
+    setCentralWidget(m_stack);
+    resize(340, 640);
+    setMinimumSize(300, 420);
+    if (AppShell *shell = AppShell::shared())
+        shell->installApplicationMenu(this);
+    connect(AppStatus::shareStatus(), &AppStatus::networkStatusChanged, this,
+            [this](qint64 status) { networkChange(status); });
+}
+
+ContactWindowController::~ContactWindowController()
+{
+    stopRinging();
+}
+
+void ContactWindowController::showList()
+{
+    showViewController(0, [this] { return new ContactListViewController(this); });
+}
+
+void ContactWindowController::showViewController(qsizetype index,
+                                                 const std::function<QWidget *()> &factory)
+{
+    while (m_viewControllers.size() <= index) {
+        QWidget *view = factory();
+        if (!view)
+            return;
+        m_viewControllers.append(view);
+        m_stack->addWidget(view);
+    }
+    m_stack->setCurrentWidget(m_viewControllers[index]);
+}
+
+ContactListViewController *ContactWindowController::contactList() const
+{
+    return m_viewControllers.isEmpty()
+               ? nullptr
+               : qobject_cast<ContactListViewController *>(m_viewControllers.first());
+}
+
+void ContactWindowController::acceptIncomeCallWithName(const QString &name)
+{
+    m_incomeCallName = name;
+    if (Preferences().autoAnswer() == 1) {
+        TRQClientInEvent::ClientSyncRequestAcceptIncomeCall(true);
+        if (ContactListViewController *list = contactList())
+            list->showJoinConferenceProgressWindow();
+        return;
+    }
+    show();
+    raise();
+    activateWindow();
+    QPointer<ContactWindowController> self(this);
+    m_alert = AlertHelper::showAlertWithTitle(
+        name, QStringLiteral("邀请你参加视频会议,是否入会?"),
+        {QStringLiteral("接受"), QStringLiteral("取消")},
+        [self](int response) {
+            if (!self)
+                return;
+            self->stopRinging();
+            if (response == AlertHelper::firstButtonResponse) {
+                TRQClientInEvent::ClientSyncRequestAcceptIncomeCall(true);
+                Timing::performBlockAfterDelay(0.1, self, [self] {
+                    if (ContactListViewController *list = self->contactList())
+                        list->showJoinConferenceProgressWindow();
+                });
+            } else {
+                TRQClientInEvent::ClientSyncRequestAcceptIncomeCall(false);
+            }
+        },
+        this, QStringLiteral("invite_camera"));
+    ring();
+}
+
+void ContactWindowController::ring()
+{
+    if (!m_player) {
+        m_player = new QMediaPlayer(this);
+        m_audioOutput = new QAudioOutput(this);
+        m_player->setAudioOutput(m_audioOutput);
+        m_player->setSource(QUrl(QStringLiteral("qrc:/sounds/alert.mp3")));
+    }
+    m_player->setPosition(0);
+    m_player->play();
+}
+
+void ContactWindowController::stopRinging()
+{
+    if (m_player)
+        m_player->stop();
+}
+
+void ContactWindowController::incomeCallTimeOut()
+{
+    if (m_alert)
+        m_alert->done(0); // ends the prompt, which declines
+    AlertHelper::showAlertWithTitle(QStringLiteral("错过邀请"),
+                                    QStringLiteral("错过了来自%1的会议邀请").arg(m_incomeCallName),
+                                    {QStringLiteral("确定")}, {}, this, QStringLiteral("tips"));
+}
+
+bool ContactWindowController::isCurrent() const
+{
+    const AppShell *shell = AppShell::shared();
+    return shell && shell->loginVc() && shell->loginVc()->contactWindowController() == this;
+}
+
+void ContactWindowController::networkChange(qint64 status)
+{
+    AppStatus *appStatus = AppStatus::shareStatus();
+    // A window of an earlier sign-in, or one whose user has signed out, stays out of it.
+    if (!isCurrent() || AppUser::defaultUser()->userName.isEmpty())
+        return;
+    if (status != 0) {
+        TRQClientInEvent::ClientAsyncRequestLoginWithUserName({}, {}, {});
+        return;
+    }
+    if (appStatus->isInConference() || !appStatus->isSignIn())
+        return;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (widget != this && widget->isVisible())
+            widget->close();
+    }
+    show();
+    raise();
+    activateWindow();
+    AlertHelper::showAlertWithTitle(QStringLiteral("注意"), QStringLiteral("网络连接好像断开了"),
+                                    {QStringLiteral("确定")}, {}, this);
+}
+
+void ContactWindowController::moveEvent(QMoveEvent *event)
+{
+    QMainWindow::moveEvent(event);
+    if (ContactListViewController *list = contactList())
+        list->dismissCurrentViewController();
+}
+
+void ContactWindowController::closeEvent(QCloseEvent *event)
+{
+    if (ContactListViewController *list = contactList())
+        list->dismissCurrentViewController();
+    QMainWindow::closeEvent(event);
+    if (event->spontaneous() && AppShell::shared())
+        AppShell::shared()->windowClosedByUser();
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QList>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QPointer>
+
+#include <functional>
+
+class ContactListViewController;
+class QAudioOutput;
+class QMediaPlayer;
+
+class QStackedWidget;
+
+/// The main window after sign-in: the contact list (and later the live-broadcast list) as its
+/// content, the incoming-call prompt and the reaction to a lost network.
+class ContactWindowController final : public QMainWindow
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ContactWindowController)
+
+public:
+    explicit ContactWindowController(QWidget *parent = nullptr);
+    ~ContactWindowController() override;
+
+    /// Creates the contact list as entry 0 of viewControllers() and shows it.
+    void showList();
+    /// Shows entry `index`, made by `factory` when it does not exist yet.
+    void showViewController(qsizetype index, const std::function<QWidget *()> &factory);
+    const QList<QWidget *> &viewControllers() const { return m_viewControllers; }
+    ContactListViewController *contactList() const;
+
+    void acceptIncomeCallWithName(const QString &name);
+    void incomeCallTimeOut();
+    void networkChange(qint64 status);
+
+    QString incomeCallName() const { return m_incomeCallName; }
+    QMessageBox *alert() const { return m_alert; }
+    QMediaPlayer *player() const { return m_player; }
+
+protected:
+    void moveEvent(QMoveEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    bool isCurrent() const;
+    void ring();
+    void stopRinging();
+
+    QStackedWidget *m_stack;
+    QList<QWidget *> m_viewControllers;
+    QMediaPlayer *m_player = nullptr;
+    QAudioOutput *m_audioOutput = nullptr;
+    QPointer<QMessageBox> m_alert;
+    QString m_incomeCallName;
+};

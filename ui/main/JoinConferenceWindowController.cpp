@@ -1,0 +1,160 @@
+#include "JoinConferenceWindowController.h"
+
+#include "ControlWindowController.h"
+#include "Images.h"
+#include "JoinConferenceViewController.h"
+#include "TRQClientInEvent.h"
+#include "Timing.h"
+#include "VideoView.h"
+
+#include <QCloseEvent>
+#include <QHideEvent>
+#include <QScreen>
+#include <QShowEvent>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+JoinConferenceWindowController *shared = nullptr;
+
+} // namespace
+
+JoinConferenceWindowController *JoinConferenceWindowController::sharedJoinWindow()
+{
+    if (!shared)
+        shared = new JoinConferenceWindowController;
+    return shared;
+}
+
+bool JoinConferenceWindowController::exists()
+{
+    return shared != nullptr;
+}
+
+JoinConferenceWindowController::JoinConferenceWindowController(QWidget *parent)
+    : QWidget(parent, Qt::Window)
+    , m_content(new JoinConferenceViewController(this))
+{
+    setObjectName(QStringLiteral("JoinConferenceWindowController"));
+    setWindowTitle(QStringLiteral("Orvale 会议"));
+    setWindowIcon(Images::icon(QStringLiteral("logo")));
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_content);
+    resize(1100, 680);
+    setMinimumSize(820, 480);
+}
+
+ControlWindowController *JoinConferenceWindowController::controlWindowVc() const
+{
+    return m_controlWindowVc;
+}
+
+QRect JoinConferenceWindowController::controlBarFrame(bool attaching) const
+{
+    const QRect frame = geometry();
+    const int width = m_content->videoView()->width() - (attaching ? 5 : 0);
+    return {frame.x() + controlBarOffsetX,
+            frame.y() + frame.height() - controlBarOffsetY - controlBarHeight, width,
+            controlBarHeight};
+}
+
+void JoinConferenceWindowController::addControllView()
+{
+    if (m_controlWindowVc)
+        m_controlWindowVc->deleteLater();
+    // Lay the window out first, so that the video area has its real size.
+    if (!testAttribute(Qt::WA_WState_Polished) || layout()->geometry().isEmpty())
+        layout()->activate();
+    m_controlWindowVc = new ControlWindowController(this);
+    m_controlWindowVc->setGeometry(controlBarFrame(true));
+    m_controlWindowVc->show();
+    hide(); // the joining path shows the window again, with the bar over it
+}
+
+void JoinConferenceWindowController::controlWindowDidLeave(ControlWindowController *controller)
+{
+    if (m_controlWindowVc == controller)
+        m_controlWindowVc = nullptr;
+    controller->deleteLater();
+}
+
+void JoinConferenceWindowController::showCentred()
+{
+    if (const QScreen *screen = this->screen()) {
+        const QRect area = screen->availableGeometry();
+        QRect frame = geometry();
+        frame.setSize(frame.size().boundedTo(area.size()));
+        frame.moveCenter(area.center());
+        setGeometry(frame);
+    }
+    show();
+    raise();
+    activateWindow();
+}
+
+void JoinConferenceWindowController::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    if (m_controlWindowVc)
+        m_controlWindowVc->setGeometry(controlBarFrame(false));
+    Timing::performBlockAfterDelay(geometryDelaySeconds, this, [this] { reportVideoArea(); });
+}
+
+void JoinConferenceWindowController::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // The bar goes and comes with the window it floats over.
+    if (m_controlWindowVc) {
+        m_controlWindowVc->setGeometry(controlBarFrame(false));
+        m_controlWindowVc->show();
+        raiseControlBar();
+    }
+}
+
+void JoinConferenceWindowController::raiseControlBar()
+{
+    // Once this window is mapped and in front, the bar goes above it again.
+    QTimer::singleShot(0, this, [this] {
+        if (m_controlWindowVc && m_controlWindowVc->isVisible())
+            m_controlWindowVc->raise();
+    });
+}
+
+void JoinConferenceWindowController::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        raiseControlBar();
+}
+
+void JoinConferenceWindowController::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    if (m_controlWindowVc && !event->spontaneous())
+        m_controlWindowVc->hide();
+}
+
+void JoinConferenceWindowController::moveEvent(QMoveEvent *event)
+{
+    QWidget::moveEvent(event);
+    if (m_controlWindowVc) {
+        const QRect bar = controlBarFrame(false);
+        m_controlWindowVc->move(bar.topLeft());
+    }
+}
+
+void JoinConferenceWindowController::reportVideoArea()
+{
+    const VideoView *view = m_content->videoView();
+    // Bounds origin (always 0, 0 for a widget) and frame size.
+    TRQClientInEvent::ClientSyncRequestSetVideoArea(QRect(QPoint(0, 0), view->size()));
+}
+
+void JoinConferenceWindowController::closeEvent(QCloseEvent *event)
+{
+    QWidget::closeEvent(event);
+    if (m_controlWindowVc)
+        m_controlWindowVc->leaveConference(false);
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+class ControlWindowController;
+class JoinConferenceViewController;
+
+/// The one conference window of the application: the participant list, the video area the
+/// engine draws into, and the control bar floating over that area while a call is active.
+class JoinConferenceWindowController final : public QWidget
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(JoinConferenceWindowController)
+
+public:
+    static constexpr int controlBarHeight = 44;
+    static constexpr int controlBarOffsetX = 300;
+    static constexpr int controlBarOffsetY = 20;
+    static constexpr double geometryDelaySeconds = 0.5;
+
+    /// The shared window, created on first use.
+    static JoinConferenceWindowController *sharedJoinWindow();
+    /// Whether the shared window was ever made (without making it).
+    static bool exists();
+
+    JoinConferenceViewController *contentViewController() const { return m_content; }
+    ControlWindowController *controlWindowVc() const;
+
+    /// The call started: attaches a new control bar over the video area.
+    void addControllView();
+    /// Where the control bar goes for this window geometry; `attaching` keeps it 5 narrower.
+    QRect controlBarFrame(bool attaching) const;
+    /// Centred on the screen, shown in front.
+    void showCentred();
+    /// The control bar left the conference.
+    void controlWindowDidLeave(ControlWindowController *controller);
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    explicit JoinConferenceWindowController(QWidget *parent = nullptr);
+    void reportVideoArea();
+    void raiseControlBar();
+
+    JoinConferenceViewController *m_content;
+    QPointer<ControlWindowController> m_controlWindowVc;
+};

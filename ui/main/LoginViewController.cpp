@@ -1,0 +1,375 @@
+#include "LoginViewController.h"
+
+#include "AlertHelper.h"
+#include "AppShell.h"
+#include "AppStatus.h"
+#include "AppUser.h"
+#include "ColorHelper.h"
+#include "ContactWindowController.h"
+#include "Images.h"
+#include "LoginRequest.h"
+#include "NetWork.h"
+#include "Preferences.h"
+#include "StringHelper.h"
+#include "TRQClientInEvent.h"
+#include "Timing.h"
+#include "ToastView.h"
+#include "ValueConversion.h"
+#include "ViewHelper.h"
+#include "ui_LoginViewController.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QGraphicsOpacityEffect>
+#include <QMainWindow>
+#include <QScreen>
+#include <QSysInfo>
+
+namespace {
+
+LoginViewController::WindowFactory qrFactory;
+
+const QString warning = QStringLiteral("warning");
+
+void setOpacity(QWidget *widget, qreal opacity)
+{
+    auto *effect = qobject_cast<QGraphicsOpacityEffect *>(widget->graphicsEffect());
+    if (!effect) {
+        effect = new QGraphicsOpacityEffect(widget);
+        widget->setGraphicsEffect(effect);
+    }
+    effect->setOpacity(opacity);
+    effect->setEnabled(opacity < 1.0);
+}
+
+QString modelName()
+{
+    QFile file(QStringLiteral("/sys/devices/virtual/dmi/id/product_name"));
+    if (file.open(QIODevice::ReadOnly)) {
+        const QString name = QString::fromUtf8(file.readAll()).trimmed();
+        if (!name.isEmpty())
+            return name;
+    }
+    return QSysInfo::currentCpuArchitecture();
+}
+
+} // namespace
+
+void LoginViewController::setQrWindowFactory(WindowFactory factory)
+{
+    qrFactory = std::move(factory);
+}
+
+LoginViewController::LoginViewController(QWidget *parent)
+    : QWidget(parent)
+    , ui(std::make_unique<Ui::LoginViewController>())
+{
+    ui->setupUi(this);
+    setAttribute(Qt::WA_StyledBackground);
+    connect(ui->loginButton, &QPushButton::clicked, this, [this] { loginClick(); });
+    connect(ui->passField, &QLineEdit::returnPressed, this, [this] { loginClick(); });
+    connect(ui->qrButton, &QPushButton::clicked, this, [this] { scanQrcode(); });
+    connect(ui->remberPass, &QCheckBox::clicked, this, [this] { remberPassword(); });
+    connect(ui->autoLogin, &QCheckBox::clicked, this, [this] { autoLogin(); });
+    viewDidLoad();
+}
+
+LoginViewController::~LoginViewController() = default;
+
+ContactWindowController *LoginViewController::contactWindowController() const
+{
+    return m_contactWindowController;
+}
+
+QLineEdit *LoginViewController::ipField() const
+{
+    return ui->ipField;
+}
+QLineEdit *LoginViewController::nameField() const
+{
+    return ui->nameField;
+}
+QLineEdit *LoginViewController::passField() const
+{
+    return ui->passField;
+}
+QPushButton *LoginViewController::loginButton() const
+{
+    return ui->loginButton;
+}
+QPushButton *LoginViewController::qrButton() const
+{
+    return ui->qrButton;
+}
+QCheckBox *LoginViewController::remberPass() const
+{
+    return ui->remberPass;
+}
+QCheckBox *LoginViewController::autoLoginBox() const
+{
+    return ui->autoLogin;
+}
+Spinner *LoginViewController::activity() const
+{
+    return ui->activity;
+}
+
+void LoginViewController::viewDidLoad()
+{
+    for (QWidget *line : {static_cast<QWidget *>(ui->ipLine), static_cast<QWidget *>(ui->nameLine),
+                          static_cast<QWidget *>(ui->passLine)})
+        ViewHelper::setBackgroundColor(line, ColorHelper::lineColor());
+    ui->logoView->setPixmap(Images::pixmap(QStringLiteral("logo"), QSize(64, 64)));
+    ui->qrButton->setIcon(Images::icon(QStringLiteral("qrcode")));
+    ui->qrButton->setVisible(bool(qrFactory));
+
+    AppStatus *status = AppStatus::shareStatus();
+    ui->remberPass->setChecked(status->isRemberPassword());
+    ui->autoLogin->setChecked(status->isAutoLogin());
+    const Preferences preferences;
+    ui->ipField->setText(preferences.userIp());
+    ui->nameField->setText(preferences.userName());
+    if (status->isRemberPassword())
+        ui->passField->setText(preferences.passWord());
+
+    Timing::performBlockAfterDelay(1.5, this, [this] {
+        const AppStatus *s = AppStatus::shareStatus();
+        if (s->isAutoLogin() && !s->isStartByWeb() && !m_qrWindow && !isBusy())
+            loginClick();
+    });
+    ui->ipField->setFocus();
+}
+
+void LoginViewController::remberPassword()
+{
+    const bool on = ui->remberPass->isChecked();
+    if (!on && ui->autoLogin->isChecked()) {
+        ui->autoLogin->setChecked(false);
+        autoLogin();
+    }
+    Preferences().setRemberPassword(on ? 1 : 0);
+    AppStatus::shareStatus()->setIsRemberPassword(on);
+}
+
+void LoginViewController::autoLogin()
+{
+    const bool on = ui->autoLogin->isChecked();
+    if (on && !ui->remberPass->isChecked()) {
+        ui->remberPass->setChecked(true);
+        remberPassword();
+    }
+    Preferences().setAutoLogin(on ? 1 : 0);
+    AppStatus::shareStatus()->setIsAutoLogin(on);
+}
+
+void LoginViewController::loginClick()
+{
+    const struct
+    {
+        QLineEdit *field;
+        const char16_t *message;
+    } checks[] = {{ui->ipField, u"请输入登录地址"},
+                  {ui->nameField, u"请输入用户名"},
+                  {ui->passField, u"请输入登录密码"}};
+    for (const auto &check : checks) {
+        if (check.field->text().isEmpty()) {
+            ToastView::showToastInWindow(window(), QString::fromUtf16(check.message), warning,
+                                         ToastView::defaultSeconds);
+            check.field->setFocus();
+            return;
+        }
+    }
+    shouldStartLoginWithUIChange(true);
+    loginHttpStart();
+}
+
+bool LoginViewController::isBusy() const
+{
+    return !ui->loginButton->isEnabled();
+}
+
+void LoginViewController::shouldStartLoginWithUIChange(bool busy)
+{
+    if (!busy && m_netWork) {
+        NetWork *running = m_netWork;
+        m_netWork = nullptr;
+        running->cancelNetworkOperations();
+    }
+    for (QWidget *control :
+         {static_cast<QWidget *>(ui->loginButton), static_cast<QWidget *>(ui->qrButton),
+          static_cast<QWidget *>(ui->ipField), static_cast<QWidget *>(ui->nameField),
+          static_cast<QWidget *>(ui->passField), static_cast<QWidget *>(ui->remberPass),
+          static_cast<QWidget *>(ui->autoLogin)})
+        control->setEnabled(!busy);
+    setOpacity(ui->remberPass, busy ? 0.6 : 1.0);
+    setOpacity(ui->autoLogin, busy ? 0.6 : 1.0);
+    ui->loginButton->setText(busy ? QStringLiteral("正在登录…") : QStringLiteral("登录"));
+    if (busy)
+        ui->activity->startAnimation();
+    else
+        ui->activity->stopAnimation();
+}
+
+void LoginViewController::loginHttpStart()
+{
+    m_httpUserPortal = LoginRequest::baseAddress(LoginRequest::Attempt::Plain, ui->ipField->text());
+    loginWithUrl(false);
+}
+
+void LoginViewController::loginHttpsStart()
+{
+    m_httpUserPortal =
+        LoginRequest::baseAddress(LoginRequest::Attempt::Secure, ui->ipField->text());
+    loginWithUrl(true);
+}
+
+void LoginViewController::loginWithUrl(bool secure)
+{
+    NetWork *request = LoginRequest::create(
+        secure ? LoginRequest::Attempt::Secure : LoginRequest::Attempt::Plain, ui->ipField->text(),
+        upDeviceInfomation(), ui->nameField->text(), ui->passField->text());
+    QPointer<LoginViewController> self(this);
+    request->setSuccessBlock([self, request](const QVariant &response) {
+        if (self && self->m_netWork == request)
+            self->handleReply(response);
+    });
+    const QString address = request->urlString();
+    request->setFailBlock([self, request, address](const NetworkError &error) {
+        if (self && self->m_netWork == request && !error.isCancelled())
+            self->handleFailure(address);
+    });
+    m_netWork = request;
+    request->startRequest();
+}
+
+QString LoginViewController::upDeviceInfomation()
+{
+    QSize pixels;
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        pixels = screen->size() * screen->devicePixelRatio();
+    const AppStatus *status = AppStatus::shareStatus();
+    return QStringLiteral("Mac_%1_%2_%3_%4*%5_%6__%7")
+        .arg(QApplication::applicationVersion(), QSysInfo::productVersion(), modelName())
+        .arg(double(pixels.width()), 0, 'f', 1)
+        .arg(double(pixels.height()), 0, 'f', 1)
+        .arg(status->networkStatusString(),
+             status->isChinese() ? QStringLiteral("zn") : QStringLiteral("en"));
+}
+
+void LoginViewController::handleReply(const QVariant &response)
+{
+    m_netWork = nullptr;
+    const LoginReply reply = LoginRequest::decodeReply(response);
+    switch (reply.outcome) {
+    case LoginReply::Outcome::NoResult:
+        // Nothing to sign in with: never stay busy on a reply without a user record.
+        shouldStartLoginWithUIChange(false);
+        ToastView::showToastInWindow(window(), QStringLiteral("无法连接服务器,请检查输入!"),
+                                     warning, ToastView::defaultSeconds);
+        return;
+    case LoginReply::Outcome::Refused:
+        m_userInfo = reply.record;
+        errorWithText(reply.message);
+        return;
+    case LoginReply::Outcome::Accepted:
+        m_userInfo = reply.record;
+        TRQClientInEvent::ClientAsyncRequestLoginWithUserName(
+            ui->nameField->text(), ui->passField->text(), reply.portalAddress);
+        return;
+    }
+}
+
+void LoginViewController::handleFailure(const QString &address)
+{
+    m_netWork = nullptr;
+    if (!address.contains(QLatin1String("https"))) {
+        loginHttpsStart();
+        return;
+    }
+    if (window()->isActiveWindow())
+        ToastView::showToastInWindow(window(), QStringLiteral("无法连接服务器,请检查输入!"),
+                                     warning, ToastView::defaultSeconds);
+    shouldStartLoginWithUIChange(false);
+}
+
+void LoginViewController::loginSuccess()
+{
+    shouldStartLoginWithUIChange(false);
+    Preferences preferences;
+    preferences.setUserIp(ui->ipField->text());
+    preferences.setUserName(ui->nameField->text());
+    preferences.setPassWord(ui->passField->text());
+    setUser(m_userInfo);
+    changeKeyWindow();
+    if (!ui->remberPass->isChecked())
+        ui->passField->clear();
+}
+
+void LoginViewController::setUser(const QVariantMap &record)
+{
+    const auto user = AppUser::defaultUser();
+    user->user_portal = m_httpUserPortal;
+    user->userName = ui->nameField->text();
+    user->userPassWord = ui->passField->text();
+    for (auto it = record.begin(); it != record.end(); ++it)
+        user->setValue(it.key(), it.value());
+    if (user->upgradeContent.isEmpty())
+        user->upgradeContent = QStringLiteral("&发现新版本,是否升级\\n");
+    const bool secure = ValueConversion::integerValue(record.value(QStringLiteral("agrees"))) == 1;
+    user->httpPortal = (secure ? QStringLiteral("https://%1") : QStringLiteral("http://%1"))
+                           .arg(record.value(QStringLiteral("portal")).toString());
+    user->auth = LoginRequest::authorization(ui->nameField->text(), ui->passField->text());
+    AppUser::updateUser();
+}
+
+void LoginViewController::changeKeyWindow()
+{
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (widget->isVisible() && widget->isWindow())
+            widget->close();
+    }
+    if (m_contactWindowController)
+        m_contactWindowController->deleteLater();
+    m_contactWindowController = new ContactWindowController;
+    m_contactWindowController->showList();
+    m_contactWindowController->show();
+    m_contactWindowController->raise();
+    m_contactWindowController->activateWindow();
+    if (AppShell *shell = AppShell::shared())
+        shell->updateDockMenu();
+}
+
+void LoginViewController::errorWithText(const QString &text)
+{
+    shouldStartLoginWithUIChange(false);
+    ToastView::showToastInWindow(window(), text, warning, ToastView::defaultSeconds);
+    if (text == StringHelper::localString(QStringLiteral("用户名密码错误"))) {
+        ui->passField->clear();
+        ui->passField->setFocus();
+    }
+}
+
+void LoginViewController::endConference()
+{
+    QWidget *target = AppStatus::shareStatus()->isSignIn() && m_contactWindowController
+                          ? static_cast<QWidget *>(m_contactWindowController)
+                          : window();
+    target->show();
+    target->raise();
+    target->activateWindow();
+}
+
+void LoginViewController::showAlertWithMessage(const QString &message)
+{
+    AlertHelper::showAlertWithMessage(message, {}, window());
+}
+
+void LoginViewController::scanQrcode()
+{
+    if (!qrFactory)
+        return;
+    window()->close();
+    m_qrWindow = qrFactory();
+    if (m_qrWindow)
+        m_qrWindow->show();
+}

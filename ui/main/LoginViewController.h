@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QPointer>
+#include <QVariantMap>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+namespace Ui {
+class LoginViewController;
+}
+class ContactWindowController;
+class NetWork;
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+class Spinner;
+
+/// The login view: server address, user name and password, checked by the company's login
+/// service and then signed in to the portal through the conferencing engine.
+class LoginViewController final : public QWidget
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(LoginViewController)
+
+public:
+    /// Makes the QR-code window; the QR entry is offered only when one is set.
+    using WindowFactory = std::function<QWidget *()>;
+    static void setQrWindowFactory(WindowFactory factory);
+
+    explicit LoginViewController(QWidget *parent = nullptr);
+    ~LoginViewController() override;
+
+    // Actions
+    void loginClick();
+    void scanQrcode();
+    void remberPassword();
+    void autoLogin();
+
+    /// Busy (true) or idle (false); idle cancels the request in flight.
+    void shouldStartLoginWithUIChange(bool busy);
+    void loginHttpStart();
+    void loginHttpsStart();
+    void loginWithUrl(bool secure);
+    /// "Mac_<version>_<os>_<model>_<w>*<h>_<network>__<language>"
+    static QString upDeviceInfomation();
+
+    // Called by the dispatcher and the join views
+    void loginSuccess();
+    void errorWithText(const QString &text);
+    void endConference();
+    void showAlertWithMessage(const QString &message);
+    ContactWindowController *contactWindowController() const;
+
+    void setUser(const QVariantMap &record);
+    void changeKeyWindow();
+
+    QString http_userPortal() const { return m_httpUserPortal; }
+    QWidget *qrWindow() const { return m_qrWindow; }
+    bool isBusy() const;
+
+    // Outlets
+    QLineEdit *ipField() const;
+    QLineEdit *nameField() const;
+    QLineEdit *passField() const;
+    QPushButton *loginButton() const;
+    QPushButton *qrButton() const;
+    QCheckBox *remberPass() const;
+    QCheckBox *autoLoginBox() const;
+    Spinner *activity() const;
+
+private:
+    void viewDidLoad();
+    void handleReply(const QVariant &response);
+    void handleFailure(const QString &address);
+
+    std::unique_ptr<Ui::LoginViewController> ui;
+    QString m_httpUserPortal;
+    QPointer<NetWork> m_netWork;
+    QVariantMap m_userInfo;
+    QPointer<QWidget> m_qrWindow;
+    QPointer<ContactWindowController> m_contactWindowController;
+};

@@ -1,0 +1,20 @@
+#include "MainWindow.h"
+
+#include "Images.h"
+
+#include <QCloseEvent>
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+{
+    setObjectName(QStringLiteral("mainWindow"));
+    setWindowTitle(QStringLiteral("Orvale"));
+    setWindowIcon(Images::icon(QStringLiteral("logo")));
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    QMainWindow::closeEvent(event);
+    if (event->spontaneous())
+        Q_EMIT closedByUser();
+}

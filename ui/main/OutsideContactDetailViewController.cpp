@@ -1,0 +1,128 @@
+#include "OutsideContactDetailViewController.h"
+
+#include "AppStatus.h"
+#include "ContactDetailViewControllerDelegate.h"
+#include "ContactListNetworking.h"
+#include "Images.h"
+#include "JoinConferenceViewController.h"
+#include "JoinConferenceWindowController.h"
+#include "NetWork.h"
+#include "PinWindow.h"
+#include "SoapFault.h"
+#include "Timing.h"
+#include "ToastView.h"
+#include "ui_OutsideContactDetailViewController.h"
+
+#include <QLineEdit>
+#include <QPointer>
+
+namespace {
+
+void toast(const QString &text)
+{
+    ToastView::showToastWithString(text, QStringLiteral("warning"));
+}
+
+} // namespace
+
+OutsideContactDetailViewController::OutsideContactDetailViewController(QWidget *parent)
+    : QWidget(parent)
+    , ui(std::make_unique<Ui::OutsideContactDetailViewController>())
+    , m_passWindow(new PinWindow(this))
+{
+    ui->setupUi(this);
+    setAttribute(Qt::WA_StyledBackground);
+    ui->iconView->setPixmap(Images::pixmap(QStringLiteral("online_detail"), QSize(64, 64)));
+    connect(ui->joinButton, &QPushButton::clicked, this, [this] { joinOutsideRoom(); });
+    connect(m_passWindow, &PinWindow::confirmed, this, [this] { passWindowEnsure(); });
+    connect(m_passWindow, &PinWindow::cancelled, this, [this] { passWindowCancle(); });
+}
+
+OutsideContactDetailViewController::~OutsideContactDetailViewController() = default;
+
+QLabel *OutsideContactDetailViewController::name() const
+{
+    return ui->name;
+}
+QPushButton *OutsideContactDetailViewController::joinButton() const
+{
+    return ui->joinButton;
+}
+QLineEdit *OutsideContactDetailViewController::passWindowInput() const
+{
+    return m_passWindow->roomPassField();
+}
+
+void OutsideContactDetailViewController::setModel(const std::shared_ptr<Entity> &model)
+{
+    m_model = model;
+    ui->name->setText(model->displayName);
+}
+
+void OutsideContactDetailViewController::joinOutsideRoom()
+{
+    if (AppStatus::shareStatus()->networkStatus() == 0) {
+        toast(QStringLiteral("网络异常"));
+        return;
+    }
+    joinOutsideRoomWithPin(QStringLiteral(""));
+    if (m_delegate)
+        m_delegate->showJoinConferenceProgressWindow();
+}
+
+void OutsideContactDetailViewController::passWindowEnsure()
+{
+    joinOutsideRoomWithPin(passWindowInput()->text());
+    m_passWindow->hide();
+    if (m_delegate)
+        m_delegate->showJoinConferenceProgressWindow();
+}
+
+void OutsideContactDetailViewController::passWindowCancle()
+{
+    passWindowInput()->clear();
+    m_passWindow->hide();
+}
+
+void OutsideContactDetailViewController::joinOutsideRoomWithPin(const QString &pin)
+{
+    const QString address = ui->name->text();
+    const QString localPart = ContactListNetworking::splitAddress(address).first;
+    NetWork *request =
+        NetWork::initWithUrlString(ContactListNetworking::plainAddress(),
+                                   ContactListNetworking::joinIPCConferenceBody(address, pin),
+                                   QStringLiteral("JoinIPCConferenceRequest"));
+    QPointer<OutsideContactDetailViewController> self(this);
+    request->setSuccessBlock([localPart](const QVariant &) {
+        JoinConferenceWindowController *joinWindow =
+            JoinConferenceWindowController::sharedJoinWindow();
+        Timing::performBlockAfterDelay(1.0, joinWindow, [joinWindow, localPart] {
+            joinWindow->contentViewController()->setDisplayName(localPart);
+            joinWindow->contentViewController()->setRoomOwnerEntity(nullptr);
+        });
+    });
+    request->setFailBlock([self](const NetworkError &error) {
+        if (self)
+            self->joinFailed(error);
+    });
+    request->startRequest();
+}
+
+void OutsideContactDetailViewController::joinFailed(const NetworkError &error)
+{
+    if (m_delegate)
+        m_delegate->hideJoinConferenceProgressWindow();
+    switch (ContactListNetworking::outsideJoinFault(SoapFault::reasonText(error))) {
+    case ContactListNetworking::OutsideJoinFault::WrongPin:
+        m_passWindow->bringToFront(this);
+        if (m_delegate)
+            m_delegate->disMissMySelf();
+        break;
+    case ContactListNetworking::OutsideJoinFault::Capacity:
+        toast(QStringLiteral("所有的并发许可都被使用，稍后再试"));
+        break;
+    case ContactListNetworking::OutsideJoinFault::Other:
+        toast(QStringLiteral("加入会议失败，稍后再试"));
+        break;
+    }
+}

@@ -1,0 +1,12 @@
+#include "QXSearchField.h"
+
+QXSearchField::QXSearchField(QWidget *parent)
+    : QLineEdit(parent)
+{}
+
+void QXSearchField::focusInEvent(QFocusEvent *event)
+{
+    QLineEdit::focusInEvent(event);
+    if (m_delegate)
+        m_delegate->searchFieldFocused();
+}
