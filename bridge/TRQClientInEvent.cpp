@@ -11,6 +11,7 @@
 #include "StringHelper.h"
 #include "TRQClientOnOutEvent.h"
 
+#include <QCoreApplication>
 #include <QStandardPaths>
 
 #include <array>
@@ -285,7 +286,10 @@ QList<std::shared_ptr<ScreenSourseModel>> TRQClientInEvent::ClientSyncRequestGet
     for (uint32_t i = 0; i < windows; ++i) {
         const QString app = CR::readText(record, S::AppNames + i * CR::TextWidth, CR::TextWidth);
         const QString title = CR::readText(record, S::Titles + i * CR::TextWidth, CR::TextWidth);
-        if (app == u"Orvale" || (app == u"Google Chrome" && title == u" "))
+        // X11 names this program's windows by its application name ("orvale").
+        const bool own = app == u"Orvale" || (!QCoreApplication::applicationName().isEmpty() &&
+                                              app == QCoreApplication::applicationName());
+        if (own || (app == u"Google Chrome" && title == u" "))
             continue;
         auto source = std::make_shared<ScreenSourseModel>();
         source->appName = app;

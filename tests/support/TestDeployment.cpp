@@ -1,12 +1,35 @@
 #include "TestDeployment.h"
 
-TestDeployment::TestDeployment(bool makeStream, int maxLines)
+namespace {
+
+ServicesConfig freePorts(bool makeStream, int maxLines)
 {
     ServicesConfig config;
     config.loginPort = config.tlsPort = config.portalPort = 0;
-    config.dataDir = m_data.path();
     config.makeStream = makeStream;
     config.maxLines = maxLines;
+    return config;
+}
+
+} // namespace
+
+TestDeployment::TestDeployment(bool makeStream, int maxLines)
+    : TestDeployment(freePorts(makeStream, maxLines))
+{}
+
+std::unique_ptr<TestDeployment> TestDeployment::onStandardPorts(const QString &host, bool plainPort)
+{
+    ServicesConfig config = freePorts(false, 200);
+    config.host = host;
+    config.loginPort = plainPort ? 8080 : 0;
+    config.tlsPort = 9090;
+    return std::unique_ptr<TestDeployment>(new TestDeployment(config));
+}
+
+TestDeployment::TestDeployment(const ServicesConfig &base)
+{
+    ServicesConfig config = base;
+    config.dataDir = m_data.path();
     m_host = std::make_unique<ServiceHost>(config);
     QString error;
     if (!m_host->start(&error)) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ServiceHost.h"
+#include "ServicesConfig.h"
 
 #include <QTemporaryDir>
 
@@ -11,6 +12,10 @@ class TestDeployment final
 {
 public:
     explicit TestDeployment(bool makeStream = false, int maxLines = 200);
+    /// The login service on the standard ports 8080 and 9090 of `host` (a loopback address of
+    /// the test's own, so that tests run side by side), the portal on a free port.
+    static std::unique_ptr<TestDeployment> onStandardPorts(const QString &host,
+                                                           bool plainPort = true);
 
     /// Null when the services could not start; the reason is logged.
     ServiceHost *host() const { return m_host.get(); }
@@ -18,6 +23,8 @@ public:
     void stop() { m_host.reset(); }
 
 private:
+    TestDeployment(const ServicesConfig &config);
+
     QTemporaryDir m_data;
     std::unique_ptr<ServiceHost> m_host;
 };

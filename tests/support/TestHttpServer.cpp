@@ -20,9 +20,9 @@ TestHttpServer::TestHttpServer(QObject *parent)
     });
 }
 
-bool TestHttpServer::listen(const QString &address)
+bool TestHttpServer::listen(const QString &address, quint16 port)
 {
-    return m_server.listen(QHostAddress(address), 0);
+    return m_server.listen(QHostAddress(address), port);
 }
 
 quint16 TestHttpServer::port() const

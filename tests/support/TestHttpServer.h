@@ -42,7 +42,7 @@ public:
 
     explicit TestHttpServer(QObject *parent = nullptr);
 
-    bool listen(const QString &address = QStringLiteral("127.0.0.1"));
+    bool listen(const QString &address = QStringLiteral("127.0.0.1"), quint16 port = 0);
     quint16 port() const;
     /// "http://127.0.0.1:<port>"
     QString baseUrl() const;

@@ -49,6 +49,9 @@ void ScreenSouseViewController::viewDidLoad()
     m_loaded = true;
     const QSignalBlocker blocker(ui->tableView);
     ui->tableView->clear();
+    // Up to eight rows fit the pop-up exactly; more scroll.
+    ui->tableView->setVerticalScrollBarPolicy(dataSourse().size() < 9 ? Qt::ScrollBarAlwaysOff
+                                                                      : Qt::ScrollBarAsNeeded);
     if (m_maxWidth > 0)
         ui->tableView->setMinimumWidth(int(m_maxWidth));
     for (const auto &source : dataSourse()) {

@@ -51,6 +51,9 @@ void ShareListInRoom::reload()
     m_loaded = true;
     const QSignalBlocker blocker(ui->tableView);
     ui->tableView->clear();
+    // Up to eight rows fit the pop-up exactly; more scroll.
+    ui->tableView->setVerticalScrollBarPolicy(dataSourse().size() < 9 ? Qt::ScrollBarAlwaysOff
+                                                                      : Qt::ScrollBarAsNeeded);
     for (const auto &share : dataSourse()) {
         auto *item = new QListWidgetItem(ui->tableView);
         item->setSizeHint(QSize(int(m_maxWidth), 40));

@@ -216,6 +216,9 @@ void ContactDetailViewController::joinMyConferenceRoom()
 
 void ContactDetailViewController::joinFailed(const NetworkError &error)
 {
+    // The progress window goes first, so that the message shows in the window the user sees.
+    if (m_delegate)
+        m_delegate->hideJoinConferenceProgressWindow();
     switch (ContactListNetworking::joinFault(SoapFault::reasonText(error))) {
     case ContactListNetworking::JoinFault::Capacity:
         toast(QStringLiteral("所有的并发已经用完,请稍后再试"));
@@ -231,8 +234,6 @@ void ContactDetailViewController::joinFailed(const NetworkError &error)
         toast(QStringLiteral("入会失败"));
         break;
     }
-    if (m_delegate)
-        m_delegate->hideJoinConferenceProgressWindow();
 }
 
 void ContactDetailViewController::joinConferenceRoomWithPassword()

@@ -3,6 +3,7 @@
 #include "Spinner.h"
 #include "ui_JoinProgressWindow.h"
 
+#include <QApplication>
 #include <QScreen>
 
 JoinProgressWindow::JoinProgressWindow(QWidget *parent)
@@ -12,6 +13,10 @@ JoinProgressWindow::JoinProgressWindow(QWidget *parent)
     ui->setupUi(this);
     setAttribute(Qt::WA_StyledBackground);
     setAttribute(Qt::WA_StyledBackground);
+    // Never the key window: a toast about a failed join goes to the window the user sees,
+    // not into this one, which hides right after it.
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setWindowFlag(Qt::WindowDoesNotAcceptFocus);
     setFixedSize(size());
 }
 
@@ -24,6 +29,7 @@ Spinner *JoinProgressWindow::joinConferenceActivity() const
 
 void JoinProgressWindow::showCentredOver(QWidget *over)
 {
+    m_over = over ? over->window() : nullptr;
     const QRect area = over && over->isVisible() ? over->window()->geometry()
                        : screen()                ? screen()->availableGeometry()
                                                  : QRect();
@@ -32,11 +38,16 @@ void JoinProgressWindow::showCentredOver(QWidget *over)
     ui->joinConferenceActivity->startAnimation();
     show();
     raise();
-    activateWindow();
 }
 
 void JoinProgressWindow::hideAndStop()
 {
+    const bool wasKey = isActiveWindow();
     hide();
     ui->joinConferenceActivity->stopAnimation();
+    // Where the platform made this the key window after all, the window below gets it back.
+    if (m_over && m_over->isVisible() && (wasKey || !QApplication::activeWindow())) {
+        m_over->activateWindow();
+        QApplication::setActiveWindow(m_over); // at once: a toast may follow right away
+    }
 }

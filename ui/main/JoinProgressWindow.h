@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 
 #include <memory>
@@ -26,4 +27,5 @@ public:
 
 private:
     std::unique_ptr<Ui::JoinProgressWindow> ui;
+    QPointer<QWidget> m_over;
 };

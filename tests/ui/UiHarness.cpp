@@ -1,0 +1,100 @@
+#include "UiHarness.h"
+
+#include "AppStatus.h"
+#include "ConfRecords.h"
+#include "ContactWindowController.h"
+#include "FakeEngine.h"
+#include "LoginViewController.h"
+#include "ToastView.h"
+
+#include <QApplication>
+#include <QChildEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+UiHarness::UiHarness(const QString &host)
+    : m_home(std::make_unique<TestHome>())
+    , m_host(host)
+{
+    if (!host.isEmpty())
+        m_deployment = TestDeployment::onStandardPorts(host);
+    FakeEngine::instance().reset();
+    qApp->installEventFilter(this);
+    m_delegate = std::make_unique<AppDelegate>();
+    m_delegate->applicationDidFinishLaunching();
+}
+
+UiHarness::~UiHarness()
+{
+    qApp->removeEventFilter(this);
+}
+
+bool UiHarness::eventFilter(QObject *watched, QEvent *event)
+{
+    // Toasts are shown only now and then: note each as it is added to its window.
+    if (event->type() == QEvent::Show) {
+        auto *toast = qobject_cast<ToastView *>(watched);
+        if (toast && !m_seen.contains(toast)) {
+            m_seen.insert(toast);
+            connect(toast, &QObject::destroyed, this, [this, toast] { m_seen.remove(toast); });
+            m_toasts.append(toast->label()->text());
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+QStringList UiHarness::takeToasts()
+{
+    QStringList taken = m_toasts;
+    m_toasts.clear();
+    return taken;
+}
+
+QString UiHarness::toastIn(QWidget *window)
+{
+    const auto toasts = window->findChildren<ToastView *>();
+    return toasts.isEmpty() ? QString() : toasts.last()->label()->text();
+}
+
+void UiHarness::fire(uint32_t event, int32_t value, int size)
+{
+    QByteArray record = ConfRecords::zeroed(uint32_t(size));
+    ConfRecords::writeI32(record, 0, value);
+    FakeEngine::instance().fire(event, record);
+}
+
+QString UiHarness::sentText(uint32_t id, int offset, int width)
+{
+    const auto calls = FakeEngine::instance().calls(id);
+    if (calls.isEmpty())
+        return {};
+    return ConfRecords::readText(calls.last().bytes, uint32_t(offset), uint32_t(width));
+}
+
+void UiHarness::typeLogin(const QString &address, const QString &user, const QString &password)
+{
+    LoginViewController *login = m_delegate->loginVc();
+    login->ipField()->setText(address);
+    login->nameField()->setText(user);
+    login->passField()->setText(password);
+    login->loginButton()->click();
+}
+
+bool UiHarness::signInAsDemo()
+{
+    FakeEngine::instance().reset();
+    typeLogin(m_host, QStringLiteral("demo"), QStringLiteral("demo1234"));
+    if (!QTest::qWaitFor([] { return !FakeEngine::instance().calls(1600).isEmpty(); }, 10000))
+        return false;
+    fire(2303);
+    return QTest::qWaitFor(
+        [this] {
+            ContactWindowController *main = m_delegate->loginVc()->contactWindowController();
+            return main && main->isVisible();
+        },
+        10000);
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "AppDelegate.h"
+#include "TestDeployment.h"
+#include "TestHome.h"
+
+#include <QPointer>
+#include <QSet>
+#include <QStringList>
+
+#include <memory>
+
+class ToastView;
+
+/// The client as a test drives it: a private home, the reference deployment on the standard
+/// login ports of a loopback address of the test's own, the fake engine behind the bridge, and
+/// the application delegate launched.
+class UiHarness final : public QObject
+{
+    Q_OBJECT
+
+public:
+    /// `host` like "127.0.0.21"; empty starts no deployment.
+    explicit UiHarness(const QString &host);
+    ~UiHarness() override;
+
+    AppDelegate *delegate() const { return m_delegate.get(); }
+    ServiceHost *services() const { return m_deployment ? m_deployment->host() : nullptr; }
+    QString host() const { return m_host; }
+
+    /// Every toast text shown since the last call, oldest first.
+    QStringList takeToasts();
+    /// The same without forgetting them, for QTRY_ macros that evaluate twice.
+    QStringList toasts() const { return m_toasts; }
+    /// The text of the toast shown now in `window`, or a null text.
+    static QString toastIn(QWidget *window);
+    /// Fires an out-event with a 32-bit value at offset 0 of a record of `size` bytes.
+    static void fire(uint32_t event, int32_t value = 0, int size = 4);
+    /// The texts at the offsets of the last in-event `id` sent to the fake engine.
+    static QString sentText(uint32_t id, int offset, int width);
+
+    /// Types into the login view and presses the login button.
+    void typeLogin(const QString &address, const QString &user, const QString &password);
+    /// Signs in as demo with the deployment and the fake engine reporting success.
+    bool signInAsDemo();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    std::unique_ptr<TestHome> m_home;
+    std::unique_ptr<TestDeployment> m_deployment;
+    std::unique_ptr<AppDelegate> m_delegate;
+    QString m_host;
+    QStringList m_toasts;
+    QSet<const QObject *> m_seen; ///< toasts are shown again with their window
+};

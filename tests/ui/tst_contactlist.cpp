@@ -1,0 +1,502 @@
+#include "AppStatus.h"
+#include "AppUser.h"
+#include "ContactDetailViewController.h"
+#include "ContactListViewController.h"
+#include "ContactWindowController.h"
+#include "FakeEngine.h"
+#include "JoinConferenceViewController.h"
+#include "JoinConferenceWindowController.h"
+#include "JoinProgressWindow.h"
+#include "LoginViewController.h"
+#include "OutsideContactDetailViewController.h"
+#include "PinWindow.h"
+#include "Preferences.h"
+#include "QXContactListCellView.h"
+#include "Spinner.h"
+#include "UiHarness.h"
+#include "ViewHelper.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+/// The main window's list, search and details against the reference portal.
+class TestContactList : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void listOrderAndIcons();
+    void searchMode();
+    void outsideSearch();
+    void searchWithoutMatch();
+    void addContactFromSearch();
+    void detailFields_data();
+    void detailFields();
+    void removeContact();
+    void joinPaths_data();
+    void joinPaths();
+    void pinJoin();
+    void outsideJoin_data();
+    void outsideJoin();
+    void noNetwork();
+
+private:
+    ContactListViewController *list() const
+    {
+        return m_app->delegate()->loginVc()->contactWindowController()->contactList();
+    }
+    QXContactListCellView *cell(int row) const
+    {
+        return qobject_cast<QXContactListCellView *>(
+            list()->tableView()->itemWidget(list()->tableView()->item(row)));
+    }
+    int rowOf(const QString &name) const
+    {
+        for (int row = 0; row < list()->rows().size(); ++row)
+            if (list()->rows()[row]->displayName == name)
+                return row;
+        return -1;
+    }
+    void search(const QString &text)
+    {
+        list()->searchField()->setText(text);
+        list()->searchWhenEnter();
+    }
+    std::shared_ptr<Entity> entity(const QString &id, const QString &type, const QString &hasPin)
+    {
+        auto e = std::make_shared<Entity>();
+        e->entityID = id;
+        e->EntityType = type;
+        e->displayName = QStringLiteral("房间 ") + id;
+        e->roomMode = std::make_shared<RoomMode>();
+        e->roomMode->hasPIN = hasPin;
+        return e;
+    }
+
+    std::unique_ptr<UiHarness> m_app;
+    QString m_portalHost;
+};
+
+void TestContactList::initTestCase()
+{
+    m_app = std::make_unique<UiHarness>(QStringLiteral("127.0.0.22"));
+    QVERIFY(m_app->services());
+    QVERIFY(m_app->signInAsDemo());
+    QTRY_VERIFY_WITH_TIMEOUT(!list()->contactsArray().isEmpty(), 10000);
+}
+
+void TestContactList::init()
+{
+    list()->clearSearchBar();
+    list()->dismissCurrentViewController();
+    Preferences().setSearchOutsideRoom(0);
+    m_app->takeToasts();
+    AppStatus::shareStatus()->reachabilityChanged(2);
+    // The offscreen platform leaves no key window behind a closed pop-over.
+    ContactWindowController *main = m_app->delegate()->loginVc()->contactWindowController();
+    main->show();
+    QApplication::setActiveWindow(main);
+    QTRY_VERIFY(UiHarness::toastIn(main).isNull());
+}
+
+void TestContactList::listOrderAndIcons()
+{
+    ContactWindowController *main = m_app->delegate()->loginVc()->contactWindowController();
+    QCOMPARE(main->windowTitle(), QStringLiteral("演示用户"));
+    QVERIFY(!list()->activity()->isVisible());
+    const EntityList &rows = list()->contactsArray();
+    QCOMPARE(list()->titleLabel()->text(), QStringLiteral("我的联系人:%1").arg(rows.size()));
+    QCOMPARE(rows.size(), 9); // the own room and eight contacts
+    QCOMPARE(rows.first()->displayName, QStringLiteral("演示用户"));
+    QCOMPARE(rows.first()->EntityType, QStringLiteral("Room"));
+    for (int i = 1; i < rows.size(); ++i)
+        QVERIFY(rows[i - 1]->sortId <= rows[i]->sortId);
+    QVERIFY(rowOf(QStringLiteral("Alice 王丽")) < rowOf(QStringLiteral("Carol 张琳")));
+    QVERIFY(rowOf(QStringLiteral("Carol 张琳")) < rowOf(QStringLiteral("Bob 李波")));
+    QCOMPARE(cell(0)->iconName(), QStringLiteral("room_list"));
+    QCOMPARE(cell(rowOf(QStringLiteral("Alice 王丽")))->iconName(), QStringLiteral("online_list"));
+    QCOMPARE(cell(rowOf(QStringLiteral("Carol 张琳")))->iconName(), QStringLiteral("busy_list"));
+    QCOMPARE(cell(rowOf(QStringLiteral("Bob 李波")))->iconName(), QStringLiteral("offline_list"));
+    for (int row = 0; row < rows.size(); ++row) {
+        QCOMPARE(list()->tableView()->item(row)->sizeHint().height(), 44);
+        QVERIFY(cell(row)->addContactButton()->isHidden()); // all already contacts
+    }
+    // The web control page entry is offered to users with a role.
+    QVERIFY(!list()->controlWeb()->isHidden());
+    QVERIFY(list()->timer() && list()->timer()->isActive());
+    QCOMPARE(list()->timer()->interval(), 30000);
+}
+
+void TestContactList::searchMode()
+{
+    QSignalSpy results(list()->netWorking(), &ContactListNetworking::getSearchDataSuccess);
+    list()->searchField()->setText(QStringLiteral("a"));
+    QCOMPARE(list()->clearButtonImage(), QStringLiteral("close"));
+    QVERIFY(!list()->isSearchIng()); // typing alone sends nothing
+    list()->searchWhenEnter();
+    list()->searchWhenEnter(); // the same query again, before and after its answer
+    QTRY_COMPARE(results.size(), 1);
+    list()->searchWhenEnter();
+    QTest::qWait(300);
+    QCOMPARE(results.size(), 1);
+    QVERIFY(list()->isSearchIng());
+    QCOMPARE(list()->currentSearchStr(), QStringLiteral("a"));
+    QCOMPARE(list()->titleLabel()->text(), QStringLiteral("您可能想找"));
+    for (const auto &e : list()->rows()) {
+        QCOMPARE(e->entityIsSearched, quint64(1));
+        QVERIFY(e->entityID != QStringLiteral("1001")); // never the user
+    }
+    // One more letter is a new query.
+    list()->searchField()->setText(QStringLiteral("al"));
+    list()->searchWhenEnter();
+    QTRY_COMPARE(results.size(), 2);
+    QCOMPARE(list()->rows().size(), 1);
+    QCOMPARE(list()->rows().first()->displayName, QStringLiteral("Alice 王丽"));
+    // The refresh is skipped while searching.
+    QSignalSpy refreshed(list()->netWorking(), &ContactListNetworking::getNetworkDataSuccess);
+    QMetaObject::invokeMethod(list()->timer(), "timeout");
+    QTest::qWait(300);
+    QCOMPARE(refreshed.size(), 0);
+    // Emptying the field by typing leaves search mode.
+    list()->searchField()->clear();
+    QVERIFY(!list()->isSearchIng());
+    QCOMPARE(list()->clearButtonImage(), QStringLiteral("search"));
+    QCOMPARE(list()->titleLabel()->text(),
+             QStringLiteral("我的联系人:%1").arg(list()->contactsArray().size()));
+    QCOMPARE(list()->tableView()->count(), list()->contactsArray().size());
+}
+
+void TestContactList::outsideSearch()
+{
+    Preferences().setSearchOutsideRoom(1);
+    QSignalSpy results(list()->netWorking(), &ContactListNetworking::getSearchDataSuccess);
+    search(QStringLiteral("2001@127.0.0.22"));
+    QTRY_COMPARE(results.size(), 1);
+    QCOMPARE(list()->titleLabel()->text(), QStringLiteral("您可能想找"));
+    const int count = list()->tableView()->count();
+    QCOMPARE(count, 2);
+    QCOMPARE(list()->rows()[0]->EntityType, QStringLiteral("tableHeader"));
+    QCOMPARE(list()->rows()[0]->displayName, QStringLiteral("外部联系人"));
+    QCOMPARE(list()->tableView()->item(0)->sizeHint().height(), 30);
+    QCOMPARE(cell(0)->iconName(), QString());
+    QCOMPARE(list()->rows()[1]->EntityType, QStringLiteral("OutMember"));
+    QCOMPARE(cell(1)->iconName(), QStringLiteral("online_list"));
+    QCOMPARE(cell(1)->nameLabel()->text(), QStringLiteral("2001@127.0.0.22"));
+    list()->proposeSelection(0); // the section row cannot be selected
+    QVERIFY(!list()->isPopoverShown());
+    QVERIFY(list()->tableView()->selectedItems().isEmpty());
+    list()->proposeSelection(5); // below the last row
+    QVERIFY(!list()->isPopoverShown());
+    list()->proposeSelection(1);
+    QVERIFY(list()->outsideVC()->isVisible());
+    QCOMPARE(list()->outsideVC()->name()->text(), QStringLiteral("2001@127.0.0.22"));
+    list()->dismissCurrentViewController();
+    QVERIFY(!list()->isPopoverShown());
+}
+
+void TestContactList::searchWithoutMatch()
+{
+    QSignalSpy results(list()->netWorking(), &ContactListNetworking::getSearchDataSuccess);
+    search(QStringLiteral("没有这个人"));
+    QTRY_COMPARE(results.size(), 1);
+    QCOMPARE(list()->titleLabel()->text(), QStringLiteral("未搜索到联系人"));
+    QCOMPARE(list()->tableView()->count(), 0);
+}
+
+void TestContactList::addContactFromSearch()
+{
+    QSignalSpy results(list()->netWorking(), &ContactListNetworking::getSearchDataSuccess);
+    search(QStringLiteral("grace"));
+    QTRY_COMPARE(results.size(), 1);
+    QCOMPARE(list()->rows().size(), 1);
+    QPushButton *add = cell(0)->addContactButton();
+    QVERIFY(!add->isHidden());
+    QCOMPARE(ViewHelper::tag(add), 1008);
+    QSignalSpy refreshed(list()->netWorking(), &ContactListNetworking::getNetworkDataSuccess);
+    add->click();
+    QTRY_VERIFY(!add->isEnabled());
+    QTRY_COMPARE(refreshed.size(), 1); // half a second later, even in search mode
+    QVERIFY(rowOf(QStringLiteral("Grace 孙歌")) >= 0 || list()->isSearchIng());
+    bool found = false;
+    for (const auto &e : list()->contactsArray())
+        found = found || e->displayName == u"Grace 孙歌";
+    QVERIFY(found);
+    // Adding again fails at the portal (already a contact? no: an invalid id).
+    ViewHelper::setTag(add, 1001);
+    add->setEnabled(true);
+    add->click();
+    QTRY_COMPARE(m_app->toasts(), QStringList{QStringLiteral("添加好友失败")});
+    m_app->takeToasts();
+}
+
+void TestContactList::detailFields_data()
+{
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("inContacts");
+    QTest::addColumn<int>("searched");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("icon");
+    QTest::addColumn<QString>("statusText");
+    QTest::addColumn<int>("actionTag"); // 0: hidden
+    QTest::newRow("online contact") << "Online"
+                                    << "true" << 0 << 0 << "online_detail"
+                                    << "状态在线" << 100;
+    QTest::newRow("offline, not a contact") << "Offline"
+                                            << "false" << 0 << 0 << "offline_detail"
+                                            << "状态离线" << 101;
+    QTest::newRow("busy") << "Busy"
+                          << "true" << 0 << 0 << "busy_detail"
+                          << "状态忙碌" << 100;
+    QTest::newRow("searched contact") << "Online"
+                                      << "true" << 1 << 0 << "online_detail"
+                                      << "状态在线" << 0;
+    QTest::newRow("a room") << "Online"
+                            << "false" << 0 << 1 << "room_detail"
+                            << "状态在线" << 101;
+}
+
+void TestContactList::detailFields()
+{
+    QFETCH(QString, status);
+    QFETCH(QString, inContacts);
+    QFETCH(int, searched);
+    QFETCH(int, type);
+    QFETCH(QString, icon);
+    QFETCH(QString, statusText);
+    QFETCH(int, actionTag);
+    ContactDetailViewController::setShareWindowFactory([] { return new QWidget; });
+    ContactDetailViewController details;
+    auto e =
+        entity(QStringLiteral("1005"), type ? QStringLiteral("Room") : QStringLiteral("Member"),
+               QStringLiteral("false"));
+    e->MemberStatus = status;
+    e->isInMyContacts = inContacts;
+    e->entityIsSearched = quint64(searched);
+    e->extension = QStringLiteral("1005");
+    e->tenant = QStringLiteral("Default");
+    e->emailAddress = QStringLiteral("dave@orvale.example");
+    details.setContactType(type);
+    details.setContact(e);
+    QCOMPARE(details.nameLabel()->text(), e->displayName);
+    QCOMPARE(details.extentionLabel()->text(), QStringLiteral("分机号1005"));
+    QCOMPARE(details.tenantLabel()->text(), QStringLiteral("租客Default"));
+    QCOMPARE(details.ownerLabel()->text(), QStringLiteral("邮箱dave@orvale.example"));
+    QCOMPARE(details.statusLabel()->text(), statusText);
+    QCOMPARE(details.iconName(), icon);
+    QCOMPARE(details.deleteContactButton()->isHidden(), actionTag == 0);
+    if (actionTag)
+        QCOMPARE(ViewHelper::tag(details.deleteContactButton()), actionTag);
+    ContactDetailViewController::setShareWindowFactory({});
+}
+
+void TestContactList::removeContact()
+{
+    const int before = int(list()->contactsArray().size());
+    const int row = rowOf(QStringLiteral("Erin 刘怡"));
+    QVERIFY(row > 0);
+    list()->proposeSelection(row);
+    ContactDetailViewController *details = list()->contactDetailVc();
+    QVERIFY(details->isVisible());
+    QCOMPARE(ViewHelper::tag(details->deleteContactButton()), 100);
+    details->deleteContactButton()->click();
+    QTRY_COMPARE(int(list()->contactsArray().size()), before - 1);
+    QVERIFY(!list()->isPopoverShown());
+    QCOMPARE(rowOf(QStringLiteral("Erin 刘怡")), -1);
+    QCOMPARE(list()->titleLabel()->text(), QStringLiteral("我的联系人:%1").arg(before - 1));
+    // An ID not in the list leaves the list as it is.
+    list()->deleteContactWithEntityId(QStringLiteral("424242"));
+    QCOMPARE(int(list()->contactsArray().size()), before - 1);
+    // Removing one that is no contact any more fails at the portal; the pop-over stays.
+    list()->proposeSelection(0);
+    QApplication::setActiveWindow(m_app->delegate()->loginVc()->contactWindowController());
+    auto erin = std::make_shared<Entity>();
+    erin->entityID = QStringLiteral("1006");
+    erin->isInMyContacts = QStringLiteral("true");
+    erin->EntityType = QStringLiteral("Member");
+    details->setContact(erin);
+    details->deleteContactButton()->click();
+    QTRY_COMPARE(m_app->toasts(), QStringList{QStringLiteral("删除好友失败")});
+    m_app->takeToasts();
+}
+
+void TestContactList::joinPaths_data()
+{
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("hasPin");
+    QTest::addColumn<QString>("toast");  // after a failure; empty for none
+    QTest::addColumn<bool>("pinWindow"); // the PIN window comes up
+    QTest::addColumn<bool>("signsInAgain");
+    QTest::newRow("own room") << "1001"
+                              << "Room"
+                              << "false"
+                              << "" << false << false;
+    QTest::newRow("room with PIN, joined without") << "2001"
+                                                   << "Room"
+                                                   << "true"
+                                                   << "" << true << false;
+    QTest::newRow("full room") << "2003"
+                               << "Room"
+                               << "false"
+                               << "所有的并发已经用完,请稍后再试" << false << false;
+    QTest::newRow("no such conference") << "99"
+                                        << "Room"
+                                        << "false"
+                                        << "不能加入会议,请稍后再试" << false << true;
+    QTest::newRow("not a number") << "x&y"
+                                  << "Room"
+                                  << "false"
+                                  << "不能加入会议,请稍后再试" << false << true;
+}
+
+void TestContactList::joinPaths()
+{
+    QFETCH(QString, id);
+    QFETCH(QString, type);
+    QFETCH(QString, hasPin);
+    QFETCH(QString, toast);
+    QFETCH(bool, pinWindow);
+    QFETCH(bool, signsInAgain);
+    FakeEngine::instance().reset();
+    ContactDetailViewController *details = list()->contactDetailVc();
+    details->passWindow()->hide();
+    details->setDelegate(list());
+    details->setContactType(type == u"Member" ? 0 : 1);
+    const auto room = entity(id, type, hasPin);
+    details->setContact(room);
+    JoinConferenceViewController *content =
+        JoinConferenceWindowController::sharedJoinWindow()->contentViewController();
+    content->setRoomOwnerEntity(nullptr);
+    content->setDisplayName(QString());
+    details->joinConferenceButton()->click();
+    QVERIFY(list()->joinConferenceProgressWindow()->isVisible());
+    if (toast.isEmpty() && !pinWindow) {
+        QTRY_COMPARE(content->roomOwnerEntity(), room);
+        QCOMPARE(content->displayName(), room->displayName);
+        QVERIFY(list()->joinConferenceProgressWindow()->isVisible()); // until the call shows
+        list()->hideJoinConferenceProgressWindow();
+        return;
+    }
+    QTRY_VERIFY(!list()->joinConferenceProgressWindow()->isVisible());
+    QCOMPARE(details->passWindow()->isVisible(), pinWindow);
+    if (!toast.isEmpty())
+        QTRY_COMPARE(m_app->toasts(), QStringList{toast});
+    QCOMPARE(!FakeEngine::instance().calls(1600).isEmpty(), signsInAgain);
+    if (signsInAgain) // with the stored user
+        QCOMPARE(UiHarness::sentText(1600, 257, 128), QStringLiteral("demo"));
+    QVERIFY(!content->roomOwnerEntity());
+}
+
+void TestContactList::pinJoin()
+{
+    ContactDetailViewController *details = list()->contactDetailVc();
+    details->setDelegate(list());
+    details->setContactType(0);
+    const auto grace =
+        entity(QStringLiteral("1008"), QStringLiteral("Member"), QStringLiteral("true"));
+    details->setContact(grace);
+    JoinConferenceViewController *content =
+        JoinConferenceWindowController::sharedJoinWindow()->contentViewController();
+    content->setRoomOwnerEntity(nullptr);
+    details->joinConferenceButton()->click();
+    // A member's room with a PIN: asked first, nothing sent yet.
+    QVERIFY(details->passWindow()->isVisible());
+    QVERIFY(!list()->joinConferenceProgressWindow()->isVisible());
+    details->roomPassField()->setText(QStringLiteral("1111"));
+    details->passWindow()->okButton()->click();
+    QTRY_COMPARE(m_app->toasts(), QStringList{QStringLiteral("密码错误，请重新输入")});
+    m_app->takeToasts();
+    QVERIFY(details->passWindow()->isVisible()); // stays, with its text
+    QCOMPARE(details->roomPassField()->text(), QStringLiteral("1111"));
+    details->roomPassField()->setText(QStringLiteral("2468"));
+    details->passWindow()->okButton()->click();
+    QTRY_COMPARE(content->roomOwnerEntity(), grace);
+    QVERIFY(!details->passWindow()->isVisible());
+    QVERIFY(details->roomPassField()->text().isEmpty());
+    QVERIFY(list()->joinConferenceProgressWindow()->isVisible());
+    list()->hideJoinConferenceProgressWindow();
+    // Cancelling empties the field.
+    details->joinConferenceButton()->click();
+    details->roomPassField()->setText(QStringLiteral("9"));
+    details->passWindow()->cancelButton()->click();
+    QVERIFY(!details->passWindow()->isVisible());
+    QVERIFY(details->roomPassField()->text().isEmpty());
+}
+
+void TestContactList::outsideJoin_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("toast");
+    QTest::addColumn<bool>("pinWindow");
+    QTest::newRow("wrong PIN") << "2001@127.0.0.22"
+                               << "" << true;
+    QTest::newRow("full") << "2003@127.0.0.22"
+                          << "所有的并发许可都被使用，稍后再试" << false;
+    QTest::newRow("other portal") << "2002@elsewhere"
+                                  << "加入会议失败，稍后再试" << false;
+    QTest::newRow("no at sign") << "2002"
+                                << "加入会议失败，稍后再试" << false;
+}
+
+void TestContactList::outsideJoin()
+{
+    QFETCH(QString, address);
+    QFETCH(QString, toast);
+    QFETCH(bool, pinWindow);
+    OutsideContactDetailViewController *outside = list()->outsideVC();
+    outside->passWindow()->hide();
+    outside->setDelegate(list());
+    auto model = std::make_shared<Entity>();
+    model->displayName = address;
+    model->EntityType = QStringLiteral("OutMember");
+    outside->setModel(model);
+    outside->joinButton()->click();
+    QVERIFY(list()->joinConferenceProgressWindow()->isVisible());
+    QTRY_VERIFY(!list()->joinConferenceProgressWindow()->isVisible());
+    QTRY_COMPARE(outside->passWindow()->isVisible(), pinWindow);
+    QTRY_COMPARE(m_app->toasts(), toast.isEmpty() ? QStringList() : QStringList{toast});
+    if (!pinWindow)
+        return;
+    // With the right PIN the room takes the outside caller; the window's content learns the
+    // local part a second later.
+    JoinConferenceViewController *content =
+        JoinConferenceWindowController::sharedJoinWindow()->contentViewController();
+    content->setDisplayName(QStringLiteral("x"));
+    outside->passWindowInput()->setText(QStringLiteral("1234"));
+    outside->passWindow()->okButton()->click();
+    QVERIFY(!outside->passWindow()->isVisible());
+    QTRY_COMPARE_WITH_TIMEOUT(content->displayName(), QStringLiteral("2001"), 3000);
+    QVERIFY(!content->roomOwnerEntity());
+    list()->hideJoinConferenceProgressWindow();
+}
+
+void TestContactList::noNetwork()
+{
+    AppStatus::shareStatus()->reachabilityChanged(0);
+    ContactDetailViewController *details = list()->contactDetailVc();
+    details->setContact(
+        entity(QStringLiteral("1001"), QStringLiteral("Room"), QStringLiteral("false")));
+    details->joinConferenceButton()->click();
+    QCOMPARE(m_app->takeToasts(), QStringList{QStringLiteral("网络异常")});
+    QVERIFY(!list()->joinConferenceProgressWindow()->isVisible());
+    ContactWindowController *window = m_app->delegate()->loginVc()->contactWindowController();
+    QTRY_VERIFY(UiHarness::toastIn(window).isNull()); // one toast at a time
+    list()->outsideVC()->joinButton()->click();
+    QCOMPARE(m_app->takeToasts(), QStringList{QStringLiteral("网络异常")});
+    // The network gone while signed in and not in a call: everything closes, one alert.
+    ContactWindowController *main = m_app->delegate()->loginVc()->contactWindowController();
+    QVERIFY(main->isVisible());
+    QVERIFY(AppUser::defaultUser()->userName == u"demo");
+    AppStatus::shareStatus()->reachabilityChanged(2); // back: sign in again with the stored user
+    QTRY_VERIFY(!FakeEngine::instance().calls(1600).isEmpty());
+}
+
+QTEST_MAIN(TestContactList)
+#include "tst_contactlist.moc"

@@ -1,0 +1,357 @@
+#include "AppStatus.h"
+#include "AppUser.h"
+#include "ConfRecords.h"
+#include "ContactWindowController.h"
+#include "EnterByURLWindowController.h"
+#include "FakeEngine.h"
+#include "Helper.h"
+#include "LoginViewController.h"
+#include "Preferences.h"
+#include "Spinner.h"
+#include "StringHelper.h"
+#include "TestHttpServer.h"
+#include "UiHarness.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QSslConfiguration>
+#include <QTest>
+
+namespace CR = ConfRecords;
+
+/// The login view with the reference login service and the fake engine.
+class TestLoginView : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void emptyFields_data();
+    void emptyFields();
+    void refusedByLoginService();
+    void libraryErrors_data();
+    void libraryErrors();
+    void errorsOnlyWhileLoginWindowShows();
+    void nothingAnswers();
+    void replyWithoutResult();
+    void onlySecurePortAnswers();
+    void rememberAndAutoLoginCoupling();
+    void autoLogin_data();
+    void autoLogin();
+    void signInStoresTheUser();
+
+private:
+    LoginViewController *login() const { return m_app->delegate()->loginVc(); }
+    bool isIdle() const { return login()->loginButton()->isEnabled(); }
+
+    std::unique_ptr<UiHarness> m_app;
+};
+
+void TestLoginView::initTestCase()
+{
+    m_app = std::make_unique<UiHarness>(QStringLiteral("127.0.0.21"));
+    QVERIFY(m_app->services());
+    QVERIFY(QTest::qWaitForWindowActive(m_app->delegate()->window()));
+}
+
+void TestLoginView::init()
+{
+    login()->shouldStartLoginWithUIChange(false);
+    m_app->takeToasts();
+    FakeEngine::instance().reset();
+    QMainWindow *window = m_app->delegate()->window();
+    window->show();
+    window->activateWindow();
+    // The offscreen platform keeps its focus window across a hide and show, so Qt Widgets
+    // would not learn that the window is active again.
+    QApplication::setActiveWindow(window);
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    // Let a toast of the previous test go.
+    QTRY_VERIFY_WITH_TIMEOUT(UiHarness::toastIn(window).isNull(), 3000);
+}
+
+void TestLoginView::emptyFields_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("toast");
+    QTest::addColumn<int>("focused"); // 0 address, 1 user, 2 password
+    QTest::newRow("no address") << ""
+                                << "demo"
+                                << "x"
+                                << "请输入登录地址" << 0;
+    QTest::newRow("no user") << "127.0.0.21"
+                             << ""
+                             << "x"
+                             << "请输入用户名" << 1;
+    QTest::newRow("no password") << "127.0.0.21"
+                                 << "demo"
+                                 << ""
+                                 << "请输入登录密码" << 2;
+    QTest::newRow("nothing at all") << ""
+                                    << ""
+                                    << ""
+                                    << "请输入登录地址" << 0;
+    // A blank is not empty: the login goes on.
+    QTest::newRow("a blank address") << " "
+                                     << "demo"
+                                     << "x"
+                                     << "" << -1;
+}
+
+void TestLoginView::emptyFields()
+{
+    QFETCH(QString, address);
+    QFETCH(QString, user);
+    QFETCH(QString, password);
+    QFETCH(QString, toast);
+    QFETCH(int, focused);
+    m_app->typeLogin(address, user, password);
+    if (toast.isEmpty()) {
+        QVERIFY(!isIdle());
+        return;
+    }
+    QCOMPARE(m_app->takeToasts(), QStringList{toast});
+    QCOMPARE(UiHarness::toastIn(m_app->delegate()->window()), toast);
+    QVERIFY(isIdle());
+    const QLineEdit *fields[] = {login()->ipField(), login()->nameField(), login()->passField()};
+    QCOMPARE(QApplication::focusWidget(), fields[focused]);
+}
+
+void TestLoginView::refusedByLoginService()
+{
+    m_app->typeLogin(m_app->host(), QStringLiteral("demo"), QStringLiteral("wrong"));
+    QVERIFY(!isIdle());
+    QVERIFY(login()->activity()->isAnimating());
+    QVERIFY(!login()->remberPass()->isEnabled());
+    QTRY_VERIFY(isIdle());
+    QCOMPARE(m_app->takeToasts(), QStringList{QStringLiteral("用户名或密码错误")});
+    QVERIFY(FakeEngine::instance().calls(1600).isEmpty()); // the library is not asked
+    QCOMPARE(login()->http_userPortal(), QStringLiteral("http://127.0.0.21:8080"));
+}
+
+void TestLoginView::libraryErrors_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("toast");
+    QTest::newRow("bad credentials") << 401 << "用户名密码错误";
+    QTest::newRow("not a portal") << 2004 << "登录地址错误";
+    QTest::newRow("anything else") << 7 << "连接不到服务器";
+}
+
+void TestLoginView::libraryErrors()
+{
+    QFETCH(int, code);
+    QFETCH(QString, toast);
+    m_app->typeLogin(m_app->host(), QStringLiteral("demo"), QStringLiteral("demo1234"));
+    QTRY_COMPARE(FakeEngine::instance().calls(1600).size(), 1);
+    // The portal of the login reply, with the typed name and password as they are.
+    const QString portal =
+        QStringLiteral("http://127.0.0.21:%1").arg(m_app->services()->config().portalPort);
+    QCOMPARE(UiHarness::sentText(1600, 0, 257), portal);
+    QCOMPARE(UiHarness::sentText(1600, 257, 128), QStringLiteral("demo"));
+    QCOMPARE(UiHarness::sentText(1600, 385, 257), QStringLiteral("demo1234"));
+    QVERIFY(!isIdle()); // busy until the library answers
+    UiHarness::fire(2300, code);
+    QTRY_VERIFY(isIdle());
+    QCOMPARE(m_app->takeToasts(), QStringList{toast});
+    const bool passwordCleared = code == 401;
+    QCOMPARE(login()->passField()->text().isEmpty(), passwordCleared);
+    if (passwordCleared)
+        QCOMPARE(QApplication::focusWidget(), login()->passField());
+}
+
+void TestLoginView::errorsOnlyWhileLoginWindowShows()
+{
+    m_app->delegate()->window()->hide();
+    UiHarness::fire(2300, 401);
+    UiHarness::fire(2300, 0);
+    QTest::qWait(200);
+    QVERIFY(m_app->takeToasts().isEmpty());
+    m_app->delegate()->window()->show();
+    QApplication::setActiveWindow(m_app->delegate()->window());
+    UiHarness::fire(2300, 0); // code 0 is no error
+    QTest::qWait(200);
+    QVERIFY(m_app->takeToasts().isEmpty());
+}
+
+void TestLoginView::nothingAnswers()
+{
+    // Nothing listens on 127.0.0.29: the plain attempt fails, then the secure one.
+    m_app->typeLogin(QStringLiteral("127.0.0.29"), QStringLiteral("demo"), QStringLiteral("x"));
+    QTRY_VERIFY_WITH_TIMEOUT(isIdle(), 15000);
+    QCOMPARE(login()->http_userPortal(), QStringLiteral("https://127.0.0.29:9090"));
+    QCOMPARE(m_app->takeToasts(), QStringList{QStringLiteral("无法连接服务器,请检查输入!")});
+
+    // Not the key window: the same failure passes silently.
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&other));
+    m_app->typeLogin(QStringLiteral("127.0.0.29"), QStringLiteral("demo"), QStringLiteral("x"));
+    QTRY_VERIFY_WITH_TIMEOUT(isIdle(), 15000);
+    QVERIFY(m_app->takeToasts().isEmpty());
+}
+
+void TestLoginView::replyWithoutResult()
+{
+    TestHttpServer server;
+    QVERIFY(server.listen(QStringLiteral("127.0.0.28"), 8080));
+    const QByteArray reply =
+        R"(<soapenv:Envelope xmlns:soapenv="http://schemas.xmlsoap.org/soap/envelope/"><soapenv:Body>)"
+        R"(<ns:loginJsonResponse xmlns:ns="http://webservice.orvale.net/"><ns:return>{"result":[]}</ns:return>)"
+        R"(</ns:loginJsonResponse></soapenv:Body></soapenv:Envelope>)";
+    server.enqueue({200, "text/xml; charset=utf-8", reply});
+    m_app->typeLogin(QStringLiteral("127.0.0.28"), QStringLiteral("demo"), QStringLiteral("x"));
+    QTRY_VERIFY(isIdle()); // never busy forever
+    QCOMPARE(server.requests().size(), 1);
+    QCOMPARE(m_app->takeToasts(), QStringList{QStringLiteral("无法连接服务器,请检查输入!")});
+    // The request as the login service reads it.
+    const auto &request = server.requests().first();
+    QCOMPARE(request.target, QByteArray("/webservice/UserService?"));
+    QCOMPARE(request.header("Authorization"), "Basic " + QByteArray("demo:x").toBase64());
+    QVERIFY(
+        request.body.contains(QByteArray("<name>" + QByteArray("demo").toBase64() + "</name>")));
+    QVERIFY(request.body.contains("<account>Mac_"));
+}
+
+void TestLoginView::onlySecurePortAnswers()
+{
+    // A login service on 9090 only, whose certificate this test trusts.
+    auto secureOnly = TestDeployment::onStandardPorts(QStringLiteral("127.0.0.27"), false);
+    QVERIFY(secureOnly->host());
+    QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
+    const QSslConfiguration saved = trusting;
+    trusting.addCaCertificate(secureOnly->host()->certificate());
+    QSslConfiguration::setDefaultConfiguration(trusting);
+    m_app->typeLogin(QStringLiteral("127.0.0.27"), QStringLiteral("demo"),
+                     QStringLiteral("demo1234"));
+    QTRY_VERIFY_WITH_TIMEOUT(!FakeEngine::instance().calls(1600).isEmpty(), 15000);
+    QSslConfiguration::setDefaultConfiguration(saved);
+    QCOMPARE(login()->http_userPortal(), QStringLiteral("https://127.0.0.27:9090"));
+    UiHarness::fire(2300, 401);
+    QTRY_VERIFY(isIdle());
+}
+
+void TestLoginView::rememberAndAutoLoginCoupling()
+{
+    QCheckBox *remember = login()->remberPass();
+    QCheckBox *automatic = login()->autoLoginBox();
+    const auto stored = [] {
+        const Preferences p;
+        return QPair<int, int>(p.remberPassword(), p.autoLogin());
+    };
+    if (remember->isChecked())
+        remember->click();
+    QCOMPARE(stored(), qMakePair(0, 0));
+    automatic->click(); // auto-login implies remember-password
+    QVERIFY(remember->isChecked());
+    QCOMPARE(stored(), qMakePair(1, 1));
+    QVERIFY(AppStatus::shareStatus()->isAutoLogin());
+    QVERIFY(AppStatus::shareStatus()->isRemberPassword());
+    remember->click(); // and clearing remember-password clears auto-login
+    QVERIFY(!automatic->isChecked());
+    QCOMPARE(stored(), qMakePair(0, 0));
+    QVERIFY(!AppStatus::shareStatus()->isAutoLogin());
+    remember->click();
+    QVERIFY(!automatic->isChecked());
+    QCOMPARE(stored(), qMakePair(1, 0));
+}
+
+void TestLoginView::autoLogin_data()
+{
+    QTest::addColumn<QString>("suppressedBy"); // empty: not suppressed
+    QTest::addColumn<QString>("password");
+    QTest::newRow("started normally") << ""
+                                      << "demo1234";
+    QTest::newRow("an empty field still tries, and toasts") << ""
+                                                            << "";
+    QTest::newRow("opened by a link") << "link"
+                                      << "demo1234";
+    QTest::newRow("QR window opened") << "qr"
+                                      << "demo1234";
+}
+
+void TestLoginView::autoLogin()
+{
+    QFETCH(QString, suppressedBy);
+    QFETCH(QString, password);
+    {
+        Preferences p;
+        p.setUserIp(m_app->host());
+        p.setUserName(QStringLiteral("demo"));
+        p.setPassWord(password);
+        p.setRemberPassword(1);
+        p.setAutoLogin(1);
+    }
+    AppStatus *status = AppStatus::shareStatus();
+    status->setIsAutoLogin(true);
+    status->setIsRemberPassword(true);
+    status->setIsStartByWeb(suppressedBy == u"link");
+    LoginViewController::setQrWindowFactory([] { return new QWidget; });
+    QMainWindow window;
+    auto *view = new LoginViewController;
+    window.setCentralWidget(view);
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QCOMPARE(view->passField()->text(), password); // remembered
+    QVERIFY(view->autoLoginBox()->isChecked());
+    if (suppressedBy == u"qr")
+        view->qrButton()->click();
+    QTest::qWait(1000);
+    QVERIFY(view->loginButton()->isEnabled()); // nothing before 1.5 seconds
+    const bool expected = suppressedBy.isEmpty();
+    if (expected && password.isEmpty()) {
+        QTRY_COMPARE(UiHarness::toastIn(&window), QStringLiteral("请输入登录密码"));
+    } else if (expected) {
+        QTRY_VERIFY_WITH_TIMEOUT(!FakeEngine::instance().calls(1600).isEmpty(), 5000);
+    } else {
+        QTest::qWait(1000);
+        QVERIFY(view->loginButton()->isEnabled());
+        QVERIFY(FakeEngine::instance().calls(1600).isEmpty());
+    }
+    delete view->qrWindow();
+    LoginViewController::setQrWindowFactory({});
+    status->setIsStartByWeb(false);
+    status->setIsAutoLogin(false);
+    Preferences().setAutoLogin(0);
+}
+
+void TestLoginView::signInStoresTheUser()
+{
+    login()->remberPass()->setChecked(false);
+    login()->remberPassword();
+    QVERIFY(m_app->signInAsDemo());
+    QVERIFY(AppStatus::shareStatus()->isSignIn());
+    QVERIFY(!m_app->delegate()->window()->isVisible()); // the login window closed
+    ContactWindowController *main = login()->contactWindowController();
+    QVERIFY(main->isActiveWindow() || QTest::qWaitForWindowActive(main));
+    const Preferences p;
+    QCOMPARE(p.userIp(), m_app->host());
+    QCOMPARE(p.userName(), QStringLiteral("demo"));
+    QCOMPARE(p.passWord(), QStringLiteral("demo1234")); // stored whatever the setting
+    QVERIFY(login()->passField()->text().isEmpty());    // but not kept in the view
+    const auto user = AppUser::defaultUser();
+    QCOMPARE(user->user_portal, QStringLiteral("http://127.0.0.21:8080"));
+    QCOMPARE(user->httpPortal,
+             QStringLiteral("http://127.0.0.21:%1").arg(m_app->services()->config().portalPort));
+    QCOMPARE(user->userName, QStringLiteral("demo"));
+    QCOMPARE(user->userPassWord, QStringLiteral("demo1234"));
+    QCOMPARE(user->coId, QStringLiteral("C001"));
+    QCOMPARE(user->auth,
+             QStringLiteral("Basic ") + QStringLiteral("demo:demo1234").toUtf8().toBase64());
+    QVERIFY(user->upgradeContent.contains(u'&')); // the service's own text is kept
+    QVERIFY(QFile::exists(AppUser::stroePath()));
+    // A second 2303 while signed in changes nothing.
+    UiHarness::fire(2303);
+    QTest::qWait(100);
+    QCOMPARE(login()->contactWindowController(), main);
+}
+
+QTEST_MAIN(TestLoginView)
+#include "tst_loginview.moc"
