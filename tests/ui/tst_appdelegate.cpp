@@ -1,0 +1,368 @@
+#include "AlertHelper.h"
+#include "AppStatus.h"
+#include "AppUser.h"
+#include "ConfRecords.h"
+#include "ContactListViewController.h"
+#include "ContactWindowController.h"
+#include "ControlWindowController.h"
+#include "EnterByURLWindowController.h"
+#include "FakeEngine.h"
+#include "Helper.h"
+#include "JoinConferenceViewController.h"
+#include "JoinConferenceWindowController.h"
+#include "JoinProgressWindow.h"
+#include "LoginViewController.h"
+#include "Preferences.h"
+#include "StringHelper.h"
+#include "UiHarness.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMediaPlayer>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSystemTrayIcon>
+#include <QTest>
+
+namespace CR = ConfRecords;
+
+/// Stands for the live player window, which the conference closes instead of hiding.
+class PlayDirectLive final : public QWidget
+{
+    Q_OBJECT
+};
+
+/// The application delegate: links, calls, window routing, the tray and quitting.
+class TestAppDelegate : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void linksWhileSignedOut_data();
+    void linksWhileSignedOut();
+    void reopenWhileSignedOut();
+    void signIn();
+    void linksWhileSignedIn_data();
+    void linksWhileSignedIn();
+    void incomingCall_data();
+    void incomingCall();
+    void conferenceRouting();
+    void quitting();
+    void networkLostInConference();
+    void signOutFromTray();
+    void signedInElsewhere();
+
+private:
+    AppDelegate *app() const { return m_app->delegate(); }
+    ContactWindowController *mainWindow() const
+    {
+        return app()->loginVc()->contactWindowController();
+    }
+    static QString link(const QString &key, const QString &portal, const QString &pin,
+                        int hours = 48)
+    {
+        const QDateTime expiry = QDateTime::currentDateTimeUtc();
+        return QStringLiteral("orvale://join?key=%1&portal=%2&pin=%3&period=%4")
+            .arg(StringHelper::base64(key), StringHelper::base64(portal),
+                 StringHelper::base64(pin), Helper::getPeriodTime(expiry, hours));
+    }
+    /// The sheet shown now on `window`, if any.
+    static QMessageBox *sheetOn(QWidget *window)
+    {
+        const auto boxes = window->findChildren<QMessageBox *>();
+        for (QMessageBox *box : boxes)
+            if (box->isVisible())
+                return box;
+        return nullptr;
+    }
+    static void press(QMessageBox *box, const QString &text)
+    {
+        for (QAbstractButton *button : box->buttons())
+            if (button->text() == text)
+                button->click();
+    }
+    QString portal() const
+    {
+        return QStringLiteral("http://127.0.0.23:%1").arg(m_app->services()->config().portalPort);
+    }
+
+    std::unique_ptr<UiHarness> m_app;
+};
+
+void TestAppDelegate::initTestCase()
+{
+    m_app = std::make_unique<UiHarness>(QStringLiteral("127.0.0.23"));
+    QVERIFY(m_app->services());
+    QVERIFY(!app()->applicationDockMenu()); // signed out: no dock menu
+}
+
+void TestAppDelegate::linksWhileSignedOut_data()
+{
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("a valid link") << link("HallRoom2002", "http://p:1", "") << true;
+    QTest::newRow("the same window again") << link("ReviewRoom2001", "http://p:2", "1234") << true;
+    QTest::newRow("expired") << link("HallRoom2002", "http://p:1", "", 0) << false;
+    QTest::newRow("not ours") << "orvale://join?key=a&portal=b&s=1" << false;
+    QTest::newRow("hostile") << "orvale://join?key=%%%&portal=<script>&pin=\n&period=@@@@" << false;
+}
+
+void TestAppDelegate::linksWhileSignedOut()
+{
+    QFETCH(QString, link);
+    QFETCH(bool, opens);
+    EnterByURLWindowController *before = app()->enter();
+    if (before)
+        before->hide();
+    AppStatus::shareStatus()->setIsStartByWeb(false);
+    app()->handleURLEvent(link);
+    EnterByURLWindowController *enter = app()->enter();
+    QCOMPARE(enter && enter->isVisible(), opens);
+    QCOMPARE(AppStatus::shareStatus()->isStartByWeb(), opens);
+    if (!opens)
+        return;
+    if (before)
+        QCOMPARE(enter, before); // reused
+    const QVariantMap parts = Helper::analyzingURLStr(link);
+    QCOMPARE(enter->roomKey(), parts.value("key").toString());
+    QCOMPARE(enter->confPortal(), parts.value("portal").toString());
+    QCOMPARE(enter->pinNum(), parts.value("pin").toString());
+    QVERIFY(app()->loginVc()->loginButton()->isEnabled()); // the login view is idle
+}
+
+void TestAppDelegate::reopenWhileSignedOut()
+{
+    app()->enter()->hide();
+    app()->window()->hide();
+    QVERIFY(app()->applicationShouldHandleReopen(false));
+    QVERIFY(app()->window()->isVisible()); // the login window comes back
+    QVERIFY(app()->applicationShouldHandleReopen(true));
+}
+
+void TestAppDelegate::signIn()
+{
+    AppStatus::shareStatus()->setIsStartByWeb(false);
+    QVERIFY(m_app->signInAsDemo());
+    QCOMPARE(app()->applicationDockMenu(), app()->dynamicMenue());
+    QCOMPARE(app()->dynamicMenue()->actions().first()->text(), QStringLiteral("注销"));
+    // The tray's own menu carries the dock menu's item.
+    bool offered = false;
+    for (QAction *action : app()->trayIcon()->contextMenu()->actions())
+        offered = offered || action->text() == u"注销";
+    QVERIFY(offered);
+    QTRY_VERIFY(!AppUser::defaultUser()->displayName.isEmpty());
+}
+
+void TestAppDelegate::linksWhileSignedIn_data()
+{
+    QTest::addColumn<bool>("samePortal");
+    QTest::newRow("the signed-in portal") << true;
+    QTest::newRow("another portal") << false;
+}
+
+void TestAppDelegate::linksWhileSignedIn()
+{
+    QFETCH(bool, samePortal);
+    FakeEngine::instance().reset();
+    const QString linkPortal = samePortal ? AppUser::defaultUser()->httpPortal
+                                          : QStringLiteral("http://elsewhere:1");
+    app()->handleURLEvent(link(QStringLiteral("HallRoom2002"), linkPortal, QStringLiteral("9")));
+    QVERIFY(!app()->enter()->isVisible());
+    if (samePortal) {
+        // Joined at once as a guest under the user's own name.
+        QCOMPARE(FakeEngine::instance().calls(1604).size(), 1);
+        QCOMPARE(UiHarness::sentText(1604, 0, 257), linkPortal);
+        QCOMPARE(UiHarness::sentText(1604, 257, 128), QStringLiteral("HallRoom2002"));
+        QCOMPARE(UiHarness::sentText(1604, 385, 128), AppUser::defaultUser()->displayName);
+        QCOMPARE(UiHarness::sentText(1604, 513, 17), QStringLiteral("9"));
+        QVERIFY(mainWindow()->contactList()->joinConferenceProgressWindow()->isVisible());
+        mainWindow()->contactList()->hideJoinConferenceProgressWindow();
+        return;
+    }
+    QVERIFY(FakeEngine::instance().calls(1604).isEmpty());
+    QMessageBox *sheet = sheetOn(mainWindow());
+    QVERIFY(sheet);
+    QCOMPARE(sheet->informativeText(), QStringLiteral("登录地址不同,请注销后入会"));
+    // A second link while the sheet is up does not stack another one.
+    app()->handleURLEvent(link(QStringLiteral("HallRoom2002"), linkPortal, QString()));
+    int sheets = 0;
+    for (QMessageBox *box : mainWindow()->findChildren<QMessageBox *>())
+        sheets += box->isVisible() ? 1 : 0;
+    QCOMPARE(sheets, 1);
+    press(sheet, QStringLiteral("确定"));
+}
+
+void TestAppDelegate::incomingCall_data()
+{
+    QTest::addColumn<QString>("answer"); // accept, decline, withdraw, auto
+    // First, while no ring tone was ever played.
+    QTest::newRow("answered automatically") << "auto";
+    QTest::newRow("accepted") << "accept";
+    QTest::newRow("declined") << "decline";
+    QTest::newRow("withdrawn") << "withdraw";
+}
+
+void TestAppDelegate::incomingCall()
+{
+    QFETCH(QString, answer);
+    FakeEngine::instance().reset();
+    Preferences().setAutoAnswer(answer == u"auto" ? 1 : 0);
+    ContactWindowController *main = mainWindow();
+    QByteArray record = CR::zeroed(CR::Out::CallerNameWidth);
+    CR::writeText(record, 0, CR::Out::CallerNameWidth, QStringLiteral("Alice 王丽"));
+    FakeEngine::instance().fire(1300, record);
+    // The engine is told at once that the call rings.
+    QCOMPARE(FakeEngine::instance().calls(1801).size(), 1);
+    QCOMPARE(FakeEngine::instance().calls(1801).first().bytes, QByteArray(1, '\0'));
+    QTRY_COMPARE(main->incomeCallName(), QStringLiteral("Alice 王丽"));
+    JoinProgressWindow *progress = main->contactList()->joinConferenceProgressWindow();
+    if (answer == u"auto") {
+        QTRY_COMPARE(FakeEngine::instance().calls(300).size(), 1);
+        QVERIFY(!main->alert());
+        QVERIFY(!main->player()); // no ringing
+        QVERIFY(progress->isVisible());
+        progress->hideAndStop();
+        Preferences().setAutoAnswer(0);
+        return;
+    }
+    QTRY_VERIFY(main->alert());
+    QMessageBox *prompt = main->alert();
+    QCOMPARE(prompt->text(), QStringLiteral("Alice 王丽"));
+    QCOMPARE(prompt->informativeText(), QStringLiteral("邀请你参加视频会议,是否入会?"));
+    QCOMPARE(prompt->buttons().size(), 2);
+    QVERIFY(main->player());
+    QCOMPARE(main->player()->source(), QUrl(QStringLiteral("qrc:/sounds/alert.mp3")));
+    if (answer == u"accept") {
+        press(prompt, QStringLiteral("接受"));
+        QCOMPARE(FakeEngine::instance().calls(300).size(), 1);
+        QVERIFY(FakeEngine::instance().calls(301).isEmpty());
+        QTRY_VERIFY(progress->isVisible()); // a tenth of a second later
+        progress->hideAndStop();
+    } else if (answer == u"decline") {
+        press(prompt, QStringLiteral("取消"));
+        QCOMPARE(FakeEngine::instance().calls(301).size(), 1);
+        QVERIFY(FakeEngine::instance().calls(300).isEmpty());
+    } else {
+        FakeEngine::instance().fire(1301);
+        QTRY_COMPARE(FakeEngine::instance().calls(301).size(), 1); // the prompt ends declining
+        QTRY_VERIFY(!main->alert());
+        QMessageBox *missed = sheetOn(main);
+        QVERIFY(missed);
+        QCOMPARE(missed->text(), QStringLiteral("错过邀请"));
+        QCOMPARE(missed->informativeText(), QStringLiteral("错过了来自Alice 王丽的会议邀请"));
+        QCOMPARE(missed->buttons().size(), 1);
+        press(missed, QStringLiteral("确定"));
+    }
+    QVERIFY(main->player()->playbackState() != QMediaPlayer::PlayingState);
+}
+
+void TestAppDelegate::conferenceRouting()
+{
+    PlayDirectLive player;
+    player.show();
+    QWidget other;
+    other.show();
+    ContactWindowController *main = mainWindow();
+    QVERIFY(main->isVisible());
+    FakeEngine::instance().reset();
+    FakeEngine::instance().fire(1200);
+    JoinConferenceWindowController *conference = app()->joinWindow();
+    QTRY_VERIFY(AppStatus::shareStatus()->isInConference());
+    QTRY_VERIFY(conference->isVisible()); // brought back by the contact list
+    QVERIFY(conference->controlWindowVc());
+    QVERIFY(conference->controlWindowVc()->isVisible());
+    QVERIFY(!main->isVisible());
+    QVERIFY(!other.isVisible());
+    QVERIFY(!player.isVisible());
+    QVERIFY(!app()->applicationDockMenu()); // none during a conference
+    // The engine learnt its name and the preview mode.
+    QCOMPARE(UiHarness::sentText(100600, 4, 33), QStringLiteral("我"));
+    QCOMPARE(FakeEngine::instance().calls(400).size(), 1);
+
+    FakeEngine::instance().fire(1201);
+    QTRY_VERIFY(!conference->isVisible());
+    QVERIFY(!AppStatus::shareStatus()->isInConference());
+    QTRY_VERIFY(main->isVisible()); // back to the main window
+    QVERIFY(!conference->controlWindowVc());
+    QCOMPARE(app()->applicationDockMenu(), app()->dynamicMenue());
+}
+
+void TestAppDelegate::quitting()
+{
+    FakeEngine::instance().reset();
+    QCOMPARE(app()->applicationShouldTerminate(), AppDelegate::TerminateReply::Now);
+    QCOMPARE(FakeEngine::instance().calls(1603).size(), 1);
+
+    FakeEngine::instance().reset();
+    FakeEngine::instance().fire(1200);
+    QTRY_VERIFY(app()->joinWindow()->isVisible());
+    QSignalSpy replies(app(), &AppDelegate::replyToApplicationShouldTerminate);
+    QCOMPARE(app()->applicationShouldTerminate(), AppDelegate::TerminateReply::Later);
+    QVERIFY(!app()->quitAlert()); // asked only after 0.4 seconds
+    QTRY_VERIFY(app()->quitAlert());
+    QCOMPARE(app()->quitAlert()->informativeText(), QStringLiteral("确定退出吗?"));
+    press(app()->quitAlert(), QStringLiteral("取消"));
+    QCOMPARE(replies.size(), 1);
+    QCOMPARE(replies.first().first().toBool(), false);
+    QVERIFY(FakeEngine::instance().calls(1603).isEmpty());
+    QVERIFY(app()->joinWindow()->isVisible()); // the conference goes on
+
+    QCOMPARE(app()->applicationShouldTerminate(), AppDelegate::TerminateReply::Later);
+    QTRY_VERIFY(app()->quitAlert() && app()->quitAlert()->isVisible());
+    press(app()->quitAlert(), QStringLiteral("确定"));
+    QCOMPARE(replies.size(), 2);
+    QCOMPARE(replies.last().first().toBool(), true);
+    QCOMPARE(FakeEngine::instance().calls(1603).size(), 1);
+}
+
+void TestAppDelegate::networkLostInConference()
+{
+    JoinConferenceWindowController *conference = app()->joinWindow();
+    QVERIFY(conference->isVisible());
+    AppStatus::shareStatus()->reachabilityChanged(0);
+    QMessageBox *alert = conference->contentViewController()->networkAlert();
+    QVERIFY(alert);
+    QCOMPARE(alert->informativeText(), QStringLiteral("网络连接好像断开了"));
+    QVERIFY(mainWindow()->findChildren<QMessageBox *>().isEmpty() ||
+            !sheetOn(mainWindow())); // the main window keeps quiet during a call
+    FakeEngine::instance().reset();
+    press(alert, QStringLiteral("确定"));
+    QTRY_VERIFY(!conference->isVisible());
+    QVERIFY(!AppStatus::shareStatus()->isInConference());
+    QCOMPARE(FakeEngine::instance().calls(201).size(), 1); // left the conference
+    QTRY_VERIFY(mainWindow()->isVisible());
+    AppStatus::shareStatus()->reachabilityChanged(2);
+}
+
+void TestAppDelegate::signOutFromTray()
+{
+    FakeEngine::instance().reset();
+    app()->resignDockAction();
+    QCOMPARE(FakeEngine::instance().calls(1603).size(), 1);
+    UiHarness::fire(2304, 0, 12);
+    QTRY_VERIFY(!AppStatus::shareStatus()->isSignIn());
+    QVERIFY(!mainWindow()->isVisible());
+    QVERIFY(app()->window()->isVisible());
+    QVERIFY(!QFile::exists(AppUser::stroePath()));
+    QTRY_VERIFY(!app()->applicationDockMenu());
+    // Cause 1 changes nothing.
+    UiHarness::fire(2304, 0, 12);
+}
+
+void TestAppDelegate::signedInElsewhere()
+{
+    QVERIFY(m_app->signInAsDemo());
+    QByteArray record = CR::zeroed(12);
+    CR::writeI32(record, 0, 2);
+    FakeEngine::instance().fire(2304, record);
+    QTRY_VERIFY(!AppStatus::shareStatus()->isSignIn());
+    QTRY_VERIFY(sheetOn(app()->window()));
+    QCOMPARE(sheetOn(app()->window())->informativeText(), QStringLiteral("账号在别处登陆"));
+    QVERIFY(!mainWindow()->isVisible());
+}
+
+QTEST_MAIN(TestAppDelegate)
+#include "tst_appdelegate.moc"
