@@ -66,8 +66,8 @@ private:
     {
         const QDateTime expiry = QDateTime::currentDateTimeUtc();
         return QStringLiteral("orvale://join?key=%1&portal=%2&pin=%3&period=%4")
-            .arg(StringHelper::base64(key), StringHelper::base64(portal),
-                 StringHelper::base64(pin), Helper::getPeriodTime(expiry, hours));
+            .arg(StringHelper::base64(key), StringHelper::base64(portal), StringHelper::base64(pin),
+                 Helper::getPeriodTime(expiry, hours));
     }
     /// The sheet shown now on `window`, if any.
     static QMessageBox *sheetOn(QWidget *window)
@@ -167,8 +167,8 @@ void TestAppDelegate::linksWhileSignedIn()
 {
     QFETCH(bool, samePortal);
     FakeEngine::instance().reset();
-    const QString linkPortal = samePortal ? AppUser::defaultUser()->httpPortal
-                                          : QStringLiteral("http://elsewhere:1");
+    const QString linkPortal =
+        samePortal ? AppUser::defaultUser()->httpPortal : QStringLiteral("http://elsewhere:1");
     app()->handleURLEvent(link(QStringLiteral("HallRoom2002"), linkPortal, QStringLiteral("9")));
     QVERIFY(!app()->enter()->isVisible());
     if (samePortal) {

@@ -10,6 +10,7 @@ ScreenSouseViewController::ScreenSouseViewController(QWidget *parent)
     , ui(std::make_unique<Ui::ScreenSouseViewController>())
 {
     ui->setupUi(this);
+    ui->tableView->setMinimumSize(1, 1); // the pop-up's size is the control bar's to choose
     connect(ui->tableView, &QListWidget::itemSelectionChanged, this,
             [this] { tableViewSelectionDidChange(); });
 }

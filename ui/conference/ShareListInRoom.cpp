@@ -14,6 +14,7 @@ ShareListInRoom::ShareListInRoom(QWidget *parent)
     , ui(std::make_unique<Ui::ShareListInRoom>())
 {
     ui->setupUi(this);
+    ui->tableView->setMinimumSize(1, 1); // the pop-up's size is the control bar's to choose
     connect(ui->tableView, &QListWidget::itemSelectionChanged, this,
             [this] { tableViewSelectionDidChange(); });
 }

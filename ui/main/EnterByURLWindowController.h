@@ -43,6 +43,7 @@ public:
     QPushButton *joinBtn() const;
     Spinner *indicator() const;
     bool isTimeoutArmed() const { return m_timeout.isActive(); }
+    QTimer *timeoutTimer() { return &m_timeout; }
 
 private:
     void windowDidLoad();

@@ -46,6 +46,15 @@ JoinConferenceWindowController::JoinConferenceWindowController(QWidget *parent)
     setMinimumSize(820, 480);
 }
 
+void JoinConferenceWindowController::layOutNow()
+{
+    // A hidden window lays itself out only when shown; the bar needs the video area's size now.
+    for (QLayout *l : {layout(), m_content->layout()}) {
+        l->invalidate();
+        l->activate();
+    }
+}
+
 ControlWindowController *JoinConferenceWindowController::controlWindowVc() const
 {
     return m_controlWindowVc;
@@ -53,6 +62,8 @@ ControlWindowController *JoinConferenceWindowController::controlWindowVc() const
 
 QRect JoinConferenceWindowController::controlBarFrame(bool attaching) const
 {
+    if (!isVisible())
+        const_cast<JoinConferenceWindowController *>(this)->layOutNow();
     const QRect frame = geometry();
     const int width = m_content->videoView()->width() - (attaching ? 5 : 0);
     return {frame.x() + controlBarOffsetX,
@@ -64,9 +75,7 @@ void JoinConferenceWindowController::addControllView()
 {
     if (m_controlWindowVc)
         m_controlWindowVc->deleteLater();
-    // Lay the window out first, so that the video area has its real size.
-    if (!testAttribute(Qt::WA_WState_Polished) || layout()->geometry().isEmpty())
-        layout()->activate();
+    layOutNow();
     m_controlWindowVc = new ControlWindowController(this);
     m_controlWindowVc->setGeometry(controlBarFrame(true));
     m_controlWindowVc->show();

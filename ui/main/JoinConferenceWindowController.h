@@ -47,6 +47,7 @@ protected:
 private:
     explicit JoinConferenceWindowController(QWidget *parent = nullptr);
     void reportVideoArea();
+    void layOutNow();
     void raiseControlBar();
 
     JoinConferenceViewController *m_content;
