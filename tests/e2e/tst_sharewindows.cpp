@@ -26,6 +26,10 @@ void TestShareWindows::windowsAreShareSources()
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     TRQClientInEvent::ClientSyncRequestInit(&delegate, nullptr, QRect());
+    // The window was made under this program's name; under another name the program takes
+    // it for a window of another application.
+    const QString ownName = QCoreApplication::applicationName();
+    QCoreApplication::setApplicationName(QStringLiteral("another-program"));
 
     std::shared_ptr<ScreenSourseModel> found;
     QTRY_VERIFY([&] {
@@ -40,6 +44,17 @@ void TestShareWindows::windowsAreShareSources()
     const auto sources = TRQClientInEvent::ClientSyncRequestGetShareList();
     QCOMPARE(sources.first()->appName, QStringLiteral("共享屏幕"));
     QCOMPARE(sources.last()->appName, QStringLiteral("取消"));
+    const auto listed = [] {
+        for (const auto &source : TRQClientInEvent::ClientSyncRequestGetShareList())
+            if (source->appWindowName == u"共享这个窗口")
+                return true;
+        return false;
+    };
+    // The program's own windows are never offered.
+    QCoreApplication::setApplicationName(ownName);
+    QVERIFY(!listed());
+    QCoreApplication::setApplicationName(QStringLiteral("another-program"));
+    QVERIFY(listed());
 
     window.hide(); // an unmapped window is no share source
     QTRY_VERIFY([&] {
