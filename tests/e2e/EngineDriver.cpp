@@ -1,0 +1,136 @@
+// A second conference participant for end-to-end tests: the client's bridge over the real
+// engine, without windows, driven by one command per line on standard input. Everything the
+// bridge reports is written to standard output, one line each.
+//
+//   login <user> <password> <portal>    accept <0|1>    participants    shares
+//   watch <row>    chat <uri> <text>    mute <participant id>    leave    logout
+
+#include "AppStatus.h"
+#include "AppUser.h"
+#include "ConfClient.h"
+#include "ConfClientDelegate.h"
+#include "ConfRecords.h"
+#include "LoginRequest.h"
+#include "MessageModel.h"
+#include "NotificationCenter.h"
+#include "TRQClientInEvent.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+void say(const QString &line)
+{
+    std::fputs((line + u'\n').toUtf8().constData(), stdout);
+    std::fflush(stdout);
+}
+
+class PrintingDelegate final : public ConfClientDelegate
+{
+public:
+    void errorWithText(const QString &text) override { say(QStringLiteral("error:") + text); }
+    void loginSuccess() override { say(QStringLiteral("loginSuccess")); }
+    void endConference() override { say(QStringLiteral("endConference")); }
+    void showAlertWithMessage(const QString &m) override { say(QStringLiteral("alert:") + m); }
+    bool isMainWindowVisible() const override { return true; }
+    void acceptIncomeCallWithName(const QString &c) override { say(QStringLiteral("call:") + c); }
+    void incomeCallTimeOut() override { say(QStringLiteral("callTimeout")); }
+    void addControllView() override { say(QStringLiteral("conference")); }
+    void closeConferenceWindow() override {}
+    void getContactsInConference() override
+    {
+        say(QStringLiteral("participants:%1")
+                .arg(TRQClientInEvent::ClientSyncRequestGetCurrentContacts().size()));
+    }
+    QSize conferenceVideoSize() const override { return {}; }
+    void arrangeWindowsForConference() override {}
+    void closeAllWindowsForSignOut() override { say(QStringLiteral("signedOut")); }
+};
+
+void chat(const QString &uri, const QString &text)
+{
+    namespace CR = ConfRecords;
+    QByteArray record = CR::zeroed(CR::Chat::Size);
+    CR::writeText(record, CR::Chat::Destination, CR::TextWidth, uri);
+    CR::writeText(record, CR::Chat::Message, CR::Chat::MessageWidth, text);
+    ConfClientSendEvent(CR::EventChat, record.data(), CR::Chat::Size);
+}
+
+void run(const QStringList &words)
+{
+    const QString command = words.value(0);
+    if (command == u"login") {
+        const auto user = AppUser::defaultUser();
+        user->httpPortal = words.value(3);
+        user->auth = LoginRequest::authorization(words.value(1), words.value(2));
+        TRQClientInEvent::ClientAsyncRequestLoginWithUserName(words.value(1), words.value(2),
+                                                              words.value(3));
+    } else if (command == u"entity") {
+        AppUser::defaultUser()->entityID = words.value(1);
+    } else if (command == u"accept") {
+        TRQClientInEvent::ClientSyncRequestAcceptIncomeCall(words.value(1) == u"1");
+    } else if (command == u"participants") {
+        QStringList names;
+        for (const auto &p : TRQClientInEvent::ClientSyncRequestGetCurrentContacts())
+            names.append(p->userName + u'=' + p->uri);
+        say(QStringLiteral("people:") + names.join(u'|'));
+    } else if (command == u"shares") {
+        QStringList names;
+        for (const auto &s : TRQClientInEvent::ClientSyncRequestGetShareInRoom())
+            names.append(s->remoteAppName);
+        say(QStringLiteral("shares:") + names.join(u'|'));
+    } else if (command == u"watch") {
+        TRQClientInEvent::ClientSyncRequestSetShareInRoom(words.value(1).toInt());
+        say(QStringLiteral("watching:") + AppStatus::shareStatus()->currentRometeUri());
+    } else if (command == u"chat") {
+        chat(words.value(1), words.mid(2).join(u' '));
+    } else if (command == u"mute") {
+        TRQClientInEvent::ClientAsyncRequestMuteAudioWithParticantID(
+            words.value(1), [](bool ok) { say(QStringLiteral("muted:%1").arg(ok)); });
+    } else if (command == u"leave") {
+        TRQClientInEvent::ClientAsyncRequestLeaveRoom();
+    } else if (command == u"logout") {
+        TRQClientInEvent::ClientAsyncRequestLogOut();
+    }
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    PrintingDelegate delegate;
+    auto *center = NotificationCenter::defaultCenter();
+    center->addObserver(QStringLiteral("changeSpeakerFormNet"), &app, [](const Notification &n) {
+        if (const auto message = n.object.value<std::shared_ptr<MessageModel>>())
+            say(QStringLiteral("command:") + message->msg);
+    });
+    center->addObserver(QStringLiteral("ChangeMicFormNet"), &app, [](const Notification &n) {
+        say(QStringLiteral("mic:%1").arg(n.userInfo.value(QStringLiteral("isMuted")).toBool()));
+    });
+    TRQClientInEvent::ClientSyncRequestInit(&delegate, nullptr, QRect());
+
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QByteArray pending;
+    QObject::connect(&input, &QSocketNotifier::activated, &app, [&app, &pending] {
+        char chunk[4096];
+        const ssize_t got = ::read(STDIN_FILENO, chunk, sizeof chunk);
+        if (got <= 0) {
+            app.quit();
+            return;
+        }
+        pending.append(chunk, got);
+        for (qsizetype end = pending.indexOf('\n'); end >= 0; end = pending.indexOf('\n')) {
+            const QString line = QString::fromUtf8(pending.left(end)).trimmed();
+            pending.remove(0, end + 1);
+            run(line.split(u' ', Qt::SkipEmptyParts));
+        }
+    });
+    say(QStringLiteral("ready"));
+    return QApplication::exec();
+}

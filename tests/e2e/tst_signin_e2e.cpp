@@ -1,0 +1,156 @@
+#include "AppDelegate.h"
+#include "AppStatus.h"
+#include "AppUser.h"
+#include "ContactDetailViewController.h"
+#include "ContactListViewController.h"
+#include "ContactWindowController.h"
+#include "JoinConferenceViewController.h"
+#include "JoinConferenceWindowController.h"
+#include "LoginViewController.h"
+#include "QXContactListCellView.h"
+#include "ServicesProcess.h"
+#include "TestHome.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMainWindow>
+#include <QMenu>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+#include <QTest>
+
+/// A user's first walk through the real client, engine and deployment: sign in, the list,
+/// search and add, join a room, sign out from the tray.
+class TestSignInEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void wrongPasswordThenSignIn();
+    void listContentAndOrder();
+    void searchAndAdd();
+    void joinARoom();
+    void signOutFromTray();
+
+private:
+    ContactWindowController *mainWindow() const
+    {
+        return m_app->loginVc()->contactWindowController();
+    }
+    ContactListViewController *list() const { return mainWindow()->contactList(); }
+    int rowOf(const QString &name) const
+    {
+        for (int row = 0; row < list()->rows().size(); ++row)
+            if (list()->rows()[row]->displayName == name)
+                return row;
+        return -1;
+    }
+    void clickRow(int row)
+    {
+        QListWidget *table = list()->tableView();
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
+                          table->visualItemRect(table->item(row)).center());
+    }
+
+    std::unique_ptr<TestHome> m_home;
+    std::unique_ptr<ServicesProcess> m_services;
+    std::unique_ptr<AppDelegate> m_app;
+};
+
+void TestSignInEndToEnd::initTestCase()
+{
+    m_home = std::make_unique<TestHome>();
+    m_services = std::make_unique<ServicesProcess>(QStringLiteral(ORVALE_SERVICES),
+                                                   QStringLiteral("127.0.0.42"));
+    QVERIFY2(m_services->start(), qPrintable(m_services->output()));
+    m_app = std::make_unique<AppDelegate>();
+    m_app->applicationDidFinishLaunching();
+    QVERIFY(QTest::qWaitForWindowExposed(m_app->window()));
+}
+
+void TestSignInEndToEnd::wrongPasswordThenSignIn()
+{
+    LoginViewController *login = m_app->loginVc();
+    QTest::keyClicks(login->ipField(), m_services->host());
+    QTest::keyClicks(login->nameField(), QStringLiteral("demo"));
+    QTest::keyClicks(login->passField(), QStringLiteral("nope"));
+    QTest::keyClick(login->passField(), Qt::Key_Return);
+    QTRY_VERIFY_WITH_TIMEOUT(login->loginButton()->isEnabled(), 10000);
+    QVERIFY(!AppStatus::shareStatus()->isSignIn());
+    login->passField()->clear();
+    QTest::keyClicks(login->passField(), QStringLiteral("demo1234"));
+    QTest::mouseClick(login->loginButton(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(mainWindow() && mainWindow()->isVisible(), 15000);
+    QVERIFY(!m_app->window()->isVisible());
+    QVERIFY(AppStatus::shareStatus()->isSignIn());
+}
+
+void TestSignInEndToEnd::listContentAndOrder()
+{
+    QTRY_VERIFY_WITH_TIMEOUT(!list()->contactsArray().isEmpty(), 10000);
+    QCOMPARE(mainWindow()->windowTitle(), QStringLiteral("演示用户"));
+    QCOMPARE(list()->titleLabel()->text(), QStringLiteral("我的联系人:9"));
+    QCOMPARE(list()->rows().first()->displayName, QStringLiteral("演示用户"));
+    QVERIFY(rowOf(QStringLiteral("Alice 王丽")) < rowOf(QStringLiteral("Carol 张琳")));
+    QVERIFY(rowOf(QStringLiteral("Carol 张琳")) < rowOf(QStringLiteral("Bob 李波")));
+    QCOMPARE(list()->tableView()->count(), 9);
+}
+
+void TestSignInEndToEnd::searchAndAdd()
+{
+    QTest::keyClicks(list()->searchField(), QStringLiteral("grace"));
+    QTest::keyClick(list()->searchField(), Qt::Key_Return);
+    QTRY_COMPARE_WITH_TIMEOUT(list()->titleLabel()->text(), QStringLiteral("您可能想找"), 10000);
+    QCOMPARE(list()->tableView()->count(), 1);
+    auto *cell = qobject_cast<QXContactListCellView *>(
+        list()->tableView()->itemWidget(list()->tableView()->item(0)));
+    QVERIFY(!cell->addContactButton()->isHidden());
+    QTest::mouseClick(cell->addContactButton(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!cell->addContactButton()->isEnabled(), 10000);
+    // Back to the list, which now holds Grace.
+    list()->clearSearchBarButton()->click();
+    QTRY_COMPARE_WITH_TIMEOUT(list()->titleLabel()->text(), QStringLiteral("我的联系人:10"), 10000);
+    QVERIFY(rowOf(QStringLiteral("Grace 孙歌")) > 0);
+}
+
+void TestSignInEndToEnd::joinARoom()
+{
+    const int hall = rowOf(QStringLiteral("全员大会堂"));
+    QVERIFY(hall > 0);
+    clickRow(hall);
+    ContactDetailViewController *details = list()->contactDetailVc();
+    QVERIFY(details->isVisible());
+    QCOMPARE(details->nameLabel()->text(), QStringLiteral("全员大会堂"));
+    QTest::mouseClick(details->joinConferenceButton(), Qt::LeftButton);
+    JoinConferenceWindowController *conference = JoinConferenceWindowController::sharedJoinWindow();
+    QTRY_VERIFY_WITH_TIMEOUT(conference->isVisible() && conference->controlWindowVc(), 10000);
+    QVERIFY(AppStatus::shareStatus()->isInConference());
+    QVERIFY(!mainWindow()->isVisible());
+    QTRY_COMPARE_WITH_TIMEOUT(conference->contentViewController()->titleLabel()->text(),
+                              QStringLiteral("在全员大会堂的房间里(1人)"), 10000);
+    QVERIFY(!m_app->applicationDockMenu()); // nothing to sign out from during a call
+    conference->close();
+    QTRY_VERIFY_WITH_TIMEOUT(mainWindow()->isVisible(), 10000);
+    QTRY_VERIFY(!AppStatus::shareStatus()->isInConference());
+}
+
+void TestSignInEndToEnd::signOutFromTray()
+{
+    QMenu *menu = m_app->trayIcon()->contextMenu();
+    QAction *signOut = nullptr;
+    for (QAction *action : menu->actions())
+        if (action->text() == u"注销")
+            signOut = action;
+    QVERIFY(signOut);
+    signOut->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(m_app->window()->isVisible(), 10000);
+    QVERIFY(!AppStatus::shareStatus()->isSignIn());
+    QVERIFY(!mainWindow()->isVisible());
+    QCOMPARE(m_app->loginVc()->ipField()->text(), m_services->host()); // the fields stay
+    QVERIFY(!QFile::exists(AppUser::stroePath()));
+}
+
+QTEST_MAIN(TestSignInEndToEnd)
+#include "tst_signin_e2e.moc"

@@ -1,0 +1,46 @@
+#include "ServicesProcess.h"
+
+#include <QRegularExpression>
+#include <QTest>
+
+ServicesProcess::ServicesProcess(const QString &executable, const QString &host)
+    : m_executable(executable)
+    , m_host(host)
+{
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+}
+
+ServicesProcess::~ServicesProcess()
+{
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000))
+            m_process.kill();
+    }
+}
+
+bool ServicesProcess::start()
+{
+    m_process.start(m_executable, {QStringLiteral("--host"), m_host, QStringLiteral("--login-port"),
+                                   QStringLiteral("8080"), QStringLiteral("--tls-port"),
+                                   QStringLiteral("9090"), QStringLiteral("--portal-port"),
+                                   QStringLiteral("0"), QStringLiteral("--data"), m_data.path()});
+    if (!m_process.waitForStarted())
+        return false;
+    const QRegularExpression line(QStringLiteral("portal=(\\d+)"));
+    return QTest::qWaitFor(
+        [this, &line] {
+            m_output += QString::fromUtf8(m_process.readAll());
+            const auto match = line.match(m_output);
+            if (match.hasMatch())
+                m_portalPort = quint16(match.captured(1).toUInt());
+            return m_portalPort != 0 || m_process.state() == QProcess::NotRunning;
+        },
+        20000) &&
+           m_portalPort != 0;
+}
+
+QString ServicesProcess::portal() const
+{
+    return QStringLiteral("http://%1:%2").arg(m_host).arg(m_portalPort);
+}

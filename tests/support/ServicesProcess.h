@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QProcess>
+#include <QTemporaryDir>
+
+/// The orvale-services executable, started as the demo starts it: the login service on the
+/// standard ports 8080 and 9090 of a loopback address of the test's own, the portal on a free
+/// port, data in a temporary folder.
+class ServicesProcess final
+{
+public:
+    ServicesProcess(const QString &executable, const QString &host);
+    ~ServicesProcess();
+
+    /// Waits until the services listen; false when they did not start.
+    bool start();
+    QString host() const { return m_host; }
+    quint16 portalPort() const { return m_portalPort; }
+    QString portal() const;
+    QString output() const { return m_output; }
+
+private:
+    QString m_executable;
+    QString m_host;
+    QTemporaryDir m_data;
+    QProcess m_process;
+    QString m_output;
+    quint16 m_portalPort = 0;
+};
