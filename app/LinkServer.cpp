@@ -1,5 +1,6 @@
 #include "LinkServer.h"
 
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 
@@ -38,6 +39,10 @@ LinkServer::LinkServer(QObject *parent)
 
 QString LinkServer::serverName()
 {
+    // The session's runtime folder is private to the user; without one, a per-user name.
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
+        return runtime + QStringLiteral("/orvale-links");
     return QStringLiteral("orvale-links-%1").arg(getuid());
 }
 
@@ -56,11 +61,15 @@ bool LinkServer::sendToRunningInstance(const QString &link, int timeoutMs)
 
 bool LinkServer::listen()
 {
-    if (m_server->listen(serverName()))
-        return true;
-    // A name left behind by a crashed instance answers nobody: take it over.
-    if (sendToRunningInstance(QString(), 200))
+    // Qt replaces an existing socket file when it listens with access options, so ask first
+    // whether somebody answers there.
+    QLocalSocket probe;
+    probe.connectToServer(serverName());
+    if (probe.waitForConnected(300)) {
+        probe.abort();
         return false;
+    }
+    // A name left behind by a crashed instance answers nobody: take it over.
     QLocalServer::removeServer(serverName());
     return m_server->listen(serverName());
 }

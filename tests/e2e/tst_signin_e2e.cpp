@@ -4,12 +4,17 @@
 #include "ContactDetailViewController.h"
 #include "ContactListViewController.h"
 #include "ContactWindowController.h"
+#include "ControlWindowController.h"
+#include "EnterByURLWindowController.h"
+#include "Helper.h"
 #include "JoinConferenceViewController.h"
 #include "JoinConferenceWindowController.h"
 #include "LoginViewController.h"
 #include "QXContactListCellView.h"
 #include "ServicesProcess.h"
+#include "StringHelper.h"
 #include "TestHome.h"
+#include "ToastView.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -19,6 +24,17 @@
 #include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QTest>
+
+namespace {
+
+/// The toast shown now in a window, or a null text.
+QString toastIn(QWidget *window)
+{
+    const auto toasts = window->findChildren<ToastView *>();
+    return toasts.isEmpty() ? QString() : toasts.last()->label()->text();
+}
+
+} // namespace
 
 /// A user's first walk through the real client, engine and deployment: sign in, the list,
 /// search and add, join a room, sign out from the tray.
@@ -33,6 +49,8 @@ private Q_SLOTS:
     void searchAndAdd();
     void joinARoom();
     void signOutFromTray();
+    void guestJoinByLink_data();
+    void guestJoinByLink();
 
 private:
     ContactWindowController *mainWindow() const
@@ -150,6 +168,59 @@ void TestSignInEndToEnd::signOutFromTray()
     QVERIFY(!mainWindow()->isVisible());
     QCOMPARE(m_app->loginVc()->ipField()->text(), m_services->host()); // the fields stay
     QVERIFY(!QFile::exists(AppUser::stroePath()));
+}
+
+void TestSignInEndToEnd::guestJoinByLink_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("pin");
+    QTest::addColumn<QString>("toast"); // empty: the call starts
+    QTest::newRow("a full room") << "SmallRoom2003"
+                                 << ""
+                                 << "当前房间的并发数已满,无法入会";
+    QTest::newRow("a wrong PIN") << "ReviewRoom2001"
+                                 << "1"
+                                 << "入会失败,请检查入会链接";
+    QTest::newRow("no such room") << "Nowhere"
+                                  << ""
+                                  << "入会失败,请检查入会链接";
+    QTest::newRow("the right PIN") << "ReviewRoom2001"
+                                   << "1234"
+                                   << "";
+}
+
+void TestSignInEndToEnd::guestJoinByLink()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, pin);
+    QFETCH(QString, toast);
+    const QString link =
+        QStringLiteral("orvale://join?key=%1&portal=%2&pin=%3&period=%4")
+            .arg(StringHelper::base64(key), StringHelper::base64(m_services->portal()),
+                 StringHelper::base64(pin),
+                 Helper::getPeriodTime(QDateTime::currentDateTimeUtc(), 48));
+    m_app->handleURLEvent(link);
+    EnterByURLWindowController *dialog = m_app->enter();
+    QVERIFY(dialog && dialog->isVisible());
+    QVERIFY(QTest::qWaitForWindowExposed(dialog));
+    QTRY_VERIFY(toastIn(dialog).isNull());
+    dialog->nameTextFiled()->setText(QStringLiteral("来访者"));
+    QTest::mouseClick(dialog->joinBtn(), Qt::LeftButton);
+    if (!toast.isEmpty()) {
+        QTRY_COMPARE_WITH_TIMEOUT(toastIn(dialog), toast, 10000);
+        QVERIFY(dialog->joinBtn()->isEnabled());
+        QVERIFY(!AppStatus::shareStatus()->isSignIn());
+        return;
+    }
+    JoinConferenceWindowController *conference = JoinConferenceWindowController::sharedJoinWindow();
+    QTRY_VERIFY_WITH_TIMEOUT(conference->isVisible(), 10000);
+    QVERIFY(!dialog->isVisible());
+    QTRY_COMPARE_WITH_TIMEOUT(conference->contentViewController()->titleLabel()->text(),
+                              QStringLiteral("房间里(1人)"), 10000);
+    QVERIFY(!AppStatus::shareStatus()->isSignIn()); // a guest is not signed in
+    QVERIFY(conference->controlWindowVc()->shareQRCodeButton()->isHidden());
+    conference->controlWindowVc()->leaveButton()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(m_app->window()->isVisible(), 10000); // back at the login window
 }
 
 QTEST_MAIN(TestSignInEndToEnd)

@@ -1,6 +1,7 @@
 #include "TestHome.h"
 
 #include <QDir>
+#include <QFile>
 #include <QStandardPaths>
 
 TestHome::TestHome()
@@ -13,6 +14,10 @@ TestHome::TestHome()
     qputenv("XDG_CACHE_HOME", (home + QStringLiteral("/.cache")).toUtf8());
     qputenv("XDG_DOCUMENTS_DIR", (home + QStringLiteral("/Documents")).toUtf8());
     QDir(home).mkpath(QStringLiteral(".config"));
+    QDir(home).mkpath(QStringLiteral("runtime"));
+    QFile::setPermissions(home + QStringLiteral("/runtime"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", (home + QStringLiteral("/runtime")).toUtf8());
 }
 
 TestHome::~TestHome()
