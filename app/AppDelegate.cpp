@@ -44,7 +44,7 @@ AppDelegate::~AppDelegate()
 
 JoinConferenceWindowController *AppDelegate::joinWindow() const
 {
-    return m_joinWindow;
+    return JoinConferenceWindowController::sharedJoinWindow();
 }
 
 QMainWindow *AppDelegate::window() const
@@ -66,8 +66,6 @@ void AppDelegate::applicationDidFinishLaunching()
     status->setIsRemberPassword(preferences.remberPassword() != 0);
     status->setIsAutoLogin(preferences.autoLogin() != 0);
 
-    m_joinWindow = JoinConferenceWindowController::sharedJoinWindow();
-
     m_window = new MainWindow;
     connect(m_window, &MainWindow::closedByUser, this, [this] { windowClosedByUser(); });
     installApplicationMenu(m_window);
@@ -77,10 +75,32 @@ void AppDelegate::applicationDidFinishLaunching()
     createTray();
     bringToFront(m_window);
 
-    if (m_startEngine) {
-        VideoView *view = m_joinWindow->contentViewController()->videoView();
-        TRQClientInEvent::ClientSyncRequestInit(this, view, QRect(QPoint(0, 0), view->size()));
+    // Reachability, the conference window and the engine come right after the login window is
+    // on screen, so that the user sees it as early as possible.
+    m_window->installEventFilter(this);
+    QTimer::singleShot(engineStartFallbackMs, this, [this] { startEngine(); });
+}
+
+bool AppDelegate::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_window && event->type() == QEvent::Paint) {
+        m_window->removeEventFilter(this);
+        QTimer::singleShot(0, this, [this] { startEngine(); });
     }
+    return QObject::eventFilter(watched, event);
+}
+
+void AppDelegate::startEngine()
+{
+    if (m_engineStarted)
+        return;
+    m_engineStarted = true;
+    AppStatus::shareStatus()->networkChange();
+    m_joinWindow = JoinConferenceWindowController::sharedJoinWindow();
+    if (!m_startEngine)
+        return;
+    VideoView *view = m_joinWindow->contentViewController()->videoView();
+    TRQClientInEvent::ClientSyncRequestInit(this, view, QRect(QPoint(0, 0), view->size()));
 }
 
 void AppDelegate::createTray()
@@ -159,7 +179,7 @@ void AppDelegate::handleURLEvent(const QString &link)
     if (status->isInConference()) {
         if (!AlertHelper::isSheetShown())
             AlertHelper::showAlertWithMessage(QStringLiteral("你正在会议中,请先退出会议!"), {},
-                                              m_joinWindow);
+                                              joinWindow());
         return;
     }
     const QVariantMap result = Helper::analyzingURLStr(link);
@@ -205,7 +225,7 @@ AppDelegate::TerminateReply AppDelegate::applicationShouldTerminate()
         return TerminateReply::Now;
     }
     if (status->isInConference())
-        bringToFront(m_joinWindow);
+        bringToFront(joinWindow());
     else
         bringToFront(mainWindowControllerWindow());
     Timing::performBlockAfterDelay(0.4, this, [this] {
@@ -261,8 +281,8 @@ bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows)
     QWidget *target = AppStatus::shareStatus()->isSignIn() && mainWindowControllerWindow()
                           ? mainWindowControllerWindow()
                           : m_window;
-    if (AppStatus::shareStatus()->isInConference() && m_joinWindow)
-        target = m_joinWindow;
+    if (AppStatus::shareStatus()->isInConference())
+        target = joinWindow();
     bringToFront(target);
     return true;
 }
@@ -326,17 +346,17 @@ void AppDelegate::incomeCallTimeOut()
 
 void AppDelegate::addControllView()
 {
-    m_joinWindow->addControllView();
+    joinWindow()->addControllView();
 }
 
 void AppDelegate::closeConferenceWindow()
 {
-    m_joinWindow->close();
+    joinWindow()->close();
 }
 
 void AppDelegate::getContactsInConference()
 {
-    m_joinWindow->contentViewController()->getContactsInConference();
+    joinWindow()->contentViewController()->getContactsInConference();
 }
 
 QSize AppDelegate::conferenceVideoSize() const

@@ -48,6 +48,9 @@ public:
     EnterByURLWindowController *enter() const { return m_enter.get(); }
     QSystemTrayIcon *trayIcon() const { return m_tray; }
     QMessageBox *quitAlert() const { return m_quitAlert; }
+    /// The engine starts once the login window has painted (or after a short while anyway).
+    bool engineStarted() const { return m_engineStarted; }
+    void startEngine();
 
     // AppShell
     void installApplicationMenu(QMainWindow *window) override;
@@ -74,7 +77,12 @@ Q_SIGNALS:
     /// The platform is told to go on terminating (true) or not (false).
     void replyToApplicationShouldTerminate(bool terminate);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    static constexpr int engineStartFallbackMs = 500;
+
     void createTray();
     void bringToFront(QWidget *window);
     QWidget *mainWindowControllerWindow() const;
@@ -89,4 +97,5 @@ private:
     QMenu *m_trayMenu = nullptr;
     QPointer<QMessageBox> m_quitAlert;
     bool m_quitting = false;
+    bool m_engineStarted = false;
 };

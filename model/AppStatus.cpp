@@ -40,7 +40,6 @@ AppStatus *AppStatus::shareStatus()
             created->moveToThread(app->thread());
             created->m_keepAwake = new KeepAwake(created);
             created->m_keepAwake->moveToThread(app->thread());
-            QMetaObject::invokeMethod(created, &AppStatus::networkChange, Qt::AutoConnection);
         }
         return created;
     }();
@@ -97,10 +96,13 @@ bool AppStatus::hasActivity() const
 
 void AppStatus::networkChange()
 {
+    if (m_watching)
+        return;
     // NetworkManager's backend needs the system bus; the glib one works without it.
     if (!QNetworkInformation::instance() && !QNetworkInformation::loadDefaultBackend() &&
         !QNetworkInformation::loadBackendByName(QStringLiteral("glib")))
         return;
+    m_watching = true;
     QNetworkInformation *info = QNetworkInformation::instance();
     connect(info, &QNetworkInformation::reachabilityChanged, this, [this] { applyReachability(); });
     connect(info, &QNetworkInformation::transportMediumChanged, this,

@@ -28,7 +28,8 @@ class AppStatus final : public RootModel
     Q_PROPERTY(bool activity READ hasActivity)
 
 public:
-    /// The shared status; its creation starts reachability monitoring.
+    /// The shared status. Reachability monitoring starts with networkChange(), which the
+    /// application calls once its first window is on screen (loading the backends takes a while).
     static AppStatus *shareStatus();
 
     bool isSignIn() const { return m_isSignIn; }
@@ -85,4 +86,5 @@ private:
     std::atomic<qint64> m_networkStatus = -1;
     QString m_networkStatusString = QStringLiteral("未知");
     KeepAwake *m_keepAwake = nullptr;
+    bool m_watching = false;
 };

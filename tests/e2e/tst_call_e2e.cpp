@@ -91,6 +91,7 @@ void TestCallEndToEnd::initTestCase()
     QVERIFY(!fromB(QStringLiteral("ready")).isEmpty());
     m_app = std::make_unique<AppDelegate>();
     m_app->applicationDidFinishLaunching();
+    QTRY_VERIFY(m_app->engineStarted()); // once the login window has painted
 }
 
 void TestCallEndToEnd::cleanupTestCase()

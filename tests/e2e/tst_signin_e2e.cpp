@@ -85,6 +85,7 @@ void TestSignInEndToEnd::initTestCase()
     QVERIFY2(m_services->start(), qPrintable(m_services->output()));
     m_app = std::make_unique<AppDelegate>();
     m_app->applicationDidFinishLaunching();
+    QTRY_VERIFY(m_app->engineStarted()); // once the login window has painted
     QVERIFY(QTest::qWaitForWindowExposed(m_app->window()));
 }
 

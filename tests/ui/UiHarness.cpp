@@ -26,6 +26,7 @@ UiHarness::UiHarness(const QString &host)
     qApp->installEventFilter(this);
     m_delegate = std::make_unique<AppDelegate>();
     m_delegate->applicationDidFinishLaunching();
+    m_delegate->startEngine();
 }
 
 UiHarness::~UiHarness()

@@ -6,6 +6,7 @@
 #include "AppUser.h"
 #include "ColorHelper.h"
 #include "ContactWindowController.h"
+#include "FilledButton.h"
 #include "Images.h"
 #include "LoginRequest.h"
 #include "NetWork.h"
@@ -65,7 +66,6 @@ LoginViewController::LoginViewController(QWidget *parent)
     , ui(std::make_unique<Ui::LoginViewController>())
 {
     ui->setupUi(this);
-    setAttribute(Qt::WA_StyledBackground);
     connect(ui->loginButton, &QPushButton::clicked, this, [this] { loginClick(); });
     connect(ui->passField, &QLineEdit::returnPressed, this, [this] { loginClick(); });
     connect(ui->qrButton, &QPushButton::clicked, this, [this] { scanQrcode(); });
@@ -114,8 +114,42 @@ Spinner *LoginViewController::activity() const
     return ui->activity;
 }
 
+void LoginViewController::applyLook()
+{
+    // Fonts and palettes rather than a style sheet: the login window is the first thing shown,
+    // and style sheets cost their engine's start-up before it can paint.
+    ViewHelper::setBackgroundColor(this, Qt::white);
+    const auto fontOf = [](QWidget *widget, qreal points, bool bold) {
+        QFont font = widget->font();
+        font.setPointSizeF(points);
+        font.setBold(bold);
+        widget->setFont(font);
+    };
+    const auto colourOf = [](QWidget *widget, const QColor &color) {
+        QPalette palette = widget->palette();
+        palette.setColor(QPalette::WindowText, color);
+        palette.setColor(QPalette::ButtonText, color);
+        widget->setPalette(palette);
+    };
+    fontOf(ui->titleLabel, 16, false); // a bold face would be one more font file to load
+    colourOf(ui->titleLabel, QColor(0x1f, 0x26, 0x33));
+    fontOf(ui->subtitleLabel, 9, false);
+    colourOf(ui->subtitleLabel, QColor(0x8a, 0x93, 0xa3));
+    for (QLineEdit *field : {ui->ipField, ui->nameField, ui->passField}) {
+        fontOf(field, 10.5, false);
+        QPalette palette = field->palette();
+        palette.setColor(QPalette::Base, Qt::white);
+        field->setPalette(palette);
+    }
+    fontOf(ui->loginButton, 11, false);
+    colourOf(ui->qrButton, ColorHelper::mainColor());
+    colourOf(ui->remberPass, QColor(0x4a, 0x52, 0x63));
+    colourOf(ui->autoLogin, QColor(0x4a, 0x52, 0x63));
+}
+
 void LoginViewController::viewDidLoad()
 {
+    applyLook();
     for (QWidget *line : {static_cast<QWidget *>(ui->ipLine), static_cast<QWidget *>(ui->nameLine),
                           static_cast<QWidget *>(ui->passLine)})
         ViewHelper::setBackgroundColor(line, ColorHelper::lineColor());

@@ -71,6 +71,7 @@ public:
     Spinner *activity() const;
 
 private:
+    void applyLook();
     void viewDidLoad();
     void handleReply(const QVariant &response);
     void handleFailure(const QString &address);

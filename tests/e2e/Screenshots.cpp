@@ -1,0 +1,150 @@
+// Walks through the client as a user would, against a running deployment, and writes a
+// screenshot of the whole screen at each step. Run by scripts/screenshots under Xvfb:
+//   orvale-screenshots <server address> <portal address> <output folder>
+
+#include "AppDelegate.h"
+#include "ContactDetailViewController.h"
+#include "ContactListViewController.h"
+#include "ContactWindowController.h"
+#include "ControlWindowController.h"
+#include "EnterByURLWindowController.h"
+#include "JoinConferenceViewController.h"
+#include "JoinConferenceWindowController.h"
+#include "LoginViewController.h"
+#include "Popover.h"
+#include "Preferences.h"
+#include "ScreenSouseViewController.h"
+#include "ShareListInRoom.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+#include <QWebSocket>
+
+#include <cstdio>
+
+namespace {
+
+QString outputDir;
+int failures = 0;
+
+void shoot(const QString &name)
+{
+    QTest::qWait(600); // let windows map and paint
+    const QString path = QDir(outputDir).filePath(name + QStringLiteral(".png"));
+    if (!QGuiApplication::primaryScreen()->grabWindow(0).save(path))
+        ++failures;
+    std::printf("%s\n", qPrintable(path));
+}
+
+bool waitFor(const std::function<bool()> &condition, const char *what)
+{
+    if (QTest::qWaitFor(condition, 15000))
+        return true;
+    std::fprintf(stderr, "screenshots: gave up waiting for %s\n", what);
+    ++failures;
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("orvale"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Orvale"));
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: orvale-screenshots <server> <portal> <folder>\n");
+        return 2;
+    }
+    const QString server = QString::fromLocal8Bit(argv[1]);
+    const QString portal = QString::fromLocal8Bit(argv[2]);
+    outputDir = QString::fromLocal8Bit(argv[3]);
+    QDir().mkpath(outputDir);
+    Preferences().setSearchOutsideRoom(1);
+
+    AppDelegate delegate;
+    delegate.applicationDidFinishLaunching();
+    QMainWindow *login = delegate.window();
+    login->move(60, 60);
+    LoginViewController *view = delegate.loginVc();
+    shoot(QStringLiteral("01-login"));
+
+    view->ipField()->setText(server);
+    view->nameField()->setText(QStringLiteral("demo"));
+    view->loginButton()->click(); // no password: the toast
+    shoot(QStringLiteral("02-login-toast"));
+
+    view->passField()->setText(QStringLiteral("demo1234"));
+    QTest::qWait(1600);
+    view->loginButton()->click();
+    if (!waitFor([&] { return view->contactWindowController() &&
+                              view->contactWindowController()->isVisible(); }, "the main window"))
+        return 1;
+    ContactWindowController *main = view->contactWindowController();
+    main->move(60, 60);
+    ContactListViewController *list = main->contactList();
+    waitFor([&] { return list->tableView()->count() > 0; }, "the contact list");
+    shoot(QStringLiteral("03-main-window"));
+
+    int alice = 0;
+    for (int row = 0; row < list->rows().size(); ++row)
+        if (list->rows()[row]->displayName == u"Alice 王丽")
+            alice = row;
+    list->proposeSelection(alice);
+    shoot(QStringLiteral("04-details-popover"));
+    list->dismissCurrentViewController();
+
+    list->searchField()->setText(QStringLiteral("a"));
+    list->searchWhenEnter();
+    waitFor([&] { return list->isSearchIng() && !list->currentSearchStr().isEmpty(); },
+            "the search");
+    shoot(QStringLiteral("05-search-with-outside-contact"));
+    list->clearSearchBar();
+
+    // A second participant who shares a screen, so that the remote list has something.
+    QWebSocket peer;
+    peer.open(QUrl(QString(portal).replace(QStringLiteral("http://"), QStringLiteral("ws://")) +
+                   QStringLiteral("/conference")));
+    waitFor([&] { return peer.state() == QAbstractSocket::ConnectedState; }, "the peer");
+    const auto send = [&peer](const QJsonObject &m) {
+        peer.sendTextMessage(QString::fromUtf8(QJsonDocument(m).toJson(QJsonDocument::Compact)));
+    };
+    send({{"type", "guestJoin"}, {"roomKey", "Member1001Key"}, {"name", "访客 王"}});
+
+    list->proposeSelection(0); // the own room
+    list->contactDetailVc()->joinConferenceButton()->click();
+    JoinConferenceWindowController *conference = JoinConferenceWindowController::sharedJoinWindow();
+    if (!waitFor([&] { return conference->isVisible() && conference->controlWindowVc(); },
+                 "the conference"))
+        return 1;
+    conference->resize(1100, 680);
+    conference->move(80, 60);
+    send({{"type", "share"}, {"name", "访客的屏幕"}});
+    QTest::qWait(800);
+    shoot(QStringLiteral("06-conference"));
+
+    ControlWindowController *bar = conference->controlWindowVc();
+    bar->micButton()->click();
+    bar->shareButton()->click();
+    shoot(QStringLiteral("07-share-sources"));
+    bar->sharePopover()->close();
+    bar->shareListButton()->click();
+    shoot(QStringLiteral("08-remote-shares"));
+    bar->sharePopover()->close();
+
+    bar->leaveButton()->click();
+    waitFor([&] { return main->isVisible(); }, "the main window after the call");
+    EnterByURLWindowController enter;
+    enter.move(200, 200);
+    enter.show();
+    shoot(QStringLiteral("09-guest-dialog"));
+    return failures == 0 ? 0 : 1;
+}

@@ -1,0 +1,48 @@
+#include "FilledButton.h"
+
+#include "ColorHelper.h"
+
+#include <QPainter>
+#include <QPainterPath>
+
+FilledButton::FilledButton(QWidget *parent)
+    : QPushButton(parent)
+    , m_fill(ColorHelper::mainColor())
+{
+    setCursor(Qt::PointingHandCursor);
+    setAttribute(Qt::WA_Hover);
+}
+
+void FilledButton::setFillColor(const QColor &color)
+{
+    m_fill = color;
+    update();
+}
+
+QSize FilledButton::sizeHint() const
+{
+    const QSize text = fontMetrics().size(Qt::TextSingleLine, this->text());
+    return {text.width() + 36, std::max(40, text.height() + 16)};
+}
+
+void FilledButton::paintEvent(QPaintEvent *)
+{
+    QColor fill = m_fill;
+    if (!isEnabled())
+        fill = QColor::fromHsvF(fill.hsvHueF(), fill.hsvSaturationF() * 0.45, 0.8);
+    else if (isDown())
+        fill = fill.darker(118);
+    else if (underMouse())
+        fill = fill.lighter(118);
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath path;
+    path.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
+    painter.fillPath(path, fill);
+    if (hasFocus()) {
+        painter.setPen(QPen(fill.lighter(150), 1.5));
+        painter.drawPath(path);
+    }
+    painter.setPen(Qt::white);
+    painter.drawText(rect(), Qt::AlignCenter, text());
+}
