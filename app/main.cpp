@@ -1,5 +1,6 @@
 #include "AppDelegate.h"
 #include "LinkServer.h"
+#include "TextTable.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -28,6 +29,8 @@ int main(int argc, char *argv[])
     QApplication::setDesktopFileName(QStringLiteral("orvale"));
     // The tray icon keeps the application when its windows close; quitting is explicit.
     QApplication::setQuitOnLastWindowClosed(false);
+    TextTable texts;
+    QApplication::installTranslator(&texts);
 
     const QString link = linkArgument(QApplication::arguments());
     LinkServer links;

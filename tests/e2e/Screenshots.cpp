@@ -15,6 +15,7 @@
 #include "Preferences.h"
 #include "ScreenSouseViewController.h"
 #include "ShareListInRoom.h"
+#include "TextTable.h"
 
 #include <QApplication>
 #include <QDir>
@@ -60,6 +61,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("orvale"));
     QApplication::setApplicationDisplayName(QStringLiteral("Orvale"));
+    TextTable texts;
+    QApplication::installTranslator(&texts);
     if (argc < 4) {
         std::fprintf(stderr, "usage: orvale-screenshots <server> <portal> <folder>\n");
         return 2;

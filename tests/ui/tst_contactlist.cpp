@@ -13,6 +13,7 @@
 #include "Preferences.h"
 #include "QXContactListCellView.h"
 #include "Spinner.h"
+#include "TextTable.h"
 #include "UiHarness.h"
 #include "ViewHelper.h"
 
@@ -39,6 +40,7 @@ private Q_SLOTS:
     void addContactFromSearch();
     void detailFields_data();
     void detailFields();
+    void labelsThroughTextTable();
     void removeContact();
     void joinPaths_data();
     void joinPaths();
@@ -294,6 +296,20 @@ void TestContactList::detailFields()
     if (actionTag)
         QCOMPARE(ViewHelper::tag(details.deleteContactButton()), actionTag);
     ContactDetailViewController::setShareWindowFactory({});
+}
+
+void TestContactList::labelsThroughTextTable()
+{
+    TextTable table;
+    QApplication::installTranslator(&table);
+    ContactDetailViewController details;
+    auto e = entity(QStringLiteral("1005"), QStringLiteral("Member"), QStringLiteral("false"));
+    e->extension = QStringLiteral("1005");
+    e->MemberStatus = QStringLiteral("Offline");
+    details.setContact(e);
+    QCOMPARE(details.extentionLabel()->text(), QStringLiteral("分机号：1005"));
+    QCOMPARE(details.statusLabel()->text(), QStringLiteral("状态：离线"));
+    QApplication::removeTranslator(&table);
 }
 
 void TestContactList::removeContact()

@@ -5,6 +5,8 @@
 #include "ColorHelper.h"
 #include "Images.h"
 #include "MyButton.h"
+#include "MyView.h"
+#include "ViewTouchEventDelegate.h"
 #include "Preferences.h"
 #include "SliderCell.h"
 #include "TestHome.h"
@@ -36,6 +38,7 @@ private Q_SLOTS:
     void alertNeedsMessageAndButtons();
     void hoverImage_data();
     void hoverImage();
+    void viewForwardsEvents();
     void sliderBar_data();
     void sliderBar();
     void badgeCountsBroadcasts_data();
@@ -198,6 +201,38 @@ void TestWidgets::hoverImage()
     QCOMPARE(button.currentImageName(), QStringLiteral("mic_on"));
     QCOMPARE(watcher.entered, swaps ? 1 : 0);
     QCOMPARE(watcher.exited, swaps ? 1 : 0);
+}
+
+namespace {
+
+class Recorder final : public ViewTouchEventDelegate
+{
+public:
+    QStringList seen;
+    void myView_mouseDown(QMouseEvent *) override { seen << "down"; }
+    void myView_mouseUp(QMouseEvent *) override { seen << "up"; }
+    void myView_rightMouseDown(QMouseEvent *) override { seen << "rightDown"; }
+    void myView_rightMouseUp(QMouseEvent *) override { seen << "rightUp"; }
+    void myView_keyDown(QKeyEvent *) override { seen << "keyDown"; }
+    void myView_keyUp(QKeyEvent *) override { seen << "keyUp"; }
+};
+
+} // namespace
+
+void TestWidgets::viewForwardsEvents()
+{
+    MyView view(&m_window);
+    view.resize(100, 100);
+    view.show();
+    Recorder recorder;
+    // Without a delegate nothing happens and nothing breaks.
+    QTest::mouseClick(&view, Qt::LeftButton);
+    view.setDelegate(&recorder);
+    QTest::mouseClick(&view, Qt::LeftButton);
+    QTest::mouseClick(&view, Qt::RightButton);
+    QTest::keyClick(&view, Qt::Key_A);
+    QCOMPARE(recorder.seen,
+             (QStringList{"down", "up", "rightDown", "rightUp", "keyDown", "keyUp"}));
 }
 
 void TestWidgets::sliderBar_data()
