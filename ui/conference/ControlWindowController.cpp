@@ -226,23 +226,19 @@ QSize ControlWindowController::shareSourcePopoverSize(
 void ControlWindowController::share()
 {
     auto *list = new ScreenSouseViewController;
-    const QSize size = shareSourcePopoverSize(list->dataSourse());
-    list->setMaxWidth(size.width());
-    list->setMaxHight(size.height());
-    QPointer<Popover> guarded(popover());
-    list->setDidSelectSourse([guarded] {
-        if (guarded)
-            guarded->close();
-    });
-    popover()->setContent(list, true);
-    popover()->setContentSize(size);
-    popover()->showRelativeTo(ui->shareButton, ui->shareButton->rect(), Popover::Edge::Above);
+    showList(list, shareSourcePopoverSize(list->dataSourse()), ui->shareButton);
 }
 
 void ControlWindowController::shareListInRoom()
 {
     auto *list = new ShareListInRoom;
-    const QSize size(remoteListWidth, popoverHeight(list->dataSourse().size()));
+    showList(list, QSize(remoteListWidth, popoverHeight(list->dataSourse().size())),
+             ui->shareListButton);
+}
+
+void ControlWindowController::showList(SourceListViewController *list, const QSize &size,
+                                       QPushButton *anchor)
+{
     list->setMaxWidth(size.width());
     list->setMaxHight(size.height());
     QPointer<Popover> guarded(popover());
@@ -252,8 +248,7 @@ void ControlWindowController::shareListInRoom()
     });
     popover()->setContent(list, true);
     popover()->setContentSize(size);
-    popover()->showRelativeTo(ui->shareListButton, ui->shareListButton->rect(),
-                              Popover::Edge::Above);
+    popover()->showRelativeTo(anchor, anchor->rect(), Popover::Edge::Above);
 }
 
 void ControlWindowController::setDisplayModel()

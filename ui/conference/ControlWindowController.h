@@ -16,6 +16,7 @@ class ControlWindowController;
 class JoinConferenceWindowController;
 class Popover;
 class QPushButton;
+class SourceListViewController;
 
 /// The control bar floating over the conference's video area: microphone, speaker and camera,
 /// sharing, watching shares, layout and pinning, the invitation (room owner only) and leaving.
@@ -82,6 +83,8 @@ private:
     /// Only the room's owner invites.
     void updateInvitationButton();
     void setImage(QPushButton *button, const QString &name);
+    /// Opens the pop-up over `anchor` with a fresh list, which closes it once a row acted.
+    void showList(SourceListViewController *list, const QSize &size, QPushButton *anchor);
     Popover *popover();
 
     std::unique_ptr<Ui::ControlWindowController> ui;

@@ -6,7 +6,7 @@
 #include <QListWidget>
 
 ScreenSouseViewController::ScreenSouseViewController(QWidget *parent)
-    : QWidget(parent)
+    : SourceListViewController(parent)
     , ui(std::make_unique<Ui::ScreenSouseViewController>())
 {
     ui->setupUi(this);
@@ -53,11 +53,11 @@ void ScreenSouseViewController::viewDidLoad()
     // Up to eight rows fit the pop-up exactly; more scroll.
     ui->tableView->setVerticalScrollBarPolicy(dataSourse().size() < 9 ? Qt::ScrollBarAlwaysOff
                                                                       : Qt::ScrollBarAsNeeded);
-    if (m_maxWidth > 0)
-        ui->tableView->setMinimumWidth(int(m_maxWidth));
+    if (maxWidth() > 0)
+        ui->tableView->setMinimumWidth(int(maxWidth()));
     for (const auto &source : dataSourse()) {
         auto *item = new QListWidgetItem(rowText(*source), ui->tableView);
-        item->setSizeHint(QSize(int(m_maxWidth), 40));
+        item->setSizeHint(QSize(int(maxWidth()), 40));
     }
 }
 
@@ -67,6 +67,5 @@ void ScreenSouseViewController::tableViewSelectionDidChange()
     if (row < 0 || row >= dataSourse().size())
         return;
     TRQClientInEvent::ClientSyncRequestSetShareWithShareArray(dataSourse(), row);
-    if (m_didSelectSourse)
-        m_didSelectSourse();
+    didSelectSourse();
 }

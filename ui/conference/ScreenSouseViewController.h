@@ -2,9 +2,7 @@
 
 #include "ScreenSourseModel.h"
 
-#include <QWidget>
-
-#include <functional>
+#include "SourceListViewController.h"
 #include <memory>
 
 namespace Ui {
@@ -14,7 +12,7 @@ class QListWidget;
 
 /// The things this computer can share: each screen, each window, and a row that stops the
 /// share. The first selection acts.
-class ScreenSouseViewController final : public QWidget
+class ScreenSouseViewController final : public SourceListViewController
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ScreenSouseViewController)
@@ -27,15 +25,6 @@ public:
     const QList<std::shared_ptr<ScreenSourseModel>> &dataSourse();
     /// "  <app>-<window>", or "  <app>" for a window titled with a single blank.
     static QString rowText(const ScreenSourseModel &source);
-
-    double maxWidth() const { return m_maxWidth; }
-    void setMaxWidth(double width) { m_maxWidth = width; }
-    double maxHight() const { return m_maxHight; }
-    void setMaxHight(double height) { m_maxHight = height; }
-    void setDidSelectSourse(std::function<void()> callback)
-    {
-        m_didSelectSourse = std::move(callback);
-    }
 
     QListWidget *tableView() const;
     void tableViewSelectionDidChange();
@@ -50,7 +39,4 @@ private:
     QList<std::shared_ptr<ScreenSourseModel>> m_dataSourse;
     bool m_fetched = false;
     bool m_loaded = false;
-    double m_maxWidth = 0;
-    double m_maxHight = 0;
-    std::function<void()> m_didSelectSourse;
 };

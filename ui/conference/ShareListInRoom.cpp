@@ -10,7 +10,7 @@
 #include <QListWidget>
 
 ShareListInRoom::ShareListInRoom(QWidget *parent)
-    : QWidget(parent)
+    : SourceListViewController(parent)
     , ui(std::make_unique<Ui::ShareListInRoom>())
 {
     ui->setupUi(this);
@@ -57,7 +57,7 @@ void ShareListInRoom::reload()
                                                                       : Qt::ScrollBarAsNeeded);
     for (const auto &share : dataSourse()) {
         auto *item = new QListWidgetItem(ui->tableView);
-        item->setSizeHint(QSize(int(m_maxWidth), 40));
+        item->setSizeHint(QSize(int(maxWidth()), 40));
         auto *cell = new QWidget;
         auto *layout = new QHBoxLayout(cell);
         layout->setContentsMargins(12, 0, 8, 0);
@@ -80,6 +80,5 @@ void ShareListInRoom::tableViewSelectionDidChange()
     if (row < 0 || row >= dataSourse().size())
         return;
     TRQClientInEvent::ClientSyncRequestSetShareInRoom(row);
-    if (m_didSelectSourse)
-        m_didSelectSourse();
+    didSelectSourse();
 }

@@ -2,9 +2,7 @@
 
 #include "ShareListInRoomModel.h"
 
-#include <QWidget>
-
-#include <functional>
+#include "SourceListViewController.h"
 #include <memory>
 
 namespace Ui {
@@ -14,7 +12,7 @@ class QListWidget;
 
 /// The shares other participants send, and a row that stops watching. The first selection
 /// switches the watched share.
-class ShareListInRoom final : public QWidget
+class ShareListInRoom final : public SourceListViewController
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ShareListInRoom)
@@ -26,15 +24,6 @@ public:
     ~ShareListInRoom() override;
 
     const QList<std::shared_ptr<ShareListInRoomModel>> &dataSourse();
-
-    double maxWidth() const { return m_maxWidth; }
-    void setMaxWidth(double width) { m_maxWidth = width; }
-    double maxHight() const { return m_maxHight; }
-    void setMaxHight(double height) { m_maxHight = height; }
-    void setDidSelectSourse(std::function<void()> callback)
-    {
-        m_didSelectSourse = std::move(callback);
-    }
 
     QListWidget *tableView() const;
     /// The cell of a row, with its text and its marker view (tag 100).
@@ -51,7 +40,4 @@ private:
     QList<std::shared_ptr<ShareListInRoomModel>> m_dataSourse;
     bool m_fetched = false;
     bool m_loaded = false;
-    double m_maxWidth = 0;
-    double m_maxHight = 0;
-    std::function<void()> m_didSelectSourse;
 };

@@ -1,0 +1,11 @@
+#include "SourceListViewController.h"
+
+SourceListViewController::SourceListViewController(QWidget *parent)
+    : QWidget(parent)
+{}
+
+void SourceListViewController::didSelectSourse()
+{
+    if (m_didSelectSourse)
+        m_didSelectSourse();
+}
