@@ -88,6 +88,10 @@ QByteArray AppUser::encode() const
 {
     QJsonObject archive;
     for (const QString &name : ownFieldNames()) {
+        // The password, plain or inside the authorization, lives only in memory: the file needs
+        // neither, and a remembered password is the keychain's (PasswordStore).
+        if (name == u"userPassWord" || name == u"auth")
+            continue;
         const QVariant v = value(name);
         if (v.typeId() == QMetaType::QString && v.toString().isNull())
             continue;

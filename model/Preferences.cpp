@@ -55,6 +55,11 @@ void Preferences::setPassWord(const QString &password)
     m_settings.setValue(key("PassWord"), password);
 }
 
+void Preferences::removePassWord()
+{
+    m_settings.remove(key("PassWord"));
+}
+
 int Preferences::remberPassword() const
 {
     return flag("remberPassword", 0);

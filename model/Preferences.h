@@ -14,9 +14,11 @@ public:
     void setUserIp(const QString &address);
     QString userName() const;
     void setUserName(const QString &name);
-    /// The remembered password ("PassWord").
+    /// A password an earlier version kept here ("PassWord"); PasswordStore moves it into the
+    /// keychain, where remembered passwords are kept now.
     QString passWord() const;
     void setPassWord(const QString &password);
+    void removePassWord();
 
     int remberPassword() const;
     void setRemberPassword(int on);

@@ -6,13 +6,13 @@
 #include "Images.h"
 #include "MyButton.h"
 #include "MyView.h"
-#include "ViewTouchEventDelegate.h"
 #include "Preferences.h"
 #include "SliderCell.h"
 #include "TestHome.h"
 #include "TestHttpServer.h"
 #include "ToastView.h"
 #include "ViewHelper.h"
+#include "ViewTouchEventDelegate.h"
 
 #include <QFontMetricsF>
 #include <QLabel>

@@ -10,6 +10,7 @@
 #include "Images.h"
 #include "LoginRequest.h"
 #include "NetWork.h"
+#include "PasswordStore.h"
 #include "Preferences.h"
 #include "StringHelper.h"
 #include "TRQClientInEvent.h"
@@ -163,8 +164,13 @@ void LoginViewController::viewDidLoad()
     const Preferences preferences;
     ui->ipField->setText(preferences.userIp());
     ui->nameField->setText(preferences.userName());
-    if (status->isRemberPassword())
-        ui->passField->setText(preferences.passWord());
+    if (status->isRemberPassword()) {
+        QPointer<QLineEdit> field(ui->passField);
+        PasswordStore::readPassword(this, [field](const QString &password) {
+            if (field && field->text().isEmpty())
+                field->setText(password);
+        });
+    }
 
     Timing::performBlockAfterDelay(1.5, this, [this] {
         const AppStatus *s = AppStatus::shareStatus();
@@ -332,7 +338,7 @@ void LoginViewController::loginSuccess()
     Preferences preferences;
     preferences.setUserIp(ui->ipField->text());
     preferences.setUserName(ui->nameField->text());
-    preferences.setPassWord(ui->passField->text());
+    PasswordStore::writePassword(ui->passField->text());
     setUser(m_userInfo);
     changeKeyWindow();
     if (!ui->remberPass->isChecked())
