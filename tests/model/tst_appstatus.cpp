@@ -2,6 +2,8 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusContext>
+#include <QDBusMessage>
 #include <QSet>
 #include <QSignalSpy>
 #include <QTest>
@@ -9,8 +11,9 @@
 #include <atomic>
 #include <thread>
 
-/// Stands in for the desktop's screen-saver service on the test's session bus.
-class FakeScreenSaver : public QObject
+/// Stands in for the desktop's screen-saver service on the test's session bus. Other test
+/// processes share the bus and may call it too: only this process's calls count.
+class FakeScreenSaver : public QObject, protected QDBusContext
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.ScreenSaver")
@@ -22,11 +25,23 @@ public:
 public Q_SLOTS:
     uint Inhibit(const QString &, const QString &reason)
     {
+        if (!fromThisProcess())
+            return 0;
         lastReason = reason;
         active.insert(++m_next);
         return m_next;
     }
-    void UnInhibit(uint cookie) { active.remove(cookie); }
+    void UnInhibit(uint cookie)
+    {
+        if (fromThisProcess())
+            active.remove(cookie);
+    }
+
+private:
+    bool fromThisProcess() const
+    {
+        return calledFromDBus() && message().service() == connection().baseService();
+    }
 
 private:
     uint m_next = 0;
