@@ -21,6 +21,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -506,9 +507,25 @@ void TestContactList::noNetwork()
     QTRY_VERIFY(UiHarness::toastIn(window).isNull()); // one toast at a time
     list()->outsideVC()->joinButton()->click();
     QCOMPARE(m_app->takeToasts(), QStringList{QStringLiteral("网络异常")});
-    // The network gone while signed in and not in a call: everything closes, one alert.
+    // The network gone while signed in and not in a call: everything else closes, one alert.
     ContactWindowController *main = m_app->delegate()->loginVc()->contactWindowController();
     QVERIFY(main->isVisible());
+    QVERIFY(!list()->outsideVC()->passWindow()->isVisible());
+    list()->outsideVC()->passWindow()->show();
+    AppStatus::shareStatus()->reachabilityChanged(2);
+    AppStatus::shareStatus()->reachabilityChanged(0);
+    QVERIFY(!list()->outsideVC()->passWindow()->isVisible());
+    QMessageBox *alert = nullptr;
+    int alerts = 0;
+    for (QMessageBox *box : main->findChildren<QMessageBox *>())
+        if (box->isVisible() && box->informativeText() == u"网络连接好像断开了") {
+            alert = box;
+            ++alerts;
+        }
+    QCOMPARE(alerts, 1); // the network went twice, one alert
+    QVERIFY(alert);
+    QCOMPARE(alert->text(), QStringLiteral("注意"));
+    alert->buttons().first()->click();
     QVERIFY(AppUser::defaultUser()->userName == u"demo");
     AppStatus::shareStatus()->reachabilityChanged(2); // back: sign in again with the stored user
     QTRY_VERIFY(!FakeEngine::instance().calls(1600).isEmpty());

@@ -151,8 +151,10 @@ void ContactWindowController::networkChange(qint64 status)
     show();
     raise();
     activateWindow();
-    AlertHelper::showAlertWithTitle(QStringLiteral("注意"), QStringLiteral("网络连接好像断开了"),
-                                    {QStringLiteral("确定")}, {}, this);
+    if (m_networkAlert)
+        return; // a flapping network does not stack alerts
+    m_networkAlert = AlertHelper::showAlertWithTitle(
+        QStringLiteral("注意"), QStringLiteral("网络连接好像断开了"), {QStringLiteral("确定")}, {}, this);
 }
 
 void ContactWindowController::moveEvent(QMoveEvent *event)

@@ -53,5 +53,6 @@ private:
     QMediaPlayer *m_player = nullptr;
     QAudioOutput *m_audioOutput = nullptr;
     QPointer<QMessageBox> m_alert;
+    QPointer<QMessageBox> m_networkAlert;
     QString m_incomeCallName;
 };
