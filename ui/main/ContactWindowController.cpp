@@ -145,7 +145,8 @@ void ContactWindowController::networkChange(qint64 status)
     if (appStatus->isInConference() || !appStatus->isSignIn())
         return;
     for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (widget != this && widget->isVisible())
+        // This window's own sheets stay, the earlier network alert among them.
+        if (widget != this && !isAncestorOf(widget) && widget->isVisible())
             widget->close();
     }
     show();
