@@ -132,6 +132,17 @@ bool ContactWindowController::isCurrent() const
     return shell && shell->loginVc() && shell->loginVc()->contactWindowController() == this;
 }
 
+bool ContactWindowController::isOwnSheet(const QWidget *window) const
+{
+    if (!qobject_cast<const QMessageBox *>(window))
+        return false;
+    // isAncestorOf() stops at window borders; sheets are windows of their own.
+    for (const QObject *o = window; o; o = o->parent())
+        if (o == this)
+            return true;
+    return false;
+}
+
 void ContactWindowController::networkChange(qint64 status)
 {
     AppStatus *appStatus = AppStatus::shareStatus();
@@ -146,7 +157,7 @@ void ContactWindowController::networkChange(qint64 status)
         return;
     for (QWidget *widget : QApplication::topLevelWidgets()) {
         // This window's own sheets stay, the earlier network alert among them.
-        if (widget != this && !isAncestorOf(widget) && widget->isVisible())
+        if (widget != this && !isOwnSheet(widget) && widget->isVisible())
             widget->close();
     }
     show();
@@ -154,8 +165,9 @@ void ContactWindowController::networkChange(qint64 status)
     activateWindow();
     if (m_networkAlert)
         return; // a flapping network does not stack alerts
-    m_networkAlert = AlertHelper::showAlertWithTitle(
-        QStringLiteral("注意"), QStringLiteral("网络连接好像断开了"), {QStringLiteral("确定")}, {}, this);
+    m_networkAlert = AlertHelper::showAlertWithTitle(QStringLiteral("注意"),
+                                                     QStringLiteral("网络连接好像断开了"),
+                                                     {QStringLiteral("确定")}, {}, this);
 }
 
 void ContactWindowController::moveEvent(QMoveEvent *event)

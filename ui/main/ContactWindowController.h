@@ -45,6 +45,7 @@ protected:
 
 private:
     bool isCurrent() const;
+    bool isOwnSheet(const QWidget *window) const;
     void ring();
     void stopRinging();
 
