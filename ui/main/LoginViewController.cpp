@@ -68,7 +68,8 @@ LoginViewController::LoginViewController(QWidget *parent)
 {
     ui->setupUi(this);
     connect(ui->loginButton, &QPushButton::clicked, this, [this] { loginClick(); });
-    connect(ui->passField, &QLineEdit::returnPressed, this, [this] { loginClick(); });
+    for (QLineEdit *field : {ui->ipField, ui->nameField, ui->passField})
+        connect(field, &QLineEdit::returnPressed, this, [this] { loginClick(); });
     connect(ui->qrButton, &QPushButton::clicked, this, [this] { scanQrcode(); });
     connect(ui->remberPass, &QCheckBox::clicked, this, [this] { remberPassword(); });
     connect(ui->autoLogin, &QCheckBox::clicked, this, [this] { autoLogin(); });
