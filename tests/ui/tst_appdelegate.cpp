@@ -282,6 +282,23 @@ void TestAppDelegate::conferenceRouting()
     QCOMPARE(UiHarness::sentText(100600, 4, 33), QStringLiteral("我"));
     QCOMPARE(FakeEngine::instance().calls(400).size(), 1);
 
+    // A link during the call is refused with one alert on the conference window.
+    QApplication::setActiveWindow(conference);
+    const QString during =
+        link(QStringLiteral("HallRoom2002"), AppUser::defaultUser()->httpPortal, QString());
+    app()->handleURLEvent(during);
+    QMessageBox *refusal = sheetOn(conference);
+    QVERIFY(refusal);
+    QCOMPARE(refusal->informativeText(), QStringLiteral("你正在会议中,请先退出会议!"));
+    QApplication::setActiveWindow(refusal);
+    app()->handleURLEvent(during); // the key window is a sheet: ignored
+    int sheets = 0;
+    for (QMessageBox *box : conference->findChildren<QMessageBox *>())
+        sheets += box->isVisible() ? 1 : 0;
+    QCOMPARE(sheets, 1);
+    QVERIFY(FakeEngine::instance().calls(1604).isEmpty());
+    press(refusal, QStringLiteral("确定"));
+
     FakeEngine::instance().fire(1201);
     QTRY_VERIFY(!conference->isVisible());
     QVERIFY(!AppStatus::shareStatus()->isInConference());
