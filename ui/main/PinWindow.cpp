@@ -32,8 +32,11 @@ QPushButton *PinWindow::cancelButton() const
 void PinWindow::bringToFront(QWidget *over)
 {
     if (over && !isVisible()) {
-        const QRect frame = over->window()->geometry();
-        move(frame.center() - rect().center());
+        // Asked from a pop-over, which closes: centre over the window below it instead.
+        QWidget *window = over->window();
+        while (window->windowType() == Qt::Popup && window->parentWidget())
+            window = window->parentWidget()->window();
+        move(window->geometry().center() - rect().center());
     }
     show();
     raise();
