@@ -135,6 +135,13 @@ void TestContactList::listOrderAndIcons()
     QVERIFY(!list()->controlWeb()->isHidden());
     QVERIFY(list()->timer() && list()->timer()->isActive());
     QCOMPARE(list()->timer()->interval(), 30000);
+    // A refresh that changes nothing keeps the rows as they are (no flicker, no scroll jump).
+    QPointer<QXContactListCellView> first(cell(0));
+    QSignalSpy refreshed(list()->netWorking(), &ContactListNetworking::getNetworkDataSuccess);
+    QMetaObject::invokeMethod(list()->timer(), "timeout");
+    QTRY_COMPARE(refreshed.size(), 1);
+    QVERIFY(first);
+    QCOMPARE(cell(0), first.data());
 }
 
 void TestContactList::searchMode()

@@ -181,16 +181,33 @@ const EntityList &ContactListViewController::rows() const
     return m_isSearchIng ? m_searchContactsList : m_contactsArray;
 }
 
+namespace {
+
+/// What a row shows, for every row: a refresh that changes none of it redraws nothing.
+QString signatureOf(const EntityList &list)
+{
+    QString signature;
+    for (const auto &e : list)
+        signature += e->entityID + u'\x1f' + e->displayName + u'\x1f' + e->MemberStatus +
+                     u'\x1f' + e->EntityType + u'\x1f' + e->isInMyContacts + u'\x1e';
+    return signature;
+}
+
+} // namespace
+
 void ContactListViewController::getNetworkDataSuccess(const EntityList &contacts)
 {
     if (m_windowController)
         m_windowController->setWindowTitle(AppUser::defaultUser()->displayName);
     ui->activity->stopAnimation();
+    const bool unchanged = signatureOf(contacts) == signatureOf(m_contactsArray) &&
+                           ui->tableView->count() == contacts.size();
     m_contactsArray = contacts;
     if (m_isSearchIng)
         return;
     showContactsTitle();
-    reloadData();
+    if (!unchanged)
+        reloadData();
 }
 
 void ContactListViewController::showContactsTitle()
