@@ -6,8 +6,7 @@ TextTable::TextTable(QObject *parent)
     : QTranslator(parent)
 {}
 
-QString TextTable::translate(const char *context, const char *sourceText, const char *,
-                             int) const
+QString TextTable::translate(const char *context, const char *sourceText, const char *, int) const
 {
     static const QHash<QString, QString> table{
         {QStringLiteral("分机号"), QStringLiteral("分机号：")},

@@ -88,8 +88,12 @@ int main(int argc, char *argv[])
     view->passField()->setText(QStringLiteral("demo1234"));
     QTest::qWait(1600);
     view->loginButton()->click();
-    if (!waitFor([&] { return view->contactWindowController() &&
-                              view->contactWindowController()->isVisible(); }, "the main window"))
+    if (!waitFor(
+            [&] {
+                return view->contactWindowController() &&
+                       view->contactWindowController()->isVisible();
+            },
+            "the main window"))
         return 1;
     ContactWindowController *main = view->contactWindowController();
     main->move(60, 60);

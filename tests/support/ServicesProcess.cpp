@@ -29,14 +29,14 @@ bool ServicesProcess::start()
         return false;
     const QRegularExpression line(QStringLiteral("portal=(\\d+)"));
     return QTest::qWaitFor(
-        [this, &line] {
-            m_output += QString::fromUtf8(m_process.readAll());
-            const auto match = line.match(m_output);
-            if (match.hasMatch())
-                m_portalPort = quint16(match.captured(1).toUInt());
-            return m_portalPort != 0 || m_process.state() == QProcess::NotRunning;
-        },
-        20000) &&
+               [this, &line] {
+                   m_output += QString::fromUtf8(m_process.readAll());
+                   const auto match = line.match(m_output);
+                   if (match.hasMatch())
+                       m_portalPort = quint16(match.captured(1).toUInt());
+                   return m_portalPort != 0 || m_process.state() == QProcess::NotRunning;
+               },
+               20000) &&
            m_portalPort != 0;
 }
 

@@ -188,8 +188,8 @@ QString signatureOf(const EntityList &list)
 {
     QString signature;
     for (const auto &e : list)
-        signature += e->entityID + u'\x1f' + e->displayName + u'\x1f' + e->MemberStatus +
-                     u'\x1f' + e->EntityType + u'\x1f' + e->isInMyContacts + u'\x1e';
+        signature += e->entityID + u'\x1f' + e->displayName + u'\x1f' + e->MemberStatus + u'\x1f' +
+                     e->EntityType + u'\x1f' + e->isInMyContacts + u'\x1e';
     return signature;
 }
 
