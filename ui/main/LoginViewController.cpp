@@ -156,8 +156,9 @@ void LoginViewController::viewDidLoad()
                           static_cast<QWidget *>(ui->passLine)})
         ViewHelper::setBackgroundColor(line, ColorHelper::lineColor());
     ui->logoView->setPixmap(Images::pixmap(QStringLiteral("logo"), QSize(64, 64)));
-    ui->qrButton->setIcon(Images::icon(QStringLiteral("qrcode")));
     ui->qrButton->setVisible(bool(qrFactory));
+    if (qrFactory)
+        ui->qrButton->setIcon(Images::icon(QStringLiteral("qrcode")));
 
     AppStatus *status = AppStatus::shareStatus();
     ui->remberPass->setChecked(status->isRemberPassword());
