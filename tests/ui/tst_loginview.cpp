@@ -339,8 +339,15 @@ void TestLoginView::autoLogin()
 
 void TestLoginView::signInStoresTheUser()
 {
-    login()->remberPass()->setChecked(false);
-    login()->remberPassword();
+    const auto remembered = [] {
+        QString password = QStringLiteral("unread");
+        QObject context;
+        PasswordStore::readPassword(&context, [&](const QString &pw) { password = pw; });
+        (void)QTest::qWaitFor([&] { return password != u"unread"; }, 10000);
+        return password;
+    };
+    if (!login()->remberPass()->isChecked())
+        login()->remberPass()->click(); // asked to remember the password
     QVERIFY(m_app->signInAsDemo());
     QVERIFY(AppStatus::shareStatus()->isSignIn());
     QVERIFY(!m_app->delegate()->window()->isVisible()); // the login window closed
@@ -349,13 +356,13 @@ void TestLoginView::signInStoresTheUser()
     const Preferences p;
     QCOMPARE(p.userIp(), m_app->host());
     QCOMPARE(p.userName(), QStringLiteral("demo"));
-    QVERIFY(p.passWord().isEmpty());                 // never in the settings file
-    QVERIFY(login()->passField()->text().isEmpty()); // nor kept in the view
+    QVERIFY(p.passWord().isEmpty()); // never in the settings file
+    QCOMPARE(login()->passField()->text(), QStringLiteral("demo1234")); // kept for next time
     if (keychainAnswers()) {
-        QString remembered;
-        QObject context;
-        PasswordStore::readPassword(&context, [&](const QString &pw) { remembered = pw; });
-        QTRY_COMPARE(remembered, QStringLiteral("demo1234")); // stored whatever the setting
+        QCOMPARE(remembered(), QStringLiteral("demo1234"));
+        // Unchecking the box forgets it.
+        login()->remberPass()->click();
+        QTRY_COMPARE(remembered(), QString());
     }
     const auto user = AppUser::defaultUser();
     QCOMPARE(user->user_portal, QStringLiteral("http://127.0.0.21:8080"));
@@ -368,6 +375,11 @@ void TestLoginView::signInStoresTheUser()
              QStringLiteral("Basic ") + QStringLiteral("demo:demo1234").toUtf8().toBase64());
     QVERIFY(user->upgradeContent.contains(u'&')); // the service's own text is kept
     QVERIFY(QFile::exists(AppUser::stroePath()));
+    QFile file(AppUser::stroePath());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray archive = file.readAll();
+    QVERIFY(!archive.contains("demo1234")); // the user file keeps no password,
+    QVERIFY(!archive.contains(QByteArray("demo:demo1234").toBase64())); // nor the authorization
     // A second 2303 while signed in changes nothing.
     UiHarness::fire(2303);
     QTest::qWait(100);

@@ -190,6 +190,8 @@ void LoginViewController::remberPassword()
         autoLogin();
     }
     Preferences().setRemberPassword(on ? 1 : 0);
+    if (!on && AppStatus::shareStatus()->isRemberPassword())
+        PasswordStore::writePassword(QString()); // forgotten when the user says so
     AppStatus::shareStatus()->setIsRemberPassword(on);
 }
 
@@ -340,7 +342,10 @@ void LoginViewController::loginSuccess()
     Preferences preferences;
     preferences.setUserIp(ui->ipField->text());
     preferences.setUserName(ui->nameField->text());
-    PasswordStore::writePassword(ui->passField->text());
+    // Only a password the user asked to remember goes to the keychain, which may ask the user
+    // to create or unlock a keyring.
+    if (ui->remberPass->isChecked())
+        PasswordStore::writePassword(ui->passField->text());
     setUser(m_userInfo);
     changeKeyWindow();
     if (!ui->remberPass->isChecked())
