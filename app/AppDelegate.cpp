@@ -18,6 +18,7 @@
 #include "Timing.h"
 #include "VideoView.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QLocale>
 #include <QMenu>
@@ -152,9 +153,24 @@ void AppDelegate::installApplicationMenu(QMainWindow *window)
                     [this] { requestQuit(); });
 }
 
+void AppDelegate::installApplicationShortcuts(QWidget *window)
+{
+    auto *close = new QAction(QStringLiteral("关闭窗口"), window);
+    close->setShortcut(QKeySequence::Close);
+    connect(close, &QAction::triggered, this, [this] { closeKeyWindow(); });
+    auto *quit = new QAction(QStringLiteral("退出 Orvale"), window);
+    quit->setShortcut(QKeySequence::Quit);
+    connect(quit, &QAction::triggered, this, [this] { requestQuit(); });
+    window->addActions({close, quit});
+}
+
 void AppDelegate::closeKeyWindow()
 {
-    if (QWidget *key = QApplication::activeWindow())
+    QWidget *key = QApplication::activeWindow();
+    // A tool window floating over another (the control bar) stands for that window.
+    while (key && key->windowType() == Qt::Tool && key->parentWidget())
+        key = key->parentWidget()->window();
+    if (key)
         key->close();
 }
 
@@ -165,6 +181,11 @@ void AppDelegate::bringToFront(QWidget *window)
     window->show();
     window->raise();
     window->activateWindow();
+    // Tool windows floating over it (the control bar) stay above it, window manager or not.
+    for (QWidget *child : window->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+        if (child->isWindow() && child->windowType() == Qt::Tool && child->isVisible())
+            child->raise();
+    }
 }
 
 QWidget *AppDelegate::mainWindowControllerWindow() const

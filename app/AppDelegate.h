@@ -54,6 +54,7 @@ public:
 
     // AppShell
     void installApplicationMenu(QMainWindow *window) override;
+    void installApplicationShortcuts(QWidget *window) override;
     void requestQuit() override;
     void windowClosedByUser() override;
     void updateDockMenu() override;

@@ -1,5 +1,6 @@
 #include "ControlWindowController.h"
 
+#include "AppShell.h"
 #include "AppUser.h"
 #include "ConfClient.h"
 #include "ConfRecords.h"
@@ -45,6 +46,8 @@ ControlWindowController::ControlWindowController(JoinConferenceWindowController 
     ui->setupUi(this);
     setObjectName(QStringLiteral("ControlWindowController"));
     setAttribute(Qt::WA_TranslucentBackground);
+    if (AppShell *shell = AppShell::shared())
+        shell->installApplicationShortcuts(this); // the bar may hold the keyboard focus
     connect(ui->micButton, &QPushButton::clicked, this, [this] { microphone(); });
     connect(ui->speakerButton, &QPushButton::clicked, this, [this] { speaker(); });
     connect(ui->cameraButton, &QPushButton::clicked, this, [this] { camera(); });

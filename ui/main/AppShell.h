@@ -20,6 +20,8 @@ public:
     virtual LoginViewController *loginVc() const = 0;
     /// Gives a window the application menu (settings, about, close window, quit).
     virtual void installApplicationMenu(QMainWindow *window) = 0;
+    /// Gives a window without a menu bar the menu's keyboard shortcuts.
+    virtual void installApplicationShortcuts(QWidget *window) = 0;
     /// The user asked to quit (menu, tray).
     virtual void requestQuit() = 0;
     /// The user closed a main window; without a tray icon to come back through, that quits.

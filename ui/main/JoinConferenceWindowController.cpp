@@ -1,5 +1,6 @@
 #include "JoinConferenceWindowController.h"
 
+#include "AppShell.h"
 #include "ControlWindowController.h"
 #include "Images.h"
 #include "JoinConferenceViewController.h"
@@ -44,6 +45,8 @@ JoinConferenceWindowController::JoinConferenceWindowController(QWidget *parent)
     layout->addWidget(m_content);
     resize(1100, 680);
     setMinimumSize(820, 480);
+    if (AppShell *shell = AppShell::shared())
+        shell->installApplicationShortcuts(this);
 }
 
 void JoinConferenceWindowController::layOutNow()
@@ -101,6 +104,7 @@ void JoinConferenceWindowController::showCentred()
     show();
     raise();
     activateWindow();
+    raiseControlBar();
 }
 
 void JoinConferenceWindowController::resizeEvent(QResizeEvent *event)
