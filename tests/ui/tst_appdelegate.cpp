@@ -17,6 +17,7 @@
 #include "UiHarness.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QMediaPlayer>
 #include <QMenu>
@@ -327,10 +328,24 @@ void TestAppDelegate::quitting()
     QVERIFY(FakeEngine::instance().calls(1603).isEmpty());
     QVERIFY(app()->joinWindow()->isVisible()); // the conference goes on
 
+    // The quit shortcut works in the conference window, which has no menu bar.
+    QTRY_VERIFY(!app()->quitAlert()); // the answered one is gone
+    QAction *quit = nullptr;
+    for (QAction *action : app()->joinWindow()->actions())
+        if (action->shortcut() == QKeySequence(QKeySequence::Quit))
+            quit = action;
+    QVERIFY(quit);
+    quit->trigger();
+    QTRY_VERIFY(app()->quitAlert() && app()->quitAlert()->isVisible());
+    QCOMPARE(app()->quitAlert()->informativeText(), QStringLiteral("确定退出吗?"));
+    press(app()->quitAlert(), QStringLiteral("取消"));
+    QCOMPARE(replies.size(), 2);
+    QVERIFY(app()->joinWindow()->isVisible());
+
     QCOMPARE(app()->applicationShouldTerminate(), AppDelegate::TerminateReply::Later);
     QTRY_VERIFY(app()->quitAlert() && app()->quitAlert()->isVisible());
     press(app()->quitAlert(), QStringLiteral("确定"));
-    QCOMPARE(replies.size(), 2);
+    QCOMPARE(replies.size(), 3);
     QCOMPARE(replies.last().first().toBool(), true);
     QCOMPARE(FakeEngine::instance().calls(1603).size(), 1);
 }
