@@ -30,8 +30,8 @@ namespace {
 /// The toast shown now in a window, or a null text.
 QString toastIn(QWidget *window)
 {
-    const auto toasts = window->findChildren<ToastView *>();
-    return toasts.isEmpty() ? QString() : toasts.last()->label()->text();
+    const ToastView *toast = ToastView::shownIn(window);
+    return toast ? toast->label()->text() : QString();
 }
 
 } // namespace

@@ -57,8 +57,8 @@ QStringList UiHarness::takeToasts()
 
 QString UiHarness::toastIn(QWidget *window)
 {
-    const auto toasts = window->findChildren<ToastView *>();
-    return toasts.isEmpty() ? QString() : toasts.last()->label()->text();
+    const ToastView *toast = ToastView::shownIn(window);
+    return toast ? toast->label()->text() : QString();
 }
 
 void UiHarness::fire(uint32_t event, int32_t value, int size)

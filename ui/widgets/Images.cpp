@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QGuiApplication>
+#include <QHash>
 
 namespace {
 
@@ -10,16 +11,27 @@ QString pathOf(const QString &name)
     return QStringLiteral(":/images/%1.svg").arg(name);
 }
 
+/// One icon per name for the whole run: an icon renders its SVG once per size and keeps the
+/// result, so the contact list's rows share their renderings instead of parsing anew.
+QIcon cached(const QString &name)
+{
+    static QHash<QString, QIcon> icons;
+    auto it = icons.find(name);
+    if (it == icons.end())
+        it = icons.insert(name, QFile::exists(pathOf(name)) ? QIcon(pathOf(name)) : QIcon());
+    return *it;
+}
+
 } // namespace
 
 bool Images::exists(const QString &name)
 {
-    return !name.isEmpty() && QFile::exists(pathOf(name));
+    return !name.isEmpty() && !cached(name).isNull();
 }
 
 QIcon Images::icon(const QString &name)
 {
-    return exists(name) ? QIcon(pathOf(name)) : QIcon();
+    return name.isEmpty() ? QIcon() : cached(name);
 }
 
 QPixmap Images::pixmap(const QString &name, const QSize &size, qreal ratio)
@@ -28,5 +40,5 @@ QPixmap Images::pixmap(const QString &name, const QSize &size, qreal ratio)
         return {};
     if (ratio <= 0)
         ratio = qApp ? qApp->devicePixelRatio() : 1.0;
-    return QIcon(pathOf(name)).pixmap(size, ratio);
+    return cached(name).pixmap(size, ratio);
 }

@@ -5,7 +5,7 @@
 #include <QString>
 
 /// The application's named images ("mic_on", "warning", ...), drawn as SVG so that they stay
-/// crisp at every scale.
+/// crisp at every scale. Main thread only.
 class Images final
 {
 public:

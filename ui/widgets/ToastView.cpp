@@ -60,7 +60,7 @@ ToastView *ToastView::showToastInWindow(QWidget *window, const QString &text,
 {
     if (!window)
         return nullptr;
-    if (ViewHelper::viewWithTag(window, toastTag))
+    if (shownIn(window))
         return nullptr;
     ToastView *view = toast();
     ViewHelper::setTag(view, toastTag);
@@ -78,6 +78,11 @@ ToastView *ToastView::showToastInWindow(QWidget *window, const QString &text,
     view->raise();
     QTimer::singleShot(int(std::lround(seconds * 1000)), view, &QObject::deleteLater);
     return view;
+}
+
+ToastView *ToastView::shownIn(const QWidget *window)
+{
+    return window ? qobject_cast<ToastView *>(ViewHelper::viewWithTag(window, toastTag)) : nullptr;
 }
 
 void ToastView::paintEvent(QPaintEvent *)

@@ -34,6 +34,9 @@ public:
     static ToastView *showToastInWindow(QWidget *window, const QString &text,
                                         const QString &imageName, double seconds);
 
+    /// The toast shown now in `window`, or null.
+    static ToastView *shownIn(const QWidget *window);
+
     QLabel *imageView() const;
     QLabel *label() const;
 
