@@ -58,7 +58,7 @@ void AppDelegate::applicationDidFinishLaunching()
     // Links reach handleURLEvent() from main(), which owns the hand-over socket.
     AppStatus *status = AppStatus::shareStatus();
     const QStringList languages = QLocale::system().uiLanguages();
-    status->setIsChinese(!languages.isEmpty() && languages.first().contains(u"zh-Han"));
+    status->setIsChinese(!languages.isEmpty() && AppStatus::isChineseLanguage(languages.first()));
     status->setIsSignIn(false);
     status->setIsInConference(false);
     status->setIsDirectLive(false);
@@ -80,6 +80,10 @@ void AppDelegate::applicationDidFinishLaunching()
     // on screen, so that the user sees it as early as possible.
     m_window->installEventFilter(this);
     QTimer::singleShot(engineStartFallbackMs, this, [this] { startEngine(); });
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { signOutForQuit(); });
+#ifndef QT_NO_SESSIONMANAGER
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { signOutForQuit(); });
+#endif
 }
 
 bool AppDelegate::eventFilter(QObject *watched, QEvent *event)
@@ -109,6 +113,8 @@ void AppDelegate::createTray()
     m_dynamicMenue = new QMenu;
     m_dynamicMenue->addAction(QStringLiteral("注销"), this, [this] { resignDockAction(); });
     m_trayMenu = new QMenu;
+    // Built from the state of the moment it opens: a conference may have ended unnoticed.
+    connect(m_trayMenu, &QMenu::aboutToShow, this, [this] { updateDockMenu(); });
     m_tray = new QSystemTrayIcon(Images::icon(QStringLiteral("logo")), this);
     m_tray->setToolTip(QStringLiteral("Orvale"));
     m_tray->setContextMenu(m_trayMenu);
@@ -143,9 +149,20 @@ QMenu *AppDelegate::applicationDockMenu() const
     return status->isSignIn() && !status->isInConference() ? m_dynamicMenue : nullptr;
 }
 
+bool AppDelegate::hasTrayIcon() const
+{
+    return m_tray && m_tray->isVisible();
+}
+
 void AppDelegate::installApplicationMenu(QMainWindow *window)
 {
     QMenu *menu = window->menuBar()->addMenu(QStringLiteral("Orvale"));
+    // Without a tray icon, signing out is the application menu's.
+    QAction *signOut =
+        menu->addAction(QStringLiteral("注销"), this, [this] { resignDockAction(); });
+    connect(menu, &QMenu::aboutToShow, signOut,
+            [this, signOut] { signOut->setVisible(!hasTrayIcon() && applicationDockMenu()); });
+    signOut->setVisible(false);
     menu->addAction(QStringLiteral("关闭窗口"), QKeySequence::Close, this,
                     [this] { closeKeyWindow(); });
     menu->addSeparator();
@@ -238,10 +255,27 @@ void AppDelegate::handleURLEvent(const QString &link)
     bringToFront(m_enter.get());
 }
 
+void AppDelegate::quitFromOutside()
+{
+    qCInfo(lcOrvale, "quitting on request from outside");
+    m_quitting = true;
+    signOutForQuit();
+    QCoreApplication::quit();
+}
+
+void AppDelegate::signOutForQuit()
+{
+    if (m_signOutSent || !AppStatus::shareStatus()->isSignIn())
+        return;
+    m_signOutSent = true;
+    TRQClientInEvent::ClientAsyncRequestLogOut();
+}
+
 AppDelegate::TerminateReply AppDelegate::applicationShouldTerminate()
 {
     const AppStatus *status = AppStatus::shareStatus();
     if (!status->isDirectLive() && !status->isInConference()) {
+        m_signOutSent = true;
         TRQClientInEvent::ClientAsyncRequestLogOut();
         return TerminateReply::Now;
     }
@@ -254,8 +288,10 @@ AppDelegate::TerminateReply AppDelegate::applicationShouldTerminate()
             QStringLiteral("注意"), QStringLiteral("确定退出吗?"),
             {QStringLiteral("确定"), QStringLiteral("取消")}, [this](int response) {
                 const bool terminate = response == AlertHelper::firstButtonResponse;
-                if (terminate)
+                if (terminate) {
+                    m_signOutSent = true;
                     TRQClientInEvent::ClientAsyncRequestLogOut();
+                }
                 Q_EMIT replyToApplicationShouldTerminate(terminate);
             });
     });
@@ -333,12 +369,18 @@ void AppDelegate::errorWithText(const QString &text)
 
 void AppDelegate::loginSuccess()
 {
-    m_loginVc->loginSuccess();
+    if (!m_loginVc->loginSuccess())
+        AppStatus::shareStatus()->setIsSignIn(false);
+    else
+        m_signOutSent = false; // a new sign-in, to be signed out of on quitting
     updateDockMenu();
 }
 
 void AppDelegate::endConference()
 {
+    if (ContactWindowController *main = m_loginVc->contactWindowController())
+        if (ContactListViewController *list = main->contactList())
+            list->hideJoinConferenceProgressWindow();
     m_loginVc->endConference();
     updateDockMenu();
 }

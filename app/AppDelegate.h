@@ -39,6 +39,9 @@ public:
     QMenu *applicationDockMenu() const;
     void resignDockAction();
     void closeKeyWindow();
+    /// A termination signal or the end of the desktop session: quit as the menu's quit does
+    /// outside a call, without asking.
+    void quitFromOutside();
 
     // Accessors
     QMainWindow *window() const override;
@@ -58,6 +61,7 @@ public:
     void requestQuit() override;
     void windowClosedByUser() override;
     void updateDockMenu() override;
+    bool hasTrayIcon() const override;
 
     // ConfClientDelegate
     void errorWithText(const QString &text) override;
@@ -85,6 +89,7 @@ private:
     static constexpr int engineStartFallbackMs = 500;
 
     void createTray();
+    void signOutForQuit();
     void bringToFront(QWidget *window);
     QWidget *mainWindowControllerWindow() const;
 
@@ -98,5 +103,6 @@ private:
     QMenu *m_trayMenu = nullptr;
     QPointer<QMessageBox> m_quitAlert;
     bool m_quitting = false;
+    bool m_signOutSent = false;
     bool m_engineStarted = false;
 };

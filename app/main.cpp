@@ -1,9 +1,12 @@
 #include "AppDelegate.h"
 #include "LinkServer.h"
 #include "TextTable.h"
+#include "UnixSignalWatcher.h"
 
 #include <QApplication>
 #include <QTimer>
+
+#include <csignal>
 
 namespace {
 
@@ -48,6 +51,9 @@ int main(int argc, char *argv[])
         else
             delegate.handleURLEvent(l);
     });
+    UnixSignalWatcher watcher({SIGTERM, SIGINT, SIGHUP});
+    QObject::connect(&watcher, &UnixSignalWatcher::signalReceived, &delegate,
+                     [&delegate] { delegate.quitFromOutside(); });
     delegate.applicationDidFinishLaunching();
     if (!link.isEmpty())
         QTimer::singleShot(0, &delegate, [&delegate, link] { delegate.handleURLEvent(link); });

@@ -48,6 +48,8 @@ AppStatus *AppStatus::shareStatus()
 
 void AppStatus::setIsInConference(bool on)
 {
+    if (on && !m_isInConference)
+        ++m_conferenceSerial;
     m_isInConference = on;
     shouldAlwaysKeepScreenLight(on);
 }
@@ -141,4 +143,11 @@ void AppStatus::reachabilityChanged(qint64 status)
         qCInfo(lcOrvale).noquote() << text;
     }
     Q_EMIT networkStatusChanged(status);
+}
+
+bool AppStatus::isChineseLanguage(const QString &uiLanguage)
+{
+    // The language subtag decides: "zh", "zh-CN", "zh-Hans-CN" and "zh-Hant-TW" alike.
+    return uiLanguage.section(u'-', 0, 0).section(u'_', 0, 0).compare(u"zh", Qt::CaseInsensitive) ==
+           0;
 }

@@ -38,6 +38,9 @@ public:
     void setIsChinese(bool on) { m_isChinese = on; }
     bool isInConference() const { return m_isInConference; }
     void setIsInConference(bool on);
+    /// Counts the conferences that became active: a join answered after this changed was
+    /// overtaken by the conference itself.
+    quint64 conferenceSerial() const { return m_conferenceSerial; }
     bool isChangePassword() const { return m_isChangePassword; }
     void setIsChangePassword(bool on) { m_isChangePassword = on; }
     bool isDirectLive() const { return m_isDirectLive; }
@@ -64,6 +67,8 @@ public:
     /// Stores a reachability state (-1 unknown, 0 none, 1 mobile, 2 WiFi), then announces it.
     void reachabilityChanged(qint64 status);
     static QString textForNetworkStatus(qint64 status);
+    /// Whether a UI language tag ("zh-CN", "zh-Hant-TW", "en-US") names Chinese.
+    static bool isChineseLanguage(const QString &uiLanguage);
 
 Q_SIGNALS:
     /// The application-wide reachability announcement, after the status is stored.
@@ -76,6 +81,7 @@ private:
     std::atomic<bool> m_isSignIn = false;
     std::atomic<bool> m_isChinese = false;
     std::atomic<bool> m_isInConference = false;
+    std::atomic<quint64> m_conferenceSerial = 0;
     std::atomic<bool> m_isChangePassword = false;
     std::atomic<bool> m_isDirectLive = false;
     std::atomic<bool> m_isRemberPassword = false;

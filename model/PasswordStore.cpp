@@ -9,8 +9,17 @@
 
 namespace {
 
+PasswordStore::Backend *plugged = nullptr;
+
 void readFromKeychain(const QPointer<QObject> &context, const PasswordStore::Done &done)
 {
+    if (plugged) {
+        plugged->read([context, done](const QString &password) {
+            if (context && done)
+                done(password);
+        });
+        return;
+    }
     auto *job = new QKeychain::ReadPasswordJob(PasswordStore::service());
     job->setAutoDelete(true);
     job->setKey(PasswordStore::key);
@@ -27,6 +36,11 @@ void readFromKeychain(const QPointer<QObject> &context, const PasswordStore::Don
 }
 
 } // namespace
+
+void PasswordStore::setBackend(Backend *backend)
+{
+    plugged = backend;
+}
 
 QString PasswordStore::service()
 {
@@ -54,6 +68,13 @@ void PasswordStore::readPassword(QObject *context, Done done)
 
 void PasswordStore::writePassword(const QString &password, std::function<void(bool)> done)
 {
+    if (plugged) {
+        plugged->write(password, [done](bool kept) {
+            if (done)
+                done(kept);
+        });
+        return;
+    }
     QKeychain::Job *job = nullptr;
     if (password.isEmpty()) {
         job = new QKeychain::DeletePasswordJob(service());

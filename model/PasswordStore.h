@@ -22,5 +22,19 @@ public:
 
     /// The keychain's service: the application's name, so that programs never share an entry.
     static QString service();
+
+    /// Where the password is kept: the desktop's keychain, unless another is plugged in (tests
+    /// plug in one of their own). Each call answers exactly once, later, on the main thread.
+    class Backend
+    {
+    public:
+        virtual ~Backend() = default;
+        /// `done` gets the password, or an empty text when there is none or on failure.
+        virtual void read(std::function<void(const QString &)> done) = 0;
+        /// An empty password removes the entry; `done` learns whether it was kept.
+        virtual void write(const QString &password, std::function<void(bool)> done) = 0;
+    };
+    /// Plugs in `backend` (not owned); null goes back to the keychain.
+    static void setBackend(Backend *backend);
     static inline const QString key = QStringLiteral("PassWord");
 };

@@ -81,6 +81,7 @@ EntityList ContactListNetworking::sortEntityWithArray(const EntityList &list)
 
 void ContactListNetworking::getMemberInfo()
 {
+    Q_EMIT refreshStarted();
     NetWork *account = request(m_url, QStringLiteral("<ns1:MyAccountRequest/>"),
                                QStringLiteral("MyAccountRequest"));
     QPointer<ContactListNetworking> self(this);
@@ -175,11 +176,14 @@ void ContactListNetworking::searchContactsByInputStr(const QString &text)
         QStringLiteral("<ns1:EntityType>Member</ns1:EntityType>") + blanks +
         QStringLiteral("<ns1:query>%1</ns1:query>").arg(escaped(text)) + blanks +
         QStringLiteral("</ns1:Filter>") + blanks + QStringLiteral("</ns1:SearchRequest>");
+    cancelSearch();
     NetWork *search = request(m_url, body, QStringLiteral("SearchRequest"));
+    m_search = search;
     QPointer<ContactListNetworking> self(this);
-    search->setSuccessBlock([self](const QVariant &response) {
-        if (!self)
+    search->setSuccessBlock([self, search](const QVariant &response) {
+        if (!self || self->m_search != search)
             return;
+        self->m_search = nullptr;
         const QString own = AppUser::defaultUser()->entityID;
         EntityList found;
         for (const auto &entity : entitiesUnder(response)) {
@@ -191,8 +195,22 @@ void ContactListNetworking::searchContactsByInputStr(const QString &text)
         self->m_searchContactsList = sortEntityWithArray(found);
         Q_EMIT self->getSearchDataSuccess(self->m_searchContactsList);
     });
-    search->setFailBlock(logFailure);
+    search->setFailBlock([self, search](const NetworkError &error) {
+        logFailure(error);
+        if (!self || self->m_search != search)
+            return;
+        self->m_search = nullptr;
+        Q_EMIT self->getSearchDataFailed();
+    });
     search->startRequest();
+}
+
+void ContactListNetworking::cancelSearch()
+{
+    if (NetWork *running = m_search) {
+        m_search = nullptr;
+        running->cancelNetworkOperations();
+    }
 }
 
 QString ContactListNetworking::joinConferenceBody(const QString &conferenceId)

@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <memory>
@@ -33,13 +34,17 @@ public:
     const EntityList &searchContactsList() const { return m_searchContactsList; }
     const EntityList &contactsArray() const { return m_contactsArray; }
 
-    /// Starts the refresh chain; the list arrives as getNetworkDataSuccess().
+    /// Starts the refresh chain (announced by refreshStarted()); the list arrives as
+    /// getNetworkDataSuccess().
     void getMemberInfo();
     void getMyRoomWithEntityID(const QString &entityId);
     void getRoomPin();
     void getContactsList();
-    /// Members only, at most 199, never the user; the result arrives as getSearchDataSuccess().
+    /// Members only, at most 199, never the user; the result arrives as getSearchDataSuccess(),
+    /// a failure as getSearchDataFailed(). A new search supersedes the one in flight.
     void searchContactsByInputStr(const QString &text);
+    /// Gives up the search in flight: neither of its signals comes.
+    void cancelSearch();
     static EntityList sortEntityWithArray(const EntityList &list);
 
     /// "<httpPortal>/services/v1_1/PortalUserService?"
@@ -63,8 +68,10 @@ public:
     static OutsideJoinFault outsideJoinFault(const QString &reason);
 
 Q_SIGNALS:
+    void refreshStarted();
     void getNetworkDataSuccess(const EntityList &contacts);
     void getSearchDataSuccess(const EntityList &results);
+    void getSearchDataFailed();
 
 private:
     static NetWork *request(const QString &address, const QString &body, const QString &action);
@@ -74,4 +81,5 @@ private:
     EntityList m_conferenceRooms;
     EntityList m_searchContactsList;
     EntityList m_contactsArray;
+    QPointer<NetWork> m_search;
 };

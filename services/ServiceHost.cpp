@@ -6,6 +6,9 @@
 #include <QDir>
 #include <QHttpServerRequest>
 #include <QSslKey>
+#include <QTimer>
+
+#include <memory>
 
 namespace {
 
@@ -100,7 +103,19 @@ void ServiceHost::routePortal(QHttpServer &server)
             m_hub.accept(server.nextPendingWebSocketConnection());
     });
     server.route(QStringLiteral("/services/v1_1/PortalUserService"), Method::Post,
-                 [this](const QHttpServerRequest &request) { return m_portal.handle(request); });
+                 [this](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
+                     const auto response =
+                         std::make_shared<QHttpServerResponse>(m_portal.handle(request));
+                     qInfo("portal POST %s -> %d", qPrintable(request.url().path()),
+                           int(response->statusCode()));
+                     if (m_config.portalReplyDelayMs <= 0) {
+                         response->write(std::move(responder));
+                         return;
+                     }
+                     auto held = std::make_shared<QHttpServerResponder>(std::move(responder));
+                     QTimer::singleShot(m_config.portalReplyDelayMs, this,
+                                        [held, response] { response->write(std::move(*held)); });
+                 });
 }
 
 void ServiceHost::routeWebSite(QHttpServer &server)

@@ -13,6 +13,9 @@ struct ServicesConfig
     bool reset = false;
     int maxLines = 200;     ///< concurrent conference lines of the whole portal
     bool makeStream = true; ///< make the live test stream when it is missing
+    /// Portal replies are held this long after the operation took effect, so that tests can
+    /// let the engines hear of a conference before the client hears the portal's answer.
+    int portalReplyDelayMs = 0;
 
     /// "host:port" of the portal as the login reply names it.
     QString portalAuthority() const { return host + u':' + QString::number(portalPort); }

@@ -66,6 +66,9 @@ int main(int argc, char *argv[])
         {QStringLiteral("max-lines"), QStringLiteral("Concurrent conference lines."),
          QStringLiteral("count")},
         {QStringLiteral("reset"), QStringLiteral("Start again from the demo data.")},
+        {QStringLiteral("portal-reply-delay"),
+         QStringLiteral("Hold each portal reply this long after it took effect (tests)."),
+         QStringLiteral("ms")},
     });
     parser.process(app);
 
@@ -75,6 +78,7 @@ int main(int argc, char *argv[])
     config.dataDir = parser.isSet(QStringLiteral("data"))
                          ? parser.value(QStringLiteral("data"))
                          : QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    config.portalReplyDelayMs = parser.value(QStringLiteral("portal-reply-delay")).toInt();
     if (parser.isSet(QStringLiteral("max-lines")))
         config.maxLines = parser.value(QStringLiteral("max-lines")).toInt();
     if (!readPort(parser, QStringLiteral("login-port"), &config.loginPort) ||

@@ -57,6 +57,9 @@ private Q_SLOTS:
     void observersSeeStoredStatus();
     void keepAwake();
     void currentRometeUriFromAnotherThread();
+    void chineseLanguage_data();
+    void chineseLanguage();
+    void conferenceSerial();
 };
 
 void TestAppStatus::reachability_data()
@@ -151,6 +154,45 @@ void TestAppStatus::currentRometeUriFromAnotherThread()
         QVERIFY(app->currentRometeUri().isEmpty() || app->currentRometeUri().startsWith(u"uri-"));
     writer.join();
     QCOMPARE(app->currentRometeUri(), QStringLiteral("uri-1999"));
+}
+
+void TestAppStatus::chineseLanguage_data()
+{
+    QTest::addColumn<QString>("tag");
+    QTest::addColumn<bool>("chinese");
+    QTest::newRow("zh") << "zh" << true;
+    QTest::newRow("zh-CN, listed before zh-Hans-CN") << "zh-CN" << true;
+    QTest::newRow("zh-TW") << "zh-TW" << true;
+    QTest::newRow("zh-Hans-CN") << "zh-Hans-CN" << true;
+    QTest::newRow("zh-Hant-HK") << "zh-Hant-HK" << true;
+    QTest::newRow("zh_CN, POSIX spelling") << "zh_CN" << true;
+    QTest::newRow("en-US") << "en-US" << false;
+    QTest::newRow("ja-JP") << "ja-JP" << false;
+    QTest::newRow("zu (Zulu) starts like zh") << "zu-ZA" << false;
+    QTest::newRow("C") << "C" << false;
+    QTest::newRow("empty") << "" << false;
+}
+
+void TestAppStatus::chineseLanguage()
+{
+    QFETCH(QString, tag);
+    QTEST(AppStatus::isChineseLanguage(tag), "chinese");
+}
+
+void TestAppStatus::conferenceSerial()
+{
+    AppStatus *status = AppStatus::shareStatus();
+    status->setIsInConference(false);
+    const quint64 before = status->conferenceSerial();
+    status->setIsInConference(true);
+    QCOMPARE(status->conferenceSerial(), before + 1);
+    status->setIsInConference(true); // still the same conference
+    QCOMPARE(status->conferenceSerial(), before + 1);
+    status->setIsInConference(false);
+    QCOMPARE(status->conferenceSerial(), before + 1);
+    status->setIsInConference(true);
+    QCOMPARE(status->conferenceSerial(), before + 2);
+    status->setIsInConference(false);
 }
 
 QTEST_GUILESS_MAIN(TestAppStatus)

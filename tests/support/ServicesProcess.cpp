@@ -3,9 +3,11 @@
 #include <QRegularExpression>
 #include <QTest>
 
-ServicesProcess::ServicesProcess(const QString &executable, const QString &host)
+ServicesProcess::ServicesProcess(const QString &executable, const QString &host,
+                                 const QStringList &extraArguments)
     : m_executable(executable)
     , m_host(host)
+    , m_extraArguments(extraArguments)
 {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
 }
@@ -21,10 +23,12 @@ ServicesProcess::~ServicesProcess()
 
 bool ServicesProcess::start()
 {
-    m_process.start(m_executable, {QStringLiteral("--host"), m_host, QStringLiteral("--login-port"),
-                                   QStringLiteral("8080"), QStringLiteral("--tls-port"),
-                                   QStringLiteral("9090"), QStringLiteral("--portal-port"),
-                                   QStringLiteral("0"), QStringLiteral("--data"), m_data.path()});
+    QStringList arguments{QStringLiteral("--host"),        m_host,
+                          QStringLiteral("--login-port"),  QStringLiteral("8080"),
+                          QStringLiteral("--tls-port"),    QStringLiteral("9090"),
+                          QStringLiteral("--portal-port"), QStringLiteral("0"),
+                          QStringLiteral("--data"),        m_data.path()};
+    m_process.start(m_executable, arguments + m_extraArguments);
     if (!m_process.waitForStarted())
         return false;
     const QRegularExpression line(QStringLiteral("portal=(\\d+)"));

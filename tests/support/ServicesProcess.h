@@ -9,7 +9,9 @@
 class ServicesProcess final
 {
 public:
-    ServicesProcess(const QString &executable, const QString &host);
+    /// `extraArguments` go after the standard ones.
+    ServicesProcess(const QString &executable, const QString &host,
+                    const QStringList &extraArguments = {});
     ~ServicesProcess();
 
     /// Waits until the services listen; false when they did not start.
@@ -22,6 +24,7 @@ public:
 private:
     QString m_executable;
     QString m_host;
+    QStringList m_extraArguments;
     QTemporaryDir m_data;
     QProcess m_process;
     QString m_output;

@@ -18,6 +18,7 @@
 
 UiHarness::UiHarness(const QString &host)
     : m_home(std::make_unique<TestHome>())
+    , m_keychain(std::make_unique<FakeKeychain>())
     , m_host(host)
 {
     if (!host.isEmpty())
@@ -59,6 +60,16 @@ QString UiHarness::toastIn(QWidget *window)
 {
     const ToastView *toast = ToastView::shownIn(window);
     return toast ? toast->label()->text() : QString();
+}
+
+bool UiHarness::settle()
+{
+    // The dispatcher queues its work to the application object: anything queued there after
+    // it runs after it.
+    const auto done = std::make_shared<bool>(false);
+    QMetaObject::invokeMethod(
+        qApp, [done] { *done = true; }, Qt::QueuedConnection);
+    return QTest::qWaitFor([done] { return *done; }, 10000);
 }
 
 void UiHarness::fire(uint32_t event, int32_t value, int size)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AppDelegate.h"
+#include "FakeKeychain.h"
 #include "TestDeployment.h"
 #include "TestHome.h"
 
@@ -27,6 +28,8 @@ public:
     AppDelegate *delegate() const { return m_delegate.get(); }
     ServiceHost *services() const { return m_deployment ? m_deployment->host() : nullptr; }
     QString host() const { return m_host; }
+    /// Stands in for the desktop's keychain.
+    FakeKeychain *keychain() const { return m_keychain.get(); }
 
     /// Every toast text shown since the last call, oldest first.
     QStringList takeToasts();
@@ -34,6 +37,8 @@ public:
     QStringList toasts() const { return m_toasts; }
     /// The text of the toast shown now in `window`, or a null text.
     static QString toastIn(QWidget *window);
+    /// Waits until the main thread has handled every out-event fired so far.
+    static bool settle();
     /// Fires an out-event with a 32-bit value at offset 0 of a record of `size` bytes.
     static void fire(uint32_t event, int32_t value = 0, int size = 4);
     /// The texts at the offsets of the last in-event `id` sent to the fake engine.
@@ -49,6 +54,7 @@ protected:
 
 private:
     std::unique_ptr<TestHome> m_home;
+    std::unique_ptr<FakeKeychain> m_keychain;
     std::unique_ptr<TestDeployment> m_deployment;
     std::unique_ptr<AppDelegate> m_delegate;
     QString m_host;

@@ -15,17 +15,21 @@
 #include "Preferences.h"
 #include "StringHelper.h"
 #include "UiHarness.h"
+#include "UnixSignalWatcher.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QMediaPlayer>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTest>
+
+#include <csignal>
 
 namespace CR = ConfRecords;
 
@@ -53,8 +57,10 @@ private Q_SLOTS:
     void conferenceRouting();
     void quitting();
     void networkLostInConference();
+    void menuWithoutTray();
     void signOutFromTray();
     void signedInElsewhere();
+    void terminationSignal();
 
 private:
     AppDelegate *app() const { return m_app->delegate(); }
@@ -367,10 +373,55 @@ void TestAppDelegate::networkLostInConference()
     QCOMPARE(FakeEngine::instance().calls(201).size(), 1); // left the conference
     QTRY_VERIFY(mainWindow()->isVisible());
     AppStatus::shareStatus()->reachabilityChanged(2);
+    // The tray's menu, opened now, offers the sign-out again.
+    QMenu *tray = app()->trayIcon()->contextMenu();
+    Q_EMIT tray->aboutToShow();
+    bool offered = false;
+    for (QAction *action : tray->actions())
+        offered = offered || action->text() == u"注销";
+    QVERIFY(offered);
+}
+
+void TestAppDelegate::menuWithoutTray()
+{
+    // The offscreen platform has no system tray, as stock GNOME has none.
+    QVERIFY(!app()->hasTrayIcon());
+    FakeEngine::instance().reset();
+    ContactWindowController *main = mainWindow();
+    QVERIFY(main->isVisible());
+    QMenu *menu = main->menuBar()->actions().first()->menu();
+    QVERIFY(menu);
+    Q_EMIT menu->aboutToShow();
+    QAction *signOut = nullptr;
+    for (QAction *action : menu->actions())
+        if (action->text() == u"注销")
+            signOut = action;
+    QVERIFY(signOut);
+    QVERIFY(signOut->isVisible());
+    // Closing the window from its title bar keeps the program, in the task bar.
+    QVERIFY(!main->closeFromTitleBar());
+    QVERIFY(main->isVisible());
+    QVERIFY(main->isMinimized());
+    QVERIFY(FakeEngine::instance().calls(1603).isEmpty()); // no quitting either
+    main->showNormal();
+    signOut->trigger();
+    QCOMPARE(FakeEngine::instance().calls(1603).size(), 1);
+    // During a call there is nothing to sign out from.
+    AppStatus::shareStatus()->setIsInConference(true);
+    Q_EMIT menu->aboutToShow();
+    QVERIFY(!signOut->isVisible());
+    AppStatus::shareStatus()->setIsInConference(false);
 }
 
 void TestAppDelegate::signOutFromTray()
 {
+    // A sign-out of cause 1 changes nothing.
+    QByteArray cause1 = CR::zeroed(CR::Out::SignOutSize);
+    cause1[CR::Out::SignOutCause] = 1;
+    FakeEngine::instance().fire(2304, cause1);
+    QVERIFY(UiHarness::settle());
+    QVERIFY(AppStatus::shareStatus()->isSignIn());
+    QVERIFY(mainWindow()->isVisible());
     FakeEngine::instance().reset();
     app()->resignDockAction();
     QCOMPARE(FakeEngine::instance().calls(1603).size(), 1);
@@ -380,8 +431,6 @@ void TestAppDelegate::signOutFromTray()
     QVERIFY(app()->window()->isVisible());
     QVERIFY(!QFile::exists(AppUser::stroePath()));
     QTRY_VERIFY(!app()->applicationDockMenu());
-    // Cause 1 changes nothing.
-    UiHarness::fire(2304, 0, 12);
 }
 
 void TestAppDelegate::signedInElsewhere()
@@ -394,6 +443,24 @@ void TestAppDelegate::signedInElsewhere()
     QTRY_VERIFY(sheetOn(app()->window()));
     QCOMPARE(sheetOn(app()->window())->informativeText(), QStringLiteral("账号在别处登陆"));
     QVERIFY(!mainWindow()->isVisible());
+}
+
+void TestAppDelegate::terminationSignal()
+{
+    QVERIFY(m_app->signInAsDemo());
+    QVERIFY(AppStatus::shareStatus()->isSignIn());
+    FakeEngine::instance().reset();
+    UnixSignalWatcher watcher({SIGTERM});
+    connect(&watcher, &UnixSignalWatcher::signalReceived, app(),
+            [this] { app()->quitFromOutside(); });
+    QSignalSpy received(&watcher, &UnixSignalWatcher::signalReceived);
+    ::raise(SIGTERM);
+    QTRY_COMPARE(received.size(), 1);
+    QCOMPARE(received.first().first().toInt(), SIGTERM);
+    QCOMPARE(FakeEngine::instance().calls(1603).size(), 1); // signed out first
+    ::raise(SIGTERM);                                       // once is enough
+    QTRY_COMPARE(received.size(), 2);
+    QCOMPARE(FakeEngine::instance().calls(1603).size(), 1);
 }
 
 QTEST_MAIN(TestAppDelegate)

@@ -38,6 +38,10 @@ private Q_SLOTS:
     void searchMode();
     void outsideSearch();
     void searchWithoutMatch();
+    void searchFailsThenRetries();
+    void supersededSearch();
+    void addButtonCarriesWideIds_data();
+    void addButtonCarriesWideIds();
     void addContactFromSearch();
     void detailFields_data();
     void detailFields();
@@ -151,11 +155,12 @@ void TestContactList::searchMode()
     QCOMPARE(list()->clearButtonImage(), QStringLiteral("close"));
     QVERIFY(!list()->isSearchIng()); // typing alone sends nothing
     list()->searchWhenEnter();
-    list()->searchWhenEnter(); // the same query again, before and after its answer
+    QCOMPARE(list()->pendingSearch(), QStringLiteral("a"));
+    QVERIFY(!list()->isSearchIng()); // the table shows the directory until the answer
+    list()->searchWhenEnter();       // the same query again, before and after its answer
     QTRY_COMPARE(results.size(), 1);
     list()->searchWhenEnter();
-    QTest::qWait(300);
-    QCOMPARE(results.size(), 1);
+    QCOMPARE(list()->pendingSearch(), QString()); // nothing sent
     QVERIFY(list()->isSearchIng());
     QCOMPARE(list()->currentSearchStr(), QStringLiteral("a"));
     QCOMPARE(list()->titleLabel()->text(), QStringLiteral("您可能想找"));
@@ -170,9 +175,8 @@ void TestContactList::searchMode()
     QCOMPARE(list()->rows().size(), 1);
     QCOMPARE(list()->rows().first()->displayName, QStringLiteral("Alice 王丽"));
     // The refresh is skipped while searching.
-    QSignalSpy refreshed(list()->netWorking(), &ContactListNetworking::getNetworkDataSuccess);
+    QSignalSpy refreshed(list()->netWorking(), &ContactListNetworking::refreshStarted);
     QMetaObject::invokeMethod(list()->timer(), "timeout");
-    QTest::qWait(300);
     QCOMPARE(refreshed.size(), 0);
     // Emptying the field by typing leaves search mode.
     list()->searchField()->clear();
@@ -220,6 +224,75 @@ void TestContactList::searchWithoutMatch()
     QCOMPARE(list()->tableView()->count(), 0);
 }
 
+void TestContactList::searchFailsThenRetries()
+{
+    const auto user = AppUser::defaultUser();
+    const QString auth = user->auth;
+    user->auth = QStringLiteral("Basic ") + QByteArray("demo:wrong").toBase64();
+    QSignalSpy results(list()->netWorking(), &ContactListNetworking::getSearchDataSuccess);
+    QSignalSpy failures(list()->netWorking(), &ContactListNetworking::getSearchDataFailed);
+    search(QStringLiteral("alice"));
+    QTRY_COMPARE(failures.size(), 1);
+    user->auth = auth;
+    QCOMPARE(results.size(), 0);
+    // The table and the row lookups both stay on the directory.
+    QVERIFY(!list()->isSearchIng());
+    QCOMPARE(list()->tableView()->count(), list()->contactsArray().size());
+    const int bob = rowOf(QStringLiteral("Bob 李波"));
+    QVERIFY(bob > 0);
+    list()->proposeSelection(bob);
+    QCOMPARE(list()->contactDetailVc()->contact()->displayName, QStringLiteral("Bob 李波"));
+    list()->dismissCurrentViewController();
+    // Enter with the same text tries again.
+    list()->searchWhenEnter();
+    QCOMPARE(list()->pendingSearch(), QStringLiteral("alice"));
+    QTRY_COMPARE(results.size(), 1);
+    QVERIFY(list()->isSearchIng());
+    QCOMPARE(list()->rows().size(), 1);
+    QCOMPARE(list()->rows().first()->displayName, QStringLiteral("Alice 王丽"));
+}
+
+void TestContactList::supersededSearch()
+{
+    QSignalSpy results(list()->netWorking(), &ContactListNetworking::getSearchDataSuccess);
+    search(QStringLiteral("a"));
+    search(QStringLiteral("grace")); // before the first answer
+    QTRY_COMPARE(results.size(), 1);
+    QCOMPARE(list()->currentSearchStr(), QStringLiteral("grace"));
+    QCOMPARE(list()->rows().size(), 1);
+    QCOMPARE(list()->rows().first()->displayName, QStringLiteral("Grace 孙歌"));
+    // Leaving search mode with a search in flight drops its answer.
+    search(QStringLiteral("al"));
+    list()->clearSearchBar();
+    QCOMPARE(list()->pendingSearch(), QString());
+    QVERIFY(!list()->isSearchIng());
+    QCOMPARE(list()->tableView()->count(), list()->contactsArray().size());
+}
+
+void TestContactList::addButtonCarriesWideIds_data()
+{
+    QTest::addColumn<QString>("entityId");
+    QTest::addColumn<qint64>("tag");
+    QTest::newRow("small") << "1008" << qint64(1008);
+    QTest::newRow("above 32 bits") << "4294967297" << qint64(4294967297LL);
+    QTest::newRow("above 2^31 - 1") << "2147483648" << qint64(2147483648LL);
+    QTest::newRow("non-digit tail") << "3000000000x7" << qint64(3000000000LL);
+}
+
+void TestContactList::addButtonCarriesWideIds()
+{
+    QFETCH(QString, entityId);
+    QFETCH(qint64, tag);
+    auto e = entity(entityId, QStringLiteral("Member"), QStringLiteral("false"));
+    e->isInMyContacts = QStringLiteral("false");
+    QXContactListCellView cell;
+    cell.setContact(e);
+    QVERIFY(!cell.addContactButton()->isHidden());
+    QCOMPARE(ViewHelper::tag(cell.addContactButton()), tag);
+    QVERIFY(ContactListNetworking::addContactBody(ViewHelper::tag(cell.addContactButton()))
+                .contains(QStringLiteral("<ns1:entityID>%1</ns1:entityID>").arg(tag)));
+}
+
 void TestContactList::addContactFromSearch()
 {
     QSignalSpy results(list()->netWorking(), &ContactListNetworking::getSearchDataSuccess);
@@ -233,7 +306,8 @@ void TestContactList::addContactFromSearch()
     add->click();
     QTRY_VERIFY(!add->isEnabled());
     QTRY_COMPARE(refreshed.size(), 1); // half a second later, even in search mode
-    QVERIFY(rowOf(QStringLiteral("Grace 孙歌")) >= 0 || list()->isSearchIng());
+    QVERIFY(list()->isSearchIng());    // the table stays on the result
+    QCOMPARE(list()->tableView()->count(), list()->searchContactsList().size());
     bool found = false;
     for (const auto &e : list()->contactsArray())
         found = found || e->displayName == u"Grace 孙歌";
@@ -446,6 +520,32 @@ void TestContactList::pinJoin()
     QVERIFY(details->roomPassField()->text().isEmpty());
     QVERIFY(list()->joinConferenceProgressWindow()->isVisible());
     list()->hideJoinConferenceProgressWindow();
+    // The engine reports the conference before the portal answers: no progress window then,
+    // neither over the conference nor after it.
+    content->setRoomOwnerEntity(nullptr);
+    details->joinConferenceButton()->click();
+    details->roomPassField()->setText(QStringLiteral("2468"));
+    details->passWindow()->okButton()->click();
+    FakeEngine::instance().fire(1200);
+    QTRY_COMPARE(content->roomOwnerEntity(), grace);
+    QVERIFY(AppStatus::shareStatus()->isInConference());
+    QVERIFY(!list()->joinConferenceProgressWindow()->isVisible());
+    FakeEngine::instance().fire(1201);
+    QTRY_VERIFY(!AppStatus::shareStatus()->isInConference());
+    QVERIFY(!list()->joinConferenceProgressWindow()->isVisible());
+    // The same when the conference began and ended before the answer.
+    content->setRoomOwnerEntity(nullptr);
+    details->joinConferenceButton()->click();
+    details->roomPassField()->setText(QStringLiteral("2468"));
+    details->passWindow()->okButton()->click();
+    FakeEngine::instance().fire(1200);
+    FakeEngine::instance().fire(1201);
+    QTRY_COMPARE(content->roomOwnerEntity(), grace);
+    QVERIFY(!AppStatus::shareStatus()->isInConference());
+    QVERIFY(!list()->joinConferenceProgressWindow()->isVisible());
+    ContactWindowController *main = m_app->delegate()->loginVc()->contactWindowController();
+    QTRY_VERIFY(main->isVisible());
+    QApplication::setActiveWindow(main);
     // Cancelling empties the field.
     details->joinConferenceButton()->click();
     details->roomPassField()->setText(QStringLiteral("9"));

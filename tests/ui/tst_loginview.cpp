@@ -14,13 +14,12 @@
 #include "UiHarness.h"
 
 #include <QCheckBox>
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QPushButton>
 #include <QSslConfiguration>
 #include <QTest>
+#include <QTimer>
 
 namespace CR = ConfRecords;
 
@@ -44,13 +43,34 @@ private Q_SLOTS:
     void rememberAndAutoLoginCoupling();
     void autoLogin_data();
     void autoLogin();
+    void autoLoginWaitsForTheKeychain_data();
+    void autoLoginWaitsForTheKeychain();
+    void engineNeverAnswers();
     void signInStoresTheUser();
 
 private:
-    static bool keychainAnswers()
+    /// A login view in a window of its own, made as at start-up with the stored settings.
+    struct FreshView
     {
-        QDBusConnectionInterface *bus = QDBusConnection::sessionBus().interface();
-        return bus && bus->isServiceRegistered(QStringLiteral("org.freedesktop.secrets"));
+        QMainWindow window;
+        LoginViewController *view = new LoginViewController;
+        FreshView()
+        {
+            window.setCentralWidget(view);
+            window.show();
+            window.activateWindow();
+        }
+    };
+    void storeAutoLogin(const QString &password)
+    {
+        Preferences p;
+        p.setUserIp(m_app->host());
+        p.setUserName(QStringLiteral("demo"));
+        p.setRemberPassword(1);
+        p.setAutoLogin(1);
+        m_app->keychain()->stored = password;
+        AppStatus::shareStatus()->setIsAutoLogin(true);
+        AppStatus::shareStatus()->setIsRemberPassword(true);
     }
     LoginViewController *login() const { return m_app->delegate()->loginVc(); }
     bool isIdle() const { return login()->loginButton()->isEnabled(); }
@@ -70,6 +90,28 @@ void TestLoginView::init()
     login()->shouldStartLoginWithUIChange(false);
     m_app->takeToasts();
     FakeEngine::instance().reset();
+    // Every case starts from nothing remembered and nothing automatic.
+    login()->remberPass()->setChecked(false);
+    login()->autoLoginBox()->setChecked(false);
+    FakeKeychain *keychain = m_app->keychain();
+    QTRY_COMPARE(keychain->pending, 0); // what the last case left running
+    keychain->readsAnswered = 0;
+    keychain->stored.clear();
+    keychain->answerAfterMs = 0;
+    keychain->failing = false;
+    keychain->beforeAnswer = {};
+    {
+        Preferences p;
+        p.setRemberPassword(0);
+        p.setAutoLogin(0);
+        p.removePassWord();
+    }
+    AppStatus *status = AppStatus::shareStatus();
+    status->setIsAutoLogin(false);
+    status->setIsRemberPassword(false);
+    status->setIsStartByWeb(false);
+    LoginViewController::autoLoginDelay = 1.5;
+    LoginViewController::signInTimeoutMs = 30000;
     QMainWindow *window = m_app->delegate()->window();
     window->show();
     window->activateWindow();
@@ -178,13 +220,16 @@ void TestLoginView::errorsOnlyWhileLoginWindowShows()
     m_app->delegate()->window()->hide();
     UiHarness::fire(2300, 401);
     UiHarness::fire(2300, 0);
-    QTest::qWait(200);
+    QVERIFY(UiHarness::settle());
     QVERIFY(m_app->takeToasts().isEmpty());
     m_app->delegate()->window()->show();
     QApplication::setActiveWindow(m_app->delegate()->window());
     UiHarness::fire(2300, 0); // code 0 is no error
-    QTest::qWait(200);
+    QVERIFY(UiHarness::settle());
     QVERIFY(m_app->takeToasts().isEmpty());
+    UiHarness::fire(2300, 7); // and this one shows
+    QVERIFY(UiHarness::settle());
+    QCOMPARE(m_app->takeToasts(), QStringList{QStringLiteral("连接不到服务器")});
 }
 
 void TestLoginView::nothingAnswers()
@@ -288,64 +333,92 @@ void TestLoginView::autoLogin()
 {
     QFETCH(QString, suppressedBy);
     QFETCH(QString, password);
-    {
-        Preferences p;
-        p.setUserIp(m_app->host());
-        p.setUserName(QStringLiteral("demo"));
-        p.setRemberPassword(1);
-        p.setAutoLogin(1);
-    }
-    // The remembered password: in the keychain, or where an earlier version left it.
-    if (keychainAnswers()) {
-        bool stored = false;
-        PasswordStore::writePassword(password, [&](bool) { stored = true; });
-        QTRY_VERIFY(stored);
-    } else {
-        Preferences().setPassWord(password);
-    }
+    storeAutoLogin(password);
     AppStatus *status = AppStatus::shareStatus();
-    status->setIsAutoLogin(true);
-    status->setIsRemberPassword(true);
     status->setIsStartByWeb(suppressedBy == u"link");
+    LoginViewController::autoLoginDelay = 0.2;
     LoginViewController::setQrWindowFactory([] { return new QWidget; });
-    QMainWindow window;
-    auto *view = new LoginViewController;
-    window.setCentralWidget(view);
-    window.show();
-    window.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&window));
-    QTRY_COMPARE(view->passField()->text(), password); // remembered
+    FreshView fresh;
+    LoginViewController *view = fresh.view;
+    QVERIFY(QTest::qWaitForWindowActive(&fresh.window));
+    QTRY_COMPARE(m_app->keychain()->readsAnswered, 1);
+    QCOMPARE(view->passField()->text(), password); // remembered
     QVERIFY(view->autoLoginBox()->isChecked());
+    QVERIFY(view->loginButton()->isEnabled()); // not at once
     if (suppressedBy == u"qr")
         view->qrButton()->click();
-    QTest::qWait(1000);
-    QVERIFY(view->loginButton()->isEnabled()); // nothing before 1.5 seconds
     const bool expected = suppressedBy.isEmpty();
     if (expected && password.isEmpty()) {
-        QTRY_COMPARE(UiHarness::toastIn(&window), QStringLiteral("请输入登录密码"));
+        QTRY_COMPARE(UiHarness::toastIn(&fresh.window), QStringLiteral("请输入登录密码"));
     } else if (expected) {
         QTRY_VERIFY_WITH_TIMEOUT(!FakeEngine::instance().calls(1600).isEmpty(), 5000);
+        QCOMPARE(UiHarness::sentText(1600, 385, 257), password);
     } else {
-        QTest::qWait(1000);
+        // A timer set after the auto-login's, and longer, fires after it.
+        bool later = false;
+        QTimer::singleShot(400, this, [&later] { later = true; });
+        QTRY_VERIFY(later);
         QVERIFY(view->loginButton()->isEnabled());
         QVERIFY(FakeEngine::instance().calls(1600).isEmpty());
     }
     delete view->qrWindow();
     LoginViewController::setQrWindowFactory({});
-    status->setIsStartByWeb(false);
-    status->setIsAutoLogin(false);
-    Preferences().setAutoLogin(0);
+}
+
+void TestLoginView::autoLoginWaitsForTheKeychain_data()
+{
+    QTest::addColumn<bool>("failing");
+    QTest::newRow("a slow keyring") << false;
+    QTest::newRow("a keyring that fails") << true;
+}
+
+void TestLoginView::autoLoginWaitsForTheKeychain()
+{
+    QFETCH(bool, failing);
+    storeAutoLogin(QStringLiteral("demo1234"));
+    FakeKeychain *keychain = m_app->keychain();
+    keychain->answerAfterMs = 600; // longer than the auto-login's own delay
+    keychain->failing = failing;
+    LoginViewController::autoLoginDelay = 0.05;
+    FreshView fresh;
+    bool busyBeforeAnswer = true;
+    keychain->beforeAnswer = [&] {
+        busyBeforeAnswer = fresh.view->isBusy() || !m_app->toasts().isEmpty();
+    };
+    QTRY_COMPARE(keychain->readsAnswered, 1);
+    QVERIFY(!busyBeforeAnswer); // nothing was tried before the password was there
+    if (failing) {
+        // Without a password the automatic sign-in says what is missing.
+        QTRY_COMPARE(UiHarness::toastIn(&fresh.window), QStringLiteral("请输入登录密码"));
+        return;
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!FakeEngine::instance().calls(1600).isEmpty(), 5000);
+    QCOMPARE(UiHarness::sentText(1600, 385, 257), QStringLiteral("demo1234"));
+    QVERIFY(m_app->toasts().isEmpty());
+}
+
+void TestLoginView::engineNeverAnswers()
+{
+    LoginViewController::signInTimeoutMs = 300;
+    m_app->typeLogin(m_app->host(), QStringLiteral("demo"), QStringLiteral("demo1234"));
+    QTRY_COMPARE(FakeEngine::instance().calls(1600).size(), 1);
+    QVERIFY(!isIdle());
+    QTRY_VERIFY(isIdle()); // the engine said nothing: given up
+    QCOMPARE(m_app->takeToasts(), QStringList{QStringLiteral("连接不到服务器")});
+    QCOMPARE(FakeEngine::instance().calls(1603).size(), 1); // the engine stops trying
+    QVERIFY(login()->ipField()->isEnabled());
+    // An answer after that is taken back rather than opening the main window.
+    UiHarness::fire(2303);
+    QVERIFY(UiHarness::settle());
+    QVERIFY(!AppStatus::shareStatus()->isSignIn());
+    QVERIFY(!login()->contactWindowController());
+    QCOMPARE(FakeEngine::instance().calls(1603).size(), 2);
+    QVERIFY(m_app->delegate()->window()->isVisible());
 }
 
 void TestLoginView::signInStoresTheUser()
 {
-    const auto remembered = [] {
-        QString password = QStringLiteral("unread");
-        QObject context;
-        PasswordStore::readPassword(&context, [&](const QString &pw) { password = pw; });
-        (void)QTest::qWaitFor([&] { return password != u"unread"; }, 10000);
-        return password;
-    };
+    const auto remembered = [this] { return m_app->keychain()->stored; };
     if (!login()->remberPass()->isChecked())
         login()->remberPass()->click(); // asked to remember the password
     QVERIFY(m_app->signInAsDemo());
@@ -358,12 +431,10 @@ void TestLoginView::signInStoresTheUser()
     QCOMPARE(p.userName(), QStringLiteral("demo"));
     QVERIFY(p.passWord().isEmpty()); // never in the settings file
     QCOMPARE(login()->passField()->text(), QStringLiteral("demo1234")); // kept for next time
-    if (keychainAnswers()) {
-        QCOMPARE(remembered(), QStringLiteral("demo1234"));
-        // Unchecking the box forgets it.
-        login()->remberPass()->click();
-        QTRY_COMPARE(remembered(), QString());
-    }
+    QTRY_COMPARE(remembered(), QStringLiteral("demo1234"));
+    // Unchecking the box forgets it.
+    login()->remberPass()->click();
+    QTRY_COMPARE(remembered(), QString());
     const auto user = AppUser::defaultUser();
     QCOMPARE(user->user_portal, QStringLiteral("http://127.0.0.21:8080"));
     QCOMPARE(user->httpPortal,
@@ -382,7 +453,7 @@ void TestLoginView::signInStoresTheUser()
     QVERIFY(!archive.contains(QByteArray("demo:demo1234").toBase64())); // nor the authorization
     // A second 2303 while signed in changes nothing.
     UiHarness::fire(2303);
-    QTest::qWait(100);
+    QVERIFY(UiHarness::settle());
     QCOMPARE(login()->contactWindowController(), main);
 }
 

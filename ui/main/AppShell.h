@@ -28,4 +28,6 @@ public:
     virtual void windowClosedByUser() = 0;
     /// Signed-in state or conference changed: the tray's menu follows.
     virtual void updateDockMenu() = 0;
+    /// Whether a tray icon is shown to come back through once every window is closed.
+    virtual bool hasTrayIcon() const = 0;
 };

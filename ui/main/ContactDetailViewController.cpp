@@ -244,11 +244,14 @@ void ContactDetailViewController::joinConferenceRoomWithPassword()
         QStringLiteral("JoinConferenceRequest"));
     QPointer<ContactDetailViewController> self(this);
     const auto entry = m_contact;
-    request->setSuccessBlock([self, entry](const QVariant &) {
+    const quint64 serial = AppStatus::shareStatus()->conferenceSerial();
+    request->setSuccessBlock([self, entry, serial](const QVariant &) {
         if (self) {
             self->roomPassField()->clear();
             self->m_passWindow->hide();
-            if (self->m_delegate)
+            // Nothing to wait for once the conference has begun (and maybe ended) meanwhile.
+            const bool overtaken = AppStatus::shareStatus()->conferenceSerial() != serial;
+            if (self->m_delegate && !overtaken)
                 self->m_delegate->showJoinConferenceProgressWindow();
         }
         JoinConferenceViewController *content =

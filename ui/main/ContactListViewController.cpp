@@ -137,6 +137,8 @@ void ContactListViewController::viewDidLoad()
             &ContactListViewController::getNetworkDataSuccess);
     connect(m_netWorking, &ContactListNetworking::getSearchDataSuccess, this,
             &ContactListViewController::getSearchDataSuccess);
+    connect(m_netWorking, &ContactListNetworking::getSearchDataFailed, this,
+            &ContactListViewController::getSearchDataFailed);
     m_delayedRefresh.setSingleShot(true);
     m_delayedRefresh.setInterval(500);
     connect(&m_delayedRefresh, &QTimer::timeout, this, [this] { m_netWorking->getMemberInfo(); });
@@ -272,6 +274,7 @@ void ContactListViewController::setClearImage(const QString &name)
 
 void ContactListViewController::leaveSearchMode()
 {
+    m_netWorking->cancelSearch();
     m_isSearchIng = false;
     m_currentSearchStr.clear();
     m_pendingSearch.clear();
@@ -292,21 +295,32 @@ void ContactListViewController::textFieldDidChange(const QString &text)
 
 void ContactListViewController::searchWhenEnter()
 {
-    m_searchOutside = Preferences().searchOutsideRoom() != 0;
+    const bool outside = Preferences().searchOutsideRoom() != 0;
     const QString text = ui->searchField->text();
-    if (text.isEmpty() || text == m_currentSearchStr || text == m_pendingSearch)
+    if (text.isEmpty() || text == m_pendingSearch)
         return;
-    m_isSearchIng = true;
+    if (m_isSearchIng && m_pendingSearch.isEmpty() && text == m_currentSearchStr)
+        return;
+    // The table and the row lookups switch to the result together, when it arrives; until
+    // then both stay on what is shown.
     m_pendingSearch = text;
+    m_pendingOutside = outside;
     m_netWorking->searchContactsByInputStr(text);
+}
+
+void ContactListViewController::getSearchDataFailed()
+{
+    m_pendingSearch.clear(); // Enter tries again
 }
 
 void ContactListViewController::getSearchDataSuccess(const EntityList &results)
 {
-    if (!m_isSearchIng)
+    if (m_pendingSearch.isEmpty())
         return; // the search was given up before its answer came
+    m_isSearchIng = true;
+    m_searchOutside = m_pendingOutside;
+    m_currentSearchStr = m_pendingSearch;
     m_pendingSearch.clear();
-    m_currentSearchStr = ui->searchField->text();
     m_searchContactsList = results;
     if (!results.isEmpty() || m_searchOutside)
         ui->titleLabel->setText(StringHelper::localString(QStringLiteral("您可能想找")));
@@ -416,6 +430,10 @@ void ContactListViewController::showControlWebview()
 
 void ContactListViewController::showJoinConferenceProgressWindow()
 {
+    // The engine may report the conference before the portal answers the join: the conference
+    // window is then already there, and a progress window would stay on top of it.
+    if (AppStatus::shareStatus()->isInConference())
+        return;
     m_progressWindow->showCentredOver(window());
 }
 

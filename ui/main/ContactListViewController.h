@@ -48,6 +48,7 @@ public:
 
     void getNetworkDataSuccess(const EntityList &contacts);
     void getSearchDataSuccess(const EntityList &results);
+    void getSearchDataFailed();
 
     // ContactDetailViewControllerDelegate
     void deleteContactWithEntityId(const QString &entityId) override;
@@ -75,6 +76,8 @@ public:
     const EntityList &searchContactsList() const { return m_searchContactsList; }
     const EntityList &rows() const;
     bool isSearchIng() const { return m_isSearchIng; }
+    /// The query sent and not yet answered, or an empty text.
+    QString pendingSearch() const { return m_pendingSearch; }
     bool searchOutside() const { return m_searchOutside; }
     QString currentSearchStr() const { return m_currentSearchStr; }
     bool isPopoverShown() const;
@@ -124,6 +127,7 @@ private:
     QTimer m_delayedRefresh;
     bool m_isSearchIng = false;
     bool m_searchOutside = false;
+    bool m_pendingOutside = false;
     QString m_currentSearchStr;
     QString m_pendingSearch;
     QString m_clearImage;

@@ -87,8 +87,10 @@ void ContactWindowController::acceptIncomeCallWithName(const QString &name)
             self->stopRinging();
             if (response == AlertHelper::firstButtonResponse) {
                 TRQClientInEvent::ClientSyncRequestAcceptIncomeCall(true);
-                Timing::performBlockAfterDelay(0.1, self, [self] {
-                    if (ContactListViewController *list = self->contactList())
+                const quint64 serial = AppStatus::shareStatus()->conferenceSerial();
+                Timing::performBlockAfterDelay(0.1, self, [self, serial] {
+                    ContactListViewController *list = self->contactList();
+                    if (list && AppStatus::shareStatus()->conferenceSerial() == serial)
                         list->showJoinConferenceProgressWindow();
                 });
             } else {
@@ -181,7 +183,22 @@ void ContactWindowController::closeEvent(QCloseEvent *event)
 {
     if (ContactListViewController *list = contactList())
         list->dismissCurrentViewController();
+    if (event->spontaneous() && !closeFromTitleBar()) {
+        event->ignore();
+        return;
+    }
     QMainWindow::closeEvent(event);
     if (event->spontaneous() && AppShell::shared())
         AppShell::shared()->windowClosedByUser();
+}
+
+bool ContactWindowController::closeFromTitleBar()
+{
+    const AppShell *shell = AppShell::shared();
+    if (!shell || shell->hasTrayIcon() || !isCurrent())
+        return true;
+    // Without a tray icon a hidden window could not be found again: the signed-in user's
+    // window stays in the task bar, and quitting is the menu's.
+    showMinimized();
+    return false;
 }

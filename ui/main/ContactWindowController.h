@@ -39,6 +39,9 @@ public:
     QMessageBox *alert() const { return m_alert; }
     QMediaPlayer *player() const { return m_player; }
 
+    /// What closing from the title bar does before the window closes; false keeps it open.
+    bool closeFromTitleBar();
+
 protected:
     void moveEvent(QMoveEvent *event) override;
     void closeEvent(QCloseEvent *event) override;

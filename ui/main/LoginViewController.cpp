@@ -8,6 +8,7 @@
 #include "ContactWindowController.h"
 #include "FilledButton.h"
 #include "Images.h"
+#include "Log.h"
 #include "LoginRequest.h"
 #include "NetWork.h"
 #include "PasswordStore.h"
@@ -26,6 +27,7 @@
 #include <QMainWindow>
 #include <QScreen>
 #include <QSysInfo>
+#include <QTimer>
 
 namespace {
 
@@ -166,20 +168,30 @@ void LoginViewController::viewDidLoad()
     const Preferences preferences;
     ui->ipField->setText(preferences.userIp());
     ui->nameField->setText(preferences.userName());
+    // Auto-login waits for the remembered password: a slow or locked keyring must not make
+    // it sign in with an empty field.
     if (status->isRemberPassword()) {
-        QPointer<QLineEdit> field(ui->passField);
-        PasswordStore::readPassword(this, [field](const QString &password) {
-            if (field && field->text().isEmpty())
-                field->setText(password);
+        PasswordStore::readPassword(this, [this](const QString &password) {
+            if (ui->passField->text().isEmpty())
+                ui->passField->setText(password);
+            scheduleAutoLogin();
         });
+    } else {
+        scheduleAutoLogin();
     }
+    m_signInTimer = new QTimer(this);
+    m_signInTimer->setSingleShot(true);
+    connect(m_signInTimer, &QTimer::timeout, this, [this] { signInTimedOut(); });
+    ui->ipField->setFocus();
+}
 
-    Timing::performBlockAfterDelay(1.5, this, [this] {
+void LoginViewController::scheduleAutoLogin()
+{
+    Timing::performBlockAfterDelay(autoLoginDelay, this, [this] {
         const AppStatus *s = AppStatus::shareStatus();
         if (s->isAutoLogin() && !s->isStartByWeb() && !m_qrWindow && !isBusy())
             loginClick();
     });
-    ui->ipField->setFocus();
 }
 
 void LoginViewController::remberPassword()
@@ -234,6 +246,10 @@ bool LoginViewController::isBusy() const
 
 void LoginViewController::shouldStartLoginWithUIChange(bool busy)
 {
+    if (busy)
+        m_signInGivenUp = false;
+    else if (m_signInTimer)
+        m_signInTimer->stop();
     if (!busy && m_netWork) {
         NetWork *running = m_netWork;
         m_netWork = nullptr;
@@ -317,6 +333,7 @@ void LoginViewController::handleReply(const QVariant &response)
         return;
     case LoginReply::Outcome::Accepted:
         m_userInfo = reply.record;
+        m_signInTimer->start(signInTimeoutMs);
         TRQClientInEvent::ClientAsyncRequestLoginWithUserName(
             ui->nameField->text(), ui->passField->text(), reply.portalAddress);
         return;
@@ -336,8 +353,25 @@ void LoginViewController::handleFailure(const QString &address)
     shouldStartLoginWithUIChange(false);
 }
 
-void LoginViewController::loginSuccess()
+void LoginViewController::signInTimedOut()
 {
+    if (!isBusy())
+        return;
+    qCInfo(lcOrvale, "no sign-in outcome from the engine: given up");
+    TRQClientInEvent::ClientAsyncRequestLogOut();
+    shouldStartLoginWithUIChange(false);
+    m_signInGivenUp = true;
+    ToastView::showToastInWindow(window(), QStringLiteral("连接不到服务器"), warning,
+                                 ToastView::defaultSeconds);
+}
+
+bool LoginViewController::loginSuccess()
+{
+    if (m_signInGivenUp) {
+        // The engine answered after the user was told it would not: take the sign-in back.
+        TRQClientInEvent::ClientAsyncRequestLogOut();
+        return false;
+    }
     shouldStartLoginWithUIChange(false);
     Preferences preferences;
     preferences.setUserIp(ui->ipField->text());
@@ -350,6 +384,7 @@ void LoginViewController::loginSuccess()
     changeKeyWindow();
     if (!ui->remberPass->isChecked())
         ui->passField->clear();
+    return true;
 }
 
 void LoginViewController::setUser(const QVariantMap &record)

@@ -15,6 +15,7 @@ class NetWork;
 class QCheckBox;
 class QLineEdit;
 class QPushButton;
+class QTimer;
 class Spinner;
 
 /// The login view: server address, user name and password, checked by the company's login
@@ -28,6 +29,11 @@ public:
     /// Makes the QR-code window; the QR entry is offered only when one is set.
     using WindowFactory = std::function<QWidget *()>;
     static void setQrWindowFactory(WindowFactory factory);
+
+    /// Seconds from the remembered password being read to the automatic sign-in.
+    static inline double autoLoginDelay = 1.5;
+    /// Milliseconds to wait for the engine's sign-in once the login service accepted.
+    static inline int signInTimeoutMs = 30000;
 
     explicit LoginViewController(QWidget *parent = nullptr);
     ~LoginViewController() override;
@@ -47,7 +53,8 @@ public:
     static QString upDeviceInfomation();
 
     // Called by the dispatcher and the join views
-    void loginSuccess();
+    /// False when the sign-in had been given up: it is taken back.
+    bool loginSuccess();
     void errorWithText(const QString &text);
     void endConference();
     void showAlertWithMessage(const QString &message);
@@ -75,6 +82,8 @@ private:
     void viewDidLoad();
     void handleReply(const QVariant &response);
     void handleFailure(const QString &address);
+    void scheduleAutoLogin();
+    void signInTimedOut();
 
     std::unique_ptr<Ui::LoginViewController> ui;
     QString m_httpUserPortal;
@@ -82,4 +91,6 @@ private:
     QVariantMap m_userInfo;
     QPointer<QWidget> m_qrWindow;
     QPointer<ContactWindowController> m_contactWindowController;
+    QTimer *m_signInTimer = nullptr;
+    bool m_signInGivenUp = false;
 };

@@ -2,6 +2,7 @@
 
 #include "ColorHelper.h"
 #include "Images.h"
+#include "ValueConversion.h"
 #include "ViewHelper.h"
 #include "ui_QXContactListCellView.h"
 
@@ -61,7 +62,7 @@ void QXContactListCellView::setContact(const std::shared_ptr<Entity> &contact)
     const bool addable = contact->EntityType == u"Member" && contact->isInMyContacts == u"false";
     ui->addContactButton->setVisible(addable);
     if (addable) {
-        ViewHelper::setTag(ui->addContactButton, contact->entityID.toInt());
+        ViewHelper::setTag(ui->addContactButton, ValueConversion::integerValue(contact->entityID));
         ui->addContactButton->setIcon(Images::icon(QStringLiteral("add")));
         ui->addContactButton->setEnabled(true);
     }

@@ -110,21 +110,21 @@ void ViewHelper::setTitleColor(QAbstractButton *button, const QColor &color)
     button->setPalette(palette);
 }
 
-int ViewHelper::tag(const QWidget *view)
+qint64 ViewHelper::tag(const QWidget *view)
 {
-    return view->property("tag").toInt();
+    return view->property("tag").toLongLong();
 }
 
-void ViewHelper::setTag(QWidget *view, int tag)
+void ViewHelper::setTag(QWidget *view, qint64 tag)
 {
     view->setProperty("tag", tag);
 }
 
-QWidget *ViewHelper::viewWithTag(const QWidget *parent, int tag)
+QWidget *ViewHelper::viewWithTag(const QWidget *parent, qint64 tag)
 {
     const QList<QWidget *> children = parent->findChildren<QWidget *>();
     for (QWidget *child : children) {
-        if (child->property("tag").toInt() == tag)
+        if (child->property("tag").toLongLong() == tag)
             return child;
     }
     return nullptr;

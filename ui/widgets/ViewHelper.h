@@ -37,9 +37,10 @@ public:
 
     static void setTitleColor(QAbstractButton *button, const QColor &color);
 
-    /// Views carry an integer tag, as the layouts give them.
-    static int tag(const QWidget *view);
-    static void setTag(QWidget *view, int tag);
+    /// Views carry an integer tag, as the layouts give them; 64 bits wide, since entity ids
+    /// travel in tags.
+    static qint64 tag(const QWidget *view);
+    static void setTag(QWidget *view, qint64 tag);
     /// The first descendant of `parent` with `tag`, or null.
-    static QWidget *viewWithTag(const QWidget *parent, int tag);
+    static QWidget *viewWithTag(const QWidget *parent, qint64 tag);
 };
