@@ -277,11 +277,7 @@ void ControlWindowController::showSomeOneBig()
 void ControlWindowController::goBack(const QString &uri)
 {
     TRQClientInEvent::ClientSyncRequestSetParticpantsLimit(16);
-    QByteArray record = CR::zeroed(CR::Pin::Size);
-    CR::writeU32(record, 0, 100);
-    CR::writeText(record, CR::Pin::Uri, CR::TextWidth, uri);
-    CR::writeU32(record, CR::Pin::Action, CR::Pin::ActionRelease);
-    ConfClientSendEvent(CR::EventPin, record.data(), CR::Pin::Size);
+    TRQClientInEvent::ClientSyncRequestReleasePin(uri);
     m_pinnedUri.clear();
 }
 
