@@ -2,15 +2,28 @@
 
 #include <QJsonDocument>
 
+namespace {
+
+bool isJsonWhitespace(QChar c)
+{
+    return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r';
+}
+
+} // namespace
+
 QString JsonCleaner::clean(const QString &text)
 {
     QString result;
     result.reserve(text.size());
     const qsizetype size = text.size();
+    bool inString = false;
+    bool escaped = false;
     for (qsizetype i = 0; i < size; ++i) {
         const QChar c = text[i];
-        if (c == u'\r' && i + 1 < size && text[i + 1] == u'\n') {
+        if (inString && c == u'\r' && i + 1 < size && text[i + 1] == u'\n') {
+            // The services put raw line breaks into texts; elsewhere they are whitespace.
             result += QLatin1String("\\n");
+            escaped = false;
             ++i;
             continue;
         }
@@ -20,12 +33,21 @@ QString JsonCleaner::clean(const QString &text)
                 result += c;
                 result += text[i + 1];
             }
+            escaped = false;
             ++i;
             continue;
         }
-        const QChar::Category category = c.category();
-        if (category != QChar::Other_Control && category != QChar::Other_Format)
+        if (!inString && isJsonWhitespace(c)) {
             result += c;
+            continue;
+        }
+        const QChar::Category category = c.category();
+        if (category == QChar::Other_Control || category == QChar::Other_Format)
+            continue;
+        result += c;
+        if (c == u'"' && !escaped)
+            inString = !inString;
+        escaped = inString && c == u'\\' && !escaped;
     }
     return result;
 }

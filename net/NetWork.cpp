@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
+#include <QThreadPool>
 #include <QUrl>
 
 namespace {
@@ -83,6 +84,17 @@ QNetworkAccessManager *NetWork::manager()
     return shared;
 }
 
+QThreadPool *NetWork::conversionQueue()
+{
+    static QPointer<QThreadPool> queue;
+    if (!queue) {
+        queue = new QThreadPool(QCoreApplication::instance());
+        queue->setMaxThreadCount(1); // one worker keeps the replies in order
+        queue->setExpiryTimeout(-1);
+    }
+    return queue;
+}
+
 void NetWork::startRequest()
 {
     if (m_started)
@@ -139,6 +151,9 @@ void NetWork::postConnectionWithUrl()
     request.setHeader(QNetworkRequest::ContentLengthHeader, body.size());
     if (!m_auth.isNull())
         request.setRawHeader("Authorization", headerValue(m_auth));
+    // The credentials must never reach another address: a redirect ends the request.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::ManualRedirectPolicy);
     send(manager()->post(request, body));
 }
 
@@ -149,12 +164,15 @@ void NetWork::getWithUrl()
         pairs.append(it.key() + u'=' + it.value());
     qCInfo(lcOrvale).noquote()
         << QStringLiteral("theRequest : %1?%2").arg(m_urlString, pairs.join(u'&'));
-    send(manager()->get(QNetworkRequest(QUrl(queryUrl(), QUrl::TolerantMode))));
+    getWithJsonUrl();
 }
 
 void NetWork::getWithJsonUrl()
 {
-    send(manager()->get(QNetworkRequest(QUrl(queryUrl(), QUrl::TolerantMode))));
+    QNetworkRequest request(QUrl(queryUrl(), QUrl::TolerantMode));
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::SameOriginRedirectPolicy);
+    send(manager()->get(request));
 }
 
 void NetWork::send(QNetworkReply *reply)
@@ -162,7 +180,23 @@ void NetWork::send(QNetworkReply *reply)
     m_started = true;
     m_dataTask = reply;
     connect(reply, &QNetworkReply::finished, this, [this, reply] { finish(reply); });
+    // Nothing is read before the end, so what is available is all that arrived. The progress
+    // signal would not do: it is throttled and can miss the last chunks of a stalled reply.
+    const auto check = [this, reply] {
+        limitSize(reply, reply->bytesAvailable(),
+                  reply->header(QNetworkRequest::ContentLengthHeader).toLongLong());
+    };
+    connect(reply, &QNetworkReply::metaDataChanged, this, check);
+    connect(reply, &QNetworkReply::readyRead, this, check);
     m_timer.start(m_timeoutMs);
+}
+
+void NetWork::limitSize(QNetworkReply *reply, qint64 received, qint64 total)
+{
+    if (m_tooLarge || (received <= maxReplyBytes && total <= maxReplyBytes))
+        return;
+    m_tooLarge = true;
+    reply->abort();
 }
 
 std::optional<NetworkError> NetWork::judge(QNetworkReply *reply, const QByteArray &body) const
@@ -179,6 +213,11 @@ std::optional<NetworkError> NetWork::judge(QNetworkReply *reply, const QByteArra
     }
     if (m_cancelled) {
         error.kind = NetworkError::Kind::Cancelled;
+        return error;
+    }
+    if (m_tooLarge) {
+        error.kind = NetworkError::Kind::TooLarge;
+        error.message = QStringLiteral("The reply is longer than %1 bytes").arg(maxReplyBytes);
         return error;
     }
     if (error.httpStatus == 0) {
@@ -213,73 +252,55 @@ void NetWork::finish(QNetworkReply *reply)
     m_timer.stop();
     reply->deleteLater();
     m_dataTask.clear();
+    if (m_delivered)
+        return;
+    m_delivered = true;
     const QByteArray body = reply->isOpen() ? reply->readAll() : QByteArray();
-    if (const auto error = judge(reply, body)) {
-        if (m_kind == Kind::SoapPost)
-            qCWarning(lcOrvale).noquote() << QStringLiteral("请求数据失败 , %1").arg(m_soapAction);
-        deliverFailure(*error);
-        return;
-    }
-    switch (m_kind) {
-    case Kind::SoapPost:
-        deliverSoap(body);
-        break;
+    std::optional<NetworkError> error = judge(reply, body);
+    if (error && m_kind == Kind::SoapPost)
+        qCWarning(lcOrvale).noquote() << QStringLiteral("请求数据失败 , %1").arg(m_soapAction);
+    // Failures take the same queue as replies, so no handler overtakes an earlier one.
+    conversionQueue()->start([this, kind = m_kind, body, error = std::move(error),
+                              responseName = responseNameForAction(m_soapAction)] {
+        const Outcome outcome = error ? Outcome{{}, error} : convert(kind, body, responseName);
+        QMetaObject::invokeMethod(
+            this, [this, outcome] { deliver(outcome); }, Qt::QueuedConnection);
+    });
+}
+
+NetWork::Outcome NetWork::convert(Kind kind, const QByteArray &body, const QString &responseName)
+{
+    switch (kind) {
     case Kind::XmlGet:
-        deliverSuccess(XMLReader::dictionaryForXMLData(body, XMLReader::ProcessNamespaces, nullptr,
-                                                       QStringLiteral("getVersionResponse")));
-        break;
+        return {XMLReader::dictionaryForXMLData(body, XMLReader::ProcessNamespaces, nullptr,
+                                                QStringLiteral("getVersionResponse")),
+                std::nullopt};
     case Kind::JsonGet:
-        deliverSuccess(JsonCleaner::decode(body));
+        return {JsonCleaner::decode(body), std::nullopt};
+    case Kind::SoapPost:
         break;
     }
-}
-
-void NetWork::deliverSoap(const QByteArray &body)
-{
     QString parseError;
-    const QVariant response = XMLReader::dictionaryForXMLData(
-        body, XMLReader::ProcessNamespaces, &parseError, responseNameForAction(m_soapAction));
-    if (!parseError.isEmpty()) {
-        // A reply that cannot be read still ends the request, so no caller waits forever.
-        qCWarning(lcOrvale).noquote() << parseError;
-        NetworkError error;
-        error.kind = NetworkError::Kind::Malformed;
-        error.httpStatus = 200;
-        error.body = body;
-        error.message = parseError;
-        deliverFailure(error);
-        return;
-    }
-    deliverSuccess(response);
+    const QVariant response = XMLReader::dictionaryForXMLData(body, XMLReader::ProcessNamespaces,
+                                                              &parseError, responseName);
+    if (parseError.isEmpty())
+        return {response, std::nullopt};
+    // A reply that cannot be read still ends the request, so no caller waits forever.
+    NetworkError error;
+    error.kind = NetworkError::Kind::Malformed;
+    error.httpStatus = 200;
+    error.body = body;
+    error.message = parseError;
+    return {{}, error};
 }
 
-void NetWork::deliverSuccess(const QVariant &value)
+void NetWork::deliver(const Outcome &outcome)
 {
-    if (m_delivered)
-        return;
-    m_delivered = true;
-    // Handlers run from the event loop, never inside the caller's own call.
-    QMetaObject::invokeMethod(
-        this,
-        [this, value] {
-            if (m_successBlock)
-                m_successBlock(value);
-            deleteLater();
-        },
-        Qt::QueuedConnection);
-}
-
-void NetWork::deliverFailure(const NetworkError &error)
-{
-    if (m_delivered)
-        return;
-    m_delivered = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this, error] {
-            if (m_failBlock)
-                m_failBlock(error);
-            deleteLater();
-        },
-        Qt::QueuedConnection);
+    if (outcome.error && outcome.error->kind == NetworkError::Kind::Malformed)
+        qCWarning(lcOrvale).noquote() << outcome.error->message;
+    if (outcome.error && m_failBlock)
+        m_failBlock(*outcome.error);
+    else if (!outcome.error && m_successBlock)
+        m_successBlock(outcome.value);
+    deleteLater();
 }

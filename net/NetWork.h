@@ -9,11 +9,15 @@
 #include <QVariant>
 
 #include <functional>
+#include <optional>
 
 class QNetworkAccessManager;
+class QThreadPool;
 
 /// One HTTP request: a SOAP POST, an XML GET or a JSON GET. The object owns itself from the
 /// start of its request until its one handler call, which always runs on the main thread.
+/// Replies are converted off the main thread, one after the other, and handed to their
+/// handlers in the order they arrived.
 class NetWork final : public QObject
 {
     Q_OBJECT
@@ -26,6 +30,8 @@ public:
 
     static constexpr int soapTimeoutMs = 20000;
     static constexpr int getTimeoutMs = 30000;
+    /// Longer replies are broken off while downloading (a full directory reply is far smaller).
+    static constexpr qint64 maxReplyBytes = 4 * 1024 * 1024;
 
     /// An XML GET; nothing is sent before startRequest().
     static NetWork *initWithUrlString(const QString &url, const Params &params);
@@ -47,6 +53,8 @@ public:
     QString auth() const { return m_auth; }
     QString soapAction() const { return m_soapAction; }
     int timeout() const { return m_timeoutMs; }
+    /// Whether the request has been sent and its reply has not fully arrived.
+    bool isLoading() const { return !m_dataTask.isNull(); }
 
     void startRequest();
     /// Cancels the running request; its failBlock then receives a cancellation error.
@@ -57,9 +65,17 @@ public:
     static QString portalEnvelope(const QString &body);
     /// The manager every request of the main thread shares.
     static QNetworkAccessManager *manager();
+    /// The one worker that converts replies, in order of arrival.
+    static QThreadPool *conversionQueue();
 
 private:
     enum class Kind { XmlGet, SoapPost, JsonGet };
+
+    struct Outcome
+    {
+        QVariant value;
+        std::optional<NetworkError> error;
+    };
 
     explicit NetWork(Kind kind, const QString &url);
 
@@ -67,11 +83,11 @@ private:
     void getWithUrl();
     void getWithJsonUrl();
     void send(QNetworkReply *reply);
+    void limitSize(QNetworkReply *reply, qint64 received, qint64 total);
     void finish(QNetworkReply *reply);
     std::optional<NetworkError> judge(QNetworkReply *reply, const QByteArray &body) const;
-    void deliverSoap(const QByteArray &body);
-    void deliverSuccess(const QVariant &value);
-    void deliverFailure(const NetworkError &error);
+    static Outcome convert(Kind kind, const QByteArray &body, const QString &responseName);
+    void deliver(const Outcome &outcome);
     QString queryUrl() const;
 
     Kind m_kind;
@@ -89,4 +105,5 @@ private:
     bool m_delivered = false;
     bool m_cancelled = false;
     bool m_timedOut = false;
+    bool m_tooLarge = false;
 };

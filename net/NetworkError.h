@@ -15,6 +15,7 @@ struct NetworkError
         Malformed,   ///< a reply body that could not be read
         Cancelled,   ///< cancelNetworkOperations()
         Timeout,     ///< no complete reply within the request's limit
+        TooLarge,    ///< a reply longer than NetWork::maxReplyBytes, broken off
     };
 
     Kind kind = Kind::Transport;

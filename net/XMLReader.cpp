@@ -2,9 +2,49 @@
 
 #include <QXmlStreamReader>
 
+#include <algorithm>
+#include <string_view>
 #include <vector>
 
 namespace {
+
+/// Finds the first start tag with more attributes than allowed, without parsing: the XML
+/// parser's duplicate check grows with the square of an element's attribute count, so such
+/// a tag has to be refused before the parser sees it. Quoted values, comments, CDATA
+/// sections and processing instructions are passed over whole.
+std::optional<qsizetype> overfullTag(const QByteArray &data)
+{
+    const char *p = data.constData();
+    const char *const end = p + data.size();
+    const auto skipPast = [&](const char *from, std::string_view terminator) {
+        const auto found = std::search(from, end, terminator.begin(), terminator.end());
+        return found == end ? end : found + terminator.size();
+    };
+    while ((p = std::find(p, end, '<')) != end) {
+        const std::string_view rest(p, size_t(end - p));
+        if (rest.starts_with("<!--")) {
+            p = skipPast(p + 4, "-->");
+        } else if (rest.starts_with("<![CDATA[")) {
+            p = skipPast(p + 9, "]]>");
+        } else if (rest.starts_with("<?")) {
+            p = skipPast(p + 2, "?>");
+        } else {
+            const char *const tag = p;
+            int attributes = 0;
+            char quote = 0;
+            for (++p; p != end && (quote || *p != '>'); ++p) {
+                if (quote) {
+                    quote = *p == quote ? 0 : quote;
+                } else if (*p == '"' || *p == '\'') {
+                    quote = *p;
+                } else if (*p == '=' && ++attributes > XMLReader::maxAttributes) {
+                    return tag - data.constData();
+                }
+            }
+        }
+    }
+    return std::nullopt;
+}
 
 struct Frame
 {
@@ -52,6 +92,13 @@ QVariantMap attributesOf(const QXmlStreamReader &reader, bool namespaces)
 
 std::optional<QVariantMap> convert(const QByteArray &data, int options, QString *error)
 {
+    if (const auto offset = overfullTag(data)) {
+        if (error)
+            *error = QStringLiteral("an element with more than %1 attributes (offset %2)")
+                         .arg(XMLReader::maxAttributes)
+                         .arg(*offset);
+        return std::nullopt;
+    }
     const bool namespaces = options & XMLReader::ProcessNamespaces;
     QXmlStreamReader reader(data);
     reader.setNamespaceProcessing(namespaces);
@@ -63,6 +110,12 @@ std::optional<QVariantMap> convert(const QByteArray &data, int options, QString 
     while (!reader.atEnd()) {
         switch (reader.readNext()) {
         case QXmlStreamReader::StartElement:
+            // The converted tree is freed recursively, so its depth must stay small.
+            if (stack.size() > XMLReader::maxDepth) {
+                reader.raiseError(
+                    QStringLiteral("elements nested deeper than %1").arg(XMLReader::maxDepth));
+                break;
+            }
             stack.push_back(Frame{attributesOf(reader, namespaces)});
             break;
         case QXmlStreamReader::Characters:

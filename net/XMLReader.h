@@ -10,10 +10,14 @@
 /// Turns an XML document into nested dictionaries: an element with text becomes that text,
 /// an element without text a dictionary of its children and attributes, and an element name
 /// repeated under one parent a list. Document type declarations are refused, so no entity of
-/// a reply is ever expanded or fetched.
+/// a reply is ever expanded or fetched. Documents nested deeper than `maxDepth` elements,
+/// or with an element of more than `maxAttributes` attributes, are refused as well.
 class XMLReader final
 {
 public:
+    static constexpr size_t maxDepth = 256;
+    static constexpr int maxAttributes = 256;
+
     enum Option {
         ProcessNamespaces = 1,       ///< element names without prefix; no xmlns attributes
         ReportNamespacePrefixes = 2, ///< accepted and ignored

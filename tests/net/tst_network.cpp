@@ -5,8 +5,11 @@
 #include "TestHttpServer.h"
 
 #include <QPointer>
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QTcpServer>
 #include <QTest>
+#include <QThreadPool>
 
 namespace {
 
@@ -37,6 +40,24 @@ const QByteArray faultReply =
 const QByteArray versionReply =
     R"(<soap:Envelope xmlns:soap="urn:s"><soap:Body><ns:getVersionResponse xmlns:ns="urn:v"><return><url>http://u</url><systemTime>5</systemTime></return></ns:getVersionResponse></soap:Body></soap:Envelope>)";
 
+/// A SOAP reply of exactly `size` bytes: the answer behind a comment of padding.
+QByteArray paddedSoapReply(qint64 size)
+{
+    return "<!--" + QByteArray(size - soapReply.size() - 7, 'x') + "-->" + soapReply;
+}
+
+NetWork *startedRequest(const QString &kind, const QString &url)
+{
+    if (kind == u"json")
+        return NetWork::initWithJsonReturnUrlString(url, {});
+    NetWork *request = kind == u"soap"
+                           ? NetWork::initWithUrlString(url, QStringLiteral("<x/>"),
+                                                        QStringLiteral("SearchMyContactsRequest"))
+                           : NetWork::initWithUrlString(url, NetWork::Params{});
+    request->startRequest();
+    return request;
+}
+
 } // namespace
 
 class TestNetWork : public QObject
@@ -59,6 +80,11 @@ private Q_SLOTS:
     void timeouts_data();
     void timeouts();
     void unreachable();
+    void replySizeLimit_data();
+    void replySizeLimit();
+    void conversionOffTheMainThread();
+    void redirects_data();
+    void redirects();
 
 private:
     std::unique_ptr<TestHome> m_home;
@@ -361,6 +387,144 @@ void TestNetWork::unreachable()
     QTRY_COMPARE(outcome.failures, 1);
     QCOMPARE(int(outcome.error.kind), int(NetworkError::Kind::Transport));
     QCOMPARE(outcome.error.code, QNetworkReply::ConnectionRefusedError);
+}
+
+void TestNetWork::replySizeLimit_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<bool>("stall");
+    QTest::addColumn<qint64>("declaredLength"); // -1: none
+    QTest::addColumn<bool>("tooLarge");
+
+    const qint64 limit = NetWork::maxReplyBytes;
+    QTest::newRow("soap at the limit")
+        << "soap" << paddedSoapReply(limit) << false << qint64(0) << false;
+    QTest::newRow("soap one byte over")
+        << "soap" << paddedSoapReply(limit + 1) << false << qint64(0) << true;
+    QTest::newRow("soap announcing 64 MiB, then stalling")
+        << "soap" << QByteArray("<env:Envelope") << true << qint64(64 << 20) << true;
+    QTest::newRow("soap without length, stalling past the limit")
+        << "soap" << QByteArray(limit + 65536, ' ') << true << qint64(-1) << true;
+    QTest::newRow("get without length, stalling past the limit")
+        << "get" << QByteArray(limit + 65536, ' ') << true << qint64(-1) << true;
+    QTest::newRow("json over the limit")
+        << "json"
+        << "[" + QByteArray(limit, ' ') + "]" << false << qint64(0) << true;
+}
+
+void TestNetWork::replySizeLimit()
+{
+    QFETCH(QString, kind);
+    QFETCH(QByteArray, body);
+    QFETCH(bool, stall);
+    QFETCH(qint64, declaredLength);
+    QFETCH(bool, tooLarge);
+    const QByteArray type = kind == u"json" ? "application/json" : "text/xml";
+    TestHttpServer::Reply reply(200, type, body);
+    if (stall) {
+        reply.never = true;
+        reply.partialBody = body;
+        reply.declaredLength = declaredLength;
+        reply.noLength = declaredLength < 0;
+    }
+    m_server->enqueue(reply);
+    if (tooLarge && kind == u"soap")
+        QTest::ignoreMessage(QtWarningMsg, "请求数据失败 , SearchMyContactsRequest");
+    Outcome outcome;
+    NetWork *request = startedRequest(kind, m_server->baseUrl() + "/x");
+    request->setTimeout(60000); // only the size limit may end a stalled reply here
+    watch(request, outcome);
+    QTRY_COMPARE_WITH_TIMEOUT(outcome.successes + outcome.failures, 1, 30000);
+    QCOMPARE(outcome.failures, int(tooLarge));
+    if (tooLarge)
+        QCOMPARE(int(outcome.error.kind), int(NetworkError::Kind::TooLarge));
+    else
+        QCOMPARE(outcome.value.toMap().value("total").toString(), QStringLiteral("0"));
+}
+
+void TestNetWork::conversionOffTheMainThread()
+{
+    // While the conversion worker is held, arrived replies must stay undelivered: nothing
+    // is converted on the main thread. Released, they are delivered in order of arrival,
+    // the long one first.
+    QSemaphore gate, held;
+    auto release = qScopeGuard([&gate] { gate.release(); });
+    NetWork::conversionQueue()->start([&] {
+        held.release();
+        gate.acquire();
+    });
+    held.acquire();
+
+    const QByteArray entries = QByteArray("<ns1:e><ns1:f>1</ns1:f></ns1:e>").repeated(40000);
+    const QByteArray longReply = QByteArray(soapReply).replace(
+        "<ns1:total>0</ns1:total>", QByteArray("<ns1:total>1</ns1:total>" + entries));
+    m_server->enqueue({200, "text/xml", longReply});
+    m_server->enqueue({200, "text/xml", soapReply});
+    QStringList order;
+    const auto track = [&order](NetWork *request) {
+        request->setSuccessBlock([&order](const QVariant &value) {
+            order.append(value.toMap().value("total").toString());
+        });
+        request->setFailBlock([&order](const NetworkError &) { order.append("failure"); });
+    };
+    NetWork *first = startedRequest("soap", m_server->baseUrl() + "/1");
+    track(first);
+    QTRY_VERIFY(!first->isLoading());
+    NetWork *second = startedRequest("soap", m_server->baseUrl() + "/2");
+    track(second);
+    QTRY_VERIFY(!second->isLoading());
+    QCoreApplication::processEvents();
+    QCOMPARE(order, QStringList());
+
+    release.dismiss();
+    gate.release();
+    QTRY_COMPARE(order.size(), 2);
+    QCOMPARE(order, (QStringList{"1", "0"}));
+}
+
+void TestNetWork::redirects_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("sameOrigin");
+    QTest::addColumn<bool>("followed");
+
+    QTest::newRow("soap to another origin") << "soap" << false << false;
+    QTest::newRow("soap to the same origin") << "soap" << true << false;
+    QTest::newRow("get to another origin") << "get" << false << false;
+    QTest::newRow("get to the same origin") << "get" << true << true;
+    QTest::newRow("json to another origin") << "json" << false << false;
+    QTest::newRow("json to the same origin") << "json" << true << true;
+}
+
+void TestNetWork::redirects()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, sameOrigin);
+    QFETCH(bool, followed);
+    AppUser::defaultUser()->auth = QStringLiteral("Basic ZGVtbzpkZW1vMTIzNA==");
+    TestHttpServer other;
+    QVERIFY(other.listen(QStringLiteral("127.0.0.2")));
+    const QByteArray type = kind == u"json" ? "application/json" : "text/xml";
+    const QByteArray body = kind == u"json" ? "[1]" : versionReply;
+    other.enqueue({200, type, body});
+
+    const QString target = (sameOrigin ? m_server->baseUrl() : other.baseUrl()) + "/moved";
+    TestHttpServer::Reply redirect(302, "text/html", "<html/>");
+    redirect.headers.append({"Location", target.toUtf8()});
+    m_server->enqueue(redirect);
+    m_server->enqueue({200, type, body});
+    if (kind == u"soap")
+        QTest::ignoreMessage(QtWarningMsg, "请求数据失败 , SearchMyContactsRequest");
+
+    Outcome outcome;
+    watch(startedRequest(kind, m_server->baseUrl() + "/start"), outcome);
+    QTRY_COMPARE(outcome.successes + outcome.failures, 1);
+    QCOMPARE(outcome.successes, int(followed));
+    QVERIFY(other.requests().isEmpty());
+    QCOMPARE(m_server->requests().size(), followed ? 2 : 1);
+    if (followed)
+        QCOMPARE(m_server->requests().last().target, QByteArray("/moved"));
 }
 
 QTEST_GUILESS_MAIN(TestNetWork)

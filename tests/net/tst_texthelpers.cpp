@@ -97,6 +97,18 @@ void TestTextHelpers::jsonCleaning_data()
     QTest::newRow("CR LF inside a string becomes a line feed")
         << QByteArray("{\"liveRemark\": \"one\r\ntwo\"}")
         << QVariant(QVariantMap{{QStringLiteral("liveRemark"), QStringLiteral("one\ntwo")}});
+    QTest::newRow("CR LF between tokens is whitespace")
+        << QByteArray("{\r\n  \"a\": 1\r\n}") << QVariant(QVariantMap{{QStringLiteral("a"), 1}});
+    QTest::newRow("CR LF between tokens and inside a string")
+        << QByteArray("[\r\n\"x\r\ny\",\r\n\t\"z\"\r\n]")
+        << QVariant(QVariantList{QStringLiteral("x\ny"), QStringLiteral("z")});
+    QTest::newRow("escaped quote keeps the string open")
+        << QByteArray("{\"a\": \"q\\\" \r\n\"}")
+        << QVariant(QVariantMap{{QStringLiteral("a"), QStringLiteral("q\" \n")}});
+    QTest::newRow("escaped backslash closes the string")
+        << QByteArray("{\"a\": \"q\\\\\",\r\n\"b\": 2}")
+        << QVariant(
+               QVariantMap{{QStringLiteral("a"), QStringLiteral("q\\")}, {QStringLiteral("b"), 2}});
     QTest::newRow("lone line feed and tab are removed")
         << QByteArray("{\"a\":\n\t\"x\ty\nz\"}")
         << QVariant(QVariantMap{{QStringLiteral("a"), QStringLiteral("xyz")}});

@@ -20,6 +20,9 @@ private Q_SLOTS:
     void entitiesNeverExpand_data();
     void entitiesNeverExpand();
     void directoryReply();
+    void limits_data();
+    void limits();
+    void overfullTagRefusedBeforeParsing();
 };
 
 static QVariantMap root(const QByteArray &xml, int options = XMLReader::ProcessNamespaces)
@@ -29,6 +32,19 @@ static QVariantMap root(const QByteArray &xml, int options = XMLReader::ProcessN
     if (!result)
         qWarning("unexpected parse error: %s", qPrintable(error));
     return result.value_or(QVariantMap());
+}
+
+static QByteArray nested(int depth)
+{
+    return QByteArray("<e>").repeated(depth) + QByteArray("</e>").repeated(depth);
+}
+
+static QByteArray withAttributes(int count, const QByteArray &quote = "\"")
+{
+    QByteArray xml = "<e";
+    for (int i = 0; i < count; ++i)
+        xml += " a" + QByteArray::number(i) + "=" + quote + quote;
+    return xml + "/>";
 }
 
 static QVariantMap map(std::initializer_list<std::pair<QString, QVariant>> items)
@@ -239,6 +255,57 @@ void TestXMLReader::directoryReply()
     QCOMPARE(entities.size(), 2);
     QCOMPARE(entities[1].toMap()["entityID"].toString(), QStringLiteral("2"));
     QCOMPARE(entities[0].toMap()["RoomMode"].toMap()["hasPIN"].toString(), QStringLiteral("false"));
+}
+
+void TestXMLReader::limits_data()
+{
+    QTest::addColumn<QByteArray>("xml");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("256 levels") << nested(256) << true << QString();
+    QTest::newRow("257 levels") << nested(257) << false << QStringLiteral("nested deeper");
+    QTest::newRow("130000 levels") << nested(130000) << false << QStringLiteral("nested deeper");
+    QTest::newRow("256 attributes") << withAttributes(256) << true << QString();
+    QTest::newRow("257 attributes") << withAttributes(257) << false << QStringLiteral("attributes");
+    QTest::newRow("257 single-quoted attributes")
+        << withAttributes(257, "'") << false << QStringLiteral("attributes");
+    QTest::newRow("100000 attributes")
+        << withAttributes(100000) << false << QStringLiteral("attributes");
+    QTest::newRow("many attributes spread over elements")
+        << "<r>" + withAttributes(200).repeated(10) + "</r>" << true << QString();
+    QTest::newRow("equals signs inside values and text")
+        << "<r " + QByteArray("k=\"") + QByteArray("=").repeated(1000) + "\">" +
+               QByteArray("=").repeated(1000) + "</r>"
+        << true << QString();
+    QTest::newRow("equals signs inside comments, CDATA and instructions")
+        << "<r><!--" + QByteArray(" a=''").repeated(300) + "--><![CDATA[" +
+               QByteArray(" a=''").repeated(300) + "]]><?pi" + QByteArray(" a=''").repeated(300) +
+               "?></r>"
+        << true << QString();
+}
+
+void TestXMLReader::limits()
+{
+    QFETCH(QByteArray, xml);
+    QFETCH(bool, accepted);
+    QFETCH(QString, reason);
+    QString error;
+    const auto result =
+        XMLReader::rootDictionaryForXMLData(xml, XMLReader::ProcessNamespaces, &error);
+    QCOMPARE(result.has_value(), accepted);
+    if (!accepted)
+        QVERIFY2(error.contains(reason), qPrintable(error));
+}
+
+void TestXMLReader::overfullTagRefusedBeforeParsing()
+{
+    // The syntax error comes first in the document, so only a check made before the parser
+    // starts can report the attributes instead.
+    const QByteArray xml = "<r><a></b>" + withAttributes(100000) + "</r>";
+    QString error;
+    QVERIFY(!XMLReader::rootDictionaryForXMLData(xml, XMLReader::ProcessNamespaces, &error));
+    QVERIFY2(error.contains(QStringLiteral("attributes")), qPrintable(error));
 }
 
 QTEST_GUILESS_MAIN(TestXMLReader)

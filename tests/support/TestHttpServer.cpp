@@ -76,15 +76,20 @@ void TestHttpServer::answer(QTcpSocket *socket, const Request &)
     const Reply reply = m_replies.isEmpty() ? Reply{} : m_replies.takeFirst();
     if (reply.never) {
         if (!reply.partialBody.isEmpty()) {
-            socket->write("HTTP/1.1 200 OK\r\nContent-Type: " + reply.contentType +
-                          "\r\nContent-Length: 100000\r\n\r\n" + reply.partialBody);
+            QByteArray head = "HTTP/1.1 200 OK\r\nContent-Type: " + reply.contentType + "\r\n";
+            if (!reply.noLength)
+                head += "Content-Length: " + QByteArray::number(reply.declaredLength) + "\r\n";
+            socket->write(head + "\r\n" + reply.partialBody);
         }
         return;
     }
     QByteArray response = "HTTP/1.1 " + QByteArray::number(reply.status) + " Status\r\n";
     if (!reply.contentType.isEmpty())
         response += "Content-Type: " + reply.contentType + "\r\n";
-    response += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
+    for (const auto &[name, value] : reply.headers)
+        response += name + ": " + value + "\r\n";
+    if (!reply.noLength)
+        response += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
     response += "Connection: close\r\n\r\n" + reply.body;
     socket->write(response);
     socket->disconnectFromHost();

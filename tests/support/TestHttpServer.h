@@ -26,8 +26,11 @@ public:
         int status = 200;
         QByteArray contentType = "text/xml; charset=utf-8";
         QByteArray body;
-        bool never = false;     ///< keep the connection open and never answer
-        QByteArray partialBody; ///< when never: bytes sent before stalling
+        bool never = false;             ///< keep the connection open and never answer
+        QByteArray partialBody;         ///< when never: bytes sent before stalling
+        qint64 declaredLength = 100000; ///< when never: the Content-Length announced
+        bool noLength = false; ///< send no Content-Length: the body ends when the connection does
+        QList<QPair<QByteArray, QByteArray>> headers; ///< further headers, e.g. Location
     };
 
     struct Request
