@@ -84,6 +84,8 @@ protected:
 private:
     static constexpr int engineStartFallbackMs = 500;
 
+    /// The QR-code, share and invitation buttons show once their windows exist.
+    static void installInvitationWindows();
     void createTray();
     void bringToFront(QWidget *window);
     QWidget *mainWindowControllerWindow() const;
