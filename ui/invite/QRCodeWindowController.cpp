@@ -48,8 +48,8 @@ QRCodeWindowController::QRCodeWindowController(QWidget *parent)
     setAttribute(Qt::WA_DeleteOnClose);
     setAttribute(Qt::WA_StyledBackground);
     setWindowIcon(Images::icon(QStringLiteral("logo")));
-    setFixedSize(sizeHint());
     windowDidLoad();
+    setFixedSize(sizeHint());
 }
 
 QRCodeWindowController::~QRCodeWindowController() = default;

@@ -79,6 +79,10 @@ QImage QRCodec::boundedImage(const QImage &image)
 
 QImage QRCodec::loadImage(const QString &path)
 {
+    // Some formats decode at full size before scaling: room for photos of 60 megapixels, and
+    // a clean refusal for anything bigger.
+    if (QImageReader::allocationLimit() < maxAllocationMB)
+        QImageReader::setAllocationLimit(maxAllocationMB);
     QImageReader reader(path);
     reader.setAutoTransform(true); // photos taken sideways
     const QSize size = reader.size();

@@ -13,6 +13,8 @@ public:
     static constexpr int maxReadSide = 2400;
     /// Longer texts are no invitation of ours and are not looked at further.
     static constexpr int maxTextLength = 1024;
+    /// Largest picture, in megabytes once decoded, that is read at all.
+    static constexpr int maxAllocationMB = 256;
 
     /// The code of `text` (UTF-8, error correction M) as an 8-bit grey picture of about
     /// `side` × `side` pixels whose modules stay sharp squares; null when it cannot be drawn.

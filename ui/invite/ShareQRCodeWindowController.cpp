@@ -24,8 +24,8 @@ ShareQRCodeWindowController::ShareQRCodeWindowController(QWidget *parent)
     setAttribute(Qt::WA_DeleteOnClose);
     setAttribute(Qt::WA_StyledBackground);
     setWindowIcon(Images::icon(QStringLiteral("logo")));
-    setFixedSize(sizeHint());
     windowDidLoad();
+    setFixedSize(sizeHint());
 }
 
 ShareQRCodeWindowController::~ShareQRCodeWindowController() = default;
@@ -62,7 +62,6 @@ QPushButton *ShareQRCodeWindowController::saveButton() const
 void ShareQRCodeWindowController::windowDidLoad()
 {
     m_codeStr = Helper::getLinkStr();
-    ui->qrCodeImage->setFixedSize(qrSide, qrSide);
     ui->qrCodeImage->setPixmap(QPixmap::fromImage(createQRCodeImage()));
     setValidTime();
     ui->userName->setText(AppUser::defaultUser()->displayName);
