@@ -223,7 +223,7 @@ void TestQRCodeWindow::reading()
         QVERIFY(m_window->userName()->hasFocus());
         m_window->userName()->clear();
         QVERIFY(!m_window->joinButton()->isEnabled());
-        QTest::keyClicks(m_window->userName(), QStringLiteral("王"));
+        QTest::keyClicks(m_window->userName(), QStringLiteral("w"));
         QVERIFY(m_window->joinButton()->isEnabled());
     }
 }
@@ -380,7 +380,7 @@ void TestQRCodeWindow::joinTimesOutAndUnlocks()
     QCOMPARE(FakeEngine::instance().calls(CR::EventGuestJoin).size(), 1);
     // The time-out.
     QTRY_VERIFY(m_window->alert());
-    QCOMPARE(m_window->alert()->text(), QStringLiteral("请求超时,检查网络再试"));
+    QCOMPARE(m_window->alert()->informativeText(), QStringLiteral("请求超时,检查网络再试"));
     QCOMPARE(FakeEngine::instance().calls(CR::EventCancelJoin).size(), 1);
     QVERIFY(m_window->windowFlags() & Qt::WindowCloseButtonHint);
     QVERIFY(!m_window->indicator()->isAnimating());
@@ -403,7 +403,7 @@ void TestQRCodeWindow::joinRefusedByThePortal()
     NotificationCenter::defaultCenter()->postNotificationName(
         QStringLiteral("RoomLinkError"), QVariantMap{{"reason", "入会失败,请检查入会链接"}});
     QTRY_VERIFY(m_window->alert());
-    QCOMPARE(m_window->alert()->text(), QStringLiteral("入会失败,请检查入会链接"));
+    QCOMPARE(m_window->alert()->informativeText(), QStringLiteral("入会失败,请检查入会链接"));
     QVERIFY(!m_window->timeoutTimer()->isActive());
     dismissAlert();
     QVERIFY(m_window->joinButton()->isEnabled());
