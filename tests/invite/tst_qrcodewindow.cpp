@@ -17,6 +17,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDropEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -78,6 +79,18 @@ void setClipboardFiles(const QStringList &paths)
     QApplication::clipboard()->setMimeData(mime);
 }
 
+/// Drags `mime` into `target` and drops it there, as a file manager does; whether it was taken.
+bool dropOn(QWidget *target, QMimeData *mime)
+{
+    QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, mime, Qt::LeftButton, {});
+    QApplication::sendEvent(target, &enter);
+    if (!enter.isAccepted())
+        return false;
+    QDropEvent drop(QPointF(50, 50), Qt::CopyAction, mime, Qt::LeftButton, {});
+    QApplication::sendEvent(target, &drop);
+    return drop.isAccepted();
+}
+
 } // namespace
 
 /// The join-by-QR window and its drop target against the fake engine.
@@ -96,6 +109,8 @@ private Q_SLOTS:
     void clipboardRetry_data();
     void clipboardRetry();
     void pasteShortcutAndMenu();
+    void drops_data();
+    void drops();
     void newerPictureWins();
     void largePictureKeepsTheWindowResponsive();
     void joinTimesOutAndUnlocks();
@@ -323,6 +338,46 @@ void TestQRCodeWindow::pasteShortcutAndMenu()
     menu->actions().first()->trigger();
     QTRY_COMPARE(m_window->infoLabel()->text(), QRImageView::noCodeText);
     QVERIFY(m_window->nameView()->isHidden());
+}
+
+void TestQRCodeWindow::drops_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("taken");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("a file") << "file" << true << QRImageView::acceptedText;
+    QTest::newRow("pixels") << "pixels" << true << QRImageView::acceptedText;
+    QTest::newRow("a link") << "link" << true << QRImageView::acceptedText;
+    QTest::newRow("other text") << "text" << false << QString();
+    QTest::newRow("while joining") << "locked" << false << QRImageView::acceptedText;
+}
+
+void TestQRCodeWindow::drops()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, taken);
+    QFETCH(QString, message);
+    QMimeData mime;
+    if (kind == u"file" || kind == u"locked")
+        mime.setUrls({QUrl::fromLocalFile(file("drop.png", photoOf(invitation())))});
+    else if (kind == u"pixels")
+        mime.setImageData(photoOf(invitation()));
+    else if (kind == u"link")
+        mime.setText(invitation());
+    else
+        mime.setText(QStringLiteral("hello"));
+    if (kind == u"locked") {
+        accept();
+        m_window->timeoutTimer()->setInterval(60000);
+        m_window->joinButton()->click();
+        QVERIFY(m_window->isJoining());
+    }
+    const int reads = m_window->qrImage()->readCount();
+    QCOMPARE(dropOn(m_window->qrImage(), &mime), taken);
+    if (!message.isEmpty())
+        QTRY_COMPARE(m_window->infoLabel()->text(), message);
+    QTRY_VERIFY(!m_window->qrImage()->isReading());
+    QCOMPARE(m_window->qrImage()->readCount(), reads + ((taken && kind != u"link") ? 1 : 0));
 }
 
 void TestQRCodeWindow::newerPictureWins()
