@@ -70,8 +70,8 @@ void TestQRJoinEndToEnd::savedInvitationJoinsAsGuest()
     environment.insert(QStringLiteral("XDG_DATA_HOME"), inviterHome.path() + "/.local/share");
     environment.insert(QStringLiteral("XDG_CACHE_HOME"), inviterHome.path() + "/.cache");
     inviter.setProcessEnvironment(environment);
-    inviter.start(QStringLiteral(ORVALE_INVITER),
-                  {m_services->host(), QStringLiteral("demo"), QStringLiteral("demo1234"), picture});
+    inviter.start(QStringLiteral(ORVALE_INVITER), {m_services->host(), QStringLiteral("demo"),
+                                                   QStringLiteral("demo1234"), picture});
     QVERIFY(inviter.waitForFinished(60000));
     QVERIFY2(inviter.exitCode() == 0, inviter.readAllStandardError().constData());
     const QString link = QString::fromUtf8(inviter.readAllStandardOutput()).trimmed();

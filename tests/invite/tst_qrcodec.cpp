@@ -24,9 +24,11 @@ private Q_SLOTS:
 void TestQRCodec::encodeRoundTrip_data()
 {
     QTest::addColumn<QString>("text");
-    QTest::newRow("a link") << "http://127.0.0.1:8080/pages/Kwuser/l.do?key=Um9vbQ==&portal="
-                               "aHR0cDovLzEyNy4wLjAuMTo4MDgx&pin=MTIzNA==&period=MTc2NTIwMDAwMDAwMA==42";
-    QTest::newRow("a long link") << QStringLiteral("https://portal.example/pages/Kwuser/l.do?key=") +
+    QTest::newRow("a link")
+        << "http://127.0.0.1:8080/pages/Kwuser/l.do?key=Um9vbQ==&portal="
+           "aHR0cDovLzEyNy4wLjAuMTo4MDgx&pin=MTIzNA==&period=MTc2NTIwMDAwMDAwMA==42";
+    QTest::newRow("a long link") << QStringLiteral(
+                                        "https://portal.example/pages/Kwuser/l.do?key=") +
                                         QString(600, u'A');
     QTest::newRow("Chinese") << "全员大会堂 的邀请";
 }
@@ -44,7 +46,8 @@ void TestQRCodec::encodeRoundTrip()
     for (int y = 0; y < grey.height(); ++y) {
         const uchar *line = grey.constScanLine(y);
         for (int x = 0; x < grey.width(); ++x)
-            QVERIFY2(line[x] == 0 || line[x] == 255, qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
+            QVERIFY2(line[x] == 0 || line[x] == 255,
+                     qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
     }
 }
 
@@ -60,8 +63,8 @@ void TestQRCodec::decodeVariants_data()
     QImage inverted = code;
     inverted.invertPixels();
     QImage two = pictureWith(code, QSize(400, 900), QPoint(100, 40));
-    const QImage other = QRCodec::encode(QStringLiteral("second")).convertToFormat(
-        QImage::Format_Grayscale8);
+    const QImage other =
+        QRCodec::encode(QStringLiteral("second")).convertToFormat(QImage::Format_Grayscale8);
     for (int y = 0; y < other.height(); ++y)
         memcpy(two.scanLine(500 + y) + 50, other.constScanLine(y), size_t(other.width()));
     QImage blank(640, 480, QImage::Format_RGB32);

@@ -1,7 +1,7 @@
 #include "AppStatus.h"
 #include "AppUser.h"
-#include "FakeEngine.h"
 #include "ConfRecords.h"
+#include "FakeEngine.h"
 #include "Helper.h"
 #include "JoinConferenceWindowController.h"
 #include "LoginViewController.h"
@@ -177,21 +177,22 @@ void TestQRCodeWindow::reading_data()
     QImage blank(640, 480, QImage::Format_RGB32);
     blank.fill(Qt::white);
     QTest::newRow("no code") << file("blank.png", blank) << "没有发现二维码 ";
-    QTest::newRow("another system")
-        << file("other.png", photoOf("https://example.com/hello?key=1")) << "抱歉,只能识别本系统二维码!";
+    QTest::newRow("another system") << file("other.png", photoOf("https://example.com/hello?key=1"))
+                                    << "抱歉,只能识别本系统二维码!";
     QTest::newRow("an incomplete link")
         << file("incomplete.png", photoOf("http://127.0.0.9:8080/pages/Kwuser/l.do?key=abc&pin=1"))
         << "抱歉!只能识别本系统二维码.";
-    QTest::newRow("&s=1") << file("s1.png", photoOf(valid + "&s=1")) << "抱歉,只能识别本系统二维码!";
+    QTest::newRow("&s=1") << file("s1.png", photoOf(valid + "&s=1"))
+                          << "抱歉,只能识别本系统二维码!";
     QTest::newRow("expired") << file("expired.png", photoOf(invitation("DemoRoom1000", -1)))
                              << "此二维码已经过期了,无法入会";
     QTest::newRow("markup") << file("markup.png", photoOf(valid + "&x=<b>hi</b>"))
                             << "抱歉,只能识别本系统二维码!";
     QTest::newRow("a control character")
         << file("control.png", photoOf(valid + QChar(7))) << "抱歉,只能识别本系统二维码!";
-    QTest::newRow("3 KB of text")
-        << file("long.png", largeCode(valid + "&pad=" + QString(2900 - valid.size(), u'a')))
-        << "抱歉,只能识别本系统二维码!";
+    QTest::newRow("3 KB of text") << file("long.png", largeCode(valid + "&pad=" +
+                                                                QString(2900 - valid.size(), u'a')))
+                                  << "抱歉,只能识别本系统二维码!";
     QTest::newRow("a portal of another host")
         << file("host.png", photoOf(invitation("DemoRoom1000", 48, "http://evil.example:8081")))
         << "抱歉!只能识别本系统二维码.";
@@ -227,13 +228,15 @@ void TestQRCodeWindow::reading()
     QCOMPARE(m_window->roomDic().isEmpty(), !accepted);
     QCOMPARE(m_window->joinButton()->isEnabled(), accepted);
     const QColor colour = m_window->infoLabel()->palette().color(QPalette::WindowText);
-    QCOMPARE(colour, accepted ? QColor(Qt::black) : QColor::fromRgbF(0, 0.5215686274509804f, 0.996078431372549f));
+    QCOMPARE(colour, accepted ? QColor(Qt::black)
+                              : QColor::fromRgbF(0, 0.5215686274509804f, 0.996078431372549f));
     if (accepted) {
         QVERIFY(QRegularExpression(QStringLiteral("^tester [1-9][0-9]$"))
                     .match(m_window->userName()->text())
                     .hasMatch());
         QCOMPARE(m_window->roomDic().value("roomKey").toString(), QStringLiteral("DemoRoom1000"));
-        QCOMPARE(m_window->roomDic().value("portal").toString(), QStringLiteral("http://127.0.0.9:8081"));
+        QCOMPARE(m_window->roomDic().value("portal").toString(),
+                 QStringLiteral("http://127.0.0.9:8081"));
         QCOMPARE(m_window->roomDic().value("pin").toString(), QStringLiteral("2468"));
         QVERIFY(m_window->userName()->hasFocus());
         m_window->userName()->clear();
@@ -278,17 +281,17 @@ void TestQRCodeWindow::clipboardRetry_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QStringList>("messages");
     QTest::addColumn<int>("reads");
-    QTest::newRow("a copied file") << QStringList{code} << QImage() << QString()
-                                   << QStringList{noCode, yes} << 2;
+    QTest::newRow("a copied file")
+        << QStringList{code} << QImage() << QString() << QStringList{noCode, yes} << 2;
     QTest::newRow("a picture without code, no files")
         << QStringList() << blank << QString() << QStringList{noCode} << 1;
     QTest::newRow("several files, walked once")
         << QStringList{none, code, text, none} << QImage() << QString()
         << QStringList{noCode, noCode, yes, noCode, noCode} << 5;
-    QTest::newRow("copied pixels") << QStringList() << photoOf(invitation()) << QString()
-                                   << QStringList{yes} << 1;
-    QTest::newRow("a link as text") << QStringList() << QImage() << QString(invitation() + "\n")
-                                    << QStringList{yes} << 0;
+    QTest::newRow("copied pixels")
+        << QStringList() << photoOf(invitation()) << QString() << QStringList{yes} << 1;
+    QTest::newRow("a link as text")
+        << QStringList() << QImage() << QString(invitation() + "\n") << QStringList{yes} << 0;
     QTest::newRow("other text") << QStringList() << QImage() << QStringLiteral("hello")
                                 << QStringList{noCode} << 1;
 }
@@ -419,7 +422,8 @@ void TestQRCodeWindow::joinTimesOutAndUnlocks()
     QCOMPARE(UiHarness::sentText(CR::EventGuestJoin, CR::GuestJoin::RoomKey, 128), "DemoRoom1000");
     QCOMPARE(UiHarness::sentText(CR::EventGuestJoin, CR::GuestJoin::DisplayName, 128), "来访者");
     QCOMPARE(UiHarness::sentText(CR::EventGuestJoin, CR::GuestJoin::Pin, 17), "2468");
-    QCOMPARE(UiHarness::sentText(CR::EventGuestJoin, CR::GuestJoin::Portal, 257), "http://127.0.0.9:8081");
+    QCOMPARE(UiHarness::sentText(CR::EventGuestJoin, CR::GuestJoin::Portal, 257),
+             "http://127.0.0.9:8081");
     QCOMPARE(AppUser::defaultUser()->displayName, QStringLiteral("来访者"));
     // Locked while joining.
     QVERIFY(m_window->isJoining());
@@ -450,8 +454,8 @@ void TestQRCodeWindow::joinRefusedByThePortal()
 {
     accept();
     // A refusal while nothing is being joined is not this window's.
-    NotificationCenter::defaultCenter()->postNotificationName(
-        QStringLiteral("RoomLinkError"), QVariantMap{{"reason", "别的窗口"}});
+    NotificationCenter::defaultCenter()->postNotificationName(QStringLiteral("RoomLinkError"),
+                                                              QVariantMap{{"reason", "别的窗口"}});
     QTest::qWait(50);
     QVERIFY(!m_window->alert());
     m_window->joinButton()->click();

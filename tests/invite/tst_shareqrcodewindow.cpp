@@ -82,9 +82,8 @@ void TestShareQRCodeWindow::validitySentence_data()
     QTest::newRow("48 hours") << now << qint64(48) << "该二维码2天内(12月10日 15:04前)有效";
     QTest::newRow("36 hours") << now << qint64(36) << "该二维码36小时内(12月10日 03:04前)有效";
     QTest::newRow("0 hours") << now << qint64(0) << "该二维码0天内(12月8日 15:04前)有效";
-    QTest::newRow("into March")
-        << QDateTime(QDate(2027, 3, 4), QTime(9, 5), Qt::LocalTime) << qint64(24)
-        << "该二维码1天内(3月5日 09:05前)有效";
+    QTest::newRow("into March") << QDateTime(QDate(2027, 3, 4), QTime(9, 5), Qt::LocalTime)
+                                << qint64(24) << "该二维码1天内(3月5日 09:05前)有效";
 }
 
 void TestShareQRCodeWindow::validitySentence()

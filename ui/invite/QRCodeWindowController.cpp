@@ -105,10 +105,11 @@ void QRCodeWindowController::windowDidLoad()
     connect(&m_timeout, &QTimer::timeout, this,
             [this] { showAlertWithMessage(QStringLiteral("请求超时,检查网络再试")); });
     auto *center = NotificationCenter::defaultCenter();
-    m_successObserver = center->addObserver(QStringLiteral("JoinConferenceSuccess"), this,
-                                            [this](const Notification &) { joinConferenceSucess(); });
-    m_errorObserver = center->addObserver(
-        QStringLiteral("RoomLinkError"), this, [this](const Notification &n) {
+    m_successObserver =
+        center->addObserver(QStringLiteral("JoinConferenceSuccess"), this,
+                            [this](const Notification &) { joinConferenceSucess(); });
+    m_errorObserver =
+        center->addObserver(QStringLiteral("RoomLinkError"), this, [this](const Notification &n) {
             joinError(n.object.toMap().value(QStringLiteral("reason")).toString());
         });
 }

@@ -201,10 +201,9 @@ void QRImageView::takeCodeText(const QString &text)
 void QRImageView::analyzingResultStr(const QString &text)
 {
     qCInfo(lcOrvale).noquote() << QStringLiteral("analyzingResultStr %1").arg(text);
-    const bool complete = text.contains(QLatin1String("key=")) &&
-                          text.contains(QLatin1String("portal=")) &&
-                          text.contains(QLatin1String("pin=")) &&
-                          text.contains(QLatin1String("period"));
+    const bool complete =
+        text.contains(QLatin1String("key=")) && text.contains(QLatin1String("portal=")) &&
+        text.contains(QLatin1String("pin=")) && text.contains(QLatin1String("period"));
     if (!complete || text.contains(QLatin1String("&s=1"))) {
         report(Helper::errorNotOurs);
         return;
@@ -245,8 +244,8 @@ void QRImageView::showPicture()
         return;
     }
     const QSize room = contentsRect().size() - QSize(12, 12);
-    setPixmap(QPixmap::fromImage(
-        m_shown.scaled(room.expandedTo(QSize(1, 1)), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+    setPixmap(QPixmap::fromImage(m_shown.scaled(room.expandedTo(QSize(1, 1)), Qt::KeepAspectRatio,
+                                                Qt::SmoothTransformation)));
 }
 
 void QRImageView::resizeEvent(QResizeEvent *event)
@@ -285,8 +284,7 @@ void QRImageView::dropEvent(QDropEvent *event)
     else if (!linkText(mime).isNull()) {
         cancelReading();
         takeCodeText(linkText(mime));
-    }
-    else
+    } else
         return;
     event->acceptProposedAction();
 }

@@ -92,9 +92,8 @@ QString ShareQRCodeWindowController::getInvalidTime(qint64 periodHours, const QD
 
 QString ShareQRCodeWindowController::validitySentence(qint64 periodHours, const QDateTime &now)
 {
-    const QString duration = periodHours % 24 == 0
-                                 ? QStringLiteral("%1天").arg(periodHours / 24)
-                                 : QStringLiteral("%1小时").arg(periodHours);
+    const QString duration = periodHours % 24 == 0 ? QStringLiteral("%1天").arg(periodHours / 24)
+                                                   : QStringLiteral("%1小时").arg(periodHours);
     return QStringLiteral("该二维码%1内(%2)有效").arg(duration, getInvalidTime(periodHours, now));
 }
 
@@ -115,8 +114,8 @@ void ShareQRCodeWindowController::copyLink()
 void ShareQRCodeWindowController::savePhoto()
 {
     const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
-    auto *dialog = new QFileDialog(this, QStringLiteral("保存二维码"), desktop,
-                                   QStringLiteral("PNG (*.png)"));
+    auto *dialog =
+        new QFileDialog(this, QStringLiteral("保存二维码"), desktop, QStringLiteral("PNG (*.png)"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setDefaultSuffix(QStringLiteral("png"));
