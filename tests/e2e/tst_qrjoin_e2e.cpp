@@ -15,6 +15,7 @@
 #include <QMainWindow>
 #include <QMimeData>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -61,7 +62,7 @@ void TestQRJoinEndToEnd::initTestCase()
 void TestQRJoinEndToEnd::savedInvitationJoinsAsGuest()
 {
     // The inviting client, in a process and a home of its own.
-    TestHome inviterHome;
+    QTemporaryDir inviterHome; // not a TestHome: that would move this process's home too
     const QString picture = m_home->path() + QStringLiteral("/二维码.png");
     QProcess inviter;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
