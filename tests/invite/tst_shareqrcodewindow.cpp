@@ -10,9 +10,11 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTest>
 #include <QTimeZone>
 
@@ -31,6 +33,7 @@ private Q_SLOTS:
     void copyLink();
     void savePhoto_data();
     void savePhoto();
+    void savePanel();
     void dragCard();
     void cleanupTestCase();
 
@@ -131,6 +134,24 @@ void TestShareQRCodeWindow::savePhoto()
         QCOMPARE(saved.size(), m_window->qrBackView()->grab().toImage().size());
         QCOMPARE(readQRCode(saved), m_window->codeStr());
     }
+}
+
+void TestShareQRCodeWindow::savePanel()
+{
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    QDir(desktop).mkpath(QStringLiteral("."));
+    QFile::remove(desktop + QStringLiteral("/二维码.png"));
+    m_window->saveButton()->click();
+    auto *panel = m_window->findChild<QFileDialog *>();
+    QVERIFY(panel);
+    QTRY_VERIFY(panel->isVisible());
+    QCOMPARE(panel->acceptMode(), QFileDialog::AcceptSave);
+    QCOMPARE(QDir(panel->directory()).canonicalPath(), QDir(desktop).canonicalPath());
+    QCOMPARE(panel->selectedFiles().value(0), desktop + QStringLiteral("/二维码.png"));
+    static_cast<QDialog *>(panel)->accept(); // the panel's own accept, as its button does
+    QTRY_VERIFY(QFile::exists(desktop + QStringLiteral("/二维码.png")));
+    QCOMPARE(readQRCode(QImage(desktop + QStringLiteral("/二维码.png"), "PNG")),
+             m_window->codeStr());
 }
 
 void TestShareQRCodeWindow::dragCard()
