@@ -3,8 +3,10 @@
 #include "AlertHelper.h"
 #include "AppStatus.h"
 #include "AppUser.h"
+#include "ContactDetailViewController.h"
 #include "ContactListViewController.h"
 #include "ContactWindowController.h"
+#include "ControlWindowController.h"
 #include "EnterByURLWindowController.h"
 #include "Helper.h"
 #include "Images.h"
@@ -14,6 +16,8 @@
 #include "LoginViewController.h"
 #include "MainWindow.h"
 #include "Preferences.h"
+#include "QRCodeWindowController.h"
+#include "ShareQRCodeWindowController.h"
 #include "TRQClientInEvent.h"
 #include "Timing.h"
 #include "VideoView.h"
@@ -55,6 +59,7 @@ QMainWindow *AppDelegate::window() const
 
 void AppDelegate::applicationDidFinishLaunching()
 {
+    installInvitationWindows();
     // Links reach handleURLEvent() from main(), which owns the hand-over socket.
     AppStatus *status = AppStatus::shareStatus();
     const QStringList languages = QLocale::system().uiLanguages();
@@ -84,6 +89,15 @@ void AppDelegate::applicationDidFinishLaunching()
 #ifndef QT_NO_SESSIONMANAGER
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { signOutForQuit(); });
 #endif
+}
+
+void AppDelegate::installInvitationWindows()
+{
+    LoginViewController::setQrWindowFactory([] { return new QRCodeWindowController; });
+    ContactDetailViewController::setShareWindowFactory(
+        [] { return new ShareQRCodeWindowController; });
+    ControlWindowController::setShareQRCodeWindowFactory(
+        [] { return new ShareQRCodeWindowController; });
 }
 
 bool AppDelegate::eventFilter(QObject *watched, QEvent *event)

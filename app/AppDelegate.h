@@ -88,6 +88,8 @@ protected:
 private:
     static constexpr int engineStartFallbackMs = 500;
 
+    /// The QR-code, share and invitation buttons show once their windows exist.
+    static void installInvitationWindows();
     void createTray();
     void signOutForQuit();
     void bringToFront(QWidget *window);
