@@ -9,6 +9,8 @@
 
 #include <memory>
 
+class AboutUsWidowController;
+class AllSetsWindowController;
 class EnterByURLWindowController;
 class JoinConferenceWindowController;
 class LoginViewController;
@@ -39,6 +41,10 @@ public:
     QMenu *applicationDockMenu() const;
     void resignDockAction();
     void closeKeyWindow();
+    /// A new settings window each time, replacing the previous one.
+    void showConfigPanel();
+    /// A new About window each time, centred on its screen.
+    void showAboutPanel();
 
     // Accessors
     QMainWindow *window() const override;
@@ -48,6 +54,8 @@ public:
     EnterByURLWindowController *enter() const { return m_enter.get(); }
     QSystemTrayIcon *trayIcon() const { return m_tray; }
     QMessageBox *quitAlert() const { return m_quitAlert; }
+    AllSetsWindowController *allSets() const { return m_allSets.get(); }
+    AboutUsWidowController *aboutUs() const { return m_aboutUs.get(); }
     /// The engine starts once the login window has painted (or after a short while anyway).
     bool engineStarted() const { return m_engineStarted; }
     void startEngine();
@@ -90,6 +98,8 @@ private:
 
     bool m_startEngine;
     std::unique_ptr<EnterByURLWindowController> m_enter;
+    std::unique_ptr<AllSetsWindowController> m_allSets;
+    std::unique_ptr<AboutUsWidowController> m_aboutUs;
     MainWindow *m_window = nullptr;
     QMenu *m_dynamicMenue = nullptr;
     LoginViewController *m_loginVc = nullptr;

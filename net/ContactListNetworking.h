@@ -5,6 +5,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QUrl>
 
 #include <memory>
 
@@ -41,6 +42,9 @@ public:
     /// Members only, at most 199, never the user; the result arrives as getSearchDataSuccess().
     void searchContactsByInputStr(const QString &text);
     static EntityList sortEntityWithArray(const EntityList &list);
+    /// The automatic version check: a release newer than the last one announced is
+    /// remembered and reported once as updateAvailable().
+    void checkUpdate();
 
     /// "<httpPortal>/services/v1_1/PortalUserService?"
     static QString listAddress();
@@ -65,6 +69,8 @@ public:
 Q_SIGNALS:
     void getNetworkDataSuccess(const EntityList &contacts);
     void getSearchDataSuccess(const EntityList &results);
+    /// `url` is empty when the service named no http or https address.
+    void updateAvailable(const QString &title, const QString &message, const QUrl &url);
 
 private:
     static NetWork *request(const QString &address, const QString &body, const QString &action);
