@@ -32,6 +32,8 @@ UiHarness::UiHarness(const QString &host)
 UiHarness::~UiHarness()
 {
     qApp->removeEventFilter(this);
+    // Windows still open hold toasts whose end is noted in m_seen: close them while it exists.
+    m_delegate.reset();
 }
 
 bool UiHarness::eventFilter(QObject *watched, QEvent *event)
