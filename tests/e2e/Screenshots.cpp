@@ -2,6 +2,7 @@
 // screenshot of the whole screen at each step. Run by scripts/screenshots under Xvfb:
 //   orvale-screenshots <server address> <portal address> <output folder>
 
+#include "AllSetsWindowController.h"
 #include "AppDelegate.h"
 #include "ContactDetailViewController.h"
 #include "ContactListViewController.h"
@@ -26,6 +27,7 @@
 #include <QMainWindow>
 #include <QPushButton>
 #include <QScreen>
+#include <QTabWidget>
 #include <QTest>
 #include <QWebSocket>
 
@@ -153,5 +155,19 @@ int main(int argc, char *argv[])
     enter.move(200, 200);
     enter.show();
     shoot(QStringLiteral("09-guest-dialog"));
+    enter.hide();
+
+    delegate.showConfigPanel();
+    AllSetsWindowController *settings = delegate.allSets();
+    settings->move(120, 80);
+    const QStringList tabs{"10-settings-devices", "11-settings-video-quality",
+                           "12-settings-general", "13-settings-password"};
+    for (int i = 0; i < settings->tabView()->count(); ++i) {
+        settings->tabView()->setCurrentIndex(i);
+        shoot(tabs.value(i));
+    }
+    settings->close();
+    delegate.showAboutPanel();
+    shoot(QStringLiteral("14-about"));
     return failures == 0 ? 0 : 1;
 }
