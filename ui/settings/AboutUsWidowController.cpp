@@ -24,8 +24,9 @@ AboutUsWidowController::AboutUsWidowController(QWidget *parent)
     setFixedSize(size());
     setWindowIcon(Images::icon(QStringLiteral("logo")));
     ui->logoView->setPixmap(Images::pixmap(QStringLiteral("logo"), ui->logoView->size()));
-    ui->versionLabel->setText(
-        QStringLiteral("版本 %1").arg(QCoreApplication::applicationVersion()));
+    const QString version = QCoreApplication::applicationVersion();
+    ui->versionLabel->setText(version.isEmpty() ? QString()
+                                                : QStringLiteral("版本 %1").arg(version));
     connect(ui->checkUpdate, &QPushButton::clicked, this, [this] { checkUpdateAction(); });
     connect(ui->webButton, &QPushButton::clicked, this, [this] { openWeb(); });
     connect(ui->playVideo, &QPushButton::clicked, this, [this] { playNow(); });
