@@ -1,6 +1,8 @@
 #include "AppDelegate.h"
 
+#include "AboutUsWidowController.h"
 #include "AlertHelper.h"
+#include "AllSetsWindowController.h"
 #include "AppStatus.h"
 #include "AppUser.h"
 #include "ContactDetailViewController.h"
@@ -28,6 +30,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
@@ -154,7 +157,23 @@ void AppDelegate::updateDockMenu()
         m_trayMenu->addActions(dock->actions());
     }
     m_trayMenu->addSeparator();
+    m_trayMenu->addAction(QStringLiteral("设置…"), this, [this] { showConfigPanel(); });
+    m_trayMenu->addAction(QStringLiteral("关于 Orvale"), this, [this] { showAboutPanel(); });
     m_trayMenu->addAction(QStringLiteral("退出 Orvale"), this, [this] { requestQuit(); });
+}
+
+void AppDelegate::showConfigPanel()
+{
+    m_allSets = std::make_unique<AllSetsWindowController>();
+    bringToFront(m_allSets.get());
+}
+
+void AppDelegate::showAboutPanel()
+{
+    m_aboutUs = std::make_unique<AboutUsWidowController>();
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        m_aboutUs->move(screen->availableGeometry().center() - m_aboutUs->rect().center());
+    bringToFront(m_aboutUs.get());
 }
 
 QMenu *AppDelegate::applicationDockMenu() const
@@ -171,6 +190,10 @@ bool AppDelegate::hasTrayIcon() const
 void AppDelegate::installApplicationMenu(QMainWindow *window)
 {
     QMenu *menu = window->menuBar()->addMenu(QStringLiteral("Orvale"));
+    menu->addAction(QStringLiteral("关于 Orvale"), this, [this] { showAboutPanel(); });
+    menu->addAction(QStringLiteral("设置…"), QKeySequence::Preferences, this,
+                    [this] { showConfigPanel(); });
+    menu->addSeparator();
     // Without a tray icon, signing out is the application menu's.
     QAction *signOut =
         menu->addAction(QStringLiteral("注销"), this, [this] { resignDockAction(); });

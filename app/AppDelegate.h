@@ -9,6 +9,8 @@
 
 #include <memory>
 
+class AboutUsWidowController;
+class AllSetsWindowController;
 class EnterByURLWindowController;
 class JoinConferenceWindowController;
 class LoginViewController;
@@ -42,6 +44,10 @@ public:
     /// A termination signal or the end of the desktop session: quit as the menu's quit does
     /// outside a call, without asking.
     void quitFromOutside();
+    /// A new settings window each time, replacing the previous one.
+    void showConfigPanel();
+    /// A new About window each time, centred on its screen.
+    void showAboutPanel();
 
     // Accessors
     QMainWindow *window() const override;
@@ -51,6 +57,8 @@ public:
     EnterByURLWindowController *enter() const { return m_enter.get(); }
     QSystemTrayIcon *trayIcon() const { return m_tray; }
     QMessageBox *quitAlert() const { return m_quitAlert; }
+    AllSetsWindowController *allSets() const { return m_allSets.get(); }
+    AboutUsWidowController *aboutUs() const { return m_aboutUs.get(); }
     /// The engine starts once the login window has painted (or after a short while anyway).
     bool engineStarted() const { return m_engineStarted; }
     void startEngine();
@@ -97,6 +105,8 @@ private:
 
     bool m_startEngine;
     std::unique_ptr<EnterByURLWindowController> m_enter;
+    std::unique_ptr<AllSetsWindowController> m_allSets;
+    std::unique_ptr<AboutUsWidowController> m_aboutUs;
     MainWindow *m_window = nullptr;
     QMenu *m_dynamicMenue = nullptr;
     LoginViewController *m_loginVc = nullptr;

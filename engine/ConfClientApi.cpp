@@ -170,6 +170,9 @@ uint32_t answer(uint32_t id, QByteArray &r)
     case CR::RequestSetConfiguration: {
         QMutexLocker lock(&state.mutex);
         state.configuration = r;
+        // A newly chosen camera replaces the running one at once.
+        if (state.cameraChanged)
+            state.cameraChanged();
         return 0;
     }
     case CR::RequestGetRemoteShares:

@@ -3,7 +3,9 @@
 #include "AppUser.h"
 #include "Log.h"
 #include "NetWork.h"
+#include "Preferences.h"
 #include "StringHelper.h"
+#include "VersionCheck.h"
 
 #include <QPointer>
 
@@ -211,6 +213,26 @@ void ContactListNetworking::cancelSearch()
         m_search = nullptr;
         running->cancelNetworkOperations();
     }
+}
+
+void ContactListNetworking::checkUpdate()
+{
+    if (VersionCheck::userChannel() < VersionCheck::firstUpdateChannel)
+        return;
+    NetWork *version = VersionCheck::versionRequest();
+    QPointer<ContactListNetworking> self(this);
+    version->setSuccessBlock([self](const QVariant &reply) {
+        const VersionCheck::Release release = VersionCheck::releaseFromReply(reply);
+        Preferences prefs;
+        if (!release.answered || release.systemTime <= prefs.systemTime())
+            return;
+        prefs.setSystemTime(release.systemTime);
+        const auto prompt = VersionCheck::promptText(AppUser::defaultUser()->upgradeContent);
+        if (self)
+            Q_EMIT self->updateAvailable(prompt.title, prompt.message, release.url);
+    });
+    version->setFailBlock([](const NetworkError &) {});
+    version->startRequest();
 }
 
 QString ContactListNetworking::joinConferenceBody(const QString &conferenceId)

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QUrl>
 
 #include <memory>
 
@@ -46,6 +47,9 @@ public:
     /// Gives up the search in flight: neither of its signals comes.
     void cancelSearch();
     static EntityList sortEntityWithArray(const EntityList &list);
+    /// The automatic version check: a release newer than the last one announced is
+    /// remembered and reported once as updateAvailable().
+    void checkUpdate();
 
     /// "<httpPortal>/services/v1_1/PortalUserService?"
     static QString listAddress();
@@ -72,6 +76,8 @@ Q_SIGNALS:
     void getNetworkDataSuccess(const EntityList &contacts);
     void getSearchDataSuccess(const EntityList &results);
     void getSearchDataFailed();
+    /// `url` is empty when the service named no http or https address.
+    void updateAvailable(const QString &title, const QString &message, const QUrl &url);
 
 private:
     static NetWork *request(const QString &address, const QString &body, const QString &action);

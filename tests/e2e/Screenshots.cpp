@@ -2,6 +2,8 @@
 // screenshot of the whole screen at each step. Run by scripts/screenshots under Xvfb:
 //   orvale-screenshots <server address> <portal address> <output folder>
 
+#include "AboutUsWidowController.h"
+#include "AllSetsWindowController.h"
 #include "AppDelegate.h"
 #include "ContactDetailViewController.h"
 #include "ContactListViewController.h"
@@ -31,6 +33,7 @@
 #include <QMainWindow>
 #include <QPushButton>
 #include <QScreen>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWebSocket>
@@ -77,6 +80,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("orvale"));
     QApplication::setApplicationDisplayName(QStringLiteral("Orvale"));
+    QApplication::setApplicationVersion(QStringLiteral(ORVALE_VERSION));
     TextTable texts;
     QApplication::installTranslator(&texts);
     if (argc < 4) {
@@ -152,6 +156,21 @@ int main(int argc, char *argv[])
             "the search");
     shoot(QStringLiteral("05-search-with-outside-contact"));
     list->clearSearchBar();
+
+    // The settings and the About window, signed in.
+    delegate.showConfigPanel();
+    AllSetsWindowController *settings = delegate.allSets();
+    settings->move(120, 80);
+    const QStringList tabs{"10-settings-devices", "11-settings-video-quality",
+                           "12-settings-general", "13-settings-password"};
+    for (int i = 0; i < settings->tabView()->count(); ++i) {
+        settings->tabView()->setCurrentIndex(i);
+        shoot(tabs.value(i));
+    }
+    settings->close();
+    delegate.showAboutPanel();
+    shoot(QStringLiteral("14-about"));
+    delegate.aboutUs()->close();
 
     // A second participant who shares a screen, so that the remote list has something.
     QWebSocket peer;

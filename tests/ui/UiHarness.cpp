@@ -5,6 +5,7 @@
 #include "ContactWindowController.h"
 #include "FakeEngine.h"
 #include "LoginViewController.h"
+#include "Preferences.h"
 #include "ToastView.h"
 
 #include <QApplication>
@@ -16,6 +17,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <limits>
+
 UiHarness::UiHarness(const QString &host)
     : m_home(std::make_unique<TestHome>())
     , m_keychain(std::make_unique<FakeKeychain>())
@@ -23,6 +26,8 @@ UiHarness::UiHarness(const QString &host)
 {
     if (!host.isEmpty())
         m_deployment = TestDeployment::onStandardPorts(host);
+    // The deployment announces a release: keep its prompt off the windows under test.
+    Preferences().setSystemTime(std::numeric_limits<qint64>::max());
     FakeEngine::instance().reset();
     qApp->installEventFilter(this);
     m_delegate = std::make_unique<AppDelegate>();
@@ -33,6 +38,8 @@ UiHarness::UiHarness(const QString &host)
 UiHarness::~UiHarness()
 {
     qApp->removeEventFilter(this);
+    // Windows still open hold toasts whose end is noted in m_seen: close them while it exists.
+    m_delegate.reset();
 }
 
 bool UiHarness::eventFilter(QObject *watched, QEvent *event)

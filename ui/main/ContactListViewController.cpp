@@ -1,5 +1,6 @@
 #include "ContactListViewController.h"
 
+#include "AlertHelper.h"
 #include "AppStatus.h"
 #include "AppUser.h"
 #include "BardgeButton.h"
@@ -143,6 +144,23 @@ void ContactListViewController::viewDidLoad()
     m_delayedRefresh.setInterval(500);
     connect(&m_delayedRefresh, &QTimer::timeout, this, [this] { m_netWorking->getMemberInfo(); });
     ui->activity->startAnimation();
+    connect(m_netWorking, &ContactListNetworking::updateAvailable, this,
+            [this](const QString &title, const QString &message, const QUrl &url) {
+                showUpdatePrompt(title, message, url);
+            });
+    m_netWorking->checkUpdate();
+}
+
+void ContactListViewController::showUpdatePrompt(const QString &title, const QString &message,
+                                                 const QUrl &url)
+{
+    AlertHelper::showAlertWithTitle(
+        title, message, {QStringLiteral("立即更新"), QStringLiteral("暂不升级")},
+        [url](int response) {
+            if (response == AlertHelper::firstButtonResponse && !url.isEmpty())
+                QDesktopServices::openUrl(url);
+        },
+        window());
 }
 
 void ContactListViewController::showEvent(QShowEvent *event)

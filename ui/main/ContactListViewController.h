@@ -106,6 +106,7 @@ protected:
 private:
     void viewDidLoad();
     void refresh();
+    void showUpdatePrompt(const QString &title, const QString &message, const QUrl &url);
     void reloadData();
     void setClearImage(const QString &name);
     void showContactsTitle();

@@ -1,0 +1,55 @@
+#include "VersionCheck.h"
+
+#include "AppUser.h"
+#include "Log.h"
+#include "NetWork.h"
+#include "Preferences.h"
+
+QString VersionCheck::versionAddress()
+{
+    return QStringLiteral("http://%1:8080/quilber/webservice/UserService/getVersion")
+        .arg(Preferences().updateHost());
+}
+
+NetWork *VersionCheck::versionRequest()
+{
+    return NetWork::initWithUrlString(
+        versionAddress(), NetWork::Params{{QStringLiteral("clientType"), QStringLiteral("mac")}});
+}
+
+VersionCheck::Release VersionCheck::releaseFromReply(const QVariant &reply)
+{
+    Release release;
+    const QVariant found = reply.toMap().value(QStringLiteral("return"));
+    if (found.typeId() != QMetaType::QVariantMap)
+        return release;
+    const QVariantMap answer = found.toMap();
+    release.answered = true;
+    release.url = browsableUrl(answer.value(QStringLiteral("url")).toString());
+    release.systemTime =
+        answer.value(QStringLiteral("systemTime")).toString().trimmed().toLongLong();
+    return release;
+}
+
+QUrl VersionCheck::browsableUrl(const QString &text)
+{
+    const QUrl url(text.trimmed());
+    const QString scheme = url.scheme().toLower();
+    if (url.isValid() && (scheme == u"http" || scheme == u"https") && !url.host().isEmpty())
+        return url;
+    qCWarning(lcOrvale).noquote() << QStringLiteral("下载地址无效 , %1").arg(text.left(200));
+    return {};
+}
+
+VersionCheck::Prompt VersionCheck::promptText(const QString &upgradeContent)
+{
+    QString text = upgradeContent;
+    text.replace(QStringLiteral("\\n"), QStringLiteral("\n"));
+    const QStringList pieces = text.split(u'&');
+    return {pieces.first(), pieces.last()};
+}
+
+int VersionCheck::userChannel()
+{
+    return AppUser::defaultUser()->version.toString().trimmed().toInt();
+}

@@ -1,0 +1,123 @@
+#include "AboutUsWidowController.h"
+
+#include "AlertHelper.h"
+#include "AppStatus.h"
+#include "AppUser.h"
+#include "Images.h"
+#include "NetWork.h"
+#include "Preferences.h"
+#include "ToastView.h"
+#include "VersionCheck.h"
+#include "ui_AboutUsWidowController.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QPointer>
+#include <QUrl>
+
+AboutUsWidowController::AboutUsWidowController(QWidget *parent)
+    : QWidget(parent, Qt::Window)
+    , ui(std::make_unique<Ui::AboutUsWidowController>())
+{
+    ui->setupUi(this);
+    setAttribute(Qt::WA_StyledBackground);
+    setFixedSize(size());
+    setWindowIcon(Images::icon(QStringLiteral("logo")));
+    ui->logoView->setPixmap(Images::pixmap(QStringLiteral("logo"), ui->logoView->size()));
+    const QString version = QCoreApplication::applicationVersion();
+    ui->versionLabel->setText(version.isEmpty() ? QString()
+                                                : QStringLiteral("版本 %1").arg(version));
+    connect(ui->checkUpdate, &QPushButton::clicked, this, [this] { checkUpdateAction(); });
+    connect(ui->webButton, &QPushButton::clicked, this, [this] { openWeb(); });
+    connect(ui->playVideo, &QPushButton::clicked, this, [this] { playNow(); });
+    windowDidLoad();
+}
+
+AboutUsWidowController::~AboutUsWidowController() = default;
+
+QPushButton *AboutUsWidowController::playVideo() const
+{
+    return ui->playVideo;
+}
+QPushButton *AboutUsWidowController::checkUpdate() const
+{
+    return ui->checkUpdate;
+}
+QPushButton *AboutUsWidowController::webButton() const
+{
+    return ui->webButton;
+}
+
+void AboutUsWidowController::windowDidLoad()
+{
+    const bool signedIn = AppStatus::shareStatus()->isSignIn();
+    const bool video = signedIn && AppUser::defaultUser()->play.toString().trimmed().toInt() == 1;
+    ui->playVideo->setVisible(video);
+    if (video)
+        ui->checkUpdate->move(checkButtonX, ui->checkUpdate->y());
+    else
+        ui->checkUpdate->move(width() / 2 - ui->checkUpdate->width() / 2, ui->checkUpdate->y());
+    ui->checkUpdate->setVisible(signedIn);
+
+    m_webUrl = Preferences().companySite();
+    QFont font = ui->webButton->font();
+    font.setPointSize(14);
+    font.setUnderline(true);
+    font.setLetterSpacing(QFont::AbsoluteSpacing, 0.5);
+    ui->webButton->setFont(font);
+    QPalette palette = ui->webButton->palette();
+    palette.setColor(QPalette::ButtonText, Qt::blue);
+    ui->webButton->setPalette(palette);
+    ui->webButton->setStyleSheet(QStringLiteral("color: blue;"));
+    ui->webButton->setText(m_webUrl);
+}
+
+void AboutUsWidowController::checkUpdateAction()
+{
+    NetWork *request = VersionCheck::versionRequest();
+    QPointer<AboutUsWidowController> self(this);
+    request->setSuccessBlock([self](const QVariant &reply) {
+        const VersionCheck::Release release = VersionCheck::releaseFromReply(reply);
+        if (self && release.answered)
+            self->showRelease(release.url);
+    });
+    request->setFailBlock([self](const NetworkError &) {
+        if (self)
+            ToastView::showToastInWindow(self, QStringLiteral("发生了错误,检查更新失败了.QAQ"),
+                                         QStringLiteral("warning"), ToastView::defaultSeconds);
+    });
+    request->startRequest();
+}
+
+void AboutUsWidowController::showRelease(const QUrl &url)
+{
+    if (VersionCheck::userChannel() < VersionCheck::firstUpdateChannel) {
+        AlertHelper::showAlertWithTitle(QStringLiteral("提示"),
+                                        QStringLiteral("此版本已经是最新版本了,谢谢支持!"),
+                                        {QStringLiteral("确定")}, {}, this);
+        return;
+    }
+    const auto prompt = VersionCheck::promptText(AppUser::defaultUser()->upgradeContent);
+    AlertHelper::showAlertWithTitle(
+        prompt.title, prompt.message, {QStringLiteral("立即更新"), QStringLiteral("暂不升级")},
+        [url](int response) {
+            // The first button is the tagged update button.
+            if (response == AlertHelper::firstButtonResponse && !url.isEmpty())
+                QDesktopServices::openUrl(url);
+        },
+        this);
+}
+
+void AboutUsWidowController::openWeb()
+{
+    const QUrl url = VersionCheck::browsableUrl(QStringLiteral("http://%1").arg(m_webUrl));
+    if (!url.isEmpty())
+        QDesktopServices::openUrl(url);
+}
+
+void AboutUsWidowController::playNow()
+{
+    const QUrl url = VersionCheck::browsableUrl(AppUser::defaultUser()->address);
+    if (!url.isEmpty())
+        QDesktopServices::openUrl(url);
+}

@@ -1,0 +1,63 @@
+#include "VideoQualityViewController.h"
+
+#include "Preferences.h"
+#include "ViewHelper.h"
+#include "ui_VideoQualityViewController.h"
+
+#include <QButtonGroup>
+
+VideoQualityViewController::VideoQualityViewController(QWidget *parent)
+    : QWidget(parent)
+    , ui(std::make_unique<Ui::VideoQualityViewController>())
+{
+    ui->setupUi(this);
+    connect(ui->mainButtons, &QButtonGroup::buttonClicked, this,
+            [this](QAbstractButton *button) { selectOne(button); });
+    connect(ui->specialButtons, &QButtonGroup::buttonClicked, this,
+            [this](QAbstractButton *button) { selectSpecial(button); });
+    viewDidLoad();
+}
+
+VideoQualityViewController::~VideoQualityViewController() = default;
+
+QWidget *VideoQualityViewController::specialView() const
+{
+    return ui->specialView;
+}
+
+QAbstractButton *VideoQualityViewController::buttonWithTag(int tag) const
+{
+    return qobject_cast<QAbstractButton *>(ViewHelper::viewWithTag(this, tag));
+}
+
+void VideoQualityViewController::viewDidLoad()
+{
+    const int level = Preferences().videoPreferences();
+    if (level <= highestMainLevel) {
+        QAbstractButton *button = buttonWithTag(levelTagBase + std::max(level, 0));
+        button->setChecked(true);
+        selectOne(button);
+        return;
+    }
+    QAbstractButton *more = buttonWithTag(moreTag);
+    more->setChecked(true);
+    selectOne(more);
+    // A level this window does not know (a newer version stored it) checks nothing extra.
+    if (QAbstractButton *special = buttonWithTag(levelTagBase + level)) {
+        special->setChecked(true);
+        selectSpecial(special);
+    }
+}
+
+void VideoQualityViewController::selectOne(QAbstractButton *sender)
+{
+    const int tag = ViewHelper::tag(sender);
+    ui->specialView->setVisible(tag == moreTag);
+    if (tag != moreTag)
+        Preferences().setVideoPreferences(tag - levelTagBase);
+}
+
+void VideoQualityViewController::selectSpecial(QAbstractButton *sender)
+{
+    Preferences().setVideoPreferences(ViewHelper::tag(sender) - levelTagBase);
+}
