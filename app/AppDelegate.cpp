@@ -5,6 +5,7 @@
 #include "AppUser.h"
 #include "ContactListViewController.h"
 #include "ContactWindowController.h"
+#include "DirectLiveList.h"
 #include "EnterByURLWindowController.h"
 #include "Helper.h"
 #include "Images.h"
@@ -13,6 +14,7 @@
 #include "Log.h"
 #include "LoginViewController.h"
 #include "MainWindow.h"
+#include "PlayDirectLive.h"
 #include "Preferences.h"
 #include "TRQClientInEvent.h"
 #include "Timing.h"
@@ -67,6 +69,7 @@ void AppDelegate::applicationDidFinishLaunching()
     status->setIsRemberPassword(preferences.remberPassword() != 0);
     status->setIsAutoLogin(preferences.autoLogin() != 0);
 
+    ContactListViewController::setLiveListFactory([] { return new DirectLiveList; });
     m_window = new MainWindow;
     connect(m_window, &MainWindow::closedByUser, this, [this] { windowClosedByUser(); });
     installApplicationMenu(m_window);
@@ -393,7 +396,7 @@ void AppDelegate::arrangeWindowsForConference()
         const QString kind = QString::fromLatin1(widget->metaObject()->className());
         if (kind == u"JoinConferenceWindowController" || kind == u"ControlWindowController")
             continue;
-        if (kind == u"PlayDirectLive")
+        if (qobject_cast<PlayDirectLive *>(widget))
             widget->close();
         else
             widget->hide();

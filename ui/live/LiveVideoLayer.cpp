@@ -1,0 +1,37 @@
+#include "LiveVideoLayer.h"
+
+#include <QPainter>
+#include <QVideoFrame>
+
+LiveVideoLayer::LiveVideoLayer(QWidget *parent)
+    : QWidget(parent)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    connect(&m_sink, &QVideoSink::videoFrameChanged, this, [this](const QVideoFrame &frame) {
+        if (!frame.isValid())
+            return;
+        m_image = frame.toImage();
+        ++m_frames;
+        update();
+        Q_EMIT frameShown();
+    });
+}
+
+QRect LiveVideoLayer::pictureRect() const
+{
+    if (m_image.isNull())
+        return {};
+    const QSize fitted = m_image.size().scaled(size(), Qt::KeepAspectRatio);
+    return QRect(QPoint((width() - fitted.width()) / 2, (height() - fitted.height()) / 2), fitted);
+}
+
+void LiveVideoLayer::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), Qt::black);
+    if (m_image.isNull())
+        return;
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(pictureRect(), m_image);
+}
