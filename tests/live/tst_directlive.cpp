@@ -171,9 +171,13 @@ void TestDirectLive::countdownText()
             QCOMPARE(formatAt(p).foreground().color(), QColor(Qt::white));
         }
     }
-    for (int p : units)
+    for (int p : units) {
         QCOMPARE(formatAt(p).foreground().color(), ColorHelper::mainColor());
-    QVERIFY(formatAt(units.first() - 1).fontPointSize() != 39.0); // the blank between
+        // The blanks around a unit keep the label's own size.
+        QVERIFY(formatAt(p - 1).fontPointSize() != 39.0);
+        if (p + 1 < text.size())
+            QVERIFY(formatAt(p + 1).fontPointSize() != 39.0);
+    }
 }
 
 void TestDirectLive::countdownFlow_data()
@@ -377,6 +381,8 @@ void TestDirectLive::volumeAndMute()
     QCOMPARE(Preferences().directLiveVolume(), 0.0);
     window->slider()->setValue(1); // 0.001
     QVERIFY(!window->audioOutput()->isMuted());
+    window->changeVoice(0.0009);
+    QVERIFY(window->audioOutput()->isMuted());
     window->slider()->setValue(450);
     QVERIFY(!window->audioOutput()->isMuted());
     QCOMPARE(window->audioOutput()->volume(), 0.45f);
