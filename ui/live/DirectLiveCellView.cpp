@@ -93,9 +93,9 @@ void DirectLiveCellView::setModel(const std::shared_ptr<LiveModel> &model)
     ui->time->setText(timeText(model->liveStart, model->liveEnd));
     const bool coming = model->timestamp > 0;
     ui->state->setText(coming ? QStringLiteral("即将直播") : QStringLiteral("正在直播"));
-    QPalette palette = ui->state->palette();
-    palette.setColor(QPalette::WindowText, coming ? comingColor() : runningColor());
-    ui->state->setPalette(palette);
+    // The row's style sheet sets the label's font, so its colour is set the same way.
+    ui->state->setStyleSheet(
+        QStringLiteral("color: %1;").arg((coming ? comingColor() : runningColor()).name()));
 }
 
 void DirectLiveCellView::loadPicture(const QString &url)

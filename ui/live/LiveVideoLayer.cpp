@@ -1,11 +1,16 @@
 #include "LiveVideoLayer.h"
 
+#include <QCoreApplication>
 #include <QPainter>
 #include <QVideoFrame>
 
 LiveVideoLayer::LiveVideoLayer(QWidget *parent)
     : QWidget(parent)
 {
+    // Frames become images for painting. Where a GL context can be made (X11), Qt would do
+    // that conversion through GL on this thread; with a software GL it stalls the stream after
+    // its first frame. The widgets here never use GL, so the conversion stays on the CPU.
+    QCoreApplication::setAttribute(Qt::AA_ForceRasterWidgets);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_TransparentForMouseEvents);
     connect(&m_sink, &QVideoSink::videoFrameChanged, this, [this](const QVideoFrame &frame) {
