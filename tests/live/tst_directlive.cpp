@@ -316,6 +316,18 @@ void TestDirectLive::rowLook()
     // Without a picture the row shows "playimg".
     QVERIFY(coming->shownImage().isNull());
     QVERIFY(!coming->backImage()->pixmap().isNull());
+
+    // A refresh keeps the rows and the picture shown: nothing blinks.
+    m_server->enqueue({200, "application/json", body(list)});
+    m_server->enqueue({200, "image/png", png});
+    const QImage shown = running->shownImage();
+    page.getLiveList();
+    QTRY_COMPARE(m_server->requests().size(), 4);
+    QCOMPARE(cell(page, 0), running);
+    QCOMPARE(running->model(), page.dataSourse().at(0));
+    QTest::qWait(100);
+    QCOMPARE(running->shownImage().constBits(), shown.constBits()); // not replaced
+
     QCOMPARE(DirectLiveCellView::timeText(QStringLiteral("2026-01-02 9:05"),
                                           QStringLiteral("2026-01-03 10:00")),
              QStringLiteral(" 2026-01-02 9:05-10:00"));

@@ -104,17 +104,29 @@ void DirectLiveList::showLiveList(const QVariant &reply)
 
 void DirectLiveList::reloadData()
 {
-    ui->tableView->clear();
-    for (const std::shared_ptr<LiveModel> &model : std::as_const(m_dataSourse)) {
-        auto *cell = new DirectLiveCellView;
-        cell->setSlectDirectRoom(
-            [this](const std::shared_ptr<LiveModel> &chosen) { slectDirectRoom(chosen); });
-        auto *item = new QListWidgetItem(ui->tableView);
-        item->setFlags(Qt::ItemIsEnabled);
-        item->setSizeHint(QSize(0, cell->maximumHeight()));
-        ui->tableView->setItemWidget(item, cell);
-        cell->setModel(model);
+    // Rows are kept and given their new records, so that a refresh does not make the pictures
+    // blink: a row shows a downloaded picture only when it differs from the one it shows.
+    QListWidget *table = ui->tableView;
+    while (table->count() > m_dataSourse.size())
+        delete table->takeItem(table->count() - 1);
+    for (qsizetype row = 0; row < m_dataSourse.size(); ++row) {
+        auto *cell = row < table->count()
+                         ? qobject_cast<DirectLiveCellView *>(table->itemWidget(table->item(row)))
+                         : addCell();
+        cell->setModel(m_dataSourse[row]);
     }
+}
+
+DirectLiveCellView *DirectLiveList::addCell()
+{
+    auto *cell = new DirectLiveCellView;
+    cell->setSlectDirectRoom(
+        [this](const std::shared_ptr<LiveModel> &chosen) { slectDirectRoom(chosen); });
+    auto *item = new QListWidgetItem(ui->tableView);
+    item->setFlags(Qt::ItemIsEnabled);
+    item->setSizeHint(QSize(0, cell->maximumHeight()));
+    ui->tableView->setItemWidget(item, cell);
+    return cell;
 }
 
 void DirectLiveList::slectDirectRoom(const std::shared_ptr<LiveModel> &model)

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+class DirectLiveCellView;
 class LiveModel;
 class PlayDirectLive;
 class QAbstractButton;
@@ -53,6 +54,7 @@ private:
     void viewWillDisappear();
     void showLiveList(const QVariant &reply);
     void reloadData();
+    DirectLiveCellView *addCell();
 
     std::unique_ptr<Ui::DirectLiveList> ui;
     QList<std::shared_ptr<LiveModel>> m_dataSourse;
