@@ -9,6 +9,7 @@
 #include "ContactListViewController.h"
 #include "ContactWindowController.h"
 #include "ControlWindowController.h"
+#include "DirectLiveList.h"
 #include "EnterByURLWindowController.h"
 #include "Helper.h"
 #include "Images.h"
@@ -17,6 +18,7 @@
 #include "Log.h"
 #include "LoginViewController.h"
 #include "MainWindow.h"
+#include "PlayDirectLive.h"
 #include "Preferences.h"
 #include "QRCodeWindowController.h"
 #include "ShareQRCodeWindowController.h"
@@ -75,6 +77,7 @@ void AppDelegate::applicationDidFinishLaunching()
     status->setIsRemberPassword(preferences.remberPassword() != 0);
     status->setIsAutoLogin(preferences.autoLogin() != 0);
 
+    ContactListViewController::setLiveListFactory([] { return new DirectLiveList; });
     m_window = new MainWindow;
     connect(m_window, &MainWindow::closedByUser, this, [this] { windowClosedByUser(); });
     installApplicationMenu(m_window);
@@ -472,7 +475,7 @@ void AppDelegate::arrangeWindowsForConference()
         const QString kind = QString::fromLatin1(widget->metaObject()->className());
         if (kind == u"JoinConferenceWindowController" || kind == u"ControlWindowController")
             continue;
-        if (kind == u"PlayDirectLive")
+        if (qobject_cast<PlayDirectLive *>(widget))
             widget->close();
         else
             widget->hide();

@@ -46,18 +46,20 @@ AppStatus *AppStatus::shareStatus()
     return status;
 }
 
+// The display stays awake while either video plays: joining a conference closes the live
+// player, and that must not let the screen sleep during the call.
 void AppStatus::setIsInConference(bool on)
 {
     if (on && !m_isInConference)
         ++m_conferenceSerial;
     m_isInConference = on;
-    shouldAlwaysKeepScreenLight(on);
+    shouldAlwaysKeepScreenLight(on || m_isDirectLive);
 }
 
 void AppStatus::setIsDirectLive(bool on)
 {
     m_isDirectLive = on;
-    shouldAlwaysKeepScreenLight(on);
+    shouldAlwaysKeepScreenLight(on || m_isInConference);
 }
 
 QString AppStatus::currentRometeUri() const

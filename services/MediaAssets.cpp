@@ -56,7 +56,7 @@ QString MediaAssets::coverPath(const QString &file) const
 
 QString MediaAssets::segmentPath(const QString &file) const
 {
-    return isSegmentName(file) ? m_dir + QStringLiteral("/hls/") + file : QString();
+    return isSegmentName(file) ? m_dir + QStringLiteral("/hls-av/") + file : QString();
 }
 
 void MediaAssets::ensureCover(const QString &liveId)
@@ -83,7 +83,7 @@ void MediaAssets::ensureCover(const QString &liveId)
 
 bool MediaAssets::streamReady() const
 {
-    return QFile::exists(m_dir + QStringLiteral("/hls/index.m3u8"));
+    return QFile::exists(m_dir + QStringLiteral("/hls-av/index.m3u8"));
 }
 
 void MediaAssets::ensureStream()
@@ -107,7 +107,7 @@ void MediaAssets::ensureStream()
                 // Only a complete stream is published, so a broken run is made again next start.
                 if (status == QProcess::NormalExit && code == 0 &&
                     QFile::exists(work + QStringLiteral("/index.m3u8")))
-                    QDir().rename(work, m_dir + QStringLiteral("/hls"));
+                    QDir().rename(work, m_dir + QStringLiteral("/hls-av"));
                 else
                     qWarning("making the live test stream failed");
             });
@@ -126,7 +126,26 @@ void MediaAssets::ensureStream()
                       QStringLiteral("!"),
                       QStringLiteral("h264parse"),
                       QStringLiteral("!"),
+                      QStringLiteral("mux."),
+                      // 12 s of a quiet 440 Hz tone beside the 12 s of video, so that
+                      // players have a sound track to open.
+                      QStringLiteral("audiotestsrc"),
+                      QStringLiteral("num-buffers=300"),
+                      QStringLiteral("samplesperbuffer=1764"),
+                      QStringLiteral("freq=440"),
+                      QStringLiteral("volume=0.2"),
+                      QStringLiteral("!"),
+                      QStringLiteral("audio/x-raw,rate=44100,channels=2"),
+                      QStringLiteral("!"),
+                      QStringLiteral("audioconvert"),
+                      QStringLiteral("!"),
+                      QStringLiteral("voaacenc"),
+                      QStringLiteral("!"),
+                      QStringLiteral("aacparse"),
+                      QStringLiteral("!"),
+                      QStringLiteral("mux."),
                       QStringLiteral("mpegtsmux"),
+                      QStringLiteral("name=mux"),
                       QStringLiteral("!"),
                       QStringLiteral("hlssink"),
                       QStringLiteral("location=") + work + QStringLiteral("/segment%05d.ts"),
@@ -140,7 +159,7 @@ bool MediaAssets::loadSegments()
 {
     if (!m_segments.isEmpty())
         return true;
-    QFile playlist(m_dir + QStringLiteral("/hls/index.m3u8"));
+    QFile playlist(m_dir + QStringLiteral("/hls-av/index.m3u8"));
     if (!playlist.open(QIODevice::ReadOnly))
         return false;
     double seconds = 2.0;

@@ -5,14 +5,20 @@
 #include "AboutUsWidowController.h"
 #include "AllSetsWindowController.h"
 #include "AppDelegate.h"
+#include "BardgeButton.h"
 #include "ContactDetailViewController.h"
 #include "ContactListViewController.h"
 #include "ContactWindowController.h"
 #include "ControlWindowController.h"
+#include "DirectLiveCellView.h"
+#include "DirectLiveList.h"
 #include "EnterByURLWindowController.h"
 #include "JoinConferenceViewController.h"
 #include "JoinConferenceWindowController.h"
+#include "LiveModel.h"
+#include "LiveVideoLayer.h"
 #include "LoginViewController.h"
+#include "PlayDirectLive.h"
 #include "Popover.h"
 #include "Preferences.h"
 #include "QRCodeWindowController.h"
@@ -22,6 +28,8 @@
 #include "ShareListInRoom.h"
 #include "ShareQRCodeWindowController.h"
 #include "TextTable.h"
+
+#include <QLabel>
 
 #include <QApplication>
 #include <QDir>
@@ -220,5 +228,32 @@ int main(int argc, char *argv[])
         shootWindow(QStringLiteral("join-by-qr"), byQr);
     }
     delete byQr;
+
+    // The live broadcasts: the list, the running one playing, the coming one counting down.
+    main->contactList()->directLiveButton()->click();
+    auto *live = qobject_cast<DirectLiveList *>(main->viewControllers().value(1));
+    const auto liveCell = [live](int row) {
+        return qobject_cast<DirectLiveCellView *>(
+            live->tableView()->itemWidget(live->tableView()->item(row)));
+    };
+    if (!live || !waitFor([&] { return live->tableView()->count() == 2; }, "the live list"))
+        return 1;
+    waitFor(
+        [&] { return !liveCell(0)->shownImage().isNull() && !liveCell(1)->shownImage().isNull(); },
+        "the cover pictures");
+    shoot(QStringLiteral("10-live-list"));
+    liveCell(0)->playButton()->click();
+    PlayDirectLive *player = live->playWindow();
+    player->resize(960, 540);
+    player->move(300, 120);
+    waitFor([&] { return player->playerLayer()->frameCount() > 25; }, "the live video");
+    shoot(QStringLiteral("11-live-player"));
+    liveCell(1)->playButton()->click();
+    player = live->playWindow();
+    player->resize(960, 540);
+    player->move(300, 120);
+    waitFor([&] { return !player->waitLabel()->text().isEmpty(); }, "the countdown");
+    shoot(QStringLiteral("12-live-countdown"));
+    player->close();
     return failures == 0 ? 0 : 1;
 }

@@ -117,11 +117,17 @@ void TestAppStatus::keepAwake()
     QCOMPARE(saver.active.size(), 1);
     QCOMPARE(saver.lastReason, QStringLiteral("play video"));
 
-    // Either flag going false ends the activity, even with the other one still true.
+    // The live player closing as the conference starts keeps the display awake.
+    app->setIsDirectLive(true);
     app->setIsDirectLive(false);
+    QTRY_VERIFY(app->hasActivity());
+    QTest::qWait(100);
+    QCOMPARE(saver.active.size(), 1);
+    QVERIFY(app->isInConference());
+    // Both flags false end it.
+    app->setIsInConference(false);
     QTRY_VERIFY(saver.active.isEmpty());
     QVERIFY(!app->hasActivity());
-    QVERIFY(app->isInConference());
 
     // A renewed activity replaces the earlier one instead of piling up.
     app->setIsDirectLive(true);
@@ -131,6 +137,7 @@ void TestAppStatus::keepAwake()
     QCOMPARE(saver.active.size(), 1);
 
     // Ending before the desktop has answered still releases what it then grants.
+    app->setIsDirectLive(false);
     app->setIsInConference(true);
     app->setIsInConference(false);
     QTest::qWait(200);

@@ -11,7 +11,9 @@
 #include "JoinConferenceViewController.h"
 #include "JoinConferenceWindowController.h"
 #include "JoinProgressWindow.h"
+#include "LiveModel.h"
 #include "LoginViewController.h"
+#include "PlayDirectLive.h"
 #include "Preferences.h"
 #include "StringHelper.h"
 #include "UiHarness.h"
@@ -32,12 +34,6 @@
 #include <csignal>
 
 namespace CR = ConfRecords;
-
-/// Stands for the live player window, which the conference closes instead of hiding.
-class PlayDirectLive final : public QWidget
-{
-    Q_OBJECT
-};
 
 /// The application delegate: links, calls, window routing, the tray and quitting.
 class TestAppDelegate : public QObject
@@ -268,7 +264,8 @@ void TestAppDelegate::incomingCall()
 
 void TestAppDelegate::conferenceRouting()
 {
-    PlayDirectLive player;
+    // The live player is closed rather than hidden.
+    PlayDirectLive player(std::make_shared<LiveModel>());
     player.show();
     QWidget other;
     other.show();

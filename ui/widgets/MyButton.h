@@ -25,6 +25,8 @@ public:
     void setDelegate(ButtonDelegate *delegate) { m_delegate = delegate; }
     /// The image shown now.
     QString currentImageName() const { return m_current; }
+    /// Shows `name` until the next hover change or normal image.
+    void showImage(const QString &name);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -33,7 +35,6 @@ protected:
 
 private:
     bool tracking() const;
-    void showImage(const QString &name);
 
     QString m_normalImageName;
     QString m_hoverImageName;

@@ -1,0 +1,135 @@
+#include "AppUser.h"
+#include "DirectLiveCellView.h"
+#include "DirectLiveList.h"
+#include "LiveModel.h"
+#include "LiveVideoLayer.h"
+#include "MyButton.h"
+#include "PlayDirectLive.h"
+#include "Preferences.h"
+#include "ServicesProcess.h"
+#include "Spinner.h"
+#include "TestHome.h"
+
+#include <QAudioOutput>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QListWidget>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QStandardPaths>
+#include <QTest>
+#include <QVideoFrame>
+#include <QVideoSink>
+
+/// The running demo broadcast of the reference deployment, played for real.
+class TestLiveE2e : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void runningBroadcastPlays();
+
+private:
+    bool streamServed();
+
+    std::unique_ptr<TestHome> m_home;
+    std::unique_ptr<ServicesProcess> m_services;
+};
+
+void TestLiveE2e::initTestCase()
+{
+    m_home = std::make_unique<TestHome>();
+    QStandardPaths::setTestModeEnabled(true);
+    m_services = std::make_unique<ServicesProcess>(QStringLiteral(ORVALE_SERVICES),
+                                                   QStringLiteral("127.0.0.115"));
+    QVERIFY2(m_services->start(), qPrintable(m_services->output()));
+    // The deployment makes its test stream on first start; wait for it so that the bound
+    // below measures the player, not the encoder.
+    QVERIFY(QTest::qWaitFor([this] { return streamServed(); }, 60000));
+    Preferences().setUserIp(m_services->host()); // the live service's default address
+    AppUser::defaultUser()->coId = QStringLiteral("C001");
+}
+
+bool TestLiveE2e::streamServed()
+{
+    QNetworkAccessManager manager;
+    QNetworkReply *reply = manager.get(
+        QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.115:8080/live/hls/index.m3u8"))));
+    if (!QTest::qWaitFor([reply] { return reply->isFinished(); }, 5000))
+        reply->abort();
+    const bool ok = reply->error() == QNetworkReply::NoError;
+    delete reply;
+    if (!ok)
+        QTest::qWait(250);
+    return ok;
+}
+
+void TestLiveE2e::runningBroadcastPlays()
+{
+    DirectLiveList list;
+    list.show();
+    QTRY_COMPARE_WITH_TIMEOUT(list.tableView()->count(), 2, 10000);
+    auto *running =
+        qobject_cast<DirectLiveCellView *>(list.tableView()->itemWidget(list.tableView()->item(0)));
+    QCOMPARE(running->state()->text(), QStringLiteral("正在直播"));
+
+    QElapsedTimer chosen;
+    chosen.start();
+    running->playButton()->click();
+    PlayDirectLive *window = list.playWindow();
+    QVERIFY(window && window->player());
+    QVERIFY(window->waitView()->isAnimating()); // buffering until the first frames
+    // The tap: every frame the player hands to its video output.
+    qint64 frames = 0;
+    qint64 firstFrameMs = -1;
+    connect(window->playerLayer()->videoSink(), &QVideoSink::videoFrameChanged, this,
+            [&](const QVideoFrame &frame) {
+                if (!frame.isValid())
+                    return;
+                if (++frames == 1)
+                    firstFrameMs = chosen.elapsed();
+            });
+    // Measured here: 0.57–0.76 s; the bound leaves room for a busy one.
+    QTRY_VERIFY_WITH_TIMEOUT(frames > 0, 8000);
+    qInfo("first decoded frame %lld ms after choosing the broadcast", firstFrameMs);
+    QTRY_VERIFY(!window->waitView()->isAnimating());
+    QVERIFY(!window->playerLayer()->currentImage().isNull());
+    QCOMPARE(window->playerLayer()->currentImage().size(), QSize(640, 360));
+
+    // Frames keep coming at the stream's pace (25 per second).
+    const qint64 before = frames;
+    QTRY_VERIFY_WITH_TIMEOUT(frames - before >= 25, 4000);
+
+    // Sound: the stream's audio track is open, the output is not muted, has the start volume,
+    // and playback time advances. No sound device exists here, so nothing is heard.
+    QTRY_VERIFY(window->player()->hasAudio());
+    QCOMPARE(window->player()->audioOutput(), window->audioOutput());
+    QVERIFY(!window->audioOutput()->isMuted());
+    QCOMPARE(window->audioOutput()->volume(), 0.618f);
+    QCOMPARE(window->player()->playbackState(), QMediaPlayer::PlayingState);
+    const qint64 position = window->player()->position();
+    QTRY_VERIFY(window->player()->position() > position + 500);
+
+    // Pausing stops the frames.
+    window->playButton()->click();
+    QCOMPARE(window->playButton()->property("tag").toInt(), PlayDirectLive::pausedTag);
+    QTest::qWait(300); // frames already on their way
+    const qint64 paused = frames;
+    QTest::qWait(1500);
+    QCOMPARE(frames, paused);
+
+    // Resuming goes back to the live stream.
+    window->playButton()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(frames > paused + 10, 10000);
+    QCOMPARE(window->player()->playbackState(), QMediaPlayer::PlayingState);
+
+    window->close();
+    QVERIFY(!window->player());
+    const qint64 closed = frames;
+    QTest::qWait(500);
+    QCOMPARE(frames, closed);
+}
+
+QTEST_MAIN(TestLiveE2e)
+#include "tst_live_e2e.moc"

@@ -1,0 +1,521 @@
+#include "AppStatus.h"
+#include "AppUser.h"
+#include "ColorHelper.h"
+#include "DirectLiveCellView.h"
+#include "DirectLiveList.h"
+#include "LiveModel.h"
+#include "LiveVideoLayer.h"
+#include "MyButton.h"
+#include "MyView.h"
+#include "PlayDirectLive.h"
+#include "Preferences.h"
+#include "SliderCell.h"
+#include "Spinner.h"
+#include "TestHome.h"
+#include "TestHttpServer.h"
+
+#include <QApplication>
+#include <QAudioOutput>
+#include <QBuffer>
+#include <QEnterEvent>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QListWidget>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextEdit>
+
+/// The live list, its rows and the player window against a scripted live service.
+class TestDirectLive : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void countdownText_data();
+    void countdownText();
+    void countdownFlow_data();
+    void countdownFlow();
+    void listReplies_data();
+    void listReplies();
+    void rowLook();
+    void onePlayerAtATime();
+    void volumeAndMute_data();
+    void volumeAndMute();
+    void playPause();
+    void sidePanelAndFullScreen();
+    void controlsHide();
+    void failedStream();
+
+private:
+    static QJsonObject broadcast(const QString &id, qint64 timestamp, const QString &image = {});
+    static QByteArray body(const QJsonArray &list);
+    std::unique_ptr<PlayDirectLive> openPlayer(qint64 timestamp, const QString &hls = {});
+    DirectLiveCellView *cell(DirectLiveList &list, int row) const;
+
+    std::unique_ptr<TestHome> m_home;
+    std::unique_ptr<TestHttpServer> m_server;
+};
+
+QJsonObject TestDirectLive::broadcast(const QString &id, qint64 timestamp, const QString &image)
+{
+    QJsonObject object;
+    object.insert(QStringLiteral("liveId"), id);
+    object.insert(QStringLiteral("liveName"), QString(QStringLiteral("直播 ") + id));
+    object.insert(QStringLiteral("liveStart"), QStringLiteral("2026-12-08 15:03"));
+    object.insert(QStringLiteral("liveEnd"), QStringLiteral("2026-12-08 18:13"));
+    QJsonArray images;
+    if (!image.isEmpty())
+        images.append(image);
+    object.insert(QStringLiteral("liveImgs"), images);
+    object.insert(QStringLiteral("hlsAddress"), QString());
+    object.insert(QStringLiteral("timestamp"), timestamp);
+    return object;
+}
+
+QByteArray TestDirectLive::body(const QJsonArray &list)
+{
+    return QJsonDocument(list).toJson(QJsonDocument::Compact);
+}
+
+void TestDirectLive::initTestCase()
+{
+    m_home = std::make_unique<TestHome>();
+    QStandardPaths::setTestModeEnabled(true);
+}
+
+void TestDirectLive::init()
+{
+    QSettings().clear();
+    m_server = std::make_unique<TestHttpServer>();
+    QVERIFY(m_server->listen());
+    Preferences().setLiveServiceUrl(m_server->baseUrl());
+    AppUser::defaultUser()->coId = QStringLiteral("C001");
+}
+
+void TestDirectLive::cleanup()
+{
+    m_server.reset();
+}
+
+std::unique_ptr<PlayDirectLive> TestDirectLive::openPlayer(qint64 timestamp, const QString &hls)
+{
+    auto model = std::make_shared<LiveModel>();
+    model->liveId = QStringLiteral("L9");
+    model->liveName = QStringLiteral("季度会");
+    model->timestamp = timestamp;
+    model->hlsAddress = hls;
+    auto window = std::make_unique<PlayDirectLive>(model);
+    window->resize(960, 560);
+    window->show();
+    return window;
+}
+
+DirectLiveCellView *TestDirectLive::cell(DirectLiveList &list, int row) const
+{
+    return qobject_cast<DirectLiveCellView *>(
+        list.tableView()->itemWidget(list.tableView()->item(row)));
+}
+
+void TestDirectLive::countdownText_data()
+{
+    QTest::addColumn<qint64>("ms");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QList<int>>("numberStarts"); // every number run, then its length
+    QTest::addColumn<QList<int>>("units");
+    constexpr qint64 day = 86400000;
+    QTest::newRow("one of each") << qint64(day + 3600000 + 60000 + 1000)
+                                 << QStringLiteral(" 1 天  1 时  1 分  1 秒")
+                                 << QList<int>{0, 2, 5, 2, 10, 2, 15, 2}
+                                 << QList<int>{3, 8, 13, 18};
+    QTest::newRow("two digits") << qint64(12 * day + 23 * 3600000 + 59 * 60000 + 59999)
+                                << QStringLiteral("12 天 23 时 59 分 59 秒")
+                                << QList<int>{0, 2, 5, 2, 10, 2, 15, 2} << QList<int>{3, 8, 13, 18};
+    QTest::newRow("100 days") << qint64(100 * day + 5000)
+                              << QStringLiteral("100 天  0 时  0 分  5 秒")
+                              << QList<int>{0, 3, 6, 2, 11, 2, 16, 2} << QList<int>{4, 9, 14, 19};
+    QTest::newRow("below a second")
+        << qint64(999) << QStringLiteral(" 0 天  0 时  0 分  0 秒")
+        << QList<int>{0, 2, 5, 2, 10, 2, 15, 2} << QList<int>{3, 8, 13, 18};
+}
+
+void TestDirectLive::countdownText()
+{
+    QFETCH(qint64, ms);
+    QFETCH(QString, text);
+    QFETCH(QList<int>, numberStarts);
+    QFETCH(QList<int>, units);
+    QCOMPARE(PlayDirectLive::getWaitTime(ms), text);
+
+    // The rich text shows the same characters with the numbers large and white and the units
+    // in the main colour.
+    QTextDocument document;
+    document.setHtml(PlayDirectLive::waitTimeHtml(ms));
+    QCOMPARE(document.toPlainText(), text);
+    const auto formatAt = [&](int position) {
+        QTextCursor cursor(&document);
+        cursor.setPosition(position + 1);
+        return cursor.charFormat();
+    };
+    for (qsizetype i = 0; i < numberStarts.size(); i += 2) {
+        for (int p = numberStarts[i]; p < numberStarts[i] + numberStarts[i + 1]; ++p) {
+            QCOMPARE(formatAt(p).fontPointSize(), 39.0);
+            QCOMPARE(formatAt(p).foreground().color(), QColor(Qt::white));
+        }
+    }
+    for (int p : units) {
+        QCOMPARE(formatAt(p).foreground().color(), ColorHelper::mainColor());
+        // The blanks around a unit keep the label's own size.
+        QVERIFY(formatAt(p - 1).fontPointSize() != 39.0);
+        if (p + 1 < text.size())
+            QVERIFY(formatAt(p + 1).fontPointSize() != 39.0);
+    }
+}
+
+void TestDirectLive::countdownFlow_data()
+{
+    QTest::addColumn<qint64>("modelTimestamp");
+    QTest::addColumn<qint64>("replyTimestamp");
+    QTest::addColumn<int>("ticks"); // ticks before playback; -1: close while counting
+    QTest::newRow("started") << qint64(0) << qint64(0) << 0;
+    QTest::newRow("started late") << qint64(-5) << qint64(0) << 0;
+    QTest::newRow("one tick to zero") << qint64(10) << qint64(1000) << 1;
+    QTest::newRow("below 1 ms after two ticks") << qint64(10) << qint64(1500) << 2;
+    QTest::newRow("1 ms left after a tick") << qint64(10) << qint64(1001) << 2;
+    QTest::newRow("closed while counting") << qint64(10) << qint64(3600000) << -1;
+}
+
+void TestDirectLive::countdownFlow()
+{
+    QFETCH(qint64, modelTimestamp);
+    QFETCH(qint64, replyTimestamp);
+    QFETCH(int, ticks);
+    const QByteArray reply = "{\"timestamp\":" + QByteArray::number(replyTimestamp) + "}";
+    m_server->enqueue({200, "application/json", reply});
+    auto model = std::make_shared<LiveModel>();
+    model->liveId = QStringLiteral("L7");
+    model->timestamp = modelTimestamp;
+    PlayDirectLive window(model);
+    window.setTickInterval(60000); // shortened once the countdown has been seen
+    window.show();
+    QVERIFY(AppStatus::shareStatus()->isDirectLive());
+    if (modelTimestamp <= 0) {
+        QVERIFY(window.player());
+        QVERIFY(window.waitTimeView()->isHidden());
+        QVERIFY(window.waitView()->isAnimating());
+        QTest::qWait(100);
+        QVERIFY(m_server->requests().isEmpty()); // no countdown asked
+        return;
+    }
+    QVERIFY(!window.waitTimeView()->isHidden());
+    QTRY_VERIFY(window.timer());
+    QCOMPARE(m_server->requests().first().target,
+             QByteArray("/rest/LiveService/getCountDownTime/C001/L7"));
+    QCOMPARE(window.waitLabel()->text(), PlayDirectLive::waitTimeHtml(window.waitTime()));
+    QVERIFY(!window.player());
+    if (ticks < 0) {
+        QPointer<QTimer> timer = window.timer();
+        window.close();
+        QVERIFY(!timer);
+        QVERIFY(!window.timer());
+        QVERIFY(!window.model());
+        QVERIFY(!AppStatus::shareStatus()->isDirectLive());
+        return;
+    }
+    window.timer()->setInterval(20);
+    QTRY_VERIFY(window.player());
+    QCOMPARE(window.waitTime(), replyTimestamp - 1000 * ticks);
+    QVERIFY(window.waitTimeView()->isHidden());
+    QVERIFY(!window.timer());
+    QVERIFY(window.waitView()->isAnimating());
+}
+
+void TestDirectLive::listReplies_data()
+{
+    QTest::addColumn<QByteArray>("second");
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<QString>("notice"); // null: hidden
+    const QJsonArray one{broadcast(QStringLiteral("L3"), 0)};
+    QTest::newRow("array") << body(one) << 1 << QString();
+    QTest::newRow("msg") << QByteArray(R"({"msg":"暂无直播"})") << 2 << QStringLiteral("暂无直播");
+    QTest::newRow("empty array") << QByteArray("[]") << 0 << QString();
+    QTest::newRow("not json") << QByteArray("<html>busy</html>") << 0 << QString();
+}
+
+void TestDirectLive::listReplies()
+{
+    QFETCH(QByteArray, second);
+    QFETCH(int, rows);
+    QFETCH(QString, notice);
+    const QJsonArray two{broadcast(QStringLiteral("L1"), 0), broadcast(QStringLiteral("L2"), 500)};
+    m_server->enqueue({200, "application/json", body(two)});
+    m_server->enqueue({200, "application/json", second});
+    DirectLiveList list;
+    list.setRefreshInterval(100);
+    list.show();
+    QVERIFY(list.isRefreshing());
+    QTRY_COMPARE(list.tableView()->count(), 2);
+    QCOMPARE(m_server->requests().first().target, QByteArray("/rest/LiveService/getLiveList/C001"));
+    QTRY_COMPARE(m_server->requests().size(), 2); // the refresh
+    QTRY_COMPARE(list.noLiveLabel()->isVisible(), !notice.isNull());
+    QTRY_COMPARE(list.tableView()->count(), rows);
+    QCOMPARE(list.dataSourse().size(), rows);
+    if (!notice.isNull())
+        QCOMPARE(list.noLiveLabel()->text(), notice);
+    list.hide();
+    QVERIFY(!list.isRefreshing());
+}
+
+/// Whether the widget, as drawn, has a pixel of exactly `colour` (the core of a glyph).
+static bool drawsColour(QWidget *widget, const QColor &colour)
+{
+    const QImage image = widget->grab().toImage();
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixelColor(x, y).rgb() == colour.rgb())
+                return true;
+    return false;
+}
+
+void TestDirectLive::rowLook()
+{
+    QImage cover(64, 36, QImage::Format_RGB32);
+    cover.fill(Qt::red);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    cover.save(&buffer, "PNG");
+    const QJsonArray list{broadcast(QStringLiteral("L1"), 0, QStringLiteral("/live/images/L1.png")),
+                          broadcast(QStringLiteral("L2"), 60000)};
+    m_server->enqueue({200, "application/json", body(list)});
+    m_server->enqueue({200, "image/png", png});
+    DirectLiveList page;
+    page.show();
+    QTRY_COMPARE(page.tableView()->count(), 2);
+    DirectLiveCellView *running = cell(page, 0);
+    DirectLiveCellView *coming = cell(page, 1);
+    QCOMPARE(running->name()->text(), QStringLiteral("直播 L1"));
+    QCOMPARE(running->time()->text(), QStringLiteral(" 2026-12-08 15:03-18:13"));
+    QCOMPARE(running->state()->text(), QStringLiteral("正在直播"));
+    QVERIFY(drawsColour(running->state(), QColor(0, 198, 255)));
+    QVERIFY(!drawsColour(running->state(), QColor(159, 159, 159)));
+    QCOMPARE(coming->state()->text(), QStringLiteral("即将直播"));
+    QVERIFY(drawsColour(coming->state(), QColor(159, 159, 159)));
+    QVERIFY(!drawsColour(coming->state(), QColor(0, 198, 255)));
+    QTRY_VERIFY(!running->shownImage().isNull());
+    QCOMPARE(running->shownImage().pixel(5, 5), QColor(Qt::red).rgb());
+    QCOMPARE(m_server->requests().at(1).target, QByteArray("/live/images/L1.png"));
+    // Without a picture the row shows "playimg".
+    QVERIFY(coming->shownImage().isNull());
+    QVERIFY(!coming->backImage()->pixmap().isNull());
+
+    // A refresh keeps the rows and the picture shown: nothing blinks.
+    m_server->enqueue({200, "application/json", body(list)});
+    m_server->enqueue({200, "image/png", png});
+    const QImage shown = running->shownImage();
+    page.getLiveList();
+    QTRY_COMPARE(m_server->requests().size(), 4);
+    QCOMPARE(cell(page, 0), running);
+    QCOMPARE(running->model(), page.dataSourse().at(0));
+    QTest::qWait(100);
+    QCOMPARE(running->shownImage().constBits(), shown.constBits()); // not replaced
+
+    QCOMPARE(DirectLiveCellView::timeText(QStringLiteral("2026-01-02 9:05"),
+                                          QStringLiteral("2026-01-03 10:00")),
+             QStringLiteral(" 2026-01-02 9:05-10:00"));
+}
+
+void TestDirectLive::onePlayerAtATime()
+{
+    const QJsonArray list{broadcast(QStringLiteral("L1"), 0), broadcast(QStringLiteral("L2"), 0)};
+    m_server->enqueue({200, "application/json", body(list)});
+    m_server->enqueue({200, "application/json", body(list)});
+    DirectLiveList page;
+    page.setRefreshInterval(3600000);
+    page.show();
+    QTRY_COMPARE(page.tableView()->count(), 2);
+
+    cell(page, 0)->playButton()->click();
+    QPointer<PlayDirectLive> first = page.playWindow();
+    QVERIFY(first && first->isVisible());
+    QCOMPARE(first->model(), page.dataSourse().at(0));
+    QCOMPARE(first->windowTitle(), QStringLiteral("直播 L1"));
+    QVERIFY(AppStatus::shareStatus()->isDirectLive());
+    cell(page, 0)->playButton()->click(); // the same record: nothing happens
+    QCOMPARE(page.playWindow(), first.data());
+    QVERIFY(first->isVisible());
+
+    cell(page, 1)->playButton()->click(); // another: the first one closes
+    QVERIFY(!first);
+    QCOMPARE(page.playWindow()->model(), page.dataSourse().at(1));
+    const std::shared_ptr<LiveModel> before = page.dataSourse().at(1);
+
+    page.getLiveList(); // a refresh makes new records: the same broadcast opens again
+    QTRY_VERIFY(page.dataSourse().size() == 2 && page.dataSourse().at(1) != before);
+    cell(page, 1)->playButton()->click();
+    QCOMPARE(page.playWindow()->model(), page.dataSourse().at(1));
+    QVERIFY(page.playWindow()->isVisible());
+
+    page.playWindow()->close();
+    QVERIFY(!AppStatus::shareStatus()->isDirectLive());
+    QVERIFY(!page.playWindow()->model());
+}
+
+void TestDirectLive::volumeAndMute_data()
+{
+    QTest::addColumn<QVariant>("stored");
+    QTest::addColumn<double>("opening");
+    QTest::newRow("unset") << QVariant() << 0.618;
+    QTest::newRow("zero") << QVariant(0.0) << 0.618;
+    QTest::newRow("stored") << QVariant(0.3) << 0.3;
+}
+
+void TestDirectLive::volumeAndMute()
+{
+    QFETCH(QVariant, stored);
+    QFETCH(double, opening);
+    if (stored.isValid())
+        Preferences().setDirectLiveVolume(stored.toDouble());
+    auto window = openPlayer(0);
+    QCOMPARE(window->sliderValue(), opening);
+    QCOMPARE(window->audioOutput()->volume(), float(opening));
+    QVERIFY(!window->audioOutput()->isMuted());
+    QCOMPARE(window->player()->audioOutput(), window->audioOutput());
+    QCOMPARE(window->voiceButton()->currentImageName(), QStringLiteral("speaker"));
+
+    window->voiceButton()->click();
+    QVERIFY(window->audioOutput()->isMuted());
+    QCOMPARE(window->sliderValue(), 0.0);
+    QCOMPARE(window->voiceButton()->currentImageName(), QStringLiteral("mute"));
+    window->voiceButton()->click();
+    QVERIFY(!window->audioOutput()->isMuted());
+    QCOMPARE(window->sliderValue(), opening);
+    QCOMPARE(window->voiceButton()->currentImageName(), QStringLiteral("speaker"));
+
+    window->slider()->setValue(0); // below 0.001 mutes
+    QVERIFY(window->audioOutput()->isMuted());
+    QCOMPARE(window->voiceButton()->currentImageName(), QStringLiteral("mute"));
+    QCOMPARE(Preferences().directLiveVolume(), 0.0);
+    window->slider()->setValue(1); // 0.001
+    QVERIFY(!window->audioOutput()->isMuted());
+    window->changeVoice(0.0009);
+    QVERIFY(window->audioOutput()->isMuted());
+    window->slider()->setValue(450);
+    QVERIFY(!window->audioOutput()->isMuted());
+    QCOMPARE(window->audioOutput()->volume(), 0.45f);
+    QCOMPARE(window->voiceButton()->currentImageName(), QStringLiteral("speaker"));
+    QCOMPARE(Preferences().directLiveVolume(), 0.45);
+
+    // Unmuting after the slider went to 0 brings back a volume that can be heard.
+    window->slider()->setValue(0);
+    window->voiceButton()->click();
+    QVERIFY(!window->audioOutput()->isMuted());
+    QCOMPARE(window->audioOutput()->volume(), 0.618f);
+}
+
+void TestDirectLive::playPause()
+{
+    auto window = openPlayer(0);
+    MyButton *play = window->playButton();
+    QCOMPARE(play->property("tag").toInt(), 101);
+    QCOMPARE(play->currentImageName(), QStringLiteral("pause2"));
+    // Without a stream the player itself stays stopped; the end-to-end test plays one.
+    const auto expect = [&](int tag, const char *image) {
+        QCOMPARE(play->property("tag").toInt(), tag);
+        QCOMPARE(play->currentImageName(), QString::fromLatin1(image));
+    };
+    play->click();
+    expect(100, "play_hover");
+    QVERIFY(!window->waitView()->isAnimating());
+    play->click();
+    expect(101, "pause2");
+    QTest::mouseClick(window->rightView(), Qt::LeftButton); // a click on the video
+    expect(100, "play_hover");
+    QTest::keyClick(window.get(), Qt::Key_Space);
+    expect(101, "pause2");
+    QTest::mouseClick(window->controlView(), Qt::LeftButton, {}, QPoint(300, 20)); // the bar
+    expect(101, "pause2");
+}
+
+void TestDirectLive::sidePanelAndFullScreen()
+{
+    auto window = openPlayer(0);
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    const int h = window->splitView()->height();
+    QCOMPARE(window->leftView()->geometry(), QRect(0, 0, 200, h));
+    QCOMPARE(window->rightView()->geometry(), QRect(200, 0, 760, h));
+    QCOMPARE(window->playerLayer()->geometry(), QRect(0, 0, 760, h));
+    MyButton *side = window->hideLeftButton();
+    QCOMPARE(side->currentImageName(), QStringLiteral("leftgray"));
+    QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(side, &enter);
+    QCOMPARE(side->currentImageName(), QStringLiteral("lefthover"));
+
+    side->click();
+    QVERIFY(window->leftView()->isHidden());
+    QCOMPARE(window->rightView()->geometry(), QRect(0, 0, 960, h));
+    QCOMPARE(window->playerLayer()->geometry(), QRect(0, 0, 960, h));
+    QApplication::sendEvent(side, &leave);
+    QCOMPARE(side->currentImageName(), QStringLiteral("rightgray"));
+    QApplication::sendEvent(side, &enter);
+    QCOMPARE(side->currentImageName(), QStringLiteral("righthover"));
+    side->click();
+    QVERIFY(!window->leftView()->isHidden());
+    QCOMPARE(window->rightView()->geometry(), QRect(200, 0, 760, h));
+    QApplication::sendEvent(side, &leave);
+    QCOMPARE(side->currentImageName(), QStringLiteral("leftgray"));
+
+    QCOMPARE(window->fullScreenButton()->currentImageName(), QStringLiteral("maximizing"));
+    window->fullScreenButton()->click();
+    QTRY_VERIFY(window->isFullScreen());
+    QCOMPARE(window->fullScreenButton()->currentImageName(), QStringLiteral("minimize"));
+    QVERIFY(window->leftView()->isHidden());
+    window->fullScreenButton()->click();
+    QTRY_VERIFY(!window->isFullScreen());
+    QCOMPARE(window->fullScreenButton()->currentImageName(), QStringLiteral("maximizing"));
+    QVERIFY(!window->leftView()->isHidden());
+
+    // The description, or the placeholder without one.
+    QCOMPARE(window->textView()->toPlainText(), QStringLiteral("  暂无简介"));
+}
+
+void TestDirectLive::controlsHide()
+{
+    auto window = openPlayer(0);
+    window->setControlsHideDelay(80);
+    QTest::mouseMove(window->rightView(), QPoint(100, 100));
+    QMouseEvent move(QEvent::MouseMove, QPointF(100, 100), QPointF(100, 100), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(window->rightView(), &move);
+    QVERIFY(window->controlView()->isVisible());
+    QVERIFY(window->hideLeftButton()->isVisible());
+    QTRY_VERIFY(window->controlView()->isHidden());
+    QVERIFY(window->hideLeftButton()->isHidden());
+    QApplication::sendEvent(window->rightView(), &move);
+    QVERIFY(window->controlView()->isVisible());
+}
+
+void TestDirectLive::failedStream()
+{
+    // A stream address nobody serves: the indicator stays until the window closes.
+    m_server->enqueue({404, "text/plain", "gone"});
+    auto window = openPlayer(0, m_server->baseUrl() + QStringLiteral("/live/hls/index.m3u8"));
+    QTRY_VERIFY_WITH_TIMEOUT(window->player()->error() != QMediaPlayer::NoError, 15000);
+    QVERIFY(window->waitView()->isAnimating());
+    QTest::qWait(300);
+    QVERIFY(window->waitView()->isAnimating());
+    window->close();
+    QVERIFY(!window->waitView()->isAnimating());
+}
+
+QTEST_MAIN(TestDirectLive)
+#include "tst_directlive.moc"

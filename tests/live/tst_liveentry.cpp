@@ -1,0 +1,148 @@
+#include "AppStatus.h"
+#include "BardgeButton.h"
+#include "ContactListViewController.h"
+#include "ContactWindowController.h"
+#include "DirectLiveCellView.h"
+#include "DirectLiveList.h"
+#include "FakeEngine.h"
+#include "LiveModel.h"
+#include "LoginViewController.h"
+#include "PlayDirectLive.h"
+#include "UiHarness.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QTest>
+#include <QTextEdit>
+
+/// The live list reached from the main window against the reference deployment, and what
+/// conferences, quitting and signing out do while a broadcast plays.
+class TestLiveEntry : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void listFromMainWindow();
+    void conferenceClosesPlayer();
+    void quitAndSignOutAsk();
+
+private:
+    ContactWindowController *main() const
+    {
+        return m_app->delegate()->loginVc()->contactWindowController();
+    }
+    DirectLiveList *page() const
+    {
+        return main()->viewControllers().size() > 1
+                   ? qobject_cast<DirectLiveList *>(main()->viewControllers().at(1))
+                   : nullptr;
+    }
+    PlayDirectLive *openRunning();
+    static QMessageBox *visibleBox(const QString &text);
+
+    std::unique_ptr<UiHarness> m_app;
+};
+
+void TestLiveEntry::initTestCase()
+{
+    m_app = std::make_unique<UiHarness>(QStringLiteral("127.0.0.114"));
+    QVERIFY(m_app->signInAsDemo());
+}
+
+PlayDirectLive *TestLiveEntry::openRunning()
+{
+    main()->contactList()->showDirctLive();
+    DirectLiveList *list = page();
+    if (!list || !QTest::qWaitFor([list] { return list->tableView()->count() == 2; }, 10000))
+        return nullptr;
+    for (int row = 0; row < 2; ++row) {
+        auto *cell = qobject_cast<DirectLiveCellView *>(
+            list->tableView()->itemWidget(list->tableView()->item(row)));
+        if (cell->model()->timestamp <= 0)
+            cell->playButton()->click();
+    }
+    return list->playWindow();
+}
+
+QMessageBox *TestLiveEntry::visibleBox(const QString &text)
+{
+    for (QWidget *widget : QApplication::allWidgets()) {
+        auto *box = qobject_cast<QMessageBox *>(widget);
+        if (box && box->isVisible() && box->informativeText() == text)
+            return box;
+    }
+    return nullptr;
+}
+
+void TestLiveEntry::listFromMainWindow()
+{
+    ContactListViewController *contacts = main()->contactList();
+    QVERIFY(contacts->directLive()->isVisible()); // the demo company has broadcasts
+    contacts->directLiveButton()->click();
+    DirectLiveList *list = page();
+    QVERIFY(list);
+    QTRY_VERIFY(list->isVisible());
+    QVERIFY(list->isRefreshing());
+    QTRY_COMPARE(list->tableView()->count(), 2);
+    QStringList states;
+    for (const auto &model : list->dataSourse())
+        states << (model->timestamp > 0 ? QStringLiteral("coming") : QStringLiteral("running"));
+    QCOMPARE(states, QStringList({QStringLiteral("running"), QStringLiteral("coming")}));
+    QVERIFY(list->noLiveLabel()->isHidden());
+
+    list->backButton()->click();
+    QVERIFY(contacts->isVisible());
+    QVERIFY(!list->isVisible());
+    QVERIFY(!list->isRefreshing()); // no refreshes while the page is not shown
+}
+
+void TestLiveEntry::conferenceClosesPlayer()
+{
+    QPointer<PlayDirectLive> player = openRunning();
+    QVERIFY(player && player->isVisible());
+    QCOMPARE(player->windowTitle(), QStringLiteral("年度战略发布会"));
+    QVERIFY(player->textView()->toPlainText().startsWith(QStringLiteral("公司年度战略发布会")));
+    QVERIFY(AppStatus::shareStatus()->isDirectLive());
+    FakeEngine::instance().fire(1200);
+    QTRY_VERIFY(AppStatus::shareStatus()->isInConference());
+    QTRY_VERIFY(!player->isVisible());
+    QVERIFY(!player->model());
+    QVERIFY(!player->player()); // the stream is released
+    QVERIFY(!AppStatus::shareStatus()->isDirectLive());
+    FakeEngine::instance().fire(1201);
+    QTRY_VERIFY(!AppStatus::shareStatus()->isInConference());
+    QTRY_VERIFY(main()->isVisible());
+}
+
+void TestLiveEntry::quitAndSignOutAsk()
+{
+    QPointer<PlayDirectLive> player = openRunning();
+    QVERIFY(player && player->isVisible());
+    FakeEngine::instance().reset();
+    QCOMPARE(m_app->delegate()->applicationShouldTerminate(), AppDelegate::TerminateReply::Later);
+    QTRY_VERIFY(visibleBox(QStringLiteral("确定退出吗?")));
+    for (QAbstractButton *button : visibleBox(QStringLiteral("确定退出吗?"))->buttons())
+        if (button->text() == u"取消")
+            button->click();
+    QVERIFY(FakeEngine::instance().calls(1603).isEmpty());
+
+    m_app->delegate()->resignDockAction();
+    QTRY_VERIFY(visibleBox(QStringLiteral("确定注销吗?")));
+    QVERIFY(FakeEngine::instance().calls(1603).isEmpty()); // asked first
+    QMessageBox *box = visibleBox(QStringLiteral("确定注销吗?"));
+    for (QAbstractButton *button : box->buttons())
+        if (button->text() == u"确定")
+            button->click();
+    QCOMPARE(FakeEngine::instance().calls(1603).size(), 1);
+    QVERIFY(player->isVisible()); // closed when the engine reports the sign-out
+    UiHarness::fire(2304, 0, 12);
+    QTRY_VERIFY(!player->isVisible());
+    QVERIFY(!AppStatus::shareStatus()->isDirectLive());
+}
+
+QTEST_MAIN(TestLiveEntry)
+#include "tst_liveentry.moc"

@@ -1,0 +1,144 @@
+#include "DirectLiveCellView.h"
+
+#include "Images.h"
+#include "LiveModel.h"
+#include "Log.h"
+#include "NetWork.h"
+#include "Preferences.h"
+#include "ui_DirectLiveCellView.h"
+
+#include <QMouseEvent>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QtConcurrent/QtConcurrentRun>
+
+DirectLiveCellView::DirectLiveCellView(QWidget *parent)
+    : QWidget(parent)
+    , ui(std::make_unique<Ui::DirectLiveCellView>())
+{
+    ui->setupUi(this);
+    awakeFromNib();
+}
+
+DirectLiveCellView::~DirectLiveCellView()
+{
+    if (m_reply)
+        m_reply->abort();
+    m_decoder.cancel();
+    m_decoder.waitForFinished();
+}
+
+void DirectLiveCellView::awakeFromNib()
+{
+    setAttribute(Qt::WA_StyledBackground);
+    ui->playButton->setIcon(Images::icon(QStringLiteral("play_hover")));
+    connect(ui->playButton, &QPushButton::clicked, this, [this] { playDirect(); });
+    connect(&m_decoder, &QFutureWatcher<QImage>::finished, this, [this] {
+        if (!m_decoder.isCanceled())
+            showPicture(m_decoder.result());
+    });
+}
+
+QLabel *DirectLiveCellView::backImage() const
+{
+    return ui->backImage;
+}
+QLabel *DirectLiveCellView::name() const
+{
+    return ui->name;
+}
+QLabel *DirectLiveCellView::time() const
+{
+    return ui->time;
+}
+QLabel *DirectLiveCellView::state() const
+{
+    return ui->state;
+}
+QAbstractButton *DirectLiveCellView::playButton() const
+{
+    return ui->playButton;
+}
+
+QString DirectLiveCellView::timeText(const QString &liveStart, const QString &liveEnd)
+{
+    return QStringLiteral(" %1 %2-%3")
+        .arg(liveStart.section(u' ', 0, 0), liveStart.section(u' ', -1), liveEnd.section(u' ', -1));
+}
+
+QColor DirectLiveCellView::comingColor()
+{
+    const float grey = 0.6235294117647059f;
+    return QColor::fromRgbF(grey, grey, grey);
+}
+
+QColor DirectLiveCellView::runningColor()
+{
+    return QColor::fromRgbF(0, 0.7764705882352941f, 1);
+}
+
+void DirectLiveCellView::setModel(const std::shared_ptr<LiveModel> &model)
+{
+    m_model = model;
+    if (!model)
+        return;
+    if (!model->liveImgs.isEmpty() && !model->liveImgs.first().isEmpty()) {
+        loadPicture(Preferences().liveServiceUrl() + model->liveImgs.first());
+    } else {
+        m_shownImage = {};
+        ui->backImage->setPixmap(
+            Images::pixmap(QStringLiteral("playimg"), ui->backImage->size(), devicePixelRatioF()));
+    }
+    ui->name->setText(model->liveName);
+    ui->time->setText(timeText(model->liveStart, model->liveEnd));
+    const bool coming = model->timestamp > 0;
+    ui->state->setText(coming ? QStringLiteral("即将直播") : QStringLiteral("正在直播"));
+    // The row's style sheet sets the label's font, so its colour is set the same way.
+    ui->state->setStyleSheet(
+        QStringLiteral("color: %1;").arg((coming ? comingColor() : runningColor()).name()));
+}
+
+void DirectLiveCellView::loadPicture(const QString &url)
+{
+    if (m_reply)
+        m_reply->abort();
+    m_reply = NetWork::manager()->get(QNetworkRequest(QUrl(url)));
+    QNetworkReply *reply = m_reply;
+    connect(reply, &QNetworkReply::finished, this, [this, reply] {
+        reply->deleteLater();
+        if (m_reply == reply)
+            m_reply = nullptr;
+        if (reply->error() != QNetworkReply::NoError) {
+            qCInfo(lcOrvale).noquote() << reply->errorString();
+            return;
+        }
+        // Decoding a large picture would stall the list, so it happens off the main thread.
+        m_decoder.setFuture(
+            QtConcurrent::run([data = reply->readAll()] { return QImage::fromData(data); }));
+    });
+}
+
+void DirectLiveCellView::showPicture(const QImage &image)
+{
+    if (image.isNull() || image == m_shownImage)
+        return;
+    m_shownImage = image;
+    const qreal ratio = devicePixelRatioF();
+    QPixmap pixmap = QPixmap::fromImage(image.scaled(
+        ui->backImage->size() * ratio, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation));
+    pixmap.setDevicePixelRatio(ratio);
+    ui->backImage->setPixmap(pixmap);
+}
+
+void DirectLiveCellView::playDirect()
+{
+    if (m_slectDirectRoom && m_model)
+        m_slectDirectRoom(m_model);
+}
+
+void DirectLiveCellView::mouseReleaseEvent(QMouseEvent *event)
+{
+    QWidget::mouseReleaseEvent(event);
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+        playDirect();
+}

@@ -1,0 +1,507 @@
+#include "PlayDirectLive.h"
+
+#include "AppStatus.h"
+#include "AppUser.h"
+#include "ColorHelper.h"
+#include "LiveModel.h"
+#include "LiveVideoLayer.h"
+#include "Log.h"
+#include "MyButton.h"
+#include "MyView.h"
+#include "NetWork.h"
+#include "Preferences.h"
+#include "SliderCell.h"
+#include "Spinner.h"
+#include "ui_PlayDirectLive.h"
+
+#include <QAudioOutput>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QMediaTimeRange>
+#include <QPointer>
+
+namespace {
+
+constexpr int sliderScale = 1000;
+const QString unitCharacters = QStringLiteral("天时分秒");
+
+QString spanned(const QString &text, const QString &style)
+{
+    return QStringLiteral("<span style=\"%1\">%2</span>").arg(style, text.toHtmlEscaped());
+}
+
+} // namespace
+
+PlayDirectLive::PlayDirectLive(std::shared_ptr<LiveModel> model, QWidget *parent)
+    : QWidget(parent, Qt::Window)
+    , ui(std::make_unique<Ui::PlayDirectLive>())
+    , m_model(std::move(model))
+{
+    ui->setupUi(this);
+    windowDidLoad();
+}
+
+PlayDirectLive::~PlayDirectLive()
+{
+    windowWillClose();
+}
+
+// ---- Countdown text ----
+
+QString PlayDirectLive::getWaitTime(qint64 milliseconds)
+{
+    const qint64 s = milliseconds / 1000;
+    return QString::asprintf("%2lld 天 %2lld 时 %2lld 分 %2lld 秒", s / 86400, (s % 86400) / 3600,
+                             (s % 3600) / 60, s % 60);
+}
+
+QList<PlayDirectLive::TextRun> PlayDirectLive::waitTimeRuns(const QString &text)
+{
+    // Each number field runs from after the previous unit and its blank to the blank before
+    // its own unit, so a wider number shifts everything after it.
+    QList<TextRun> runs;
+    int fieldStart = 0;
+    for (int i = 0; i < text.size(); ++i) {
+        if (!unitCharacters.contains(text[i]))
+            continue;
+        runs.append({fieldStart, i - 1 - fieldStart, true});
+        runs.append({i, 1, false});
+        fieldStart = i + 2;
+    }
+    return runs;
+}
+
+QString PlayDirectLive::waitTimeHtml(qint64 milliseconds)
+{
+    const QString text = getWaitTime(milliseconds);
+    const QString numberStyle = QStringLiteral("font-size: 39pt; color: #ffffff;");
+    const QString unitStyle =
+        QStringLiteral("font-size: 18pt; color: %1;").arg(ColorHelper::mainColor().name());
+    QString html;
+    int at = 0;
+    for (const TextRun &run : waitTimeRuns(text)) {
+        html += text.mid(at, run.start - at).toHtmlEscaped();
+        html += spanned(text.mid(run.start, run.length), run.number ? numberStyle : unitStyle);
+        at = run.start + run.length;
+    }
+    html += text.mid(at).toHtmlEscaped();
+    return QStringLiteral("<span style=\"white-space: pre;\">%1</span>").arg(html);
+}
+
+// ---- Start ----
+
+void PlayDirectLive::windowDidLoad()
+{
+    setWindowTitle(m_model->liveName);
+    ui->textView->setPlainText(m_model->liveRemark.isEmpty() ? QStringLiteral("  暂无简介")
+                                                             : m_model->liveRemark);
+    m_audioOutput = new QAudioOutput(this);
+    const double volume = Preferences().directLiveStartVolume();
+    setSliderValue(volume);
+    m_audioOutput->setVolume(float(volume));
+
+    setPlayTag(playingTag);
+    ui->voiceButton->setNormalImageName(QStringLiteral("speaker"));
+    ui->fullScreen->setNormalImageName(QStringLiteral("maximizing"));
+    ui->hideLeftButton->setNormalImageName(QStringLiteral("leftgray"));
+    ui->hideLeftButton->setHoverImageName(QStringLiteral("lefthover"));
+    ui->hideLeftButton->setDelegate(this);
+    ui->rightView->setDelegate(this);
+    ui->controlView->setAttribute(Qt::WA_NoMousePropagation);
+    ui->waitTimeView->hide();
+
+    m_hideTimer.setSingleShot(true);
+    m_hideTimer.setInterval(controlsHideMs);
+    connect(&m_hideTimer, &QTimer::timeout, this, [this] {
+        ui->hideLeftButton->hide();
+        ui->controlView->hide();
+    });
+    connect(ui->playButton, &QPushButton::clicked, this, [this] { playAction(); });
+    connect(ui->voiceButton, &QPushButton::clicked, this, [this] { beQuiet(); });
+    connect(ui->fullScreen, &QPushButton::clicked, this, [this] { fullScreen(); });
+    connect(ui->hideLeftButton, &QPushButton::clicked, this, [this] { showOrHideLeft(); });
+    connect(ui->slider, &QSlider::valueChanged, this,
+            [this](int value) { changeVoice(double(value) / sliderScale); });
+
+    if (m_model->timestamp <= 0)
+        liveNow();
+    else
+        waitLive();
+    AppStatus::shareStatus()->setIsDirectLive(true);
+}
+
+// ---- Countdown ----
+
+void PlayDirectLive::waitLive()
+{
+    showWaitView(false);
+    ui->waitTimeView->show();
+    getWaitTimeFromService();
+}
+
+void PlayDirectLive::getWaitTimeFromService()
+{
+    const QString url =
+        Preferences().liveServiceUrl() + QStringLiteral("/rest/LiveService/getCountDownTime/%1/%2")
+                                             .arg(AppUser::defaultUser()->coId, m_model->liveId);
+    NetWork *request = NetWork::initWithJsonReturnUrlString(url, {});
+    QPointer<PlayDirectLive> self(this);
+    request->setSuccessBlock([self](const QVariant &reply) {
+        const QVariant left = reply.toMap().value(QStringLiteral("timestamp"));
+        if (!self || self->m_closed)
+            return;
+        if (reply.typeId() != QMetaType::QVariantMap || !left.isValid()) {
+            qCInfo(lcOrvale).noquote() << reply.toString();
+            return;
+        }
+        self->startCountdown(left.toLongLong());
+    });
+    request->setFailBlock(
+        [](const NetworkError &error) { qCInfo(lcOrvale).noquote() << error.message; });
+}
+
+void PlayDirectLive::startCountdown(qint64 milliseconds)
+{
+    m_waitTime = milliseconds;
+    ui->waitLabel->setText(waitTimeHtml(m_waitTime));
+    if (m_waitTime < 1) {
+        liveNow(); // started while the window opened
+        return;
+    }
+    m_timer = std::make_unique<QTimer>();
+    m_timer->setInterval(m_tickMs);
+    connect(m_timer.get(), &QTimer::timeout, this, [this] { tick(); });
+    m_timer->start();
+}
+
+void PlayDirectLive::tick()
+{
+    m_waitTime -= 1000;
+    ui->waitLabel->setText(waitTimeHtml(m_waitTime));
+    if (m_waitTime < 1)
+        liveNow();
+}
+
+// ---- Playback ----
+
+void PlayDirectLive::liveNow()
+{
+    ui->waitTimeView->hide();
+    if (m_timer) {
+        m_timer->stop();
+        m_timer.release()->deleteLater(); // may be the timer whose tick runs now
+    }
+    if (m_player || m_closed)
+        return;
+    showWaitView(true);
+    m_player = std::make_unique<QMediaPlayer>();
+    m_player->setAudioOutput(m_audioOutput);
+    m_player->setVideoSink(ui->playerLayer->videoSink());
+    connect(m_player.get(), &QMediaPlayer::mediaStatusChanged, this,
+            [this](QMediaPlayer::MediaStatus status) { observeMediaStatus(status); });
+    connect(m_player.get(), &QMediaPlayer::errorOccurred, this,
+            [this](QMediaPlayer::Error error, const QString &text) {
+                qCInfo(lcOrvale).noquote() << error << text;
+                failed();
+            });
+    m_player->setSource(QUrl(m_model->hlsAddress));
+    m_player->play();
+}
+
+void PlayDirectLive::observeMediaStatus(QMediaPlayer::MediaStatus status)
+{
+    switch (status) {
+    case QMediaPlayer::LoadedMedia:
+        showWaitView(false);
+        break;
+    case QMediaPlayer::InvalidMedia:
+        failed();
+        break;
+    case QMediaPlayer::StalledMedia:
+        showWaitView(true);
+        m_player->pause();
+        break;
+    case QMediaPlayer::BufferingMedia:
+    case QMediaPlayer::BufferedMedia:
+        if (ui->playButton->property("tag").toInt() == playingTag) {
+            showWaitView(false);
+            m_player->play();
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void PlayDirectLive::failed()
+{
+    m_failed = true;
+    showWaitView(true);
+}
+
+void PlayDirectLive::showWaitView(bool on)
+{
+    // A stream that failed keeps its indicator until the window closes.
+    if (on || m_failed)
+        ui->waitView->startAnimation();
+    else
+        ui->waitView->stopAnimation();
+}
+
+void PlayDirectLive::playAction()
+{
+    if (!m_player)
+        return;
+    if (ui->playButton->property("tag").toInt() == pausedTag) {
+        setPlayTag(playingTag);
+        jumpToLiveEdge();
+        return;
+    }
+    m_player->pause();
+    showWaitView(false);
+    setPlayTag(pausedTag);
+}
+
+void PlayDirectLive::jumpToLiveEdge()
+{
+    // Resuming where the stream was paused would show the past: go to the newest point.
+    const QMediaTimeRange loaded = m_player->bufferedTimeRange();
+    if (m_player->isSeekable() && !loaded.isEmpty()) {
+        m_player->setPosition(loaded.intervals().first().end());
+        m_player->play();
+        return;
+    }
+    // Without a buffered range to seek in, loading the stream again starts at its live edge.
+    const QUrl source = m_player->source();
+    m_player->setSource(QUrl());
+    showWaitView(true);
+    m_player->setSource(source);
+    m_player->play();
+}
+
+void PlayDirectLive::setPlayTag(int tag)
+{
+    ui->playButton->setProperty("tag", tag);
+    ui->playButton->setNormalImageName(tag == playingTag ? QStringLiteral("pause2")
+                                                         : QStringLiteral("play_hover"));
+}
+
+// ---- Volume ----
+
+double PlayDirectLive::sliderValue() const
+{
+    return double(ui->slider->value()) / sliderScale;
+}
+
+void PlayDirectLive::setSliderValue(double volume)
+{
+    const QSignalBlocker blocker(ui->slider);
+    ui->slider->setValue(qRound(volume * sliderScale));
+}
+
+void PlayDirectLive::beQuiet()
+{
+    const bool muted = !m_audioOutput->isMuted();
+    m_audioOutput->setMuted(muted);
+    if (muted) {
+        setSliderValue(0);
+        ui->voiceButton->setNormalImageName(QStringLiteral("mute"));
+        return;
+    }
+    // The slider shows the volume that is heard again, also after the slider went to 0.
+    const double volume = Preferences().directLiveStartVolume();
+    setSliderValue(volume);
+    m_audioOutput->setVolume(float(volume));
+    ui->voiceButton->setNormalImageName(QStringLiteral("speaker"));
+}
+
+void PlayDirectLive::changeVoice(double value)
+{
+    const bool mute = value < 0.001;
+    m_audioOutput->setMuted(mute);
+    ui->voiceButton->setNormalImageName(mute ? QStringLiteral("mute") : QStringLiteral("speaker"));
+    m_audioOutput->setVolume(float(value));
+    Preferences().setDirectLiveVolume(value);
+}
+
+// ---- Controls, side panel, full screen ----
+
+void PlayDirectLive::showControls()
+{
+    m_hideTimer.stop();
+    ui->hideLeftButton->show();
+    ui->controlView->show();
+    m_hideTimer.start();
+}
+
+void PlayDirectLive::myView_mouseMoved(QMouseEvent *)
+{
+    showControls();
+}
+
+void PlayDirectLive::myView_mouseUp(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton)
+        playAction();
+}
+
+void PlayDirectLive::myView_keyDown(QKeyEvent *event)
+{
+    keyPressEvent(event);
+}
+
+void PlayDirectLive::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Space && !event->isAutoRepeat())
+        playAction();
+    else if (event->key() == Qt::Key_Escape && isFullScreen())
+        fullScreen();
+    else
+        QWidget::keyPressEvent(event);
+}
+
+void PlayDirectLive::myButton_mouseEntered(MyButton *button, QEnterEvent *)
+{
+    button->showImage(ui->leftView->isHidden() ? QStringLiteral("righthover")
+                                               : QStringLiteral("lefthover"));
+}
+
+void PlayDirectLive::myButton_mouseExited(MyButton *button, QEvent *)
+{
+    button->showImage(ui->leftView->isHidden() ? QStringLiteral("rightgray")
+                                               : QStringLiteral("leftgray"));
+}
+
+void PlayDirectLive::showOrHideLeft()
+{
+    ui->leftView->setVisible(ui->leftView->isHidden());
+    const bool hidden = ui->leftView->isHidden();
+    MyButton *button = ui->hideLeftButton;
+    button->setHoverImageName(hidden ? QStringLiteral("righthover") : QStringLiteral("lefthover"));
+    button->setNormalImageName(hidden ? QStringLiteral("rightgray") : QStringLiteral("leftgray"));
+    if (button->underMouse())
+        button->showImage(button->hoverImageName());
+    ui->splitView->layout()->activate();
+    showControls();
+}
+
+void PlayDirectLive::fullScreen()
+{
+    if (isFullScreen())
+        showNormal();
+    else
+        showFullScreen();
+}
+
+void PlayDirectLive::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange)
+        return;
+    const bool full = windowState().testFlag(Qt::WindowFullScreen);
+    if (full == m_wasFullScreen)
+        return;
+    m_wasFullScreen = full;
+    if (full)
+        windowWillEnterFullScreen();
+    else
+        windowWillExitFullScreen();
+}
+
+void PlayDirectLive::windowWillEnterFullScreen()
+{
+    if (!ui->leftView->isHidden())
+        showOrHideLeft();
+    ui->fullScreen->setNormalImageName(QStringLiteral("minimize"));
+}
+
+void PlayDirectLive::windowWillExitFullScreen()
+{
+    if (ui->leftView->isHidden())
+        showOrHideLeft();
+    ui->fullScreen->setNormalImageName(QStringLiteral("maximizing"));
+}
+
+// ---- Closing ----
+
+void PlayDirectLive::closeEvent(QCloseEvent *event)
+{
+    QWidget::closeEvent(event);
+    windowWillClose();
+}
+
+void PlayDirectLive::windowWillClose()
+{
+    if (m_closed)
+        return;
+    m_closed = true;
+    if (m_player) {
+        m_player->disconnect(this);
+        m_player->stop();
+        m_player.reset(); // releases the stream and its decoders
+    }
+    m_model.reset();
+    m_timer.reset();
+    m_hideTimer.stop();
+    ui->waitView->stopAnimation();
+    AppStatus::shareStatus()->setIsDirectLive(false);
+}
+
+// ---- Outlets ----
+
+LiveVideoLayer *PlayDirectLive::playerLayer() const
+{
+    return ui->playerLayer;
+}
+QWidget *PlayDirectLive::splitView() const
+{
+    return ui->splitView;
+}
+QWidget *PlayDirectLive::leftView() const
+{
+    return ui->leftView;
+}
+MyView *PlayDirectLive::rightView() const
+{
+    return ui->rightView;
+}
+QTextEdit *PlayDirectLive::textView() const
+{
+    return ui->textView;
+}
+MyButton *PlayDirectLive::hideLeftButton() const
+{
+    return ui->hideLeftButton;
+}
+Spinner *PlayDirectLive::waitView() const
+{
+    return ui->waitView;
+}
+QWidget *PlayDirectLive::waitTimeView() const
+{
+    return ui->waitTimeView;
+}
+QLabel *PlayDirectLive::waitLabel() const
+{
+    return ui->waitLabel;
+}
+QWidget *PlayDirectLive::controlView() const
+{
+    return ui->controlView;
+}
+MyButton *PlayDirectLive::playButton() const
+{
+    return ui->playButton;
+}
+MyButton *PlayDirectLive::voiceButton() const
+{
+    return ui->voiceButton;
+}
+SliderCell *PlayDirectLive::slider() const
+{
+    return ui->slider;
+}
+MyButton *PlayDirectLive::fullScreenButton() const
+{
+    return ui->fullScreen;
+}
