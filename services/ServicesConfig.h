@@ -11,8 +11,10 @@ struct ServicesConfig
     quint16 portalPort = 8081;
     QString dataDir;
     bool reset = false;
-    int maxLines = 200;     ///< concurrent conference lines of the whole portal
-    bool makeStream = true; ///< make the live test stream when it is missing
+    int maxLines = 200;                      ///< concurrent conference lines of the whole portal
+    bool makeStream = true;                  ///< make the live test stream when it is missing
+    bool media = false;                      ///< run Janus for the calls' audio and video
+    QString janus = QStringLiteral("janus"); ///< the Janus program
 
     /// "host:port" of the portal as the login reply names it.
     QString portalAuthority() const { return host + u':' + QString::number(portalPort); }

@@ -66,6 +66,9 @@ int main(int argc, char *argv[])
         {QStringLiteral("max-lines"), QStringLiteral("Concurrent conference lines."),
          QStringLiteral("count")},
         {QStringLiteral("reset"), QStringLiteral("Start again from the demo data.")},
+        {QStringLiteral("janus"), QStringLiteral("The Janus program carrying the calls' media."),
+         QStringLiteral("path")},
+        {QStringLiteral("no-media"), QStringLiteral("Calls without audio and video.")},
     });
     parser.process(app);
 
@@ -75,6 +78,9 @@ int main(int argc, char *argv[])
     config.dataDir = parser.isSet(QStringLiteral("data"))
                          ? parser.value(QStringLiteral("data"))
                          : QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    config.media = !parser.isSet(QStringLiteral("no-media"));
+    if (parser.isSet(QStringLiteral("janus")))
+        config.janus = parser.value(QStringLiteral("janus"));
     if (parser.isSet(QStringLiteral("max-lines")))
         config.maxLines = parser.value(QStringLiteral("max-lines")).toInt();
     if (!readPort(parser, QStringLiteral("login-port"), &config.loginPort) ||

@@ -18,6 +18,8 @@ public:
     quint16 portalPort() const { return m_portalPort; }
     QString portal() const;
     QString output() const { return m_output; }
+    qint64 processId() const { return m_process.processId(); }
+    QString dataPath() const { return m_data.path(); }
 
 private:
     QString m_executable;
