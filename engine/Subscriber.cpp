@@ -40,6 +40,19 @@ GstFlowReturn newSample(GstAppSink *sink, gpointer self)
     return GST_FLOW_OK;
 }
 
+/// The speaker when one can be opened, else a sink that drops the sound, so that a machine
+/// without a sound server still shows the pictures.
+QString speakerSink()
+{
+    GstElement *probe = gst_element_factory_make("autoaudiosink", nullptr);
+    if (!probe)
+        return QStringLiteral("fakesink sync=false");
+    const bool opens = gst_element_set_state(probe, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE;
+    gst_element_set_state(probe, GST_STATE_NULL);
+    gst_object_unref(probe);
+    return opens ? QStringLiteral("autoaudiosink") : QStringLiteral("fakesink sync=false");
+}
+
 } // namespace
 
 Subscriber::Subscriber(EngineState &state, const QString &uri, const QString &recordFile,
@@ -96,7 +109,7 @@ void Subscriber::padAdded(GstPad *pad)
     } else {
         const QString sink =
             m_recordFile.isEmpty()
-                ? QStringLiteral("autoaudiosink")
+                ? speakerSink()
                 : QStringLiteral("audioconvert ! audio/x-raw,format=S16LE,channels=1,rate=48000 "
                                  "! filesink sync=false buffer-mode=2 location=\"%1\"")
                       .arg(m_recordFile);
