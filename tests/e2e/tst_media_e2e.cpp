@@ -176,7 +176,7 @@ void TestMediaEndToEnd::initTestCase()
     m_home = std::make_unique<TestHome>();
     m_services = std::make_unique<ServicesProcess>(QStringLiteral(ORVALE_SERVICES),
                                                    QStringLiteral("127.0.0.71"));
-    QVERIFY2(m_services->start(), qPrintable(m_services->output()));
+    QVERIFY2(m_services->start(true), qPrintable(m_services->output()));
 
     // B: this process, alice, in her own room, her received sound going into files.
     m_view.resize(640, 360);

@@ -12,8 +12,9 @@ public:
     ServicesProcess(const QString &executable, const QString &host);
     ~ServicesProcess();
 
-    /// Waits until the services listen; false when they did not start.
-    bool start();
+    /// Waits until the services listen; false when they did not start. Calls carry media
+    /// (through Janus) only when `media` is true.
+    bool start(bool media = false);
     QString host() const { return m_host; }
     quint16 portalPort() const { return m_portalPort; }
     QString portal() const;
