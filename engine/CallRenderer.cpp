@@ -8,6 +8,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <chrono>
+
 namespace {
 
 struct Tile
@@ -17,8 +19,18 @@ struct Tile
     bool large = false;
     bool self = false;
     bool speakerMuted = false; ///< only known for the own tile
-    QImage camera;             ///< the local camera on the own tile
+    QImage camera;             ///< the local camera on the own tile, the received video on others
+    QString note;              ///< why the call carries no media, or empty
 };
+
+/// A received picture older than this means the video stopped: the tile shows the name again.
+constexpr qint64 staleVideoMs = 1000;
+
+qint64 nowMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
 /// The camera picture filling the tile, cut to keep its proportions.
 void drawCamera(QPainter &p, const QRectF &r, const QImage &image)
@@ -58,6 +70,8 @@ void drawTile(QPainter &p, const QRectF &r, const Tile &tile)
         status = tile.name + QStringLiteral("  ") + status;
     if (tile.self && tile.speakerMuted)
         status += QStringLiteral("  扬声器已关闭");
+    if (!tile.note.isEmpty())
+        status += QStringLiteral("  ") + tile.note;
     p.setPen(tile.micMuted ? QColor(0xf2, 0x6b, 0x6b) : QColor(0x6b, 0xd3, 0x8a));
     // Along the top: the client's control bar floats over the bottom of the area.
     p.drawText(r.adjusted(10, 8, -10, 0), Qt::AlignTop | Qt::AlignLeft, status);
@@ -139,6 +153,7 @@ void CallRenderer::paint()
         QMutexLocker lock(&m_state.mutex);
         active = m_state.inConference;
         mode = m_state.previewMode;
+        const qint64 now = nowMs();
         for (const auto &p : std::as_const(m_state.participants)) {
             Tile tile;
             tile.name = p.name;
@@ -148,7 +163,11 @@ void CallRenderer::paint()
             if (tile.self) {
                 tile.speakerMuted = m_state.speakerMuted;
                 tile.camera = m_state.cameraFrame; // shared, not copied
+            } else if (const auto video = m_state.remoteVideo.constFind(p.uri);
+                       video != m_state.remoteVideo.cend() && now - video->at < staleVideoMs) {
+                tile.camera = video->frame;
             }
+            tile.note = m_state.mediaNote;
             if (tile.large)
                 tiles.prepend(tile); // the pinned one takes the large place
             else

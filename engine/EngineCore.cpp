@@ -1,6 +1,7 @@
 #include "EngineCore.h"
 
 #include "ConfRecords.h"
+#include "MediaSession.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -67,9 +68,18 @@ void EngineCore::announceStart()
     fire(CR::OutStarted);
 }
 
+MediaSession *EngineCore::media()
+{
+    if (!m_media)
+        m_media = new MediaSession(m_state, this);
+    return m_media;
+}
+
 void EngineCore::markConference(bool on)
 {
     m_inConference = on;
+    if (!on && m_media)
+        m_media->stop(); // leaving unpublishes and ends every subscription
     QMutexLocker lock(&m_state.mutex);
     m_state.inConference = on;
     if (!on) {
@@ -197,6 +207,8 @@ void EngineCore::handleEvent(uint32_t id, const QByteArray &r)
         break;
     case CR::EventMuteMicrophone:
         send({{"type", "mute"}, {"muted", !r.isEmpty() && r[0] == 1}});
+        if (m_media)
+            m_media->setMicrophoneMuted(!r.isEmpty() && r[0] == 1);
         break;
     case CR::EventMuteSpeaker:
     case CR::EventMuteCamera: {
@@ -207,6 +219,9 @@ void EngineCore::handleEvent(uint32_t id, const QByteArray &r)
             m_state.repaint();
         if (m_state.cameraChanged)
             m_state.cameraChanged();
+        lock.unlock();
+        if (m_media)
+            m_media->follow();
         break;
     }
     case CR::EventShare:
@@ -315,7 +330,12 @@ void EngineCore::onMessage(const QString &text)
             m_socket->close(); // a guest's connection ends with its conference
     } else if (type == u"chat") {
         chatReceived(m);
+    } else if (type == u"media") {
+        if (m_inConference)
+            media()->start(m);
     } else if (type == u"farEndMute") {
+        if (m_media && m.value(QStringLiteral("muted")).toBool())
+            m_media->setMicrophoneMuted(true);
         fire(CR::OutFarEndMute,
              QByteArray(1, m.value(QStringLiteral("muted")).toBool() ? '\1' : '\0'));
     } else if (type == u"incomingCall") {

@@ -9,6 +9,8 @@
 
 /// The engine's worker: it lives on the engine's own thread, holds the connection to the
 /// conference service and reports every outcome as an out-event from that thread.
+class MediaSession;
+
 class EngineCore final : public QObject
 {
     Q_OBJECT
@@ -39,6 +41,7 @@ private:
     void chatReceived(const QJsonObject &message);
     void markConference(bool on);
     void readSettings(const QString &path);
+    MediaSession *media();
 
     EngineState &m_state;
     QWebSocket *m_socket = nullptr;
@@ -48,4 +51,5 @@ private:
     QString m_portal;
     bool m_signedIn = false;
     bool m_inConference = false;
+    MediaSession *m_media = nullptr; ///< made with the first call's media
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QImage>
 #include <QList>
 #include <QMutex>
@@ -62,4 +63,13 @@ struct EngineState
     std::function<void()> repaint;       ///< asks the video view to draw again, from any thread
     std::function<void()> cameraChanged; ///< asks the camera feed to follow the state, any thread
     std::function<void()> devicesChanged; ///< reads the device list again and reports 601
+
+    // The call's media, written by the engine's worker and GStreamer threads.
+    struct RemoteVideo
+    {
+        QImage frame;
+        qint64 at = 0; ///< steady clock, milliseconds
+    };
+    QHash<QString, RemoteVideo> remoteVideo; ///< the latest decoded picture per participant URI
+    QString mediaNote; ///< said on every tile when the call carries no media, else empty
 };

@@ -1,6 +1,7 @@
 #include "ConferenceHub.h"
 
 #include "DirectoryEntry.h"
+#include "JanusSupervisor.h"
 #include "ServiceDatabase.h"
 #include "ServicesConfig.h"
 
@@ -168,6 +169,7 @@ void ConferenceHub::enterRoom(Session &session, qint64 roomId)
                    {QStringLiteral("roomID"), QString::number(roomId)},
                    {QStringLiteral("uri"), uriOf(session)},
                    {QStringLiteral("name"), room ? room->displayName : QString()}});
+    offerMedia(session);
     broadcastRoster(roomId);
     for (const Session &other : std::as_const(m_sessions)) {
         if (other.roomId == roomId && !other.shareName.isEmpty() && other.socket != session.socket)
@@ -185,6 +187,8 @@ void ConferenceHub::leaveRoom(Session &session, bool tellSession)
     setShare(session, {});
     session.roomId = 0;
     session.micMuted = false;
+    if (m_media)
+        m_media->release(roomId, session.tag, occupancy(roomId) == 0);
     updatePresence(session);
     if (tellSession)
         send(session, {{QStringLiteral("type"), QStringLiteral("conferenceEnded")}});
@@ -273,6 +277,33 @@ bool ConferenceHub::muteParticipant(qint64 roomId, const QString &participantId)
         }
     }
     return false;
+}
+
+void ConferenceHub::setMedia(JanusSupervisor *media)
+{
+    m_media = media;
+    connect(media, &JanusSupervisor::lost, this, [this] {
+        for (const Session &session : std::as_const(m_sessions)) {
+            if (session.roomId != 0)
+                send(session, {{QStringLiteral("type"), QStringLiteral("media")},
+                               {QStringLiteral("available"), false}});
+        }
+    });
+}
+
+void ConferenceHub::offerMedia(const Session &session)
+{
+    if (!m_media)
+        return;
+    QWebSocket *socket = session.socket;
+    const qint64 roomId = session.roomId;
+    const QString tag = session.tag;
+    // The answer comes later: only a participant still in that room gets it.
+    m_media->admit(roomId, tag, [this, socket, roomId, tag](const QJsonObject &media) {
+        const auto it = m_sessions.constFind(socket);
+        if (it != m_sessions.cend() && it->roomId == roomId && it->tag == tag)
+            send(*it, media);
+    });
 }
 
 int ConferenceHub::occupancy(qint64 roomId) const

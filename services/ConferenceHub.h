@@ -3,11 +3,13 @@
 #include <QHash>
 #include <QJsonObject>
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 
 #include <memory>
 #include <optional>
 
+class JanusSupervisor;
 class QWebSocket;
 class ServiceDatabase;
 struct ServicesConfig;
@@ -34,6 +36,8 @@ public:
     void joinByPortal(qint64 accountEntityId, qint64 roomId);
     /// The portal's MuteAudio: true when the participant was found in the room.
     bool muteParticipant(qint64 roomId, const QString &participantId);
+    /// The relay that carries the calls' audio and video; without one, calls carry none.
+    void setMedia(JanusSupervisor *media);
 
     static constexpr int ringMilliseconds = 30000;
 
@@ -63,6 +67,7 @@ private:
     void answerCall(Session &session, bool accept);
     void setShare(Session &session, const QString &name);
     void broadcastRoster(qint64 roomId);
+    void offerMedia(const Session &session);
     void updatePresence(const Session &session);
     QJsonObject participantJson(const Session &session) const;
     QString uriOf(const Session &session) const;
@@ -74,4 +79,5 @@ private:
     QHash<QWebSocket *, Session> m_sessions;
     int m_nextGuest = 1;
     quint64 m_joins = 0;
+    QPointer<JanusSupervisor> m_media;
 };

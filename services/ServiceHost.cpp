@@ -72,8 +72,22 @@ bool ServiceHost::start(QString *error)
     logRequests(m_plain, "web");
     logRequests(m_tls, "tls");
     logRequests(m_portalServer, "portal");
-    return listen(m_plain, &m_config.loginPort, error) && listen(m_tls, &m_config.tlsPort, error) &&
-           listen(m_portalServer, &m_config.portalPort, error);
+    if (!listen(m_plain, &m_config.loginPort, error) || !listen(m_tls, &m_config.tlsPort, error) ||
+        !listen(m_portalServer, &m_config.portalPort, error))
+        return false;
+    startMedia();
+    return true;
+}
+
+void ServiceHost::startMedia()
+{
+    if (!m_config.media)
+        return;
+    m_janus = std::make_unique<JanusSupervisor>(m_config.janus, m_config.dataDir);
+    QString why;
+    if (!m_janus->start(&why))
+        qWarning("calls without media: %s", qPrintable(why)); // the tiles will say so
+    m_hub.setMedia(m_janus.get());
 }
 
 bool ServiceHost::listen(QHttpServer &server, quint16 *port, QString *error)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ConferenceHub.h"
+#include "JanusSupervisor.h"
 #include "LiveEndpoint.h"
 #include "LoginEndpoint.h"
 #include "MediaAssets.h"
@@ -12,6 +13,8 @@
 #include <QHttpServer>
 #include <QObject>
 #include <QSslCertificate>
+
+#include <memory>
 
 /// The whole reference deployment: the login and web site port, the TLS login port and the
 /// portal port, over one database.
@@ -29,6 +32,8 @@ public:
     const ServicesConfig &config() const { return m_config; }
     QSslCertificate certificate() const { return m_certificate; }
     ServiceDatabase &database() { return m_db; }
+    /// The media relay, or null when calls run without media.
+    JanusSupervisor *janus() const { return m_janus.get(); }
 
 private:
     bool openData(QString *error);
@@ -36,6 +41,7 @@ private:
     void routeLogin(QHttpServer &server, const QString &path);
     void routePortal(QHttpServer &server);
     bool listen(QHttpServer &server, quint16 *port, QString *error);
+    void startMedia();
 
     ServicesConfig m_config;
     ServiceDatabase m_db;
@@ -49,4 +55,5 @@ private:
     QHttpServer m_tls;
     QHttpServer m_portalServer;
     QSslCertificate m_certificate;
+    std::unique_ptr<JanusSupervisor> m_janus;
 };

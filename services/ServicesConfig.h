@@ -11,8 +11,10 @@ struct ServicesConfig
     quint16 portalPort = 8081;
     QString dataDir;
     bool reset = false;
-    int maxLines = 200;     ///< concurrent conference lines of the whole portal
-    bool makeStream = true; ///< make the live test stream when it is missing
+    int maxLines = 200;                      ///< concurrent conference lines of the whole portal
+    bool makeStream = true;                  ///< make the live test stream when it is missing
+    bool media = false;                      ///< run Janus for the calls' audio and video
+    QString janus = QStringLiteral("janus"); ///< the Janus program
     /// Portal replies are held this long after the operation took effect, so that tests can
     /// let the engines hear of a conference before the client hears the portal's answer.
     int portalReplyDelayMs = 0;

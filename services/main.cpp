@@ -69,6 +69,9 @@ int main(int argc, char *argv[])
         {QStringLiteral("portal-reply-delay"),
          QStringLiteral("Hold each portal reply this long after it took effect (tests)."),
          QStringLiteral("ms")},
+        {QStringLiteral("janus"), QStringLiteral("The Janus program carrying the calls' media."),
+         QStringLiteral("path")},
+        {QStringLiteral("no-media"), QStringLiteral("Calls without audio and video.")},
     });
     parser.process(app);
 
@@ -79,6 +82,9 @@ int main(int argc, char *argv[])
                          ? parser.value(QStringLiteral("data"))
                          : QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     config.portalReplyDelayMs = parser.value(QStringLiteral("portal-reply-delay")).toInt();
+    config.media = !parser.isSet(QStringLiteral("no-media"));
+    if (parser.isSet(QStringLiteral("janus")))
+        config.janus = parser.value(QStringLiteral("janus"));
     if (parser.isSet(QStringLiteral("max-lines")))
         config.maxLines = parser.value(QStringLiteral("max-lines")).toInt();
     if (!readPort(parser, QStringLiteral("login-port"), &config.loginPort) ||

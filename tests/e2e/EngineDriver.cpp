@@ -4,6 +4,7 @@
 //
 //   login <user> <password> <portal>    accept <0|1>    participants    shares
 //   watch <row>    chat <uri> <text>    mute <participant id>    leave    logout
+//   settings <engine settings file>    join <conference id>    mic <0|1>    camera <0|1>
 
 #include "AppStatus.h"
 #include "AppUser.h"
@@ -12,6 +13,7 @@
 #include "ConfRecords.h"
 #include "LoginRequest.h"
 #include "MessageModel.h"
+#include "NetWork.h"
 #include "NotificationCenter.h"
 #include "TRQClientInEvent.h"
 
@@ -91,6 +93,22 @@ void run(const QStringList &words)
     } else if (command == u"mute") {
         TRQClientInEvent::ClientAsyncRequestMuteAudioWithParticantID(
             words.value(1), [](bool ok) { say(QStringLiteral("muted:%1").arg(ok)); });
+    } else if (command == u"settings") {
+        QByteArray record = ConfRecords::zeroed(ConfRecords::FilePath::Size);
+        ConfRecords::writeText(record, 0, ConfRecords::FilePath::Size, words.value(1));
+        ConfClientSendEvent(ConfRecords::EventFilePath, record.data(), ConfRecords::FilePath::Size);
+    } else if (command == u"join") {
+        NetWork::initWithUrlString(AppUser::defaultUser()->httpPortal +
+                                       QStringLiteral("/services/v1_1/PortalUserService"),
+                                   QStringLiteral("<ns1:JoinConferenceRequest><ns1:conferenceID>%1"
+                                                  "</ns1:conferenceID></ns1:JoinConferenceRequest>")
+                                       .arg(words.value(1).toInt()),
+                                   QStringLiteral("JoinConferenceRequest"))
+            ->startRequest();
+    } else if (command == u"mic") {
+        TRQClientInEvent::ClientSyncRequestMuteMic(words.value(1) == u"1");
+    } else if (command == u"camera") {
+        TRQClientInEvent::ClientSyncRequestMuteCamera(words.value(1) == u"1");
     } else if (command == u"leave") {
         TRQClientInEvent::ClientAsyncRequestLeaveRoom();
     } else if (command == u"logout") {

@@ -21,13 +21,15 @@ ServicesProcess::~ServicesProcess()
     }
 }
 
-bool ServicesProcess::start()
+bool ServicesProcess::start(bool media)
 {
     QStringList arguments{QStringLiteral("--host"),        m_host,
                           QStringLiteral("--login-port"),  QStringLiteral("8080"),
                           QStringLiteral("--tls-port"),    QStringLiteral("9090"),
                           QStringLiteral("--portal-port"), QStringLiteral("0"),
                           QStringLiteral("--data"),        m_data.path()};
+    if (!media)
+        arguments.append(QStringLiteral("--no-media"));
     m_process.start(m_executable, arguments + m_extraArguments);
     if (!m_process.waitForStarted())
         return false;

@@ -14,12 +14,15 @@ public:
                     const QStringList &extraArguments = {});
     ~ServicesProcess();
 
-    /// Waits until the services listen; false when they did not start.
-    bool start();
+    /// Waits until the services listen; false when they did not start. Calls carry media
+    /// (through Janus) only when `media` is true.
+    bool start(bool media = false);
     QString host() const { return m_host; }
     quint16 portalPort() const { return m_portalPort; }
     QString portal() const;
     QString output() const { return m_output; }
+    qint64 processId() const { return m_process.processId(); }
+    QString dataPath() const { return m_data.path(); }
 
 private:
     QString m_executable;

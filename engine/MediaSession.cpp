@@ -1,0 +1,284 @@
+#include "MediaSession.h"
+
+#include "EngineState.h"
+#include "JanusClient.h"
+#include "Publisher.h"
+#include "Subscriber.h"
+
+#include <gst/gst.h>
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLoggingCategory>
+#include <QMutexLocker>
+#include <QSettings>
+
+Q_LOGGING_CATEGORY(lcMedia, "orvale.media", QtWarningMsg)
+
+namespace {
+
+const QString noMedia = QStringLiteral("无音视频");
+const QString mediaLost = QStringLiteral("音视频已中断");
+
+/// A stable number per participant, so that each one's picture and tone differ.
+quint32 participantHash(const QString &uri)
+{
+    quint32 h = 2166136261u;
+    for (const QChar c : uri.section(u'-', -1).section(u';', 0, 0))
+        h = (h ^ c.unicode()) * 16777619u;
+    return h;
+}
+
+bool gstreamerReady()
+{
+    static const bool ready =
+        gst_init_check(nullptr, nullptr, nullptr) &&
+        gst_registry_check_feature_version(gst_registry_get(), "webrtcbin", 1, 16, 0);
+    return ready;
+}
+
+} // namespace
+
+MediaSession::MediaSession(EngineState &state, QObject *parent)
+    : QObject(parent)
+    , m_state(state)
+{
+    m_staleCheck.setInterval(500);
+    connect(&m_staleCheck, &QTimer::timeout, this, [this] {
+        QMutexLocker lock(&m_state.mutex);
+        if (m_state.repaint)
+            m_state.repaint();
+    });
+}
+
+MediaSession::~MediaSession()
+{
+    stop();
+}
+
+void MediaSession::readSettings()
+{
+    QString path;
+    {
+        QMutexLocker lock(&m_state.mutex);
+        path = m_state.settingsPath;
+        m_selfUri = m_state.selfUri;
+    }
+    const QSettings settings(path, QSettings::IniFormat);
+    const quint32 h = participantHash(m_selfUri);
+    m_toneHz =
+        settings.value(QStringLiteral("engine/toneFrequency"), 330 + int(h % 12) * 55).toInt();
+    m_colour = settings.value(QStringLiteral("engine/pictureColour")).toString();
+    if (!QColor::isValidColorName(m_colour))
+        m_colour = QColor::fromHsv(int(h % 360), 150, 190).name();
+    m_recordFolder = settings.value(QStringLiteral("engine/audioRecordFolder")).toString();
+}
+
+void MediaSession::start(const QJsonObject &media)
+{
+    qCDebug(lcMedia, "media %s", QJsonDocument(media).toJson(QJsonDocument::Compact).constData());
+    stop();
+    if (!media.value("available").toBool())
+        return setNote(noMedia);
+    if (!gstreamerReady()) {
+        qWarning("media: GStreamer with webrtcbin is missing");
+        return setNote(noMedia);
+    }
+    readSettings();
+    m_room = media.value("room").toInteger();
+    m_ownId = media.value("id").toInteger();
+    m_token = media.value("token").toString();
+    m_janus = std::make_unique<JanusClient>(QUrl(media.value("url").toString()));
+    JanusClient *janus = m_janus.get();
+    connect(janus, &JanusClient::lost, this, [this] { lose(mediaLost); });
+    connect(janus, &JanusClient::event, this,
+            [this](qint64 handle, const QJsonObject &data, const QJsonObject &jsep) {
+                qCDebug(lcMedia, "event %lld: %s (%s)", handle,
+                        QJsonDocument(data).toJson(QJsonDocument::Compact).constData(),
+                        qPrintable(jsep.value("type").toString()));
+                if (handle == m_publisherHandle)
+                    publisherEvent(data, jsep);
+                else
+                    subscriberEvent(handle, data, jsep);
+            });
+    janus->open([this, janus](bool ok) {
+        if (!ok || janus != m_janus.get())
+            return lose(mediaLost);
+        janus->attach([this, janus](qint64 handle) {
+            if (janus != m_janus.get())
+                return;
+            if (handle == 0)
+                return lose(mediaLost);
+            m_publisherHandle = handle;
+            janus->message(handle, {{"request", "join"},
+                                    {"ptype", "publisher"},
+                                    {"room", m_room},
+                                    {"id", m_ownId},
+                                    {"display", m_selfUri},
+                                    {"token", m_token}});
+        });
+    });
+    m_staleCheck.start();
+    setNote({});
+}
+
+void MediaSession::stop()
+{
+    m_staleCheck.stop();
+    delete m_publisher;
+    m_publisher = nullptr;
+    qDeleteAll(m_subscribers);
+    m_subscribers.clear();
+    m_feedOfHandle.clear();
+    m_janus.reset(); // destroys the relay session with every handle
+    m_publisherHandle = m_privateId = 0;
+    setNote({});
+}
+
+void MediaSession::lose(const QString &note)
+{
+    qCDebug(lcMedia, "media lost");
+    stop();
+    setNote(note);
+}
+
+void MediaSession::setNote(const QString &note)
+{
+    QMutexLocker lock(&m_state.mutex);
+    m_state.mediaNote = note;
+    if (m_state.repaint)
+        m_state.repaint();
+}
+
+void MediaSession::publisherEvent(const QJsonObject &data, const QJsonObject &jsep)
+{
+    const QString kind = data.value("videoroom").toString();
+    if (kind == u"joined")
+        joined(data);
+    else if (jsep.value("type").toString() == u"answer" && m_publisher)
+        m_publisher->setAnswer(jsep.value("sdp").toString());
+    if (data.contains("error"))
+        qWarning("media: %s", qPrintable(data.value("error").toString()));
+    addPublishers(data.value("publishers").toArray());
+    for (const char *gone : {"unpublished", "leaving"}) {
+        const QJsonValue id = data.value(QLatin1String(gone));
+        if (id.isDouble())
+            drop(id.toInteger());
+    }
+}
+
+void MediaSession::joined(const QJsonObject &data)
+{
+    m_privateId = data.value("private_id").toInteger();
+    Publisher::Source source;
+    source.colour = QColor(m_colour);
+    source.toneHz = m_toneHz;
+    m_publisher = new Publisher(source, this);
+    connect(m_publisher, &WebRtcPeer::localDescription, this, [this](const QJsonObject &jsep) {
+        m_janus->message(m_publisherHandle,
+                         {{"request", "publish"}, {"audio_codec", "opus"}, {"video_codec", "vp8"}},
+                         jsep);
+    });
+    connect(m_publisher, &WebRtcPeer::localCandidate, this,
+            [this](const QJsonObject &c) { m_janus->trickle(m_publisherHandle, c); });
+    if (!m_publisher->start())
+        return lose(noMedia);
+    follow();
+    m_publisher->setMicrophoneMuted(m_microphoneMuted);
+}
+
+void MediaSession::addPublishers(const QJsonArray &list)
+{
+    for (const QJsonValue &value : list) {
+        const QJsonObject p = value.toObject();
+        const qint64 feed = p.value("id").toInteger();
+        if (feed != 0 && feed != m_ownId && !m_subscribers.contains(feed))
+            subscribe(feed, p.value("display").toString());
+    }
+}
+
+void MediaSession::subscribe(qint64 feed, const QString &uri)
+{
+    QString record;
+    if (!m_recordFolder.isEmpty())
+        record = QDir(m_recordFolder)
+                     .filePath(uri.section(u'-', -1).section(u';', 0, 0) + QStringLiteral(".s16"));
+    qCDebug(lcMedia, "subscribing to %lld (%s)", feed, qPrintable(uri));
+    auto *subscriber = new Subscriber(m_state, uri, record, this);
+    m_subscribers.insert(feed, subscriber);
+    if (!subscriber->start()) {
+        qCDebug(lcMedia, "subscriber pipeline failed");
+        return drop(feed);
+    }
+    qCDebug(lcMedia, "subscriber pipeline playing");
+    bool speakerMuted;
+    {
+        QMutexLocker lock(&m_state.mutex);
+        speakerMuted = m_state.speakerMuted;
+    }
+    subscriber->setSpeakerMuted(speakerMuted);
+    JanusClient *janus = m_janus.get();
+    janus->attach([this, janus, feed, subscriber](qint64 handle) {
+        qCDebug(lcMedia, "subscriber handle %lld for %lld", handle, feed);
+        if (janus != m_janus.get() || m_subscribers.value(feed) != subscriber || handle == 0)
+            return;
+        m_feedOfHandle.insert(handle, feed);
+        connect(subscriber, &WebRtcPeer::localDescription, this,
+                [this, handle](const QJsonObject &jsep) {
+                    m_janus->message(handle, {{"request", "start"}}, jsep);
+                });
+        connect(subscriber, &WebRtcPeer::localCandidate, this,
+                [this, handle](const QJsonObject &c) { m_janus->trickle(handle, c); });
+        janus->message(handle, {{"request", "join"},
+                                {"ptype", "subscriber"},
+                                {"room", m_room},
+                                {"streams", QJsonArray{QJsonObject{{"feed", feed}}}},
+                                {"private_id", m_privateId},
+                                {"token", m_token}});
+    });
+}
+
+void MediaSession::subscriberEvent(qint64 handle, const QJsonObject &data, const QJsonObject &jsep)
+{
+    Subscriber *subscriber = m_subscribers.value(m_feedOfHandle.value(handle));
+    if (!subscriber)
+        return;
+    if (data.contains("error"))
+        qWarning("media: %s", qPrintable(data.value("error").toString()));
+    if (jsep.value("type").toString() == u"offer")
+        subscriber->setOffer(jsep.value("sdp").toString());
+}
+
+void MediaSession::drop(qint64 feed)
+{
+    Subscriber *subscriber = m_subscribers.take(feed);
+    if (!subscriber)
+        return;
+    const qint64 handle = m_feedOfHandle.key(feed);
+    m_feedOfHandle.remove(handle);
+    if (handle != 0 && m_janus)
+        m_janus->detach(handle);
+    delete subscriber;
+}
+
+void MediaSession::setMicrophoneMuted(bool muted)
+{
+    m_microphoneMuted = muted;
+    if (m_publisher)
+        m_publisher->setMicrophoneMuted(muted);
+}
+
+void MediaSession::follow()
+{
+    bool speakerMuted, cameraOff;
+    {
+        QMutexLocker lock(&m_state.mutex);
+        speakerMuted = m_state.speakerMuted;
+        cameraOff = m_state.cameraPrivacy;
+    }
+    if (m_publisher)
+        m_publisher->setCameraOff(cameraOff);
+    for (Subscriber *subscriber : std::as_const(m_subscribers))
+        subscriber->setSpeakerMuted(speakerMuted);
+}

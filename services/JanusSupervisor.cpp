@@ -1,0 +1,314 @@
+#include "JanusSupervisor.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QNetworkReply>
+#include <QRandomGenerator>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QTcpServer>
+
+namespace {
+
+constexpr int readyAttempts = 100; // polled every 100 ms
+constexpr int keepAliveMs = 20000;
+constexpr qint64 maxPublisherId = (qint64(1) << 52) - 1; // exact in a JSON number
+
+QString randomHex(int bytes)
+{
+    QByteArray data(bytes, Qt::Uninitialized);
+    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32 *>(data.data()), bytes / 4);
+    return QString::fromLatin1(data.toHex());
+}
+
+QString transaction()
+{
+    return randomHex(8);
+}
+
+/// Janus's library folder ("…/lib/<arch>/janus") next to its program.
+QString libraryFolder(const QString &program)
+{
+    const QDir prefix(QFileInfo(program).absolutePath() + QStringLiteral("/.."));
+    QStringList candidates{prefix.filePath(QStringLiteral("lib/janus"))};
+    const QDir lib(prefix.filePath(QStringLiteral("lib")));
+    for (const QString &arch : lib.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        candidates.prepend(lib.filePath(arch + QStringLiteral("/janus")));
+    for (const QString &c : std::as_const(candidates)) {
+        if (QFileInfo::exists(c + QStringLiteral("/plugins/libjanus_videoroom.so")))
+            return c;
+    }
+    return {};
+}
+
+bool writeFile(const QString &path, const QString &text)
+{
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) >= 0 && file.commit();
+}
+
+/// A folder holding a link to one module only, so that Janus loads nothing else.
+bool linkOnly(const QString &folder, const QString &module)
+{
+    QDir dir(folder);
+    if (!dir.removeRecursively() || !QDir().mkpath(folder))
+        return false;
+    return QFile::link(module, dir.filePath(QFileInfo(module).fileName()));
+}
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
+}
+
+} // namespace
+
+JanusSupervisor::JanusSupervisor(const QString &executable, const QString &dataDir, QObject *parent)
+    : QObject(parent)
+    , m_executable(executable)
+    , m_folder(dataDir + QStringLiteral("/janus"))
+    , m_roomSecret(randomHex(16))
+    , m_adminKey(randomHex(16))
+{
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    m_process.setStandardOutputFile(m_folder + QStringLiteral("/janus.log"));
+    connect(&m_process, &QProcess::finished, this, [this] { fail(); });
+    connect(&m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError e) {
+        if (e == QProcess::FailedToStart)
+            fail();
+    });
+    m_keepAlive.setInterval(keepAliveMs);
+    connect(&m_keepAlive, &QTimer::timeout, this, [this] {
+        post(QStringLiteral("/%1").arg(m_sessionId), {{"janus", "keepalive"}});
+    });
+}
+
+JanusSupervisor::~JanusSupervisor()
+{
+    m_stopping = true;
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.terminate();
+        if (!m_process.waitForFinished(3000))
+            m_process.kill();
+        m_process.waitForFinished(1000);
+    }
+}
+
+QString JanusSupervisor::url() const
+{
+    return QStringLiteral("http://127.0.0.1:%1/janus").arg(m_port);
+}
+
+bool JanusSupervisor::writeConfiguration(QString *error)
+{
+    const QString program = QStandardPaths::findExecutable(m_executable).isEmpty()
+                                ? m_executable
+                                : QStandardPaths::findExecutable(m_executable);
+    const QString lib = libraryFolder(program);
+    if (!QFileInfo(program).isExecutable() || lib.isEmpty()) {
+        *error = QStringLiteral("no Janus with its VideoRoom plugin at ") + m_executable;
+        return false;
+    }
+    m_executable = program;
+    m_port = freePort();
+    const QString f = m_folder;
+    const bool ok =
+        QDir().mkpath(f + QStringLiteral("/empty")) &&
+        linkOnly(f + QStringLiteral("/plugins"),
+                 lib + QStringLiteral("/plugins/libjanus_videoroom.so")) &&
+        linkOnly(f + QStringLiteral("/transports"),
+                 lib + QStringLiteral("/transports/libjanus_http.so")) &&
+        writeFile(f + QStringLiteral("/janus.jcfg"),
+                  QStringLiteral("general: {\n  configs_folder = \"%1\"\n"
+                                 "  plugins_folder = \"%1/plugins\"\n"
+                                 "  transports_folder = \"%1/transports\"\n"
+                                 "  events_folder = \"%1/empty\"\n"
+                                 "  loggers_folder = \"%1/empty\"\n"
+                                 "  log_to_stdout = true\n  debug_level = 3\n"
+                                 "  session_timeout = 60\n  server_name = \"orvale\"\n}\n"
+                                 "media: {\n  rtp_port_range = \"20000-60000\"\n}\n"
+                                 "nat: {\n}\nplugins: {\n}\ntransports: {\n}\n"
+                                 "events: {\n  broadcast = false\n}\n")
+                      .arg(f)) &&
+        writeFile(f + QStringLiteral("/janus.transport.http.jcfg"),
+                  QStringLiteral("general: {\n  json = \"compact\"\n  base_path = \"/janus\"\n"
+                                 "  http = true\n  port = %1\n  ip = \"127.0.0.1\"\n"
+                                 "  https = false\n}\n"
+                                 "admin: {\n  admin_http = false\n  admin_https = false\n}\n"
+                                 "cors: {\n}\n")
+                      .arg(m_port)) &&
+        writeFile(f + QStringLiteral("/janus.plugin.videoroom.jcfg"),
+                  QStringLiteral("general: {\n  admin_key = \"%1\"\n}\n").arg(m_adminKey));
+    if (!ok || m_port == 0)
+        *error = QStringLiteral("cannot write the Janus configuration into ") + f;
+    return ok && m_port != 0;
+}
+
+bool JanusSupervisor::start(QString *error)
+{
+    if (!QDir().mkpath(m_folder) || !writeConfiguration(error))
+        return false;
+    m_process.setWorkingDirectory(m_folder);
+    m_process.start(m_executable, {QStringLiteral("-C"), m_folder + QStringLiteral("/janus.jcfg"),
+                                   QStringLiteral("-F"), m_folder});
+    if (!m_process.waitForStarted(5000)) {
+        *error = QStringLiteral("Janus did not start: ") + m_process.errorString();
+        return false;
+    }
+    pollReady(readyAttempts);
+    return true;
+}
+
+void JanusSupervisor::pollReady(int attempts)
+{
+    if (m_stopping || m_process.state() != QProcess::Running)
+        return;
+    post(QString(), {{"janus", "create"}}, [this, attempts](const QJsonObject &reply) {
+        const qint64 session = reply.value("data").toObject().value("id").toInteger();
+        if (session == 0) {
+            if (attempts > 0)
+                QTimer::singleShot(100, this, [this, attempts] { pollReady(attempts - 1); });
+            else
+                fail();
+            return;
+        }
+        post(QStringLiteral("/%1").arg(session),
+             {{"janus", "attach"}, {"plugin", "janus.plugin.videoroom"}},
+             [this, session](const QJsonObject &attached) {
+                 m_handleId = attached.value("data").toObject().value("id").toInteger();
+                 if (m_handleId == 0)
+                     return fail();
+                 m_sessionId = session;
+                 m_keepAlive.start();
+                 qInfo("janus ready at %s", qPrintable(url()));
+                 for (auto it = m_rooms.begin(); it != m_rooms.end(); ++it)
+                     createRoom(it.key());
+             });
+    });
+}
+
+void JanusSupervisor::post(const QString &path, QJsonObject body,
+                           std::function<void(const QJsonObject &)> done)
+{
+    body.insert("transaction", transaction());
+    QNetworkRequest request(QUrl(url() + path));
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    request.setTransferTimeout(5000);
+    QNetworkReply *reply = m_http.post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
+    connect(reply, &QNetworkReply::finished, this, [reply, done] {
+        reply->deleteLater();
+        if (done)
+            done(QJsonDocument::fromJson(reply->readAll()).object());
+    });
+}
+
+void JanusSupervisor::roomRequest(QJsonObject body, std::function<void(const QJsonObject &)> done)
+{
+    if (!ready())
+        return;
+    body.insert("secret", m_roomSecret);
+    post(QStringLiteral("/%1/%2").arg(m_sessionId).arg(m_handleId),
+         {{"janus", "message"}, {"body", body}}, [done](const QJsonObject &reply) {
+             if (done)
+                 done(reply.value("plugindata").toObject().value("data").toObject());
+         });
+}
+
+void JanusSupervisor::createRoom(qint64 conference)
+{
+    roomRequest({{"request", "create"},
+                 {"room", conference},
+                 {"admin_key", m_adminKey},
+                 {"permanent", false},
+                 {"is_private", true},
+                 {"publishers", 16},
+                 {"allowed", QJsonArray()},
+                 {"require_pvtid", true},
+                 {"audiocodec", "opus"},
+                 {"videocodec", "vp8"},
+                 {"bitrate", 1024 * 1024}},
+                [this, conference](const QJsonObject &data) {
+                    auto it = m_rooms.find(conference);
+                    if (it == m_rooms.end())
+                        return;
+                    // A room left over from an earlier admission is just as good.
+                    it->created = data.value("videoroom").toString() == u"created" ||
+                                  data.value("error_code").toInt() == 427;
+                    const auto waiting = std::exchange(it->waiting, {});
+                    for (const auto &admission : waiting)
+                        admission();
+                });
+}
+
+void JanusSupervisor::admit(qint64 conference, const QString &tag, Answer answer)
+{
+    if (!ready() && m_process.state() != QProcess::Running)
+        return answer({{"type", "media"}, {"available", false}});
+    const bool isNew = !m_rooms.contains(conference);
+    Room &room = m_rooms[conference];
+    auto admission = [this, conference, tag, answer] {
+        auto it = m_rooms.find(conference);
+        if (it == m_rooms.end() || !it->created)
+            return answer({{"type", "media"}, {"available", false}});
+        const QString token = randomHex(16);
+        const qint64 id = qint64(QRandomGenerator::system()->bounded(quint64(maxPublisherId))) + 1;
+        it->members.insert(tag, {token, id});
+        roomRequest({{"request", "allowed"},
+                     {"room", conference},
+                     {"action", "add"},
+                     {"allowed", QJsonArray{token}}},
+                    [answer, conference, token, id, this](const QJsonObject &) {
+                        answer({{"type", "media"},
+                                {"available", true},
+                                {"url", url()},
+                                {"room", conference},
+                                {"token", token},
+                                {"id", id}});
+                    });
+    };
+    if (room.created)
+        return admission();
+    room.waiting.append(admission);
+    if (isNew && ready())
+        createRoom(conference);
+}
+
+void JanusSupervisor::release(qint64 conference, const QString &tag, bool lastOne)
+{
+    auto it = m_rooms.find(conference);
+    if (it == m_rooms.end())
+        return;
+    const auto member = it->members.take(tag);
+    if (!member.first.isEmpty()) {
+        roomRequest({{"request", "allowed"},
+                     {"room", conference},
+                     {"action", "remove"},
+                     {"allowed", QJsonArray{member.first}}});
+        roomRequest({{"request", "kick"}, {"room", conference}, {"id", member.second}});
+    }
+    if (!lastOne)
+        return;
+    m_rooms.erase(it);
+    roomRequest({{"request", "destroy"}, {"room", conference}});
+}
+
+void JanusSupervisor::fail()
+{
+    if (m_stopping)
+        return;
+    m_sessionId = m_handleId = 0;
+    m_keepAlive.stop();
+    for (Room &room : m_rooms) {
+        room.created = false;
+        for (const auto &admission : std::exchange(room.waiting, {}))
+            admission();
+    }
+    m_rooms.clear();
+    if (m_process.state() != QProcess::NotRunning)
+        m_process.kill();
+    qWarning("janus stopped: calls go on without media");
+    Q_EMIT lost();
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QHash>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QObject>
+#include <QProcess>
+#include <QTimer>
+
+#include <functional>
+
+/// The media relay of the deployment: Janus (its VideoRoom plugin) run as a child process from
+/// a folder of its own inside the data folder, its HTTP API on loopback only. It keeps one
+/// VideoRoom room per conference with people in it and hands each admitted participant a token
+/// of its own, so that only they can publish or subscribe in that room.
+class JanusSupervisor final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(JanusSupervisor)
+
+public:
+    using Answer = std::function<void(const QJsonObject &media)>;
+
+    /// `executable` is the janus program; `dataDir` gets the configuration in "janus/".
+    JanusSupervisor(const QString &executable, const QString &dataDir, QObject *parent = nullptr);
+    ~JanusSupervisor() override;
+
+    /// Writes the configuration and starts Janus; false (with the reason) when it cannot run.
+    bool start(QString *error);
+    bool ready() const { return m_sessionId != 0; }
+    /// Where engines reach Janus: "http://127.0.0.1:<port>/janus".
+    QString url() const;
+    qint64 pid() const { return m_process.processId(); }
+
+    /// Makes sure the conference's room exists and `tag` may join it; answers the media
+    /// message for that participant ({available:false} when there is no media).
+    void admit(qint64 conference, const QString &tag, Answer answer);
+    /// `tag` left: its token stops working and its publisher is removed; the room goes with
+    /// the last participant.
+    void release(qint64 conference, const QString &tag, bool lastOne);
+
+Q_SIGNALS:
+    /// Janus stopped (or never became ready): calls go on without media.
+    void lost();
+
+private:
+    struct Room
+    {
+        bool created = false;
+        QList<std::function<void()>> waiting;           ///< admissions waiting for the room
+        QHash<QString, QPair<QString, qint64>> members; ///< tag → token, publisher id
+    };
+    bool writeConfiguration(QString *error);
+    void pollReady(int attempts);
+    void post(const QString &path, QJsonObject body,
+              std::function<void(const QJsonObject &)> done = {});
+    void roomRequest(QJsonObject body, std::function<void(const QJsonObject &)> done = {});
+    void createRoom(qint64 conference);
+    void fail();
+
+    QString m_executable;
+    QString m_folder;
+    QProcess m_process;
+    QNetworkAccessManager m_http;
+    QTimer m_keepAlive;
+    quint16 m_port = 0;
+    QString m_roomSecret;
+    QString m_adminKey;
+    qint64 m_sessionId = 0;
+    qint64 m_handleId = 0;
+    bool m_stopping = false;
+    QHash<qint64, Room> m_rooms;
+};

@@ -1,0 +1,402 @@
+#include "AppUser.h"
+#include "ConfClient.h"
+#include "ConfRecords.h"
+#include "LoginRequest.h"
+#include "NetWork.h"
+#include "RecordingDelegate.h"
+#include "ServicesProcess.h"
+#include "TRQClientInEvent.h"
+#include "TestHome.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkInterface>
+#include <QNetworkReply>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWidget>
+
+#include <QSignalSpy>
+
+#include <cmath>
+#include <csignal>
+
+namespace CR = ConfRecords;
+
+namespace {
+
+const QColor pictureOfA(0xc0, 0x30, 0x20);
+constexpr int toneOfA = 660;
+constexpr double heard = 1500; // amplitude at A's tone; A sends about 9800
+constexpr double silent = 150;
+constexpr double shown = 0.12; // A's tile is the small one beside the owner's: a fifth of the view
+
+/// Why media cannot flow on this machine, or empty.
+QString mediaUnavailable()
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("janus")).isEmpty())
+        return QStringLiteral("Janus is not installed");
+    // The relay offers only the machine's non-loopback addresses as ICE candidates.
+    for (const QHostAddress &a : QNetworkInterface::allAddresses())
+        if (!a.isLoopback() && a.protocol() == QAbstractSocket::IPv4Protocol)
+            return {};
+    return QStringLiteral("no non-loopback address for ICE (network namespace?)");
+}
+
+/// The amplitude of `hz` in the last fifth of a second of a raw S16LE 48 kHz mono file.
+double levelAt(const QString &path, int hz)
+{
+    constexpr int rate = 48000, count = rate / 5;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() < qint64(count) * 2)
+        return 0;
+    file.seek((file.size() / 2 - count) * 2);
+    const QByteArray bytes = file.read(qint64(count) * 2);
+    const auto *samples = reinterpret_cast<const qint16 *>(bytes.constData());
+    const double w = 2 * M_PI * hz / rate;
+    double re = 0, im = 0;
+    for (int i = 0; i < count; ++i) {
+        re += samples[i] * std::cos(w * i);
+        im -= samples[i] * std::sin(w * i);
+    }
+    return 2 * std::hypot(re, im) / count;
+}
+
+/// The share of the picture's pixels that show `colour` (VP8 moves colours a little).
+double shareOf(const QImage &image, const QColor &colour)
+{
+    int hits = 0, all = 0;
+    for (int y = 0; y < image.height(); y += 4)
+        for (int x = 0; x < image.width(); x += 4, ++all) {
+            const QColor c = image.pixelColor(x, y);
+            hits += std::abs(c.red() - colour.red()) + std::abs(c.green() - colour.green()) +
+                                std::abs(c.blue() - colour.blue()) <
+                            40
+                        ? 1
+                        : 0;
+        }
+    return all ? double(hits) / all : 0;
+}
+
+} // namespace
+
+/// Two real engines in a call with real media through Janus: this process is B (alice) with
+/// a video view, A (demo) is the engine driver in a process of its own.
+class TestMediaEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void bSeesAndHearsA();
+    void statesSilenceOrStopA_data();
+    void statesSilenceOrStopA();
+    void aLeavesAndRejoins();
+    void strangerCannotSubscribe();
+    void janusStopsMidCall();
+
+private:
+    void tellA(const QString &line) { m_a.write((line + u'\n').toUtf8()); }
+    QString fromA(const QString &prefix, int timeoutMs = 15000);
+    double pictureOfAShown() { return shareOf(m_view.grab().toImage(), pictureOfA); }
+    double toneOfAHeard()
+    {
+        return levelAt(m_audio.filePath(QStringLiteral("u1001.s16")), toneOfA);
+    }
+    void portalJoin(qint64 conference);
+    void writeSettings(const QString &path, const QByteArray &text);
+    /// One request to the services' Janus; its answer, or the event that follows an "ack".
+    QJsonObject janus(const QString &path, QJsonObject body);
+
+    std::unique_ptr<TestHome> m_home;
+    std::unique_ptr<ServicesProcess> m_services;
+    RecordingDelegate m_delegate;
+    QWidget m_view;
+    QTemporaryDir m_audio;
+    QTemporaryDir m_settings;
+    QProcess m_a;
+    bool m_farEndMuted = false;
+    QStringList m_aLines;
+    QByteArray m_aPending;
+};
+
+QString TestMediaEndToEnd::fromA(const QString &prefix, int timeoutMs)
+{
+    QString found;
+    (void)QTest::qWaitFor(
+        [&] {
+            m_aPending += m_a.readAllStandardOutput();
+            for (qsizetype end = m_aPending.indexOf('\n'); end >= 0;
+                 end = m_aPending.indexOf('\n')) {
+                m_aLines.append(QString::fromUtf8(m_aPending.left(end)));
+                m_aPending.remove(0, end + 1);
+            }
+            for (qsizetype i = 0; i < m_aLines.size(); ++i)
+                if (m_aLines[i].startsWith(prefix)) {
+                    found = m_aLines.takeAt(i);
+                    return true;
+                }
+            return false;
+        },
+        timeoutMs);
+    return found;
+}
+
+void TestMediaEndToEnd::writeSettings(const QString &path, const QByteArray &text)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("[engine]\n" + text);
+}
+
+void TestMediaEndToEnd::portalJoin(qint64 conference)
+{
+    NetWork::initWithUrlString(
+        m_services->portal() + QStringLiteral("/services/v1_1/PortalUserService"),
+        QStringLiteral("<ns1:JoinConferenceRequest><ns1:conferenceID>%1</ns1:conferenceID>"
+                       "</ns1:JoinConferenceRequest>")
+            .arg(conference),
+        QStringLiteral("JoinConferenceRequest"))
+        ->startRequest();
+}
+
+void TestMediaEndToEnd::initTestCase()
+{
+    if (const QString why = mediaUnavailable(); !why.isEmpty())
+        QSKIP(qPrintable(why));
+    m_home = std::make_unique<TestHome>();
+    m_services = std::make_unique<ServicesProcess>(QStringLiteral(ORVALE_SERVICES),
+                                                   QStringLiteral("127.0.0.71"));
+    QVERIFY2(m_services->start(true), qPrintable(m_services->output()));
+
+    // B: this process, alice, in her own room, her received sound going into files.
+    m_view.resize(640, 360);
+    m_view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&m_view));
+    TRQClientInEvent::ClientSyncRequestInit(&m_delegate, &m_view, m_view.rect());
+    const QString portal = m_services->portal();
+    TRQClientInEvent::ClientAsyncRequestLoginWithUserName(QStringLiteral("alice"),
+                                                          QStringLiteral("alice1234"), portal);
+    QTRY_VERIFY_WITH_TIMEOUT(m_delegate.calls.contains(QStringLiteral("loginSuccess")), 15000);
+    const QString settingsOfB = m_settings.filePath(QStringLiteral("b.ecf"));
+    writeSettings(settingsOfB, "audioRecordFolder=" + m_audio.path().toUtf8() + "\n");
+    QByteArray record = CR::zeroed(CR::FilePath::Size);
+    CR::writeText(record, 0, CR::FilePath::Size, settingsOfB);
+    ConfClientSendEvent(CR::EventFilePath, record.data(), CR::FilePath::Size);
+    const auto user = AppUser::defaultUser();
+    user->auth = LoginRequest::authorization(QStringLiteral("alice"), QStringLiteral("alice1234"));
+    user->httpPortal = portal;
+    user->entityID = QStringLiteral("1002"); // her own room, where she is the owner
+    portalJoin(1002);
+    QTRY_VERIFY_WITH_TIMEOUT(m_delegate.calls.contains(QStringLiteral("addControllView")), 15000);
+
+    // A: demo, with its picture and tone chosen by its settings file.
+    const QString settingsOfA = m_settings.filePath(QStringLiteral("a.ecf"));
+    writeSettings(settingsOfA, QStringLiteral("pictureColour=%1\ntoneFrequency=%2\n")
+                                   .arg(pictureOfA.name())
+                                   .arg(toneOfA)
+                                   .toUtf8());
+    m_a.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_a.start(QStringLiteral(ORVALE_ENGINE_DRIVER), {});
+    QVERIFY(m_a.waitForStarted());
+    QVERIFY(!fromA(QStringLiteral("ready")).isEmpty());
+    tellA(QStringLiteral("login demo demo1234 ") + portal);
+    QVERIFY(!fromA(QStringLiteral("loginSuccess")).isEmpty());
+    tellA(QStringLiteral("settings ") + settingsOfA);
+}
+
+void TestMediaEndToEnd::cleanupTestCase()
+{
+    if (m_a.state() == QProcess::NotRunning)
+        return;
+    tellA(QStringLiteral("logout"));
+    m_a.closeWriteChannel();
+    if (!m_a.waitForFinished(5000))
+        m_a.kill();
+}
+
+void TestMediaEndToEnd::bSeesAndHearsA()
+{
+    QCOMPARE(pictureOfAShown(), 0.0);
+    QElapsedTimer clock;
+    clock.start();
+    tellA(QStringLiteral("join 1002"));
+    QVERIFY(!fromA(QStringLiteral("conference")).isEmpty());
+    // A's tile fills with A's generated picture.
+    QTRY_VERIFY_WITH_TIMEOUT(pictureOfAShown() > shown, 15000);
+    qInfo("first picture of A at B %lld ms after A joined", clock.elapsed());
+    QTRY_VERIFY_WITH_TIMEOUT(toneOfAHeard() > heard, 10000);
+    qInfo("tone of A at B: %.0f after %lld ms", toneOfAHeard(), clock.elapsed());
+    QVERIFY(levelAt(m_audio.filePath(QStringLiteral("u1001.s16")), toneOfA + 200) < silent);
+    m_view.grab().save(QDir::temp().filePath(QStringLiteral("orvale-media-call.png")));
+}
+
+void TestMediaEndToEnd::statesSilenceOrStopA_data()
+{
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<bool>("stopsPicture"); // else it silences the tone
+    QTest::newRow("A mutes the microphone") << QStringLiteral("mic") << false;
+    QTest::newRow("B mutes the speaker") << QStringLiteral("speaker") << false;
+    QTest::newRow("the owner B mutes A") << QStringLiteral("farEnd") << false;
+    QTest::newRow("A switches the camera off") << QStringLiteral("camera") << true;
+}
+
+void TestMediaEndToEnd::statesSilenceOrStopA()
+{
+    QFETCH(QString, state);
+    QFETCH(bool, stopsPicture);
+    QTRY_VERIFY(pictureOfAShown() > shown);
+    QTRY_VERIFY(toneOfAHeard() > heard);
+    if (state == u"mic")
+        tellA(QStringLiteral("mic 1"));
+    else if (state == u"speaker")
+        TRQClientInEvent::ClientSyncRequestMuteSpeaker(true);
+    else if (state == u"farEnd")
+        TRQClientInEvent::ClientAsyncRequestMuteAudioWithParticantID(
+            QStringLiteral("u1001"), [this](bool ok) { m_farEndMuted = ok; });
+    else
+        tellA(QStringLiteral("camera 1"));
+    if (stopsPicture) {
+        QTRY_VERIFY_WITH_TIMEOUT(pictureOfAShown() < 0.02, 5000);
+        QVERIFY(toneOfAHeard() > heard); // the sound goes on
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(toneOfAHeard() < silent, 5000);
+        QCOMPARE(m_farEndMuted, state == u"farEnd");
+        QVERIFY(pictureOfAShown() > shown); // the picture goes on
+    }
+    // Back on: the media return.
+    if (state == u"speaker")
+        TRQClientInEvent::ClientSyncRequestMuteSpeaker(false);
+    else if (state == u"camera")
+        tellA(QStringLiteral("camera 0"));
+    else
+        tellA(QStringLiteral("mic 0"));
+    QTRY_VERIFY_WITH_TIMEOUT(pictureOfAShown() > shown, 8000);
+    QTRY_VERIFY_WITH_TIMEOUT(toneOfAHeard() > heard, 5000);
+}
+
+void TestMediaEndToEnd::aLeavesAndRejoins()
+{
+    QTRY_VERIFY(pictureOfAShown() > shown);
+    tellA(QStringLiteral("leave"));
+    QVERIFY(!fromA(QStringLiteral("endConference")).isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(pictureOfAShown(), 0.0, 5000);
+    tellA(QStringLiteral("join 1002"));
+    QTRY_VERIFY_WITH_TIMEOUT(pictureOfAShown() > shown, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(toneOfAHeard() > heard, 5000);
+}
+
+QJsonObject TestMediaEndToEnd::janus(const QString &path, QJsonObject body)
+{
+    QFile config(
+        QDir(m_services->dataPath()).filePath(QStringLiteral("janus/janus.transport.http.jcfg")));
+    if (!config.open(QIODevice::ReadOnly))
+        return {};
+    const auto port = QRegularExpression(QStringLiteral("port = (\\d+)"))
+                          .match(QString::fromUtf8(config.readAll()));
+    const QString base = QStringLiteral("http://127.0.0.1:%1/janus").arg(port.captured(1));
+    body.insert(QStringLiteral("transaction"),
+                QStringLiteral("t%1").arg(QDateTime::currentMSecsSinceEpoch()));
+    QNetworkAccessManager http;
+    QNetworkRequest request(QUrl(base + path));
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    std::unique_ptr<QNetworkReply> reply(http.post(request, QJsonDocument(body).toJson()));
+    QSignalSpy done(reply.get(), &QNetworkReply::finished);
+    if (!done.wait(5000))
+        return {};
+    QJsonObject answer = QJsonDocument::fromJson(reply->readAll()).object();
+    if (answer.value(QStringLiteral("janus")).toString() != u"ack")
+        return answer;
+    const QString session = path.section(u'/', 1, 1);
+    std::unique_ptr<QNetworkReply> poll(http.get(QNetworkRequest(QUrl(base + u'/' + session))));
+    QSignalSpy polled(poll.get(), &QNetworkReply::finished);
+    return polled.wait(35000) ? QJsonDocument::fromJson(poll->readAll()).object() : QJsonObject();
+}
+
+void TestMediaEndToEnd::strangerCannotSubscribe()
+{
+    // Someone who knows where Janus listens but was never admitted to the call.
+    const qint64 session =
+        janus({}, {{"janus", "create"}}).value("data").toObject().value("id").toInteger();
+    QVERIFY(session != 0);
+    const QString s = QStringLiteral("/%1").arg(session);
+    const qint64 handle = janus(s, {{"janus", "attach"}, {"plugin", "janus.plugin.videoroom"}})
+                              .value("data")
+                              .toObject()
+                              .value("id")
+                              .toInteger();
+    QVERIFY(handle != 0);
+    const QString h = s + QStringLiteral("/%1").arg(handle);
+    const QJsonArray people =
+        janus(h, {{"janus", "message"},
+                  {"body", QJsonObject{{"request", "listparticipants"}, {"room", 1002}}}})
+            .value("plugindata")
+            .toObject()
+            .value("data")
+            .toObject()
+            .value("participants")
+            .toArray();
+    QCOMPARE(people.size(), 2);
+    qint64 feed = 0;
+    for (const QJsonValue &p : people)
+        if (p.toObject().value("publisher").toBool())
+            feed = p.toObject().value("id").toInteger();
+    QVERIFY(feed != 0);
+    for (const QString &token : {QString(), QStringLiteral("guessed")}) {
+        QJsonObject join{{"request", "join"},
+                         {"ptype", "subscriber"},
+                         {"room", 1002},
+                         {"streams", QJsonArray{QJsonObject{{"feed", feed}}}}};
+        if (!token.isEmpty())
+            join.insert("token", token);
+        const QJsonObject data = janus(h, {{"janus", "message"}, {"body", join}})
+                                     .value("plugindata")
+                                     .toObject()
+                                     .value("data")
+                                     .toObject();
+        // 433: not authorised; A's feed itself exists.
+        QVERIFY2(data.value("error_code").toInt() == 433, qPrintable(QJsonDocument(data).toJson()));
+        QVERIFY(!data.contains("streams"));
+    }
+}
+
+void TestMediaEndToEnd::janusStopsMidCall()
+{
+    QTRY_VERIFY(pictureOfAShown() > shown);
+    // The services' child named janus.
+    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(m_services->processId()));
+    QVERIFY(children.open(QIODevice::ReadOnly));
+    qint64 janusPid = 0;
+    for (const QByteArray &pid : children.readAll().split(' ')) {
+        QFile comm(QStringLiteral("/proc/%1/comm").arg(QString::fromLatin1(pid.trimmed())));
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "janus")
+            janusPid = pid.trimmed().toLongLong();
+    }
+    QVERIFY(janusPid > 0);
+    QVERIFY(::kill(pid_t(janusPid), SIGKILL) == 0);
+
+    // The pictures stop, the call goes on: B stays in it and still follows the roster.
+    QTRY_COMPARE_WITH_TIMEOUT(pictureOfAShown(), 0.0, 5000);
+    const qsizetype rosterUpdates = m_delegate.calls.count(QStringLiteral("participants"));
+    tellA(QStringLiteral("leave"));
+    QVERIFY(!fromA(QStringLiteral("endConference")).isEmpty());
+    QTRY_VERIFY(m_delegate.calls.count(QStringLiteral("participants")) > rosterUpdates);
+    QVERIFY(!m_delegate.calls.contains(QStringLiteral("endConference")));
+    tellA(QStringLiteral("join 1002")); // joining without media works too
+    QVERIFY(!fromA(QStringLiteral("conference")).isEmpty());
+    QTest::qWait(1500);
+    QCOMPARE(pictureOfAShown(), 0.0);
+    QCOMPARE(m_a.state(), QProcess::Running);
+}
+
+QTEST_MAIN(TestMediaEndToEnd)
+#include "tst_media_e2e.moc"

@@ -1,0 +1,93 @@
+#include "JanusSupervisor.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+/// Janus as the deployment's child: its configuration, rooms and admissions, and its death.
+class TestJanusSupervisor : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void missingProgramIsReported();
+    void runsOnlyWhatCallsNeed();
+    void admitsAndReportsItsDeath();
+
+private:
+    static QJsonObject admit(JanusSupervisor &janus, qint64 room, const QString &tag)
+    {
+        QJsonObject answer;
+        janus.admit(room, tag, [&answer](const QJsonObject &media) { answer = media; });
+        (void)QTest::qWaitFor([&answer] { return !answer.isEmpty(); }, 10000);
+        return answer;
+    }
+};
+
+void TestJanusSupervisor::missingProgramIsReported()
+{
+    QTemporaryDir data;
+    JanusSupervisor janus(data.filePath(QStringLiteral("no-janus-here")), data.path());
+    QString why;
+    QVERIFY(!janus.start(&why));
+    QVERIFY(why.contains(QStringLiteral("no-janus-here")));
+    // Calls are told there is no media, at once.
+    QCOMPARE(admit(janus, 1001, QStringLiteral("u1")).value("available"), QJsonValue(false));
+}
+
+void TestJanusSupervisor::runsOnlyWhatCallsNeed()
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("janus")).isEmpty())
+        QSKIP("Janus is not installed");
+    QTemporaryDir data;
+    JanusSupervisor janus(QStringLiteral("janus"), data.path());
+    QString why;
+    QVERIFY2(janus.start(&why), qPrintable(why));
+    QTRY_VERIFY_WITH_TIMEOUT(janus.ready(), 10000);
+    const QDir folder(data.filePath(QStringLiteral("janus")));
+    QCOMPARE(QDir(folder.filePath(QStringLiteral("plugins"))).entryList(QDir::Files),
+             QStringList{QStringLiteral("libjanus_videoroom.so")});
+    QCOMPARE(QDir(folder.filePath(QStringLiteral("transports"))).entryList(QDir::Files),
+             QStringList{QStringLiteral("libjanus_http.so")});
+    QFile http(folder.filePath(QStringLiteral("janus.transport.http.jcfg")));
+    QVERIFY(http.open(QIODevice::ReadOnly));
+    const QByteArray text = http.readAll();
+    QVERIFY(text.contains("ip = \"127.0.0.1\""));
+    QVERIFY(text.contains("admin_http = false"));
+    QFile core(folder.filePath(QStringLiteral("janus.jcfg")));
+    QVERIFY(core.open(QIODevice::ReadOnly));
+    QVERIFY(!core.readAll().contains("admin_secret"));
+}
+
+void TestJanusSupervisor::admitsAndReportsItsDeath()
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("janus")).isEmpty())
+        QSKIP("Janus is not installed");
+    QTemporaryDir data;
+    JanusSupervisor janus(QStringLiteral("janus"), data.path());
+    QString why;
+    QVERIFY2(janus.start(&why), qPrintable(why));
+    // Admissions before Janus is ready wait for it.
+    const QJsonObject first = admit(janus, 1001, QStringLiteral("u1"));
+    const QJsonObject second = admit(janus, 1001, QStringLiteral("u2"));
+    QCOMPARE(first.value("available"), QJsonValue(true));
+    QCOMPARE(first.value("room").toInteger(), 1001);
+    QCOMPARE(first.value("url").toString(), janus.url());
+    QVERIFY(first.value("token").toString().size() >= 32);
+    QVERIFY(first.value("token") != second.value("token")); // one per participant
+    QVERIFY(first.value("id") != second.value("id"));
+
+    QSignalSpy lost(&janus, &JanusSupervisor::lost);
+    QVERIFY(::kill(pid_t(janus.pid()), SIGKILL) == 0);
+    QVERIFY(lost.wait(5000));
+    QVERIFY(!janus.ready());
+    QCOMPARE(admit(janus, 1001, QStringLiteral("u3")).value("available"), QJsonValue(false));
+}
+
+QTEST_GUILESS_MAIN(TestJanusSupervisor)
+#include "tst_janussupervisor.moc"
