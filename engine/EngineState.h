@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCameraDevice>
 #include <QImage>
 #include <QList>
+#include <QMediaDevices>
 #include <QMutex>
 #include <QString>
 
@@ -39,6 +41,9 @@ struct EngineState
     void *userData = nullptr;
     QByteArray configuration;
     QList<Participant> participants;
+    /// The roster as the last participant count (101503) saw it: the rows (101614) are read from
+    /// this copy, so that a roster change between the count and the rows cannot blank a row.
+    QList<Participant> listedParticipants;
     QList<Share> shares;
     int shownShare = 0; ///< 1-based index of the watched remote share, 0 for none
     QList<Screen> screens;
@@ -62,4 +67,7 @@ struct EngineState
     std::function<void()> repaint;       ///< asks the video view to draw again, from any thread
     std::function<void()> cameraChanged; ///< asks the camera feed to follow the state, any thread
     std::function<void()> devicesChanged; ///< reads the device list again and reports 601
+    /// Where the cameras are read from. Device queries may emit change signals synchronously, so
+    /// this is never called with `mutex` held. Set before the engine starts, never changed after.
+    std::function<QList<QCameraDevice>()> videoInputs = [] { return QMediaDevices::videoInputs(); };
 };

@@ -29,6 +29,7 @@ public:
     const ServicesConfig &config() const { return m_config; }
     QSslCertificate certificate() const { return m_certificate; }
     ServiceDatabase &database() { return m_db; }
+    ConferenceHub &conferenceHub() { return m_hub; }
 
 private:
     bool openData(QString *error);

@@ -11,8 +11,10 @@ struct ServicesConfig
     quint16 portalPort = 8081;
     QString dataDir;
     bool reset = false;
-    int maxLines = 200;     ///< concurrent conference lines of the whole portal
-    bool makeStream = true; ///< make the live test stream when it is missing
+    int maxLines = 200;         ///< concurrent conference lines of the whole portal
+    bool makeStream = true;     ///< make the live test stream when it is missing
+    int pingIntervalMs = 10000; ///< the conference service pings every engine this often
+    int silenceLimitMs = 30000; ///< and drops one that has sent nothing, not even a pong, this long
 
     /// "host:port" of the portal as the login reply names it.
     QString portalAuthority() const { return host + u':' + QString::number(portalPort); }
