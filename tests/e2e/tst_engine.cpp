@@ -187,8 +187,7 @@ void TestEngine::signOutReachesServiceOnQuit()
     QVERIFY2(said("loginSuccess"), output.constData());
     QTRY_COMPARE(m_host->database().entry(1003)->presence, QStringLiteral("Online"));
     QSignalSpy signedOut(&m_host->conferenceHub(), &ConferenceHub::signedOut);
-    driver.write("logout\n");
-    driver.closeWriteChannel(); // the driver quits on the end of its input
+    driver.write("logout-quit\n");
     QVERIFY(QTest::qWaitFor([&] { return driver.state() == QProcess::NotRunning; }, 15000));
     QCOMPARE(driver.exitStatus(), QProcess::NormalExit);
     QTRY_COMPARE(signedOut.size(), 1);
@@ -232,6 +231,7 @@ void TestEngine::secondParticipant()
 void TestEngine::rosterRowsMatchTheCount()
 {
     namespace P = ConfRecords::Participants;
+    m_delegate.calls.clear();
     QWebSocket third;
     third.open(QUrl(conferenceUrl(m_host->config().portalPort)));
     QTRY_COMPARE(third.state(), QAbstractSocket::ConnectedState);
@@ -243,6 +243,7 @@ void TestEngine::rosterRowsMatchTheCount()
     QByteArray list = ConfRecords::zeroed(P::ListSize);
     QCOMPARE(ConfClientSendRequest(ConfRecords::RequestParticipants, list.data(), P::ListSize), 0u);
     QCOMPARE(ConfRecords::readI32(list, P::Count), 3);
+    QTRY_VERIFY(m_delegate.calls.contains(QStringLiteral("participants"))); // the join's change
     m_delegate.calls.clear();
     third.close();
     QVERIFY(waitForCall(QStringLiteral("participants")));
