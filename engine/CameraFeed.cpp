@@ -6,7 +6,6 @@
 #include <QCamera>
 #include <QCameraDevice>
 #include <QMediaCaptureSession>
-#include <QMediaDevices>
 #include <QMutexLocker>
 #include <QPainter>
 #include <QPointer>
@@ -56,9 +55,9 @@ QString CameraFeed::testCameraName()
 void CameraFeed::follow()
 {
     int wanted = -2;
+    const QList<QCameraDevice> devices = m_state.videoInputs(); // before the lock: it may call back
     {
         QMutexLocker lock(&m_state.mutex);
-        const QList<QCameraDevice> devices = QMediaDevices::videoInputs();
         const int selected =
             m_state.configuration.isEmpty()
                 ? 0
@@ -85,7 +84,7 @@ void CameraFeed::startDevice(int index)
 {
     m_running = index;
     m_session = new QMediaCaptureSession(this);
-    m_camera = new QCamera(QMediaDevices::videoInputs().value(index), this);
+    m_camera = new QCamera(m_state.videoInputs().value(index), this);
     m_sink = new QVideoSink(this);
     m_session->setCamera(m_camera);
     m_session->setVideoSink(m_sink);

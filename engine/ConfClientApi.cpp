@@ -48,7 +48,7 @@ void readDevices()
         microphones.append(d.description());
     for (const QAudioDevice &d : QMediaDevices::audioOutputs())
         speakers.append(d.description());
-    for (const QCameraDevice &d : QMediaDevices::videoInputs())
+    for (const QCameraDevice &d : state.videoInputs())
         cameras.append(d.description());
     QMutexLocker lock(&state.mutex);
     if (state.testCamera)
@@ -89,9 +89,9 @@ void participantAnswer(QByteArray &r)
     namespace P = CR::Participants;
     const int32_t index = CR::readI32(r, P::Index);
     QMutexLocker lock(&state.mutex);
-    if (index < 0 || index >= state.participants.size())
+    if (index < 0 || index >= state.listedParticipants.size())
         return;
-    const EngineState::Participant &p = state.participants[index];
+    const EngineState::Participant &p = state.listedParticipants[index];
     CR::writeText(r, P::Uri, CR::TextWidth, p.uri);
     CR::writeText(r, P::DisplayName, P::DisplayNameWidth, p.name);
     CR::writeText(r, P::ParticipantId, P::ParticipantIdWidth, p.participantId);
@@ -191,7 +191,8 @@ uint32_t answer(uint32_t id, QByteArray &r)
         return 0;
     case CR::RequestParticipants: {
         QMutexLocker lock(&state.mutex);
-        CR::writeI32(r, CR::Participants::Count, int32_t(state.participants.size()));
+        state.listedParticipants = state.participants;
+        CR::writeI32(r, CR::Participants::Count, int32_t(state.listedParticipants.size()));
         return 0;
     }
     case CR::RequestParticipant:
@@ -206,6 +207,42 @@ uint32_t answer(uint32_t id, QByteArray &r)
     default:
         return 1;
     }
+}
+
+/// Lets the worker deliver what it still owes the service (a sign-out just asked for), within a
+/// bound, before its thread ends.
+void stopWorker()
+{
+    QMetaObject::invokeMethod(
+        core, [] { core->shutdown(); }, Qt::QueuedConnection);
+    if (!worker->wait(4000)) {
+        worker->quit();
+        worker->wait(1000);
+    }
+}
+
+/// Device changes are handled from the event loop, never inside the signal: a device query may
+/// emit them synchronously, and the handler takes the engine's lock.
+void watchDevices(QCoreApplication *app)
+{
+    auto *devices = new QMediaDevices(app);
+    const auto devicesChanged = [] {
+        readDevices();
+        QMetaObject::invokeMethod(
+            core, [] { core->announceDevicesChanged(); }, Qt::QueuedConnection);
+    };
+    {
+        QMutexLocker lock(&state.mutex);
+        state.devicesChanged = [app, devicesChanged] {
+            QMetaObject::invokeMethod(app, devicesChanged, Qt::QueuedConnection);
+        };
+    }
+    QObject::connect(devices, &QMediaDevices::audioInputsChanged, app, devicesChanged,
+                     Qt::QueuedConnection);
+    QObject::connect(devices, &QMediaDevices::audioOutputsChanged, app, devicesChanged,
+                     Qt::QueuedConnection);
+    QObject::connect(devices, &QMediaDevices::videoInputsChanged, app, devicesChanged,
+                     Qt::QueuedConnection);
 }
 
 } // namespace
@@ -231,7 +268,9 @@ bool ConfClientStart(ConfClientOutEventCallback callback, void *userData,
                      const ConfClientLogParams *, void *videoView, const ConfClientRect *, void *,
                      const uint8_t[80], int)
 {
-    if (!QCoreApplication::instance() || worker)
+    // The host may be a QCoreApplication or QGuiApplication as well as a QApplication.
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app || worker)
         return false;
     {
         QMutexLocker lock(&state.mutex);
@@ -241,7 +280,7 @@ bool ConfClientStart(ConfClientOutEventCallback callback, void *userData,
     readDevices();
     readScreens();
     // The client hands its video view as a QWidget; without one nothing is drawn.
-    if (videoView && qobject_cast<QApplication *>(QCoreApplication::instance())) {
+    if (videoView && qobject_cast<QApplication *>(app)) {
         auto *view = static_cast<QWidget *>(videoView);
         new CallRenderer(view, state);
         new CameraFeed(state, view);
@@ -251,25 +290,8 @@ bool ConfClientStart(ConfClientOutEventCallback callback, void *userData,
     core = new EngineCore(state);
     core->moveToThread(worker);
     QObject::connect(worker, &QThread::finished, core, &QObject::deleteLater);
-    QObject::connect(qApp, &QCoreApplication::aboutToQuit, qApp, [] {
-        worker->quit();
-        worker->wait(3000);
-    });
-    auto *devices = new QMediaDevices(qApp);
-    const auto devicesChanged = [] {
-        readDevices();
-        QMetaObject::invokeMethod(
-            core, [] { core->announceDevicesChanged(); }, Qt::QueuedConnection);
-    };
-    {
-        QMutexLocker lock(&state.mutex);
-        state.devicesChanged = [devicesChanged] {
-            QMetaObject::invokeMethod(qApp, devicesChanged, Qt::QueuedConnection);
-        };
-    }
-    QObject::connect(devices, &QMediaDevices::audioInputsChanged, qApp, devicesChanged);
-    QObject::connect(devices, &QMediaDevices::audioOutputsChanged, qApp, devicesChanged);
-    QObject::connect(devices, &QMediaDevices::videoInputsChanged, qApp, devicesChanged);
+    QObject::connect(app, &QCoreApplication::aboutToQuit, app, stopWorker);
+    watchDevices(app);
     worker->start();
     QMetaObject::invokeMethod(
         core, [] { core->announceStart(); }, Qt::QueuedConnection);

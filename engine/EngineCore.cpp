@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QMutexLocker>
 #include <QSettings>
+#include <QThread>
 #include <QUrl>
 
 namespace CR = ConfRecords;
@@ -14,6 +15,11 @@ namespace CR = ConfRecords;
 namespace {
 
 constexpr int connectTimeoutMs = 8000;
+// A service that answers no ping for this long is gone (a half-open connection, a frozen host).
+constexpr int defaultPingIntervalMs = 10000;
+constexpr int defaultSilenceLimitMs = 30000;
+// How long a quitting host waits for the service to confirm a sign-out just sent.
+constexpr int signOutGraceMs = 1500;
 constexpr int codeUnreachable = 1;
 constexpr int codeNotAPortal = 2004;
 
@@ -34,12 +40,19 @@ QUrl serviceUrl(const QString &portal)
 EngineCore::EngineCore(EngineState &state)
     : m_state(state)
     , m_connectTimer(new QTimer(this))
+    , m_pingTimer(new QTimer(this))
+    , m_shutdownTimer(new QTimer(this))
+    , m_pingIntervalMs(defaultPingIntervalMs)
+    , m_silenceLimitMs(defaultSilenceLimitMs)
 {
     m_connectTimer->setSingleShot(true);
     connect(m_connectTimer, &QTimer::timeout, this, [this] {
         if (m_socket && m_socket->state() != QAbstractSocket::ConnectedState)
             m_socket->abort();
     });
+    connect(m_pingTimer, &QTimer::timeout, this, &EngineCore::keepAlive);
+    m_shutdownTimer->setSingleShot(true);
+    connect(m_shutdownTimer, &QTimer::timeout, this, &EngineCore::finishShutdown);
 }
 
 void EngineCore::fire(uint32_t event, QByteArray record)
@@ -117,13 +130,14 @@ void EngineCore::connectTo(const QString &portal, Purpose purpose)
         m_socket->abort();
         m_socket->deleteLater();
     }
-    m_signedIn = m_inConference = false;
+    m_signedIn = m_inConference = m_signingOut = false;
     m_portal = portal;
     m_purpose = purpose;
     m_socket = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
     connect(m_socket, &QWebSocket::connected, this, &EngineCore::onConnected);
     connect(m_socket, &QWebSocket::disconnected, this, &EngineCore::onDisconnected);
     connect(m_socket, &QWebSocket::textMessageReceived, this, &EngineCore::onMessage);
+    connect(m_socket, &QWebSocket::pong, this, &EngineCore::heard);
     m_connectTimer->start(connectTimeoutMs);
     m_socket->open(url);
 }
@@ -131,12 +145,37 @@ void EngineCore::connectTo(const QString &portal, Purpose purpose)
 void EngineCore::onConnected()
 {
     m_connectTimer->stop();
+    startKeepAlive();
     send(m_pending);
+}
+
+void EngineCore::startKeepAlive()
+{
+    m_lastHeard.start();
+    m_pingTimer->start(m_pingIntervalMs);
+}
+
+void EngineCore::heard()
+{
+    m_lastHeard.restart();
+}
+
+/// A silent service is dropped like a closed connection: the same out-events follow.
+void EngineCore::keepAlive()
+{
+    if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState)
+        return;
+    if (m_lastHeard.elapsed() > m_silenceLimitMs)
+        m_socket->abort();
+    else
+        m_socket->ping();
 }
 
 void EngineCore::onDisconnected()
 {
     m_connectTimer->stop();
+    m_pingTimer->stop();
+    m_signingOut = false;
     const bool wasConnected = m_signedIn || m_inConference;
     const Purpose purpose = m_purpose;
     const QString reason = m_socket ? m_socket->errorString() : QString();
@@ -152,6 +191,8 @@ void EngineCore::onDisconnected()
         m_signedIn = false;
         fireCode(CR::OutSignedOut, 0, CR::Out::SignOutSize);
     }
+    if (m_shuttingDown)
+        finishShutdown();
     if (wasConnected || purpose == Purpose::None)
         return;
     // Never got through: the address answers no conference service, or nothing answers.
@@ -189,17 +230,15 @@ void EngineCore::handleEvent(uint32_t id, const QByteArray &r)
         connectTo(CR::readText(r, CR::GuestJoin::Portal, CR::TextWidth), Purpose::GuestJoin);
         break;
     case CR::EventSignOut:
-        if (m_signedIn)
+        if (m_signedIn) {
+            m_signingOut = true;
             send({{"type", "signOut"}});
-        else
+        } else
             fireCode(CR::OutSignedOut, 0, CR::Out::SignOutSize);
         break;
     case CR::EventCancelJoin:
     case CR::EventLeave:
-        if (m_inConference)
-            send({{"type", "leave"}});
-        else
-            fire(CR::OutConferenceEnded);
+        leaveOrCancel();
         break;
     case CR::EventAcceptCall:
     case CR::EventDeclineCall:
@@ -259,9 +298,60 @@ void EngineCore::handleEvent(uint32_t id, const QByteArray &r)
     }
 }
 
+/// Only a conference that is running ends, and only once: after its end, or before any
+/// conference, leaving reports nothing. A guest join still under way is simply dropped.
+void EngineCore::leaveOrCancel()
+{
+    if (m_inConference) {
+        send({{"type", "leave"}});
+        return;
+    }
+    if (m_purpose != Purpose::GuestJoin)
+        return;
+    m_purpose = Purpose::None;
+    m_pending = {};
+    if (m_signedIn) {
+        send({{"type", "leave"}});
+        return;
+    }
+    if (m_socket) { // a guest's connection serves only its join
+        m_socket->disconnect(this);
+        m_socket->abort();
+        m_socket->deleteLater();
+        m_socket = nullptr;
+    }
+    m_connectTimer->stop();
+    m_pingTimer->stop();
+}
+
+void EngineCore::shutdown()
+{
+    m_shuttingDown = true;
+    if (!m_signingOut || !m_socket || m_socket->state() != QAbstractSocket::ConnectedState) {
+        finishShutdown();
+        return;
+    }
+    m_socket->flush();
+    m_shutdownTimer->start(signOutGraceMs);
+}
+
+void EngineCore::finishShutdown()
+{
+    m_shutdownTimer->stop();
+    m_pingTimer->stop();
+    thread()->quit();
+}
+
 void EngineCore::readSettings(const QString &path)
 {
     const QSettings settings(path, QSettings::IniFormat);
+    m_pingIntervalMs = std::max(
+        50, settings.value(QStringLiteral("engine/pingIntervalMs"), defaultPingIntervalMs).toInt());
+    m_silenceLimitMs = std::max(
+        m_pingIntervalMs,
+        settings.value(QStringLiteral("engine/silenceLimitMs"), defaultSilenceLimitMs).toInt());
+    if (m_pingTimer->isActive())
+        m_pingTimer->start(m_pingIntervalMs);
     const bool testCamera = settings.value(QStringLiteral("engine/testCamera")).toBool();
     std::function<void()> reread;
     {
@@ -289,6 +379,7 @@ void EngineCore::sendShare(const QByteArray &r)
 
 void EngineCore::onMessage(const QString &text)
 {
+    heard();
     const QJsonObject m = QJsonDocument::fromJson(text.toUtf8()).object();
     const QString type = m.value(QStringLiteral("type")).toString();
     if (type == u"signedIn") {
@@ -302,8 +393,10 @@ void EngineCore::onMessage(const QString &text)
         m_purpose = Purpose::None;
         fireCode(CR::OutSignInFailed, m.value(QStringLiteral("code")).toInt(401), 4);
     } else if (type == u"signedOut") {
-        m_signedIn = false;
+        m_signedIn = m_signingOut = false;
         fireCode(CR::OutSignedOut, m.value(QStringLiteral("reason")).toInt(), CR::Out::SignOutSize);
+        if (m_shuttingDown)
+            finishShutdown();
     } else if (type == u"roomLink") {
         m_purpose = Purpose::None;
         fireCode(CR::OutRoomLink, m.value(QStringLiteral("result")).toInt(), 4);
@@ -318,6 +411,8 @@ void EngineCore::onMessage(const QString &text)
         updateParticipants(m.value(QStringLiteral("participants")).toArray());
         fire(CR::OutParticipantsChanged);
     } else if (type == u"conferenceEnded") {
+        if (!m_inConference)
+            return; // reported already, when the connection of the conference went
         markConference(false);
         {
             QMutexLocker lock(&m_state.mutex);

@@ -2,6 +2,7 @@
 
 #include "EngineState.h"
 
+#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QObject>
 #include <QTimer>
@@ -23,6 +24,8 @@ public:
     void handleEvent(uint32_t id, const QByteArray &record);
     void announceStart();
     void announceDevicesChanged();
+    /// Ends the worker's thread once a sign-out just sent has reached the service (bounded).
+    void shutdown();
 
 private:
     enum class Purpose { None, SignIn, GuestJoin };
@@ -42,14 +45,26 @@ private:
     void markConference(bool on);
     void readSettings(const QString &path);
     MediaSession *media();
+    void leaveOrCancel();
+    void startKeepAlive();
+    void keepAlive();
+    void heard();
+    void finishShutdown();
 
     EngineState &m_state;
     QWebSocket *m_socket = nullptr;
     QTimer *m_connectTimer; ///< a child, so that it moves to the worker thread with the core
+    QTimer *m_pingTimer;
+    QTimer *m_shutdownTimer;
+    QElapsedTimer m_lastHeard; ///< since the service last sent anything, a pong included
+    int m_pingIntervalMs;
+    int m_silenceLimitMs;
     Purpose m_purpose = Purpose::None;
     QJsonObject m_pending; ///< the first message, sent once connected
     QString m_portal;
     bool m_signedIn = false;
     bool m_inConference = false;
     MediaSession *m_media = nullptr; ///< made with the first call's media
+    bool m_signingOut = false; ///< a sign-out was sent and the service has not answered yet
+    bool m_shuttingDown = false;
 };

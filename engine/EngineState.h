@@ -2,8 +2,10 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QCameraDevice>
 #include <QImage>
 #include <QList>
+#include <QMediaDevices>
 #include <QMutex>
 #include <QString>
 
@@ -40,6 +42,9 @@ struct EngineState
     void *userData = nullptr;
     QByteArray configuration;
     QList<Participant> participants;
+    /// The roster as the last participant count (101503) saw it: the rows (101614) are read from
+    /// this copy, so that a roster change between the count and the rows cannot blank a row.
+    QList<Participant> listedParticipants;
     QList<Share> shares;
     int shownShare = 0; ///< 1-based index of the watched remote share, 0 for none
     QList<Screen> screens;
@@ -72,4 +77,7 @@ struct EngineState
     };
     QHash<QString, RemoteVideo> remoteVideo; ///< the latest decoded picture per participant URI
     QString mediaNote; ///< said on every tile when the call carries no media, else empty
+    /// Where the cameras are read from. Device queries may emit change signals synchronously, so
+    /// this is never called with `mutex` held. Set before the engine starts, never changed after.
+    std::function<QList<QCameraDevice>()> videoInputs = [] { return QMediaDevices::videoInputs(); };
 };

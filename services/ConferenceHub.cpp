@@ -24,7 +24,43 @@ ConferenceHub::ConferenceHub(ServiceDatabase &db, const ServicesConfig &config, 
     : QObject(parent)
     , m_db(db)
     , m_config(config)
-{}
+{
+    connect(&m_keepAlive, &QTimer::timeout, this, &ConferenceHub::keepAlive);
+    setKeepAlive(config.pingIntervalMs, config.silenceLimitMs);
+}
+
+void ConferenceHub::setKeepAlive(int pingMs, int silenceMs)
+{
+    m_silenceLimitMs = std::max(pingMs, silenceMs);
+    m_keepAlive.start(std::max(50, pingMs));
+}
+
+/// A half-open connection (a machine gone to sleep, a cable pulled) never closes by itself: a
+/// silent engine is dropped, so that it leaves its room and its presence goes offline.
+void ConferenceHub::keepAlive()
+{
+    // A failed write may report the disconnection at once: the sessions change under a loop.
+    const QList<QWebSocket *> sockets = m_sessions.keys();
+    for (QWebSocket *socket : sockets) {
+        const auto it = m_sessions.constFind(socket);
+        if (it == m_sessions.cend())
+            continue;
+        if (it->lastHeard.elapsed() <= m_silenceLimitMs) {
+            socket->ping();
+            continue;
+        }
+        qInfo("conference: dropping an engine silent for over %d ms", m_silenceLimitMs);
+        socket->abort();
+        dropSession(socket); // when the abort did not report the disconnection itself
+    }
+}
+
+void ConferenceHub::heard(QWebSocket *socket)
+{
+    auto it = m_sessions.find(socket);
+    if (it != m_sessions.end())
+        it->lastHeard.restart();
+}
 
 ConferenceHub::~ConferenceHub()
 {
@@ -41,10 +77,12 @@ void ConferenceHub::accept(std::unique_ptr<QWebSocket> owned)
     socket->setMaxAllowedIncomingMessageSize(maxMessage);
     Session session;
     session.socket = socket;
+    session.lastHeard.start();
     m_sessions.insert(socket, session);
     connect(socket, &QWebSocket::textMessageReceived, this,
             [this, socket](const QString &text) { receive(socket, text); });
     connect(socket, &QWebSocket::disconnected, this, [this, socket] { dropSession(socket); });
+    connect(socket, &QWebSocket::pong, this, [this, socket] { heard(socket); });
 }
 
 void ConferenceHub::dropSession(QWebSocket *socket)
@@ -66,6 +104,7 @@ void ConferenceHub::receive(QWebSocket *socket, const QString &text)
     auto it = m_sessions.find(socket);
     if (it == m_sessions.end())
         return;
+    it->lastHeard.restart();
     const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
     const QString kind = type(message);
     Session &session = *it;
@@ -130,6 +169,10 @@ void ConferenceHub::signOut(Session &session, int reason)
     session.tag.clear();
     if (entityId != 0 && !sessionOfAccount(entityId))
         m_db.setPresence(entityId, QStringLiteral("Offline"));
+    if (entityId != 0) {
+        qInfo("conference: account %lld signed out (reason %d)", entityId, reason);
+        Q_EMIT signedOut(entityId, reason);
+    }
 }
 
 void ConferenceHub::guestJoin(Session &session, const QJsonObject &message)

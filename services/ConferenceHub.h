@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QJsonObject>
 #include <QObject>
@@ -38,8 +39,14 @@ public:
     bool muteParticipant(qint64 roomId, const QString &participantId);
     /// The relay that carries the calls' audio and video; without one, calls carry none.
     void setMedia(JanusSupervisor *media);
+    /// Pings every engine each `pingMs` and drops one silent for longer than `silenceMs`.
+    void setKeepAlive(int pingMs, int silenceMs);
 
     static constexpr int ringMilliseconds = 30000;
+
+Q_SIGNALS:
+    /// An account's engine asked to sign out, or was replaced by a sign-in elsewhere (reason 2).
+    void signedOut(qint64 entityId, int reason);
 
 private:
     struct Session
@@ -53,11 +60,14 @@ private:
         bool micMuted = false;
         QString shareName;
         qint64 ringingRoom = 0;
-        quint64 joinOrder = 0; ///< rosters list people in the order they came
+        quint64 joinOrder = 0;   ///< rosters list people in the order they came
+        QElapsedTimer lastHeard; ///< since the engine last sent anything, a pong included
     };
 
     void receive(QWebSocket *socket, const QString &text);
     void dropSession(QWebSocket *socket);
+    void keepAlive();
+    void heard(QWebSocket *socket);
     void signIn(Session &session, const QJsonObject &message);
     void signOut(Session &session, int reason);
     void guestJoin(Session &session, const QJsonObject &message);
@@ -77,6 +87,8 @@ private:
     ServiceDatabase &m_db;
     const ServicesConfig &m_config;
     QHash<QWebSocket *, Session> m_sessions;
+    QTimer m_keepAlive;
+    int m_silenceLimitMs = 0;
     int m_nextGuest = 1;
     quint64 m_joins = 0;
     QPointer<JanusSupervisor> m_media;

@@ -34,6 +34,7 @@ public:
     ServiceDatabase &database() { return m_db; }
     /// The media relay, or null when calls run without media.
     JanusSupervisor *janus() const { return m_janus.get(); }
+    ConferenceHub &conferenceHub() { return m_hub; }
 
 private:
     bool openData(QString *error);

@@ -18,6 +18,8 @@ struct ServicesConfig
     /// Portal replies are held this long after the operation took effect, so that tests can
     /// let the engines hear of a conference before the client hears the portal's answer.
     int portalReplyDelayMs = 0;
+    int pingIntervalMs = 10000; ///< the conference service pings every engine this often
+    int silenceLimitMs = 30000; ///< and drops one that has sent nothing, not even a pong, this long
 
     /// "host:port" of the portal as the login reply names it.
     QString portalAuthority() const { return host + u':' + QString::number(portalPort); }

@@ -65,6 +65,12 @@ int main(int argc, char *argv[])
         {QStringLiteral("data"), QStringLiteral("Data folder."), QStringLiteral("dir")},
         {QStringLiteral("max-lines"), QStringLiteral("Concurrent conference lines."),
          QStringLiteral("count")},
+        {QStringLiteral("ping-interval"),
+         QStringLiteral("Milliseconds between the conference service's pings."),
+         QStringLiteral("ms")},
+        {QStringLiteral("silence-limit"),
+         QStringLiteral("Milliseconds of silence after which an engine is dropped."),
+         QStringLiteral("ms")},
         {QStringLiteral("reset"), QStringLiteral("Start again from the demo data.")},
         {QStringLiteral("portal-reply-delay"),
          QStringLiteral("Hold each portal reply this long after it took effect (tests)."),
@@ -87,6 +93,10 @@ int main(int argc, char *argv[])
         config.janus = parser.value(QStringLiteral("janus"));
     if (parser.isSet(QStringLiteral("max-lines")))
         config.maxLines = parser.value(QStringLiteral("max-lines")).toInt();
+    if (parser.isSet(QStringLiteral("ping-interval")))
+        config.pingIntervalMs = parser.value(QStringLiteral("ping-interval")).toInt();
+    if (parser.isSet(QStringLiteral("silence-limit")))
+        config.silenceLimitMs = parser.value(QStringLiteral("silence-limit")).toInt();
     if (!readPort(parser, QStringLiteral("login-port"), &config.loginPort) ||
         !readPort(parser, QStringLiteral("tls-port"), &config.tlsPort) ||
         !readPort(parser, QStringLiteral("portal-port"), &config.portalPort)) {

@@ -3,7 +3,7 @@
 // bridge reports is written to standard output, one line each.
 //
 //   login <user> <password> <portal>    accept <0|1>    participants    shares
-//   watch <row>    chat <uri> <text>    mute <participant id>    leave    logout
+//   watch <row>    chat <uri> <text>    mute <participant id>    leave    logout    logout-quit
 //   settings <engine settings file>    join <conference id>    mic <0|1>    camera <0|1>
 
 #include "AppStatus.h"
@@ -113,6 +113,9 @@ void run(const QStringList &words)
         TRQClientInEvent::ClientAsyncRequestLeaveRoom();
     } else if (command == u"logout") {
         TRQClientInEvent::ClientAsyncRequestLogOut();
+    } else if (command == u"logout-quit") { // the host quits right after asking to sign out
+        TRQClientInEvent::ClientAsyncRequestLogOut();
+        QCoreApplication::quit();
     }
 }
 

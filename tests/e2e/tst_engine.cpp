@@ -1,5 +1,7 @@
 #include "AppStatus.h"
 #include "AppUser.h"
+#include "ConfClient.h"
+#include "ConfRecords.h"
 #include "LoginRequest.h"
 #include "MessageModel.h"
 #include "NetWork.h"
@@ -7,12 +9,16 @@
 #include "RecordingDelegate.h"
 #include "TRQClientInEvent.h"
 #include "TRQClientOnOutEvent.h"
+#include "TcpRelay.h"
 #include "TestDeployment.h"
 #include "TestHome.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWebSocket>
@@ -28,17 +34,22 @@ private Q_SLOTS:
     void signInFailures_data();
     void signInFailures();
     void signIn();
+    void signOutReachesServiceOnQuit();
     void joinThroughPortal();
     void secondParticipant();
+    void rosterRowsMatchTheCount();
     void commandRoundTrip();
     void remoteShare();
     void leave();
+    void leavingAfterTheEndReportsNothing_data();
+    void leavingAfterTheEndReportsNothing();
     void incomingCall_data();
     void incomingCall();
     void farEndMute();
     void signedInElsewhere();
     void guestJoin_data();
     void guestJoin();
+    void silentServiceIsDropped();
     void serviceGoesAway();
 
 private:
@@ -64,6 +75,10 @@ private:
         m_peer.sendTextMessage(QString::fromUtf8(QJsonDocument(message).toJson()));
     }
     QJsonObject peerNext(const QString &type);
+    QString conferenceUrl(quint16 port) const
+    {
+        return QStringLiteral("ws://127.0.0.1:%1/conference").arg(port);
+    }
     bool waitForCall(const QString &call)
     {
         return QTest::qWaitFor([&] { return m_delegate.calls.contains(call); }, 10000);
@@ -151,6 +166,35 @@ void TestEngine::signIn()
     user->entityID = QStringLiteral("1001");
 }
 
+void TestEngine::signOutReachesServiceOnQuit()
+{
+    // A host process that signs out and quits at once: the sign-out still reaches the service.
+    QProcess driver;
+    driver.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    driver.start(QStringLiteral(ORVALE_ENGINE_DRIVER));
+    QVERIFY(driver.waitForStarted());
+    QByteArray output;
+    const auto said = [&](const QByteArray &line) {
+        return QTest::qWaitFor(
+            [&] {
+                output += driver.readAllStandardOutput();
+                return output.contains(QByteArray(line + '\n'));
+            },
+            15000);
+    };
+    QVERIFY(said("ready"));
+    driver.write("login bob bob1234 " + m_portal.toUtf8() + '\n');
+    QVERIFY2(said("loginSuccess"), output.constData());
+    QTRY_COMPARE(m_host->database().entry(1003)->presence, QStringLiteral("Online"));
+    QSignalSpy signedOut(&m_host->conferenceHub(), &ConferenceHub::signedOut);
+    driver.write("logout-quit\n");
+    QVERIFY(QTest::qWaitFor([&] { return driver.state() == QProcess::NotRunning; }, 15000));
+    QCOMPARE(driver.exitStatus(), QProcess::NormalExit);
+    QTRY_COMPARE(signedOut.size(), 1);
+    QCOMPARE(signedOut.first().value(0).toLongLong(), 1003);
+    QCOMPARE(signedOut.first().value(1).toInt(), 0);
+}
+
 void TestEngine::joinThroughPortal()
 {
     bool joined = false;
@@ -182,6 +226,37 @@ void TestEngine::secondParticipant()
     const auto people = TRQClientInEvent::ClientSyncRequestGetCurrentContacts();
     QCOMPARE(people[1]->userName, QStringLiteral("访客"));
     QCOMPARE(AppUser::defaultUser()->uri, QStringLiteral("u1001"));
+}
+
+void TestEngine::rosterRowsMatchTheCount()
+{
+    namespace P = ConfRecords::Participants;
+    m_delegate.calls.clear();
+    QWebSocket third;
+    third.open(QUrl(conferenceUrl(m_host->config().portalPort)));
+    QTRY_COMPARE(third.state(), QAbstractSocket::ConnectedState);
+    third.sendTextMessage(
+        QStringLiteral(R"({"type":"guestJoin","roomKey":"Member1001Key","name":"第三位"})"));
+    QTRY_COMPARE(TRQClientInEvent::ClientSyncRequestGetCurrentContacts().size(), 3);
+
+    // The roster shrinks between the count and the rows: the rows still match the count.
+    QByteArray list = ConfRecords::zeroed(P::ListSize);
+    QCOMPARE(ConfClientSendRequest(ConfRecords::RequestParticipants, list.data(), P::ListSize), 0u);
+    QCOMPARE(ConfRecords::readI32(list, P::Count), 3);
+    QTRY_VERIFY(m_delegate.calls.contains(QStringLiteral("participants"))); // the join's change
+    m_delegate.calls.clear();
+    third.close();
+    QVERIFY(waitForCall(QStringLiteral("participants")));
+    QStringList names;
+    for (int32_t i = 0; i < 3; ++i) {
+        QByteArray row = ConfRecords::zeroed(P::Size);
+        ConfRecords::writeI32(row, P::Index, i);
+        QCOMPARE(ConfClientSendRequest(ConfRecords::RequestParticipant, row.data(), P::Size), 0u);
+        names.append(ConfRecords::readText(row, P::DisplayName, P::DisplayNameWidth));
+    }
+    QCOMPARE(names, QStringList({QStringLiteral("演示用户"), QStringLiteral("访客"),
+                                 QStringLiteral("第三位")}));
+    QTRY_COMPARE(TRQClientInEvent::ClientSyncRequestGetCurrentContacts().size(), 2);
 }
 
 void TestEngine::commandRoundTrip()
@@ -227,6 +302,35 @@ void TestEngine::leave()
             return !roster.isEmpty() && roster.value("participants").toArray().size() == 1;
         },
         10000));
+}
+
+void TestEngine::leavingAfterTheEndReportsNothing_data()
+{
+    QTest::addColumn<bool>("cancel");
+    QTest::newRow("leave") << false;
+    QTest::newRow("cancel the join") << true;
+}
+
+void TestEngine::leavingAfterTheEndReportsNothing()
+{
+    QFETCH(bool, cancel);
+    QVERIFY(!AppStatus::shareStatus()->isInConference());
+    m_delegate.calls.clear();
+    bool marker = false;
+    QObject context;
+    NotificationCenter::defaultCenter()->addObserver(QStringLiteral("RoomLinkError"), &context,
+                                                     [&](const Notification &) { marker = true; });
+    if (cancel)
+        TRQClientInEvent::ClientSyncRequestCancelEnterConference();
+    else
+        TRQClientInEvent::ClientAsyncRequestLeaveRoom();
+    // A guest join without an address fails at once; its answer comes after anything the
+    // request before it caused, since the engine reports in order.
+    QByteArray join = ConfRecords::zeroed(ConfRecords::GuestJoin::Size);
+    QVERIFY(ConfClientSendEvent(ConfRecords::EventGuestJoin, join.data(), uint32_t(join.size())));
+    QTRY_VERIFY(marker);
+    QVERIFY2(!m_delegate.calls.contains(QStringLiteral("endConference")),
+             qPrintable(m_delegate.calls.join(u',')));
 }
 
 void TestEngine::openAlice()
@@ -361,6 +465,29 @@ void TestEngine::guestJoin()
     TRQClientInEvent::ClientAsyncRequestLeaveRoom();
     QVERIFY(waitForCall(QStringLiteral("endConference")));
     QCOMPARE(OutEventState::flag(), 0);
+}
+
+void TestEngine::silentServiceIsDropped()
+{
+    QTemporaryDir dir;
+    QFile settings(dir.filePath(QStringLiteral("System.ecf")));
+    QVERIFY(settings.open(QIODevice::WriteOnly));
+    settings.write("[engine]\npingIntervalMs=200\nsilenceLimitMs=1500\n");
+    settings.close();
+    QByteArray path = ConfRecords::zeroed(ConfRecords::FilePath::Size);
+    ConfRecords::writeText(path, 0, ConfRecords::FilePath::Size, settings.fileName());
+    ConfClientSendEvent(ConfRecords::EventFilePath, path.data(), uint32_t(path.size()));
+
+    // Alice signs in through a relay that then goes silent without closing anything.
+    TcpRelay relay(m_host->config().portalPort);
+    m_delegate.calls.clear();
+    TRQClientInEvent::ClientAsyncRequestLoginWithUserName(
+        QStringLiteral("alice"), QStringLiteral("alice1234"),
+        QStringLiteral("http://127.0.0.1:%1").arg(relay.port()));
+    QVERIFY2(waitForCall(QStringLiteral("loginSuccess")), qPrintable(m_delegate.calls.join(u',')));
+    relay.freeze();
+    QVERIFY(waitForCall(QStringLiteral("closeAll")));
+    QVERIFY(!AppStatus::shareStatus()->isSignIn());
 }
 
 void TestEngine::serviceGoesAway()

@@ -2,12 +2,14 @@
 #include "AppUser.h"
 #include "LoginRequest.h"
 #include "NetWork.h"
+#include "TcpRelay.h"
 #include "TestDeployment.h"
 #include "TestHome.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWebSocket>
@@ -76,6 +78,7 @@ private Q_SLOTS:
     void roomChatAndShares();
     void callAndPortalMute();
     void presenceFollowsEngines();
+    void silentEngineIsDropped();
     void badMessagesAreAnswered();
 
 private:
@@ -286,6 +289,47 @@ void TestConferenceHub::presenceFollowsEngines()
     QTRY_COMPARE(m_host->database().entry(1006)->presence, QStringLiteral("Online"));
     again->socket.close();
     QTRY_COMPARE(m_host->database().entry(1006)->presence, QStringLiteral("Offline"));
+}
+
+void TestConferenceHub::silentEngineIsDropped()
+{
+    ConferenceHub &hub = m_host->conferenceHub();
+    hub.setKeepAlive(200, 1500);
+    const auto restore = qScopeGuard([&] {
+        hub.setKeepAlive(m_host->config().pingIntervalMs, m_host->config().silenceLimitMs);
+    });
+    const auto rosterOf = [](Engine &e, qsizetype size) {
+        return QTest::qWaitFor(
+            [&] {
+                return e.next(QStringLiteral("participants"), 200)
+                           .value("participants")
+                           .toArray()
+                           .size() == size;
+            },
+            10000);
+    };
+    auto watcher = engine(); // a live engine in the room, answering every ping
+    QVERIFY(watcher);
+    watcher->send({{"type", "guestJoin"}, {"roomKey", "HallRoom2002"}, {"name", "Watcher"}});
+    QVERIFY(rosterOf(*watcher, 1));
+
+    // Bob reaches the service through a relay that then goes silent, closing nothing.
+    TcpRelay relay(m_host->config().portalPort);
+    Engine bob(QStringLiteral("ws://127.0.0.1:%1/conference").arg(relay.port()));
+    QVERIFY(bob.connected());
+    bob.send({{"type", "signIn"}, {"user", "bob"}, {"password", "bob1234"}});
+    QVERIFY(!bob.next(QStringLiteral("signedIn")).isEmpty());
+    QVERIFY(portalJoin(QStringLiteral("bob"), QStringLiteral("bob1234"), 2002));
+    QVERIFY(rosterOf(*watcher, 2));
+    QCOMPARE(m_host->database().entry(1003)->presence, QStringLiteral("Busy"));
+
+    relay.freeze();
+    QVERIFY(rosterOf(*watcher, 1));
+    QTRY_COMPARE(m_host->database().entry(1003)->presence, QStringLiteral("Offline"));
+    QCOMPARE(bob.socket.state(), QAbstractSocket::ConnectedState); // never closed on its side
+    QCOMPARE(hub.occupancy(2002), 1);                              // the live engine stays
+    watcher->send({{"type", "leave"}});
+    QVERIFY(!watcher->next(QStringLiteral("conferenceEnded")).isEmpty());
 }
 
 void TestConferenceHub::badMessagesAreAnswered()
