@@ -171,8 +171,12 @@ void TestMediaEndToEnd::portalJoin(qint64 conference)
 
 void TestMediaEndToEnd::initTestCase()
 {
-    if (const QString why = mediaUnavailable(); !why.isEmpty())
+    if (const QString why = mediaUnavailable(); !why.isEmpty()) {
+        // scripts/test installs Janus and runs where there is a network: there this is a failure.
+        if (qEnvironmentVariableIsSet("ORVALE_FULL_RUN"))
+            QFAIL(qPrintable(why));
         QSKIP(qPrintable(why));
+    }
     m_home = std::make_unique<TestHome>();
     m_services = std::make_unique<ServicesProcess>(QStringLiteral(ORVALE_SERVICES),
                                                    QStringLiteral("127.0.0.71"));
