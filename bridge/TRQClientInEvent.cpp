@@ -4,6 +4,7 @@
 #include "AppUser.h"
 #include "ConfClient.h"
 #include "ConfRecords.h"
+#include "EngineCall.h"
 #include "Helper.h"
 #include "Log.h"
 #include "NetWork.h"
@@ -23,25 +24,9 @@ namespace {
 
 std::atomic<qint64> previewMode = 0;
 
-uint32_t request(uint32_t id, QByteArray &record)
+QByteArray oneByte(bool on)
 {
-    return ConfClientSendRequest(id, record.data(), static_cast<uint32_t>(record.size()));
-}
-
-bool event(uint32_t id, QByteArray &record)
-{
-    return ConfClientSendEvent(id, record.data(), static_cast<uint32_t>(record.size()));
-}
-
-bool event(uint32_t id)
-{
-    return ConfClientSendEvent(id, nullptr, 0);
-}
-
-bool oneByteEvent(uint32_t id, bool on)
-{
-    QByteArray record(1, on ? '\1' : '\0');
-    return event(id, record);
+    return QByteArray(1, on ? '\1' : '\0');
 }
 
 QString orStored(const QString &given, const QString &stored)
@@ -105,7 +90,8 @@ void TRQClientInEvent::ClientSyncRequestInit(ConfClientDelegate *delegate, void 
                                              const QRect &viewRect)
 {
     ConfClientConsoleLogConfigure(1);
-    ConfClientInitialize(TRQClientOnOutEvent, delegate, logParams());
+    if (!ConfClientInitialize(TRQClientOnOutEvent, delegate, logParams()))
+        qCWarning(lcOrvale) << "ConfClientInitialize() failed";
     const ConfClientRect rect{viewRect.x(), viewRect.y(), viewRect.width(), viewRect.height()};
     const std::array<uint8_t, 80> options{};
     const bool started = ConfClientStart(TRQClientOnOutEvent, delegate, logParams(), videoView,
@@ -118,7 +104,7 @@ void TRQClientInEvent::ClientSyncRequestInit(ConfClientDelegate *delegate, void 
 void TRQClientInEvent::ClientSyncRequestInitConfiguration()
 {
     QByteArray config = CR::zeroed(CR::Config::Size);
-    if (const uint32_t result = request(CR::RequestGetConfiguration, config)) {
+    if (const uint32_t result = EngineCall::tryRequest(CR::RequestGetConfiguration, config)) {
         qCWarning(lcOrvale, "Failed to request configuration with error %u", result);
         return;
     }
@@ -129,14 +115,14 @@ void TRQClientInEvent::ClientSyncRequestInitConfiguration()
     for (const uint32_t offset : CR::Config::Switches)
         config[offset] = 1;
     qCInfo(lcOrvale) << "";
-    if (request(CR::RequestSetConfiguration, config) != 0)
+    if (EngineCall::tryRequest(CR::RequestSetConfiguration, config) != 0)
         qCWarning(lcOrvale) << "Failed to set configuration";
 }
 
 void TRQClientInEvent::ClientSyncRequestSetConfiguration()
 {
     QByteArray config = CR::zeroed(CR::Config::Size);
-    request(CR::RequestGetConfiguration, config);
+    EngineCall::request(CR::RequestGetConfiguration, config);
     const Preferences prefs;
     CR::writeU32(config, CR::Config::EchoCancellation, prefs.enableEchoCancellation());
     CR::writeU32(config, CR::Config::AutomaticGain, prefs.enableAudioAGC());
@@ -146,14 +132,14 @@ void TRQClientInEvent::ClientSyncRequestSetConfiguration()
     CR::writeU32(config, CR::Config::SelectedCamera, prefs.selectedCameraDeviceNumber());
     CR::writeU32(config, CR::Config::ProxyMode,
                  prefs.alwaysUseProxy() != 0 ? CR::Config::ProxyAlways : 0);
-    request(CR::RequestSetConfiguration, config);
+    EngineCall::request(CR::RequestSetConfiguration, config);
 }
 
 void TRQClientInEvent::ClientSyncRequestSetUserName(const QString &name)
 {
     QByteArray record = CR::zeroed(CR::SelfName::Size);
     CR::writeText(record, CR::SelfName::Name, CR::SelfName::NameWidth, name);
-    request(CR::RequestSelfName, record);
+    EngineCall::request(CR::RequestSelfName, record);
 }
 
 void TRQClientInEvent::ClientAsyncRequestLoginWithUserName(const QString &userName,
@@ -167,7 +153,7 @@ void TRQClientInEvent::ClientAsyncRequestLoginWithUserName(const QString &userNa
                   orStored(userName, user->userName));
     CR::writeText(record, CR::SignIn::Password, CR::TextWidth,
                   orStored(password, user->userPassWord));
-    event(CR::EventSignIn, record);
+    EngineCall::event(CR::EventSignIn, record);
 }
 
 void TRQClientInEvent::ClientAsyncRequestGuestLoginWithPortal(const QString &portal,
@@ -180,12 +166,12 @@ void TRQClientInEvent::ClientAsyncRequestGuestLoginWithPortal(const QString &por
     CR::writeText(record, CR::GuestJoin::RoomKey, CR::GuestJoin::RoomKeyWidth, roomKey);
     CR::writeText(record, CR::GuestJoin::DisplayName, CR::GuestJoin::DisplayNameWidth, name);
     CR::writeText(record, CR::GuestJoin::Pin, CR::GuestJoin::PinWidth, pin);
-    event(CR::EventGuestJoin, record);
+    EngineCall::event(CR::EventGuestJoin, record);
 }
 
 void TRQClientInEvent::ClientSyncRequestCancelEnterConference()
 {
-    event(CR::EventCancelJoin);
+    EngineCall::event(CR::EventCancelJoin);
 }
 
 static void pinEvent(const QString &uri, uint32_t action)
@@ -194,7 +180,7 @@ static void pinEvent(const QString &uri, uint32_t action)
     CR::writeU32(record, CR::Pin::Marker, CR::Pin::MarkerValue);
     CR::writeText(record, CR::Pin::Uri, CR::TextWidth, uri);
     CR::writeU32(record, CR::Pin::Action, action);
-    event(CR::EventPin, record);
+    EngineCall::event(CR::EventPin, record);
 }
 
 void TRQClientInEvent::ClientSyncRequestSetSomeOnePin(const QString &uri)
@@ -214,13 +200,13 @@ void TRQClientInEvent::ClientSyncRequestSetPreview(qint64 mode)
     const qint64 current = previewMode.fetch_add(1);
     QByteArray record = CR::zeroed(CR::Preview::Size);
     CR::writeU32(record, 0, static_cast<uint32_t>(((current % 3) + 3) % 3));
-    event(CR::EventPreviewMode, record);
+    EngineCall::event(CR::EventPreviewMode, record);
 }
 
 int32_t TRQClientInEvent::ClientSyncRequestGetParticpantsLimit()
 {
     QByteArray record = CR::zeroed(CR::ParticipantLimit::RequestSize);
-    request(CR::RequestParticipantLimit, record);
+    EngineCall::request(CR::RequestParticipantLimit, record);
     return CR::readI32(record, CR::ParticipantLimit::Limit);
 }
 
@@ -228,7 +214,7 @@ void TRQClientInEvent::ClientSyncRequestSetParticpantsLimit(int32_t limit)
 {
     QByteArray record = CR::zeroed(CR::ParticipantLimit::EventSize);
     CR::writeI32(record, 0, limit);
-    event(CR::EventParticipantLimit, record);
+    EngineCall::event(CR::EventParticipantLimit, record);
 }
 
 void TRQClientInEvent::ClientAsyncRequestMuteAudioWithParticantID(const QString &participantId,
@@ -256,7 +242,7 @@ void TRQClientInEvent::ClientAsyncRequestMuteAudioWithParticantID(const QString 
 QList<QStringList> TRQClientInEvent::ClientSyncRequestGetDevice()
 {
     QByteArray config = CR::zeroed(CR::Config::Size);
-    request(CR::RequestGetConfiguration, config);
+    EngineCall::request(CR::RequestGetConfiguration, config);
     QStringList microphones = names(config, CR::Config::Microphones, CR::Config::MicrophoneCount,
                                     CR::Config::MaxMicrophones);
     microphones.removeAll(QStringLiteral("内建输入"));
@@ -269,7 +255,7 @@ QList<std::shared_ptr<ScreenSourseModel>> TRQClientInEvent::ClientSyncRequestGet
 {
     namespace S = CR::ShareSources;
     QByteArray record = CR::zeroed(S::Size);
-    request(CR::RequestShareSources, record);
+    EngineCall::request(CR::RequestShareSources, record);
     QList<std::shared_ptr<ScreenSourseModel>> sources;
     const uint32_t screens = std::min(CR::readU32(record, S::ScreenCount), S::MaxScreens);
     for (uint32_t i = 0; i < screens; ++i) {
@@ -313,7 +299,7 @@ void TRQClientInEvent::ClientSyncRequestSetShareWithShareArray(
         return;
     const ScreenSourseModel &source = *sources[row];
     if (source.appName == u"取消") {
-        event(CR::EventStopShare);
+        EngineCall::event(CR::EventStopShare);
         return;
     }
     QByteArray record = CR::zeroed(S::Size);
@@ -326,22 +312,25 @@ void TRQClientInEvent::ClientSyncRequestSetShareWithShareArray(
         CR::writeU32(record, S::Id, static_cast<uint32_t>(source.appWindowId));
     }
     writeRect(record, S::Rect, source.confRect);
-    event(CR::EventShare, record);
+    EngineCall::event(CR::EventShare, record);
 }
 
 void TRQClientInEvent::ClientSyncRequestMuteSpeaker(bool muted)
 {
-    oneByteEvent(CR::EventMuteSpeaker, muted);
+    QByteArray record = oneByte(muted);
+    EngineCall::event(CR::EventMuteSpeaker, record);
 }
 
 void TRQClientInEvent::ClientSyncRequestMuteMic(bool muted)
 {
-    oneByteEvent(CR::EventMuteMicrophone, muted);
+    QByteArray record = oneByte(muted);
+    EngineCall::event(CR::EventMuteMicrophone, record);
 }
 
 void TRQClientInEvent::ClientSyncRequestMuteCamera(bool privacy)
 {
-    if (!oneByteEvent(CR::EventMuteCamera, privacy))
+    QByteArray record = oneByte(privacy);
+    if (!EngineCall::tryEvent(CR::EventMuteCamera, record))
         qCWarning(lcOrvale) << "设置摄像头隐私状态失败";
 }
 
@@ -353,14 +342,14 @@ void TRQClientInEvent::ClientAsyncRequestReply(const MessageModel &message, int 
     CR::writeText(record, CR::Chat::Destination, CR::TextWidth, message.uri);
     CR::writeText(record, CR::Chat::Message, CR::Chat::MessageWidth,
                   Helper::commandString(AppUser::defaultUser()->uri, payload));
-    event(CR::EventChat, record);
+    EngineCall::event(CR::EventChat, record);
 }
 
 QList<std::shared_ptr<ShareListInRoomModel>> TRQClientInEvent::ClientSyncRequestGetShareInRoom()
 {
     namespace R = CR::RemoteShare;
     QByteArray record = CR::zeroed(R::Size);
-    request(CR::RequestGetRemoteShares, record);
+    EngineCall::request(CR::RequestGetRemoteShares, record);
     QList<std::shared_ptr<ShareListInRoomModel>> shares;
     const int32_t count = std::clamp<int32_t>(CR::readI32(record, R::Count), 0, R::MaxShares - 1);
     for (int32_t k = 1; k <= count; ++k) {
@@ -378,7 +367,7 @@ void TRQClientInEvent::ClientSyncRequestSetShareInRoom(qsizetype row)
 {
     namespace R = CR::RemoteShare;
     QByteArray record = CR::zeroed(R::Size);
-    request(CR::RequestGetRemoteShares, record);
+    EngineCall::request(CR::RequestGetRemoteShares, record);
     CR::writeU32(record, R::Mode, R::ModeShow);
     const int32_t count = std::clamp<int32_t>(CR::readI32(record, R::Count), 0, R::MaxShares - 1);
     if (row >= 0 && row < count) {
@@ -392,31 +381,31 @@ void TRQClientInEvent::ClientSyncRequestSetShareInRoom(qsizetype row)
         CR::writeI32(record, R::WantedIndex, 0);
         AppStatus::shareStatus()->setCurrentRometeUri(QStringLiteral(""));
     }
-    request(CR::RequestSelectRemoteShare, record);
+    EngineCall::request(CR::RequestSelectRemoteShare, record);
 }
 
 void TRQClientInEvent::ClientAsyncRequestLogOut()
 {
-    event(CR::EventSignOut);
+    EngineCall::event(CR::EventSignOut);
 }
 
 void TRQClientInEvent::ClientAsyncRequestLeaveRoom()
 {
-    event(CR::EventLeave);
+    EngineCall::event(CR::EventLeave);
 }
 
 QList<std::shared_ptr<Particants>> TRQClientInEvent::ClientSyncRequestGetCurrentContacts()
 {
     namespace P = CR::Participants;
     QByteArray list = CR::zeroed(P::ListSize);
-    request(CR::RequestParticipants, list);
+    EngineCall::request(CR::RequestParticipants, list);
     const int32_t count = std::max(0, CR::readI32(list, P::Count));
     const auto user = AppUser::defaultUser();
     QList<std::shared_ptr<Particants>> participants;
     QByteArray record = CR::zeroed(P::Size);
     for (int32_t i = 0; i < count && i < 1000; ++i) {
         CR::writeI32(record, P::Index, i);
-        request(CR::RequestParticipant, record);
+        EngineCall::request(CR::RequestParticipant, record);
         auto participant = std::make_shared<Particants>();
         participant->uri = CR::readText(record, P::Uri, CR::TextWidth);
         participant->userName = CR::readText(record, P::DisplayName, P::DisplayNameWidth);
@@ -435,7 +424,15 @@ QList<std::shared_ptr<Particants>> TRQClientInEvent::ClientSyncRequestGetCurrent
 
 void TRQClientInEvent::ClientSyncRequestAcceptIncomeCall(bool accept)
 {
-    event(accept ? CR::EventAcceptCall : CR::EventDeclineCall);
+    EngineCall::event(accept ? CR::EventAcceptCall : CR::EventDeclineCall);
+}
+
+void TRQClientInEvent::ClientSyncRequestConferenceDetails()
+{
+    QByteArray record = CR::zeroed(CR::TextCommand::Size);
+    CR::writeText(record, 0, CR::TextCommand::Size,
+                  QStringLiteral("#CONF_API% Request <id> Status Conference.ClientDetailsRequest"));
+    EngineCall::event(CR::EventTextCommand, record);
 }
 
 void TRQClientInEvent::ClientSyncRequestSetVideoArea(const QRect &area)
@@ -445,6 +442,6 @@ void TRQClientInEvent::ClientSyncRequestSetVideoArea(const QRect &area)
     CR::writeI32(record, 4, area.y());
     CR::writeI32(record, 8, area.width());
     CR::writeI32(record, 12, area.height());
-    request(CR::RequestVideoArea, record);
-    event(CR::EventVideoArea, record);
+    EngineCall::request(CR::RequestVideoArea, record);
+    EngineCall::event(CR::EventVideoArea, record);
 }

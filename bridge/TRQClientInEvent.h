@@ -56,6 +56,8 @@ public:
     static void ClientAsyncRequestLeaveRoom();
     static QList<std::shared_ptr<Particants>> ClientSyncRequestGetCurrentContacts();
     static void ClientSyncRequestAcceptIncomeCall(bool accept);
+    /// Asks the library to log the conference's diagnostics (text command 5000).
+    static void ClientSyncRequestConferenceDetails();
     /// Reports the video area (request 101900, then in-event 800).
     static void ClientSyncRequestSetVideoArea(const QRect &area);
 

@@ -2,9 +2,9 @@
 
 #include "AppStatus.h"
 #include "AppUser.h"
-#include "ConfClient.h"
 #include "ConfClientDelegate.h"
 #include "ConfRecords.h"
+#include "EngineCall.h"
 #include "Helper.h"
 #include "Log.h"
 #include "MessageModel.h"
@@ -45,7 +45,7 @@ void sendFilePath()
     qCInfo(lcOrvale).noquote() << path;
     QByteArray record = CR::zeroed(CR::FilePath::Size);
     CR::writeText(record, 0, CR::FilePath::Size, path);
-    ConfClientSendEvent(CR::EventFilePath, record.data(), CR::FilePath::Size);
+    EngineCall::event(CR::EventFilePath, record);
 }
 
 void signInState(const void *record, uint32_t size)
@@ -54,7 +54,7 @@ void signInState(const void *record, uint32_t size)
     qCInfo(lcOrvale, "activeEid=%d,signinSecured=%s", active,
            CR::readByte(record, size, 12) ? "Yes" : "No");
     if (active == 0)
-        ConfClientSendEvent(CR::EventSignInContinue, nullptr, 0);
+        EngineCall::event(CR::EventSignInContinue);
 }
 
 void conferenceActive(ConfClientDelegate *delegate)
@@ -83,7 +83,7 @@ void conferenceEnded(ConfClientDelegate *delegate)
 void incomingCall(ConfClientDelegate *delegate, const void *record, uint32_t size)
 {
     QByteArray ringing(1, '\0');
-    ConfClientSendEvent(CR::EventRinging, ringing.data(), 1);
+    EngineCall::event(CR::EventRinging, ringing);
     const QString name = CR::readText(record, size, 0, CR::Out::CallerNameWidth);
     {
         QMutexLocker lock(&callerMutex);
@@ -97,7 +97,7 @@ void remoteShareStarted(const void *event, uint32_t size)
     namespace R = CR::RemoteShare;
     const QString uri = CR::readText(event, size, 0, CR::TextWidth);
     QByteArray record = CR::zeroed(R::Size);
-    if (ConfClientSendRequest(CR::RequestGetRemoteShares, record.data(), R::Size) != 0)
+    if (EngineCall::request(CR::RequestGetRemoteShares, record) != 0)
         return;
     const int32_t count = std::min<int32_t>(CR::readI32(record, R::Count), R::MaxShares - 1);
     for (int32_t k = 1; k <= count; ++k) {
@@ -106,7 +106,7 @@ void remoteShareStarted(const void *event, uint32_t size)
         CR::writeU32(record, R::Mode, R::ModeShow);
         CR::writeI32(record, R::CurrentIndex, k);
         CR::writeI32(record, R::WantedIndex, k);
-        ConfClientSendRequest(CR::RequestSelectRemoteShare, record.data(), R::Size);
+        EngineCall::request(CR::RequestSelectRemoteShare, record);
         AppStatus::shareStatus()->setCurrentRometeUri(uri);
         return;
     }
@@ -120,14 +120,14 @@ void remoteShareEnded(const void *event, uint32_t size)
     if (uri != status->currentRometeUri())
         return;
     QByteArray record = CR::zeroed(R::Size);
-    ConfClientSendRequest(CR::RequestGetRemoteShares, record.data(), R::Size);
+    EngineCall::request(CR::RequestGetRemoteShares, record);
     const int32_t count = std::min<int32_t>(CR::readI32(record, R::Count), R::MaxShares - 1);
     if (count < 1) {
         status->setCurrentRometeUri(QStringLiteral(""));
         return;
     }
     CR::writeU32(record, R::Mode, R::ModeRemoved);
-    ConfClientSendRequest(CR::RequestSelectRemoteShare, record.data(), R::Size);
+    EngineCall::request(CR::RequestSelectRemoteShare, record);
     const int32_t current =
         std::clamp<int32_t>(CR::readI32(record, R::CurrentIndex), 0, R::MaxShares - 1);
     const QString shown = CR::readText(record, R::Uris + current * CR::TextWidth, CR::TextWidth);

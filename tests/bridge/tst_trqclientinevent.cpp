@@ -6,7 +6,10 @@
 #include "TRQClientInEvent.h"
 #include "TestHome.h"
 
+#include <QRegularExpression>
 #include <QTest>
+
+#include <functional>
 
 namespace CR = ConfRecords;
 
@@ -30,6 +33,8 @@ private Q_SLOTS:
     void commandReply_data();
     void commandReply();
     void smallEvents();
+    void failedCallsLogged_data();
+    void failedCallsLogged();
 
 private:
     std::unique_ptr<TestHome> m_home;
@@ -339,6 +344,33 @@ void TestInEvents::smallEvents()
     QCOMPARE(guest.size(), 604);
     QCOMPARE(CR::readText(guest, 385, 128), QStringLiteral("访客"));
     QCOMPARE(CR::readText(guest, 513, 17), QStringLiteral("12"));
+}
+
+void TestInEvents::failedCallsLogged_data()
+{
+    QTest::addColumn<std::function<void()>>("call");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("request with its code") << std::function<void()>([this] {
+        engine.setAnswer(CR::RequestSelfName, QByteArray(), 9);
+        TRQClientInEvent::ClientSyncRequestSetUserName(QStringLiteral("我"));
+    }) << QStringLiteral("Request 100600 failed with code 9");
+    QTest::newRow("event with a record") << std::function<void()>([this] {
+        engine.setEventResult(CR::EventTextCommand, false);
+        TRQClientInEvent::ClientSyncRequestConferenceDetails();
+    }) << QStringLiteral("In-event 5000 failed");
+    QTest::newRow("event without a record") << std::function<void()>([this] {
+        engine.setEventResult(CR::EventSignOut, false);
+        TRQClientInEvent::ClientAsyncRequestLogOut();
+    }) << QStringLiteral("In-event 1603 failed");
+}
+
+void TestInEvents::failedCallsLogged()
+{
+    QFETCH(std::function<void()>, call);
+    QFETCH(QString, line);
+    QTest::ignoreMessage(QtWarningMsg, line.toUtf8().constData());
+    QTest::failOnWarning(QRegularExpression(QStringLiteral("failed")));
+    call();
 }
 
 QTEST_GUILESS_MAIN(TestInEvents)

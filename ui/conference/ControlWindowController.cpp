@@ -2,8 +2,6 @@
 
 #include "AppShell.h"
 #include "AppUser.h"
-#include "ConfClient.h"
-#include "ConfRecords.h"
 #include "Entity.h"
 #include "Helper.h"
 #include "Images.h"
@@ -24,8 +22,6 @@
 #include <QPainter>
 
 #include <cmath>
-
-namespace CR = ConfRecords;
 
 namespace {
 
@@ -283,10 +279,7 @@ void ControlWindowController::goBack(const QString &uri)
 
 void ControlWindowController::command()
 {
-    QByteArray record = CR::zeroed(CR::TextCommand::Size);
-    CR::writeText(record, 0, CR::TextCommand::Size,
-                  QStringLiteral("#CONF_API% Request <id> Status Conference.ClientDetailsRequest"));
-    ConfClientSendEvent(CR::EventTextCommand, record.data(), CR::TextCommand::Size);
+    TRQClientInEvent::ClientSyncRequestConferenceDetails();
 }
 
 void ControlWindowController::volumeChange(double value)
