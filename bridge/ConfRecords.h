@@ -69,6 +69,26 @@ inline constexpr uint32_t OutPrivateChat = 2601;
 
 inline constexpr uint32_t TextWidth = 257; // the common URI and name field
 
+// Result and reason codes in out-event records (sign-in failed 2300, room link 2305,
+// signed out 2304)
+namespace Code {
+inline constexpr int32_t Unreachable = 1;       // sign-in: no conference service answered
+inline constexpr int32_t WrongPassword = 401;   // sign-in: user name or password refused
+inline constexpr int32_t NotAPortal = 2004;     // sign-in: the address answers but is no portal
+inline constexpr int32_t RoomRefused = 1007;    // room link: no such room, locked, or wrong PIN
+inline constexpr int32_t RoomFull = 1021;       // room link: the room or the lines are full
+inline constexpr int32_t SignedInElsewhere = 2; // signed out: the account signed in elsewhere
+inline constexpr uint8_t CauseOwnSignOut = 1;   // signed out: the client asked for it
+} // namespace Code
+
+// Remote commands carried in chat messages ("#TRQCOMMAND#<mark>#<type>&<text>")
+namespace Command {
+inline constexpr int MuteSpeaker = 1;
+inline constexpr int UnmuteSpeaker = 2;
+inline constexpr int SpeakerMuted = 3;   // the answer to MuteSpeaker
+inline constexpr int SpeakerUnmuted = 4; // the answer to UnmuteSpeaker
+} // namespace Command
+
 // Configuration record (100100, 100101)
 namespace Config {
 inline constexpr uint32_t Size = 22816;

@@ -17,6 +17,18 @@ class NotificationCenter final : public QObject
 public:
     using Observer = std::function<void(const Notification &)>;
 
+    // The application's notification names
+    /// A conference became active.
+    static inline const QString joinConferenceSuccess = QStringLiteral("JoinConferenceSuccess");
+    /// A room link failed; "reason" in the user info is the text to show.
+    static inline const QString roomLinkError = QStringLiteral("RoomLinkError");
+    /// The far end muted or released this microphone; "isMuted" in the user info.
+    static inline const QString changeMicFormNet = QStringLiteral("ChangeMicFormNet");
+    /// A remote command for the speaker arrived; the object is its MessageModel.
+    static inline const QString changeSpeakerFormNet = QStringLiteral("changeSpeakerFormNet");
+    /// The machine's audio or video devices changed.
+    static inline const QString deviceChange = QStringLiteral("deviceChange");
+
     static NotificationCenter *defaultCenter();
 
     QMetaObject::Connection addObserver(const QString &name, const QObject *context,

@@ -336,8 +336,10 @@ void TRQClientInEvent::ClientSyncRequestMuteCamera(bool privacy)
 
 void TRQClientInEvent::ClientAsyncRequestReply(const MessageModel &message, int command)
 {
-    const QString payload = command == 4 ? QStringLiteral("4&UnBlockSpeakerStateOK")
-                                         : QStringLiteral("3&BlockSpeakerStateOK");
+    const QString payload =
+        command == CR::Command::SpeakerUnmuted
+            ? QStringLiteral("%1&UnBlockSpeakerStateOK").arg(CR::Command::SpeakerUnmuted)
+            : QStringLiteral("%1&BlockSpeakerStateOK").arg(CR::Command::SpeakerMuted);
     QByteArray record = CR::zeroed(CR::Chat::Size);
     CR::writeText(record, CR::Chat::Destination, CR::TextWidth, message.uri);
     CR::writeText(record, CR::Chat::Message, CR::Chat::MessageWidth,

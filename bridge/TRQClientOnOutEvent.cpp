@@ -66,7 +66,7 @@ void conferenceActive(ConfClientDelegate *delegate)
         AppStatus::shareStatus()->setIsInConference(true);
         delegate->arrangeWindowsForConference();
         NotificationCenter::defaultCenter()->postNotificationName(
-            QStringLiteral("JoinConferenceSuccess"));
+            NotificationCenter::joinConferenceSuccess);
     });
 }
 
@@ -148,9 +148,9 @@ void signInFailed(ConfClientDelegate *delegate, const void *record, uint32_t siz
     onMain([delegate, code] {
         if (code == 0 || !delegate->isMainWindowVisible())
             return;
-        delegate->errorWithText(code == 401    ? QStringLiteral("用户名密码错误")
-                                : code == 2004 ? QStringLiteral("登录地址错误")
-                                               : QStringLiteral("连接不到服务器"));
+        delegate->errorWithText(code == CR::Code::WrongPassword ? QStringLiteral("用户名密码错误")
+                                : code == CR::Code::NotAPortal ? QStringLiteral("登录地址错误")
+                                                               : QStringLiteral("连接不到服务器"));
     });
 }
 
@@ -158,7 +158,7 @@ void signedIn(ConfClientDelegate *delegate)
 {
     onMain([delegate] {
         AppStatus *status = AppStatus::shareStatus();
-        if (status->isSignIn() || roomLinkFlag == 100)
+        if (status->isSignIn() || roomLinkFlag == OutEventState::RoomLinkPending)
             return;
         status->setIsSignIn(true);
         delegate->loginSuccess();
@@ -170,28 +170,29 @@ void signedOut(ConfClientDelegate *delegate, const void *record, uint32_t size)
     const int32_t reason = CR::readI32(record, size, CR::Out::SignOutReason);
     const uint8_t cause = CR::readByte(record, size, CR::Out::SignOutCause);
     qCInfo(lcOrvale, "eventSignOut->cause %d", cause);
-    if (cause == 1 || AppStatus::shareStatus()->isChangePassword())
+    if (cause == CR::Code::CauseOwnSignOut || AppStatus::shareStatus()->isChangePassword())
         return;
     onMain([delegate] {
         delegate->closeAllWindowsForSignOut();
         AppStatus::shareStatus()->setIsSignIn(false);
         AppUser::delUser();
     });
-    if (reason == 2)
+    if (reason == CR::Code::SignedInElsewhere)
         onMain([delegate] { delegate->showAlertWithMessage(QStringLiteral("账号在别处登陆")); });
 }
 
 void roomLink(const void *record, uint32_t size)
 {
-    roomLinkFlag = 100;
+    roomLinkFlag = OutEventState::RoomLinkPending;
     const int32_t result = CR::readI32(record, size, 0);
     qCInfo(lcOrvale, "ConfClientOutEventRoomLink %d", result);
     if (result == 0)
         return;
     roomLinkFlag = 0;
-    const QString reason = result == 1021 ? QStringLiteral("当前房间的并发数已满,无法入会")
-                                          : QStringLiteral("入会失败,请检查入会链接");
-    post(QStringLiteral("RoomLinkError"), QVariantMap{{QStringLiteral("reason"), reason}});
+    const QString reason = result == CR::Code::RoomFull
+                               ? QStringLiteral("当前房间的并发数已满,无法入会")
+                               : QStringLiteral("入会失败,请检查入会链接");
+    post(NotificationCenter::roomLinkError, QVariantMap{{QStringLiteral("reason"), reason}});
 }
 
 void chat(const void *record, uint32_t size, bool isPrivate)
@@ -210,7 +211,7 @@ void chat(const void *record, uint32_t size, bool isPrivate)
     // From here on the model belongs to the main thread, where its observers read it.
     if (auto *app = QCoreApplication::instance())
         message->moveToThread(app->thread());
-    post(QStringLiteral("changeSpeakerFormNet"), QVariant::fromValue(message));
+    post(NotificationCenter::changeSpeakerFormNet, QVariant::fromValue(message));
 }
 
 } // namespace
@@ -261,7 +262,7 @@ extern "C" void TRQClientOnOutEvent(uint32_t event, void *record, uint32_t size,
         signInState(record, size);
         break;
     case CR::OutDevicesChanged:
-        post(QStringLiteral("deviceChange"));
+        post(NotificationCenter::deviceChange);
         break;
     case CR::OutApplyConfiguration:
         TRQClientInEvent::ClientSyncRequestSetConfiguration();
@@ -282,7 +283,7 @@ extern "C" void TRQClientOnOutEvent(uint32_t event, void *record, uint32_t size,
         onMain([delegate] { delegate->incomeCallTimeOut(); });
         break;
     case CR::OutFarEndMute:
-        post(QStringLiteral("ChangeMicFormNet"), {},
+        post(NotificationCenter::changeMicFormNet, {},
              {{QStringLiteral("isMuted"), CR::readByte(record, size, 0) == 1}});
         break;
     case CR::OutRemoteShareStarted:

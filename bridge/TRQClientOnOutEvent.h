@@ -12,7 +12,8 @@ extern "C" void TRQClientOnOutEvent(uint32_t event, void *record, uint32_t size,
 
 namespace OutEventState {
 
-/// 100 from a room-link result until that join fails or a conference ends.
+/// The flag's value from a room-link result until that join fails or a conference ends.
+inline constexpr int32_t RoomLinkPending = 100;
 int32_t flag();
 void setFlag(int32_t value);
 /// The caller's name of the latest incoming call.

@@ -1,6 +1,7 @@
 #include "EngineCore.h"
 
 #include "ConfRecords.h"
+#include "ConferenceMessages.h"
 #include "MediaSession.h"
 
 #include <QJsonArray>
@@ -12,6 +13,8 @@
 
 namespace CR = ConfRecords;
 
+namespace CM = ConferenceMessages;
+
 namespace {
 
 constexpr int connectTimeoutMs = 8000;
@@ -20,8 +23,6 @@ constexpr int defaultPingIntervalMs = 10000;
 constexpr int defaultSilenceLimitMs = 30000;
 // How long a quitting host waits for the service to confirm a sign-out just sent.
 constexpr int signOutGraceMs = 1500;
-constexpr int codeUnreachable = 1;
-constexpr int codeNotAPortal = 2004;
 
 /// "http://host:port" → "ws://host:port/conference"; empty when the address is no portal.
 QUrl serviceUrl(const QString &portal)
@@ -115,9 +116,9 @@ void EngineCore::connectTo(const QString &portal, Purpose purpose)
     const QUrl url = serviceUrl(portal);
     if (url.isEmpty()) {
         if (purpose == Purpose::SignIn)
-            fireCode(CR::OutSignInFailed, codeNotAPortal, 4);
+            fireCode(CR::OutSignInFailed, CR::Code::NotAPortal, 4);
         else
-            fireCode(CR::OutRoomLink, 1007, 4);
+            fireCode(CR::OutRoomLink, CR::Code::RoomRefused, 4);
         return;
     }
     if (m_socket && m_socket->state() == QAbstractSocket::ConnectedState && m_portal == portal) {
@@ -200,9 +201,10 @@ void EngineCore::onDisconnected()
     const bool httpAnswered = reason.contains(QLatin1String("404")) ||
                               reason.contains(QLatin1String("upgrade"), Qt::CaseInsensitive);
     if (purpose == Purpose::SignIn)
-        fireCode(CR::OutSignInFailed, httpAnswered ? codeNotAPortal : codeUnreachable, 4);
+        fireCode(CR::OutSignInFailed, httpAnswered ? CR::Code::NotAPortal : CR::Code::Unreachable,
+                 4);
     else
-        fireCode(CR::OutRoomLink, 1007, 4);
+        fireCode(CR::OutRoomLink, CR::Code::RoomRefused, 4);
 }
 
 void EngineCore::send(const QJsonObject &message)
@@ -216,14 +218,14 @@ void EngineCore::handleEvent(uint32_t id, const QByteArray &r)
 {
     switch (id) {
     case CR::EventSignIn:
-        m_pending = {{"type", "signIn"},
+        m_pending = {{CM::Type, CM::SignIn},
                      {"user", CR::readText(r, CR::SignIn::UserName, CR::SignIn::UserNameWidth)},
                      {"password", CR::readText(r, CR::SignIn::Password, CR::TextWidth)}};
         connectTo(CR::readText(r, CR::SignIn::Portal, CR::TextWidth), Purpose::SignIn);
         break;
     case CR::EventGuestJoin:
         m_pending = {
-            {"type", "guestJoin"},
+            {CM::Type, CM::GuestJoin},
             {"roomKey", CR::readText(r, CR::GuestJoin::RoomKey, CR::GuestJoin::RoomKeyWidth)},
             {"name", CR::readText(r, CR::GuestJoin::DisplayName, CR::GuestJoin::DisplayNameWidth)},
             {"pin", CR::readText(r, CR::GuestJoin::Pin, CR::GuestJoin::PinWidth)}};
@@ -232,7 +234,7 @@ void EngineCore::handleEvent(uint32_t id, const QByteArray &r)
     case CR::EventSignOut:
         if (m_signedIn) {
             m_signingOut = true;
-            send({{"type", "signOut"}});
+            send({{CM::Type, CM::SignOut}});
         } else
             fireCode(CR::OutSignedOut, 0, CR::Out::SignOutSize);
         break;
@@ -242,10 +244,10 @@ void EngineCore::handleEvent(uint32_t id, const QByteArray &r)
         break;
     case CR::EventAcceptCall:
     case CR::EventDeclineCall:
-        send({{"type", "answer"}, {"accept", id == CR::EventAcceptCall}});
+        send({{CM::Type, CM::Answer}, {"accept", id == CR::EventAcceptCall}});
         break;
     case CR::EventMuteMicrophone:
-        send({{"type", "mute"}, {"muted", !r.isEmpty() && r[0] == 1}});
+        send({{CM::Type, CM::Mute}, {"muted", !r.isEmpty() && r[0] == 1}});
         if (m_media)
             m_media->setMicrophoneMuted(!r.isEmpty() && r[0] == 1);
         break;
@@ -267,10 +269,10 @@ void EngineCore::handleEvent(uint32_t id, const QByteArray &r)
         sendShare(r);
         break;
     case CR::EventStopShare:
-        send({{"type", "stopShare"}});
+        send({{CM::Type, CM::StopShare}});
         break;
     case CR::EventChat:
-        send({{"type", "chat"},
+        send({{CM::Type, CM::Chat},
               {"to", CR::readText(r, CR::Chat::Destination, CR::TextWidth)},
               {"text", CR::readText(r, CR::Chat::Message, CR::Chat::MessageWidth)}});
         break;
@@ -303,7 +305,7 @@ void EngineCore::handleEvent(uint32_t id, const QByteArray &r)
 void EngineCore::leaveOrCancel()
 {
     if (m_inConference) {
-        send({{"type", "leave"}});
+        send({{CM::Type, CM::Leave}});
         return;
     }
     if (m_purpose != Purpose::GuestJoin)
@@ -311,7 +313,7 @@ void EngineCore::leaveOrCancel()
     m_purpose = Purpose::None;
     m_pending = {};
     if (m_signedIn) {
-        send({{"type", "leave"}});
+        send({{CM::Type, CM::Leave}});
         return;
     }
     if (m_socket) { // a guest's connection serves only its join
@@ -374,43 +376,44 @@ void EngineCore::sendShare(const QByteArray &r)
         name = QStringLiteral("屏幕 ") + CR::readText(r, S::ScreenId, S::ScreenIdWidth);
     else
         name = QStringLiteral("窗口 %1").arg(CR::readU32(r, S::Id));
-    send({{"type", "share"}, {"name", name}});
+    send({{CM::Type, CM::Share}, {"name", name}});
 }
 
 void EngineCore::onMessage(const QString &text)
 {
     heard();
     const QJsonObject m = QJsonDocument::fromJson(text.toUtf8()).object();
-    const QString type = m.value(QStringLiteral("type")).toString();
-    if (type == u"signedIn") {
+    const QString type = m.value(CM::Type).toString();
+    if (type == CM::SignedIn) {
         m_signedIn = true;
         m_purpose = Purpose::None;
         fire(CR::OutSignedIn);
         QByteArray state = CR::zeroed(CR::Out::SignInStateSize);
         CR::writeI32(state, 0, 1);
         fire(CR::OutSignInState, state);
-    } else if (type == u"signInFailed") {
+    } else if (type == CM::SignInFailed) {
         m_purpose = Purpose::None;
-        fireCode(CR::OutSignInFailed, m.value(QStringLiteral("code")).toInt(401), 4);
-    } else if (type == u"signedOut") {
+        fireCode(CR::OutSignInFailed,
+                 m.value(QStringLiteral("code")).toInt(CR::Code::WrongPassword), 4);
+    } else if (type == CM::SignedOut) {
         m_signedIn = m_signingOut = false;
         fireCode(CR::OutSignedOut, m.value(QStringLiteral("reason")).toInt(), CR::Out::SignOutSize);
         if (m_shuttingDown)
             finishShutdown();
-    } else if (type == u"roomLink") {
+    } else if (type == CM::RoomLink) {
         m_purpose = Purpose::None;
         fireCode(CR::OutRoomLink, m.value(QStringLiteral("result")).toInt(), 4);
-    } else if (type == u"conference") {
+    } else if (type == CM::Conference) {
         {
             QMutexLocker lock(&m_state.mutex);
             m_state.selfUri = m.value(QStringLiteral("uri")).toString();
         }
         markConference(true);
         fire(CR::OutConferenceActive);
-    } else if (type == u"participants") {
+    } else if (type == CM::Participants) {
         updateParticipants(m.value(QStringLiteral("participants")).toArray());
         fire(CR::OutParticipantsChanged);
-    } else if (type == u"conferenceEnded") {
+    } else if (type == CM::ConferenceEnded) {
         if (!m_inConference)
             return; // reported already, when the connection of the conference went
         markConference(false);
@@ -423,27 +426,27 @@ void EngineCore::onMessage(const QString &text)
         fire(CR::OutConferenceEnded);
         if (!m_signedIn && m_socket)
             m_socket->close(); // a guest's connection ends with its conference
-    } else if (type == u"chat") {
+    } else if (type == CM::Chat) {
         chatReceived(m);
-    } else if (type == u"media") {
+    } else if (type == CM::Media) {
         if (m_inConference)
             media()->start(m);
-    } else if (type == u"farEndMute") {
+    } else if (type == CM::FarEndMute) {
         if (m_media && m.value(QStringLiteral("muted")).toBool())
             m_media->setMicrophoneMuted(true);
         fire(CR::OutFarEndMute,
              QByteArray(1, m.value(QStringLiteral("muted")).toBool() ? '\1' : '\0'));
-    } else if (type == u"incomingCall") {
+    } else if (type == CM::IncomingCall) {
         QByteArray record = CR::zeroed(CR::Out::CallerNameWidth);
         CR::writeText(record, 0, CR::Out::CallerNameWidth,
                       m.value(QStringLiteral("caller")).toString());
         fire(CR::OutIncomingCall, record);
-    } else if (type == u"callTimeout") {
+    } else if (type == CM::CallTimeout) {
         fire(CR::OutIncomingCallTimeout);
-    } else if (type == u"shareStarted") {
+    } else if (type == CM::ShareStarted) {
         shareStarted(m.value(QStringLiteral("uri")).toString(),
                      m.value(QStringLiteral("name")).toString());
-    } else if (type == u"shareEnded") {
+    } else if (type == CM::ShareEnded) {
         shareEnded(m.value(QStringLiteral("uri")).toString());
     }
 }

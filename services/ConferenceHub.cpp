@@ -1,5 +1,7 @@
 #include "ConferenceHub.h"
 
+#include "ConfRecords.h"
+#include "ConferenceMessages.h"
 #include "DirectoryEntry.h"
 #include "JanusSupervisor.h"
 #include "ServiceDatabase.h"
@@ -9,13 +11,17 @@
 #include <QJsonDocument>
 #include <QWebSocket>
 
+namespace CM = ConferenceMessages;
+
+namespace CR = ConfRecords;
+
 namespace {
 
 constexpr qsizetype maxMessage = 16 * 1024;
 
 QString type(const QJsonObject &message)
 {
-    return message.value(QStringLiteral("type")).toString();
+    return message.value(CM::Type).toString();
 }
 
 } // namespace
@@ -108,30 +114,30 @@ void ConferenceHub::receive(QWebSocket *socket, const QString &text)
     const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
     const QString kind = type(message);
     Session &session = *it;
-    if (kind == u"signIn")
+    if (kind == CM::SignIn)
         signIn(session, message);
-    else if (kind == u"guestJoin")
+    else if (kind == CM::GuestJoin)
         guestJoin(session, message);
     else if (session.tag.isEmpty())
-        send(session, {{QStringLiteral("type"), QStringLiteral("error")},
-                       {QStringLiteral("message"), QStringLiteral("not signed in")}});
-    else if (kind == u"signOut")
+        send(session,
+             {{CM::Type, CM::Error}, {QStringLiteral("message"), QStringLiteral("not signed in")}});
+    else if (kind == CM::SignOut)
         signOut(session, 0);
-    else if (kind == u"leave")
+    else if (kind == CM::Leave)
         leaveRoom(session, true);
-    else if (kind == u"chat")
+    else if (kind == CM::Chat)
         chat(session, message);
-    else if (kind == u"answer")
+    else if (kind == CM::Answer)
         answerCall(session, message.value(QStringLiteral("accept")).toBool());
-    else if (kind == u"mute") {
+    else if (kind == CM::Mute) {
         session.micMuted = message.value(QStringLiteral("muted")).toBool();
         broadcastRoster(session.roomId);
-    } else if (kind == u"share")
+    } else if (kind == CM::Share)
         setShare(session, message.value(QStringLiteral("name")).toString().left(256));
-    else if (kind == u"stopShare")
+    else if (kind == CM::StopShare)
         setShare(session, {});
     else
-        send(session, {{QStringLiteral("type"), QStringLiteral("error")},
+        send(session, {{CM::Type, CM::Error},
                        {QStringLiteral("message"), QStringLiteral("unknown message")}});
 }
 
@@ -140,20 +146,20 @@ void ConferenceHub::signIn(Session &session, const QJsonObject &message)
     const auto account = m_db.authenticate(message.value(QStringLiteral("user")).toString(),
                                            message.value(QStringLiteral("password")).toString());
     if (!account) {
-        send(session, {{QStringLiteral("type"), QStringLiteral("signInFailed")},
-                       {QStringLiteral("code"), 401}});
+        send(session,
+             {{CM::Type, CM::SignInFailed}, {QStringLiteral("code"), CR::Code::WrongPassword}});
         return;
     }
     // One engine per account: a second sign-in replaces the first.
     if (Session *earlier = sessionOfAccount(account->entityID); earlier && earlier != &session)
-        signOut(*earlier, 2);
+        signOut(*earlier, CR::Code::SignedInElsewhere);
     const auto entry = m_db.entry(account->entityID);
     session.entityId = account->entityID;
     session.userName = account->userName;
     session.displayName = entry ? entry->displayName : account->userName;
     session.tag = QStringLiteral("u%1").arg(account->entityID);
     updatePresence(session);
-    send(session, {{QStringLiteral("type"), QStringLiteral("signedIn")},
+    send(session, {{CM::Type, CM::SignedIn},
                    {QStringLiteral("uri"), uriOf(session)},
                    {QStringLiteral("displayName"), session.displayName},
                    {QStringLiteral("entityID"), QString::number(session.entityId)}});
@@ -162,8 +168,7 @@ void ConferenceHub::signIn(Session &session, const QJsonObject &message)
 void ConferenceHub::signOut(Session &session, int reason)
 {
     leaveRoom(session, true);
-    send(session, {{QStringLiteral("type"), QStringLiteral("signedOut")},
-                   {QStringLiteral("reason"), reason}});
+    send(session, {{CM::Type, CM::SignedOut}, {QStringLiteral("reason"), reason}});
     const qint64 entityId = session.entityId;
     session.entityId = 0;
     session.tag.clear();
@@ -178,16 +183,15 @@ void ConferenceHub::signOut(Session &session, int reason)
 void ConferenceHub::guestJoin(Session &session, const QJsonObject &message)
 {
     auto result = [&](int code) {
-        send(session, {{QStringLiteral("type"), QStringLiteral("roomLink")},
-                       {QStringLiteral("result"), code}});
+        send(session, {{CM::Type, CM::RoomLink}, {QStringLiteral("result"), code}});
     };
     const auto room = m_db.entryByKey(message.value(QStringLiteral("roomKey")).toString());
     if (!room || room->locked ||
         (!room->pin.isEmpty() && message.value(QStringLiteral("pin")).toString() != room->pin))
-        return result(1007);
+        return result(CR::Code::RoomRefused);
     if (room->occupants + occupancy(room->entityID) >= room->capacity ||
         linesInUse() >= m_config.maxLines)
-        return result(1021);
+        return result(CR::Code::RoomFull);
     if (session.tag.isEmpty()) {
         session.tag = QStringLiteral("g%1").arg(m_nextGuest++);
         session.displayName = message.value(QStringLiteral("name")).toString().left(64);
@@ -208,7 +212,7 @@ void ConferenceHub::enterRoom(Session &session, qint64 roomId)
     session.joinOrder = ++m_joins;
     updatePresence(session);
     const auto room = m_db.entry(roomId);
-    send(session, {{QStringLiteral("type"), QStringLiteral("conference")},
+    send(session, {{CM::Type, CM::Conference},
                    {QStringLiteral("roomID"), QString::number(roomId)},
                    {QStringLiteral("uri"), uriOf(session)},
                    {QStringLiteral("name"), room ? room->displayName : QString()}});
@@ -216,7 +220,7 @@ void ConferenceHub::enterRoom(Session &session, qint64 roomId)
     broadcastRoster(roomId);
     for (const Session &other : std::as_const(m_sessions)) {
         if (other.roomId == roomId && !other.shareName.isEmpty() && other.socket != session.socket)
-            send(session, {{QStringLiteral("type"), QStringLiteral("shareStarted")},
+            send(session, {{CM::Type, CM::ShareStarted},
                            {QStringLiteral("uri"), uriOf(other)},
                            {QStringLiteral("name"), other.shareName}});
     }
@@ -234,7 +238,7 @@ void ConferenceHub::leaveRoom(Session &session, bool tellSession)
         m_media->release(roomId, session.tag, occupancy(roomId) == 0);
     updatePresence(session);
     if (tellSession)
-        send(session, {{QStringLiteral("type"), QStringLiteral("conferenceEnded")}});
+        send(session, {{CM::Type, CM::ConferenceEnded}});
     broadcastRoster(roomId);
 }
 
@@ -244,7 +248,7 @@ void ConferenceHub::chat(Session &session, const QJsonObject &message)
         return;
     const QString to = message.value(QStringLiteral("to")).toString();
     const QJsonObject relayed{
-        {QStringLiteral("type"), QStringLiteral("chat")},
+        {CM::Type, CM::Chat},
         {QStringLiteral("from"), uriOf(session)},
         {QStringLiteral("name"), session.displayName},
         {QStringLiteral("text"), message.value(QStringLiteral("text")).toString().left(1024)},
@@ -274,9 +278,8 @@ void ConferenceHub::setShare(Session &session, const QString &name)
     const bool ended = name.isEmpty();
     session.shareName = name;
     const QJsonObject note =
-        ended ? QJsonObject{{QStringLiteral("type"), QStringLiteral("shareEnded")},
-                            {QStringLiteral("uri"), uriOf(session)}}
-              : QJsonObject{{QStringLiteral("type"), QStringLiteral("shareStarted")},
+        ended ? QJsonObject{{CM::Type, CM::ShareEnded}, {QStringLiteral("uri"), uriOf(session)}}
+              : QJsonObject{{CM::Type, CM::ShareStarted},
                             {QStringLiteral("uri"), uriOf(session)},
                             {QStringLiteral("name"), name}};
     for (const Session &other : std::as_const(m_sessions)) {
@@ -296,15 +299,14 @@ void ConferenceHub::joinByPortal(qint64 accountEntityId, qint64 roomId)
     if (!owner || owner->roomId == roomId)
         return;
     owner->ringingRoom = roomId;
-    send(*owner, {{QStringLiteral("type"), QStringLiteral("incomingCall")},
-                  {QStringLiteral("caller"), caller->displayName}});
+    send(*owner, {{CM::Type, CM::IncomingCall}, {QStringLiteral("caller"), caller->displayName}});
     QWebSocket *ownerSocket = owner->socket;
     QTimer::singleShot(ringMilliseconds, this, [this, ownerSocket, roomId] {
         auto it = m_sessions.find(ownerSocket);
         if (it == m_sessions.end() || it->ringingRoom != roomId)
             return;
         it->ringingRoom = 0;
-        send(*it, {{QStringLiteral("type"), QStringLiteral("callTimeout")}});
+        send(*it, {{CM::Type, CM::CallTimeout}});
     });
 }
 
@@ -313,8 +315,7 @@ bool ConferenceHub::muteParticipant(qint64 roomId, const QString &participantId)
     for (Session &session : m_sessions) {
         if (session.roomId == roomId && session.tag == participantId) {
             session.micMuted = true;
-            send(session, {{QStringLiteral("type"), QStringLiteral("farEndMute")},
-                           {QStringLiteral("muted"), true}});
+            send(session, {{CM::Type, CM::FarEndMute}, {QStringLiteral("muted"), true}});
             broadcastRoster(roomId);
             return true;
         }
@@ -328,8 +329,7 @@ void ConferenceHub::setMedia(JanusSupervisor *media)
     connect(media, &JanusSupervisor::lost, this, [this] {
         for (const Session &session : std::as_const(m_sessions)) {
             if (session.roomId != 0)
-                send(session, {{QStringLiteral("type"), QStringLiteral("media")},
-                               {QStringLiteral("available"), false}});
+                send(session, {{CM::Type, CM::Media}, {QStringLiteral("available"), false}});
         }
     });
 }
@@ -379,7 +379,7 @@ void ConferenceHub::broadcastRoster(qint64 roomId)
     QJsonArray roster;
     for (const Session *session : present)
         roster.append(participantJson(*session));
-    const QJsonObject message{{QStringLiteral("type"), QStringLiteral("participants")},
+    const QJsonObject message{{CM::Type, CM::Participants},
                               {QStringLiteral("participants"), roster}};
     for (const Session &session : std::as_const(m_sessions)) {
         if (session.roomId == roomId)

@@ -1,5 +1,7 @@
 #include "JanusSupervisor.h"
 
+#include "ConferenceMessages.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -9,6 +11,8 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QTcpServer>
+
+namespace CM = ConferenceMessages;
 
 namespace {
 
@@ -246,13 +250,13 @@ void JanusSupervisor::createRoom(qint64 conference)
 void JanusSupervisor::admit(qint64 conference, const QString &tag, Answer answer)
 {
     if (!ready() && m_process.state() != QProcess::Running)
-        return answer({{"type", "media"}, {"available", false}});
+        return answer({{CM::Type, CM::Media}, {"available", false}});
     const bool isNew = !m_rooms.contains(conference);
     Room &room = m_rooms[conference];
     auto admission = [this, conference, tag, answer] {
         auto it = m_rooms.find(conference);
         if (it == m_rooms.end() || !it->created)
-            return answer({{"type", "media"}, {"available", false}});
+            return answer({{CM::Type, CM::Media}, {"available", false}});
         const QString token = randomHex(16);
         const qint64 id = qint64(QRandomGenerator::system()->bounded(quint64(maxPublisherId))) + 1;
         it->members.insert(tag, {token, id});
@@ -261,7 +265,7 @@ void JanusSupervisor::admit(qint64 conference, const QString &tag, Answer answer
                      {"action", "add"},
                      {"allowed", QJsonArray{token}}},
                     [answer, conference, token, id, this](const QJsonObject &) {
-                        answer({{"type", "media"},
+                        answer({{CM::Type, CM::Media},
                                 {"available", true},
                                 {"url", url()},
                                 {"room", conference},

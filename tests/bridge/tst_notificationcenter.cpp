@@ -21,14 +21,14 @@ void TestNotificationCenter::deliversByName()
     QObject context;
     QStringList seen;
     QVariantMap info;
-    center->addObserver(QStringLiteral("ChangeMicFormNet"), &context, [&](const Notification &n) {
+    center->addObserver(NotificationCenter::changeMicFormNet, &context, [&](const Notification &n) {
         seen.append(n.name);
         info = n.userInfo;
     });
-    center->postNotificationName(QStringLiteral("deviceChange"));
-    center->postNotificationName(QStringLiteral("ChangeMicFormNet"), {},
+    center->postNotificationName(NotificationCenter::deviceChange);
+    center->postNotificationName(NotificationCenter::changeMicFormNet, {},
                                  {{QStringLiteral("isMuted"), true}});
-    QCOMPARE(seen, QStringList{QStringLiteral("ChangeMicFormNet")}); // at once on the main thread
+    QCOMPARE(seen, QStringList{NotificationCenter::changeMicFormNet}); // at once on the main thread
     QCOMPARE(info.value(QStringLiteral("isMuted")).toBool(), true);
 }
 
@@ -38,13 +38,13 @@ void TestNotificationCenter::postsFromAnotherThreadArriveOnMainInOrder()
     QObject context;
     QList<int> order;
     bool allOnMain = true;
-    center->addObserver(QStringLiteral("RoomLinkError"), &context, [&](const Notification &n) {
+    center->addObserver(NotificationCenter::roomLinkError, &context, [&](const Notification &n) {
         allOnMain = allOnMain && QThread::currentThread() == qApp->thread();
         order.append(n.object.toMap().value(QStringLiteral("reason")).toInt());
     });
     std::unique_ptr<QThread> thread(QThread::create([center] {
         for (int i = 0; i < 50; ++i)
-            center->postNotificationName(QStringLiteral("RoomLinkError"),
+            center->postNotificationName(NotificationCenter::roomLinkError,
                                          QVariantMap{{QStringLiteral("reason"), i}});
     }));
     thread->start();
@@ -61,19 +61,19 @@ void TestNotificationCenter::observerDiesWithContext()
     int calls = 0;
     {
         QObject context;
-        center->addObserver(QStringLiteral("JoinConferenceSuccess"), &context,
+        center->addObserver(NotificationCenter::joinConferenceSuccess, &context,
                             [&](const Notification &) { ++calls; });
-        center->postNotificationName(QStringLiteral("JoinConferenceSuccess"));
+        center->postNotificationName(NotificationCenter::joinConferenceSuccess);
         QCOMPARE(calls, 1);
     }
-    center->postNotificationName(QStringLiteral("JoinConferenceSuccess"));
+    center->postNotificationName(NotificationCenter::joinConferenceSuccess);
     QCOMPARE(calls, 1);
 
     QObject kept;
-    const auto connection = center->addObserver(QStringLiteral("JoinConferenceSuccess"), &kept,
+    const auto connection = center->addObserver(NotificationCenter::joinConferenceSuccess, &kept,
                                                 [&](const Notification &) { ++calls; });
     center->removeObserver(connection);
-    center->postNotificationName(QStringLiteral("JoinConferenceSuccess"));
+    center->postNotificationName(NotificationCenter::joinConferenceSuccess);
     QCOMPARE(calls, 1);
 }
 

@@ -124,7 +124,7 @@ void TestOutEvents::roomLinkErrors()
     QString reason;
     QObject context;
     NotificationCenter::defaultCenter()->addObserver(
-        QStringLiteral("RoomLinkError"), &context, [&](const Notification &n) {
+        NotificationCenter::roomLinkError, &context, [&](const Notification &n) {
             reason = n.object.toMap().value(QStringLiteral("reason")).toString();
         });
     fire(CR::OutRoomLink, int32Record(result));
@@ -170,7 +170,7 @@ void TestOutEvents::conferenceLifecycle()
     bool joined = false;
     QObject context;
     NotificationCenter::defaultCenter()->addObserver(
-        QStringLiteral("JoinConferenceSuccess"), &context,
+        NotificationCenter::joinConferenceSuccess, &context,
         [&](const Notification &) { joined = AppStatus::shareStatus()->isInConference(); });
     fire(CR::OutConferenceActive);
     QCOMPARE(m_delegate.calls, (QStringList{"addControllView", "arrange"}));
@@ -271,7 +271,7 @@ void TestOutEvents::commandsFromChat()
     QString text;
     QObject context;
     NotificationCenter::defaultCenter()->addObserver(
-        QStringLiteral("changeSpeakerFormNet"), &context, [&](const Notification &n) {
+        NotificationCenter::changeSpeakerFormNet, &context, [&](const Notification &n) {
             const auto model = n.object.value<std::shared_ptr<MessageModel>>();
             posted = model->msgType;
             text = model->msg;
@@ -310,7 +310,7 @@ void TestOutEvents::farEndMute()
     QList<bool> states;
     QObject context;
     NotificationCenter::defaultCenter()->addObserver(
-        QStringLiteral("ChangeMicFormNet"), &context, [&](const Notification &n) {
+        NotificationCenter::changeMicFormNet, &context, [&](const Notification &n) {
             states.append(n.userInfo.value(QStringLiteral("isMuted")).toBool());
         });
     fire(CR::OutFarEndMute, QByteArray(1, '\1'));

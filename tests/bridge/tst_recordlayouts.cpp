@@ -573,15 +573,15 @@ void TestRecordLayouts::outEventFields()
     QString notified;
     QObject context;
     auto *center = NotificationCenter::defaultCenter();
-    center->addObserver(QStringLiteral("ChangeMicFormNet"), &context, [&](const Notification &n) {
+    center->addObserver(NotificationCenter::changeMicFormNet, &context, [&](const Notification &n) {
         notified = n.userInfo.value(QStringLiteral("isMuted")).toBool() ? QStringLiteral("true")
                                                                         : QStringLiteral("false");
     });
-    center->addObserver(QStringLiteral("RoomLinkError"), &context, [&](const Notification &n) {
+    center->addObserver(NotificationCenter::roomLinkError, &context, [&](const Notification &n) {
         notified = n.object.toMap().value(QStringLiteral("reason")).toString();
     });
     center->addObserver(
-        QStringLiteral("changeSpeakerFormNet"), &context, [&](const Notification &n) {
+        NotificationCenter::changeSpeakerFormNet, &context, [&](const Notification &n) {
             const auto m = n.object.value<std::shared_ptr<MessageModel>>();
             notified = QStringList{m->uri, m->userName, m->msg, m->msgType}.join(u'|');
         });

@@ -127,11 +127,11 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     PrintingDelegate delegate;
     auto *center = NotificationCenter::defaultCenter();
-    center->addObserver(QStringLiteral("changeSpeakerFormNet"), &app, [](const Notification &n) {
+    center->addObserver(NotificationCenter::changeSpeakerFormNet, &app, [](const Notification &n) {
         if (const auto message = n.object.value<std::shared_ptr<MessageModel>>())
             say(QStringLiteral("command:") + message->msg);
     });
-    center->addObserver(QStringLiteral("ChangeMicFormNet"), &app, [](const Notification &n) {
+    center->addObserver(NotificationCenter::changeMicFormNet, &app, [](const Notification &n) {
         say(QStringLiteral("mic:%1").arg(n.userInfo.value(QStringLiteral("isMuted")).toBool()));
     });
     TRQClientInEvent::ClientSyncRequestInit(&delegate, nullptr, QRect());

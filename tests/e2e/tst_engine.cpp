@@ -199,7 +199,7 @@ void TestEngine::joinThroughPortal()
 {
     bool joined = false;
     QObject context;
-    NotificationCenter::defaultCenter()->addObserver(QStringLiteral("JoinConferenceSuccess"),
+    NotificationCenter::defaultCenter()->addObserver(NotificationCenter::joinConferenceSuccess,
                                                      &context,
                                                      [&](const Notification &) { joined = true; });
     NetWork *join = NetWork::initWithUrlString(
@@ -264,7 +264,7 @@ void TestEngine::commandRoundTrip()
     std::shared_ptr<MessageModel> command;
     QObject context;
     NotificationCenter::defaultCenter()->addObserver(
-        QStringLiteral("changeSpeakerFormNet"), &context,
+        NotificationCenter::changeSpeakerFormNet, &context,
         [&](const Notification &n) { command = n.object.value<std::shared_ptr<MessageModel>>(); });
     const auto people = TRQClientInEvent::ClientSyncRequestGetCurrentContacts();
     peerSend({{"type", "chat"}, {"to", people[0]->uri}, {"text", "#TRQCOMMAND#g1#1&block"}});
@@ -318,7 +318,7 @@ void TestEngine::leavingAfterTheEndReportsNothing()
     m_delegate.calls.clear();
     bool marker = false;
     QObject context;
-    NotificationCenter::defaultCenter()->addObserver(QStringLiteral("RoomLinkError"), &context,
+    NotificationCenter::defaultCenter()->addObserver(NotificationCenter::roomLinkError, &context,
                                                      [&](const Notification &) { marker = true; });
     if (cancel)
         TRQClientInEvent::ClientSyncRequestCancelEnterConference();
@@ -381,7 +381,7 @@ void TestEngine::farEndMute()
     bool muted = false;
     QObject context;
     NotificationCenter::defaultCenter()->addObserver(
-        QStringLiteral("ChangeMicFormNet"), &context, [&](const Notification &n) {
+        NotificationCenter::changeMicFormNet, &context, [&](const Notification &n) {
             muted = n.userInfo.value(QStringLiteral("isMuted")).toBool();
         });
     TRQClientInEvent::ClientAsyncRequestLeaveRoom();
@@ -443,10 +443,10 @@ void TestEngine::guestJoin()
     bool joined = false;
     QObject context;
     auto *center = NotificationCenter::defaultCenter();
-    center->addObserver(QStringLiteral("RoomLinkError"), &context, [&](const Notification &n) {
+    center->addObserver(NotificationCenter::roomLinkError, &context, [&](const Notification &n) {
         failure = n.object.toMap().value(QStringLiteral("reason")).toString();
     });
-    center->addObserver(QStringLiteral("JoinConferenceSuccess"), &context,
+    center->addObserver(NotificationCenter::joinConferenceSuccess, &context,
                         [&](const Notification &) { joined = true; });
     m_delegate.calls.clear();
     TRQClientInEvent::ClientAsyncRequestGuestLoginWithPortal(m_portal, roomKey,

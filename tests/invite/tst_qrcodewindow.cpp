@@ -458,12 +458,12 @@ void TestQRCodeWindow::joinRefusedByThePortal()
 {
     accept();
     // A refusal while nothing is being joined is not this window's.
-    NotificationCenter::defaultCenter()->postNotificationName(QStringLiteral("RoomLinkError"),
+    NotificationCenter::defaultCenter()->postNotificationName(NotificationCenter::roomLinkError,
                                                               QVariantMap{{"reason", "别的窗口"}});
     QVERIFY(!m_window->alert()); // posted on the main thread: delivered at once
     m_window->joinButton()->click();
     NotificationCenter::defaultCenter()->postNotificationName(
-        QStringLiteral("RoomLinkError"), QVariantMap{{"reason", "入会失败,请检查入会链接"}});
+        NotificationCenter::roomLinkError, QVariantMap{{"reason", "入会失败,请检查入会链接"}});
     QTRY_VERIFY(m_window->alert());
     QCOMPARE(m_window->alert()->informativeText(), QStringLiteral("入会失败,请检查入会链接"));
     QVERIFY(!m_window->timeoutTimer()->isActive());
@@ -490,7 +490,7 @@ void TestQRCodeWindow::joinSucceeds()
     m_window->joinButton()->click();
     AppStatus::shareStatus()->setIsInConference(true);
     NotificationCenter::defaultCenter()->postNotificationName(
-        QStringLiteral("JoinConferenceSuccess"));
+        NotificationCenter::joinConferenceSuccess);
     QTRY_VERIFY(!m_window);
     QVERIFY(!login->isVisible());
     JoinConferenceWindowController *conference = JoinConferenceWindowController::sharedJoinWindow();

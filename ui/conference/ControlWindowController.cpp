@@ -2,6 +2,7 @@
 
 #include "AppShell.h"
 #include "AppUser.h"
+#include "ConfRecords.h"
 #include "Entity.h"
 #include "Helper.h"
 #include "Images.h"
@@ -22,6 +23,8 @@
 #include <QPainter>
 
 #include <cmath>
+
+namespace CR = ConfRecords;
 
 namespace {
 
@@ -114,11 +117,11 @@ void ControlWindowController::windowDidLoad()
                 [this] { updateInvitationButton(); });
 
     auto *center = NotificationCenter::defaultCenter();
-    center->addObserver(QStringLiteral("ChangeMicFormNet"), this, [this](const Notification &n) {
+    center->addObserver(NotificationCenter::changeMicFormNet, this, [this](const Notification &n) {
         changeMicFormNet(n.userInfo.value(QStringLiteral("isMuted")).toBool());
     });
     center->addObserver(
-        QStringLiteral("changeSpeakerFormNet"), this, [this](const Notification &n) {
+        NotificationCenter::changeSpeakerFormNet, this, [this](const Notification &n) {
             if (const auto message = n.object.value<std::shared_ptr<MessageModel>>())
                 changeSpeakerFormNet(*message);
         });
@@ -308,16 +311,18 @@ void ControlWindowController::changeSpeakerFormNet(const MessageModel &message)
     if (parts.size() < 2)
         return;
     const int type = parts.first().toInt();
-    if (type == 1) {
+    if (type == CR::Command::MuteSpeaker) {
         setImage(ui->speakerButton, QStringLiteral("voice_off"));
         ui->speakerButton->setEnabled(false);
         TRQClientInEvent::ClientSyncRequestMuteSpeaker(true);
-    } else if (type == 2) {
+    } else if (type == CR::Command::UnmuteSpeaker) {
         ui->speakerButton->setEnabled(true);
         const bool muted = ui->speakerButton->isChecked();
         setImage(ui->speakerButton,
                  muted ? QStringLiteral("voice_off") : QStringLiteral("voice_on"));
         TRQClientInEvent::ClientSyncRequestMuteSpeaker(muted);
     }
-    TRQClientInEvent::ClientAsyncRequestReply(message, ui->speakerButton->isEnabled() ? 4 : 3);
+    TRQClientInEvent::ClientAsyncRequestReply(message, ui->speakerButton->isEnabled()
+                                                           ? CR::Command::SpeakerUnmuted
+                                                           : CR::Command::SpeakerMuted);
 }

@@ -106,10 +106,10 @@ void QRCodeWindowController::windowDidLoad()
             [this] { showAlertWithMessage(QStringLiteral("请求超时,检查网络再试")); });
     auto *center = NotificationCenter::defaultCenter();
     m_successObserver =
-        center->addObserver(QStringLiteral("JoinConferenceSuccess"), this,
+        center->addObserver(NotificationCenter::joinConferenceSuccess, this,
                             [this](const Notification &) { joinConferenceSucess(); });
     m_errorObserver =
-        center->addObserver(QStringLiteral("RoomLinkError"), this, [this](const Notification &n) {
+        center->addObserver(NotificationCenter::roomLinkError, this, [this](const Notification &n) {
             joinError(n.object.toMap().value(QStringLiteral("reason")).toString());
         });
 }

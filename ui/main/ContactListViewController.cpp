@@ -127,9 +127,9 @@ void ContactListViewController::viewDidLoad()
     ui->tableView->installEventFilter(this);
 
     auto *center = NotificationCenter::defaultCenter();
-    center->addObserver(QStringLiteral("JoinConferenceSuccess"), this,
+    center->addObserver(NotificationCenter::joinConferenceSuccess, this,
                         [this](const Notification &) { joinConferenceSucess(); });
-    center->addObserver(QStringLiteral("RoomLinkError"), this, [this](const Notification &n) {
+    center->addObserver(NotificationCenter::roomLinkError, this, [this](const Notification &n) {
         roomLinkError(n.object.toMap().value(QStringLiteral("reason")).toString());
     });
 

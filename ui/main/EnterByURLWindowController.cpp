@@ -64,9 +64,9 @@ void EnterByURLWindowController::windowDidLoad()
         m_awaiting = true; // a success arriving late still shows the conference
     });
     auto *center = NotificationCenter::defaultCenter();
-    center->addObserver(QStringLiteral("JoinConferenceSuccess"), this,
+    center->addObserver(NotificationCenter::joinConferenceSuccess, this,
                         [this](const Notification &) { joinConferenceSucess(); });
-    center->addObserver(QStringLiteral("RoomLinkError"), this, [this](const Notification &n) {
+    center->addObserver(NotificationCenter::roomLinkError, this, [this](const Notification &n) {
         joinError(n.object.toMap().value(QStringLiteral("reason")).toString());
     });
 }

@@ -59,7 +59,7 @@ void DeviceViewController::viewDidLoad()
     });
     getDevices();
     NotificationCenter::defaultCenter()->addObserver(
-        QStringLiteral("deviceChange"), this, [this](const Notification &) { getDevices(); });
+        NotificationCenter::deviceChange, this, [this](const Notification &) { getDevices(); });
 }
 
 void DeviceViewController::getDevices()
