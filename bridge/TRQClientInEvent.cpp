@@ -218,6 +218,7 @@ void TRQClientInEvent::ClientSyncRequestSetParticpantsLimit(int32_t limit)
 }
 
 void TRQClientInEvent::ClientAsyncRequestMuteAudioWithParticantID(const QString &participantId,
+                                                                  const QObject *context,
                                                                   std::function<void(bool)> block)
 {
     const auto user = AppUser::defaultUser();
@@ -227,11 +228,11 @@ void TRQClientInEvent::ClientAsyncRequestMuteAudioWithParticantID(const QString 
                        "<ns1:participantID>%2</ns1:participantID></ns1:MuteAudioRequest>")
             .arg(StringHelper::xmlEscaped(user->entityID), StringHelper::xmlEscaped(participantId)),
         QStringLiteral("MuteAudioRequest"));
-    mute->setSuccessBlock([block](const QVariant &reply) {
+    mute->setSuccessBlock(context, [block](const QVariant &reply) {
         if (block && reply.toMap().value(QStringLiteral("OK")).toString() == u"OK")
             block(true);
     });
-    mute->setFailBlock([block](const NetworkError &error) {
+    mute->setFailBlock(context, [block](const NetworkError &error) {
         qCWarning(lcOrvale).noquote() << QStringLiteral("error %1").arg(error.message);
         if (block)
             block(false);

@@ -13,6 +13,7 @@
 #include <memory>
 
 class ConfClientDelegate;
+class QObject;
 
 /// Every request and in-event the client sends to the conferencing library. Sync requests
 /// complete before they return; async ones are answered by out-events.
@@ -39,7 +40,9 @@ public:
     static void ClientSyncRequestSetPreview(qint64 mode);
     static int32_t ClientSyncRequestGetParticpantsLimit();
     static void ClientSyncRequestSetParticpantsLimit(int32_t limit);
+    /// `block` gets the portal's answer unless `context` is gone by then.
     static void ClientAsyncRequestMuteAudioWithParticantID(const QString &participantId,
+                                                           const QObject *context,
                                                            std::function<void(bool)> block);
     /// Microphones, speakers and cameras.
     static QList<QStringList> ClientSyncRequestGetDevice();

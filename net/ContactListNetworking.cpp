@@ -7,8 +7,6 @@
 #include "StringHelper.h"
 #include "VersionCheck.h"
 
-#include <QPointer>
-
 #include <algorithm>
 
 namespace {
@@ -86,19 +84,16 @@ void ContactListNetworking::getMemberInfo()
     Q_EMIT refreshStarted();
     NetWork *account = request(m_url, QStringLiteral("<ns1:MyAccountRequest/>"),
                                QStringLiteral("MyAccountRequest"));
-    QPointer<ContactListNetworking> self(this);
-    account->setSuccessBlock([self](const QVariant &response) {
+    account->setSuccessBlock(this, [this](const QVariant &response) {
         const auto entity = Entity::entityWithDict(response.toMap());
         const auto user = AppUser::defaultUser();
         user->entityID = entity->entityID;
         user->displayName = entity->displayName;
         user->roomURL = entity->roomMode ? entity->roomMode->roomURL : QString();
-        if (!self)
-            return;
-        self->getMyRoomWithEntityID(user->entityID);
-        self->getRoomPin();
+        getMyRoomWithEntityID(user->entityID);
+        getRoomPin();
     });
-    account->setFailBlock(logFailure);
+    account->setFailBlock(this, logFailure);
     account->startRequest();
 }
 
@@ -108,11 +103,11 @@ void ContactListNetworking::getRoomPin()
                                         "</ns1:GetInviteContentRequest>")
                              .arg(escaped(AppUser::defaultUser()->entityID));
     NetWork *pin = request(m_url, body, QStringLiteral("GetInviteContentRequest"));
-    pin->setSuccessBlock([](const QVariant &response) {
+    pin->setSuccessBlock(this, [](const QVariant &response) {
         AppUser::defaultUser()->roomPin =
             roomPinFromInvitation(response.toMap().value(QStringLiteral("content")).toString());
     });
-    pin->setFailBlock(logFailure);
+    pin->setFailBlock(this, logFailure);
     pin->startRequest();
 }
 
@@ -130,20 +125,17 @@ void ContactListNetworking::getMyRoomWithEntityID(const QString &entityId)
                          QStringLiteral("<ns1:entityID>%1</ns1:entityID>").arg(escaped(entityId)) +
                          blanks + QStringLiteral("</ns1:SearchByEntityIDRequest>");
     NetWork *room = request(m_url, body, QStringLiteral("SearchByEntityIDRequest"));
-    QPointer<ContactListNetworking> self(this);
-    room->setSuccessBlock([self](const QVariant &response) {
-        if (!self)
-            return;
-        self->m_conferenceRooms.clear();
+    room->setSuccessBlock(this, [this](const QVariant &response) {
+        m_conferenceRooms.clear();
         for (const auto &entity : entitiesUnder(response)) {
             entity->EntityType = QStringLiteral("Room");
             entity->sortId = QStringLiteral("a");
             entity->entityIsSearched = 0;
-            self->m_conferenceRooms.append(entity);
+            m_conferenceRooms.append(entity);
         }
-        self->getContactsList();
+        getContactsList();
     });
-    room->setFailBlock(logFailure);
+    room->setFailBlock(this, logFailure);
     room->startRequest();
 }
 
@@ -153,20 +145,17 @@ void ContactListNetworking::getContactsList()
                                         "<ns1:limit>199</ns1:limit>    </ns1:Filter>    "
                                         "</ns1:SearchMyContactsRequest>");
     NetWork *contacts = request(m_url, body, QStringLiteral("SearchMyContactsRequest"));
-    QPointer<ContactListNetworking> self(this);
-    contacts->setSuccessBlock([self](const QVariant &response) {
-        if (!self)
-            return;
-        EntityList list = self->m_conferenceRooms;
+    contacts->setSuccessBlock(this, [this](const QVariant &response) {
+        EntityList list = m_conferenceRooms;
         for (const auto &entity : entitiesUnder(response)) {
             entity->entityIsSearched = 0;
             entity->sortId = sortIdForStatus(entity->MemberStatus);
             list.append(entity);
         }
-        self->m_contactsArray = sortEntityWithArray(list);
-        Q_EMIT self->getNetworkDataSuccess(self->m_contactsArray);
+        m_contactsArray = sortEntityWithArray(list);
+        Q_EMIT getNetworkDataSuccess(m_contactsArray);
     });
-    contacts->setFailBlock(logFailure);
+    contacts->setFailBlock(this, logFailure);
     contacts->startRequest();
 }
 
@@ -181,11 +170,10 @@ void ContactListNetworking::searchContactsByInputStr(const QString &text)
     cancelSearch();
     NetWork *search = request(m_url, body, QStringLiteral("SearchRequest"));
     m_search = search;
-    QPointer<ContactListNetworking> self(this);
-    search->setSuccessBlock([self, search](const QVariant &response) {
-        if (!self || self->m_search != search)
+    search->setSuccessBlock(this, [this, search](const QVariant &response) {
+        if (m_search != search)
             return;
-        self->m_search = nullptr;
+        m_search = nullptr;
         const QString own = AppUser::defaultUser()->entityID;
         EntityList found;
         for (const auto &entity : entitiesUnder(response)) {
@@ -194,15 +182,15 @@ void ContactListNetworking::searchContactsByInputStr(const QString &text)
             if (entity->entityID != own)
                 found.append(entity);
         }
-        self->m_searchContactsList = sortEntityWithArray(found);
-        Q_EMIT self->getSearchDataSuccess(self->m_searchContactsList);
+        m_searchContactsList = sortEntityWithArray(found);
+        Q_EMIT getSearchDataSuccess(m_searchContactsList);
     });
-    search->setFailBlock([self, search](const NetworkError &error) {
+    search->setFailBlock(this, [this, search](const NetworkError &error) {
         logFailure(error);
-        if (!self || self->m_search != search)
+        if (m_search != search)
             return;
-        self->m_search = nullptr;
-        Q_EMIT self->getSearchDataFailed();
+        m_search = nullptr;
+        Q_EMIT getSearchDataFailed();
     });
     search->startRequest();
 }
@@ -220,18 +208,16 @@ void ContactListNetworking::checkUpdate()
     if (VersionCheck::userChannel() < VersionCheck::firstUpdateChannel)
         return;
     NetWork *version = VersionCheck::versionRequest();
-    QPointer<ContactListNetworking> self(this);
-    version->setSuccessBlock([self](const QVariant &reply) {
+    version->setSuccessBlock(this, [this](const QVariant &reply) {
         const VersionCheck::Release release = VersionCheck::releaseFromReply(reply);
         Preferences prefs;
         if (!release.answered || release.systemTime <= prefs.systemTime())
             return;
         prefs.setSystemTime(release.systemTime);
         const auto prompt = VersionCheck::promptText(AppUser::defaultUser()->upgradeContent);
-        if (self)
-            Q_EMIT self->updateAvailable(prompt.title, prompt.message, release.url);
+        Q_EMIT updateAvailable(prompt.title, prompt.message, release.url);
     });
-    version->setFailBlock([](const NetworkError &) {});
+    version->setFailBlock(this, [](const NetworkError &) {});
     version->startRequest();
 }
 

@@ -69,6 +69,18 @@ NetWork *NetWork::initWithJsonReturnUrlString(const QString &url, const Params &
     return request;
 }
 
+void NetWork::setSuccessBlock(const QObject *context, SuccessBlock block)
+{
+    m_successContext = context;
+    m_successBlock = std::move(block);
+}
+
+void NetWork::setFailBlock(const QObject *context, FailBlock block)
+{
+    m_failContext = context;
+    m_failBlock = std::move(block);
+}
+
 void NetWork::setTimeout(int milliseconds)
 {
     m_timeoutMs = milliseconds;
@@ -298,9 +310,9 @@ void NetWork::deliver(const Outcome &outcome)
 {
     if (outcome.error && outcome.error->kind == NetworkError::Kind::Malformed)
         qCWarning(lcOrvale).noquote() << outcome.error->message;
-    if (outcome.error && m_failBlock)
+    if (outcome.error && m_failBlock && m_failContext)
         m_failBlock(*outcome.error);
-    else if (!outcome.error && m_successBlock)
+    else if (!outcome.error && m_successBlock && m_successContext)
         m_successBlock(outcome.value);
     deleteLater();
 }

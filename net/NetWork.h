@@ -41,8 +41,10 @@ public:
     /// A JSON GET, started at once; set the handlers right after.
     static NetWork *initWithJsonReturnUrlString(const QString &url, const Params &params);
 
-    void setSuccessBlock(SuccessBlock block) { m_successBlock = std::move(block); }
-    void setFailBlock(FailBlock block) { m_failBlock = std::move(block); }
+    /// The handlers run on the main thread, like a slot connected with `context`: not at all
+    /// once `context` is gone.
+    void setSuccessBlock(const QObject *context, SuccessBlock block);
+    void setFailBlock(const QObject *context, FailBlock block);
     void setAuth(const QString &auth) { m_auth = auth; }
     /// Replaces the time limit; a running request's limit restarts from now.
     void setTimeout(int milliseconds);
@@ -98,6 +100,8 @@ private:
     QString m_soapAction;
     SuccessBlock m_successBlock;
     FailBlock m_failBlock;
+    QPointer<const QObject> m_successContext;
+    QPointer<const QObject> m_failContext;
     QPointer<QNetworkReply> m_dataTask;
     QTimer m_timer;
     int m_timeoutMs;

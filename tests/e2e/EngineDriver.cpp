@@ -92,7 +92,7 @@ void run(const QStringList &words)
         chat(words.value(1), words.mid(2).join(u' '));
     } else if (command == u"mute") {
         TRQClientInEvent::ClientAsyncRequestMuteAudioWithParticantID(
-            words.value(1), [](bool ok) { say(QStringLiteral("muted:%1").arg(ok)); });
+            words.value(1), qApp, [](bool ok) { say(QStringLiteral("muted:%1").arg(ok)); });
     } else if (command == u"settings") {
         QByteArray record = ConfRecords::zeroed(ConfRecords::FilePath::Size);
         ConfRecords::writeText(record, 0, ConfRecords::FilePath::Size, words.value(1));

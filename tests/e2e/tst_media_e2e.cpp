@@ -266,7 +266,7 @@ void TestMediaEndToEnd::statesSilenceOrStopA()
         TRQClientInEvent::ClientSyncRequestMuteSpeaker(true);
     else if (state == u"farEnd")
         TRQClientInEvent::ClientAsyncRequestMuteAudioWithParticantID(
-            QStringLiteral("u1001"), [this](bool ok) { m_farEndMuted = ok; });
+            QStringLiteral("u1001"), this, [this](bool ok) { m_farEndMuted = ok; });
     else
         tellA(QStringLiteral("camera 1"));
     if (stopsPicture) {

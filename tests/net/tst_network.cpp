@@ -21,13 +21,13 @@ struct Outcome
     NetworkError error;
 };
 
-void watch(NetWork *request, Outcome &outcome)
+void watch(NetWork *request, Outcome &outcome, const QObject *context = qApp)
 {
-    request->setSuccessBlock([&outcome](const QVariant &value) {
+    request->setSuccessBlock(context, [&outcome](const QVariant &value) {
         ++outcome.successes;
         outcome.value = value;
     });
-    request->setFailBlock([&outcome](const NetworkError &error) {
+    request->setFailBlock(context, [&outcome](const NetworkError &error) {
         ++outcome.failures;
         outcome.error = error;
     });
@@ -77,6 +77,8 @@ private Q_SLOTS:
     void getParameters();
     void jsonHandlersSetAfterStart();
     void cancellation();
+    void handlersFollowTheirContext_data();
+    void handlersFollowTheirContext();
     void timeouts_data();
     void timeouts();
     void unreachable();
@@ -340,6 +342,37 @@ void TestNetWork::cancellation()
     QTRY_VERIFY(request.isNull()); // the request released itself after delivering
 }
 
+void TestNetWork::handlersFollowTheirContext_data()
+{
+    QTest::addColumn<bool>("fault");
+    QTest::addColumn<bool>("contextGone");
+    QTest::newRow("reply, context alive") << false << false;
+    QTest::newRow("reply, context gone") << false << true;
+    QTest::newRow("fault, context alive") << true << false;
+    QTest::newRow("fault, context gone") << true << true;
+}
+
+void TestNetWork::handlersFollowTheirContext()
+{
+    QFETCH(bool, fault);
+    QFETCH(bool, contextGone);
+    if (fault) {
+        m_server->enqueue({500, "application/soap+xml", faultReply});
+        QTest::ignoreMessage(QtWarningMsg, "请求数据失败 , SearchMyContactsRequest");
+    } else {
+        m_server->enqueue({200, "text/xml", soapReply});
+    }
+    Outcome outcome;
+    auto context = std::make_unique<QObject>();
+    QPointer<NetWork> request = startedRequest("soap", m_server->baseUrl());
+    watch(request, outcome, context.get());
+    if (contextGone)
+        context.reset();           // before the reply can arrive: no event has been processed yet
+    QTRY_VERIFY(request.isNull()); // delivered (or not) and released
+    QCOMPARE(outcome.successes, !contextGone && !fault ? 1 : 0);
+    QCOMPARE(outcome.failures, !contextGone && fault ? 1 : 0);
+}
+
 void TestNetWork::timeouts_data()
 {
     QTest::addColumn<QByteArray>("partial");
@@ -463,10 +496,10 @@ void TestNetWork::conversionOffTheMainThread()
     m_server->enqueue({200, "text/xml", soapReply});
     QStringList order;
     const auto track = [&order](NetWork *request) {
-        request->setSuccessBlock([&order](const QVariant &value) {
+        request->setSuccessBlock(qApp, [&order](const QVariant &value) {
             order.append(value.toMap().value("total").toString());
         });
-        request->setFailBlock([&order](const NetworkError &) { order.append("failure"); });
+        request->setFailBlock(qApp, [&order](const NetworkError &) { order.append("failure"); });
     };
     NetWork *first = startedRequest("soap", m_server->baseUrl() + "/1");
     track(first);

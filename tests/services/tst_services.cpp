@@ -25,8 +25,12 @@ struct Outcome
 Outcome await(NetWork *request, bool start = true)
 {
     auto outcome = std::make_shared<Outcome>();
-    request->setSuccessBlock([outcome](const QVariant &v) { *outcome = {true, true, v, {}}; });
-    request->setFailBlock([outcome](const NetworkError &e) { *outcome = {true, false, {}, e}; });
+    request->setSuccessBlock(qApp, [outcome](const QVariant &v) {
+        *outcome = {true, true, v, {}};
+    });
+    request->setFailBlock(qApp, [outcome](const NetworkError &e) {
+        *outcome = {true, false, {}, e};
+    });
     if (start)
         request->startRequest();
     if (!QTest::qWaitFor([outcome] { return outcome->done; }, 15000))

@@ -12,7 +12,6 @@
 #include "ui_DirectLiveList.h"
 
 #include <QListWidget>
-#include <QPointer>
 
 DirectLiveList::DirectLiveList(QWidget *parent)
     : QWidget(parent)
@@ -76,13 +75,9 @@ void DirectLiveList::getLiveList()
         Preferences().liveServiceUrl() +
         QStringLiteral("/rest/LiveService/getLiveList/%1").arg(AppUser::defaultUser()->coId);
     NetWork *request = NetWork::initWithJsonReturnUrlString(url, {});
-    QPointer<DirectLiveList> self(this);
-    request->setSuccessBlock([self](const QVariant &reply) {
-        if (self)
-            self->showLiveList(reply);
-    });
+    request->setSuccessBlock(this, [this](const QVariant &reply) { showLiveList(reply); });
     request->setFailBlock(
-        [](const NetworkError &error) { qCInfo(lcOrvale).noquote() << error.message; });
+        this, [](const NetworkError &error) { qCInfo(lcOrvale).noquote() << error.message; });
 }
 
 void DirectLiveList::showLiveList(const QVariant &reply)

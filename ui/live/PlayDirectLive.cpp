@@ -18,7 +18,6 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QMediaTimeRange>
-#include <QPointer>
 
 namespace {
 
@@ -145,19 +144,18 @@ void PlayDirectLive::getWaitTimeFromService()
         Preferences().liveServiceUrl() + QStringLiteral("/rest/LiveService/getCountDownTime/%1/%2")
                                              .arg(AppUser::defaultUser()->coId, m_model->liveId);
     NetWork *request = NetWork::initWithJsonReturnUrlString(url, {});
-    QPointer<PlayDirectLive> self(this);
-    request->setSuccessBlock([self](const QVariant &reply) {
+    request->setSuccessBlock(this, [this](const QVariant &reply) {
         const QVariant left = reply.toMap().value(QStringLiteral("timestamp"));
-        if (!self || self->m_closed)
+        if (m_closed)
             return;
         if (reply.typeId() != QMetaType::QVariantMap || !left.isValid()) {
             qCInfo(lcOrvale).noquote() << reply.toString();
             return;
         }
-        self->startCountdown(left.toLongLong());
+        startCountdown(left.toLongLong());
     });
     request->setFailBlock(
-        [](const NetworkError &error) { qCInfo(lcOrvale).noquote() << error.message; });
+        this, [](const NetworkError &error) { qCInfo(lcOrvale).noquote() << error.message; });
 }
 
 void PlayDirectLive::startCountdown(qint64 milliseconds)

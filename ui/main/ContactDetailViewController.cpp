@@ -149,15 +149,13 @@ void ContactDetailViewController::removeContact()
     NetWork *request =
         NetWork::initWithUrlString(m_urlStr, ContactListNetworking::removeContactBody(entityId),
                                    QStringLiteral("RemoveFromMyContactsRequest"));
-    QPointer<ContactDetailViewController> self(this);
-    request->setSuccessBlock([self, entityId](const QVariant &) {
-        if (self && self->m_delegate)
-            self->m_delegate->deleteContactWithEntityId(entityId);
+    request->setSuccessBlock(this, [this, entityId](const QVariant &) {
+        if (m_delegate)
+            m_delegate->deleteContactWithEntityId(entityId);
     });
-    request->setFailBlock([self](const NetworkError &error) {
+    request->setFailBlock(this, [this](const NetworkError &error) {
         qCInfo(lcOrvale).noquote() << QStringLiteral("error %1").arg(error.message);
-        if (self)
-            toast(QStringLiteral("删除好友失败"));
+        toast(QStringLiteral("删除好友失败"));
     });
     request->startRequest();
 }
@@ -195,20 +193,16 @@ void ContactDetailViewController::joinMyConferenceRoom()
     NetWork *request = NetWork::initWithUrlString(
         m_urlStr, ContactListNetworking::joinConferenceBody(m_contact->entityID),
         QStringLiteral("JoinConferenceRequest"));
-    QPointer<ContactDetailViewController> self(this);
     const auto entry = m_contact;
-    request->setSuccessBlock([self, entry](const QVariant &response) {
+    // The join window is the application's: it learns the room even when this pop-over is gone.
+    request->setSuccessBlock(qApp, [entry](const QVariant &response) {
         qCInfo(lcOrvale).noquote() << response.toMap();
         JoinConferenceViewController *content =
             JoinConferenceWindowController::sharedJoinWindow()->contentViewController();
         content->setRoomOwnerEntity(entry);
         content->setDisplayName(entry->displayName);
-        Q_UNUSED(self);
     });
-    request->setFailBlock([self](const NetworkError &error) {
-        if (self)
-            self->joinFailed(error);
-    });
+    request->setFailBlock(this, [this](const NetworkError &error) { joinFailed(error); });
     request->startRequest();
     if (m_delegate)
         m_delegate->showJoinConferenceProgressWindow();
@@ -245,7 +239,7 @@ void ContactDetailViewController::joinConferenceRoomWithPassword()
     QPointer<ContactDetailViewController> self(this);
     const auto entry = m_contact;
     const quint64 serial = AppStatus::shareStatus()->conferenceSerial();
-    request->setSuccessBlock([self, entry, serial](const QVariant &) {
+    request->setSuccessBlock(qApp, [self, entry, serial](const QVariant &) {
         if (self) {
             self->roomPassField()->clear();
             self->m_passWindow->hide();
@@ -259,12 +253,10 @@ void ContactDetailViewController::joinConferenceRoomWithPassword()
         content->setDisplayName(entry->displayName);
         content->setRoomOwnerEntity(entry);
     });
-    request->setFailBlock([self](const NetworkError &) {
-        if (!self)
-            return;
-        if (self->m_delegate)
-            self->m_delegate->hideJoinConferenceProgressWindow();
-        ToastView::showToastInWindow(self->m_passWindow, QStringLiteral("密码错误，请重新输入"),
+    request->setFailBlock(this, [this](const NetworkError &) {
+        if (m_delegate)
+            m_delegate->hideJoinConferenceProgressWindow();
+        ToastView::showToastInWindow(m_passWindow, QStringLiteral("密码错误，请重新输入"),
                                      QStringLiteral("warning"), ToastView::defaultSeconds);
     });
     request->startRequest();

@@ -265,21 +265,17 @@ void ContactListViewController::addContact(QPushButton *button)
     NetWork *request = NetWork::initWithUrlString(ContactListNetworking::listAddress(),
                                                   ContactListNetworking::addContactBody(entityId),
                                                   QStringLiteral("AddToMyContactsRequest"));
-    QPointer<ContactListViewController> self(this);
+    // The cell may be rebuilt while the request runs; the list outlives it.
     QPointer<QPushButton> guardedButton(button);
-    request->setSuccessBlock([self, guardedButton](const QVariant &) {
-        if (!self)
-            return;
+    request->setSuccessBlock(this, [this, guardedButton](const QVariant &) {
         if (guardedButton) {
             guardedButton->setIcon(Images::icon(QStringLiteral("addSucess")));
             guardedButton->setEnabled(false);
         }
-        self->m_delayedRefresh.start(); // replaces a pending delayed refresh
+        m_delayedRefresh.start(); // replaces a pending delayed refresh
     });
-    request->setFailBlock([self](const NetworkError &) {
-        if (self)
-            ToastView::showToastWithString(QStringLiteral("添加好友失败"),
-                                           QStringLiteral("warning"));
+    request->setFailBlock(this, [](const NetworkError &) {
+        ToastView::showToastWithString(QStringLiteral("添加好友失败"), QStringLiteral("warning"));
     });
     request->startRequest();
 }

@@ -288,15 +288,14 @@ void LoginViewController::loginWithUrl(bool secure)
     NetWork *request = LoginRequest::create(
         secure ? LoginRequest::Attempt::Secure : LoginRequest::Attempt::Plain, ui->ipField->text(),
         upDeviceInfomation(), ui->nameField->text(), ui->passField->text());
-    QPointer<LoginViewController> self(this);
-    request->setSuccessBlock([self, request](const QVariant &response) {
-        if (self && self->m_netWork == request)
-            self->handleReply(response);
+    request->setSuccessBlock(this, [this, request](const QVariant &response) {
+        if (m_netWork == request)
+            handleReply(response);
     });
     const QString address = request->urlString();
-    request->setFailBlock([self, request, address](const NetworkError &error) {
-        if (self && self->m_netWork == request && !error.isCancelled())
-            self->handleFailure(address);
+    request->setFailBlock(this, [this, request, address](const NetworkError &error) {
+        if (m_netWork == request && !error.isCancelled())
+            handleFailure(address);
     });
     m_netWork = request;
     request->startRequest();

@@ -13,8 +13,8 @@
 #include "ToastView.h"
 #include "ui_OutsideContactDetailViewController.h"
 
+#include <QCoreApplication>
 #include <QLineEdit>
-#include <QPointer>
 
 namespace {
 
@@ -92,8 +92,8 @@ void OutsideContactDetailViewController::joinOutsideRoomWithPin(const QString &p
         NetWork::initWithUrlString(ContactListNetworking::plainAddress(),
                                    ContactListNetworking::joinIPCConferenceBody(address, pin),
                                    QStringLiteral("JoinIPCConferenceRequest"));
-    QPointer<OutsideContactDetailViewController> self(this);
-    request->setSuccessBlock([localPart](const QVariant &) {
+    // The join window is the application's: it learns the room even when this pop-over is gone.
+    request->setSuccessBlock(qApp, [localPart](const QVariant &) {
         JoinConferenceWindowController *joinWindow =
             JoinConferenceWindowController::sharedJoinWindow();
         Timing::performBlockAfterDelay(1.0, joinWindow, [joinWindow, localPart] {
@@ -101,10 +101,7 @@ void OutsideContactDetailViewController::joinOutsideRoomWithPin(const QString &p
             joinWindow->contentViewController()->setRoomOwnerEntity(nullptr);
         });
     });
-    request->setFailBlock([self](const NetworkError &error) {
-        if (self)
-            self->joinFailed(error);
-    });
+    request->setFailBlock(this, [this](const NetworkError &error) { joinFailed(error); });
     request->startRequest();
 }
 

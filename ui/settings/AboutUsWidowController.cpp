@@ -12,7 +12,6 @@
 
 #include <QCoreApplication>
 #include <QDesktopServices>
-#include <QPointer>
 #include <QUrl>
 
 AboutUsWidowController::AboutUsWidowController(QWidget *parent)
@@ -75,16 +74,14 @@ void AboutUsWidowController::windowDidLoad()
 void AboutUsWidowController::checkUpdateAction()
 {
     NetWork *request = VersionCheck::versionRequest();
-    QPointer<AboutUsWidowController> self(this);
-    request->setSuccessBlock([self](const QVariant &reply) {
+    request->setSuccessBlock(this, [this](const QVariant &reply) {
         const VersionCheck::Release release = VersionCheck::releaseFromReply(reply);
-        if (self && release.answered)
-            self->showRelease(release.url);
+        if (release.answered)
+            showRelease(release.url);
     });
-    request->setFailBlock([self](const NetworkError &) {
-        if (self)
-            ToastView::showToastInWindow(self, QStringLiteral("发生了错误,检查更新失败了.QAQ"),
-                                         QStringLiteral("warning"), ToastView::defaultSeconds);
+    request->setFailBlock(this, [this](const NetworkError &) {
+        ToastView::showToastInWindow(this, QStringLiteral("发生了错误,检查更新失败了.QAQ"),
+                                     QStringLiteral("warning"), ToastView::defaultSeconds);
     });
     request->startRequest();
 }

@@ -9,6 +9,7 @@
 #include "ToastView.h"
 #include "ui_ChangePasswordViewController.h"
 
+#include <QCoreApplication>
 #include <QMessageBox>
 #include <QRegularExpression>
 
@@ -94,14 +95,15 @@ void ChangePasswordViewController::updatePass()
                                    ContactListNetworking::updatePasswordBody(ui->chagePass->text()),
                                    QStringLiteral("UpdatePasswordRequest"));
     QPointer<ChangePasswordViewController> self(this);
-    request->setSuccessBlock([self](const QVariant &) {
+    // The answer matters after this page is gone too: the password has changed either way.
+    request->setSuccessBlock(qApp, [self](const QVariant &) {
         if (self)
             self->changed();
         else
             AlertHelper::showAlertWithMessage(QStringLiteral("修改成功,您需要使用新密码登录!"),
                                               [](int) { signOutAfterChange(); });
     });
-    request->setFailBlock([self](const NetworkError &) {
+    request->setFailBlock(qApp, [self](const NetworkError &) {
         AppStatus::shareStatus()->setIsChangePassword(false);
         if (self)
             self->failed();

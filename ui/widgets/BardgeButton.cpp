@@ -7,7 +7,6 @@
 #include "Preferences.h"
 
 #include <QLabel>
-#include <QPointer>
 
 BardgeButton::BardgeButton(QWidget *parent)
     : QPushButton(parent)
@@ -69,13 +68,12 @@ void BardgeButton::requestLiveCount()
         return;
     NetWork *request = NetWork::initWithJsonReturnUrlString(
         base + QStringLiteral("/rest/LiveService/getLiveList/%1").arg(coId), {});
-    QPointer<BardgeButton> self(this);
-    request->setSuccessBlock([self](const QVariant &reply) {
-        if (!self || reply.typeId() != QMetaType::QVariantList)
+    request->setSuccessBlock(this, [this](const QVariant &reply) {
+        if (reply.typeId() != QMetaType::QVariantList)
             return;
-        self->label()->setText(QString::number(reply.toList().size()));
+        label()->setText(QString::number(reply.toList().size()));
     });
-    request->setFailBlock([](const NetworkError &error) {
+    request->setFailBlock(this, [](const NetworkError &error) {
         qCInfo(lcOrvale).noquote() << QStringLiteral("error %1").arg(error.message);
     });
 }
