@@ -47,9 +47,10 @@ AppDelegate::~AppDelegate()
 {
     if (AppShell::shared() == this)
         AppShell::setShared(nullptr);
-    delete m_window;
-    delete m_trayMenu;
-    delete m_dynamicMenue;
+    // The windows and menus go before the shell they call back into.
+    m_window.reset();
+    m_trayMenu.reset();
+    m_dynamicMenue.reset();
 }
 
 JoinConferenceWindowController *AppDelegate::joinWindow() const
@@ -59,7 +60,7 @@ JoinConferenceWindowController *AppDelegate::joinWindow() const
 
 QMainWindow *AppDelegate::window() const
 {
-    return m_window;
+    return m_window.get();
 }
 
 void AppDelegate::applicationDidFinishLaunching()
@@ -78,14 +79,14 @@ void AppDelegate::applicationDidFinishLaunching()
     status->setIsAutoLogin(preferences.autoLogin() != 0);
 
     ContactListViewController::setLiveListFactory([] { return new DirectLiveList; });
-    m_window = new MainWindow;
-    connect(m_window, &MainWindow::closedByUser, this, [this] { windowClosedByUser(); });
-    installApplicationMenu(m_window);
+    m_window = std::make_unique<MainWindow>();
+    connect(m_window.get(), &MainWindow::closedByUser, this, [this] { windowClosedByUser(); });
+    installApplicationMenu(m_window.get());
     m_loginVc = new LoginViewController;
     m_window->setCentralWidget(m_loginVc);
     m_window->setFixedSize(400, 560);
     createTray();
-    bringToFront(m_window);
+    bringToFront(m_window.get());
 
     // Reachability, the conference window and the engine come right after the login window is
     // on screen, so that the user sees it as early as possible.
@@ -108,7 +109,7 @@ void AppDelegate::installInvitationWindows()
 
 bool AppDelegate::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_window && event->type() == QEvent::Paint) {
+    if (watched == m_window.get() && event->type() == QEvent::Paint) {
         m_window->removeEventFilter(this);
         QTimer::singleShot(0, this, [this] { startEngine(); });
     }
@@ -130,14 +131,14 @@ void AppDelegate::startEngine()
 
 void AppDelegate::createTray()
 {
-    m_dynamicMenue = new QMenu;
+    m_dynamicMenue = std::make_unique<QMenu>();
     m_dynamicMenue->addAction(QStringLiteral("注销"), this, [this] { resignDockAction(); });
-    m_trayMenu = new QMenu;
+    m_trayMenu = std::make_unique<QMenu>();
     // Built from the state of the moment it opens: a conference may have ended unnoticed.
-    connect(m_trayMenu, &QMenu::aboutToShow, this, [this] { updateDockMenu(); });
+    connect(m_trayMenu.get(), &QMenu::aboutToShow, this, [this] { updateDockMenu(); });
     m_tray = new QSystemTrayIcon(Images::icon(QStringLiteral("logo")), this);
     m_tray->setToolTip(QStringLiteral("Orvale"));
-    m_tray->setContextMenu(m_trayMenu);
+    m_tray->setContextMenu(m_trayMenu.get());
     connect(m_tray, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
                 if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
@@ -182,7 +183,7 @@ void AppDelegate::showAboutPanel()
 QMenu *AppDelegate::applicationDockMenu() const
 {
     const AppStatus *status = AppStatus::shareStatus();
-    return status->isSignIn() && !status->isInConference() ? m_dynamicMenue : nullptr;
+    return status->isSignIn() && !status->isInConference() ? m_dynamicMenue.get() : nullptr;
 }
 
 bool AppDelegate::hasTrayIcon() const
@@ -377,7 +378,7 @@ bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows)
         return true;
     QWidget *target = AppStatus::shareStatus()->isSignIn() && mainWindowControllerWindow()
                           ? mainWindowControllerWindow()
-                          : m_window;
+                          : m_window.get();
     if (AppStatus::shareStatus()->isInConference())
         target = joinWindow();
     bringToFront(target);
@@ -397,7 +398,7 @@ void AppDelegate::resignDockAction()
             if (response == AlertHelper::firstButtonResponse)
                 TRQClientInEvent::ClientAsyncRequestLogOut();
         },
-        m_window);
+        m_window.get());
 }
 
 // ---- What the conferencing engine's out-events ask of the windows ----
@@ -472,8 +473,8 @@ void AppDelegate::arrangeWindowsForConference()
     for (QWidget *widget : QApplication::topLevelWidgets()) {
         if (!widget->isWindow() || !widget->isVisible())
             continue;
-        const QString kind = QString::fromLatin1(widget->metaObject()->className());
-        if (kind == u"JoinConferenceWindowController" || kind == u"ControlWindowController")
+        if (qobject_cast<JoinConferenceWindowController *>(widget) ||
+            qobject_cast<ControlWindowController *>(widget))
             continue;
         if (qobject_cast<PlayDirectLive *>(widget))
             widget->close();
@@ -491,7 +492,7 @@ void AppDelegate::closeAllWindowsForSignOut()
     }
     if (QWidget *focused = m_window->focusWidget())
         focused->clearFocus();
-    bringToFront(m_window);
+    bringToFront(m_window.get());
     // The signed-in flag drops right after this call.
     QTimer::singleShot(0, this, [this] { updateDockMenu(); });
 }

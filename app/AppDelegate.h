@@ -51,7 +51,7 @@ public:
 
     // Accessors
     QMainWindow *window() const override;
-    QMenu *dynamicMenue() const { return m_dynamicMenue; }
+    QMenu *dynamicMenue() const { return m_dynamicMenue.get(); }
     LoginViewController *loginVc() const override { return m_loginVc; }
     JoinConferenceWindowController *joinWindow() const;
     EnterByURLWindowController *enter() const { return m_enter.get(); }
@@ -72,6 +72,7 @@ public:
     bool hasTrayIcon() const override;
 
     // ConfClientDelegate
+    QObject *context() override { return this; }
     void errorWithText(const QString &text) override;
     void loginSuccess() override;
     void endConference() override;
@@ -107,12 +108,12 @@ private:
     std::unique_ptr<EnterByURLWindowController> m_enter;
     std::unique_ptr<AllSetsWindowController> m_allSets;
     std::unique_ptr<AboutUsWidowController> m_aboutUs;
-    MainWindow *m_window = nullptr;
-    QMenu *m_dynamicMenue = nullptr;
+    std::unique_ptr<MainWindow> m_window;
+    std::unique_ptr<QMenu> m_dynamicMenue;
     LoginViewController *m_loginVc = nullptr;
     QPointer<JoinConferenceWindowController> m_joinWindow;
     QSystemTrayIcon *m_tray = nullptr;
-    QMenu *m_trayMenu = nullptr;
+    std::unique_ptr<QMenu> m_trayMenu;
     QPointer<QMessageBox> m_quitAlert;
     bool m_quitting = false;
     bool m_signOutSent = false;

@@ -24,9 +24,10 @@ struct Run
 };
 
 /// Counts the calls of the one operation out-event 1202 makes.
-class CountingDelegate final : public ConfClientDelegate
+class CountingDelegate final : public QObject, public ConfClientDelegate
 {
 public:
+    QObject *context() override { return this; }
     CountingDelegate(const Clock &clock, std::vector<qint64> &handledAt)
         : m_clock(clock)
         , m_handledAt(handledAt)

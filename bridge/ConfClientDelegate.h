@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QObject>
 #include <QSize>
 #include <QString>
 
@@ -9,6 +10,10 @@ class ConfClientDelegate
 {
 public:
     virtual ~ConfClientDelegate() = default;
+
+    /// The main-thread object whose life bounds the delegate: work queued for the delegate is
+    /// dropped once it is gone.
+    virtual QObject *context() = 0;
 
     // The login view
     virtual void errorWithText(const QString &text) = 0;

@@ -25,18 +25,23 @@ std::atomic<int32_t> roomLinkFlag = 0;
 QMutex callerMutex;
 QString callerName;
 
-/// Runs `work` on the main thread after everything queued before it.
-template <class F> void onMain(F &&work)
+/// Runs `work` on the main thread after everything queued before it, unless the delegate's
+/// context object is gone by then.
+template <class F> void onMain(ConfClientDelegate *delegate, F &&work)
 {
-    if (auto *app = QCoreApplication::instance())
-        QMetaObject::invokeMethod(app, std::forward<F>(work), Qt::QueuedConnection);
+    if (QObject *context = delegate ? delegate->context() : nullptr)
+        QMetaObject::invokeMethod(context, std::forward<F>(work), Qt::QueuedConnection);
 }
 
 void post(const QString &name, const QVariant &object = {}, const QVariantMap &info = {})
 {
-    onMain([name, object, info] {
-        NotificationCenter::defaultCenter()->postNotificationName(name, object, info);
-    });
+    if (auto *app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(
+            app,
+            [name, object, info] {
+                NotificationCenter::defaultCenter()->postNotificationName(name, object, info);
+            },
+            Qt::QueuedConnection);
 }
 
 void sendFilePath()
@@ -61,7 +66,7 @@ void conferenceActive(ConfClientDelegate *delegate)
 {
     TRQClientInEvent::ClientSyncRequestSetUserName(QStringLiteral("我"));
     TRQClientInEvent::ClientSyncRequestSetPreview(2);
-    onMain([delegate] {
+    onMain(delegate, [delegate] {
         delegate->addControllView();
         AppStatus::shareStatus()->setIsInConference(true);
         delegate->arrangeWindowsForConference();
@@ -73,7 +78,7 @@ void conferenceActive(ConfClientDelegate *delegate)
 void conferenceEnded(ConfClientDelegate *delegate)
 {
     roomLinkFlag = 0;
-    onMain([delegate] {
+    onMain(delegate, [delegate] {
         delegate->closeConferenceWindow();
         AppStatus::shareStatus()->setIsInConference(false);
         delegate->endConference();
@@ -89,7 +94,8 @@ void incomingCall(ConfClientDelegate *delegate, const void *record, uint32_t siz
         QMutexLocker lock(&callerMutex);
         callerName = name;
     }
-    onMain([delegate] { delegate->acceptIncomeCallWithName(OutEventState::incommingcallName()); });
+    onMain(delegate,
+           [delegate] { delegate->acceptIncomeCallWithName(OutEventState::incommingcallName()); });
 }
 
 void remoteShareStarted(const void *event, uint32_t size)
@@ -145,7 +151,7 @@ void signInFailed(ConfClientDelegate *delegate, const void *record, uint32_t siz
 {
     const int32_t code = CR::readI32(record, size, 0);
     qCInfo(lcOrvale, "error %d", code);
-    onMain([delegate, code] {
+    onMain(delegate, [delegate, code] {
         if (code == 0 || !delegate->isMainWindowVisible())
             return;
         delegate->errorWithText(code == CR::Code::WrongPassword ? QStringLiteral("用户名密码错误")
@@ -156,7 +162,7 @@ void signInFailed(ConfClientDelegate *delegate, const void *record, uint32_t siz
 
 void signedIn(ConfClientDelegate *delegate)
 {
-    onMain([delegate] {
+    onMain(delegate, [delegate] {
         AppStatus *status = AppStatus::shareStatus();
         if (status->isSignIn() || roomLinkFlag == OutEventState::RoomLinkPending)
             return;
@@ -172,13 +178,14 @@ void signedOut(ConfClientDelegate *delegate, const void *record, uint32_t size)
     qCInfo(lcOrvale, "eventSignOut->cause %d", cause);
     if (cause == CR::Code::CauseOwnSignOut || AppStatus::shareStatus()->isChangePassword())
         return;
-    onMain([delegate] {
+    onMain(delegate, [delegate] {
         delegate->closeAllWindowsForSignOut();
         AppStatus::shareStatus()->setIsSignIn(false);
         AppUser::delUser();
     });
     if (reason == CR::Code::SignedInElsewhere)
-        onMain([delegate] { delegate->showAlertWithMessage(QStringLiteral("账号在别处登陆")); });
+        onMain(delegate,
+               [delegate] { delegate->showAlertWithMessage(QStringLiteral("账号在别处登陆")); });
 }
 
 void roomLink(const void *record, uint32_t size)
@@ -274,13 +281,13 @@ extern "C" void TRQClientOnOutEvent(uint32_t event, void *record, uint32_t size,
         conferenceEnded(delegate);
         break;
     case CR::OutParticipantsChanged:
-        onMain([delegate] { delegate->getContactsInConference(); });
+        onMain(delegate, [delegate] { delegate->getContactsInConference(); });
         break;
     case CR::OutIncomingCall:
         incomingCall(delegate, record, size);
         break;
     case CR::OutIncomingCallTimeout:
-        onMain([delegate] { delegate->incomeCallTimeOut(); });
+        onMain(delegate, [delegate] { delegate->incomeCallTimeOut(); });
         break;
     case CR::OutFarEndMute:
         post(NotificationCenter::changeMicFormNet, {},
@@ -295,7 +302,7 @@ extern "C" void TRQClientOnOutEvent(uint32_t event, void *record, uint32_t size,
     case CR::OutVideoSize: {
         const int32_t width = CR::readI32(record, size, 0);
         const int32_t height = CR::readI32(record, size, 4);
-        onMain([delegate, width, height] {
+        onMain(delegate, [delegate, width, height] {
             const QSize view = delegate->conferenceVideoSize();
             qCInfo(lcOrvale, "outwidth %d height %d joinwidth %f joinHeight %f", width, height,
                    double(view.width()), double(view.height()));

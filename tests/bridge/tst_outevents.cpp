@@ -36,6 +36,8 @@ private Q_SLOTS:
     void commandsFromChat();
     void followUps();
     void farEndMute();
+    void queuedWorkEndsWithTheDelegate_data();
+    void queuedWorkEndsWithTheDelegate();
 
 private:
     void fire(uint32_t event, const QByteArray &record = {});
@@ -317,6 +319,28 @@ void TestOutEvents::farEndMute()
     fire(CR::OutFarEndMute, QByteArray(1, '\0'));
     fire(CR::OutFarEndMute); // no record at all
     QCOMPARE(states, (QList<bool>{true, false, false}));
+}
+
+void TestOutEvents::queuedWorkEndsWithTheDelegate_data()
+{
+    QTest::addColumn<bool>("delegateGone");
+    QTest::addColumn<QStringList>("calls");
+    QTest::newRow("delegate kept") << false << QStringList{QStringLiteral("participants")};
+    QTest::newRow("delegate gone before the work runs") << true << QStringList();
+}
+
+void TestOutEvents::queuedWorkEndsWithTheDelegate()
+{
+    QFETCH(bool, delegateGone);
+    QStringList seen;
+    auto delegate = std::make_unique<RecordingDelegate>();
+    delegate->alsoTo = &seen;
+    TRQClientOnOutEvent(CR::OutParticipantsChanged, nullptr, 0, delegate.get());
+    QVERIFY(seen.isEmpty()); // queued, not run at once
+    if (delegateGone)
+        delegate.reset();
+    QCoreApplication::processEvents();
+    QTEST(seen, "calls");
 }
 
 QTEST_GUILESS_MAIN(TestOutEvents)

@@ -31,9 +31,10 @@ void say(const QString &line)
     std::fflush(stdout);
 }
 
-class PrintingDelegate final : public ConfClientDelegate
+class PrintingDelegate final : public QObject, public ConfClientDelegate
 {
 public:
+    QObject *context() override { return this; }
     void errorWithText(const QString &text) override { say(QStringLiteral("error:") + text); }
     void loginSuccess() override { say(QStringLiteral("loginSuccess")); }
     void endConference() override { say(QStringLiteral("endConference")); }

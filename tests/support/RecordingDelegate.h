@@ -7,17 +7,21 @@
 #include <QThread>
 
 /// Records what the dispatcher asks of the windows, and on which thread.
-class RecordingDelegate final : public ConfClientDelegate
+class RecordingDelegate final : public QObject, public ConfClientDelegate
 {
 public:
+    QObject *context() override { return this; }
     QStringList calls;
     bool mainVisible = true;
     bool offMainThread = false;
+    QStringList *alsoTo = nullptr; ///< a record that outlives this delegate
 
     void note(const QString &call)
     {
         offMainThread = offMainThread || QThread::currentThread() != qApp->thread();
         calls.append(call);
+        if (alsoTo)
+            alsoTo->append(call);
     }
     void errorWithText(const QString &text) override { note(QStringLiteral("error:") + text); }
     void loginSuccess() override { note(QStringLiteral("loginSuccess")); }

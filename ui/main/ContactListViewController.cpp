@@ -54,10 +54,7 @@ ContactListViewController::ContactListViewController(ContactWindowController *wi
     viewDidLoad();
 }
 
-ContactListViewController::~ContactListViewController()
-{
-    delete m_progressWindow;
-}
+ContactListViewController::~ContactListViewController() = default;
 
 QXSearchField *ContactListViewController::searchField() const
 {
@@ -103,7 +100,7 @@ void ContactListViewController::viewDidLoad()
     for (Popover *popover : {m_detailPopover, m_outsidePopover})
         connect(popover, &Popover::closed, this, [this] { ui->tableView->clearSelection(); });
 
-    m_progressWindow = new JoinProgressWindow;
+    m_progressWindow = std::make_unique<JoinProgressWindow>();
     m_progressWindow->hide();
 
     const auto user = AppUser::defaultUser();
@@ -168,9 +165,9 @@ void ContactListViewController::showEvent(QShowEvent *event)
     QWidget::showEvent(event);
     if (m_timer)
         return;
-    m_timer = new QTimer(this);
+    m_timer = std::make_unique<QTimer>();
     m_timer->setInterval(refreshSeconds * 1000);
-    connect(m_timer, &QTimer::timeout, this, [this] { refresh(); });
+    connect(m_timer.get(), &QTimer::timeout, this, [this] { refresh(); });
     m_timer->start();
     refresh();
 }
@@ -180,8 +177,7 @@ void ContactListViewController::hideEvent(QHideEvent *event)
     QWidget::hideEvent(event);
     if (event->spontaneous())
         return; // minimised: the list stays current
-    delete m_timer;
-    m_timer = nullptr;
+    m_timer.reset();
 }
 
 void ContactListViewController::refresh()

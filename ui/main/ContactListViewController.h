@@ -84,8 +84,8 @@ public:
     ContactListNetworking *netWorking() const { return m_netWorking; }
     ContactDetailViewController *contactDetailVc() const { return m_contactDetailVc; }
     OutsideContactDetailViewController *outsideVC() const { return m_outsideVC; }
-    JoinProgressWindow *joinConferenceProgressWindow() const { return m_progressWindow; }
-    QTimer *timer() const { return m_timer; }
+    JoinProgressWindow *joinConferenceProgressWindow() const { return m_progressWindow.get(); }
+    QTimer *timer() const { return m_timer.get(); }
 
     // Outlets
     QXSearchField *searchField() const;
@@ -121,10 +121,10 @@ private:
     OutsideContactDetailViewController *m_outsideVC = nullptr;
     Popover *m_detailPopover = nullptr;
     Popover *m_outsidePopover = nullptr;
-    JoinProgressWindow *m_progressWindow = nullptr;
+    std::unique_ptr<JoinProgressWindow> m_progressWindow;
     EntityList m_contactsArray;
     EntityList m_searchContactsList;
-    QTimer *m_timer = nullptr;
+    std::unique_ptr<QTimer> m_timer;
     QTimer m_delayedRefresh;
     bool m_isSearchIng = false;
     bool m_searchOutside = false;

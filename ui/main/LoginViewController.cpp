@@ -82,7 +82,7 @@ LoginViewController::~LoginViewController() = default;
 
 ContactWindowController *LoginViewController::contactWindowController() const
 {
-    return m_contactWindowController;
+    return m_contactWindowController.get();
 }
 
 QLineEdit *LoginViewController::ipField() const
@@ -409,9 +409,7 @@ void LoginViewController::changeKeyWindow()
         if (widget->isVisible() && widget->isWindow())
             widget->close();
     }
-    if (m_contactWindowController)
-        m_contactWindowController->deleteLater();
-    m_contactWindowController = new ContactWindowController;
+    m_contactWindowController.reset(new ContactWindowController);
     m_contactWindowController->showList();
     m_contactWindowController->show();
     m_contactWindowController->raise();
@@ -433,7 +431,7 @@ void LoginViewController::errorWithText(const QString &text)
 void LoginViewController::endConference()
 {
     QWidget *target = AppStatus::shareStatus()->isSignIn() && m_contactWindowController
-                          ? static_cast<QWidget *>(m_contactWindowController)
+                          ? static_cast<QWidget *>(m_contactWindowController.get())
                           : window();
     target->show();
     target->raise();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPointer>
+#include <QScopedPointer>
 #include <QVariantMap>
 #include <QWidget>
 
@@ -90,7 +91,8 @@ private:
     QPointer<NetWork> m_netWork;
     QVariantMap m_userInfo;
     QPointer<QWidget> m_qrWindow;
-    QPointer<ContactWindowController> m_contactWindowController;
+    // Replaced at each sign-in, maybe from within one of its own handlers: deleted later.
+    QScopedPointer<ContactWindowController, QScopedPointerDeleteLater> m_contactWindowController;
     QTimer *m_signInTimer = nullptr;
     bool m_signInGivenUp = false;
 };
