@@ -18,6 +18,7 @@
 #include "Log.h"
 #include "LoginViewController.h"
 #include "MainWindow.h"
+#include "PlatformServices.h"
 #include "PlayDirectLive.h"
 #include "Preferences.h"
 #include "QRCodeWindowController.h"
@@ -39,6 +40,7 @@
 AppDelegate::AppDelegate(bool startEngine, QObject *parent)
     : QObject(parent)
     , m_startEngine(startEngine)
+    , m_platform(std::make_unique<PlatformServices>())
 {
     AppShell::setShared(this);
 }

@@ -15,6 +15,7 @@ class EnterByURLWindowController;
 class JoinConferenceWindowController;
 class LoginViewController;
 class MainWindow;
+class PlatformServices;
 class QMenu;
 
 class QSystemTrayIcon;
@@ -108,6 +109,7 @@ private:
     std::unique_ptr<EnterByURLWindowController> m_enter;
     std::unique_ptr<AllSetsWindowController> m_allSets;
     std::unique_ptr<AboutUsWidowController> m_aboutUs;
+    std::unique_ptr<PlatformServices> m_platform; // before any window: they may use it
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<QMenu> m_dynamicMenue;
     LoginViewController *m_loginVc = nullptr;

@@ -1,34 +1,12 @@
 #include "AppStatus.h"
 
-#include "KeepAwake.h"
+#include "KeepAwakeService.h"
 #include "Log.h"
+#include "ReachabilityService.h"
 
 #include <QCoreApplication>
 #include <QMutexLocker>
-#include <QNetworkInformation>
 #include <QThread>
-
-namespace {
-
-qint64 statusFor(QNetworkInformation *info)
-{
-    switch (info->reachability()) {
-    case QNetworkInformation::Reachability::Unknown:
-        return -1;
-    case QNetworkInformation::Reachability::Disconnected:
-        return 0;
-    default:
-        break;
-    }
-    // A company server may well sit on the local network, so a local or site-only
-    // connection counts as usable too.
-    if (info->supports(QNetworkInformation::Feature::TransportMedium) &&
-        info->transportMedium() == QNetworkInformation::TransportMedium::Cellular)
-        return 1;
-    return 2;
-}
-
-} // namespace
 
 AppStatus::AppStatus() = default;
 
@@ -36,11 +14,8 @@ AppStatus *AppStatus::shareStatus()
 {
     static AppStatus *status = [] {
         auto *created = new AppStatus;
-        if (auto *app = QCoreApplication::instance()) {
+        if (auto *app = QCoreApplication::instance())
             created->moveToThread(app->thread());
-            created->m_keepAwake = new KeepAwake(created);
-            created->m_keepAwake->moveToThread(app->thread());
-        }
         return created;
     }();
     return status;
@@ -81,12 +56,12 @@ QString AppStatus::networkStatusString() const
 
 void AppStatus::shouldAlwaysKeepScreenLight(bool on)
 {
-    if (!m_keepAwake)
-        return;
     if (QThread::currentThread() != thread()) {
         QMetaObject::invokeMethod(this, [this, on] { shouldAlwaysKeepScreenLight(on); });
         return;
     }
+    if (!m_keepAwake)
+        return;
     if (on)
         m_keepAwake->begin(QStringLiteral("play video"));
     else
@@ -95,29 +70,25 @@ void AppStatus::shouldAlwaysKeepScreenLight(bool on)
 
 bool AppStatus::hasActivity() const
 {
-    return m_keepAwake && m_keepAwake->token().has_value();
+    return m_keepAwake && m_keepAwake->isHeld();
+}
+
+void AppStatus::setKeepAwakeService(KeepAwakeService *service)
+{
+    m_keepAwake = service;
+}
+
+void AppStatus::setReachabilityService(ReachabilityService *service)
+{
+    m_reachability = service;
+    m_watching = false;
 }
 
 void AppStatus::networkChange()
 {
-    if (m_watching)
+    if (m_watching || !m_reachability)
         return;
-    // NetworkManager's backend needs the system bus; the glib one works without it.
-    if (!QNetworkInformation::instance() && !QNetworkInformation::loadDefaultBackend() &&
-        !QNetworkInformation::loadBackendByName(QStringLiteral("glib")))
-        return;
-    m_watching = true;
-    QNetworkInformation *info = QNetworkInformation::instance();
-    connect(info, &QNetworkInformation::reachabilityChanged, this, [this] { applyReachability(); });
-    connect(info, &QNetworkInformation::transportMediumChanged, this,
-            [this] { applyReachability(); });
-    applyReachability();
-}
-
-void AppStatus::applyReachability()
-{
-    if (auto *info = QNetworkInformation::instance())
-        reachabilityChanged(statusFor(info));
+    m_watching = m_reachability->watch([this](qint64 status) { reachabilityChanged(status); });
 }
 
 QString AppStatus::textForNetworkStatus(qint64 status)

@@ -6,7 +6,8 @@
 
 #include <atomic>
 
-class KeepAwake;
+class KeepAwakeService;
+class ReachabilityService;
 
 /// Volatile application flags, network reachability and the keep-awake activity.
 /// The flags and currentRometeUri may be touched from the engine's callback thread.
@@ -62,6 +63,11 @@ public:
     void shouldAlwaysKeepScreenLight(bool on);
     bool hasActivity() const;
 
+    /// The platform's services (not owned); null for none. The keep-awake service is used on
+    /// the main thread.
+    void setKeepAwakeService(KeepAwakeService *service);
+    void setReachabilityService(ReachabilityService *service);
+
     /// Registers for reachability changes and reads the current state.
     void networkChange();
     /// Stores a reachability state (-1 unknown, 0 none, 1 mobile, 2 WiFi), then announces it.
@@ -76,7 +82,6 @@ Q_SIGNALS:
 
 private:
     AppStatus();
-    void applyReachability();
 
     std::atomic<bool> m_isSignIn = false;
     std::atomic<bool> m_isChinese = false;
@@ -91,6 +96,7 @@ private:
     QString m_currentRometeUri;
     std::atomic<qint64> m_networkStatus = -1;
     QString m_networkStatusString = QStringLiteral("未知");
-    KeepAwake *m_keepAwake = nullptr;
+    KeepAwakeService *m_keepAwake = nullptr;
+    ReachabilityService *m_reachability = nullptr;
     bool m_watching = false;
 };

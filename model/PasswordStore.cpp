@@ -1,41 +1,45 @@
 #include "PasswordStore.h"
 
-#include "Log.h"
 #include "Preferences.h"
 
 #include <QCoreApplication>
 #include <QPointer>
-#include <qt6keychain/keychain.h>
 
 namespace {
 
 PasswordStore::Backend *plugged = nullptr;
+PasswordStore::Backend *desktop = nullptr;
 
-void readFromKeychain(const QPointer<QObject> &context, const PasswordStore::Done &done)
+PasswordStore::Backend *activeBackend()
 {
-    if (plugged) {
-        plugged->read([context, done](const QString &password) {
-            if (context && done)
-                done(password);
-        });
-        return;
-    }
-    auto *job = new QKeychain::ReadPasswordJob(PasswordStore::service());
-    job->setAutoDelete(true);
-    job->setKey(PasswordStore::key);
-    QObject::connect(
-        job, &QKeychain::Job::finished, job, [context, done](QKeychain::Job *finished) {
-            const auto *read = static_cast<QKeychain::ReadPasswordJob *>(finished);
-            if (read->error() != QKeychain::NoError && read->error() != QKeychain::EntryNotFound)
-                qCWarning(lcOrvale).noquote()
-                    << QStringLiteral("keychain: %1").arg(read->errorString());
-            if (context && done)
-                done(read->error() == QKeychain::NoError ? read->textData() : QString());
-        });
-    job->start();
+    return plugged ? plugged : desktop;
+}
+
+/// Runs `work` later on the main thread, as a backend would answer.
+void later(std::function<void()> work)
+{
+    if (auto *app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(app, std::move(work), Qt::QueuedConnection);
+}
+
+void readFromBackend(const QPointer<QObject> &context, const PasswordStore::Done &done)
+{
+    auto answer = [context, done](const QString &password) {
+        if (context && done)
+            done(password);
+    };
+    if (PasswordStore::Backend *store = activeBackend())
+        store->read(answer);
+    else
+        later([answer] { answer(QString()); });
 }
 
 } // namespace
+
+void PasswordStore::setDesktopBackend(Backend *backend)
+{
+    desktop = backend;
+}
 
 void PasswordStore::setBackend(Backend *backend)
 {
@@ -55,7 +59,7 @@ void PasswordStore::readPassword(QObject *context, Done done)
     // and take it out of the file once the keychain holds it.
     const QString legacy = Preferences().passWord();
     if (legacy.isEmpty()) {
-        readFromKeychain(guarded, done);
+        readFromBackend(guarded, done);
         return;
     }
     writePassword(legacy, [guarded, done, legacy](bool kept) {
@@ -68,32 +72,12 @@ void PasswordStore::readPassword(QObject *context, Done done)
 
 void PasswordStore::writePassword(const QString &password, std::function<void(bool)> done)
 {
-    if (plugged) {
-        plugged->write(password, [done](bool kept) {
-            if (done)
-                done(kept);
-        });
-        return;
-    }
-    QKeychain::Job *job = nullptr;
-    if (password.isEmpty()) {
-        job = new QKeychain::DeletePasswordJob(service());
-    } else {
-        auto *write = new QKeychain::WritePasswordJob(service());
-        write->setTextData(password);
-        job = write;
-    }
-    job->setAutoDelete(true);
-    job->setKey(key);
-    QObject::connect(job, &QKeychain::Job::finished, job, [done](QKeychain::Job *finished) {
-        const bool ok = finished->error() == QKeychain::NoError ||
-                        finished->error() == QKeychain::EntryNotFound;
-        if (!ok)
-            qCWarning(lcOrvale).noquote()
-                << QStringLiteral("keychain: the password is not remembered: %1")
-                       .arg(finished->errorString());
+    auto answer = [done](bool kept) {
         if (done)
-            done(ok);
-    });
-    job->start();
+            done(kept);
+    };
+    if (Backend *store = activeBackend())
+        store->write(password, answer);
+    else
+        later([answer] { answer(false); });
 }

@@ -5,9 +5,9 @@
 
 #include <functional>
 
-/// The remembered login password, kept in the desktop's keychain (Secret Service) rather than
-/// in a settings file. A password an earlier version left in the settings is moved over on
-/// first read.
+/// The remembered login password, kept in the desktop's keychain (Secret Service, plugged in
+/// by the platform library) rather than in a settings file. A password an earlier version left in
+/// the settings is moved over on first read.
 class PasswordStore final
 {
 public:
@@ -25,6 +25,7 @@ public:
 
     /// Where the password is kept: the desktop's keychain, unless another is plugged in (tests
     /// plug in one of their own). Each call answers exactly once, later, on the main thread.
+    /// Without any, nothing is kept and nothing is read.
     class Backend
     {
     public:
@@ -34,7 +35,9 @@ public:
         /// An empty password removes the entry; `done` learns whether it was kept.
         virtual void write(const QString &password, std::function<void(bool)> done) = 0;
     };
-    /// Plugs in `backend` (not owned); null goes back to the keychain.
+    /// The desktop's keychain (not owned), which the application plugs in at start; null for none.
+    static void setDesktopBackend(Backend *backend);
+    /// Plugs in `backend` (not owned) in place of the desktop's; null goes back to the desktop's.
     static void setBackend(Backend *backend);
     static inline const QString key = QStringLiteral("PassWord");
 };

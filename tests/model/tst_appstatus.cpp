@@ -1,9 +1,12 @@
 #include "AppStatus.h"
+#include "KeepAwake.h"
+#include "ReachabilityService.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusContext>
 #include <QDBusMessage>
+#include <QScopeGuard>
 #include <QSet>
 #include <QSignalSpy>
 #include <QTest>
@@ -55,6 +58,7 @@ private Q_SLOTS:
     void reachability_data();
     void reachability();
     void observersSeeStoredStatus();
+    void reachabilityFromTheService();
     void keepAwake();
     void currentRometeUriFromAnotherThread();
     void chineseLanguage_data();
@@ -100,6 +104,38 @@ void TestAppStatus::observersSeeStoredStatus()
     QCOMPARE(seenText, QStringLiteral("没有网络"));
 }
 
+/// Stands in for the system's reachability watcher.
+class FakeReachability final : public ReachabilityService
+{
+public:
+    int watches = 0;
+    Changed changed;
+
+    bool watch(Changed callback) override
+    {
+        ++watches;
+        changed = std::move(callback);
+        changed(1);
+        return true;
+    }
+};
+
+void TestAppStatus::reachabilityFromTheService()
+{
+    AppStatus *app = AppStatus::shareStatus();
+    app->reachabilityChanged(-1);
+    FakeReachability service;
+    app->setReachabilityService(&service);
+    auto unplug = qScopeGuard([app] { app->setReachabilityService(nullptr); });
+    app->networkChange();
+    QCOMPARE(app->networkStatus(), qint64(1)); // the state at the start
+    service.changed(0);
+    QCOMPARE(app->networkStatus(), qint64(0));
+    QCOMPARE(app->networkStatusString(), QStringLiteral("没有网络"));
+    app->networkChange(); // watched once
+    QCOMPARE(service.watches, 1);
+}
+
 void TestAppStatus::keepAwake()
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
@@ -114,6 +150,9 @@ void TestAppStatus::keepAwake()
                                QDBusConnection::ExportAllSlots));
 
     AppStatus *app = AppStatus::shareStatus();
+    KeepAwake keepAwake;
+    app->setKeepAwakeService(&keepAwake);
+    auto unplug = qScopeGuard([app] { app->setKeepAwakeService(nullptr); });
     app->setIsInConference(true);
     QVERIFY(app->isInConference());
     QTRY_VERIFY(app->hasActivity());

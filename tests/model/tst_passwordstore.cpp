@@ -1,3 +1,4 @@
+#include "KeychainBackend.h"
 #include "PasswordStore.h"
 #include "Preferences.h"
 #include "TestHome.h"
@@ -44,6 +45,7 @@ private:
     }
 
     std::unique_ptr<TestHome> m_home;
+    KeychainBackend m_keychain;
 };
 
 void TestPasswordStore::initTestCase()
@@ -56,6 +58,7 @@ void TestPasswordStore::initTestCase()
         QSKIP("no Secret Service: run the tests through scripts/test");
     }
     m_home = std::make_unique<TestHome>();
+    PasswordStore::setDesktopBackend(&m_keychain);
 }
 
 void TestPasswordStore::roundTrip_data()
