@@ -113,6 +113,7 @@ bool AppDelegate::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_window.get() && event->type() == QEvent::Paint) {
         m_window->removeEventFilter(this);
+        qCInfo(lcOrvale, "login window on screen");
         QTimer::singleShot(0, this, [this] { startEngine(); });
     }
     return QObject::eventFilter(watched, event);

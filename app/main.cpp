@@ -1,4 +1,5 @@
 #include "AppDelegate.h"
+#include "CommandLine.h"
 #include "LinkServer.h"
 #include "TextTable.h"
 #include "UnixSignalWatcher.h"
@@ -8,34 +9,25 @@
 
 #include <csignal>
 
-namespace {
-
-/// The first argument that names an orvale link (or any link with a query).
-QString linkArgument(const QStringList &arguments)
-{
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        if (arguments[i].contains(u'?') || arguments[i].startsWith(QLatin1String("orvale:")))
-            return arguments[i];
-    }
-    return {};
-}
-
-} // namespace
-
 int main(int argc, char *argv[])
 {
+    QCoreApplication::setOrganizationName(QStringLiteral("Orvale"));
+    QCoreApplication::setApplicationName(QStringLiteral("orvale"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ORVALE_VERSION));
+    // Help, the version and a refusal come before any window or hand-over.
+    CommandLine commandLine(CommandLine::fromArgv(argc, argv));
+    if (commandLine.request() != CommandLine::Request::Run)
+        return commandLine.answer(argc, argv);
+
     QApplication app(argc, argv);
-    QApplication::setOrganizationName(QStringLiteral("Orvale"));
-    QApplication::setApplicationName(QStringLiteral("orvale"));
     QApplication::setApplicationDisplayName(QStringLiteral("Orvale"));
-    QApplication::setApplicationVersion(QStringLiteral(ORVALE_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("orvale"));
     // The tray icon keeps the application when its windows close; quitting is explicit.
     QApplication::setQuitOnLastWindowClosed(false);
     TextTable texts;
     QApplication::installTranslator(&texts);
 
-    const QString link = linkArgument(QApplication::arguments());
+    const QString link = commandLine.link();
     LinkServer links;
     if (!links.listen()) {
         if (!link.isEmpty() && LinkServer::sendToRunningInstance(link))

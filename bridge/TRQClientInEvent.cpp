@@ -13,6 +13,7 @@
 #include "TRQClientOnOutEvent.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QStandardPaths>
 
 #include <array>
@@ -65,18 +66,20 @@ void writeRect(QByteArray &record, uint32_t offset, const ConfRect &rect)
 }
 
 // Kept for the library's whole life: it may read the texts at any time.
-std::string documentsPrefix;
+std::string logFolderPrefix;
 const ConfClientLogParams *logParams()
 {
     static ConfClientLogParams params = [] {
-        documentsPrefix =
-            QString(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + u'/')
-                .toStdString();
+        // The engine's log files go with the user record into the application's data folder,
+        // which must exist before the engine opens a file in it.
+        const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+        QDir().mkpath(folder);
+        logFolderPrefix = QString(folder + u'/').toStdString();
         return ConfClientLogParams{
             "fatal error warning info@App info@AppGui info@AppClient info@AppMedia "
             "info@AppVideoPace info@AppWebProxy",
             0,
-            documentsPrefix.c_str(),
+            logFolderPrefix.c_str(),
             "TRQClient_",
             nullptr,
             nullptr};

@@ -22,8 +22,57 @@ constexpr auto groupOrOther = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
                               QFileDevice::ExeGroup | QFileDevice::ReadOther |
                               QFileDevice::WriteOther | QFileDevice::ExeOther;
 
+// Where the record lived before it moved to the application's data folder, relative to the
+// same base folder as it is now.
+constexpr auto recordPath = "/com.Tesvane.Korrin.www/Document/user";
+
+QString oldStroePath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) +
+           QLatin1String(recordPath);
+}
+
+/// Writes `bytes` to `path` atomically, readable by the owner only from the first byte on.
+bool writePrivately(const QString &path, const QByteArray &bytes)
+{
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return false;
+    QSaveFile file(path);
+    bool ok = file.open(QIODevice::WriteOnly) && file.setPermissions(ownerOnly) &&
+              file.write(bytes) == bytes.size() && file.commit();
+    if (ok && (QFile::permissions(path) & groupOrOther))
+        ok = QFile::setPermissions(path, ownerOnly);
+    return ok;
+}
+
+/// Brings a record of an earlier version over from the Documents folder, once: only when there
+/// is none at the new place yet, and only a record that reads back; anything else stays where
+/// it is, untouched.
+void moveOldRecord()
+{
+    const QString path = AppUser::stroePath();
+    const QString old = oldStroePath();
+    if (old == path || QFileInfo::exists(path) || !QFileInfo(old).isFile())
+        return;
+    QFile file(old);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray bytes = file.readAll();
+    file.close();
+    if (!AppUser::decode(bytes) || !writePrivately(path, bytes))
+        return;
+    if (!QFile::remove(old))
+        return;
+    // The folders the record came in, when nothing else is in them; Documents itself stays.
+    QDir folder = QFileInfo(old).dir();
+    if (folder.rmdir(folder.absolutePath()) && folder.cdUp())
+        folder.rmdir(folder.absolutePath());
+    qCInfo(lcOrvale).noquote() << "AppUser moved" << old << "to" << path;
+}
+
 std::shared_ptr<AppUser> loadUser()
 {
+    moveOldRecord();
     QFile file(AppUser::stroePath());
     if (!file.open(QIODevice::ReadOnly))
         return std::make_shared<AppUser>();
@@ -47,25 +96,15 @@ std::shared_ptr<AppUser> AppUser::defaultUser()
 
 QString AppUser::stroePath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) +
-           QStringLiteral("/com.Tesvane.Korrin.www/Document/user");
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
+           QLatin1String(recordPath);
 }
 
 void AppUser::updateUser()
 {
-    const QString path = stroePath();
-    if (!QFileInfo::exists(path))
-        QDir().mkpath(QFileInfo(path).absolutePath());
-
-    const QByteArray bytes = defaultUser()->encode();
-    QSaveFile file(path);
     // The archive holds credentials: it is never readable by anyone but the owner, not even
     // for the moment between writing and renaming.
-    bool ok = file.open(QIODevice::WriteOnly) && file.setPermissions(ownerOnly) &&
-              file.write(bytes) == bytes.size() && file.commit();
-    if (ok && (QFile::permissions(path) & groupOrOther))
-        ok = QFile::setPermissions(path, ownerOnly);
-    if (!ok)
+    if (!writePrivately(stroePath(), defaultUser()->encode()))
         qCWarning(lcOrvale) << "error : AppUser同步用户数据失败";
 }
 
@@ -74,6 +113,9 @@ void AppUser::delUser()
     const QString path = stroePath();
     if (QFileInfo::exists(path) && !QFile::remove(path))
         qCWarning(lcOrvale) << "error : AppUser删除本地数据失败";
+    // A record of an earlier version still at the old place would come back at the next start.
+    if (const QString old = oldStroePath(); old != path && QFileInfo(old).isFile())
+        QFile::remove(old);
     std::lock_guard lock(userMutex);
     sharedUser.reset();
 }

@@ -2,8 +2,8 @@
 
 #include "RootModel.h"
 
-/// The signed-in user. One shared record, persisted in a file under Documents so that the
-/// next start knows the last user.
+/// The signed-in user. One shared record, persisted in a file under the application's data
+/// folder so that the next start knows the last user.
 class AppUser final : public RootModel
 {
     Q_OBJECT

@@ -1,17 +1,45 @@
 #include "Preferences.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
 namespace {
+
+constexpr auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+constexpr auto groupOrOther = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
+                              QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                              QFileDevice::WriteOther | QFileDevice::ExeOther;
 
 QString key(const char *name)
 {
     return QString::fromLatin1(name);
 }
 
+/// The store holds the user's server and names: readable by the owner only. QSettings saves
+/// through QSaveFile, which gives the new file the permissions of the one it replaces, so a
+/// private file present before the first save keeps every later one private.
+void keepPrivate(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.exists()) {
+        if (QFile::permissions(path) & groupOrOther)
+            QFile::setPermissions(path, ownerOnly);
+        return;
+    }
+    QDir().mkpath(info.absolutePath());
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly, ownerOnly))
+        file.close();
+}
+
 } // namespace
 
 Preferences::Preferences()
     : m_settings(QStringLiteral("Orvale"), QStringLiteral("orvale"))
-{}
+{
+    keepPrivate(m_settings.fileName());
+}
 
 int Preferences::flag(const char *name, int fallback) const
 {

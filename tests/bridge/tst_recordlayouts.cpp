@@ -15,6 +15,8 @@
 #include "TRQClientOnOutEvent.h"
 #include "TestHome.h"
 
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QTest>
 #include <QtEndian>
@@ -100,6 +102,7 @@ private Q_SLOTS:
     void initTestCase();
     void init();
     void cleanup();
+    void logParameters();
     void writtenFields_data();
     void writtenFields();
     void answeredFields_data();
@@ -131,6 +134,8 @@ static void captureLog(QtMsgType type, const QMessageLogContext &context, const 
 void TestRecordLayouts::initTestCase()
 {
     m_home = std::make_unique<TestHome>();
+    QCoreApplication::setOrganizationName(QStringLiteral("Orvale"));
+    QCoreApplication::setApplicationName(QStringLiteral("orvale"));
     // Some fields are only logged; the rows that check them read the log.
     QLoggingCategory::setFilterRules(QStringLiteral("orvale.info=true"));
     TRQClientInEvent::ClientSyncRequestInit(&m_delegate, nullptr, QRect());
@@ -154,6 +159,20 @@ void TestRecordLayouts::cleanup()
 {
     qInstallMessageHandler(previousHandler);
     previousHandler = nullptr;
+}
+
+void TestRecordLayouts::logParameters()
+{
+    // The engine writes its log files beside the user record, in a folder that exists.
+    const QString folder = m_home->path() + QStringLiteral("/.local/share/Orvale/orvale/");
+    const QByteArrayList texts = engine.logParams();
+    QCOMPARE(texts.size(), 3);
+    QCOMPARE(texts[0], QByteArray("fatal error warning info@App info@AppGui info@AppClient "
+                                  "info@AppMedia info@AppVideoPace info@AppWebProxy"));
+    QCOMPARE(QString::fromUtf8(texts[1]), folder);
+    QCOMPARE(texts[2], QByteArray("TRQClient_"));
+    QVERIFY(QFileInfo(folder).isDir());
+    QVERIFY(!QFileInfo::exists(m_home->path() + QStringLiteral("/Documents")));
 }
 
 void TestRecordLayouts::fire(uint32_t event, const QByteArray &record)

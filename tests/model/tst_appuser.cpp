@@ -1,6 +1,7 @@
 #include "AppUser.h"
 #include "TestHome.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -17,6 +18,7 @@ class TestAppUser : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase();
     void init();
     void cleanup();
     void firstStartHasEmptyUser();
@@ -27,10 +29,18 @@ private Q_SLOTS:
     void isshareRule();
     void fileIsPrivateAndReplacedAtomically();
     void failedWriteKeepsUser();
+    void earlierRecordMovedOnce_data();
+    void earlierRecordMovedOnce();
 
 private:
     std::unique_ptr<TestHome> m_home;
 };
+
+void TestAppUser::initTestCase()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("Orvale"));
+    QCoreApplication::setApplicationName(QStringLiteral("orvale"));
+}
 
 void TestAppUser::init()
 {
@@ -48,7 +58,8 @@ void TestAppUser::firstStartHasEmptyUser()
 {
     const QString path = AppUser::stroePath();
     QCOMPARE(path,
-             m_home->path() + QStringLiteral("/Documents/com.Tesvane.Korrin.www/Document/user"));
+             m_home->path() + QStringLiteral("/.local/share/Orvale/orvale/com.Tesvane.Korrin.www/"
+                                             "Document/user"));
     QVERIFY(!QFileInfo::exists(path));
     const auto user = AppUser::defaultUser();
     QVERIFY(user->userName.isNull());
@@ -58,6 +69,7 @@ void TestAppUser::firstStartHasEmptyUser()
     user->userName = QStringLiteral("demo");
     AppUser::updateUser();
     QVERIFY(QFileInfo(path).isFile());
+    QVERIFY(!QFileInfo::exists(m_home->path() + QStringLiteral("/Documents")));
 }
 
 /// Writes the shared user, forgets it as a new process would, and loads it back.
@@ -200,6 +212,75 @@ void TestAppUser::failedWriteKeepsUser()
     QVERIFY(QFileInfo(path).isDir());
     QCOMPARE(AppUser::defaultUser()->userName, QStringLiteral("kept"));
     QDir(path).removeRecursively();
+}
+
+static bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return QDir().mkpath(QFileInfo(path).absolutePath()) && file.open(QIODevice::WriteOnly) &&
+           file.write(bytes) == bytes.size();
+}
+
+static QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void TestAppUser::earlierRecordMovedOnce_data()
+{
+    // An absent file is a null array; "folder" puts a folder where the old file would be.
+    QTest::addColumn<QByteArray>("old");
+    QTest::addColumn<QByteArray>("current");
+    QTest::addColumn<QString>("userName");
+    QTest::addColumn<bool>("oldKept");
+    const QByteArray oldRecord(R"({"userName":"old","portal":"p"})");
+    const QByteArray newRecord(R"({"userName":"new"})");
+    QTest::newRow("old only") << oldRecord << QByteArray() << "old" << false;
+    QTest::newRow("new only") << QByteArray() << newRecord << "new" << false;
+    QTest::newRow("both") << oldRecord << newRecord << "new" << true;
+    QTest::newRow("old unreadable")
+        << QByteArray("\x00\xff{\"userName", 12) << QByteArray() << QString() << true;
+    QTest::newRow("old is a folder") << QByteArray("folder") << QByteArray() << QString() << true;
+}
+
+void TestAppUser::earlierRecordMovedOnce()
+{
+    QFETCH(QByteArray, old);
+    QFETCH(QByteArray, current);
+    QFETCH(QString, userName);
+    QFETCH(bool, oldKept);
+    const QString oldPath =
+        m_home->path() + QStringLiteral("/Documents/com.Tesvane.Korrin.www/Document/user");
+    const QString path = AppUser::stroePath();
+    if (old == "folder")
+        QVERIFY(QDir().mkpath(oldPath));
+    else if (!old.isNull())
+        QVERIFY(writeFile(oldPath, old));
+    if (!current.isNull())
+        QVERIFY(writeFile(path, current));
+
+    QCOMPARE(AppUser::defaultUser()->userName, userName);
+    if (oldKept && old != "folder")
+        QCOMPARE(readFile(oldPath), old); // untouched
+    QCOMPARE(QFileInfo::exists(oldPath), oldKept);
+    if (!old.isNull() && !oldKept) {
+        QCOMPARE(readFile(path), old);
+        QCOMPARE(QFile::permissions(path) & groupOrOther, QFileDevice::Permissions());
+        // The folders it came in go when empty; Documents is the user's and stays.
+        QVERIFY(!QFileInfo::exists(m_home->path() +
+                                   QStringLiteral("/Documents/com.Tesvane.Korrin.www")));
+        QVERIFY(QFileInfo(m_home->path() + QStringLiteral("/Documents")).isDir());
+    }
+    if (!current.isNull())
+        QCOMPARE(readFile(path), current);
+
+    // Saving writes the new place only; a record the move left alone is still there.
+    AppUser::defaultUser()->displayName = QStringLiteral("saved");
+    AppUser::updateUser();
+    QVERIFY(readFile(path).contains("saved"));
+    if (oldKept && old != "folder")
+        QCOMPARE(readFile(oldPath), old);
 }
 
 QTEST_GUILESS_MAIN(TestAppUser)

@@ -1,7 +1,14 @@
 #include "Preferences.h"
 #include "TestHome.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QTest>
+
+constexpr auto groupOrOther = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
+                              QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                              QFileDevice::WriteOther | QFileDevice::ExeOther;
 
 class TestPreferences : public QObject
 {
@@ -13,6 +20,8 @@ private Q_SLOTS:
     void liveVolume_data();
     void liveVolume();
     void deploymentFollowsServerAddress();
+    void storeIsPrivate_data();
+    void storeIsPrivate();
 };
 
 void TestPreferences::defaults()
@@ -82,6 +91,41 @@ void TestPreferences::deploymentFollowsServerAddress()
     QCOMPARE(prefs.updateHost(), QStringLiteral("127.0.0.5"));
     prefs.setLiveServiceUrl(QStringLiteral("https://live.example"));
     QCOMPARE(prefs.liveServiceUrl(), QStringLiteral("https://live.example"));
+}
+
+void TestPreferences::storeIsPrivate_data()
+{
+    QTest::addColumn<bool>("existing");
+    QTest::newRow("first start") << false;
+    QTest::newRow("readable file of an earlier version") << true;
+}
+
+void TestPreferences::storeIsPrivate()
+{
+    QFETCH(bool, existing);
+    TestHome home;
+    // QSettings settles on its folder at its first use in the process.
+    const QString path = QSettings(QStringLiteral("Orvale"), QStringLiteral("orvale")).fileName();
+    QFile::remove(path);
+    if (existing) {
+        QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[General]\nUser_Ip=10.0.0.1\n");
+        file.close();
+        QVERIFY(file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                    QFileDevice::ReadGroup | QFileDevice::ReadOther));
+    }
+    for (const QString &address : {QStringLiteral("10.1.2.3"), QStringLiteral("10.4.5.6")}) {
+        Preferences prefs;
+        prefs.setUserIp(address);
+        prefs.sync();
+        QVERIFY(QFileInfo(path).isFile());
+        QCOMPARE(QFile::permissions(path) & groupOrOther, QFileDevice::Permissions());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().contains(address.toLatin1())); // written to that very file
+    }
 }
 
 QTEST_GUILESS_MAIN(TestPreferences)

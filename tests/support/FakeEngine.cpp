@@ -104,6 +104,22 @@ bool FakeEngine::onEvent(uint32_t id, const void *record, uint32_t size)
     return m_eventResults.value(id, true);
 }
 
+void FakeEngine::setLogParams(const ConfClientLogParams *log)
+{
+    QMutexLocker lock(&m_mutex);
+    m_logParams.clear();
+    if (!log)
+        return;
+    for (const char *text : {log->filter, log->pathPrefix, log->filePrefix})
+        m_logParams.append(text ? QByteArray(text) : QByteArray());
+}
+
+QByteArrayList FakeEngine::logParams() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_logParams;
+}
+
 void FakeEngine::setCallback(ConfClientOutEventCallback callback, void *userData)
 {
     QMutexLocker lock(&m_mutex);
@@ -119,9 +135,10 @@ bool ConfClientConsoleLogConfigure(int)
 }
 
 bool ConfClientInitialize(ConfClientOutEventCallback callback, void *userData,
-                          const ConfClientLogParams *)
+                          const ConfClientLogParams *log)
 {
     FakeEngine::instance().setCallback(callback, userData);
+    FakeEngine::instance().setLogParams(log);
     return true;
 }
 

@@ -42,6 +42,9 @@ public:
     uint32_t onRequest(uint32_t id, void *record, uint32_t size);
     bool onEvent(uint32_t id, const void *record, uint32_t size);
     void setCallback(ConfClientOutEventCallback callback, void *userData);
+    /// The texts of the last log parameters handed over (reset() keeps them).
+    void setLogParams(const ConfClientLogParams *log);
+    QByteArrayList logParams() const;
 
 private:
     mutable QMutex m_mutex;
@@ -50,4 +53,5 @@ private:
     QMap<uint32_t, bool> m_eventResults;
     ConfClientOutEventCallback m_callback = nullptr;
     void *m_userData = nullptr;
+    QByteArrayList m_logParams;
 };
