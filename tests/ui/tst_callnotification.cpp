@@ -289,7 +289,7 @@ void TestCallNotification::notification()
     QMessageBox *prompt = main->alert();
     QVERIFY(shown.wait());
     QCOMPARE(m_server.shown.size(), 1);
-    const FakeNotifications::Shown &note = m_server.shown.first();
+    const FakeNotifications::Shown note = m_server.shown.first();
     QCOMPARE(notification->notificationId(), std::optional<quint32>(note.id));
     QCOMPARE(note.summary, QStringLiteral("Alice 王丽"));
     QCOMPARE(note.body, QStringLiteral("邀请你参加视频会议,是否入会?"));
