@@ -26,6 +26,7 @@
 #include "TRQClientInEvent.h"
 #include "Timing.h"
 #include "VideoView.h"
+#include "ViewHelper.h"
 
 #include <QAction>
 #include <QApplication>
@@ -239,9 +240,7 @@ void AppDelegate::bringToFront(QWidget *window)
 {
     if (!window)
         return;
-    window->show();
-    window->raise();
-    window->activateWindow();
+    ViewHelper::bringToFront(window);
     // Tool windows floating over it (the control bar) stay above it, window manager or not.
     for (QWidget *child : window->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
         if (child->isWindow() && child->windowType() == Qt::Tool && child->isVisible())
@@ -259,9 +258,12 @@ void AppDelegate::handleURLEvent(const QString &link)
     qCInfo(lcOrvale).noquote() << link;
     AppStatus *status = AppStatus::shareStatus();
     if (status->isInConference()) {
-        if (!AlertHelper::isSheetShown())
+        if (!AlertHelper::isSheetShown()) {
+            // The refusal is a sheet of the conference window, so that window must be seen.
+            bringToFront(joinWindow());
             AlertHelper::showAlertWithMessage(QStringLiteral("你正在会议中,请先退出会议!"), {},
                                               joinWindow());
+        }
         return;
     }
     const QVariantMap result = Helper::analyzingURLStr(link);

@@ -6,11 +6,14 @@
 #include "AppUser.h"
 #include "ContactListViewController.h"
 #include "Images.h"
+#include "IncomingCallNotification.h"
 #include "LoginViewController.h"
 #include "Preferences.h"
 #include "TRQClientInEvent.h"
 #include "Timing.h"
+#include "ViewHelper.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QAudioOutput>
 #include <QCloseEvent>
@@ -21,6 +24,7 @@
 ContactWindowController::ContactWindowController(QWidget *parent)
     : QMainWindow(parent)
     , m_stack(new QStackedWidget(this))
+    , m_callNotification(new IncomingCallNotification(this))
 {
     setObjectName(QStringLiteral("ContactWindowController"));
     setAttribute(Qt::WA_DeleteOnClose, false);
@@ -74,13 +78,13 @@ void ContactWindowController::acceptIncomeCallWithName(const QString &name)
             list->showJoinConferenceProgressWindow();
         return;
     }
-    show();
-    raise();
-    activateWindow();
+    ViewHelper::bringToFront(this);
+    // Window managers that refuse to hand over the focus still mark the window for attention.
+    QApplication::alert(this);
+    const QString message = QStringLiteral("邀请你参加视频会议,是否入会?");
     QPointer<ContactWindowController> self(this);
     m_alert = AlertHelper::showAlertWithTitle(
-        name, QStringLiteral("邀请你参加视频会议,是否入会?"),
-        {QStringLiteral("接受"), QStringLiteral("取消")},
+        name, message, {QStringLiteral("接受"), QStringLiteral("取消")},
         [self](int response) {
             if (!self)
                 return;
@@ -98,7 +102,32 @@ void ContactWindowController::acceptIncomeCallWithName(const QString &name)
             }
         },
         this, QStringLiteral("invite_camera"));
+    notifyIncomingCall(name, message);
     ring();
+}
+
+void ContactWindowController::notifyIncomingCall(const QString &name, const QString &message)
+{
+    QMessageBox *alert = m_alert;
+    if (!alert)
+        return;
+    m_callNotification->show(name, message);
+    // Whatever ends the alert, the desktop's copy goes with it, unless a newer call owns it.
+    // The notification withdraws itself when this window goes.
+    connect(alert, &QDialog::finished, this, [this, alert] {
+        if (m_alert == alert)
+            m_callNotification->withdraw();
+    });
+    const auto press = [alert](int response) {
+        if (!alert->isVisible())
+            return; // already answered: a second click would answer twice
+        if (QAbstractButton *button = AlertHelper::buttonForResponse(alert, response))
+            button->click();
+    };
+    connect(m_callNotification, &IncomingCallNotification::accepted, alert,
+            [press] { press(AlertHelper::firstButtonResponse); });
+    connect(m_callNotification, &IncomingCallNotification::declined, alert,
+            [press] { press(AlertHelper::firstButtonResponse + 1); });
 }
 
 void ContactWindowController::ring()
@@ -162,9 +191,7 @@ void ContactWindowController::networkChange(qint64 status)
         if (widget != this && !isOwnSheet(widget) && widget->isVisible())
             widget->close();
     }
-    show();
-    raise();
-    activateWindow();
+    ViewHelper::bringToFront(this);
     if (m_networkAlert)
         return; // a flapping network does not stack alerts
     m_networkAlert = AlertHelper::showAlertWithTitle(QStringLiteral("注意"),

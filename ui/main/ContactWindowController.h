@@ -8,6 +8,7 @@
 #include <functional>
 
 class ContactListViewController;
+class IncomingCallNotification;
 class QAudioOutput;
 class QMediaPlayer;
 
@@ -38,6 +39,7 @@ public:
     QString incomeCallName() const { return m_incomeCallName; }
     QMessageBox *alert() const { return m_alert; }
     QMediaPlayer *player() const { return m_player; }
+    IncomingCallNotification *callNotification() const { return m_callNotification; }
 
     /// What closing from the title bar does before the window closes; false keeps it open.
     bool closeFromTitleBar();
@@ -51,11 +53,14 @@ private:
     bool isOwnSheet(const QWidget *window) const;
     void ring();
     void stopRinging();
+    /// Announces the call on the desktop too; its actions press the alert's buttons.
+    void notifyIncomingCall(const QString &name, const QString &message);
 
     QStackedWidget *m_stack;
     QList<QWidget *> m_viewControllers;
     QMediaPlayer *m_player = nullptr;
     QAudioOutput *m_audioOutput = nullptr;
+    IncomingCallNotification *m_callNotification;
     QPointer<QMessageBox> m_alert;
     QPointer<QMessageBox> m_networkAlert;
     QString m_incomeCallName;

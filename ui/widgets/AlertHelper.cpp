@@ -7,6 +7,12 @@
 #include <QPointer>
 #include <QPushButton>
 
+namespace {
+
+constexpr char responseProperty[] = "alertResponse";
+
+} // namespace
+
 QMessageBox *AlertHelper::showAlertWithMessage(const QString &message, Completion complete,
                                                QWidget *window)
 {
@@ -36,6 +42,7 @@ QMessageBox *AlertHelper::showAlertWithTitle(const QString &title, const QString
                                                                    : QMessageBox::RejectRole);
         if (added.isEmpty())
             box->setDefaultButton(button);
+        button->setProperty(responseProperty, firstButtonResponse + int(added.size()));
         added.append(button);
     }
     QObject::connect(
@@ -52,4 +59,14 @@ bool AlertHelper::isSheetShown()
 {
     return qobject_cast<QMessageBox *>(QApplication::activeModalWidget()) != nullptr ||
            qobject_cast<QMessageBox *>(QApplication::activeWindow()) != nullptr;
+}
+
+QAbstractButton *AlertHelper::buttonForResponse(const QMessageBox *box, int response)
+{
+    if (!box || response < firstButtonResponse)
+        return nullptr;
+    for (QAbstractButton *button : box->buttons())
+        if (button->property(responseProperty).toInt() == response)
+            return button;
+    return nullptr;
 }

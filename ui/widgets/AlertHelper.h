@@ -5,6 +5,7 @@
 
 #include <functional>
 
+class QAbstractButton;
 class QMessageBox;
 class QWidget;
 
@@ -26,6 +27,9 @@ public:
                                            const QStringList &buttons, Completion complete = {},
                                            QWidget *window = nullptr,
                                            const QString &iconName = QString());
+    /// The button of `box` that reports `response`, or null; clicking it ends the alert as the
+    /// user's click does.
+    static QAbstractButton *buttonForResponse(const QMessageBox *box, int response);
     /// Whether the key window is a sheet, so that a second alert never stacks on a first.
     static bool isSheetShown();
 };

@@ -129,3 +129,14 @@ QWidget *ViewHelper::viewWithTag(const QWidget *parent, qint64 tag)
     }
     return nullptr;
 }
+
+void ViewHelper::bringToFront(QWidget *window)
+{
+    if (!window)
+        return;
+    // show() and raise() leave a minimised window minimised.
+    window->setWindowState((window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    window->show();
+    window->raise();
+    window->activateWindow();
+}

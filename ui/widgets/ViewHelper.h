@@ -43,4 +43,7 @@ public:
     static void setTag(QWidget *view, qint64 tag);
     /// The first descendant of `parent` with `tag`, or null.
     static QWidget *viewWithTag(const QWidget *parent, qint64 tag);
+
+    /// Shows the window, restored when it was minimised, above the others and active.
+    static void bringToFront(QWidget *window);
 };

@@ -1,0 +1,117 @@
+#include "IncomingCallNotification.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QGuiApplication>
+#include <QStringList>
+#include <QVariantMap>
+
+namespace {
+
+const QString service = QStringLiteral("org.freedesktop.Notifications");
+const QString path = QStringLiteral("/org/freedesktop/Notifications");
+const QString interface = QStringLiteral("org.freedesktop.Notifications");
+
+QString desktopEntry()
+{
+    const QString name = QGuiApplication::desktopFileName();
+    return name.isEmpty() ? QStringLiteral("orvale") : name;
+}
+
+} // namespace
+
+IncomingCallNotification::IncomingCallNotification(QObject *parent)
+    : QObject(parent)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    // Naming the service makes QtDBus accept these signals only from its current owner.
+    bus.connect(service, path, interface, QStringLiteral("ActionInvoked"), this,
+                SLOT(onActionInvoked(uint, QString)));
+    bus.connect(service, path, interface, QStringLiteral("NotificationClosed"), this,
+                SLOT(onNotificationClosed(uint, uint)));
+}
+
+IncomingCallNotification::~IncomingCallNotification()
+{
+    withdraw();
+}
+
+void IncomingCallNotification::show(const QString &caller, const QString &message)
+{
+    withdraw();
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(service, path, interface, QStringLiteral("Notify"));
+    const QString application = QGuiApplication::applicationDisplayName().isEmpty()
+                                    ? QStringLiteral("Orvale")
+                                    : QGuiApplication::applicationDisplayName();
+    const QStringList actions{acceptAction(), QStringLiteral("接听"), declineAction(),
+                              QStringLiteral("拒绝")};
+    const QVariantMap hints{
+        {QStringLiteral("urgency"), QVariant::fromValue(criticalUrgency)},
+        {QStringLiteral("category"), QStringLiteral("call.incoming")},
+        {QStringLiteral("desktop-entry"), desktopEntry()},
+    };
+    // Summary, body and actions are markup-free text; a timeout of 0 keeps it until acted on.
+    call << application << quint32(0) << desktopEntry() << caller << message << actions << hints
+         << qint32(0);
+    const quint64 generation = ++m_generation;
+    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, generation] {
+        watcher->deleteLater();
+        const QDBusPendingReply<quint32> reply = *watcher;
+        if (reply.isError())
+            return;
+        if (generation != m_generation) {
+            close(reply.value());
+            return;
+        }
+        m_id = reply.value();
+        Q_EMIT shown();
+    });
+}
+
+void IncomingCallNotification::withdraw()
+{
+    ++m_generation;
+    if (!m_id)
+        return;
+    const quint32 id = *m_id;
+    m_id.reset();
+    close(id);
+}
+
+void IncomingCallNotification::close(quint32 id)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    QDBusMessage call = QDBusMessage::createMethodCall(service, path, interface,
+                                                       QStringLiteral("CloseNotification"));
+    call << id;
+    bus.asyncCall(call);
+}
+
+void IncomingCallNotification::onActionInvoked(quint32 id, const QString &action)
+{
+    if (!m_id || *m_id != id)
+        return;
+    if (action == acceptAction())
+        Q_EMIT accepted();
+    else if (action == declineAction())
+        Q_EMIT declined();
+}
+
+void IncomingCallNotification::onNotificationClosed(quint32 id, quint32 reason)
+{
+    Q_UNUSED(reason)
+    // Dismissed on the desktop: the call alert in the window still waits for an answer.
+    if (m_id && *m_id == id)
+        m_id.reset();
+}
