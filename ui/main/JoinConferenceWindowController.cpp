@@ -8,6 +8,7 @@
 #include "Timing.h"
 #include "VideoView.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QHideEvent>
 #include <QScreen>
@@ -47,6 +48,14 @@ JoinConferenceWindowController::JoinConferenceWindowController(QWidget *parent)
     setMinimumSize(820, 480);
     if (AppShell *shell = AppShell::shared())
         shell->installApplicationShortcuts(this);
+    // The bar is a window of its own: F6 takes the keyboard there and back.
+    auto *toBar = new QAction(this);
+    toBar->setShortcut(QKeySequence(Qt::Key_F6));
+    connect(toBar, &QAction::triggered, this, [this] {
+        if (m_controlWindowVc && m_controlWindowVc->isVisible())
+            m_controlWindowVc->focusControls();
+    });
+    addAction(toBar);
 }
 
 void JoinConferenceWindowController::layOutNow()
