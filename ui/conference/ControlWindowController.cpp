@@ -49,8 +49,8 @@ ControlWindowController::ControlWindowController(JoinConferenceWindowController 
     setAttribute(Qt::WA_TranslucentBackground);
     if (AppShell *shell = AppShell::shared())
         shell->installApplicationShortcuts(this); // the bar may hold the keyboard focus
-    auto *back = new QAction(this);
-    back->setShortcuts({QKeySequence(Qt::Key_F6), QKeySequence(Qt::Key_Escape)});
+    auto *back = new QAction(this); // F6 is the conference window's: it works here too
+    back->setShortcut(QKeySequence(Qt::Key_Escape));
     connect(back, &QAction::triggered, this, [this] {
         if (m_joinWindow)
             m_joinWindow->activateWindow();
