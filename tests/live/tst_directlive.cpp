@@ -14,6 +14,7 @@
 #include "TestHome.h"
 #include "TestHttpServer.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QAudioOutput>
 #include <QBuffer>
@@ -308,6 +309,12 @@ void TestDirectLive::rowLook()
     QVERIFY(drawsColour(running->state(), QColor(0, 198, 255)));
     QVERIFY(!drawsColour(running->state(), QColor(159, 159, 159)));
     QCOMPARE(coming->state()->text(), QStringLiteral("即将直播"));
+    // The rows are widgets: screen readers get the name, state and time from the items.
+    QAccessibleInterface *table = QAccessible::queryAccessibleInterface(page.tableView());
+    QCOMPARE(table->child(0)->text(QAccessible::Name),
+             QStringLiteral("直播 L1，正在直播，2026-12-08 15:03-18:13"));
+    QCOMPARE(table->child(1)->text(QAccessible::Name).section(u'，', 0, 1),
+             QStringLiteral("直播 L2，即将直播"));
     QVERIFY(drawsColour(coming->state(), QColor(159, 159, 159)));
     QVERIFY(!drawsColour(coming->state(), QColor(0, 198, 255)));
     QTRY_VERIFY(!running->shownImage().isNull());

@@ -16,6 +16,7 @@
 #include "TRQClientInEvent.h"
 #include "ui_ControlWindowController.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QFontMetricsF>
@@ -47,6 +48,13 @@ ControlWindowController::ControlWindowController(JoinConferenceWindowController 
     setAttribute(Qt::WA_TranslucentBackground);
     if (AppShell *shell = AppShell::shared())
         shell->installApplicationShortcuts(this); // the bar may hold the keyboard focus
+    auto *back = new QAction(this); // F6 is the conference window's: it works here too
+    back->setShortcut(QKeySequence(Qt::Key_Escape));
+    connect(back, &QAction::triggered, this, [this] {
+        if (m_joinWindow)
+            m_joinWindow->activateWindow();
+    });
+    addAction(back);
     connect(ui->micButton, &QPushButton::clicked, this, [this] { microphone(); });
     connect(ui->speakerButton, &QPushButton::clicked, this, [this] { speaker(); });
     connect(ui->cameraButton, &QPushButton::clicked, this, [this] { camera(); });
@@ -139,6 +147,38 @@ void ControlWindowController::setImage(QPushButton *button, const QString &name)
 {
     button->setProperty("imageName", name);
     button->setIcon(Images::icon(name));
+    // The toggles are icons only: a screen reader hears what pressing does and what is now.
+    const struct
+    {
+        const char16_t *image;
+        QString action;
+        QString state;
+    } names[] = {
+        {u"mic_on", tr("关闭麦克风"), tr("麦克风已打开")},
+        {u"mic_off", tr("打开麦克风"), tr("麦克风已关闭")},
+        {u"voice_on", tr("关闭扬声器"), tr("扬声器已打开")},
+        {u"voice_off", tr("打开扬声器"), tr("扬声器已关闭")},
+        {u"camera_on", tr("关闭摄像头"), tr("摄像头已打开")},
+        {u"camera_off", tr("打开摄像头"), tr("摄像头已关闭")},
+    };
+    for (const auto &entry : names) {
+        if (name == QStringView(entry.image)) {
+            button->setAccessibleName(entry.action);
+            button->setAccessibleDescription(entry.state);
+        }
+    }
+}
+
+void ControlWindowController::focusControls()
+{
+    raise();
+    activateWindow();
+    for (QPushButton *button : findChildren<QPushButton *>()) {
+        if (button->isVisibleTo(this) && button->isEnabled()) {
+            button->setFocus(Qt::TabFocusReason);
+            return;
+        }
+    }
 }
 
 QString ControlWindowController::imageOf(const QPushButton *button) const

@@ -73,6 +73,8 @@ public:
     QWidget *qrWindow() const { return m_qrWindow; }
     /// The image each toggle shows now.
     QString imageOf(const QPushButton *button) const;
+    /// Hands the keyboard to the bar's first button; F6 or Escape hands it back.
+    void focusControls();
 
 protected:
     void paintEvent(QPaintEvent *event) override;

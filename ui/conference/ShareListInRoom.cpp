@@ -58,6 +58,7 @@ void ShareListInRoom::reload()
     for (const auto &share : dataSourse()) {
         auto *item = new QListWidgetItem(ui->tableView);
         item->setSizeHint(QSize(int(maxWidth()), 40));
+        item->setData(Qt::AccessibleTextRole, share->remoteAppName); // the cell is a widget
         auto *cell = new QWidget;
         auto *layout = new QHBoxLayout(cell);
         layout->setContentsMargins(12, 0, 8, 0);

@@ -11,6 +11,7 @@
 #include "Preferences.h"
 #include "ui_DirectLiveList.h"
 
+#include <QLabel>
 #include <QListWidget>
 
 DirectLiveList::DirectLiveList(QWidget *parent)
@@ -109,6 +110,11 @@ void DirectLiveList::reloadData()
                          ? qobject_cast<DirectLiveCellView *>(table->itemWidget(table->item(row)))
                          : addCell();
         cell->setModel(m_dataSourse[row]);
+        // The row's look is its cell widget; screen readers read the item.
+        table->item(int(row))->setData(
+            Qt::AccessibleTextRole,
+            tr("%1，%2，%3")
+                .arg(cell->name()->text(), cell->state()->text(), cell->time()->text().trimmed()));
     }
 }
 

@@ -282,6 +282,7 @@ void PlayDirectLive::setPlayTag(int tag)
     ui->playButton->setProperty("tag", tag);
     ui->playButton->setNormalImageName(tag == playingTag ? QStringLiteral("pause2")
                                                          : QStringLiteral("play_hover"));
+    ui->playButton->setAccessibleName(tag == playingTag ? tr("暂停") : tr("播放"));
 }
 
 // ---- Volume ----
@@ -304,6 +305,7 @@ void PlayDirectLive::beQuiet()
     if (muted) {
         setSliderValue(0);
         ui->voiceButton->setNormalImageName(QStringLiteral("mute"));
+        ui->voiceButton->setAccessibleName(tr("取消静音"));
         return;
     }
     // The slider shows the volume that is heard again, also after the slider went to 0.
@@ -311,6 +313,7 @@ void PlayDirectLive::beQuiet()
     setSliderValue(volume);
     m_audioOutput->setVolume(float(volume));
     ui->voiceButton->setNormalImageName(QStringLiteral("speaker"));
+    ui->voiceButton->setAccessibleName(tr("静音"));
 }
 
 void PlayDirectLive::changeVoice(double value)
@@ -318,6 +321,7 @@ void PlayDirectLive::changeVoice(double value)
     const bool mute = value < 0.001;
     m_audioOutput->setMuted(mute);
     ui->voiceButton->setNormalImageName(mute ? QStringLiteral("mute") : QStringLiteral("speaker"));
+    ui->voiceButton->setAccessibleName(mute ? tr("取消静音") : tr("静音"));
     m_audioOutput->setVolume(float(value));
     Preferences().setDirectLiveVolume(value);
 }
@@ -377,6 +381,7 @@ void PlayDirectLive::showOrHideLeft()
     MyButton *button = ui->hideLeftButton;
     button->setHoverImageName(hidden ? QStringLiteral("righthover") : QStringLiteral("lefthover"));
     button->setNormalImageName(hidden ? QStringLiteral("rightgray") : QStringLiteral("leftgray"));
+    button->setAccessibleName(hidden ? tr("显示直播简介") : tr("隐藏直播简介"));
     if (button->underMouse())
         button->showImage(button->hoverImageName());
     ui->splitView->layout()->activate();
@@ -411,6 +416,7 @@ void PlayDirectLive::windowWillEnterFullScreen()
     if (!ui->leftView->isHidden())
         showOrHideLeft();
     ui->fullScreen->setNormalImageName(QStringLiteral("minimize"));
+    ui->fullScreen->setAccessibleName(tr("退出全屏"));
 }
 
 void PlayDirectLive::windowWillExitFullScreen()
@@ -418,6 +424,7 @@ void PlayDirectLive::windowWillExitFullScreen()
     if (ui->leftView->isHidden())
         showOrHideLeft();
     ui->fullScreen->setNormalImageName(QStringLiteral("maximizing"));
+    ui->fullScreen->setAccessibleName(tr("全屏"));
 }
 
 // ---- Closing ----

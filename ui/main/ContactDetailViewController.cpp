@@ -133,6 +133,7 @@ void ContactDetailViewController::setContact(const std::shared_ptr<Entity> &cont
     } else {
         action->setVisible(false);
     }
+    action->setAccessibleName(action->toolTip()); // an icon only: its tooltip says what it does
 }
 
 void ContactDetailViewController::deleteContact()

@@ -26,6 +26,7 @@
 #include <QDesktopServices>
 #include <QKeyEvent>
 #include <QListWidget>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QUrl>
 
@@ -236,6 +237,7 @@ void ContactListViewController::showContactsTitle()
 void ContactListViewController::reloadData()
 {
     const int scroll = ui->tableView->verticalScrollBar()->value();
+    const int current = ui->tableView->currentRow();
     ui->tableView->clear();
     const EntityList &list = rows();
     const int width = ui->tableView->viewport()->width();
@@ -246,12 +248,17 @@ void ContactListViewController::reloadData()
         item->setSizeHint(QSize(width, header ? headerRowHeight : rowHeight));
         if (header)
             item->setFlags(Qt::NoItemFlags);
+        // The row's look is its cell widget; screen readers read the item.
+        item->setData(Qt::AccessibleTextRole, QXContactListCellView::accessibleTextFor(*entity));
         auto *cell = new QXContactListCellView;
         cell->setContact(entity);
         connect(cell, &QXContactListCellView::addContactClicked, this,
                 [this](QPushButton *button) { addContact(button); });
         ui->tableView->setItemWidget(item, cell);
     }
+    // Keep the keyboard's place across a refresh, without selecting anything.
+    if (current >= 0 && current < ui->tableView->count())
+        ui->tableView->setCurrentRow(current, QItemSelectionModel::NoUpdate);
     ui->tableView->verticalScrollBar()->setValue(scroll);
 }
 
@@ -280,6 +287,7 @@ void ContactListViewController::setClearImage(const QString &name)
 {
     m_clearImage = name;
     ui->clearSearchBarButton->setIcon(Images::icon(name));
+    ui->clearSearchBarButton->setAccessibleName(name == u"close" ? tr("清除搜索") : tr("搜索"));
 }
 
 void ContactListViewController::leaveSearchMode()
@@ -398,6 +406,10 @@ void ContactListViewController::popOverContactDetailVcWithIndex(int row)
     }
     popover->adjustSize();
     popover->showRelativeTo(cell, cell->rect(), Popover::Edge::Right);
+    // Enter in the list opens the details; Enter again joins.
+    QPushButton *join =
+        outsideRow ? m_outsideVC->joinButton() : m_contactDetailVc->joinConferenceButton();
+    join->setFocus(Qt::PopupFocusReason);
 }
 
 void ContactListViewController::dismissCurrentViewController()
@@ -468,8 +480,14 @@ void ContactListViewController::roomLinkError(const QString &reason)
 
 bool ContactListViewController::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == ui->tableView && event->type() == QEvent::KeyPress)
+    if (watched == ui->tableView && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && ui->tableView->currentRow() >= 0) {
+            proposeSelection(ui->tableView->currentRow());
+            return true;
+        }
         QTimer::singleShot(0, this, [this] { dismissCurrentViewController(); });
+    }
     if (watched == ui->tableView->viewport() && event->type() == QEvent::MouseButtonPress) {
         const auto *mouse = static_cast<QMouseEvent *>(event);
         if (!ui->tableView->itemAt(mouse->position().toPoint()))

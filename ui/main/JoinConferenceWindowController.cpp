@@ -8,6 +8,7 @@
 #include "Timing.h"
 #include "VideoView.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QHideEvent>
 #include <QScreen>
@@ -47,6 +48,19 @@ JoinConferenceWindowController::JoinConferenceWindowController(QWidget *parent)
     setMinimumSize(820, 480);
     if (AppShell *shell = AppShell::shared())
         shell->installApplicationShortcuts(this);
+    // The bar is a window of its own: F6 takes the keyboard there and back. Shortcuts of this
+    // window also work while the bar, a tool window over it, is active.
+    auto *toBar = new QAction(this);
+    toBar->setShortcut(QKeySequence(Qt::Key_F6));
+    connect(toBar, &QAction::triggered, this, [this] {
+        if (!m_controlWindowVc || !m_controlWindowVc->isVisible())
+            return;
+        if (m_controlWindowVc->isActiveWindow())
+            activateWindow();
+        else
+            m_controlWindowVc->focusControls();
+    });
+    addAction(toBar);
 }
 
 void JoinConferenceWindowController::layOutNow()

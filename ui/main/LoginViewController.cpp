@@ -157,6 +157,8 @@ void LoginViewController::viewDidLoad()
     for (QWidget *line : {static_cast<QWidget *>(ui->ipLine), static_cast<QWidget *>(ui->nameLine),
                           static_cast<QWidget *>(ui->passLine)})
         ViewHelper::setBackgroundColor(line, ColorHelper::lineColor());
+    for (QLineEdit *field : {ui->ipField, ui->nameField, ui->passField})
+        field->installEventFilter(this);
     ui->logoView->setPixmap(Images::pixmap(QStringLiteral("logo"), QSize(64, 64)));
     ui->qrButton->setVisible(bool(qrFactory));
     if (qrFactory)
@@ -183,6 +185,31 @@ void LoginViewController::viewDidLoad()
     m_signInTimer->setSingleShot(true);
     connect(m_signInTimer, &QTimer::timeout, this, [this] { signInTimedOut(); });
     ui->ipField->setFocus();
+}
+
+bool LoginViewController::eventFilter(QObject *watched, QEvent *event)
+{
+    const bool in = event->type() == QEvent::FocusIn;
+    if (in || event->type() == QEvent::FocusOut) {
+        for (QLineEdit *field : {ui->ipField, ui->nameField, ui->passField})
+            if (watched == field)
+                showFieldFocus(field, in);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void LoginViewController::showFieldFocus(QLineEdit *field, bool focused)
+{
+    // The fields have no frame: the focused one is tinted and its line takes the main colour,
+    // so that a keyboard user sees where typing goes.
+    QWidget *line = field == ui->ipField     ? static_cast<QWidget *>(ui->ipLine)
+                    : field == ui->nameField ? static_cast<QWidget *>(ui->nameLine)
+                                             : static_cast<QWidget *>(ui->passLine);
+    ViewHelper::setBackgroundColor(line,
+                                   focused ? ColorHelper::mainColor() : ColorHelper::lineColor());
+    QPalette palette = field->palette();
+    palette.setColor(QPalette::Base, focused ? QColor(0xf2, 0xf5, 0xfb) : QColor(Qt::white));
+    field->setPalette(palette);
 }
 
 void LoginViewController::scheduleAutoLogin()

@@ -78,8 +78,12 @@ public:
     QCheckBox *autoLoginBox() const;
     Spinner *activity() const;
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void applyLook();
+    void showFieldFocus(QLineEdit *field, bool focused);
     void viewDidLoad();
     void handleReply(const QVariant &response);
     void handleFailure(const QString &address);

@@ -48,6 +48,25 @@ QString QXContactListCellView::iconNameFor(const Entity &entity)
     return {};
 }
 
+QString QXContactListCellView::accessibleTextFor(const Entity &entity)
+{
+    QString kind;
+    if (entity.EntityType == u"Room")
+        kind = tr("会议室");
+    else if (entity.EntityType == u"OutMember")
+        kind = tr("外部联系人");
+    else if (entity.EntityType != u"Member")
+        return entity.displayName; // a section title
+    else if (entity.MemberStatus == u"Online")
+        kind = tr("在线");
+    else if (entity.MemberStatus == u"Offline")
+        kind = tr("离线");
+    else
+        kind = tr("忙碌");
+    //: A contact row read out: the name, then its presence or kind
+    return tr("%1，%2").arg(entity.displayName, kind);
+}
+
 void QXContactListCellView::setContact(const std::shared_ptr<Entity> &contact)
 {
     m_contact = contact;

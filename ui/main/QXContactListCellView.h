@@ -33,6 +33,8 @@ public:
     QPushButton *addContactButton() const;
 
     static QString iconNameFor(const Entity &entity);
+    /// What a screen reader says for the row: the entry and its presence.
+    static QString accessibleTextFor(const Entity &entity);
 
 Q_SIGNALS:
     void addContactClicked(QPushButton *button);

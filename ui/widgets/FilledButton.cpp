@@ -40,8 +40,11 @@ void FilledButton::paintEvent(QPaintEvent *)
     path.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
     painter.fillPath(path, fill);
     if (hasFocus()) {
-        painter.setPen(QPen(fill.lighter(150), 1.5));
-        painter.drawPath(path);
+        // A ring inside the fill: seen on any background, also by keyboard users.
+        QPainterPath ring;
+        ring.addRoundedRect(QRectF(rect()).adjusted(3, 3, -3, -3), 4, 4);
+        painter.setPen(QPen(QColor(255, 255, 255, 210), 1.5));
+        painter.drawPath(ring);
     }
     painter.setPen(Qt::white);
     painter.drawText(rect(), Qt::AlignCenter, text());
