@@ -1,6 +1,7 @@
 #include "AppDelegate.h"
+#include "AppLanguage.h"
 #include "LinkServer.h"
-#include "TextTable.h"
+#include "Log.h"
 #include "UnixSignalWatcher.h"
 
 #include <QApplication>
@@ -32,8 +33,9 @@ int main(int argc, char *argv[])
     QApplication::setDesktopFileName(QStringLiteral("orvale"));
     // The tray icon keeps the application when its windows close; quitting is explicit.
     QApplication::setQuitOnLastWindowClosed(false);
-    TextTable texts;
-    QApplication::installTranslator(&texts);
+    AppLanguage language;
+    if (!language.use(AppLanguage::systemLanguage()))
+        qCWarning(lcOrvale) << "Some of the translations could not be loaded";
 
     const QString link = linkArgument(QApplication::arguments());
     LinkServer links;

@@ -79,8 +79,7 @@ void ContactWindowController::acceptIncomeCallWithName(const QString &name)
     activateWindow();
     QPointer<ContactWindowController> self(this);
     m_alert = AlertHelper::showAlertWithTitle(
-        name, QStringLiteral("邀请你参加视频会议,是否入会?"),
-        {QStringLiteral("接受"), QStringLiteral("取消")},
+        name, tr("邀请你参加视频会议,是否入会?"), {tr("接受"), tr("取消")},
         [self](int response) {
             if (!self)
                 return;
@@ -123,9 +122,9 @@ void ContactWindowController::incomeCallTimeOut()
 {
     if (m_alert)
         m_alert->done(0); // ends the prompt, which declines
-    AlertHelper::showAlertWithTitle(QStringLiteral("错过邀请"),
-                                    QStringLiteral("错过了来自%1的会议邀请").arg(m_incomeCallName),
-                                    {QStringLiteral("确定")}, {}, this, QStringLiteral("tips"));
+    AlertHelper::showAlertWithTitle(tr("错过邀请"),
+                                    tr("错过了来自%1的会议邀请").arg(m_incomeCallName),
+                                    {tr("确定")}, {}, this, QStringLiteral("tips"));
 }
 
 bool ContactWindowController::isCurrent() const
@@ -167,9 +166,8 @@ void ContactWindowController::networkChange(qint64 status)
     activateWindow();
     if (m_networkAlert)
         return; // a flapping network does not stack alerts
-    m_networkAlert = AlertHelper::showAlertWithTitle(QStringLiteral("注意"),
-                                                     QStringLiteral("网络连接好像断开了"),
-                                                     {QStringLiteral("确定")}, {}, this);
+    m_networkAlert = AlertHelper::showAlertWithTitle(tr("注意"), tr("网络连接好像断开了"),
+                                                     {tr("确定")}, {}, this);
 }
 
 void ContactWindowController::moveEvent(QMoveEvent *event)
