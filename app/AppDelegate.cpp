@@ -136,7 +136,7 @@ void AppDelegate::startEngine()
 void AppDelegate::createTray()
 {
     m_dynamicMenue = std::make_unique<QMenu>();
-    m_dynamicMenue->addAction(QStringLiteral("注销"), this, [this] { resignDockAction(); });
+    m_dynamicMenue->addAction(tr("注销"), this, [this] { resignDockAction(); });
     m_trayMenu = std::make_unique<QMenu>();
     // Built from the state of the moment it opens: a conference may have ended unnoticed.
     connect(m_trayMenu.get(), &QMenu::aboutToShow, this, [this] { updateDockMenu(); });
@@ -158,16 +158,15 @@ void AppDelegate::updateDockMenu()
     if (!m_trayMenu)
         return;
     m_trayMenu->clear();
-    m_trayMenu->addAction(QStringLiteral("显示窗口"), this,
-                          [this] { applicationShouldHandleReopen(false); });
+    m_trayMenu->addAction(tr("显示窗口"), this, [this] { applicationShouldHandleReopen(false); });
     if (QMenu *dock = applicationDockMenu()) {
         m_trayMenu->addSeparator();
         m_trayMenu->addActions(dock->actions());
     }
     m_trayMenu->addSeparator();
-    m_trayMenu->addAction(QStringLiteral("设置…"), this, [this] { showConfigPanel(); });
-    m_trayMenu->addAction(QStringLiteral("关于 Orvale"), this, [this] { showAboutPanel(); });
-    m_trayMenu->addAction(QStringLiteral("退出 Orvale"), this, [this] { requestQuit(); });
+    m_trayMenu->addAction(tr("设置…"), this, [this] { showConfigPanel(); });
+    m_trayMenu->addAction(tr("关于 Orvale"), this, [this] { showAboutPanel(); });
+    m_trayMenu->addAction(tr("退出 Orvale"), this, [this] { requestQuit(); });
 }
 
 void AppDelegate::showConfigPanel()
@@ -198,29 +197,25 @@ bool AppDelegate::hasTrayIcon() const
 void AppDelegate::installApplicationMenu(QMainWindow *window)
 {
     QMenu *menu = window->menuBar()->addMenu(QStringLiteral("Orvale"));
-    menu->addAction(QStringLiteral("关于 Orvale"), this, [this] { showAboutPanel(); });
-    menu->addAction(QStringLiteral("设置…"), QKeySequence::Preferences, this,
-                    [this] { showConfigPanel(); });
+    menu->addAction(tr("关于 Orvale"), this, [this] { showAboutPanel(); });
+    menu->addAction(tr("设置…"), QKeySequence::Preferences, this, [this] { showConfigPanel(); });
     menu->addSeparator();
     // Without a tray icon, signing out is the application menu's.
-    QAction *signOut =
-        menu->addAction(QStringLiteral("注销"), this, [this] { resignDockAction(); });
+    QAction *signOut = menu->addAction(tr("注销"), this, [this] { resignDockAction(); });
     connect(menu, &QMenu::aboutToShow, signOut,
             [this, signOut] { signOut->setVisible(!hasTrayIcon() && applicationDockMenu()); });
     signOut->setVisible(false);
-    menu->addAction(QStringLiteral("关闭窗口"), QKeySequence::Close, this,
-                    [this] { closeKeyWindow(); });
+    menu->addAction(tr("关闭窗口"), QKeySequence::Close, this, [this] { closeKeyWindow(); });
     menu->addSeparator();
-    menu->addAction(QStringLiteral("退出 Orvale"), QKeySequence::Quit, this,
-                    [this] { requestQuit(); });
+    menu->addAction(tr("退出 Orvale"), QKeySequence::Quit, this, [this] { requestQuit(); });
 }
 
 void AppDelegate::installApplicationShortcuts(QWidget *window)
 {
-    auto *close = new QAction(QStringLiteral("关闭窗口"), window);
+    auto *close = new QAction(tr("关闭窗口"), window);
     close->setShortcut(QKeySequence::Close);
     connect(close, &QAction::triggered, this, [this] { closeKeyWindow(); });
-    auto *quit = new QAction(QStringLiteral("退出 Orvale"), window);
+    auto *quit = new QAction(tr("退出 Orvale"), window);
     quit->setShortcut(QKeySequence::Quit);
     connect(quit, &QAction::triggered, this, [this] { requestQuit(); });
     window->addActions({close, quit});
@@ -261,8 +256,7 @@ void AppDelegate::handleURLEvent(const QString &link)
         if (!AlertHelper::isSheetShown()) {
             // The refusal is a sheet of the conference window, so that window must be seen.
             bringToFront(joinWindow());
-            AlertHelper::showAlertWithMessage(QStringLiteral("你正在会议中,请先退出会议!"), {},
-                                              joinWindow());
+            AlertHelper::showAlertWithMessage(tr("你正在会议中,请先退出会议!"), {}, joinWindow());
         }
         return;
     }
@@ -286,8 +280,7 @@ void AppDelegate::handleURLEvent(const QString &link)
         } else if (!AlertHelper::isSheetShown()) {
             QWidget *main = mainWindowControllerWindow();
             bringToFront(main);
-            AlertHelper::showAlertWithMessage(QStringLiteral("登录地址不同,请注销后入会"), {},
-                                              main);
+            AlertHelper::showAlertWithMessage(tr("登录地址不同,请注销后入会"), {}, main);
         }
         return;
     }
@@ -331,8 +324,7 @@ AppDelegate::TerminateReply AppDelegate::applicationShouldTerminate()
         bringToFront(mainWindowControllerWindow());
     Timing::performBlockAfterDelay(0.4, this, [this] {
         m_quitAlert = AlertHelper::showAlertWithTitle(
-            QStringLiteral("注意"), QStringLiteral("确定退出吗?"),
-            {QStringLiteral("确定"), QStringLiteral("取消")}, [this](int response) {
+            tr("注意"), tr("确定退出吗?"), {tr("确定"), tr("取消")}, [this](int response) {
                 const bool terminate = response == AlertHelper::firstButtonResponse;
                 if (terminate) {
                     m_signOutSent = true;
@@ -397,8 +389,7 @@ void AppDelegate::resignDockAction()
         return;
     }
     AlertHelper::showAlertWithTitle(
-        QStringLiteral("注意"), QStringLiteral("确定注销吗?"),
-        {QStringLiteral("确定"), QStringLiteral("取消")},
+        tr("注意"), tr("确定注销吗?"), {tr("确定"), tr("取消")},
         [](int response) {
             if (response == AlertHelper::firstButtonResponse)
                 TRQClientInEvent::ClientAsyncRequestLogOut();

@@ -1,7 +1,8 @@
 #include "AppDelegate.h"
+#include "AppLanguage.h"
 #include "CommandLine.h"
 #include "LinkServer.h"
-#include "TextTable.h"
+#include "Log.h"
 #include "UnixSignalWatcher.h"
 
 #include <QApplication>
@@ -24,8 +25,9 @@ int main(int argc, char *argv[])
     QApplication::setDesktopFileName(QStringLiteral("orvale"));
     // The tray icon keeps the application when its windows close; quitting is explicit.
     QApplication::setQuitOnLastWindowClosed(false);
-    TextTable texts;
-    QApplication::installTranslator(&texts);
+    AppLanguage language;
+    if (!language.use(AppLanguage::systemLanguage()))
+        qCWarning(lcOrvale) << "Some of the translations could not be loaded";
 
     const QString link = commandLine.link();
     LinkServer links;

@@ -4,6 +4,7 @@
 #include "StringHelper.h"
 #include "ValueConversion.h"
 
+#include <QCoreApplication>
 #include <QRandomGenerator>
 
 namespace {
@@ -30,6 +31,16 @@ bool takeParameter(const QString &piece, const QString &name, QString *value)
 }
 
 } // namespace
+
+QString Helper::errorNotOurs()
+{
+    return QCoreApplication::translate("Helper", "抱歉!只能识别本系统二维码.");
+}
+
+QString Helper::errorExpired()
+{
+    return QCoreApplication::translate("Helper", "此二维码已经过期了,无法入会");
+}
 
 QString Helper::roomKeyOf(const QString &roomUrl)
 {
@@ -70,7 +81,7 @@ QVariantMap Helper::analyzingURLStr(const QString &link)
 QVariantMap Helper::analyzingURLStr(const QString &link, const QDateTime &now)
 {
     if (link.isEmpty() || link.contains(QLatin1String("&s=1")))
-        return error(errorNotOurs);
+        return error(errorNotOurs());
     const QStringList pieces = link.split(u'?').last().split(u'&');
     QString key, portal, pin, period;
     for (const QString &piece : pieces) {
@@ -85,11 +96,11 @@ QVariantMap Helper::analyzingURLStr(const QString &link, const QDateTime &now)
     const QString plainPortal = StringHelper::deBase64(portal);
     const QString plainPin = StringHelper::deBase64(pin);
     if (plainKey.isNull() || plainPortal.isNull() || plainPin.isNull())
-        return error(errorNotOurs);
+        return error(errorNotOurs());
     const QString stamp = StringHelper::deBase64(period.chopped(2));
     const qint64 expiry = stamp.isNull() ? 0 : ValueConversion::leadingInteger(stamp);
     if (expiry <= now.toMSecsSinceEpoch())
-        return error(errorExpired);
+        return error(errorExpired());
     return result(plainKey, plainPortal, plainPin);
 }
 

@@ -10,8 +10,8 @@
 class Helper final
 {
 public:
-    static inline const QString errorNotOurs = QStringLiteral("抱歉!只能识别本系统二维码.");
-    static inline const QString errorExpired = QStringLiteral("此二维码已经过期了,无法入会");
+    static QString errorNotOurs();
+    static QString errorExpired();
 
     /// The invitation link of the signed-in user's own room, with a fresh validity stamp.
     static QString getLinkStr();

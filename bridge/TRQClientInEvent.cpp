@@ -87,7 +87,23 @@ const ConfClientLogParams *logParams()
     return &params;
 }
 
+// The share list's screen rows and its closing row are told apart by these names.
+QString screenName()
+{
+    return QCoreApplication::translate("TRQClientInEvent", "共享屏幕");
+}
+
+QString cancelName()
+{
+    return QCoreApplication::translate("TRQClientInEvent", "取消");
+}
+
 } // namespace
+
+QString TRQClientInEvent::stopWatchingLabel()
+{
+    return QCoreApplication::translate("TRQClientInEvent", "停止接受远程共享");
+}
 
 void TRQClientInEvent::ClientSyncRequestInit(ConfClientDelegate *delegate, void *videoView,
                                              const QRect &viewRect)
@@ -264,8 +280,8 @@ QList<std::shared_ptr<ScreenSourseModel>> TRQClientInEvent::ClientSyncRequestGet
     const uint32_t screens = std::min(CR::readU32(record, S::ScreenCount), S::MaxScreens);
     for (uint32_t i = 0; i < screens; ++i) {
         auto source = std::make_shared<ScreenSourseModel>();
-        source->appName = QStringLiteral("共享屏幕");
-        source->appWindowName = QStringLiteral("全屏");
+        source->appName = screenName();
+        source->appWindowName = QCoreApplication::translate("TRQClientInEvent", "全屏");
         source->appWindowId =
             CR::readText(record, S::ScreenIds + i * S::ScreenIdWidth, S::ScreenIdWidth)
                 .toLongLong();
@@ -289,8 +305,8 @@ QList<std::shared_ptr<ScreenSourseModel>> TRQClientInEvent::ClientSyncRequestGet
         sources.append(source);
     }
     auto cancel = std::make_shared<ScreenSourseModel>();
-    cancel->appName = QStringLiteral("取消");
-    cancel->appWindowName = QStringLiteral("屏幕共享");
+    cancel->appName = cancelName();
+    cancel->appWindowName = QCoreApplication::translate("TRQClientInEvent", "屏幕共享");
     sources.append(cancel);
     return sources;
 }
@@ -302,12 +318,12 @@ void TRQClientInEvent::ClientSyncRequestSetShareWithShareArray(
     if (row < 0 || row >= sources.size() || !sources[row])
         return;
     const ScreenSourseModel &source = *sources[row];
-    if (source.appName == u"取消") {
+    if (source.appName == cancelName()) {
         EngineCall::event(CR::EventStopShare);
         return;
     }
     QByteArray record = CR::zeroed(S::Size);
-    if (source.appName == u"共享屏幕") {
+    if (source.appName == screenName()) {
         CR::writeU32(record, S::Kind, S::KindScreen);
         CR::writeU32(record, S::Id, 1);
         CR::writeText(record, S::ScreenId, S::ScreenIdWidth, QString::number(source.appWindowId));
@@ -364,7 +380,7 @@ QList<std::shared_ptr<ShareListInRoomModel>> TRQClientInEvent::ClientSyncRequest
         shares.append(share);
     }
     auto stop = std::make_shared<ShareListInRoomModel>();
-    stop->remoteAppName = stopWatchingLabel;
+    stop->remoteAppName = stopWatchingLabel();
     shares.append(stop);
     return shares;
 }

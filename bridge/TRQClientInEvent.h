@@ -64,5 +64,6 @@ public:
     /// Reports the video area (request 101900, then in-event 800).
     static void ClientSyncRequestSetVideoArea(const QRect &area);
 
-    static inline const QString stopWatchingLabel = QStringLiteral("停止接受远程共享");
+    /// The last row of the remote-share list, which stops watching.
+    static QString stopWatchingLabel();
 };

@@ -64,7 +64,8 @@ void signInState(const void *record, uint32_t size)
 
 void conferenceActive(ConfClientDelegate *delegate)
 {
-    TRQClientInEvent::ClientSyncRequestSetUserName(QStringLiteral("我"));
+    TRQClientInEvent::ClientSyncRequestSetUserName(
+        QCoreApplication::translate("TRQClientOnOutEvent", "我"));
     TRQClientInEvent::ClientSyncRequestSetPreview(2);
     onMain(delegate, [delegate] {
         delegate->addControllView();
@@ -154,9 +155,12 @@ void signInFailed(ConfClientDelegate *delegate, const void *record, uint32_t siz
     onMain(delegate, [delegate, code] {
         if (code == 0 || !delegate->isMainWindowVisible())
             return;
-        delegate->errorWithText(code == CR::Code::WrongPassword ? QStringLiteral("用户名密码错误")
-                                : code == CR::Code::NotAPortal ? QStringLiteral("登录地址错误")
-                                                               : QStringLiteral("连接不到服务器"));
+        // In the context of localString(), with which the login view recognises the first.
+        delegate->errorWithText(code == CR::Code::WrongPassword
+                                    ? QCoreApplication::translate("Orvale", "用户名密码错误")
+                                : code == CR::Code::NotAPortal
+                                    ? QCoreApplication::translate("Orvale", "登录地址错误")
+                                    : QCoreApplication::translate("Orvale", "连接不到服务器"));
     });
 }
 
@@ -184,8 +188,10 @@ void signedOut(ConfClientDelegate *delegate, const void *record, uint32_t size)
         AppUser::delUser();
     });
     if (reason == CR::Code::SignedInElsewhere)
-        onMain(delegate,
-               [delegate] { delegate->showAlertWithMessage(QStringLiteral("账号在别处登陆")); });
+        onMain(delegate, [delegate] {
+            delegate->showAlertWithMessage(
+                QCoreApplication::translate("TRQClientOnOutEvent", "账号在别处登陆"));
+        });
 }
 
 void roomLink(const void *record, uint32_t size)
@@ -196,9 +202,10 @@ void roomLink(const void *record, uint32_t size)
     if (result == 0)
         return;
     roomLinkFlag = 0;
-    const QString reason = result == CR::Code::RoomFull
-                               ? QStringLiteral("当前房间的并发数已满,无法入会")
-                               : QStringLiteral("入会失败,请检查入会链接");
+    const QString reason =
+        result == CR::Code::RoomFull
+            ? QCoreApplication::translate("TRQClientOnOutEvent", "当前房间的并发数已满,无法入会")
+            : QCoreApplication::translate("TRQClientOnOutEvent", "入会失败,请检查入会链接");
     post(NotificationCenter::roomLinkError, QVariantMap{{QStringLiteral("reason"), reason}});
 }
 

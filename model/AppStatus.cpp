@@ -95,9 +95,9 @@ QString AppStatus::textForNetworkStatus(qint64 status)
 {
     switch (status) {
     case -1:
-        return QStringLiteral("未知");
+        return tr("未知");
     case 0:
-        return QStringLiteral("没有网络");
+        return tr("没有网络");
     case 1:
         return QStringLiteral("3G|4G");
     case 2:

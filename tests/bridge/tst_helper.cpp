@@ -70,8 +70,8 @@ void TestHelper::links_data()
     QTest::addColumn<QVariantMap>("expected");
     const QVariantMap decoded{
         {"key", "Room1"}, {"portal", "http://127.0.0.1:8081"}, {"pin", "1234"}};
-    const QVariantMap notOurs{{"error", Helper::errorNotOurs}};
-    const QVariantMap expired{{"error", Helper::errorExpired}};
+    const QVariantMap notOurs{{"error", Helper::errorNotOurs()}};
+    const QVariantMap expired{{"error", Helper::errorExpired()}};
     QTest::newRow("valid") << link(key, portal, pin, future) << now << decoded;
     QTest::newRow("refused with s=1")
         << link(key, portal, pin, future) + QStringLiteral("&s=1") << now << notOurs;

@@ -5,6 +5,7 @@
 #include "AboutUsWidowController.h"
 #include "AllSetsWindowController.h"
 #include "AppDelegate.h"
+#include "AppLanguage.h"
 #include "BardgeButton.h"
 #include "ContactDetailViewController.h"
 #include "ContactListViewController.h"
@@ -27,7 +28,6 @@
 #include "ScreenSouseViewController.h"
 #include "ShareListInRoom.h"
 #include "ShareQRCodeWindowController.h"
-#include "TextTable.h"
 
 #include <QLabel>
 
@@ -89,8 +89,8 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("orvale"));
     QApplication::setApplicationDisplayName(QStringLiteral("Orvale"));
     QApplication::setApplicationVersion(QStringLiteral(ORVALE_VERSION));
-    TextTable texts;
-    QApplication::installTranslator(&texts);
+    AppLanguage language;
+    language.use(AppLanguage::systemLanguage());
     if (argc < 4) {
         std::fprintf(stderr, "usage: orvale-screenshots <server> <portal> <folder>\n");
         return 2;

@@ -131,7 +131,7 @@ private:
     void accept()
     {
         m_window->qrImage()->setImage(photoOf(invitation()));
-        QTRY_COMPARE(m_window->infoLabel()->text(), QRImageView::acceptedText);
+        QTRY_COMPARE(m_window->infoLabel()->text(), QRImageView::acceptedText());
         QVERIFY(m_window->joinButton()->isEnabled());
     }
     void dismissAlert()
@@ -218,7 +218,7 @@ void TestQRCodeWindow::reading()
 {
     QFETCH(QString, path);
     QFETCH(QString, message);
-    const bool accepted = message == QRImageView::acceptedText;
+    const bool accepted = message == QRImageView::acceptedText();
     // First an accepted code, so that a refusal visibly replaces it.
     if (!accepted)
         accept();
@@ -274,8 +274,8 @@ void TestQRCodeWindow::clipboardRetry_data()
     f.open(QIODevice::WriteOnly);
     f.write("hello");
     f.close();
-    const QString noCode = QRImageView::noCodeText;
-    const QString yes = QRImageView::acceptedText;
+    const QString noCode = QRImageView::noCodeText();
+    const QString yes = QRImageView::acceptedText();
 
     QTest::addColumn<QStringList>("files");
     QTest::addColumn<QImage>("pixels");
@@ -319,14 +319,14 @@ void TestQRCodeWindow::clipboardRetry()
     QTRY_VERIFY(!view.isReading() && !view.flag());
     QCOMPARE(reported, messages);
     QCOMPARE(view.readCount(), reads);
-    QCOMPARE(successes, int(messages.count(QRImageView::acceptedText)));
+    QCOMPARE(successes, int(messages.count(QRImageView::acceptedText())));
 }
 
 void TestQRCodeWindow::pasteShortcutAndMenu()
 {
     QApplication::clipboard()->setImage(photoOf(invitation()));
     QTest::keyClick(m_window, Qt::Key_V, Qt::ControlModifier);
-    QTRY_COMPARE(m_window->infoLabel()->text(), QRImageView::acceptedText);
+    QTRY_COMPARE(m_window->infoLabel()->text(), QRImageView::acceptedText());
     QMenu *menu = m_window->qrImage()->contextMenu();
     QCOMPARE(menu->title(), QStringLiteral("粘贴"));
     QCOMPARE(menu->actions().size(), 1);
@@ -340,7 +340,7 @@ void TestQRCodeWindow::pasteShortcutAndMenu()
     blank.fill(Qt::white);
     QApplication::clipboard()->setImage(blank);
     menu->actions().first()->trigger();
-    QTRY_COMPARE(m_window->infoLabel()->text(), QRImageView::noCodeText);
+    QTRY_COMPARE(m_window->infoLabel()->text(), QRImageView::noCodeText());
     QVERIFY(m_window->nameView()->isHidden());
 }
 
@@ -349,11 +349,11 @@ void TestQRCodeWindow::drops_data()
     QTest::addColumn<QString>("kind");
     QTest::addColumn<bool>("taken");
     QTest::addColumn<QString>("message");
-    QTest::newRow("a file") << "file" << true << QRImageView::acceptedText;
-    QTest::newRow("pixels") << "pixels" << true << QRImageView::acceptedText;
-    QTest::newRow("a link") << "link" << true << QRImageView::acceptedText;
+    QTest::newRow("a file") << "file" << true << QRImageView::acceptedText();
+    QTest::newRow("pixels") << "pixels" << true << QRImageView::acceptedText();
+    QTest::newRow("a link") << "link" << true << QRImageView::acceptedText();
     QTest::newRow("other text") << "text" << false << QString();
-    QTest::newRow("while joining") << "locked" << false << QRImageView::acceptedText;
+    QTest::newRow("while joining") << "locked" << false << QRImageView::acceptedText();
 }
 
 void TestQRCodeWindow::drops()
@@ -396,7 +396,7 @@ void TestQRCodeWindow::newerPictureWins()
     // The older reading runs on; whatever it finds must not come through.
     QVERIFY(QThreadPool::globalInstance()->waitForDone(30000));
     QCoreApplication::processEvents();
-    QCOMPARE(reported, QStringList{QRImageView::acceptedText});
+    QCOMPARE(reported, QStringList{QRImageView::acceptedText()});
     QCOMPARE(m_window->qrImage()->readCount(), 1);
 }
 
@@ -412,7 +412,7 @@ void TestQRCodeWindow::largePictureKeepsTheWindowResponsive()
     connect(&ticker, &QTimer::timeout, this, [&ticks] { ++ticks; });
     ticker.start(5);
     m_window->qrImage()->setImageFile(path);
-    QTRY_COMPARE_WITH_TIMEOUT(m_window->infoLabel()->text(), QRImageView::acceptedText, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->infoLabel()->text(), QRImageView::acceptedText(), 30000);
     QVERIFY2(ticks > 5, qPrintable(QString::number(ticks)));
 }
 

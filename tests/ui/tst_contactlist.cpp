@@ -1,3 +1,4 @@
+#include "AppLanguage.h"
 #include "AppStatus.h"
 #include "AppUser.h"
 #include "ContactDetailViewController.h"
@@ -13,7 +14,6 @@
 #include "Preferences.h"
 #include "QXContactListCellView.h"
 #include "Spinner.h"
-#include "TextTable.h"
 #include "UiHarness.h"
 #include "ViewHelper.h"
 
@@ -45,7 +45,7 @@ private Q_SLOTS:
     void addContactFromSearch();
     void detailFields_data();
     void detailFields();
-    void labelsThroughTextTable();
+    void labelsThroughTranslations();
     void removeContact();
     void joinPaths_data();
     void joinPaths();
@@ -380,10 +380,10 @@ void TestContactList::detailFields()
     ContactDetailViewController::setShareWindowFactory({});
 }
 
-void TestContactList::labelsThroughTextTable()
+void TestContactList::labelsThroughTranslations()
 {
-    TextTable table;
-    QApplication::installTranslator(&table);
+    AppLanguage language;
+    QVERIFY(language.use(AppLanguage::Language::Chinese));
     ContactDetailViewController details;
     auto e = entity(QStringLiteral("1005"), QStringLiteral("Member"), QStringLiteral("false"));
     e->extension = QStringLiteral("1005");
@@ -391,7 +391,6 @@ void TestContactList::labelsThroughTextTable()
     details.setContact(e);
     QCOMPARE(details.extentionLabel()->text(), QStringLiteral("分机号：1005"));
     QCOMPARE(details.statusLabel()->text(), QStringLiteral("状态：离线"));
-    QApplication::removeTranslator(&table);
 }
 
 void TestContactList::removeContact()

@@ -333,7 +333,7 @@ void ControlWindowController::volumeChange(double value)
 void ControlWindowController::contextMenuEvent(QContextMenuEvent *event)
 {
     QMenu menu(this);
-    menu.addAction(QStringLiteral("请求会议诊断信息"), this, [this] { command(); });
+    menu.addAction(tr("请求会议诊断信息"), this, [this] { command(); });
     menu.exec(event->globalPos());
 }
 

@@ -70,7 +70,7 @@ void ShareListInRoom::reload()
         text->setStyleSheet(QStringLiteral("font-size: 15px; color: #1f2633;"));
         layout->addWidget(marker);
         layout->addWidget(text, 1);
-        marker->setVisible(share->remoteAppName != TRQClientInEvent::stopWatchingLabel);
+        marker->setVisible(share->remoteAppName != TRQClientInEvent::stopWatchingLabel());
         ui->tableView->setItemWidget(item, cell);
     }
 }

@@ -17,7 +17,7 @@ QRBackView::QRBackView(QWidget *parent)
     : QWidget(parent)
 {
     setCursor(Qt::OpenHandCursor);
-    setToolTip(QStringLiteral("可将二维码拖到文件夹或聊天窗口"));
+    setToolTip(tr("可将二维码拖到文件夹或聊天窗口"));
 }
 
 QString QRBackView::cacheFolder()
@@ -40,7 +40,7 @@ QString QRBackView::getImagePath()
     const QString folder = cacheFolder();
     if (!QDir().mkpath(folder))
         return {};
-    const QString path = folder + QStringLiteral("/二维码.png");
+    const QString path = folder + QLatin1Char('/') + tr("二维码.png");
     QSaveFile file(path);
     const QByteArray bytes = pngData();
     if (bytes.isEmpty() || !file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() ||

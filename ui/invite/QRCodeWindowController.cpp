@@ -103,7 +103,7 @@ void QRCodeWindowController::windowDidLoad()
     m_timeout.setSingleShot(true);
     m_timeout.setInterval(timeoutSeconds * 1000);
     connect(&m_timeout, &QTimer::timeout, this,
-            [this] { showAlertWithMessage(QStringLiteral("请求超时,检查网络再试")); });
+            [this] { showAlertWithMessage(tr("请求超时,检查网络再试")); });
     auto *center = NotificationCenter::defaultCenter();
     m_successObserver =
         center->addObserver(NotificationCenter::joinConferenceSuccess, this,
@@ -163,8 +163,8 @@ void QRCodeWindowController::setClosable(bool closable)
 void QRCodeWindowController::enterRoom()
 {
     if (AppStatus::shareStatus()->networkStatus() == 0) {
-        ToastView::showToastInWindow(this, QStringLiteral("好像无法连接到网络了"),
-                                     QStringLiteral("warning"), ToastView::defaultSeconds);
+        ToastView::showToastInWindow(this, tr("好像无法连接到网络了"), QStringLiteral("warning"),
+                                     ToastView::defaultSeconds);
         return;
     }
     if (ui->userName->text().isEmpty() || m_roomDic.isEmpty() || m_joining)

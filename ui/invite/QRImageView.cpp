@@ -17,7 +17,6 @@
 
 namespace {
 
-const QString placeholder = QStringLiteral("将二维码图片拖到这里\n或按 Ctrl+V 粘贴");
 const QString linkPath = QStringLiteral("pages/Kwuser/l.do?key=");
 
 /// Control characters, blanks and markup never occur in a link of ours.
@@ -67,17 +66,17 @@ QRImageView::QRImageView(QWidget *parent)
     setAcceptDrops(true);
     setAlignment(Qt::AlignCenter);
     setTextFormat(Qt::PlainText);
-    setText(placeholder);
+    setText(placeholder());
     setObjectName(QStringLiteral("qrImage"));
     setStyleSheet(QStringLiteral("QRImageView { background: white; color: #8a93a3;"
                                  " border: 1px solid %1; border-radius: 6px; }")
                       .arg(ColorHelper::mainColor().name()));
-    m_pasteAction = new QAction(QStringLiteral("粘贴"), this);
+    m_pasteAction = new QAction(tr("粘贴"), this);
     m_pasteAction->setShortcut(QKeySequence::Paste);
     m_pasteAction->setShortcutContext(Qt::WindowShortcut);
     connect(m_pasteAction, &QAction::triggered, this, [this] { pasteNow(); });
     addAction(m_pasteAction);
-    m_menu = new QMenu(QStringLiteral("粘贴"), this);
+    m_menu = new QMenu(tr("粘贴"), this);
     m_menu->addAction(m_pasteAction);
 }
 
@@ -160,7 +159,7 @@ void QRImageView::apply(const Outcome &outcome)
     if (!outcome.text.isNull())
         takeCodeText(outcome.text);
     else
-        report(noCodeText);
+        report(noCodeText());
     if (m_flag)
         retryNext();
     else if (outcome.text.isNull())
@@ -187,12 +186,12 @@ void QRImageView::takeCodeText(const QString &text)
 {
     if (text.size() > QRCodec::maxTextLength || hasHostileCharacters(text) ||
         !text.contains(linkPath) || text.contains(QLatin1String("&s=1"))) {
-        report(foreignCodeText);
+        report(foreignCodeText());
         return;
     }
     const QUrl url(text, QUrl::StrictMode);
     if (!isWebAddress(url) || !url.path().endsWith(QLatin1String("/pages/Kwuser/l.do"))) {
-        report(foreignCodeText);
+        report(foreignCodeText());
         return;
     }
     analyzingResultStr(text);
@@ -205,12 +204,12 @@ void QRImageView::analyzingResultStr(const QString &text)
         text.contains(QLatin1String("key=")) && text.contains(QLatin1String("portal=")) &&
         text.contains(QLatin1String("pin=")) && text.contains(QLatin1String("period"));
     if (!complete || text.contains(QLatin1String("&s=1"))) {
-        report(Helper::errorNotOurs);
+        report(Helper::errorNotOurs());
         return;
     }
     const QVariantMap result = Helper::analyzingURLStr(text);
     if (result.size() < 3) {
-        report(result.value(QStringLiteral("error"), Helper::errorNotOurs).toString());
+        report(result.value(QStringLiteral("error"), Helper::errorNotOurs()).toString());
         return;
     }
     const QString key = result.value(QStringLiteral("key")).toString();
@@ -220,10 +219,10 @@ void QRImageView::analyzingResultStr(const QString &text)
     const QUrl portalUrl(portal, QUrl::StrictMode);
     if (hasHostileCharacters(key + portal + pin) || !isWebAddress(portalUrl) ||
         portalUrl.host() != QUrl(text).host()) {
-        report(Helper::errorNotOurs);
+        report(Helper::errorNotOurs());
         return;
     }
-    report(acceptedText);
+    report(acceptedText());
     if (m_success)
         m_success({{QStringLiteral("roomKey"), key},
                    {QStringLiteral("portal"), portal},
@@ -240,7 +239,7 @@ void QRImageView::showPicture()
 {
     if (m_shown.isNull()) {
         setPixmap({});
-        setText(placeholder);
+        setText(placeholder());
         return;
     }
     const QSize room = contentsRect().size() - QSize(12, 12);

@@ -19,9 +19,10 @@ class QRImageView final : public QLabel
     Q_DISABLE_COPY_MOVE(QRImageView)
 
 public:
-    static inline const QString noCodeText = QStringLiteral("没有发现二维码 ");
-    static inline const QString foreignCodeText = QStringLiteral("抱歉,只能识别本系统二维码!");
-    static inline const QString acceptedText = QStringLiteral("请输入姓名后，进入会议");
+    static QString noCodeText() { return tr("没有发现二维码 "); }
+    static QString foreignCodeText() { return tr("抱歉,只能识别本系统二维码!"); }
+    static QString acceptedText() { return tr("请输入姓名后，进入会议"); }
+    static QString placeholder() { return tr("将二维码图片拖到这里\n或按 Ctrl+V 粘贴"); }
 
     using ResultBlock = std::function<void(const QString &message)>;
     using SuccessBlock = std::function<void(const QVariantMap &invitation)>;

@@ -84,7 +84,7 @@ QImage ShareQRCodeWindowController::createQRCodeImage() const
 QString ShareQRCodeWindowController::getInvalidTime(qint64 periodHours, const QDateTime &now)
 {
     const QDateTime expiry = now.toLocalTime().addSecs(periodHours * 3600);
-    return QStringLiteral("%1月%2日 %3前")
+    return tr("%1月%2日 %3前")
         .arg(expiry.date().month())
         .arg(expiry.date().day())
         .arg(expiry.toString(QStringLiteral("HH:mm")));
@@ -92,9 +92,10 @@ QString ShareQRCodeWindowController::getInvalidTime(qint64 periodHours, const QD
 
 QString ShareQRCodeWindowController::validitySentence(qint64 periodHours, const QDateTime &now)
 {
-    const QString duration = periodHours % 24 == 0 ? QStringLiteral("%1天").arg(periodHours / 24)
-                                                   : QStringLiteral("%1小时").arg(periodHours);
-    return QStringLiteral("该二维码%1内(%2)有效").arg(duration, getInvalidTime(periodHours, now));
+    const QString duration = periodHours % 24 == 0
+                                 ? tr("%n天", nullptr, static_cast<int>(periodHours / 24))
+                                 : tr("%n小时", nullptr, static_cast<int>(periodHours));
+    return tr("该二维码%1内(%2)有效").arg(duration, getInvalidTime(periodHours, now));
 }
 
 void ShareQRCodeWindowController::setValidTime()
@@ -114,16 +115,15 @@ void ShareQRCodeWindowController::copyLink()
 void ShareQRCodeWindowController::savePhoto()
 {
     const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
-    auto *dialog =
-        new QFileDialog(this, QStringLiteral("保存二维码"), desktop, QStringLiteral("PNG (*.png)"));
+    auto *dialog = new QFileDialog(this, tr("保存二维码"), desktop, QStringLiteral("PNG (*.png)"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setDefaultSuffix(QStringLiteral("png"));
-    dialog->selectFile(QStringLiteral("二维码.png"));
+    dialog->selectFile(tr("二维码.png"));
     connect(dialog, &QFileDialog::fileSelected, this, [this](const QString &path) {
         if (!savePhotoTo(path))
-            ToastView::showToastInWindow(this, QStringLiteral("保存失败"),
-                                         QStringLiteral("warning"), ToastView::defaultSeconds);
+            ToastView::showToastInWindow(this, tr("保存失败"), QStringLiteral("warning"),
+                                         ToastView::defaultSeconds);
     });
     dialog->open();
 }

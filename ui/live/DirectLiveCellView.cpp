@@ -92,7 +92,7 @@ void DirectLiveCellView::setModel(const std::shared_ptr<LiveModel> &model)
     ui->name->setText(model->liveName);
     ui->time->setText(timeText(model->liveStart, model->liveEnd));
     const bool coming = model->timestamp > 0;
-    ui->state->setText(coming ? QStringLiteral("即将直播") : QStringLiteral("正在直播"));
+    ui->state->setText(coming ? tr("即将直播") : tr("正在直播"));
     // The row's style sheet sets the label's font, so its colour is set the same way.
     ui->state->setStyleSheet(
         QStringLiteral("color: %1;").arg((coming ? comingColor() : runningColor()).name()));

@@ -22,7 +22,6 @@
 namespace {
 
 constexpr int sliderScale = 1000;
-const QString unitCharacters = QStringLiteral("天时分秒");
 
 QString spanned(const QString &text, const QString &style)
 {
@@ -50,14 +49,19 @@ PlayDirectLive::~PlayDirectLive()
 QString PlayDirectLive::getWaitTime(qint64 milliseconds)
 {
     const qint64 s = milliseconds / 1000;
-    return QString::asprintf("%2lld 天 %2lld 时 %2lld 分 %2lld 秒", s / 86400, (s % 86400) / 3600,
-                             (s % 3600) / 60, s % 60);
+    return tr("%1 天 %2 时 %3 分 %4 秒")
+        .arg(s / 86400, 2)
+        .arg((s % 86400) / 3600, 2)
+        .arg((s % 3600) / 60, 2)
+        .arg(s % 60, 2);
 }
 
 QList<PlayDirectLive::TextRun> PlayDirectLive::waitTimeRuns(const QString &text)
 {
     // Each number field runs from after the previous unit and its blank to the blank before
     // its own unit, so a wider number shifts everything after it.
+    //: The unit letters of the countdown, in its order: days, hours, minutes, seconds.
+    const QString unitCharacters = tr("天时分秒");
     QList<TextRun> runs;
     int fieldStart = 0;
     for (int i = 0; i < text.size(); ++i) {
@@ -92,7 +96,7 @@ QString PlayDirectLive::waitTimeHtml(qint64 milliseconds)
 void PlayDirectLive::windowDidLoad()
 {
     setWindowTitle(m_model->liveName);
-    ui->textView->setPlainText(m_model->liveRemark.isEmpty() ? QStringLiteral("  暂无简介")
+    ui->textView->setPlainText(m_model->liveRemark.isEmpty() ? tr("  暂无简介")
                                                              : m_model->liveRemark);
     m_audioOutput = new QAudioOutput(this);
     const double volume = Preferences().directLiveStartVolume();

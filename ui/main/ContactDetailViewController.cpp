@@ -30,9 +30,9 @@ void toast(const QString &text)
     ToastView::showToastWithString(text, QStringLiteral("warning"));
 }
 
-QString joined(const char16_t *label, const QString &value)
+QString joined(const char *label, const QString &value)
 {
-    return QStringLiteral("%1%2").arg(StringHelper::localString(QString::fromUtf16(label)), value);
+    return StringHelper::localString(QString::fromUtf8(label)) + value;
 }
 
 } // namespace
@@ -102,13 +102,15 @@ void ContactDetailViewController::setContact(const std::shared_ptr<Entity> &cont
 {
     m_contact = contact;
     ui->nameLabel->setText(contact->displayName);
-    ui->extentionLabel->setText(joined(u"分机号", contact->extension));
-    ui->tenantLabel->setText(joined(u"租客", contact->tenant));
-    ui->ownerLabel->setText(joined(u"邮箱", contact->emailAddress));
-    const QString status = contact->MemberStatus == u"Online"    ? QStringLiteral("在线")
-                           : contact->MemberStatus == u"Offline" ? QStringLiteral("离线")
-                                                                 : QStringLiteral("忙碌");
-    ui->statusLabel->setText(joined(u"状态", StringHelper::localString(status)));
+    ui->extentionLabel->setText(joined(QT_TRANSLATE_NOOP("Orvale", "分机号"), contact->extension));
+    ui->tenantLabel->setText(joined(QT_TRANSLATE_NOOP("Orvale", "租客"), contact->tenant));
+    ui->ownerLabel->setText(joined(QT_TRANSLATE_NOOP("Orvale", "邮箱"), contact->emailAddress));
+    const char *status = contact->MemberStatus == u"Online" ? QT_TRANSLATE_NOOP("Orvale", "在线")
+                         : contact->MemberStatus == u"Offline"
+                             ? QT_TRANSLATE_NOOP("Orvale", "离线")
+                             : QT_TRANSLATE_NOOP("Orvale", "忙碌");
+    ui->statusLabel->setText(joined(QT_TRANSLATE_NOOP("Orvale", "状态"),
+                                    StringHelper::localString(QString::fromUtf8(status))));
     if (m_contactType == 1)
         m_iconName = QStringLiteral("room_detail");
     else if (contact->MemberStatus == u"Online")
@@ -123,12 +125,12 @@ void ContactDetailViewController::setContact(const std::shared_ptr<Entity> &cont
     if (contact->isInMyContacts == u"true" && contact->entityIsSearched == 0) {
         action->setIcon(Images::icon(QStringLiteral("delete")));
         ViewHelper::setTag(action, deleteTag);
-        action->setToolTip(QStringLiteral("删除好友"));
+        action->setToolTip(tr("删除好友"));
         action->setVisible(true);
     } else if (contact->entityIsSearched == 0) {
         action->setIcon(Images::icon(QStringLiteral("share")));
         ViewHelper::setTag(action, shareTag);
-        action->setToolTip(QStringLiteral("分享二维码"));
+        action->setToolTip(tr("分享二维码"));
         action->setVisible(bool(shareFactory));
     } else {
         action->setVisible(false);
@@ -156,7 +158,7 @@ void ContactDetailViewController::removeContact()
     });
     request->setFailBlock(this, [this](const NetworkError &error) {
         qCInfo(lcOrvale).noquote() << QStringLiteral("error %1").arg(error.message);
-        toast(QStringLiteral("删除好友失败"));
+        toast(tr("删除好友失败"));
     });
     request->startRequest();
 }
@@ -181,7 +183,7 @@ void ContactDetailViewController::joinMyConferenceRoom()
     if (m_delegate)
         m_delegate->disMissMySelf();
     if (AppStatus::shareStatus()->networkStatus() == 0) {
-        toast(QStringLiteral("网络异常"));
+        toast(tr("网络异常"));
         return;
     }
     const bool pinNeeded = m_contact->roomMode && m_contact->roomMode->hasPIN == u"true";
@@ -216,17 +218,17 @@ void ContactDetailViewController::joinFailed(const NetworkError &error)
         m_delegate->hideJoinConferenceProgressWindow();
     switch (ContactListNetworking::joinFault(SoapFault::reasonText(error))) {
     case ContactListNetworking::JoinFault::Capacity:
-        toast(QStringLiteral("所有的并发已经用完,请稍后再试"));
+        toast(tr("所有的并发已经用完,请稍后再试"));
         break;
     case ContactListNetworking::JoinFault::WrongPin:
         m_passWindow->bringToFront(this);
         break;
     case ContactListNetworking::JoinFault::Unavailable:
         TRQClientInEvent::ClientAsyncRequestLoginWithUserName({}, {}, {});
-        toast(QStringLiteral("不能加入会议,请稍后再试"));
+        toast(tr("不能加入会议,请稍后再试"));
         break;
     case ContactListNetworking::JoinFault::Other:
-        toast(QStringLiteral("入会失败"));
+        toast(tr("入会失败"));
         break;
     }
 }
@@ -257,7 +259,7 @@ void ContactDetailViewController::joinConferenceRoomWithPassword()
     request->setFailBlock(this, [this](const NetworkError &) {
         if (m_delegate)
             m_delegate->hideJoinConferenceProgressWindow();
-        ToastView::showToastInWindow(m_passWindow, QStringLiteral("密码错误，请重新输入"),
+        ToastView::showToastInWindow(m_passWindow, tr("密码错误，请重新输入"),
                                      QStringLiteral("warning"), ToastView::defaultSeconds);
     });
     request->startRequest();

@@ -153,7 +153,7 @@ void ContactListViewController::showUpdatePrompt(const QString &title, const QSt
                                                  const QUrl &url)
 {
     AlertHelper::showAlertWithTitle(
-        title, message, {QStringLiteral("立即更新"), QStringLiteral("暂不升级")},
+        title, message, {tr("立即更新"), tr("暂不升级")},
         [url](int response) {
             if (response == AlertHelper::firstButtonResponse && !url.isEmpty())
                 QDesktopServices::openUrl(url);
@@ -230,7 +230,8 @@ void ContactListViewController::getNetworkDataSuccess(const EntityList &contacts
 void ContactListViewController::showContactsTitle()
 {
     ui->titleLabel->setText(QStringLiteral("%1:%2")
-                                .arg(StringHelper::localString(QStringLiteral("我的联系人")))
+                                .arg(StringHelper::localString(
+                                    QString::fromUtf8(QT_TRANSLATE_NOOP("Orvale", "我的联系人"))))
                                 .arg(m_contactsArray.size()));
 }
 
@@ -278,7 +279,7 @@ void ContactListViewController::addContact(QPushButton *button)
         m_delayedRefresh.start(); // replaces a pending delayed refresh
     });
     request->setFailBlock(this, [](const NetworkError &) {
-        ToastView::showToastWithString(QStringLiteral("添加好友失败"), QStringLiteral("warning"));
+        ToastView::showToastWithString(tr("添加好友失败"), QStringLiteral("warning"));
     });
     request->startRequest();
 }
@@ -341,13 +342,16 @@ void ContactListViewController::getSearchDataSuccess(const EntityList &results)
     m_pendingSearch.clear();
     m_searchContactsList = results;
     if (!results.isEmpty() || m_searchOutside)
-        ui->titleLabel->setText(StringHelper::localString(QStringLiteral("您可能想找")));
+        ui->titleLabel->setText(StringHelper::localString(
+            QString::fromUtf8(QT_TRANSLATE_NOOP("Orvale", "您可能想找"))));
     else
-        ui->titleLabel->setText(StringHelper::localString(QStringLiteral("未搜索到联系人")));
+        ui->titleLabel->setText(StringHelper::localString(
+            QString::fromUtf8(QT_TRANSLATE_NOOP("Orvale", "未搜索到联系人"))));
     if (m_searchOutside) {
         auto header = std::make_shared<Entity>();
         header->EntityType = QStringLiteral("tableHeader");
-        header->displayName = StringHelper::localString(QStringLiteral("外部联系人"));
+        header->displayName =
+            StringHelper::localString(QString::fromUtf8(QT_TRANSLATE_NOOP("Orvale", "外部联系人")));
         header->MemberStatus = QStringLiteral("");
         auto outside = std::make_shared<Entity>();
         outside->EntityType = QStringLiteral("OutMember");

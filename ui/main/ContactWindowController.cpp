@@ -81,10 +81,10 @@ void ContactWindowController::acceptIncomeCallWithName(const QString &name)
     ViewHelper::bringToFront(this);
     // Window managers that refuse to hand over the focus still mark the window for attention.
     QApplication::alert(this);
-    const QString message = QStringLiteral("邀请你参加视频会议,是否入会?");
+    const QString message = tr("邀请你参加视频会议,是否入会?");
     QPointer<ContactWindowController> self(this);
     m_alert = AlertHelper::showAlertWithTitle(
-        name, message, {QStringLiteral("接受"), QStringLiteral("取消")},
+        name, message, {tr("接受"), tr("取消")},
         [self](int response) {
             if (!self)
                 return;
@@ -152,9 +152,9 @@ void ContactWindowController::incomeCallTimeOut()
 {
     if (m_alert)
         m_alert->done(0); // ends the prompt, which declines
-    AlertHelper::showAlertWithTitle(QStringLiteral("错过邀请"),
-                                    QStringLiteral("错过了来自%1的会议邀请").arg(m_incomeCallName),
-                                    {QStringLiteral("确定")}, {}, this, QStringLiteral("tips"));
+    AlertHelper::showAlertWithTitle(tr("错过邀请"),
+                                    tr("错过了来自%1的会议邀请").arg(m_incomeCallName),
+                                    {tr("确定")}, {}, this, QStringLiteral("tips"));
 }
 
 bool ContactWindowController::isCurrent() const
@@ -194,9 +194,8 @@ void ContactWindowController::networkChange(qint64 status)
     ViewHelper::bringToFront(this);
     if (m_networkAlert)
         return; // a flapping network does not stack alerts
-    m_networkAlert = AlertHelper::showAlertWithTitle(QStringLiteral("注意"),
-                                                     QStringLiteral("网络连接好像断开了"),
-                                                     {QStringLiteral("确定")}, {}, this);
+    m_networkAlert = AlertHelper::showAlertWithTitle(tr("注意"), tr("网络连接好像断开了"),
+                                                     {tr("确定")}, {}, this);
 }
 
 void ContactWindowController::moveEvent(QMoveEvent *event)

@@ -60,7 +60,7 @@ void EnterByURLWindowController::windowDidLoad()
     m_timeout.setSingleShot(true);
     m_timeout.setInterval(timeoutSeconds * 1000);
     connect(&m_timeout, &QTimer::timeout, this, [this] {
-        joinError(QStringLiteral("请求超时,检查网络再试"));
+        joinError(tr("请求超时,检查网络再试"));
         m_awaiting = true; // a success arriving late still shows the conference
     });
     auto *center = NotificationCenter::defaultCenter();

@@ -42,8 +42,8 @@ QLabel *JoinConferenceViewController::titleLabel() const
 QString JoinConferenceViewController::titleFor(const QString &displayName, qsizetype count)
 {
     if (displayName.isEmpty())
-        return QStringLiteral("房间里(%1人)").arg(count);
-    return QStringLiteral("在%1的房间里(%2人)").arg(displayName).arg(count);
+        return tr("房间里(%1人)").arg(count);
+    return tr("在%1的房间里(%2人)").arg(displayName).arg(count);
 }
 
 void JoinConferenceViewController::setDisplayName(const QString &name)
@@ -109,7 +109,7 @@ void JoinConferenceViewController::networkChange(qint64 status)
     joinWindow->raise();
     joinWindow->activateWindow();
     m_networkAlert = AlertHelper::showAlertWithTitle(
-        QStringLiteral("注意"), QStringLiteral("网络连接好像断开了"), {QStringLiteral("确定")},
+        tr("注意"), tr("网络连接好像断开了"), {tr("确定")},
         [](int) {
             JoinConferenceWindowController::sharedJoinWindow()->close();
             AppStatus::shareStatus()->setIsInConference(false);

@@ -39,7 +39,7 @@ JoinConferenceWindowController::JoinConferenceWindowController(QWidget *parent)
     , m_content(new JoinConferenceViewController(this))
 {
     setObjectName(QStringLiteral("JoinConferenceWindowController"));
-    setWindowTitle(QStringLiteral("Orvale 会议"));
+    setWindowTitle(tr("Orvale 会议"));
     setWindowIcon(Images::icon(QStringLiteral("logo")));
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

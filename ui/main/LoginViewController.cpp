@@ -250,13 +250,13 @@ void LoginViewController::loginClick()
     const struct
     {
         QLineEdit *field;
-        const char16_t *message;
-    } checks[] = {{ui->ipField, u"请输入登录地址"},
-                  {ui->nameField, u"请输入用户名"},
-                  {ui->passField, u"请输入登录密码"}};
+        const char *message;
+    } checks[] = {{ui->ipField, QT_TR_NOOP("请输入登录地址")},
+                  {ui->nameField, QT_TR_NOOP("请输入用户名")},
+                  {ui->passField, QT_TR_NOOP("请输入登录密码")}};
     for (const auto &check : checks) {
         if (check.field->text().isEmpty()) {
-            ToastView::showToastInWindow(window(), QString::fromUtf16(check.message), warning,
+            ToastView::showToastInWindow(window(), tr(check.message), warning,
                                          ToastView::defaultSeconds);
             check.field->setFocus();
             return;
@@ -290,7 +290,7 @@ void LoginViewController::shouldStartLoginWithUIChange(bool busy)
         control->setEnabled(!busy);
     setOpacity(ui->remberPass, busy ? 0.6 : 1.0);
     setOpacity(ui->autoLogin, busy ? 0.6 : 1.0);
-    ui->loginButton->setText(busy ? QStringLiteral("正在登录…") : QStringLiteral("登录"));
+    ui->loginButton->setText(busy ? tr("正在登录…") : tr("登录"));
     if (busy)
         ui->activity->startAnimation();
     else
@@ -350,8 +350,8 @@ void LoginViewController::handleReply(const QVariant &response)
     case LoginReply::Outcome::NoResult:
         // Nothing to sign in with: never stay busy on a reply without a user record.
         shouldStartLoginWithUIChange(false);
-        ToastView::showToastInWindow(window(), QStringLiteral("无法连接服务器,请检查输入!"),
-                                     warning, ToastView::defaultSeconds);
+        ToastView::showToastInWindow(window(), tr("无法连接服务器,请检查输入!"), warning,
+                                     ToastView::defaultSeconds);
         return;
     case LoginReply::Outcome::Refused:
         m_userInfo = reply.record;
@@ -374,8 +374,8 @@ void LoginViewController::handleFailure(const QString &address)
         return;
     }
     if (window()->isActiveWindow())
-        ToastView::showToastInWindow(window(), QStringLiteral("无法连接服务器,请检查输入!"),
-                                     warning, ToastView::defaultSeconds);
+        ToastView::showToastInWindow(window(), tr("无法连接服务器,请检查输入!"), warning,
+                                     ToastView::defaultSeconds);
     shouldStartLoginWithUIChange(false);
 }
 
@@ -387,7 +387,7 @@ void LoginViewController::signInTimedOut()
     TRQClientInEvent::ClientAsyncRequestLogOut();
     shouldStartLoginWithUIChange(false);
     m_signInGivenUp = true;
-    ToastView::showToastInWindow(window(), QStringLiteral("连接不到服务器"), warning,
+    ToastView::showToastInWindow(window(), tr("连接不到服务器"), warning,
                                  ToastView::defaultSeconds);
 }
 
@@ -422,7 +422,7 @@ void LoginViewController::setUser(const QVariantMap &record)
     for (auto it = record.begin(); it != record.end(); ++it)
         user->setValue(it.key(), it.value());
     if (user->upgradeContent.isEmpty())
-        user->upgradeContent = QStringLiteral("&发现新版本,是否升级\\n");
+        user->upgradeContent = tr("&发现新版本,是否升级\\n");
     const bool secure = ValueConversion::integerValue(record.value(QStringLiteral("agrees"))) == 1;
     user->httpPortal = (secure ? QStringLiteral("https://%1") : QStringLiteral("http://%1"))
                            .arg(record.value(QStringLiteral("portal")).toString());
@@ -449,7 +449,8 @@ void LoginViewController::errorWithText(const QString &text)
 {
     shouldStartLoginWithUIChange(false);
     ToastView::showToastInWindow(window(), text, warning, ToastView::defaultSeconds);
-    if (text == StringHelper::localString(QStringLiteral("用户名密码错误"))) {
+    if (text == StringHelper::localString(
+                    QString::fromUtf8(QT_TRANSLATE_NOOP("Orvale", "用户名密码错误")))) {
         ui->passField->clear();
         ui->passField->setFocus();
     }

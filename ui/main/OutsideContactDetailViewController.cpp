@@ -62,7 +62,7 @@ void OutsideContactDetailViewController::setModel(const std::shared_ptr<Entity> 
 void OutsideContactDetailViewController::joinOutsideRoom()
 {
     if (AppStatus::shareStatus()->networkStatus() == 0) {
-        toast(QStringLiteral("网络异常"));
+        toast(tr("网络异常"));
         return;
     }
     joinOutsideRoomWithPin(QStringLiteral(""));
@@ -116,10 +116,10 @@ void OutsideContactDetailViewController::joinFailed(const NetworkError &error)
             m_delegate->disMissMySelf();
         break;
     case ContactListNetworking::OutsideJoinFault::Capacity:
-        toast(QStringLiteral("所有的并发许可都被使用，稍后再试"));
+        toast(tr("所有的并发许可都被使用，稍后再试"));
         break;
     case ContactListNetworking::OutsideJoinFault::Other:
-        toast(QStringLiteral("加入会议失败，稍后再试"));
+        toast(tr("加入会议失败，稍后再试"));
         break;
     }
 }

@@ -24,8 +24,7 @@ AboutUsWidowController::AboutUsWidowController(QWidget *parent)
     setWindowIcon(Images::icon(QStringLiteral("logo")));
     ui->logoView->setPixmap(Images::pixmap(QStringLiteral("logo"), ui->logoView->size()));
     const QString version = QCoreApplication::applicationVersion();
-    ui->versionLabel->setText(version.isEmpty() ? QString()
-                                                : QStringLiteral("版本 %1").arg(version));
+    ui->versionLabel->setText(version.isEmpty() ? QString() : tr("版本 %1").arg(version));
     connect(ui->checkUpdate, &QPushButton::clicked, this, [this] { checkUpdateAction(); });
     connect(ui->webButton, &QPushButton::clicked, this, [this] { openWeb(); });
     connect(ui->playVideo, &QPushButton::clicked, this, [this] { playNow(); });
@@ -80,7 +79,7 @@ void AboutUsWidowController::checkUpdateAction()
             showRelease(release.url);
     });
     request->setFailBlock(this, [this](const NetworkError &) {
-        ToastView::showToastInWindow(this, QStringLiteral("发生了错误,检查更新失败了.QAQ"),
+        ToastView::showToastInWindow(this, tr("发生了错误,检查更新失败了.QAQ"),
                                      QStringLiteral("warning"), ToastView::defaultSeconds);
     });
     request->startRequest();
@@ -89,14 +88,13 @@ void AboutUsWidowController::checkUpdateAction()
 void AboutUsWidowController::showRelease(const QUrl &url)
 {
     if (VersionCheck::userChannel() < VersionCheck::firstUpdateChannel) {
-        AlertHelper::showAlertWithTitle(QStringLiteral("提示"),
-                                        QStringLiteral("此版本已经是最新版本了,谢谢支持!"),
-                                        {QStringLiteral("确定")}, {}, this);
+        AlertHelper::showAlertWithTitle(tr("提示"), tr("此版本已经是最新版本了,谢谢支持!"),
+                                        {tr("确定")}, {}, this);
         return;
     }
     const auto prompt = VersionCheck::promptText(AppUser::defaultUser()->upgradeContent);
     AlertHelper::showAlertWithTitle(
-        prompt.title, prompt.message, {QStringLiteral("立即更新"), QStringLiteral("暂不升级")},
+        prompt.title, prompt.message, {tr("立即更新"), tr("暂不升级")},
         [url](int response) {
             // The first button is the tagged update button.
             if (response == AlertHelper::firstButtonResponse && !url.isEmpty())

@@ -59,7 +59,7 @@ bool ChangePasswordViewController::change(QLineEdit *sender)
     if (sender->text().isEmpty() || sender == ui->oldPass ||
         validateNumberOrEnglish(sender->text()))
         return true;
-    refuse(sender, QStringLiteral("请输入6-12位数字或字母"));
+    refuse(sender, tr("请输入6-12位数字或字母"));
     return false;
 }
 
@@ -77,12 +77,12 @@ void ChangePasswordViewController::updatePass()
         ui->confirmPass->text().isEmpty())
         return;
     if (ui->oldPass->text() != AppUser::defaultUser()->userPassWord) {
-        refuse(ui->oldPass, QStringLiteral("原密码错误"));
+        refuse(ui->oldPass, tr("原密码错误"));
         return;
     }
     if (ui->chagePass->text() != ui->confirmPass->text()) {
         ui->confirmPass->clear();
-        refuse(ui->chagePass, QStringLiteral("两次新密码不一致"));
+        refuse(ui->chagePass, tr("两次新密码不一致"));
         return;
     }
     // The field's own check runs when it loses the focus, which a click on a button that
@@ -100,7 +100,7 @@ void ChangePasswordViewController::updatePass()
         if (self)
             self->changed();
         else
-            AlertHelper::showAlertWithMessage(QStringLiteral("修改成功,您需要使用新密码登录!"),
+            AlertHelper::showAlertWithMessage(tr("修改成功,您需要使用新密码登录!"),
                                               [](int) { signOutAfterChange(); });
     });
     request->setFailBlock(qApp, [self](const NetworkError &) {
@@ -115,8 +115,7 @@ void ChangePasswordViewController::updatePass()
 void ChangePasswordViewController::changed()
 {
     m_successAlert = AlertHelper::showAlertWithMessage(
-        QStringLiteral("修改成功,您需要使用新密码登录!"), [](int) { signOutAfterChange(); },
-        window());
+        tr("修改成功,您需要使用新密码登录!"), [](int) { signOutAfterChange(); }, window());
 }
 
 void ChangePasswordViewController::signOutAfterChange()
@@ -127,6 +126,6 @@ void ChangePasswordViewController::signOutAfterChange()
 
 void ChangePasswordViewController::failed()
 {
-    ToastView::showToastInWindow(window(), QStringLiteral("发生了一些错误,修改密码失败."),
+    ToastView::showToastInWindow(window(), tr("发生了一些错误,修改密码失败."),
                                  QStringLiteral("warning"), ToastView::defaultSeconds);
 }

@@ -4,6 +4,7 @@
 #include <QAudioOutput>
 #include <QAudioSource>
 #include <QCamera>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QMediaCaptureSession>
 #include <QMediaDevices>
@@ -20,7 +21,7 @@ namespace {
 
 QString noPicture()
 {
-    return QStringLiteral("无摄像头画面");
+    return QCoreApplication::translate("DevicePreview", "无摄像头画面");
 }
 
 } // namespace

@@ -16,7 +16,8 @@ constexpr char responseProperty[] = "alertResponse";
 QMessageBox *AlertHelper::showAlertWithMessage(const QString &message, Completion complete,
                                                QWidget *window)
 {
-    return showAlertWithTitle(QStringLiteral("注意"), message, {QStringLiteral("确定")},
+    return showAlertWithTitle(QCoreApplication::translate("AlertHelper", "注意"), message,
+                              {QCoreApplication::translate("AlertHelper", "确定")},
                               std::move(complete), window);
 }
 
