@@ -417,9 +417,11 @@ void TestCallNotification::minimisedMainWindow()
 
 void TestCallNotification::minimisedConferenceWindow()
 {
-    FakeEngine::instance().reset();
-    FakeEngine::instance().fire(1200);
+    ContactWindowController *main = mainWindow();
     JoinConferenceWindowController *conference = app()->joinWindow();
+    FakeEngine::instance().reset();
+    main->showMinimized(); // the main window waits in the task bar through the call
+    FakeEngine::instance().fire(1200);
     QTRY_VERIFY(AppStatus::shareStatus()->isInConference());
     QTRY_VERIFY(conference->isVisible());
     for (const QString &path : {QStringLiteral("reopen"), QStringLiteral("link")}) {
@@ -438,8 +440,19 @@ void TestCallNotification::minimisedConferenceWindow()
         QVERIFY2(!conference->isMinimized(), qPrintable(path));
         QVERIFY(conference->isVisible());
     }
+    // The call ends while its window is minimised: the main window comes back restored, and
+    // so does the conference window at the next call.
+    conference->showMinimized();
     FakeEngine::instance().fire(1201);
     QTRY_VERIFY(!AppStatus::shareStatus()->isInConference());
+    QTRY_VERIFY(main->isVisible());
+    QVERIFY(!main->isMinimized());
+    FakeEngine::instance().fire(1200);
+    QTRY_VERIFY(conference->isVisible());
+    QVERIFY(!conference->isMinimized());
+    FakeEngine::instance().fire(1201);
+    QTRY_VERIFY(!AppStatus::shareStatus()->isInConference());
+    QTRY_VERIFY(main->isVisible());
 }
 
 void TestCallNotification::cleanup()

@@ -7,6 +7,7 @@
 #include "TRQClientInEvent.h"
 #include "Timing.h"
 #include "VideoView.h"
+#include "ViewHelper.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -115,9 +116,7 @@ void JoinConferenceWindowController::showCentred()
         frame.moveCenter(area.center());
         setGeometry(frame);
     }
-    show();
-    raise();
-    activateWindow();
+    ViewHelper::bringToFront(this);
     raiseControlBar();
 }
 

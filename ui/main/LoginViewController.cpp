@@ -461,9 +461,7 @@ void LoginViewController::endConference()
     QWidget *target = AppStatus::shareStatus()->isSignIn() && m_contactWindowController
                           ? static_cast<QWidget *>(m_contactWindowController.get())
                           : window();
-    target->show();
-    target->raise();
-    target->activateWindow();
+    ViewHelper::bringToFront(target);
 }
 
 void LoginViewController::showAlertWithMessage(const QString &message)
