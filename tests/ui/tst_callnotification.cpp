@@ -139,6 +139,7 @@ private Q_SLOTS:
     void signIn();
     void notification_data();
     void notification();
+    void withdrawnAtOnce();
     void withoutServer();
     void minimisedMainWindow_data();
     void minimisedMainWindow();
@@ -357,6 +358,25 @@ void TestCallNotification::notification()
         QCOMPARE(missed->text(), QStringLiteral("错过邀请"));
         press(missed, QStringLiteral("确定"));
     }
+}
+
+void TestCallNotification::withdrawnAtOnce()
+{
+    ContactWindowController *main = mainWindow();
+    m_server.shown.clear();
+    m_server.closed.clear();
+    FakeEngine::instance().reset();
+    // Both reach the main thread before the desktop has answered the first request.
+    fireCall(QStringLiteral("Dave"));
+    FakeEngine::instance().fire(1301);
+    QTRY_COMPARE(FakeEngine::instance().calls(301).size(), 1);
+    QTRY_COMPARE(m_server.shown.size(), 1);
+    // The notification granted after the withdrawal is closed as soon as its id is known.
+    QTRY_COMPARE(m_server.closed, QList<quint32>{m_server.shown.first().id});
+    QVERIFY(!main->callNotification()->notificationId());
+    QMessageBox *missed = sheetOn(main);
+    QVERIFY(missed);
+    press(missed, QStringLiteral("确定"));
 }
 
 void TestCallNotification::withoutServer()
