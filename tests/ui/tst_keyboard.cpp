@@ -196,6 +196,7 @@ void TestKeyboard::contactListByKeyboard()
     QCOMPARE(focused(), details->joinConferenceButton());
     QCOMPARE(nameOf(focused()), QStringLiteral("加入会议"));
     QCOMPARE(nameOf(details->deleteContactButton()), QStringLiteral("删除好友"));
+    keepShot(details->window(), QStringLiteral("contact-details-focused-join.png"));
     press(Qt::Key_Escape);
     QTRY_VERIFY(!list()->isPopoverShown());
     QTRY_COMPARE(focused(), table);
