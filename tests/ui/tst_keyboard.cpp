@@ -276,6 +276,9 @@ void TestKeyboard::controlBarByKeyboard()
     QApplication::setActiveWindow(conference);
     QVERIFY(QTest::qWaitForWindowActive(conference));
 
+    // The window tells how to reach the bar, a window of its own.
+    QCOMPARE(QAccessible::queryAccessibleInterface(conference)->text(QAccessible::Description),
+             QStringLiteral("按 F6 在会议画面和控制栏之间切换"));
     QTest::keyClick(conference, Qt::Key_F6);
     QTRY_COMPARE(focused(), bar->micButton());
     QStringList names;
