@@ -7,6 +7,8 @@
 #include "JoinConferenceWindowController.h"
 #include "JoinProgressWindow.h"
 #include "LoginViewController.h"
+#include "OutsideContactDetailViewController.h"
+#include "Preferences.h"
 #include "UiHarness.h"
 
 #include <QAccessible>
@@ -16,6 +18,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 
 /// The login, the contact list and the conference's control bar driven by the keyboard alone,
@@ -30,6 +33,7 @@ private Q_SLOTS:
     void contactRowNames_data();
     void contactRowNames();
     void contactListByKeyboard();
+    void outsideContactByKeyboard();
     void controlBarByKeyboard();
 
 private:
@@ -37,6 +41,14 @@ private:
     {
         QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(object);
         return iface ? iface->text(QAccessible::Name) : QStringLiteral("<none>");
+    }
+    /// The list as a screen reader meets it now: without one attached Qt is not told of model
+    /// changes and keeps the cells of an earlier state.
+    static QAccessibleInterface *listInterface(QListWidget *list)
+    {
+        if (QAccessibleInterface *old = QAccessible::queryAccessibleInterface(list))
+            QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(old));
+        return QAccessible::queryAccessibleInterface(list);
     }
     static QWidget *focused() { return QApplication::focusWidget(); }
     static void press(Qt::Key key) { QTest::keyClick(focused(), key); }
@@ -145,7 +157,7 @@ void TestKeyboard::contactRowNames()
 {
     QFETCH(QString, entry);
     QFETCH(QString, spoken);
-    QAccessibleInterface *table = QAccessible::queryAccessibleInterface(list()->tableView());
+    QAccessibleInterface *table = listInterface(list()->tableView());
     QVERIFY(table);
     QCOMPARE(table->text(QAccessible::Name), QStringLiteral("联系人列表"));
     QCOMPARE(table->childCount(), list()->tableView()->count());
@@ -175,7 +187,7 @@ void TestKeyboard::contactListByKeyboard()
     for (int row = 0; row < alice; ++row)
         press(Qt::Key_Down);
     QCOMPARE(table->currentRow(), alice);
-    QAccessibleInterface *tableIface = QAccessible::queryAccessibleInterface(table);
+    QAccessibleInterface *tableIface = listInterface(table);
     QCOMPARE(tableIface->child(alice)->text(QAccessible::Name), QStringLiteral("Alice 王丽，在线"));
     QVERIFY(tableIface->child(alice)->state().focused);
 
@@ -196,6 +208,7 @@ void TestKeyboard::contactListByKeyboard()
     QCOMPARE(focused(), details->joinConferenceButton());
     QCOMPARE(nameOf(focused()), QStringLiteral("加入会议"));
     QCOMPARE(nameOf(details->deleteContactButton()), QStringLiteral("删除好友"));
+    keepShot(details->window(), QStringLiteral("contact-details-focused-join.png"));
     press(Qt::Key_Escape);
     QTRY_VERIFY(!list()->isPopoverShown());
     QTRY_COMPARE(focused(), table);
@@ -215,6 +228,43 @@ void TestKeyboard::contactListByKeyboard()
     list()->hideJoinConferenceProgressWindow();
 }
 
+void TestKeyboard::outsideContactByKeyboard()
+{
+    Preferences().setSearchOutsideRoom(1);
+    ContactWindowController *main = m_app->delegate()->loginVc()->contactWindowController();
+    QApplication::setActiveWindow(main);
+    QVERIFY(QTest::qWaitForWindowActive(main));
+    list()->searchField()->setFocus();
+    QTRY_COMPARE(focused(), list()->searchField());
+    QSignalSpy results(list()->netWorking(), &ContactListNetworking::getSearchDataSuccess);
+    const QString address = QStringLiteral("2001@") + m_app->host();
+    QTest::keyClicks(focused(), address);
+    QCOMPARE(nameOf(list()->clearSearchBarButton()), QStringLiteral("清除搜索"));
+    press(Qt::Key_Return);
+    QTRY_COMPARE(results.size(), 1);
+    QCOMPARE(list()->tableView()->count(), 2); // the section title and the address
+
+    // The section title is read but never takes the keyboard.
+    press(Qt::Key_Tab);
+    QListWidget *table = list()->tableView();
+    QCOMPARE(focused(), table);
+    QCOMPARE(table->currentRow(), 1);
+    press(Qt::Key_Up);
+    QCOMPARE(table->currentRow(), 1);
+    QAccessibleInterface *tableIface = listInterface(table);
+    QCOMPARE(tableIface->child(0)->text(QAccessible::Name), QStringLiteral("外部联系人"));
+    QCOMPARE(tableIface->child(1)->text(QAccessible::Name),
+             address + QStringLiteral("，外部联系人"));
+
+    press(Qt::Key_Return);
+    QTRY_VERIFY(list()->isPopoverShown());
+    QCOMPARE(focused(), list()->outsideVC()->joinButton());
+    press(Qt::Key_Escape);
+    QTRY_VERIFY(!list()->isPopoverShown());
+    list()->clearSearchBar();
+    Preferences().setSearchOutsideRoom(0);
+}
+
 void TestKeyboard::controlBarByKeyboard()
 {
     JoinConferenceWindowController *conference = JoinConferenceWindowController::sharedJoinWindow();
@@ -226,6 +276,9 @@ void TestKeyboard::controlBarByKeyboard()
     QApplication::setActiveWindow(conference);
     QVERIFY(QTest::qWaitForWindowActive(conference));
 
+    // The window tells how to reach the bar, a window of its own.
+    QCOMPARE(QAccessible::queryAccessibleInterface(conference)->text(QAccessible::Description),
+             QStringLiteral("按 F6 在会议画面和控制栏之间切换"));
     QTest::keyClick(conference, Qt::Key_F6);
     QTRY_COMPARE(focused(), bar->micButton());
     QStringList names;

@@ -258,7 +258,8 @@ void ContactListViewController::reloadData()
         ui->tableView->setItemWidget(item, cell);
     }
     // Keep the keyboard's place across a refresh, without selecting anything.
-    if (current >= 0 && current < ui->tableView->count())
+    const QListWidgetItem *kept = ui->tableView->item(current);
+    if (kept && kept->flags().testFlag(Qt::ItemIsEnabled)) // never a section title
         ui->tableView->setCurrentRow(current, QItemSelectionModel::NoUpdate);
     ui->tableView->verticalScrollBar()->setValue(scroll);
 }

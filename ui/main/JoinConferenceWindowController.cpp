@@ -62,6 +62,7 @@ JoinConferenceWindowController::JoinConferenceWindowController(QWidget *parent)
             m_controlWindowVc->focusControls();
     });
     addAction(toBar);
+    setAccessibleDescription(tr("按 F6 在会议画面和控制栏之间切换"));
 }
 
 void JoinConferenceWindowController::layOutNow()
