@@ -10,6 +10,7 @@
 #include "ServicesProcess.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QHostAddress>
 #include <QNetworkInterface>
@@ -20,7 +21,6 @@
 
 #include <cstdio>
 #include <memory>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -62,17 +62,18 @@ public:
             },
             20000);
     }
-    /// User and system time so far, in seconds.
+    /// Processor time so far of the threads alive now, in seconds: the scheduler's nanosecond
+    /// count, since an idle client uses less than the clock ticks of /proc/PID/stat can show.
     double cpuSeconds() const
     {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(m_process.processId()));
-        if (!stat.open(QIODevice::ReadOnly))
-            return 0;
-        // Fields after the command name, which may hold spaces: utime and stime are 14 and 15.
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        return (fields.value(11).toDouble() + fields.value(12).toDouble()) /
-               double(sysconf(_SC_CLK_TCK));
+        const QString tasks = QStringLiteral("/proc/%1/task").arg(m_process.processId());
+        double total = 0;
+        for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile stat(tasks + u'/' + task + QStringLiteral("/schedstat"));
+            if (stat.open(QIODevice::ReadOnly))
+                total += stat.readAll().split(' ').value(0).toDouble() / 1e9;
+        }
+        return total;
     }
     double residentMiB() const
     {
@@ -184,8 +185,8 @@ int main(int argc, char *argv[])
     std::printf("%-30s %8s %9s %10s %9s %18s\n", "call", "CPU %", "× idle", "RSS MiB", "× idle",
                 "pictures in / s");
     const auto row = [&idle](const char *name, const Result &r) {
-        std::printf("%-30s %8.1f %9.1f %10.1f %9.2f %18.1f\n", name, r.cpuPercent,
-                    r.cpuPercent / std::max(idle.cpuPercent, 0.01), r.residentMiB,
+        std::printf("%-30s %8.2f %9.1f %10.1f %9.2f %18.1f\n", name, r.cpuPercent,
+                    r.cpuPercent / std::max(idle.cpuPercent, 0.001), r.residentMiB,
                     r.residentMiB / idle.residentMiB, r.picturesPerSecond);
     };
     row("2 people, no media (idle)", idle);
