@@ -1,8 +1,10 @@
 #include "LinkServer.h"
 
+#include <QCryptographicHash>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QStandardPaths>
 
 #include <unistd.h>
 
@@ -39,11 +41,19 @@ LinkServer::LinkServer(QObject *parent)
 
 QString LinkServer::serverName()
 {
+    // One instance per profile: a second client with a home of its own (another account on the
+    // same desktop) runs beside the first instead of handing over to it.
+    const QString profile = QString::fromLatin1(
+        QCryptographicHash::hash(
+            QStandardPaths::writableLocation(QStandardPaths::ConfigLocation).toUtf8(),
+            QCryptographicHash::Sha256)
+            .toHex()
+            .left(12));
     // The session's runtime folder is private to the user; without one, a per-user name.
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
-        return runtime + QStringLiteral("/orvale-links");
-    return QStringLiteral("orvale-links-%1").arg(getuid());
+        return runtime + QStringLiteral("/orvale-links-") + profile;
+    return QStringLiteral("orvale-links-%1-%2").arg(getuid()).arg(profile);
 }
 
 bool LinkServer::sendToRunningInstance(const QString &link, int timeoutMs)

@@ -14,7 +14,7 @@ class LinkServer final : public QObject
 public:
     explicit LinkServer(QObject *parent = nullptr);
 
-    /// The socket name of this user's running instance.
+    /// The socket name of the instance running with this user's settings folder.
     static QString serverName();
     /// Sends `link` to a running instance; false when none answers.
     static bool sendToRunningInstance(const QString &link, int timeoutMs = 1000);

@@ -173,6 +173,9 @@ void CallRenderer::paint()
             else
                 tiles.append(tile);
         }
+        // Unpinned, the stage goes to someone else: nobody needs to watch themselves large.
+        if (tiles.size() > 1 && !tiles.first().large && tiles.first().self)
+            tiles.move(0, tiles.size() - 1);
         if (m_state.shownShare > 0 && m_state.shownShare <= m_state.shares.size())
             share = m_state.shares[m_state.shownShare - 1].name;
     }

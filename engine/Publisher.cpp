@@ -1,8 +1,36 @@
 #include "Publisher.h"
 
+#include "FrameStamp.h"
+
 #define GST_USE_UNSTABLE_API
 #include <gst/gst.h>
+#include <gst/video/video.h>
 #include <gst/webrtc/webrtc.h>
+
+namespace {
+
+/// Marks each picture as it leaves the generator (see FrameStamp).
+GstPadProbeReturn stampPicture(GstPad *pad, GstPadProbeInfo *info, gpointer)
+{
+    GstBuffer *buffer = gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(info));
+    GST_PAD_PROBE_INFO_DATA(info) = buffer;
+    GstCaps *caps = gst_pad_get_current_caps(pad);
+    GstVideoInfo video;
+    GstVideoFrame frame;
+    if (caps && gst_video_info_from_caps(&video, caps) &&
+        GST_VIDEO_INFO_FORMAT(&video) == GST_VIDEO_FORMAT_I420 &&
+        gst_video_frame_map(&frame, &video, buffer, GST_MAP_WRITE)) {
+        auto plane = [&frame](int i) { return static_cast<uchar *>(frame.data[i]); };
+        FrameStamp::mark(plane(0), frame.info.stride[0], plane(1), frame.info.stride[1], plane(2),
+                         frame.info.stride[2], video.width, video.height, FrameStamp::nowMs());
+        gst_video_frame_unmap(&frame);
+    }
+    if (caps)
+        gst_caps_unref(caps);
+    return GST_PAD_PROBE_OK;
+}
+
+} // namespace
 
 Publisher::Publisher(const Source &source, QObject *parent)
     : WebRtcPeer(parent)
@@ -15,7 +43,7 @@ bool Publisher::start()
         QStringLiteral(
             "webrtcbin name=webrtc bundle-policy=max-bundle "
             "videotestsrc is-live=true pattern=solid-color foreground-color=0x%1 "
-            "! video/x-raw,width=%2,height=%3,framerate=%4/1 ! valve name=camera "
+            "! video/x-raw,width=%2,height=%3,framerate=%4/1%6 ! valve name=camera "
             "! videoconvert ! queue max-size-buffers=2 leaky=downstream "
             "! vp8enc deadline=1 cpu-used=8 target-bitrate=500000 keyframe-max-dist=30 "
             "error-resilient=partitions "
@@ -31,9 +59,17 @@ bool Publisher::start()
             .arg(m_source.width)
             .arg(m_source.height)
             .arg(m_source.fps)
-            .arg(m_source.toneHz);
+            .arg(m_source.toneHz)
+            .arg(FrameStamp::enabled() ? QStringLiteral(",format=I420") : QString());
     if (!build(launch))
         return false;
+    if (FrameStamp::enabled()) {
+        GstElement *camera = gst_bin_get_by_name(GST_BIN(m_pipeline), "camera");
+        GstPad *pad = gst_element_get_static_pad(camera, "sink");
+        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, stampPicture, nullptr, nullptr);
+        gst_object_unref(pad);
+        gst_object_unref(camera);
+    }
     // Send-only before PLAYING, or the relay would be offered to send back.
     GArray *transceivers = nullptr;
     g_signal_emit_by_name(m_webrtc, "get-transceivers", &transceivers);

@@ -1,6 +1,7 @@
 #include "Subscriber.h"
 
 #include "EngineState.h"
+#include "FrameStamp.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
@@ -34,6 +35,8 @@ GstFlowReturn newSample(GstAppSink *sink, gpointer self)
             QImage(map.data, info.width, info.height, int(info.stride[0]), QImage::Format_RGB32)
                 .copy();
         gst_buffer_unmap(buffer, &map);
+        if (FrameStamp::enabled())
+            FrameStamp::noteDecoded(frame);
         static_cast<Subscriber *>(self)->deliver(frame);
     }
     gst_sample_unref(sample);

@@ -1,6 +1,7 @@
 // A second conference participant for end-to-end tests: the client's bridge over the real
 // engine, without windows, driven by one command per line on standard input. Everything the
-// bridge reports is written to standard output, one line each.
+// bridge reports is written to standard output, one line each. With --view the engine draws
+// the call into an offscreen video view, as in the client's conference window.
 //
 //   login <user> <password> <portal>    accept <0|1>    participants    shares
 //   watch <row>    chat <uri> <text>    mute <participant id>    leave    logout    logout-quit
@@ -19,8 +20,10 @@
 
 #include <QApplication>
 #include <QSocketNotifier>
+#include <QWidget>
 
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -135,7 +138,13 @@ int main(int argc, char *argv[])
     center->addObserver(NotificationCenter::changeMicFormNet, &app, [](const Notification &n) {
         say(QStringLiteral("mic:%1").arg(n.userInfo.value(QStringLiteral("isMuted")).toBool()));
     });
-    TRQClientInEvent::ClientSyncRequestInit(&delegate, nullptr, QRect());
+    std::unique_ptr<QWidget> view;
+    if (app.arguments().contains(QStringLiteral("--view"))) {
+        view = std::make_unique<QWidget>();
+        view->resize(960, 540);
+        view->show();
+    }
+    TRQClientInEvent::ClientSyncRequestInit(&delegate, view.get(), view ? view->rect() : QRect());
 
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QByteArray pending;

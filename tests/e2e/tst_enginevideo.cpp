@@ -146,6 +146,18 @@ void TestEngineVideo::cameraAndMicrophoneOnOwnTile()
     TRQClientInEvent::ClientSyncRequestMuteCamera(false);
     QTRY_COMPARE(centre(upper), teal);
     m_view.grab().save(QDir::temp().filePath(QStringLiteral("orvale-engine-camera.png")));
+
+    // Someone else joins: the large place on the left goes to them, the own picture to the right
+    // (in the grid as in the stage layout).
+    QWebSocket guest;
+    guest.open(
+        QUrl(QStringLiteral("ws://127.0.0.1:%1/conference").arg(m_host->config().portalPort)));
+    QTRY_COMPARE(guest.state(), QAbstractSocket::ConnectedState);
+    guest.sendTextMessage(
+        QStringLiteral(R"({"type":"guestJoin","roomKey":"Member1001Key","name":"访客"})"));
+    QTRY_COMPARE(TRQClientInEvent::ClientSyncRequestGetCurrentContacts().size(), 2);
+    QTRY_COMPARE(centre(QRect(500, 100, 140, 200)), teal);
+    QVERIFY(centre(QRect(0, 100, 300, 200)) != teal);
     TRQClientInEvent::ClientSyncRequestMuteMic(false);
     TRQClientInEvent::ClientAsyncRequestLeaveRoom();
     QTRY_VERIFY(centre(upper) != teal); // the camera stops with the call

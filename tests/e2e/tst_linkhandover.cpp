@@ -5,6 +5,7 @@
 #include <QLocalSocket>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 /// Links handed from a second `orvale <link>` process to the running one.
@@ -15,6 +16,7 @@ class TestLinkHandOver : public QObject
 private Q_SLOTS:
     void initTestCase();
     void oneInstanceListens();
+    void anotherProfileRunsBeside();
     void secondProcessHandsItsLinkOver();
     void junkIsDropped();
     void staleSocketIsTakenOver();
@@ -39,6 +41,29 @@ void TestLinkHandOver::oneInstanceListens()
     QVERIFY(LinkServer::sendToRunningInstance(QStringLiteral("orvale://join?key=a&pin=1")));
     QTRY_COMPARE(received.size(), 1);
     QCOMPARE(received.first().first().toString(), QStringLiteral("orvale://join?key=a&pin=1"));
+}
+
+void TestLinkHandOver::anotherProfileRunsBeside()
+{
+    LinkServer first;
+    QVERIFY(first.listen());
+    QSignalSpy handed(&first, &LinkServer::linkReceived);
+    // A second account on the same desktop: a home (and settings) of its own.
+    const QTemporaryDir otherHome;
+    const QByteArray home = qgetenv("HOME"), config = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", otherHome.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", (otherHome.path() + QStringLiteral("/.config")).toUtf8());
+    QProcess second;
+    second.setProcessChannelMode(QProcess::MergedChannels);
+    second.start(QStringLiteral(ORVALE_CLIENT), {});
+    qputenv("HOME", home);
+    qputenv("XDG_CONFIG_HOME", config);
+    QVERIFY(second.waitForStarted());
+    // It stays with a window of its own instead of bringing the first one forward.
+    QVERIFY2(!second.waitForFinished(3000), second.readAll().right(2000).constData());
+    QCOMPARE(handed.size(), 0);
+    second.kill();
+    second.waitForFinished();
 }
 
 void TestLinkHandOver::secondProcessHandsItsLinkOver()
