@@ -67,7 +67,7 @@
     </message>
     <message>
         <source>音视频设备</source>
-        <translation>Audio &amp; Video</translation>
+        <translation>Audio and Video</translation>
     </message>
     <message>
         <source>视频质量</source>

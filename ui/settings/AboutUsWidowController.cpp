@@ -21,6 +21,13 @@ AboutUsWidowController::AboutUsWidowController(QWidget *parent)
     ui->setupUi(this);
     setAttribute(Qt::WA_StyledBackground);
     setFixedSize(size());
+    // A translated caption may be longer than its button: widen the button about its centre.
+    for (QPushButton *button : {ui->playVideo, ui->checkUpdate}) {
+        const int needed = button->sizeHint().width();
+        if (needed > button->width())
+            button->setGeometry(button->x() - (needed - button->width()) / 2, button->y(), needed,
+                                button->height());
+    }
     setWindowIcon(Images::icon(QStringLiteral("logo")));
     ui->logoView->setPixmap(Images::pixmap(QStringLiteral("logo"), ui->logoView->size()));
     const QString version = QCoreApplication::applicationVersion();
