@@ -264,6 +264,22 @@
         <source>添加好友失败</source>
         <translation>Could not add the contact</translation>
     </message>
+    <message>
+        <source>搜索联系人</source>
+        <translation>Search contacts</translation>
+    </message>
+    <message>
+        <source>联系人列表</source>
+        <translation>Contact list</translation>
+    </message>
+    <message>
+        <source>清除搜索</source>
+        <translation>Clear search</translation>
+    </message>
+    <message>
+        <source>搜索</source>
+        <translation>Search</translation>
+    </message>
 </context>
 <context>
     <name>ContactWindowController</name>
@@ -342,6 +358,54 @@
         <source>请求会议诊断信息</source>
         <translation>Request Meeting Diagnostics</translation>
     </message>
+    <message>
+        <source>关闭麦克风</source>
+        <translation>Turn microphone off</translation>
+    </message>
+    <message>
+        <source>关闭扬声器</source>
+        <translation>Turn speaker off</translation>
+    </message>
+    <message>
+        <source>关闭摄像头</source>
+        <translation>Turn camera off</translation>
+    </message>
+    <message>
+        <source>麦克风已打开</source>
+        <translation>Microphone on</translation>
+    </message>
+    <message>
+        <source>打开麦克风</source>
+        <translation>Turn microphone on</translation>
+    </message>
+    <message>
+        <source>麦克风已关闭</source>
+        <translation>Microphone off</translation>
+    </message>
+    <message>
+        <source>扬声器已打开</source>
+        <translation>Speaker on</translation>
+    </message>
+    <message>
+        <source>打开扬声器</source>
+        <translation>Turn speaker on</translation>
+    </message>
+    <message>
+        <source>扬声器已关闭</source>
+        <translation>Speaker off</translation>
+    </message>
+    <message>
+        <source>摄像头已打开</source>
+        <translation>Camera on</translation>
+    </message>
+    <message>
+        <source>打开摄像头</source>
+        <translation>Turn camera on</translation>
+    </message>
+    <message>
+        <source>摄像头已关闭</source>
+        <translation>Camera off</translation>
+    </message>
 </context>
 <context>
     <name>DevicePreview</name>
@@ -372,6 +436,10 @@
         <source>摄像头</source>
         <translation>Camera</translation>
     </message>
+    <message>
+        <source>摄像头预览</source>
+        <translation>Camera preview</translation>
+    </message>
 </context>
 <context>
     <name>DirectLiveCellView</name>
@@ -383,12 +451,28 @@
         <source>正在直播</source>
         <translation>Live now</translation>
     </message>
+    <message>
+        <source>观看直播</source>
+        <translation>Watch live</translation>
+    </message>
 </context>
 <context>
     <name>DirectLiveList</name>
     <message>
         <source>直播</source>
         <translation>Live Broadcasts</translation>
+    </message>
+    <message>
+        <source>返回</source>
+        <translation>Back</translation>
+    </message>
+    <message>
+        <source>直播列表</source>
+        <translation>Live broadcasts</translation>
+    </message>
+    <message>
+        <source>%1，%2，%3</source>
+        <translation>%1, %2, %3</translation>
     </message>
 </context>
 <context>
@@ -412,6 +496,10 @@
     <message>
         <source>请求超时,检查网络再试</source>
         <translation>The request timed out. Check the network and try again.</translation>
+    </message>
+    <message>
+        <source>您在会议中显示的名字</source>
+        <translation>Your name in the meeting</translation>
     </message>
 </context>
 <context>
@@ -477,6 +565,17 @@
     </message>
 </context>
 <context>
+    <name>IncomingCallNotification</name>
+    <message>
+        <source>接听</source>
+        <translation>Answer</translation>
+    </message>
+    <message>
+        <source>拒绝</source>
+        <translation>Decline</translation>
+    </message>
+</context>
+<context>
     <name>JoinConferenceViewController</name>
     <message>
         <source>房间里(%1人)</source>
@@ -498,12 +597,24 @@
         <source>确定</source>
         <translation>OK</translation>
     </message>
+    <message>
+        <source>参会者</source>
+        <translation>Participants</translation>
+    </message>
+    <message>
+        <source>会议画面</source>
+        <translation>Meeting video</translation>
+    </message>
 </context>
 <context>
     <name>JoinConferenceWindowController</name>
     <message>
         <source>Orvale 会议</source>
         <translation>Orvale Meeting</translation>
+    </message>
+    <message>
+        <source>按 F6 在会议画面和控制栏之间切换</source>
+        <translation>Press F6 to move between the meeting video and the control bar</translation>
     </message>
 </context>
 <context>
@@ -578,6 +689,10 @@
     <message>
         <source>&amp;发现新版本,是否升级\n</source>
         <translation>&amp;A new version is available. Upgrade?\n</translation>
+    </message>
+    <message>
+        <source>扫码入会</source>
+        <translation>Join by QR Code</translation>
     </message>
 </context>
 <context>
@@ -700,6 +815,46 @@
         <source>  暂无简介</source>
         <translation>  No description</translation>
     </message>
+    <message>
+        <source>直播简介</source>
+        <translation>Broadcast description</translation>
+    </message>
+    <message>
+        <source>隐藏直播简介</source>
+        <translation>Hide description</translation>
+    </message>
+    <message>
+        <source>暂停</source>
+        <translation>Pause</translation>
+    </message>
+    <message>
+        <source>静音</source>
+        <translation>Mute</translation>
+    </message>
+    <message>
+        <source>音量</source>
+        <translation>Volume</translation>
+    </message>
+    <message>
+        <source>全屏</source>
+        <translation>Full screen</translation>
+    </message>
+    <message>
+        <source>播放</source>
+        <translation>Play</translation>
+    </message>
+    <message>
+        <source>取消静音</source>
+        <translation>Unmute</translation>
+    </message>
+    <message>
+        <source>显示直播简介</source>
+        <translation>Show description</translation>
+    </message>
+    <message>
+        <source>退出全屏</source>
+        <translation>Leave full screen</translation>
+    </message>
 </context>
 <context>
     <name>QRBackView</name>
@@ -738,6 +893,10 @@
         <source>好像无法连接到网络了</source>
         <translation>The network seems to be unreachable</translation>
     </message>
+    <message>
+        <source>会议邀请的二维码图片</source>
+        <translation>Picture of the meeting invitation&apos;s QR code</translation>
+    </message>
 </context>
 <context>
     <name>QRImageView</name>
@@ -769,6 +928,45 @@ or paste it with Ctrl+V</translation>
     <message>
         <source>添加好友</source>
         <translation>Add Contact</translation>
+    </message>
+    <message>
+        <source>会议室</source>
+        <translation>Meeting room</translation>
+    </message>
+    <message>
+        <source>外部联系人</source>
+        <translation>External contact</translation>
+    </message>
+    <message>
+        <source>在线</source>
+        <translation>Online</translation>
+    </message>
+    <message>
+        <source>离线</source>
+        <translation>Offline</translation>
+    </message>
+    <message>
+        <source>忙碌</source>
+        <translation>Busy</translation>
+    </message>
+    <message>
+        <source>%1，%2</source>
+        <extracomment>A contact row read out: the name, then its presence or kind</extracomment>
+        <translation>%1, %2</translation>
+    </message>
+</context>
+<context>
+    <name>ScreenSouseViewController</name>
+    <message>
+        <source>可共享的屏幕和窗口</source>
+        <translation>Screens and windows to share</translation>
+    </message>
+</context>
+<context>
+    <name>ShareListInRoom</name>
+    <message>
+        <source>他人的共享</source>
+        <translation>Others&apos; shares</translation>
     </message>
 </context>
 <context>
@@ -826,6 +1024,10 @@ or paste it with Ctrl+V</translation>
             <numerusform>%n hour</numerusform>
             <numerusform>%n hours</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>会议邀请二维码</source>
+        <translation>Meeting invitation QR code</translation>
     </message>
 </context>
 <context>

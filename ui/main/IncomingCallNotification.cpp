@@ -51,8 +51,7 @@ void IncomingCallNotification::show(const QString &caller, const QString &messag
     const QString application = QGuiApplication::applicationDisplayName().isEmpty()
                                     ? QStringLiteral("Orvale")
                                     : QGuiApplication::applicationDisplayName();
-    const QStringList actions{acceptAction(), QStringLiteral("接听"), declineAction(),
-                              QStringLiteral("拒绝")};
+    const QStringList actions{acceptAction(), tr("接听"), declineAction(), tr("拒绝")};
     const QVariantMap hints{
         {QStringLiteral("urgency"), QVariant::fromValue(criticalUrgency)},
         {QStringLiteral("category"), QStringLiteral("call.incoming")},
