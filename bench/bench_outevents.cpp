@@ -24,10 +24,10 @@ struct Run
 };
 
 /// Counts the calls of the one operation out-event 1202 makes.
-class CountingDelegate final : public QObject, public ConfClientDelegate
+class CountingDelegate final : public ConfClientDelegate
 {
 public:
-    QObject *context() override { return this; }
+    QObject *context() override { return &m_context; }
     CountingDelegate(const Clock &clock, std::vector<qint64> &handledAt)
         : m_clock(clock)
         , m_handledAt(handledAt)
@@ -49,6 +49,7 @@ public:
 private:
     const Clock &m_clock;
     std::vector<qint64> &m_handledAt;
+    QObject m_context;
 };
 
 /// Fires `events` times from a new thread; `handled` fills on the main thread.

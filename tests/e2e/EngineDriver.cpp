@@ -34,10 +34,10 @@ void say(const QString &line)
     std::fflush(stdout);
 }
 
-class PrintingDelegate final : public QObject, public ConfClientDelegate
+class PrintingDelegate final : public ConfClientDelegate
 {
 public:
-    QObject *context() override { return this; }
+    QObject *context() override { return &m_context; }
     void errorWithText(const QString &text) override { say(QStringLiteral("error:") + text); }
     void loginSuccess() override { say(QStringLiteral("loginSuccess")); }
     void endConference() override { say(QStringLiteral("endConference")); }
@@ -55,6 +55,9 @@ public:
     QSize conferenceVideoSize() const override { return {}; }
     void arrangeWindowsForConference() override {}
     void closeAllWindowsForSignOut() override { say(QStringLiteral("signedOut")); }
+
+private:
+    QObject m_context;
 };
 
 void chat(const QString &uri, const QString &text)

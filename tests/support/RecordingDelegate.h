@@ -7,10 +7,10 @@
 #include <QThread>
 
 /// Records what the dispatcher asks of the windows, and on which thread.
-class RecordingDelegate final : public QObject, public ConfClientDelegate
+class RecordingDelegate final : public ConfClientDelegate
 {
 public:
-    QObject *context() override { return this; }
+    QObject *context() override { return &m_context; }
     QStringList calls;
     bool mainVisible = true;
     bool offMainThread = false;
@@ -36,4 +36,7 @@ public:
     QSize conferenceVideoSize() const override { return {640, 360}; }
     void arrangeWindowsForConference() override { note(QStringLiteral("arrange")); }
     void closeAllWindowsForSignOut() override { note(QStringLiteral("closeAll")); }
+
+private:
+    QObject m_context; // queued work for this delegate ends with it
 };
