@@ -2,6 +2,7 @@
 
 #include "EngineState.h"
 #include "JanusClient.h"
+#include "MediaPipeline.h"
 #include "Publisher.h"
 #include "Subscriber.h"
 
@@ -20,6 +21,8 @@ namespace {
 
 const QString noMedia = QStringLiteral("无音视频");
 const QString mediaLost = QStringLiteral("音视频已中断");
+/// A share is published under its sharer's URI with this in front.
+const QString sharePrefix = QStringLiteral("share:");
 
 /// A stable number per participant, so that each one's picture and tone differ.
 quint32 participantHash(const QString &uri)
@@ -39,6 +42,11 @@ bool gstreamerReady()
 }
 
 } // namespace
+
+extern "C" Q_DECL_EXPORT MediaEngine *orvaleCreateMediaEngine(EngineState &state, QObject *parent)
+{
+    return new MediaSession(state, parent);
+}
 
 MediaSession::MediaSession(EngineState &state, QObject *parent)
     : QObject(parent)
@@ -99,6 +107,8 @@ void MediaSession::start(const QJsonObject &media)
                         qPrintable(jsep.value("type").toString()));
                 if (handle == m_publisherHandle)
                     publisherEvent(data, jsep);
+                else if (handle == m_shareHandle)
+                    shareEvent(data, jsep);
                 else
                     subscriberEvent(handle, data, jsep);
             });
@@ -126,6 +136,8 @@ void MediaSession::start(const QJsonObject &media)
 void MediaSession::stop()
 {
     m_staleCheck.stop();
+    m_sharing = false;
+    closeShare();
     delete m_publisher;
     m_publisher = nullptr;
     qDeleteAll(m_subscribers);
@@ -171,10 +183,10 @@ void MediaSession::publisherEvent(const QJsonObject &data, const QJsonObject &js
 void MediaSession::joined(const QJsonObject &data)
 {
     m_privateId = data.value("private_id").toInteger();
-    Publisher::Source source;
-    source.colour = QColor(m_colour);
-    source.toneHz = m_toneHz;
-    m_publisher = new Publisher(source, this);
+    MediaPipeline::Sending sending;
+    sending.colour = QColor(m_colour);
+    sending.toneHz = m_toneHz;
+    m_publisher = new Publisher(MediaPipeline::publisher(sending), this);
     connect(m_publisher, &WebRtcPeer::localDescription, this, [this](const QJsonObject &jsep) {
         m_janus->message(m_publisherHandle,
                          {{"request", "publish"}, {"audio_codec", "opus"}, {"video_codec", "vp8"}},
@@ -186,6 +198,8 @@ void MediaSession::joined(const QJsonObject &data)
         return lose(noMedia);
     follow();
     m_publisher->setMicrophoneMuted(m_microphoneMuted);
+    if (m_sharing)
+        openShare();
 }
 
 void MediaSession::addPublishers(const QJsonArray &list)
@@ -193,19 +207,23 @@ void MediaSession::addPublishers(const QJsonArray &list)
     for (const QJsonValue &value : list) {
         const QJsonObject p = value.toObject();
         const qint64 feed = p.value("id").toInteger();
-        if (feed != 0 && feed != m_ownId && !m_subscribers.contains(feed))
-            subscribe(feed, p.value("display").toString());
+        QString uri = p.value("display").toString();
+        const bool share = uri.startsWith(sharePrefix);
+        if (share)
+            uri.remove(0, sharePrefix.size());
+        if (feed != 0 && feed != m_ownId && uri != m_selfUri && !m_subscribers.contains(feed))
+            subscribe(feed, uri, share);
     }
 }
 
-void MediaSession::subscribe(qint64 feed, const QString &uri)
+void MediaSession::subscribe(qint64 feed, const QString &uri, bool share)
 {
     QString record;
-    if (!m_recordFolder.isEmpty())
+    if (!m_recordFolder.isEmpty() && !share)
         record = QDir(m_recordFolder)
                      .filePath(uri.section(u'-', -1).section(u';', 0, 0) + QStringLiteral(".s16"));
     qCDebug(lcMedia, "subscribing to %lld (%s)", feed, qPrintable(uri));
-    auto *subscriber = new Subscriber(m_state, uri, record, this);
+    auto *subscriber = new Subscriber(m_state, uri, record, share, this);
     m_subscribers.insert(feed, subscriber);
     if (!subscriber->start()) {
         qCDebug(lcMedia, "subscriber pipeline failed");
@@ -281,4 +299,78 @@ void MediaSession::follow()
         m_publisher->setCameraOff(cameraOff);
     for (Subscriber *subscriber : std::as_const(m_subscribers))
         subscriber->setSpeakerMuted(speakerMuted);
+}
+
+void MediaSession::startShare(const ShareSource &source)
+{
+    closeShare(); // a new choice replaces the running share
+    m_sharing = true;
+    m_shareSource = source;
+    openShare();
+}
+
+void MediaSession::stopShare()
+{
+    m_sharing = false;
+    closeShare();
+}
+
+/// The share joins the room as a publisher of its own once this participant has joined.
+void MediaSession::openShare()
+{
+    JanusClient *janus = m_janus.get();
+    if (!janus || m_privateId == 0 || m_shareHandle != 0)
+        return;
+    m_shareHandle = -1;
+    janus->attach([this, janus](qint64 handle) {
+        if (janus != m_janus.get())
+            return;
+        if (m_shareHandle != -1 || handle == 0) { // stopped meanwhile, or Janus refused
+            if (handle != 0)
+                janus->detach(handle);
+            if (m_shareHandle == -1)
+                m_shareHandle = 0;
+            return;
+        }
+        m_shareHandle = handle;
+        janus->message(handle, {{"request", "join"},
+                                {"ptype", "publisher"},
+                                {"room", m_room},
+                                {"display", QString(sharePrefix + m_selfUri)},
+                                {"token", m_token}});
+    });
+}
+
+void MediaSession::closeShare()
+{
+    delete m_sharePublisher;
+    m_sharePublisher = nullptr;
+    if (m_shareHandle > 0 && m_janus)
+        m_janus->detach(m_shareHandle); // the others see the share's publisher leave
+    m_shareHandle = 0;
+}
+
+void MediaSession::shareEvent(const QJsonObject &data, const QJsonObject &jsep)
+{
+    if (data.contains("error"))
+        qWarning("media: share: %s", qPrintable(data.value("error").toString()));
+    if (data.value("videoroom").toString() == u"joined")
+        publishShare();
+    else if (jsep.value("type").toString() == u"answer" && m_sharePublisher)
+        m_sharePublisher->setAnswer(jsep.value("sdp").toString());
+}
+
+void MediaSession::publishShare()
+{
+    m_sharePublisher = new Publisher(MediaPipeline::share(m_shareSource), this);
+    connect(m_sharePublisher, &WebRtcPeer::localDescription, this, [this](const QJsonObject &jsep) {
+        m_janus->message(m_shareHandle, QJsonObject{{"request", "publish"}, {"video_codec", "vp8"}},
+                         jsep);
+    });
+    connect(m_sharePublisher, &WebRtcPeer::localCandidate, this,
+            [this](const QJsonObject &c) { m_janus->trickle(m_shareHandle, c); });
+    if (!m_sharePublisher->start()) {
+        qWarning("media: the share cannot be captured");
+        closeShare();
+    }
 }

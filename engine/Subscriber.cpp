@@ -56,18 +56,19 @@ QString speakerSink()
 } // namespace
 
 Subscriber::Subscriber(EngineState &state, const QString &uri, const QString &recordFile,
-                       QObject *parent)
+                       bool share, QObject *parent)
     : WebRtcPeer(parent)
     , m_state(state)
     , m_uri(uri)
     , m_recordFile(recordFile)
+    , m_share(share)
 {}
 
 Subscriber::~Subscriber()
 {
     stopPipeline(); // no picture may arrive once the tile forgets it
     QMutexLocker lock(&m_state.mutex);
-    m_state.remoteVideo.remove(m_uri);
+    (m_share ? m_state.shareVideo : m_state.remoteVideo).remove(m_uri);
     if (m_state.repaint)
         m_state.repaint();
 }
@@ -101,6 +102,8 @@ void Subscriber::padAdded(GstPad *pad)
     const gchar *media = gst_structure_get_string(gst_caps_get_structure(caps, 0), "media");
     const bool video = g_strcmp0(media, "video") == 0;
     gst_caps_unref(caps);
+    if (m_share && !video)
+        return; // a share carries no sound
     QString description;
     if (video) {
         description =
@@ -143,7 +146,7 @@ void Subscriber::padAdded(GstPad *pad)
 void Subscriber::deliver(const QImage &frame)
 {
     QMutexLocker lock(&m_state.mutex);
-    m_state.remoteVideo[m_uri] = {frame, nowMs()};
+    (m_share ? m_state.shareVideo : m_state.remoteVideo)[m_uri] = {frame, nowMs()};
     if (m_state.repaint)
         m_state.repaint();
 }

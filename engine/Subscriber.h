@@ -10,16 +10,18 @@ struct EngineState;
 typedef struct _GstPad GstPad;
 
 /// One remote participant's media from the relay: decoded pictures go into the engine state
-/// for that participant's tile, decoded sound to the speaker (or, when the settings name a
-/// folder, into a raw file there).
+/// for that participant's tile (or, for a share, the share area), decoded sound to the speaker
+/// (or, when the settings name a folder, into a raw file there).
 class Subscriber final : public WebRtcPeer
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(Subscriber)
 
 public:
-    /// `uri` is the participant's; `recordFile` replaces the speaker when not empty.
-    Subscriber(EngineState &state, const QString &uri, const QString &recordFile, QObject *parent);
+    /// `uri` is the participant's; `recordFile` replaces the speaker when not empty; a share
+    /// carries pictures for the share area only.
+    Subscriber(EngineState &state, const QString &uri, const QString &recordFile, bool share,
+               QObject *parent);
     ~Subscriber() override;
 
     bool start();
@@ -35,5 +37,6 @@ private:
     EngineState &m_state;
     QString m_uri;
     QString m_recordFile;
+    bool m_share = false;
     std::atomic<bool> m_speakerMuted{false};
 };
