@@ -99,11 +99,18 @@ QString MediaPipeline::audioSource(const Sending &sending)
 QString MediaPipeline::publisher(const Sending &sending)
 {
     const VideoFormat format = videoFormat(sending.videoLevel);
+    // A camera can be opened once: the own tile gets its pictures from here.
+    const QString selfView =
+        sending.camera.isEmpty()
+            ? QString()
+            : QStringLiteral("local. ! queue max-size-buffers=1 leaky=downstream ! videoconvert "
+                             "! video/x-raw,format=BGRx "
+                             "! appsink name=selfview sync=false max-buffers=1 drop=true ");
     return QStringLiteral("webrtcbin name=webrtc bundle-policy=max-bundle ") +
            videoSource(sending, format) +
-           QStringLiteral("! valve name=camera ! videoconvert "
+           QStringLiteral("! tee name=local ! queue ! valve name=camera ! videoconvert "
                           "! queue max-size-buffers=2 leaky=downstream ! ") +
-           vp8Encoder(format.bitrate, format.fps * 2) + audioSource(sending) +
+           vp8Encoder(format.bitrate, format.fps * 2) + selfView + audioSource(sending) +
            QStringLiteral("! queue ! opusenc ! rtpopuspay pt=111 "
                           "! application/x-rtp,media=audio,encoding-name=OPUS,payload=111,"
                           "clock-rate=48000 ! webrtc. ");

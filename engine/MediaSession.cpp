@@ -1,5 +1,6 @@
 #include "MediaSession.h"
 
+#include "ConfRecords.h"
 #include "EngineState.h"
 #include "JanusClient.h"
 #include "MediaPipeline.h"
@@ -81,6 +82,43 @@ void MediaSession::readSettings()
     if (!QColor::isValidColorName(m_colour))
         m_colour = QColor::fromHsv(int(h % 360), 150, 190).name();
     m_recordFolder = settings.value(QStringLiteral("engine/audioRecordFolder")).toString();
+    // A settings file that names the picture or the tone asks for the generated source.
+    m_generatedPicture = settings.contains(QStringLiteral("engine/pictureColour"));
+    m_generatedTone = settings.contains(QStringLiteral("engine/toneFrequency"));
+}
+
+/// What the configuration record chose: the devices (by what opens them), the voice processing
+/// and the video preference level.
+MediaPipeline::Sending MediaSession::sending()
+{
+    namespace C = ConfRecords::Config;
+    MediaPipeline::Sending sending;
+    sending.colour = QColor(m_colour);
+    sending.toneHz = m_toneHz;
+    QMutexLocker lock(&m_state.mutex);
+    const QByteArray &c = m_state.configuration;
+    const auto chosen = [&c](const QStringList &ids, uint32_t offset) {
+        return c.size() >= qsizetype(C::Size) ? ids.value(int(ConfRecords::readU32(c, offset)))
+                                              : ids.value(0);
+    };
+    if (!m_generatedPicture)
+        sending.camera = chosen(m_state.cameraNodes, C::SelectedCamera);
+    if (!m_generatedTone)
+        sending.microphone = chosen(m_state.microphoneIds, C::SelectedMicrophone);
+    m_speakerDevice = chosen(m_state.speakerIds, C::SelectedSpeaker);
+    if (c.size() >= qsizetype(C::Size)) {
+        sending.echoCancellation = ConfRecords::readU32(c, C::EchoCancellation) == 1;
+        sending.automaticGain = ConfRecords::readU32(c, C::AutomaticGain) == 1;
+        sending.videoLevel = int(ConfRecords::readU32(c, C::VideoPreference));
+    }
+    // Echo cancellation compares the microphone with what the speaker plays; without a probe on
+    // that path the voice processor could not start at all.
+    sending.echoCancellation = sending.echoCancellation && m_echoProbe;
+    // The call's media reads the camera now; the own tile shows what it sends.
+    m_state.mediaCamera = !sending.camera.isEmpty();
+    if (m_state.cameraChanged)
+        m_state.cameraChanged();
+    return sending;
 }
 
 void MediaSession::start(const QJsonObject &media)
@@ -145,6 +183,11 @@ void MediaSession::stop()
     m_feedOfHandle.clear();
     m_janus.reset(); // destroys the relay session with every handle
     m_publisherHandle = m_privateId = 0;
+    {
+        QMutexLocker lock(&m_state.mutex);
+        if (std::exchange(m_state.mediaCamera, false) && m_state.cameraChanged)
+            m_state.cameraChanged(); // the camera is free for the own tile again
+    }
     setNote({});
 }
 
@@ -183,10 +226,13 @@ void MediaSession::publisherEvent(const QJsonObject &data, const QJsonObject &js
 void MediaSession::joined(const QJsonObject &data)
 {
     m_privateId = data.value("private_id").toInteger();
-    MediaPipeline::Sending sending;
-    sending.colour = QColor(m_colour);
-    sending.toneHz = m_toneHz;
-    m_publisher = new Publisher(MediaPipeline::publisher(sending), this);
+    m_publisher = new Publisher(MediaPipeline::publisher(sending()), this);
+    m_publisher->setSelfView([this](const QImage &image) {
+        QMutexLocker lock(&m_state.mutex);
+        m_state.cameraFrame = m_state.cameraPrivacy ? QImage() : image;
+        if (m_state.repaint)
+            m_state.repaint();
+    });
     connect(m_publisher, &WebRtcPeer::localDescription, this, [this](const QJsonObject &jsep) {
         m_janus->message(m_publisherHandle,
                          {{"request", "publish"}, {"audio_codec", "opus"}, {"video_codec", "vp8"}},
@@ -224,6 +270,7 @@ void MediaSession::subscribe(qint64 feed, const QString &uri, bool share)
                      .filePath(uri.section(u'-', -1).section(u';', 0, 0) + QStringLiteral(".s16"));
     qCDebug(lcMedia, "subscribing to %lld (%s)", feed, qPrintable(uri));
     auto *subscriber = new Subscriber(m_state, uri, record, share, this);
+    subscriber->setSpeakerDevice(m_speakerDevice);
     m_subscribers.insert(feed, subscriber);
     if (!subscriber->start()) {
         qCDebug(lcMedia, "subscriber pipeline failed");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MediaEngine.h"
+#include "MediaPipeline.h"
 
 #include <QHash>
 #include <QJsonObject>
@@ -49,6 +50,7 @@ private:
     void lose(const QString &note);
     void setNote(const QString &note);
     void readSettings();
+    MediaPipeline::Sending sending();
 
     EngineState &m_state;
     std::unique_ptr<JanusClient> m_janus;
@@ -72,4 +74,8 @@ private:
     int m_toneHz = 0;
     QString m_colour;
     QString m_recordFolder;
+    bool m_generatedPicture = false;
+    bool m_generatedTone = false;
+    QString m_speakerDevice;  ///< the chosen output's name at the sound server, or empty
+    bool m_echoProbe = false; ///< received sound passes the echo canceller's probe
 };

@@ -13,6 +13,10 @@ bool Publisher::start()
 {
     if (!build(m_launch))
         return false;
+    if (m_selfView)
+        watchFrames("selfview", [](WebRtcPeer *peer, const QImage &image) {
+            static_cast<Publisher *>(peer)->m_selfView(image);
+        });
     // Send-only before PLAYING, or the relay would be offered to send back.
     GArray *transceivers = nullptr;
     g_signal_emit_by_name(m_webrtc, "get-transceivers", &transceivers);

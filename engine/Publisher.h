@@ -2,6 +2,8 @@
 
 #include "WebRtcPeer.h"
 
+#include <functional>
+
 /// Outgoing media sent to the relay: this participant's picture (VP8) and sound (Opus), or a
 /// share's picture. The microphone mute silences the sound; the camera off stops the pictures.
 class Publisher final : public WebRtcPeer
@@ -13,6 +15,8 @@ public:
     /// `launch` is a launch line from MediaPipeline.
     Publisher(const QString &launch, QObject *parent);
 
+    /// Gets each picture a real camera sends, on a GStreamer thread. Before start().
+    void setSelfView(std::function<void(const QImage &)> show) { m_selfView = std::move(show); }
     /// Builds and starts the pipeline; the offer follows as localDescription().
     bool start();
     void setAnswer(const QString &sdp) { applyAnswer(sdp); }
@@ -21,4 +25,5 @@ public:
 
 private:
     QString m_launch;
+    std::function<void(const QImage &)> m_selfView;
 };

@@ -1,6 +1,7 @@
 #include "Subscriber.h"
 
 #include "EngineState.h"
+#include "MediaPipeline.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
@@ -40,17 +41,20 @@ GstFlowReturn newSample(GstAppSink *sink, gpointer self)
     return GST_FLOW_OK;
 }
 
-/// The speaker when one can be opened, else a sink that drops the sound, so that a machine
-/// without a sound server still shows the pictures.
-QString speakerSink()
+/// The chosen speaker when it can be opened, else a sink that drops the sound, so that a
+/// machine without a sound server still shows the pictures.
+QString speakerSink(const QString &device)
 {
-    GstElement *probe = gst_element_factory_make("autoaudiosink", nullptr);
+    const QString wanted = MediaPipeline::speaker(device, false);
+    GError *error = nullptr;
+    GstElement *probe = gst_parse_launch(wanted.toUtf8().constData(), &error);
+    g_clear_error(&error);
     if (!probe)
         return QStringLiteral("fakesink sync=false");
     const bool opens = gst_element_set_state(probe, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE;
     gst_element_set_state(probe, GST_STATE_NULL);
     gst_object_unref(probe);
-    return opens ? QStringLiteral("autoaudiosink") : QStringLiteral("fakesink sync=false");
+    return opens ? wanted : QStringLiteral("fakesink sync=false");
 }
 
 } // namespace
@@ -112,7 +116,7 @@ void Subscriber::padAdded(GstPad *pad)
     } else {
         const QString sink =
             m_recordFile.isEmpty()
-                ? speakerSink()
+                ? speakerSink(m_speakerDevice)
                 : QStringLiteral("audioconvert ! audio/x-raw,format=S16LE,channels=1,rate=48000 "
                                  "! filesink sync=false buffer-mode=2 location=\"%1\"")
                       .arg(m_recordFile);

@@ -24,6 +24,8 @@ public:
                QObject *parent);
     ~Subscriber() override;
 
+    /// The sound server's output to play into; empty for the default one. Before start().
+    void setSpeakerDevice(const QString &device) { m_speakerDevice = device; }
     bool start();
     void setOffer(const QString &sdp) { answerOffer(sdp); }
     void setSpeakerMuted(bool muted);
@@ -38,5 +40,6 @@ private:
     QString m_uri;
     QString m_recordFile;
     bool m_share = false;
+    QString m_speakerDevice;
     std::atomic<bool> m_speakerMuted{false};
 };
