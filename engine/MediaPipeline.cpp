@@ -89,11 +89,24 @@ QString MediaPipeline::audioSource(const Sending &sending)
                            "noise-suppression=true")
                 .arg(sending.echoCancellation ? QStringLiteral("true") : QStringLiteral("false"),
                      sending.automaticGain ? QStringLiteral("true") : QStringLiteral("false"));
+        // What the speaker plays reaches the probe with a delay of its own: let it be found.
         if (sending.echoCancellation)
-            source += QStringLiteral(" probe=") + echoProbeName();
+            source += QStringLiteral(" probe=%1 delay-agnostic=true").arg(echoProbeName());
         source += QStringLiteral(" ! audioconvert ! audioresample ");
     }
     return source;
+}
+
+/// The echo canceller's probe hears what the speaker plays; it lives here, so that it exists
+/// before the microphone's voice processor starts, and silence stands in until sound arrives.
+QString MediaPipeline::echoReference(const Sending &sending)
+{
+    if (!sending.echoCancellation || sending.microphone.isEmpty())
+        return {};
+    return QStringLiteral("interaudiosrc channel=%1 ! audioconvert ! audioresample "
+                          "! audio/x-raw,format=S16LE,rate=48000,channels=1 "
+                          "! webrtcechoprobe name=%2 ! fakesink sync=false async=false ")
+        .arg(echoChannel(), echoProbeName());
 }
 
 QString MediaPipeline::publisher(const Sending &sending)
@@ -110,7 +123,8 @@ QString MediaPipeline::publisher(const Sending &sending)
            videoSource(sending, format) +
            QStringLiteral("! tee name=local ! queue ! valve name=camera ! videoconvert "
                           "! queue max-size-buffers=2 leaky=downstream ! ") +
-           vp8Encoder(format.bitrate, format.fps * 2) + selfView + audioSource(sending) +
+           vp8Encoder(format.bitrate, format.fps * 2) + selfView + echoReference(sending) +
+           audioSource(sending) +
            QStringLiteral("! queue ! opusenc ! rtpopuspay pt=111 "
                           "! application/x-rtp,media=audio,encoding-name=OPUS,payload=111,"
                           "clock-rate=48000 ! webrtc. ");
@@ -148,17 +162,17 @@ QString MediaPipeline::share(const MediaEngine::ShareSource &source)
            vp8Encoder(1000000, shareFps * 2);
 }
 
-QString MediaPipeline::speaker(const QString &device, bool echoProbe)
+QString MediaPipeline::speaker(const QString &device, bool echoReference)
 {
-    QString sink = echoProbe ? QStringLiteral("audioconvert ! audioresample "
-                                              "! audio/x-raw,format=S16LE,rate=48000 "
-                                              "! webrtcechoprobe name=%1 ! ")
-                                   .arg(echoProbeName())
-                             : QString();
-    if (device.isEmpty())
-        return sink + QStringLiteral("autoaudiosink");
-    return sink +
-           QStringLiteral("%1 device=%2")
-               .arg(isAlsaName(device) ? QStringLiteral("alsasink") : QStringLiteral("pulsesink"),
-                    quoted(device));
+    const QString sink = device.isEmpty()
+                             ? QStringLiteral("autoaudiosink")
+                             : QStringLiteral("%1 device=%2")
+                                   .arg(isAlsaName(device) ? QStringLiteral("alsasink")
+                                                           : QStringLiteral("pulsesink"),
+                                        quoted(device));
+    if (!echoReference)
+        return sink;
+    return QStringLiteral("tee name=heard ! queue ! %1 heard. ! queue max-size-buffers=20 "
+                          "leaky=downstream ! interaudiosink channel=%2")
+        .arg(sink, echoChannel());
 }

@@ -51,10 +51,13 @@ public:
     /// A share's pipeline: the X screen region or window into a `webrtcbin name=webrtc`.
     static QString share(const MediaEngine::ShareSource &source);
     /// Where received sound is played: the named output of the sound server, else the default
-    /// one. With `echoProbe`, it passes the echo canceller's probe on the way.
-    static QString speaker(const QString &device, bool echoProbe);
+    /// one. With `echoReference`, the sound also goes to the echo canceller's probe, which the
+    /// publisher's pipeline holds (one participant's sound at a time: the probe takes one).
+    static QString speaker(const QString &device, bool echoReference);
     /// The name under which the microphone's echo canceller finds what the speaker plays.
     static QString echoProbeName() { return QStringLiteral("orvaleecho"); }
+    /// The in-process channel that carries played sound to the probe.
+    static QString echoChannel() { return QStringLiteral("orvale-heard"); }
     /// The picture size a share of `width`×`height` is sent at: within 1280×720, proportions
     /// kept, even sides.
     static QSize shareSize(int width, int height);
@@ -62,4 +65,5 @@ public:
 private:
     static QString videoSource(const Sending &sending, const VideoFormat &format);
     static QString audioSource(const Sending &sending);
+    static QString echoReference(const Sending &sending);
 };

@@ -111,9 +111,9 @@ MediaPipeline::Sending MediaSession::sending()
         sending.automaticGain = ConfRecords::readU32(c, C::AutomaticGain) == 1;
         sending.videoLevel = int(ConfRecords::readU32(c, C::VideoPreference));
     }
-    // Echo cancellation compares the microphone with what the speaker plays; without a probe on
-    // that path the voice processor could not start at all.
-    sending.echoCancellation = sending.echoCancellation && m_echoProbe;
+    // The echo canceller hears the speaker only when sound is played, not recorded.
+    sending.echoCancellation = sending.echoCancellation && m_recordFolder.isEmpty();
+    m_echoWanted = sending.echoCancellation && !sending.microphone.isEmpty();
     // The call's media reads the camera now; the own tile shows what it sends.
     m_state.mediaCamera = !sending.camera.isEmpty();
     if (m_state.cameraChanged)
@@ -180,6 +180,7 @@ void MediaSession::stop()
     m_publisher = nullptr;
     qDeleteAll(m_subscribers);
     m_subscribers.clear();
+    m_echoFeed = 0;
     m_feedOfHandle.clear();
     m_janus.reset(); // destroys the relay session with every handle
     m_publisherHandle = m_privateId = 0;
@@ -271,6 +272,10 @@ void MediaSession::subscribe(qint64 feed, const QString &uri, bool share)
     qCDebug(lcMedia, "subscribing to %lld (%s)", feed, qPrintable(uri));
     auto *subscriber = new Subscriber(m_state, uri, record, share, this);
     subscriber->setSpeakerDevice(m_speakerDevice);
+    if (m_echoWanted && !share && m_echoFeed == 0) {
+        subscriber->setEchoReference(true);
+        m_echoFeed = feed;
+    }
     m_subscribers.insert(feed, subscriber);
     if (!subscriber->start()) {
         qCDebug(lcMedia, "subscriber pipeline failed");
@@ -320,6 +325,8 @@ void MediaSession::drop(qint64 feed)
     Subscriber *subscriber = m_subscribers.take(feed);
     if (!subscriber)
         return;
+    if (feed == m_echoFeed)
+        m_echoFeed = 0;
     const qint64 handle = m_feedOfHandle.key(feed);
     m_feedOfHandle.remove(handle);
     if (handle != 0 && m_janus)

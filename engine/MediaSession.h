@@ -76,6 +76,7 @@ private:
     QString m_recordFolder;
     bool m_generatedPicture = false;
     bool m_generatedTone = false;
-    QString m_speakerDevice;  ///< the chosen output's name at the sound server, or empty
-    bool m_echoProbe = false; ///< received sound passes the echo canceller's probe
+    QString m_speakerDevice;   ///< the chosen output's name at the sound server, or empty
+    bool m_echoWanted = false; ///< the microphone's echo canceller needs what is played
+    qint64 m_echoFeed = 0;     ///< the participant whose played sound the canceller hears
 };

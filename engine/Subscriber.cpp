@@ -43,7 +43,7 @@ GstFlowReturn newSample(GstAppSink *sink, gpointer self)
 
 /// The chosen speaker when it can be opened, else a sink that drops the sound, so that a
 /// machine without a sound server still shows the pictures.
-QString speakerSink(const QString &device)
+QString speakerSink(const QString &device, bool echoReference)
 {
     const QString wanted = MediaPipeline::speaker(device, false);
     GError *error = nullptr;
@@ -54,7 +54,8 @@ QString speakerSink(const QString &device)
     const bool opens = gst_element_set_state(probe, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE;
     gst_element_set_state(probe, GST_STATE_NULL);
     gst_object_unref(probe);
-    return opens ? wanted : QStringLiteral("fakesink sync=false");
+    return opens ? MediaPipeline::speaker(device, echoReference)
+                 : QStringLiteral("fakesink sync=false");
 }
 
 } // namespace
@@ -116,7 +117,7 @@ void Subscriber::padAdded(GstPad *pad)
     } else {
         const QString sink =
             m_recordFile.isEmpty()
-                ? speakerSink(m_speakerDevice)
+                ? speakerSink(m_speakerDevice, m_echoReference)
                 : QStringLiteral("audioconvert ! audio/x-raw,format=S16LE,channels=1,rate=48000 "
                                  "! filesink sync=false buffer-mode=2 location=\"%1\"")
                       .arg(m_recordFile);

@@ -26,6 +26,8 @@ public:
 
     /// The sound server's output to play into; empty for the default one. Before start().
     void setSpeakerDevice(const QString &device) { m_speakerDevice = device; }
+    /// Whether the played sound also goes to the microphone's echo canceller. Before start().
+    void setEchoReference(bool on) { m_echoReference = on; }
     bool start();
     void setOffer(const QString &sdp) { answerOffer(sdp); }
     void setSpeakerMuted(bool muted);
@@ -41,5 +43,6 @@ private:
     QString m_recordFile;
     bool m_share = false;
     QString m_speakerDevice;
+    bool m_echoReference = false;
     std::atomic<bool> m_speakerMuted{false};
 };

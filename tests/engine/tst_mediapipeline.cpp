@@ -160,6 +160,12 @@ void TestMediaPipeline::devicesAndProcessing()
         QVERIFY2(made.contains(name), qPrintable(name));
     for (const QString &name : absent)
         QVERIFY2(!made.contains(name), qPrintable(name));
+    // The canceller's probe, fed with what the speaker plays, exists before the processor.
+    const bool probed = echo && !microphone.isEmpty();
+    QCOMPARE(made.contains(QStringLiteral("webrtcechoprobe")), probed);
+    QCOMPARE(made.contains(QStringLiteral("interaudiosrc")), probed);
+    if (probed)
+        QVERIFY(child(pipeline, MediaPipeline::echoProbeName().toUtf8().constData()));
     // The chosen devices are the ones opened.
     if (!camera.isEmpty()) {
         gchar *device = nullptr;
@@ -240,7 +246,8 @@ void TestMediaPipeline::speakerPlaysChosenOutput_data()
     QTest::addColumn<QString>("sink");
     QTest::newRow("default output") << QString() << false << "autoaudiosink";
     QTest::newRow("a PulseAudio output") << "alsa_output.pci-analog" << false << "pulsesink";
-    QTest::newRow("an ALSA output, echo probe") << "hw:0,0" << true << "alsasink";
+    QTest::newRow("an ALSA output, echo reference") << "hw:0,0" << true << "alsasink";
+    QTest::newRow("default output, echo reference") << QString() << true << "autoaudiosink";
 }
 
 void TestMediaPipeline::speakerPlaysChosenOutput()
@@ -253,7 +260,22 @@ void TestMediaPipeline::speakerPlaysChosenOutput()
     QVERIFY(pipeline);
     const QStringList made = factories(pipeline);
     QVERIFY2(made.contains(sink), qPrintable(made.join(u' ')));
-    QCOMPARE(made.contains(QStringLiteral("webrtcechoprobe")), probe);
+    // The played sound also goes where the echo canceller's probe listens.
+    QCOMPARE(made.contains(QStringLiteral("interaudiosink")), probe);
+    if (probe) {
+        const Element heard = child(pipeline, "heard");
+        QVERIFY(heard);
+        GstIterator *inter =
+            gst_bin_iterate_all_by_element_factory_name(GST_BIN(pipeline.get()), "interaudiosink");
+        GValue found = G_VALUE_INIT;
+        QCOMPARE(gst_iterator_next(inter, &found), GST_ITERATOR_OK);
+        gchar *channel = nullptr;
+        g_object_get(g_value_get_object(&found), "channel", &channel, nullptr);
+        QCOMPARE(QString::fromUtf8(channel), MediaPipeline::echoChannel());
+        g_free(channel);
+        g_value_unset(&found);
+        gst_iterator_free(inter);
+    }
     if (!device.isEmpty()) {
         GstIterator *it = gst_bin_iterate_all_by_element_factory_name(GST_BIN(pipeline.get()),
                                                                       sink.toUtf8().constData());
