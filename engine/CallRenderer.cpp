@@ -90,6 +90,25 @@ QList<QRectF> gridRects(const QRectF &area, int count)
     return rects;
 }
 
+/// Tiles side by side, below a share.
+QList<QRectF> rowRects(const QRectF &area, int count)
+{
+    QList<QRectF> rects;
+    const double w = area.width() / std::max(count, 1);
+    for (int i = 0; i < count; ++i)
+        rects.append(QRectF(area.x() + i * w, area.y(), w, area.height()));
+    return rects;
+}
+
+/// The share's picture whole, centred in its area.
+void drawShare(QPainter &p, const QRectF &r, const QImage &image)
+{
+    p.fillRect(r, Qt::black);
+    QRectF target(QPointF(), QSizeF(image.size()).scaled(r.size(), Qt::KeepAspectRatio));
+    target.moveCenter(r.center());
+    p.drawImage(target, image);
+}
+
 /// One large tile and the rest in a strip below (mode 1) or beside (mode 2).
 QList<QRectF> stageRects(const QRectF &area, int count, bool beside)
 {
@@ -147,6 +166,7 @@ void CallRenderer::paint()
 {
     QList<Tile> tiles;
     QString share;
+    QImage sharePicture;
     int mode = 0;
     bool active = false;
     {
@@ -176,8 +196,13 @@ void CallRenderer::paint()
         // Unpinned, the stage goes to someone else: nobody needs to watch themselves large.
         if (tiles.size() > 1 && !tiles.first().large && tiles.first().self)
             tiles.move(0, tiles.size() - 1);
-        if (m_state.shownShare > 0 && m_state.shownShare <= m_state.shares.size())
-            share = m_state.shares[m_state.shownShare - 1].name;
+        if (m_state.shownShare > 0 && m_state.shownShare <= m_state.shares.size()) {
+            const EngineState::Share &shown = m_state.shares[m_state.shownShare - 1];
+            share = shown.name;
+            if (const auto video = m_state.shareVideo.constFind(shown.uri);
+                video != m_state.shareVideo.cend() && now - video->at < staleVideoMs)
+                sharePicture = video->frame;
+        }
     }
     QPainter p(m_view);
     p.setRenderHint(QPainter::Antialiasing);
@@ -192,6 +217,19 @@ void CallRenderer::paint()
         p.drawText(banner.adjusted(10, 0, -10, 0), Qt::AlignVCenter | Qt::AlignLeft,
                    QStringLiteral("正在观看共享: %1").arg(share));
         area.setTop(banner.bottom());
+    }
+    if (!sharePicture.isNull()) {
+        // The share takes the stage; the participants line up below it.
+        const QRectF stage(area.x(), area.y(), area.width(), area.height() * 3 / 4);
+        drawShare(p, stage, sharePicture);
+        const QList<QRectF> rects =
+            rowRects(area.adjusted(0, stage.height(), 0, 0), int(tiles.size()));
+        for (int i = 0; i < tiles.size(); ++i) {
+            Tile tile = tiles[i];
+            tile.large = false;
+            drawTile(p, rects[i], tile);
+        }
+        return;
     }
     const bool staged = mode != 0 || (!tiles.isEmpty() && tiles.first().large);
     const QList<QRectF> rects = staged ? stageRects(area, int(tiles.size()), mode == 2)

@@ -8,7 +8,8 @@ struct EngineState;
 
 /// Draws the call into the client's video view: a tile per participant with the name and the
 /// microphone state, the pinned participant large, the preview mode as the layout, and the
-/// watched share named. Lives on the view's (the application's) thread.
+/// watched share named and, once its pictures arrive, drawn. Lives on the view's (the
+/// application's) thread.
 class CallRenderer final : public QObject
 {
     Q_OBJECT

@@ -55,14 +55,29 @@ QString CameraFeed::testCameraName()
 void CameraFeed::follow()
 {
     int wanted = -2;
-    const QList<QCameraDevice> devices = m_state.videoInputs(); // before the lock: it may call back
+    bool showing;
     {
         QMutexLocker lock(&m_state.mutex);
-        const int selected =
-            m_state.configuration.isEmpty()
-                ? 0
-                : int(CR::readU32(m_state.configuration, CR::Config::SelectedCamera));
-        if (m_state.inConference && !m_state.cameraPrivacy) {
+        showing = m_state.inConference && !m_state.cameraPrivacy && !m_state.mediaCamera;
+    }
+    // Only asked for in a call: the first query loads Qt Multimedia's GStreamer backend.
+    // Before the lock: it may call back.
+    const QList<QCameraDevice> devices = showing ? m_state.videoInputs() : QList<QCameraDevice>();
+    {
+        QMutexLocker lock(&m_state.mutex);
+        int selected = m_state.configuration.isEmpty()
+                           ? 0
+                           : int(CR::readU32(m_state.configuration, CR::Config::SelectedCamera));
+        // The record lists the V4L2 nodes; Qt may order the same cameras differently.
+        if (selected >= 0 && selected < m_state.cameraNodes.size()) {
+            const QByteArray node = m_state.cameraNodes[selected].toUtf8();
+            selected = node.isEmpty() ? int(devices.size()) : selected; // the generated picture
+            for (qsizetype i = 0; i < devices.size() && !node.isEmpty(); ++i)
+                if (devices[i].id() == node)
+                    selected = int(i);
+        }
+        // While the call's media reads the camera, the own tile shows what it sends.
+        if (m_state.inConference && !m_state.cameraPrivacy && !m_state.mediaCamera) {
             if (selected >= 0 && selected < devices.size())
                 wanted = selected;
             else if (m_state.testCamera)

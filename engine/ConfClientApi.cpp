@@ -10,6 +10,7 @@
 #include "ConfRecords.h"
 #include "EngineCore.h"
 #include "EngineState.h"
+#include "VideoDevices.h"
 #include "X11Windows.h"
 
 #include <QApplication>
@@ -43,16 +44,27 @@ void writeNames(QByteArray &config, uint32_t offset, uint32_t countOffset, uint3
 /// The machine's devices, read on the caller's (the application's) thread.
 void readDevices()
 {
-    QStringList microphones, speakers, cameras;
-    for (const QAudioDevice &d : QMediaDevices::audioInputs())
+    QStringList microphones, speakers, cameras, microphoneIds, speakerIds, cameraNodes;
+    for (const QAudioDevice &d : QMediaDevices::audioInputs()) {
         microphones.append(d.description());
-    for (const QAudioDevice &d : QMediaDevices::audioOutputs())
+        microphoneIds.append(QString::fromUtf8(d.id()));
+    }
+    for (const QAudioDevice &d : QMediaDevices::audioOutputs()) {
         speakers.append(d.description());
-    for (const QCameraDevice &d : state.videoInputs())
-        cameras.append(d.description());
+        speakerIds.append(QString::fromUtf8(d.id()));
+    }
+    for (const VideoDevices::Camera &c : VideoDevices::list()) {
+        cameras.append(c.name);
+        cameraNodes.append(c.node);
+    }
     QMutexLocker lock(&state.mutex);
-    if (state.testCamera)
+    if (state.testCamera) {
         cameras.append(CameraFeed::testCameraName());
+        cameraNodes.append(QString());
+    }
+    state.microphoneIds = microphoneIds;
+    state.speakerIds = speakerIds;
+    state.cameraNodes = cameraNodes;
     if (state.configuration.isEmpty())
         state.configuration = CR::zeroed(CR::Config::Size);
     QByteArray &c = state.configuration;

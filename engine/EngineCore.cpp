@@ -2,7 +2,7 @@
 
 #include "ConfRecords.h"
 #include "ConferenceMessages.h"
-#include "MediaSession.h"
+#include "MediaModule.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -82,21 +82,35 @@ void EngineCore::announceStart()
     fire(CR::OutStarted);
 }
 
-MediaSession *EngineCore::media()
+MediaEngine *EngineCore::media()
 {
-    if (!m_media)
-        m_media = new MediaSession(m_state, this);
+    if (!m_mediaTried) {
+        m_mediaTried = true;
+        m_media = MediaModule::create(m_state, this);
+    }
     return m_media;
+}
+
+/// Without the media module the call goes on, and the tiles say it carries no media.
+void EngineCore::noMedia()
+{
+    QMutexLocker lock(&m_state.mutex);
+    m_state.mediaNote = QStringLiteral("无音视频");
+    if (m_state.repaint)
+        m_state.repaint();
 }
 
 void EngineCore::markConference(bool on)
 {
     m_inConference = on;
+    if (!on)
+        m_sharing = false;
     if (!on && m_media)
         m_media->stop(); // leaving unpublishes and ends every subscription
     QMutexLocker lock(&m_state.mutex);
     m_state.inConference = on;
     if (!on) {
+        m_state.mediaNote.clear();
         m_state.pinnedUri.clear();
         m_state.selfUri.clear();
     }
@@ -269,7 +283,7 @@ void EngineCore::handleEvent(uint32_t id, const QByteArray &r)
         sendShare(r);
         break;
     case CR::EventStopShare:
-        send({{CM::Type, CM::StopShare}});
+        stopShare();
         break;
     case CR::EventChat:
         send({{CM::Type, CM::Chat},
@@ -368,15 +382,43 @@ void EngineCore::readSettings(const QString &path)
         reread(); // the generated camera joins the device list
 }
 
+/// The service announces the share by name; its picture goes through the media engine.
 void EngineCore::sendShare(const QByteArray &r)
 {
     namespace S = CR::ShareCommand;
+    MediaEngine::ShareSource source;
     QString name;
-    if (CR::readU32(r, S::Kind) == S::KindScreen)
-        name = QStringLiteral("屏幕 ") + CR::readText(r, S::ScreenId, S::ScreenIdWidth);
-    else
-        name = QStringLiteral("窗口 %1").arg(CR::readU32(r, S::Id));
+    if (CR::readU32(r, S::Kind) == S::KindScreen) {
+        const QString screen = CR::readText(r, S::ScreenId, S::ScreenIdWidth);
+        name = QStringLiteral("屏幕 ") + screen;
+        source = {0, CR::readI32(r, S::Rect), CR::readI32(r, S::Rect + 4),
+                  int(CR::readU32(r, S::Rect + 8)), int(CR::readU32(r, S::Rect + 12))};
+        QMutexLocker lock(&m_state.mutex);
+        for (const EngineState::Screen &s : std::as_const(m_state.screens))
+            if (s.id == screen)
+                source = {0, s.x, s.y, s.width, s.height};
+    } else {
+        const quint32 id = CR::readU32(r, S::Id);
+        name = QStringLiteral("窗口 %1").arg(id);
+        source.window = id;
+        QMutexLocker lock(&m_state.mutex);
+        for (const EngineState::Window &w : std::as_const(m_state.windows))
+            if (w.id == id)
+                source = {id, w.x, w.y, w.width, w.height};
+    }
     send({{CM::Type, CM::Share}, {"name", name}});
+    m_sharing = true;
+    m_share = source;
+    if (m_media)
+        m_media->startShare(source);
+}
+
+void EngineCore::stopShare()
+{
+    send({{CM::Type, CM::StopShare}});
+    m_sharing = false;
+    if (m_media)
+        m_media->stopShare();
 }
 
 void EngineCore::onMessage(const QString &text)
@@ -429,8 +471,17 @@ void EngineCore::onMessage(const QString &text)
     } else if (type == CM::Chat) {
         chatReceived(m);
     } else if (type == CM::Media) {
-        if (m_inConference)
-            media()->start(m);
+        if (!m_inConference)
+            return;
+        // A call without a relay loads no media module.
+        const bool available = m.value(QStringLiteral("available")).toBool();
+        if (MediaEngine *engine = available ? media() : m_media) {
+            engine->start(m);
+            if (m_sharing)
+                engine->startShare(m_share);
+        } else {
+            noMedia();
+        }
     } else if (type == CM::FarEndMute) {
         if (m_media && m.value(QStringLiteral("muted")).toBool())
             m_media->setMicrophoneMuted(true);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "EngineState.h"
+#include "MediaEngine.h"
 
 #include <QElapsedTimer>
 #include <QJsonObject>
@@ -10,7 +11,7 @@
 
 /// The engine's worker: it lives on the engine's own thread, holds the connection to the
 /// conference service and reports every outcome as an out-event from that thread.
-class MediaSession;
+class MediaEngine;
 
 class EngineCore final : public QObject
 {
@@ -41,10 +42,13 @@ private:
     void shareStarted(const QString &uri, const QString &name);
     void shareEnded(const QString &uri);
     void sendShare(const QByteArray &record);
+    void stopShare();
     void chatReceived(const QJsonObject &message);
     void markConference(bool on);
     void readSettings(const QString &path);
-    MediaSession *media();
+    /// The media engine, loaded with the first call; null when the media module is missing.
+    MediaEngine *media();
+    void noMedia();
     void leaveOrCancel();
     void startKeepAlive();
     void keepAlive();
@@ -64,7 +68,10 @@ private:
     QString m_portal;
     bool m_signedIn = false;
     bool m_inConference = false;
-    MediaSession *m_media = nullptr; ///< made with the first call's media
+    MediaEngine *m_media = nullptr; ///< made with the first call's media
+    bool m_mediaTried = false;
+    bool m_sharing = false; ///< a local share runs; the media engine learns it when it starts
+    MediaEngine::ShareSource m_share;
     bool m_signingOut = false; ///< a sign-out was sent and the service has not answered yet
     bool m_shuttingDown = false;
 };

@@ -1,13 +1,14 @@
 #pragma once
 
 #include <QByteArray>
-#include <QHash>
 #include <QCameraDevice>
+#include <QHash>
 #include <QImage>
 #include <QList>
 #include <QMediaDevices>
 #include <QMutex>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -55,6 +56,10 @@ struct EngineState
         int x = 0, y = 0, width = 0, height = 0;
     };
     QList<Window> windows;
+    // What opens each device listed in the configuration record, index for index: the sound
+    // server's names of the microphones and speakers, the cameras' V4L2 nodes ("" for the
+    // generated picture).
+    QStringList microphoneIds, speakerIds, cameraNodes;
     QString selfName;
     QString settingsPath;
     QString selfUri;     ///< this engine's own participant URI in the current room
@@ -62,11 +67,12 @@ struct EngineState
     int previewMode = 0; ///< 0 grid, 1 large with a strip below, 2 large with a strip beside
     bool inConference = false;
     bool speakerMuted = false;
-    bool cameraPrivacy = false;          ///< in-event 502: the local camera is switched off
-    bool testCamera = false;             ///< the settings file asks for a generated camera picture
-    QImage cameraFrame;                  ///< the latest local camera picture, shown on the own tile
-    std::function<void()> repaint;       ///< asks the video view to draw again, from any thread
-    std::function<void()> cameraChanged; ///< asks the camera feed to follow the state, any thread
+    bool cameraPrivacy = false;    ///< in-event 502: the local camera is switched off
+    bool testCamera = false;       ///< the settings file asks for a generated camera picture
+    bool mediaCamera = false;      ///< the call's media reads the camera and feeds the own tile
+    QImage cameraFrame;            ///< the latest local camera picture, shown on the own tile
+    std::function<void()> repaint; ///< asks the video view to draw again, from any thread
+    std::function<void()> cameraChanged;  ///< asks the camera feed to follow the state, any thread
     std::function<void()> devicesChanged; ///< reads the device list again and reports 601
 
     // The call's media, written by the engine's worker and GStreamer threads.
@@ -76,6 +82,7 @@ struct EngineState
         qint64 at = 0; ///< steady clock, milliseconds
     };
     QHash<QString, RemoteVideo> remoteVideo; ///< the latest decoded picture per participant URI
+    QHash<QString, RemoteVideo> shareVideo;  ///< the latest picture of each share, by sharer URI
     QString mediaNote; ///< said on every tile when the call carries no media, else empty
     /// Where the cameras are read from. Device queries may emit change signals synchronously, so
     /// this is never called with `mutex` held. Set before the engine starts, never changed after.

@@ -1,7 +1,9 @@
 #include "MediaSession.h"
 
+#include "ConfRecords.h"
 #include "EngineState.h"
 #include "JanusClient.h"
+#include "MediaPipeline.h"
 #include "Publisher.h"
 #include "Subscriber.h"
 
@@ -20,6 +22,8 @@ namespace {
 
 const QString noMedia = QStringLiteral("无音视频");
 const QString mediaLost = QStringLiteral("音视频已中断");
+/// A share is published under its sharer's URI with this in front.
+const QString sharePrefix = QStringLiteral("share:");
 
 /// A stable number per participant, so that each one's picture and tone differ.
 quint32 participantHash(const QString &uri)
@@ -39,6 +43,11 @@ bool gstreamerReady()
 }
 
 } // namespace
+
+extern "C" Q_DECL_EXPORT MediaEngine *orvaleCreateMediaEngine(EngineState &state, QObject *parent)
+{
+    return new MediaSession(state, parent);
+}
 
 MediaSession::MediaSession(EngineState &state, QObject *parent)
     : QObject(parent)
@@ -73,6 +82,43 @@ void MediaSession::readSettings()
     if (!QColor::isValidColorName(m_colour))
         m_colour = QColor::fromHsv(int(h % 360), 150, 190).name();
     m_recordFolder = settings.value(QStringLiteral("engine/audioRecordFolder")).toString();
+    // A settings file that names the picture or the tone asks for the generated source.
+    m_generatedPicture = settings.contains(QStringLiteral("engine/pictureColour"));
+    m_generatedTone = settings.contains(QStringLiteral("engine/toneFrequency"));
+}
+
+/// What the configuration record chose: the devices (by what opens them), the voice processing
+/// and the video preference level.
+MediaPipeline::Sending MediaSession::sending()
+{
+    namespace C = ConfRecords::Config;
+    MediaPipeline::Sending sending;
+    sending.colour = QColor(m_colour);
+    sending.toneHz = m_toneHz;
+    QMutexLocker lock(&m_state.mutex);
+    const QByteArray &c = m_state.configuration;
+    const auto chosen = [&c](const QStringList &ids, uint32_t offset) {
+        return c.size() >= qsizetype(C::Size) ? ids.value(int(ConfRecords::readU32(c, offset)))
+                                              : ids.value(0);
+    };
+    if (!m_generatedPicture)
+        sending.camera = chosen(m_state.cameraNodes, C::SelectedCamera);
+    if (!m_generatedTone)
+        sending.microphone = chosen(m_state.microphoneIds, C::SelectedMicrophone);
+    m_speakerDevice = chosen(m_state.speakerIds, C::SelectedSpeaker);
+    if (c.size() >= qsizetype(C::Size)) {
+        sending.echoCancellation = ConfRecords::readU32(c, C::EchoCancellation) == 1;
+        sending.automaticGain = ConfRecords::readU32(c, C::AutomaticGain) == 1;
+        sending.videoLevel = int(ConfRecords::readU32(c, C::VideoPreference));
+    }
+    // The echo canceller hears the speaker only when sound is played, not recorded.
+    sending.echoCancellation = sending.echoCancellation && m_recordFolder.isEmpty();
+    m_echoWanted = sending.echoCancellation && !sending.microphone.isEmpty();
+    // The call's media reads the camera now; the own tile shows what it sends.
+    m_state.mediaCamera = !sending.camera.isEmpty();
+    if (m_state.cameraChanged)
+        m_state.cameraChanged();
+    return sending;
 }
 
 void MediaSession::start(const QJsonObject &media)
@@ -99,6 +145,8 @@ void MediaSession::start(const QJsonObject &media)
                         qPrintable(jsep.value("type").toString()));
                 if (handle == m_publisherHandle)
                     publisherEvent(data, jsep);
+                else if (handle == m_shareHandle)
+                    shareEvent(data, jsep);
                 else
                     subscriberEvent(handle, data, jsep);
             });
@@ -126,13 +174,21 @@ void MediaSession::start(const QJsonObject &media)
 void MediaSession::stop()
 {
     m_staleCheck.stop();
+    m_sharing = false;
+    closeShare();
     delete m_publisher;
     m_publisher = nullptr;
     qDeleteAll(m_subscribers);
     m_subscribers.clear();
+    m_echoFeed = 0;
     m_feedOfHandle.clear();
     m_janus.reset(); // destroys the relay session with every handle
     m_publisherHandle = m_privateId = 0;
+    {
+        QMutexLocker lock(&m_state.mutex);
+        if (std::exchange(m_state.mediaCamera, false) && m_state.cameraChanged)
+            m_state.cameraChanged(); // the camera is free for the own tile again
+    }
     setNote({});
 }
 
@@ -171,10 +227,13 @@ void MediaSession::publisherEvent(const QJsonObject &data, const QJsonObject &js
 void MediaSession::joined(const QJsonObject &data)
 {
     m_privateId = data.value("private_id").toInteger();
-    Publisher::Source source;
-    source.colour = QColor(m_colour);
-    source.toneHz = m_toneHz;
-    m_publisher = new Publisher(source, this);
+    m_publisher = new Publisher(MediaPipeline::publisher(sending()), this);
+    m_publisher->setSelfView([this](const QImage &image) {
+        QMutexLocker lock(&m_state.mutex);
+        m_state.cameraFrame = m_state.cameraPrivacy ? QImage() : image;
+        if (m_state.repaint)
+            m_state.repaint();
+    });
     connect(m_publisher, &WebRtcPeer::localDescription, this, [this](const QJsonObject &jsep) {
         m_janus->message(m_publisherHandle,
                          {{"request", "publish"}, {"audio_codec", "opus"}, {"video_codec", "vp8"}},
@@ -186,6 +245,8 @@ void MediaSession::joined(const QJsonObject &data)
         return lose(noMedia);
     follow();
     m_publisher->setMicrophoneMuted(m_microphoneMuted);
+    if (m_sharing)
+        openShare();
 }
 
 void MediaSession::addPublishers(const QJsonArray &list)
@@ -193,19 +254,28 @@ void MediaSession::addPublishers(const QJsonArray &list)
     for (const QJsonValue &value : list) {
         const QJsonObject p = value.toObject();
         const qint64 feed = p.value("id").toInteger();
-        if (feed != 0 && feed != m_ownId && !m_subscribers.contains(feed))
-            subscribe(feed, p.value("display").toString());
+        QString uri = p.value("display").toString();
+        const bool share = uri.startsWith(sharePrefix);
+        if (share)
+            uri.remove(0, sharePrefix.size());
+        if (feed != 0 && feed != m_ownId && uri != m_selfUri && !m_subscribers.contains(feed))
+            subscribe(feed, uri, share);
     }
 }
 
-void MediaSession::subscribe(qint64 feed, const QString &uri)
+void MediaSession::subscribe(qint64 feed, const QString &uri, bool share)
 {
     QString record;
-    if (!m_recordFolder.isEmpty())
+    if (!m_recordFolder.isEmpty() && !share)
         record = QDir(m_recordFolder)
                      .filePath(uri.section(u'-', -1).section(u';', 0, 0) + QStringLiteral(".s16"));
     qCDebug(lcMedia, "subscribing to %lld (%s)", feed, qPrintable(uri));
-    auto *subscriber = new Subscriber(m_state, uri, record, this);
+    auto *subscriber = new Subscriber(m_state, uri, record, share, this);
+    subscriber->setSpeakerDevice(m_speakerDevice);
+    if (m_echoWanted && !share && m_echoFeed == 0) {
+        subscriber->setEchoReference(true);
+        m_echoFeed = feed;
+    }
     m_subscribers.insert(feed, subscriber);
     if (!subscriber->start()) {
         qCDebug(lcMedia, "subscriber pipeline failed");
@@ -255,6 +325,8 @@ void MediaSession::drop(qint64 feed)
     Subscriber *subscriber = m_subscribers.take(feed);
     if (!subscriber)
         return;
+    if (feed == m_echoFeed)
+        m_echoFeed = 0;
     const qint64 handle = m_feedOfHandle.key(feed);
     m_feedOfHandle.remove(handle);
     if (handle != 0 && m_janus)
@@ -281,4 +353,78 @@ void MediaSession::follow()
         m_publisher->setCameraOff(cameraOff);
     for (Subscriber *subscriber : std::as_const(m_subscribers))
         subscriber->setSpeakerMuted(speakerMuted);
+}
+
+void MediaSession::startShare(const ShareSource &source)
+{
+    closeShare(); // a new choice replaces the running share
+    m_sharing = true;
+    m_shareSource = source;
+    openShare();
+}
+
+void MediaSession::stopShare()
+{
+    m_sharing = false;
+    closeShare();
+}
+
+/// The share joins the room as a publisher of its own once this participant has joined.
+void MediaSession::openShare()
+{
+    JanusClient *janus = m_janus.get();
+    if (!janus || m_privateId == 0 || m_shareHandle != 0)
+        return;
+    m_shareHandle = -1;
+    janus->attach([this, janus](qint64 handle) {
+        if (janus != m_janus.get())
+            return;
+        if (m_shareHandle != -1 || handle == 0) { // stopped meanwhile, or Janus refused
+            if (handle != 0)
+                janus->detach(handle);
+            if (m_shareHandle == -1)
+                m_shareHandle = 0;
+            return;
+        }
+        m_shareHandle = handle;
+        janus->message(handle, {{"request", "join"},
+                                {"ptype", "publisher"},
+                                {"room", m_room},
+                                {"display", QString(sharePrefix + m_selfUri)},
+                                {"token", m_token}});
+    });
+}
+
+void MediaSession::closeShare()
+{
+    delete m_sharePublisher;
+    m_sharePublisher = nullptr;
+    if (m_shareHandle > 0 && m_janus)
+        m_janus->detach(m_shareHandle); // the others see the share's publisher leave
+    m_shareHandle = 0;
+}
+
+void MediaSession::shareEvent(const QJsonObject &data, const QJsonObject &jsep)
+{
+    if (data.contains("error"))
+        qWarning("media: share: %s", qPrintable(data.value("error").toString()));
+    if (data.value("videoroom").toString() == u"joined")
+        publishShare();
+    else if (jsep.value("type").toString() == u"answer" && m_sharePublisher)
+        m_sharePublisher->setAnswer(jsep.value("sdp").toString());
+}
+
+void MediaSession::publishShare()
+{
+    m_sharePublisher = new Publisher(MediaPipeline::share(m_shareSource), this);
+    connect(m_sharePublisher, &WebRtcPeer::localDescription, this, [this](const QJsonObject &jsep) {
+        m_janus->message(m_shareHandle, QJsonObject{{"request", "publish"}, {"video_codec", "vp8"}},
+                         jsep);
+    });
+    connect(m_sharePublisher, &WebRtcPeer::localCandidate, this,
+            [this](const QJsonObject &c) { m_janus->trickle(m_shareHandle, c); });
+    if (!m_sharePublisher->start()) {
+        qWarning("media: the share cannot be captured");
+        closeShare();
+    }
 }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "MediaEngine.h"
+#include "MediaPipeline.h"
+
 #include <QHash>
 #include <QJsonObject>
 #include <QObject>
@@ -14,9 +17,10 @@ class Publisher;
 class Subscriber;
 
 /// The call's audio and video through the relay the conference service names: this
-/// participant publishes, and every other publisher of the room is subscribed to. GStreamer is
-/// loaded with the first call, not before. Lives on the engine's worker thread.
-class MediaSession final : public QObject
+/// participant publishes, and every other publisher of the room is subscribed to. Built into
+/// the media module, so GStreamer is loaded with the first call, not before. Lives on the
+/// engine's worker thread.
+class MediaSession final : public QObject, public MediaEngine
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(MediaSession)
@@ -25,24 +29,28 @@ public:
     MediaSession(EngineState &state, QObject *parent);
     ~MediaSession() override;
 
-    /// The service's media message for the current call: join the relay, or say why not.
-    void start(const QJsonObject &media);
-    /// Leaves the relay and tears down every pipeline.
-    void stop();
-    void setMicrophoneMuted(bool muted);
-    /// Follows the speaker mute and the camera switch of the engine state.
-    void follow();
+    void start(const QJsonObject &media) override;
+    void stop() override;
+    void setMicrophoneMuted(bool muted) override;
+    void follow() override;
+    void startShare(const ShareSource &source) override;
+    void stopShare() override;
 
 private:
     void joined(const QJsonObject &data);
     void publisherEvent(const QJsonObject &data, const QJsonObject &jsep);
     void subscriberEvent(qint64 handle, const QJsonObject &data, const QJsonObject &jsep);
     void addPublishers(const QJsonArray &list);
-    void subscribe(qint64 feed, const QString &uri);
+    void subscribe(qint64 feed, const QString &uri, bool share);
+    void openShare();
+    void closeShare();
+    void shareEvent(const QJsonObject &data, const QJsonObject &jsep);
+    void publishShare();
     void drop(qint64 feed);
     void lose(const QString &note);
     void setNote(const QString &note);
     void readSettings();
+    MediaPipeline::Sending sending();
 
     EngineState &m_state;
     std::unique_ptr<JanusClient> m_janus;
@@ -55,10 +63,20 @@ private:
     qint64 m_privateId = 0;
     Publisher *m_publisher = nullptr;
     QHash<qint64, Subscriber *> m_subscribers; ///< by feed (remote publisher id)
+    // The local share: a publisher of its own in the room, named after this participant.
+    bool m_sharing = false;
+    ShareSource m_shareSource;
+    qint64 m_shareHandle = 0; ///< -1 while attaching
+    Publisher *m_sharePublisher = nullptr;
     QHash<qint64, qint64> m_feedOfHandle;
     bool m_microphoneMuted = false;
     // From the settings file.
     int m_toneHz = 0;
     QString m_colour;
     QString m_recordFolder;
+    bool m_generatedPicture = false;
+    bool m_generatedTone = false;
+    QString m_speakerDevice;   ///< the chosen output's name at the sound server, or empty
+    bool m_echoWanted = false; ///< the microphone's echo canceller needs what is played
+    qint64 m_echoFeed = 0;     ///< the participant whose played sound the canceller hears
 };

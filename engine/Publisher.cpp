@@ -32,36 +32,14 @@ GstPadProbeReturn stampPicture(GstPad *pad, GstPadProbeInfo *info, gpointer)
 
 } // namespace
 
-Publisher::Publisher(const Source &source, QObject *parent)
+Publisher::Publisher(const QString &launch, QObject *parent)
     : WebRtcPeer(parent)
-    , m_source(source)
+    , m_launch(launch)
 {}
 
 bool Publisher::start()
 {
-    const QString launch =
-        QStringLiteral(
-            "webrtcbin name=webrtc bundle-policy=max-bundle "
-            "videotestsrc is-live=true pattern=solid-color foreground-color=0x%1 "
-            "! video/x-raw,width=%2,height=%3,framerate=%4/1%6 ! valve name=camera "
-            "! videoconvert ! queue max-size-buffers=2 leaky=downstream "
-            "! vp8enc deadline=1 cpu-used=8 target-bitrate=500000 keyframe-max-dist=30 "
-            "error-resilient=partitions "
-            "! rtpvp8pay pt=96 picture-id-mode=15-bit "
-            "! application/x-rtp,media=video,encoding-name=VP8,payload=96,clock-rate=90000 "
-            "! webrtc. "
-            "audiotestsrc is-live=true wave=sine freq=%5 volume=0.3 "
-            "! volume name=microphone ! audioconvert ! audioresample ! queue "
-            "! opusenc ! rtpopuspay pt=111 "
-            "! application/x-rtp,media=audio,encoding-name=OPUS,payload=111,clock-rate=48000 "
-            "! webrtc. ")
-            .arg(m_source.colour.rgba(), 8, 16, QLatin1Char('0'))
-            .arg(m_source.width)
-            .arg(m_source.height)
-            .arg(m_source.fps)
-            .arg(m_source.toneHz)
-            .arg(FrameStamp::enabled() ? QStringLiteral(",format=I420") : QString());
-    if (!build(launch))
+    if (!build(m_launch))
         return false;
     if (FrameStamp::enabled()) {
         GstElement *camera = gst_bin_get_by_name(GST_BIN(m_pipeline), "camera");
@@ -70,6 +48,10 @@ bool Publisher::start()
         gst_object_unref(pad);
         gst_object_unref(camera);
     }
+    if (m_selfView)
+        watchFrames("selfview", [](WebRtcPeer *peer, const QImage &image) {
+            static_cast<Publisher *>(peer)->m_selfView(image);
+        });
     // Send-only before PLAYING, or the relay would be offered to send back.
     GArray *transceivers = nullptr;
     g_signal_emit_by_name(m_webrtc, "get-transceivers", &transceivers);

@@ -2,25 +2,21 @@
 
 #include "WebRtcPeer.h"
 
-#include <QColor>
+#include <functional>
 
-/// This participant's outgoing media: the generated picture (VP8) and tone (Opus), sent to the
-/// relay. The microphone mute silences the tone; the camera off stops the pictures.
+/// Outgoing media sent to the relay: this participant's picture (VP8) and sound (Opus), or a
+/// share's picture. The microphone mute silences the sound; the camera off stops the pictures.
 class Publisher final : public WebRtcPeer
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(Publisher)
 
 public:
-    struct Source
-    {
-        QColor colour;
-        int toneHz = 440;
-        int width = 640, height = 360, fps = 15;
-    };
+    /// `launch` is a launch line from MediaPipeline.
+    Publisher(const QString &launch, QObject *parent);
 
-    Publisher(const Source &source, QObject *parent);
-
+    /// Gets each picture a real camera sends, on a GStreamer thread. Before start().
+    void setSelfView(std::function<void(const QImage &)> show) { m_selfView = std::move(show); }
     /// Builds and starts the pipeline; the offer follows as localDescription().
     bool start();
     void setAnswer(const QString &sdp) { applyAnswer(sdp); }
@@ -28,5 +24,6 @@ public:
     void setCameraOff(bool off) { setProperty("camera", "drop", off); }
 
 private:
-    Source m_source;
+    QString m_launch;
+    std::function<void(const QImage &)> m_selfView;
 };

@@ -2,6 +2,7 @@
 
 #include "EngineState.h"
 #include "FrameStamp.h"
+#include "MediaPipeline.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
@@ -43,34 +44,39 @@ GstFlowReturn newSample(GstAppSink *sink, gpointer self)
     return GST_FLOW_OK;
 }
 
-/// The speaker when one can be opened, else a sink that drops the sound, so that a machine
-/// without a sound server still shows the pictures.
-QString speakerSink()
+/// The chosen speaker when it can be opened, else a sink that drops the sound, so that a
+/// machine without a sound server still shows the pictures.
+QString speakerSink(const QString &device, bool echoReference)
 {
-    GstElement *probe = gst_element_factory_make("autoaudiosink", nullptr);
+    const QString wanted = MediaPipeline::speaker(device, false);
+    GError *error = nullptr;
+    GstElement *probe = gst_parse_launch(wanted.toUtf8().constData(), &error);
+    g_clear_error(&error);
     if (!probe)
         return QStringLiteral("fakesink sync=false");
     const bool opens = gst_element_set_state(probe, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE;
     gst_element_set_state(probe, GST_STATE_NULL);
     gst_object_unref(probe);
-    return opens ? QStringLiteral("autoaudiosink") : QStringLiteral("fakesink sync=false");
+    return opens ? MediaPipeline::speaker(device, echoReference)
+                 : QStringLiteral("fakesink sync=false");
 }
 
 } // namespace
 
 Subscriber::Subscriber(EngineState &state, const QString &uri, const QString &recordFile,
-                       QObject *parent)
+                       bool share, QObject *parent)
     : WebRtcPeer(parent)
     , m_state(state)
     , m_uri(uri)
     , m_recordFile(recordFile)
+    , m_share(share)
 {}
 
 Subscriber::~Subscriber()
 {
     stopPipeline(); // no picture may arrive once the tile forgets it
     QMutexLocker lock(&m_state.mutex);
-    m_state.remoteVideo.remove(m_uri);
+    (m_share ? m_state.shareVideo : m_state.remoteVideo).remove(m_uri);
     if (m_state.repaint)
         m_state.repaint();
 }
@@ -104,6 +110,8 @@ void Subscriber::padAdded(GstPad *pad)
     const gchar *media = gst_structure_get_string(gst_caps_get_structure(caps, 0), "media");
     const bool video = g_strcmp0(media, "video") == 0;
     gst_caps_unref(caps);
+    if (m_share && !video)
+        return; // a share carries no sound
     QString description;
     if (video) {
         description =
@@ -112,7 +120,7 @@ void Subscriber::padAdded(GstPad *pad)
     } else {
         const QString sink =
             m_recordFile.isEmpty()
-                ? speakerSink()
+                ? speakerSink(m_speakerDevice, m_echoReference)
                 : QStringLiteral("audioconvert ! audio/x-raw,format=S16LE,channels=1,rate=48000 "
                                  "! filesink sync=false buffer-mode=2 location=\"%1\"")
                       .arg(m_recordFile);
@@ -146,7 +154,7 @@ void Subscriber::padAdded(GstPad *pad)
 void Subscriber::deliver(const QImage &frame)
 {
     QMutexLocker lock(&m_state.mutex);
-    m_state.remoteVideo[m_uri] = {frame, nowMs()};
+    (m_share ? m_state.shareVideo : m_state.remoteVideo)[m_uri] = {frame, nowMs()};
     if (m_state.repaint)
         m_state.repaint();
 }

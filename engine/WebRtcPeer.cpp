@@ -1,11 +1,14 @@
 #include "WebRtcPeer.h"
 
 #define GST_USE_UNSTABLE_API
+#include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 #include <gst/sdp/sdp.h>
+#include <gst/video/video.h>
 #include <gst/webrtc/webrtc.h>
 
 #include <QDebug>
+#include <QImage>
 #include <QPointer>
 
 namespace {
@@ -120,6 +123,47 @@ void WebRtcPeer::setProperty(const char *element, const char *property, bool val
         g_object_set(e, property, gboolean(value), nullptr);
         gst_object_unref(e);
     }
+}
+
+QImage WebRtcPeer::imageOf(GstSample *sample)
+{
+    GstVideoInfo info;
+    GstBuffer *buffer = gst_sample_get_buffer(sample);
+    GstMapInfo map;
+    if (!gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) || !buffer ||
+        !gst_buffer_map(buffer, &map, GST_MAP_READ))
+        return {};
+    // Copied here: the buffer goes back to its pool when the sample is released.
+    QImage image =
+        QImage(map.data, info.width, info.height, int(info.stride[0]), QImage::Format_RGB32).copy();
+    gst_buffer_unmap(buffer, &map);
+    return image;
+}
+
+void WebRtcPeer::watchFrames(const char *sink, void (*deliver)(WebRtcPeer *, const QImage &))
+{
+    GstElement *frames = m_pipeline ? gst_bin_get_by_name(GST_BIN(m_pipeline), sink) : nullptr;
+    if (!frames)
+        return;
+    struct Watch
+    {
+        WebRtcPeer *peer;
+        void (*deliver)(WebRtcPeer *, const QImage &);
+    };
+    GstAppSinkCallbacks callbacks{};
+    callbacks.new_sample = [](GstAppSink *appSink, gpointer data) {
+        if (GstSample *sample = gst_app_sink_pull_sample(appSink)) {
+            const auto *watch = static_cast<const Watch *>(data);
+            const QImage image = imageOf(sample);
+            gst_sample_unref(sample);
+            if (!image.isNull())
+                watch->deliver(watch->peer, image);
+        }
+        return GST_FLOW_OK;
+    };
+    gst_app_sink_set_callbacks(GST_APP_SINK(frames), &callbacks, new Watch{this, deliver},
+                               [](gpointer data) { delete static_cast<Watch *>(data); });
+    gst_object_unref(frames);
 }
 
 void WebRtcPeer::makeOffer()

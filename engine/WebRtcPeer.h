@@ -5,6 +5,8 @@
 #include <QObject>
 
 typedef struct _GstElement GstElement;
+typedef struct _GstSample GstSample;
+class QImage;
 typedef struct _GstWebRTCSessionDescription GstWebRTCSessionDescription;
 
 /// A GStreamer pipeline around one `webrtcbin`, negotiated through the relay. GStreamer calls
@@ -37,6 +39,10 @@ protected:
     /// Applies the relay's answer to our offer.
     void applyAnswer(const QString &sdp);
     void makeOffer();
+    /// The picture of a BGRx sample, copied out of GStreamer's buffer; null when it has none.
+    static QImage imageOf(GstSample *sample);
+    /// Calls `deliver(image)` on the streaming thread for each picture of `appsink name=<sink>`.
+    void watchFrames(const char *sink, void (*deliver)(WebRtcPeer *, const QImage &));
     /// Sets a boolean or numeric property of a named element of the pipeline.
     void setProperty(const char *element, const char *property, bool value);
 

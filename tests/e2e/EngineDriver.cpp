@@ -6,6 +6,7 @@
 //   login <user> <password> <portal>    accept <0|1>    participants    shares
 //   watch <row>    chat <uri> <text>    mute <participant id>    leave    logout    logout-quit
 //   settings <engine settings file>    join <conference id>    mic <0|1>    camera <0|1>
+//   share <X window id> <x> <y> <width> <height>    unshare
 
 #include "AppStatus.h"
 #include "AppUser.h"
@@ -16,6 +17,7 @@
 #include "MessageModel.h"
 #include "NetWork.h"
 #include "NotificationCenter.h"
+#include "ScreenSourseModel.h"
 #include "TRQClientInEvent.h"
 
 #include <QApplication>
@@ -116,6 +118,20 @@ void run(const QStringList &words)
         TRQClientInEvent::ClientSyncRequestMuteMic(words.value(1) == u"1");
     } else if (command == u"camera") {
         TRQClientInEvent::ClientSyncRequestMuteCamera(words.value(1) == u"1");
+    } else if (command == u"share") {
+        // A window by its X id and geometry, as a row of the share menu: the menu itself leaves
+        // out this program's windows and those of the test's.
+        auto window = std::make_shared<ScreenSourseModel>();
+        window->appName = QStringLiteral("test");
+        window->appWindowId = words.value(1).toLongLong();
+        window->confRect = {words.value(2).toInt(), words.value(3).toInt(), words.value(4).toUInt(),
+                            words.value(5).toUInt()};
+        TRQClientInEvent::ClientSyncRequestSetShareWithShareArray({window}, 0);
+        say(QStringLiteral("sharing:%1").arg(window->appWindowId));
+    } else if (command == u"unshare") {
+        const auto sources = TRQClientInEvent::ClientSyncRequestGetShareList();
+        TRQClientInEvent::ClientSyncRequestSetShareWithShareArray(sources, sources.size() - 1);
+        say(QStringLiteral("sharing:"));
     } else if (command == u"leave") {
         TRQClientInEvent::ClientAsyncRequestLeaveRoom();
     } else if (command == u"logout") {

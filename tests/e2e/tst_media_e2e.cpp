@@ -11,12 +11,14 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkInterface>
 #include <QNetworkReply>
+#include <QPalette>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -102,6 +104,7 @@ private Q_SLOTS:
     void statesSilenceOrStopA();
     void aLeavesAndRejoins();
     void strangerCannotSubscribe();
+    void bWatchesTheShareOfA();
     void janusStopsMidCall();
 
 private:
@@ -116,6 +119,8 @@ private:
     void writeSettings(const QString &path, const QByteArray &text);
     /// One request to the services' Janus; its answer, or the event that follows an "ack".
     QJsonObject janus(const QString &path, QJsonObject body);
+    /// Who is in the call's room at Janus: publishers and subscribers by display.
+    QStringList inRoom();
 
     std::unique_ptr<TestHome> m_home;
     std::unique_ptr<ServicesProcess> m_services;
@@ -326,6 +331,33 @@ QJsonObject TestMediaEndToEnd::janus(const QString &path, QJsonObject body)
     return polled.wait(35000) ? QJsonDocument::fromJson(poll->readAll()).object() : QJsonObject();
 }
 
+QStringList TestMediaEndToEnd::inRoom()
+{
+    const qint64 session =
+        janus({}, {{"janus", "create"}}).value("data").toObject().value("id").toInteger();
+    const QString s = QStringLiteral("/%1").arg(session);
+    const qint64 handle = janus(s, {{"janus", "attach"}, {"plugin", "janus.plugin.videoroom"}})
+                              .value("data")
+                              .toObject()
+                              .value("id")
+                              .toInteger();
+    const QJsonArray people =
+        janus(s + QStringLiteral("/%1").arg(handle),
+              {{"janus", "message"},
+               {"body", QJsonObject{{"request", "listparticipants"}, {"room", 1002}}}})
+            .value("plugindata")
+            .toObject()
+            .value("data")
+            .toObject()
+            .value("participants")
+            .toArray();
+    janus(s, {{"janus", "destroy"}});
+    QStringList displays;
+    for (const QJsonValue &p : people)
+        displays.append(p.toObject().value("display").toString());
+    return displays;
+}
+
 void TestMediaEndToEnd::strangerCannotSubscribe()
 {
     // Someone who knows where Janus listens but was never admitted to the call.
@@ -368,9 +400,59 @@ void TestMediaEndToEnd::strangerCannotSubscribe()
                                      .value("data")
                                      .toObject();
         // 433: not authorised; A's feed itself exists.
-        QVERIFY2(data.value("error_code").toInt() == 433, qPrintable(QJsonDocument(data).toJson()));
+        QVERIFY2(data.value("error_code").toInt() == 433, QJsonDocument(data).toJson().constData());
         QVERIFY(!data.contains("streams"));
     }
+}
+
+void TestMediaEndToEnd::bWatchesTheShareOfA()
+{
+    if (QGuiApplication::platformName() != u"xcb")
+        QSKIP("shares an X11 window: runs as tst_media_e2e_x11 under Xvfb");
+    if (m_a.state() == QProcess::Running && pictureOfAShown() < shown) {
+        tellA(QStringLiteral("join 1002")); // when run on its own
+        QTRY_VERIFY_WITH_TIMEOUT(pictureOfAShown() > shown, 15000);
+    }
+    // A window of a known colour beside B's view, on the display A captures.
+    const QColor colour(0x20, 0xa0, 0x50);
+    QWidget window;
+    window.setWindowTitle(QStringLiteral("Orvale share picture"));
+    QPalette palette;
+    palette.setColor(QPalette::Window, colour);
+    window.setPalette(palette);
+    window.setAutoFillBackground(true);
+    window.setGeometry(700, 420, 320, 240);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const auto shareShown = [&] { return shareOf(m_view.grab().toImage(), colour); };
+    QCOMPARE(shareShown(), 0.0);
+
+    tellA(QStringLiteral("share %1 700 420 320 240").arg(window.winId()));
+    QVERIFY(!fromA(QStringLiteral("sharing:")).isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(TRQClientInEvent::ClientSyncRequestGetShareInRoom().size() == 2,
+                             10000);
+    // B watches nothing: the pictures may arrive, but nothing draws them.
+    TRQClientInEvent::ClientSyncRequestSetShareInRoom(1);
+    QElapsedTimer clock;
+    clock.start();
+    QTest::qWait(1500);
+    QCOMPARE(shareShown(), 0.0);
+    // B selects the share: A's window fills the share area above the tiles.
+    TRQClientInEvent::ClientSyncRequestSetShareInRoom(0);
+    QTRY_VERIFY_WITH_TIMEOUT(shareShown() > 0.25, 15000);
+    qInfo("share of A shown at B %lld ms after A shared", clock.elapsed());
+    m_view.grab().save(QDir::temp().filePath(QStringLiteral("orvale-media-share.png")));
+    QVERIFY(pictureOfAShown() > 0.02); // A's tile stays, in the row below
+    const auto shares = [this] {
+        return inRoom().filter(QRegularExpression(QStringLiteral("^share:"))).size();
+    };
+    QCOMPARE(shares(), 1); // a publisher of its own beside A's camera and sound
+
+    tellA(QStringLiteral("unshare"));
+    QVERIFY(!fromA(QStringLiteral("sharing:")).isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(shareShown(), 0.0, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(TRQClientInEvent::ClientSyncRequestGetShareInRoom().size(), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(shares(), 0, 5000); // A stopped publishing the pictures
 }
 
 void TestMediaEndToEnd::janusStopsMidCall()

@@ -51,7 +51,10 @@ void TestCameraFeed::devicesAreQueriedOutsideTheLock()
     }
     QVERIFY(follow);
     follow();
-    QTRY_VERIFY(queries > 0);
+    QCoreApplication::sendPostedEvents(); // the feed follows from its event loop
+    // Devices are asked for only when the picture is shown: the first query loads Qt
+    // Multimedia's GStreamer backend, which a client outside a call does not pay for.
+    QCOMPARE(queries > 0, inConference && !cameraOff);
     QCOMPARE(underLock, 0);
     // The generated picture stands in for a camera during a call with the camera on.
     QMutexLocker lock(&state.mutex);

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QtGlobal>
+
+class QJsonObject;
+class QObject;
+struct EngineState;
+
+/// The call's audio and video as the engine drives them. The implementation lives in a module
+/// of its own (libconfmedia.so, beside libconfclient.so) that is loaded with the first call, so
+/// that a client which never calls never loads GStreamer.
+class MediaEngine
+{
+public:
+    /// What a local share shows: a window by its X id, or a region of the X screen.
+    struct ShareSource
+    {
+        quint32 window = 0; ///< the window's X id, or 0 for the screen region
+        int x = 0, y = 0, width = 0, height = 0;
+    };
+
+    virtual ~MediaEngine() = default;
+
+    /// The service's media message for the current call: join the relay, or say why not.
+    virtual void start(const QJsonObject &media) = 0;
+    /// Leaves the relay and tears down every pipeline.
+    virtual void stop() = 0;
+    virtual void setMicrophoneMuted(bool muted) = 0;
+    /// Follows the speaker mute and the camera switch of the engine state.
+    virtual void follow() = 0;
+    /// Publishes the screen region or window as a video stream of its own.
+    virtual void startShare(const ShareSource &source) = 0;
+    virtual void stopShare() = 0;
+};
+
+/// The one symbol the media module exports, under the name `orvaleCreateMediaEngine`. The
+/// engine made lives on the calling thread, as a child of `parent`.
+using CreateMediaEngine = MediaEngine *(*)(EngineState &state, QObject *parent);

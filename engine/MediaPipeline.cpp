@@ -1,0 +1,179 @@
+#include "MediaPipeline.h"
+
+#include <QSize>
+
+namespace {
+
+constexpr int shareFps = 10;
+constexpr QSize shareLimit(1280, 720);
+
+/// A property value for a launch line, quoted so that spaces and quotes in it are harmless.
+QString quoted(QString value)
+{
+    value.replace(u'\\', QStringLiteral("\\\\")).replace(u'"', QStringLiteral("\\\""));
+    return u'"' + value + u'"';
+}
+
+/// Sound server names of ALSA's kind ("hw:1,0", "plughw:CARD=x", "default") are opened through
+/// ALSA, every other through PulseAudio (PipeWire serves both).
+bool isAlsaName(const QString &device)
+{
+    return device.startsWith(QLatin1String("hw:")) || device.startsWith(QLatin1String("plughw:")) ||
+           device.startsWith(QLatin1String("sysdefault")) || device == u"default";
+}
+
+QString vp8Encoder(int bitrate, int keyframeDistance)
+{
+    return QStringLiteral("vp8enc deadline=1 cpu-used=8 target-bitrate=%1 keyframe-max-dist=%2 "
+                          "error-resilient=partitions "
+                          "! rtpvp8pay pt=96 picture-id-mode=15-bit "
+                          "! application/x-rtp,media=video,encoding-name=VP8,payload=96,"
+                          "clock-rate=90000 ! webrtc. ")
+        .arg(bitrate)
+        .arg(keyframeDistance);
+}
+
+} // namespace
+
+MediaPipeline::VideoFormat MediaPipeline::videoFormat(int level)
+{
+    switch (level) {
+    case 1:
+        return {480, 270, 30, 400000};
+    case 2:
+        return {960, 540, 10, 700000};
+    case 3:
+        return {1280, 720, 15, 1000000};
+    case 4:
+        return {1280, 720, 30, 1500000};
+    case 5:
+        return {1920, 1080, 30, 2500000};
+    default:
+        return {};
+    }
+}
+
+QString MediaPipeline::videoSource(const Sending &sending, const VideoFormat &format)
+{
+    const QString caps = QStringLiteral("video/x-raw,width=%1,height=%2,framerate=%3/1")
+                             .arg(format.width)
+                             .arg(format.height)
+                             .arg(format.fps);
+    if (sending.camera.isEmpty())
+        // Planar 4:2:0, as the encoder takes it (and as benchmark stamps are written).
+        return QStringLiteral("videotestsrc is-live=true pattern=solid-color "
+                              "foreground-color=0x%1 ! %2,format=I420 ")
+            .arg(sending.colour.rgba(), 8, 16, QLatin1Char('0'))
+            .arg(caps);
+    // Cameras offer their own sizes and rates: scaled and paced to the chosen ones.
+    return QStringLiteral("v4l2src device=%1 ! videoconvert ! videoscale ! videorate "
+                          "! %2,pixel-aspect-ratio=1/1 ")
+        .arg(quoted(sending.camera), caps);
+}
+
+QString MediaPipeline::audioSource(const Sending &sending)
+{
+    if (sending.microphone.isEmpty()) // a tone has no echo and no level to correct
+        return QStringLiteral("audiotestsrc is-live=true wave=sine freq=%1 volume=0.3 "
+                              "! volume name=microphone ! audioconvert ! audioresample ")
+            .arg(sending.toneHz);
+    QString source = QStringLiteral("%1 device=%2 ! volume name=microphone ! audioconvert "
+                                    "! audioresample ")
+                         .arg(isAlsaName(sending.microphone) ? QStringLiteral("alsasrc")
+                                                             : QStringLiteral("pulsesrc"),
+                              quoted(sending.microphone));
+    if (sending.echoCancellation || sending.automaticGain) {
+        // The voice processor works on 48 kHz 16-bit frames of 10 ms.
+        source +=
+            QStringLiteral("! audio/x-raw,format=S16LE,rate=48000,channels=1 "
+                           "! webrtcdsp name=dsp echo-cancel=%1 gain-control=%2 "
+                           "noise-suppression=true")
+                .arg(sending.echoCancellation ? QStringLiteral("true") : QStringLiteral("false"),
+                     sending.automaticGain ? QStringLiteral("true") : QStringLiteral("false"));
+        // What the speaker plays reaches the probe with a delay of its own: let it be found.
+        if (sending.echoCancellation)
+            source += QStringLiteral(" probe=%1 delay-agnostic=true").arg(echoProbeName());
+        source += QStringLiteral(" ! audioconvert ! audioresample ");
+    }
+    return source;
+}
+
+/// The echo canceller's probe hears what the speaker plays; it lives here, so that it exists
+/// before the microphone's voice processor starts, and silence stands in until sound arrives.
+QString MediaPipeline::echoReference(const Sending &sending)
+{
+    if (!sending.echoCancellation || sending.microphone.isEmpty())
+        return {};
+    return QStringLiteral("interaudiosrc channel=%1 ! audioconvert ! audioresample "
+                          "! audio/x-raw,format=S16LE,rate=48000,channels=1 "
+                          "! webrtcechoprobe name=%2 ! fakesink sync=false async=false ")
+        .arg(echoChannel(), echoProbeName());
+}
+
+QString MediaPipeline::publisher(const Sending &sending)
+{
+    const VideoFormat format = videoFormat(sending.videoLevel);
+    // A camera can be opened once: the own tile gets its pictures from here.
+    const QString selfView =
+        sending.camera.isEmpty()
+            ? QString()
+            : QStringLiteral("local. ! queue max-size-buffers=1 leaky=downstream ! videoconvert "
+                             "! video/x-raw,format=BGRx "
+                             "! appsink name=selfview sync=false max-buffers=1 drop=true ");
+    return QStringLiteral("webrtcbin name=webrtc bundle-policy=max-bundle ") +
+           videoSource(sending, format) +
+           QStringLiteral("! tee name=local ! queue ! valve name=camera ! videoconvert "
+                          "! queue max-size-buffers=2 leaky=downstream ! ") +
+           vp8Encoder(format.bitrate, format.fps * 2) + selfView + echoReference(sending) +
+           audioSource(sending) +
+           QStringLiteral("! queue ! opusenc ! rtpopuspay pt=111 "
+                          "! application/x-rtp,media=audio,encoding-name=OPUS,payload=111,"
+                          "clock-rate=48000 ! webrtc. ");
+}
+
+QSize MediaPipeline::shareSize(int width, int height)
+{
+    if (width <= 0 || height <= 0)
+        return shareLimit;
+    QSize size(width, height);
+    if (width > shareLimit.width() || height > shareLimit.height())
+        size = size.scaled(shareLimit, Qt::KeepAspectRatio);
+    return QSize(std::max(2, size.width() & ~1), std::max(2, size.height() & ~1));
+}
+
+QString MediaPipeline::share(const MediaEngine::ShareSource &source)
+{
+    QString capture = QStringLiteral("ximagesrc use-damage=false show-pointer=true ");
+    if (source.window != 0)
+        capture += QStringLiteral("xid=%1 ").arg(source.window);
+    else if (source.width > 0 && source.height > 0)
+        capture += QStringLiteral("startx=%1 starty=%2 endx=%3 endy=%4 ")
+                       .arg(std::max(0, source.x))
+                       .arg(std::max(0, source.y))
+                       .arg(std::max(0, source.x) + source.width - 1)
+                       .arg(std::max(0, source.y) + source.height - 1);
+    const QSize size = shareSize(source.width, source.height);
+    return QStringLiteral("webrtcbin name=webrtc bundle-policy=max-bundle ") + capture +
+           QStringLiteral("! video/x-raw,framerate=%1/1 ! videoconvert ! videoscale "
+                          "! video/x-raw,width=%2,height=%3,pixel-aspect-ratio=1/1 "
+                          "! queue max-size-buffers=2 leaky=downstream ! ")
+               .arg(shareFps)
+               .arg(size.width())
+               .arg(size.height()) +
+           vp8Encoder(1000000, shareFps * 2);
+}
+
+QString MediaPipeline::speaker(const QString &device, bool echoReference)
+{
+    const QString sink = device.isEmpty()
+                             ? QStringLiteral("autoaudiosink")
+                             : QStringLiteral("%1 device=%2")
+                                   .arg(isAlsaName(device) ? QStringLiteral("alsasink")
+                                                           : QStringLiteral("pulsesink"),
+                                        quoted(device));
+    if (!echoReference)
+        return sink;
+    return QStringLiteral("tee name=heard ! queue ! %1 heard. ! queue max-size-buffers=20 "
+                          "leaky=downstream ! interaudiosink channel=%2")
+        .arg(sink, echoChannel());
+}

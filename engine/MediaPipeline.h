@@ -1,0 +1,69 @@
+#pragma once
+
+#include "MediaEngine.h"
+
+#include <QColor>
+#include <QSize>
+#include <QString>
+
+/// The GStreamer launch lines of the call's media, built from what the user chose. Pure text:
+/// nothing here loads GStreamer.
+///
+/// The video preference level of the configuration record selects what the camera sends:
+///
+/// | level | meaning            | picture   | frames/s | VP8 target |
+/// |-------|--------------------|-----------|----------|------------|
+/// | 0     | automatic          | 640×360   | 15       | 500 kbit/s |
+/// | 1     | smoothness first   | 480×270   | 30       | 400 kbit/s |
+/// | 2     | sharpness first    | 960×540   | 10       | 700 kbit/s |
+/// | 3     | high definition    | 1280×720  | 15       | 1 Mbit/s   |
+/// | 4     | extra definition   | 1280×720  | 30       | 1.5 Mbit/s |
+/// | 5     | best picture       | 1920×1080 | 30       | 2.5 Mbit/s |
+///
+/// Any other level sends as level 0. A share sends at most 1280×720 at 10 frames/s.
+class MediaPipeline final
+{
+public:
+    struct VideoFormat
+    {
+        int width = 640, height = 360, fps = 15, bitrate = 500000;
+    };
+
+    /// What this participant sends.
+    struct Sending
+    {
+        QString camera;     ///< the camera's V4L2 device node; empty sends the generated picture
+        QColor colour;      ///< of the generated picture
+        QString microphone; ///< the sound server's source; empty sends the generated tone
+        int toneHz = 440;   ///< of the generated tone
+        bool echoCancellation = false;
+        bool automaticGain = false;
+        int videoLevel = 0;
+    };
+
+    static VideoFormat videoFormat(int level);
+    /// The publisher's pipeline: picture and sound into a `webrtcbin name=webrtc`. The camera
+    /// branch holds `valve name=camera`, the sound branch `volume name=microphone`; a real
+    /// camera's pictures also go to `appsink name=selfview` for the own tile. The microphone
+    /// passes `webrtcdsp name=dsp` when echo cancellation or automatic gain is on (a generated
+    /// tone never does); echo cancellation needs the speaker's probe, see speaker().
+    static QString publisher(const Sending &sending);
+    /// A share's pipeline: the X screen region or window into a `webrtcbin name=webrtc`.
+    static QString share(const MediaEngine::ShareSource &source);
+    /// Where received sound is played: the named output of the sound server, else the default
+    /// one. With `echoReference`, the sound also goes to the echo canceller's probe, which the
+    /// publisher's pipeline holds (one participant's sound at a time: the probe takes one).
+    static QString speaker(const QString &device, bool echoReference);
+    /// The name under which the microphone's echo canceller finds what the speaker plays.
+    static QString echoProbeName() { return QStringLiteral("orvaleecho"); }
+    /// The in-process channel that carries played sound to the probe.
+    static QString echoChannel() { return QStringLiteral("orvale-heard"); }
+    /// The picture size a share of `width`×`height` is sent at: within 1280×720, proportions
+    /// kept, even sides.
+    static QSize shareSize(int width, int height);
+
+private:
+    static QString videoSource(const Sending &sending, const VideoFormat &format);
+    static QString audioSource(const Sending &sending);
+    static QString echoReference(const Sending &sending);
+};

@@ -1,0 +1,294 @@
+#include "MediaPipeline.h"
+
+#include <gst/gst.h>
+
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+struct Unref
+{
+    void operator()(GstElement *e) const { gst_object_unref(e); }
+};
+using Element = std::unique_ptr<GstElement, Unref>;
+
+/// The launch line as GStreamer builds it: a syntax slip or a missing plugin fails here.
+Element parse(const QString &launch)
+{
+    GError *error = nullptr;
+    Element pipeline(gst_parse_launch(launch.toUtf8().constData(), &error));
+    if (error) {
+        qWarning("%s", error->message);
+        g_error_free(error);
+        return {};
+    }
+    return pipeline;
+}
+
+Element child(const Element &pipeline, const char *name)
+{
+    return Element(gst_bin_get_by_name(GST_BIN(pipeline.get()), name));
+}
+
+/// The factory names of the pipeline's elements, webrtcbin's insides left out.
+QStringList factories(const Element &pipeline)
+{
+    QStringList names;
+    GstIterator *it = gst_bin_iterate_elements(GST_BIN(pipeline.get()));
+    GValue item = G_VALUE_INIT;
+    while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        auto *e = GST_ELEMENT(g_value_get_object(&item));
+        names.append(QString::fromUtf8(GST_OBJECT_NAME(gst_element_get_factory(e))));
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
+    return names;
+}
+
+} // namespace
+
+/// The launch lines of the call's media follow the user's choices: devices, voice processing
+/// and the video preference level.
+class TestMediaPipeline : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY(gst_init_check(nullptr, nullptr, nullptr)); }
+    void videoLevelSetsPicture_data();
+    void videoLevelSetsPicture();
+    void devicesAndProcessing_data();
+    void devicesAndProcessing();
+    void shareCapturesItsSource_data();
+    void shareCapturesItsSource();
+    void speakerPlaysChosenOutput_data();
+    void speakerPlaysChosenOutput();
+};
+
+void TestMediaPipeline::videoLevelSetsPicture_data()
+{
+    QTest::addColumn<int>("level");
+    QTest::addColumn<QString>("caps");
+    QTest::addColumn<int>("bitrate");
+    QTest::newRow("0 automatic") << 0 << "width=640,height=360,framerate=15/1" << 500000;
+    QTest::newRow("1 smoothness") << 1 << "width=480,height=270,framerate=30/1" << 400000;
+    QTest::newRow("2 sharpness") << 2 << "width=960,height=540,framerate=10/1" << 700000;
+    QTest::newRow("3 high") << 3 << "width=1280,height=720,framerate=15/1" << 1000000;
+    QTest::newRow("4 extra") << 4 << "width=1280,height=720,framerate=30/1" << 1500000;
+    QTest::newRow("5 best") << 5 << "width=1920,height=1080,framerate=30/1" << 2500000;
+    QTest::newRow("unknown sends as 0") << 77 << "width=640,height=360,framerate=15/1" << 500000;
+    QTest::newRow("negative sends as 0") << -1 << "width=640,height=360,framerate=15/1" << 500000;
+}
+
+void TestMediaPipeline::videoLevelSetsPicture()
+{
+    QFETCH(int, level);
+    QFETCH(QString, caps);
+    QFETCH(int, bitrate);
+    for (const QString &camera : {QString(), QStringLiteral("/dev/video0")}) {
+        MediaPipeline::Sending sending;
+        sending.videoLevel = level;
+        sending.camera = camera;
+        const QString launch = MediaPipeline::publisher(sending);
+        QVERIFY2(launch.contains(QStringLiteral("video/x-raw,") + caps), qPrintable(launch));
+        const Element pipeline = parse(launch);
+        QVERIFY(pipeline);
+        int target = 0;
+        GstElement *encoder = nullptr;
+        GstIterator *it =
+            gst_bin_iterate_all_by_element_factory_name(GST_BIN(pipeline.get()), "vp8enc");
+        GValue item = G_VALUE_INIT;
+        if (gst_iterator_next(it, &item) == GST_ITERATOR_OK)
+            encoder = GST_ELEMENT(g_value_get_object(&item));
+        QVERIFY(encoder);
+        g_object_get(encoder, "target-bitrate", &target, nullptr);
+        g_value_unset(&item);
+        gst_iterator_free(it);
+        QCOMPARE(target, bitrate);
+    }
+}
+
+void TestMediaPipeline::devicesAndProcessing_data()
+{
+    QTest::addColumn<QString>("camera");
+    QTest::addColumn<QString>("microphone");
+    QTest::addColumn<bool>("echo");
+    QTest::addColumn<bool>("gain");
+    QTest::addColumn<QStringList>("present");
+    QTest::addColumn<QStringList>("absent");
+    const QStringList generated{QStringLiteral("videotestsrc"), QStringLiteral("audiotestsrc")};
+    QTest::newRow("generated, no processing")
+        << QString() << QString() << false << false << generated
+        << QStringList{"webrtcdsp", "v4l2src", "pulsesrc", "appsink"};
+    QTest::newRow("a tone is never processed") << QString() << QString() << true << true
+                                               << generated << QStringList{"webrtcdsp", "pulsesrc"};
+    QTest::newRow("camera and microphone, no processing")
+        << "/dev/video2"
+        << "alsa_input.usb-mic" << false << false << QStringList{"v4l2src", "pulsesrc", "appsink"}
+        << QStringList{"webrtcdsp", "videotestsrc", "audiotestsrc"};
+    QTest::newRow("automatic gain only")
+        << QString() << "alsa_input.usb-mic" << false << true
+        << QStringList{"pulsesrc", "webrtcdsp", "videotestsrc"} << QStringList{"audiotestsrc"};
+    QTest::newRow("echo cancellation only")
+        << QString() << "alsa_input.usb-mic" << true << false
+        << QStringList{"pulsesrc", "webrtcdsp"} << QStringList{"audiotestsrc"};
+    QTest::newRow("both, through ALSA")
+        << QString() << "hw:1,0" << true << true << QStringList{"alsasrc", "webrtcdsp"}
+        << QStringList{"pulsesrc", "audiotestsrc"};
+}
+
+void TestMediaPipeline::devicesAndProcessing()
+{
+    QFETCH(QString, camera);
+    QFETCH(QString, microphone);
+    QFETCH(bool, echo);
+    QFETCH(bool, gain);
+    QFETCH(QStringList, present);
+    QFETCH(QStringList, absent);
+    MediaPipeline::Sending sending;
+    sending.camera = camera;
+    sending.microphone = microphone;
+    sending.echoCancellation = echo;
+    sending.automaticGain = gain;
+    const Element pipeline = parse(MediaPipeline::publisher(sending));
+    QVERIFY(pipeline);
+    const QStringList made = factories(pipeline);
+    for (const QString &name : present)
+        QVERIFY2(made.contains(name), qPrintable(name));
+    for (const QString &name : absent)
+        QVERIFY2(!made.contains(name), qPrintable(name));
+    // The canceller's probe, fed with what the speaker plays, exists before the processor.
+    const bool probed = echo && !microphone.isEmpty();
+    QCOMPARE(made.contains(QStringLiteral("webrtcechoprobe")), probed);
+    QCOMPARE(made.contains(QStringLiteral("interaudiosrc")), probed);
+    if (probed)
+        QVERIFY(child(pipeline, MediaPipeline::echoProbeName().toUtf8().constData()));
+    // The chosen devices are the ones opened.
+    if (!camera.isEmpty()) {
+        gchar *device = nullptr;
+        GstElement *source = nullptr;
+        GstIterator *it =
+            gst_bin_iterate_all_by_element_factory_name(GST_BIN(pipeline.get()), "v4l2src");
+        GValue item = G_VALUE_INIT;
+        QCOMPARE(gst_iterator_next(it, &item), GST_ITERATOR_OK);
+        source = GST_ELEMENT(g_value_get_object(&item));
+        g_object_get(source, "device", &device, nullptr);
+        QCOMPARE(QString::fromUtf8(device), camera);
+        g_free(device);
+        g_value_unset(&item);
+        gst_iterator_free(it);
+    }
+    if (const Element dsp = child(pipeline, "dsp")) {
+        gboolean echoCancel = false, gainControl = false;
+        gchar *probe = nullptr;
+        g_object_get(dsp.get(), "echo-cancel", &echoCancel, "gain-control", &gainControl, "probe",
+                     &probe, nullptr);
+        QCOMPARE(bool(echoCancel), echo);
+        QCOMPARE(bool(gainControl), gain);
+        if (echo)
+            QCOMPARE(QString::fromUtf8(probe), MediaPipeline::echoProbeName());
+        g_free(probe);
+    }
+    QVERIFY(child(pipeline, "microphone"));
+    QVERIFY(child(pipeline, "camera"));
+}
+
+void TestMediaPipeline::shareCapturesItsSource_data()
+{
+    QTest::addColumn<quint32>("window");
+    QTest::addColumn<QRect>("region");
+    QTest::addColumn<QSize>("sent");
+    QTest::newRow("a window") << 0x2a00007u << QRect(10, 20, 800, 600) << QSize(800, 600);
+    QTest::newRow("a large window is scaled down")
+        << 0x2a00007u << QRect(0, 0, 2560, 1600) << QSize(1152, 720);
+    QTest::newRow("the second screen") << 0u << QRect(1920, 0, 1920, 1080) << QSize(1280, 720);
+    QTest::newRow("odd sides are made even") << 0x99u << QRect(0, 0, 321, 241) << QSize(320, 240);
+}
+
+void TestMediaPipeline::shareCapturesItsSource()
+{
+    QFETCH(quint32, window);
+    QFETCH(QRect, region);
+    QFETCH(QSize, sent);
+    const MediaEngine::ShareSource source{window, region.x(), region.y(), region.width(),
+                                          region.height()};
+    const QString launch = MediaPipeline::share(source);
+    QVERIFY2(
+        launch.contains(QStringLiteral("width=%1,height=%2,").arg(sent.width()).arg(sent.height())),
+        qPrintable(launch));
+    const Element pipeline = parse(launch);
+    QVERIFY(pipeline);
+    GstIterator *it =
+        gst_bin_iterate_all_by_element_factory_name(GST_BIN(pipeline.get()), "ximagesrc");
+    GValue item = G_VALUE_INIT;
+    QCOMPARE(gst_iterator_next(it, &item), GST_ITERATOR_OK);
+    GstElement *capture = GST_ELEMENT(g_value_get_object(&item));
+    gulong xid = 0;
+    guint startx = 0, endx = 0, endy = 0;
+    g_object_get(capture, "xid", &xid, "startx", &startx, "endx", &endx, "endy", &endy, nullptr);
+    g_value_unset(&item);
+    gst_iterator_free(it);
+    QCOMPARE(quint32(xid), window);
+    if (window == 0) { // the screen's region of the X display
+        QCOMPARE(int(startx), region.x());
+        QCOMPARE(int(endx), region.right());
+        QCOMPARE(int(endy), region.bottom());
+    }
+}
+
+void TestMediaPipeline::speakerPlaysChosenOutput_data()
+{
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<bool>("probe");
+    QTest::addColumn<QString>("sink");
+    QTest::newRow("default output") << QString() << false << "autoaudiosink";
+    QTest::newRow("a PulseAudio output") << "alsa_output.pci-analog" << false << "pulsesink";
+    QTest::newRow("an ALSA output, echo reference") << "hw:0,0" << true << "alsasink";
+    QTest::newRow("default output, echo reference") << QString() << true << "autoaudiosink";
+}
+
+void TestMediaPipeline::speakerPlaysChosenOutput()
+{
+    QFETCH(QString, device);
+    QFETCH(bool, probe);
+    QFETCH(QString, sink);
+    const Element pipeline =
+        parse(QStringLiteral("audiotestsrc ! ") + MediaPipeline::speaker(device, probe));
+    QVERIFY(pipeline);
+    const QStringList made = factories(pipeline);
+    QVERIFY2(made.contains(sink), qPrintable(made.join(u' ')));
+    // The played sound also goes where the echo canceller's probe listens.
+    QCOMPARE(made.contains(QStringLiteral("interaudiosink")), probe);
+    if (probe) {
+        const Element heard = child(pipeline, "heard");
+        QVERIFY(heard);
+        GstIterator *inter =
+            gst_bin_iterate_all_by_element_factory_name(GST_BIN(pipeline.get()), "interaudiosink");
+        GValue found = G_VALUE_INIT;
+        QCOMPARE(gst_iterator_next(inter, &found), GST_ITERATOR_OK);
+        gchar *channel = nullptr;
+        g_object_get(g_value_get_object(&found), "channel", &channel, nullptr);
+        QCOMPARE(QString::fromUtf8(channel), MediaPipeline::echoChannel());
+        g_free(channel);
+        g_value_unset(&found);
+        gst_iterator_free(inter);
+    }
+    if (!device.isEmpty()) {
+        GstIterator *it = gst_bin_iterate_all_by_element_factory_name(GST_BIN(pipeline.get()),
+                                                                      sink.toUtf8().constData());
+        GValue item = G_VALUE_INIT;
+        QCOMPARE(gst_iterator_next(it, &item), GST_ITERATOR_OK);
+        gchar *chosen = nullptr;
+        g_object_get(g_value_get_object(&item), "device", &chosen, nullptr);
+        QCOMPARE(QString::fromUtf8(chosen), device);
+        g_free(chosen);
+        g_value_unset(&item);
+        gst_iterator_free(it);
+    }
+}
+
+QTEST_GUILESS_MAIN(TestMediaPipeline)
+#include "tst_mediapipeline.moc"
