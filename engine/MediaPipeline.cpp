@@ -113,13 +113,12 @@ QString MediaPipeline::echoReference(const Sending &sending)
 QString MediaPipeline::publisher(const Sending &sending)
 {
     const VideoFormat format = videoFormat(sending.videoLevel);
-    // A camera can be opened once: the own tile gets its pictures from here.
+    // A camera can be opened once, and the own tile should show what the others see: it gets
+    // its pictures from here, generated or not.
     const QString selfView =
-        sending.camera.isEmpty()
-            ? QString()
-            : QStringLiteral("local. ! queue max-size-buffers=1 leaky=downstream ! videoconvert "
-                             "! video/x-raw,format=BGRx "
-                             "! appsink name=selfview sync=false max-buffers=1 drop=true ");
+        QStringLiteral("local. ! queue max-size-buffers=1 leaky=downstream ! videoconvert "
+                       "! video/x-raw,format=BGRx "
+                       "! appsink name=selfview sync=false max-buffers=1 drop=true ");
     return QStringLiteral("webrtcbin name=webrtc bundle-policy=max-bundle ") +
            videoSource(sending, format) +
            QStringLiteral("! tee name=local ! queue ! valve name=camera ! videoconvert "

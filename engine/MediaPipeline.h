@@ -43,8 +43,8 @@ public:
 
     static VideoFormat videoFormat(int level);
     /// The publisher's pipeline: picture and sound into a `webrtcbin name=webrtc`. The camera
-    /// branch holds `valve name=camera`, the sound branch `volume name=microphone`; a real
-    /// camera's pictures also go to `appsink name=selfview` for the own tile. The microphone
+    /// branch holds `valve name=camera`, the sound branch `volume name=microphone`; the sent
+    /// pictures also go to `appsink name=selfview` for the own tile. The microphone
     /// passes `webrtcdsp name=dsp` when echo cancellation or automatic gain is on (a generated
     /// tone never does); echo cancellation needs the speaker's probe, see speaker().
     static QString publisher(const Sending &sending);

@@ -115,7 +115,7 @@ MediaPipeline::Sending MediaSession::sending()
     sending.echoCancellation = sending.echoCancellation && m_recordFolder.isEmpty();
     m_echoWanted = sending.echoCancellation && !sending.microphone.isEmpty();
     // The call's media reads the camera now; the own tile shows what it sends.
-    m_state.mediaCamera = !sending.camera.isEmpty();
+    m_state.mediaCamera = true;
     if (m_state.cameraChanged)
         m_state.cameraChanged();
     return sending;
