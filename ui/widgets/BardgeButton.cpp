@@ -71,11 +71,15 @@ void BardgeButton::requestLiveCount()
         base + QStringLiteral("/rest/LiveService/getLiveList/%1").arg(coId), {});
     QPointer<BardgeButton> self(this);
     request->setSuccessBlock([self](const QVariant &reply) {
-        if (!self || reply.typeId() != QMetaType::QVariantList)
+        if (!self)
             return;
-        self->label()->setText(QString::number(reply.toList().size()));
+        if (reply.typeId() == QMetaType::QVariantList)
+            self->label()->setText(QString::number(reply.toList().size()));
+        Q_EMIT self->liveCountAnswered();
     });
-    request->setFailBlock([](const NetworkError &error) {
+    request->setFailBlock([self](const NetworkError &error) {
         qCInfo(lcOrvale).noquote() << QStringLiteral("error %1").arg(error.message);
+        if (self)
+            Q_EMIT self->liveCountAnswered();
     });
 }
