@@ -368,7 +368,7 @@ void TestMediaEndToEnd::strangerCannotSubscribe()
                                      .value("data")
                                      .toObject();
         // 433: not authorised; A's feed itself exists.
-        QVERIFY2(data.value("error_code").toInt() == 433, qPrintable(QJsonDocument(data).toJson()));
+        QVERIFY2(data.value("error_code").toInt() == 433, QJsonDocument(data).toJson().constData());
         QVERIFY(!data.contains("streams"));
     }
 }
