@@ -267,6 +267,7 @@ void ConferenceHub::answerCall(Session &session, bool accept)
     session.ringingRoom = 0;
     if (accept && roomId != 0)
         enterRoom(session, roomId);
+    Q_EMIT callAnswered(session.entityId, accept);
 }
 
 void ConferenceHub::setShare(Session &session, const QString &name)

@@ -47,6 +47,8 @@ public:
 Q_SIGNALS:
     /// An account's engine asked to sign out, or was replaced by a sign-in elsewhere (reason 2).
     void signedOut(qint64 entityId, int reason);
+    /// An account's engine answered a ringing call; an accepted call has entered the room.
+    void callAnswered(qint64 entityId, bool accepted);
 
 private:
     struct Session

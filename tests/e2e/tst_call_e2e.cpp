@@ -156,18 +156,19 @@ void TestCallEndToEnd::aSharesAndBWatches()
     QCOMPARE(sources->tableView()->item(0)->text(), QStringLiteral("  共享屏幕-全屏"));
     sources->tableView()->setCurrentRow(0);
     QVERIFY(!bar()->sharePopover()->isVisible());
-    QTest::qWait(500);
-    tellB(QStringLiteral("shares"));
-    QCOMPARE(fromB(QStringLiteral("shares:")), QStringLiteral("shares:屏幕 1|停止接受远程共享"));
+    // B's list as B reads it now; asked again until the share has reached it.
+    const auto sharesAtB = [this] {
+        tellB(QStringLiteral("shares"));
+        return fromB(QStringLiteral("shares:"));
+    };
+    QTRY_COMPARE(sharesAtB(), QStringLiteral("shares:屏幕 1|停止接受远程共享"));
     tellB(QStringLiteral("watch 0"));
     QVERIFY(fromB(QStringLiteral("watching:")).contains(QStringLiteral("-u1001;")));
     // Stopping: the last row of A's list.
     bar()->shareButton()->click();
     sources = qobject_cast<ScreenSouseViewController *>(bar()->sharePopover()->content());
     sources->tableView()->setCurrentRow(sources->tableView()->count() - 1);
-    QTest::qWait(500);
-    tellB(QStringLiteral("shares"));
-    QCOMPARE(fromB(QStringLiteral("shares:")), QStringLiteral("shares:停止接受远程共享"));
+    QTRY_COMPARE(sharesAtB(), QStringLiteral("shares:停止接受远程共享"));
 }
 
 void TestCallEndToEnd::theOwnerMutesA()

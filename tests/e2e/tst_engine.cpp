@@ -363,15 +363,20 @@ void TestEngine::incomingCall()
     QVERIFY2(waitForCall(QStringLiteral("call:Alice 王丽")),
              qPrintable(m_delegate.calls.join(u',')));
     QCOMPARE(OutEventState::incommingcallName(), QStringLiteral("Alice 王丽"));
+    QSignalSpy answered(&m_host->conferenceHub(), &ConferenceHub::callAnswered);
+    const int present = m_host->conferenceHub().occupancy(1001);
     TRQClientInEvent::ClientSyncRequestAcceptIncomeCall(accept);
     if (!accept) {
-        QTest::qWait(500);
+        QTRY_COMPARE(answered.size(), 1);
+        QCOMPARE(answered.first().at(1).toBool(), false);
+        QCOMPARE(m_host->conferenceHub().occupancy(1001), present); // demo stayed out
         QVERIFY(!m_delegate.calls.contains(QStringLiteral("addControllView")));
         QVERIFY(!AppStatus::shareStatus()->isInConference());
         return;
     }
     QVERIFY(waitForCall(QStringLiteral("addControllView")));
     QTRY_VERIFY(AppStatus::shareStatus()->isInConference());
+    QCOMPARE(m_host->conferenceHub().occupancy(1001), present + 1);
     // The guest who stayed, Alice and demo.
     QTRY_COMPARE(TRQClientInEvent::ClientSyncRequestGetCurrentContacts().size(), 3);
 }

@@ -39,6 +39,15 @@ public Q_SLOTS:
         if (fromThisProcess())
             active.remove(cookie);
     }
+    /// Answered after every call this process sent before it: the bus keeps one sender's order.
+    void Ping()
+    {
+        if (fromThisProcess())
+            ++pings;
+    }
+
+public:
+    int pings = 0;
 
 private:
     bool fromThisProcess() const
@@ -49,6 +58,17 @@ private:
 private:
     uint m_next = 0;
 };
+
+/// Returns once every call this process has sent so far has reached `saver`.
+static bool callsArrived(FakeScreenSaver &saver)
+{
+    const int before = saver.pings;
+    QDBusConnection::sessionBus().asyncCall(QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.ScreenSaver"),
+        QStringLiteral("/org/freedesktop/ScreenSaver"),
+        QStringLiteral("org.freedesktop.ScreenSaver"), QStringLiteral("Ping")));
+    return QTest::qWaitFor([&] { return saver.pings > before; }, 10000);
+}
 
 class TestAppStatus : public QObject
 {
@@ -175,15 +195,15 @@ void TestAppStatus::keepAwake()
     app->setIsDirectLive(true);
     app->setIsInConference(true);
     QTRY_VERIFY(app->hasActivity());
-    QTest::qWait(100);
+    QVERIFY(callsArrived(saver)); // the release of the one replaced has been sent by now
     QCOMPARE(saver.active.size(), 1);
 
     // Ending before the desktop has answered still releases what it then grants.
     app->setIsDirectLive(false);
     app->setIsInConference(true);
     app->setIsInConference(false);
-    QTest::qWait(200);
-    QVERIFY(saver.active.isEmpty());
+    QVERIFY(callsArrived(saver)); // every inhibit has been granted: each answer releases it
+    QTRY_VERIFY(saver.active.isEmpty());
     QVERIFY(!app->hasActivity());
 
     bus.unregisterObject(QStringLiteral("/org/freedesktop/ScreenSaver"));

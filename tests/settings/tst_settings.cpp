@@ -392,7 +392,7 @@ void TestSettings::passwordRules_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("accepted");
     for (const int field : {1, 2}) {
-        const QString which = field == 1 ? "new " : "confirmation ";
+        const QString which = field == 1 ? QStringLiteral("new ") : QStringLiteral("confirmation ");
         QTest::newRow(qPrintable(which + "5")) << field << "abc12" << false;
         QTest::newRow(qPrintable(which + "6")) << field << "abc123" << true;
         QTest::newRow(qPrintable(which + "12")) << field << "ABCdef123456" << true;

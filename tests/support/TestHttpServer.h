@@ -16,11 +16,11 @@ class TestHttpServer final : public QObject
 public:
     struct Reply
     {
-        Reply(int status = 200, const QByteArray &contentType = "text/xml; charset=utf-8",
-              const QByteArray &body = {})
-            : status(status)
-            , contentType(contentType)
-            , body(body)
+        Reply(int replyStatus = 200, const QByteArray &type = "text/xml; charset=utf-8",
+              const QByteArray &replyBody = {})
+            : status(replyStatus)
+            , contentType(type)
+            , body(replyBody)
         {}
 
         int status = 200;

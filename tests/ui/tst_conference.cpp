@@ -20,6 +20,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <cmath>
@@ -186,6 +187,9 @@ void TestConference::titleLine()
 void TestConference::participantRetry()
 {
     JoinConferenceViewController *content = window()->contentViewController();
+    QCOMPARE(content->retryInterval(), std::chrono::seconds(2));
+    content->setRetryInterval(std::chrono::milliseconds(50));
+    auto restore = qScopeGuard([content] { content->setRetryInterval(std::chrono::seconds(2)); });
     content->setDisplayName(QString());
     answerParticipants({QStringLiteral("甲")});
     content->getContactsInConference();
@@ -194,10 +198,9 @@ void TestConference::participantRetry()
     content->getContactsInConference();
     QVERIFY(content->isRetryPending());
     QCOMPARE(content->tableView()->count(), 1); // not reloaded with nothing
-    QTest::qWait(1000);
     answerParticipants({QStringLiteral("甲"), QStringLiteral("乙")});
-    QCOMPARE(content->tableView()->count(), 1); // not before two seconds
-    QTRY_COMPARE_WITH_TIMEOUT(content->tableView()->count(), 2, 2000);
+    QCOMPARE(content->tableView()->count(), 1); // only the retry asks again
+    QTRY_COMPARE(content->tableView()->count(), 2);
     QCOMPARE(content->titleLabel()->text(), QStringLiteral("房间里(2人)"));
     QVERIFY(!content->isRetryPending());
 }
@@ -225,14 +228,17 @@ void TestConference::controlBarPlacement()
 
 void TestConference::geometryReports()
 {
+    QCOMPARE(window()->geometryDelay(), 0.5);
+    window()->setGeometryDelay(0.05);
+    auto restore = qScopeGuard([this] { window()->setGeometryDelay(0.5); });
     startCall();
-    QTest::qWait(700); // earlier reports are out of the way
+    QTRY_COMPARE(window()->pendingAreaReports(), 0); // earlier reports are out of the way
     FakeEngine::instance().reset();
     const QList<QSize> sizes{{1000, 650}, {1050, 660}, {1110, 690}};
     for (const QSize &size : sizes)
         window()->resize(size);
-    QTest::qWait(250);
-    QVERIFY(FakeEngine::instance().calls(101900).isEmpty()); // half a second after each
+    QCOMPARE(window()->pendingAreaReports(), 3); // one after each, a while later
+    QVERIFY(FakeEngine::instance().calls(101900).isEmpty());
     QTRY_COMPARE(FakeEngine::instance().calls(800).size(), 3);
     const auto requests = FakeEngine::instance().calls(101900);
     const auto events = FakeEngine::instance().calls(800);
@@ -498,7 +504,7 @@ void TestConference::speakerCommands()
                   QStringLiteral("#TRQCOMMAND#g7#") + payload);
     FakeEngine::instance().fire(2601, record);
     if (reply.isEmpty()) {
-        QTest::qWait(200);
+        QVERIFY(UiHarness::settle());
         QVERIFY(FakeEngine::instance().calls(2001).isEmpty());
         QVERIFY(FakeEngine::instance().calls(501).isEmpty());
     } else {
@@ -553,7 +559,7 @@ void TestConference::leaving()
     QVERIFY(!bar());
     // The engine's end of the call closes nothing twice and asks nothing more.
     FakeEngine::instance().fire(1201);
-    QTest::qWait(100);
+    QVERIFY(UiHarness::settle());
     QCOMPARE(FakeEngine::instance().calls(201).size(), 1);
 }
 

@@ -34,8 +34,10 @@ void DirectLiveCellView::awakeFromNib()
     ui->playButton->setIcon(Images::icon(QStringLiteral("play_hover")));
     connect(ui->playButton, &QPushButton::clicked, this, [this] { playDirect(); });
     connect(&m_decoder, &QFutureWatcher<QImage>::finished, this, [this] {
-        if (!m_decoder.isCanceled())
-            showPicture(m_decoder.result());
+        if (m_decoder.isCanceled())
+            return;
+        showPicture(m_decoder.result());
+        Q_EMIT pictureDecoded();
     });
 }
 

@@ -47,6 +47,10 @@ public:
     /// The cover picture shown, or a null image while "playimg" or nothing is shown.
     QImage shownImage() const { return m_shownImage; }
 
+Q_SIGNALS:
+    /// A downloaded cover picture has been decoded and shown, unless it was the one shown.
+    void pictureDecoded();
+
 protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
 

@@ -48,6 +48,9 @@ public:
     QListWidget *tableView() const;
     QLabel *titleLabel() const;
     bool isRetryPending() const { return m_retry.isActive(); }
+    /// How long an empty participant list waits before asking again; tests shorten it.
+    std::chrono::milliseconds retryInterval() const { return m_retry.intervalAsDuration(); }
+    void setRetryInterval(std::chrono::milliseconds interval) { m_retry.setInterval(interval); }
     QMessageBox *networkAlert() const { return m_networkAlert; }
 
 Q_SIGNALS:

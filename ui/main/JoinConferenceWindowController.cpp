@@ -126,7 +126,11 @@ void JoinConferenceWindowController::resizeEvent(QResizeEvent *event)
     QWidget::resizeEvent(event);
     if (m_controlWindowVc)
         m_controlWindowVc->setGeometry(controlBarFrame(false));
-    Timing::performBlockAfterDelay(geometryDelaySeconds, this, [this] { reportVideoArea(); });
+    ++m_pendingAreaReports;
+    Timing::performBlockAfterDelay(m_geometryDelay, this, [this] {
+        --m_pendingAreaReports;
+        reportVideoArea();
+    });
 }
 
 void JoinConferenceWindowController::showEvent(QShowEvent *event)

@@ -35,6 +35,11 @@ public:
     void showCentred();
     /// The control bar left the conference.
     void controlWindowDidLeave(ControlWindowController *controller);
+    /// How long after a resize the video area is reported; tests shorten it.
+    double geometryDelay() const { return m_geometryDelay; }
+    void setGeometryDelay(double seconds) { m_geometryDelay = seconds; }
+    /// Reports of the video area scheduled and not yet sent.
+    int pendingAreaReports() const { return m_pendingAreaReports; }
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -52,4 +57,6 @@ private:
 
     JoinConferenceViewController *m_content;
     QPointer<ControlWindowController> m_controlWindowVc;
+    double m_geometryDelay = geometryDelaySeconds;
+    int m_pendingAreaReports = 0;
 };

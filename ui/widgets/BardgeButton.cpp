@@ -69,11 +69,12 @@ void BardgeButton::requestLiveCount()
     NetWork *request = NetWork::initWithJsonReturnUrlString(
         base + QStringLiteral("/rest/LiveService/getLiveList/%1").arg(coId), {});
     request->setSuccessBlock(this, [this](const QVariant &reply) {
-        if (reply.typeId() != QMetaType::QVariantList)
-            return;
-        label()->setText(QString::number(reply.toList().size()));
+        if (reply.typeId() == QMetaType::QVariantList)
+            label()->setText(QString::number(reply.toList().size()));
+        Q_EMIT liveCountAnswered();
     });
-    request->setFailBlock(this, [](const NetworkError &error) {
+    request->setFailBlock(this, [this](const NetworkError &error) {
         qCInfo(lcOrvale).noquote() << QStringLiteral("error %1").arg(error.message);
+        Q_EMIT liveCountAnswered();
     });
 }

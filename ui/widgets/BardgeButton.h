@@ -19,6 +19,10 @@ public:
     /// Asks the live service for the broadcast list and shows its length on the badge.
     void requestLiveCount();
 
+Q_SIGNALS:
+    /// The live service answered the count request, with a list or not, or failed.
+    void liveCountAnswered();
+
 protected:
     void showEvent(QShowEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
