@@ -45,13 +45,14 @@ void TestServicesProcess::startsOnFreePortsAndAnswers()
     NetWork *version = NetWork::initWithUrlString(
         base + QStringLiteral("/quilber/webservice/UserService/getVersion"),
         NetWork::Params{{QStringLiteral("clientType"), QStringLiteral("mac")}});
-    version->setSuccessBlock(qApp, [&](const QVariant &value) {
+    version->setSuccessBlock(QCoreApplication::instance(), [&](const QVariant &value) {
         answered = true;
         stamp = value.toMap()[QStringLiteral("return")]
                     .toMap()[QStringLiteral("systemTime")]
                     .toString();
     });
-    version->setFailBlock(qApp, [&](const NetworkError &) { answered = true; });
+    version->setFailBlock(QCoreApplication::instance(),
+                          [&](const NetworkError &) { answered = true; });
     version->startRequest();
     QTRY_VERIFY_WITH_TIMEOUT(answered, 10000);
     QCOMPARE(stamp, QStringLiteral("20261201"));

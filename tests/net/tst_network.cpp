@@ -21,7 +21,8 @@ struct Outcome
     NetworkError error;
 };
 
-void watch(NetWork *request, Outcome &outcome, const QObject *context = qApp)
+void watch(NetWork *request, Outcome &outcome,
+           const QObject *context = QCoreApplication::instance())
 {
     request->setSuccessBlock(context, [&outcome](const QVariant &value) {
         ++outcome.successes;
@@ -498,10 +499,11 @@ void TestNetWork::conversionOffTheMainThread()
     m_server->enqueue({200, "text/xml", soapReply});
     QStringList order;
     const auto track = [&order](NetWork *request) {
-        request->setSuccessBlock(qApp, [&order](const QVariant &value) {
+        request->setSuccessBlock(QCoreApplication::instance(), [&order](const QVariant &value) {
             order.append(value.toMap().value("total").toString());
         });
-        request->setFailBlock(qApp, [&order](const NetworkError &) { order.append("failure"); });
+        request->setFailBlock(QCoreApplication::instance(),
+                              [&order](const NetworkError &) { order.append("failure"); });
     };
     NetWork *first = startedRequest("soap", m_server->baseUrl() + "/1");
     track(first);

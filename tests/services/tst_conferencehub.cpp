@@ -136,8 +136,9 @@ bool TestConferenceHub::portalJoin(const QString &user, const QString &password,
         action);
     request->setAuth(LoginRequest::authorization(user, password));
     bool done = false, ok = false;
-    request->setSuccessBlock(qApp, [&](const QVariant &) { done = ok = true; });
-    request->setFailBlock(qApp, [&](const NetworkError &) { done = true; });
+    request->setSuccessBlock(QCoreApplication::instance(),
+                             [&](const QVariant &) { done = ok = true; });
+    request->setFailBlock(QCoreApplication::instance(), [&](const NetworkError &) { done = true; });
     request->startRequest();
     return QTest::qWaitFor([&] { return done; }, 10000) && ok;
 }

@@ -25,10 +25,10 @@ struct Outcome
 Outcome await(NetWork *request, bool start = true)
 {
     auto outcome = std::make_shared<Outcome>();
-    request->setSuccessBlock(qApp, [outcome](const QVariant &v) {
+    request->setSuccessBlock(QCoreApplication::instance(), [outcome](const QVariant &v) {
         *outcome = {true, true, v, {}};
     });
-    request->setFailBlock(qApp, [outcome](const NetworkError &e) {
+    request->setFailBlock(QCoreApplication::instance(), [outcome](const NetworkError &e) {
         *outcome = {true, false, {}, e};
     });
     if (start)
