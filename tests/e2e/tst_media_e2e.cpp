@@ -407,8 +407,12 @@ void TestMediaEndToEnd::strangerCannotSubscribe()
 
 void TestMediaEndToEnd::bWatchesTheShareOfA()
 {
-    if (QGuiApplication::platformName() != u"xcb")
-        QSKIP("shares an X11 window: runs as tst_media_e2e_x11 under Xvfb");
+    if (QGuiApplication::platformName() != u"xcb") {
+        // CTest runs this program under Xvfb: there a missing X server is a failure.
+        if (qEnvironmentVariableIsSet("ORVALE_FULL_RUN"))
+            QFAIL("shares an X11 window, but the test does not run on X11");
+        QSKIP("shares an X11 window: run the test under Xvfb (QT_QPA_PLATFORM=xcb xvfb-run)");
+    }
     if (m_a.state() == QProcess::Running && pictureOfAShown() < shown) {
         tellA(QStringLiteral("join 1002")); // when run on its own
         QTRY_VERIFY_WITH_TIMEOUT(pictureOfAShown() > shown, 15000);

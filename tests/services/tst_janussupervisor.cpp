@@ -55,8 +55,12 @@ bool janusInstalled()
 
 void TestJanusSupervisor::runsOnlyWhatCallsNeed()
 {
-    if (!janusInstalled())
+    if (!janusInstalled()) {
+        // scripts/setup installs it: inside scripts/test its absence is a failure.
+        if (qEnvironmentVariableIsSet("ORVALE_FULL_RUN"))
+            QFAIL("Janus is not installed although scripts/setup installs it");
         QSKIP("Janus is not installed");
+    }
     QTemporaryDir data;
     JanusSupervisor janus(QStringLiteral("janus"), data.path());
     QString why;
@@ -79,8 +83,12 @@ void TestJanusSupervisor::runsOnlyWhatCallsNeed()
 
 void TestJanusSupervisor::admitsAndReportsItsDeath()
 {
-    if (!janusInstalled())
+    if (!janusInstalled()) {
+        // scripts/setup installs it: inside scripts/test its absence is a failure.
+        if (qEnvironmentVariableIsSet("ORVALE_FULL_RUN"))
+            QFAIL("Janus is not installed although scripts/setup installs it");
         QSKIP("Janus is not installed");
+    }
     QTemporaryDir data;
     JanusSupervisor janus(QStringLiteral("janus"), data.path());
     QString why;
