@@ -37,6 +37,11 @@ Publisher::Publisher(const QString &launch, QObject *parent)
     , m_launch(launch)
 {}
 
+Publisher::~Publisher()
+{
+    stopPipeline(); // no picture may reach the self view once it is being destroyed
+}
+
 bool Publisher::start()
 {
     if (!build(m_launch))

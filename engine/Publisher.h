@@ -14,8 +14,9 @@ class Publisher final : public WebRtcPeer
 public:
     /// `launch` is a launch line from MediaPipeline.
     Publisher(const QString &launch, QObject *parent);
+    ~Publisher() override;
 
-    /// Gets each picture a real camera sends, on a GStreamer thread. Before start().
+    /// Gets each picture the call sends, on a GStreamer thread. Before start().
     void setSelfView(std::function<void(const QImage &)> show) { m_selfView = std::move(show); }
     /// Builds and starts the pipeline; the offer follows as localDescription().
     bool start();
