@@ -51,6 +51,7 @@ AppDelegate::~AppDelegate()
     if (AppShell::shared() == this)
         AppShell::setShared(nullptr);
     // The windows and menus go before the shell they call back into.
+    m_joinWindow.reset();
     m_window.reset();
     m_trayMenu.reset();
     m_dynamicMenue.reset();
@@ -58,7 +59,9 @@ AppDelegate::~AppDelegate()
 
 JoinConferenceWindowController *AppDelegate::joinWindow() const
 {
-    return JoinConferenceWindowController::sharedJoinWindow();
+    if (!m_joinWindow)
+        m_joinWindow = std::make_unique<JoinConferenceWindowController>();
+    return m_joinWindow.get();
 }
 
 QMainWindow *AppDelegate::window() const
@@ -126,10 +129,10 @@ void AppDelegate::startEngine()
         return;
     m_engineStarted = true;
     AppStatus::shareStatus()->networkChange();
-    m_joinWindow = JoinConferenceWindowController::sharedJoinWindow();
+    JoinConferenceWindowController *conference = joinWindow();
     if (!m_startEngine)
         return;
-    VideoView *view = m_joinWindow->contentViewController()->videoView();
+    VideoView *view = conference->contentViewController()->videoView();
     TRQClientInEvent::ClientSyncRequestInit(this, view, QRect(QPoint(0, 0), view->size()));
 }
 

@@ -54,7 +54,7 @@ public:
     QMainWindow *window() const override;
     QMenu *dynamicMenue() const { return m_dynamicMenue.get(); }
     LoginViewController *loginVc() const override { return m_loginVc; }
-    JoinConferenceWindowController *joinWindow() const;
+    JoinConferenceWindowController *joinWindow() const override;
     EnterByURLWindowController *enter() const { return m_enter.get(); }
     QSystemTrayIcon *trayIcon() const { return m_tray; }
     QMessageBox *quitAlert() const { return m_quitAlert; }
@@ -113,7 +113,8 @@ private:
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<QMenu> m_dynamicMenue;
     LoginViewController *m_loginVc = nullptr;
-    QPointer<JoinConferenceWindowController> m_joinWindow;
+    // Made on first use by whatever window needs it; the engine draws into its video view.
+    mutable std::unique_ptr<JoinConferenceWindowController> m_joinWindow;
     QSystemTrayIcon *m_tray = nullptr;
     std::unique_ptr<QMenu> m_trayMenu;
     QPointer<QMessageBox> m_quitAlert;

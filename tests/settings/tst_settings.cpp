@@ -38,6 +38,8 @@ class TestSettings : public QObject
 
 private Q_SLOTS:
     void initTestCase();
+    void init();
+    void cleanup();
     void applicationMenu();
     void signedOutTabs();
     void devices_data();
@@ -115,6 +117,19 @@ void TestSettings::initTestCase()
 {
     m_app = std::make_unique<UiHarness>(QStringLiteral("127.0.0.61"));
     QVERIFY(m_app->services());
+}
+
+void TestSettings::init()
+{
+    m_app->launch();
+    // The password pages belong to a signed-in user.
+    if (QByteArray(QTest::currentTestFunction()).startsWith("password"))
+        QVERIFY(m_app->signInAsDemo());
+}
+
+void TestSettings::cleanup()
+{
+    QVERIFY(m_app->quit());
 }
 
 void TestSettings::applicationMenu()
@@ -505,6 +520,7 @@ void TestSettings::passwordChangeSucceeds()
     ServiceDatabase &db = m_app->services()->database();
     QVERIFY(db.authenticate(QStringLiteral("demo"), QStringLiteral("Neu12345")));
     QVERIFY(!db.authenticate(QStringLiteral("demo"), QStringLiteral("demo1234")));
+    QVERIFY(db.setPassword(QStringLiteral("demo"), QStringLiteral("demo1234")));
 }
 
 QTEST_MAIN(TestSettings)

@@ -1,6 +1,7 @@
 #include "UiHarness.h"
 
 #include "AppStatus.h"
+#include "AppUser.h"
 #include "ConfRecords.h"
 #include "ContactWindowController.h"
 #include "FakeEngine.h"
@@ -19,27 +20,66 @@
 
 #include <limits>
 
-UiHarness::UiHarness(const QString &host)
-    : m_home(std::make_unique<TestHome>())
-    , m_keychain(std::make_unique<FakeKeychain>())
-    , m_host(host)
+UiHarness::UiHarness(const QString &host, bool launched)
+    : m_host(host)
 {
     if (!host.isEmpty())
         m_deployment = TestDeployment::onStandardPorts(host);
+    qApp->installEventFilter(this);
+    if (launched)
+        launch();
+}
+
+UiHarness::~UiHarness()
+{
+    // Windows still open hold toasts whose end is noted in m_seen: close them while it exists.
+    quit();
+    qApp->removeEventFilter(this);
+}
+
+void UiHarness::launch()
+{
+    quit();
+    TestHome::clear();
+    forgetModel();
     // The deployment announces a release: keep its prompt off the windows under test.
     Preferences().setSystemTime(std::numeric_limits<qint64>::max());
     FakeEngine::instance().reset();
-    qApp->installEventFilter(this);
+    m_keychain = std::make_unique<FakeKeychain>();
+    m_toasts.clear();
     m_delegate = std::make_unique<AppDelegate>();
     m_delegate->applicationDidFinishLaunching();
     m_delegate->startEngine();
 }
 
-UiHarness::~UiHarness()
+bool UiHarness::quit()
 {
-    qApp->removeEventFilter(this);
-    // Windows still open hold toasts whose end is noted in m_seen: close them while it exists.
+    if (!m_delegate)
+        return true;
     m_delegate.reset();
+    // What the windows queued for later runs now, while what it refers to is still known.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    m_keychain.reset();
+    bool closed = true;
+    for (const QWidget *window : QApplication::topLevelWidgets()) {
+        if (window->isVisible()) {
+            qWarning("a window outlived the application: %s", window->metaObject()->className());
+            closed = false;
+        }
+    }
+    return closed;
+}
+
+void UiHarness::forgetModel()
+{
+    // The shared user is kept in memory once read; its file went with the home.
+    AppUser::delUser();
+    AppStatus *status = AppStatus::shareStatus();
+    status->setIsChangePassword(false);
+    status->setIsRemberPassword(false);
+    status->setIsAutoLogin(false);
+    status->setIsStartByWeb(false);
+    status->setCurrentRometeUri({});
 }
 
 bool UiHarness::eventFilter(QObject *watched, QEvent *event)

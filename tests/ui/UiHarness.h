@@ -13,22 +13,30 @@
 
 class ToastView;
 
-/// The client as a test drives it: a private home, the reference deployment on the standard
-/// login ports of a loopback address of the test's own, the fake engine behind the bridge, and
-/// the application delegate launched.
+/// The client as a test drives it: the reference deployment on the standard login ports of a
+/// loopback address of the test's own, the fake engine behind the bridge, and the application
+/// delegate launched. Each launch starts from nothing: an empty home (settings and files), an
+/// empty keychain, no windows, a reset engine. A test program keeps one harness (one
+/// deployment) and launches and quits the application around each test function.
 class UiHarness final : public QObject
 {
     Q_OBJECT
 
 public:
-    /// `host` like "127.0.0.21"; empty starts no deployment.
-    explicit UiHarness(const QString &host);
+    /// `host` like "127.0.0.21"; empty starts no deployment. `launched` launches at once.
+    explicit UiHarness(const QString &host, bool launched = false);
     ~UiHarness() override;
+
+    /// A fresh application: what a previous launch left is gone first.
+    void launch();
+    /// Closes every window and forgets the application and its keychain. False when a window
+    /// is still on screen afterwards (a window nobody owns).
+    bool quit();
 
     AppDelegate *delegate() const { return m_delegate.get(); }
     ServiceHost *services() const { return m_deployment ? m_deployment->host() : nullptr; }
     QString host() const { return m_host; }
-    /// Stands in for the desktop's keychain.
+    /// Stands in for the desktop's keychain (a new one each launch).
     FakeKeychain *keychain() const { return m_keychain.get(); }
 
     /// Every toast text shown since the last call, oldest first.
@@ -53,9 +61,10 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    std::unique_ptr<TestHome> m_home;
-    std::unique_ptr<FakeKeychain> m_keychain;
+    static void forgetModel();
+
     std::unique_ptr<TestDeployment> m_deployment;
+    std::unique_ptr<FakeKeychain> m_keychain;
     std::unique_ptr<AppDelegate> m_delegate;
     QString m_host;
     QStringList m_toasts;

@@ -1,6 +1,7 @@
 #pragma once
 
 class ContactWindowController;
+class JoinConferenceWindowController;
 class LoginViewController;
 class QMainWindow;
 class QWidget;
@@ -18,6 +19,8 @@ public:
     /// The main window, which shows the login view.
     virtual QMainWindow *window() const = 0;
     virtual LoginViewController *loginVc() const = 0;
+    /// The one conference window, made on first use and owned by the shell.
+    virtual JoinConferenceWindowController *joinWindow() const = 0;
     /// Gives a window the application menu (settings, about, close window, quit).
     virtual void installApplicationMenu(QMainWindow *window) = 0;
     /// Gives a window without a menu bar the menu's keyboard shortcuts.

@@ -17,22 +17,11 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-namespace {
-
-JoinConferenceWindowController *shared = nullptr;
-
-} // namespace
-
 JoinConferenceWindowController *JoinConferenceWindowController::sharedJoinWindow()
 {
-    if (!shared)
-        shared = new JoinConferenceWindowController;
-    return shared;
-}
-
-bool JoinConferenceWindowController::exists()
-{
-    return shared != nullptr;
+    AppShell *shell = AppShell::shared();
+    Q_ASSERT(shell);
+    return shell->joinWindow();
 }
 
 JoinConferenceWindowController::JoinConferenceWindowController(QWidget *parent)
@@ -64,6 +53,8 @@ JoinConferenceWindowController::JoinConferenceWindowController(QWidget *parent)
     addAction(toBar);
     setAccessibleDescription(tr("按 F6 在会议画面和控制栏之间切换"));
 }
+
+JoinConferenceWindowController::~JoinConferenceWindowController() = default;
 
 void JoinConferenceWindowController::layOutNow()
 {

@@ -19,10 +19,12 @@ public:
     static constexpr int controlBarOffsetY = 20;
     static constexpr double geometryDelaySeconds = 0.5;
 
-    /// The shared window, created on first use.
+    /// Made by the application shell, which owns it; others reach it through sharedJoinWindow().
+    explicit JoinConferenceWindowController(QWidget *parent = nullptr);
+    ~JoinConferenceWindowController() override;
+
+    /// The application's window (the shell's), created on first use.
     static JoinConferenceWindowController *sharedJoinWindow();
-    /// Whether the shared window was ever made (without making it).
-    static bool exists();
 
     JoinConferenceViewController *contentViewController() const { return m_content; }
     ControlWindowController *controlWindowVc() const;
@@ -50,7 +52,6 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    explicit JoinConferenceWindowController(QWidget *parent = nullptr);
     void reportVideoArea();
     void layOutNow();
     void raiseControlBar();
