@@ -47,6 +47,20 @@ void UiHarness::launch()
     FakeEngine::instance().reset();
     m_keychain = std::make_unique<FakeKeychain>();
     m_toasts.clear();
+    startApplication();
+}
+
+void UiHarness::restart()
+{
+    m_delegate.reset();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    AppUser::delUser(); // read again from its file
+    FakeEngine::instance().reset();
+    startApplication();
+}
+
+void UiHarness::startApplication()
+{
     m_delegate = std::make_unique<AppDelegate>();
     m_delegate->applicationDidFinishLaunching();
     m_delegate->startEngine();

@@ -29,6 +29,9 @@ public:
 
     /// A fresh application: what a previous launch left is gone first.
     void launch();
+    /// The application ends and starts again on the same home and keychain, as after the
+    /// user quit it: for what it reads at start-up.
+    void restart();
     /// Closes every window and forgets the application and its keychain. False when a window
     /// is still on screen afterwards (a window nobody owns).
     bool quit();
@@ -62,6 +65,7 @@ protected:
 
 private:
     static void forgetModel();
+    void startApplication();
 
     std::unique_ptr<TestDeployment> m_deployment;
     std::unique_ptr<FakeKeychain> m_keychain;

@@ -31,6 +31,7 @@ class TestLoginView : public QObject
 private Q_SLOTS:
     void initTestCase();
     void init();
+    void cleanup();
     void emptyFields_data();
     void emptyFields();
     void refusedByLoginService();
@@ -49,18 +50,6 @@ private Q_SLOTS:
     void signInStoresTheUser();
 
 private:
-    /// A login view in a window of its own, made as at start-up with the stored settings.
-    struct FreshView
-    {
-        QMainWindow window;
-        LoginViewController *view = new LoginViewController;
-        FreshView()
-        {
-            window.setCentralWidget(view);
-            window.show();
-            window.activateWindow();
-        }
-    };
     void storeAutoLogin(const QString &password)
     {
         Preferences p;
@@ -69,8 +58,6 @@ private:
         p.setRemberPassword(1);
         p.setAutoLogin(1);
         m_app->keychain()->stored = password;
-        AppStatus::shareStatus()->setIsAutoLogin(true);
-        AppStatus::shareStatus()->setIsRemberPassword(true);
     }
     LoginViewController *login() const { return m_app->delegate()->loginVc(); }
     bool isIdle() const { return login()->loginButton()->isEnabled(); }
@@ -82,45 +69,24 @@ void TestLoginView::initTestCase()
 {
     m_app = std::make_unique<UiHarness>(QStringLiteral("127.0.0.21"));
     QVERIFY(m_app->services());
-    QVERIFY(QTest::qWaitForWindowActive(m_app->delegate()->window()));
 }
 
 void TestLoginView::init()
 {
-    login()->shouldStartLoginWithUIChange(false);
-    m_app->takeToasts();
-    FakeEngine::instance().reset();
-    // Every case starts from nothing remembered and nothing automatic.
-    login()->remberPass()->setChecked(false);
-    login()->autoLoginBox()->setChecked(false);
-    FakeKeychain *keychain = m_app->keychain();
-    QTRY_COMPARE(keychain->pending, 0); // what the last case left running
-    keychain->readsAnswered = 0;
-    keychain->stored.clear();
-    keychain->answerAfterMs = 0;
-    keychain->failing = false;
-    keychain->beforeAnswer = {};
-    {
-        Preferences p;
-        p.setRemberPassword(0);
-        p.setAutoLogin(0);
-        p.removePassWord();
-    }
-    AppStatus *status = AppStatus::shareStatus();
-    status->setIsAutoLogin(false);
-    status->setIsRemberPassword(false);
-    status->setIsStartByWeb(false);
     LoginViewController::autoLoginDelay = 1.5;
     LoginViewController::signInTimeoutMs = 30000;
+    // Nothing remembered, nothing automatic, an empty keychain.
+    m_app->launch();
     QMainWindow *window = m_app->delegate()->window();
-    window->show();
-    window->activateWindow();
-    // The offscreen platform keeps its focus window across a hide and show, so Qt Widgets
-    // would not learn that the window is active again.
+    // The offscreen platform keeps its focus window across windows, so Qt Widgets would not
+    // learn that the new one is active.
     QApplication::setActiveWindow(window);
     QVERIFY(QTest::qWaitForWindowActive(window));
-    // Let a toast of the previous test go.
-    QTRY_VERIFY_WITH_TIMEOUT(UiHarness::toastIn(window).isNull(), 3000);
+}
+
+void TestLoginView::cleanup()
+{
+    QVERIFY(m_app->quit());
 }
 
 void TestLoginView::emptyFields_data()
@@ -334,13 +300,15 @@ void TestLoginView::autoLogin()
     QFETCH(QString, suppressedBy);
     QFETCH(QString, password);
     storeAutoLogin(password);
-    AppStatus *status = AppStatus::shareStatus();
-    status->setIsStartByWeb(suppressedBy == u"link");
     LoginViewController::autoLoginDelay = 0.2;
     LoginViewController::setQrWindowFactory([] { return new QWidget; });
-    FreshView fresh;
-    LoginViewController *view = fresh.view;
-    QVERIFY(QTest::qWaitForWindowActive(&fresh.window));
+    m_app->restart(); // the stored choice is read at start-up
+    // A link the application was started with arrives once it has launched.
+    AppStatus::shareStatus()->setIsStartByWeb(suppressedBy == u"link");
+    LoginViewController *view = login();
+    QMainWindow *window = m_app->delegate()->window();
+    QApplication::setActiveWindow(window);
+    QVERIFY(QTest::qWaitForWindowActive(window));
     QTRY_COMPARE(m_app->keychain()->readsAnswered, 1);
     QCOMPARE(view->passField()->text(), password); // remembered
     QVERIFY(view->autoLoginBox()->isChecked());
@@ -349,7 +317,7 @@ void TestLoginView::autoLogin()
         view->qrButton()->click();
     const bool expected = suppressedBy.isEmpty();
     if (expected && password.isEmpty()) {
-        QTRY_COMPARE(UiHarness::toastIn(&fresh.window), QStringLiteral("请输入登录密码"));
+        QTRY_COMPARE(UiHarness::toastIn(window), QStringLiteral("请输入登录密码"));
     } else if (expected) {
         QTRY_VERIFY_WITH_TIMEOUT(!FakeEngine::instance().calls(1600).isEmpty(), 5000);
         QCOMPARE(UiHarness::sentText(1600, 385, 257), password);
@@ -380,16 +348,16 @@ void TestLoginView::autoLoginWaitsForTheKeychain()
     keychain->answerAfterMs = 600; // longer than the auto-login's own delay
     keychain->failing = failing;
     LoginViewController::autoLoginDelay = 0.05;
-    FreshView fresh;
     bool busyBeforeAnswer = true;
     keychain->beforeAnswer = [&] {
-        busyBeforeAnswer = fresh.view->isBusy() || !m_app->toasts().isEmpty();
+        busyBeforeAnswer = login()->isBusy() || !m_app->toasts().isEmpty();
     };
+    m_app->restart();
     QTRY_COMPARE(keychain->readsAnswered, 1);
     QVERIFY(!busyBeforeAnswer); // nothing was tried before the password was there
     if (failing) {
         // Without a password the automatic sign-in says what is missing.
-        QTRY_COMPARE(UiHarness::toastIn(&fresh.window), QStringLiteral("请输入登录密码"));
+        QTRY_COMPARE(UiHarness::toastIn(m_app->delegate()->window()), QStringLiteral("请输入登录密码"));
         return;
     }
     QTRY_VERIFY_WITH_TIMEOUT(!FakeEngine::instance().calls(1600).isEmpty(), 5000);
