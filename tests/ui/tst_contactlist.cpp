@@ -32,8 +32,8 @@ class TestContactList : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
     void init();
+    void cleanup();
     void listOrderAndIcons();
     void searchMode();
     void outsideSearch();
@@ -91,26 +91,22 @@ private:
     QString m_portalHost;
 };
 
-void TestContactList::initTestCase()
+void TestContactList::init()
 {
-    m_app = std::make_unique<UiHarness>(QStringLiteral("127.0.0.22"));
+    // The cases add and remove contacts: a deployment of its own for each.
+    m_app = std::make_unique<UiHarness>(QStringLiteral("127.0.0.22"), true);
     QVERIFY(m_app->services());
     QVERIFY(m_app->signInAsDemo());
     QTRY_VERIFY_WITH_TIMEOUT(!list()->contactsArray().isEmpty(), 10000);
+    AppStatus::shareStatus()->reachabilityChanged(2);
+    ContactWindowController *main = m_app->delegate()->loginVc()->contactWindowController();
+    QApplication::setActiveWindow(main);
 }
 
-void TestContactList::init()
+void TestContactList::cleanup()
 {
-    list()->clearSearchBar();
-    list()->dismissCurrentViewController();
-    Preferences().setSearchOutsideRoom(0);
-    m_app->takeToasts();
-    AppStatus::shareStatus()->reachabilityChanged(2);
-    // The offscreen platform leaves no key window behind a closed pop-over.
-    ContactWindowController *main = m_app->delegate()->loginVc()->contactWindowController();
-    main->show();
-    QApplication::setActiveWindow(main);
-    QTRY_VERIFY(UiHarness::toastIn(main).isNull());
+    QVERIFY(m_app->quit());
+    m_app.reset();
 }
 
 void TestContactList::listOrderAndIcons()
