@@ -26,6 +26,8 @@ class TestLiveEntry : public QObject
 
 private Q_SLOTS:
     void initTestCase();
+    void init();
+    void cleanup();
     void listFromMainWindow();
     void conferenceClosesPlayer();
     void quitAndSignOutAsk();
@@ -50,7 +52,18 @@ private:
 void TestLiveEntry::initTestCase()
 {
     m_app = std::make_unique<UiHarness>(QStringLiteral("127.0.0.114"));
+    QVERIFY(m_app->services());
+}
+
+void TestLiveEntry::init()
+{
+    m_app->launch();
     QVERIFY(m_app->signInAsDemo());
+}
+
+void TestLiveEntry::cleanup()
+{
+    QVERIFY(m_app->quit());
 }
 
 PlayDirectLive *TestLiveEntry::openRunning()
