@@ -26,6 +26,7 @@ private Q_SLOTS:
     void initTestCase();
     void cleanupTestCase();
     void init();
+    void cleanup();
     void layout_data();
     void layout();
     void webButton();
@@ -84,9 +85,6 @@ void TestAboutWindow::initTestCase()
     m_app = std::make_unique<UiHarness>(QStringLiteral("127.0.0.62"));
     QVERIFY(m_app->services());
     QVERIFY(m_versionService.listen(QStringLiteral("127.0.0.63"), 8080));
-    Preferences prefs;
-    prefs.setUpdateHost(QStringLiteral("127.0.0.63"));
-    prefs.setCompanySite(QStringLiteral("www.orvale.example"));
     QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "openUrl");
     QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openUrl");
 }
@@ -100,7 +98,15 @@ void TestAboutWindow::cleanupTestCase()
 void TestAboutWindow::init()
 {
     m_opened.clear();
-    m_app->takeToasts();
+    m_app->launch();
+    Preferences prefs;
+    prefs.setUpdateHost(QStringLiteral("127.0.0.63"));
+    prefs.setCompanySite(QStringLiteral("www.orvale.example"));
+}
+
+void TestAboutWindow::cleanup()
+{
+    QVERIFY(m_app->quit());
 }
 
 void TestAboutWindow::layout_data()
