@@ -150,12 +150,12 @@ void TestQRCodeWindow::initTestCase()
 {
     qputenv("USER", "tester");
     m_app = std::make_unique<UiHarness>(QString());
-    AppStatus::shareStatus()->reachabilityChanged(2);
 }
 
 void TestQRCodeWindow::init()
 {
-    FakeEngine::instance().reset();
+    m_app->launch();
+    AppStatus::shareStatus()->reachabilityChanged(2);
     QApplication::clipboard()->clear();
     m_window = new QRCodeWindowController;
     m_window->show();
@@ -167,7 +167,7 @@ void TestQRCodeWindow::cleanup()
     if (m_window && m_window->alert())
         m_window->alert()->buttons().first()->click();
     delete m_window;
-    AppStatus::shareStatus()->setIsInConference(false);
+    QVERIFY(m_app->quit());
 }
 
 void TestQRCodeWindow::reading_data()
