@@ -103,6 +103,7 @@ class TestConference : public QObject
 private Q_SLOTS:
     void initTestCase();
     void init();
+    void cleanup();
     void titleLine_data();
     void titleLine();
     void participantRetry();
@@ -146,8 +147,13 @@ void TestConference::initTestCase()
 
 void TestConference::init()
 {
-    FakeEngine::instance().reset();
+    m_app->launch();
     answerParticipants({QStringLiteral("演示用户")});
+}
+
+void TestConference::cleanup()
+{
+    QVERIFY(m_app->quit());
 }
 
 void TestConference::startCall()
@@ -474,35 +480,46 @@ void TestConference::forcedMicrophone()
 
 void TestConference::speakerCommands_data()
 {
+    QTest::addColumn<bool>("blocked"); // the speaker was blocked before
     QTest::addColumn<QString>("payload"); // after "#TRQCOMMAND#g7#"
     QTest::addColumn<bool>("enabledAfter");
     QTest::addColumn<QString>("image");
     QTest::addColumn<QString>("reply"); // empty: no reply
-    QTest::newRow("one part") << "1" << true << "voice_on"
+    QTest::newRow("one part") << false << "1" << true << "voice_on"
                               << "";
-    QTest::newRow("block") << "1&block" << false << "voice_off"
+    QTest::newRow("block") << false << "1&block" << false << "voice_off"
                            << "3&BlockSpeakerStateOK";
-    QTest::newRow("another value while blocked") << "7&x" << false << "voice_off"
+    QTest::newRow("another value while blocked") << true << "7&x" << false << "voice_off"
                                                  << "3&BlockSpeakerStateOK";
-    QTest::newRow("release") << "2&free" << true << "voice_on"
+    QTest::newRow("release") << true << "2&free" << true << "voice_on"
                              << "4&UnBlockSpeakerStateOK";
-    QTest::newRow("another value while free") << "9&x" << true << "voice_on"
+    QTest::newRow("another value while free") << false << "9&x" << true << "voice_on"
                                               << "4&UnBlockSpeakerStateOK";
 }
 
 void TestConference::speakerCommands()
 {
+    QFETCH(bool, blocked);
     QFETCH(QString, payload);
     QFETCH(bool, enabledAfter);
     QFETCH(QString, image);
     QFETCH(QString, reply);
     startCall();
     AppUser::defaultUser()->uri = QStringLiteral("u1001");
-    QByteArray record = CR::zeroed(CR::Out::ChatSize);
-    CR::writeText(record, CR::Out::ChatSenderUri, CR::TextWidth, QStringLiteral("conf1-g7;ws"));
-    CR::writeText(record, CR::Out::ChatMessage, CR::Out::ChatMessageWidth,
-                  QStringLiteral("#TRQCOMMAND#g7#") + payload);
-    FakeEngine::instance().fire(2601, record);
+    const auto command = [](const QString &text) {
+        QByteArray record = CR::zeroed(CR::Out::ChatSize);
+        CR::writeText(record, CR::Out::ChatSenderUri, CR::TextWidth,
+                      QStringLiteral("conf1-g7;ws"));
+        CR::writeText(record, CR::Out::ChatMessage, CR::Out::ChatMessageWidth,
+                      QStringLiteral("#TRQCOMMAND#g7#") + text);
+        FakeEngine::instance().fire(2601, record);
+    };
+    if (blocked) {
+        command(QStringLiteral("1&block"));
+        QTRY_VERIFY(!bar()->speakerButton()->isEnabled());
+        FakeEngine::instance().reset();
+    }
+    command(payload);
     if (reply.isEmpty()) {
         QVERIFY(UiHarness::settle());
         QVERIFY(FakeEngine::instance().calls(2001).isEmpty());
