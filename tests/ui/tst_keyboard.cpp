@@ -29,6 +29,8 @@ class TestKeyboard : public QObject
 
 private Q_SLOTS:
     void initTestCase();
+    void init();
+    void cleanup();
     void loginByKeyboard();
     void contactRowNames_data();
     void contactRowNames();
@@ -79,6 +81,20 @@ void TestKeyboard::initTestCase()
     QAccessible::setActive(true);
     m_app = std::make_unique<UiHarness>(QStringLiteral("127.0.0.31"));
     QVERIFY(m_app->services());
+}
+
+void TestKeyboard::init()
+{
+    m_app->launch();
+    if (QByteArray(QTest::currentTestFunction()) == "loginByKeyboard")
+        return;
+    QVERIFY(m_app->signInAsDemo());
+    QTRY_VERIFY_WITH_TIMEOUT(!list()->contactsArray().isEmpty(), 10000);
+}
+
+void TestKeyboard::cleanup()
+{
+    QVERIFY(m_app->quit());
 }
 
 void TestKeyboard::loginByKeyboard()
