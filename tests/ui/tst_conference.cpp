@@ -480,7 +480,7 @@ void TestConference::forcedMicrophone()
 
 void TestConference::speakerCommands_data()
 {
-    QTest::addColumn<bool>("blocked"); // the speaker was blocked before
+    QTest::addColumn<bool>("blocked");    // the speaker was blocked before
     QTest::addColumn<QString>("payload"); // after "#TRQCOMMAND#g7#"
     QTest::addColumn<bool>("enabledAfter");
     QTest::addColumn<QString>("image");
@@ -508,8 +508,7 @@ void TestConference::speakerCommands()
     AppUser::defaultUser()->uri = QStringLiteral("u1001");
     const auto command = [](const QString &text) {
         QByteArray record = CR::zeroed(CR::Out::ChatSize);
-        CR::writeText(record, CR::Out::ChatSenderUri, CR::TextWidth,
-                      QStringLiteral("conf1-g7;ws"));
+        CR::writeText(record, CR::Out::ChatSenderUri, CR::TextWidth, QStringLiteral("conf1-g7;ws"));
         CR::writeText(record, CR::Out::ChatMessage, CR::Out::ChatMessageWidth,
                       QStringLiteral("#TRQCOMMAND#g7#") + text);
         FakeEngine::instance().fire(2601, record);

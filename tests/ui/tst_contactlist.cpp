@@ -13,8 +13,8 @@
 #include "PinWindow.h"
 #include "Preferences.h"
 #include "QXContactListCellView.h"
-#include "Spinner.h"
 #include "ServiceDatabase.h"
+#include "Spinner.h"
 #include "UiHarness.h"
 #include "ViewHelper.h"
 

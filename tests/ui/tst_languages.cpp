@@ -27,6 +27,8 @@ class TestLanguages : public QObject
 
 private Q_SLOTS:
     void initTestCase();
+    void init();
+    void cleanup();
     void languageRule_data();
     void languageRule();
     void windows_data();
@@ -46,8 +48,20 @@ void TestLanguages::initTestCase()
 {
     m_app = std::make_unique<UiHarness>(QStringLiteral("127.0.0.53"));
     QVERIFY(m_app->services());
+}
+
+void TestLanguages::init()
+{
+    if (QByteArray(QTest::currentTestFunction()) != "windows")
+        return;
+    m_app->launch();
     QVERIFY(m_app->signInAsDemo());
     QTRY_VERIFY_WITH_TIMEOUT(!list()->contactsArray().isEmpty(), 10000);
+}
+
+void TestLanguages::cleanup()
+{
+    QVERIFY(m_app->quit());
 }
 
 void TestLanguages::languageRule_data()

@@ -357,7 +357,8 @@ void TestLoginView::autoLoginWaitsForTheKeychain()
     QVERIFY(!busyBeforeAnswer); // nothing was tried before the password was there
     if (failing) {
         // Without a password the automatic sign-in says what is missing.
-        QTRY_COMPARE(UiHarness::toastIn(m_app->delegate()->window()), QStringLiteral("请输入登录密码"));
+        QTRY_COMPARE(UiHarness::toastIn(m_app->delegate()->window()),
+                     QStringLiteral("请输入登录密码"));
         return;
     }
     QTRY_VERIFY_WITH_TIMEOUT(!FakeEngine::instance().calls(1600).isEmpty(), 5000);
