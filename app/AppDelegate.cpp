@@ -24,6 +24,7 @@
 #include "QRCodeWindowController.h"
 #include "ShareQRCodeWindowController.h"
 #include "TRQClientInEvent.h"
+#include "TRQClientOnOutEvent.h"
 #include "Timing.h"
 #include "VideoView.h"
 #include "ViewHelper.h"
@@ -48,6 +49,8 @@ AppDelegate::AppDelegate(bool startEngine, QObject *parent)
 
 AppDelegate::~AppDelegate()
 {
+    OutEventState::detach(this); // the engine may outlive the delegate
+
     if (AppShell::shared() == this)
         AppShell::setShared(nullptr);
     // The windows and menus go before the shell they call back into.

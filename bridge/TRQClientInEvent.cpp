@@ -109,6 +109,7 @@ void TRQClientInEvent::ClientSyncRequestInit(ConfClientDelegate *delegate, void 
                                              const QRect &viewRect)
 {
     ConfClientConsoleLogConfigure(1);
+    OutEventState::attach(delegate);
     if (!ConfClientInitialize(TRQClientOnOutEvent, delegate, logParams()))
         qCWarning(lcOrvale) << "ConfClientInitialize() failed";
     const ConfClientRect rect{viewRect.x(), viewRect.y(), viewRect.width(), viewRect.height()};

@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QMutex>
+#include <QSet>
 
 #include <atomic>
 
@@ -24,12 +25,18 @@ namespace {
 std::atomic<int32_t> roomLinkFlag = 0;
 QMutex callerMutex;
 QString callerName;
+QMutex delegatesMutex;
+QSet<ConfClientDelegate *> attachedDelegates;
 
-/// Runs `work` on the main thread after everything queued before it, unless the delegate's
-/// context object is gone by then.
+/// Runs `work` on the main thread after everything queued before it, unless the delegate is
+/// detached now or its context object is gone by then.
 template <class F> void onMain(ConfClientDelegate *delegate, F &&work)
 {
-    if (QObject *context = delegate ? delegate->context() : nullptr)
+    // Held while queueing, so that a delegate detaching waits until its context is done with.
+    QMutexLocker lock(&delegatesMutex);
+    if (!attachedDelegates.contains(delegate))
+        return;
+    if (QObject *context = delegate->context())
         QMetaObject::invokeMethod(context, std::forward<F>(work), Qt::QueuedConnection);
 }
 
@@ -231,6 +238,19 @@ void chat(const void *record, uint32_t size, bool isPrivate)
 } // namespace
 
 namespace OutEventState {
+
+void attach(ConfClientDelegate *delegate)
+{
+    QMutexLocker lock(&delegatesMutex);
+    if (delegate)
+        attachedDelegates.insert(delegate);
+}
+
+void detach(ConfClientDelegate *delegate)
+{
+    QMutexLocker lock(&delegatesMutex);
+    attachedDelegates.remove(delegate);
+}
 
 int32_t flag()
 {

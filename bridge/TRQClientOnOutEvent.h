@@ -4,13 +4,21 @@
 
 #include <cstdint>
 
+class ConfClientDelegate;
+
 /// The out-event dispatcher registered with the conferencing library. It runs on the
 /// library's thread: there it only sends follow-up requests and writes the few values below;
 /// everything else is queued to the main thread in arrival order. `userData` is the
-/// application's ConfClientDelegate.
+/// application's ConfClientDelegate; nothing is queued for a delegate that is not attached.
 extern "C" void TRQClientOnOutEvent(uint32_t event, void *record, uint32_t size, void *userData);
 
 namespace OutEventState {
+
+/// The library keeps calling back until it stops, which may be after the delegate it was
+/// given is gone: a delegate is attached while it exists (starting the library attaches it)
+/// and detaches itself before its destruction begins.
+void attach(ConfClientDelegate *delegate);
+void detach(ConfClientDelegate *delegate);
 
 /// The flag's value from a room-link result until that join fails or a conference ends.
 inline constexpr int32_t RoomLinkPending = 100;

@@ -323,18 +323,24 @@ void TestOutEvents::farEndMute()
 
 void TestOutEvents::queuedWorkEndsWithTheDelegate_data()
 {
+    QTest::addColumn<bool>("attached");
     QTest::addColumn<bool>("delegateGone");
     QTest::addColumn<QStringList>("calls");
-    QTest::newRow("delegate kept") << false << QStringList{QStringLiteral("participants")};
-    QTest::newRow("delegate gone before the work runs") << true << QStringList();
+    QTest::newRow("delegate kept") << true << false << QStringList{QStringLiteral("participants")};
+    QTest::newRow("delegate gone before the work runs") << true << true << QStringList();
+    QTest::newRow("delegate detached before the event") << false << false << QStringList();
 }
 
 void TestOutEvents::queuedWorkEndsWithTheDelegate()
 {
+    QFETCH(bool, attached);
     QFETCH(bool, delegateGone);
     QStringList seen;
     auto delegate = std::make_unique<RecordingDelegate>();
     delegate->alsoTo = &seen;
+    OutEventState::attach(delegate.get());
+    if (!attached)
+        OutEventState::detach(delegate.get());
     TRQClientOnOutEvent(CR::OutParticipantsChanged, nullptr, 0, delegate.get());
     QVERIFY(seen.isEmpty()); // queued, not run at once
     if (delegateGone)

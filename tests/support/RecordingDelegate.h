@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ConfClientDelegate.h"
+#include "TRQClientOnOutEvent.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -10,6 +11,7 @@
 class RecordingDelegate final : public ConfClientDelegate
 {
 public:
+    ~RecordingDelegate() override { OutEventState::detach(this); }
     QObject *context() override { return &m_context; }
     QStringList calls;
     bool mainVisible = true;
