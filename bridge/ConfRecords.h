@@ -254,7 +254,12 @@ static_assert(Message + MessageWidth == Size);
 
 namespace TextCommand {
 inline constexpr uint32_t Size = 4096;
-}
+/// Asks the library to log the conference's details.
+inline constexpr char ConferenceDetails[] =
+    "#CONF_API% Request <id> Status Conference.ClientDetailsRequest";
+/// The last word of that command, which names what is asked for.
+inline constexpr char ConferenceDetailsName[] = "Conference.ClientDetailsRequest";
+} // namespace TextCommand
 
 // Out-event records as far as the client reads them
 namespace Out {

@@ -454,7 +454,7 @@ void TRQClientInEvent::ClientSyncRequestConferenceDetails()
 {
     QByteArray record = CR::zeroed(CR::TextCommand::Size);
     CR::writeText(record, 0, CR::TextCommand::Size,
-                  QStringLiteral("#CONF_API% Request <id> Status Conference.ClientDetailsRequest"));
+                  QString::fromLatin1(CR::TextCommand::ConferenceDetails));
     EngineCall::event(CR::EventTextCommand, record);
 }
 

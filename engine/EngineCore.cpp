@@ -302,6 +302,12 @@ void EngineCore::handleEvent(uint32_t id, const QByteArray &r)
             m_state.repaint();
         break;
     }
+    case CR::EventTextCommand:
+        // "#CONF_API% Request <id> Status <what>": only the conference's details are known.
+        if (CR::readText(r, 0, CR::TextCommand::Size).section(u' ', -1) ==
+            QLatin1String(CR::TextCommand::ConferenceDetailsName))
+            logDetails();
+        break;
     case CR::EventPreviewMode: {
         QMutexLocker lock(&m_state.mutex);
         m_state.previewMode = int(CR::readU32(r, 0) % 3);
@@ -338,6 +344,34 @@ void EngineCore::leaveOrCancel()
     }
     m_connectTimer->stop();
     m_pingTimer->stop();
+}
+
+/// One line in the log: who is in the call, which share is watched, and how many pictures
+/// arrived from each participant and share, so that a silent or frozen tile can be told apart
+/// from media that never came.
+void EngineCore::logDetails()
+{
+    if (!m_inConference) {
+        qInfo("conference details: not in a conference");
+        return;
+    }
+    QStringList received;
+    QString summary;
+    {
+        QMutexLocker lock(&m_state.mutex);
+        for (auto it = m_state.remoteVideo.cbegin(); it != m_state.remoteVideo.cend(); ++it)
+            received.append(QStringLiteral("camera of %1 %2").arg(it.key()).arg(it->pictures));
+        for (auto it = m_state.shareVideo.cbegin(); it != m_state.shareVideo.cend(); ++it)
+            received.append(QStringLiteral("share of %1 %2").arg(it.key()).arg(it->pictures));
+        summary = QStringLiteral("%1 participants, %2 shares, share %3 watched")
+                      .arg(m_state.participants.size())
+                      .arg(m_state.shares.size())
+                      .arg(m_state.shownShare);
+        if (!m_state.mediaNote.isEmpty())
+            summary += QStringLiteral(", ") + m_state.mediaNote;
+    }
+    qInfo("conference details: %s; pictures received: %s", qUtf8Printable(summary),
+          received.isEmpty() ? "none" : qUtf8Printable(received.join(QStringLiteral(", "))));
 }
 
 void EngineCore::shutdown()

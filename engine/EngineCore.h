@@ -45,6 +45,7 @@ private:
     void stopShare();
     void chatReceived(const QJsonObject &message);
     void markConference(bool on);
+    void logDetails();
     void readSettings(const QString &path);
     /// The media engine, loaded with the first call; null when the media module is missing.
     MediaEngine *media();

@@ -79,7 +79,8 @@ struct EngineState
     struct RemoteVideo
     {
         QImage frame;
-        qint64 at = 0; ///< steady clock, milliseconds
+        qint64 at = 0;       ///< steady clock, milliseconds
+        qint64 pictures = 0; ///< received since the subscription started
     };
     QHash<QString, RemoteVideo> remoteVideo; ///< the latest decoded picture per participant URI
     QHash<QString, RemoteVideo> shareVideo;  ///< the latest picture of each share, by sharer URI

@@ -154,7 +154,10 @@ void Subscriber::padAdded(GstPad *pad)
 void Subscriber::deliver(const QImage &frame)
 {
     QMutexLocker lock(&m_state.mutex);
-    (m_share ? m_state.shareVideo : m_state.remoteVideo)[m_uri] = {frame, nowMs()};
+    EngineState::RemoteVideo &video = (m_share ? m_state.shareVideo : m_state.remoteVideo)[m_uri];
+    video.frame = frame;
+    video.at = nowMs();
+    ++video.pictures;
     if (m_state.repaint)
         m_state.repaint();
 }

@@ -12,14 +12,18 @@
 
 #include <QAudioOutput>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
 #include <QListWidget>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
 #include <QVideoFrame>
 #include <QVideoSink>
+
+#include <memory>
 
 /// The running demo broadcast of the reference deployment, played for real.
 class TestLiveE2e : public QObject
@@ -31,7 +35,9 @@ private Q_SLOTS:
     void runningBroadcastPlays();
 
 private:
-    bool streamServed();
+    /// The live playlist's media sequence: the number of the broadcast's oldest segment it
+    /// lists, one more every segment (2 s); -1 when it is not served.
+    qint64 mediaSequence();
 
     std::unique_ptr<TestHome> m_home;
     std::unique_ptr<ServicesProcess> m_services;
@@ -44,25 +50,27 @@ void TestLiveE2e::initTestCase()
     m_services = std::make_unique<ServicesProcess>(QStringLiteral(ORVALE_SERVICES),
                                                    QStringLiteral("127.0.0.115"));
     QVERIFY2(m_services->start(), qPrintable(m_services->output()));
-    // The deployment makes its test stream on first start; wait for it so that the bound
-    // below measures the player, not the encoder.
-    QVERIFY(QTest::qWaitFor([this] { return streamServed(); }, 60000));
+    // The deployment makes its test stream on first start and publishes it whole; wait for it
+    // so that the bound below measures the player, not the encoder.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        QFile::exists(m_services->dataPath() + QStringLiteral("/live/hls-av/index.m3u8")), 60000);
+    QVERIFY(mediaSequence() >= 0);
     Preferences().setUserIp(m_services->host()); // the live service's default address
     AppUser::defaultUser()->coId = QStringLiteral("C001");
 }
 
-bool TestLiveE2e::streamServed()
+qint64 TestLiveE2e::mediaSequence()
 {
     QNetworkAccessManager manager;
-    QNetworkReply *reply = manager.get(
-        QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.115:8080/live/hls/index.m3u8"))));
-    if (!QTest::qWaitFor([reply] { return reply->isFinished(); }, 5000))
+    std::unique_ptr<QNetworkReply> reply(manager.get(
+        QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.115:8080/live/hls/index.m3u8")))));
+    if (!QTest::qWaitFor([&reply] { return reply->isFinished(); }, 5000))
         reply->abort();
-    const bool ok = reply->error() == QNetworkReply::NoError;
-    delete reply;
-    if (!ok)
-        QTest::qWait(250);
-    return ok;
+    const auto sequence = QRegularExpression(QStringLiteral("#EXT-X-MEDIA-SEQUENCE:(\\d+)"))
+                              .match(QString::fromUtf8(reply->readAll()));
+    return reply->error() == QNetworkReply::NoError && sequence.hasMatch()
+               ? sequence.captured(1).toLongLong()
+               : -1;
 }
 
 void TestLiveE2e::runningBroadcastPlays()
@@ -116,9 +124,11 @@ void TestLiveE2e::runningBroadcastPlays()
     QCOMPARE(window->playButton()->property("tag").toInt(), PlayDirectLive::pausedTag);
     QTRY_COMPARE(window->player()->playbackState(), QMediaPlayer::PausedState);
     const qint64 paused = frames;
-    // At 25 frames a second a pause that did not stop the stream shows dozens of frames here;
+    // The broadcast moves on by a whole segment, 50 frames, while the player stays paused;
     // the one frame already on its way when the pipeline paused may still come.
-    QTest::qWait(1500);
+    const qint64 sequence = mediaSequence();
+    QVERIFY(sequence >= 0);
+    QTRY_VERIFY_WITH_TIMEOUT(mediaSequence() >= sequence + 2, 10000);
     QVERIFY2(frames <= paused + 1, qPrintable(QString::number(frames - paused)));
 
     // Resuming goes back to the live stream.

@@ -15,6 +15,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMutex>
 #include <QNetworkAccessManager>
 #include <QNetworkInterface>
 #include <QNetworkReply>
@@ -24,6 +25,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QWidget>
 
 #include <QSignalSpy>
@@ -40,6 +42,21 @@ constexpr int toneOfA = 660;
 constexpr double heard = 1500; // amplitude at A's tone; A sends about 9800
 constexpr double silent = 150;
 constexpr double shown = 0.12; // A's tile is the small one beside the owner's: a fifth of the view
+
+/// The conference details B's engine logs when asked, caught from this process's log.
+QMutex detailsMutex;
+QStringList detailsLines;
+QtMessageHandler previousHandler = nullptr;
+
+void catchDetails(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (message.startsWith(u"conference details: ")) {
+        QMutexLocker lock(&detailsMutex);
+        detailsLines.append(message);
+    }
+    if (previousHandler)
+        previousHandler(type, context, message);
+}
 
 /// Why media cannot flow on this machine, or empty.
 QString mediaUnavailable()
@@ -110,6 +127,17 @@ private Q_SLOTS:
 private:
     void tellA(const QString &line) { m_a.write((line + u'\n').toUtf8()); }
     QString fromA(const QString &prefix, int timeoutMs = 15000);
+    /// Reads what A has said so far into m_aLines.
+    void readA();
+    /// Drops what A has said so far, so that the next fromA() hears only what comes after.
+    void forgetA()
+    {
+        readA();
+        m_aLines.clear();
+    }
+    /// The pictures of A's camera or share ("camera", "share") that B's engine has received,
+    /// as its conference details say; -1 when it does not answer.
+    qint64 picturesOfAAtB(const QString &kind);
     double pictureOfAShown() { return shareOf(m_view.grab().toImage(), pictureOfA); }
     double toneOfAHeard()
     {
@@ -128,23 +156,28 @@ private:
     QWidget m_view;
     QTemporaryDir m_audio;
     QTemporaryDir m_settings;
+    bool m_bStarted = false;
     QProcess m_a;
     bool m_farEndMuted = false;
     QStringList m_aLines;
     QByteArray m_aPending;
 };
 
+void TestMediaEndToEnd::readA()
+{
+    m_aPending += m_a.readAllStandardOutput();
+    for (qsizetype end = m_aPending.indexOf('\n'); end >= 0; end = m_aPending.indexOf('\n')) {
+        m_aLines.append(QString::fromUtf8(m_aPending.left(end)));
+        m_aPending.remove(0, end + 1);
+    }
+}
+
 QString TestMediaEndToEnd::fromA(const QString &prefix, int timeoutMs)
 {
     QString found;
     (void)QTest::qWaitFor(
         [&] {
-            m_aPending += m_a.readAllStandardOutput();
-            for (qsizetype end = m_aPending.indexOf('\n'); end >= 0;
-                 end = m_aPending.indexOf('\n')) {
-                m_aLines.append(QString::fromUtf8(m_aPending.left(end)));
-                m_aPending.remove(0, end + 1);
-            }
+            readA();
             for (qsizetype i = 0; i < m_aLines.size(); ++i)
                 if (m_aLines[i].startsWith(prefix)) {
                     found = m_aLines.takeAt(i);
@@ -154,6 +187,29 @@ QString TestMediaEndToEnd::fromA(const QString &prefix, int timeoutMs)
         },
         timeoutMs);
     return found;
+}
+
+qint64 TestMediaEndToEnd::picturesOfAAtB(const QString &kind)
+{
+    qsizetype seen;
+    {
+        QMutexLocker lock(&detailsMutex);
+        seen = detailsLines.size();
+    }
+    TRQClientInEvent::ClientSyncRequestConferenceDetails();
+    QString details;
+    if (!QTest::qWaitFor(
+            [&] {
+                QMutexLocker lock(&detailsMutex);
+                details = detailsLines.value(seen);
+                return !details.isEmpty();
+            },
+            5000))
+        return -1;
+    // A (demo) is "u1001" in the call's participant URIs.
+    const auto count =
+        QRegularExpression(kind + QStringLiteral(" of \\S*-u1001;\\S* (\\d+)")).match(details);
+    return count.hasMatch() ? count.captured(1).toLongLong() : 0;
 }
 
 void TestMediaEndToEnd::writeSettings(const QString &path, const QByteArray &text)
@@ -191,7 +247,9 @@ void TestMediaEndToEnd::initTestCase()
     m_view.resize(640, 360);
     m_view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&m_view));
+    previousHandler = qInstallMessageHandler(catchDetails);
     TRQClientInEvent::ClientSyncRequestInit(&m_delegate, &m_view, m_view.rect());
+    m_bStarted = true;
     const QString portal = m_services->portal();
     TRQClientInEvent::ClientAsyncRequestLoginWithUserName(QStringLiteral("alice"),
                                                           QStringLiteral("alice1234"), portal);
@@ -225,12 +283,34 @@ void TestMediaEndToEnd::initTestCase()
 
 void TestMediaEndToEnd::cleanupTestCase()
 {
-    if (m_a.state() == QProcess::NotRunning)
+    if (m_a.state() != QProcess::NotRunning) {
+        tellA(QStringLiteral("logout"));
+        m_a.closeWriteChannel();
+        if (!m_a.waitForFinished(5000))
+            m_a.kill();
+    }
+    if (!m_bStarted)
         return;
-    tellA(QStringLiteral("logout"));
-    m_a.closeWriteChannel();
-    if (!m_a.waitForFinished(5000))
-        m_a.kill();
+    // B leaves and signs out as the client does, and its engine's thread ends as it does when
+    // the client quits, so that nothing reaches the delegate or the view once they are gone.
+    const auto count = [this](const char *call) {
+        return m_delegate.calls.count(QString::fromLatin1(call));
+    };
+    const qsizetype closed = count("closeConference");
+    const bool inCall = count("addControllView") > closed;
+    if (inCall)
+        TRQClientInEvent::ClientAsyncRequestLeaveRoom();
+    const bool left =
+        QTest::qWaitFor([&] { return !inCall || count("closeConference") > closed; }, 5000);
+    const bool signedIn = m_delegate.calls.contains(QStringLiteral("loginSuccess"));
+    if (signedIn)
+        TRQClientInEvent::ClientAsyncRequestLogOut();
+    const bool signedOut =
+        QTest::qWaitFor([&] { return !signedIn || count("closeAll") > 0; }, 5000);
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    QCoreApplication::exec(); // its aboutToQuit stops the engine
+    QVERIFY(left);
+    QVERIFY(signedOut);
 }
 
 void TestMediaEndToEnd::bSeesAndHearsA()
@@ -435,11 +515,13 @@ void TestMediaEndToEnd::bWatchesTheShareOfA()
     QVERIFY(!fromA(QStringLiteral("sharing:")).isEmpty());
     QTRY_VERIFY_WITH_TIMEOUT(TRQClientInEvent::ClientSyncRequestGetShareInRoom().size() == 2,
                              10000);
-    // B watches nothing: the pictures may arrive, but nothing draws them.
+    // B watches nothing: A's pictures go on arriving at B's engine, but nothing draws them.
     TRQClientInEvent::ClientSyncRequestSetShareInRoom(1);
     QElapsedTimer clock;
     clock.start();
-    QTest::qWait(1500);
+    const qint64 arrived = picturesOfAAtB(QStringLiteral("share"));
+    QVERIFY(arrived >= 0);
+    QTRY_VERIFY_WITH_TIMEOUT(picturesOfAAtB(QStringLiteral("share")) > arrived, 10000);
     QCOMPARE(shareShown(), 0.0);
     // B selects the share: A's window fills the share area above the tiles.
     TRQClientInEvent::ClientSyncRequestSetShareInRoom(0);
@@ -481,9 +563,15 @@ void TestMediaEndToEnd::janusStopsMidCall()
     QVERIFY(!fromA(QStringLiteral("endConference")).isEmpty());
     QTRY_VERIFY(m_delegate.calls.count(QStringLiteral("participants")) > rosterUpdates);
     QVERIFY(!m_delegate.calls.contains(QStringLiteral("endConference")));
-    tellA(QStringLiteral("join 1002")); // joining without media works too
+    // Joining without media works too. The service answers A's media before it sends the
+    // roster, so A's first roster shows that A has read that the call carries none.
+    forgetA();
+    tellA(QStringLiteral("join 1002"));
     QVERIFY(!fromA(QStringLiteral("conference")).isEmpty());
-    QTest::qWait(1500);
+    QVERIFY(!fromA(QStringLiteral("participants:")).isEmpty());
+    // B's view has A's tile again, with no picture: none arrived at B's engine.
+    QTRY_COMPARE(TRQClientInEvent::ClientSyncRequestGetCurrentContacts().size(), 2);
+    QCOMPARE(picturesOfAAtB(QStringLiteral("camera")), 0);
     QCOMPARE(pictureOfAShown(), 0.0);
     QCOMPARE(m_a.state(), QProcess::Running);
 }
