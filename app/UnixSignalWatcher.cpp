@@ -30,8 +30,8 @@ UnixSignalWatcher::UnixSignalWatcher(std::initializer_list<int> numbers, QObject
         qCWarning(lcOrvale, "signals are not watched: no socket pair");
         return;
     }
-    m_notifier = new QSocketNotifier(pipeEnds[1], QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, [this] { readPending(); });
+    m_notifier = std::make_unique<QSocketNotifier>(pipeEnds[1], QSocketNotifier::Read);
+    connect(m_notifier.get(), &QSocketNotifier::activated, this, [this] { readPending(); });
     struct sigaction action = {};
     action.sa_handler = forwardSignal;
     sigemptyset(&action.sa_mask);
@@ -46,7 +46,7 @@ UnixSignalWatcher::~UnixSignalWatcher()
 {
     for (int signal : std::as_const(m_signals))
         ::signal(signal, SIG_DFL);
-    delete m_notifier;
+    m_notifier.reset(); // before the socket it watches is closed
     for (int &end : pipeEnds) {
         if (end >= 0)
             ::close(end);

@@ -4,6 +4,7 @@
 #include <QObject>
 
 #include <initializer_list>
+#include <memory>
 
 class QSocketNotifier;
 
@@ -25,6 +26,6 @@ Q_SIGNALS:
 private:
     void readPending();
 
-    QSocketNotifier *m_notifier = nullptr;
+    std::unique_ptr<QSocketNotifier> m_notifier;
     QList<int> m_signals;
 };

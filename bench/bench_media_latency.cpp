@@ -10,6 +10,7 @@
 #include "AppUser.h"
 #include "ConfClient.h"
 #include "ConfRecords.h"
+#include "EngineDriverProcess.h"
 #include "LoginRequest.h"
 #include "NetWork.h"
 #include "RecordingDelegate.h"
@@ -19,9 +20,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QHostAddress>
-#include <QNetworkInterface>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -106,55 +104,11 @@ bool fail(const QString &why)
     return false;
 }
 
-bool nonLoopbackAddress()
-{
-    for (const QHostAddress &a : QNetworkInterface::allAddresses())
-        if (!a.isLoopback() && a.protocol() == QAbstractSocket::IPv4Protocol)
-            return true;
-    return false;
-}
-
-/// A, the sender, answering one line per command on standard output.
-class Sender
-{
-public:
-    bool start(const QString &stampFile)
-    {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("ORVALE_FRAME_STAMPS"), stampFile);
-        m_process.setProcessEnvironment(environment);
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(QStringLiteral(ORVALE_ENGINE_DRIVER), {});
-        return m_process.waitForStarted() && waitFor("ready");
-    }
-    void tell(const QString &line) { m_process.write((line + u'\n').toUtf8()); }
-    bool waitFor(const QByteArray &prefix)
-    {
-        return QTest::qWaitFor(
-            [&] {
-                m_output += m_process.readAllStandardOutput();
-                return m_output.startsWith(prefix) || m_output.contains(QByteArray('\n' + prefix));
-            },
-            20000);
-    }
-    ~Sender()
-    {
-        tell(QStringLiteral("logout"));
-        m_process.closeWriteChannel();
-        if (!m_process.waitForFinished(5000))
-            m_process.kill();
-    }
-
-private:
-    QProcess m_process;
-    QByteArray m_output;
-};
-
 bool run(int pictures)
 {
     if (QStandardPaths::findExecutable(QStringLiteral("janus")).isEmpty())
         return fail(QStringLiteral("Janus is not installed"));
-    if (!nonLoopbackAddress())
+    if (!EngineDriverProcess::hasIceAddress())
         return fail(QStringLiteral("no non-loopback address for ICE (network namespace?)"));
     QTemporaryDir folder;
     const QString stampsOfB = folder.filePath(QStringLiteral("b.stamps"));
@@ -192,8 +146,8 @@ bool run(int pictures)
         return fail(QStringLiteral("alice could not join her room"));
 
     // A: demo joins alice's room and sends.
-    Sender a;
-    if (!a.start(folder.filePath(QStringLiteral("a.stamps"))))
+    EngineDriverProcess a(folder.filePath(QStringLiteral("a.stamps")));
+    if (!a.start())
         return fail(QStringLiteral("the engine driver did not start"));
     a.tell(QStringLiteral("login demo demo1234 ") + services.portal());
     if (!a.waitFor("loginSuccess"))

@@ -7,14 +7,12 @@
 // Run by hand, outside a network namespace (ICE needs a non-loopback address):
 //   build/bench/bench_media_load [seconds]     (default 20 per call; uses 127.0.0.153:8080/9090)
 
+#include "EngineDriverProcess.h"
 #include "ServicesProcess.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QHostAddress>
-#include <QNetworkInterface>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -30,73 +28,37 @@ const QStringList users{QStringLiteral("alice"), QStringLiteral("bob"), QStringL
                         QStringLiteral("dave")};
 constexpr int settleMs = 5000; // media negotiated, first key frames, caches warm
 
-/// One client, answering one line per command on standard output.
-class Client
+/// Processor time so far of the threads of `pid` alive now, in seconds: the scheduler's
+/// nanosecond count, since an idle client uses less than the clock ticks of /proc/PID/stat can
+/// show.
+double cpuSeconds(qint64 pid)
 {
-public:
-    Client(const QString &stampFile)
-        : m_stampFile(stampFile)
-    {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        // Each decoded picture is noted, which shows that media really flow.
-        environment.insert(QStringLiteral("ORVALE_FRAME_STAMPS"), stampFile);
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        m_process.setProcessEnvironment(environment);
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(QStringLiteral(ORVALE_ENGINE_DRIVER), {QStringLiteral("--view")});
+    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
+    double total = 0;
+    for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(tasks + u'/' + task + QStringLiteral("/schedstat"));
+        if (stat.open(QIODevice::ReadOnly))
+            total += stat.readAll().split(' ').value(0).toDouble() / 1e9;
     }
-    ~Client()
-    {
-        tell(QStringLiteral("logout"));
-        m_process.closeWriteChannel();
-        if (!m_process.waitForFinished(5000))
-            m_process.kill();
-    }
-    void tell(const QString &line) { m_process.write((line + u'\n').toUtf8()); }
-    bool waitFor(const QByteArray &prefix)
-    {
-        return QTest::qWaitFor(
-            [&] {
-                m_output += m_process.readAllStandardOutput();
-                return m_output.startsWith(prefix) || m_output.contains(QByteArray('\n' + prefix));
-            },
-            20000);
-    }
-    /// Processor time so far of the threads alive now, in seconds: the scheduler's nanosecond
-    /// count, since an idle client uses less than the clock ticks of /proc/PID/stat can show.
-    double cpuSeconds() const
-    {
-        const QString tasks = QStringLiteral("/proc/%1/task").arg(m_process.processId());
-        double total = 0;
-        for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-            QFile stat(tasks + u'/' + task + QStringLiteral("/schedstat"));
-            if (stat.open(QIODevice::ReadOnly))
-                total += stat.readAll().split(' ').value(0).toDouble() / 1e9;
-        }
-        return total;
-    }
-    double residentMiB() const
-    {
-        QFile status(QStringLiteral("/proc/%1/status").arg(m_process.processId()));
-        if (!status.open(QIODevice::ReadOnly))
-            return 0;
-        for (const QByteArray &line : status.readAll().split('\n'))
-            if (line.startsWith("VmRSS:"))
-                return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-        return 0;
-    }
-    qsizetype picturesDecoded() const
-    {
-        QFile file(m_stampFile);
-        return file.open(QIODevice::ReadOnly) ? file.readAll().count('\n') : 0;
-    }
-    bool running() const { return m_process.state() == QProcess::Running; }
+    return total;
+}
 
-private:
-    QString m_stampFile;
-    QProcess m_process;
-    QByteArray m_output;
-};
+double residentMiB(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    return 0;
+}
+
+qsizetype picturesDecoded(const QString &stampFile)
+{
+    QFile file(stampFile);
+    return file.open(QIODevice::ReadOnly) ? file.readAll().count('\n') : 0;
+}
 
 struct Result
 {
@@ -115,10 +77,11 @@ Result measure(bool media, int people, int seconds)
         std::fprintf(stderr, "orvale-services did not start: %s\n", qPrintable(services.output()));
         return result;
     }
-    std::vector<std::unique_ptr<Client>> clients;
+    std::vector<std::unique_ptr<EngineDriverProcess>> clients;
+    const auto stampFile = [&folder](size_t i) { return folder.filePath(QString::number(i)); };
     for (int i = 0; i < people; ++i) {
-        auto client = std::make_unique<Client>(folder.filePath(QStringLiteral("%1").arg(i)));
-        if (!client->waitFor("ready"))
+        auto client = std::make_unique<EngineDriverProcess>(stampFile(i));
+        if (!client->start({QStringLiteral("--view")}))
             return result;
         client->tell(QStringLiteral("login ") + users[i] + u' ' + users[i] +
                      QStringLiteral("1234 ") + services.portal());
@@ -134,32 +97,25 @@ Result measure(bool media, int people, int seconds)
     QTest::qWait(settleMs);
     std::vector<double> cpuBefore;
     std::vector<qsizetype> picturesBefore;
-    for (const auto &client : clients) {
-        cpuBefore.push_back(client->cpuSeconds());
-        picturesBefore.push_back(client->picturesDecoded());
+    for (size_t i = 0; i < clients.size(); ++i) {
+        cpuBefore.push_back(cpuSeconds(clients[i]->processId()));
+        picturesBefore.push_back(picturesDecoded(stampFile(i)));
     }
     QTest::qWait(seconds * 1000);
     for (size_t i = 0; i < clients.size(); ++i) {
         if (!clients[i]->running())
             return result;
-        result.cpuPercent += (clients[i]->cpuSeconds() - cpuBefore[i]) * 100 / seconds;
-        result.residentMiB += clients[i]->residentMiB();
+        const qint64 pid = clients[i]->processId();
+        result.cpuPercent += (cpuSeconds(pid) - cpuBefore[i]) * 100 / seconds;
+        result.residentMiB += residentMiB(pid);
         result.picturesPerSecond +=
-            double(clients[i]->picturesDecoded() - picturesBefore[i]) / seconds;
+            double(picturesDecoded(stampFile(i)) - picturesBefore[i]) / seconds;
     }
     result.cpuPercent /= people;
     result.residentMiB /= people;
     result.picturesPerSecond /= people;
     result.ok = true;
     return result;
-}
-
-bool nonLoopbackAddress()
-{
-    for (const QHostAddress &a : QNetworkInterface::allAddresses())
-        if (!a.isLoopback() && a.protocol() == QAbstractSocket::IPv4Protocol)
-            return true;
-    return false;
 }
 
 } // namespace
@@ -169,7 +125,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     const int seconds = argc > 1 ? std::max(3, std::atoi(argv[1])) : 20;
     if (QStandardPaths::findExecutable(QStringLiteral("janus")).isEmpty() ||
-        !nonLoopbackAddress()) {
+        !EngineDriverProcess::hasIceAddress()) {
         std::fprintf(stderr, "bench_media_load: needs Janus and a non-loopback address\n");
         return 1;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "KeepAwakeService.h"
+#include "SessionBusHandle.h"
 
 #include <QObject>
 
@@ -21,17 +22,14 @@ public:
     void begin(const QString &reason) override;
     /// Releases the inhibit held or still being requested.
     void end() override;
-    bool isHeld() const override { return m_token.has_value(); }
+    bool isHeld() const override { return m_inhibit.handle().has_value(); }
 
     /// The desktop's cookie of the inhibit held, if one is held.
-    std::optional<quint32> token() const { return m_token; }
+    std::optional<quint32> token() const { return m_inhibit.handle(); }
 
 Q_SIGNALS:
     void tokenChanged();
 
 private:
-    void release(quint32 cookie);
-
-    std::optional<quint32> m_token;
-    quint64 m_generation = 0; // requests whose reply arrives after a newer call are released
+    SessionBusHandle m_inhibit;
 };

@@ -27,6 +27,8 @@ private Q_SLOTS:
 
 private:
     void joinOwnRoom();
+    /// A guest joins room 1001 through the conference service, as a browser does.
+    bool guestJoins(QWebSocket &guest);
     /// Whether some pixel of `part` is the red of a closed microphone.
     bool showsMutedMicrophone(const QRect &part)
     {
@@ -71,20 +73,12 @@ void TestEngineVideo::tilesFollowTheCall()
     QTRY_VERIFY(m_delegate.calls.contains(QStringLiteral("loginSuccess")));
     AppUser::defaultUser()->auth =
         LoginRequest::authorization(QStringLiteral("demo"), QStringLiteral("demo1234"));
-    NetWork::initWithUrlString(portal + QStringLiteral("/services/v1_1/PortalUserService"),
-                               QStringLiteral("<ns1:JoinConferenceRequest><ns1:conferenceID>1001</"
-                                              "ns1:conferenceID></ns1:JoinConferenceRequest>"),
-                               QStringLiteral("JoinConferenceRequest"))
-        ->startRequest();
+    joinOwnRoom();
     QTRY_VERIFY(m_delegate.calls.contains(QStringLiteral("addControllView")));
     QTRY_COMPARE(centre(m_view.rect()), large); // joining shows the stage layout
 
     QWebSocket guest;
-    guest.open(
-        QUrl(QStringLiteral("ws://127.0.0.1:%1/conference").arg(m_host->config().portalPort)));
-    QTRY_COMPARE(guest.state(), QAbstractSocket::ConnectedState);
-    guest.sendTextMessage(
-        QStringLiteral(R"({"type":"guestJoin","roomKey":"Member1001Key","name":"访客"})"));
+    QVERIFY(guestJoins(guest));
     QTRY_COMPARE(TRQClientInEvent::ClientSyncRequestGetCurrentContacts().size(), 2);
     QTRY_COMPARE(centre(QRect(480, 0, 160, 360)), tile); // the strip beside the stage
     QCOMPARE(centre(QRect(0, 0, 480, 360)), large);
@@ -115,6 +109,17 @@ void TestEngineVideo::joinOwnRoom()
                                               "ns1:conferenceID></ns1:JoinConferenceRequest>"),
                                QStringLiteral("JoinConferenceRequest"))
         ->startRequest();
+}
+
+bool TestEngineVideo::guestJoins(QWebSocket &guest)
+{
+    guest.open(
+        QUrl(QStringLiteral("ws://127.0.0.1:%1/conference").arg(m_host->config().portalPort)));
+    if (!QTest::qWaitFor([&guest] { return guest.state() == QAbstractSocket::ConnectedState; }))
+        return false;
+    guest.sendTextMessage(
+        QStringLiteral(R"({"type":"guestJoin","roomKey":"Member1001Key","name":"访客"})"));
+    return true;
 }
 
 void TestEngineVideo::cameraAndMicrophoneOnOwnTile()
@@ -150,11 +155,7 @@ void TestEngineVideo::cameraAndMicrophoneOnOwnTile()
     // Someone else joins: the large place on the left goes to them, the own picture to the right
     // (in the grid as in the stage layout).
     QWebSocket guest;
-    guest.open(
-        QUrl(QStringLiteral("ws://127.0.0.1:%1/conference").arg(m_host->config().portalPort)));
-    QTRY_COMPARE(guest.state(), QAbstractSocket::ConnectedState);
-    guest.sendTextMessage(
-        QStringLiteral(R"({"type":"guestJoin","roomKey":"Member1001Key","name":"访客"})"));
+    QVERIFY(guestJoins(guest));
     QTRY_COMPARE(TRQClientInEvent::ClientSyncRequestGetCurrentContacts().size(), 2);
     QTRY_COMPARE(centre(QRect(500, 100, 140, 200)), teal);
     QVERIFY(centre(QRect(0, 100, 300, 200)) != teal);

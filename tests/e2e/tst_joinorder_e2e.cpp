@@ -55,13 +55,7 @@ private:
         return m_app->loginVc()->contactWindowController();
     }
     ContactListViewController *list() const { return mainWindow()->contactList(); }
-    int rowOf(const QString &name) const
-    {
-        for (int row = 0; row < list()->rows().size(); ++row)
-            if (list()->rows()[row]->displayName == name)
-                return row;
-        return -1;
-    }
+    int rowOf(const QString &name) const { return list()->rowOf(name); }
 
     std::unique_ptr<TestHome> m_home;
     std::unique_ptr<ServicesProcess> m_services;

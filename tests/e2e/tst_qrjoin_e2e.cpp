@@ -1,6 +1,7 @@
 #include "AppDelegate.h"
 #include "AppStatus.h"
 #include "ControlWindowController.h"
+#include "DragAndDrop.h"
 #include "JoinConferenceViewController.h"
 #include "JoinConferenceWindowController.h"
 #include "LoginViewController.h"
@@ -9,7 +10,6 @@
 #include "ServicesProcess.h"
 #include "TestHome.h"
 
-#include <QDropEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -17,22 +17,6 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
-
-namespace {
-
-/// Drags `mime` into `target` and drops it there, as a file manager does; whether it was taken.
-bool dropOn(QWidget *target, QMimeData *mime)
-{
-    QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, mime, Qt::LeftButton, {});
-    QApplication::sendEvent(target, &enter);
-    if (!enter.isAccepted())
-        return false;
-    QDropEvent drop(QPointF(50, 50), Qt::CopyAction, mime, Qt::LeftButton, {});
-    QApplication::sendEvent(target, &drop);
-    return drop.isAccepted();
-}
-
-} // namespace
 
 /// Two clients and the real deployment: the demo user saves the invitation of the own room
 /// as a picture; a second client, signed out, drops the picture into its join-by-QR window
@@ -96,7 +80,7 @@ void TestQRJoinEndToEnd::savedInvitationJoinsAsGuest()
 
     QMimeData dropped;
     dropped.setUrls({QUrl::fromLocalFile(picture)});
-    QVERIFY(dropOn(window->qrImage(), &dropped));
+    QVERIFY(DragAndDrop::dropOn(window->qrImage(), &dropped));
     QTRY_COMPARE_WITH_TIMEOUT(window->infoLabel()->text(), QStringLiteral("请输入姓名后，进入会议"),
                               10000);
     QVERIFY(window->nameView()->isVisible());

@@ -61,13 +61,7 @@ private:
         return m_app->loginVc()->contactWindowController();
     }
     ContactListViewController *list() const { return mainWindow()->contactList(); }
-    int rowOf(const QString &name) const
-    {
-        for (int row = 0; row < list()->rows().size(); ++row)
-            if (list()->rows()[row]->displayName == name)
-                return row;
-        return -1;
-    }
+    int rowOf(const QString &name) const { return list()->rowOf(name); }
     void clickRow(int row)
     {
         QListWidget *table = list()->tableView();

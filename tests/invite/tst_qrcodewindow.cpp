@@ -1,6 +1,7 @@
 #include "AppStatus.h"
 #include "AppUser.h"
 #include "ConfRecords.h"
+#include "DragAndDrop.h"
 #include "FakeEngine.h"
 #include "Helper.h"
 #include "JoinConferenceWindowController.h"
@@ -17,7 +18,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
-#include <QDropEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -78,18 +78,6 @@ void setClipboardFiles(const QStringList &paths)
         urls.append(QUrl::fromLocalFile(path));
     mime->setUrls(urls);
     QApplication::clipboard()->setMimeData(mime);
-}
-
-/// Drags `mime` into `target` and drops it there, as a file manager does; whether it was taken.
-bool dropOn(QWidget *target, QMimeData *mime)
-{
-    QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, mime, Qt::LeftButton, {});
-    QApplication::sendEvent(target, &enter);
-    if (!enter.isAccepted())
-        return false;
-    QDropEvent drop(QPointF(50, 50), Qt::CopyAction, mime, Qt::LeftButton, {});
-    QApplication::sendEvent(target, &drop);
-    return drop.isAccepted();
 }
 
 } // namespace
@@ -377,7 +365,7 @@ void TestQRCodeWindow::drops()
         QVERIFY(m_window->isJoining());
     }
     const int reads = m_window->qrImage()->readCount();
-    QCOMPARE(dropOn(m_window->qrImage(), &mime), taken);
+    QCOMPARE(DragAndDrop::dropOn(m_window->qrImage(), &mime), taken);
     if (!message.isEmpty())
         QTRY_COMPARE(m_window->infoLabel()->text(), message);
     QTRY_VERIFY(!m_window->qrImage()->isReading());

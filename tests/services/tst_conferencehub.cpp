@@ -145,15 +145,7 @@ bool TestConferenceHub::portalJoin(const QString &user, const QString &password,
 
 void TestConferenceHub::signIn_data()
 {
-    QTest::addColumn<QString>("user");
-    QTest::addColumn<QString>("password");
-    QTest::addColumn<bool>("accepted");
-    QTest::newRow("demo") << "demo"
-                          << "demo1234" << true;
-    QTest::newRow("wrong password") << "demo"
-                                    << "nope" << false;
-    QTest::newRow("unknown") << "mallory"
-                             << "x" << false;
+    TestDeployment::addSignInRows();
 }
 
 void TestConferenceHub::signIn()

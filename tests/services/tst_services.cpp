@@ -5,6 +5,7 @@
 #include "ServiceHost.h"
 #include "SoapFault.h"
 #include "StringHelper.h"
+#include "TestDeployment.h"
 #include "TestHome.h"
 
 #include <QNetworkAccessManager>
@@ -148,15 +149,7 @@ Outcome TestServices::portal(const QString &body, const QString &action,
 
 void TestServices::login_data()
 {
-    QTest::addColumn<QString>("user");
-    QTest::addColumn<QString>("password");
-    QTest::addColumn<bool>("accepted");
-    QTest::newRow("demo") << "demo"
-                          << "demo1234" << true;
-    QTest::newRow("wrong password") << "demo"
-                                    << "demo12345" << false;
-    QTest::newRow("unknown user") << "nobody"
-                                  << "demo1234" << false;
+    TestDeployment::addSignInRows();
     QTest::newRow("markup in the name") << "</name><x>"
                                         << "p" << false;
 }

@@ -6,6 +6,7 @@
 #include "Preferences.h"
 #include "TestHttpServer.h"
 #include "UiHarness.h"
+#include "VersionServiceReply.h"
 
 #include <QAbstractButton>
 #include <QDesktopServices>
@@ -63,16 +64,6 @@ private:
             if (button->text() == text)
                 return button;
         return nullptr;
-    }
-    static QByteArray versionReply(const QString &url, const QString &stamp)
-    {
-        return QStringLiteral(
-                   "<soapenv:Envelope xmlns:soapenv=\"http://schemas.xmlsoap.org/soap/envelope/\">"
-                   "<soapenv:Body><ns:getVersionResponse xmlns:ns=\"http://s\"><ns:return>"
-                   "<ns:url>%1</ns:url><ns:systemTime>%2</ns:systemTime></ns:return>"
-                   "</ns:getVersionResponse></soapenv:Body></soapenv:Envelope>")
-            .arg(url.toHtmlEscaped(), stamp)
-            .toUtf8();
     }
 
     std::unique_ptr<UiHarness> m_app;
@@ -226,7 +217,8 @@ void TestAboutWindow::onDemandCheck()
     AppStatus::shareStatus()->setIsSignIn(true);
     AboutUsWidowController *about = open();
     AppStatus::shareStatus()->setIsSignIn(false);
-    m_versionService.enqueue({200, "text/xml; charset=utf-8", versionReply(url, "2")});
+    m_versionService.enqueue(
+        {200, "text/xml; charset=utf-8", VersionServiceReply::release(url, "2")});
     QTest::mouseClick(about->checkUpdate(), Qt::LeftButton);
     QTRY_VERIFY(sheetOn(about));
     QMessageBox *alert = sheetOn(about);
@@ -254,7 +246,8 @@ void TestAboutWindow::automaticCheckAfterSignIn()
 {
     Preferences().setSystemTime(0);
     const qsizetype asked = m_versionService.requests().size();
-    m_versionService.enqueue({200, "text/xml; charset=utf-8", versionReply("http://h/new", "9")});
+    m_versionService.enqueue(
+        {200, "text/xml; charset=utf-8", VersionServiceReply::release("http://h/new", "9")});
     QVERIFY(m_app->signInAsDemo()); // the demo account is on channel 3
     ContactWindowController *main = m_app->delegate()->loginVc()->contactWindowController();
     QTRY_VERIFY(sheetOn(main));

@@ -4,6 +4,7 @@
 #include "TestHome.h"
 #include "TestHttpServer.h"
 #include "VersionCheck.h"
+#include "VersionServiceReply.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -24,17 +25,6 @@ private Q_SLOTS:
     void automaticCheck();
 
 private:
-    static QByteArray versionReply(const QString &url, const QString &stamp)
-    {
-        return QStringLiteral(
-                   "<soapenv:Envelope xmlns:soapenv=\"http://schemas.xmlsoap.org/soap/envelope/\">"
-                   "<soapenv:Body><ns:getVersionResponse xmlns:ns=\"http://s\"><ns:return>"
-                   "<ns:url>%1</ns:url><ns:systemTime>%2</ns:systemTime></ns:return>"
-                   "</ns:getVersionResponse></soapenv:Body></soapenv:Envelope>")
-            .arg(url.toHtmlEscaped(), stamp)
-            .toUtf8();
-    }
-
     std::unique_ptr<TestHome> m_home;
     TestHttpServer m_server;
 };
@@ -158,7 +148,8 @@ void TestVersionCheck::automaticCheck()
     user->version = 2;
     networking.checkUpdate();
     user->version = QStringLiteral("3");
-    m_server.enqueue({200, "text/xml; charset=utf-8", versionReply("http://h/get", "5")});
+    m_server.enqueue(
+        {200, "text/xml; charset=utf-8", VersionServiceReply::release("http://h/get", "5")});
     networking.checkUpdate();
     QVERIFY(prompts.wait(5000));
     QCOMPARE(m_server.requests().size(), 1);
@@ -171,9 +162,9 @@ void TestVersionCheck::automaticCheck()
 
     // The same release again and an older one announce nothing; a newer one with a hostile
     // address is announced without an address to open.
-    const QList<QByteArray> replies{versionReply("http://h/get", "5"),
-                                    versionReply("http://h/older", "4"),
-                                    versionReply("file:///bin/sh", "6")};
+    const QList<QByteArray> replies{VersionServiceReply::release("http://h/get", "5"),
+                                    VersionServiceReply::release("http://h/older", "4"),
+                                    VersionServiceReply::release("file:///bin/sh", "6")};
     for (const QByteArray &reply : replies) {
         m_server.enqueue({200, "text/xml; charset=utf-8", reply});
         const qsizetype before = m_server.requests().size();

@@ -1,5 +1,7 @@
 #include "TestDeployment.h"
 
+#include <QTest>
+
 namespace {
 
 ServicesConfig freePorts(bool makeStream, int maxLines)
@@ -36,4 +38,16 @@ TestDeployment::TestDeployment(const ServicesConfig &base)
         qWarning("the services did not start: %s", qPrintable(error));
         m_host.reset();
     }
+}
+
+void TestDeployment::addSignInRows()
+{
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("demo") << QStringLiteral("demo") << QStringLiteral("demo1234") << true;
+    QTest::newRow("wrong password")
+        << QStringLiteral("demo") << QStringLiteral("demo12345") << false;
+    QTest::newRow("unknown user") << QStringLiteral("nobody") << QStringLiteral("demo1234")
+                                  << false;
 }

@@ -17,6 +17,10 @@ public:
     static std::unique_ptr<TestDeployment> onStandardPorts(const QString &host,
                                                            bool plainPort = true);
 
+    /// Test data rows (`user`, `password`, `accepted`) against the accounts the deployment
+    /// seeds: the demo user, a wrong password, an unknown user.
+    static void addSignInRows();
+
     /// Null when the services could not start; the reason is logged.
     ServiceHost *host() const { return m_host.get(); }
     /// Stops the services (the data folder stays until the object goes).

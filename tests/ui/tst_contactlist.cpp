@@ -66,13 +66,7 @@ private:
         return qobject_cast<QXContactListCellView *>(
             list()->tableView()->itemWidget(list()->tableView()->item(row)));
     }
-    int rowOf(const QString &name) const
-    {
-        for (int row = 0; row < list()->rows().size(); ++row)
-            if (list()->rows()[row]->displayName == name)
-                return row;
-        return -1;
-    }
+    int rowOf(const QString &name) const { return list()->rowOf(name); }
     void search(const QString &text)
     {
         list()->searchField()->setText(text);

@@ -65,13 +65,7 @@ private:
     {
         return m_app->delegate()->loginVc()->contactWindowController()->contactList();
     }
-    int rowOf(const QString &name) const
-    {
-        for (int row = 0; row < list()->rows().size(); ++row)
-            if (list()->rows()[row]->displayName == name)
-                return row;
-        return -1;
-    }
+    int rowOf(const QString &name) const { return list()->rowOf(name); }
 
     std::unique_ptr<UiHarness> m_app;
 };

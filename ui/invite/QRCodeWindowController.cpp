@@ -4,7 +4,6 @@
 #include "AppShell.h"
 #include "AppStatus.h"
 #include "AppUser.h"
-#include "Images.h"
 #include "JoinConferenceWindowController.h"
 #include "Log.h"
 #include "NotificationCenter.h"
@@ -46,8 +45,7 @@ QRCodeWindowController::QRCodeWindowController(QWidget *parent)
 {
     ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
-    setAttribute(Qt::WA_StyledBackground);
-    setWindowIcon(Images::icon(QStringLiteral("logo")));
+    ViewHelper::setUpWindow(this);
     windowDidLoad();
     setFixedSize(sizeHint());
 }

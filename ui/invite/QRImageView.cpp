@@ -124,8 +124,7 @@ void QRImageView::cancelReading()
 {
     m_retryFiles.clear();
     m_flag = false;
-    delete m_watcher;
-    m_watcher = nullptr;
+    m_watcher.reset();
 }
 
 void QRImageView::read(const QImage &image, const QString &path, bool retrying)
@@ -133,14 +132,12 @@ void QRImageView::read(const QImage &image, const QString &path, bool retrying)
     // A newer picture replaces the outcome of an older one still being read.
     if (!retrying)
         cancelReading();
-    delete m_watcher;
-    m_watcher = new QFutureWatcher<Outcome>(this);
-    QFutureWatcher<Outcome> *watcher = m_watcher;
+    m_watcher = std::make_unique<QFutureWatcher<Outcome>>();
+    QFutureWatcher<Outcome> *watcher = m_watcher.get();
     connect(watcher, &QFutureWatcher<Outcome>::finished, this, [this, watcher] {
-        if (watcher != m_watcher)
+        if (watcher != m_watcher.get())
             return;
-        m_watcher = nullptr;
-        watcher->deleteLater();
+        m_watcher.release()->deleteLater(); // its signal runs now
         apply(watcher->result());
     });
     watcher->setFuture(QtConcurrent::run([image, path] {

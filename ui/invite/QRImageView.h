@@ -7,6 +7,7 @@
 #include <QVariantMap>
 
 #include <functional>
+#include <memory>
 
 class QAction;
 class QMenu;
@@ -81,7 +82,7 @@ private:
     SuccessBlock m_success;
     QMenu *m_menu = nullptr;
     QAction *m_pasteAction = nullptr;
-    QFutureWatcher<Outcome> *m_watcher = nullptr;
+    std::unique_ptr<QFutureWatcher<Outcome>> m_watcher;
     QImage m_shown;
     QStringList m_retryFiles;
     bool m_flag = false;

@@ -2,11 +2,11 @@
 
 #include "AppUser.h"
 #include "Helper.h"
-#include "Images.h"
 #include "QRBackView.h"
 #include "QRCodec.h"
 #include "ToastView.h"
 #include "ValueConversion.h"
+#include "ViewHelper.h"
 #include "ui_ShareQRCodeWindowController.h"
 
 #include <QApplication>
@@ -22,8 +22,7 @@ ShareQRCodeWindowController::ShareQRCodeWindowController(QWidget *parent)
 {
     ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
-    setAttribute(Qt::WA_StyledBackground);
-    setWindowIcon(Images::icon(QStringLiteral("logo")));
+    ViewHelper::setUpWindow(this);
     windowDidLoad();
     setFixedSize(sizeHint());
 }

@@ -198,6 +198,15 @@ const EntityList &ContactListViewController::rows() const
     return m_isSearchIng ? m_searchContactsList : m_contactsArray;
 }
 
+int ContactListViewController::rowOf(const QString &displayName) const
+{
+    const EntityList &shown = rows();
+    for (int row = 0; row < shown.size(); ++row)
+        if (shown[row]->displayName == displayName)
+            return row;
+    return -1;
+}
+
 namespace {
 
 /// What a row shows, for every row: a refresh that changes none of it redraws nothing.

@@ -75,6 +75,8 @@ public:
     const EntityList &contactsArray() const { return m_contactsArray; }
     const EntityList &searchContactsList() const { return m_searchContactsList; }
     const EntityList &rows() const;
+    /// The first row showing `displayName`, or -1.
+    int rowOf(const QString &displayName) const;
     bool isSearchIng() const { return m_isSearchIng; }
     /// The query sent and not yet answered, or an empty text.
     QString pendingSearch() const { return m_pendingSearch; }

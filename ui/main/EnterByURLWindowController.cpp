@@ -1,13 +1,13 @@
 #include "EnterByURLWindowController.h"
 
 #include "AppUser.h"
-#include "Images.h"
 #include "JoinConferenceViewController.h"
 #include "JoinConferenceWindowController.h"
 #include "NotificationCenter.h"
 #include "Spinner.h"
 #include "TRQClientInEvent.h"
 #include "ToastView.h"
+#include "ViewHelper.h"
 #include "ui_EnterByURLWindowController.h"
 
 #include <QHostInfo>
@@ -18,9 +18,8 @@ EnterByURLWindowController::EnterByURLWindowController(QWidget *parent)
     , ui(std::make_unique<Ui::EnterByURLWindowController>())
 {
     ui->setupUi(this);
-    setAttribute(Qt::WA_StyledBackground);
     setObjectName(QStringLiteral("EnterByURLWindowController"));
-    setWindowIcon(Images::icon(QStringLiteral("logo")));
+    ViewHelper::setUpWindow(this);
     setFixedSize(size());
     windowDidLoad();
 }

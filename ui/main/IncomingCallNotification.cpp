@@ -1,9 +1,6 @@
 #include "IncomingCallNotification.h"
 
 #include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
 #include <QGuiApplication>
 #include <QStringList>
 #include <QVariantMap>
@@ -24,7 +21,9 @@ QString desktopEntry()
 
 IncomingCallNotification::IncomingCallNotification(QObject *parent)
     : QObject(parent)
+    , m_note(service, path, interface, QStringLiteral("CloseNotification"))
 {
+    connect(&m_note, &SessionBusHandle::acquired, this, [this] { Q_EMIT shown(); });
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return;
@@ -42,12 +41,6 @@ IncomingCallNotification::~IncomingCallNotification()
 
 void IncomingCallNotification::show(const QString &caller, const QString &message)
 {
-    withdraw();
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        return;
-    QDBusMessage call =
-        QDBusMessage::createMethodCall(service, path, interface, QStringLiteral("Notify"));
     const QString application = QGuiApplication::applicationDisplayName().isEmpty()
                                     ? QStringLiteral("Orvale")
                                     : QGuiApplication::applicationDisplayName();
@@ -58,48 +51,18 @@ void IncomingCallNotification::show(const QString &caller, const QString &messag
         {QStringLiteral("desktop-entry"), desktopEntry()},
     };
     // Summary, body and actions are markup-free text; a timeout of 0 keeps it until acted on.
-    call << application << quint32(0) << desktopEntry() << caller << message << actions << hints
-         << qint32(0);
-    const quint64 generation = ++m_generation;
-    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, generation] {
-        watcher->deleteLater();
-        const QDBusPendingReply<quint32> reply = *watcher;
-        if (reply.isError())
-            return;
-        if (generation != m_generation) {
-            close(reply.value());
-            return;
-        }
-        m_id = reply.value();
-        Q_EMIT shown();
-    });
+    m_note.request(QStringLiteral("Notify"), {application, quint32(0), desktopEntry(), caller,
+                                              message, actions, hints, qint32(0)});
 }
 
 void IncomingCallNotification::withdraw()
 {
-    ++m_generation;
-    if (!m_id)
-        return;
-    const quint32 id = *m_id;
-    m_id.reset();
-    close(id);
-}
-
-void IncomingCallNotification::close(quint32 id)
-{
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        return;
-    QDBusMessage call = QDBusMessage::createMethodCall(service, path, interface,
-                                                       QStringLiteral("CloseNotification"));
-    call << id;
-    bus.asyncCall(call);
+    m_note.release();
 }
 
 void IncomingCallNotification::onActionInvoked(quint32 id, const QString &action)
 {
-    if (!m_id || *m_id != id)
+    if (m_note.handle() != id)
         return;
     if (action == acceptAction())
         Q_EMIT accepted();
@@ -111,6 +74,6 @@ void IncomingCallNotification::onNotificationClosed(quint32 id, quint32 reason)
 {
     Q_UNUSED(reason)
     // Dismissed on the desktop: the call alert in the window still waits for an answer.
-    if (m_id && *m_id == id)
-        m_id.reset();
+    if (m_note.handle() == id)
+        m_note.forget();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SessionBusHandle.h"
+
 #include <QObject>
 #include <QString>
 
@@ -29,7 +31,7 @@ public:
     void withdraw();
 
     /// The desktop's id of the notification shown, if one is shown.
-    std::optional<quint32> notificationId() const { return m_id; }
+    std::optional<quint32> notificationId() const { return m_note.handle(); }
 
 Q_SIGNALS:
     /// The desktop reported a click on "接听" (accepted) or "拒绝" (declined).
@@ -44,8 +46,5 @@ private Q_SLOTS:
     void onNotificationClosed(uint id, uint reason);
 
 private:
-    static void close(quint32 id);
-
-    std::optional<quint32> m_id;
-    quint64 m_generation = 0; // a reply that arrives after a withdrawal is closed at once
+    SessionBusHandle m_note;
 };

@@ -4,8 +4,8 @@
 #include "ChangePasswordViewController.h"
 #include "DeviceViewController.h"
 #include "GeneralSetsViewController.h"
-#include "Images.h"
 #include "VideoQualityViewController.h"
+#include "ViewHelper.h"
 #include "ui_AllSetsWindowController.h"
 
 #include <QLayout>
@@ -17,8 +17,7 @@ AllSetsWindowController::AllSetsWindowController(QWidget *parent)
     , ui(std::make_unique<Ui::AllSetsWindowController>())
 {
     ui->setupUi(this);
-    setAttribute(Qt::WA_StyledBackground);
-    setWindowIcon(Images::icon(QStringLiteral("logo")));
+    ViewHelper::setUpWindow(this);
     windowDidLoad();
 }
 

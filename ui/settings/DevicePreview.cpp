@@ -65,25 +65,25 @@ void DevicePreview::startCamera(const QString &name)
     });
     if (found == cameras.end())
         return; // the engine's own test picture, or a camera gone meanwhile
-    m_session = new QMediaCaptureSession(this);
-    m_camera = new QCamera(*found, this);
-    m_sink = new QVideoSink(this);
-    m_session->setCamera(m_camera);
-    m_session->setVideoSink(m_sink);
-    connect(m_sink, &QVideoSink::videoFrameChanged, this,
+    m_camera = std::make_unique<QCamera>(*found);
+    m_sink = std::make_unique<QVideoSink>();
+    m_session = std::make_unique<QMediaCaptureSession>();
+    m_session->setCamera(m_camera.get());
+    m_session->setVideoSink(m_sink.get());
+    connect(m_sink.get(), &QVideoSink::videoFrameChanged, this,
             [this](const QVideoFrame &frame) { showFrame(frame); });
-    connect(m_camera, &QCamera::errorOccurred, this, [this] { stopCamera(); });
+    connect(m_camera.get(), &QCamera::errorOccurred, this, [this] {
+        m_camera.release()->deleteLater(); // its signal runs now
+        stopCamera();
+    });
     m_camera->start();
 }
 
 void DevicePreview::stopCamera()
 {
-    delete m_session;
-    delete m_camera;
-    delete m_sink;
-    m_session = nullptr;
-    m_camera = nullptr;
-    m_sink = nullptr;
+    m_session.reset();
+    m_camera.reset();
+    m_sink.reset();
     if (m_picture) {
         m_picture->clear();
         m_picture->setText(noPicture());
@@ -114,7 +114,7 @@ void DevicePreview::startMicrophone(const QString &name)
     format.setSampleRate(16000);
     format.setChannelCount(1);
     format.setSampleFormat(QAudioFormat::Int16);
-    m_source = new QAudioSource(*found, format, this);
+    m_source = std::make_unique<QAudioSource>(*found, format);
     m_input = m_source->start();
     if (!m_input) {
         stopMicrophone();
@@ -131,9 +131,8 @@ void DevicePreview::stopMicrophone()
 {
     if (m_source)
         m_source->stop();
-    delete m_source;
-    m_source = nullptr;
-    m_input = nullptr;
+    m_input = nullptr; // the source's own
+    m_source.reset();
     if (m_level)
         m_level->setValue(0);
 }

@@ -4,6 +4,8 @@
 #include <QPointer>
 #include <QString>
 
+#include <memory>
+
 class QAudioSource;
 class QCamera;
 class QIODevice;
@@ -44,10 +46,11 @@ private:
     QPointer<QProgressBar> m_level;
     QString m_cameraName;
     QString m_microphoneName;
-    QCamera *m_camera = nullptr;
-    QMediaCaptureSession *m_session = nullptr;
-    QVideoSink *m_sink = nullptr;
-    QAudioSource *m_source = nullptr;
+    // The session refers to the camera and the sink: it goes first.
+    std::unique_ptr<QCamera> m_camera;
+    std::unique_ptr<QVideoSink> m_sink;
+    std::unique_ptr<QMediaCaptureSession> m_session;
+    std::unique_ptr<QAudioSource> m_source;
     QIODevice *m_input = nullptr;
     QMediaPlayer *m_player = nullptr;
 };

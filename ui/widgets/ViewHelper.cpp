@@ -1,5 +1,7 @@
 #include "ViewHelper.h"
 
+#include "Images.h"
+
 #include <QAbstractButton>
 #include <QPalette>
 #include <QWidget>
@@ -128,6 +130,12 @@ QWidget *ViewHelper::viewWithTag(const QWidget *parent, qint64 tag)
             return child;
     }
     return nullptr;
+}
+
+void ViewHelper::setUpWindow(QWidget *window)
+{
+    window->setAttribute(Qt::WA_StyledBackground);
+    window->setWindowIcon(Images::icon(QStringLiteral("logo")));
 }
 
 void ViewHelper::bringToFront(QWidget *window)

@@ -44,6 +44,8 @@ public:
     /// The first descendant of `parent` with `tag`, or null.
     static QWidget *viewWithTag(const QWidget *parent, qint64 tag);
 
+    /// Makes `window` one of ours: drawn by its style sheet, with the application's logo.
+    static void setUpWindow(QWidget *window);
     /// Shows the window, restored when it was minimised, above the others and active.
     static void bringToFront(QWidget *window);
 };
