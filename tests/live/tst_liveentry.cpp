@@ -1,5 +1,6 @@
 #include "AppStatus.h"
 #include "BardgeButton.h"
+#include "ConfRecords.h"
 #include "ContactListViewController.h"
 #include "ContactWindowController.h"
 #include "DirectLiveCellView.h"
@@ -17,6 +18,8 @@
 #include <QMessageBox>
 #include <QTest>
 #include <QTextEdit>
+
+namespace CR = ConfRecords;
 
 /// The live list reached from the main window against the reference deployment, and what
 /// conferences, quitting and signing out do while a broadcast plays.
@@ -120,13 +123,13 @@ void TestLiveEntry::conferenceClosesPlayer()
     QCOMPARE(player->windowTitle(), QStringLiteral("年度战略发布会"));
     QVERIFY(player->textView()->toPlainText().startsWith(QStringLiteral("公司年度战略发布会")));
     QVERIFY(AppStatus::shareStatus()->isDirectLive());
-    FakeEngine::instance().fire(1200);
+    FakeEngine::instance().fire(CR::OutConferenceActive);
     QTRY_VERIFY(AppStatus::shareStatus()->isInConference());
     QTRY_VERIFY(!player->isVisible());
     QVERIFY(!player->model());
     QVERIFY(!player->player()); // the stream is released
     QVERIFY(!AppStatus::shareStatus()->isDirectLive());
-    FakeEngine::instance().fire(1201);
+    FakeEngine::instance().fire(CR::OutConferenceEnded);
     QTRY_VERIFY(!AppStatus::shareStatus()->isInConference());
     QTRY_VERIFY(main()->isVisible());
 }
@@ -141,18 +144,18 @@ void TestLiveEntry::quitAndSignOutAsk()
     for (QAbstractButton *button : visibleBox(QStringLiteral("确定退出吗?"))->buttons())
         if (button->text() == u"取消")
             button->click();
-    QVERIFY(FakeEngine::instance().calls(1603).isEmpty());
+    QVERIFY(FakeEngine::instance().calls(CR::EventSignOut).isEmpty());
 
     m_app->delegate()->resignDockAction();
     QTRY_VERIFY(visibleBox(QStringLiteral("确定注销吗?")));
-    QVERIFY(FakeEngine::instance().calls(1603).isEmpty()); // asked first
+    QVERIFY(FakeEngine::instance().calls(CR::EventSignOut).isEmpty()); // asked first
     QMessageBox *box = visibleBox(QStringLiteral("确定注销吗?"));
     for (QAbstractButton *button : box->buttons())
         if (button->text() == u"确定")
             button->click();
-    QCOMPARE(FakeEngine::instance().calls(1603).size(), 1);
+    QCOMPARE(FakeEngine::instance().calls(CR::EventSignOut).size(), 1);
     QVERIFY(player->isVisible()); // closed when the engine reports the sign-out
-    UiHarness::fire(2304, 0, 12);
+    UiHarness::fire(CR::OutSignedOut, 0, 12);
     QTRY_VERIFY(!player->isVisible());
     QVERIFY(!AppStatus::shareStatus()->isDirectLive());
 }

@@ -20,6 +20,8 @@
 
 #include <limits>
 
+namespace CR = ConfRecords;
+
 UiHarness::UiHarness(const QString &host, bool launched)
     : m_host(host)
 {
@@ -161,9 +163,10 @@ bool UiHarness::signInAsDemo()
 {
     FakeEngine::instance().reset();
     typeLogin(m_host, QStringLiteral("demo"), QStringLiteral("demo1234"));
-    if (!QTest::qWaitFor([] { return !FakeEngine::instance().calls(1600).isEmpty(); }, 10000))
+    if (!QTest::qWaitFor([] { return !FakeEngine::instance().calls(CR::EventSignIn).isEmpty(); },
+                         10000))
         return false;
-    fire(2303);
+    fire(CR::OutSignedIn);
     return QTest::qWaitFor(
         [this] {
             ContactWindowController *main = m_delegate->loginVc()->contactWindowController();

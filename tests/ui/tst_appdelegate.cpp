@@ -198,16 +198,17 @@ void TestAppDelegate::linksWhileSignedIn()
     QVERIFY(!app()->enter() || !app()->enter()->isVisible());
     if (samePortal) {
         // Joined at once as a guest under the user's own name.
-        QCOMPARE(FakeEngine::instance().calls(1604).size(), 1);
-        QCOMPARE(UiHarness::sentText(1604, 0, 257), linkPortal);
-        QCOMPARE(UiHarness::sentText(1604, 257, 128), QStringLiteral("HallRoom2002"));
-        QCOMPARE(UiHarness::sentText(1604, 385, 128), AppUser::defaultUser()->displayName);
-        QCOMPARE(UiHarness::sentText(1604, 513, 17), QStringLiteral("9"));
+        QCOMPARE(FakeEngine::instance().calls(CR::EventGuestJoin).size(), 1);
+        QCOMPARE(UiHarness::sentText(CR::EventGuestJoin, 0, 257), linkPortal);
+        QCOMPARE(UiHarness::sentText(CR::EventGuestJoin, 257, 128), QStringLiteral("HallRoom2002"));
+        QCOMPARE(UiHarness::sentText(CR::EventGuestJoin, 385, 128),
+                 AppUser::defaultUser()->displayName);
+        QCOMPARE(UiHarness::sentText(CR::EventGuestJoin, 513, 17), QStringLiteral("9"));
         QVERIFY(mainWindow()->contactList()->joinConferenceProgressWindow()->isVisible());
         mainWindow()->contactList()->hideJoinConferenceProgressWindow();
         return;
     }
-    QVERIFY(FakeEngine::instance().calls(1604).isEmpty());
+    QVERIFY(FakeEngine::instance().calls(CR::EventGuestJoin).isEmpty());
     QMessageBox *sheet = sheetOn(mainWindow());
     QVERIFY(sheet);
     QCOMPARE(sheet->informativeText(), QStringLiteral("登录地址不同,请注销后入会"));
@@ -238,14 +239,14 @@ void TestAppDelegate::incomingCall()
     ContactWindowController *main = mainWindow();
     QByteArray record = CR::zeroed(CR::Out::CallerNameWidth);
     CR::writeText(record, 0, CR::Out::CallerNameWidth, QStringLiteral("Alice 王丽"));
-    FakeEngine::instance().fire(1300, record);
+    FakeEngine::instance().fire(CR::OutIncomingCall, record);
     // The engine is told at once that the call rings.
-    QCOMPARE(FakeEngine::instance().calls(1801).size(), 1);
-    QCOMPARE(FakeEngine::instance().calls(1801).first().bytes, QByteArray(1, '\0'));
+    QCOMPARE(FakeEngine::instance().calls(CR::EventRinging).size(), 1);
+    QCOMPARE(FakeEngine::instance().calls(CR::EventRinging).first().bytes, QByteArray(1, '\0'));
     QTRY_COMPARE(main->incomeCallName(), QStringLiteral("Alice 王丽"));
     JoinProgressWindow *progress = main->contactList()->joinConferenceProgressWindow();
     if (answer == u"auto") {
-        QTRY_COMPARE(FakeEngine::instance().calls(300).size(), 1);
+        QTRY_COMPARE(FakeEngine::instance().calls(CR::EventAcceptCall).size(), 1);
         QVERIFY(!main->alert());
         QVERIFY(!main->player()); // no ringing
         QVERIFY(progress->isVisible());
@@ -261,17 +262,18 @@ void TestAppDelegate::incomingCall()
     QCOMPARE(main->player()->source(), QUrl(QStringLiteral("qrc:/sounds/alert.mp3")));
     if (answer == u"accept") {
         press(prompt, QStringLiteral("接受"));
-        QCOMPARE(FakeEngine::instance().calls(300).size(), 1);
-        QVERIFY(FakeEngine::instance().calls(301).isEmpty());
+        QCOMPARE(FakeEngine::instance().calls(CR::EventAcceptCall).size(), 1);
+        QVERIFY(FakeEngine::instance().calls(CR::EventDeclineCall).isEmpty());
         QTRY_VERIFY(progress->isVisible()); // a tenth of a second later
         progress->hideAndStop();
     } else if (answer == u"decline") {
         press(prompt, QStringLiteral("取消"));
-        QCOMPARE(FakeEngine::instance().calls(301).size(), 1);
-        QVERIFY(FakeEngine::instance().calls(300).isEmpty());
+        QCOMPARE(FakeEngine::instance().calls(CR::EventDeclineCall).size(), 1);
+        QVERIFY(FakeEngine::instance().calls(CR::EventAcceptCall).isEmpty());
     } else {
-        FakeEngine::instance().fire(1301);
-        QTRY_COMPARE(FakeEngine::instance().calls(301).size(), 1); // the prompt ends declining
+        FakeEngine::instance().fire(CR::OutIncomingCallTimeout);
+        QTRY_COMPARE(FakeEngine::instance().calls(CR::EventDeclineCall).size(),
+                     1); // the prompt ends declining
         QTRY_VERIFY(!main->alert());
         QMessageBox *missed = sheetOn(main);
         QVERIFY(missed);
@@ -293,7 +295,7 @@ void TestAppDelegate::conferenceRouting()
     ContactWindowController *main = mainWindow();
     QVERIFY(main->isVisible());
     FakeEngine::instance().reset();
-    FakeEngine::instance().fire(1200);
+    FakeEngine::instance().fire(CR::OutConferenceActive);
     JoinConferenceWindowController *conference = app()->joinWindow();
     QTRY_VERIFY(AppStatus::shareStatus()->isInConference());
     QTRY_VERIFY(conference->isVisible()); // brought back by the contact list
@@ -304,8 +306,8 @@ void TestAppDelegate::conferenceRouting()
     QVERIFY(!player.isVisible());
     QVERIFY(!app()->applicationDockMenu()); // none during a conference
     // The engine learnt its name and the preview mode.
-    QCOMPARE(UiHarness::sentText(100600, 4, 33), QStringLiteral("我"));
-    QCOMPARE(FakeEngine::instance().calls(400).size(), 1);
+    QCOMPARE(UiHarness::sentText(CR::RequestSelfName, 4, 33), QStringLiteral("我"));
+    QCOMPARE(FakeEngine::instance().calls(CR::EventPreviewMode).size(), 1);
 
     // A link during the call is refused with one alert on the conference window.
     QApplication::setActiveWindow(conference);
@@ -321,10 +323,10 @@ void TestAppDelegate::conferenceRouting()
     for (QMessageBox *box : conference->findChildren<QMessageBox *>())
         sheets += box->isVisible() ? 1 : 0;
     QCOMPARE(sheets, 1);
-    QVERIFY(FakeEngine::instance().calls(1604).isEmpty());
+    QVERIFY(FakeEngine::instance().calls(CR::EventGuestJoin).isEmpty());
     press(refusal, QStringLiteral("确定"));
 
-    FakeEngine::instance().fire(1201);
+    FakeEngine::instance().fire(CR::OutConferenceEnded);
     QTRY_VERIFY(!conference->isVisible());
     QVERIFY(!AppStatus::shareStatus()->isInConference());
     QTRY_VERIFY(main->isVisible()); // back to the main window
@@ -336,10 +338,10 @@ void TestAppDelegate::quitting()
 {
     FakeEngine::instance().reset();
     QCOMPARE(app()->applicationShouldTerminate(), AppDelegate::TerminateReply::Now);
-    QCOMPARE(FakeEngine::instance().calls(1603).size(), 1);
+    QCOMPARE(FakeEngine::instance().calls(CR::EventSignOut).size(), 1);
 
     FakeEngine::instance().reset();
-    FakeEngine::instance().fire(1200);
+    FakeEngine::instance().fire(CR::OutConferenceActive);
     QTRY_VERIFY(app()->joinWindow()->isVisible());
     QSignalSpy replies(app(), &AppDelegate::replyToApplicationShouldTerminate);
     QCOMPARE(app()->applicationShouldTerminate(), AppDelegate::TerminateReply::Later);
@@ -349,7 +351,7 @@ void TestAppDelegate::quitting()
     press(app()->quitAlert(), QStringLiteral("取消"));
     QCOMPARE(replies.size(), 1);
     QCOMPARE(replies.first().first().toBool(), false);
-    QVERIFY(FakeEngine::instance().calls(1603).isEmpty());
+    QVERIFY(FakeEngine::instance().calls(CR::EventSignOut).isEmpty());
     QVERIFY(app()->joinWindow()->isVisible()); // the conference goes on
 
     // The quit shortcut works in the conference window, which has no menu bar.
@@ -371,12 +373,12 @@ void TestAppDelegate::quitting()
     press(app()->quitAlert(), QStringLiteral("确定"));
     QCOMPARE(replies.size(), 3);
     QCOMPARE(replies.last().first().toBool(), true);
-    QCOMPARE(FakeEngine::instance().calls(1603).size(), 1);
+    QCOMPARE(FakeEngine::instance().calls(CR::EventSignOut).size(), 1);
 }
 
 void TestAppDelegate::networkLostInConference()
 {
-    FakeEngine::instance().fire(1200);
+    FakeEngine::instance().fire(CR::OutConferenceActive);
     JoinConferenceWindowController *conference = app()->joinWindow();
     QTRY_VERIFY(conference->isVisible());
     AppStatus::shareStatus()->reachabilityChanged(0);
@@ -389,7 +391,7 @@ void TestAppDelegate::networkLostInConference()
     press(alert, QStringLiteral("确定"));
     QTRY_VERIFY(!conference->isVisible());
     QVERIFY(!AppStatus::shareStatus()->isInConference());
-    QCOMPARE(FakeEngine::instance().calls(201).size(), 1); // left the conference
+    QCOMPARE(FakeEngine::instance().calls(CR::EventLeave).size(), 1); // left the conference
     QTRY_VERIFY(mainWindow()->isVisible());
     AppStatus::shareStatus()->reachabilityChanged(2);
     // The tray's menu, opened now, offers the sign-out again.
@@ -421,10 +423,10 @@ void TestAppDelegate::menuWithoutTray()
     QVERIFY(!main->closeFromTitleBar());
     QVERIFY(main->isVisible());
     QVERIFY(main->isMinimized());
-    QVERIFY(FakeEngine::instance().calls(1603).isEmpty()); // no quitting either
+    QVERIFY(FakeEngine::instance().calls(CR::EventSignOut).isEmpty()); // no quitting either
     main->showNormal();
     signOut->trigger();
-    QCOMPARE(FakeEngine::instance().calls(1603).size(), 1);
+    QCOMPARE(FakeEngine::instance().calls(CR::EventSignOut).size(), 1);
     // During a call there is nothing to sign out from.
     AppStatus::shareStatus()->setIsInConference(true);
     Q_EMIT menu->aboutToShow();
@@ -437,14 +439,14 @@ void TestAppDelegate::signOutFromTray()
     // A sign-out of cause 1 changes nothing.
     QByteArray cause1 = CR::zeroed(CR::Out::SignOutSize);
     cause1[CR::Out::SignOutCause] = 1;
-    FakeEngine::instance().fire(2304, cause1);
+    FakeEngine::instance().fire(CR::OutSignedOut, cause1);
     QVERIFY(UiHarness::settle());
     QVERIFY(AppStatus::shareStatus()->isSignIn());
     QVERIFY(mainWindow()->isVisible());
     FakeEngine::instance().reset();
     app()->resignDockAction();
-    QCOMPARE(FakeEngine::instance().calls(1603).size(), 1);
-    UiHarness::fire(2304, 0, 12);
+    QCOMPARE(FakeEngine::instance().calls(CR::EventSignOut).size(), 1);
+    UiHarness::fire(CR::OutSignedOut, 0, 12);
     QTRY_VERIFY(!AppStatus::shareStatus()->isSignIn());
     QVERIFY(!mainWindow()->isVisible());
     QVERIFY(app()->window()->isVisible());
@@ -456,7 +458,7 @@ void TestAppDelegate::signedInElsewhere()
 {
     QByteArray record = CR::zeroed(12);
     CR::writeI32(record, 0, 2);
-    FakeEngine::instance().fire(2304, record);
+    FakeEngine::instance().fire(CR::OutSignedOut, record);
     QTRY_VERIFY(!AppStatus::shareStatus()->isSignIn());
     QTRY_VERIFY(sheetOn(app()->window()));
     QCOMPARE(sheetOn(app()->window())->informativeText(), QStringLiteral("账号在别处登陆"));
@@ -474,10 +476,10 @@ void TestAppDelegate::terminationSignal()
     ::raise(SIGTERM);
     QTRY_COMPARE(received.size(), 1);
     QCOMPARE(received.first().first().toInt(), SIGTERM);
-    QCOMPARE(FakeEngine::instance().calls(1603).size(), 1); // signed out first
-    ::raise(SIGTERM);                                       // once is enough
+    QCOMPARE(FakeEngine::instance().calls(CR::EventSignOut).size(), 1); // signed out first
+    ::raise(SIGTERM);                                                   // once is enough
     QTRY_COMPARE(received.size(), 2);
-    QCOMPARE(FakeEngine::instance().calls(1603).size(), 1);
+    QCOMPARE(FakeEngine::instance().calls(CR::EventSignOut).size(), 1);
 }
 
 QTEST_MAIN(TestAppDelegate)

@@ -163,7 +163,7 @@ private:
     {
         QByteArray record = CR::zeroed(CR::Out::CallerNameWidth);
         CR::writeText(record, 0, CR::Out::CallerNameWidth, caller);
-        FakeEngine::instance().fire(1300, record);
+        FakeEngine::instance().fire(CR::OutIncomingCall, record);
     }
     static void press(QMessageBox *box, const QString &text)
     {
@@ -316,13 +316,13 @@ void TestCallNotification::notification()
     } else if (ending == u"decline button") {
         press(prompt, QStringLiteral("取消"));
     } else if (ending == u"withdrawn") {
-        FakeEngine::instance().fire(1301);
+        FakeEngine::instance().fire(CR::OutIncomingCallTimeout);
     } else if (ending == u"unknown action") {
         // Neither another notification's action nor an unknown one answers the call.
         QVERIFY(m_server.invoke(note.id + 100, IncomingCallNotification::acceptAction()));
         QVERIFY(m_server.invoke(note.id, QStringLiteral("default")));
         QVERIFY(prompt->isVisible());
-        QVERIFY(FakeEngine::instance().calls(300).isEmpty());
+        QVERIFY(FakeEngine::instance().calls(CR::EventAcceptCall).isEmpty());
         press(prompt, QStringLiteral("取消"));
     } else if (ending == u"dismissed") {
         m_server.dismiss(note.id);
@@ -332,19 +332,19 @@ void TestCallNotification::notification()
     }
 
     if (accepts)
-        QTRY_COMPARE(FakeEngine::instance().calls(300).size(), 1);
+        QTRY_COMPARE(FakeEngine::instance().calls(CR::EventAcceptCall).size(), 1);
     if (declines)
-        QTRY_COMPARE(FakeEngine::instance().calls(301).size(), 1);
+        QTRY_COMPARE(FakeEngine::instance().calls(CR::EventDeclineCall).size(), 1);
     QTRY_VERIFY(!main->alert());
     // The answer goes out once, whichever way it was given.
-    QCOMPARE(FakeEngine::instance().calls(300).size(), accepts ? 1 : 0);
-    QCOMPARE(FakeEngine::instance().calls(301).size(), declines ? 1 : 0);
+    QCOMPARE(FakeEngine::instance().calls(CR::EventAcceptCall).size(), accepts ? 1 : 0);
+    QCOMPARE(FakeEngine::instance().calls(CR::EventDeclineCall).size(), declines ? 1 : 0);
     if (closes)
         QTRY_COMPARE(m_server.closed, QList<quint32>{note.id});
     QVERIFY(!notification->notificationId());
     // A late click on the finished notification answers nothing.
     QVERIFY(m_server.invoke(note.id, IncomingCallNotification::acceptAction()));
-    QCOMPARE(FakeEngine::instance().calls(300).size(), accepts ? 1 : 0);
+    QCOMPARE(FakeEngine::instance().calls(CR::EventAcceptCall).size(), accepts ? 1 : 0);
     if (!closes)
         QVERIFY(m_server.closed.isEmpty());
 
@@ -369,8 +369,8 @@ void TestCallNotification::withdrawnAtOnce()
     FakeEngine::instance().reset();
     // Both reach the main thread before the desktop has answered the first request.
     fireCall(QStringLiteral("Dave"));
-    FakeEngine::instance().fire(1301);
-    QTRY_COMPARE(FakeEngine::instance().calls(301).size(), 1);
+    FakeEngine::instance().fire(CR::OutIncomingCallTimeout);
+    QTRY_COMPARE(FakeEngine::instance().calls(CR::EventDeclineCall).size(), 1);
     QTRY_COMPARE(m_server.shown.size(), 1);
     // The notification granted after the withdrawal is closed as soon as its id is known.
     QTRY_COMPARE(m_server.closed, QList<quint32>{m_server.shown.first().id});
@@ -390,7 +390,7 @@ void TestCallNotification::withoutServer()
     QTRY_VERIFY(main->alert());
     QMessageBox *prompt = main->alert();
     press(prompt, QStringLiteral("接受"));
-    QCOMPARE(FakeEngine::instance().calls(300).size(), 1);
+    QCOMPARE(FakeEngine::instance().calls(CR::EventAcceptCall).size(), 1);
     JoinProgressWindow *progress = main->contactList()->joinConferenceProgressWindow();
     QTRY_VERIFY(progress->isVisible());
     progress->hideAndStop();
@@ -431,7 +431,7 @@ void TestCallNotification::minimisedMainWindow()
     } else if (path == u"call") {
         QVERIFY(main->alert());
         press(main->alert(), QStringLiteral("取消"));
-        QCOMPARE(FakeEngine::instance().calls(301).size(), 1);
+        QCOMPARE(FakeEngine::instance().calls(CR::EventDeclineCall).size(), 1);
     }
 }
 
@@ -441,7 +441,7 @@ void TestCallNotification::minimisedConferenceWindow()
     JoinConferenceWindowController *conference = app()->joinWindow();
     FakeEngine::instance().reset();
     main->showMinimized(); // the main window waits in the task bar through the call
-    FakeEngine::instance().fire(1200);
+    FakeEngine::instance().fire(CR::OutConferenceActive);
     QTRY_VERIFY(AppStatus::shareStatus()->isInConference());
     QTRY_VERIFY(conference->isVisible());
     for (const QString &path : {QStringLiteral("reopen"), QStringLiteral("link")}) {
@@ -463,14 +463,14 @@ void TestCallNotification::minimisedConferenceWindow()
     // The call ends while its window is minimised: the main window comes back restored, and
     // so does the conference window at the next call.
     conference->showMinimized();
-    FakeEngine::instance().fire(1201);
+    FakeEngine::instance().fire(CR::OutConferenceEnded);
     QTRY_VERIFY(!AppStatus::shareStatus()->isInConference());
     QTRY_VERIFY(main->isVisible());
     QVERIFY(!main->isMinimized());
-    FakeEngine::instance().fire(1200);
+    FakeEngine::instance().fire(CR::OutConferenceActive);
     QTRY_VERIFY(conference->isVisible());
     QVERIFY(!conference->isMinimized());
-    FakeEngine::instance().fire(1201);
+    FakeEngine::instance().fire(CR::OutConferenceEnded);
     QTRY_VERIFY(!AppStatus::shareStatus()->isInConference());
     QTRY_VERIFY(main->isVisible());
 }

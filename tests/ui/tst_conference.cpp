@@ -39,11 +39,11 @@ struct Window
 void answerParticipants(const QStringList &names)
 {
     auto &engine = FakeEngine::instance();
-    engine.setAnswer(101503, [count = int32_t(names.size())](QByteArray &r) {
+    engine.setAnswer(CR::RequestParticipants, [count = int32_t(names.size())](QByteArray &r) {
         CR::writeI32(r, CR::Participants::Count, count);
         return 0u;
     });
-    engine.setAnswer(101614, [names](QByteArray &r) {
+    engine.setAnswer(CR::RequestParticipant, [names](QByteArray &r) {
         const int32_t i = CR::readI32(r, CR::Participants::Index);
         if (i < 0 || i >= names.size())
             return 1u;
@@ -57,7 +57,7 @@ void answerParticipants(const QStringList &names)
 
 void answerSources(int screens, const QList<Window> &windows)
 {
-    FakeEngine::instance().setAnswer(102200, [screens, windows](QByteArray &r) {
+    FakeEngine::instance().setAnswer(CR::RequestShareSources, [screens, windows](QByteArray &r) {
         namespace S = CR::ShareSources;
         for (int i = 0; i < screens; ++i) {
             CR::writeText(r, S::ScreenIds + i * S::ScreenIdWidth, S::ScreenIdWidth,
@@ -81,7 +81,7 @@ void answerSources(int screens, const QList<Window> &windows)
 
 void answerRemoteShares(const QStringList &names)
 {
-    FakeEngine::instance().setAnswer(100500, [names](QByteArray &r) {
+    FakeEngine::instance().setAnswer(CR::RequestGetRemoteShares, [names](QByteArray &r) {
         namespace R = CR::RemoteShare;
         for (int k = 1; k <= names.size(); ++k) {
             CR::writeText(r, R::Uris + k * CR::TextWidth, CR::TextWidth,
@@ -159,7 +159,7 @@ void TestConference::cleanup()
 void TestConference::startCall()
 {
     if (!bar()) {
-        FakeEngine::instance().fire(1200);
+        FakeEngine::instance().fire(CR::OutConferenceActive);
         QTRY_VERIFY(bar());
     }
     window()->showCentred();
@@ -215,7 +215,7 @@ void TestConference::controlBarPlacement()
 {
     window()->resize(1100, 680);
     window()->move(100, 50);
-    FakeEngine::instance().fire(1200);
+    FakeEngine::instance().fire(CR::OutConferenceActive);
     QTRY_VERIFY(bar());
     // Attached: over the video area, 5 narrower than it, 44 high, 20 above the bottom.
     const QRect frame = window()->geometry();
@@ -244,10 +244,10 @@ void TestConference::geometryReports()
     for (const QSize &size : sizes)
         window()->resize(size);
     QCOMPARE(window()->pendingAreaReports(), 3); // one after each, a while later
-    QVERIFY(FakeEngine::instance().calls(101900).isEmpty());
-    QTRY_COMPARE(FakeEngine::instance().calls(800).size(), 3);
-    const auto requests = FakeEngine::instance().calls(101900);
-    const auto events = FakeEngine::instance().calls(800);
+    QVERIFY(FakeEngine::instance().calls(CR::RequestVideoArea).isEmpty());
+    QTRY_COMPARE(FakeEngine::instance().calls(CR::EventVideoArea).size(), 3);
+    const auto requests = FakeEngine::instance().calls(CR::RequestVideoArea);
+    const auto events = FakeEngine::instance().calls(CR::EventVideoArea);
     QCOMPARE(requests.size(), 3);
     const VideoView *view = window()->contentViewController()->videoView();
     for (int i = 0; i < 3; ++i) {
@@ -400,7 +400,7 @@ void TestConference::remoteShares()
     }
     content->tableView()->setCurrentRow(row);
     QVERIFY(!bar()->sharePopover()->isVisible());
-    const auto writes = FakeEngine::instance().calls(100501);
+    const auto writes = FakeEngine::instance().calls(CR::RequestSelectRemoteShare);
     QCOMPARE(writes.size(), 1);
     QCOMPARE(CR::readU32(writes.first().bytes, CR::RemoteShare::Mode), 1u);
     QCOMPARE(CR::readI32(writes.first().bytes, CR::RemoteShare::CurrentIndex), index);
@@ -433,20 +433,21 @@ void TestConference::toggles()
     // Layout steps the preview mode; pinning pins the last participant and releases it.
     answerParticipants({QStringLiteral("甲"), QStringLiteral("乙")});
     bar()->pinButton()->click();
-    const auto pin = FakeEngine::instance().calls(1401);
+    const auto pin = FakeEngine::instance().calls(CR::EventPin);
     QCOMPARE(pin.size(), 1);
     QCOMPARE(CR::readText(pin.first().bytes, 4, 257), QStringLiteral("conf1-p1;ws"));
     QCOMPARE(CR::readU32(pin.first().bytes, 264), 2u);
     bar()->pinButton()->click();
-    const auto release = FakeEngine::instance().calls(1401);
+    const auto release = FakeEngine::instance().calls(CR::EventPin);
     QCOMPARE(release.size(), 2);
     QCOMPARE(release.last().bytes.size(), 268);
     QCOMPARE(CR::readU32(release.last().bytes, 0), 100u);
     QCOMPARE(CR::readText(release.last().bytes, 4, 257), QStringLiteral("conf1-p1;ws"));
     QCOMPARE(CR::readU32(release.last().bytes, 264), 1u);
-    QCOMPARE(CR::readI32(FakeEngine::instance().calls(900).last().bytes, 0), 16);
+    QCOMPARE(CR::readI32(FakeEngine::instance().calls(CR::EventParticipantLimit).last().bytes, 0),
+             16);
     bar()->command();
-    const auto command = FakeEngine::instance().calls(5000);
+    const auto command = FakeEngine::instance().calls(CR::EventTextCommand);
     QCOMPARE(command.first().bytes.size(), 4096);
     QCOMPARE(CR::readText(command.first().bytes, 0, 4096),
              QStringLiteral("#CONF_API% Request <id> Status Conference.ClientDetailsRequest"));
@@ -458,22 +459,25 @@ void TestConference::forcedMicrophone()
     QPushButton *mic = bar()->micButton();
     mic->setChecked(false);
     const QByteArray muted(1, '\1'), released(1, '\0');
-    FakeEngine::instance().fire(1503, muted); // muted by the far end
+    FakeEngine::instance().fire(CR::OutFarEndMute, muted); // muted by the far end
     QTRY_VERIFY(!mic->isEnabled());
     QCOMPARE(bar()->imageOf(mic), QStringLiteral("mic_off"));
     QVERIFY(!mic->isChecked()); // the button's own state stays
-    QCOMPARE(FakeEngine::instance().calls(500).last().bytes, QByteArray(1, '\1'));
-    FakeEngine::instance().fire(1503, released);
+    QCOMPARE(FakeEngine::instance().calls(CR::EventMuteMicrophone).last().bytes,
+             QByteArray(1, '\1'));
+    FakeEngine::instance().fire(CR::OutFarEndMute, released);
     QTRY_VERIFY(mic->isEnabled());
     QCOMPARE(bar()->imageOf(mic), QStringLiteral("mic_on"));
-    QCOMPARE(FakeEngine::instance().calls(500).last().bytes, QByteArray(1, '\0'));
+    QCOMPARE(FakeEngine::instance().calls(CR::EventMuteMicrophone).last().bytes,
+             QByteArray(1, '\0'));
     // Released while the user had it muted: it stays muted.
     mic->setChecked(true);
-    FakeEngine::instance().fire(1503, muted);
-    FakeEngine::instance().fire(1503, released);
-    QTRY_COMPARE(FakeEngine::instance().calls(500).size(), 4);
+    FakeEngine::instance().fire(CR::OutFarEndMute, muted);
+    FakeEngine::instance().fire(CR::OutFarEndMute, released);
+    QTRY_COMPARE(FakeEngine::instance().calls(CR::EventMuteMicrophone).size(), 4);
     QCOMPARE(bar()->imageOf(mic), QStringLiteral("mic_off"));
-    QCOMPARE(FakeEngine::instance().calls(500).last().bytes, QByteArray(1, '\1'));
+    QCOMPARE(FakeEngine::instance().calls(CR::EventMuteMicrophone).last().bytes,
+             QByteArray(1, '\1'));
     mic->setChecked(false);
     bar()->changeMicFormNet(false);
 }
@@ -511,7 +515,7 @@ void TestConference::speakerCommands()
         CR::writeText(record, CR::Out::ChatSenderUri, CR::TextWidth, QStringLiteral("conf1-g7;ws"));
         CR::writeText(record, CR::Out::ChatMessage, CR::Out::ChatMessageWidth,
                       QStringLiteral("#TRQCOMMAND#g7#") + text);
-        FakeEngine::instance().fire(2601, record);
+        FakeEngine::instance().fire(CR::OutPrivateChat, record);
     };
     if (blocked) {
         command(QStringLiteral("1&block"));
@@ -521,11 +525,11 @@ void TestConference::speakerCommands()
     command(payload);
     if (reply.isEmpty()) {
         QVERIFY(UiHarness::settle());
-        QVERIFY(FakeEngine::instance().calls(2001).isEmpty());
-        QVERIFY(FakeEngine::instance().calls(501).isEmpty());
+        QVERIFY(FakeEngine::instance().calls(CR::EventChat).isEmpty());
+        QVERIFY(FakeEngine::instance().calls(CR::EventMuteSpeaker).isEmpty());
     } else {
-        QTRY_COMPARE(FakeEngine::instance().calls(2001).size(), 1);
-        const QByteArray sent = FakeEngine::instance().calls(2001).first().bytes;
+        QTRY_COMPARE(FakeEngine::instance().calls(CR::EventChat).size(), 1);
+        const QByteArray sent = FakeEngine::instance().calls(CR::EventChat).first().bytes;
         QCOMPARE(CR::readText(sent, 0, 257), QStringLiteral("conf1-g7;ws"));
         QCOMPARE(CR::readText(sent, 257, 1025), QStringLiteral("#TRQCOMMAND#u1001#") + reply);
     }
@@ -571,12 +575,12 @@ void TestConference::leaving()
         window()->close();
     QVERIFY(!window()->isVisible());
     QVERIFY(!controller || !controller->isVisible());
-    QCOMPARE(FakeEngine::instance().calls(201).size(), 1); // asked once, not twice
+    QCOMPARE(FakeEngine::instance().calls(CR::EventLeave).size(), 1); // asked once, not twice
     QVERIFY(!bar());
     // The engine's end of the call closes nothing twice and asks nothing more.
-    FakeEngine::instance().fire(1201);
+    FakeEngine::instance().fire(CR::OutConferenceEnded);
     QVERIFY(UiHarness::settle());
-    QCOMPARE(FakeEngine::instance().calls(201).size(), 1);
+    QCOMPARE(FakeEngine::instance().calls(CR::EventLeave).size(), 1);
 }
 
 void TestConference::guestName_data()
@@ -625,10 +629,10 @@ void TestConference::guestJoin()
     QVERIFY(!dialog.nameTextFiled()->isEnabled());
     QVERIFY(dialog.indicator()->isAnimating());
     QVERIFY(dialog.isTimeoutArmed());
-    QCOMPARE(UiHarness::sentText(1604, 257, 128), QStringLiteral("HallRoom2002"));
-    QCOMPARE(UiHarness::sentText(1604, 385, 128), QStringLiteral("访"));
-    QCOMPARE(UiHarness::sentText(1604, 513, 17), QStringLiteral("12"));
-    UiHarness::fire(2305, 1021);
+    QCOMPARE(UiHarness::sentText(CR::EventGuestJoin, 257, 128), QStringLiteral("HallRoom2002"));
+    QCOMPARE(UiHarness::sentText(CR::EventGuestJoin, 385, 128), QStringLiteral("访"));
+    QCOMPARE(UiHarness::sentText(CR::EventGuestJoin, 513, 17), QStringLiteral("12"));
+    UiHarness::fire(CR::OutRoomLink, 1021);
     QTRY_VERIFY(dialog.joinBtn()->isEnabled());
     QVERIFY(!dialog.isTimeoutArmed());
     QCOMPARE(UiHarness::toastIn(&dialog), QStringLiteral("当前房间的并发数已满,无法入会"));
@@ -640,8 +644,8 @@ void TestConference::guestJoin()
     QTRY_VERIFY(dialog.joinBtn()->isEnabled());
     QCOMPARE(UiHarness::toastIn(&dialog), QStringLiteral("请求超时,检查网络再试"));
     window()->hide();
-    UiHarness::fire(2305, 0);
-    FakeEngine::instance().fire(1200);
+    UiHarness::fire(CR::OutRoomLink, 0);
+    FakeEngine::instance().fire(CR::OutConferenceActive);
     QTRY_VERIFY(window()->isVisible());
     QCOMPARE(AppUser::defaultUser()->displayName, QStringLiteral("访"));
     QCOMPARE(window()->contentViewController()->displayName(), QString());

@@ -1,6 +1,7 @@
 #include "AppLanguage.h"
 #include "AppStatus.h"
 #include "AppUser.h"
+#include "ConfRecords.h"
 #include "ContactDetailViewController.h"
 #include "ContactListViewController.h"
 #include "ContactWindowController.h"
@@ -26,6 +27,8 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+
+namespace CR = ConfRecords;
 
 /// The main window's list, search and details against the reference portal.
 class TestContactList : public QObject
@@ -487,9 +490,9 @@ void TestContactList::joinPaths()
     QCOMPARE(details->passWindow()->isVisible(), pinWindow);
     if (!toast.isEmpty())
         QTRY_COMPARE(m_app->toasts(), QStringList{toast});
-    QCOMPARE(!FakeEngine::instance().calls(1600).isEmpty(), signsInAgain);
+    QCOMPARE(!FakeEngine::instance().calls(CR::EventSignIn).isEmpty(), signsInAgain);
     if (signsInAgain) // with the stored user
-        QCOMPARE(UiHarness::sentText(1600, 257, 128), QStringLiteral("demo"));
+        QCOMPARE(UiHarness::sentText(CR::EventSignIn, 257, 128), QStringLiteral("demo"));
     QVERIFY(!content->roomOwnerEntity());
 }
 
@@ -527,11 +530,11 @@ void TestContactList::pinJoin()
     details->joinConferenceButton()->click();
     details->roomPassField()->setText(QStringLiteral("2468"));
     details->passWindow()->okButton()->click();
-    FakeEngine::instance().fire(1200);
+    FakeEngine::instance().fire(CR::OutConferenceActive);
     QTRY_COMPARE(content->roomOwnerEntity(), grace);
     QVERIFY(AppStatus::shareStatus()->isInConference());
     QVERIFY(!list()->joinConferenceProgressWindow()->isVisible());
-    FakeEngine::instance().fire(1201);
+    FakeEngine::instance().fire(CR::OutConferenceEnded);
     QTRY_VERIFY(!AppStatus::shareStatus()->isInConference());
     QVERIFY(!list()->joinConferenceProgressWindow()->isVisible());
     // The same when the conference began and ended before the answer.
@@ -539,8 +542,8 @@ void TestContactList::pinJoin()
     details->joinConferenceButton()->click();
     details->roomPassField()->setText(QStringLiteral("2468"));
     details->passWindow()->okButton()->click();
-    FakeEngine::instance().fire(1200);
-    FakeEngine::instance().fire(1201);
+    FakeEngine::instance().fire(CR::OutConferenceActive);
+    FakeEngine::instance().fire(CR::OutConferenceEnded);
     QTRY_COMPARE(content->roomOwnerEntity(), grace);
     QVERIFY(!AppStatus::shareStatus()->isInConference());
     QVERIFY(!list()->joinConferenceProgressWindow()->isVisible());
@@ -636,7 +639,7 @@ void TestContactList::noNetwork()
     alert->buttons().first()->click();
     QVERIFY(AppUser::defaultUser()->userName == u"demo");
     AppStatus::shareStatus()->reachabilityChanged(2); // back: sign in again with the stored user
-    QTRY_VERIFY(!FakeEngine::instance().calls(1600).isEmpty());
+    QTRY_VERIFY(!FakeEngine::instance().calls(CR::EventSignIn).isEmpty());
 }
 
 QTEST_MAIN(TestContactList)

@@ -1,3 +1,4 @@
+#include "ConfRecords.h"
 #include "ContactDetailViewController.h"
 #include "ContactListViewController.h"
 #include "ContactWindowController.h"
@@ -20,6 +21,8 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+
+namespace CR = ConfRecords;
 
 /// The login, the contact list and the conference's control bar driven by the keyboard alone,
 /// as a screen reader user meets them.
@@ -141,9 +144,9 @@ void TestKeyboard::loginByKeyboard()
 
     FakeEngine::instance().reset();
     press(Qt::Key_Return);
-    QTRY_VERIFY_WITH_TIMEOUT(!FakeEngine::instance().calls(1600).isEmpty(), 10000);
-    QCOMPARE(UiHarness::sentText(1600, 257, 128), QStringLiteral("demo"));
-    UiHarness::fire(2303);
+    QTRY_VERIFY_WITH_TIMEOUT(!FakeEngine::instance().calls(CR::EventSignIn).isEmpty(), 10000);
+    QCOMPARE(UiHarness::sentText(CR::EventSignIn, 257, 128), QStringLiteral("demo"));
+    UiHarness::fire(CR::OutSignedIn);
     QTRY_VERIFY_WITH_TIMEOUT(
         login->contactWindowController() && login->contactWindowController()->isVisible(), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(!list()->contactsArray().isEmpty(), 10000);
@@ -278,7 +281,7 @@ void TestKeyboard::outsideContactByKeyboard()
 void TestKeyboard::controlBarByKeyboard()
 {
     JoinConferenceWindowController *conference = JoinConferenceWindowController::sharedJoinWindow();
-    FakeEngine::instance().fire(1200);
+    FakeEngine::instance().fire(CR::OutConferenceActive);
     QTRY_VERIFY(conference->controlWindowVc());
     conference->showCentred();
     ControlWindowController *bar = conference->controlWindowVc();
@@ -318,7 +321,7 @@ void TestKeyboard::controlBarByKeyboard()
     QAccessibleInterface *mic = QAccessible::queryAccessibleInterface(bar->micButton());
     QCOMPARE(mic->text(QAccessible::Description), QStringLiteral("麦克风已关闭"));
     QVERIFY(mic->state().checked);
-    QCOMPARE(FakeEngine::instance().calls(500).size(), 1);
+    QCOMPARE(FakeEngine::instance().calls(CR::EventMuteMicrophone).size(), 1);
     press(Qt::Key_Space);
     QCOMPARE(nameOf(bar->micButton()), QStringLiteral("关闭麦克风"));
 

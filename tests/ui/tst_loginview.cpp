@@ -146,7 +146,7 @@ void TestLoginView::refusedByLoginService()
     QVERIFY(!login()->remberPass()->isEnabled());
     QTRY_VERIFY(isIdle());
     QCOMPARE(m_app->takeToasts(), QStringList{QStringLiteral("用户名或密码错误")});
-    QVERIFY(FakeEngine::instance().calls(1600).isEmpty()); // the library is not asked
+    QVERIFY(FakeEngine::instance().calls(CR::EventSignIn).isEmpty()); // the library is not asked
     QCOMPARE(login()->http_userPortal(), QStringLiteral("http://127.0.0.21:8080"));
 }
 
@@ -164,15 +164,15 @@ void TestLoginView::libraryErrors()
     QFETCH(int, code);
     QFETCH(QString, toast);
     m_app->typeLogin(m_app->host(), QStringLiteral("demo"), QStringLiteral("demo1234"));
-    QTRY_COMPARE(FakeEngine::instance().calls(1600).size(), 1);
+    QTRY_COMPARE(FakeEngine::instance().calls(CR::EventSignIn).size(), 1);
     // The portal of the login reply, with the typed name and password as they are.
     const QString portal =
         QStringLiteral("http://127.0.0.21:%1").arg(m_app->services()->config().portalPort);
-    QCOMPARE(UiHarness::sentText(1600, 0, 257), portal);
-    QCOMPARE(UiHarness::sentText(1600, 257, 128), QStringLiteral("demo"));
-    QCOMPARE(UiHarness::sentText(1600, 385, 257), QStringLiteral("demo1234"));
+    QCOMPARE(UiHarness::sentText(CR::EventSignIn, 0, 257), portal);
+    QCOMPARE(UiHarness::sentText(CR::EventSignIn, 257, 128), QStringLiteral("demo"));
+    QCOMPARE(UiHarness::sentText(CR::EventSignIn, 385, 257), QStringLiteral("demo1234"));
     QVERIFY(!isIdle()); // busy until the library answers
-    UiHarness::fire(2300, code);
+    UiHarness::fire(CR::OutSignInFailed, code);
     QTRY_VERIFY(isIdle());
     QCOMPARE(m_app->takeToasts(), QStringList{toast});
     const bool passwordCleared = code == 401;
@@ -184,16 +184,16 @@ void TestLoginView::libraryErrors()
 void TestLoginView::errorsOnlyWhileLoginWindowShows()
 {
     m_app->delegate()->window()->hide();
-    UiHarness::fire(2300, 401);
-    UiHarness::fire(2300, 0);
+    UiHarness::fire(CR::OutSignInFailed, 401);
+    UiHarness::fire(CR::OutSignInFailed, 0);
     QVERIFY(UiHarness::settle());
     QVERIFY(m_app->takeToasts().isEmpty());
     m_app->delegate()->window()->show();
     QApplication::setActiveWindow(m_app->delegate()->window());
-    UiHarness::fire(2300, 0); // code 0 is no error
+    UiHarness::fire(CR::OutSignInFailed, 0); // code 0 is no error
     QVERIFY(UiHarness::settle());
     QVERIFY(m_app->takeToasts().isEmpty());
-    UiHarness::fire(2300, 7); // and this one shows
+    UiHarness::fire(CR::OutSignInFailed, 7); // and this one shows
     QVERIFY(UiHarness::settle());
     QCOMPARE(m_app->takeToasts(), QStringList{QStringLiteral("连接不到服务器")});
 }
@@ -249,10 +249,10 @@ void TestLoginView::onlySecurePortAnswers()
     QSslConfiguration::setDefaultConfiguration(trusting);
     m_app->typeLogin(QStringLiteral("127.0.0.27"), QStringLiteral("demo"),
                      QStringLiteral("demo1234"));
-    QTRY_VERIFY_WITH_TIMEOUT(!FakeEngine::instance().calls(1600).isEmpty(), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(!FakeEngine::instance().calls(CR::EventSignIn).isEmpty(), 15000);
     QSslConfiguration::setDefaultConfiguration(saved);
     QCOMPARE(login()->http_userPortal(), QStringLiteral("https://127.0.0.27:9090"));
-    UiHarness::fire(2300, 401);
+    UiHarness::fire(CR::OutSignInFailed, 401);
     QTRY_VERIFY(isIdle());
 }
 
@@ -319,15 +319,15 @@ void TestLoginView::autoLogin()
     if (expected && password.isEmpty()) {
         QTRY_COMPARE(UiHarness::toastIn(window), QStringLiteral("请输入登录密码"));
     } else if (expected) {
-        QTRY_VERIFY_WITH_TIMEOUT(!FakeEngine::instance().calls(1600).isEmpty(), 5000);
-        QCOMPARE(UiHarness::sentText(1600, 385, 257), password);
+        QTRY_VERIFY_WITH_TIMEOUT(!FakeEngine::instance().calls(CR::EventSignIn).isEmpty(), 5000);
+        QCOMPARE(UiHarness::sentText(CR::EventSignIn, 385, 257), password);
     } else {
         // A timer set after the auto-login's, and longer, fires after it.
         bool later = false;
         QTimer::singleShot(400, this, [&later] { later = true; });
         QTRY_VERIFY(later);
         QVERIFY(view->loginButton()->isEnabled());
-        QVERIFY(FakeEngine::instance().calls(1600).isEmpty());
+        QVERIFY(FakeEngine::instance().calls(CR::EventSignIn).isEmpty());
     }
     delete view->qrWindow();
     LoginViewController::setQrWindowFactory({});
@@ -361,8 +361,8 @@ void TestLoginView::autoLoginWaitsForTheKeychain()
                      QStringLiteral("请输入登录密码"));
         return;
     }
-    QTRY_VERIFY_WITH_TIMEOUT(!FakeEngine::instance().calls(1600).isEmpty(), 5000);
-    QCOMPARE(UiHarness::sentText(1600, 385, 257), QStringLiteral("demo1234"));
+    QTRY_VERIFY_WITH_TIMEOUT(!FakeEngine::instance().calls(CR::EventSignIn).isEmpty(), 5000);
+    QCOMPARE(UiHarness::sentText(CR::EventSignIn, 385, 257), QStringLiteral("demo1234"));
     QVERIFY(m_app->toasts().isEmpty());
 }
 
@@ -370,18 +370,18 @@ void TestLoginView::engineNeverAnswers()
 {
     LoginViewController::signInTimeoutMs = 300;
     m_app->typeLogin(m_app->host(), QStringLiteral("demo"), QStringLiteral("demo1234"));
-    QTRY_COMPARE(FakeEngine::instance().calls(1600).size(), 1);
+    QTRY_COMPARE(FakeEngine::instance().calls(CR::EventSignIn).size(), 1);
     QVERIFY(!isIdle());
     QTRY_VERIFY(isIdle()); // the engine said nothing: given up
     QCOMPARE(m_app->takeToasts(), QStringList{QStringLiteral("连接不到服务器")});
-    QCOMPARE(FakeEngine::instance().calls(1603).size(), 1); // the engine stops trying
+    QCOMPARE(FakeEngine::instance().calls(CR::EventSignOut).size(), 1); // the engine stops trying
     QVERIFY(login()->ipField()->isEnabled());
     // An answer after that is taken back rather than opening the main window.
-    UiHarness::fire(2303);
+    UiHarness::fire(CR::OutSignedIn);
     QVERIFY(UiHarness::settle());
     QVERIFY(!AppStatus::shareStatus()->isSignIn());
     QVERIFY(!login()->contactWindowController());
-    QCOMPARE(FakeEngine::instance().calls(1603).size(), 2);
+    QCOMPARE(FakeEngine::instance().calls(CR::EventSignOut).size(), 2);
     QVERIFY(m_app->delegate()->window()->isVisible());
 }
 
@@ -421,7 +421,7 @@ void TestLoginView::signInStoresTheUser()
     QVERIFY(!archive.contains("demo1234")); // the user file keeps no password,
     QVERIFY(!archive.contains(QByteArray("demo:demo1234").toBase64())); // nor the authorization
     // A second 2303 while signed in changes nothing.
-    UiHarness::fire(2303);
+    UiHarness::fire(CR::OutSignedIn);
     QVERIFY(UiHarness::settle());
     QCOMPARE(login()->contactWindowController(), main);
 }
