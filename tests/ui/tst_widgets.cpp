@@ -14,6 +14,7 @@
 #include "ViewHelper.h"
 #include "ViewTouchEventDelegate.h"
 
+#include <QApplication>
 #include <QFontMetricsF>
 #include <QLabel>
 #include <QMessageBox>
@@ -29,7 +30,8 @@ class TestWidgets : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
+    void init();
+    void cleanup();
     void toastOneAtATime();
     void toastWidthFollowsText_data();
     void toastWidthFollowsText();
@@ -48,16 +50,24 @@ private Q_SLOTS:
 
 private:
     std::unique_ptr<TestHome> m_home;
-    QWidget m_window;
+    std::unique_ptr<QWidget> m_window; ///< the key window, made anew for each case
 };
 
-void TestWidgets::initTestCase()
+void TestWidgets::init()
 {
-    m_home = std::make_unique<TestHome>();
-    m_window.resize(600, 400);
-    m_window.show();
-    m_window.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&m_window));
+    m_home = std::make_unique<TestHome>(); // no settings
+    // Toasts and alerts of an earlier case go with its window.
+    m_window = std::make_unique<QWidget>();
+    m_window->resize(600, 400);
+    m_window->show();
+    m_window->activateWindow();
+    QApplication::setActiveWindow(m_window.get());
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+}
+
+void TestWidgets::cleanup()
+{
+    m_window.reset();
 }
 
 void TestWidgets::toastOneAtATime()
@@ -65,13 +75,13 @@ void TestWidgets::toastOneAtATime()
     ToastView *first =
         ToastView::showToastWithString(QStringLiteral("第一条"), QStringLiteral("warning"), 0.3);
     QVERIFY(first);
-    QCOMPARE(first->parentWidget(), &m_window);
+    QCOMPARE(first->parentWidget(), m_window.get());
     QCOMPARE(ViewHelper::tag(first), ToastView::toastTag);
     // Centred in the key window.
-    QCOMPARE(first->x(), (m_window.width() - first->width()) / 2);
-    QCOMPARE(first->y(), (m_window.height() - first->height()) / 2);
+    QCOMPARE(first->x(), (m_window->width() - first->width()) / 2);
+    QCOMPARE(first->y(), (m_window->height() - first->height()) / 2);
     QVERIFY(!ToastView::showToastWithString(QStringLiteral("第二条")));
-    QCOMPARE(m_window.findChildren<ToastView *>().size(), 1);
+    QCOMPARE(m_window->findChildren<ToastView *>().size(), 1);
     QPointer<ToastView> gone(first);
     QTRY_VERIFY_WITH_TIMEOUT(!gone, 2000); // removed after its delay, no fade
     ToastView *next = ToastView::showToastWithString(QStringLiteral("第三条"));
@@ -123,7 +133,7 @@ void TestWidgets::alertResponses()
     int got = -100;
     QMessageBox *box = AlertHelper::showAlertWithTitle(
         QStringLiteral("注意"), QStringLiteral("确定退出吗?"), buttons,
-        [&](int code) { got = code; }, &m_window);
+        [&](int code) { got = code; }, m_window.get());
     QVERIFY(box);
     QCOMPARE(box->windowModality(), Qt::WindowModal);
     QCOMPARE(box->buttons().size(), buttons.size());
@@ -143,13 +153,13 @@ void TestWidgets::alertResponses()
 
 void TestWidgets::alertNeedsMessageAndButtons()
 {
-    QVERIFY(
-        !AlertHelper::showAlertWithTitle(QStringLiteral("t"), QString(), {"确定"}, {}, &m_window));
+    QVERIFY(!AlertHelper::showAlertWithTitle(QStringLiteral("t"), QString(), {"确定"}, {},
+                                             m_window.get()));
     QVERIFY(!AlertHelper::showAlertWithTitle(QStringLiteral("t"), QStringLiteral("m"), {}, {},
-                                             &m_window));
+                                             m_window.get()));
     // Without a completion it still shows and closes quietly.
     QMessageBox *box =
-        AlertHelper::showAlertWithMessage(QStringLiteral("账号在别处登陆"), {}, &m_window);
+        AlertHelper::showAlertWithMessage(QStringLiteral("账号在别处登陆"), {}, m_window.get());
     QVERIFY(box);
     QCOMPARE(box->text(), QStringLiteral("注意"));
     QCOMPARE(box->buttons().first()->text(), QStringLiteral("确定"));
@@ -185,7 +195,7 @@ void TestWidgets::hoverImage()
     QFETCH(bool, tracking);
     QFETCH(bool, delegateWants);
     QFETCH(bool, swaps);
-    MyButton button(&m_window);
+    MyButton button(m_window.get());
     Watcher watcher;
     watcher.wants = delegateWants;
     button.setDelegate(&watcher);
@@ -222,7 +232,7 @@ public:
 
 void TestWidgets::viewForwardsEvents()
 {
-    MyView view(&m_window);
+    MyView view(m_window.get());
     view.resize(100, 100);
     view.show();
     Recorder recorder;
@@ -282,7 +292,7 @@ void TestWidgets::badgeCountsBroadcasts()
     server.enqueue({200, "application/json", body});
     Preferences().setLiveServiceUrl(server.baseUrl());
     AppUser::defaultUser()->coId = QStringLiteral("C001");
-    BardgeButton button(&m_window);
+    BardgeButton button(m_window.get());
     QSignalSpy answered(&button, &BardgeButton::liveCountAnswered);
     button.resize(40, 40);
     button.show();
