@@ -32,6 +32,10 @@ class TestCallEndToEnd : public QObject
 private Q_SLOTS:
     void initTestCase();
     void cleanupTestCase();
+    void call();
+
+private:
+    // The steps of one call, each starting where the one before ended.
     void bothSignIn();
     void aJoinsAndBAcceptsTheCall();
     void aSharesAndBWatches();
@@ -39,7 +43,6 @@ private Q_SLOTS:
     void bBlocksTheSpeakerOfA();
     void aLeaves();
 
-private:
     void tellB(const QString &line) { m_b.write((line + u'\n').toUtf8()); }
     /// Waits for a line from B that starts with `prefix`; returns it, or an empty text.
     QString fromB(const QString &prefix, int timeoutMs = 15000);
@@ -105,6 +108,18 @@ void TestCallEndToEnd::cleanupTestCase()
     m_b.closeWriteChannel();
     if (!m_b.waitForFinished(5000))
         m_b.kill();
+}
+
+void TestCallEndToEnd::call()
+{
+    using Self = TestCallEndToEnd;
+    for (const auto step :
+         {&Self::bothSignIn, &Self::aJoinsAndBAcceptsTheCall, &Self::aSharesAndBWatches,
+          &Self::theOwnerMutesA, &Self::bBlocksTheSpeakerOfA, &Self::aLeaves}) {
+        (this->*step)();
+        if (QTest::currentTestFailed())
+            return;
+    }
 }
 
 void TestCallEndToEnd::bothSignIn()
