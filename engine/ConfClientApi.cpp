@@ -225,12 +225,16 @@ uint32_t answer(uint32_t id, QByteArray &r)
 /// bound, before its thread ends.
 void stopWorker()
 {
+    if (!core)
+        return;
     QMetaObject::invokeMethod(
-        core, [] { core->shutdown(); }, Qt::QueuedConnection);
+        core, [stopping = core] { stopping->shutdown(); }, Qt::QueuedConnection);
     if (!worker->wait(4000)) {
         worker->quit();
         worker->wait(1000);
     }
+    // The core is deleted as its thread finishes: calls after this one find no engine.
+    core = nullptr;
 }
 
 /// Device changes are handled from the event loop, never inside the signal: a device query may
@@ -240,8 +244,9 @@ void watchDevices(QCoreApplication *app)
     auto *devices = new QMediaDevices(app);
     const auto devicesChanged = [] {
         readDevices();
-        QMetaObject::invokeMethod(
-            core, [] { core->announceDevicesChanged(); }, Qt::QueuedConnection);
+        if (core)
+            QMetaObject::invokeMethod(
+                core, [] { core->announceDevicesChanged(); }, Qt::QueuedConnection);
     };
     {
         QMutexLocker lock(&state.mutex);

@@ -311,6 +311,8 @@ void TestMediaEndToEnd::cleanupTestCase()
     QCoreApplication::exec(); // its aboutToQuit stops the engine
     QVERIFY(left);
     QVERIFY(signedOut);
+    // A stopped engine refuses what is sent to it afterwards.
+    QVERIFY(!ConfClientSendEvent(CR::EventLeave, nullptr, 0));
 }
 
 void TestMediaEndToEnd::bSeesAndHearsA()

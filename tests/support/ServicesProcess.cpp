@@ -3,6 +3,9 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <csignal>
+#include <sys/prctl.h>
+
 ServicesProcess::ServicesProcess(const QString &executable, const QString &host,
                                  const QStringList &extraArguments)
     : m_executable(executable)
@@ -10,6 +13,8 @@ ServicesProcess::ServicesProcess(const QString &executable, const QString &host,
     , m_extraArguments(extraArguments)
 {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
+    // A test that crashes leaves no deployment behind holding its ports for the next run.
+    m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
 }
 
 ServicesProcess::~ServicesProcess()
