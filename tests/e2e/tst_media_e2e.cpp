@@ -149,6 +149,9 @@ private:
     QJsonObject janus(const QString &path, QJsonObject body);
     /// Who is in the call's room at Janus: publishers and subscribers by display.
     QStringList inRoom();
+    /// A new session's handle on the video room, as "/session/handle"; empty when refused.
+    QString attachToVideoRoom();
+    QJsonObject roomRequest(const QString &handle, const QJsonObject &body);
 
     std::unique_ptr<TestHome> m_home;
     std::unique_ptr<ServicesProcess> m_services;
@@ -413,27 +416,37 @@ QJsonObject TestMediaEndToEnd::janus(const QString &path, QJsonObject body)
     return polled.wait(35000) ? QJsonDocument::fromJson(poll->readAll()).object() : QJsonObject();
 }
 
-QStringList TestMediaEndToEnd::inRoom()
+QString TestMediaEndToEnd::attachToVideoRoom()
 {
     const qint64 session =
         janus({}, {{"janus", "create"}}).value("data").toObject().value("id").toInteger();
+    if (session == 0)
+        return {};
     const QString s = QStringLiteral("/%1").arg(session);
     const qint64 handle = janus(s, {{"janus", "attach"}, {"plugin", "janus.plugin.videoroom"}})
                               .value("data")
                               .toObject()
                               .value("id")
                               .toInteger();
-    const QJsonArray people =
-        janus(s + QStringLiteral("/%1").arg(handle),
-              {{"janus", "message"},
-               {"body", QJsonObject{{"request", "listparticipants"}, {"room", 1002}}}})
-            .value("plugindata")
-            .toObject()
-            .value("data")
-            .toObject()
-            .value("participants")
-            .toArray();
-    janus(s, {{"janus", "destroy"}});
+    return handle == 0 ? QString() : s + QStringLiteral("/%1").arg(handle);
+}
+
+QJsonObject TestMediaEndToEnd::roomRequest(const QString &handle, const QJsonObject &body)
+{
+    return janus(handle, {{"janus", "message"}, {"body", body}})
+        .value("plugindata")
+        .toObject()
+        .value("data")
+        .toObject();
+}
+
+QStringList TestMediaEndToEnd::inRoom()
+{
+    const QString h = attachToVideoRoom();
+    const QJsonArray people = roomRequest(h, {{"request", "listparticipants"}, {"room", 1002}})
+                                  .value("participants")
+                                  .toArray();
+    janus(h.section(u'/', 0, 1), {{"janus", "destroy"}});
     QStringList displays;
     for (const QJsonValue &p : people)
         displays.append(p.toObject().value("display").toString());
@@ -443,26 +456,11 @@ QStringList TestMediaEndToEnd::inRoom()
 void TestMediaEndToEnd::strangerCannotSubscribe()
 {
     // Someone who knows where Janus listens but was never admitted to the call.
-    const qint64 session =
-        janus({}, {{"janus", "create"}}).value("data").toObject().value("id").toInteger();
-    QVERIFY(session != 0);
-    const QString s = QStringLiteral("/%1").arg(session);
-    const qint64 handle = janus(s, {{"janus", "attach"}, {"plugin", "janus.plugin.videoroom"}})
-                              .value("data")
-                              .toObject()
-                              .value("id")
-                              .toInteger();
-    QVERIFY(handle != 0);
-    const QString h = s + QStringLiteral("/%1").arg(handle);
-    const QJsonArray people =
-        janus(h, {{"janus", "message"},
-                  {"body", QJsonObject{{"request", "listparticipants"}, {"room", 1002}}}})
-            .value("plugindata")
-            .toObject()
-            .value("data")
-            .toObject()
-            .value("participants")
-            .toArray();
+    const QString h = attachToVideoRoom();
+    QVERIFY(!h.isEmpty());
+    const QJsonArray people = roomRequest(h, {{"request", "listparticipants"}, {"room", 1002}})
+                                  .value("participants")
+                                  .toArray();
     QCOMPARE(people.size(), 2);
     qint64 feed = 0;
     for (const QJsonValue &p : people)
@@ -476,11 +474,7 @@ void TestMediaEndToEnd::strangerCannotSubscribe()
                          {"streams", QJsonArray{QJsonObject{{"feed", feed}}}}};
         if (!token.isEmpty())
             join.insert("token", token);
-        const QJsonObject data = janus(h, {{"janus", "message"}, {"body", join}})
-                                     .value("plugindata")
-                                     .toObject()
-                                     .value("data")
-                                     .toObject();
+        const QJsonObject data = roomRequest(h, join);
         // 433: not authorised; A's feed itself exists.
         QVERIFY2(data.value("error_code").toInt() == 433, QJsonDocument(data).toJson().constData());
         QVERIFY(!data.contains("streams"));

@@ -43,10 +43,9 @@ void UiHarness::launch()
 {
     quit();
     TestHome::clear();
-    forgetModel();
+    AppUser::delUser(); // the shared user is kept in memory once read
     // The deployment announces a release: keep its prompt off the windows under test.
     Preferences().setSystemTime(std::numeric_limits<qint64>::max());
-    FakeEngine::instance().reset();
     m_keychain = std::make_unique<FakeKeychain>();
     m_toasts.clear();
     startApplication();
@@ -54,15 +53,23 @@ void UiHarness::launch()
 
 void UiHarness::restart()
 {
-    m_delegate.reset();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    AppUser::delUser(); // read again from its file
-    FakeEngine::instance().reset();
+    closeApplication();
     startApplication();
+}
+
+void UiHarness::closeApplication()
+{
+    m_delegate.reset();
+    // What the windows queued for later runs now, while what it refers to is still known.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 void UiHarness::startApplication()
 {
+    // What a new process would not know and the launch does not set itself.
+    AppStatus::shareStatus()->setIsChangePassword(false);
+    AppStatus::shareStatus()->setCurrentRometeUri({});
+    FakeEngine::instance().reset();
     m_delegate = std::make_unique<AppDelegate>();
     m_delegate->applicationDidFinishLaunching();
     m_delegate->startEngine();
@@ -72,9 +79,7 @@ bool UiHarness::quit()
 {
     if (!m_delegate)
         return true;
-    m_delegate.reset();
-    // What the windows queued for later runs now, while what it refers to is still known.
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    closeApplication();
     m_keychain.reset();
     bool closed = true;
     for (const QWidget *window : QApplication::topLevelWidgets()) {
@@ -84,18 +89,6 @@ bool UiHarness::quit()
         }
     }
     return closed;
-}
-
-void UiHarness::forgetModel()
-{
-    // The shared user is kept in memory once read; its file went with the home.
-    AppUser::delUser();
-    AppStatus *status = AppStatus::shareStatus();
-    status->setIsChangePassword(false);
-    status->setIsRemberPassword(false);
-    status->setIsAutoLogin(false);
-    status->setIsStartByWeb(false);
-    status->setCurrentRometeUri({});
 }
 
 bool UiHarness::eventFilter(QObject *watched, QEvent *event)

@@ -64,7 +64,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    static void forgetModel();
+    void closeApplication();
     void startApplication();
 
     std::unique_ptr<TestDeployment> m_deployment;
