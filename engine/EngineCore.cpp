@@ -87,6 +87,8 @@ MediaEngine *EngineCore::media()
     if (!m_mediaTried) {
         m_mediaTried = true;
         m_media = MediaModule::create(m_state, this);
+        if (m_media)
+            m_media->shareLost = [this] { stopShare(); }; // the others see the share end
     }
     return m_media;
 }

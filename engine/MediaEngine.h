@@ -2,6 +2,8 @@
 
 #include <QtGlobal>
 
+#include <functional>
+
 class QJsonObject;
 class QObject;
 struct EngineState;
@@ -31,6 +33,9 @@ public:
     /// Publishes the screen region or window as a video stream of its own.
     virtual void startShare(const ShareSource &source) = 0;
     virtual void stopShare() = 0;
+
+    /// Called on the engine's thread when the local share has ended by itself: its window closed.
+    std::function<void()> shareLost;
 };
 
 /// The one symbol the media module exports, under the name `orvaleCreateMediaEngine`. The

@@ -6,6 +6,7 @@
 #include "MediaPipeline.h"
 #include "Publisher.h"
 #include "Subscriber.h"
+#include "XErrorTrap.h"
 
 #include <gst/gst.h>
 
@@ -58,6 +59,15 @@ MediaSession::MediaSession(EngineState &state, QObject *parent)
         QMutexLocker lock(&m_state.mutex);
         if (m_state.repaint)
             m_state.repaint();
+    });
+    m_shareWatch.setInterval(300);
+    connect(&m_shareWatch, &QTimer::timeout, this, [this] {
+        if (!XErrorTrap::watchedGone())
+            return;
+        qInfo("media: the shared window was closed: the share ends");
+        stopShare();
+        if (shareLost)
+            shareLost();
     });
 }
 
@@ -174,8 +184,7 @@ void MediaSession::start(const QJsonObject &media)
 void MediaSession::stop()
 {
     m_staleCheck.stop();
-    m_sharing = false;
-    closeShare();
+    stopShare();
     delete m_publisher;
     m_publisher = nullptr;
     qDeleteAll(m_subscribers);
@@ -360,12 +369,16 @@ void MediaSession::startShare(const ShareSource &source)
     closeShare(); // a new choice replaces the running share
     m_sharing = true;
     m_shareSource = source;
+    XErrorTrap::watch(source.window);
+    if (source.window != 0)
+        m_shareWatch.start();
     openShare();
 }
 
 void MediaSession::stopShare()
 {
     m_sharing = false;
+    m_shareWatch.stop();
     closeShare();
 }
 

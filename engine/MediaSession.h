@@ -55,6 +55,7 @@ private:
     EngineState &m_state;
     std::unique_ptr<JanusClient> m_janus;
     QTimer m_staleCheck; ///< repaints so that tiles whose pictures stopped show the name again
+    QTimer m_shareWatch; ///< ends the share of a window that was closed
     qint64 m_room = 0;
     qint64 m_ownId = 0;
     QString m_token;
