@@ -32,7 +32,7 @@ QList<QRectF> grid(const QRectF &area, int count)
     for (int c = 1; c <= count; ++c) {
         const int rows = (count + c - 1) / c;
         const QSizeF candidate = tileWithin(area.width() / c, area.height() / rows);
-        if (candidate.width() > size.width()) {
+        if (candidate.width() > size.width() - 0.5) { // on a tie, side by side
             size = candidate;
             columns = c;
         }
