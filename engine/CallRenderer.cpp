@@ -40,6 +40,22 @@ void drawPicture(QPainter &p, const QRectF &r, const QImage &image)
     p.drawImage(CallLayout::fitted(image.size(), r), image);
 }
 
+/// The tile's name (where a picture hides the centred one), microphone, speaker and media, in
+/// the client's language: the engine draws inside the client, whose translators are installed.
+QString statusLine(const Tile &tile)
+{
+    QStringList parts;
+    if (!tile.camera.isNull())
+        parts << tile.name;
+    parts << QStringLiteral("● ") + (tile.micMuted ? CallRenderer::tr("麦克风已关闭")
+                                                   : CallRenderer::tr("麦克风已打开"));
+    if (tile.self && tile.speakerMuted)
+        parts << CallRenderer::tr("扬声器已关闭");
+    if (!tile.note.isEmpty())
+        parts << CallRenderer::tr(tile.note.toUtf8().constData());
+    return parts.join(QStringLiteral("  "));
+}
+
 void drawTile(QPainter &p, const QRectF &r, const Tile &tile)
 {
     QPainterPath path;
@@ -61,17 +77,11 @@ void drawTile(QPainter &p, const QRectF &r, const Tile &tile)
     }
     font.setPointSizeF(9);
     p.setFont(font);
-    QString status =
-        tile.micMuted ? QStringLiteral("● 麦克风已关闭") : QStringLiteral("● 麦克风已打开");
-    if (!tile.camera.isNull())
-        status = tile.name + QStringLiteral("  ") + status;
-    if (tile.self && tile.speakerMuted)
-        status += QStringLiteral("  扬声器已关闭");
-    if (!tile.note.isEmpty())
-        status += QStringLiteral("  ") + tile.note;
     p.setPen(tile.micMuted ? QColor(0xf2, 0x6b, 0x6b) : QColor(0x6b, 0xd3, 0x8a));
     // Along the top: the client's control bar floats over the bottom of the area.
-    p.drawText(r.adjusted(10, 8, -10, 0), Qt::AlignTop | Qt::AlignLeft, status);
+    const QRectF line = r.adjusted(10, 8, -10, 0);
+    p.drawText(line, Qt::AlignTop | Qt::AlignLeft,
+               p.fontMetrics().elidedText(statusLine(tile), Qt::ElideRight, int(line.width())));
 }
 
 } // namespace
@@ -157,7 +167,7 @@ void CallRenderer::paint()
         p.fillRect(banner, QColor(0x0a, 0x7c, 0xff));
         p.setPen(Qt::white);
         p.drawText(banner.adjusted(10, 0, -10, 0), Qt::AlignVCenter | Qt::AlignLeft,
-                   QStringLiteral("正在观看共享: %1").arg(share));
+                   tr("正在观看共享: %1").arg(share));
         area.setTop(banner.bottom());
     }
     using Arrangement = CallLayout::Arrangement;
