@@ -1,5 +1,6 @@
 #include "CallRenderer.h"
 
+#include "CallLayout.h"
 #include "EngineState.h"
 
 #include <QEvent>
@@ -32,15 +33,27 @@ qint64 nowMs()
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-/// The camera picture filling the tile, cut to keep its proportions.
-void drawCamera(QPainter &p, const QRectF &r, const QImage &image)
+/// A picture whole in its place, on black where their shapes differ: letterboxed, never cut.
+void drawPicture(QPainter &p, const QRectF &r, const QImage &image)
 {
-    const QSizeF fill = QSizeF(image.size()).scaled(r.size(), Qt::KeepAspectRatioByExpanding);
-    const QRectF source((fill.width() - r.width()) / 2 * image.width() / fill.width(),
-                        (fill.height() - r.height()) / 2 * image.height() / fill.height(),
-                        r.width() * image.width() / fill.width(),
-                        r.height() * image.height() / fill.height());
-    p.drawImage(r, image, source);
+    p.fillRect(r, Qt::black);
+    p.drawImage(CallLayout::fitted(image.size(), r), image);
+}
+
+/// The tile's name (where a picture hides the centred one), microphone, speaker and media, in
+/// the client's language: the engine draws inside the client, whose translators are installed.
+QString statusLine(const Tile &tile)
+{
+    QStringList parts;
+    if (!tile.camera.isNull())
+        parts << tile.name;
+    parts << QStringLiteral("● ") + (tile.micMuted ? CallRenderer::tr("麦克风已关闭")
+                                                   : CallRenderer::tr("麦克风已打开"));
+    if (tile.self && tile.speakerMuted)
+        parts << CallRenderer::tr("扬声器已关闭");
+    if (!tile.note.isEmpty())
+        parts << CallRenderer::tr(tile.note.toUtf8().constData());
+    return parts.join(QStringLiteral("  "));
 }
 
 void drawTile(QPainter &p, const QRectF &r, const Tile &tile)
@@ -53,7 +66,7 @@ void drawTile(QPainter &p, const QRectF &r, const Tile &tile)
     if (!tile.camera.isNull()) {
         p.save();
         p.setClipPath(path);
-        drawCamera(p, inner, tile.camera);
+        drawPicture(p, inner, tile.camera);
         p.fillRect(QRectF(inner.left(), inner.top(), inner.width(), 26), QColor(0, 0, 0, 140));
         p.restore();
     } else {
@@ -64,72 +77,11 @@ void drawTile(QPainter &p, const QRectF &r, const Tile &tile)
     }
     font.setPointSizeF(9);
     p.setFont(font);
-    QString status =
-        tile.micMuted ? QStringLiteral("● 麦克风已关闭") : QStringLiteral("● 麦克风已打开");
-    if (!tile.camera.isNull())
-        status = tile.name + QStringLiteral("  ") + status;
-    if (tile.self && tile.speakerMuted)
-        status += QStringLiteral("  扬声器已关闭");
-    if (!tile.note.isEmpty())
-        status += QStringLiteral("  ") + tile.note;
     p.setPen(tile.micMuted ? QColor(0xf2, 0x6b, 0x6b) : QColor(0x6b, 0xd3, 0x8a));
     // Along the top: the client's control bar floats over the bottom of the area.
-    p.drawText(r.adjusted(10, 8, -10, 0), Qt::AlignTop | Qt::AlignLeft, status);
-}
-
-QList<QRectF> gridRects(const QRectF &area, int count)
-{
-    QList<QRectF> rects;
-    int columns = 1;
-    while (columns * columns < count)
-        ++columns;
-    const int rows = (count + columns - 1) / std::max(columns, 1);
-    const double w = area.width() / columns, h = area.height() / std::max(rows, 1);
-    for (int i = 0; i < count; ++i)
-        rects.append(QRectF(area.x() + (i % columns) * w, area.y() + (i / columns) * h, w, h));
-    return rects;
-}
-
-/// Tiles side by side, below a share.
-QList<QRectF> rowRects(const QRectF &area, int count)
-{
-    QList<QRectF> rects;
-    const double w = area.width() / std::max(count, 1);
-    for (int i = 0; i < count; ++i)
-        rects.append(QRectF(area.x() + i * w, area.y(), w, area.height()));
-    return rects;
-}
-
-/// The share's picture whole, centred in its area.
-void drawShare(QPainter &p, const QRectF &r, const QImage &image)
-{
-    p.fillRect(r, Qt::black);
-    QRectF target(QPointF(), QSizeF(image.size()).scaled(r.size(), Qt::KeepAspectRatio));
-    target.moveCenter(r.center());
-    p.drawImage(target, image);
-}
-
-/// One large tile and the rest in a strip below (mode 1) or beside (mode 2).
-QList<QRectF> stageRects(const QRectF &area, int count, bool beside)
-{
-    if (count <= 1)
-        return gridRects(area, count);
-    QList<QRectF> rects;
-    const int small = count - 1;
-    if (beside) {
-        const double stripWidth = area.width() / 4;
-        rects.append(QRectF(area.x(), area.y(), area.width() - stripWidth, area.height()));
-        for (int i = 0; i < small; ++i)
-            rects.append(QRectF(area.right() - stripWidth, area.y() + i * area.height() / small,
-                                stripWidth, area.height() / small));
-    } else {
-        const double stripHeight = area.height() / 4;
-        rects.append(QRectF(area.x(), area.y(), area.width(), area.height() - stripHeight));
-        for (int i = 0; i < small; ++i)
-            rects.append(QRectF(area.x() + i * area.width() / small, area.bottom() - stripHeight,
-                                area.width() / small, stripHeight));
-    }
-    return rects;
+    const QRectF line = r.adjusted(10, 8, -10, 0);
+    p.drawText(line, Qt::AlignTop | Qt::AlignLeft,
+               p.fontMetrics().elidedText(statusLine(tile), Qt::ElideRight, int(line.width())));
 }
 
 } // namespace
@@ -215,28 +167,23 @@ void CallRenderer::paint()
         p.fillRect(banner, QColor(0x0a, 0x7c, 0xff));
         p.setPen(Qt::white);
         p.drawText(banner.adjusted(10, 0, -10, 0), Qt::AlignVCenter | Qt::AlignLeft,
-                   QStringLiteral("正在观看共享: %1").arg(share));
+                   tr("正在观看共享: %1").arg(share));
         area.setTop(banner.bottom());
     }
-    if (!sharePicture.isNull()) {
-        // The share takes the stage; the participants line up below it.
-        const QRectF stage(area.x(), area.y(), area.width(), area.height() * 3 / 4);
-        drawShare(p, stage, sharePicture);
-        const QList<QRectF> rects =
-            rowRects(area.adjusted(0, stage.height(), 0, 0), int(tiles.size()));
-        for (int i = 0; i < tiles.size(); ++i) {
-            Tile tile = tiles[i];
-            tile.large = false;
-            drawTile(p, rects[i], tile);
-        }
-        return;
-    }
+    using Arrangement = CallLayout::Arrangement;
     const bool staged = mode != 0 || (!tiles.isEmpty() && tiles.first().large);
-    const QList<QRectF> rects = staged ? stageRects(area, int(tiles.size()), mode == 2)
-                                       : gridRects(area, int(tiles.size()));
-    for (int i = 0; i < tiles.size(); ++i) {
+    Arrangement arrangement = !staged     ? Arrangement::Grid
+                              : mode == 2 ? Arrangement::StripBeside
+                                          : Arrangement::StripBelow;
+    if (!sharePicture.isNull())
+        arrangement = Arrangement::Share; // the share takes the stage, everyone lines up below
+    const CallLayout::Placement placement = CallLayout::place(area, int(tiles.size()), arrangement);
+    if (arrangement == Arrangement::Share)
+        drawPicture(p, placement.stage, sharePicture);
+    const qsizetype firstSmall = tiles.size() - placement.tiles.size();
+    for (qsizetype i = 0; i < tiles.size(); ++i) {
         Tile tile = tiles[i];
-        tile.large = staged && i == 0;
-        drawTile(p, rects[i], tile);
+        tile.large = i < firstSmall;
+        drawTile(p, tile.large ? placement.stage : placement.tiles[i - firstSmall], tile);
     }
 }

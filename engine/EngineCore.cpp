@@ -4,6 +4,7 @@
 #include "ConferenceMessages.h"
 #include "MediaModule.h"
 
+#include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMutexLocker>
@@ -97,7 +98,7 @@ MediaEngine *EngineCore::media()
 void EngineCore::noMedia()
 {
     QMutexLocker lock(&m_state.mutex);
-    m_state.mediaNote = QStringLiteral("无音视频");
+    m_state.mediaNote = QString::fromUtf8(EngineState::noMediaNote);
     if (m_state.repaint)
         m_state.repaint();
 }
@@ -418,7 +419,8 @@ void EngineCore::readSettings(const QString &path)
         reread(); // the generated camera joins the device list
 }
 
-/// The service announces the share by name; its picture goes through the media engine.
+/// The service announces the share by name, in the sharer's language as the others' tiles show
+/// it; its picture goes through the media engine.
 void EngineCore::sendShare(const QByteArray &r)
 {
     namespace S = CR::ShareCommand;
@@ -426,7 +428,7 @@ void EngineCore::sendShare(const QByteArray &r)
     QString name;
     if (CR::readU32(r, S::Kind) == S::KindScreen) {
         const QString screen = CR::readText(r, S::ScreenId, S::ScreenIdWidth);
-        name = QStringLiteral("屏幕 ") + screen;
+        name = QCoreApplication::translate("CallRenderer", "屏幕 %1").arg(screen);
         source = {0, CR::readI32(r, S::Rect), CR::readI32(r, S::Rect + 4),
                   int(CR::readU32(r, S::Rect + 8)), int(CR::readU32(r, S::Rect + 12))};
         QMutexLocker lock(&m_state.mutex);
@@ -435,7 +437,7 @@ void EngineCore::sendShare(const QByteArray &r)
                 source = {0, s.x, s.y, s.width, s.height};
     } else {
         const quint32 id = CR::readU32(r, S::Id);
-        name = QStringLiteral("窗口 %1").arg(id);
+        name = QCoreApplication::translate("CallRenderer", "窗口 %1").arg(id);
         source.window = id;
         QMutexLocker lock(&m_state.mutex);
         for (const EngineState::Window &w : std::as_const(m_state.windows))

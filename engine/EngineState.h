@@ -84,7 +84,11 @@ struct EngineState
     };
     QHash<QString, RemoteVideo> remoteVideo; ///< the latest decoded picture per participant URI
     QHash<QString, RemoteVideo> shareVideo;  ///< the latest picture of each share, by sharer URI
-    QString mediaNote; ///< said on every tile when the call carries no media, else empty
+    /// Said on every tile when the call carries no media, else empty: one of the notes below,
+    /// untranslated; the renderer shows it in the client's language.
+    QString mediaNote;
+    static constexpr const char *noMediaNote = QT_TRANSLATE_NOOP("CallRenderer", "无音视频");
+    static constexpr const char *mediaLostNote = QT_TRANSLATE_NOOP("CallRenderer", "音视频已中断");
     /// Where the cameras are read from. Device queries may emit change signals synchronously, so
     /// this is never called with `mutex` held. Set before the engine starts, never changed after.
     std::function<QList<QCameraDevice>()> videoInputs = [] { return QMediaDevices::videoInputs(); };

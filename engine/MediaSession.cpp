@@ -21,8 +21,8 @@ Q_LOGGING_CATEGORY(lcMedia, "orvale.media", QtWarningMsg)
 
 namespace {
 
-const QString noMedia = QStringLiteral("无音视频");
-const QString mediaLost = QStringLiteral("音视频已中断");
+const QString noMedia = QString::fromUtf8(EngineState::noMediaNote);
+const QString mediaLost = QString::fromUtf8(EngineState::mediaLostNote);
 /// A share is published under its sharer's URI with this in front.
 const QString sharePrefix = QStringLiteral("share:");
 

@@ -149,6 +149,41 @@
     </message>
 </context>
 <context>
+    <name>CallRenderer</name>
+    <message>
+        <source>麦克风已关闭</source>
+        <translation>Microphone off</translation>
+    </message>
+    <message>
+        <source>麦克风已打开</source>
+        <translation>Microphone on</translation>
+    </message>
+    <message>
+        <source>扬声器已关闭</source>
+        <translation>Speaker off</translation>
+    </message>
+    <message>
+        <source>正在观看共享: %1</source>
+        <translation>Watching share: %1</translation>
+    </message>
+    <message>
+        <source>屏幕 %1</source>
+        <translation>Screen %1</translation>
+    </message>
+    <message>
+        <source>窗口 %1</source>
+        <translation>Window %1</translation>
+    </message>
+    <message>
+        <source>无音视频</source>
+        <translation>No audio or video</translation>
+    </message>
+    <message>
+        <source>音视频已中断</source>
+        <translation>Audio and video interrupted</translation>
+    </message>
+</context>
+<context>
     <name>ChangePasswordViewController</name>
     <message>
         <source>原密码</source>
