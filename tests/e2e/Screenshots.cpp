@@ -28,10 +28,12 @@
 #include "ScreenSouseViewController.h"
 #include "ShareListInRoom.h"
 #include "ShareQRCodeWindowController.h"
+#include "SliderCell.h"
 
 #include <QLabel>
 
 #include <QApplication>
+#include <QCursor>
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -247,6 +249,8 @@ int main(int argc, char *argv[])
     player->resize(960, 540);
     player->move(300, 120);
     waitFor([&] { return player->playerLayer()->frameCount() > 25; }, "the live video");
+    // The pointer rests on the volume slider: the controls stay while it is there.
+    QCursor::setPos(player->slider()->mapToGlobal(player->slider()->rect().center()));
     shoot(QStringLiteral("11-live-player"));
     liveCell(1)->playButton()->click();
     player = live->playWindow();

@@ -124,6 +124,7 @@ void TestLiveE2e::runningBroadcastPlays()
     QCOMPARE(window->playButton()->property("tag").toInt(), PlayDirectLive::pausedTag);
     QTRY_COMPARE(window->player()->playbackState(), QMediaPlayer::PausedState);
     const qint64 paused = frames;
+    const qint64 pausedPosition = window->player()->position();
     // The broadcast moves on by a whole segment, 50 frames, while the player stays paused;
     // the one frame already on its way when the pipeline paused may still come.
     const qint64 sequence = mediaSequence();
@@ -131,10 +132,17 @@ void TestLiveE2e::runningBroadcastPlays()
     QTRY_VERIFY_WITH_TIMEOUT(mediaSequence() >= sequence + 2, 10000);
     QVERIFY2(frames <= paused + 1, qPrintable(QString::number(frames - paused)));
 
-    // Resuming goes back to the live stream.
+    // Resuming goes back to the live stream instead of going on from the paused picture: the
+    // playback position is not the paused one plus the time played since. (Back at the live
+    // stream the player is ahead by the time paused, or at the start of the stream loaded anew.)
     window->playButton()->click();
     QTRY_VERIFY_WITH_TIMEOUT(frames > paused + 10, 10000);
     QCOMPARE(window->player()->playbackState(), QMediaPlayer::PlayingState);
+    const qint64 goneOn = pausedPosition + (frames - paused) * 1000 / 25;
+    const qint64 resumed = window->player()->position();
+    QVERIFY2(qAbs(resumed - goneOn) > 1000,
+             qPrintable(
+                 QStringLiteral("paused at %1 ms, now at %2 ms").arg(pausedPosition).arg(resumed)));
 
     window->close();
     QVERIFY(!window->player());

@@ -2,6 +2,8 @@
 
 #include <QTcpSocket>
 
+#include <utility>
+
 QByteArray TestHttpServer::Request::header(const QByteArray &name) const
 {
     for (const auto &[key, value] : headers) {
@@ -83,6 +85,23 @@ void TestHttpServer::answer(QTcpSocket *socket, const Request &)
         }
         return;
     }
+    if (reply.held) {
+        m_held.append({socket, reply});
+        return;
+    }
+    send(socket, reply);
+}
+
+void TestHttpServer::releaseHeld()
+{
+    for (const auto &[socket, reply] : std::exchange(m_held, {})) {
+        if (socket && socket->state() == QAbstractSocket::ConnectedState)
+            send(socket, reply);
+    }
+}
+
+void TestHttpServer::send(QTcpSocket *socket, const Reply &reply)
+{
     QByteArray response = "HTTP/1.1 " + QByteArray::number(reply.status) + " Status\r\n";
     if (!reply.contentType.isEmpty())
         response += "Content-Type: " + reply.contentType + "\r\n";

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QObject>
 #include <QPair>
+#include <QPointer>
 #include <QTcpServer>
 
 /// A scripted HTTP/1.1 server on loopback: it records every request as received and
@@ -27,6 +28,7 @@ public:
         QByteArray contentType = "text/xml; charset=utf-8";
         QByteArray body;
         bool never = false;             ///< keep the connection open and never answer
+        bool held = false;              ///< answered when the test calls releaseHeld()
         QByteArray partialBody;         ///< when never: bytes sent before stalling
         qint64 declaredLength = 100000; ///< when never: the Content-Length announced
         bool noLength = false; ///< send no Content-Length: the body ends when the connection does
@@ -52,6 +54,8 @@ public:
 
     void enqueue(const Reply &reply) { m_replies.append(reply); }
     const QList<Request> &requests() const { return m_requests; }
+    /// Sends the held replies to the clients still connected.
+    void releaseHeld();
 
 Q_SIGNALS:
     void requestReceived();
@@ -59,8 +63,10 @@ Q_SIGNALS:
 private:
     void serve(QTcpSocket *socket);
     void answer(QTcpSocket *socket, const Request &request);
+    static void send(QTcpSocket *socket, const Reply &reply);
 
     QTcpServer m_server;
     QList<Reply> m_replies;
     QList<Request> m_requests;
+    QList<QPair<QPointer<QTcpSocket>, Reply>> m_held;
 };

@@ -12,6 +12,8 @@
 #include <QNetworkReply>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <utility>
+
 DirectLiveCellView::DirectLiveCellView(QWidget *parent)
     : QWidget(parent)
     , ui(std::make_unique<Ui::DirectLiveCellView>())
@@ -81,16 +83,19 @@ QColor DirectLiveCellView::runningColor()
 
 void DirectLiveCellView::setModel(const std::shared_ptr<LiveModel> &model)
 {
+    const QString cover = model && !model->liveImgs.isEmpty() ? model->liveImgs.first() : QString();
+    // A refresh gives the row a new record of the same broadcast: its picture stays, so that
+    // nothing blinks. A row reused for another broadcast must not show the previous picture,
+    // nor receive it late.
+    const bool sameBroadcast = m_model && model && m_model->liveId == model->liveId;
+    if (!sameBroadcast || cover != m_cover)
+        forgetPicture();
     m_model = model;
+    m_cover = cover;
     if (!model)
         return;
-    if (!model->liveImgs.isEmpty() && !model->liveImgs.first().isEmpty()) {
-        loadPicture(Preferences().liveServiceUrl() + model->liveImgs.first());
-    } else {
-        m_shownImage = {};
-        ui->backImage->setPixmap(
-            Images::pixmap(QStringLiteral("playimg"), ui->backImage->size(), devicePixelRatioF()));
-    }
+    if (!cover.isEmpty())
+        loadPicture(Preferences().liveServiceUrl() + cover);
     ui->name->setText(model->liveName);
     ui->time->setText(timeText(model->liveStart, model->liveEnd));
     const bool coming = model->timestamp > 0;
@@ -118,6 +123,16 @@ void DirectLiveCellView::loadPicture(const QString &url)
         m_decoder.setFuture(
             QtConcurrent::run([data = reply->readAll()] { return QImage::fromData(data); }));
     });
+}
+
+void DirectLiveCellView::forgetPicture()
+{
+    if (m_reply)
+        std::exchange(m_reply, nullptr)->abort();
+    m_decoder.cancel();
+    m_shownImage = {};
+    ui->backImage->setPixmap(
+        Images::pixmap(QStringLiteral("playimg"), ui->backImage->size(), devicePixelRatioF()));
 }
 
 void DirectLiveCellView::showPicture(const QImage &image)

@@ -57,10 +57,12 @@ protected:
 private:
     void awakeFromNib();
     void loadPicture(const QString &url);
+    void forgetPicture();
     void showPicture(const QImage &image);
 
     std::unique_ptr<Ui::DirectLiveCellView> ui;
     std::shared_ptr<LiveModel> m_model;
+    QString m_cover; ///< the path of the picture the row shows or loads; empty: none
     SelectBlock m_slectDirectRoom;
     QNetworkReply *m_reply = nullptr;
     QFutureWatcher<QImage> m_decoder;

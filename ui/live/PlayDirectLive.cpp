@@ -110,11 +110,11 @@ void PlayDirectLive::windowDidLoad()
     ui->hideLeftButton->setHoverImageName(QStringLiteral("lefthover"));
     ui->hideLeftButton->setDelegate(this);
     ui->rightView->setDelegate(this);
+    trackPointer();
     ui->controlView->setAttribute(Qt::WA_NoMousePropagation);
     ui->waitTimeView->hide();
 
     m_hideTimer.setSingleShot(true);
-    m_hideTimer.setInterval(controlsHideMs);
     connect(&m_hideTimer, &QTimer::timeout, this, [this] {
         ui->hideLeftButton->hide();
         ui->controlView->hide();
@@ -332,12 +332,33 @@ void PlayDirectLive::changeVoice(double value)
 
 // ---- Controls, side panel, full screen ----
 
+void PlayDirectLive::trackPointer()
+{
+    // The parts over and beside the video keep the pointer's movements to themselves (the
+    // control bar on purpose, so that its clicks do not pause), so the player watches them
+    // all: a pointer moving over the controls keeps them shown.
+    const QList<QWidget *> parts = findChildren<QWidget *>();
+    for (QWidget *part : parts) {
+        if (part == ui->rightView)
+            continue; // reports to its delegate
+        part->setMouseTracking(true);
+        part->installEventFilter(this);
+    }
+}
+
+bool PlayDirectLive::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::MouseMove)
+        showControls();
+    return QWidget::eventFilter(watched, event);
+}
+
 void PlayDirectLive::showControls()
 {
     m_hideTimer.stop();
     ui->hideLeftButton->show();
     ui->controlView->show();
-    m_hideTimer.start();
+    m_hideTimer.start(m_hideMs);
 }
 
 void PlayDirectLive::myView_mouseMoved(QMouseEvent *)

@@ -89,9 +89,10 @@ public:
     /// The slider's position as a volume from 0 to 1.
     double sliderValue() const;
 
-    /// Shorter intervals for tests: the countdown tick and the controls' hiding.
+    /// Shorter intervals for tests: the countdown tick and the controls' hiding (from the
+    /// next pointer movement on).
     void setTickInterval(int milliseconds) { m_tickMs = milliseconds; }
-    void setControlsHideDelay(int milliseconds) { m_hideTimer.setInterval(milliseconds); }
+    void setControlsHideDelay(int milliseconds) { m_hideMs = milliseconds; }
 
     // The video area and the side-panel button report here.
     void myView_mouseMoved(QMouseEvent *event) override;
@@ -102,6 +103,7 @@ public:
     bool wantsPointerEvents() const override { return true; }
 
 protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void changeEvent(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
@@ -115,6 +117,7 @@ private:
     void observeMediaStatus(QMediaPlayer::MediaStatus status);
     void failed();
     void jumpToLiveEdge();
+    void trackPointer();
     void showControls();
     void setPlayTag(int tag);
     void setSliderValue(double volume);
@@ -130,6 +133,7 @@ private:
     QTimer m_hideTimer;
     qint64 m_waitTime = 0;
     int m_tickMs = 1000;
+    int m_hideMs = controlsHideMs;
     bool m_failed = false;
     bool m_closed = false;
     bool m_wasFullScreen = false;
