@@ -20,6 +20,13 @@
 
 #include <memory>
 
+namespace {
+
+/// The background of the saved and dragged card.
+const QColor cardGrey(236, 236, 236);
+
+} // namespace
+
 /// The invitation window: its code, its texts, copying, saving and dragging the card.
 class TestShareQRCodeWindow : public QObject
 {
@@ -132,6 +139,7 @@ void TestShareQRCodeWindow::savePhoto()
     if (written) {
         const QImage saved(path, "PNG");
         QCOMPARE(saved.size(), m_window->qrBackView()->grab().toImage().size());
+        QCOMPARE(saved.pixelColor(0, 0), cardGrey); // the card's own background
         QCOMPARE(readQRCode(saved), m_window->codeStr());
     }
 }
@@ -164,7 +172,9 @@ void TestShareQRCodeWindow::dragCard()
     QCOMPARE(path, QRBackView::cacheFolder() + QStringLiteral("/二维码.png"));
     QVERIFY(path.startsWith(m_home->path())); // the user's cache folder
     QVERIFY(path.contains(QStringLiteral("/com.Tesvale.Korrin.www/QRCodeImage/")));
-    QCOMPARE(readQRCode(QImage(path, "PNG")), m_window->codeStr());
+    const QImage dragged(path, "PNG");
+    QCOMPARE(readQRCode(dragged), m_window->codeStr());
+    QCOMPARE(dragged.pixelColor(dragged.width() - 1, dragged.height() - 1), cardGrey);
     QVERIFY(mime->hasImage());
     QCOMPARE(readQRCode(qvariant_cast<QImage>(mime->imageData())), m_window->codeStr());
 }
