@@ -109,6 +109,7 @@ void TestAboutWindow::layout_data()
     QTest::newRow("signed out") << false << QVariant(1) << false << -1;
     QTest::newRow("signed in with video") << true << QVariant(1) << true << 263;
     QTest::newRow("video as text") << true << QVariant("1") << true << 263;
+    QTest::newRow("video as text with a fraction") << true << QVariant("1.0") << true << 263;
     QTest::newRow("signed in without video") << true << QVariant(0) << false << 210 - 50;
     QTest::newRow("play absent") << true << QVariant() << false << 210 - 50;
     QTest::newRow("play 2") << true << QVariant(2) << false << 210 - 50;
