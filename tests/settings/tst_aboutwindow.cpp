@@ -13,6 +13,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QWindow>
 
 /// The About window: its buttons, the on-demand version check, and the automatic check after
 /// a sign-in. The browser is replaced by a recorder.
@@ -254,6 +255,10 @@ void TestAboutWindow::automaticCheckAfterSignIn()
     QTRY_VERIFY(sheetOn(main));
     QCOMPARE(m_versionService.requests().size(), asked + 1);
     QMessageBox *alert = sheetOn(main);
+    QCOMPARE(alert->windowHandle()->transientParent(), main->windowHandle());
+    // Over the main window, also when that window is placed after the prompt came.
+    main->move(main->pos() + QPoint(230, 0));
+    QTRY_COMPARE(alert->frameGeometry().center().x(), main->frameGeometry().center().x());
     QCOMPARE(buttonTexts(alert), (QStringList{"立即更新", "暂不升级"}));
     QCOMPARE(Preferences().systemTime(), qint64(9));
     button(alert, QStringLiteral("立即更新"))->click();
