@@ -46,6 +46,7 @@ private Q_SLOTS:
     void cleanup();
     void linksWhileSignedOut_data();
     void linksWhileSignedOut();
+    void reopenWhileSignedOut_data();
     void reopenWhileSignedOut();
     void signIn();
     void linksWhileSignedIn_data();
@@ -160,12 +161,21 @@ void TestAppDelegate::linksWhileSignedOut()
     QVERIFY(app()->loginVc()->loginButton()->isEnabled()); // the login view is idle
 }
 
+void TestAppDelegate::reopenWhileSignedOut_data()
+{
+    QTest::addColumn<bool>("visibleWindows"); // what the desktop says of the application
+    QTest::addColumn<bool>("shown");
+    QTest::newRow("all windows hidden") << false << true;   // the login window comes back
+    QTest::newRow("with visible windows") << true << false; // nothing happens
+}
+
 void TestAppDelegate::reopenWhileSignedOut()
 {
+    QFETCH(bool, visibleWindows);
+    QFETCH(bool, shown);
     app()->window()->hide();
-    QVERIFY(app()->applicationShouldHandleReopen(false));
-    QVERIFY(app()->window()->isVisible()); // the login window comes back
-    QVERIFY(app()->applicationShouldHandleReopen(true));
+    QVERIFY(app()->applicationShouldHandleReopen(visibleWindows));
+    QCOMPARE(app()->window()->isVisible(), shown);
 }
 
 void TestAppDelegate::signIn()
