@@ -1,7 +1,8 @@
 #pragma once
 
 // The conference service's JSON messages: every message is an object whose "type" is one of
-// these names. Shared by the reference engine and the reference deployment.
+// these names, with the fields named in Field. Shared by the reference engine and the reference
+// deployment; services/ConferenceProtocol.md says which message carries which field.
 
 #include <QLatin1String>
 
@@ -35,5 +36,45 @@ inline constexpr QLatin1String CallTimeout{"callTimeout"};
 inline constexpr QLatin1String ShareStarted{"shareStarted"};
 inline constexpr QLatin1String ShareEnded{"shareEnded"};
 inline constexpr QLatin1String Error{"error"};
+
+namespace Field {
+
+// From the engine to the service
+inline constexpr QLatin1String User{"user"};         // signIn
+inline constexpr QLatin1String Password{"password"}; // signIn
+inline constexpr QLatin1String RoomKey{"roomKey"};   // guestJoin
+inline constexpr QLatin1String Pin{"pin"};           // guestJoin
+inline constexpr QLatin1String Accept{"accept"};     // answer
+inline constexpr QLatin1String To{"to"};             // chat: a participant URI, or empty for all
+
+// Both ways
+inline constexpr QLatin1String Name{"name"};   // guestJoin, share, conference, chat, roster
+inline constexpr QLatin1String Text{"text"};   // chat
+inline constexpr QLatin1String Muted{"muted"}; // mute, farEndMute
+
+// From the service to the engine
+inline constexpr QLatin1String Uri{"uri"}; // signedIn, conference, roster, shareStarted, shareEnded
+inline constexpr QLatin1String DisplayName{"displayName"};     // signedIn
+inline constexpr QLatin1String EntityId{"entityID"};           // signedIn, roster
+inline constexpr QLatin1String Code{"code"};                   // signInFailed
+inline constexpr QLatin1String Reason{"reason"};               // signedOut
+inline constexpr QLatin1String Result{"result"};               // roomLink
+inline constexpr QLatin1String RoomId{"roomID"};               // conference
+inline constexpr QLatin1String Participants{"participants"};   // participants: the roster
+inline constexpr QLatin1String ParticipantId{"participantID"}; // roster
+inline constexpr QLatin1String Role{"role"};                   // roster
+inline constexpr QLatin1String MicMuted{"micMuted"};           // roster
+inline constexpr QLatin1String Sharing{"sharing"};             // roster
+inline constexpr QLatin1String Caller{"caller"};               // incomingCall
+inline constexpr QLatin1String From{"from"};                   // chat
+inline constexpr QLatin1String Private{"private"};             // chat
+inline constexpr QLatin1String Available{"available"};         // media
+inline constexpr QLatin1String Url{"url"};                     // media: the Janus HTTP API
+inline constexpr QLatin1String Room{"room"};                   // media: the VideoRoom room
+inline constexpr QLatin1String Token{"token"};                 // media
+inline constexpr QLatin1String Id{"id"};                       // media: the publisher id
+inline constexpr QLatin1String Message{"message"};             // error
+
+} // namespace Field
 
 } // namespace ConferenceMessages
