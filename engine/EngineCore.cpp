@@ -15,6 +15,7 @@
 namespace CR = ConfRecords;
 
 namespace CM = ConferenceMessages;
+namespace CF = ConferenceMessages::Field;
 
 namespace {
 
@@ -236,16 +237,17 @@ void EngineCore::handleEvent(uint32_t id, const QByteArray &r)
     switch (id) {
     case CR::EventSignIn:
         m_pending = {{CM::Type, CM::SignIn},
-                     {"user", CR::readText(r, CR::SignIn::UserName, CR::SignIn::UserNameWidth)},
-                     {"password", CR::readText(r, CR::SignIn::Password, CR::TextWidth)}};
+                     {CF::User, CR::readText(r, CR::SignIn::UserName, CR::SignIn::UserNameWidth)},
+                     {CF::Password, CR::readText(r, CR::SignIn::Password, CR::TextWidth)}};
         connectTo(CR::readText(r, CR::SignIn::Portal, CR::TextWidth), Purpose::SignIn);
         break;
     case CR::EventGuestJoin:
         m_pending = {
             {CM::Type, CM::GuestJoin},
-            {"roomKey", CR::readText(r, CR::GuestJoin::RoomKey, CR::GuestJoin::RoomKeyWidth)},
-            {"name", CR::readText(r, CR::GuestJoin::DisplayName, CR::GuestJoin::DisplayNameWidth)},
-            {"pin", CR::readText(r, CR::GuestJoin::Pin, CR::GuestJoin::PinWidth)}};
+            {CF::RoomKey, CR::readText(r, CR::GuestJoin::RoomKey, CR::GuestJoin::RoomKeyWidth)},
+            {CF::Name,
+             CR::readText(r, CR::GuestJoin::DisplayName, CR::GuestJoin::DisplayNameWidth)},
+            {CF::Pin, CR::readText(r, CR::GuestJoin::Pin, CR::GuestJoin::PinWidth)}};
         connectTo(CR::readText(r, CR::GuestJoin::Portal, CR::TextWidth), Purpose::GuestJoin);
         break;
     case CR::EventSignOut:
@@ -261,10 +263,10 @@ void EngineCore::handleEvent(uint32_t id, const QByteArray &r)
         break;
     case CR::EventAcceptCall:
     case CR::EventDeclineCall:
-        send({{CM::Type, CM::Answer}, {"accept", id == CR::EventAcceptCall}});
+        send({{CM::Type, CM::Answer}, {CF::Accept, id == CR::EventAcceptCall}});
         break;
     case CR::EventMuteMicrophone:
-        send({{CM::Type, CM::Mute}, {"muted", !r.isEmpty() && r[0] == 1}});
+        send({{CM::Type, CM::Mute}, {CF::Muted, !r.isEmpty() && r[0] == 1}});
         if (m_media)
             m_media->setMicrophoneMuted(!r.isEmpty() && r[0] == 1);
         break;
@@ -290,8 +292,8 @@ void EngineCore::handleEvent(uint32_t id, const QByteArray &r)
         break;
     case CR::EventChat:
         send({{CM::Type, CM::Chat},
-              {"to", CR::readText(r, CR::Chat::Destination, CR::TextWidth)},
-              {"text", CR::readText(r, CR::Chat::Message, CR::Chat::MessageWidth)}});
+              {CF::To, CR::readText(r, CR::Chat::Destination, CR::TextWidth)},
+              {CF::Text, CR::readText(r, CR::Chat::Message, CR::Chat::MessageWidth)}});
         break;
     case CR::EventFilePath:
         readSettings(CR::readText(r, 0, CR::FilePath::Size));
@@ -444,7 +446,7 @@ void EngineCore::sendShare(const QByteArray &r)
             if (w.id == id)
                 source = {id, w.x, w.y, w.width, w.height};
     }
-    send({{CM::Type, CM::Share}, {"name", name}});
+    send({{CM::Type, CM::Share}, {CF::Name, name}});
     m_sharing = true;
     m_share = source;
     if (m_media)
@@ -473,25 +475,24 @@ void EngineCore::onMessage(const QString &text)
         fire(CR::OutSignInState, state);
     } else if (type == CM::SignInFailed) {
         m_purpose = Purpose::None;
-        fireCode(CR::OutSignInFailed,
-                 m.value(QStringLiteral("code")).toInt(CR::Code::WrongPassword), 4);
+        fireCode(CR::OutSignInFailed, m.value(CF::Code).toInt(CR::Code::WrongPassword), 4);
     } else if (type == CM::SignedOut) {
         m_signedIn = m_signingOut = false;
-        fireCode(CR::OutSignedOut, m.value(QStringLiteral("reason")).toInt(), CR::Out::SignOutSize);
+        fireCode(CR::OutSignedOut, m.value(CF::Reason).toInt(), CR::Out::SignOutSize);
         if (m_shuttingDown)
             finishShutdown();
     } else if (type == CM::RoomLink) {
         m_purpose = Purpose::None;
-        fireCode(CR::OutRoomLink, m.value(QStringLiteral("result")).toInt(), 4);
+        fireCode(CR::OutRoomLink, m.value(CF::Result).toInt(), 4);
     } else if (type == CM::Conference) {
         {
             QMutexLocker lock(&m_state.mutex);
-            m_state.selfUri = m.value(QStringLiteral("uri")).toString();
+            m_state.selfUri = m.value(CF::Uri).toString();
         }
         markConference(true);
         fire(CR::OutConferenceActive);
     } else if (type == CM::Participants) {
-        updateParticipants(m.value(QStringLiteral("participants")).toArray());
+        updateParticipants(m.value(CF::Participants).toArray());
         fire(CR::OutParticipantsChanged);
     } else if (type == CM::ConferenceEnded) {
         if (!m_inConference)
@@ -512,7 +513,7 @@ void EngineCore::onMessage(const QString &text)
         if (!m_inConference)
             return;
         // A call without a relay loads no media module.
-        const bool available = m.value(QStringLiteral("available")).toBool();
+        const bool available = m.value(CF::Available).toBool();
         if (MediaEngine *engine = available ? media() : m_media) {
             engine->start(m);
             if (m_sharing)
@@ -521,22 +522,19 @@ void EngineCore::onMessage(const QString &text)
             noMedia();
         }
     } else if (type == CM::FarEndMute) {
-        if (m_media && m.value(QStringLiteral("muted")).toBool())
+        if (m_media && m.value(CF::Muted).toBool())
             m_media->setMicrophoneMuted(true);
-        fire(CR::OutFarEndMute,
-             QByteArray(1, m.value(QStringLiteral("muted")).toBool() ? '\1' : '\0'));
+        fire(CR::OutFarEndMute, QByteArray(1, m.value(CF::Muted).toBool() ? '\1' : '\0'));
     } else if (type == CM::IncomingCall) {
         QByteArray record = CR::zeroed(CR::Out::CallerNameWidth);
-        CR::writeText(record, 0, CR::Out::CallerNameWidth,
-                      m.value(QStringLiteral("caller")).toString());
+        CR::writeText(record, 0, CR::Out::CallerNameWidth, m.value(CF::Caller).toString());
         fire(CR::OutIncomingCall, record);
     } else if (type == CM::CallTimeout) {
         fire(CR::OutIncomingCallTimeout);
     } else if (type == CM::ShareStarted) {
-        shareStarted(m.value(QStringLiteral("uri")).toString(),
-                     m.value(QStringLiteral("name")).toString());
+        shareStarted(m.value(CF::Uri).toString(), m.value(CF::Name).toString());
     } else if (type == CM::ShareEnded) {
-        shareEnded(m.value(QStringLiteral("uri")).toString());
+        shareEnded(m.value(CF::Uri).toString());
     }
 }
 
@@ -545,12 +543,10 @@ void EngineCore::updateParticipants(const QJsonArray &list)
     QList<EngineState::Participant> participants;
     for (const QJsonValue &value : list) {
         const QJsonObject p = value.toObject();
-        participants.append({p.value(QStringLiteral("uri")).toString(),
-                             p.value(QStringLiteral("name")).toString(),
-                             p.value(QStringLiteral("participantID")).toString(),
-                             p.value(QStringLiteral("entityID")).toString(),
-                             p.value(QStringLiteral("role")).toInt(),
-                             p.value(QStringLiteral("micMuted")).toBool()});
+        participants.append({p.value(CF::Uri).toString(), p.value(CF::Name).toString(),
+                             p.value(CF::ParticipantId).toString(),
+                             p.value(CF::EntityId).toString(), p.value(CF::Role).toInt(),
+                             p.value(CF::MicMuted).toBool()});
     }
     QMutexLocker lock(&m_state.mutex);
     m_state.participants = participants;
@@ -599,12 +595,8 @@ void EngineCore::chatReceived(const QJsonObject &m)
 {
     namespace O = CR::Out;
     QByteArray record = CR::zeroed(O::ChatSize);
-    CR::writeText(record, O::ChatSenderUri, CR::TextWidth,
-                  m.value(QStringLiteral("from")).toString());
-    CR::writeText(record, O::ChatSenderName, O::ChatSenderNameWidth,
-                  m.value(QStringLiteral("name")).toString());
-    CR::writeText(record, O::ChatMessage, O::ChatMessageWidth,
-                  m.value(QStringLiteral("text")).toString());
-    fire(m.value(QStringLiteral("private")).toBool() ? CR::OutPrivateChat : CR::OutGroupChat,
-         record);
+    CR::writeText(record, O::ChatSenderUri, CR::TextWidth, m.value(CF::From).toString());
+    CR::writeText(record, O::ChatSenderName, O::ChatSenderNameWidth, m.value(CF::Name).toString());
+    CR::writeText(record, O::ChatMessage, O::ChatMessageWidth, m.value(CF::Text).toString());
+    fire(m.value(CF::Private).toBool() ? CR::OutPrivateChat : CR::OutGroupChat, record);
 }

@@ -1,6 +1,7 @@
 #include "MediaSession.h"
 
 #include "ConfRecords.h"
+#include "ConferenceMessages.h"
 #include "EngineState.h"
 #include "JanusClient.h"
 #include "MediaPipeline.h"
@@ -133,19 +134,20 @@ MediaPipeline::Sending MediaSession::sending()
 
 void MediaSession::start(const QJsonObject &media)
 {
+    namespace CF = ConferenceMessages::Field;
     qCDebug(lcMedia, "media %s", QJsonDocument(media).toJson(QJsonDocument::Compact).constData());
     stop();
-    if (!media.value("available").toBool())
+    if (!media.value(CF::Available).toBool())
         return setNote(noMedia);
     if (!gstreamerReady()) {
         qWarning("media: GStreamer with webrtcbin is missing");
         return setNote(noMedia);
     }
     readSettings();
-    m_room = media.value("room").toInteger();
-    m_ownId = media.value("id").toInteger();
-    m_token = media.value("token").toString();
-    m_janus = std::make_unique<JanusClient>(QUrl(media.value("url").toString()));
+    m_room = media.value(CF::Room).toInteger();
+    m_ownId = media.value(CF::Id).toInteger();
+    m_token = media.value(CF::Token).toString();
+    m_janus = std::make_unique<JanusClient>(QUrl(media.value(CF::Url).toString()));
     JanusClient *janus = m_janus.get();
     connect(janus, &JanusClient::lost, this, [this] { lose(mediaLost); });
     connect(janus, &JanusClient::event, this,

@@ -422,7 +422,7 @@ void TestQRCodeWindow::joinTimesOutAndUnlocks()
     QCOMPARE(UiHarness::sentText(CR::EventGuestJoin, CR::GuestJoin::RoomKey, 128), "DemoRoom1000");
     QCOMPARE(UiHarness::sentText(CR::EventGuestJoin, CR::GuestJoin::DisplayName, 128), "来访者");
     QCOMPARE(UiHarness::sentText(CR::EventGuestJoin, CR::GuestJoin::Pin, 17), "2468");
-    QCOMPARE(UiHarness::sentText(CR::EventGuestJoin, CR::GuestJoin::Portal, 257),
+    QCOMPARE(UiHarness::sentText(CR::EventGuestJoin, CR::GuestJoin::Portal, CR::TextWidth),
              "http://127.0.0.9:8081");
     QCOMPARE(AppUser::defaultUser()->displayName, QStringLiteral("来访者"));
     // Locked while joining.

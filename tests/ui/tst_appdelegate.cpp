@@ -209,11 +209,17 @@ void TestAppDelegate::linksWhileSignedIn()
     if (samePortal) {
         // Joined at once as a guest under the user's own name.
         QCOMPARE(FakeEngine::instance().calls(CR::EventGuestJoin).size(), 1);
-        QCOMPARE(UiHarness::sentText(CR::EventGuestJoin, 0, 257), linkPortal);
-        QCOMPARE(UiHarness::sentText(CR::EventGuestJoin, 257, 128), QStringLiteral("HallRoom2002"));
-        QCOMPARE(UiHarness::sentText(CR::EventGuestJoin, 385, 128),
+        QCOMPARE(UiHarness::sentText(CR::EventGuestJoin, CR::GuestJoin::Portal, CR::TextWidth),
+                 linkPortal);
+        QCOMPARE(UiHarness::sentText(CR::EventGuestJoin, CR::GuestJoin::RoomKey,
+                                     CR::GuestJoin::RoomKeyWidth),
+                 QStringLiteral("HallRoom2002"));
+        QCOMPARE(UiHarness::sentText(CR::EventGuestJoin, CR::GuestJoin::DisplayName,
+                                     CR::GuestJoin::DisplayNameWidth),
                  AppUser::defaultUser()->displayName);
-        QCOMPARE(UiHarness::sentText(CR::EventGuestJoin, 513, 17), QStringLiteral("9"));
+        QCOMPARE(
+            UiHarness::sentText(CR::EventGuestJoin, CR::GuestJoin::Pin, CR::GuestJoin::PinWidth),
+            QStringLiteral("9"));
         QVERIFY(mainWindow()->contactList()->joinConferenceProgressWindow()->isVisible());
         mainWindow()->contactList()->hideJoinConferenceProgressWindow();
         return;
