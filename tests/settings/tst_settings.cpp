@@ -66,6 +66,7 @@ private Q_SLOTS:
     void passwordChecks();
     void passwordChangeFails();
     void passwordChangeSucceeds();
+    void passwordAlertGoesWithTheWindow();
 
 private:
     AppDelegate *app() const { return m_app->delegate(); }
@@ -614,6 +615,22 @@ void TestSettings::passwordChangeSucceeds()
     QVERIFY(db.authenticate(QStringLiteral("demo"), QStringLiteral("Neu12345")));
     QVERIFY(!db.authenticate(QStringLiteral("demo"), QStringLiteral("demo1234")));
     QVERIFY(db.setPassword(QStringLiteral("demo"), QStringLiteral("demo1234")));
+}
+
+void TestSettings::passwordAlertGoesWithTheWindow()
+{
+    auto *password = page<ChangePasswordViewController>(3);
+    password->oldPass()->setText(QStringLiteral("demo1234"));
+    password->chagePass()->setText(QStringLiteral("Neu12345"));
+    password->confirmPass()->setText(QStringLiteral("Neu12345"));
+    password->updatePass();
+    QTRY_VERIFY(sheetOn(password->window()));
+    // Opening the settings again replaces the window, and the alert on it, unanswered.
+    app()->showConfigPanel();
+    QTRY_COMPARE(FakeEngine::instance().calls(CR::EventSignOut).size(), 1);
+    QVERIFY(!AppStatus::shareStatus()->isChangePassword());
+    QVERIFY(m_app->services()->database().setPassword(QStringLiteral("demo"),
+                                                      QStringLiteral("demo1234")));
 }
 
 QTEST_MAIN(TestSettings)
