@@ -460,16 +460,9 @@ void MediaSession::reconfigure()
         const MediaPipeline::VideoFormat format = MediaPipeline::videoFormat(next.videoLevel);
         m_publisher->setVideoFormat(MediaPipeline::videoCaps(next), format.bitrate, format.fps * 2);
     }
-    const bool sameProcessing = next.echoCancellation == m_sent.echoCancellation &&
-                                next.automaticGain == m_sent.automaticGain &&
-                                next.toneHz == m_sent.toneHz;
-    const bool moves = sameProcessing && !next.microphone.isEmpty() &&
-                       !m_sent.microphone.isEmpty() &&
-                       MediaPipeline::audioInput(next).contains(u"pulsesrc") &&
-                       MediaPipeline::audioInput(m_sent).contains(u"pulsesrc");
-    if (next.microphone != m_sent.microphone && moves)
-        m_publisher->moveMicrophone(next.microphone);
-    else if (next.microphone != m_sent.microphone || !sameProcessing)
+    // Replaced rather than moved at the sound server: here that reached the others sooner.
+    if (next.microphone != m_sent.microphone || next.echoCancellation != m_sent.echoCancellation ||
+        next.automaticGain != m_sent.automaticGain || next.toneHz != m_sent.toneHz)
         m_publisher->replaceInput("audioinput", MediaPipeline::audioInput(next));
     const bool newLevel = next.videoLevel != m_sent.videoLevel;
     m_sent = next;

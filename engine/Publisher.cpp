@@ -200,23 +200,3 @@ QString Publisher::describe() const
     parts.sort();
     return parts.join(QStringLiteral(", "));
 }
-
-bool Publisher::moveMicrophone(const QString &device)
-{
-    GstElement *input =
-        m_pipeline ? gst_bin_get_by_name(GST_BIN(m_pipeline), "audioinput") : nullptr;
-    if (!input)
-        return false;
-    bool moved = false;
-    GstIterator *it = gst_bin_iterate_all_by_element_factory_name(GST_BIN(input), "pulsesrc");
-    GValue item = G_VALUE_INIT;
-    if (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
-        // The sound server moves the running stream: no gap, no new timestamps.
-        g_object_set(g_value_get_object(&item), "device", device.toUtf8().constData(), nullptr);
-        moved = true;
-    }
-    g_value_unset(&item);
-    gst_iterator_free(it);
-    gst_object_unref(input);
-    return moved;
-}

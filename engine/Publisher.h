@@ -26,9 +26,6 @@ public:
     /// Replaces the named input bin (`videoinput`, `audioinput`) of the running pipeline with
     /// one built from `description`; the rest of the pipeline, and the call, go on.
     bool replaceInput(const char *name, const QString &description);
-    /// The running microphone reads from another source of the sound server; false when it
-    /// is no sound server's source that can move.
-    bool moveMicrophone(const QString &device);
     /// The camera's pictures change size or rate in the running stream: the encoder starts
     /// over with a key frame, the receivers' decoders follow.
     void setVideoFormat(const QString &caps, int bitrate, int keyframeDistance);
