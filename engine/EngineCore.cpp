@@ -82,6 +82,7 @@ void EngineCore::fireCode(uint32_t event, int32_t value, uint32_t size)
 void EngineCore::announceStart()
 {
     fire(CR::OutStarted);
+    fire(CR::OutApplyConfiguration); // the user's stored choices, before any call
 }
 
 MediaEngine *EngineCore::media()
@@ -127,6 +128,13 @@ void EngineCore::markConference(bool on)
 void EngineCore::announceDevicesChanged()
 {
     fire(CR::OutDevicesChanged);
+    fire(CR::OutApplyConfiguration); // the stored indices now point into the new lists
+}
+
+void EngineCore::configurationChanged()
+{
+    if (m_media && m_inConference)
+        m_media->reconfigure();
 }
 
 void EngineCore::connectTo(const QString &portal, Purpose purpose)
@@ -365,7 +373,11 @@ void EngineCore::logDetails()
     {
         QMutexLocker lock(&m_state.mutex);
         for (auto it = m_state.remoteVideo.cbegin(); it != m_state.remoteVideo.cend(); ++it)
-            received.append(QStringLiteral("camera of %1 %2").arg(it.key()).arg(it->pictures));
+            received.append(QStringLiteral("camera of %1 %2 %3x%4")
+                                .arg(it.key())
+                                .arg(it->pictures)
+                                .arg(it->frame.width())
+                                .arg(it->frame.height()));
         for (auto it = m_state.shareVideo.cbegin(); it != m_state.shareVideo.cend(); ++it)
             received.append(QStringLiteral("share of %1 %2").arg(it.key()).arg(it->pictures));
         summary = QStringLiteral("%1 participants, %2 shares, share %3 watched")
@@ -375,6 +387,8 @@ void EngineCore::logDetails()
         if (!m_state.mediaNote.isEmpty())
             summary += QStringLiteral(", ") + m_state.mediaNote;
     }
+    if (const QString media = m_media ? m_media->describe() : QString(); !media.isEmpty())
+        summary += QStringLiteral("; ") + media;
     qInfo("conference details: %s; pictures received: %s", qUtf8Printable(summary),
           received.isEmpty() ? "none" : qUtf8Printable(received.join(QStringLiteral(", "))));
 }
@@ -473,6 +487,7 @@ void EngineCore::onMessage(const QString &text)
         QByteArray state = CR::zeroed(CR::Out::SignInStateSize);
         CR::writeI32(state, 0, 1);
         fire(CR::OutSignInState, state);
+        fire(CR::OutApplyConfiguration); // the signed-in user's choices
     } else if (type == CM::SignInFailed) {
         m_purpose = Purpose::None;
         fireCode(CR::OutSignInFailed, m.value(CF::Code).toInt(CR::Code::WrongPassword), 4);
@@ -515,6 +530,7 @@ void EngineCore::onMessage(const QString &text)
         // A call without a relay loads no media module.
         const bool available = m.value(CF::Available).toBool();
         if (MediaEngine *engine = available ? media() : m_media) {
+            fire(CR::OutApplyConfiguration); // the call starts with what the settings say now
             engine->start(m);
             if (m_sharing)
                 engine->startShare(m_share);

@@ -25,6 +25,8 @@ public:
     void handleEvent(uint32_t id, const QByteArray &record);
     void announceStart();
     void announceDevicesChanged();
+    /// The client wrote the configuration record: a running call follows it.
+    void configurationChanged();
     /// Ends the worker's thread once a sign-out just sent has reached the service (bounded).
     void shutdown();
 

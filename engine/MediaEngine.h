@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QtGlobal>
 
 #include <functional>
@@ -33,6 +34,11 @@ public:
     /// Publishes the screen region or window as a video stream of its own.
     virtual void startShare(const ShareSource &source) = 0;
     virtual void stopShare() = 0;
+    /// The configuration record changed: a running call follows the devices, the voice
+    /// processing and the video level it now names.
+    virtual void reconfigure() = 0;
+    /// What the call sends from and plays into, for the log; empty outside a call.
+    virtual QString describe() const = 0;
 
     /// Called on the engine's thread when the local share has ended by itself: its window closed.
     std::function<void()> shareLost;

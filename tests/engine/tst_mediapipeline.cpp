@@ -36,7 +36,7 @@ Element child(const Element &pipeline, const char *name)
 QStringList factories(const Element &pipeline)
 {
     QStringList names;
-    GstIterator *it = gst_bin_iterate_elements(GST_BIN(pipeline.get()));
+    GstIterator *it = gst_bin_iterate_recurse(GST_BIN(pipeline.get()));
     GValue item = G_VALUE_INIT;
     while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
         auto *e = GST_ELEMENT(g_value_get_object(&item));
@@ -66,6 +66,8 @@ private Q_SLOTS:
     void shareCapturesItsSource();
     void speakerPlaysChosenOutput_data();
     void speakerPlaysChosenOutput();
+    void chosenDevice_data();
+    void chosenDevice();
 };
 
 void TestMediaPipeline::videoLevelSetsPicture_data()
@@ -290,6 +292,26 @@ void TestMediaPipeline::speakerPlaysChosenOutput()
         g_value_unset(&item);
         gst_iterator_free(it);
     }
+}
+
+void TestMediaPipeline::chosenDevice_data()
+{
+    QTest::addColumn<QStringList>("ids");
+    QTest::addColumn<uint>("index");
+    QTest::addColumn<QString>("opened");
+    const QStringList mics{"mic1", "mic2"};
+    QTest::newRow("listed") << mics << 1u << "mic2";
+    QTest::newRow("unplugged: the default") << mics << 2u << "default-mic";
+    QTest::newRow("far past the list") << mics << 4000000000u << "default-mic";
+    QTest::newRow("a listed generated camera") << QStringList{"/dev/video0", ""} << 1u << "";
+}
+
+void TestMediaPipeline::chosenDevice()
+{
+    QFETCH(QStringList, ids);
+    QFETCH(uint, index);
+    QFETCH(QString, opened);
+    QCOMPARE(MediaPipeline::chosenDevice(ids, index, QStringLiteral("default-mic")), opened);
 }
 
 QTEST_GUILESS_MAIN(TestMediaPipeline)
