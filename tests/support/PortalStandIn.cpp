@@ -122,6 +122,7 @@ QDBusObjectPath PortalStandIn::SelectSources(const QDBusObjectPath &, const QVar
                                              const QDBusMessage &message)
 {
     selected = options;
+    ++selections;
     const QString request = requestPath(message, options);
     answer(request, chooserResponse, {});
     return QDBusObjectPath(request);
@@ -144,7 +145,7 @@ QDBusUnixFileDescriptor PortalStandIn::OpenPipeWireRemote(const QDBusObjectPath 
                                                           const QVariantMap &)
 {
     ++remotesOpened;
-    return remote;
+    return openRemote ? openRemote() : remote;
 }
 
 void PortalStandIn::closeSession()

@@ -9,6 +9,8 @@
 #include <QSize>
 #include <QVariantMap>
 
+#include <functional>
+
 /// A bus of the test's own: a `dbus-daemon` it starts, so that the names the test takes never
 /// meet another test's.
 class PrivateBus final
@@ -48,10 +50,13 @@ public:
     quint32 node = 0;
     QSize size;
     QDBusUnixFileDescriptor remote;
+    /// Opens a new remote for each cast, when set; else `remote` is handed over.
+    std::function<QDBusUnixFileDescriptor()> openRemote;
     QString restoreToken = QStringLiteral("restore-me");
 
     /// The options of the latest SelectSources, and the session it named.
     QVariantMap selected;
+    int selections = 0;
     QString session;
     int remotesOpened = 0;
 
