@@ -1,7 +1,9 @@
 #include "PortalShare.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QSettings>
+#include <QStandardPaths>
 
 #include <atomic>
 
@@ -86,24 +88,26 @@ void PortalShare::started(const QDBusUnixFileDescriptor &remote, quint32 node, Q
     emit ready(source, name);
 }
 
-QString PortalShare::restoreToken() const
+/// The engine's settings file; where it is installed read-only, a file of the user's own.
+QString PortalShare::tokenFile() const
 {
     QString path;
     {
         QMutexLocker lock(&m_state.mutex);
         path = m_state.settingsPath;
     }
-    return path.isEmpty() ? QString()
-                          : QSettings(path, QSettings::IniFormat).value(tokenKey).toString();
+    if (!path.isEmpty() && QFileInfo(path).isWritable())
+        return path;
+    return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) +
+           QStringLiteral("/engine.ini");
+}
+
+QString PortalShare::restoreToken() const
+{
+    return QSettings(tokenFile(), QSettings::IniFormat).value(tokenKey).toString();
 }
 
 void PortalShare::keepRestoreToken(const QString &token)
 {
-    QString path;
-    {
-        QMutexLocker lock(&m_state.mutex);
-        path = m_state.settingsPath;
-    }
-    if (!path.isEmpty())
-        QSettings(path, QSettings::IniFormat).setValue(tokenKey, token);
+    QSettings(tokenFile(), QSettings::IniFormat).setValue(tokenKey, token);
 }

@@ -38,6 +38,7 @@ signals:
 
 private:
     void started(const QDBusUnixFileDescriptor &remote, quint32 node, QSize size);
+    QString tokenFile() const;
     QString restoreToken() const;
     void keepRestoreToken(const QString &token);
 
