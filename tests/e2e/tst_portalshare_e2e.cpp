@@ -326,8 +326,11 @@ void TestPortalShare::aShares()
     const int selections = m_standIn.selections;
     tellA(QStringLiteral("sharerow 0"));
     const QString list = fromA(QStringLiteral("sharelist:"));
-    // The desktop's two kinds of source, then the row that ends a share.
-    QCOMPARE(list.section(u':', 1).split(u'|').size(), 3);
+    // The desktop's two kinds of source, each opening its chooser, then the row that ends a share.
+    const QStringList rows = list.section(u':', 1).split(u'|');
+    QCOMPARE(rows.size(), 3);
+    QCOMPARE(rows.at(0), QStringLiteral("共享屏幕-全屏"));
+    QCOMPARE(rows.at(1), QStringLiteral("共享窗口-选择窗口"));
     QTRY_VERIFY_WITH_TIMEOUT(m_standIn.selections > selections, 10000);
 }
 
