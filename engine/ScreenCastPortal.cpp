@@ -172,7 +172,7 @@ void ScreenCastPortal::askFor(Step step, const QString &method, const QVariantLi
         if (reply.isError()) {
             qWarning("screen cast: the desktop's portal cannot be asked: %s",
                      qPrintable(reply.error().message()));
-            give(true);
+            finish(true);
         } else if (reply.value().path() != m_request) { // an older portal's own path
             listenToRequest(false);
             m_request = reply.value().path();
@@ -185,7 +185,7 @@ void ScreenCastPortal::onResponse(uint response, const QVariantMap &results)
 {
     listenToRequest(false);
     if (response != 0) { // 1: the user cancelled, 2: the desktop declined
-        give(true);
+        finish(true);
         return;
     }
     switch (m_step) {
@@ -227,7 +227,7 @@ void ScreenCastPortal::openRemote(const QVariantMap &startResults)
             return;
         if (reply.isError() || !reply.value().isValid() || m_node == 0) {
             qWarning("screen cast: the portal handed over no stream");
-            give(true);
+            finish(true);
             return;
         }
         emit started(reply.value(), m_node, m_size);
@@ -238,11 +238,11 @@ void ScreenCastPortal::onSessionClosed()
 {
     const bool running = m_step == Step::Running;
     m_session.clear(); // closed already: nothing to close
-    give(!running);
+    finish(!running);
 }
 
 /// Ends the session, telling whoever waits how it ended.
-void ScreenCastPortal::give(bool cancelled)
+void ScreenCastPortal::finish(bool cancelled)
 {
     close();
     if (cancelled)

@@ -57,7 +57,7 @@ private:
     void openRemote(const QVariantMap &startResults);
     void listenToRequest(bool on);
     void listenToSession(bool on);
-    void give(bool cancelled);
+    void finish(bool cancelled);
 
     QDBusConnection m_bus;
     Step m_step = Step::None;
