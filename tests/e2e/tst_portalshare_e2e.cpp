@@ -310,7 +310,6 @@ void TestPortalShare::cleanupTestCase()
     if (m_bStarted) {
         TRQClientInEvent::ClientAsyncRequestLeaveRoom();
         TRQClientInEvent::ClientAsyncRequestLogOut();
-        QTest::qWait(0);
         QTimer::singleShot(0, qApp, &QCoreApplication::quit);
         QCoreApplication::exec(); // its aboutToQuit stops the engine
     }
