@@ -10,6 +10,7 @@
 #include "ConfRecords.h"
 #include "EngineCore.h"
 #include "EngineState.h"
+#include "PortalShare.h"
 #include "VideoDevices.h"
 #include "X11Windows.h"
 
@@ -101,6 +102,11 @@ void readScreens()
     for (const X11Windows::Window &w : X11Windows::list(int(CR::ShareSources::MaxWindows)))
         windows.append({w.id, w.title, w.application, w.geometry.x(), w.geometry.y(),
                         w.geometry.width(), w.geometry.height()});
+    // A Wayland session shows a program neither: the desktop's portal offers the sources.
+    if (const uint portal = PortalShare::ask()) {
+        screens = PortalShare::screens(portal);
+        windows = PortalShare::windows(portal);
+    }
     QMutexLocker lock(&state.mutex);
     state.screens = screens;
     state.windows = windows;

@@ -3,6 +3,7 @@
 #include "ConfRecords.h"
 #include "ConferenceMessages.h"
 #include "MediaModule.h"
+#include "PortalShare.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
@@ -440,6 +441,10 @@ void EngineCore::readSettings(const QString &path)
 void EngineCore::sendShare(const QByteArray &r)
 {
     namespace S = CR::ShareCommand;
+    if (PortalShare::offered() != 0) { // the share starts once the desktop's chooser answers
+        portalShare()->choose(CR::readU32(r, S::Kind) == S::KindScreen);
+        return;
+    }
     MediaEngine::ShareSource source;
     QString name;
     if (CR::readU32(r, S::Kind) == S::KindScreen) {
@@ -460,6 +465,11 @@ void EngineCore::sendShare(const QByteArray &r)
             if (w.id == id)
                 source = {id, w.x, w.y, w.width, w.height};
     }
+    beginShare(source, name);
+}
+
+void EngineCore::beginShare(const MediaEngine::ShareSource &source, const QString &name)
+{
     send({{CM::Type, CM::Share}, {CF::Name, name}});
     m_sharing = true;
     m_share = source;
@@ -467,8 +477,20 @@ void EngineCore::sendShare(const QByteArray &r)
         m_media->startShare(source);
 }
 
+PortalShare *EngineCore::portalShare()
+{
+    if (!m_portalShare) {
+        m_portalShare = new PortalShare(m_state, this);
+        connect(m_portalShare, &PortalShare::ready, this, &EngineCore::beginShare);
+        connect(m_portalShare, &PortalShare::ended, this, &EngineCore::stopShare);
+    }
+    return m_portalShare;
+}
+
 void EngineCore::stopShare()
 {
+    if (m_portalShare)
+        m_portalShare->stop();
     send({{CM::Type, CM::StopShare}});
     m_sharing = false;
     if (m_media)

@@ -15,11 +15,14 @@ struct EngineState;
 class MediaEngine
 {
 public:
-    /// What a local share shows: a window by its X id, or a region of the X screen.
+    /// What a local share shows: a window by its X id, a region of the X screen, or the stream
+    /// the desktop's screen-cast portal handed over.
     struct ShareSource
     {
         quint32 window = 0; ///< the window's X id, or 0 for the screen region
         int x = 0, y = 0, width = 0, height = 0;
+        int pipeWireRemote = -1; ///< the portal's PipeWire connection, kept open by the engine
+        quint32 pipeWireNode = 0;
     };
 
     virtual ~MediaEngine() = default;

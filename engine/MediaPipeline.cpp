@@ -152,6 +152,33 @@ QString MediaPipeline::publisher(const Sending &sending)
                           "clock-rate=48000 ! webrtc. ");
 }
 
+namespace {
+
+/// The share's source element: the portal's stream, an X window or a region of the X screen.
+QString shareCapture(const MediaEngine::ShareSource &source)
+{
+    // The portal's stream comes at the desktop's pace and only when the picture changes: a
+    // still picture is repeated, and the rate evened out.
+    if (source.pipeWireRemote >= 0)
+        return QStringLiteral("pipewiresrc fd=%1 path=%2 always-copy=true keepalive-time=%3 "
+                              "! videorate ")
+            .arg(source.pipeWireRemote)
+            .arg(source.pipeWireNode)
+            .arg(1000 / shareFps);
+    QString capture = QStringLiteral("ximagesrc use-damage=false show-pointer=true ");
+    if (source.window != 0)
+        capture += QStringLiteral("xid=%1 ").arg(source.window);
+    else if (source.width > 0 && source.height > 0)
+        capture += QStringLiteral("startx=%1 starty=%2 endx=%3 endy=%4 ")
+                       .arg(std::max(0, source.x))
+                       .arg(std::max(0, source.y))
+                       .arg(std::max(0, source.x) + source.width - 1)
+                       .arg(std::max(0, source.y) + source.height - 1);
+    return capture;
+}
+
+} // namespace
+
 QSize MediaPipeline::shareSize(int width, int height)
 {
     if (width <= 0 || height <= 0)
@@ -164,15 +191,7 @@ QSize MediaPipeline::shareSize(int width, int height)
 
 QString MediaPipeline::share(const MediaEngine::ShareSource &source)
 {
-    QString capture = QStringLiteral("ximagesrc use-damage=false show-pointer=true ");
-    if (source.window != 0)
-        capture += QStringLiteral("xid=%1 ").arg(source.window);
-    else if (source.width > 0 && source.height > 0)
-        capture += QStringLiteral("startx=%1 starty=%2 endx=%3 endy=%4 ")
-                       .arg(std::max(0, source.x))
-                       .arg(std::max(0, source.y))
-                       .arg(std::max(0, source.x) + source.width - 1)
-                       .arg(std::max(0, source.y) + source.height - 1);
+    const QString capture = shareCapture(source);
     const QSize size = shareSize(source.width, source.height);
     return QStringLiteral("webrtcbin name=webrtc bundle-policy=max-bundle ") + capture +
            QStringLiteral("! video/x-raw,framerate=%1/1 ! videoconvert ! videoscale "

@@ -174,6 +174,14 @@ void run(const QStringList &words)
                             words.value(5).toUInt()};
         TRQClientInEvent::ClientSyncRequestSetShareWithShareArray({window}, 0);
         say(QStringLiteral("sharing:%1").arg(window->appWindowId));
+    } else if (command == u"sharerow") {
+        // A row of the share menu as the engine lists the sources.
+        const auto sources = TRQClientInEvent::ClientSyncRequestGetShareList();
+        QStringList rows;
+        for (const auto &source : sources)
+            rows.append(source->appName + u'-' + source->appWindowName);
+        say(QStringLiteral("sharelist:") + rows.join(u'|'));
+        TRQClientInEvent::ClientSyncRequestSetShareWithShareArray(sources, words.value(1).toInt());
     } else if (command == u"unshare") {
         const auto sources = TRQClientInEvent::ClientSyncRequestGetShareList();
         TRQClientInEvent::ClientSyncRequestSetShareWithShareArray(sources, sources.size() - 1);

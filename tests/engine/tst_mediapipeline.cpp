@@ -64,6 +64,7 @@ private Q_SLOTS:
     void devicesAndProcessing();
     void shareCapturesItsSource_data();
     void shareCapturesItsSource();
+    void portalShareCapturesItsStream();
     void speakerPlaysChosenOutput_data();
     void speakerPlaysChosenOutput();
     void chosenDevice_data();
@@ -241,6 +242,34 @@ void TestMediaPipeline::shareCapturesItsSource()
         QCOMPARE(int(endx), region.right());
         QCOMPARE(int(endy), region.bottom());
     }
+}
+
+/// The portal's stream: read from the remote it handed over, sized by the portal's answer.
+void TestMediaPipeline::portalShareCapturesItsStream()
+{
+    MediaEngine::ShareSource source;
+    source.width = 2560;
+    source.height = 1440;
+    source.pipeWireRemote = 7;
+    source.pipeWireNode = 51;
+    const QString launch = MediaPipeline::share(source);
+    QVERIFY2(launch.contains(QStringLiteral("width=1280,height=720,")), qPrintable(launch));
+    const Element pipeline = parse(launch);
+    QVERIFY(pipeline);
+    GstIterator *it =
+        gst_bin_iterate_all_by_element_factory_name(GST_BIN(pipeline.get()), "pipewiresrc");
+    GValue item = G_VALUE_INIT;
+    QCOMPARE(gst_iterator_next(it, &item), GST_ITERATOR_OK);
+    gint fd = -1;
+    gchar *path = nullptr;
+    g_object_get(g_value_get_object(&item), "fd", &fd, "path", &path, nullptr);
+    const QString node = QString::fromUtf8(path);
+    g_free(path);
+    g_value_unset(&item);
+    gst_iterator_free(it);
+    QCOMPARE(fd, 7);
+    QCOMPARE(node, QStringLiteral("51"));
+    QVERIFY(!factories(pipeline).contains(QStringLiteral("ximagesrc")));
 }
 
 void TestMediaPipeline::speakerPlaysChosenOutput_data()
