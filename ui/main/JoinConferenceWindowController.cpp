@@ -104,6 +104,8 @@ void JoinConferenceWindowController::addControllView()
     m_controlWindowVc = new ControlWindowController(this);
     m_controlWindowVc->setGeometry(controlBarFrame(true));
     m_controlWindowVc->show();
+    if (controlBarInside()) // the keyboard starts at the conference, not on the bar's buttons
+        m_content->setFocus(Qt::OtherFocusReason);
     hide(); // the joining path shows the window again, with the bar over it
 }
 
