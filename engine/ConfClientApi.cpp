@@ -10,6 +10,7 @@
 #include "ConfRecords.h"
 #include "EngineCore.h"
 #include "EngineState.h"
+#include "PortalShare.h"
 #include "VideoDevices.h"
 #include "X11Windows.h"
 
@@ -57,7 +58,11 @@ void readDevices()
         cameras.append(c.name);
         cameraNodes.append(c.node);
     }
+    const QString defaultMicrophone = QString::fromUtf8(QMediaDevices::defaultAudioInput().id());
+    const QString defaultSpeaker = QString::fromUtf8(QMediaDevices::defaultAudioOutput().id());
     QMutexLocker lock(&state.mutex);
+    state.defaultMicrophoneId = defaultMicrophone;
+    state.defaultSpeakerId = defaultSpeaker;
     if (state.testCamera) {
         cameras.append(CameraFeed::testCameraName());
         cameraNodes.append(QString());
@@ -65,11 +70,17 @@ void readDevices()
     state.microphoneIds = microphoneIds;
     state.speakerIds = speakerIds;
     state.cameraNodes = cameraNodes;
-    if (state.configuration.isEmpty())
-        state.configuration = CR::zeroed(CR::Config::Size);
     QByteArray &c = state.configuration;
-    c.replace(0, CR::Config::StartupOne,
-              CR::zeroed(CR::Config::CameraCount + 8)); // names and counts
+    c.resize(CR::Config::Size, '\0');
+    // The lists, their counts and the chosen indices are rewritten; the rest is kept in place.
+    constexpr uint32_t lists = CR::Config::SelectedCamera + 4;
+    const QByteArray chosen[] = {c.mid(CR::Config::SelectedMicrophone, 4),
+                                 c.mid(CR::Config::SelectedSpeaker, 4),
+                                 c.mid(CR::Config::SelectedCamera, 4)};
+    c.replace(0, lists, CR::zeroed(lists));
+    c.replace(CR::Config::SelectedMicrophone, 4, chosen[0]);
+    c.replace(CR::Config::SelectedSpeaker, 4, chosen[1]);
+    c.replace(CR::Config::SelectedCamera, 4, chosen[2]);
     writeNames(c, CR::Config::Microphones, CR::Config::MicrophoneCount, CR::Config::MaxMicrophones,
                microphones);
     writeNames(c, CR::Config::Speakers, CR::Config::SpeakerCount, CR::Config::MaxSpeakers,
@@ -91,6 +102,11 @@ void readScreens()
     for (const X11Windows::Window &w : X11Windows::list(int(CR::ShareSources::MaxWindows)))
         windows.append({w.id, w.title, w.application, w.geometry.x(), w.geometry.y(),
                         w.geometry.width(), w.geometry.height()});
+    // A Wayland session shows a program neither: the desktop's portal offers the sources.
+    if (const uint portal = PortalShare::ask()) {
+        screens = PortalShare::screens(portal);
+        windows = PortalShare::windows(portal);
+    }
     QMutexLocker lock(&state.mutex);
     state.screens = screens;
     state.windows = windows;
@@ -182,9 +198,15 @@ uint32_t answer(uint32_t id, QByteArray &r)
     case CR::RequestSetConfiguration: {
         QMutexLocker lock(&state.mutex);
         state.configuration = r;
+        state.configuration.resize(CR::Config::Size, '\0'); // a shorter record changes no size
         // A newly chosen camera replaces the running one at once.
         if (state.cameraChanged)
             state.cameraChanged();
+        lock.unlock();
+        // So does a running call's media, on the engine's thread.
+        if (EngineCore *c = core)
+            QMetaObject::invokeMethod(
+                c, [c] { c->configurationChanged(); }, Qt::QueuedConnection);
         return 0;
     }
     case CR::RequestGetRemoteShares:

@@ -3,6 +3,7 @@
 #include "ConfRecords.h"
 #include "ConferenceMessages.h"
 #include "MediaModule.h"
+#include "PortalShare.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
@@ -15,6 +16,7 @@
 namespace CR = ConfRecords;
 
 namespace CM = ConferenceMessages;
+namespace CF = ConferenceMessages::Field;
 
 namespace {
 
@@ -81,6 +83,7 @@ void EngineCore::fireCode(uint32_t event, int32_t value, uint32_t size)
 void EngineCore::announceStart()
 {
     fire(CR::OutStarted);
+    fire(CR::OutApplyConfiguration); // the user's stored choices, before any call
 }
 
 MediaEngine *EngineCore::media()
@@ -126,6 +129,13 @@ void EngineCore::markConference(bool on)
 void EngineCore::announceDevicesChanged()
 {
     fire(CR::OutDevicesChanged);
+    fire(CR::OutApplyConfiguration); // the stored indices now point into the new lists
+}
+
+void EngineCore::configurationChanged()
+{
+    if (m_media && m_inConference)
+        m_media->reconfigure();
 }
 
 void EngineCore::connectTo(const QString &portal, Purpose purpose)
@@ -236,16 +246,17 @@ void EngineCore::handleEvent(uint32_t id, const QByteArray &r)
     switch (id) {
     case CR::EventSignIn:
         m_pending = {{CM::Type, CM::SignIn},
-                     {"user", CR::readText(r, CR::SignIn::UserName, CR::SignIn::UserNameWidth)},
-                     {"password", CR::readText(r, CR::SignIn::Password, CR::TextWidth)}};
+                     {CF::User, CR::readText(r, CR::SignIn::UserName, CR::SignIn::UserNameWidth)},
+                     {CF::Password, CR::readText(r, CR::SignIn::Password, CR::TextWidth)}};
         connectTo(CR::readText(r, CR::SignIn::Portal, CR::TextWidth), Purpose::SignIn);
         break;
     case CR::EventGuestJoin:
         m_pending = {
             {CM::Type, CM::GuestJoin},
-            {"roomKey", CR::readText(r, CR::GuestJoin::RoomKey, CR::GuestJoin::RoomKeyWidth)},
-            {"name", CR::readText(r, CR::GuestJoin::DisplayName, CR::GuestJoin::DisplayNameWidth)},
-            {"pin", CR::readText(r, CR::GuestJoin::Pin, CR::GuestJoin::PinWidth)}};
+            {CF::RoomKey, CR::readText(r, CR::GuestJoin::RoomKey, CR::GuestJoin::RoomKeyWidth)},
+            {CF::Name,
+             CR::readText(r, CR::GuestJoin::DisplayName, CR::GuestJoin::DisplayNameWidth)},
+            {CF::Pin, CR::readText(r, CR::GuestJoin::Pin, CR::GuestJoin::PinWidth)}};
         connectTo(CR::readText(r, CR::GuestJoin::Portal, CR::TextWidth), Purpose::GuestJoin);
         break;
     case CR::EventSignOut:
@@ -261,10 +272,10 @@ void EngineCore::handleEvent(uint32_t id, const QByteArray &r)
         break;
     case CR::EventAcceptCall:
     case CR::EventDeclineCall:
-        send({{CM::Type, CM::Answer}, {"accept", id == CR::EventAcceptCall}});
+        send({{CM::Type, CM::Answer}, {CF::Accept, id == CR::EventAcceptCall}});
         break;
     case CR::EventMuteMicrophone:
-        send({{CM::Type, CM::Mute}, {"muted", !r.isEmpty() && r[0] == 1}});
+        send({{CM::Type, CM::Mute}, {CF::Muted, !r.isEmpty() && r[0] == 1}});
         if (m_media)
             m_media->setMicrophoneMuted(!r.isEmpty() && r[0] == 1);
         break;
@@ -290,8 +301,8 @@ void EngineCore::handleEvent(uint32_t id, const QByteArray &r)
         break;
     case CR::EventChat:
         send({{CM::Type, CM::Chat},
-              {"to", CR::readText(r, CR::Chat::Destination, CR::TextWidth)},
-              {"text", CR::readText(r, CR::Chat::Message, CR::Chat::MessageWidth)}});
+              {CF::To, CR::readText(r, CR::Chat::Destination, CR::TextWidth)},
+              {CF::Text, CR::readText(r, CR::Chat::Message, CR::Chat::MessageWidth)}});
         break;
     case CR::EventFilePath:
         readSettings(CR::readText(r, 0, CR::FilePath::Size));
@@ -363,7 +374,11 @@ void EngineCore::logDetails()
     {
         QMutexLocker lock(&m_state.mutex);
         for (auto it = m_state.remoteVideo.cbegin(); it != m_state.remoteVideo.cend(); ++it)
-            received.append(QStringLiteral("camera of %1 %2").arg(it.key()).arg(it->pictures));
+            received.append(QStringLiteral("camera of %1 %2 %3x%4")
+                                .arg(it.key())
+                                .arg(it->pictures)
+                                .arg(it->frame.width())
+                                .arg(it->frame.height()));
         for (auto it = m_state.shareVideo.cbegin(); it != m_state.shareVideo.cend(); ++it)
             received.append(QStringLiteral("share of %1 %2").arg(it.key()).arg(it->pictures));
         summary = QStringLiteral("%1 participants, %2 shares, share %3 watched")
@@ -373,6 +388,8 @@ void EngineCore::logDetails()
         if (!m_state.mediaNote.isEmpty())
             summary += QStringLiteral(", ") + m_state.mediaNote;
     }
+    if (const QString media = m_media ? m_media->describe() : QString(); !media.isEmpty())
+        summary += QStringLiteral("; ") + media;
     qInfo("conference details: %s; pictures received: %s", qUtf8Printable(summary),
           received.isEmpty() ? "none" : qUtf8Printable(received.join(QStringLiteral(", "))));
 }
@@ -424,6 +441,10 @@ void EngineCore::readSettings(const QString &path)
 void EngineCore::sendShare(const QByteArray &r)
 {
     namespace S = CR::ShareCommand;
+    if (PortalShare::offered() != 0) { // the share starts once the desktop's chooser answers
+        portalShare()->choose(CR::readU32(r, S::Kind) == S::KindScreen);
+        return;
+    }
     MediaEngine::ShareSource source;
     QString name;
     if (CR::readU32(r, S::Kind) == S::KindScreen) {
@@ -444,15 +465,32 @@ void EngineCore::sendShare(const QByteArray &r)
             if (w.id == id)
                 source = {id, w.x, w.y, w.width, w.height};
     }
-    send({{CM::Type, CM::Share}, {"name", name}});
+    beginShare(source, name);
+}
+
+void EngineCore::beginShare(const MediaEngine::ShareSource &source, const QString &name)
+{
+    send({{CM::Type, CM::Share}, {CF::Name, name}});
     m_sharing = true;
     m_share = source;
     if (m_media)
         m_media->startShare(source);
 }
 
+PortalShare *EngineCore::portalShare()
+{
+    if (!m_portalShare) {
+        m_portalShare = new PortalShare(m_state, this);
+        connect(m_portalShare, &PortalShare::ready, this, &EngineCore::beginShare);
+        connect(m_portalShare, &PortalShare::ended, this, &EngineCore::stopShare);
+    }
+    return m_portalShare;
+}
+
 void EngineCore::stopShare()
 {
+    if (m_portalShare)
+        m_portalShare->stop();
     send({{CM::Type, CM::StopShare}});
     m_sharing = false;
     if (m_media)
@@ -471,27 +509,27 @@ void EngineCore::onMessage(const QString &text)
         QByteArray state = CR::zeroed(CR::Out::SignInStateSize);
         CR::writeI32(state, 0, 1);
         fire(CR::OutSignInState, state);
+        fire(CR::OutApplyConfiguration); // the signed-in user's choices
     } else if (type == CM::SignInFailed) {
         m_purpose = Purpose::None;
-        fireCode(CR::OutSignInFailed,
-                 m.value(QStringLiteral("code")).toInt(CR::Code::WrongPassword), 4);
+        fireCode(CR::OutSignInFailed, m.value(CF::Code).toInt(CR::Code::WrongPassword), 4);
     } else if (type == CM::SignedOut) {
         m_signedIn = m_signingOut = false;
-        fireCode(CR::OutSignedOut, m.value(QStringLiteral("reason")).toInt(), CR::Out::SignOutSize);
+        fireCode(CR::OutSignedOut, m.value(CF::Reason).toInt(), CR::Out::SignOutSize);
         if (m_shuttingDown)
             finishShutdown();
     } else if (type == CM::RoomLink) {
         m_purpose = Purpose::None;
-        fireCode(CR::OutRoomLink, m.value(QStringLiteral("result")).toInt(), 4);
+        fireCode(CR::OutRoomLink, m.value(CF::Result).toInt(), 4);
     } else if (type == CM::Conference) {
         {
             QMutexLocker lock(&m_state.mutex);
-            m_state.selfUri = m.value(QStringLiteral("uri")).toString();
+            m_state.selfUri = m.value(CF::Uri).toString();
         }
         markConference(true);
         fire(CR::OutConferenceActive);
     } else if (type == CM::Participants) {
-        updateParticipants(m.value(QStringLiteral("participants")).toArray());
+        updateParticipants(m.value(CF::Participants).toArray());
         fire(CR::OutParticipantsChanged);
     } else if (type == CM::ConferenceEnded) {
         if (!m_inConference)
@@ -512,8 +550,9 @@ void EngineCore::onMessage(const QString &text)
         if (!m_inConference)
             return;
         // A call without a relay loads no media module.
-        const bool available = m.value(QStringLiteral("available")).toBool();
+        const bool available = m.value(CF::Available).toBool();
         if (MediaEngine *engine = available ? media() : m_media) {
+            fire(CR::OutApplyConfiguration); // the call starts with what the settings say now
             engine->start(m);
             if (m_sharing)
                 engine->startShare(m_share);
@@ -521,22 +560,19 @@ void EngineCore::onMessage(const QString &text)
             noMedia();
         }
     } else if (type == CM::FarEndMute) {
-        if (m_media && m.value(QStringLiteral("muted")).toBool())
+        if (m_media && m.value(CF::Muted).toBool())
             m_media->setMicrophoneMuted(true);
-        fire(CR::OutFarEndMute,
-             QByteArray(1, m.value(QStringLiteral("muted")).toBool() ? '\1' : '\0'));
+        fire(CR::OutFarEndMute, QByteArray(1, m.value(CF::Muted).toBool() ? '\1' : '\0'));
     } else if (type == CM::IncomingCall) {
         QByteArray record = CR::zeroed(CR::Out::CallerNameWidth);
-        CR::writeText(record, 0, CR::Out::CallerNameWidth,
-                      m.value(QStringLiteral("caller")).toString());
+        CR::writeText(record, 0, CR::Out::CallerNameWidth, m.value(CF::Caller).toString());
         fire(CR::OutIncomingCall, record);
     } else if (type == CM::CallTimeout) {
         fire(CR::OutIncomingCallTimeout);
     } else if (type == CM::ShareStarted) {
-        shareStarted(m.value(QStringLiteral("uri")).toString(),
-                     m.value(QStringLiteral("name")).toString());
+        shareStarted(m.value(CF::Uri).toString(), m.value(CF::Name).toString());
     } else if (type == CM::ShareEnded) {
-        shareEnded(m.value(QStringLiteral("uri")).toString());
+        shareEnded(m.value(CF::Uri).toString());
     }
 }
 
@@ -545,12 +581,10 @@ void EngineCore::updateParticipants(const QJsonArray &list)
     QList<EngineState::Participant> participants;
     for (const QJsonValue &value : list) {
         const QJsonObject p = value.toObject();
-        participants.append({p.value(QStringLiteral("uri")).toString(),
-                             p.value(QStringLiteral("name")).toString(),
-                             p.value(QStringLiteral("participantID")).toString(),
-                             p.value(QStringLiteral("entityID")).toString(),
-                             p.value(QStringLiteral("role")).toInt(),
-                             p.value(QStringLiteral("micMuted")).toBool()});
+        participants.append({p.value(CF::Uri).toString(), p.value(CF::Name).toString(),
+                             p.value(CF::ParticipantId).toString(),
+                             p.value(CF::EntityId).toString(), p.value(CF::Role).toInt(),
+                             p.value(CF::MicMuted).toBool()});
     }
     QMutexLocker lock(&m_state.mutex);
     m_state.participants = participants;
@@ -599,12 +633,8 @@ void EngineCore::chatReceived(const QJsonObject &m)
 {
     namespace O = CR::Out;
     QByteArray record = CR::zeroed(O::ChatSize);
-    CR::writeText(record, O::ChatSenderUri, CR::TextWidth,
-                  m.value(QStringLiteral("from")).toString());
-    CR::writeText(record, O::ChatSenderName, O::ChatSenderNameWidth,
-                  m.value(QStringLiteral("name")).toString());
-    CR::writeText(record, O::ChatMessage, O::ChatMessageWidth,
-                  m.value(QStringLiteral("text")).toString());
-    fire(m.value(QStringLiteral("private")).toBool() ? CR::OutPrivateChat : CR::OutGroupChat,
-         record);
+    CR::writeText(record, O::ChatSenderUri, CR::TextWidth, m.value(CF::From).toString());
+    CR::writeText(record, O::ChatSenderName, O::ChatSenderNameWidth, m.value(CF::Name).toString());
+    CR::writeText(record, O::ChatMessage, O::ChatMessageWidth, m.value(CF::Text).toString());
+    fire(m.value(CF::Private).toBool() ? CR::OutPrivateChat : CR::OutGroupChat, record);
 }

@@ -12,6 +12,7 @@
 /// The engine's worker: it lives on the engine's own thread, holds the connection to the
 /// conference service and reports every outcome as an out-event from that thread.
 class MediaEngine;
+class PortalShare;
 
 class EngineCore final : public QObject
 {
@@ -25,6 +26,8 @@ public:
     void handleEvent(uint32_t id, const QByteArray &record);
     void announceStart();
     void announceDevicesChanged();
+    /// The client wrote the configuration record: a running call follows it.
+    void configurationChanged();
     /// Ends the worker's thread once a sign-out just sent has reached the service (bounded).
     void shutdown();
 
@@ -42,6 +45,9 @@ private:
     void shareStarted(const QString &uri, const QString &name);
     void shareEnded(const QString &uri);
     void sendShare(const QByteArray &record);
+    void beginShare(const MediaEngine::ShareSource &source, const QString &name);
+    /// Shares in a Wayland session, made with the first one.
+    PortalShare *portalShare();
     void stopShare();
     void chatReceived(const QJsonObject &message);
     void markConference(bool on);
@@ -73,6 +79,7 @@ private:
     bool m_mediaTried = false;
     bool m_sharing = false; ///< a local share runs; the media engine learns it when it starts
     MediaEngine::ShareSource m_share;
+    PortalShare *m_portalShare = nullptr;
     bool m_signingOut = false; ///< a sign-out was sent and the service has not answered yet
     bool m_shuttingDown = false;
 };

@@ -60,6 +60,8 @@ struct EngineState
     // server's names of the microphones and speakers, the cameras' V4L2 nodes ("" for the
     // generated picture).
     QStringList microphoneIds, speakerIds, cameraNodes;
+    /// The sound server's default input and output, which an index past the lists means.
+    QString defaultMicrophoneId, defaultSpeakerId;
     QString selfName;
     QString settingsPath;
     QString selfUri;     ///< this engine's own participant URI in the current room

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QtGlobal>
 
 #include <functional>
@@ -14,11 +15,14 @@ struct EngineState;
 class MediaEngine
 {
 public:
-    /// What a local share shows: a window by its X id, or a region of the X screen.
+    /// What a local share shows: a window by its X id, a region of the X screen, or the stream
+    /// the desktop's screen-cast portal handed over.
     struct ShareSource
     {
         quint32 window = 0; ///< the window's X id, or 0 for the screen region
         int x = 0, y = 0, width = 0, height = 0;
+        int pipeWireRemote = -1; ///< the portal's PipeWire connection, kept open by the engine
+        quint32 pipeWireNode = 0;
     };
 
     virtual ~MediaEngine() = default;
@@ -33,6 +37,11 @@ public:
     /// Publishes the screen region or window as a video stream of its own.
     virtual void startShare(const ShareSource &source) = 0;
     virtual void stopShare() = 0;
+    /// The configuration record changed: a running call follows the devices, the voice
+    /// processing and the video level it now names.
+    virtual void reconfigure() = 0;
+    /// What the call sends from and plays into, for the log; empty outside a call.
+    virtual QString describe() const = 0;
 
     /// Called on the engine's thread when the local share has ended by itself: its window closed.
     std::function<void()> shareLost;

@@ -24,13 +24,20 @@ bool isAlsaName(const QString &device)
 
 QString vp8Encoder(int bitrate, int keyframeDistance)
 {
-    return QStringLiteral("vp8enc deadline=1 cpu-used=8 target-bitrate=%1 keyframe-max-dist=%2 "
-                          "error-resilient=partitions "
+    return QStringLiteral("vp8enc name=videoenc deadline=1 cpu-used=8 target-bitrate=%1 "
+                          "keyframe-max-dist=%2 error-resilient=partitions "
                           "! rtpvp8pay pt=96 picture-id-mode=15-bit "
                           "! application/x-rtp,media=video,encoding-name=VP8,payload=96,"
                           "clock-rate=90000 ! webrtc. ")
         .arg(bitrate)
         .arg(keyframeDistance);
+}
+
+/// A part of the launch line in a bin of its own, so that it can be replaced while the rest
+/// plays.
+QString inBin(const char *name, const QString &description)
+{
+    return QStringLiteral("bin.( name=%1 %2 ) ").arg(QLatin1String(name), description);
 }
 
 } // namespace
@@ -53,39 +60,54 @@ MediaPipeline::VideoFormat MediaPipeline::videoFormat(int level)
     }
 }
 
-QString MediaPipeline::videoSource(const Sending &sending, const VideoFormat &format)
+QString MediaPipeline::chosenDevice(const QStringList &ids, quint32 index, const QString &fallback)
 {
-    const QString caps = QStringLiteral("video/x-raw,width=%1,height=%2,framerate=%3/1")
-                             .arg(format.width)
-                             .arg(format.height)
-                             .arg(format.fps);
-    if (sending.camera.isEmpty())
-        // Planar 4:2:0, as the encoder takes it (and as benchmark stamps are written).
-        return QStringLiteral("videotestsrc is-live=true pattern=solid-color "
-                              "foreground-color=0x%1 ! %2,format=I420 ")
-            .arg(sending.colour.rgba(), 8, 16, QLatin1Char('0'))
-            .arg(caps);
-    // Cameras offer their own sizes and rates: scaled and paced to the chosen ones.
-    return QStringLiteral("v4l2src device=%1 ! videoconvert ! videoscale ! videorate "
-                          "! %2,pixel-aspect-ratio=1/1 ")
-        .arg(quoted(sending.camera), caps);
+    return index < quint32(ids.size()) ? ids[qsizetype(index)] : fallback;
 }
 
-QString MediaPipeline::audioSource(const Sending &sending)
+QString MediaPipeline::videoCaps(const Sending &sending)
+{
+    const VideoFormat format = videoFormat(sending.videoLevel);
+    // Generated pictures are planar 4:2:0, as the encoder takes them (and as benchmark stamps
+    // are written); cameras offer their own formats, converted later.
+    return QStringLiteral("video/x-raw,width=%1,height=%2,framerate=%3/1,%4")
+        .arg(format.width)
+        .arg(format.height)
+        .arg(format.fps)
+        .arg(sending.camera.isEmpty() ? QStringLiteral("format=I420")
+                                      : QStringLiteral("pixel-aspect-ratio=1/1"));
+}
+
+QString MediaPipeline::videoInput(const Sending &sending)
+{
+    const QString caps =
+        QStringLiteral("capsfilter name=videoformat caps=\"%1\" ").arg(videoCaps(sending));
+    if (sending.camera.isEmpty())
+        return QStringLiteral("videotestsrc is-live=true pattern=solid-color "
+                              "foreground-color=0x%1 ! ")
+                   .arg(sending.colour.rgba(), 8, 16, QLatin1Char('0')) +
+               caps;
+    // Cameras offer their own sizes and rates: scaled and paced to the chosen ones.
+    return QStringLiteral("v4l2src device=%1 ! videoconvert ! videoscale ! videorate ! ")
+               .arg(quoted(sending.camera)) +
+           caps;
+}
+
+QString MediaPipeline::audioInput(const Sending &sending)
 {
     if (sending.microphone.isEmpty()) // a tone has no echo and no level to correct
         return QStringLiteral("audiotestsrc is-live=true wave=sine freq=%1 volume=0.3 "
-                              "! volume name=microphone ! audioconvert ! audioresample ")
+                              "! audioconvert ! audioresample ")
             .arg(sending.toneHz);
-    QString source = QStringLiteral("%1 device=%2 ! volume name=microphone ! audioconvert "
-                                    "! audioresample ")
+    QString source = echoReference(sending) +
+                     QStringLiteral("%1 device=%2 ! audioconvert ! audioresample ")
                          .arg(isAlsaName(sending.microphone) ? QStringLiteral("alsasrc")
                                                              : QStringLiteral("pulsesrc"),
                               quoted(sending.microphone));
     if (sending.echoCancellation || sending.automaticGain) {
         // The voice processor works on 48 kHz 16-bit frames of 10 ms.
         source +=
-            QStringLiteral("! audio/x-raw,format=S16LE,rate=48000,channels=1 "
+            QStringLiteral("! capsfilter caps=audio/x-raw,format=S16LE,rate=48000,channels=1 "
                            "! webrtcdsp name=dsp echo-cancel=%1 gain-control=%2 "
                            "noise-suppression=true")
                 .arg(sending.echoCancellation ? QStringLiteral("true") : QStringLiteral("false"),
@@ -120,15 +142,42 @@ QString MediaPipeline::publisher(const Sending &sending)
                        "! video/x-raw,format=BGRx "
                        "! appsink name=selfview sync=false max-buffers=1 drop=true ");
     return QStringLiteral("webrtcbin name=webrtc bundle-policy=max-bundle ") +
-           videoSource(sending, format) +
+           inBin("videoinput", videoInput(sending)) +
            QStringLiteral("! tee name=local ! queue ! valve name=camera ! videoconvert "
                           "! queue max-size-buffers=2 leaky=downstream ! ") +
-           vp8Encoder(format.bitrate, format.fps * 2) + selfView + echoReference(sending) +
-           audioSource(sending) +
-           QStringLiteral("! queue ! opusenc ! rtpopuspay pt=111 "
+           vp8Encoder(format.bitrate, format.fps * 2) + selfView +
+           inBin("audioinput", audioInput(sending)) +
+           QStringLiteral("! volume name=microphone ! queue ! opusenc ! rtpopuspay pt=111 "
                           "! application/x-rtp,media=audio,encoding-name=OPUS,payload=111,"
                           "clock-rate=48000 ! webrtc. ");
 }
+
+namespace {
+
+/// The share's source element: the portal's stream, an X window or a region of the X screen.
+QString shareCapture(const MediaEngine::ShareSource &source)
+{
+    // The portal's stream comes at the desktop's pace and only when the picture changes: a
+    // still picture is repeated, and the rate evened out.
+    if (source.pipeWireRemote >= 0)
+        return QStringLiteral("pipewiresrc fd=%1 path=%2 always-copy=true keepalive-time=%3 "
+                              "! videorate ")
+            .arg(source.pipeWireRemote)
+            .arg(source.pipeWireNode)
+            .arg(1000 / shareFps);
+    QString capture = QStringLiteral("ximagesrc use-damage=false show-pointer=true ");
+    if (source.window != 0)
+        capture += QStringLiteral("xid=%1 ").arg(source.window);
+    else if (source.width > 0 && source.height > 0)
+        capture += QStringLiteral("startx=%1 starty=%2 endx=%3 endy=%4 ")
+                       .arg(std::max(0, source.x))
+                       .arg(std::max(0, source.y))
+                       .arg(std::max(0, source.x) + source.width - 1)
+                       .arg(std::max(0, source.y) + source.height - 1);
+    return capture;
+}
+
+} // namespace
 
 QSize MediaPipeline::shareSize(int width, int height)
 {
@@ -142,15 +191,7 @@ QSize MediaPipeline::shareSize(int width, int height)
 
 QString MediaPipeline::share(const MediaEngine::ShareSource &source)
 {
-    QString capture = QStringLiteral("ximagesrc use-damage=false show-pointer=true ");
-    if (source.window != 0)
-        capture += QStringLiteral("xid=%1 ").arg(source.window);
-    else if (source.width > 0 && source.height > 0)
-        capture += QStringLiteral("startx=%1 starty=%2 endx=%3 endy=%4 ")
-                       .arg(std::max(0, source.x))
-                       .arg(std::max(0, source.y))
-                       .arg(std::max(0, source.x) + source.width - 1)
-                       .arg(std::max(0, source.y) + source.height - 1);
+    const QString capture = shareCapture(source);
     const QSize size = shareSize(source.width, source.height);
     return QStringLiteral("webrtcbin name=webrtc bundle-policy=max-bundle ") + capture +
            QStringLiteral("! video/x-raw,framerate=%1/1 ! videoconvert ! videoscale "

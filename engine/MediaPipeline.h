@@ -5,6 +5,7 @@
 #include <QColor>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
 /// The GStreamer launch lines of the call's media, built from what the user chose. Pure text:
 /// nothing here loads GStreamer.
@@ -42,8 +43,13 @@ public:
     };
 
     static VideoFormat videoFormat(int level);
+    /// What opens the device at `index` of a list (`ids`, index for index): an index past the
+    /// list means the sound server's or the machine's default device (`fallback`), never the
+    /// generated source that an empty name stands for, unless the list itself names one.
+    static QString chosenDevice(const QStringList &ids, quint32 index, const QString &fallback);
     /// The publisher's pipeline: picture and sound into a `webrtcbin name=webrtc`. The camera
-    /// branch holds `valve name=camera`, the sound branch `volume name=microphone`; the sent
+    /// branch holds `valve name=camera` and `vp8enc name=videoenc`, the sound branch
+    /// `volume name=microphone`; the sent
     /// pictures also go to `appsink name=selfview` for the own tile. The microphone
     /// passes `webrtcdsp name=dsp` when echo cancellation or automatic gain is on (a generated
     /// tone never does); echo cancellation needs the speaker's probe, see speaker().
@@ -62,8 +68,15 @@ public:
     /// kept, even sides.
     static QSize shareSize(int width, int height);
 
+    /// The camera's part of the publisher, the bin `videoinput`: pictures of the chosen level,
+    /// planar 4:2:0. A running call replaces it when the camera or the level changes.
+    static QString videoInput(const Sending &sending);
+    /// The picture format the camera's part sends at, held by its `capsfilter name=videoformat`.
+    static QString videoCaps(const Sending &sending);
+    /// The microphone's part of the publisher, the bin `audioinput`, with its voice processing
+    /// and the echo canceller's probe. A running call replaces it when any of them changes.
+    static QString audioInput(const Sending &sending);
+
 private:
-    static QString videoSource(const Sending &sending, const VideoFormat &format);
-    static QString audioSource(const Sending &sending);
     static QString echoReference(const Sending &sending);
 };

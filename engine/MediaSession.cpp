@@ -1,6 +1,7 @@
 #include "MediaSession.h"
 
 #include "ConfRecords.h"
+#include "ConferenceMessages.h"
 #include "EngineState.h"
 #include "JanusClient.h"
 #include "MediaPipeline.h"
@@ -107,15 +108,16 @@ MediaPipeline::Sending MediaSession::sending()
     sending.toneHz = m_toneHz;
     QMutexLocker lock(&m_state.mutex);
     const QByteArray &c = m_state.configuration;
-    const auto chosen = [&c](const QStringList &ids, uint32_t offset) {
-        return c.size() >= qsizetype(C::Size) ? ids.value(int(ConfRecords::readU32(c, offset)))
-                                              : ids.value(0);
+    const auto chosen = [&c](const QStringList &ids, uint32_t offset, const QString &fallback) {
+        return MediaPipeline::chosenDevice(ids, ConfRecords::readU32(c, offset), fallback);
     };
     if (!m_generatedPicture)
-        sending.camera = chosen(m_state.cameraNodes, C::SelectedCamera);
+        sending.camera =
+            chosen(m_state.cameraNodes, C::SelectedCamera, m_state.cameraNodes.value(0));
     if (!m_generatedTone)
-        sending.microphone = chosen(m_state.microphoneIds, C::SelectedMicrophone);
-    m_speakerDevice = chosen(m_state.speakerIds, C::SelectedSpeaker);
+        sending.microphone =
+            chosen(m_state.microphoneIds, C::SelectedMicrophone, m_state.defaultMicrophoneId);
+    m_speakerDevice = chosen(m_state.speakerIds, C::SelectedSpeaker, m_state.defaultSpeakerId);
     if (c.size() >= qsizetype(C::Size)) {
         sending.echoCancellation = ConfRecords::readU32(c, C::EchoCancellation) == 1;
         sending.automaticGain = ConfRecords::readU32(c, C::AutomaticGain) == 1;
@@ -133,19 +135,20 @@ MediaPipeline::Sending MediaSession::sending()
 
 void MediaSession::start(const QJsonObject &media)
 {
+    namespace CF = ConferenceMessages::Field;
     qCDebug(lcMedia, "media %s", QJsonDocument(media).toJson(QJsonDocument::Compact).constData());
     stop();
-    if (!media.value("available").toBool())
+    if (!media.value(CF::Available).toBool())
         return setNote(noMedia);
     if (!gstreamerReady()) {
         qWarning("media: GStreamer with webrtcbin is missing");
         return setNote(noMedia);
     }
     readSettings();
-    m_room = media.value("room").toInteger();
-    m_ownId = media.value("id").toInteger();
-    m_token = media.value("token").toString();
-    m_janus = std::make_unique<JanusClient>(QUrl(media.value("url").toString()));
+    m_room = media.value(CF::Room).toInteger();
+    m_ownId = media.value(CF::Id).toInteger();
+    m_token = media.value(CF::Token).toString();
+    m_janus = std::make_unique<JanusClient>(QUrl(media.value(CF::Url).toString()));
     JanusClient *janus = m_janus.get();
     connect(janus, &JanusClient::lost, this, [this] { lose(mediaLost); });
     connect(janus, &JanusClient::event, this,
@@ -236,7 +239,8 @@ void MediaSession::publisherEvent(const QJsonObject &data, const QJsonObject &js
 void MediaSession::joined(const QJsonObject &data)
 {
     m_privateId = data.value("private_id").toInteger();
-    m_publisher = new Publisher(MediaPipeline::publisher(sending()), this);
+    m_sent = sending();
+    m_publisher = new Publisher(MediaPipeline::publisher(m_sent), this);
     m_publisher->setSelfView([this](const QImage &image) {
         QMutexLocker lock(&m_state.mutex);
         m_state.cameraFrame = m_state.cameraPrivacy ? QImage() : image;
@@ -245,7 +249,10 @@ void MediaSession::joined(const QJsonObject &data)
     });
     connect(m_publisher, &WebRtcPeer::localDescription, this, [this](const QJsonObject &jsep) {
         m_janus->message(m_publisherHandle,
-                         {{"request", "publish"}, {"audio_codec", "opus"}, {"video_codec", "vp8"}},
+                         {{"request", "publish"},
+                          {"audio_codec", "opus"},
+                          {"video_codec", "vp8"},
+                          {"bitrate", MediaPipeline::videoFormat(m_sent.videoLevel).bitrate}},
                          jsep);
     });
     connect(m_publisher, &WebRtcPeer::localCandidate, this,
@@ -440,4 +447,58 @@ void MediaSession::publishShare()
         qWarning("media: the share cannot be captured");
         closeShare();
     }
+}
+
+void MediaSession::reconfigure()
+{
+    if (!m_publisher)
+        return; // the publisher, once built, reads the record then
+    const QString speaker = m_speakerDevice;
+    const bool echo = m_echoWanted;
+    const MediaPipeline::Sending next = sending();
+    if (next.camera != m_sent.camera) {
+        m_publisher->replaceInput("videoinput", MediaPipeline::videoInput(next));
+    } else if (next.videoLevel != m_sent.videoLevel) {
+        const MediaPipeline::VideoFormat format = MediaPipeline::videoFormat(next.videoLevel);
+        m_publisher->setVideoFormat(MediaPipeline::videoCaps(next), format.bitrate, format.fps * 2);
+    }
+    // Replaced rather than moved at the sound server: here that reached the others sooner.
+    if (next.microphone != m_sent.microphone || next.echoCancellation != m_sent.echoCancellation ||
+        next.automaticGain != m_sent.automaticGain || next.toneHz != m_sent.toneHz)
+        m_publisher->replaceInput("audioinput", MediaPipeline::audioInput(next));
+    const bool newLevel = next.videoLevel != m_sent.videoLevel;
+    m_sent = next;
+    if (newLevel)
+        tellBitrate();
+    if (m_speakerDevice != speaker || m_echoWanted != echo)
+        followSpeaker();
+    qCDebug(lcMedia, "reconfigured: %s", qPrintable(describe()));
+}
+
+void MediaSession::tellBitrate()
+{
+    if (m_janus && m_publisherHandle != 0)
+        m_janus->message(m_publisherHandle,
+                         {{"request", "configure"},
+                          {"bitrate", MediaPipeline::videoFormat(m_sent.videoLevel).bitrate}});
+}
+
+void MediaSession::followSpeaker()
+{
+    if (!m_echoWanted)
+        m_echoFeed = 0;
+    for (auto it = m_subscribers.cbegin(); it != m_subscribers.cend(); ++it) {
+        if (m_echoWanted && m_echoFeed == 0 && !it.value()->isShare())
+            m_echoFeed = it.key();
+        it.value()->changeSpeaker(m_speakerDevice, m_echoWanted && it.key() == m_echoFeed);
+    }
+}
+
+QString MediaSession::describe() const
+{
+    if (!m_publisher)
+        return {};
+    return QStringLiteral("sending from %1; speaker %2")
+        .arg(m_publisher->describe(),
+             m_speakerDevice.isEmpty() ? QStringLiteral("default") : m_speakerDevice);
 }

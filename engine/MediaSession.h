@@ -35,6 +35,8 @@ public:
     void follow() override;
     void startShare(const ShareSource &source) override;
     void stopShare() override;
+    void reconfigure() override;
+    QString describe() const override;
 
 private:
     void joined(const QJsonObject &data);
@@ -51,6 +53,10 @@ private:
     void setNote(const QString &note);
     void readSettings();
     MediaPipeline::Sending sending();
+    /// The relay caps what this participant sends at the level's bit rate.
+    void tellBitrate();
+    /// Every subscriber plays into the chosen speaker; one feeds the echo canceller.
+    void followSpeaker();
 
     EngineState &m_state;
     std::unique_ptr<JanusClient> m_janus;
@@ -77,7 +83,8 @@ private:
     QString m_recordFolder;
     bool m_generatedPicture = false;
     bool m_generatedTone = false;
-    QString m_speakerDevice;   ///< the chosen output's name at the sound server, or empty
-    bool m_echoWanted = false; ///< the microphone's echo canceller needs what is played
-    qint64 m_echoFeed = 0;     ///< the participant whose played sound the canceller hears
+    MediaPipeline::Sending m_sent; ///< what the running publisher was built or changed for
+    QString m_speakerDevice;       ///< the chosen output's name at the sound server, or empty
+    bool m_echoWanted = false;     ///< the microphone's echo canceller needs what is played
+    qint64 m_echoFeed = 0;         ///< the participant whose played sound the canceller hears
 };

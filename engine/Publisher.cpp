@@ -7,6 +7,8 @@
 #include <gst/video/video.h>
 #include <gst/webrtc/webrtc.h>
 
+#include <QStringList>
+
 namespace {
 
 /// Marks each picture as it leaves the generator (see FrameStamp).
@@ -28,6 +30,40 @@ GstPadProbeReturn stampPicture(GstPad *pad, GstPadProbeInfo *info, gpointer)
     if (caps)
         gst_caps_unref(caps);
     return GST_PAD_PROBE_OK;
+}
+
+/// The first source pad of `element`, referenced; null when it has none.
+GstPad *firstSourcePad(GstElement *element)
+{
+    GstPad *pad = nullptr;
+    GstIterator *it = gst_element_iterate_src_pads(element);
+    GValue item = G_VALUE_INIT;
+    if (gst_iterator_next(it, &item) == GST_ITERATOR_OK)
+        pad = GST_PAD(g_value_dup_object(&item));
+    g_value_unset(&item);
+    gst_iterator_free(it);
+    return pad;
+}
+
+/// Generated sources count their time from their own start: one started in a running
+/// pipeline begins at the pipeline's running time, or its pictures would all be late.
+void startAtRunningTime(GstElement *input, GstElement *pipeline)
+{
+    GstClock *clock = gst_element_get_clock(pipeline);
+    if (!clock)
+        return;
+    const GstClockTime now = gst_clock_get_time(clock) - gst_element_get_base_time(pipeline);
+    gst_object_unref(clock);
+    GstIterator *it = gst_bin_iterate_recurse(GST_BIN(input));
+    GValue item = G_VALUE_INIT;
+    while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        auto *e = GST_ELEMENT(g_value_get_object(&item));
+        if (g_object_class_find_property(G_OBJECT_GET_CLASS(e), "timestamp-offset"))
+            g_object_set(e, "timestamp-offset", gint64(now), nullptr);
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
 }
 
 } // namespace
@@ -74,4 +110,93 @@ bool Publisher::start()
         this);
     play();
     return true;
+}
+
+bool Publisher::replaceInput(const char *name, const QString &description)
+{
+    GstElement *old = m_pipeline ? gst_bin_get_by_name(GST_BIN(m_pipeline), name) : nullptr;
+    if (!old)
+        return false;
+    GError *error = nullptr;
+    GstElement *input =
+        gst_parse_bin_from_description(description.toUtf8().constData(), TRUE, &error);
+    if (!input) {
+        qWarning("media: %s", error ? error->message : "no input");
+        g_clear_error(&error);
+        gst_object_unref(old);
+        return false;
+    }
+    GstPad *out = firstSourcePad(old);
+    GstPad *peer = out ? gst_pad_get_peer(out) : nullptr;
+    // The old input stops first: its device is free for the new one (the same microphone with
+    // other processing, say), and nothing it still makes reaches the peer.
+    gst_element_set_locked_state(old, TRUE);
+    gst_element_set_state(old, GST_STATE_NULL);
+    if (peer)
+        gst_pad_unlink(out, peer);
+    gst_bin_remove(GST_BIN(m_pipeline), old);
+    gst_object_set_name(GST_OBJECT(input), name);
+    startAtRunningTime(input, m_pipeline);
+    gst_bin_add(GST_BIN(m_pipeline), input);
+    GstPad *in = firstSourcePad(input);
+    const bool linked = in && peer && gst_pad_link(in, peer) == GST_PAD_LINK_OK;
+    gst_element_sync_state_with_parent(input);
+    for (GstPad *pad : {out, peer, in})
+        if (pad)
+            gst_object_unref(pad);
+    gst_object_unref(old);
+    return linked;
+}
+
+void Publisher::setVideoFormat(const QString &caps, int bitrate, int keyframeDistance)
+{
+    if (!m_pipeline)
+        return;
+    if (GstElement *encoder = gst_bin_get_by_name(GST_BIN(m_pipeline), "videoenc")) {
+        g_object_set(encoder, "target-bitrate", bitrate, "keyframe-max-dist", keyframeDistance,
+                     nullptr);
+        gst_object_unref(encoder);
+    }
+    if (GstElement *format = gst_bin_get_by_name(GST_BIN(m_pipeline), "videoformat")) {
+        GstCaps *wanted = gst_caps_from_string(caps.toUtf8().constData());
+        g_object_set(format, "caps", wanted, nullptr); // the source negotiates again
+        gst_caps_unref(wanted);
+        gst_object_unref(format);
+    }
+}
+
+QString Publisher::describe() const
+{
+    if (!m_pipeline)
+        return QStringLiteral("nothing");
+    QStringList parts;
+    GstIterator *it = gst_bin_iterate_recurse(GST_BIN(m_pipeline));
+    GValue item = G_VALUE_INIT;
+    while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        auto *e = GST_ELEMENT(g_value_get_object(&item));
+        GstElementFactory *made = gst_element_get_factory(e); // none for webrtcbin's insides
+        const QByteArray factory = made ? GST_OBJECT_NAME(made) : "";
+        if (factory == "pulsesrc" || factory == "alsasrc" || factory == "v4l2src") {
+            gchar *device = nullptr;
+            g_object_get(e, "device", &device, nullptr);
+            parts.append(QStringLiteral("%1=%2").arg(QString::fromLatin1(factory),
+                                                     QString::fromUtf8(device)));
+            g_free(device);
+        } else if (factory == "audiotestsrc" || factory == "videotestsrc") {
+            parts.append(QString::fromLatin1(factory));
+        } else if (factory == "webrtcdsp") {
+            gboolean echo = false, gain = false;
+            g_object_get(e, "echo-cancel", &echo, "gain-control", &gain, nullptr);
+            parts.append(QStringLiteral("webrtcdsp echo=%1 gain=%2").arg(int(echo)).arg(int(gain)));
+        } else if (factory == "vp8enc") {
+            int bitrate = 0;
+            g_object_get(e, "target-bitrate", &bitrate, nullptr);
+            parts.append(QStringLiteral("vp8enc bitrate=%1").arg(bitrate));
+        }
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
+    parts.sort();
+    return parts.join(QStringLiteral(", "));
 }

@@ -23,6 +23,15 @@ public:
     void setAnswer(const QString &sdp) { applyAnswer(sdp); }
     void setMicrophoneMuted(bool muted) { setProperty("microphone", "mute", muted); }
     void setCameraOff(bool off) { setProperty("camera", "drop", off); }
+    /// Replaces the named input bin (`videoinput`, `audioinput`) of the running pipeline with
+    /// one built from `description`; the rest of the pipeline, and the call, go on.
+    bool replaceInput(const char *name, const QString &description);
+    /// The camera's pictures change size or rate in the running stream: the encoder starts
+    /// over with a key frame, the receivers' decoders follow.
+    void setVideoFormat(const QString &caps, int bitrate, int keyframeDistance);
+    /// What the running pipeline sends from: the sources, their devices and the voice
+    /// processing, read from its elements.
+    QString describe() const;
 
 private:
     QString m_launch;

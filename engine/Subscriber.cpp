@@ -118,16 +118,9 @@ void Subscriber::padAdded(GstPad *pad)
             QStringLiteral("rtpvp8depay ! vp8dec ! videoconvert ! video/x-raw,format=BGRx "
                            "! appsink name=frames sync=false max-buffers=1 drop=true");
     } else {
-        const QString sink =
-            m_recordFile.isEmpty()
-                ? speakerSink(m_speakerDevice, m_echoReference)
-                : QStringLiteral("audioconvert ! audio/x-raw,format=S16LE,channels=1,rate=48000 "
-                                 "! filesink sync=false buffer-mode=2 location=\"%1\"")
-                      .arg(m_recordFile);
-        description =
-            QStringLiteral("rtpopusdepay ! opusdec ! audioconvert ! audioresample "
-                           "! volume name=speaker mute=%1 ! %2")
-                .arg(m_speakerMuted ? QStringLiteral("true") : QStringLiteral("false"), sink);
+        description = QStringLiteral("rtpopusdepay ! opusdec ! audioconvert ! audioresample "
+                                     "! volume name=speaker mute=%1")
+                          .arg(m_speakerMuted ? QStringLiteral("true") : QStringLiteral("false"));
     }
     GError *error = nullptr;
     GstElement *bin =
@@ -145,10 +138,115 @@ void Subscriber::padAdded(GstPad *pad)
         gst_object_unref(frames);
     }
     gst_bin_add(GST_BIN(m_pipeline), bin);
+    if (!video) {
+        // The speaker in a bin of its own, so that another output can take its place.
+        GstElement *out = speakerBin();
+        gst_bin_add(GST_BIN(m_pipeline), out);
+        gst_element_sync_state_with_parent(out);
+        gst_element_link(bin, out);
+    }
     gst_element_sync_state_with_parent(bin);
     GstPad *sinkPad = gst_element_get_static_pad(bin, "sink");
     gst_pad_link(pad, sinkPad);
     gst_object_unref(sinkPad);
+}
+
+GstElement *Subscriber::speakerBin() const
+{
+    QString device;
+    bool echo;
+    {
+        QMutexLocker lock(&m_speakerLock);
+        device = m_speakerDevice;
+        echo = m_echoReference;
+    }
+    const QString description =
+        m_recordFile.isEmpty()
+            ? speakerSink(device, echo)
+            : QStringLiteral("audioconvert ! audio/x-raw,format=S16LE,channels=1,rate=48000 "
+                             "! filesink sync=false buffer-mode=2 location=\"%1\"")
+                  .arg(m_recordFile);
+    GError *error = nullptr;
+    GstElement *bin =
+        gst_parse_bin_from_description(description.toUtf8().constData(), TRUE, &error);
+    g_clear_error(&error);
+    if (!bin)
+        bin = gst_parse_bin_from_description("fakesink sync=false", TRUE, nullptr);
+    gst_object_set_name(GST_OBJECT(bin), "speakerout");
+    // A sink that joins the playing pipeline plays at once, without making the whole pipeline
+    // wait for it to preroll.
+    GstIterator *it = gst_bin_iterate_sinks(GST_BIN(bin));
+    GValue item = G_VALUE_INIT;
+    while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        GObject *sink = G_OBJECT(g_value_get_object(&item));
+        if (g_object_class_find_property(G_OBJECT_GET_CLASS(sink), "async"))
+            g_object_set(sink, "async", FALSE, nullptr);
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
+    return bin;
+}
+
+void Subscriber::changeSpeaker(const QString &device, bool echoReference)
+{
+    {
+        QMutexLocker lock(&m_speakerLock);
+        if (device == m_speakerDevice && echoReference == m_echoReference)
+            return;
+        m_speakerDevice = device;
+        m_echoReference = echoReference;
+    }
+    GstElement *old = m_pipeline && m_recordFile.isEmpty()
+                          ? gst_bin_get_by_name(GST_BIN(m_pipeline), "speakerout")
+                          : nullptr;
+    if (!old)
+        return; // no sound yet: it will play as now chosen
+    GstPad *in = gst_element_get_static_pad(old, "sink");
+    GstPad *feed = in ? gst_pad_get_peer(in) : nullptr;
+    gst_object_unref(in);
+    if (!feed) {
+        gst_object_unref(old);
+        return;
+    }
+    // Swapped between two buffers, so that the stream never meets an unlinked or stopped
+    // pad: pictures share its thread.
+    struct Swap
+    {
+        GstElement *pipeline, *old, *fresh;
+    };
+    auto *swap = new Swap{m_pipeline, old, speakerBin()};
+    gst_object_ref_sink(swap->fresh);
+    gst_pad_add_probe(
+        feed, GST_PAD_PROBE_TYPE_IDLE,
+        [](GstPad *pad, GstPadProbeInfo *, gpointer data) {
+            auto *s = static_cast<Swap *>(data);
+            if (!s->old)
+                return GST_PAD_PROBE_REMOVE;
+            GstPad *oldIn = gst_element_get_static_pad(s->old, "sink");
+            gst_pad_unlink(pad, oldIn);
+            gst_object_unref(oldIn);
+            gst_element_set_locked_state(s->old, TRUE);
+            gst_element_set_state(s->old, GST_STATE_NULL);
+            gst_bin_remove(GST_BIN(s->pipeline), s->old);
+            gst_bin_add(GST_BIN(s->pipeline), s->fresh);
+            GstPad *freshIn = gst_element_get_static_pad(s->fresh, "sink");
+            gst_pad_link(pad, freshIn);
+            gst_object_unref(freshIn);
+            gst_element_sync_state_with_parent(s->fresh);
+            gst_object_unref(s->old);
+            s->old = nullptr;
+            return GST_PAD_PROBE_REMOVE;
+        },
+        swap,
+        [](gpointer data) {
+            auto *s = static_cast<Swap *>(data);
+            if (s->old)
+                gst_object_unref(s->old);
+            gst_object_unref(s->fresh);
+            delete s;
+        });
+    gst_object_unref(feed);
 }
 
 void Subscriber::deliver(const QImage &frame)

@@ -2,6 +2,8 @@
 
 #include "WebRtcPeer.h"
 
+#include <QMutex>
+
 #include <atomic>
 
 class QImage;
@@ -25,23 +27,42 @@ public:
     ~Subscriber() override;
 
     /// The sound server's output to play into; empty for the default one. Before start().
-    void setSpeakerDevice(const QString &device) { m_speakerDevice = device; }
+    void setSpeakerDevice(const QString &device)
+    {
+        QMutexLocker lock(&m_speakerLock);
+        m_speakerDevice = device;
+    }
     /// Whether the played sound also goes to the microphone's echo canceller. Before start().
-    void setEchoReference(bool on) { m_echoReference = on; }
+    void setEchoReference(bool on)
+    {
+        QMutexLocker lock(&m_speakerLock);
+        m_echoReference = on;
+    }
+    /// Plays into another output, or feeds the echo canceller or not, while the sound plays.
+    void changeSpeaker(const QString &device, bool echoReference);
+    bool echoReference() const
+    {
+        QMutexLocker lock(&m_speakerLock);
+        return m_echoReference;
+    }
     bool start();
     void setOffer(const QString &sdp) { answerOffer(sdp); }
     void setSpeakerMuted(bool muted);
     QString uri() const { return m_uri; }
+    bool isShare() const { return m_share; }
     /// A decoded picture, from a GStreamer thread.
     void deliver(const QImage &frame);
 
 private:
     void padAdded(GstPad *pad); ///< on a GStreamer thread
+    /// The bin that plays the decoded sound, named `speakerout`, with a sink pad.
+    GstElement *speakerBin() const;
 
     EngineState &m_state;
     QString m_uri;
     QString m_recordFile;
     bool m_share = false;
+    mutable QMutex m_speakerLock; ///< the speaker's choice, read on GStreamer threads
     QString m_speakerDevice;
     bool m_echoReference = false;
     std::atomic<bool> m_speakerMuted{false};

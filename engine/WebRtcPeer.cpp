@@ -88,6 +88,11 @@ bool WebRtcPeer::build(const QString &launch)
         gst_bin_add(GST_BIN(pipeline), m_pipeline);
         m_pipeline = pipeline;
     }
+    // The system clock, never a device's: a microphone or speaker replaced in the running
+    // call takes its clock with it, and a pipeline whose clock is gone stalls.
+    GstClock *clock = gst_system_clock_obtain();
+    gst_pipeline_use_clock(GST_PIPELINE(m_pipeline), clock);
+    gst_object_unref(clock);
     m_webrtc = gst_bin_get_by_name(GST_BIN(m_pipeline), "webrtc");
     if (!m_webrtc)
         return false;

@@ -4,6 +4,7 @@
 #include "Log.h"
 #include "NetWork.h"
 #include "Preferences.h"
+#include "ValueConversion.h"
 
 QString VersionCheck::versionAddress()
 {
@@ -26,8 +27,7 @@ VersionCheck::Release VersionCheck::releaseFromReply(const QVariant &reply)
     const QVariantMap answer = found.toMap();
     release.answered = true;
     release.url = browsableUrl(answer.value(QStringLiteral("url")).toString());
-    release.systemTime =
-        answer.value(QStringLiteral("systemTime")).toString().trimmed().toLongLong();
+    release.systemTime = ValueConversion::integerValue(answer.value(QStringLiteral("systemTime")));
     return release;
 }
 
@@ -49,7 +49,7 @@ VersionCheck::Prompt VersionCheck::promptText(const QString &upgradeContent)
     return {pieces.first(), pieces.last()};
 }
 
-int VersionCheck::userChannel()
+qint64 VersionCheck::userChannel()
 {
-    return AppUser::defaultUser()->version.toString().trimmed().toInt();
+    return ValueConversion::integerValue(AppUser::defaultUser()->version);
 }

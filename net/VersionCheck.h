@@ -20,7 +20,7 @@ public:
     {
         bool answered = false; ///< the reply holds "return"
         QUrl url;              ///< only http and https addresses; empty otherwise
-        qint64 systemTime = 0;
+        qint64 systemTime = 0; ///< the leading integer of "systemTime"
     };
 
     /// Channels below this one are never told about updates by the automatic check.
@@ -37,6 +37,7 @@ public:
     /// "\n" (backslash and n) becomes a line break; the first piece before "&" is the title and
     /// the last the message.
     static Prompt promptText(const QString &upgradeContent);
-    /// The user's update channel (`version` of the signed-in user) as an integer.
-    static int userChannel();
+    /// The user's update channel: the leading integer of `version` of the signed-in user, so
+    /// that "3.0" is channel 3.
+    static qint64 userChannel();
 };

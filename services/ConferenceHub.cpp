@@ -12,6 +12,7 @@
 #include <QWebSocket>
 
 namespace CM = ConferenceMessages;
+namespace CF = ConferenceMessages::Field;
 
 namespace CR = ConfRecords;
 
@@ -119,8 +120,7 @@ void ConferenceHub::receive(QWebSocket *socket, const QString &text)
     else if (kind == CM::GuestJoin)
         guestJoin(session, message);
     else if (session.tag.isEmpty())
-        send(session,
-             {{CM::Type, CM::Error}, {QStringLiteral("message"), QStringLiteral("not signed in")}});
+        send(session, {{CM::Type, CM::Error}, {CF::Message, QStringLiteral("not signed in")}});
     else if (kind == CM::SignOut)
         signOut(session, 0);
     else if (kind == CM::Leave)
@@ -128,26 +128,24 @@ void ConferenceHub::receive(QWebSocket *socket, const QString &text)
     else if (kind == CM::Chat)
         chat(session, message);
     else if (kind == CM::Answer)
-        answerCall(session, message.value(QStringLiteral("accept")).toBool());
+        answerCall(session, message.value(CF::Accept).toBool());
     else if (kind == CM::Mute) {
-        session.micMuted = message.value(QStringLiteral("muted")).toBool();
+        session.micMuted = message.value(CF::Muted).toBool();
         broadcastRoster(session.roomId);
     } else if (kind == CM::Share)
-        setShare(session, message.value(QStringLiteral("name")).toString().left(256));
+        setShare(session, message.value(CF::Name).toString().left(256));
     else if (kind == CM::StopShare)
         setShare(session, {});
     else
-        send(session, {{CM::Type, CM::Error},
-                       {QStringLiteral("message"), QStringLiteral("unknown message")}});
+        send(session, {{CM::Type, CM::Error}, {CF::Message, QStringLiteral("unknown message")}});
 }
 
 void ConferenceHub::signIn(Session &session, const QJsonObject &message)
 {
-    const auto account = m_db.authenticate(message.value(QStringLiteral("user")).toString(),
-                                           message.value(QStringLiteral("password")).toString());
+    const auto account = m_db.authenticate(message.value(CF::User).toString(),
+                                           message.value(CF::Password).toString());
     if (!account) {
-        send(session,
-             {{CM::Type, CM::SignInFailed}, {QStringLiteral("code"), CR::Code::WrongPassword}});
+        send(session, {{CM::Type, CM::SignInFailed}, {CF::Code, CR::Code::WrongPassword}});
         return;
     }
     // One engine per account: a second sign-in replaces the first.
@@ -160,15 +158,15 @@ void ConferenceHub::signIn(Session &session, const QJsonObject &message)
     session.tag = QStringLiteral("u%1").arg(account->entityID);
     updatePresence(session);
     send(session, {{CM::Type, CM::SignedIn},
-                   {QStringLiteral("uri"), uriOf(session)},
-                   {QStringLiteral("displayName"), session.displayName},
-                   {QStringLiteral("entityID"), QString::number(session.entityId)}});
+                   {CF::Uri, uriOf(session)},
+                   {CF::DisplayName, session.displayName},
+                   {CF::EntityId, QString::number(session.entityId)}});
 }
 
 void ConferenceHub::signOut(Session &session, int reason)
 {
     leaveRoom(session, true);
-    send(session, {{CM::Type, CM::SignedOut}, {QStringLiteral("reason"), reason}});
+    send(session, {{CM::Type, CM::SignedOut}, {CF::Reason, reason}});
     const qint64 entityId = session.entityId;
     session.entityId = 0;
     session.tag.clear();
@@ -182,19 +180,17 @@ void ConferenceHub::signOut(Session &session, int reason)
 
 void ConferenceHub::guestJoin(Session &session, const QJsonObject &message)
 {
-    auto result = [&](int code) {
-        send(session, {{CM::Type, CM::RoomLink}, {QStringLiteral("result"), code}});
-    };
-    const auto room = m_db.entryByKey(message.value(QStringLiteral("roomKey")).toString());
+    auto result = [&](int code) { send(session, {{CM::Type, CM::RoomLink}, {CF::Result, code}}); };
+    const auto room = m_db.entryByKey(message.value(CF::RoomKey).toString());
     if (!room || room->locked ||
-        (!room->pin.isEmpty() && message.value(QStringLiteral("pin")).toString() != room->pin))
+        (!room->pin.isEmpty() && message.value(CF::Pin).toString() != room->pin))
         return result(CR::Code::RoomRefused);
     if (room->occupants + occupancy(room->entityID) >= room->capacity ||
         linesInUse() >= m_config.maxLines)
         return result(CR::Code::RoomFull);
     if (session.tag.isEmpty()) {
         session.tag = QStringLiteral("g%1").arg(m_nextGuest++);
-        session.displayName = message.value(QStringLiteral("name")).toString().left(64);
+        session.displayName = message.value(CF::Name).toString().left(64);
         if (session.displayName.trimmed().isEmpty())
             session.displayName = QStringLiteral("访客");
     }
@@ -213,16 +209,16 @@ void ConferenceHub::enterRoom(Session &session, qint64 roomId)
     updatePresence(session);
     const auto room = m_db.entry(roomId);
     send(session, {{CM::Type, CM::Conference},
-                   {QStringLiteral("roomID"), QString::number(roomId)},
-                   {QStringLiteral("uri"), uriOf(session)},
-                   {QStringLiteral("name"), room ? room->displayName : QString()}});
+                   {CF::RoomId, QString::number(roomId)},
+                   {CF::Uri, uriOf(session)},
+                   {CF::Name, room ? room->displayName : QString()}});
     offerMedia(session);
     broadcastRoster(roomId);
     for (const Session &other : std::as_const(m_sessions)) {
         if (other.roomId == roomId && !other.shareName.isEmpty() && other.socket != session.socket)
             send(session, {{CM::Type, CM::ShareStarted},
-                           {QStringLiteral("uri"), uriOf(other)},
-                           {QStringLiteral("name"), other.shareName}});
+                           {CF::Uri, uriOf(other)},
+                           {CF::Name, other.shareName}});
     }
 }
 
@@ -246,13 +242,12 @@ void ConferenceHub::chat(Session &session, const QJsonObject &message)
 {
     if (session.roomId == 0)
         return;
-    const QString to = message.value(QStringLiteral("to")).toString();
-    const QJsonObject relayed{
-        {CM::Type, CM::Chat},
-        {QStringLiteral("from"), uriOf(session)},
-        {QStringLiteral("name"), session.displayName},
-        {QStringLiteral("text"), message.value(QStringLiteral("text")).toString().left(1024)},
-        {QStringLiteral("private"), !to.isEmpty()}};
+    const QString to = message.value(CF::To).toString();
+    const QJsonObject relayed{{CM::Type, CM::Chat},
+                              {CF::From, uriOf(session)},
+                              {CF::Name, session.displayName},
+                              {CF::Text, message.value(CF::Text).toString().left(1024)},
+                              {CF::Private, !to.isEmpty()}};
     for (const Session &other : std::as_const(m_sessions)) {
         if (other.roomId != session.roomId || other.socket == session.socket)
             continue;
@@ -279,10 +274,9 @@ void ConferenceHub::setShare(Session &session, const QString &name)
     const bool ended = name.isEmpty();
     session.shareName = name;
     const QJsonObject note =
-        ended ? QJsonObject{{CM::Type, CM::ShareEnded}, {QStringLiteral("uri"), uriOf(session)}}
-              : QJsonObject{{CM::Type, CM::ShareStarted},
-                            {QStringLiteral("uri"), uriOf(session)},
-                            {QStringLiteral("name"), name}};
+        ended ? QJsonObject{{CM::Type, CM::ShareEnded}, {CF::Uri, uriOf(session)}}
+              : QJsonObject{
+                    {CM::Type, CM::ShareStarted}, {CF::Uri, uriOf(session)}, {CF::Name, name}};
     for (const Session &other : std::as_const(m_sessions)) {
         if (other.roomId == session.roomId && other.socket != session.socket)
             send(other, note);
@@ -300,7 +294,7 @@ void ConferenceHub::joinByPortal(qint64 accountEntityId, qint64 roomId)
     if (!owner || owner->roomId == roomId)
         return;
     owner->ringingRoom = roomId;
-    send(*owner, {{CM::Type, CM::IncomingCall}, {QStringLiteral("caller"), caller->displayName}});
+    send(*owner, {{CM::Type, CM::IncomingCall}, {CF::Caller, caller->displayName}});
     QWebSocket *ownerSocket = owner->socket;
     QTimer::singleShot(ringMilliseconds, this, [this, ownerSocket, roomId] {
         auto it = m_sessions.find(ownerSocket);
@@ -316,7 +310,7 @@ bool ConferenceHub::muteParticipant(qint64 roomId, const QString &participantId)
     for (Session &session : m_sessions) {
         if (session.roomId == roomId && session.tag == participantId) {
             session.micMuted = true;
-            send(session, {{CM::Type, CM::FarEndMute}, {QStringLiteral("muted"), true}});
+            send(session, {{CM::Type, CM::FarEndMute}, {CF::Muted, true}});
             broadcastRoster(roomId);
             return true;
         }
@@ -330,7 +324,7 @@ void ConferenceHub::setMedia(JanusSupervisor *media)
     connect(media, &JanusSupervisor::lost, this, [this] {
         for (const Session &session : std::as_const(m_sessions)) {
             if (session.roomId != 0)
-                send(session, {{CM::Type, CM::Media}, {QStringLiteral("available"), false}});
+                send(session, {{CM::Type, CM::Media}, {CF::Available, false}});
         }
     });
 }
@@ -380,8 +374,7 @@ void ConferenceHub::broadcastRoster(qint64 roomId)
     QJsonArray roster;
     for (const Session *session : present)
         roster.append(participantJson(*session));
-    const QJsonObject message{{CM::Type, CM::Participants},
-                              {QStringLiteral("participants"), roster}};
+    const QJsonObject message{{CM::Type, CM::Participants}, {CF::Participants, roster}};
     for (const Session &session : std::as_const(m_sessions)) {
         if (session.roomId == roomId)
             send(session, message);
@@ -397,14 +390,13 @@ void ConferenceHub::updatePresence(const Session &session)
 
 QJsonObject ConferenceHub::participantJson(const Session &session) const
 {
-    return {{QStringLiteral("uri"), uriOf(session)},
-            {QStringLiteral("name"), session.displayName},
-            {QStringLiteral("participantID"), session.tag},
-            {QStringLiteral("entityID"),
-             session.entityId ? QString::number(session.entityId) : QString()},
-            {QStringLiteral("role"), session.entityId == session.roomId ? 1 : 0},
-            {QStringLiteral("micMuted"), session.micMuted},
-            {QStringLiteral("sharing"), !session.shareName.isEmpty()}};
+    return {{CF::Uri, uriOf(session)},
+            {CF::Name, session.displayName},
+            {CF::ParticipantId, session.tag},
+            {CF::EntityId, session.entityId ? QString::number(session.entityId) : QString()},
+            {CF::Role, session.entityId == session.roomId ? 1 : 0},
+            {CF::MicMuted, session.micMuted},
+            {CF::Sharing, !session.shareName.isEmpty()}};
 }
 
 QString ConferenceHub::uriOf(const Session &session) const

@@ -13,6 +13,7 @@
 #include <QTcpServer>
 
 namespace CM = ConferenceMessages;
+namespace CF = ConferenceMessages::Field;
 
 namespace {
 
@@ -250,13 +251,13 @@ void JanusSupervisor::createRoom(qint64 conference)
 void JanusSupervisor::admit(qint64 conference, const QString &tag, Answer answer)
 {
     if (!ready() && m_process.state() != QProcess::Running)
-        return answer({{CM::Type, CM::Media}, {"available", false}});
+        return answer({{CM::Type, CM::Media}, {CF::Available, false}});
     const bool isNew = !m_rooms.contains(conference);
     Room &room = m_rooms[conference];
     auto admission = [this, conference, tag, answer] {
         auto it = m_rooms.find(conference);
         if (it == m_rooms.end() || !it->created)
-            return answer({{CM::Type, CM::Media}, {"available", false}});
+            return answer({{CM::Type, CM::Media}, {CF::Available, false}});
         const QString token = randomHex(16);
         const qint64 id = qint64(QRandomGenerator::system()->bounded(quint64(maxPublisherId))) + 1;
         it->members.insert(tag, {token, id});
@@ -266,11 +267,11 @@ void JanusSupervisor::admit(qint64 conference, const QString &tag, Answer answer
                      {"allowed", QJsonArray{token}}},
                     [answer, conference, token, id, this](const QJsonObject &) {
                         answer({{CM::Type, CM::Media},
-                                {"available", true},
-                                {"url", url()},
-                                {"room", conference},
-                                {"token", token},
-                                {"id", id}});
+                                {CF::Available, true},
+                                {CF::Url, url()},
+                                {CF::Room, conference},
+                                {CF::Token, token},
+                                {CF::Id, id}});
                     });
     };
     if (room.created)

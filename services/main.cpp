@@ -49,10 +49,12 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("orvale-services"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ORVALE_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Orvale's reference deployment on loopback."));
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addOptions({
         {QStringLiteral("host"), QStringLiteral("Address to listen on."), QStringLiteral("address"),
          QStringLiteral("127.0.0.1")},

@@ -175,6 +175,14 @@
         <translation>Window %1</translation>
     </message>
     <message>
+        <source>共享窗口</source>
+        <translation>Share Window</translation>
+    </message>
+    <message>
+        <source>选择窗口</source>
+        <translation>Choose a window</translation>
+    </message>
+    <message>
         <source>无音视频</source>
         <translation>No audio or video</translation>
     </message>

@@ -69,7 +69,7 @@ void TestOutEvents::fire(uint32_t event, const QByteArray &record)
     QVERIFY(!m_delegate.offMainThread);
 }
 
-static QByteArray int32Record(int32_t value, uint32_t size = 12)
+static QByteArray int32Record(int32_t value, uint32_t size = CR::Out::SignOutSize)
 {
     QByteArray r = CR::zeroed(size);
     CR::writeI32(r, 0, value);
@@ -81,11 +81,13 @@ void TestOutEvents::signInErrors_data()
     QTest::addColumn<int>("code");
     QTest::addColumn<bool>("visible");
     QTest::addColumn<QStringList>("calls");
-    QTest::newRow("401") << 401 << true << QStringList{"error:用户名密码错误"};
-    QTest::newRow("2004") << 2004 << true << QStringList{"error:登录地址错误"};
+    QTest::newRow("wrong password")
+        << int(CR::Code::WrongPassword) << true << QStringList{"error:用户名密码错误"};
+    QTest::newRow("not a portal") << int(CR::Code::NotAPortal) << true
+                                  << QStringList{"error:登录地址错误"};
     QTest::newRow("other") << 7 << true << QStringList{"error:连接不到服务器"};
     QTest::newRow("0 shows nothing") << 0 << true << QStringList{};
-    QTest::newRow("hidden window") << 401 << false << QStringList{};
+    QTest::newRow("hidden window") << int(CR::Code::WrongPassword) << false << QStringList{};
 }
 
 void TestOutEvents::signInErrors()
@@ -115,9 +117,9 @@ void TestOutEvents::roomLinkErrors_data()
 {
     QTest::addColumn<int>("result");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("1007") << 1007 << "入会失败,请检查入会链接";
-    QTest::newRow("5000") << 5000 << "入会失败,请检查入会链接";
-    QTest::newRow("full") << 1021 << "当前房间的并发数已满,无法入会";
+    QTest::newRow("refused") << int(CR::Code::RoomRefused) << "入会失败,请检查入会链接";
+    QTest::newRow("any other") << 5000 << "入会失败,请检查入会链接";
+    QTest::newRow("full") << int(CR::Code::RoomFull) << "当前房间的并发数已满,无法入会";
 }
 
 void TestOutEvents::roomLinkErrors()
@@ -141,9 +143,10 @@ void TestOutEvents::signOut_data()
     QTest::addColumn<bool>("changingPassword");
     QTest::addColumn<QStringList>("calls");
     QTest::newRow("server") << 0 << 0 << false << QStringList{"closeAll"};
-    QTest::newRow("elsewhere") << 2 << 0 << false
+    QTest::newRow("elsewhere") << int(CR::Code::SignedInElsewhere) << 0 << false
                                << QStringList{"closeAll", "alert:账号在别处登陆"};
-    QTest::newRow("cause 1") << 2 << 1 << false << QStringList{};
+    QTest::newRow("own sign-out") << int(CR::Code::SignedInElsewhere)
+                                  << int(CR::Code::CauseOwnSignOut) << false << QStringList{};
     QTest::newRow("password change") << 0 << 0 << true << QStringList{};
 }
 
@@ -157,7 +160,7 @@ void TestOutEvents::signOut()
     AppUser::defaultUser()->userName = QStringLiteral("demo");
     AppUser::updateUser();
     QByteArray record = int32Record(reason);
-    record[8] = char(cause);
+    record[CR::Out::SignOutCause] = char(cause);
     fire(CR::OutSignedOut, record);
     QFETCH(QStringList, calls);
     QCOMPARE(m_delegate.calls, calls);
@@ -177,7 +180,8 @@ void TestOutEvents::conferenceLifecycle()
     fire(CR::OutConferenceActive);
     QCOMPARE(m_delegate.calls, (QStringList{"addControllView", "arrange"}));
     QVERIFY(joined);
-    QCOMPARE(CR::readText(engine.calls(CR::RequestSelfName).value(0).bytes, 4, 33),
+    QCOMPARE(CR::readText(engine.calls(CR::RequestSelfName).value(0).bytes, CR::SelfName::Name,
+                          CR::SelfName::NameWidth),
              QStringLiteral("我"));
     QCOMPARE(CR::readU32(engine.calls(CR::EventPreviewMode).value(0).bytes, 0), 2u);
 
@@ -192,8 +196,8 @@ void TestOutEvents::conferenceLifecycle()
 
 void TestOutEvents::incomingCall()
 {
-    QByteArray record = CR::zeroed(257);
-    CR::writeText(record, 0, 257, QStringLiteral("Alice 王丽"));
+    QByteArray record = CR::zeroed(CR::Out::CallerNameWidth);
+    CR::writeText(record, 0, CR::Out::CallerNameWidth, QStringLiteral("Alice 王丽"));
     fire(CR::OutIncomingCall, record);
     QCOMPARE(engine.calls(CR::EventRinging).value(0).bytes, QByteArray(1, '\0'));
     QCOMPARE(OutEventState::incommingcallName(), QStringLiteral("Alice 王丽"));
@@ -205,41 +209,42 @@ void TestOutEvents::remoteShares()
 {
     namespace R = CR::RemoteShare;
     QByteArray shares = CR::zeroed(R::Size);
-    CR::writeText(shares, R::Uris + 1 * 257, 257, QStringLiteral("share-a"));
-    CR::writeText(shares, R::Uris + 2 * 257, 257, QStringLiteral("share-b"));
+    CR::writeText(shares, R::Uris + 1 * CR::TextWidth, CR::TextWidth, QStringLiteral("share-a"));
+    CR::writeText(shares, R::Uris + 2 * CR::TextWidth, CR::TextWidth, QStringLiteral("share-b"));
     CR::writeI32(shares, R::Count, 2);
     engine.setAnswer(CR::RequestGetRemoteShares, shares);
     AppStatus *status = AppStatus::shareStatus();
     status->setCurrentRometeUri(QStringLiteral(""));
 
-    QByteArray event = CR::zeroed(257);
-    CR::writeText(event, 0, 257, QStringLiteral("share-x"));
+    QByteArray event = CR::zeroed(CR::TextWidth);
+    CR::writeText(event, 0, CR::TextWidth, QStringLiteral("share-x"));
     fire(CR::OutRemoteShareStarted, event); // not in the list
     QVERIFY(engine.calls(CR::RequestSelectRemoteShare).isEmpty());
-    CR::writeText(event, 0, 257, QStringLiteral("share-b"));
+    CR::writeText(event, 0, CR::TextWidth, QStringLiteral("share-b"));
     fire(CR::OutRemoteShareStarted, event);
     const QByteArray chosen = engine.calls(CR::RequestSelectRemoteShare).value(0).bytes;
     QCOMPARE(CR::readI32(chosen, R::CurrentIndex), 2);
-    QCOMPARE(CR::readU32(chosen, R::Mode), 1u);
+    QCOMPARE(CR::readU32(chosen, R::Mode), R::ModeShow);
     QCOMPARE(status->currentRometeUri(), QStringLiteral("share-b"));
 
-    CR::writeText(event, 0, 257, QStringLiteral("share-a"));
+    CR::writeText(event, 0, CR::TextWidth, QStringLiteral("share-a"));
     fire(CR::OutRemoteShareEnded, event); // not the watched one
     QCOMPARE(status->currentRometeUri(), QStringLiteral("share-b"));
 
     engine.setAnswer(CR::RequestGetRemoteShares, [](QByteArray &r) {
-        CR::writeText(r, R::Uris + 257, 257, QStringLiteral("share-a"));
+        CR::writeText(r, R::Uris + CR::TextWidth, CR::TextWidth, QStringLiteral("share-a"));
         CR::writeI32(r, R::Count, 1);
         CR::writeI32(r, R::CurrentIndex, 1);
         return 0u;
     });
-    CR::writeText(event, 0, 257, QStringLiteral("share-b"));
+    CR::writeText(event, 0, CR::TextWidth, QStringLiteral("share-b"));
     fire(CR::OutRemoteShareEnded, event);
-    QCOMPARE(CR::readU32(engine.calls(CR::RequestSelectRemoteShare).last().bytes, R::Mode), 2u);
+    QCOMPARE(CR::readU32(engine.calls(CR::RequestSelectRemoteShare).last().bytes, R::Mode),
+             R::ModeRemoved);
     QCOMPARE(status->currentRometeUri(), QStringLiteral("share-a"));
 
     engine.setAnswer(CR::RequestGetRemoteShares, CR::zeroed(R::Size));
-    CR::writeText(event, 0, 257, QStringLiteral("share-a"));
+    CR::writeText(event, 0, CR::TextWidth, QStringLiteral("share-a"));
     fire(CR::OutRemoteShareEnded, event);
     QCOMPARE(status->currentRometeUri(), QStringLiteral(""));
 }
@@ -280,9 +285,10 @@ void TestOutEvents::commandsFromChat()
             QCOMPARE(model->thread(), qApp->thread());
         });
     QByteArray record = CR::zeroed(CR::Out::ChatSize);
-    CR::writeText(record, CR::Out::ChatSenderUri, 257, sender);
-    CR::writeText(record, CR::Out::ChatSenderName, 128, QStringLiteral("Alice"));
-    CR::writeText(record, CR::Out::ChatMessage, 1025, message);
+    CR::writeText(record, CR::Out::ChatSenderUri, CR::TextWidth, sender);
+    CR::writeText(record, CR::Out::ChatSenderName, CR::Out::ChatSenderNameWidth,
+                  QStringLiteral("Alice"));
+    CR::writeText(record, CR::Out::ChatMessage, CR::Out::ChatMessageWidth, message);
     fire(event, record);
     QTEST(posted, "posted");
     if (!posted.isEmpty())
@@ -292,11 +298,12 @@ void TestOutEvents::commandsFromChat()
 void TestOutEvents::followUps()
 {
     fire(CR::OutStarted);
-    const QString path = CR::readText(engine.calls(CR::EventFilePath).value(0).bytes, 0, 256);
+    const QString path =
+        CR::readText(engine.calls(CR::EventFilePath).value(0).bytes, 0, CR::FilePath::Size);
     QVERIFY(path.endsWith(QStringLiteral("System.ecf")));
-    fire(CR::OutSignInState, int32Record(0, 16));
+    fire(CR::OutSignInState, int32Record(0, CR::Out::SignInStateSize));
     QCOMPARE(engine.calls(CR::EventSignInContinue).size(), 1);
-    fire(CR::OutSignInState, int32Record(5, 16));
+    fire(CR::OutSignInState, int32Record(5, CR::Out::SignInStateSize));
     QCOMPARE(engine.calls(CR::EventSignInContinue).size(), 1);
     fire(CR::OutApplyConfiguration);
     QCOMPARE(engine.calls(CR::RequestSetConfiguration).size(), 1);

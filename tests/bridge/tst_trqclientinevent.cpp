@@ -105,10 +105,10 @@ void TestInEvents::signInFallsBackToStoredUser()
     const auto calls = engine.calls(CR::EventSignIn);
     QCOMPARE(calls.size(), 1);
     const QByteArray &r = calls[0].bytes;
-    QCOMPARE(r.size(), 648);
-    QCOMPARE(CR::readText(r, CR::SignIn::Portal, 257), sent[2]);
-    QCOMPARE(CR::readText(r, CR::SignIn::UserName, 128), sent[0]);
-    QCOMPARE(CR::readText(r, CR::SignIn::Password, 257), sent[1]);
+    QCOMPARE(r.size(), CR::SignIn::Size);
+    QCOMPARE(CR::readText(r, CR::SignIn::Portal, CR::TextWidth), sent[2]);
+    QCOMPARE(CR::readText(r, CR::SignIn::UserName, CR::SignIn::UserNameWidth), sent[0]);
+    QCOMPARE(CR::readText(r, CR::SignIn::Password, CR::TextWidth), sent[1]);
 }
 
 void TestInEvents::previewModes()
@@ -156,7 +156,7 @@ void TestInEvents::configuration()
     const QByteArray u = engine.calls(CR::RequestSetConfiguration).value(0).bytes;
     QCOMPARE(CR::readU32(u, CR::Config::EchoCancellation), 1u);
     QCOMPARE(CR::readU32(u, CR::Config::AutomaticGain), 0u);
-    QCOMPARE(CR::readU32(u, CR::Config::ProxyMode), 4097u);
+    QCOMPARE(CR::readU32(u, CR::Config::ProxyMode), CR::Config::ProxyAlways);
     QCOMPARE(CR::readU32(u, CR::Config::SelectedCamera), 2u);
     QCOMPARE(CR::readU32(u, CR::Config::VideoPreference), 3u);
 }
@@ -166,9 +166,10 @@ void TestInEvents::devices()
     QByteArray config = CR::zeroed(CR::Config::Size);
     const QStringList mics{"内建输入", "USB 麦克风", "Headset"};
     for (int i = 0; i < mics.size(); ++i)
-        CR::writeText(config, CR::Config::Microphones + i * 128, 128, mics[i]);
+        CR::writeText(config, CR::Config::Microphones + i * CR::Config::NameWidth,
+                      CR::Config::NameWidth, mics[i]);
     CR::writeU32(config, CR::Config::MicrophoneCount, 3);
-    CR::writeText(config, CR::Config::Speakers, 128, QStringLiteral("内建输入"));
+    CR::writeText(config, CR::Config::Speakers, CR::Config::NameWidth, QStringLiteral("内建输入"));
     CR::writeU32(config, CR::Config::SpeakerCount, 1);
     CR::writeU32(config, CR::Config::CameraCount, 1000); // a broken count stays inside the record
     engine.setAnswer(CR::RequestGetConfiguration, config);
@@ -191,17 +192,17 @@ void TestInEvents::shareSources()
 
     QByteArray record = CR::zeroed(S::Size);
     CR::writeU32(record, S::ScreenCount, 1);
-    CR::writeText(record, S::ScreenIds, 128, QStringLiteral("3"));
+    CR::writeText(record, S::ScreenIds, S::ScreenIdWidth, QStringLiteral("3"));
     CR::writeU32(record, S::ScreenRects + 8, 1920);
     const QList<QPair<QString, QString>> windows{{"Orvale", "会议"},
                                                  {"Google Chrome", " "},
                                                  {"Google Chrome", "Docs"},
                                                  {"Terminal", "bash"}};
     for (int i = 0; i < windows.size(); ++i) {
-        CR::writeText(record, S::AppNames + i * 257, 257, windows[i].first);
-        CR::writeText(record, S::Titles + i * 257, 257, windows[i].second);
+        CR::writeText(record, S::AppNames + i * CR::TextWidth, CR::TextWidth, windows[i].first);
+        CR::writeText(record, S::Titles + i * CR::TextWidth, CR::TextWidth, windows[i].second);
         CR::writeU32(record, S::WindowIds + i * 4, 100 + i);
-        CR::writeI32(record, S::WindowRects + i * 16, -5 * i);
+        CR::writeI32(record, S::WindowRects + i * S::RectSize, -5 * i);
     }
     CR::writeU32(record, S::WindowCount, windows.size());
     engine.setAnswer(CR::RequestShareSources, record);
@@ -221,14 +222,15 @@ void TestInEvents::shareSources()
     TRQClientInEvent::ClientSyncRequestSetShareWithShareArray(sources, 99); // out of range: nothing
     const auto shares = engine.calls(CR::EventShare);
     QCOMPARE(shares.size(), 2);
-    QCOMPARE(shares[0].bytes.size(), 152);
-    QCOMPARE(CR::readU32(shares[0].bytes, 0), 2u);
-    QCOMPARE(CR::readU32(shares[0].bytes, 4), 1u);
-    QCOMPARE(CR::readText(shares[0].bytes, 8, 128), QStringLiteral("3"));
-    QCOMPARE(CR::readU32(shares[0].bytes, 136 + 8), 1920u);
-    QCOMPARE(CR::readU32(shares[1].bytes, 0), 1u);
-    QCOMPARE(CR::readU32(shares[1].bytes, 4), 103u);
-    QCOMPARE(CR::readI32(shares[1].bytes, 136), -15);
+    namespace C = CR::ShareCommand;
+    QCOMPARE(shares[0].bytes.size(), C::Size);
+    QCOMPARE(CR::readU32(shares[0].bytes, C::Kind), C::KindScreen);
+    QCOMPARE(CR::readU32(shares[0].bytes, C::Id), 1u);
+    QCOMPARE(CR::readText(shares[0].bytes, C::ScreenId, C::ScreenIdWidth), QStringLiteral("3"));
+    QCOMPARE(CR::readU32(shares[0].bytes, C::Rect + 8), 1920u);
+    QCOMPARE(CR::readU32(shares[1].bytes, C::Kind), C::KindWindow);
+    QCOMPARE(CR::readU32(shares[1].bytes, C::Id), 103u);
+    QCOMPARE(CR::readI32(shares[1].bytes, C::Rect), -15);
 }
 
 void TestInEvents::remoteShares()
@@ -240,17 +242,19 @@ void TestInEvents::remoteShares()
     AppStatus::shareStatus()->setCurrentRometeUri(QStringLiteral("old"));
     TRQClientInEvent::ClientSyncRequestSetShareInRoom(0);
     QByteArray written = engine.calls(CR::RequestSelectRemoteShare).value(0).bytes;
-    QCOMPARE(CR::readU32(written, R::Mode), 1u);
+    QCOMPARE(CR::readU32(written, R::Mode), R::ModeShow);
     QCOMPARE(CR::readI32(written, R::CurrentIndex), 0);
     QCOMPARE(AppStatus::shareStatus()->currentRometeUri(), QStringLiteral(""));
 
     engine.reset();
     QByteArray record = CR::zeroed(R::Size);
     for (int k = 1; k <= 2; ++k) {
-        CR::writeText(record, R::Uris + k * 257, 257, QStringLiteral("uri-%1").arg(k));
-        CR::writeText(record, R::Names + k * 257, 257, QStringLiteral("共享 %1").arg(k));
+        CR::writeText(record, R::Uris + k * CR::TextWidth, CR::TextWidth,
+                      QStringLiteral("uri-%1").arg(k));
+        CR::writeText(record, R::Names + k * CR::TextWidth, CR::TextWidth,
+                      QStringLiteral("共享 %1").arg(k));
     }
-    CR::writeText(record, R::Names, 257, QStringLiteral("entry zero is never read"));
+    CR::writeText(record, R::Names, CR::TextWidth, QStringLiteral("entry zero is never read"));
     CR::writeI32(record, R::Count, 2);
     engine.setAnswer(CR::RequestGetRemoteShares, record);
     list = TRQClientInEvent::ClientSyncRequestGetShareInRoom();
@@ -271,13 +275,13 @@ void TestInEvents::participants()
     engine.setAnswer(CR::RequestParticipants, listRecord);
     engine.setAnswer(CR::RequestParticipant, [](QByteArray &r) {
         const int32_t i = CR::readI32(r, P::Index);
-        CR::writeText(r, P::Uri, 257,
+        CR::writeText(r, P::Uri, CR::TextWidth,
                       i == 0 ? QStringLiteral("conf-2002-u1001;tag=9")
                              : QStringLiteral("conf-2002-u1002"));
-        CR::writeText(r, P::DisplayName, 128,
+        CR::writeText(r, P::DisplayName, P::DisplayNameWidth,
                       i == 0 ? QStringLiteral("演示用户") : QStringLiteral("Alice"));
-        CR::writeText(r, P::ParticipantId, 129, QStringLiteral("p%1").arg(i));
-        CR::writeText(r, P::EntityId, 134, QStringLiteral("%1").arg(1001 + i));
+        CR::writeText(r, P::ParticipantId, P::ParticipantIdWidth, QStringLiteral("p%1").arg(i));
+        CR::writeText(r, P::EntityId, P::EntityIdWidth, QStringLiteral("%1").arg(1001 + i));
         CR::writeI32(r, P::Role, 3 + i);
         return 0u;
     });
@@ -298,8 +302,10 @@ void TestInEvents::commandReply_data()
 {
     QTest::addColumn<int>("command");
     QTest::addColumn<QString>("text");
-    QTest::newRow("unblocked") << 4 << "#TRQCOMMAND#u1001#4&UnBlockSpeakerStateOK";
-    QTest::newRow("blocked") << 3 << "#TRQCOMMAND#u1001#3&BlockSpeakerStateOK";
+    QTest::newRow("unblocked") << CR::Command::SpeakerUnmuted
+                               << "#TRQCOMMAND#u1001#4&UnBlockSpeakerStateOK";
+    QTest::newRow("blocked") << CR::Command::SpeakerMuted
+                             << "#TRQCOMMAND#u1001#3&BlockSpeakerStateOK";
     QTest::newRow("any other") << 7 << "#TRQCOMMAND#u1001#3&BlockSpeakerStateOK";
 }
 
@@ -311,9 +317,9 @@ void TestInEvents::commandReply()
     message.uri = QStringLiteral("conf-2002-u1002");
     TRQClientInEvent::ClientAsyncRequestReply(message, command);
     const QByteArray r = engine.calls(CR::EventChat).value(0).bytes;
-    QCOMPARE(r.size(), 1282);
-    QCOMPARE(CR::readText(r, 0, 257), message.uri);
-    QTEST(CR::readText(r, 257, 1025), "text");
+    QCOMPARE(r.size(), CR::Chat::Size);
+    QCOMPARE(CR::readText(r, CR::Chat::Destination, CR::TextWidth), message.uri);
+    QTEST(CR::readText(r, CR::Chat::Message, CR::Chat::MessageWidth), "text");
 }
 
 void TestInEvents::smallEvents()
@@ -332,18 +338,19 @@ void TestInEvents::smallEvents()
     QCOMPARE(engine.calls(CR::EventMuteMicrophone).value(0).bytes, QByteArray(1, '\1'));
     QCOMPARE(engine.calls(CR::EventMuteSpeaker).value(0).bytes, QByteArray(1, '\0'));
     const QByteArray pin = engine.calls(CR::EventPin).value(0).bytes;
-    QCOMPARE(pin.size(), 268);
-    QCOMPARE(CR::readU32(pin, 0), 100u);
-    QCOMPARE(CR::readText(pin, 4, 257), QStringLiteral("uri-x"));
-    QCOMPARE(CR::readU32(pin, 264), 2u);
+    QCOMPARE(pin.size(), CR::Pin::Size);
+    QCOMPARE(CR::readU32(pin, CR::Pin::Marker), CR::Pin::MarkerValue);
+    QCOMPARE(CR::readText(pin, CR::Pin::Uri, CR::TextWidth), QStringLiteral("uri-x"));
+    QCOMPARE(CR::readU32(pin, CR::Pin::Action), CR::Pin::ActionPin);
     QCOMPARE(engine.calls(CR::EventDeclineCall).size(), 1);
     const QByteArray area = engine.calls(CR::EventVideoArea).value(0).bytes;
     QCOMPARE(area, engine.calls(CR::RequestVideoArea).value(0).bytes);
     QCOMPARE(CR::readI32(area, 8), 640);
     const QByteArray guest = engine.calls(CR::EventGuestJoin).value(0).bytes;
-    QCOMPARE(guest.size(), 604);
-    QCOMPARE(CR::readText(guest, 385, 128), QStringLiteral("访客"));
-    QCOMPARE(CR::readText(guest, 513, 17), QStringLiteral("12"));
+    namespace G = CR::GuestJoin;
+    QCOMPARE(guest.size(), G::Size);
+    QCOMPARE(CR::readText(guest, G::DisplayName, G::DisplayNameWidth), QStringLiteral("访客"));
+    QCOMPARE(CR::readText(guest, G::Pin, G::PinWidth), QStringLiteral("12"));
 }
 
 void TestInEvents::failedCallsLogged_data()
@@ -353,15 +360,15 @@ void TestInEvents::failedCallsLogged_data()
     QTest::newRow("request with its code") << std::function<void()>([this] {
         engine.setAnswer(CR::RequestSelfName, QByteArray(), 9);
         TRQClientInEvent::ClientSyncRequestSetUserName(QStringLiteral("我"));
-    }) << QStringLiteral("Request 100600 failed with code 9");
+    }) << QStringLiteral("Request %1 failed with code 9").arg(CR::RequestSelfName);
     QTest::newRow("event with a record") << std::function<void()>([this] {
         engine.setEventResult(CR::EventTextCommand, false);
         TRQClientInEvent::ClientSyncRequestConferenceDetails();
-    }) << QStringLiteral("In-event 5000 failed");
+    }) << QStringLiteral("In-event %1 failed").arg(CR::EventTextCommand);
     QTest::newRow("event without a record") << std::function<void()>([this] {
         engine.setEventResult(CR::EventSignOut, false);
         TRQClientInEvent::ClientAsyncRequestLogOut();
-    }) << QStringLiteral("In-event 1603 failed");
+    }) << QStringLiteral("In-event %1 failed").arg(CR::EventSignOut);
 }
 
 void TestInEvents::failedCallsLogged()

@@ -7,16 +7,20 @@
 //   watch <row>    chat <uri> <text>    mute <participant id>    leave    logout    logout-quit
 //   settings <engine settings file>    join <conference id>    mic <0|1>    camera <0|1>
 //   share <X window id> <x> <y> <width> <height>    unshare
+//   choose <mic|speaker|camera|video|echo|gain> <n>  (stored as the settings windows store it,
+//   and pushed to the engine during a call)    devices    details    configuration
 
 #include "AppStatus.h"
 #include "AppUser.h"
 #include "ConfClient.h"
 #include "ConfClientDelegate.h"
 #include "ConfRecords.h"
+#include "ConfigurationPusher.h"
 #include "LoginRequest.h"
 #include "MessageModel.h"
 #include "NetWork.h"
 #include "NotificationCenter.h"
+#include "Preferences.h"
 #include "ScreenSourseModel.h"
 #include "TRQClientInEvent.h"
 
@@ -69,6 +73,48 @@ void chat(const QString &uri, const QString &text)
     CR::writeText(record, CR::Chat::Destination, CR::TextWidth, uri);
     CR::writeText(record, CR::Chat::Message, CR::Chat::MessageWidth, text);
     ConfClientSendEvent(CR::EventChat, record.data(), CR::Chat::Size);
+}
+
+/// Stores a choice under the key the settings windows use; a call in progress follows it.
+void choose(const QString &what, int value)
+{
+    Preferences prefs;
+    if (what == u"mic")
+        prefs.setSelectedMicDeviceNumber(uint(value));
+    else if (what == u"speaker")
+        prefs.setSelectedSpeakerDeviceNumber(uint(value));
+    else if (what == u"camera")
+        prefs.setSelectedCameraDeviceNumber(uint(value));
+    else if (what == u"video")
+        prefs.setVideoPreferences(value);
+    else if (what == u"echo")
+        prefs.setEnableEchoCancellation(value);
+    else if (what == u"gain")
+        prefs.setEnableAudioAGC(value);
+    prefs.sync();
+    if (AppStatus::shareStatus()->isInConference())
+        ConfigurationPusher::push();
+}
+
+/// The conference details the engine logs, caught and said on standard output.
+QtMessageHandler previousHandler = nullptr;
+void sayDetails(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (message.startsWith(u"conference details: "))
+        say(QStringLiteral("details:") + message);
+    else if (previousHandler)
+        previousHandler(type, context, message);
+}
+
+void configuration()
+{
+    namespace CR = ConfRecords;
+    QByteArray config(CR::Config::Size, '\xff'); // what the engine leaves out stays 0xff
+    ConfClientSendRequest(CR::RequestGetConfiguration, config.data(), CR::Config::Size);
+    say(QStringLiteral("configuration:mic=%1 startup=%2,%3")
+            .arg(CR::readU32(config, CR::Config::SelectedMicrophone))
+            .arg(CR::readU32(config, CR::Config::StartupOne))
+            .arg(CR::readU32(config, CR::Config::StartupTwo)));
 }
 
 void run(const QStringList &words)
@@ -128,10 +174,29 @@ void run(const QStringList &words)
                             words.value(5).toUInt()};
         TRQClientInEvent::ClientSyncRequestSetShareWithShareArray({window}, 0);
         say(QStringLiteral("sharing:%1").arg(window->appWindowId));
+    } else if (command == u"sharerow") {
+        // A row of the share menu as the engine lists the sources.
+        const auto sources = TRQClientInEvent::ClientSyncRequestGetShareList();
+        QStringList rows;
+        for (const auto &source : sources)
+            rows.append(source->appName + u'-' + source->appWindowName);
+        say(QStringLiteral("sharelist:") + rows.join(u'|'));
+        TRQClientInEvent::ClientSyncRequestSetShareWithShareArray(sources, words.value(1).toInt());
     } else if (command == u"unshare") {
         const auto sources = TRQClientInEvent::ClientSyncRequestGetShareList();
         TRQClientInEvent::ClientSyncRequestSetShareWithShareArray(sources, sources.size() - 1);
         say(QStringLiteral("sharing:"));
+    } else if (command == u"choose") {
+        choose(words.value(1), words.value(2).toInt());
+    } else if (command == u"devices") {
+        QStringList lists;
+        for (const QStringList &names : TRQClientInEvent::ClientSyncRequestGetDevice())
+            lists.append(names.join(u'|'));
+        say(QStringLiteral("devices:") + lists.join(u';'));
+    } else if (command == u"details") {
+        TRQClientInEvent::ClientSyncRequestConferenceDetails();
+    } else if (command == u"configuration") {
+        configuration();
     } else if (command == u"leave") {
         TRQClientInEvent::ClientAsyncRequestLeaveRoom();
     } else if (command == u"logout") {
@@ -149,6 +214,7 @@ int main(int argc, char *argv[])
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     PrintingDelegate delegate;
+    previousHandler = qInstallMessageHandler(sayDetails);
     auto *center = NotificationCenter::defaultCenter();
     center->addObserver(NotificationCenter::changeSpeakerFormNet, &app, [](const Notification &n) {
         if (const auto message = n.object.value<std::shared_ptr<MessageModel>>())

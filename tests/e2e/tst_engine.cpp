@@ -6,6 +6,7 @@
 #include "MessageModel.h"
 #include "NetWork.h"
 #include "NotificationCenter.h"
+#include "Preferences.h"
 #include "RecordingDelegate.h"
 #include "TRQClientInEvent.h"
 #include "TRQClientOnOutEvent.h"
@@ -19,10 +20,13 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWebSocket>
+
+namespace CR = ConfRecords;
 
 /// The client's bridge driving the real reference engine against the deployment's conference
 /// service, with a second participant speaking the service's protocol directly.
@@ -32,6 +36,8 @@ class TestEngine : public QObject
 
 private Q_SLOTS:
     void initTestCase();
+    void configurationKeepsItsSizeThroughDeviceChanges();
+    void storedChoicesReachTheEngine();
     void signInFailures_data();
     void signInFailures();
     void signIn();
@@ -80,6 +86,15 @@ private:
     {
         return QStringLiteral("ws://127.0.0.1:%1/conference").arg(port);
     }
+    /// The configuration record as the engine hands it out.
+    static QByteArray configuration()
+    {
+        QByteArray config = CR::zeroed(CR::Config::Size);
+        ConfClientSendRequest(CR::RequestGetConfiguration, config.data(), CR::Config::Size);
+        return config;
+    }
+    /// The engine reads the machine's devices again, as when one is plugged in.
+    void devicesChange();
     bool waitForCall(const QString &call)
     {
         return QTest::qWaitFor([&] { return m_delegate.calls.contains(call); }, 10000);
@@ -93,6 +108,8 @@ private:
     QWebSocket m_alice; ///< a second signed-in account, speaking the protocol directly
     QList<QJsonObject> m_peerMessages;
     QString m_portal;
+    QTemporaryDir m_settings;
+    bool m_testCamera = false;
 };
 
 QJsonObject TestEngine::peerNext(const QString &type)
@@ -122,6 +139,64 @@ void TestEngine::initTestCase()
         m_peerMessages.append(QJsonDocument::fromJson(text.toUtf8()).object());
     });
     TRQClientInEvent::ClientSyncRequestInit(&m_delegate, nullptr, QRect());
+}
+
+void TestEngine::devicesChange()
+{
+    // The generated camera joins or leaves the device list, as a plugged camera would.
+    m_testCamera = !m_testCamera;
+    const QString path = m_settings.filePath(QStringLiteral("engine.ecf"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(m_testCamera ? "[engine]\ntestCamera=true\n" : "[engine]\n");
+    file.close();
+    int changes = 0;
+    const auto observer = NotificationCenter::defaultCenter()->addObserver(
+        NotificationCenter::deviceChange, this, [&changes](const Notification &) { ++changes; });
+    const auto forget =
+        qScopeGuard([observer] { NotificationCenter::defaultCenter()->removeObserver(observer); });
+    QByteArray record = CR::zeroed(CR::FilePath::Size);
+    CR::writeText(record, 0, CR::FilePath::Size, path);
+    ConfClientSendEvent(CR::EventFilePath, record.data(), CR::FilePath::Size);
+    // A loaded machine may take its time to list the devices again.
+    QTRY_VERIFY_WITH_TIMEOUT(changes > 0, 20000);
+}
+
+void TestEngine::configurationKeepsItsSizeThroughDeviceChanges()
+{
+    namespace C = CR::Config;
+    QTRY_COMPARE(CR::readU32(configuration(), C::StartupTwo), 2u); // the start-up configuration
+    for (int change = 0; change < 2; ++change) {
+        devicesChange();
+        if (QTest::currentTestFailed())
+            return;
+        const QByteArray config = configuration();
+        QCOMPARE(CR::readU32(config, C::StartupTwo), 2u);
+        QCOMPARE(CR::readU32(config, C::StartupOne), 1u);
+        for (const uint32_t offset : C::Switches)
+            QCOMPARE(int(config[offset]), 1);
+    }
+}
+
+void TestEngine::storedChoicesReachTheEngine()
+{
+    namespace C = CR::Config;
+    // Started: the stored (here default) voice processing is on, as the settings show it.
+    QTRY_COMPARE(CR::readU32(configuration(), C::EchoCancellation), 1u);
+    QCOMPARE(CR::readU32(configuration(), C::AutomaticGain), 1u);
+    // The device lists change: the stored choices apply to the new lists.
+    Preferences prefs;
+    prefs.setVideoPreferences(4);
+    prefs.setSelectedMicDeviceNumber(7);
+    prefs.sync();
+    devicesChange();
+    if (QTest::currentTestFailed())
+        return;
+    QTRY_COMPARE(CR::readU32(configuration(), C::VideoPreference), 4u);
+    QCOMPARE(CR::readU32(configuration(), C::SelectedMicrophone), 7u);
+    prefs.setVideoPreferences(0);
+    prefs.setSelectedMicDeviceNumber(0);
+    prefs.sync();
 }
 
 void TestEngine::signInFailures_data()
@@ -154,9 +229,13 @@ void TestEngine::signInFailures()
 void TestEngine::signIn()
 {
     m_delegate.calls.clear();
+    Preferences().setVideoPreferences(2);
     TRQClientInEvent::ClientAsyncRequestLoginWithUserName(QStringLiteral("demo"),
                                                           QStringLiteral("demo1234"), m_portal);
     QVERIFY(waitForCall(QStringLiteral("loginSuccess")));
+    // The signed-in user's choices reach the engine.
+    QTRY_COMPARE(CR::readU32(configuration(), CR::Config::VideoPreference), 2u);
+    Preferences().setVideoPreferences(0);
     QVERIFY(AppStatus::shareStatus()->isSignIn());
     QVERIFY(!m_delegate.offMainThread);
     QTRY_COMPARE(m_host->database().entry(1001)->presence, QStringLiteral("Online"));

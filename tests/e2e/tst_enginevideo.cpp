@@ -8,6 +8,7 @@
 #include "TestHome.h"
 
 #include "ConfClient.h"
+#include "ConfRecords.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -131,10 +132,9 @@ void TestEngineVideo::cameraAndMicrophoneOnOwnTile()
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("[engine]\ntestCamera=true\n");
     file.close();
-    QByteArray record(256, '\0');
-    const QByteArray utf8 = path.toUtf8();
-    std::memcpy(record.data(), utf8.constData(), size_t(utf8.size()));
-    ConfClientSendEvent(1705, record.data(), 256);
+    QByteArray record = ConfRecords::zeroed(ConfRecords::FilePath::Size);
+    ConfRecords::writeText(record, 0, ConfRecords::FilePath::Size, path);
+    ConfClientSendEvent(ConfRecords::EventFilePath, record.data(), ConfRecords::FilePath::Size);
     QTRY_VERIFY(TRQClientInEvent::ClientSyncRequestGetDevice().value(2).contains(
         QStringLiteral("Orvale 测试图像")));
 

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
+#include <QLibrary>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -21,6 +22,7 @@ private Q_SLOTS:
     void icons();
     void validators_data();
     void validators();
+    void mediaModule();
     void versionFromPrefix();
     void startsToLoginWindow();
 
@@ -59,6 +61,7 @@ void TestInstall::installedFiles_data()
     const char *const present[] = {
         "bin/orvale",
         "lib/orvale/libconfclient.so",
+        "lib/orvale/libconfmedia.so",
         "share/orvale/System.ecf",
         "share/applications/orvale.desktop",
         "share/metainfo/com.orvale.client.metainfo.xml",
@@ -68,7 +71,8 @@ void TestInstall::installedFiles_data()
     for (const char *path : present)
         QTest::newRow(path) << QString::fromLatin1(path) << true;
     // The engine is the client's alone: nothing among the system's libraries, no test programs.
-    const char *const absent[] = {"lib/libconfclient.so", "bin/orvale-services", "bin/tst_install"};
+    const char *const absent[] = {"lib/libconfclient.so", "lib/libconfmedia.so",
+                                  "bin/orvale-services", "bin/tst_install"};
     for (const char *path : absent)
         QTest::newRow(path) << QString::fromLatin1(path) << false;
 }
@@ -134,6 +138,13 @@ void TestInstall::validators()
     // desktop-file-validate reports hints with a zero exit code.
     if (tool == u"desktop-file-validate")
         QVERIFY2(output.isEmpty(), output.constData());
+}
+
+void TestInstall::mediaModule()
+{
+    // What the installed engine loads from beside itself at the first call.
+    QLibrary module(installed(QStringLiteral("lib/orvale/libconfmedia.so")));
+    QVERIFY2(module.resolve("orvaleCreateMediaEngine"), qPrintable(module.errorString()));
 }
 
 void TestInstall::versionFromPrefix()

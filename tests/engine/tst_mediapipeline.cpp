@@ -36,7 +36,7 @@ Element child(const Element &pipeline, const char *name)
 QStringList factories(const Element &pipeline)
 {
     QStringList names;
-    GstIterator *it = gst_bin_iterate_elements(GST_BIN(pipeline.get()));
+    GstIterator *it = gst_bin_iterate_recurse(GST_BIN(pipeline.get()));
     GValue item = G_VALUE_INIT;
     while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
         auto *e = GST_ELEMENT(g_value_get_object(&item));
@@ -64,8 +64,11 @@ private Q_SLOTS:
     void devicesAndProcessing();
     void shareCapturesItsSource_data();
     void shareCapturesItsSource();
+    void portalShareCapturesItsStream();
     void speakerPlaysChosenOutput_data();
     void speakerPlaysChosenOutput();
+    void chosenDevice_data();
+    void chosenDevice();
 };
 
 void TestMediaPipeline::videoLevelSetsPicture_data()
@@ -241,6 +244,34 @@ void TestMediaPipeline::shareCapturesItsSource()
     }
 }
 
+/// The portal's stream: read from the remote it handed over, sized by the portal's answer.
+void TestMediaPipeline::portalShareCapturesItsStream()
+{
+    MediaEngine::ShareSource source;
+    source.width = 2560;
+    source.height = 1440;
+    source.pipeWireRemote = 7;
+    source.pipeWireNode = 51;
+    const QString launch = MediaPipeline::share(source);
+    QVERIFY2(launch.contains(QStringLiteral("width=1280,height=720,")), qPrintable(launch));
+    const Element pipeline = parse(launch);
+    QVERIFY(pipeline);
+    GstIterator *it =
+        gst_bin_iterate_all_by_element_factory_name(GST_BIN(pipeline.get()), "pipewiresrc");
+    GValue item = G_VALUE_INIT;
+    QCOMPARE(gst_iterator_next(it, &item), GST_ITERATOR_OK);
+    gint fd = -1;
+    gchar *path = nullptr;
+    g_object_get(g_value_get_object(&item), "fd", &fd, "path", &path, nullptr);
+    const QString node = QString::fromUtf8(path);
+    g_free(path);
+    g_value_unset(&item);
+    gst_iterator_free(it);
+    QCOMPARE(fd, 7);
+    QCOMPARE(node, QStringLiteral("51"));
+    QVERIFY(!factories(pipeline).contains(QStringLiteral("ximagesrc")));
+}
+
 void TestMediaPipeline::speakerPlaysChosenOutput_data()
 {
     QTest::addColumn<QString>("device");
@@ -290,6 +321,26 @@ void TestMediaPipeline::speakerPlaysChosenOutput()
         g_value_unset(&item);
         gst_iterator_free(it);
     }
+}
+
+void TestMediaPipeline::chosenDevice_data()
+{
+    QTest::addColumn<QStringList>("ids");
+    QTest::addColumn<uint>("index");
+    QTest::addColumn<QString>("opened");
+    const QStringList mics{"mic1", "mic2"};
+    QTest::newRow("listed") << mics << 1u << "mic2";
+    QTest::newRow("unplugged: the default") << mics << 2u << "default-mic";
+    QTest::newRow("far past the list") << mics << 4000000000u << "default-mic";
+    QTest::newRow("a listed generated camera") << QStringList{"/dev/video0", ""} << 1u << "";
+}
+
+void TestMediaPipeline::chosenDevice()
+{
+    QFETCH(QStringList, ids);
+    QFETCH(uint, index);
+    QFETCH(QString, opened);
+    QCOMPARE(MediaPipeline::chosenDevice(ids, index, QStringLiteral("default-mic")), opened);
 }
 
 QTEST_GUILESS_MAIN(TestMediaPipeline)

@@ -20,6 +20,13 @@
 
 #include <memory>
 
+namespace {
+
+/// The background of the saved and dragged card.
+const QColor cardGrey(236, 236, 236);
+
+} // namespace
+
 /// The invitation window: its code, its texts, copying, saving and dragging the card.
 class TestShareQRCodeWindow : public QObject
 {
@@ -100,16 +107,19 @@ void TestShareQRCodeWindow::validitySentence()
 void TestShareQRCodeWindow::copyLink()
 {
     QApplication::clipboard()->setText(QStringLiteral("something else"));
-    m_window->noticeTimer()->setInterval(100);
     m_window->linkButton()->click();
     const QString copied = QApplication::clipboard()->text();
     QVERIFY(copied.startsWith(QStringLiteral("http://127.0.0.1:8080/pages/Kwuser/l.do?key=")));
     QCOMPARE(Helper::analyzingURLStr(copied).value(QStringLiteral("key")).toString(),
              QStringLiteral("DemoRoom1000"));
+    // The notice stays for five seconds, then goes when its timer fires.
     QVERIFY(m_window->link()->isVisible());
-    QTRY_VERIFY(m_window->link()->isHidden());
-    QCOMPARE(m_window->noticeTimer()->interval(), 100);
-    m_window->noticeTimer()->setInterval(ShareQRCodeWindowController::noticeSeconds * 1000);
+    QTimer *notice = m_window->noticeTimer();
+    QVERIFY(notice->isActive());
+    QVERIFY(notice->isSingleShot());
+    QCOMPARE(notice->interval(), 5000);
+    QVERIFY(QMetaObject::invokeMethod(notice, "timeout"));
+    QVERIFY(m_window->link()->isHidden());
 }
 
 void TestShareQRCodeWindow::savePhoto_data()
@@ -132,6 +142,7 @@ void TestShareQRCodeWindow::savePhoto()
     if (written) {
         const QImage saved(path, "PNG");
         QCOMPARE(saved.size(), m_window->qrBackView()->grab().toImage().size());
+        QCOMPARE(saved.pixelColor(0, 0), cardGrey); // the card's own background
         QCOMPARE(readQRCode(saved), m_window->codeStr());
     }
 }
@@ -164,7 +175,9 @@ void TestShareQRCodeWindow::dragCard()
     QCOMPARE(path, QRBackView::cacheFolder() + QStringLiteral("/二维码.png"));
     QVERIFY(path.startsWith(m_home->path())); // the user's cache folder
     QVERIFY(path.contains(QStringLiteral("/com.Tesvale.Korrin.www/QRCodeImage/")));
-    QCOMPARE(readQRCode(QImage(path, "PNG")), m_window->codeStr());
+    const QImage dragged(path, "PNG");
+    QCOMPARE(readQRCode(dragged), m_window->codeStr());
+    QCOMPARE(dragged.pixelColor(dragged.width() - 1, dragged.height() - 1), cardGrey);
     QVERIFY(mime->hasImage());
     QCOMPARE(readQRCode(qvariant_cast<QImage>(mime->imageData())), m_window->codeStr());
 }

@@ -1,3 +1,7 @@
+// The conference service as an engine meets it on its WebSocket. Messages, field names and codes
+// are written out as services/ConferenceProtocol.md documents them, on purpose: a changed name
+// among the shared definitions shows up here as a change of the wire format.
+
 #include "AppStatus.h"
 #include "AppUser.h"
 #include "LoginRequest.h"

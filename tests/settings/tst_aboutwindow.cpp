@@ -13,6 +13,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QWindow>
 
 /// The About window: its buttons, the on-demand version check, and the automatic check after
 /// a sign-in. The browser is replaced by a recorder.
@@ -109,6 +110,7 @@ void TestAboutWindow::layout_data()
     QTest::newRow("signed out") << false << QVariant(1) << false << -1;
     QTest::newRow("signed in with video") << true << QVariant(1) << true << 263;
     QTest::newRow("video as text") << true << QVariant("1") << true << 263;
+    QTest::newRow("video as text with a fraction") << true << QVariant("1.0") << true << 263;
     QTest::newRow("signed in without video") << true << QVariant(0) << false << 210 - 50;
     QTest::newRow("play absent") << true << QVariant() << false << 210 - 50;
     QTest::newRow("play 2") << true << QVariant(2) << false << 210 - 50;
@@ -253,6 +255,10 @@ void TestAboutWindow::automaticCheckAfterSignIn()
     QTRY_VERIFY(sheetOn(main));
     QCOMPARE(m_versionService.requests().size(), asked + 1);
     QMessageBox *alert = sheetOn(main);
+    QCOMPARE(alert->windowHandle()->transientParent(), main->windowHandle());
+    // Over the main window, also when that window is placed after the prompt came.
+    main->move(main->pos() + QPoint(230, 0));
+    QTRY_COMPARE(alert->frameGeometry().center().x(), main->frameGeometry().center().x());
     QCOMPARE(buttonTexts(alert), (QStringList{"立即更新", "暂不升级"}));
     QCOMPARE(Preferences().systemTime(), qint64(9));
     button(alert, QStringLiteral("立即更新"))->click();

@@ -4,6 +4,7 @@
 #include "AppUser.h"
 #include "ChangePasswordViewController.h"
 #include "ConfRecords.h"
+#include "ConfigurationPusher.h"
 #include "DevicePreview.h"
 #include "DeviceViewController.h"
 #include "FakeEngine.h"
@@ -26,7 +27,7 @@
 #include <QSettings>
 #include <QTabWidget>
 #include <QTest>
-#include <QThreadPool>
+#include <QThread>
 
 namespace CR = ConfRecords;
 
@@ -47,6 +48,10 @@ private Q_SLOTS:
     void deviceChoice_data();
     void deviceChoice();
     void deviceChange();
+    void shownRowChosen();
+    void quickMovesPushInOrder();
+    void callFollowsQualityAndVoice_data();
+    void callFollowsQualityAndVoice();
     void levelMeter_data();
     void levelMeter();
     void videoQuality_data();
@@ -61,6 +66,7 @@ private Q_SLOTS:
     void passwordChecks();
     void passwordChangeFails();
     void passwordChangeSucceeds();
+    void passwordAlertGoesWithTheWindow();
 
 private:
     AppDelegate *app() const { return m_app->delegate(); }
@@ -247,7 +253,7 @@ void TestSettings::deviceChoice()
     for (int i = 0; i < 3; ++i)
         QCOMPARE(storedNow[i], i == table ? 2u : 0u);
 
-    QThreadPool::globalInstance()->waitForDone(5000);
+    QVERIFY(ConfigurationPusher::waitForDone(5000));
     AppStatus::shareStatus()->setIsInConference(false);
     const auto calls = engine.calls(CR::RequestSetConfiguration);
     QCOMPARE(calls.size(), pushes + (inConference ? 1 : 0));
@@ -274,6 +280,94 @@ void TestSettings::deviceChange()
     QCOMPARE(devices->micsTable()->count(), 1);
     QCOMPARE(devices->micsTable()->currentRow(), 0);
     QCOMPARE(devices->cameraTable()->currentRow(), 0);
+}
+
+void TestSettings::shownRowChosen()
+{
+    FakeEngine &engine = FakeEngine::instance();
+    engine.setAnswer(CR::RequestGetConfiguration, deviceRecord({"m0", "m1"}, {"s0"}, {"c0"}));
+    setStored(5, 0, 0); // a microphone since unplugged
+    auto *devices = page<DeviceViewController>(0);
+    QCOMPARE(devices->micsTable()->currentRow(), 0);
+    AppStatus::shareStatus()->setIsInConference(true);
+    const qsizetype pushes = engine.calls(CR::RequestSetConfiguration).size();
+    clickRow(devices->micsTable(), 0); // the row shown is the one wanted
+    QCOMPARE(Preferences().selectedMicDeviceNumber(), 0u);
+    QVERIFY(ConfigurationPusher::waitForDone(5000));
+    AppStatus::shareStatus()->setIsInConference(false);
+    const auto calls = engine.calls(CR::RequestSetConfiguration);
+    QCOMPARE(calls.size(), pushes + 1);
+    QCOMPARE(CR::readU32(calls.last().bytes, CR::Config::SelectedMicrophone), 0u);
+}
+
+void TestSettings::quickMovesPushInOrder()
+{
+    FakeEngine &engine = FakeEngine::instance();
+    engine.setAnswer(CR::RequestGetConfiguration,
+                     deviceRecord({"m0", "m1", "m2", "m3"}, {"s0"}, {"c0"}));
+    // An engine that takes its time to reopen a device; pushes that overlap are seen.
+    std::atomic<int> inside{0};
+    std::atomic<bool> overlapped{false};
+    engine.setAnswer(CR::RequestSetConfiguration, [&](QByteArray &) {
+        overlapped = overlapped || inside.fetch_add(1) > 0;
+        QThread::msleep(40);
+        inside.fetch_sub(1);
+        return 0u;
+    });
+    setStored(0, 0, 0);
+    auto *devices = page<DeviceViewController>(0);
+    AppStatus::shareStatus()->setIsInConference(true);
+    const qsizetype pushes = engine.calls(CR::RequestSetConfiguration).size();
+    devices->micsTable()->setFocus();
+    for (int i = 0; i < 3; ++i) // faster than the engine answers
+        QTest::keyClick(devices->micsTable(), Qt::Key_Down);
+    QVERIFY(ConfigurationPusher::waitForDone(5000));
+    AppStatus::shareStatus()->setIsInConference(false);
+    engine.setAnswer(CR::RequestSetConfiguration, QByteArray());
+    QVERIFY(!overlapped);
+    const auto calls = engine.calls(CR::RequestSetConfiguration).mid(pushes);
+    QVERIFY(!calls.isEmpty());
+    uint32_t previous = 0;
+    for (const FakeEngine::Call &call : calls) {
+        const uint32_t mic = CR::readU32(call.bytes, CR::Config::SelectedMicrophone);
+        QVERIFY(mic >= previous);
+        previous = mic;
+    }
+    QCOMPARE(previous, 3u); // the last move arrives last
+}
+
+void TestSettings::callFollowsQualityAndVoice_data()
+{
+    QTest::addColumn<bool>("inConference");
+    QTest::newRow("in a call") << true;
+    QTest::newRow("outside a call") << false;
+}
+
+void TestSettings::callFollowsQualityAndVoice()
+{
+    QFETCH(bool, inConference);
+    FakeEngine &engine = FakeEngine::instance();
+    Preferences().setVideoPreferences(0);
+    AppStatus::shareStatus()->setIsInConference(inConference);
+    const qsizetype pushes = engine.calls(CR::RequestSetConfiguration).size();
+    auto *quality = page<VideoQualityViewController>(1);
+    QTest::mouseClick(quality->buttonWithTag(102), Qt::LeftButton);
+    QVERIFY(ConfigurationPusher::waitForDone(5000));
+    auto calls = engine.calls(CR::RequestSetConfiguration);
+    QCOMPARE(calls.size(), pushes + (inConference ? 1 : 0));
+    if (inConference)
+        QCOMPARE(CR::readU32(calls.last().bytes, CR::Config::VideoPreference), 2u);
+    auto *general = page<GeneralSetsViewController>(2);
+    QTest::mouseClick(general->autoSpeaker(), Qt::LeftButton, {},
+                      QPoint(8, general->autoSpeaker()->height() / 2));
+    QVERIFY(ConfigurationPusher::waitForDone(5000));
+    AppStatus::shareStatus()->setIsInConference(false);
+    calls = engine.calls(CR::RequestSetConfiguration);
+    QCOMPARE(calls.size(), pushes + (inConference ? 2 : 0));
+    if (inConference)
+        QCOMPARE(CR::readU32(calls.last().bytes, CR::Config::EchoCancellation), 0u);
+    Preferences().setEnableEchoCancellation(1);
+    Preferences().setVideoPreferences(0);
 }
 
 void TestSettings::levelMeter_data()
@@ -521,6 +615,22 @@ void TestSettings::passwordChangeSucceeds()
     QVERIFY(db.authenticate(QStringLiteral("demo"), QStringLiteral("Neu12345")));
     QVERIFY(!db.authenticate(QStringLiteral("demo"), QStringLiteral("demo1234")));
     QVERIFY(db.setPassword(QStringLiteral("demo"), QStringLiteral("demo1234")));
+}
+
+void TestSettings::passwordAlertGoesWithTheWindow()
+{
+    auto *password = page<ChangePasswordViewController>(3);
+    password->oldPass()->setText(QStringLiteral("demo1234"));
+    password->chagePass()->setText(QStringLiteral("Neu12345"));
+    password->confirmPass()->setText(QStringLiteral("Neu12345"));
+    password->updatePass();
+    QTRY_VERIFY(sheetOn(password->window()));
+    // Opening the settings again replaces the window, and the alert on it, unanswered.
+    app()->showConfigPanel();
+    QTRY_COMPARE(FakeEngine::instance().calls(CR::EventSignOut).size(), 1);
+    QVERIFY(!AppStatus::shareStatus()->isChangePassword());
+    QVERIFY(m_app->services()->database().setPassword(QStringLiteral("demo"),
+                                                      QStringLiteral("demo1234")));
 }
 
 QTEST_MAIN(TestSettings)

@@ -22,6 +22,8 @@ private Q_SLOTS:
     void browsableUrl();
     void releaseFromReply_data();
     void releaseFromReply();
+    void userChannel_data();
+    void userChannel();
     void automaticCheck();
 
 private:
@@ -121,6 +123,10 @@ void TestVersionCheck::releaseFromReply_data()
     QTest::newRow("not a map") << QVariant(QStringLiteral("x")) << false << "" << qint64(0);
     QTest::newRow("bad stamp") << answer("http://h/d", "soon") << true << "http://h/d" << qint64(0);
     QTest::newRow("hostile address") << answer("file:///bin/sh", "7") << true << "" << qint64(7);
+    QTest::newRow("stamp with a fraction")
+        << answer("http://h/d", "12.0") << true << "http://h/d" << qint64(12);
+    QTest::newRow("stamp followed by text")
+        << answer("http://h/d", " 8 build") << true << "http://h/d" << qint64(8);
     QTest::newRow("large stamp") << answer("https://h", "20261208120000") << true << "https://h"
                                  << qint64(20261208120000);
 }
@@ -135,6 +141,27 @@ void TestVersionCheck::releaseFromReply()
     QCOMPARE(release.answered, answered);
     QCOMPARE(release.url.toString(), url);
     QCOMPARE(release.systemTime, stamp);
+}
+
+void TestVersionCheck::userChannel_data()
+{
+    QTest::addColumn<QVariant>("version");
+    QTest::addColumn<qint64>("channel");
+    QTest::newRow("number") << QVariant(3) << qint64(3);
+    QTest::newRow("text") << QVariant("4") << qint64(4);
+    QTest::newRow("text with a fraction") << QVariant("3.0") << qint64(3);
+    QTest::newRow("text followed by more") << QVariant(" 5 beta") << qint64(5);
+    QTest::newRow("fractional number") << QVariant(3.7) << qint64(3);
+    QTest::newRow("no number") << QVariant("beta") << qint64(0);
+    QTest::newRow("absent") << QVariant() << qint64(0);
+}
+
+void TestVersionCheck::userChannel()
+{
+    QFETCH(QVariant, version);
+    QFETCH(qint64, channel);
+    AppUser::defaultUser()->version = version;
+    QCOMPARE(VersionCheck::userChannel(), channel);
 }
 
 void TestVersionCheck::automaticCheck()

@@ -46,6 +46,7 @@ private Q_SLOTS:
     void cleanup();
     void linksWhileSignedOut_data();
     void linksWhileSignedOut();
+    void reopenWhileSignedOut_data();
     void reopenWhileSignedOut();
     void signIn();
     void linksWhileSignedIn_data();
@@ -160,12 +161,21 @@ void TestAppDelegate::linksWhileSignedOut()
     QVERIFY(app()->loginVc()->loginButton()->isEnabled()); // the login view is idle
 }
 
+void TestAppDelegate::reopenWhileSignedOut_data()
+{
+    QTest::addColumn<bool>("visibleWindows"); // what the desktop says of the application
+    QTest::addColumn<bool>("shown");
+    QTest::newRow("all windows hidden") << false << true;   // the login window comes back
+    QTest::newRow("with visible windows") << true << false; // nothing happens
+}
+
 void TestAppDelegate::reopenWhileSignedOut()
 {
+    QFETCH(bool, visibleWindows);
+    QFETCH(bool, shown);
     app()->window()->hide();
-    QVERIFY(app()->applicationShouldHandleReopen(false));
-    QVERIFY(app()->window()->isVisible()); // the login window comes back
-    QVERIFY(app()->applicationShouldHandleReopen(true));
+    QVERIFY(app()->applicationShouldHandleReopen(visibleWindows));
+    QCOMPARE(app()->window()->isVisible(), shown);
 }
 
 void TestAppDelegate::signIn()
@@ -199,11 +209,17 @@ void TestAppDelegate::linksWhileSignedIn()
     if (samePortal) {
         // Joined at once as a guest under the user's own name.
         QCOMPARE(FakeEngine::instance().calls(CR::EventGuestJoin).size(), 1);
-        QCOMPARE(UiHarness::sentText(CR::EventGuestJoin, 0, 257), linkPortal);
-        QCOMPARE(UiHarness::sentText(CR::EventGuestJoin, 257, 128), QStringLiteral("HallRoom2002"));
-        QCOMPARE(UiHarness::sentText(CR::EventGuestJoin, 385, 128),
+        QCOMPARE(UiHarness::sentText(CR::EventGuestJoin, CR::GuestJoin::Portal, CR::TextWidth),
+                 linkPortal);
+        QCOMPARE(UiHarness::sentText(CR::EventGuestJoin, CR::GuestJoin::RoomKey,
+                                     CR::GuestJoin::RoomKeyWidth),
+                 QStringLiteral("HallRoom2002"));
+        QCOMPARE(UiHarness::sentText(CR::EventGuestJoin, CR::GuestJoin::DisplayName,
+                                     CR::GuestJoin::DisplayNameWidth),
                  AppUser::defaultUser()->displayName);
-        QCOMPARE(UiHarness::sentText(CR::EventGuestJoin, 513, 17), QStringLiteral("9"));
+        QCOMPARE(
+            UiHarness::sentText(CR::EventGuestJoin, CR::GuestJoin::Pin, CR::GuestJoin::PinWidth),
+            QStringLiteral("9"));
         QVERIFY(mainWindow()->contactList()->joinConferenceProgressWindow()->isVisible());
         mainWindow()->contactList()->hideJoinConferenceProgressWindow();
         return;

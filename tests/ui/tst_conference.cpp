@@ -62,8 +62,8 @@ void answerSources(int screens, const QList<Window> &windows)
         for (int i = 0; i < screens; ++i) {
             CR::writeText(r, S::ScreenIds + i * S::ScreenIdWidth, S::ScreenIdWidth,
                           QString::number(i + 1));
-            CR::writeU32(r, S::ScreenRects + i * 16 + 8, 1920);
-            CR::writeU32(r, S::ScreenRects + i * 16 + 12, 1080);
+            CR::writeU32(r, S::ScreenRects + i * S::RectSize + 8, 1920);
+            CR::writeU32(r, S::ScreenRects + i * S::RectSize + 12, 1080);
         }
         CR::writeU32(r, S::ScreenCount, uint32_t(screens));
         for (int i = 0; i < windows.size(); ++i) {
@@ -71,8 +71,8 @@ void answerSources(int screens, const QList<Window> &windows)
             CR::writeText(r, S::AppNames + i * CR::TextWidth, CR::TextWidth,
                           windows[i].application);
             CR::writeU32(r, S::WindowIds + i * 4, windows[i].id);
-            CR::writeI32(r, S::WindowRects + i * 16, 10 * i);
-            CR::writeU32(r, S::WindowRects + i * 16 + 8, 800);
+            CR::writeI32(r, S::WindowRects + i * S::RectSize, 10 * i);
+            CR::writeU32(r, S::WindowRects + i * S::RectSize + 8, 800);
         }
         CR::writeU32(r, S::WindowCount, uint32_t(windows.size()));
         return 0u;
@@ -261,9 +261,10 @@ void TestConference::geometryReports()
     // Calls go request, event, request, event, ...
     QList<uint32_t> order;
     for (uint32_t id : FakeEngine::instance().ids())
-        if (id == 101900 || id == 800)
+        if (id == CR::RequestVideoArea || id == CR::EventVideoArea)
             order.append(id);
-    QCOMPARE(order, (QList<uint32_t>{101900, 800, 101900, 800, 101900, 800}));
+    constexpr uint32_t request = CR::RequestVideoArea, event = CR::EventVideoArea;
+    QCOMPARE(order, (QList<uint32_t>{request, event, request, event, request, event}));
 }
 
 void TestConference::sharePopupSize_data()
@@ -338,9 +339,10 @@ void TestConference::shareSelection_data()
     QTest::addColumn<uint32_t>("event");
     QTest::addColumn<uint32_t>("kind");
     QTest::addColumn<uint32_t>("id");
-    QTest::newRow("the screen") << 0 << 600u << 2u << 1u;
-    QTest::newRow("a window") << 1 << 600u << 1u << 77u;
-    QTest::newRow("cancel") << 2 << 601u << 0u << 0u;
+    namespace C = CR::ShareCommand;
+    QTest::newRow("the screen") << 0 << CR::EventShare << C::KindScreen << 1u;
+    QTest::newRow("a window") << 1 << CR::EventShare << C::KindWindow << 77u;
+    QTest::newRow("cancel") << 2 << CR::EventStopShare << 0u << 0u;
 }
 
 void TestConference::shareSelection()
@@ -357,15 +359,16 @@ void TestConference::shareSelection()
     QVERIFY(!bar()->sharePopover()->isVisible()); // the first selection acts and closes
     const auto calls = FakeEngine::instance().calls(event);
     QCOMPARE(calls.size(), 1);
-    if (event == 601) {
+    if (event == CR::EventStopShare) {
         QVERIFY(calls.first().bytes.isEmpty());
         return;
     }
-    QCOMPARE(calls.first().bytes.size(), 152);
-    QCOMPARE(CR::readU32(calls.first().bytes, 0), kind);
-    QCOMPARE(CR::readU32(calls.first().bytes, 4), id);
-    QCOMPARE(CR::readText(calls.first().bytes, 8, 128),
-             kind == 2 ? QStringLiteral("1") : QString());
+    namespace C = CR::ShareCommand;
+    QCOMPARE(calls.first().bytes.size(), C::Size);
+    QCOMPARE(CR::readU32(calls.first().bytes, C::Kind), kind);
+    QCOMPARE(CR::readU32(calls.first().bytes, C::Id), id);
+    QCOMPARE(CR::readText(calls.first().bytes, C::ScreenId, C::ScreenIdWidth),
+             kind == C::KindScreen ? QStringLiteral("1") : QString());
 }
 
 void TestConference::remoteShares_data()
@@ -435,21 +438,23 @@ void TestConference::toggles()
     bar()->pinButton()->click();
     const auto pin = FakeEngine::instance().calls(CR::EventPin);
     QCOMPARE(pin.size(), 1);
-    QCOMPARE(CR::readText(pin.first().bytes, 4, 257), QStringLiteral("conf1-p1;ws"));
-    QCOMPARE(CR::readU32(pin.first().bytes, 264), 2u);
+    namespace P = CR::Pin;
+    QCOMPARE(CR::readText(pin.first().bytes, P::Uri, CR::TextWidth), QStringLiteral("conf1-p1;ws"));
+    QCOMPARE(CR::readU32(pin.first().bytes, P::Action), P::ActionPin);
     bar()->pinButton()->click();
     const auto release = FakeEngine::instance().calls(CR::EventPin);
     QCOMPARE(release.size(), 2);
-    QCOMPARE(release.last().bytes.size(), 268);
-    QCOMPARE(CR::readU32(release.last().bytes, 0), 100u);
-    QCOMPARE(CR::readText(release.last().bytes, 4, 257), QStringLiteral("conf1-p1;ws"));
-    QCOMPARE(CR::readU32(release.last().bytes, 264), 1u);
+    QCOMPARE(release.last().bytes.size(), P::Size);
+    QCOMPARE(CR::readU32(release.last().bytes, P::Marker), P::MarkerValue);
+    QCOMPARE(CR::readText(release.last().bytes, P::Uri, CR::TextWidth),
+             QStringLiteral("conf1-p1;ws"));
+    QCOMPARE(CR::readU32(release.last().bytes, P::Action), P::ActionRelease);
     QCOMPARE(CR::readI32(FakeEngine::instance().calls(CR::EventParticipantLimit).last().bytes, 0),
              16);
     bar()->command();
     const auto command = FakeEngine::instance().calls(CR::EventTextCommand);
-    QCOMPARE(command.first().bytes.size(), 4096);
-    QCOMPARE(CR::readText(command.first().bytes, 0, 4096),
+    QCOMPARE(command.first().bytes.size(), CR::TextCommand::Size);
+    QCOMPARE(CR::readText(command.first().bytes, 0, CR::TextCommand::Size),
              QStringLiteral("#CONF_API% Request <id> Status Conference.ClientDetailsRequest"));
 }
 
@@ -530,8 +535,10 @@ void TestConference::speakerCommands()
     } else {
         QTRY_COMPARE(FakeEngine::instance().calls(CR::EventChat).size(), 1);
         const QByteArray sent = FakeEngine::instance().calls(CR::EventChat).first().bytes;
-        QCOMPARE(CR::readText(sent, 0, 257), QStringLiteral("conf1-g7;ws"));
-        QCOMPARE(CR::readText(sent, 257, 1025), QStringLiteral("#TRQCOMMAND#u1001#") + reply);
+        QCOMPARE(CR::readText(sent, CR::Chat::Destination, CR::TextWidth),
+                 QStringLiteral("conf1-g7;ws"));
+        QCOMPARE(CR::readText(sent, CR::Chat::Message, CR::Chat::MessageWidth),
+                 QStringLiteral("#TRQCOMMAND#u1001#") + reply);
     }
     QCOMPARE(bar()->speakerButton()->isEnabled(), enabledAfter);
     QCOMPARE(bar()->imageOf(bar()->speakerButton()), image);
@@ -629,10 +636,15 @@ void TestConference::guestJoin()
     QVERIFY(!dialog.nameTextFiled()->isEnabled());
     QVERIFY(dialog.indicator()->isAnimating());
     QVERIFY(dialog.isTimeoutArmed());
-    QCOMPARE(UiHarness::sentText(CR::EventGuestJoin, 257, 128), QStringLiteral("HallRoom2002"));
-    QCOMPARE(UiHarness::sentText(CR::EventGuestJoin, 385, 128), QStringLiteral("访"));
-    QCOMPARE(UiHarness::sentText(CR::EventGuestJoin, 513, 17), QStringLiteral("12"));
-    UiHarness::fire(CR::OutRoomLink, 1021);
+    QCOMPARE(UiHarness::sentText(CR::EventGuestJoin, CR::GuestJoin::RoomKey,
+                                 CR::GuestJoin::RoomKeyWidth),
+             QStringLiteral("HallRoom2002"));
+    QCOMPARE(UiHarness::sentText(CR::EventGuestJoin, CR::GuestJoin::DisplayName,
+                                 CR::GuestJoin::DisplayNameWidth),
+             QStringLiteral("访"));
+    QCOMPARE(UiHarness::sentText(CR::EventGuestJoin, CR::GuestJoin::Pin, CR::GuestJoin::PinWidth),
+             QStringLiteral("12"));
+    UiHarness::fire(CR::OutRoomLink, CR::Code::RoomFull);
     QTRY_VERIFY(dialog.joinBtn()->isEnabled());
     QVERIFY(!dialog.isTimeoutArmed());
     QCOMPARE(UiHarness::toastIn(&dialog), QStringLiteral("当前房间的并发数已满,无法入会"));

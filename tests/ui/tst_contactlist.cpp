@@ -508,7 +508,9 @@ void TestContactList::joinPaths()
         QTRY_COMPARE(m_app->toasts(), QStringList{toast});
     QCOMPARE(!FakeEngine::instance().calls(CR::EventSignIn).isEmpty(), signsInAgain);
     if (signsInAgain) // with the stored user
-        QCOMPARE(UiHarness::sentText(CR::EventSignIn, 257, 128), QStringLiteral("demo"));
+        QCOMPARE(
+            UiHarness::sentText(CR::EventSignIn, CR::SignIn::UserName, CR::SignIn::UserNameWidth),
+            QStringLiteral("demo"));
     QVERIFY(!content->roomOwnerEntity());
 }
 

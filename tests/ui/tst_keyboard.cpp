@@ -145,7 +145,8 @@ void TestKeyboard::loginByKeyboard()
     FakeEngine::instance().reset();
     press(Qt::Key_Return);
     QTRY_VERIFY_WITH_TIMEOUT(!FakeEngine::instance().calls(CR::EventSignIn).isEmpty(), 10000);
-    QCOMPARE(UiHarness::sentText(CR::EventSignIn, 257, 128), QStringLiteral("demo"));
+    QCOMPARE(UiHarness::sentText(CR::EventSignIn, CR::SignIn::UserName, CR::SignIn::UserNameWidth),
+             QStringLiteral("demo"));
     UiHarness::fire(CR::OutSignedIn);
     QTRY_VERIFY_WITH_TIMEOUT(
         login->contactWindowController() && login->contactWindowController()->isVisible(), 10000);

@@ -154,8 +154,8 @@ void TestLoginView::libraryErrors_data()
 {
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("toast");
-    QTest::newRow("bad credentials") << 401 << "用户名密码错误";
-    QTest::newRow("not a portal") << 2004 << "登录地址错误";
+    QTest::newRow("bad credentials") << int(CR::Code::WrongPassword) << "用户名密码错误";
+    QTest::newRow("not a portal") << int(CR::Code::NotAPortal) << "登录地址错误";
     QTest::newRow("anything else") << 7 << "连接不到服务器";
 }
 
@@ -168,14 +168,16 @@ void TestLoginView::libraryErrors()
     // The portal of the login reply, with the typed name and password as they are.
     const QString portal =
         QStringLiteral("http://127.0.0.21:%1").arg(m_app->services()->config().portalPort);
-    QCOMPARE(UiHarness::sentText(CR::EventSignIn, 0, 257), portal);
-    QCOMPARE(UiHarness::sentText(CR::EventSignIn, 257, 128), QStringLiteral("demo"));
-    QCOMPARE(UiHarness::sentText(CR::EventSignIn, 385, 257), QStringLiteral("demo1234"));
+    QCOMPARE(UiHarness::sentText(CR::EventSignIn, CR::SignIn::Portal, CR::TextWidth), portal);
+    QCOMPARE(UiHarness::sentText(CR::EventSignIn, CR::SignIn::UserName, CR::SignIn::UserNameWidth),
+             QStringLiteral("demo"));
+    QCOMPARE(UiHarness::sentText(CR::EventSignIn, CR::SignIn::Password, CR::TextWidth),
+             QStringLiteral("demo1234"));
     QVERIFY(!isIdle()); // busy until the library answers
     UiHarness::fire(CR::OutSignInFailed, code);
     QTRY_VERIFY(isIdle());
     QCOMPARE(m_app->takeToasts(), QStringList{toast});
-    const bool passwordCleared = code == 401;
+    const bool passwordCleared = code == CR::Code::WrongPassword;
     QCOMPARE(login()->passField()->text().isEmpty(), passwordCleared);
     if (passwordCleared)
         QCOMPARE(QApplication::focusWidget(), login()->passField());
@@ -184,7 +186,7 @@ void TestLoginView::libraryErrors()
 void TestLoginView::errorsOnlyWhileLoginWindowShows()
 {
     m_app->delegate()->window()->hide();
-    UiHarness::fire(CR::OutSignInFailed, 401);
+    UiHarness::fire(CR::OutSignInFailed, CR::Code::WrongPassword);
     UiHarness::fire(CR::OutSignInFailed, 0);
     QVERIFY(UiHarness::settle());
     QVERIFY(m_app->takeToasts().isEmpty());
@@ -252,7 +254,7 @@ void TestLoginView::onlySecurePortAnswers()
     QTRY_VERIFY_WITH_TIMEOUT(!FakeEngine::instance().calls(CR::EventSignIn).isEmpty(), 15000);
     QSslConfiguration::setDefaultConfiguration(saved);
     QCOMPARE(login()->http_userPortal(), QStringLiteral("https://127.0.0.27:9090"));
-    UiHarness::fire(CR::OutSignInFailed, 401);
+    UiHarness::fire(CR::OutSignInFailed, CR::Code::WrongPassword);
     QTRY_VERIFY(isIdle());
 }
 
@@ -320,7 +322,8 @@ void TestLoginView::autoLogin()
         QTRY_COMPARE(UiHarness::toastIn(window), QStringLiteral("请输入登录密码"));
     } else if (expected) {
         QTRY_VERIFY_WITH_TIMEOUT(!FakeEngine::instance().calls(CR::EventSignIn).isEmpty(), 5000);
-        QCOMPARE(UiHarness::sentText(CR::EventSignIn, 385, 257), password);
+        QCOMPARE(UiHarness::sentText(CR::EventSignIn, CR::SignIn::Password, CR::TextWidth),
+                 password);
     } else {
         // A timer set after the auto-login's, and longer, fires after it.
         bool later = false;
@@ -362,7 +365,8 @@ void TestLoginView::autoLoginWaitsForTheKeychain()
         return;
     }
     QTRY_VERIFY_WITH_TIMEOUT(!FakeEngine::instance().calls(CR::EventSignIn).isEmpty(), 5000);
-    QCOMPARE(UiHarness::sentText(CR::EventSignIn, 385, 257), QStringLiteral("demo1234"));
+    QCOMPARE(UiHarness::sentText(CR::EventSignIn, CR::SignIn::Password, CR::TextWidth),
+             QStringLiteral("demo1234"));
     QVERIFY(m_app->toasts().isEmpty());
 }
 
@@ -420,7 +424,7 @@ void TestLoginView::signInStoresTheUser()
     const QByteArray archive = file.readAll();
     QVERIFY(!archive.contains("demo1234")); // the user file keeps no password,
     QVERIFY(!archive.contains(QByteArray("demo:demo1234").toBase64())); // nor the authorization
-    // A second 2303 while signed in changes nothing.
+    // A second sign-in event while signed in changes nothing.
     UiHarness::fire(CR::OutSignedIn);
     QVERIFY(UiHarness::settle());
     QCOMPARE(login()->contactWindowController(), main);

@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QWindow>
 
 #include <cmath>
 
@@ -39,6 +40,8 @@ private Q_SLOTS:
     void alertResponses_data();
     void alertResponses();
     void alertNeedsMessageAndButtons();
+    void alertStaysOverItsWindow_data();
+    void alertStaysOverItsWindow();
     void hoverImage_data();
     void hoverImage();
     void viewForwardsEvents();
@@ -163,6 +166,28 @@ void TestWidgets::alertNeedsMessageAndButtons()
     QVERIFY(box);
     QCOMPARE(box->text(), QStringLiteral("注意"));
     QCOMPARE(box->buttons().first()->text(), QStringLiteral("确定"));
+    box->buttons().first()->click();
+}
+
+void TestWidgets::alertStaysOverItsWindow_data()
+{
+    QTest::addColumn<QRect>("later"); // where the window is once the alert is up
+    // A window manager places a new window only after the program showed it, so an alert that
+    // comes at once opens before its window has its place.
+    QTest::newRow("placed after the alert opened") << QRect(180, 120, 600, 400);
+    QTest::newRow("made smaller") << QRect(100, 100, 500, 300);
+}
+
+void TestWidgets::alertStaysOverItsWindow()
+{
+    QFETCH(QRect, later);
+    m_window->move(0, 0);
+    QMessageBox *box = AlertHelper::showAlertWithMessage(QStringLiteral("发现新版本,是否升级"), {},
+                                                         m_window.get());
+    QVERIFY(QTest::qWaitForWindowExposed(box));
+    QCOMPARE(box->windowHandle()->transientParent(), m_window->windowHandle());
+    m_window->setGeometry(later);
+    QTRY_COMPARE(box->frameGeometry().center(), m_window->frameGeometry().center());
     box->buttons().first()->click();
 }
 

@@ -13,9 +13,17 @@
 #include <QStandardPaths>
 #include <QUrl>
 
+namespace {
+
+/// The card's light grey, which the saved and dragged pictures show too.
+const QColor cardGrey(236, 236, 236);
+
+} // namespace
+
 QRBackView::QRBackView(QWidget *parent)
     : QWidget(parent)
 {
+    setAttribute(Qt::WA_OpaquePaintEvent);
     setCursor(Qt::OpenHandCursor);
     setToolTip(tr("可将二维码拖到文件夹或聊天窗口"));
 }
@@ -63,7 +71,7 @@ QMimeData *QRBackView::dragData()
 void QRBackView::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    painter.fillRect(rect(), Qt::white);
+    painter.fillRect(rect(), cardGrey);
 }
 
 void QRBackView::mousePressEvent(QMouseEvent *event)

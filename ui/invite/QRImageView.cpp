@@ -212,10 +212,9 @@ void QRImageView::analyzingResultStr(const QString &text)
     const QString key = result.value(QStringLiteral("key")).toString();
     const QString portal = result.value(QStringLiteral("portal")).toString();
     const QString pin = result.value(QStringLiteral("pin")).toString();
-    // The room is entered at the portal the link names: it must be the link's own server.
-    const QUrl portalUrl(portal, QUrl::StrictMode);
-    if (hasHostileCharacters(key + portal + pin) || !isWebAddress(portalUrl) ||
-        portalUrl.host() != QUrl(text).host()) {
+    // The room is entered at the portal the link names. That is the deployment's portal, which
+    // may well be on another host than the sign-in address the link itself starts with.
+    if (hasHostileCharacters(key + portal + pin) || !isWebAddress(QUrl(portal, QUrl::StrictMode))) {
         report(Helper::errorNotOurs());
         return;
     }

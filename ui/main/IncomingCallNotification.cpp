@@ -1,5 +1,7 @@
 #include "IncomingCallNotification.h"
 
+#include "SessionBusHandle.h"
+
 #include <QDBusConnection>
 #include <QGuiApplication>
 #include <QStringList>
@@ -21,9 +23,10 @@ QString desktopEntry()
 
 IncomingCallNotification::IncomingCallNotification(QObject *parent)
     : QObject(parent)
-    , m_note(service, path, interface, QStringLiteral("CloseNotification"))
+    , m_note(std::make_unique<SessionBusHandle>(service, path, interface,
+                                                QStringLiteral("CloseNotification")))
 {
-    connect(&m_note, &SessionBusHandle::acquired, this, [this] { Q_EMIT shown(); });
+    connect(m_note.get(), &SessionBusHandle::acquired, this, [this] { Q_EMIT shown(); });
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return;
@@ -51,18 +54,23 @@ void IncomingCallNotification::show(const QString &caller, const QString &messag
         {QStringLiteral("desktop-entry"), desktopEntry()},
     };
     // Summary, body and actions are markup-free text; a timeout of 0 keeps it until acted on.
-    m_note.request(QStringLiteral("Notify"), {application, quint32(0), desktopEntry(), caller,
-                                              message, actions, hints, qint32(0)});
+    m_note->request(QStringLiteral("Notify"), {application, quint32(0), desktopEntry(), caller,
+                                               message, actions, hints, qint32(0)});
+}
+
+std::optional<quint32> IncomingCallNotification::notificationId() const
+{
+    return m_note->handle();
 }
 
 void IncomingCallNotification::withdraw()
 {
-    m_note.release();
+    m_note->release();
 }
 
 void IncomingCallNotification::onActionInvoked(quint32 id, const QString &action)
 {
-    if (m_note.handle() != id)
+    if (m_note->handle() != id)
         return;
     if (action == acceptAction())
         Q_EMIT accepted();
@@ -74,6 +82,6 @@ void IncomingCallNotification::onNotificationClosed(quint32 id, quint32 reason)
 {
     Q_UNUSED(reason)
     // Dismissed on the desktop: the call alert in the window still waits for an answer.
-    if (m_note.handle() == id)
-        m_note.forget();
+    if (m_note->handle() == id)
+        m_note->forget();
 }

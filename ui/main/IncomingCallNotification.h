@@ -1,11 +1,12 @@
 #pragma once
 
-#include "SessionBusHandle.h"
-
 #include <QObject>
 #include <QString>
 
+#include <memory>
 #include <optional>
+
+class SessionBusHandle;
 
 /// Announces an incoming call through the desktop's notification service
 /// (`org.freedesktop.Notifications` on the session bus): critical urgency, so that it stays
@@ -31,7 +32,7 @@ public:
     void withdraw();
 
     /// The desktop's id of the notification shown, if one is shown.
-    std::optional<quint32> notificationId() const { return m_note.handle(); }
+    std::optional<quint32> notificationId() const;
 
 Q_SIGNALS:
     /// The desktop reported a click on "接听" (accepted) or "拒绝" (declined).
@@ -46,5 +47,6 @@ private Q_SLOTS:
     void onNotificationClosed(uint id, uint reason);
 
 private:
-    SessionBusHandle m_note;
+    // The desktop's session-bus plumbing stays out of the windows' interface.
+    std::unique_ptr<SessionBusHandle> m_note;
 };

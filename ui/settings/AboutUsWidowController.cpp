@@ -7,6 +7,7 @@
 #include "NetWork.h"
 #include "Preferences.h"
 #include "ToastView.h"
+#include "ValueConversion.h"
 #include "VersionCheck.h"
 #include "ui_AboutUsWidowController.h"
 
@@ -56,7 +57,7 @@ QPushButton *AboutUsWidowController::webButton() const
 void AboutUsWidowController::windowDidLoad()
 {
     const bool signedIn = AppStatus::shareStatus()->isSignIn();
-    const bool video = signedIn && AppUser::defaultUser()->play.toString().trimmed().toInt() == 1;
+    const bool video = signedIn && ValueConversion::integerValue(AppUser::defaultUser()->play) == 1;
     ui->playVideo->setVisible(video);
     if (video)
         ui->checkUpdate->move(checkButtonX, ui->checkUpdate->y());

@@ -100,8 +100,8 @@ void ChangePasswordViewController::updatePass()
         if (self)
             self->changed();
         else
-            AlertHelper::showAlertWithMessage(tr("修改成功,您需要使用新密码登录!"),
-                                              [](int) { signOutAfterChange(); });
+            signOutWhenGone(
+                AlertHelper::showAlertWithMessage(tr("修改成功,您需要使用新密码登录!"), {}));
     });
     request->setFailBlock(qApp, [self](const NetworkError &) {
         AppStatus::shareStatus()->setIsChangePassword(false);
@@ -114,8 +114,18 @@ void ChangePasswordViewController::updatePass()
 
 void ChangePasswordViewController::changed()
 {
-    m_successAlert = AlertHelper::showAlertWithMessage(
-        tr("修改成功,您需要使用新密码登录!"), [](int) { signOutAfterChange(); }, window());
+    m_successAlert =
+        AlertHelper::showAlertWithMessage(tr("修改成功,您需要使用新密码登录!"), {}, window());
+    signOutWhenGone(m_successAlert);
+}
+
+/// However the alert goes away — answered, or closed with the window it sits on when the
+/// settings are opened again — the user signs in again with the new password.
+void ChangePasswordViewController::signOutWhenGone(QMessageBox *alert)
+{
+    if (!alert)
+        return signOutAfterChange();
+    connect(alert, &QObject::destroyed, qApp, [] { signOutAfterChange(); });
 }
 
 void ChangePasswordViewController::signOutAfterChange()

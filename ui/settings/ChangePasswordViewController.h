@@ -42,6 +42,7 @@ private:
     void failed();
     /// The portal changed the password: the user must sign in with the new one.
     static void signOutAfterChange();
+    static void signOutWhenGone(QMessageBox *alert);
 
     std::unique_ptr<Ui::ChangePasswordViewController> ui;
     QPointer<QMessageBox> m_successAlert;

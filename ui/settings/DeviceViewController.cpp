@@ -1,6 +1,7 @@
 #include "DeviceViewController.h"
 
 #include "AppStatus.h"
+#include "ConfigurationPusher.h"
 #include "DevicePreview.h"
 #include "NotificationCenter.h"
 #include "Preferences.h"
@@ -8,7 +9,6 @@
 #include "ui_DeviceViewController.h"
 
 #include <QSignalBlocker>
-#include <QThreadPool>
 
 DeviceViewController::DeviceViewController(QWidget *parent)
     : QWidget(parent)
@@ -51,6 +51,9 @@ void DeviceViewController::viewDidLoad()
     for (QListWidget *table : {ui->micsTable, ui->speakersTable, ui->cameraTable}) {
         connect(table, &QListWidget::currentRowChanged, this,
                 [this, table](int row) { selectionChanged(table, row); });
+        // The row shown may stand for a stored index past the list: a click on it chooses it.
+        connect(table, &QListWidget::clicked, this,
+                [this, table](const QModelIndex &index) { selectionChanged(table, index.row()); });
     }
     connect(ui->testSpeaker, &QPushButton::clicked, this, [this] {
         m_preview->playTestSound(ui->speakersTable->currentItem()
@@ -77,6 +80,7 @@ void DeviceViewController::getDevices()
 
 void DeviceViewController::fill(QListWidget *table, const QStringList &names, uint stored)
 {
+    m_chosen.remove(table);
     // Filling is not a choice of the user: nothing is stored or pushed.
     const QSignalBlocker blocker(table);
     table->clear();
@@ -87,8 +91,9 @@ void DeviceViewController::fill(QListWidget *table, const QStringList &names, ui
 
 void DeviceViewController::selectionChanged(QListWidget *table, int row)
 {
-    if (row < 0)
-        return;
+    if (row < 0 || m_chosen.value(table, -1) == row)
+        return; // a click on the row a key or the same click just chose
+    m_chosen.insert(table, row);
     Preferences prefs;
     if (table == ui->micsTable)
         prefs.setSelectedMicDeviceNumber(uint(row));
@@ -97,11 +102,8 @@ void DeviceViewController::selectionChanged(QListWidget *table, int row)
     else
         prefs.setSelectedCameraDeviceNumber(uint(row));
     prefs.sync();
-    if (AppStatus::shareStatus()->isInConference()) {
-        // The engine may take a while to reopen a device; the window stays responsive.
-        QThreadPool::globalInstance()->start(
-            [] { TRQClientInEvent::ClientSyncRequestSetConfiguration(); });
-    }
+    if (AppStatus::shareStatus()->isInConference())
+        ConfigurationPusher::push();
     followPreview();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QStringList>
 #include <QWidget>
 
@@ -44,13 +45,15 @@ protected:
 
 private:
     void viewDidLoad();
-    static void fill(QListWidget *table, const QStringList &names, uint stored);
+    void fill(QListWidget *table, const QStringList &names, uint stored);
     /// The user chose `row` in `table`: stored, and pushed to the engine during a call.
     void selectionChanged(QListWidget *table, int row);
     void followPreview();
 
     std::unique_ptr<Ui::DeviceViewController> ui;
     DevicePreview *m_preview = nullptr;
+    /// The row the user last chose in each table since it was filled.
+    QHash<QListWidget *, int> m_chosen;
     QStringList m_micArray;
     QStringList m_speakerArray;
     QStringList m_cameraArray;

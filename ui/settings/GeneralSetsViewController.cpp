@@ -1,5 +1,7 @@
 #include "GeneralSetsViewController.h"
 
+#include "AppStatus.h"
+#include "ConfigurationPusher.h"
 #include "Preferences.h"
 #include "ui_GeneralSetsViewController.h"
 
@@ -63,7 +65,13 @@ void GeneralSetsViewController::viewDidLoad()
     for (const auto &entry : switches) {
         entry.box->setChecked((prefs.*entry.get)() != 0);
         // `clicked` only: setting the state above is not a choice of the user.
-        connect(entry.box, &QCheckBox::clicked, this,
-                [set = entry.set](bool on) { (Preferences().*set)(on ? 1 : 0); });
+        connect(entry.box, &QCheckBox::clicked, this, [set = entry.set](bool on) {
+            Preferences stored;
+            (stored.*set)(on ? 1 : 0);
+            stored.sync();
+            // A call in progress follows the voice processing at once.
+            if (AppStatus::shareStatus()->isInConference())
+                ConfigurationPusher::push();
+        });
     }
 }

@@ -1,5 +1,7 @@
 #include "VideoQualityViewController.h"
 
+#include "AppStatus.h"
+#include "ConfigurationPusher.h"
 #include "Preferences.h"
 #include "ViewHelper.h"
 #include "ui_VideoQualityViewController.h"
@@ -11,10 +13,21 @@ VideoQualityViewController::VideoQualityViewController(QWidget *parent)
     , ui(std::make_unique<Ui::VideoQualityViewController>())
 {
     ui->setupUi(this);
+    // A call in progress follows a chosen level at once.
+    const auto pushInCall = [] {
+        if (AppStatus::shareStatus()->isInConference())
+            ConfigurationPusher::push();
+    };
     connect(ui->mainButtons, &QButtonGroup::buttonClicked, this,
-            [this](QAbstractButton *button) { selectOne(button); });
+            [this, pushInCall](QAbstractButton *button) {
+                selectOne(button);
+                pushInCall();
+            });
     connect(ui->specialButtons, &QButtonGroup::buttonClicked, this,
-            [this](QAbstractButton *button) { selectSpecial(button); });
+            [this, pushInCall](QAbstractButton *button) {
+                selectSpecial(button);
+                pushInCall();
+            });
     viewDidLoad();
 }
 

@@ -6,10 +6,45 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
+#include <QWindow>
+
+#include <algorithm>
 
 namespace {
 
 constexpr char responseProperty[] = "alertResponse";
+
+/// Centres `box` over `owner`, kept on the owner's screen.
+void centreOver(QWidget *box, const QWidget *owner)
+{
+    QRect placed(QPoint(), box->frameGeometry().size());
+    placed.moveCenter(owner->frameGeometry().center());
+    if (const QScreen *screen = owner->screen()) {
+        const QRect room = screen->availableGeometry();
+        placed.moveLeft(
+            std::max(room.left(), std::min(placed.left(), room.right() + 1 - placed.width())));
+        placed.moveTop(
+            std::max(room.top(), std::min(placed.top(), room.bottom() + 1 - placed.height())));
+    }
+    box->move(placed.topLeft());
+}
+
+/// An alert stays over the window it belongs to. A window manager places a window that was
+/// just shown only some time later, and an alert that comes at once would otherwise open where
+/// the window had been put before, in the corner of the screen.
+void keepOver(QMessageBox *box, QWidget *owner)
+{
+    centreOver(box, owner);
+    QWindow *handle = owner->windowHandle();
+    if (!handle)
+        return;
+    const auto follow = [box, owner] { centreOver(box, owner); };
+    QObject::connect(handle, &QWindow::xChanged, box, follow);
+    QObject::connect(handle, &QWindow::yChanged, box, follow);
+    QObject::connect(handle, &QWindow::widthChanged, box, follow);
+    QObject::connect(handle, &QWindow::heightChanged, box, follow);
+}
 
 } // namespace
 
@@ -53,6 +88,8 @@ QMessageBox *AlertHelper::showAlertWithTitle(const QString &title, const QString
                 complete(index < 0 ? noButtonResponse : firstButtonResponse + int(index));
         });
     box->open();
+    if (window)
+        keepOver(box, window->window());
     return box;
 }
 

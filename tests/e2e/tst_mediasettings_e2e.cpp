@@ -1,0 +1,484 @@
+#include "AppUser.h"
+#include "ConfClient.h"
+#include "ConfRecords.h"
+#include "ConfigurationPusher.h"
+#include "LoginRequest.h"
+#include "NetWork.h"
+#include "Preferences.h"
+#include "RecordingDelegate.h"
+#include "ServicesProcess.h"
+#include "TRQClientInEvent.h"
+#include "TestHome.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMutex>
+#include <QNetworkInterface>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// The two microphones of the sound server play these; each reaches the others as it is.
+constexpr int lowTone = 440, highTone = 880;
+constexpr double heard = 1500; // the microphones play at about 16000
+constexpr double silent = 300;
+constexpr int switchBoundMs = 15000; // a loaded machine; sound has taken up to 8 s here
+
+/// The conference details B's engine logs when asked, caught from this process's log.
+QMutex detailsMutex;
+QStringList detailsLines;
+QtMessageHandler previousHandler = nullptr;
+
+void catchDetails(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (message.startsWith(u"conference details: ")) {
+        QMutexLocker lock(&detailsMutex);
+        detailsLines.append(message);
+    }
+    if (previousHandler)
+        previousHandler(type, context, message);
+}
+
+/// Why this test cannot run on this machine, or empty.
+QString unavailable()
+{
+    for (const char *program : {"janus", "pulseaudio", "pactl", "parec"})
+        if (QStandardPaths::findExecutable(QString::fromLatin1(program)).isEmpty())
+            return QStringLiteral("%1 is not installed").arg(QLatin1String(program));
+    for (const QHostAddress &a : QNetworkInterface::allAddresses())
+        if (!a.isLoopback() && a.protocol() == QAbstractSocket::IPv4Protocol)
+            return {};
+    return QStringLiteral("no non-loopback address for ICE (network namespace?)");
+}
+
+/// The amplitude of `hz` in the last fifth of a second of a raw S16LE 48 kHz mono file.
+double levelAt(const QString &path, int hz)
+{
+    constexpr int rate = 48000, count = rate / 5;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() < qint64(count) * 2)
+        return 0;
+    file.seek((file.size() / 2 - count) * 2);
+    const QByteArray bytes = file.read(qint64(count) * 2);
+    const auto *samples = reinterpret_cast<const qint16 *>(bytes.constData());
+    const double w = 2 * M_PI * hz / rate;
+    double re = 0, im = 0;
+    for (int i = 0; i < count; ++i) {
+        re += samples[i] * std::cos(w * i);
+        im -= samples[i] * std::sin(w * i);
+    }
+    return 2 * std::hypot(re, im) / count;
+}
+
+/// The index of the first name containing `part` and not naming a monitor, or -1.
+int indexOf(const QStringList &names, const QString &part)
+{
+    for (int i = 0; i < names.size(); ++i)
+        if (names[i].contains(part) && !names[i].contains(u"Monitor", Qt::CaseInsensitive))
+            return i;
+    return -1;
+}
+
+qint64 median(QList<qint64> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.isEmpty() ? 0 : values[values.size() / 2];
+}
+
+} // namespace
+
+/// The user's settings drive a real call: two engines in a call through Janus, with a sound
+/// server of their own whose microphones play tones and whose speakers can be recorded. This
+/// process is B (alice), who plays what she receives on a speaker; A (demo) is the engine
+/// driver in a process of its own, sending from a microphone.
+class TestMediaSettings : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void firstCallUsesStoredChoices();
+    void aSwitchesMicrophone();
+    void bSwitchesSpeaker();
+    void aSwitchesVideoQuality();
+    void voiceProcessingFollows();
+    void microphoneUnplugged();
+
+private:
+    bool startSoundServer();
+    void pactl(const QStringList &arguments, QByteArray *output = nullptr);
+    void record(QProcess &recorder, const QString &monitor, const QString &file);
+    QString speakerFile(int speaker) const
+    {
+        return m_runtime.filePath(QStringLiteral("spk%1.s16").arg(speaker));
+    }
+    /// Whether speaker `speaker` of B plays `tone` of A and not `other`.
+    bool plays(int speaker, int tone, int other)
+    {
+        return levelAt(speakerFile(speaker), tone) > heard &&
+               levelAt(speakerFile(speaker), other) < silent;
+    }
+    void tellA(const QString &line) { m_a.write((line + u'\n').toUtf8()); }
+    QString fromA(const QString &prefix, int timeoutMs = 15000);
+    /// The size of A's pictures as B's engine last received them ("640x360"), from its details.
+    QString pictureOfAAtB();
+    /// What A's engine sends from, from its conference details.
+    QString sendingOfA();
+    /// Waits for `done` after a switch and notes how long it took.
+    bool switched(const char *what, const std::function<bool()> &done);
+
+    std::unique_ptr<TestHome> m_home;
+    std::unique_ptr<ServicesProcess> m_services;
+    RecordingDelegate m_delegate;
+    QTemporaryDir m_runtime; ///< the sound server's runtime folder and the recordings
+    QTemporaryDir m_homeOfA;
+    QTemporaryDir m_settings;
+    QProcess m_sound;
+    QProcess m_recorders[2];
+    bool m_bStarted = false;
+    QProcess m_a;
+    QStringList m_aLines;
+    QByteArray m_aPending;
+    QElapsedTimer m_switchClock;
+    QList<qint64> m_switchTimes;
+    int m_micOfA[2] = {-1, -1};     ///< indices of the 440 Hz and 880 Hz microphones at A
+    int m_speakerOfB[2] = {-1, -1}; ///< indices of speakers 1 and 2 at B
+};
+
+QString TestMediaSettings::fromA(const QString &prefix, int timeoutMs)
+{
+    QString found;
+    (void)QTest::qWaitFor(
+        [&] {
+            m_aPending += m_a.readAllStandardOutput();
+            for (qsizetype end = m_aPending.indexOf('\n'); end >= 0;
+                 end = m_aPending.indexOf('\n')) {
+                m_aLines.append(QString::fromUtf8(m_aPending.left(end)));
+                m_aPending.remove(0, end + 1);
+            }
+            for (qsizetype i = 0; i < m_aLines.size(); ++i)
+                if (m_aLines[i].startsWith(prefix)) {
+                    found = m_aLines.takeAt(i);
+                    return true;
+                }
+            return false;
+        },
+        timeoutMs);
+    return found;
+}
+
+QString TestMediaSettings::pictureOfAAtB()
+{
+    qsizetype seen;
+    {
+        QMutexLocker lock(&detailsMutex);
+        seen = detailsLines.size();
+    }
+    TRQClientInEvent::ClientSyncRequestConferenceDetails();
+    QString details;
+    if (!QTest::qWaitFor(
+            [&] {
+                QMutexLocker lock(&detailsMutex);
+                details = detailsLines.value(seen);
+                return !details.isEmpty();
+            },
+            5000))
+        return {};
+    // A (demo) is "u1001" in the call's participant URIs.
+    return QRegularExpression(QStringLiteral("camera of \\S*-u1001;\\S* [1-9]\\d* (\\d+x\\d+)"))
+        .match(details)
+        .captured(1);
+}
+
+QString TestMediaSettings::sendingOfA()
+{
+    tellA(QStringLiteral("details"));
+    return fromA(QStringLiteral("details:"), 5000).section(QStringLiteral("sending from "), 1);
+}
+
+bool TestMediaSettings::switched(const char *what, const std::function<bool()> &done)
+{
+    if (!QTest::qWaitFor(done, switchBoundMs))
+        return false;
+    const qint64 took = m_switchClock.elapsed();
+    m_switchTimes.append(took);
+    qInfo("%s: in effect at the other participant after %lld ms", what, took);
+    return true;
+}
+
+void TestMediaSettings::pactl(const QStringList &arguments, QByteArray *output)
+{
+    QProcess process;
+    process.start(QStringLiteral("pactl"), arguments);
+    QVERIFY(process.waitForFinished(10000));
+    if (output)
+        *output = process.readAllStandardOutput();
+    QCOMPARE(process.exitCode(), 0);
+}
+
+bool TestMediaSettings::startSoundServer()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime.path());
+    m_sound.setProcessEnvironment(env);
+    m_sound.setProcessChannelMode(QProcess::ForwardedChannels);
+    // No system instance, no configuration of the machine's: exactly these devices. The sinks
+    // are loaded first, so that the microphones come last in every list.
+    m_sound.start(
+        QStringLiteral("pulseaudio"),
+        {"-n", "--daemonize=no", "--exit-idle-time=-1", "--realtime=no", "--high-priority=no",
+         "--log-level=error", "-L", "module-native-protocol-unix auth-anonymous=1", "-L",
+         "module-null-sink sink_name=spk1 sink_properties=device.description=Speaker1", "-L",
+         "module-null-sink sink_name=spk2 sink_properties=device.description=Speaker2", "-L",
+         QStringLiteral("module-sine-source source_name=mic1 frequency=%1").arg(lowTone), "-L",
+         QStringLiteral("module-sine-source source_name=mic2 frequency=%1").arg(highTone)});
+    if (!m_sound.waitForStarted())
+        return false;
+    // Everything here, A included, talks to this server only.
+    qputenv("PULSE_SERVER", "unix:" + m_runtime.filePath(QStringLiteral("pulse/native")).toUtf8());
+    return QTest::qWaitFor(
+        [this] {
+            QProcess list;
+            list.start(QStringLiteral("pactl"), {"list", "short", "sources"});
+            return list.waitForFinished(5000) && list.readAllStandardOutput().contains("mic2");
+        },
+        15000);
+}
+
+void TestMediaSettings::record(QProcess &recorder, const QString &monitor, const QString &file)
+{
+    recorder.setStandardOutputFile(file);
+    recorder.start(QStringLiteral("parec"), {"-d", monitor, "--rate=48000", "--channels=1",
+                                             "--format=s16le", "--latency-msec=20"});
+    QVERIFY(recorder.waitForStarted());
+}
+
+void TestMediaSettings::initTestCase()
+{
+    if (const QString why = unavailable(); !why.isEmpty()) {
+        if (qEnvironmentVariableIsSet("ORVALE_FULL_RUN"))
+            QFAIL(qPrintable(why));
+        QSKIP(qPrintable(why));
+    }
+    m_home = std::make_unique<TestHome>();
+    QVERIFY(startSoundServer());
+    record(m_recorders[0], QStringLiteral("spk1.monitor"), speakerFile(1));
+    record(m_recorders[1], QStringLiteral("spk2.monitor"), speakerFile(2));
+    m_services = std::make_unique<ServicesProcess>(QStringLiteral(ORVALE_SERVICES),
+                                                   QStringLiteral("127.0.0.72"));
+    QVERIFY2(m_services->start(true), qPrintable(m_services->output()));
+
+    // B: this process, alice, in her own room, hearing the call on a speaker of her choice.
+    previousHandler = qInstallMessageHandler(catchDetails);
+    TRQClientInEvent::ClientSyncRequestInit(&m_delegate, nullptr, QRect());
+    m_bStarted = true;
+    const QList<QStringList> devicesOfB = TRQClientInEvent::ClientSyncRequestGetDevice();
+    m_speakerOfB[0] = indexOf(devicesOfB.value(1), QStringLiteral("Speaker1"));
+    m_speakerOfB[1] = indexOf(devicesOfB.value(1), QStringLiteral("Speaker2"));
+    QVERIFY2(m_speakerOfB[0] >= 0 && m_speakerOfB[1] >= 0,
+             qPrintable(devicesOfB.value(1).join(u',')));
+    {
+        Preferences prefs; // as the settings windows store it, with no call yet
+        prefs.setSelectedSpeakerDeviceNumber(uint(m_speakerOfB[0]));
+        prefs.setEnableEchoCancellation(0);
+        prefs.setEnableAudioAGC(0);
+    }
+    const QString portal = m_services->portal();
+    TRQClientInEvent::ClientAsyncRequestLoginWithUserName(QStringLiteral("alice"),
+                                                          QStringLiteral("alice1234"), portal);
+    QTRY_VERIFY_WITH_TIMEOUT(m_delegate.calls.contains(QStringLiteral("loginSuccess")), 15000);
+    // B sends a tone of its own, far from A's.
+    const QString settingsOfB = m_settings.filePath(QStringLiteral("b.ecf"));
+    QFile b(settingsOfB);
+    QVERIFY(b.open(QIODevice::WriteOnly));
+    b.write("[engine]\ntoneFrequency=1500\n");
+    b.close();
+    QByteArray record = ConfRecords::zeroed(ConfRecords::FilePath::Size);
+    ConfRecords::writeText(record, 0, ConfRecords::FilePath::Size, settingsOfB);
+    ConfClientSendEvent(ConfRecords::EventFilePath, record.data(), ConfRecords::FilePath::Size);
+    const auto user = AppUser::defaultUser();
+    user->auth = LoginRequest::authorization(QStringLiteral("alice"), QStringLiteral("alice1234"));
+    user->httpPortal = portal;
+    NetWork::initWithUrlString(portal + QStringLiteral("/services/v1_1/PortalUserService"),
+                               QStringLiteral("<ns1:JoinConferenceRequest><ns1:conferenceID>1002"
+                                              "</ns1:conferenceID></ns1:JoinConferenceRequest>"),
+                               QStringLiteral("JoinConferenceRequest"))
+        ->startRequest();
+    QTRY_VERIFY_WITH_TIMEOUT(m_delegate.calls.contains(QStringLiteral("addControllView")), 15000);
+
+    // A: demo, with a home (and settings) of its own, its camera generated.
+    const QString settingsOfA = m_settings.filePath(QStringLiteral("a.ecf"));
+    QFile a(settingsOfA);
+    QVERIFY(a.open(QIODevice::WriteOnly));
+    a.write("[engine]\npictureColour=#c03020\n");
+    a.close();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), m_homeOfA.path());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_homeOfA.filePath(QStringLiteral(".config")));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), m_homeOfA.filePath(QStringLiteral(".local")));
+    m_a.setProcessEnvironment(env);
+    m_a.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_a.start(QStringLiteral(ORVALE_ENGINE_DRIVER), {});
+    QVERIFY(m_a.waitForStarted());
+    QVERIFY(!fromA(QStringLiteral("ready")).isEmpty());
+    tellA(QStringLiteral("devices"));
+    const QStringList micsOfA =
+        fromA(QStringLiteral("devices:")).section(u':', 1).section(u';', 0, 0).split(u'|');
+    m_micOfA[0] = indexOf(micsOfA, QString::number(lowTone));
+    m_micOfA[1] = indexOf(micsOfA, QString::number(highTone));
+    QVERIFY2(m_micOfA[0] >= 0 && m_micOfA[1] >= 0, qPrintable(micsOfA.join(u',')));
+    tellA(QStringLiteral("login demo demo1234 ") + portal);
+    QVERIFY(!fromA(QStringLiteral("loginSuccess")).isEmpty());
+    tellA(QStringLiteral("settings ") + settingsOfA);
+    // A's stored choices, before any call.
+    tellA(QStringLiteral("choose mic %1").arg(m_micOfA[0]));
+    tellA(QStringLiteral("choose video 1"));
+    tellA(QStringLiteral("choose echo 0"));
+    tellA(QStringLiteral("choose gain 0"));
+}
+
+void TestMediaSettings::cleanupTestCase()
+{
+    if (!m_switchTimes.isEmpty())
+        qInfo("a change in the settings took effect at the other participant after %lld ms "
+              "(median of %lld switches)",
+              median(m_switchTimes), qint64(m_switchTimes.size()));
+    if (m_a.state() != QProcess::NotRunning) {
+        tellA(QStringLiteral("logout"));
+        m_a.closeWriteChannel();
+        if (!m_a.waitForFinished(5000))
+            m_a.kill();
+    }
+    if (m_bStarted) {
+        const auto count = [this](const char *call) {
+            return m_delegate.calls.count(QString::fromLatin1(call));
+        };
+        const qsizetype closed = count("closeConference");
+        TRQClientInEvent::ClientAsyncRequestLeaveRoom();
+        (void)QTest::qWaitFor([&] { return count("closeConference") > closed; }, 5000);
+        TRQClientInEvent::ClientAsyncRequestLogOut();
+        (void)QTest::qWaitFor([&] { return count("closeAll") > 0; }, 5000);
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        QCoreApplication::exec(); // its aboutToQuit stops the engine
+    }
+    for (QProcess &recorder : m_recorders) {
+        recorder.terminate();
+        recorder.waitForFinished(5000);
+    }
+    m_sound.terminate();
+    if (!m_sound.waitForFinished(5000))
+        m_sound.kill();
+}
+
+void TestMediaSettings::firstCallUsesStoredChoices()
+{
+    tellA(QStringLiteral("join 1002"));
+    QVERIFY(!fromA(QStringLiteral("conference")).isEmpty());
+    // The stored microphone, heard on the stored speaker, the picture at the stored level.
+    QTRY_VERIFY_WITH_TIMEOUT(plays(1, lowTone, highTone), 20000);
+    QVERIFY(levelAt(speakerFile(2), lowTone) < silent);
+    QTRY_COMPARE_WITH_TIMEOUT(pictureOfAAtB(), QStringLiteral("480x270"), 15000);
+}
+
+void TestMediaSettings::aSwitchesMicrophone()
+{
+    QTRY_VERIFY_WITH_TIMEOUT(plays(1, lowTone, highTone), 10000);
+    for (const int tone : {highTone, lowTone, highTone}) {
+        const int other = tone == lowTone ? highTone : lowTone;
+        m_switchClock.start();
+        tellA(QStringLiteral("choose mic %1").arg(m_micOfA[tone == lowTone ? 0 : 1]));
+        QVERIFY2(switched("microphone", [&] { return plays(1, tone, other); }),
+                 qPrintable(sendingOfA()));
+    }
+}
+
+void TestMediaSettings::bSwitchesSpeaker()
+{
+    QTRY_VERIFY_WITH_TIMEOUT(levelAt(speakerFile(1), highTone) > heard, 10000);
+    for (const int speaker : {2, 1, 2}) {
+        m_switchClock.start();
+        // As the device page does in a call.
+        Preferences().setSelectedSpeakerDeviceNumber(uint(m_speakerOfB[speaker - 1]));
+        ConfigurationPusher::push();
+        QVERIFY(switched("speaker", [&] {
+            return levelAt(speakerFile(speaker), highTone) > heard &&
+                   levelAt(speakerFile(3 - speaker), highTone) < silent;
+        }));
+    }
+}
+
+void TestMediaSettings::aSwitchesVideoQuality()
+{
+    QTRY_VERIFY_WITH_TIMEOUT(!pictureOfAAtB().isEmpty(), 10000);
+    const struct
+    {
+        int level;
+        const char *size;
+    } levels[] = {{2, "960x540"}, {0, "640x360"}, {1, "480x270"}};
+    for (const auto &level : levels) {
+        m_switchClock.start();
+        tellA(QStringLiteral("choose video %1").arg(level.level));
+        QVERIFY2(
+            switched("video quality", [&] { return pictureOfAAtB() == QLatin1String(level.size); }),
+            qPrintable(pictureOfAAtB()));
+    }
+    // The relay was told the new rate, and the encoder sends at it.
+    QVERIFY2(sendingOfA().contains(u"vp8enc bitrate=400000"), qPrintable(sendingOfA()));
+}
+
+void TestMediaSettings::voiceProcessingFollows()
+{
+    const struct
+    {
+        int echo, gain;
+        const char *shown; // in the running pipeline
+    } steps[] = {{1, 0, "webrtcdsp echo=1 gain=0"},
+                 {1, 1, "webrtcdsp echo=1 gain=1"},
+                 {0, 1, "webrtcdsp echo=0 gain=1"},
+                 {0, 0, nullptr}};
+    for (const auto &step : steps) {
+        tellA(QStringLiteral("choose echo %1").arg(step.echo));
+        tellA(QStringLiteral("choose gain %1").arg(step.gain));
+        if (step.shown)
+            QTRY_VERIFY_WITH_TIMEOUT(sendingOfA().contains(QLatin1String(step.shown)), 8000);
+        else
+            QTRY_VERIFY_WITH_TIMEOUT(!sendingOfA().contains(u"webrtcdsp"), 8000);
+    }
+    // Still the same call, still heard.
+    QTRY_VERIFY_WITH_TIMEOUT(levelAt(speakerFile(2), highTone) > heard, 8000);
+}
+
+void TestMediaSettings::microphoneUnplugged()
+{
+    tellA(QStringLiteral("choose mic %1").arg(m_micOfA[1]));
+    QTRY_VERIFY_WITH_TIMEOUT(plays(2, highTone, lowTone), 10000);
+    QByteArray modules;
+    pactl({"list", "short", "modules"}, &modules);
+    QString module;
+    for (const QByteArray &line : modules.split('\n'))
+        if (line.contains("source_name=mic2"))
+            module = QString::fromUtf8(line.split('\t').value(0));
+    QVERIFY(!module.isEmpty());
+    pactl({"unload-module", module});
+    // A goes on from the sound server's default microphone, never from a generated tone.
+    QTRY_VERIFY_WITH_TIMEOUT(plays(2, lowTone, highTone), 15000);
+    // The sound server moves the stream to its default at once; A still reads a device.
+    const QString sending = sendingOfA();
+    QVERIFY2(sending.contains(u"pulsesrc=") && !sending.contains(u"audiotestsrc"),
+             qPrintable(sending));
+    // The record kept its size: what lies past the device lists is still there.
+    tellA(QStringLiteral("configuration"));
+    QVERIFY(fromA(QStringLiteral("configuration:")).endsWith(u"startup=1,2"));
+}
+
+QTEST_MAIN(TestMediaSettings)
+#include "tst_mediasettings_e2e.moc"

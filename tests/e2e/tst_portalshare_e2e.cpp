@@ -1,0 +1,445 @@
+#include "AppUser.h"
+#include "ConfClient.h"
+#include "ConfRecords.h"
+#include "LoginRequest.h"
+#include "NetWork.h"
+#include "PortalStandIn.h"
+#include "RecordingDelegate.h"
+#include "ServicesProcess.h"
+#include "TRQClientInEvent.h"
+#include "TestHome.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkInterface>
+#include <QNetworkReply>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QWidget>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <memory>
+
+namespace CR = ConfRecords;
+
+namespace {
+
+/// The desktop's picture the stand-in portal casts: the generated camera of A is grey-blue, so
+/// this colour is the share's alone.
+const QColor castPicture(0x20, 0xc0, 0x30);
+const QString castNode = QStringLiteral("orvale-cast-test");
+
+/// Why media cannot flow on this machine, or empty.
+QString mediaUnavailable()
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("janus")).isEmpty())
+        return QStringLiteral("Janus is not installed");
+    // The relay offers only the machine's non-loopback addresses as ICE candidates.
+    for (const QHostAddress &a : QNetworkInterface::allAddresses())
+        if (!a.isLoopback() && a.protocol() == QAbstractSocket::IPv4Protocol)
+            return {};
+    return QStringLiteral("no non-loopback address for ICE (network namespace?)");
+}
+
+/// Why the real PipeWire cannot run here, or empty.
+QString pipeWireUnavailable()
+{
+    for (const char *tool : {"pipewire", "wireplumber", "pw-dump", "gst-launch-1.0"})
+        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+            return QStringLiteral("%1 is not installed").arg(QString::fromLatin1(tool));
+    return {};
+}
+
+/// The share of the picture's pixels that show `colour` (VP8 moves colours a little).
+double shareOf(const QImage &image, const QColor &colour)
+{
+    int hits = 0, all = 0;
+    for (int y = 0; y < image.height(); y += 4)
+        for (int x = 0; x < image.width(); x += 4, ++all) {
+            const QColor c = image.pixelColor(x, y);
+            hits += std::abs(c.red() - colour.red()) + std::abs(c.green() - colour.green()) +
+                                std::abs(c.blue() - colour.blue()) <
+                            40
+                        ? 1
+                        : 0;
+        }
+    return all ? double(hits) / all : 0;
+}
+
+/// A new connection to the PipeWire daemon's socket: the remote a portal hands over.
+QDBusUnixFileDescriptor connectTo(const QString &socketPath)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray path = QFile::encodeName(socketPath);
+    std::memcpy(address.sun_path, path.constData(),
+                std::min<size_t>(size_t(path.size()), sizeof address.sun_path - 1));
+    QDBusUnixFileDescriptor remote;
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0)
+        remote.setFileDescriptor(fd); // a duplicate
+    ::close(fd);
+    return remote;
+}
+
+} // namespace
+
+/// A shares from a Wayland session: the desktop's portal (a stand-in on the test's own bus)
+/// hands over a stream of a real PipeWire, and B (this process, alice) watches it through Janus.
+/// A (demo) is the engine driver in a process of its own.
+class TestPortalShare : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void bWatchesTheCastOfA();
+    void desktopEndsTheCast();
+    void dismissedChooserSharesNothing();
+    void nextShareSendsTheRestoreToken();
+
+private:
+    void startPipeWire();
+    /// The node id of the stream the test's producer offers; 0 until it is there.
+    quint32 castNodeId();
+    void tellA(const QString &line) { m_a.write((line + u'\n').toUtf8()); }
+    QString fromA(const QString &prefix, int timeoutMs = 15000);
+    void readA();
+    /// A shares through the menu's first row, the screen; B's engine lists the share.
+    void aShares();
+    double castShown() { return shareOf(m_view.grab().toImage(), castPicture); }
+    qsizetype sharesAtJanus()
+    {
+        return inRoom().filter(QRegularExpression(QStringLiteral("^share:"))).size();
+    }
+    void portalJoin(qint64 conference);
+    void writeSettings(const QString &path, const QByteArray &text);
+    QJsonObject janus(const QString &path, QJsonObject body);
+    QStringList inRoom();
+    QString attachToVideoRoom();
+    QJsonObject roomRequest(const QString &handle, const QJsonObject &body);
+
+    QTemporaryDir m_runtime; // 0700, as PipeWire wants its runtime folder
+    std::unique_ptr<PrivateBus> m_bus;
+    QProcess m_pipeWire, m_wirePlumber, m_producer;
+    PortalStandIn m_standIn;
+    std::unique_ptr<TestHome> m_home;
+    std::unique_ptr<ServicesProcess> m_services;
+    RecordingDelegate m_delegate;
+    QWidget m_view;
+    QTemporaryDir m_settings;
+    bool m_bStarted = false;
+    QProcess m_a;
+    QStringList m_aLines;
+    QByteArray m_aPending;
+};
+
+void TestPortalShare::readA()
+{
+    m_aPending += m_a.readAllStandardOutput();
+    for (qsizetype end = m_aPending.indexOf('\n'); end >= 0; end = m_aPending.indexOf('\n')) {
+        m_aLines.append(QString::fromUtf8(m_aPending.left(end)));
+        m_aPending.remove(0, end + 1);
+    }
+}
+
+QString TestPortalShare::fromA(const QString &prefix, int timeoutMs)
+{
+    QString found;
+    (void)QTest::qWaitFor(
+        [&] {
+            readA();
+            for (qsizetype i = 0; i < m_aLines.size(); ++i)
+                if (m_aLines[i].contains(prefix)) {
+                    found = m_aLines.takeAt(i);
+                    return true;
+                }
+            return false;
+        },
+        timeoutMs);
+    return found;
+}
+
+void TestPortalShare::writeSettings(const QString &path, const QByteArray &text)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("[engine]\n" + text);
+}
+
+void TestPortalShare::portalJoin(qint64 conference)
+{
+    NetWork::initWithUrlString(
+        m_services->portal() + QStringLiteral("/services/v1_1/PortalUserService"),
+        QStringLiteral("<ns1:JoinConferenceRequest><ns1:conferenceID>%1</ns1:conferenceID>"
+                       "</ns1:JoinConferenceRequest>")
+            .arg(conference),
+        QStringLiteral("JoinConferenceRequest"))
+        ->startRequest();
+}
+
+quint32 TestPortalShare::castNodeId()
+{
+    QProcess dump;
+    dump.setProcessEnvironment(m_pipeWire.processEnvironment());
+    dump.start(QStringLiteral("pw-dump"), {});
+    if (!dump.waitForFinished(10000))
+        return 0;
+    for (const QJsonValue &o : QJsonDocument::fromJson(dump.readAllStandardOutput()).array()) {
+        const QJsonObject props = o.toObject().value("info").toObject().value("props").toObject();
+        if (props.value("node.name").toString() == castNode)
+            return quint32(o.toObject().value("id").toInt());
+    }
+    return 0;
+}
+
+void TestPortalShare::startPipeWire()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime.path());
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_bus->address());
+    env.remove(QStringLiteral("PIPEWIRE_REMOTE"));
+    for (QProcess *p : {&m_pipeWire, &m_wirePlumber, &m_producer}) {
+        p->setProcessEnvironment(env);
+        p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p->setStandardOutputFile(QProcess::nullDevice());
+    }
+    m_pipeWire.start(QStringLiteral("pipewire"), {});
+    QVERIFY(m_pipeWire.waitForStarted());
+    const QString socket = m_runtime.filePath(QStringLiteral("pipewire-0"));
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(socket), 15000);
+    m_wirePlumber.start(QStringLiteral("wireplumber"), {});
+    QVERIFY(m_wirePlumber.waitForStarted());
+    // Without explicit raw caps the reading side waits for a format forever.
+    m_producer.start(
+        QStringLiteral("gst-launch-1.0"),
+        {QStringLiteral("videotestsrc"), QStringLiteral("pattern=solid-color"),
+         QStringLiteral("foreground-color=0xff%1")
+             .arg(castPicture.rgb() & 0xffffff, 6, 16, QLatin1Char('0')),
+         QStringLiteral("!"),
+         QStringLiteral("video/x-raw,format=RGBx,width=640,height=360,framerate=10/1"),
+         QStringLiteral("!"), QStringLiteral("pipewiresink"), QStringLiteral("mode=provide"),
+         QStringLiteral("stream-properties=p,media.class=Video/Source,node.name=") + castNode});
+    QVERIFY(m_producer.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(castNodeId() != 0, 30000);
+    m_standIn.node = castNodeId();
+    m_standIn.size = QSize(640, 360);
+    m_standIn.openRemote = [socket] { return connectTo(socket); };
+}
+
+void TestPortalShare::initTestCase()
+{
+    for (const QString &why : {mediaUnavailable(), pipeWireUnavailable()}) {
+        if (why.isEmpty())
+            continue;
+        // scripts/test installs them and runs where there is a network: there this is a failure.
+        if (qEnvironmentVariableIsSet("ORVALE_FULL_RUN"))
+            QFAIL(qPrintable(why));
+        QSKIP(qPrintable(why));
+    }
+    m_bus = std::make_unique<PrivateBus>();
+    QVERIFY2(!m_bus->address().isEmpty(), "dbus-daemon did not start");
+    QVERIFY(m_standIn.serve(m_bus->connect(QStringLiteral("portal"))));
+    startPipeWire();
+    if (QTest::currentTestFailed())
+        return;
+
+    m_home = std::make_unique<TestHome>();
+    m_services = std::make_unique<ServicesProcess>(QStringLiteral(ORVALE_SERVICES),
+                                                   QStringLiteral("127.0.0.91"));
+    QVERIFY2(m_services->start(true), qPrintable(m_services->output()));
+
+    // B: this process, alice, in her own room.
+    m_view.resize(640, 360);
+    m_view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&m_view));
+    TRQClientInEvent::ClientSyncRequestInit(&m_delegate, &m_view, m_view.rect());
+    m_bStarted = true;
+    const QString portal = m_services->portal();
+    TRQClientInEvent::ClientAsyncRequestLoginWithUserName(QStringLiteral("alice"),
+                                                          QStringLiteral("alice1234"), portal);
+    QTRY_VERIFY_WITH_TIMEOUT(m_delegate.calls.contains(QStringLiteral("loginSuccess")), 15000);
+    const auto user = AppUser::defaultUser();
+    user->auth = LoginRequest::authorization(QStringLiteral("alice"), QStringLiteral("alice1234"));
+    user->httpPortal = portal;
+    user->entityID = QStringLiteral("1002");
+    portalJoin(1002);
+    QTRY_VERIFY_WITH_TIMEOUT(m_delegate.calls.contains(QStringLiteral("addControllView")), 15000);
+
+    // A: demo, in a Wayland session whose desktop portal is the stand-in.
+    const QString settingsOfA = m_settings.filePath(QStringLiteral("a.ecf"));
+    writeSettings(settingsOfA, "pictureColour=#203050\n");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-orvale-test"));
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_bus->address());
+    m_a.setProcessEnvironment(env);
+    m_a.setProcessChannelMode(QProcess::MergedChannels); // its log tells what the portal said
+    m_a.start(QStringLiteral(ORVALE_ENGINE_DRIVER), {});
+    QVERIFY(m_a.waitForStarted());
+    QVERIFY(!fromA(QStringLiteral("ready")).isEmpty());
+    tellA(QStringLiteral("login demo demo1234 ") + portal);
+    QVERIFY(!fromA(QStringLiteral("loginSuccess")).isEmpty());
+    tellA(QStringLiteral("settings ") + settingsOfA);
+    tellA(QStringLiteral("join 1002"));
+    QVERIFY(!fromA(QStringLiteral("conference")).isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(TRQClientInEvent::ClientSyncRequestGetCurrentContacts().size(), 2,
+                              15000);
+}
+
+void TestPortalShare::cleanupTestCase()
+{
+    if (m_a.state() != QProcess::NotRunning) {
+        tellA(QStringLiteral("logout"));
+        m_a.closeWriteChannel();
+        if (!m_a.waitForFinished(5000))
+            m_a.kill();
+    }
+    if (m_bStarted) {
+        TRQClientInEvent::ClientAsyncRequestLeaveRoom();
+        TRQClientInEvent::ClientAsyncRequestLogOut();
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        QCoreApplication::exec(); // its aboutToQuit stops the engine
+    }
+    for (QProcess *p : {&m_producer, &m_wirePlumber, &m_pipeWire}) {
+        p->terminate();
+        if (!p->waitForFinished(5000))
+            p->kill();
+    }
+}
+
+void TestPortalShare::aShares()
+{
+    const int selections = m_standIn.selections;
+    tellA(QStringLiteral("sharerow 0"));
+    const QString list = fromA(QStringLiteral("sharelist:"));
+    // The desktop's two kinds of source, each opening its chooser, then the row that ends a share.
+    const QStringList rows = list.section(u':', 1).split(u'|');
+    QCOMPARE(rows.size(), 3);
+    QCOMPARE(rows.at(0), QStringLiteral("共享屏幕-全屏"));
+    QCOMPARE(rows.at(1), QStringLiteral("共享窗口-选择窗口"));
+    QTRY_VERIFY_WITH_TIMEOUT(m_standIn.selections > selections, 10000);
+}
+
+void TestPortalShare::bWatchesTheCastOfA()
+{
+    QCOMPARE(castShown(), 0.0);
+    aShares();
+    QVERIFY(!m_standIn.selected.contains(QStringLiteral("restore_token")));   // none kept yet
+    QCOMPARE(m_standIn.selected.value(QStringLiteral("types")).toUInt(), 1u); // the screen
+    QTRY_VERIFY_WITH_TIMEOUT(TRQClientInEvent::ClientSyncRequestGetShareInRoom().size() == 2,
+                             15000);
+    TRQClientInEvent::ClientSyncRequestSetShareInRoom(0);
+    QTRY_VERIFY_WITH_TIMEOUT(castShown() > 0.25, 20000);
+    m_view.grab().save(QDir::temp().filePath(QStringLiteral("orvale-portal-share.png")));
+    QCOMPARE(sharesAtJanus(), 1);
+}
+
+void TestPortalShare::desktopEndsTheCast()
+{
+    QTRY_COMPARE_WITH_TIMEOUT(sharesAtJanus(), 1, 20000);
+    m_standIn.closeSession(); // the desktop's own "stop sharing"
+    QTRY_COMPARE_WITH_TIMEOUT(TRQClientInEvent::ClientSyncRequestGetShareInRoom().size(), 1, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(castShown(), 0.0, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(sharesAtJanus(), 0, 5000);
+}
+
+void TestPortalShare::dismissedChooserSharesNothing()
+{
+    m_standIn.chooserResponse = 1;
+    aShares();
+    QVERIFY(!fromA(QStringLiteral("chooser was dismissed")).isEmpty());
+    m_standIn.chooserResponse = 0;
+    QCOMPARE(m_standIn.remotesOpened, 1); // the first share's only
+    QCOMPARE(TRQClientInEvent::ClientSyncRequestGetShareInRoom().size(), 1);
+    QCOMPARE(sharesAtJanus(), 0);
+}
+
+void TestPortalShare::nextShareSendsTheRestoreToken()
+{
+    aShares();
+    QCOMPARE(m_standIn.selected.value(QStringLiteral("restore_token")).toString(),
+             m_standIn.restoreToken);
+    QTRY_VERIFY_WITH_TIMEOUT(TRQClientInEvent::ClientSyncRequestGetShareInRoom().size() == 2,
+                             15000);
+    QTRY_VERIFY_WITH_TIMEOUT(castShown() > 0.25, 20000);
+}
+
+QJsonObject TestPortalShare::janus(const QString &path, QJsonObject body)
+{
+    QFile config(
+        QDir(m_services->dataPath()).filePath(QStringLiteral("janus/janus.transport.http.jcfg")));
+    if (!config.open(QIODevice::ReadOnly))
+        return {};
+    const auto port = QRegularExpression(QStringLiteral("port = (\\d+)"))
+                          .match(QString::fromUtf8(config.readAll()));
+    const QString base = QStringLiteral("http://127.0.0.1:%1/janus").arg(port.captured(1));
+    body.insert(QStringLiteral("transaction"),
+                QStringLiteral("t%1").arg(QDateTime::currentMSecsSinceEpoch()));
+    QNetworkAccessManager http;
+    QNetworkRequest request(QUrl(base + path));
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    std::unique_ptr<QNetworkReply> reply(http.post(request, QJsonDocument(body).toJson()));
+    QSignalSpy done(reply.get(), &QNetworkReply::finished);
+    if (!done.wait(5000))
+        return {};
+    QJsonObject answer = QJsonDocument::fromJson(reply->readAll()).object();
+    if (answer.value(QStringLiteral("janus")).toString() != u"ack")
+        return answer;
+    const QString session = path.section(u'/', 1, 1);
+    std::unique_ptr<QNetworkReply> poll(http.get(QNetworkRequest(QUrl(base + u'/' + session))));
+    QSignalSpy polled(poll.get(), &QNetworkReply::finished);
+    return polled.wait(35000) ? QJsonDocument::fromJson(poll->readAll()).object() : QJsonObject();
+}
+
+QString TestPortalShare::attachToVideoRoom()
+{
+    const qint64 session =
+        janus({}, {{"janus", "create"}}).value("data").toObject().value("id").toInteger();
+    if (session == 0)
+        return {};
+    const QString s = QStringLiteral("/%1").arg(session);
+    const qint64 handle = janus(s, {{"janus", "attach"}, {"plugin", "janus.plugin.videoroom"}})
+                              .value("data")
+                              .toObject()
+                              .value("id")
+                              .toInteger();
+    return handle == 0 ? QString() : s + QStringLiteral("/%1").arg(handle);
+}
+
+QJsonObject TestPortalShare::roomRequest(const QString &handle, const QJsonObject &body)
+{
+    return janus(handle, {{"janus", "message"}, {"body", body}})
+        .value("plugindata")
+        .toObject()
+        .value("data")
+        .toObject();
+}
+
+QStringList TestPortalShare::inRoom()
+{
+    const QString h = attachToVideoRoom();
+    const QJsonArray people = roomRequest(h, {{"request", "listparticipants"}, {"room", 1002}})
+                                  .value("participants")
+                                  .toArray();
+    janus(h.section(u'/', 0, 1), {{"janus", "destroy"}});
+    QStringList displays;
+    for (const QJsonValue &p : people)
+        displays.append(p.toObject().value("display").toString());
+    return displays;
+}
+
+QTEST_MAIN(TestPortalShare)
+#include "tst_portalshare_e2e.moc"
