@@ -327,13 +327,17 @@ void TestKeyboard::controlBarByKeyboard()
     QCOMPARE(nameOf(bar->micButton()), QStringLiteral("关闭麦克风"));
 
     // F6 or Escape hands the keyboard back to the conference window.
+    // (The bar is a window of its own on X11 and inside the conference window on Wayland.)
     press(Qt::Key_F6);
     QTRY_VERIFY(conference->isActiveWindow());
-    QVERIFY(!bar->isActiveWindow());
+    QVERIFY(!bar->isAncestorOf(focused()));
+    if (bar->isWindow())
+        QVERIFY(!bar->isActiveWindow());
     QTest::keyClick(conference, Qt::Key_F6);
     QTRY_COMPARE(focused(), bar->micButton());
     press(Qt::Key_Escape);
     QTRY_VERIFY(conference->isActiveWindow());
+    QTRY_VERIFY(!bar->isAncestorOf(focused()));
 }
 
 QTEST_MAIN(TestKeyboard)

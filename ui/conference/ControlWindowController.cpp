@@ -39,20 +39,25 @@ void ControlWindowController::setShareQRCodeWindowFactory(WindowFactory factory)
 }
 
 ControlWindowController::ControlWindowController(JoinConferenceWindowController *joinWindow)
-    : QWidget(joinWindow, Qt::Tool | Qt::FramelessWindowHint)
+    : QWidget(joinWindow, JoinConferenceWindowController::controlBarInside()
+                              ? Qt::Widget
+                              : Qt::Tool | Qt::FramelessWindowHint)
     , ui(std::make_unique<Ui::ControlWindowController>())
     , m_joinWindow(joinWindow)
 {
     ui->setupUi(this);
     setObjectName(QStringLiteral("ControlWindowController"));
     setAttribute(Qt::WA_TranslucentBackground);
-    if (AppShell *shell = AppShell::shared())
+    AppShell *shell = AppShell::shared();
+    if (shell && isWindow())
         shell->installApplicationShortcuts(this); // the bar may hold the keyboard focus
     auto *back = new QAction(this); // F6 is the conference window's: it works here too
     back->setShortcut(QKeySequence(Qt::Key_Escape));
+    if (!isWindow()) // inside the conference window: only while the bar has the keyboard
+        back->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     connect(back, &QAction::triggered, this, [this] {
         if (m_joinWindow)
-            m_joinWindow->activateWindow();
+            m_joinWindow->focusConference();
     });
     addAction(back);
     connect(ui->micButton, &QPushButton::clicked, this, [this] { microphone(); });

@@ -11,6 +11,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QHideEvent>
 #include <QScreen>
 #include <QShowEvent>
@@ -38,15 +39,17 @@ JoinConferenceWindowController::JoinConferenceWindowController(QWidget *parent)
     setMinimumSize(820, 480);
     if (AppShell *shell = AppShell::shared())
         shell->installApplicationShortcuts(this);
-    // The bar is a window of its own: F6 takes the keyboard there and back. Shortcuts of this
-    // window also work while the bar, a tool window over it, is active.
+    // F6 takes the keyboard to the bar and back, whether the bar is a window of its own or
+    // (Wayland) inside this one. Shortcuts of this window also work while the bar, a tool window
+    // over it, is active.
     auto *toBar = new QAction(this);
     toBar->setShortcut(QKeySequence(Qt::Key_F6));
     connect(toBar, &QAction::triggered, this, [this] {
         if (!m_controlWindowVc || !m_controlWindowVc->isVisible())
             return;
-        if (m_controlWindowVc->isActiveWindow())
-            activateWindow();
+        if (m_controlWindowVc->isActiveWindow() &&
+            (!controlBarInside() || m_controlWindowVc->isAncestorOf(focusWidget())))
+            focusConference();
         else
             m_controlWindowVc->focusControls();
     });
@@ -70,11 +73,23 @@ ControlWindowController *JoinConferenceWindowController::controlWindowVc() const
     return m_controlWindowVc;
 }
 
+bool JoinConferenceWindowController::controlBarInside()
+{
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+void JoinConferenceWindowController::focusConference()
+{
+    activateWindow();
+    if (controlBarInside())
+        m_content->setFocus(Qt::OtherFocusReason);
+}
+
 QRect JoinConferenceWindowController::controlBarFrame(bool attaching) const
 {
     if (!isVisible())
         const_cast<JoinConferenceWindowController *>(this)->layOutNow();
-    const QRect frame = geometry();
+    const QRect frame = controlBarInside() ? rect() : geometry();
     const int width = m_content->videoView()->width() - (attaching ? 5 : 0);
     return {frame.x() + controlBarOffsetX,
             frame.y() + frame.height() - controlBarOffsetY - controlBarHeight, width,
@@ -89,6 +104,8 @@ void JoinConferenceWindowController::addControllView()
     m_controlWindowVc = new ControlWindowController(this);
     m_controlWindowVc->setGeometry(controlBarFrame(true));
     m_controlWindowVc->show();
+    if (controlBarInside()) // the keyboard starts at the conference, not on the bar's buttons
+        m_content->setFocus(Qt::OtherFocusReason);
     hide(); // the joining path shows the window again, with the bar over it
 }
 

@@ -8,6 +8,8 @@ class JoinConferenceViewController;
 
 /// The one conference window of the application: the participant list, the video area the
 /// engine draws into, and the control bar floating over that area while a call is active.
+/// On X11 the bar is a frameless tool window kept above this one; on Wayland, where a client
+/// cannot place its own windows, it is a child widget laid over the video area instead.
 class JoinConferenceWindowController final : public QWidget
 {
     Q_OBJECT
@@ -29,12 +31,18 @@ public:
     JoinConferenceViewController *contentViewController() const { return m_content; }
     ControlWindowController *controlWindowVc() const;
 
+    /// True where the bar is a child of this window rather than a window of its own (Wayland).
+    static bool controlBarInside();
+
     /// The call started: attaches a new control bar over the video area.
     void addControllView();
     /// Where the control bar goes for this window geometry; `attaching` keeps it 5 narrower.
+    /// In screen coordinates, or in this window's own where the bar is inside it.
     QRect controlBarFrame(bool attaching) const;
     /// Centred on the screen, shown in front.
     void showCentred();
+    /// Hands the keyboard back from the bar to the conference itself.
+    void focusConference();
     /// The control bar left the conference.
     void controlWindowDidLeave(ControlWindowController *controller);
     /// How long after a resize the video area is reported; tests shorten it.
