@@ -78,6 +78,25 @@ double levelAt(const QString &path, int hz)
     return 2 * std::hypot(re, im) / count;
 }
 
+/// The sound server's modules of a microphone that hears a tone: the tone plays into a sink
+/// of its own, whose monitor the microphone offers. Not module-sine-source: that one delivers
+/// its sound in blocks of two seconds, which every switch would wait for.
+QStringList microphone(int number, int hz)
+{
+    const QString tone = QStringLiteral("tone%1").arg(number);
+    return {QStringLiteral("-L"),
+            QStringLiteral("module-null-sink sink_name=%1 sink_properties=device.description=%1")
+                .arg(tone),
+            QStringLiteral("-L"),
+            QStringLiteral("module-sine sink=%1 frequency=%2").arg(tone).arg(hz),
+            QStringLiteral("-L"),
+            QStringLiteral("module-remap-source source_name=mic%1 master=%2.monitor "
+                           "source_properties=device.description=Microphone%3")
+                .arg(number)
+                .arg(tone)
+                .arg(hz)};
+}
+
 /// The index of the first name containing `part` and not naming a monitor, or -1.
 int indexOf(const QStringList &names, const QString &part)
 {
@@ -235,12 +254,12 @@ bool TestMediaSettings::startSoundServer()
     // are loaded first, so that the microphones come last in every list.
     m_sound.start(
         QStringLiteral("pulseaudio"),
-        {"-n", "--daemonize=no", "--exit-idle-time=-1", "--realtime=no", "--high-priority=no",
-         "--log-level=error", "-L", "module-native-protocol-unix auth-anonymous=1", "-L",
-         "module-null-sink sink_name=spk1 sink_properties=device.description=Speaker1", "-L",
-         "module-null-sink sink_name=spk2 sink_properties=device.description=Speaker2", "-L",
-         QStringLiteral("module-sine-source source_name=mic1 frequency=%1").arg(lowTone), "-L",
-         QStringLiteral("module-sine-source source_name=mic2 frequency=%1").arg(highTone)});
+        QStringList{
+            "-n", "--daemonize=no", "--exit-idle-time=-1", "--realtime=no", "--high-priority=no",
+            "--log-level=error", "-L", "module-native-protocol-unix auth-anonymous=1", "-L",
+            "module-null-sink sink_name=spk1 sink_properties=device.description=Speaker1", "-L",
+            "module-null-sink sink_name=spk2 sink_properties=device.description=Speaker2"} +
+            microphone(1, lowTone) + microphone(2, highTone));
     if (!m_sound.waitForStarted())
         return false;
     // Everything here, A included, talks to this server only.
