@@ -162,7 +162,7 @@ private:
     QTemporaryDir m_homeOfA;
     QTemporaryDir m_settings;
     QProcess m_sound;
-    QProcess m_recorders[2];
+    QProcess m_recorders[4];
     bool m_bStarted = false;
     QProcess m_a;
     QStringList m_aLines;
@@ -292,6 +292,11 @@ void TestMediaSettings::initTestCase()
     QVERIFY(startSoundServer());
     record(m_recorders[0], QStringLiteral("spk1.monitor"), speakerFile(1));
     record(m_recorders[1], QStringLiteral("spk2.monitor"), speakerFile(2));
+    // An unheard tone sink renders in blocks of two seconds; one that is listened to renders
+    // as the listener asks, so that a microphone taken in the call sounds at once, as a real
+    // one does.
+    record(m_recorders[2], QStringLiteral("tone1.monitor"), QProcess::nullDevice());
+    record(m_recorders[3], QStringLiteral("tone2.monitor"), QProcess::nullDevice());
     m_services = std::make_unique<ServicesProcess>(QStringLiteral(ORVALE_SERVICES),
                                                    QStringLiteral("127.0.0.72"));
     QVERIFY2(m_services->start(true), qPrintable(m_services->output()));
