@@ -30,7 +30,7 @@ namespace {
 constexpr int lowTone = 440, highTone = 880;
 constexpr double heard = 1500; // the microphones play at about 16000
 constexpr double silent = 300;
-constexpr int switchBoundMs = 15000; // a loaded machine; sound has taken up to 8 s here
+constexpr int switchBoundMs = 3000; // switches take 0.1-0.5 s; room for a loaded machine
 
 /// The conference details B's engine logs when asked, caught from this process's log.
 QMutex detailsMutex;
