@@ -30,7 +30,7 @@ namespace {
 constexpr int lowTone = 440, highTone = 880;
 constexpr double heard = 1500; // the microphones play at about 16000
 constexpr double silent = 300;
-constexpr int switchBoundMs = 15000; // a loaded machine; sound has taken up to 8 s here
+constexpr int switchBoundMs = 3000; // switches take 0.1-0.5 s; room for a loaded machine
 
 /// The conference details B's engine logs when asked, caught from this process's log.
 QMutex detailsMutex;
@@ -76,6 +76,25 @@ double levelAt(const QString &path, int hz)
         im -= samples[i] * std::sin(w * i);
     }
     return 2 * std::hypot(re, im) / count;
+}
+
+/// The sound server's modules of a microphone that hears a tone: the tone plays into a sink
+/// of its own, whose monitor the microphone offers. Not module-sine-source: that one delivers
+/// its sound in blocks of two seconds, which every switch would wait for.
+QStringList microphone(int number, int hz)
+{
+    const QString tone = QStringLiteral("tone%1").arg(number);
+    return {QStringLiteral("-L"),
+            QStringLiteral("module-null-sink sink_name=%1 sink_properties=device.description=%1")
+                .arg(tone),
+            QStringLiteral("-L"),
+            QStringLiteral("module-sine sink=%1 frequency=%2").arg(tone).arg(hz),
+            QStringLiteral("-L"),
+            QStringLiteral("module-remap-source source_name=mic%1 master=%2.monitor "
+                           "source_properties=device.description=Microphone%3")
+                .arg(number)
+                .arg(tone)
+                .arg(hz)};
 }
 
 /// The index of the first name containing `part` and not naming a monitor, or -1.
@@ -143,7 +162,7 @@ private:
     QTemporaryDir m_homeOfA;
     QTemporaryDir m_settings;
     QProcess m_sound;
-    QProcess m_recorders[2];
+    QProcess m_recorders[4];
     bool m_bStarted = false;
     QProcess m_a;
     QStringList m_aLines;
@@ -235,12 +254,12 @@ bool TestMediaSettings::startSoundServer()
     // are loaded first, so that the microphones come last in every list.
     m_sound.start(
         QStringLiteral("pulseaudio"),
-        {"-n", "--daemonize=no", "--exit-idle-time=-1", "--realtime=no", "--high-priority=no",
-         "--log-level=error", "-L", "module-native-protocol-unix auth-anonymous=1", "-L",
-         "module-null-sink sink_name=spk1 sink_properties=device.description=Speaker1", "-L",
-         "module-null-sink sink_name=spk2 sink_properties=device.description=Speaker2", "-L",
-         QStringLiteral("module-sine-source source_name=mic1 frequency=%1").arg(lowTone), "-L",
-         QStringLiteral("module-sine-source source_name=mic2 frequency=%1").arg(highTone)});
+        QStringList{
+            "-n", "--daemonize=no", "--exit-idle-time=-1", "--realtime=no", "--high-priority=no",
+            "--log-level=error", "-L", "module-native-protocol-unix auth-anonymous=1", "-L",
+            "module-null-sink sink_name=spk1 sink_properties=device.description=Speaker1", "-L",
+            "module-null-sink sink_name=spk2 sink_properties=device.description=Speaker2"} +
+            microphone(1, lowTone) + microphone(2, highTone));
     if (!m_sound.waitForStarted())
         return false;
     // Everything here, A included, talks to this server only.
@@ -273,6 +292,11 @@ void TestMediaSettings::initTestCase()
     QVERIFY(startSoundServer());
     record(m_recorders[0], QStringLiteral("spk1.monitor"), speakerFile(1));
     record(m_recorders[1], QStringLiteral("spk2.monitor"), speakerFile(2));
+    // An unheard tone sink renders in blocks of two seconds; one that is listened to renders
+    // as the listener asks, so that a microphone taken in the call sounds at once, as a real
+    // one does.
+    record(m_recorders[2], QStringLiteral("tone1.monitor"), QProcess::nullDevice());
+    record(m_recorders[3], QStringLiteral("tone2.monitor"), QProcess::nullDevice());
     m_services = std::make_unique<ServicesProcess>(QStringLiteral(ORVALE_SERVICES),
                                                    QStringLiteral("127.0.0.72"));
     QVERIFY2(m_services->start(true), qPrintable(m_services->output()));
