@@ -93,6 +93,17 @@ private:
         ConfClientSendRequest(CR::RequestGetConfiguration, config.data(), CR::Config::Size);
         return config;
     }
+    /// Whether the engine's camera list holds its generated camera.
+    static bool listsGeneratedCamera()
+    {
+        namespace C = CR::Config;
+        const QByteArray config = configuration();
+        for (uint32_t i = 0; i < CR::readU32(config, C::CameraCount); ++i)
+            if (CR::readText(config, C::Cameras + i * C::NameWidth, C::NameWidth) ==
+                QStringLiteral("Orvale 测试图像"))
+                return true;
+        return false;
+    }
     /// The engine reads the machine's devices again, as when one is plugged in.
     void devicesChange();
     bool waitForCall(const QString &call)
@@ -109,7 +120,6 @@ private:
     QList<QJsonObject> m_peerMessages;
     QString m_portal;
     QTemporaryDir m_settings;
-    bool m_testCamera = false;
 };
 
 QJsonObject TestEngine::peerNext(const QString &type)
@@ -143,12 +153,14 @@ void TestEngine::initTestCase()
 
 void TestEngine::devicesChange()
 {
-    // The generated camera joins or leaves the device list, as a plugged camera would.
-    m_testCamera = !m_testCamera;
+    // The generated camera joins or leaves the device list, as a plugged camera would. Toggled
+    // from what the engine lists: its start-up may still be applying its own settings file,
+    // which never adds the camera, so the change written here always reaches the list.
+    const bool camera = !listsGeneratedCamera();
     const QString path = m_settings.filePath(QStringLiteral("engine.ecf"));
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(m_testCamera ? "[engine]\ntestCamera=true\n" : "[engine]\n");
+    file.write(camera ? "[engine]\ntestCamera=true\n" : "[engine]\n");
     file.close();
     int changes = 0;
     const auto observer = NotificationCenter::defaultCenter()->addObserver(
