@@ -1,8 +1,11 @@
 #include "AppUser.h"
 #include "ConfClient.h"
 #include "ConfRecords.h"
+#include "JanusProbe.h"
 #include "LoginRequest.h"
+#include "MediaMeasures.h"
 #include "NetWork.h"
+#include "ProcessLines.h"
 #include "RecordingDelegate.h"
 #include "ServicesProcess.h"
 #include "TRQClientInEvent.h"
@@ -16,21 +19,14 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutex>
-#include <QNetworkAccessManager>
-#include <QNetworkInterface>
-#include <QNetworkReply>
 #include <QPalette>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
 
-#include <QSignalSpy>
-
-#include <cmath>
 #include <csignal>
 
 namespace CR = ConfRecords;
@@ -56,53 +52,6 @@ void catchDetails(QtMsgType type, const QMessageLogContext &context, const QStri
     }
     if (previousHandler)
         previousHandler(type, context, message);
-}
-
-/// Why media cannot flow on this machine, or empty.
-QString mediaUnavailable()
-{
-    if (QStandardPaths::findExecutable(QStringLiteral("janus")).isEmpty())
-        return QStringLiteral("Janus is not installed");
-    // The relay offers only the machine's non-loopback addresses as ICE candidates.
-    for (const QHostAddress &a : QNetworkInterface::allAddresses())
-        if (!a.isLoopback() && a.protocol() == QAbstractSocket::IPv4Protocol)
-            return {};
-    return QStringLiteral("no non-loopback address for ICE (network namespace?)");
-}
-
-/// The amplitude of `hz` in the last fifth of a second of a raw S16LE 48 kHz mono file.
-double levelAt(const QString &path, int hz)
-{
-    constexpr int rate = 48000, count = rate / 5;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() < qint64(count) * 2)
-        return 0;
-    file.seek((file.size() / 2 - count) * 2);
-    const QByteArray bytes = file.read(qint64(count) * 2);
-    const auto *samples = reinterpret_cast<const qint16 *>(bytes.constData());
-    const double w = 2 * M_PI * hz / rate;
-    double re = 0, im = 0;
-    for (int i = 0; i < count; ++i) {
-        re += samples[i] * std::cos(w * i);
-        im -= samples[i] * std::sin(w * i);
-    }
-    return 2 * std::hypot(re, im) / count;
-}
-
-/// The share of the picture's pixels that show `colour` (VP8 moves colours a little).
-double shareOf(const QImage &image, const QColor &colour)
-{
-    int hits = 0, all = 0;
-    for (int y = 0; y < image.height(); y += 4)
-        for (int x = 0; x < image.width(); x += 4, ++all) {
-            const QColor c = image.pixelColor(x, y);
-            hits += std::abs(c.red() - colour.red()) + std::abs(c.green() - colour.green()) +
-                                std::abs(c.blue() - colour.blue()) <
-                            40
-                        ? 1
-                        : 0;
-        }
-    return all ? double(hits) / all : 0;
 }
 
 } // namespace
@@ -140,15 +89,12 @@ private:
     /// How many shares publish in the call's room at Janus.
     qsizetype sharesAtJanus();
     void tellA(const QString &line) { m_a.write((line + u'\n').toUtf8()); }
-    QString fromA(const QString &prefix, int timeoutMs = 15000);
-    /// Reads what A has said so far into m_aLines.
-    void readA();
-    /// Drops what A has said so far, so that the next fromA() hears only what comes after.
-    void forgetA()
+    QString fromA(const QString &prefix, int timeoutMs = 15000)
     {
-        readA();
-        m_aLines.clear();
+        return m_aLines.startingWith(prefix, timeoutMs);
     }
+    /// Drops what A has said so far, so that the next fromA() hears only what comes after.
+    void forgetA() { m_aLines.forget(); }
     /// The pictures of A's camera or share ("camera", "share") that B's engine has received,
     /// as its conference details say; -1 when it does not answer.
     qint64 picturesOfAAtB(const QString &kind);
@@ -159,13 +105,7 @@ private:
     }
     void portalJoin(qint64 conference);
     void writeSettings(const QString &path, const QByteArray &text);
-    /// One request to the services' Janus; its answer, or the event that follows an "ack".
-    QJsonObject janus(const QString &path, QJsonObject body);
-    /// Who is in the call's room at Janus: publishers and subscribers by display.
-    QStringList inRoom();
-    /// A new session's handle on the video room, as "/session/handle"; empty when refused.
-    QString attachToVideoRoom();
-    QJsonObject roomRequest(const QString &handle, const QJsonObject &body);
+    JanusProbe janus() const { return JanusProbe(m_services->dataPath()); }
 
     std::unique_ptr<TestHome> m_home;
     std::unique_ptr<ServicesProcess> m_services;
@@ -175,36 +115,9 @@ private:
     QTemporaryDir m_settings;
     bool m_bStarted = false;
     QProcess m_a;
+    ProcessLines m_aLines{m_a};
     bool m_farEndMuted = false;
-    QStringList m_aLines;
-    QByteArray m_aPending;
 };
-
-void TestMediaEndToEnd::readA()
-{
-    m_aPending += m_a.readAllStandardOutput();
-    for (qsizetype end = m_aPending.indexOf('\n'); end >= 0; end = m_aPending.indexOf('\n')) {
-        m_aLines.append(QString::fromUtf8(m_aPending.left(end)));
-        m_aPending.remove(0, end + 1);
-    }
-}
-
-QString TestMediaEndToEnd::fromA(const QString &prefix, int timeoutMs)
-{
-    QString found;
-    (void)QTest::qWaitFor(
-        [&] {
-            readA();
-            for (qsizetype i = 0; i < m_aLines.size(); ++i)
-                if (m_aLines[i].startsWith(prefix)) {
-                    found = m_aLines.takeAt(i);
-                    return true;
-                }
-            return false;
-        },
-        timeoutMs);
-    return found;
-}
 
 qint64 TestMediaEndToEnd::picturesOfAAtB(const QString &kind)
 {
@@ -424,84 +337,21 @@ void TestMediaEndToEnd::aLeavesAndRejoins()
     QTRY_VERIFY_WITH_TIMEOUT(toneOfAHeard() > heard, 5000);
 }
 
-QJsonObject TestMediaEndToEnd::janus(const QString &path, QJsonObject body)
-{
-    QFile config(
-        QDir(m_services->dataPath()).filePath(QStringLiteral("janus/janus.transport.http.jcfg")));
-    if (!config.open(QIODevice::ReadOnly))
-        return {};
-    const auto port = QRegularExpression(QStringLiteral("port = (\\d+)"))
-                          .match(QString::fromUtf8(config.readAll()));
-    const QString base = QStringLiteral("http://127.0.0.1:%1/janus").arg(port.captured(1));
-    body.insert(QStringLiteral("transaction"),
-                QStringLiteral("t%1").arg(QDateTime::currentMSecsSinceEpoch()));
-    QNetworkAccessManager http;
-    QNetworkRequest request(QUrl(base + path));
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-    std::unique_ptr<QNetworkReply> reply(http.post(request, QJsonDocument(body).toJson()));
-    QSignalSpy done(reply.get(), &QNetworkReply::finished);
-    if (!done.wait(5000))
-        return {};
-    QJsonObject answer = QJsonDocument::fromJson(reply->readAll()).object();
-    if (answer.value(QStringLiteral("janus")).toString() != u"ack")
-        return answer;
-    const QString session = path.section(u'/', 1, 1);
-    std::unique_ptr<QNetworkReply> poll(http.get(QNetworkRequest(QUrl(base + u'/' + session))));
-    QSignalSpy polled(poll.get(), &QNetworkReply::finished);
-    return polled.wait(35000) ? QJsonDocument::fromJson(poll->readAll()).object() : QJsonObject();
-}
-
-QString TestMediaEndToEnd::attachToVideoRoom()
-{
-    const qint64 session =
-        janus({}, {{"janus", "create"}}).value("data").toObject().value("id").toInteger();
-    if (session == 0)
-        return {};
-    const QString s = QStringLiteral("/%1").arg(session);
-    const qint64 handle = janus(s, {{"janus", "attach"}, {"plugin", "janus.plugin.videoroom"}})
-                              .value("data")
-                              .toObject()
-                              .value("id")
-                              .toInteger();
-    return handle == 0 ? QString() : s + QStringLiteral("/%1").arg(handle);
-}
-
-QJsonObject TestMediaEndToEnd::roomRequest(const QString &handle, const QJsonObject &body)
-{
-    return janus(handle, {{"janus", "message"}, {"body", body}})
-        .value("plugindata")
-        .toObject()
-        .value("data")
-        .toObject();
-}
-
-QStringList TestMediaEndToEnd::inRoom()
-{
-    const QString h = attachToVideoRoom();
-    const QJsonArray people = roomRequest(h, {{"request", "listparticipants"}, {"room", 1002}})
-                                  .value("participants")
-                                  .toArray();
-    janus(h.section(u'/', 0, 1), {{"janus", "destroy"}});
-    QStringList displays;
-    for (const QJsonValue &p : people)
-        displays.append(p.toObject().value("display").toString());
-    return displays;
-}
-
 void TestMediaEndToEnd::strangerCannotSubscribe()
 {
     aInCall();
     if (QTest::currentTestFailed())
         return;
     // Someone who knows where Janus listens but was never admitted to the call.
-    const QString h = attachToVideoRoom();
+    const JanusProbe probe = janus();
+    const QString h = probe.attachToVideoRoom();
     QVERIFY(!h.isEmpty());
     // A's camera and sound, published under A's participant URI ("conf1002-u1001;ws"); a
     // participant that has just joined may not publish yet.
     QJsonArray people;
     qint64 feed = 0;
     const auto aPublishes = [&] {
-        people = roomRequest(h, {{"request", "listparticipants"}, {"room", 1002}})
+        people = probe.roomRequest(h, {{"request", "listparticipants"}, {"room", 1002}})
                      .value("participants")
                      .toArray();
         for (const QJsonValue &p : std::as_const(people)) {
@@ -520,7 +370,7 @@ void TestMediaEndToEnd::strangerCannotSubscribe()
                          {"streams", QJsonArray{QJsonObject{{"feed", feed}}}}};
         if (!token.isEmpty())
             join.insert("token", token);
-        const QJsonObject data = roomRequest(h, join);
+        const QJsonObject data = probe.roomRequest(h, join);
         // 433: not authorised; A's feed itself exists.
         QVERIFY2(data.value("error_code").toInt() == 433, QJsonDocument(data).toJson().constData());
         QVERIFY(!data.contains("streams"));
@@ -579,7 +429,7 @@ void TestMediaEndToEnd::aShares(const QWidget &window)
 
 qsizetype TestMediaEndToEnd::sharesAtJanus()
 {
-    return inRoom().filter(QRegularExpression(QStringLiteral("^share:"))).size();
+    return janus().sharesIn(1002);
 }
 
 void TestMediaEndToEnd::bWatchesTheShareOfA()

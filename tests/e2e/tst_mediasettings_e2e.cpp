@@ -3,8 +3,10 @@
 #include "ConfRecords.h"
 #include "ConfigurationPusher.h"
 #include "LoginRequest.h"
+#include "MediaMeasures.h"
 #include "NetWork.h"
 #include "Preferences.h"
+#include "ProcessLines.h"
 #include "RecordingDelegate.h"
 #include "ServicesProcess.h"
 #include "TRQClientInEvent.h"
@@ -13,7 +15,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMutex>
-#include <QNetworkInterface>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -22,7 +23,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <cmath>
 
 namespace {
 
@@ -53,29 +53,7 @@ QString unavailable()
     for (const char *program : {"janus", "pulseaudio", "pactl", "parec"})
         if (QStandardPaths::findExecutable(QString::fromLatin1(program)).isEmpty())
             return QStringLiteral("%1 is not installed").arg(QLatin1String(program));
-    for (const QHostAddress &a : QNetworkInterface::allAddresses())
-        if (!a.isLoopback() && a.protocol() == QAbstractSocket::IPv4Protocol)
-            return {};
-    return QStringLiteral("no non-loopback address for ICE (network namespace?)");
-}
-
-/// The amplitude of `hz` in the last fifth of a second of a raw S16LE 48 kHz mono file.
-double levelAt(const QString &path, int hz)
-{
-    constexpr int rate = 48000, count = rate / 5;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() < qint64(count) * 2)
-        return 0;
-    file.seek((file.size() / 2 - count) * 2);
-    const QByteArray bytes = file.read(qint64(count) * 2);
-    const auto *samples = reinterpret_cast<const qint16 *>(bytes.constData());
-    const double w = 2 * M_PI * hz / rate;
-    double re = 0, im = 0;
-    for (int i = 0; i < count; ++i) {
-        re += samples[i] * std::cos(w * i);
-        im -= samples[i] * std::sin(w * i);
-    }
-    return 2 * std::hypot(re, im) / count;
+    return iceUnavailable();
 }
 
 /// The sound server's modules of a microphone that hears a tone: the tone plays into a sink
@@ -147,7 +125,10 @@ private:
                levelAt(speakerFile(speaker), other) < silent;
     }
     void tellA(const QString &line) { m_a.write((line + u'\n').toUtf8()); }
-    QString fromA(const QString &prefix, int timeoutMs = 15000);
+    QString fromA(const QString &prefix, int timeoutMs = 15000)
+    {
+        return m_aLines.startingWith(prefix, timeoutMs);
+    }
     /// The size of A's pictures as B's engine last received them ("640x360"), from its details.
     QString pictureOfAAtB();
     /// What A's engine sends from, from its conference details.
@@ -165,35 +146,12 @@ private:
     QProcess m_recorders[4];
     bool m_bStarted = false;
     QProcess m_a;
-    QStringList m_aLines;
-    QByteArray m_aPending;
+    ProcessLines m_aLines{m_a};
     QElapsedTimer m_switchClock;
     QList<qint64> m_switchTimes;
     int m_micOfA[2] = {-1, -1};     ///< indices of the 440 Hz and 880 Hz microphones at A
     int m_speakerOfB[2] = {-1, -1}; ///< indices of speakers 1 and 2 at B
 };
-
-QString TestMediaSettings::fromA(const QString &prefix, int timeoutMs)
-{
-    QString found;
-    (void)QTest::qWaitFor(
-        [&] {
-            m_aPending += m_a.readAllStandardOutput();
-            for (qsizetype end = m_aPending.indexOf('\n'); end >= 0;
-                 end = m_aPending.indexOf('\n')) {
-                m_aLines.append(QString::fromUtf8(m_aPending.left(end)));
-                m_aPending.remove(0, end + 1);
-            }
-            for (qsizetype i = 0; i < m_aLines.size(); ++i)
-                if (m_aLines[i].startsWith(prefix)) {
-                    found = m_aLines.takeAt(i);
-                    return true;
-                }
-            return false;
-        },
-        timeoutMs);
-    return found;
-}
 
 QString TestMediaSettings::pictureOfAAtB()
 {

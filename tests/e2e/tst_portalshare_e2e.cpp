@@ -1,9 +1,12 @@
 #include "AppUser.h"
 #include "ConfClient.h"
 #include "ConfRecords.h"
+#include "JanusProbe.h"
 #include "LoginRequest.h"
+#include "MediaMeasures.h"
 #include "NetWork.h"
 #include "PortalStandIn.h"
+#include "ProcessLines.h"
 #include "RecordingDelegate.h"
 #include "ServicesProcess.h"
 #include "TRQClientInEvent.h"
@@ -14,12 +17,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkInterface>
-#include <QNetworkReply>
 #include <QProcess>
-#include <QRegularExpression>
-#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -41,18 +39,6 @@ namespace {
 const QColor castPicture(0x20, 0xc0, 0x30);
 const QString castNode = QStringLiteral("orvale-cast-test");
 
-/// Why media cannot flow on this machine, or empty.
-QString mediaUnavailable()
-{
-    if (QStandardPaths::findExecutable(QStringLiteral("janus")).isEmpty())
-        return QStringLiteral("Janus is not installed");
-    // The relay offers only the machine's non-loopback addresses as ICE candidates.
-    for (const QHostAddress &a : QNetworkInterface::allAddresses())
-        if (!a.isLoopback() && a.protocol() == QAbstractSocket::IPv4Protocol)
-            return {};
-    return QStringLiteral("no non-loopback address for ICE (network namespace?)");
-}
-
 /// Why the real PipeWire cannot run here, or empty.
 QString pipeWireUnavailable()
 {
@@ -60,22 +46,6 @@ QString pipeWireUnavailable()
         if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
             return QStringLiteral("%1 is not installed").arg(QString::fromLatin1(tool));
     return {};
-}
-
-/// The share of the picture's pixels that show `colour` (VP8 moves colours a little).
-double shareOf(const QImage &image, const QColor &colour)
-{
-    int hits = 0, all = 0;
-    for (int y = 0; y < image.height(); y += 4)
-        for (int x = 0; x < image.width(); x += 4, ++all) {
-            const QColor c = image.pixelColor(x, y);
-            hits += std::abs(c.red() - colour.red()) + std::abs(c.green() - colour.green()) +
-                                std::abs(c.blue() - colour.blue()) <
-                            40
-                        ? 1
-                        : 0;
-        }
-    return all ? double(hits) / all : 0;
 }
 
 /// A new connection to the PipeWire daemon's socket: the remote a portal hands over.
@@ -116,21 +86,17 @@ private:
     /// The node id of the stream the test's producer offers; 0 until it is there.
     quint32 castNodeId();
     void tellA(const QString &line) { m_a.write((line + u'\n').toUtf8()); }
-    QString fromA(const QString &prefix, int timeoutMs = 15000);
-    void readA();
+    /// A's next line that mentions `text`: its log lines say what the portal said.
+    QString fromA(const QString &text, int timeoutMs = 15000)
+    {
+        return m_aLines.containing(text, timeoutMs);
+    }
     /// A shares through the menu's first row, the screen; B's engine lists the share.
     void aShares();
     double castShown() { return shareOf(m_view.grab().toImage(), castPicture); }
-    qsizetype sharesAtJanus()
-    {
-        return inRoom().filter(QRegularExpression(QStringLiteral("^share:"))).size();
-    }
+    qsizetype sharesAtJanus() { return JanusProbe(m_services->dataPath()).sharesIn(1002); }
     void portalJoin(qint64 conference);
     void writeSettings(const QString &path, const QByteArray &text);
-    QJsonObject janus(const QString &path, QJsonObject body);
-    QStringList inRoom();
-    QString attachToVideoRoom();
-    QJsonObject roomRequest(const QString &handle, const QJsonObject &body);
 
     QTemporaryDir m_runtime; // 0700, as PipeWire wants its runtime folder
     std::unique_ptr<PrivateBus> m_bus;
@@ -143,35 +109,8 @@ private:
     QTemporaryDir m_settings;
     bool m_bStarted = false;
     QProcess m_a;
-    QStringList m_aLines;
-    QByteArray m_aPending;
+    ProcessLines m_aLines{m_a};
 };
-
-void TestPortalShare::readA()
-{
-    m_aPending += m_a.readAllStandardOutput();
-    for (qsizetype end = m_aPending.indexOf('\n'); end >= 0; end = m_aPending.indexOf('\n')) {
-        m_aLines.append(QString::fromUtf8(m_aPending.left(end)));
-        m_aPending.remove(0, end + 1);
-    }
-}
-
-QString TestPortalShare::fromA(const QString &prefix, int timeoutMs)
-{
-    QString found;
-    (void)QTest::qWaitFor(
-        [&] {
-            readA();
-            for (qsizetype i = 0; i < m_aLines.size(); ++i)
-                if (m_aLines[i].contains(prefix)) {
-                    found = m_aLines.takeAt(i);
-                    return true;
-                }
-            return false;
-        },
-        timeoutMs);
-    return found;
-}
 
 void TestPortalShare::writeSettings(const QString &path, const QByteArray &text)
 {
@@ -375,70 +314,6 @@ void TestPortalShare::nextShareSendsTheRestoreToken()
     QTRY_VERIFY_WITH_TIMEOUT(TRQClientInEvent::ClientSyncRequestGetShareInRoom().size() == 2,
                              15000);
     QTRY_VERIFY_WITH_TIMEOUT(castShown() > 0.25, 20000);
-}
-
-QJsonObject TestPortalShare::janus(const QString &path, QJsonObject body)
-{
-    QFile config(
-        QDir(m_services->dataPath()).filePath(QStringLiteral("janus/janus.transport.http.jcfg")));
-    if (!config.open(QIODevice::ReadOnly))
-        return {};
-    const auto port = QRegularExpression(QStringLiteral("port = (\\d+)"))
-                          .match(QString::fromUtf8(config.readAll()));
-    const QString base = QStringLiteral("http://127.0.0.1:%1/janus").arg(port.captured(1));
-    body.insert(QStringLiteral("transaction"),
-                QStringLiteral("t%1").arg(QDateTime::currentMSecsSinceEpoch()));
-    QNetworkAccessManager http;
-    QNetworkRequest request(QUrl(base + path));
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-    std::unique_ptr<QNetworkReply> reply(http.post(request, QJsonDocument(body).toJson()));
-    QSignalSpy done(reply.get(), &QNetworkReply::finished);
-    if (!done.wait(5000))
-        return {};
-    QJsonObject answer = QJsonDocument::fromJson(reply->readAll()).object();
-    if (answer.value(QStringLiteral("janus")).toString() != u"ack")
-        return answer;
-    const QString session = path.section(u'/', 1, 1);
-    std::unique_ptr<QNetworkReply> poll(http.get(QNetworkRequest(QUrl(base + u'/' + session))));
-    QSignalSpy polled(poll.get(), &QNetworkReply::finished);
-    return polled.wait(35000) ? QJsonDocument::fromJson(poll->readAll()).object() : QJsonObject();
-}
-
-QString TestPortalShare::attachToVideoRoom()
-{
-    const qint64 session =
-        janus({}, {{"janus", "create"}}).value("data").toObject().value("id").toInteger();
-    if (session == 0)
-        return {};
-    const QString s = QStringLiteral("/%1").arg(session);
-    const qint64 handle = janus(s, {{"janus", "attach"}, {"plugin", "janus.plugin.videoroom"}})
-                              .value("data")
-                              .toObject()
-                              .value("id")
-                              .toInteger();
-    return handle == 0 ? QString() : s + QStringLiteral("/%1").arg(handle);
-}
-
-QJsonObject TestPortalShare::roomRequest(const QString &handle, const QJsonObject &body)
-{
-    return janus(handle, {{"janus", "message"}, {"body", body}})
-        .value("plugindata")
-        .toObject()
-        .value("data")
-        .toObject();
-}
-
-QStringList TestPortalShare::inRoom()
-{
-    const QString h = attachToVideoRoom();
-    const QJsonArray people = roomRequest(h, {{"request", "listparticipants"}, {"room", 1002}})
-                                  .value("participants")
-                                  .toArray();
-    janus(h.section(u'/', 0, 1), {{"janus", "destroy"}});
-    QStringList displays;
-    for (const QJsonValue &p : people)
-        displays.append(p.toObject().value("display").toString());
-    return displays;
 }
 
 QTEST_MAIN(TestPortalShare)

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
+/// Janus of a running deployment, asked over its HTTP API as anyone who knows where it listens.
+class JanusProbe
+{
+public:
+    /// `dataPath` is the deployment's data folder, where Janus's configuration lies.
+    explicit JanusProbe(const QString &dataPath);
+
+    /// One request; its answer, or the event that follows an "ack". Empty when none came.
+    QJsonObject request(const QString &path, QJsonObject body) const;
+    /// A new session's handle on the video room, as "/session/handle"; empty when refused.
+    QString attachToVideoRoom() const;
+    /// The video room plugin's answer to `body`, sent on `handle`.
+    QJsonObject roomRequest(const QString &handle, const QJsonObject &body) const;
+    /// Who is in `room`: publishers and subscribers by display.
+    QStringList inRoom(qint64 room) const;
+    /// How many shares publish in `room`.
+    qsizetype sharesIn(qint64 room) const;
+
+private:
+    QString m_dataPath;
+};
