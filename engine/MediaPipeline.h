@@ -40,6 +40,7 @@ public:
         bool echoCancellation = false;
         bool automaticGain = false;
         int videoLevel = 0;
+        bool noCamera = false; ///< the chosen camera is gone and none is left: no pictures
     };
 
     static VideoFormat videoFormat(int level);

@@ -11,6 +11,8 @@
 
 #include <gst/gst.h>
 
+#include <algorithm>
+
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -111,9 +113,16 @@ MediaPipeline::Sending MediaSession::sending()
     const auto chosen = [&c](const QStringList &ids, uint32_t offset, const QString &fallback) {
         return MediaPipeline::chosenDevice(ids, ConfRecords::readU32(c, offset), fallback);
     };
-    if (!m_generatedPicture)
-        sending.camera =
-            chosen(m_state.cameraNodes, C::SelectedCamera, m_state.cameraNodes.value(0));
+    if (!m_generatedPicture) {
+        const QStringList &nodes = m_state.cameraNodes;
+        const auto real = std::find_if(nodes.cbegin(), nodes.cend(),
+                                       [](const QString &node) { return !node.isEmpty(); });
+        sending.camera = chosen(nodes, C::SelectedCamera, real == nodes.cend() ? QString() : *real);
+        // Where the generated camera is a row of the list, it is sent only when chosen: a
+        // choice past the list with no device left means no camera.
+        sending.noCamera = m_state.testCamera && sending.camera.isEmpty() &&
+                           ConfRecords::readU32(c, C::SelectedCamera) >= quint32(nodes.size());
+    }
     if (!m_generatedTone)
         sending.microphone =
             chosen(m_state.microphoneIds, C::SelectedMicrophone, m_state.defaultMicrophoneId);
@@ -366,7 +375,7 @@ void MediaSession::follow()
         cameraOff = m_state.cameraPrivacy;
     }
     if (m_publisher)
-        m_publisher->setCameraOff(cameraOff);
+        m_publisher->setCameraOff(cameraOff || m_sent.noCamera);
     for (Subscriber *subscriber : std::as_const(m_subscribers))
         subscriber->setSpeakerMuted(speakerMuted);
 }
@@ -467,9 +476,12 @@ void MediaSession::reconfigure()
         next.automaticGain != m_sent.automaticGain || next.toneHz != m_sent.toneHz)
         m_publisher->replaceInput("audioinput", MediaPipeline::audioInput(next));
     const bool newLevel = next.videoLevel != m_sent.videoLevel;
+    const bool cameraToggled = next.noCamera != m_sent.noCamera;
     m_sent = next;
     if (newLevel)
         tellBitrate();
+    if (cameraToggled)
+        follow();
     if (m_speakerDevice != speaker || m_echoWanted != echo)
         followSpeaker();
     qCDebug(lcMedia, "reconfigured: %s", qPrintable(describe()));
