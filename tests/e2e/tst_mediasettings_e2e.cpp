@@ -252,7 +252,10 @@ bool TestMediaSettings::startSoundServer()
         QStringLiteral("pulseaudio"),
         QStringList{
             "-n", "--daemonize=no", "--exit-idle-time=-1", "--realtime=no", "--high-priority=no",
-            "--log-level=error", "-L", "module-native-protocol-unix auth-anonymous=1", "-L",
+            // Shared memory off: with it, this server aborted once while importing a client's
+            // block under load.
+            "--log-level=error", "--disable-shm=yes", "-L",
+            "module-native-protocol-unix auth-anonymous=1", "-L",
             "module-null-sink sink_name=spk1 sink_properties=device.description=Speaker1", "-L",
             "module-null-sink sink_name=spk2 sink_properties=device.description=Speaker2"} +
             microphone(1, lowTone) + microphone(2, highTone));
