@@ -1,6 +1,7 @@
 #include "AppUser.h"
 #include "ConfClient.h"
 #include "ConfRecords.h"
+#include "ConferenceDetails.h"
 #include "JanusProbe.h"
 #include "LoginRequest.h"
 #include "MediaMeasures.h"
@@ -18,7 +19,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QMutex>
 #include <QPalette>
 #include <QProcess>
 #include <QRegularExpression>
@@ -38,21 +38,6 @@ constexpr int toneOfA = 660;
 constexpr double heard = 1500; // amplitude at A's tone; A sends about 9800
 constexpr double silent = 150;
 constexpr double shown = 0.12; // A's tile is the small one beside the owner's: a fifth of the view
-
-/// The conference details B's engine logs when asked, caught from this process's log.
-QMutex detailsMutex;
-QStringList detailsLines;
-QtMessageHandler previousHandler = nullptr;
-
-void catchDetails(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (message.startsWith(u"conference details: ")) {
-        QMutexLocker lock(&detailsMutex);
-        detailsLines.append(message);
-    }
-    if (previousHandler)
-        previousHandler(type, context, message);
-}
 
 } // namespace
 
@@ -121,20 +106,9 @@ private:
 
 qint64 TestMediaEndToEnd::picturesOfAAtB(const QString &kind)
 {
-    qsizetype seen;
-    {
-        QMutexLocker lock(&detailsMutex);
-        seen = detailsLines.size();
-    }
-    TRQClientInEvent::ClientSyncRequestConferenceDetails();
-    QString details;
-    if (!QTest::qWaitFor(
-            [&] {
-                QMutexLocker lock(&detailsMutex);
-                details = detailsLines.value(seen);
-                return !details.isEmpty();
-            },
-            5000))
+    const QString details =
+        ConferenceDetails::ask([] { TRQClientInEvent::ClientSyncRequestConferenceDetails(); });
+    if (details.isEmpty())
         return -1;
     // A (demo) is "u1001" in the call's participant URIs.
     const auto count =
@@ -177,7 +151,7 @@ void TestMediaEndToEnd::initTestCase()
     m_view.resize(640, 360);
     m_view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&m_view));
-    previousHandler = qInstallMessageHandler(catchDetails);
+    ConferenceDetails::catchFromLog();
     TRQClientInEvent::ClientSyncRequestInit(&m_delegate, &m_view, m_view.rect());
     m_bStarted = true;
     const QString portal = m_services->portal();
@@ -213,12 +187,7 @@ void TestMediaEndToEnd::initTestCase()
 
 void TestMediaEndToEnd::cleanupTestCase()
 {
-    if (m_a.state() != QProcess::NotRunning) {
-        tellA(QStringLiteral("logout"));
-        m_a.closeWriteChannel();
-        if (!m_a.waitForFinished(5000))
-            m_a.kill();
-    }
+    stopDriver(m_a);
     if (!m_bStarted)
         return;
     // B leaves and signs out as the client does, and its engine's thread ends as it does when

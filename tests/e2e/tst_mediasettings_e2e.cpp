@@ -1,6 +1,7 @@
 #include "AppUser.h"
 #include "ConfClient.h"
 #include "ConfRecords.h"
+#include "ConferenceDetails.h"
 #include "ConfigurationPusher.h"
 #include "LoginRequest.h"
 #include "MediaMeasures.h"
@@ -14,7 +15,6 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QMutex>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -33,21 +33,6 @@ constexpr int lowTone = 440, highTone = 880;
 constexpr double heard = 1500; // the microphones play at about 16000
 constexpr double silent = 300;
 constexpr int switchBoundMs = 3000; // switches take 0.1-0.5 s; room for a loaded machine
-
-/// The conference details B's engine logs when asked, caught from this process's log.
-QMutex detailsMutex;
-QStringList detailsLines;
-QtMessageHandler previousHandler = nullptr;
-
-void catchDetails(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (message.startsWith(u"conference details: ")) {
-        QMutexLocker lock(&detailsMutex);
-        detailsLines.append(message);
-    }
-    if (previousHandler)
-        previousHandler(type, context, message);
-}
 
 /// Why this test cannot run on this machine, or empty.
 QString unavailable()
@@ -163,22 +148,7 @@ private:
 
 QString TestMediaSettings::detailsOfB()
 {
-    qsizetype seen;
-    {
-        QMutexLocker lock(&detailsMutex);
-        seen = detailsLines.size();
-    }
-    TRQClientInEvent::ClientSyncRequestConferenceDetails();
-    QString details;
-    if (!QTest::qWaitFor(
-            [&] {
-                QMutexLocker lock(&detailsMutex);
-                details = detailsLines.value(seen);
-                return !details.isEmpty();
-            },
-            5000))
-        return {};
-    return details;
+    return ConferenceDetails::ask([] { TRQClientInEvent::ClientSyncRequestConferenceDetails(); });
 }
 
 QString TestMediaSettings::pictureOfAAtB()
@@ -301,7 +271,7 @@ void TestMediaSettings::initTestCase()
     QVERIFY2(m_services->start(true), qPrintable(m_services->output()));
 
     // B: this process, alice, in her own room, hearing the call on a speaker of her choice.
-    previousHandler = qInstallMessageHandler(catchDetails);
+    ConferenceDetails::catchFromLog();
     TRQClientInEvent::ClientSyncRequestInit(&m_delegate, nullptr, QRect());
     m_bStarted = true;
     const QList<QStringList> devicesOfB = TRQClientInEvent::ClientSyncRequestGetDevice();
@@ -375,12 +345,7 @@ void TestMediaSettings::cleanupTestCase()
         qInfo("a change in the settings took effect at the other participant after %lld ms "
               "(median of %lld switches)",
               median(m_switchTimes), qint64(m_switchTimes.size()));
-    if (m_a.state() != QProcess::NotRunning) {
-        tellA(QStringLiteral("logout"));
-        m_a.closeWriteChannel();
-        if (!m_a.waitForFinished(5000))
-            m_a.kill();
-    }
+    stopDriver(m_a);
     if (m_bStarted) {
         const auto count = [this](const char *call) {
             return m_delegate.calls.count(QString::fromLatin1(call));

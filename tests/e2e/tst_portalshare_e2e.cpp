@@ -240,12 +240,7 @@ void TestPortalShare::initTestCase()
 
 void TestPortalShare::cleanupTestCase()
 {
-    if (m_a.state() != QProcess::NotRunning) {
-        tellA(QStringLiteral("logout"));
-        m_a.closeWriteChannel();
-        if (!m_a.waitForFinished(5000))
-            m_a.kill();
-    }
+    stopDriver(m_a);
     if (m_bStarted) {
         TRQClientInEvent::ClientAsyncRequestLeaveRoom();
         TRQClientInEvent::ClientAsyncRequestLogOut();

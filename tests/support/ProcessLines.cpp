@@ -48,3 +48,13 @@ QString ProcessLines::take(const std::function<bool(const QString &)> &wanted, i
         timeoutMs);
     return found;
 }
+
+void stopDriver(QProcess &driver)
+{
+    if (driver.state() == QProcess::NotRunning)
+        return;
+    driver.write("logout\n");
+    driver.closeWriteChannel();
+    if (!driver.waitForFinished(5000))
+        driver.kill();
+}

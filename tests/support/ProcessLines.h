@@ -29,3 +29,6 @@ private:
     QStringList m_lines;
     QByteArray m_pending;
 };
+
+/// Ends an engine driver: it signs out and quits, or is killed when it has not within 5 s.
+void stopDriver(QProcess &driver);
