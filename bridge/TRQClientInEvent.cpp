@@ -14,6 +14,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QMutex>
 #include <QStandardPaths>
 
 #include <array>
@@ -22,6 +23,11 @@
 namespace CR = ConfRecords;
 
 namespace {
+
+/// The configuration is read, changed and written back from the main thread at start, from the
+/// engine's callback thread on its request and from the push queue. Unserialised, one writer
+/// puts back a record read before another's change, and that change is lost.
+QMutex configurationLock;
 
 std::atomic<qint64> previewMode = 0;
 
@@ -123,6 +129,7 @@ void TRQClientInEvent::ClientSyncRequestInit(ConfClientDelegate *delegate, void 
 
 void TRQClientInEvent::ClientSyncRequestInitConfiguration()
 {
+    QMutexLocker lock(&configurationLock);
     QByteArray config = CR::zeroed(CR::Config::Size);
     if (const uint32_t result = EngineCall::tryRequest(CR::RequestGetConfiguration, config)) {
         qCWarning(lcOrvale, "Failed to request configuration with error %u", result);
@@ -141,6 +148,7 @@ void TRQClientInEvent::ClientSyncRequestInitConfiguration()
 
 void TRQClientInEvent::ClientSyncRequestSetConfiguration()
 {
+    QMutexLocker lock(&configurationLock);
     QByteArray config = CR::zeroed(CR::Config::Size);
     EngineCall::request(CR::RequestGetConfiguration, config);
     const Preferences prefs;

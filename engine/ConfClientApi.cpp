@@ -42,6 +42,21 @@ void writeNames(QByteArray &config, uint32_t offset, uint32_t countOffset, uint3
     CR::writeU32(config, countOffset, count);
 }
 
+/// The device lists, their counts and the chosen indices lie before this offset.
+constexpr uint32_t listsEnd = CR::Config::SelectedCamera + 4;
+
+/// Puts `lists` (a record's first `listsEnd` bytes) into `config`, keeping its chosen indices.
+void replaceLists(QByteArray &config, const QByteArray &lists)
+{
+    const QByteArray chosen[] = {config.mid(CR::Config::SelectedMicrophone, 4),
+                                 config.mid(CR::Config::SelectedSpeaker, 4),
+                                 config.mid(CR::Config::SelectedCamera, 4)};
+    config.replace(0, listsEnd, lists.left(listsEnd));
+    config.replace(CR::Config::SelectedMicrophone, 4, chosen[0]);
+    config.replace(CR::Config::SelectedSpeaker, 4, chosen[1]);
+    config.replace(CR::Config::SelectedCamera, 4, chosen[2]);
+}
+
 /// The machine's devices, read on the caller's (the application's) thread.
 void readDevices()
 {
@@ -72,15 +87,8 @@ void readDevices()
     state.cameraNodes = cameraNodes;
     QByteArray &c = state.configuration;
     c.resize(CR::Config::Size, '\0');
-    // The lists, their counts and the chosen indices are rewritten; the rest is kept in place.
-    constexpr uint32_t lists = CR::Config::SelectedCamera + 4;
-    const QByteArray chosen[] = {c.mid(CR::Config::SelectedMicrophone, 4),
-                                 c.mid(CR::Config::SelectedSpeaker, 4),
-                                 c.mid(CR::Config::SelectedCamera, 4)};
-    c.replace(0, lists, CR::zeroed(lists));
-    c.replace(CR::Config::SelectedMicrophone, 4, chosen[0]);
-    c.replace(CR::Config::SelectedSpeaker, 4, chosen[1]);
-    c.replace(CR::Config::SelectedCamera, 4, chosen[2]);
+    // The lists and their counts are rewritten; the chosen indices and the rest stay in place.
+    replaceLists(c, CR::zeroed(listsEnd));
     writeNames(c, CR::Config::Microphones, CR::Config::MicrophoneCount, CR::Config::MaxMicrophones,
                microphones);
     writeNames(c, CR::Config::Speakers, CR::Config::SpeakerCount, CR::Config::MaxSpeakers,
@@ -197,8 +205,13 @@ uint32_t answer(uint32_t id, QByteArray &r)
     }
     case CR::RequestSetConfiguration: {
         QMutexLocker lock(&state.mutex);
+        // The device lists are the engine's: a record read before the devices changed must
+        // not bring the old lists back.
+        const QByteArray lists = state.configuration.left(listsEnd);
         state.configuration = r;
         state.configuration.resize(CR::Config::Size, '\0'); // a shorter record changes no size
+        if (lists.size() == int(listsEnd))
+            replaceLists(state.configuration, lists);
         // A newly chosen camera replaces the running one at once.
         if (state.cameraChanged)
             state.cameraChanged();

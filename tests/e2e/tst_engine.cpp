@@ -188,6 +188,14 @@ void TestEngine::configurationKeepsItsSizeThroughDeviceChanges()
         for (const uint32_t offset : C::Switches)
             QCOMPARE(int(config[offset]), 1);
     }
+    // A record read before the lists changed and written back does not bring old lists back.
+    QByteArray stale = configuration();
+    const QString first = CR::readText(stale, C::Cameras, C::NameWidth);
+    CR::writeText(stale, C::Cameras, C::NameWidth, QStringLiteral("unplugged"));
+    CR::writeU32(stale, C::SelectedCamera, 5);
+    ConfClientSendRequest(CR::RequestSetConfiguration, stale.data(), C::Size);
+    QCOMPARE(CR::readText(configuration(), C::Cameras, C::NameWidth), first);
+    QCOMPARE(CR::readU32(configuration(), C::SelectedCamera), 5u);
 }
 
 void TestEngine::storedChoicesReachTheEngine()

@@ -483,7 +483,8 @@ void TestMediaSettings::microphoneUnplugged()
              qPrintable(sending));
     // The record kept its size: what lies past the device lists is still there.
     tellA(QStringLiteral("configuration"));
-    QVERIFY(fromA(QStringLiteral("configuration:")).endsWith(u"startup=1,2"));
+    const QString configuration = fromA(QStringLiteral("configuration:"));
+    QVERIFY2(configuration.endsWith(u"startup=1,2"), qPrintable(configuration));
 }
 
 QTEST_MAIN(TestMediaSettings)
