@@ -214,7 +214,7 @@ void TestSpeakerEndToEnd::stageFollowsTheSpeaker()
     };
     QVERIFY2(QTest::qWaitFor([&] { return speakingAlone(a, a); }, 20000),
              qPrintable(now.speaking + u" | " + now.stage));
-    QTRY_VERIFY(shown(pictureOfA) > 3 * shown(pictureOfC));
+    QTRY_VERIFY_WITH_TIMEOUT(shown(pictureOfA) > 3 * shown(pictureOfC), 15000);
     m_view.grab().save(QDir::temp().filePath(QStringLiteral("orvale-speaker-a.png")));
 
     // A falls silent and C speaks: the stage moves to C once A's hold is over.
@@ -222,7 +222,7 @@ void TestSpeakerEndToEnd::stageFollowsTheSpeaker()
     m_c.tell(QStringLiteral("mic 0"));
     QVERIFY2(QTest::qWaitFor([&] { return speakingAlone(c, c); }, 20000),
              qPrintable(now.speaking + u" | " + now.stage));
-    QTRY_VERIFY(shown(pictureOfC) > 3 * shown(pictureOfA));
+    QTRY_VERIFY_WITH_TIMEOUT(shown(pictureOfC) > 3 * shown(pictureOfA), 15000);
 
     // B pins A: A has the stage while C goes on speaking, until the pin is released.
     QString uriOfA;
@@ -232,7 +232,7 @@ void TestSpeakerEndToEnd::stageFollowsTheSpeaker()
     TRQClientInEvent::ClientSyncRequestSetSomeOnePin(uriOfA);
     QVERIFY2(QTest::qWaitFor([&] { return speakingAlone(c, a); }, 5000),
              qPrintable(now.speaking + u" | " + now.stage));
-    QTRY_VERIFY(shown(pictureOfA) > 3 * shown(pictureOfC));
+    QTRY_VERIFY_WITH_TIMEOUT(shown(pictureOfA) > 3 * shown(pictureOfC), 15000);
     TRQClientInEvent::ClientSyncRequestReleasePin(uriOfA);
     QVERIFY2(QTest::qWaitFor([&] { return speakingAlone(c, c); }, 5000),
              qPrintable(now.speaking + u" | " + now.stage));
