@@ -13,6 +13,7 @@
 #include <functional>
 
 #include "ConfClient.h"
+#include "SpeakerStage.h"
 
 /// What the engine knows, shared between the client's calling thread (synchronous requests)
 /// and the engine's worker thread (the service connection). Guarded by `mutex`.
@@ -86,6 +87,8 @@ struct EngineState
     };
     QHash<QString, RemoteVideo> remoteVideo; ///< the latest decoded picture per participant URI
     QHash<QString, RemoteVideo> shareVideo;  ///< the latest picture of each share, by sharer URI
+    /// Who speaks, by participant URI as the relay reports it, and who has the stage unpinned.
+    SpeakerStage speakers;
     /// Said on every tile when the call carries no media, else empty: one of the notes below,
     /// untranslated; the renderer shows it in the client's language.
     QString mediaNote;

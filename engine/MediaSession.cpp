@@ -207,6 +207,7 @@ void MediaSession::stop()
     m_publisherHandle = m_privateId = 0;
     {
         QMutexLocker lock(&m_state.mutex);
+        m_state.speakers.clear();
         if (std::exchange(m_state.mediaCamera, false) && m_state.cameraChanged)
             m_state.cameraChanged(); // the camera is free for the own tile again
     }
@@ -235,6 +236,8 @@ void MediaSession::publisherEvent(const QJsonObject &data, const QJsonObject &js
         joined(data);
     else if (jsep.value("type").toString() == u"answer" && m_publisher)
         m_publisher->setAnswer(jsep.value("sdp").toString());
+    if (kind == u"talking" || kind == u"stopped-talking")
+        talking(data.value("id").toInteger(), kind == u"talking");
     if (data.contains("error"))
         qWarning("media: %s", qPrintable(data.value("error").toString()));
     addPublishers(data.value("publishers").toArray());
@@ -243,6 +246,21 @@ void MediaSession::publisherEvent(const QJsonObject &data, const QJsonObject &js
         if (id.isDouble())
             drop(id.toInteger());
     }
+}
+
+/// The relay tells every publisher of the room, this one included, who starts and stops
+/// speaking, from the audio level the packets carry.
+void MediaSession::talking(qint64 feed, bool speaking)
+{
+    const Subscriber *subscriber = m_subscribers.value(feed);
+    const QString uri = feed == m_ownId ? m_selfUri : subscriber ? subscriber->uri() : QString();
+    if (uri.isEmpty())
+        return;
+    qCDebug(lcMedia, "%s %s speaking", qPrintable(uri), speaking ? "starts" : "stops");
+    QMutexLocker lock(&m_state.mutex);
+    m_state.speakers.setSpeaking(uri, speaking, SpeakerStage::clockMs());
+    if (m_state.repaint)
+        m_state.repaint();
 }
 
 void MediaSession::joined(const QJsonObject &data)
@@ -350,6 +368,10 @@ void MediaSession::drop(qint64 feed)
     Subscriber *subscriber = m_subscribers.take(feed);
     if (!subscriber)
         return;
+    {
+        QMutexLocker lock(&m_state.mutex);
+        m_state.speakers.setSpeaking(subscriber->uri(), false, SpeakerStage::clockMs());
+    }
     if (feed == m_echoFeed)
         m_echoFeed = 0;
     const qint64 handle = m_feedOfHandle.key(feed);

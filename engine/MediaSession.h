@@ -40,6 +40,7 @@ public:
 
 private:
     void joined(const QJsonObject &data);
+    void talking(qint64 feed, bool speaking);
     void publisherEvent(const QJsonObject &data, const QJsonObject &jsep);
     void subscriberEvent(qint64 handle, const QJsonObject &data, const QJsonObject &jsep);
     void addPublishers(const QJsonArray &list);
