@@ -303,6 +303,10 @@ void MediaSession::addPublishers(const QJsonArray &list)
             uri.remove(0, sharePrefix.size());
         if (feed != 0 && feed != m_ownId && uri != m_selfUri && !m_subscribers.contains(feed))
             subscribe(feed, uri, share);
+        // Who already speaks when this participant joins is told only here: the relay's
+        // events say when speaking starts or stops.
+        if (p.contains("talking") && !share)
+            talking(feed, p.value("talking").toBool());
     }
 }
 

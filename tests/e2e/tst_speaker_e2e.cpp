@@ -236,6 +236,22 @@ void TestSpeakerEndToEnd::stageFollowsTheSpeaker()
     TRQClientInEvent::ClientSyncRequestReleasePin(uriOfA);
     QVERIFY2(QTest::qWaitFor([&] { return speakingAlone(c, c); }, 5000),
              qPrintable(now.speaking + u" | " + now.stage));
+
+    // Who joins while C speaks on learns it from the room, not at C's next pause.
+    Driver d;
+    startDriver(d, QStringLiteral("dave"), QColor(0x20, 0xa0, 0x40), 550);
+    QString details;
+    QVERIFY2(QTest::qWaitFor(
+                 [&] {
+                     d.tell(QStringLiteral("details"));
+                     details = d.said(QStringLiteral("details:"), 5000);
+                     return details.section(QStringLiteral("speaking: "), 1)
+                         .section(QStringLiteral("; stage"), 0, 0)
+                         .contains(c);
+                 },
+                 5000),
+             qPrintable(details));
+    stopDriver(d.process);
 }
 
 QTEST_MAIN(TestSpeakerEndToEnd)
