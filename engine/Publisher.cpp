@@ -8,6 +8,7 @@
 #include <gst/webrtc/webrtc.h>
 
 #include <QStringList>
+#include <QTimer>
 
 namespace {
 
@@ -82,8 +83,9 @@ bool Publisher::start()
 {
     if (!build(m_launch))
         return false;
-    if (FrameStamp::enabled()) {
-        GstElement *camera = gst_bin_get_by_name(GST_BIN(m_pipeline), "camera");
+    // A share has no camera branch: its pictures are not stamped.
+    if (GstElement *camera =
+            FrameStamp::enabled() ? gst_bin_get_by_name(GST_BIN(m_pipeline), "camera") : nullptr) {
         GstPad *pad = gst_element_get_static_pad(camera, "sink");
         gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, stampPicture, nullptr, nullptr);
         gst_object_unref(pad);
@@ -110,6 +112,17 @@ bool Publisher::start()
         this);
     play();
     return true;
+}
+
+void Publisher::failAfter(int ms)
+{
+    QTimer::singleShot(ms, this, [this] {
+        GstElement *input = gst_bin_get_by_name(GST_BIN(m_pipeline), "videoinput");
+        if (!input)
+            return;
+        GST_ELEMENT_ERROR(input, RESOURCE, FAILED, ("the source was made to fail"), (nullptr));
+        gst_object_unref(input);
+    });
 }
 
 bool Publisher::replaceInput(const char *name, const QString &description)
@@ -139,7 +152,11 @@ bool Publisher::replaceInput(const char *name, const QString &description)
     startAtRunningTime(input, m_pipeline);
     gst_bin_add(GST_BIN(m_pipeline), input);
     GstPad *in = firstSourcePad(input);
-    const bool linked = in && peer && gst_pad_link(in, peer) == GST_PAD_LINK_OK;
+    const GstPadLinkReturn link = in && peer ? gst_pad_link(in, peer) : GST_PAD_LINK_NOFORMAT;
+    const bool linked = link == GST_PAD_LINK_OK;
+    if (!linked)
+        fail(QStringLiteral("the new %1 cannot be linked (%2)")
+                 .arg(QLatin1String(name), QLatin1String(gst_pad_link_get_name(link))));
     gst_element_sync_state_with_parent(input);
     for (GstPad *pad : {out, peer, in})
         if (pad)

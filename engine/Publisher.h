@@ -29,6 +29,8 @@ public:
     /// The camera's pictures change size or rate in the running stream: the encoder starts
     /// over with a key frame, the receivers' decoders follow.
     void setVideoFormat(const QString &caps, int bitrate, int keyframeDistance);
+    /// The sent pictures' source reports an error after `ms`, as a failing device would.
+    void failAfter(int ms);
     /// What the running pipeline sends from: the sources, their devices and the voice
     /// processing, read from its elements.
     QString describe() const;
