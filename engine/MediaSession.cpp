@@ -26,6 +26,8 @@ namespace {
 
 const QString noMedia = QString::fromUtf8(EngineState::noMediaNote);
 const QString mediaLost = QString::fromUtf8(EngineState::mediaLostNote);
+/// How long the desktop's stream, which repeats its picture ten times a second, may be quiet.
+constexpr int desktopSilenceMs = 2000;
 /// A share is published under its sharer's URI with this in front.
 const QString sharePrefix = QStringLiteral("share:");
 
@@ -582,7 +584,12 @@ void MediaSession::publishShare()
     if (!m_sharePublisher->start()) {
         qWarning("media: the share cannot be captured");
         closeShare();
+        return;
     }
+    // The desktop's stream repeats a still picture, so it is never quiet while it lives; when
+    // the desktop ends it, pipewiresrc just stops, without a message.
+    if (m_shareSource.pipeWireRemote >= 0)
+        m_sharePublisher->expectSteadyFlow("desktop", desktopSilenceMs);
 }
 
 void MediaSession::shareStreamLost()

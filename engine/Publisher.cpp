@@ -10,7 +10,15 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <chrono>
+
 namespace {
+
+qint64 nowMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
 /// Marks each picture as it leaves the generator (see FrameStamp).
 GstPadProbeReturn stampPicture(GstPad *pad, GstPadProbeInfo *info, gpointer)
@@ -112,6 +120,37 @@ bool Publisher::start()
         this);
     play();
     return true;
+}
+
+void Publisher::expectSteadyFlow(const char *element, int silenceMs)
+{
+    GstElement *source = gst_bin_get_by_name(GST_BIN(m_pipeline), element);
+    GstPad *pad = source ? gst_element_get_static_pad(source, "src") : nullptr;
+    if (!pad) {
+        if (source)
+            gst_object_unref(source);
+        return;
+    }
+    gst_pad_add_probe(
+        pad, GST_PAD_PROBE_TYPE_BUFFER,
+        [](GstPad *, GstPadProbeInfo *, gpointer self) {
+            static_cast<Publisher *>(self)->m_lastBufferMs = nowMs();
+            return GST_PAD_PROBE_OK;
+        },
+        this, nullptr);
+    gst_object_unref(pad);
+    gst_object_unref(source);
+    const QString name = QString::fromLatin1(element);
+    connect(&m_flowWatch, &QTimer::timeout, this, [this, name, silenceMs] {
+        const qint64 last = m_lastBufferMs;
+        if (last == 0 || nowMs() - last <= silenceMs)
+            return;
+        m_flowWatch.stop();
+        fail(QStringLiteral("%1 passed nothing for %2 ms: its stream ended")
+                 .arg(name)
+                 .arg(silenceMs));
+    });
+    m_flowWatch.start(silenceMs / 4);
 }
 
 void Publisher::failAfter(int ms)
