@@ -232,6 +232,11 @@ void TestPortalShare::initTestCase()
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-orvale-test"));
     env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_bus->address());
+    // The camera's pictures stamped as the benchmarks stamp them: the share, which has no
+    // camera, must go on all the same, and any GStreamer critical stops A.
+    env.insert(QStringLiteral("ORVALE_FRAME_STAMPS"),
+               m_settings.filePath(QStringLiteral("stamps")));
+    env.insert(QStringLiteral("G_DEBUG"), QStringLiteral("fatal-criticals"));
     m_a.setProcessEnvironment(env);
     m_a.setProcessChannelMode(QProcess::MergedChannels); // its log tells what the portal said
     m_a.start(QStringLiteral(ORVALE_ENGINE_DRIVER), {});
