@@ -48,6 +48,7 @@ GstPromise *answered(WebRtcPeer *peer, std::function<void(const GstStructure *)>
     return gst_promise_new_with_change_func(
         [](GstPromise *promise, gpointer data) {
             const auto *pending = static_cast<const Pending *>(data);
+            // Answered already: waiting returns at once with how.
             const GstStructure *reply = gst_promise_wait(promise) == GST_PROMISE_RESULT_REPLIED
                                             ? gst_promise_get_reply(promise)
                                             : nullptr;
