@@ -144,14 +144,20 @@ void CallRenderer::paint()
             tile.large = !m_state.pinnedUri.isEmpty() && p.uri == m_state.pinnedUri;
             tile.self = !m_state.selfUri.isEmpty() && p.uri == m_state.selfUri;
             tile.speaking = m_state.speakers.isSpeaking(p.uri);
-            if (tile.self) {
+            // A stopped stream's last picture would pass for a live one.
+            const bool interrupted = m_state.interruptedMedia.contains(p.uri);
+            if (tile.self)
                 tile.speakerMuted = m_state.speakerMuted;
+            if (interrupted) {
+            } else if (tile.self) {
                 tile.camera = m_state.cameraFrame; // shared, not copied
             } else if (const auto video = m_state.remoteVideo.constFind(p.uri);
                        video != m_state.remoteVideo.cend() && now - video->at < staleVideoMs) {
                 tile.camera = video->frame;
             }
-            tile.note = m_state.mediaNote;
+            tile.note = !m_state.mediaNote.isEmpty() ? m_state.mediaNote
+                        : interrupted                ? QString::fromUtf8(EngineState::mediaLostNote)
+                                                     : QString();
             if (tile.large || (speakerStaged && p.uri == speaker))
                 tiles.prepend(tile); // the pinned one, or the speaker, takes the large place
             else

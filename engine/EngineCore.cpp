@@ -387,6 +387,9 @@ void EngineCore::logDetails()
                       .arg(m_state.shownShare);
         if (!m_state.mediaNote.isEmpty())
             summary += QStringLiteral(", ") + m_state.mediaNote;
+        for (const QString &uri : std::as_const(m_state.interruptedMedia))
+            summary +=
+                QStringLiteral(", %1 %2").arg(QString::fromUtf8(EngineState::mediaLostNote), uri);
         summary += QStringLiteral("; ") + speakingDetails();
     }
     if (const QString media = m_media ? m_media->describe() : QString(); !media.isEmpty())

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QMediaDevices>
 #include <QMutex>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -92,6 +93,9 @@ struct EngineState
     /// Said on every tile when the call carries no media, else empty: one of the notes below,
     /// untranslated; the renderer shows it in the client's language.
     QString mediaNote;
+    /// The participants (by URI, this one's own included) whose media stopped in the running
+    /// call while the engine restores them: their tiles say mediaLostNote.
+    QSet<QString> interruptedMedia;
     static constexpr const char *noMediaNote = QT_TRANSLATE_NOOP("CallRenderer", "无音视频");
     static constexpr const char *mediaLostNote = QT_TRANSLATE_NOOP("CallRenderer", "音视频已中断");
     /// Where the cameras are read from. Device queries may emit change signals synchronously, so

@@ -172,7 +172,8 @@ QString shareCapture(const MediaEngine::ShareSource &source)
     // The portal's stream comes at the desktop's pace and only when the picture changes: a
     // still picture is repeated, and the rate evened out.
     if (source.pipeWireRemote >= 0)
-        return QStringLiteral("pipewiresrc fd=%1 path=%2 always-copy=true keepalive-time=%3 "
+        return QStringLiteral("pipewiresrc name=desktop fd=%1 path=%2 always-copy=true "
+                              "keepalive-time=%3 "
                               "! videorate ")
             .arg(source.pipeWireRemote)
             .arg(source.pipeWireNode)

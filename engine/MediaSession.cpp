@@ -26,6 +26,8 @@ namespace {
 
 const QString noMedia = QString::fromUtf8(EngineState::noMediaNote);
 const QString mediaLost = QString::fromUtf8(EngineState::mediaLostNote);
+/// How long the desktop's stream, which repeats its picture ten times a second, may be quiet.
+constexpr int desktopSilenceMs = 2000;
 /// A share is published under its sharer's URI with this in front.
 const QString sharePrefix = QStringLiteral("share:");
 
@@ -98,6 +100,9 @@ void MediaSession::readSettings()
     // A settings file that names the picture or the tone asks for the generated source.
     m_generatedPicture = settings.contains(QStringLiteral("engine/pictureColour"));
     m_generatedTone = settings.contains(QStringLiteral("engine/toneFrequency"));
+    // For tests: the call's first publisher fails after this many seconds, as a device might.
+    m_publisherFailsAfterMs =
+        int(settings.value(QStringLiteral("engine/publisherFailsAfter")).toDouble() * 1000);
 }
 
 /// What the configuration record chose: the devices (by what opens them), the voice processing
@@ -197,21 +202,40 @@ void MediaSession::stop()
 {
     m_staleCheck.stop();
     stopShare();
+    m_publishRetry.cancel();
     delete m_publisher;
     m_publisher = nullptr;
     qDeleteAll(m_subscribers);
     m_subscribers.clear();
+    qDeleteAll(m_subscribeRetry);
+    m_subscribeRetry.clear();
     m_echoFeed = 0;
     m_feedOfHandle.clear();
+    m_cameraFeeds.clear();
     m_janus.reset(); // destroys the relay session with every handle
     m_publisherHandle = m_privateId = 0;
     {
         QMutexLocker lock(&m_state.mutex);
         m_state.speakers.clear();
+        m_state.interruptedMedia.clear();
         if (std::exchange(m_state.mediaCamera, false) && m_state.cameraChanged)
             m_state.cameraChanged(); // the camera is free for the own tile again
     }
     setNote({});
+}
+
+void MediaSession::setInterrupted(const QString &uri, bool interrupted)
+{
+    QMutexLocker lock(&m_state.mutex);
+    QSet<QString> &stopped = m_state.interruptedMedia;
+    if (stopped.contains(uri) == interrupted)
+        return;
+    if (interrupted)
+        stopped.insert(uri);
+    else
+        stopped.remove(uri);
+    if (m_state.repaint)
+        m_state.repaint();
 }
 
 void MediaSession::lose(const QString &note)
@@ -244,7 +268,7 @@ void MediaSession::publisherEvent(const QJsonObject &data, const QJsonObject &js
     for (const char *gone : {"unpublished", "leaving"}) {
         const QJsonValue id = data.value(QLatin1String(gone));
         if (id.isDouble())
-            drop(id.toInteger());
+            feedGone(id.toInteger(), qstrcmp(gone, "unpublished") == 0);
     }
 }
 
@@ -266,7 +290,15 @@ void MediaSession::talking(qint64 feed, bool speaking)
 void MediaSession::joined(const QJsonObject &data)
 {
     m_privateId = data.value("private_id").toInteger();
+    publish();
+    if (m_sharing)
+        openShare();
+}
+
+void MediaSession::publish()
+{
     m_sent = sending();
+    probeSpeaker();
     m_publisher = new Publisher(MediaPipeline::publisher(m_sent), this);
     m_publisher->setSelfView([this](const QImage &image) {
         QMutexLocker lock(&m_state.mutex);
@@ -284,12 +316,47 @@ void MediaSession::joined(const QJsonObject &data)
     });
     connect(m_publisher, &WebRtcPeer::localCandidate, this,
             [this](const QJsonObject &c) { m_janus->trickle(m_publisherHandle, c); });
+    connect(m_publisher, &WebRtcPeer::connected, this, [this] {
+        m_publishRetry.succeeded();
+        setInterrupted(m_selfUri, false);
+    });
+    // Queued: the publisher that says so is deleted in answer.
+    connect(
+        m_publisher, &WebRtcPeer::mediaLost, this,
+        [this, publisher = QPointer<Publisher>(m_publisher)] {
+            if (publisher && publisher == m_publisher)
+                publisherLost();
+        },
+        Qt::QueuedConnection);
     if (!m_publisher->start())
         return lose(noMedia);
+    if (const int ms = std::exchange(m_publisherFailsAfterMs, 0); ms > 0)
+        m_publisher->failAfter(ms);
     follow();
     m_publisher->setMicrophoneMuted(m_microphoneMuted);
-    if (m_sharing)
-        openShare();
+}
+
+void MediaSession::publisherLost()
+{
+    delete std::exchange(m_publisher, nullptr);
+    setInterrupted(m_selfUri, true);
+    // The others see the media go; a new offer follows on the same handle.
+    m_janus->message(m_publisherHandle, {{"request", "unpublish"}});
+    const bool again = m_publishRetry.schedule([this] {
+        if (m_janus && m_privateId != 0 && !m_publisher)
+            publish();
+    });
+    if (!again)
+        qWarning("media: the sent media failed too often; they stay stopped");
+}
+
+void MediaSession::probeSpeaker()
+{
+    if (m_speakerProbed && m_probedSpeaker == m_speakerDevice)
+        return;
+    m_speakerProbed = true;
+    m_probedSpeaker = m_speakerDevice;
+    m_speakerOpens = Subscriber::speakerOpens(m_speakerDevice);
 }
 
 void MediaSession::addPublishers(const QJsonArray &list)
@@ -301,7 +368,11 @@ void MediaSession::addPublishers(const QJsonArray &list)
         const bool share = uri.startsWith(sharePrefix);
         if (share)
             uri.remove(0, sharePrefix.size());
-        if (feed != 0 && feed != m_ownId && uri != m_selfUri && !m_subscribers.contains(feed))
+        if (feed == 0 || feed == m_ownId || uri == m_selfUri)
+            continue;
+        if (!share)
+            m_cameraFeeds.insert(feed, uri);
+        if (!m_subscribers.contains(feed))
             subscribe(feed, uri, share);
         // Who already speaks when this participant joins is told only here: the relay's
         // events say when speaking starts or stops.
@@ -318,12 +389,25 @@ void MediaSession::subscribe(qint64 feed, const QString &uri, bool share)
                      .filePath(uri.section(u'-', -1).section(u';', 0, 0) + QStringLiteral(".s16"));
     qCDebug(lcMedia, "subscribing to %lld (%s)", feed, qPrintable(uri));
     auto *subscriber = new Subscriber(m_state, uri, record, share, this);
-    subscriber->setSpeakerDevice(m_speakerDevice);
+    subscriber->setSpeakerDevice(m_speakerDevice, m_speakerOpens);
     if (m_echoWanted && !share && m_echoFeed == 0) {
         subscriber->setEchoReference(true);
         m_echoFeed = feed;
     }
     m_subscribers.insert(feed, subscriber);
+    connect(subscriber, &WebRtcPeer::connected, this, [this, feed, uri, share] {
+        if (MediaRetry *retry = m_subscribeRetry.value(feed))
+            retry->succeeded();
+        if (!share)
+            setInterrupted(uri, false);
+    });
+    connect(
+        subscriber, &WebRtcPeer::mediaLost, this,
+        [this, feed, uri, share, guard = QPointer<Subscriber>(subscriber)] {
+            if (guard && m_subscribers.value(feed) == guard)
+                subscriberLost(feed, uri, share);
+        },
+        Qt::QueuedConnection);
     if (!subscriber->start()) {
         qCDebug(lcMedia, "subscriber pipeline failed");
         return drop(feed);
@@ -354,6 +438,42 @@ void MediaSession::subscribe(qint64 feed, const QString &uri, bool share)
                                 {"private_id", m_privateId},
                                 {"token", m_token}});
     });
+}
+
+void MediaSession::subscriberLost(qint64 feed, const QString &uri, bool share)
+{
+    drop(feed);
+    if (!share)
+        setInterrupted(uri, true);
+    MediaRetry *&retry = m_subscribeRetry[feed];
+    if (!retry)
+        retry = new MediaRetry(this);
+    const bool again = retry->schedule([this, feed, uri, share] {
+        if (m_janus && !m_subscribers.contains(feed))
+            subscribe(feed, uri, share);
+    });
+    if (!again)
+        qWarning("media: the media of %s failed too often; they stay stopped", qPrintable(uri));
+}
+
+void MediaSession::feedGone(qint64 feed, bool unpublished)
+{
+    delete m_subscribeRetry.take(feed);
+    drop(feed);
+    // A participant still in the call who stopped publishing lost their media, and publishes
+    // again once they are restored; one who leaves is no longer shown.
+    const QString uri = m_cameraFeeds.value(feed);
+    if (uri.isEmpty())
+        return;
+    bool inCall = false;
+    if (unpublished) {
+        QMutexLocker lock(&m_state.mutex);
+        inCall = std::any_of(m_state.participants.cbegin(), m_state.participants.cend(),
+                             [&uri](const EngineState::Participant &p) { return p.uri == uri; });
+    } else {
+        m_cameraFeeds.remove(feed);
+    }
+    setInterrupted(uri, inCall);
 }
 
 void MediaSession::subscriberEvent(qint64 handle, const QJsonObject &data, const QJsonObject &jsep)
@@ -420,6 +540,7 @@ void MediaSession::startShare(const ShareSource &source)
 void MediaSession::stopShare()
 {
     m_sharing = false;
+    m_shareRetry.cancel();
     m_shareWatch.stop();
     closeShare();
 }
@@ -478,10 +599,39 @@ void MediaSession::publishShare()
     });
     connect(m_sharePublisher, &WebRtcPeer::localCandidate, this,
             [this](const QJsonObject &c) { m_janus->trickle(m_shareHandle, c); });
+    connect(m_sharePublisher, &WebRtcPeer::connected, &m_shareRetry, &MediaRetry::succeeded);
+    connect(
+        m_sharePublisher, &WebRtcPeer::mediaLost, this,
+        [this, publisher = QPointer<Publisher>(m_sharePublisher)] {
+            if (publisher && publisher == m_sharePublisher)
+                shareStreamLost();
+        },
+        Qt::QueuedConnection);
     if (!m_sharePublisher->start()) {
         qWarning("media: the share cannot be captured");
         closeShare();
+        return;
     }
+    // The desktop's stream repeats a still picture, so it is never quiet while it lives; when
+    // the desktop ends it, pipewiresrc just stops, without a message.
+    if (m_shareSource.pipeWireRemote >= 0)
+        m_sharePublisher->expectSteadyFlow("desktop", desktopSilenceMs);
+}
+
+void MediaSession::shareStreamLost()
+{
+    closeShare();
+    // The desktop's stream ending is the desktop ending the share; X is captured again.
+    const bool again = m_shareSource.pipeWireRemote < 0 && m_shareRetry.schedule([this] {
+        if (m_sharing)
+            openShare();
+    });
+    if (again)
+        return;
+    qInfo("media: the shared picture ended: the share ends");
+    stopShare();
+    if (shareLost)
+        shareLost();
 }
 
 void MediaSession::reconfigure()
@@ -491,6 +641,7 @@ void MediaSession::reconfigure()
     const QString speaker = m_speakerDevice;
     const bool echo = m_echoWanted;
     const MediaPipeline::Sending next = sending();
+    probeSpeaker();
     if (next.camera != m_sent.camera) {
         m_publisher->replaceInput("videoinput", MediaPipeline::videoInput(next));
     } else if (next.videoLevel != m_sent.videoLevel) {
@@ -528,7 +679,8 @@ void MediaSession::followSpeaker()
     for (auto it = m_subscribers.cbegin(); it != m_subscribers.cend(); ++it) {
         if (m_echoWanted && m_echoFeed == 0 && !it.value()->isShare())
             m_echoFeed = it.key();
-        it.value()->changeSpeaker(m_speakerDevice, m_echoWanted && it.key() == m_echoFeed);
+        it.value()->changeSpeaker(m_speakerDevice, m_speakerOpens,
+                                  m_echoWanted && it.key() == m_echoFeed);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "MediaEngine.h"
 #include "MediaPipeline.h"
+#include "MediaRetry.h"
 
 #include <QHash>
 #include <QJsonObject>
@@ -41,6 +42,21 @@ public:
 private:
     void joined(const QJsonObject &data);
     void talking(qint64 feed, bool speaking);
+    /// Builds the publisher from the configuration and offers its media to the relay.
+    void publish();
+    /// The sent media stopped: the others are told, and the engine publishes again.
+    void publisherLost();
+    /// A remote publisher stopped publishing (`unpublished`) or left the room.
+    void feedGone(qint64 feed, bool unpublished);
+    /// A received stream stopped: the engine subscribes to it again.
+    void subscriberLost(qint64 feed, const QString &uri, bool share);
+    /// The local share stopped: a desktop stream that ended ends the share, a screen or
+    /// window of X is captured again.
+    void shareStreamLost();
+    /// Decides, once per output, whether the chosen speaker can be opened.
+    void probeSpeaker();
+    /// Whether the participant's tile says that its media stopped.
+    void setInterrupted(const QString &uri, bool interrupted);
     void publisherEvent(const QJsonObject &data, const QJsonObject &jsep);
     void subscriberEvent(qint64 handle, const QJsonObject &data, const QJsonObject &jsep);
     void addPublishers(const QJsonArray &list);
@@ -77,6 +93,11 @@ private:
     qint64 m_shareHandle = 0; ///< -1 while attaching
     Publisher *m_sharePublisher = nullptr;
     QHash<qint64, qint64> m_feedOfHandle;
+    QHash<qint64, QString> m_cameraFeeds; ///< the participant URI of each remote camera feed
+    MediaRetry m_publishRetry;
+    MediaRetry m_shareRetry;
+    QHash<qint64, MediaRetry *> m_subscribeRetry; ///< by feed, while it is published
+    int m_publisherFailsAfterMs = 0; ///< from the settings: the next publisher is made to fail
     bool m_microphoneMuted = false;
     // From the settings file.
     int m_toneHz = 0;
@@ -86,6 +107,9 @@ private:
     bool m_generatedTone = false;
     MediaPipeline::Sending m_sent; ///< what the running publisher was built or changed for
     QString m_speakerDevice;       ///< the chosen output's name at the sound server, or empty
-    bool m_echoWanted = false;     ///< the microphone's echo canceller needs what is played
-    qint64 m_echoFeed = 0;         ///< the participant whose played sound the canceller hears
+    QString m_probedSpeaker;       ///< the output whose opening m_speakerOpens tells
+    bool m_speakerProbed = false;
+    bool m_speakerOpens = false;
+    bool m_echoWanted = false; ///< the microphone's echo canceller needs what is played
+    qint64 m_echoFeed = 0;     ///< the participant whose played sound the canceller hears
 };

@@ -8,8 +8,17 @@
 #include <gst/webrtc/webrtc.h>
 
 #include <QStringList>
+#include <QTimer>
+
+#include <chrono>
 
 namespace {
+
+qint64 nowMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
 /// Marks each picture as it leaves the generator (see FrameStamp).
 GstPadProbeReturn stampPicture(GstPad *pad, GstPadProbeInfo *info, gpointer)
@@ -82,8 +91,9 @@ bool Publisher::start()
 {
     if (!build(m_launch))
         return false;
-    if (FrameStamp::enabled()) {
-        GstElement *camera = gst_bin_get_by_name(GST_BIN(m_pipeline), "camera");
+    // A share has no camera branch: its pictures are not stamped.
+    if (GstElement *camera =
+            FrameStamp::enabled() ? gst_bin_get_by_name(GST_BIN(m_pipeline), "camera") : nullptr) {
         GstPad *pad = gst_element_get_static_pad(camera, "sink");
         gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, stampPicture, nullptr, nullptr);
         gst_object_unref(pad);
@@ -110,6 +120,48 @@ bool Publisher::start()
         this);
     play();
     return true;
+}
+
+void Publisher::expectSteadyFlow(const char *element, int silenceMs)
+{
+    GstElement *source = gst_bin_get_by_name(GST_BIN(m_pipeline), element);
+    GstPad *pad = source ? gst_element_get_static_pad(source, "src") : nullptr;
+    if (!pad) {
+        if (source)
+            gst_object_unref(source);
+        return;
+    }
+    gst_pad_add_probe(
+        pad, GST_PAD_PROBE_TYPE_BUFFER,
+        [](GstPad *, GstPadProbeInfo *, gpointer self) {
+            static_cast<Publisher *>(self)->m_lastBufferMs = nowMs();
+            return GST_PAD_PROBE_OK;
+        },
+        this, nullptr);
+    gst_object_unref(pad);
+    gst_object_unref(source);
+    const QString name = QString::fromLatin1(element);
+    connect(&m_flowWatch, &QTimer::timeout, this, [this, name, silenceMs] {
+        const qint64 last = m_lastBufferMs;
+        if (last == 0 || nowMs() - last <= silenceMs)
+            return;
+        m_flowWatch.stop();
+        fail(QStringLiteral("%1 passed nothing for %2 ms: its stream ended")
+                 .arg(name)
+                 .arg(silenceMs));
+    });
+    m_flowWatch.start(silenceMs / 4);
+}
+
+void Publisher::failAfter(int ms)
+{
+    QTimer::singleShot(ms, this, [this] {
+        GstElement *input = gst_bin_get_by_name(GST_BIN(m_pipeline), "videoinput");
+        if (!input)
+            return;
+        GST_ELEMENT_ERROR(input, RESOURCE, FAILED, ("the source was made to fail"), (nullptr));
+        gst_object_unref(input);
+    });
 }
 
 bool Publisher::replaceInput(const char *name, const QString &description)
@@ -139,7 +191,11 @@ bool Publisher::replaceInput(const char *name, const QString &description)
     startAtRunningTime(input, m_pipeline);
     gst_bin_add(GST_BIN(m_pipeline), input);
     GstPad *in = firstSourcePad(input);
-    const bool linked = in && peer && gst_pad_link(in, peer) == GST_PAD_LINK_OK;
+    const GstPadLinkReturn link = in && peer ? gst_pad_link(in, peer) : GST_PAD_LINK_NOFORMAT;
+    const bool linked = link == GST_PAD_LINK_OK;
+    if (!linked)
+        fail(QStringLiteral("the new %1 cannot be linked (%2)")
+                 .arg(QLatin1String(name), QLatin1String(gst_pad_link_get_name(link))));
     gst_element_sync_state_with_parent(input);
     for (GstPad *pad : {out, peer, in})
         if (pad)

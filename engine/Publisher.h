@@ -2,6 +2,9 @@
 
 #include "WebRtcPeer.h"
 
+#include <QTimer>
+
+#include <atomic>
 #include <functional>
 
 /// Outgoing media sent to the relay: this participant's picture (VP8) and sound (Opus), or a
@@ -29,6 +32,11 @@ public:
     /// The camera's pictures change size or rate in the running stream: the encoder starts
     /// over with a key frame, the receivers' decoders follow.
     void setVideoFormat(const QString &caps, int bitrate, int keyframeDistance);
+    /// The sent pictures' source reports an error after `ms`, as a failing device would.
+    void failAfter(int ms);
+    /// The pipeline's element `element` passes buffers steadily while its source lives: a
+    /// silence longer than `silenceMs` after the first buffer is the media's loss.
+    void expectSteadyFlow(const char *element, int silenceMs);
     /// What the running pipeline sends from: the sources, their devices and the voice
     /// processing, read from its elements.
     QString describe() const;
@@ -36,4 +44,6 @@ public:
 private:
     QString m_launch;
     std::function<void(const QImage &)> m_selfView;
+    std::atomic<qint64> m_lastBufferMs{0}; ///< steady clock; written on a streaming thread
+    QTimer m_flowWatch;
 };

@@ -3,9 +3,11 @@
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
+#include <QTimer>
 
 typedef struct _GstElement GstElement;
 typedef struct _GstSample GstSample;
+typedef struct _GstStructure GstStructure;
 class QImage;
 typedef struct _GstWebRTCSessionDescription GstWebRTCSessionDescription;
 
@@ -20,11 +22,20 @@ class WebRtcPeer : public QObject
 public:
     ~WebRtcPeer() override;
 
+    /// Reports a fault of the media, from any thread: on this object's thread it is logged
+    /// and said as mediaLost().
+    void fail(const QString &why);
+
 Q_SIGNALS:
     /// The local offer or answer, as the relay wants it ({type, sdp}).
     void localDescription(const QJsonObject &jsep);
     /// A local ICE candidate once the description is out; an empty one ends gathering.
     void localCandidate(const QJsonObject &candidate);
+    /// The media stopped for good: the pipeline failed or ended, or the connection to the
+    /// relay broke. Said once; the peer is of no further use.
+    void mediaLost(const QString &why);
+    /// The connection to the relay carries media.
+    void connected();
 
 protected:
     explicit WebRtcPeer(QObject *parent);
@@ -50,6 +61,13 @@ protected:
     GstElement *m_webrtc = nullptr;
 
 private:
+    void watchBus();
+    void watchConnection();
+    void connectionChanged(int state, bool ice);
+    void lose(const QString &why);
+    /// Sets `description` (taken from `reply` under `field`) as the local one and sends it.
+    void setLocal(const GstStructure *reply, const char *field);
+    void createAnswer();
     void describe(const GstWebRTCSessionDescription *local);
     void candidateFound(uint mline, const QString &candidate);
     void gatheringDone();
@@ -57,4 +75,7 @@ private:
     bool m_described = false;
     bool m_gathered = false;
     QList<QJsonObject> m_waiting; ///< candidates found before the description went out
+    bool m_lost = false;
+    bool m_connected = false;
+    QTimer m_disconnected; ///< a disconnected connection may come back by itself meanwhile
 };
