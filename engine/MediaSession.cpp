@@ -30,6 +30,7 @@ const QString mediaLost = QString::fromUtf8(EngineState::mediaLostNote);
 constexpr int desktopSilenceMs = 2000;
 /// A share is published under its sharer's URI with this in front.
 const QString sharePrefix = QStringLiteral("share:");
+constexpr int statsIntervalMs = 2000;
 
 /// A stable number per participant, so that each one's picture and tone differ.
 quint32 participantHash(const QString &uri)
@@ -65,6 +66,9 @@ MediaSession::MediaSession(EngineState &state, QObject *parent)
         if (m_state.repaint)
             m_state.repaint();
     });
+    m_clock.start();
+    m_statsTimer.setInterval(statsIntervalMs);
+    connect(&m_statsTimer, &QTimer::timeout, this, &MediaSession::readLinks);
     m_shareWatch.setInterval(300);
     connect(&m_shareWatch, &QTimer::timeout, this, [this] {
         if (!XErrorTrap::watchedGone())
@@ -165,6 +169,11 @@ void MediaSession::start(const QJsonObject &media)
     m_janus = std::make_unique<JanusClient>(QUrl(media.value(CF::Url).toString()));
     JanusClient *janus = m_janus.get();
     connect(janus, &JanusClient::lost, this, [this] { lose(mediaLost); });
+    connect(janus, &JanusClient::slowLink, this, [this](qint64 handle, bool uplink, int lost) {
+        qCDebug(lcMedia, "slow link on %lld (uplink %d): %d lost", handle, int(uplink), lost);
+        if (handle == m_publisherHandle && m_adapter.slowLink(m_clock.elapsed()))
+            applyRate();
+    });
     connect(janus, &JanusClient::event, this,
             [this](qint64 handle, const QJsonObject &data, const QJsonObject &jsep) {
                 qCDebug(lcMedia, "event %lld: %s (%s)", handle,
@@ -195,12 +204,14 @@ void MediaSession::start(const QJsonObject &media)
         });
     });
     m_staleCheck.start();
+    m_statsTimer.start();
     setNote({});
 }
 
 void MediaSession::stop()
 {
     m_staleCheck.stop();
+    m_statsTimer.stop();
     stopShare();
     m_publishRetry.cancel();
     delete m_publisher;
@@ -220,6 +231,7 @@ void MediaSession::stop()
         m_state.interruptedMedia.clear();
         if (std::exchange(m_state.mediaCamera, false) && m_state.cameraChanged)
             m_state.cameraChanged(); // the camera is free for the own tile again
+        m_state.poorLinks.clear();
     }
     setNote({});
 }
@@ -299,7 +311,11 @@ void MediaSession::publish()
 {
     m_sent = sending();
     probeSpeaker();
+    m_adapter = BitrateAdapter(MediaPipeline::videoFormat(m_sent.videoLevel).bitrate);
     m_publisher = new Publisher(MediaPipeline::publisher(m_sent), this);
+    if (m_state.testSendLoss >= 0)
+        m_publisher->setPacketLoss(&m_state.testSendLoss);
+    connect(m_publisher, &WebRtcPeer::linkRead, this, &MediaSession::sentLinkRead);
     m_publisher->setSelfView([this](const QImage &image) {
         QMutexLocker lock(&m_state.mutex);
         m_state.cameraFrame = m_state.cameraPrivacy ? QImage() : image;
@@ -408,6 +424,9 @@ void MediaSession::subscribe(qint64 feed, const QString &uri, bool share)
                 subscriberLost(feed, uri, share);
         },
         Qt::QueuedConnection);
+    if (!share)
+        connect(subscriber, &WebRtcPeer::linkRead, this,
+                [this, subscriber] { markLink(subscriber->uri(), subscriber->link().poor()); });
     if (!subscriber->start()) {
         qCDebug(lcMedia, "subscriber pipeline failed");
         return drop(feed);
@@ -502,6 +521,8 @@ void MediaSession::drop(qint64 feed)
     m_feedOfHandle.remove(handle);
     if (handle != 0 && m_janus)
         m_janus->detach(handle);
+    if (!subscriber->isShare())
+        markLink(subscriber->uri(), false);
     delete subscriber;
 }
 
@@ -646,7 +667,9 @@ void MediaSession::reconfigure()
         m_publisher->replaceInput("videoinput", MediaPipeline::videoInput(next));
     } else if (next.videoLevel != m_sent.videoLevel) {
         const MediaPipeline::VideoFormat format = MediaPipeline::videoFormat(next.videoLevel);
-        m_publisher->setVideoFormat(MediaPipeline::videoCaps(next), format.bitrate, format.fps * 2);
+        m_adapter.setCeiling(format.bitrate);
+        m_publisher->setVideoFormat(MediaPipeline::videoCaps(next), m_adapter.target(),
+                                    format.fps * 2);
     }
     // Replaced rather than moved at the sound server: here that reached the others sooner.
     if (next.microphone != m_sent.microphone || next.echoCancellation != m_sent.echoCancellation ||
@@ -668,8 +691,48 @@ void MediaSession::tellBitrate()
 {
     if (m_janus && m_publisherHandle != 0)
         m_janus->message(m_publisherHandle,
-                         {{"request", "configure"},
-                          {"bitrate", MediaPipeline::videoFormat(m_sent.videoLevel).bitrate}});
+                         {{"request", "configure"}, {"bitrate", m_adapter.target()}});
+}
+
+void MediaSession::readLinks()
+{
+    for (WebRtcPeer *peer : std::initializer_list<WebRtcPeer *>{m_publisher, m_sharePublisher})
+        if (peer)
+            peer->readStats();
+    for (Subscriber *subscriber : std::as_const(m_subscribers))
+        subscriber->readStats();
+    if (m_publisher && m_adapter.tick(m_clock.elapsed()))
+        applyRate();
+}
+
+void MediaSession::sentLinkRead()
+{
+    const double loss = m_publisher->link().sentVideoLossPercent();
+    if (loss >= 0 && m_adapter.lossReport(m_clock.elapsed(), loss / 100))
+        applyRate();
+    markLink(m_selfUri, m_publisher->link().poor());
+}
+
+void MediaSession::markLink(const QString &uri, bool poor)
+{
+    QMutexLocker lock(&m_state.mutex);
+    if (m_state.poorLinks.contains(uri) == poor)
+        return;
+    if (poor)
+        m_state.poorLinks.insert(uri);
+    else
+        m_state.poorLinks.remove(uri);
+    if (m_state.repaint)
+        m_state.repaint();
+}
+
+void MediaSession::applyRate()
+{
+    qInfo("media: the video is sent at %d bit/s (%d at most)", m_adapter.target(),
+          m_adapter.ceiling());
+    if (m_publisher)
+        m_publisher->setBitrate(m_adapter.target());
+    tellBitrate();
 }
 
 void MediaSession::followSpeaker()
@@ -688,7 +751,14 @@ QString MediaSession::describe() const
 {
     if (!m_publisher)
         return {};
-    return QStringLiteral("sending from %1; speaker %2")
+    QStringList links{QStringLiteral("own: ") + m_publisher->link().describe()};
+    if (m_sharePublisher)
+        links.append(QStringLiteral("own share: ") + m_sharePublisher->link().describe());
+    for (const Subscriber *subscriber : std::as_const(m_subscribers))
+        links.append((subscriber->isShare() ? QStringLiteral("share of ") : QString()) +
+                     subscriber->uri() + QStringLiteral(": ") + subscriber->link().describe());
+    return QStringLiteral("sending from %1; speaker %2; links: %3")
         .arg(m_publisher->describe(),
-             m_speakerDevice.isEmpty() ? QStringLiteral("default") : m_speakerDevice);
+             m_speakerDevice.isEmpty() ? QStringLiteral("default") : m_speakerDevice,
+             links.join(QStringLiteral("; ")));
 }
