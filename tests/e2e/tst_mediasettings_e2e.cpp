@@ -535,8 +535,9 @@ void TestMediaSettings::linkStatistics()
 }
 
 /// A's sent video loses packets on the way (no link here can be made lossy, so A's engine
-/// drops them itself): its encoder's rate goes down while the loss lasts, never below the
-/// floor, and climbs again once the link is clean.
+/// drops them itself): Janus reports the slow link and the receiver reports the loss, A's
+/// encoder's rate goes down while the loss lasts, never below the floor, and climbs again once
+/// the link is clean.
 void TestMediaSettings::lossLowersRate()
 {
     QTRY_VERIFY_WITH_TIMEOUT(rateOfA() > 0, 5000);
