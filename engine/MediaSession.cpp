@@ -30,7 +30,6 @@ const QString mediaLost = QString::fromUtf8(EngineState::mediaLostNote);
 constexpr int desktopSilenceMs = 2000;
 /// A share is published under its sharer's URI with this in front.
 const QString sharePrefix = QStringLiteral("share:");
-constexpr int statsIntervalMs = 2000;
 
 /// A stable number per participant, so that each one's picture and tone differ.
 quint32 participantHash(const QString &uri)
@@ -59,6 +58,8 @@ extern "C" Q_DECL_EXPORT MediaEngine *orvaleCreateMediaEngine(EngineState &state
 MediaSession::MediaSession(EngineState &state, QObject *parent)
     : QObject(parent)
     , m_state(state)
+    , m_links(
+          state, [this] { return peers(); }, [this](int) { tellBitrate(); }, this)
 {
     m_staleCheck.setInterval(500);
     connect(&m_staleCheck, &QTimer::timeout, this, [this] {
@@ -66,9 +67,6 @@ MediaSession::MediaSession(EngineState &state, QObject *parent)
         if (m_state.repaint)
             m_state.repaint();
     });
-    m_clock.start();
-    m_statsTimer.setInterval(statsIntervalMs);
-    connect(&m_statsTimer, &QTimer::timeout, this, &MediaSession::readLinks);
     m_shareWatch.setInterval(300);
     connect(&m_shareWatch, &QTimer::timeout, this, [this] {
         if (!XErrorTrap::watchedGone())
@@ -171,8 +169,8 @@ void MediaSession::start(const QJsonObject &media)
     connect(janus, &JanusClient::lost, this, [this] { lose(mediaLost); });
     connect(janus, &JanusClient::slowLink, this, [this](qint64 handle, bool uplink, int lost) {
         qCDebug(lcMedia, "slow link on %lld (uplink %d): %d lost", handle, int(uplink), lost);
-        if (handle == m_publisherHandle && m_adapter.slowLink(m_clock.elapsed()))
-            applyRate();
+        if (handle == m_publisherHandle)
+            m_links.slowLink();
     });
     connect(janus, &JanusClient::event, this,
             [this](qint64 handle, const QJsonObject &data, const QJsonObject &jsep) {
@@ -204,14 +202,14 @@ void MediaSession::start(const QJsonObject &media)
         });
     });
     m_staleCheck.start();
-    m_statsTimer.start();
+    m_links.start();
     setNote({});
 }
 
 void MediaSession::stop()
 {
     m_staleCheck.stop();
-    m_statsTimer.stop();
+    m_links.stop();
     stopShare();
     m_publishRetry.cancel();
     delete m_publisher;
@@ -231,7 +229,6 @@ void MediaSession::stop()
         m_state.interruptedMedia.clear();
         if (std::exchange(m_state.mediaCamera, false) && m_state.cameraChanged)
             m_state.cameraChanged(); // the camera is free for the own tile again
-        m_state.poorLinks.clear();
     }
     setNote({});
 }
@@ -311,11 +308,11 @@ void MediaSession::publish()
 {
     m_sent = sending();
     probeSpeaker();
-    m_adapter = BitrateAdapter(MediaPipeline::videoFormat(m_sent.videoLevel).bitrate);
     m_publisher = new Publisher(MediaPipeline::publisher(m_sent), this);
     if (m_state.testSendLoss >= 0)
         m_publisher->setPacketLoss(&m_state.testSendLoss);
-    connect(m_publisher, &WebRtcPeer::linkRead, this, &MediaSession::sentLinkRead);
+    m_links.publishing(m_publisher, m_selfUri,
+                       MediaPipeline::videoFormat(m_sent.videoLevel).bitrate);
     m_publisher->setSelfView([this](const QImage &image) {
         QMutexLocker lock(&m_state.mutex);
         m_state.cameraFrame = m_state.cameraPrivacy ? QImage() : image;
@@ -425,8 +422,7 @@ void MediaSession::subscribe(qint64 feed, const QString &uri, bool share)
         },
         Qt::QueuedConnection);
     if (!share)
-        connect(subscriber, &WebRtcPeer::linkRead, this,
-                [this, subscriber] { markLink(subscriber->uri(), subscriber->link().poor()); });
+        m_links.watch(subscriber);
     if (!subscriber->start()) {
         qCDebug(lcMedia, "subscriber pipeline failed");
         return drop(feed);
@@ -522,7 +518,7 @@ void MediaSession::drop(qint64 feed)
     if (handle != 0 && m_janus)
         m_janus->detach(handle);
     if (!subscriber->isShare())
-        markLink(subscriber->uri(), false);
+        m_links.forget(subscriber->uri());
     delete subscriber;
 }
 
@@ -667,9 +663,8 @@ void MediaSession::reconfigure()
         m_publisher->replaceInput("videoinput", MediaPipeline::videoInput(next));
     } else if (next.videoLevel != m_sent.videoLevel) {
         const MediaPipeline::VideoFormat format = MediaPipeline::videoFormat(next.videoLevel);
-        m_adapter.setCeiling(format.bitrate);
-        m_publisher->setVideoFormat(MediaPipeline::videoCaps(next), m_adapter.target(),
-                                    format.fps * 2);
+        m_links.setLevelRate(format.bitrate);
+        m_publisher->setVideoFormat(MediaPipeline::videoCaps(next), m_links.rate(), format.fps * 2);
     }
     // Replaced rather than moved at the sound server: here that reached the others sooner.
     if (next.microphone != m_sent.microphone || next.echoCancellation != m_sent.echoCancellation ||
@@ -691,48 +686,16 @@ void MediaSession::tellBitrate()
 {
     if (m_janus && m_publisherHandle != 0)
         m_janus->message(m_publisherHandle,
-                         {{"request", "configure"}, {"bitrate", m_adapter.target()}});
+                         {{"request", "configure"}, {"bitrate", m_links.rate()}});
 }
 
-void MediaSession::readLinks()
+QList<WebRtcPeer *> MediaSession::peers() const
 {
+    QList<WebRtcPeer *> all{m_subscribers.cbegin(), m_subscribers.cend()};
     for (WebRtcPeer *peer : std::initializer_list<WebRtcPeer *>{m_publisher, m_sharePublisher})
         if (peer)
-            peer->readStats();
-    for (Subscriber *subscriber : std::as_const(m_subscribers))
-        subscriber->readStats();
-    if (m_publisher && m_adapter.tick(m_clock.elapsed()))
-        applyRate();
-}
-
-void MediaSession::sentLinkRead()
-{
-    const double loss = m_publisher->link().sentVideoLossPercent();
-    if (loss >= 0 && m_adapter.lossReport(m_clock.elapsed(), loss / 100))
-        applyRate();
-    markLink(m_selfUri, m_publisher->link().poor());
-}
-
-void MediaSession::markLink(const QString &uri, bool poor)
-{
-    QMutexLocker lock(&m_state.mutex);
-    if (m_state.poorLinks.contains(uri) == poor)
-        return;
-    if (poor)
-        m_state.poorLinks.insert(uri);
-    else
-        m_state.poorLinks.remove(uri);
-    if (m_state.repaint)
-        m_state.repaint();
-}
-
-void MediaSession::applyRate()
-{
-    qInfo("media: the video is sent at %d bit/s (%d at most)", m_adapter.target(),
-          m_adapter.ceiling());
-    if (m_publisher)
-        m_publisher->setBitrate(m_adapter.target());
-    tellBitrate();
+            all.append(peer);
+    return all;
 }
 
 void MediaSession::followSpeaker()

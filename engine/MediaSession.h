@@ -1,11 +1,10 @@
 #pragma once
 
-#include "BitrateAdapter.h"
+#include "LinkMonitor.h"
 #include "MediaEngine.h"
 #include "MediaPipeline.h"
 #include "MediaRetry.h"
 
-#include <QElapsedTimer>
 #include <QHash>
 #include <QJsonObject>
 #include <QObject>
@@ -18,6 +17,7 @@ struct EngineState;
 class JanusClient;
 class Publisher;
 class Subscriber;
+class WebRtcPeer;
 
 /// The call's audio and video through the relay the conference service names: this
 /// participant publishes, and every other publisher of the room is subscribed to. Built into
@@ -74,13 +74,8 @@ private:
     MediaPipeline::Sending sending();
     /// The relay caps what this participant sends at the video's bit rate.
     void tellBitrate();
-    /// Asks every connection for its statistics; the adaptation's calm spells count on.
-    void readLinks();
-    /// A reading of what this participant sends: its loss may lower the video's rate.
-    void sentLinkRead();
-    void markLink(const QString &uri, bool poor);
-    /// The running encoder and the relay follow the adaptation's rate.
-    void applyRate();
+    /// Every connection of the call, for the statistics.
+    QList<WebRtcPeer *> peers() const;
     /// Every subscriber plays into the chosen speaker; one feeds the echo canceller.
     void followSpeaker();
 
@@ -88,9 +83,7 @@ private:
     std::unique_ptr<JanusClient> m_janus;
     QTimer m_staleCheck; ///< repaints so that tiles whose pictures stopped show the name again
     QTimer m_shareWatch; ///< ends the share of a window that was closed
-    QTimer m_statsTimer; ///< reads every connection's statistics
-    QElapsedTimer m_clock;
-    BitrateAdapter m_adapter; ///< the video's rate, under the level's as the link allows
+    LinkMonitor m_links; ///< the connections' quality, and the video's rate it allows
     qint64 m_room = 0;
     qint64 m_ownId = 0;
     QString m_token;
