@@ -446,6 +446,7 @@ void EngineCore::readSettings(const QString &path)
     if (m_pingTimer->isActive())
         m_pingTimer->start(m_pingIntervalMs);
     const bool testCamera = settings.value(QStringLiteral("engine/testCamera")).toBool();
+    m_state.testSendLoss = settings.value(QStringLiteral("engine/testSendLoss"), -1).toInt();
     std::function<void()> reread;
     {
         QMutexLocker lock(&m_state.mutex);

@@ -139,8 +139,12 @@ void JanusClient::poll()
 
 void JanusClient::dispatch(const QJsonObject &e)
 {
-    if (e.value("janus").toString() != u"event")
-        return; // keepalive, ack, webrtcup, media and slowlink need nothing
+    const QString kind = e.value("janus").toString();
+    if (kind == u"slowlink")
+        Q_EMIT slowLink(e.value("sender").toInteger(), e.value("uplink").toBool(),
+                        e.value("lost").toInt());
+    if (kind != u"event")
+        return; // keepalive, ack, webrtcup and media need nothing
     Q_EMIT event(e.value("sender").toInteger(),
                  e.value("plugindata").toObject().value("data").toObject(),
                  e.value("jsep").toObject());

@@ -31,6 +31,9 @@ public:
 Q_SIGNALS:
     /// A VideoRoom event for `handle`, with its SDP when it carries one.
     void event(qint64 handle, const QJsonObject &data, const QJsonObject &jsep);
+    /// Janus finds the media of `handle` losing packets: `uplink` when they are lost on their
+    /// way to Janus, else on their way from it; `lost` in the last second.
+    void slowLink(qint64 handle, bool uplink, int lost);
     /// The session is gone (Janus stopped or forgot it).
     void lost();
 

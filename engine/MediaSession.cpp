@@ -58,6 +58,8 @@ extern "C" Q_DECL_EXPORT MediaEngine *orvaleCreateMediaEngine(EngineState &state
 MediaSession::MediaSession(EngineState &state, QObject *parent)
     : QObject(parent)
     , m_state(state)
+    , m_links(
+          state, [this] { return peers(); }, [this](int) { tellBitrate(); }, this)
 {
     m_staleCheck.setInterval(500);
     connect(&m_staleCheck, &QTimer::timeout, this, [this] {
@@ -165,6 +167,11 @@ void MediaSession::start(const QJsonObject &media)
     m_janus = std::make_unique<JanusClient>(QUrl(media.value(CF::Url).toString()));
     JanusClient *janus = m_janus.get();
     connect(janus, &JanusClient::lost, this, [this] { lose(mediaLost); });
+    connect(janus, &JanusClient::slowLink, this, [this](qint64 handle, bool uplink, int lost) {
+        qCDebug(lcMedia, "slow link on %lld (uplink %d): %d lost", handle, int(uplink), lost);
+        if (handle == m_publisherHandle)
+            m_links.slowLink();
+    });
     connect(janus, &JanusClient::event, this,
             [this](qint64 handle, const QJsonObject &data, const QJsonObject &jsep) {
                 qCDebug(lcMedia, "event %lld: %s (%s)", handle,
@@ -195,12 +202,14 @@ void MediaSession::start(const QJsonObject &media)
         });
     });
     m_staleCheck.start();
+    m_links.start();
     setNote({});
 }
 
 void MediaSession::stop()
 {
     m_staleCheck.stop();
+    m_links.stop();
     stopShare();
     m_publishRetry.cancel();
     delete m_publisher;
@@ -300,6 +309,10 @@ void MediaSession::publish()
     m_sent = sending();
     probeSpeaker();
     m_publisher = new Publisher(MediaPipeline::publisher(m_sent), this);
+    if (m_state.testSendLoss >= 0)
+        m_publisher->setPacketLoss(&m_state.testSendLoss);
+    m_links.publishing(m_publisher, m_selfUri,
+                       MediaPipeline::videoFormat(m_sent.videoLevel).bitrate);
     m_publisher->setSelfView([this](const QImage &image) {
         QMutexLocker lock(&m_state.mutex);
         m_state.cameraFrame = m_state.cameraPrivacy ? QImage() : image;
@@ -408,6 +421,8 @@ void MediaSession::subscribe(qint64 feed, const QString &uri, bool share)
                 subscriberLost(feed, uri, share);
         },
         Qt::QueuedConnection);
+    if (!share)
+        m_links.watch(subscriber);
     if (!subscriber->start()) {
         qCDebug(lcMedia, "subscriber pipeline failed");
         return drop(feed);
@@ -502,6 +517,8 @@ void MediaSession::drop(qint64 feed)
     m_feedOfHandle.remove(handle);
     if (handle != 0 && m_janus)
         m_janus->detach(handle);
+    if (!subscriber->isShare())
+        m_links.forget(subscriber->uri());
     delete subscriber;
 }
 
@@ -646,7 +663,8 @@ void MediaSession::reconfigure()
         m_publisher->replaceInput("videoinput", MediaPipeline::videoInput(next));
     } else if (next.videoLevel != m_sent.videoLevel) {
         const MediaPipeline::VideoFormat format = MediaPipeline::videoFormat(next.videoLevel);
-        m_publisher->setVideoFormat(MediaPipeline::videoCaps(next), format.bitrate, format.fps * 2);
+        m_links.setLevelRate(format.bitrate);
+        m_publisher->setVideoFormat(MediaPipeline::videoCaps(next), m_links.rate(), format.fps * 2);
     }
     // Replaced rather than moved at the sound server: here that reached the others sooner.
     if (next.microphone != m_sent.microphone || next.echoCancellation != m_sent.echoCancellation ||
@@ -668,8 +686,16 @@ void MediaSession::tellBitrate()
 {
     if (m_janus && m_publisherHandle != 0)
         m_janus->message(m_publisherHandle,
-                         {{"request", "configure"},
-                          {"bitrate", MediaPipeline::videoFormat(m_sent.videoLevel).bitrate}});
+                         {{"request", "configure"}, {"bitrate", m_links.rate()}});
+}
+
+QList<WebRtcPeer *> MediaSession::peers() const
+{
+    QList<WebRtcPeer *> all{m_subscribers.cbegin(), m_subscribers.cend()};
+    for (WebRtcPeer *peer : std::initializer_list<WebRtcPeer *>{m_publisher, m_sharePublisher})
+        if (peer)
+            all.append(peer);
+    return all;
 }
 
 void MediaSession::followSpeaker()
@@ -688,7 +714,14 @@ QString MediaSession::describe() const
 {
     if (!m_publisher)
         return {};
-    return QStringLiteral("sending from %1; speaker %2")
+    QStringList links{QStringLiteral("own: ") + m_publisher->link().describe()};
+    if (m_sharePublisher)
+        links.append(QStringLiteral("own share: ") + m_sharePublisher->link().describe());
+    for (const Subscriber *subscriber : std::as_const(m_subscribers))
+        links.append((subscriber->isShare() ? QStringLiteral("share of ") : QString()) +
+                     subscriber->uri() + QStringLiteral(": ") + subscriber->link().describe());
+    return QStringLiteral("sending from %1; speaker %2; links: %3")
         .arg(m_publisher->describe(),
-             m_speakerDevice.isEmpty() ? QStringLiteral("default") : m_speakerDevice);
+             m_speakerDevice.isEmpty() ? QStringLiteral("default") : m_speakerDevice,
+             links.join(QStringLiteral("; ")));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "LinkMonitor.h"
 #include "MediaEngine.h"
 #include "MediaPipeline.h"
 #include "MediaRetry.h"
@@ -16,6 +17,7 @@ struct EngineState;
 class JanusClient;
 class Publisher;
 class Subscriber;
+class WebRtcPeer;
 
 /// The call's audio and video through the relay the conference service names: this
 /// participant publishes, and every other publisher of the room is subscribed to. Built into
@@ -70,8 +72,10 @@ private:
     void setNote(const QString &note);
     void readSettings();
     MediaPipeline::Sending sending();
-    /// The relay caps what this participant sends at the level's bit rate.
+    /// The relay caps what this participant sends at the video's bit rate.
     void tellBitrate();
+    /// Every connection of the call, for the statistics.
+    QList<WebRtcPeer *> peers() const;
     /// Every subscriber plays into the chosen speaker; one feeds the echo canceller.
     void followSpeaker();
 
@@ -79,6 +83,7 @@ private:
     std::unique_ptr<JanusClient> m_janus;
     QTimer m_staleCheck; ///< repaints so that tiles whose pictures stopped show the name again
     QTimer m_shareWatch; ///< ends the share of a window that was closed
+    LinkMonitor m_links; ///< the connections' quality, and the video's rate it allows
     qint64 m_room = 0;
     qint64 m_ownId = 0;
     QString m_token;

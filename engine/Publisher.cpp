@@ -12,6 +12,8 @@
 
 #include <chrono>
 
+#include <algorithm>
+
 namespace {
 
 qint64 nowMs()
@@ -99,6 +101,12 @@ bool Publisher::start()
         gst_object_unref(pad);
         gst_object_unref(camera);
     }
+    if (GstElement *encoder = gst_bin_get_by_name(GST_BIN(m_pipeline), "videoenc")) {
+        countFrames(encoder);
+        gst_object_unref(encoder);
+    }
+    if (m_lossPercent)
+        dropPackets();
     if (m_selfView)
         watchFrames("selfview", [](WebRtcPeer *peer, const QImage &image) {
             static_cast<Publisher *>(peer)->m_selfView(image);
@@ -219,6 +227,55 @@ void Publisher::setVideoFormat(const QString &caps, int bitrate, int keyframeDis
         gst_caps_unref(wanted);
         gst_object_unref(format);
     }
+}
+
+void Publisher::setBitrate(int bitrate)
+{
+    if (GstElement *encoder =
+            m_pipeline ? gst_bin_get_by_name(GST_BIN(m_pipeline), "videoenc") : nullptr) {
+        g_object_set(encoder, "target-bitrate", bitrate, nullptr);
+        gst_object_unref(encoder);
+    }
+}
+
+bool Publisher::dropsNext()
+{
+    // Spread over the hundred, as single packets rather than one long gap.
+    const int n = m_packets++ % 100;
+    const int percent = std::max(0, m_lossPercent->load());
+    return (n + 1) * percent / 100 != n * percent / 100;
+}
+
+void Publisher::dropPackets()
+{
+    GstElement *payloader = gst_bin_get_by_name(GST_BIN(m_pipeline), "videopay");
+    GstPad *pad = payloader ? gst_element_get_static_pad(payloader, "src") : nullptr;
+    // The payloader sends a picture's packets as one list.
+    const auto probe = [](GstPad *, GstPadProbeInfo *info, gpointer self) {
+        auto *publisher = static_cast<Publisher *>(self);
+        if (!(GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER_LIST))
+            return publisher->dropsNext() ? GST_PAD_PROBE_DROP : GST_PAD_PROBE_OK;
+        GstBufferList *list = gst_buffer_list_make_writable(GST_PAD_PROBE_INFO_BUFFER_LIST(info));
+        GST_PAD_PROBE_INFO_DATA(info) = list;
+        gst_buffer_list_foreach(
+            list,
+            [](GstBuffer **buffer, guint, gpointer peer) -> gboolean {
+                if (static_cast<Publisher *>(peer)->dropsNext()) {
+                    gst_buffer_unref(*buffer);
+                    *buffer = nullptr; // taken out of the list
+                }
+                return TRUE;
+            },
+            publisher);
+        return gst_buffer_list_length(list) == 0 ? GST_PAD_PROBE_DROP : GST_PAD_PROBE_OK;
+    };
+    if (pad)
+        gst_pad_add_probe(
+            pad, GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST), probe,
+            this, nullptr);
+    for (GstObject *o : {GST_OBJECT(pad), GST_OBJECT(payloader)})
+        if (o)
+            gst_object_unref(o);
 }
 
 QString Publisher::describe() const

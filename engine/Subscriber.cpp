@@ -127,9 +127,9 @@ void Subscriber::padAdded(GstPad *pad)
         return; // a share carries no sound
     QString description;
     if (video) {
-        description =
-            QStringLiteral("rtpvp8depay ! vp8dec ! videoconvert ! video/x-raw,format=BGRx "
-                           "! appsink name=frames sync=false max-buffers=1 drop=true");
+        description = QStringLiteral(
+            "rtpvp8depay ! vp8dec name=videodec ! videoconvert ! video/x-raw,format=BGRx "
+            "! appsink name=frames sync=false max-buffers=1 drop=true");
     } else {
         description = QStringLiteral("rtpopusdepay ! opusdec ! audioconvert ! audioresample "
                                      "! volume name=speaker mute=%1")
@@ -148,6 +148,9 @@ void Subscriber::padAdded(GstPad *pad)
         callbacks.new_sample = newSample;
         gst_app_sink_set_callbacks(GST_APP_SINK(frames), &callbacks, this, nullptr);
         gst_object_unref(frames);
+        GstElement *decoder = gst_bin_get_by_name(GST_BIN(bin), "videodec");
+        countFrames(decoder);
+        gst_object_unref(decoder);
     }
     gst_bin_add(GST_BIN(m_pipeline), bin);
     if (!video) {

@@ -8,6 +8,8 @@
 #include <gst/webrtc/webrtc.h>
 
 #include <QDebug>
+#include <QElapsedTimer>
+#include <QHash>
 #include <QImage>
 #include <QPointer>
 
@@ -96,6 +98,87 @@ GstBusSyncReply busMessage(GstBus *, GstMessage *message, gpointer self)
     g_free(debug);
     gst_message_unref(message);
     return GST_BUS_DROP;
+}
+
+/// A numeric field of a statistics structure, whatever its type; -1 when missing.
+double number(const GstStructure *s, const char *field)
+{
+    const GValue *value = gst_structure_get_value(s, field);
+    if (!value)
+        return -1;
+    GValue d = G_VALUE_INIT;
+    g_value_init(&d, G_TYPE_DOUBLE);
+    const double n = g_value_transform(value, &d) ? g_value_get_double(&d) : -1;
+    g_value_unset(&d);
+    return n;
+}
+
+QString text(const GstStructure *s, const char *field)
+{
+    return QString::fromUtf8(gst_structure_get_string(s, field));
+}
+
+/// The RTP session's own figures of a stream, which webrtcbin passes on beside its own.
+const GstStructure *sourceOf(const GstStructure *s)
+{
+    const GValue *value = gst_structure_get_value(s, "gst-rtpsource-stats");
+    return value && GST_VALUE_HOLDS_STRUCTURE(value) ? gst_value_get_structure(value) : nullptr;
+}
+
+/// The streams of one statistics reply that carry media, with the remote receiver's report
+/// joined to the stream it reports on. Audio is told from video by the RTP clock (90 kHz for
+/// video) of the RTP session's own figures: webrtcbin's kind and codec are not reliable with
+/// a bundle.
+QList<LinkStats::Counters> streamsOf(const GstStructure *reply)
+{
+    QHash<QString, const GstStructure *> byId;
+    const int fields = gst_structure_n_fields(reply);
+    for (int i = 0; i < fields; ++i) {
+        const GValue *value =
+            gst_structure_get_value(reply, gst_structure_nth_field_name(reply, i));
+        if (GST_VALUE_HOLDS_STRUCTURE(value)) {
+            const GstStructure *s = gst_value_get_structure(value);
+            byId.insert(text(s, "id"), s);
+        }
+    }
+    QList<LinkStats::Counters> streams;
+    for (const GstStructure *s : std::as_const(byId)) {
+        GstWebRTCStatsType type;
+        if (!gst_structure_get(s, "type", GST_TYPE_WEBRTC_STATS_TYPE, &type, nullptr) ||
+            (type != GST_WEBRTC_STATS_OUTBOUND_RTP && type != GST_WEBRTC_STATS_INBOUND_RTP))
+            continue;
+        const GstStructure *source = sourceOf(s);
+        gboolean sender = false;
+        // Sources that only send reports (the relay's receiver reports) carry no media.
+        if (!source || !gst_structure_get_boolean(source, "is-sender", &sender) || !sender)
+            continue;
+        LinkStats::Counters c;
+        c.sending = type == GST_WEBRTC_STATS_OUTBOUND_RTP;
+        c.video = number(source, "clock-rate") == 90000;
+        c.bytes = quint64(std::max(0.0, number(s, c.sending ? "bytes-sent" : "bytes-received")));
+        const auto ms = [](double seconds) { return seconds < 0 ? -1 : seconds * 1000; };
+        if (c.sending) {
+            if (const GstStructure *report = byId.value(text(s, "remote-id"))) {
+                c.fractionLost = number(report, "fraction-lost");
+                c.roundTripMs = ms(number(report, "round-trip-time"));
+            }
+        } else {
+            c.packetsReceived = qint64(number(s, "packets-received"));
+            // Counted as expected less received: duplicates can make it negative.
+            c.packetsLost = std::max<qint64>(0, qint64(number(source, "packets-lost")));
+            c.jitterMs = ms(number(s, "jitter"));
+        }
+        streams.append(c);
+    }
+    return streams;
+}
+
+qint64 steadyMs()
+{
+    static QElapsedTimer clock;
+    if (!clock.isValid())
+        clock.start();
+    return clock.elapsed();
 }
 
 } // namespace
@@ -368,4 +451,49 @@ void WebRtcPeer::gatheringDone()
     m_gathered = true;
     if (m_described)
         Q_EMIT localCandidate({});
+}
+
+void WebRtcPeer::readStats()
+{
+    if (!m_webrtc)
+        return;
+    // Answered on webrtcbin's thread, or expired when the pipeline stops: either way before
+    // the destructor's stopPipeline() returns, so this peer is still there.
+    GstPromise *promise = gst_promise_new_with_change_func(
+        [](GstPromise *answered, gpointer self) {
+            // The promise has changed already: this does not wait.
+            if (gst_promise_wait(answered) != GST_PROMISE_RESULT_REPLIED)
+                return;
+            const GstStructure *reply = gst_promise_get_reply(answered);
+            if (!reply)
+                return;
+            auto *peer = static_cast<WebRtcPeer *>(self);
+            const QList<LinkStats::Counters> streams = streamsOf(reply);
+            hop(peer, [peer, streams] { peer->statsArrived(streams); });
+        },
+        this, nullptr);
+    g_signal_emit_by_name(m_webrtc, "get-stats", nullptr, promise);
+    gst_promise_unref(promise);
+}
+
+void WebRtcPeer::statsArrived(const QList<LinkStats::Counters> &streams)
+{
+    const qint64 in = m_framesIn, out = m_framesOut;
+    m_link.update(steadyMs(), streams, {out, in < 0 ? -1 : in - out});
+    Q_EMIT linkRead();
+}
+
+void WebRtcPeer::countFrames(GstElement *coder)
+{
+    m_framesIn = m_framesOut = 0;
+    const GstPadProbeCallback count = [](GstPad *, GstPadProbeInfo *, gpointer counter) {
+        ++*static_cast<std::atomic<qint64> *>(counter);
+        return GST_PAD_PROBE_OK;
+    };
+    for (const auto &[name, counter] : {std::pair{"sink", &m_framesIn}, {"src", &m_framesOut}}) {
+        if (GstPad *pad = gst_element_get_static_pad(coder, name)) {
+            gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, count, counter, nullptr);
+            gst_object_unref(pad);
+        }
+    }
 }
