@@ -9,8 +9,6 @@
 #include <QPainter>
 #include <QPainterPath>
 
-#include <chrono>
-
 namespace {
 
 struct Tile
@@ -27,10 +25,11 @@ struct Tile
 /// A received picture older than this means the video stopped: the tile shows the name again.
 constexpr qint64 staleVideoMs = 1000;
 
-qint64 nowMs()
+/// The fresh picture of `uri` in `videos`, or none.
+QImage freshPicture(const QHash<QString, EngineState::Frames> &videos, const QString &uri)
 {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    const EngineState::Frames frames = videos.value(uri);
+    return frames ? frames->fresh(staleVideoMs) : QImage();
 }
 
 /// A picture whole in its place, on black where their shapes differ: letterboxed, never cut.
@@ -125,7 +124,6 @@ void CallRenderer::paint()
         QMutexLocker lock(&m_state.mutex);
         active = m_state.inConference;
         mode = m_state.previewMode;
-        const qint64 now = nowMs();
         for (const auto &p : std::as_const(m_state.participants)) {
             Tile tile;
             tile.name = p.name;
@@ -134,10 +132,10 @@ void CallRenderer::paint()
             tile.self = !m_state.selfUri.isEmpty() && p.uri == m_state.selfUri;
             if (tile.self) {
                 tile.speakerMuted = m_state.speakerMuted;
-                tile.camera = m_state.cameraFrame; // shared, not copied
-            } else if (const auto video = m_state.remoteVideo.constFind(p.uri);
-                       video != m_state.remoteVideo.cend() && now - video->at < staleVideoMs) {
-                tile.camera = video->frame;
+                if (!m_state.cameraPrivacy)
+                    tile.camera = m_state.cameraFrame.latest().image; // shared, not copied
+            } else {
+                tile.camera = freshPicture(m_state.remoteVideo, p.uri);
             }
             tile.note = m_state.mediaNote;
             if (tile.large)
@@ -151,9 +149,7 @@ void CallRenderer::paint()
         if (m_state.shownShare > 0 && m_state.shownShare <= m_state.shares.size()) {
             const EngineState::Share &shown = m_state.shares[m_state.shownShare - 1];
             share = shown.name;
-            if (const auto video = m_state.shareVideo.constFind(shown.uri);
-                video != m_state.shareVideo.cend() && now - video->at < staleVideoMs)
-                sharePicture = video->frame;
+            sharePicture = freshPicture(m_state.shareVideo, shown.uri);
         }
     }
     QPainter p(m_view);

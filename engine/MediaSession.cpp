@@ -58,11 +58,7 @@ MediaSession::MediaSession(EngineState &state, QObject *parent)
     , m_state(state)
 {
     m_staleCheck.setInterval(500);
-    connect(&m_staleCheck, &QTimer::timeout, this, [this] {
-        QMutexLocker lock(&m_state.mutex);
-        if (m_state.repaint)
-            m_state.repaint();
-    });
+    connect(&m_staleCheck, &QTimer::timeout, this, [this] { repaint(); });
     m_shareWatch.setInterval(300);
     connect(&m_shareWatch, &QTimer::timeout, this, [this] {
         if (!XErrorTrap::watchedGone())
@@ -205,11 +201,14 @@ void MediaSession::stop()
     m_feedOfHandle.clear();
     m_janus.reset(); // destroys the relay session with every handle
     m_publisherHandle = m_privateId = 0;
+    std::function<void()> cameraChanged;
     {
         QMutexLocker lock(&m_state.mutex);
-        if (std::exchange(m_state.mediaCamera, false) && m_state.cameraChanged)
-            m_state.cameraChanged(); // the camera is free for the own tile again
+        if (std::exchange(m_state.mediaCamera, false))
+            cameraChanged = m_state.cameraChanged; // the camera is free for the own tile again
     }
+    if (cameraChanged)
+        cameraChanged();
     setNote({});
 }
 
@@ -222,10 +221,22 @@ void MediaSession::lose(const QString &note)
 
 void MediaSession::setNote(const QString &note)
 {
-    QMutexLocker lock(&m_state.mutex);
-    m_state.mediaNote = note;
-    if (m_state.repaint)
-        m_state.repaint();
+    {
+        QMutexLocker lock(&m_state.mutex);
+        m_state.mediaNote = note;
+    }
+    repaint();
+}
+
+void MediaSession::repaint()
+{
+    std::function<void()> repaint;
+    {
+        QMutexLocker lock(&m_state.mutex);
+        repaint = m_state.repaint;
+    }
+    if (repaint)
+        repaint();
 }
 
 void MediaSession::publisherEvent(const QJsonObject &data, const QJsonObject &jsep)
@@ -250,11 +261,16 @@ void MediaSession::joined(const QJsonObject &data)
     m_privateId = data.value("private_id").toInteger();
     m_sent = sending();
     m_publisher = new Publisher(MediaPipeline::publisher(m_sent), this);
-    m_publisher->setSelfView([this](const QImage &image) {
+    std::function<void()> repaint;
+    {
         QMutexLocker lock(&m_state.mutex);
-        m_state.cameraFrame = m_state.cameraPrivacy ? QImage() : image;
-        if (m_state.repaint)
-            m_state.repaint();
+        repaint = m_state.repaint;
+    }
+    // The painter leaves the own tile empty while the camera is switched off.
+    m_publisher->setSelfView([frames = &m_state.cameraFrame, repaint](const QImage &image) {
+        frames->put(image);
+        if (repaint)
+            repaint();
     });
     connect(m_publisher, &WebRtcPeer::localDescription, this, [this](const QJsonObject &jsep) {
         m_janus->message(m_publisherHandle,

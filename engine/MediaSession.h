@@ -51,6 +51,8 @@ private:
     void drop(qint64 feed);
     void lose(const QString &note);
     void setNote(const QString &note);
+    /// Asks the video view to draw again; never with the state's lock held.
+    void repaint();
     void readSettings();
     MediaPipeline::Sending sending();
     /// The relay caps what this participant sends at the level's bit rate.
