@@ -138,6 +138,8 @@ void CallRenderer::paint()
                 tile.camera = freshPicture(m_state.remoteVideo, p.uri);
             }
             tile.note = m_state.mediaNote;
+            if (tile.note.isEmpty() && m_state.brokenStreams.contains(p.uri))
+                tile.note = QString::fromUtf8(EngineState::mediaLostNote);
             if (tile.large)
                 tiles.prepend(tile); // the pinned one takes the large place
             else

@@ -400,16 +400,29 @@ void EngineCore::logDetails()
 void EngineCore::shutdown()
 {
     m_shuttingDown = true;
-    if (!m_signingOut || !m_socket || m_socket->state() != QAbstractSocket::ConnectedState) {
-        finishShutdown();
-        return;
+    if (m_signingOut && m_socket && m_socket->state() == QAbstractSocket::ConnectedState) {
+        m_socket->flush();
+        m_shutdownTimer->start(signOutGraceMs);
+    } else {
+        m_signingOut = false;
     }
-    m_socket->flush();
-    m_shutdownTimer->start(signOutGraceMs);
+    if (!m_media)
+        return mediaClosed();
+    m_media->stop(); // the relay session closes too, within about a second
+    m_media->whenClosed([this] { mediaClosed(); });
 }
 
+void EngineCore::mediaClosed()
+{
+    m_mediaClosed = true;
+    finishShutdown();
+}
+
+/// Once the media are closed, and the sign-out is answered or its grace is over.
 void EngineCore::finishShutdown()
 {
+    if (!m_mediaClosed || (m_signingOut && m_shutdownTimer->isActive()))
+        return;
     m_shutdownTimer->stop();
     m_pingTimer->stop();
     thread()->quit();

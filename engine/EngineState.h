@@ -7,6 +7,7 @@
 #include <QList>
 #include <QMediaDevices>
 #include <QMutex>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -91,6 +92,9 @@ struct EngineState
     /// Said on every tile when the call carries no media, else empty: one of the notes below,
     /// untranslated; the renderer shows it in the client's language.
     QString mediaNote;
+    /// The participants (by URI) whose stream broke off and is being made again: their tiles
+    /// say so.
+    QSet<QString> brokenStreams;
     static constexpr const char *noMediaNote = QT_TRANSLATE_NOOP("CallRenderer", "无音视频");
     static constexpr const char *mediaLostNote = QT_TRANSLATE_NOOP("CallRenderer", "音视频已中断");
     /// Where the cameras are read from. Device queries may emit change signals synchronously, so

@@ -26,6 +26,13 @@ namespace {
 
 const QString noMedia = QString::fromUtf8(EngineState::noMediaNote);
 const QString mediaLost = QString::fromUtf8(EngineState::mediaLostNote);
+// Pauses before a lost relay session is made again, doubled each time up to the last.
+constexpr int firstRetryMs = 500;
+constexpr int lastRetryMs = 8000;
+/// The pause before a broken stream is published or subscribed again.
+constexpr int streamRetryMs = 1000;
+/// Sound is sent even while muted: the relay hearing none for this long lost this participant.
+constexpr int silenceLimitMs = 5000;
 /// A share is published under its sharer's URI with this in front.
 const QString sharePrefix = QStringLiteral("share:");
 
@@ -59,6 +66,12 @@ MediaSession::MediaSession(EngineState &state, QObject *parent)
 {
     m_staleCheck.setInterval(500);
     connect(&m_staleCheck, &QTimer::timeout, this, [this] { repaint(); });
+    m_reconnect.setSingleShot(true);
+    connect(&m_reconnect, &QTimer::timeout, this, &MediaSession::connectRelay);
+    m_audioSilent.setSingleShot(true);
+    m_audioSilent.setInterval(silenceLimitMs);
+    connect(&m_audioSilent, &QTimer::timeout, this,
+            [this] { streamBroken(m_publisherHandle, "the relay receives no sound"); });
     m_shareWatch.setInterval(300);
     connect(&m_shareWatch, &QTimer::timeout, this, [this] {
         if (!XErrorTrap::watchedGone())
@@ -149,11 +162,20 @@ void MediaSession::start(const QJsonObject &media)
         qWarning("media: GStreamer with webrtcbin is missing");
         return setNote(noMedia);
     }
+    m_media = media;
+    m_retryMs = firstRetryMs;
+    connectRelay();
+}
+
+/// A new session with the relay, in which this participant joins the room and publishes.
+void MediaSession::connectRelay()
+{
+    namespace CF = ConferenceMessages::Field;
     readSettings();
-    m_room = media.value(CF::Room).toInteger();
-    m_ownId = media.value(CF::Id).toInteger();
-    m_token = media.value(CF::Token).toString();
-    m_janus = std::make_unique<JanusClient>(QUrl(media.value(CF::Url).toString()));
+    m_room = m_media.value(CF::Room).toInteger();
+    m_ownId = m_media.value(CF::Id).toInteger();
+    m_token = m_media.value(CF::Token).toString();
+    m_janus = std::make_unique<JanusClient>(QUrl(m_media.value(CF::Url).toString()));
     JanusClient *janus = m_janus.get();
     connect(janus, &JanusClient::lost, this, [this] { lose(mediaLost); });
     connect(janus, &JanusClient::event, this,
@@ -168,8 +190,11 @@ void MediaSession::start(const QJsonObject &media)
                 else
                     subscriberEvent(handle, data, jsep);
             });
+    watchStreams(janus);
     janus->open([this, janus](bool ok) {
-        if (!ok || janus != m_janus.get())
+        if (janus != m_janus.get())
+            return;
+        if (!ok)
             return lose(mediaLost);
         janus->attach([this, janus](qint64 handle) {
             if (janus != m_janus.get())
@@ -186,12 +211,20 @@ void MediaSession::start(const QJsonObject &media)
         });
     });
     m_staleCheck.start();
-    setNote({});
 }
 
 void MediaSession::stop()
 {
+    m_reconnect.stop();
+    m_media = {};
+    teardown();
+    setNote({});
+}
+
+void MediaSession::teardown()
+{
     m_staleCheck.stop();
+    m_audioSilent.stop();
     stopShare();
     delete m_publisher;
     m_publisher = nullptr;
@@ -199,24 +232,58 @@ void MediaSession::stop()
     m_subscribers.clear();
     m_echoFeed = 0;
     m_feedOfHandle.clear();
-    m_janus.reset(); // destroys the relay session with every handle
+    closeRelay();
     m_publisherHandle = m_privateId = 0;
     std::function<void()> cameraChanged;
     {
         QMutexLocker lock(&m_state.mutex);
         if (std::exchange(m_state.mediaCamera, false))
             cameraChanged = m_state.cameraChanged; // the camera is free for the own tile again
+        m_state.brokenStreams.clear();
     }
     if (cameraChanged)
         cameraChanged();
-    setNote({});
 }
 
+void MediaSession::closeRelay()
+{
+    JanusClient *janus = m_janus.release();
+    if (!janus)
+        return;
+    janus->disconnect(this);
+    janus->setParent(this); // gone with the session at the latest
+    ++m_closing;
+    janus->close([this, janus](bool confirmed) {
+        qCDebug(lcMedia, "relay session closed%s", confirmed ? "" : " without an answer");
+        janus->deleteLater();
+        if (--m_closing == 0)
+            for (const auto &done : std::exchange(m_whenClosed, {}))
+                done();
+    });
+}
+
+void MediaSession::whenClosed(std::function<void()> done)
+{
+    if (m_closing == 0)
+        done();
+    else
+        m_whenClosed.append(std::move(done));
+}
+
+/// The relay is gone (stopped, restarted, or it forgot the session): the call stays, and its
+/// media come back through a new session, tried again with a growing pause.
 void MediaSession::lose(const QString &note)
 {
     qCDebug(lcMedia, "media lost");
-    stop();
+    teardown();
     setNote(note);
+    if (note != mediaLost || m_media.isEmpty()) {
+        m_media = {}; // the call carries no media: nothing to try again
+        return;
+    }
+    qInfo("media: the relay is gone; connecting again in %d ms", m_retryMs);
+    m_reconnect.start(m_retryMs);
+    m_retryMs = std::min(2 * m_retryMs, lastRetryMs);
 }
 
 void MediaSession::setNote(const QString &note)
@@ -244,6 +311,8 @@ void MediaSession::publisherEvent(const QJsonObject &data, const QJsonObject &js
     const QString kind = data.value("videoroom").toString();
     if (kind == u"joined")
         joined(data);
+    else if (data.contains("error") && m_privateId == 0)
+        return lose(mediaLost); // the room is not there (yet): the relay may be starting again
     else if (jsep.value("type").toString() == u"answer" && m_publisher)
         m_publisher->setAnswer(jsep.value("sdp").toString());
     if (data.contains("error"))
@@ -259,6 +328,16 @@ void MediaSession::publisherEvent(const QJsonObject &data, const QJsonObject &js
 void MediaSession::joined(const QJsonObject &data)
 {
     m_privateId = data.value("private_id").toInteger();
+    m_retryMs = firstRetryMs;
+    setNote({});
+    if (!publish())
+        return lose(noMedia);
+    if (m_sharing)
+        openShare();
+}
+
+bool MediaSession::publish()
+{
     m_sent = sending();
     m_publisher = new Publisher(MediaPipeline::publisher(m_sent), this);
     std::function<void()> repaint;
@@ -283,11 +362,79 @@ void MediaSession::joined(const QJsonObject &data)
     connect(m_publisher, &WebRtcPeer::localCandidate, this,
             [this](const QJsonObject &c) { m_janus->trickle(m_publisherHandle, c); });
     if (!m_publisher->start())
-        return lose(noMedia);
+        return false;
     follow();
     m_publisher->setMicrophoneMuted(m_microphoneMuted);
-    if (m_sharing)
-        openShare();
+    return true;
+}
+
+void MediaSession::watchStreams(JanusClient *janus)
+{
+    connect(janus, &JanusClient::hangup, this, [this](qint64 handle, const QString &reason) {
+        streamBroken(handle, qPrintable(reason));
+    });
+    connect(janus, &JanusClient::receiving, this,
+            [this](qint64 handle, const QString &type, bool on) {
+                if (handle != m_publisherHandle || type != u"audio")
+                    return;
+                if (on)
+                    m_audioSilent.stop();
+                else
+                    m_audioSilent.start();
+            });
+    connect(janus, &JanusClient::connected, this, [this](qint64 handle) {
+        if (handle == m_publisherHandle)
+            markBroken(m_selfUri, false);
+        else if (const Subscriber *subscriber = m_subscribers.value(m_feedOfHandle.value(handle)))
+            markBroken(subscriber->uri(), false);
+    });
+}
+
+/// The peer connection of one stream is gone: its tile says so, and after a pause the stream
+/// is published or subscribed again.
+void MediaSession::streamBroken(qint64 handle, const char *why)
+{
+    if (handle == m_publisherHandle && m_publisher) {
+        qInfo("media: what this participant sends is lost (%s): publishing again", why);
+        m_audioSilent.stop();
+        markBroken(m_selfUri, true);
+        delete m_publisher;
+        m_publisher = nullptr;
+        m_janus->message(handle, {{"request", "unpublish"}}); // in case the relay still holds it
+        QTimer::singleShot(streamRetryMs, this, [this, handle] {
+            if (handle == m_publisherHandle && !m_publisher && !publish())
+                lose(noMedia);
+        });
+        return;
+    }
+    const qint64 feed = m_feedOfHandle.value(handle);
+    Subscriber *subscriber = m_subscribers.value(feed);
+    if (!subscriber)
+        return;
+    qInfo("media: the stream of %s is lost (%s): subscribing again", qPrintable(subscriber->uri()),
+          why);
+    if (!subscriber->isShare())
+        markBroken(subscriber->uri(), true);
+    QTimer::singleShot(streamRetryMs, this, [this, feed, subscriber] {
+        if (m_subscribers.value(feed) != subscriber)
+            return; // its publisher left meanwhile
+        const QString uri = subscriber->uri();
+        const bool share = subscriber->isShare();
+        drop(feed);
+        subscribe(feed, uri, share);
+    });
+}
+
+void MediaSession::markBroken(const QString &uri, bool broken)
+{
+    {
+        QMutexLocker lock(&m_state.mutex);
+        if (broken)
+            m_state.brokenStreams.insert(uri);
+        else if (!m_state.brokenStreams.remove(uri))
+            return;
+    }
+    repaint();
 }
 
 void MediaSession::addPublishers(const QJsonArray &list)
@@ -526,7 +673,7 @@ QString MediaSession::describe() const
 {
     if (!m_publisher)
         return {};
-    return QStringLiteral("sending from %1; speaker %2")
-        .arg(m_publisher->describe(),
+    return QStringLiteral("relay session %1, sending from %2; speaker %3")
+        .arg(QString::number(m_janus ? m_janus->session() : 0), m_publisher->describe(),
              m_speakerDevice.isEmpty() ? QStringLiteral("default") : m_speakerDevice);
 }

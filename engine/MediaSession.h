@@ -31,6 +31,7 @@ public:
 
     void start(const QJsonObject &media) override;
     void stop() override;
+    void whenClosed(std::function<void()> done) override;
     void setMicrophoneMuted(bool muted) override;
     void follow() override;
     void startShare(const ShareSource &source) override;
@@ -39,7 +40,16 @@ public:
     QString describe() const override;
 
 private:
+    void connectRelay();
+    /// Tears the call's media down, keeping what the service said about them.
+    void teardown();
     void joined(const QJsonObject &data);
+    /// Builds the publisher and offers it to the relay; false when its pipeline cannot run.
+    bool publish();
+    void watchStreams(JanusClient *janus);
+    void streamBroken(qint64 handle, const char *why);
+    /// Whether the tile of `uri` says that its media broke off.
+    void markBroken(const QString &uri, bool broken);
     void publisherEvent(const QJsonObject &data, const QJsonObject &jsep);
     void subscriberEvent(qint64 handle, const QJsonObject &data, const QJsonObject &jsep);
     void addPublishers(const QJsonArray &list);
@@ -50,6 +60,8 @@ private:
     void publishShare();
     void drop(qint64 feed);
     void lose(const QString &note);
+    /// Closes the relay session in the background; the call's next session is a new one.
+    void closeRelay();
     void setNote(const QString &note);
     /// Asks the video view to draw again; never with the state's lock held.
     void repaint();
@@ -62,6 +74,12 @@ private:
 
     EngineState &m_state;
     std::unique_ptr<JanusClient> m_janus;
+    QJsonObject m_media;  ///< the service's media message for the call, while in one
+    QTimer m_reconnect;   ///< makes a lost relay session again
+    int m_retryMs = 0;    ///< the pause before the next reconnection
+    QTimer m_audioSilent; ///< runs while the relay receives no sound from this participant
+    int m_closing = 0;    ///< relay sessions still closing
+    QList<std::function<void()>> m_whenClosed;
     QTimer m_staleCheck; ///< repaints so that tiles whose pictures stopped show the name again
     QTimer m_shareWatch; ///< ends the share of a window that was closed
     qint64 m_room = 0;

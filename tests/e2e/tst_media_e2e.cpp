@@ -298,8 +298,23 @@ void TestMediaEndToEnd::aLeavesAndRejoins()
     if (QTest::currentTestFailed())
         return;
     forgetA();
+    tellA(QStringLiteral("details"));
+    const QString session = QRegularExpression(QStringLiteral("relay session (\\d+)"))
+                                .match(fromA(QStringLiteral("details:")))
+                                .captured(1);
+    QVERIFY(!session.isEmpty());
     tellA(QStringLiteral("leave"));
     QVERIFY(!fromA(QStringLiteral("endConference")).isEmpty());
+    // A's engine ended its session at Janus rather than leaving it to time out: Janus knows it
+    // no more.
+    QTRY_COMPARE_WITH_TIMEOUT(
+        janus()
+            .request(u'/' + session, {{"janus", "attach"}, {"plugin", "janus.plugin.videoroom"}})
+            .value("error")
+            .toObject()
+            .value("code")
+            .toInt(),
+        458, 3000);
     QTRY_COMPARE_WITH_TIMEOUT(pictureOfAShown(), 0.0, 5000);
     tellA(QStringLiteral("join 1002"));
     QTRY_VERIFY_WITH_TIMEOUT(pictureOfAShown() > shown, 15000);
