@@ -36,7 +36,7 @@ JanusClient::JanusClient(const QUrl &base, QObject *parent)
 JanusClient::~JanusClient()
 {
     m_closing = true; // the aborted poll reports nothing
-    if (m_poll)
+    if (m_poll && m_poll->isRunning())
         m_poll->abort();
 }
 
@@ -129,7 +129,7 @@ void JanusClient::close(std::function<void(bool)> done)
     const bool open = m_session != 0 && !m_closing;
     m_closing = true;
     m_keepAlive.stop();
-    if (m_poll)
+    if (m_poll && m_poll->isRunning())
         m_poll->abort();
     if (!open)
         return done(false);

@@ -57,6 +57,7 @@ private Q_SLOTS:
     void strangerCannotSubscribe();
     void bWatchesTheShareOfA();
     void aClosesTheSharedWindow();
+    void janusRestartsMidCall();
     void janusStopsMidCall();
 
 private:
@@ -71,6 +72,8 @@ private:
     std::unique_ptr<QWidget> windowToShare(const QColor &colour, const QRect &geometry);
     /// A shares one of this process's windows, and B's engine receives its pictures.
     void aShares(const QWidget &window);
+    /// Kills the services' Janus.
+    void killJanus();
     /// How many shares publish in the call's room at Janus.
     qsizetype sharesAtJanus();
     void tellA(const QString &line) { m_a.write((line + u'\n').toUtf8()); }
@@ -474,11 +477,8 @@ void TestMediaEndToEnd::aClosesTheSharedWindow()
     QTRY_VERIFY(pictureOfAShown() > shown);
 }
 
-void TestMediaEndToEnd::janusStopsMidCall()
+void TestMediaEndToEnd::killJanus()
 {
-    aInCall();
-    if (QTest::currentTestFailed())
-        return;
     // The services' child named janus.
     QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(m_services->processId()));
     QVERIFY(children.open(QIODevice::ReadOnly));
@@ -490,6 +490,32 @@ void TestMediaEndToEnd::janusStopsMidCall()
     }
     QVERIFY(janusPid > 0);
     QVERIFY(::kill(pid_t(janusPid), SIGKILL) == 0);
+}
+
+void TestMediaEndToEnd::janusRestartsMidCall()
+{
+    aInCall();
+    if (QTest::currentTestFailed())
+        return;
+    killJanus();
+    QTRY_COMPARE_WITH_TIMEOUT(pictureOfAShown(), 0.0, 5000);
+    // The services start Janus again; both engines make new sessions, join, publish and
+    // subscribe again, and A's pictures flow at B without anyone leaving the call.
+    const auto flowing = ConferenceDetails::picturesFlow(
+        [] { TRQClientInEvent::ClientSyncRequestConferenceDetails(); }, QStringLiteral("u1001"),
+        true);
+    QTRY_VERIFY_WITH_TIMEOUT(flowing(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(pictureOfAShown() > shown, 5000);
+    QVERIFY(!m_delegate.calls.contains(QStringLiteral("closeConference")));
+}
+
+/// Janus dies again within a minute: the services give it up.
+void TestMediaEndToEnd::janusStopsMidCall()
+{
+    aInCall();
+    if (QTest::currentTestFailed())
+        return;
+    killJanus();
 
     // The pictures stop, the call goes on: B stays in it and still follows the roster.
     QTRY_COMPARE_WITH_TIMEOUT(pictureOfAShown(), 0.0, 5000);
