@@ -2,6 +2,7 @@
 #include "CallRenderer.h"
 #include "EngineState.h"
 
+#include <QDir>
 #include <QPaintEngine>
 #include <QTest>
 #include <QWidget>
@@ -101,6 +102,7 @@ class TestCallRenderer : public QObject
 private Q_SLOTS:
     void texts_data();
     void texts();
+    void brokenStreamIsNamedOnItsTileOnly();
 };
 
 void TestCallRenderer::texts_data()
@@ -153,6 +155,25 @@ void TestCallRenderer::texts()
         QVERIFY2(drawn.contains(text), qPrintable(text + " in: " + drawn));
     for (const QString &text : absent)
         QVERIFY2(!drawn.contains(text), qPrintable(text + " in: " + drawn));
+}
+
+void TestCallRenderer::brokenStreamIsNamedOnItsTileOnly()
+{
+    AppLanguage languages;
+    QVERIFY(languages.use(Language::Chinese));
+    EngineState state;
+    state.inConference = true;
+    state.participants = {participant("sip:ann", "Ann", false), participant("sip:bo", "Bo", false),
+                          participant("sip:cy", "Cy", false)};
+    state.selfUri = "sip:ann";
+    state.brokenStreams = {"sip:bo"};
+    QWidget view;
+    view.resize(960, 540);
+    CallRenderer renderer(&view, state);
+    TextDevice device(view.size());
+    view.render(&device);
+    QCOMPARE(device.text().count(QStringLiteral("音视频已中断")), 1);
+    view.grab().save(QDir::temp().filePath(QStringLiteral("orvale-broken-stream.png")));
 }
 
 QTEST_MAIN(TestCallRenderer)
