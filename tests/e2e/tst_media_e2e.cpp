@@ -37,6 +37,7 @@ const QColor pictureOfA(0xc0, 0x30, 0x20);
 constexpr int toneOfA = 660;
 constexpr double heard = 1500; // amplitude at A's tone; A sends about 9800
 constexpr double silent = 150;
+constexpr int noSuchSession = 458; // Janus's error code
 constexpr double shown = 0.12; // A's tile is the small one beside the owner's: a fifth of the view
 
 } // namespace
@@ -54,6 +55,7 @@ private Q_SLOTS:
     void statesSilenceOrStopA_data();
     void statesSilenceOrStopA();
     void aLeavesAndRejoins();
+    void aQuitsMidCall();
     void strangerCannotSubscribe();
     void bWatchesTheShareOfA();
     void aClosesTheSharedWindow();
@@ -72,6 +74,11 @@ private:
     std::unique_ptr<QWidget> windowToShare(const QColor &colour, const QRect &geometry);
     /// A shares one of this process's windows, and B's engine receives its pictures.
     void aShares(const QWidget &window);
+    void startA();
+    /// The number of A's current session at Janus, from its conference details.
+    QString relaySessionOfA();
+    /// The error code of Janus's answer to a new handle in `session`; 0 when it makes one.
+    int janusRefuses(const QString &session);
     /// Kills the services' Janus.
     void killJanus();
     /// How many shares publish in the call's room at Janus.
@@ -173,19 +180,44 @@ void TestMediaEndToEnd::initTestCase()
     portalJoin(1002);
     QTRY_VERIFY_WITH_TIMEOUT(m_delegate.calls.contains(QStringLiteral("addControllView")), 15000);
 
-    // A: demo, with its picture and tone chosen by its settings file.
+    startA();
+}
+
+/// A: demo, signed in, with its picture and tone chosen by its settings file.
+void TestMediaEndToEnd::startA()
+{
     const QString settingsOfA = m_settings.filePath(QStringLiteral("a.ecf"));
     writeSettings(settingsOfA, QStringLiteral("pictureColour=%1\ntoneFrequency=%2\n")
                                    .arg(pictureOfA.name())
                                    .arg(toneOfA)
                                    .toUtf8());
+    forgetA();
     m_a.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_a.start(QStringLiteral(ORVALE_ENGINE_DRIVER), {});
     QVERIFY(m_a.waitForStarted());
     QVERIFY(!fromA(QStringLiteral("ready")).isEmpty());
-    tellA(QStringLiteral("login demo demo1234 ") + portal);
+    tellA(QStringLiteral("login demo demo1234 ") + m_services->portal());
     QVERIFY(!fromA(QStringLiteral("loginSuccess")).isEmpty());
     tellA(QStringLiteral("settings ") + settingsOfA);
+}
+
+QString TestMediaEndToEnd::relaySessionOfA()
+{
+    forgetA();
+    tellA(QStringLiteral("details"));
+    return QRegularExpression(QStringLiteral("relay session (\\d+)"))
+        .match(fromA(QStringLiteral("details:")))
+        .captured(1);
+}
+
+int TestMediaEndToEnd::janusRefuses(const QString &session)
+{
+    return janus()
+        .request(u'/' + session, {{"janus", "attach"}, {"plugin", "janus.plugin.videoroom"}})
+        .value("error")
+        .toObject()
+        .value("code")
+        .toInt();
 }
 
 void TestMediaEndToEnd::cleanupTestCase()
@@ -300,28 +332,32 @@ void TestMediaEndToEnd::aLeavesAndRejoins()
     aInCall();
     if (QTest::currentTestFailed())
         return;
-    forgetA();
-    tellA(QStringLiteral("details"));
-    const QString session = QRegularExpression(QStringLiteral("relay session (\\d+)"))
-                                .match(fromA(QStringLiteral("details:")))
-                                .captured(1);
+    const QString session = relaySessionOfA();
     QVERIFY(!session.isEmpty());
+    forgetA();
     tellA(QStringLiteral("leave"));
     QVERIFY(!fromA(QStringLiteral("endConference")).isEmpty());
     // A's engine ended its session at Janus rather than leaving it to time out: Janus knows it
     // no more.
-    QTRY_COMPARE_WITH_TIMEOUT(
-        janus()
-            .request(u'/' + session, {{"janus", "attach"}, {"plugin", "janus.plugin.videoroom"}})
-            .value("error")
-            .toObject()
-            .value("code")
-            .toInt(),
-        458, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(janusRefuses(session), noSuchSession, 3000);
     QTRY_COMPARE_WITH_TIMEOUT(pictureOfAShown(), 0.0, 5000);
     tellA(QStringLiteral("join 1002"));
     QTRY_VERIFY_WITH_TIMEOUT(pictureOfAShown() > shown, 15000);
     QTRY_VERIFY_WITH_TIMEOUT(toneOfAHeard() > heard, 5000);
+}
+
+void TestMediaEndToEnd::aQuitsMidCall()
+{
+    aInCall();
+    if (QTest::currentTestFailed())
+        return;
+    const QString session = relaySessionOfA();
+    QVERIFY(!session.isEmpty());
+    tellA(QStringLiteral("logout-quit"));
+    QVERIFY(m_a.waitForFinished(5000));
+    // A's engine waited for Janus to end its session before the process ended.
+    QCOMPARE(janusRefuses(session), noSuchSession);
+    startA();
 }
 
 void TestMediaEndToEnd::strangerCannotSubscribe()
