@@ -35,6 +35,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPointer>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -204,7 +205,7 @@ void AppDelegate::installApplicationMenu(QMainWindow *window)
 {
     QMenu *menu = window->menuBar()->addMenu(QStringLiteral("Orvale"));
     menu->addAction(tr("关于 Orvale"), this, [this] { showAboutPanel(); });
-    menu->addAction(tr("设置…"), QKeySequence::Preferences, this, [this] { showConfigPanel(); });
+    menu->addAction(tr("设置…"), settingsShortcut(), this, [this] { showConfigPanel(); });
     menu->addSeparator();
     // Without a tray icon, signing out is the application menu's.
     QAction *signOut = menu->addAction(tr("注销"), this, [this] { resignDockAction(); });
@@ -216,6 +217,13 @@ void AppDelegate::installApplicationMenu(QMainWindow *window)
     menu->addAction(tr("退出 Orvale"), QKeySequence::Quit, this, [this] { requestQuit(); });
 }
 
+QKeySequence AppDelegate::settingsShortcut()
+{
+    // Qt knows no settings key on Linux desktops; GNOME and most programs there use Ctrl+,.
+    const QKeySequence platform(QKeySequence::Preferences);
+    return platform.isEmpty() ? QKeySequence(Qt::CTRL | Qt::Key_Comma) : platform;
+}
+
 void AppDelegate::installApplicationShortcuts(QWidget *window)
 {
     auto *close = new QAction(tr("关闭窗口"), window);
@@ -224,7 +232,11 @@ void AppDelegate::installApplicationShortcuts(QWidget *window)
     auto *quit = new QAction(tr("退出 Orvale"), window);
     quit->setShortcut(QKeySequence::Quit);
     connect(quit, &QAction::triggered, this, [this] { requestQuit(); });
-    window->addActions({close, quit});
+    // In a call the main window is hidden: devices and quality are changed from here.
+    auto *settings = new QAction(tr("设置…"), window);
+    settings->setShortcut(settingsShortcut());
+    connect(settings, &QAction::triggered, this, [this] { showConfigPanel(); });
+    window->addActions({close, quit, settings});
 }
 
 void AppDelegate::closeKeyWindow()
@@ -324,20 +336,23 @@ AppDelegate::TerminateReply AppDelegate::applicationShouldTerminate()
         TRQClientInEvent::ClientAsyncRequestLogOut();
         return TerminateReply::Now;
     }
-    if (status->isInConference())
-        bringToFront(joinWindow());
-    else
-        bringToFront(mainWindowControllerWindow());
-    Timing::performBlockAfterDelay(0.4, this, [this] {
+    // The question belongs to the window brought forward, whichever window had the keyboard.
+    QPointer<QWidget> owner = status->isInConference()
+                                  ? static_cast<QWidget *>(joinWindow())
+                                  : static_cast<QWidget *>(mainWindowControllerWindow());
+    bringToFront(owner);
+    Timing::performBlockAfterDelay(0.4, this, [this, owner] {
         m_quitAlert = AlertHelper::showAlertWithTitle(
-            tr("注意"), tr("确定退出吗?"), {tr("确定"), tr("取消")}, [this](int response) {
+            tr("注意"), tr("确定退出吗?"), {tr("确定"), tr("取消")},
+            [this](int response) {
                 const bool terminate = response == AlertHelper::firstButtonResponse;
                 if (terminate) {
                     m_signOutSent = true;
                     TRQClientInEvent::ClientAsyncRequestLogOut();
                 }
                 Q_EMIT replyToApplicationShouldTerminate(terminate);
-            });
+            },
+            owner);
     });
     return TerminateReply::Later;
 }

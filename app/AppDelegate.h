@@ -3,6 +3,7 @@
 #include "AppShell.h"
 #include "ConfClientDelegate.h"
 
+#include <QKeySequence>
 #include <QMessageBox>
 #include <QObject>
 #include <QPointer>
@@ -47,6 +48,9 @@ public:
     void quitFromOutside();
     /// A new settings window each time, replacing the previous one.
     void showConfigPanel();
+    void showSettings() override { showConfigPanel(); }
+    /// The settings' key: the platform's, else Ctrl+, as on GNOME.
+    static QKeySequence settingsShortcut();
     /// A new About window each time, centred on its screen.
     void showAboutPanel();
 

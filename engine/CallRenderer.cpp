@@ -18,9 +18,12 @@ struct Tile
     bool large = false;
     bool self = false;
     bool speakerMuted = false; ///< only known for the own tile
-    QImage camera;             ///< the local camera on the own tile, the received video on others
-    QString note;              ///< why the call carries no media, or empty
+    bool speaking = false;
+    QImage camera; ///< the local camera on the own tile, the received video on others
+    QString note;  ///< why the call carries no media, or empty
 };
+
+const QColor speakingColour(0x0a, 0x7c, 0xff);
 
 /// A received picture older than this means the video stopped: the tile shows the name again.
 constexpr qint64 staleVideoMs = 1000;
@@ -81,6 +84,11 @@ void drawTile(QPainter &p, const QRectF &r, const Tile &tile)
     const QRectF line = r.adjusted(10, 8, -10, 0);
     p.drawText(line, Qt::AlignTop | Qt::AlignLeft,
                p.fontMetrics().elidedText(statusLine(tile), Qt::ElideRight, int(line.width())));
+    if (tile.speaking) { // a border in the accent colour, inside the tile's rounded edge
+        p.setPen(QPen(speakingColour, 3));
+        p.setBrush(Qt::NoBrush);
+        p.drawRoundedRect(inner.adjusted(1.5, 1.5, -1.5, -1.5), 7, 7);
+    }
 }
 
 } // namespace
@@ -124,12 +132,17 @@ void CallRenderer::paint()
         QMutexLocker lock(&m_state.mutex);
         active = m_state.inConference;
         mode = m_state.previewMode;
+        const qint64 now = FrameSlot::nowMs();
+        // Unpinned, a layout with a stage gives it to the active speaker.
+        const QString speaker = m_state.speakers.staged(now, {}, m_state.selfUri);
+        const bool speakerStaged = m_state.pinnedUri.isEmpty() && mode != 0;
         for (const auto &p : std::as_const(m_state.participants)) {
             Tile tile;
             tile.name = p.name;
             tile.micMuted = p.micMuted;
             tile.large = !m_state.pinnedUri.isEmpty() && p.uri == m_state.pinnedUri;
             tile.self = !m_state.selfUri.isEmpty() && p.uri == m_state.selfUri;
+            tile.speaking = m_state.speakers.isSpeaking(p.uri);
             if (tile.self) {
                 tile.speakerMuted = m_state.speakerMuted;
                 if (!m_state.cameraPrivacy)
@@ -140,8 +153,8 @@ void CallRenderer::paint()
             tile.note = m_state.mediaNote;
             if (tile.note.isEmpty() && m_state.brokenStreams.contains(p.uri))
                 tile.note = QString::fromUtf8(EngineState::mediaLostNote);
-            if (tile.large)
-                tiles.prepend(tile); // the pinned one takes the large place
+            if (tile.large || (speakerStaged && p.uri == speaker))
+                tiles.prepend(tile); // the pinned one, or the speaker, takes the large place
             else
                 tiles.append(tile);
         }

@@ -390,11 +390,31 @@ void EngineCore::logDetails()
                       .arg(m_state.shownShare);
         if (!m_state.mediaNote.isEmpty())
             summary += QStringLiteral(", ") + m_state.mediaNote;
+        summary += QStringLiteral("; ") + speakingDetails();
     }
     if (const QString media = m_media ? m_media->describe() : QString(); !media.isEmpty())
         summary += QStringLiteral("; ") + media;
     qInfo("conference details: %s; pictures received: %s", qUtf8Printable(summary),
           received.isEmpty() ? "none" : qUtf8Printable(received.join(QStringLiteral(", "))));
+}
+
+/// Who speaks and who has the stage, each by name and URI; called with the state locked.
+QString EngineCore::speakingDetails()
+{
+    const auto named = [this](const QString &uri) {
+        for (const EngineState::Participant &p : std::as_const(m_state.participants))
+            if (p.uri == uri)
+                return QStringLiteral("%1 (%2)").arg(p.name, uri);
+        return QStringLiteral("(%1)").arg(uri);
+    };
+    QStringList speaking;
+    for (const QString &uri : m_state.speakers.speaking())
+        speaking.append(named(uri));
+    const QString stage =
+        m_state.speakers.staged(SpeakerStage::clockMs(), m_state.pinnedUri, m_state.selfUri);
+    return QStringLiteral("speaking: %1; stage: %2")
+        .arg(speaking.isEmpty() ? QStringLiteral("nobody") : speaking.join(QStringLiteral(", ")),
+             stage.isEmpty() ? QStringLiteral("nobody") : named(stage));
 }
 
 void EngineCore::shutdown()

@@ -52,6 +52,7 @@ private:
     void chatReceived(const QJsonObject &message);
     void markConference(bool on);
     void logDetails();
+    QString speakingDetails();
     void readSettings(const QString &path);
     /// The media engine, loaded with the first call; null when the media module is missing.
     MediaEngine *media();

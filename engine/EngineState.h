@@ -15,6 +15,7 @@
 
 #include "ConfClient.h"
 #include "FrameSlot.h"
+#include "SpeakerStage.h"
 
 #include <memory>
 
@@ -89,6 +90,8 @@ struct EngineState
     using Frames = std::shared_ptr<FrameSlot>;
     QHash<QString, Frames> remoteVideo; ///< the latest decoded picture per participant URI
     QHash<QString, Frames> shareVideo;  ///< the latest picture of each share, by sharer URI
+    /// Who speaks, by participant URI as the relay reports it, and who has the stage unpinned.
+    SpeakerStage speakers;
     /// Said on every tile when the call carries no media, else empty: one of the notes below,
     /// untranslated; the renderer shows it in the client's language.
     QString mediaNote;

@@ -86,13 +86,22 @@ void FrameStamp::noteDecoded(const QImage &frame)
 {
     const qint64 now = nowMs();
     const qint64 sent = read(frame, now);
-    if (sent < 0)
-        return;
+    if (sent >= 0)
+        note(QByteArray::number(sent) + ' ' + QByteArray::number(now) + '\n');
+}
+
+void FrameStamp::noteSound()
+{
+    note("sound " + QByteArray::number(nowMs()) + '\n');
+}
+
+void FrameStamp::note(const QByteArray &line)
+{
     static QMutex mutex;
     static QFile file(stampFile());
     QMutexLocker lock(&mutex);
     if (!file.isOpen() && !file.open(QIODevice::WriteOnly | QIODevice::Append))
         return;
-    file.write(QByteArray::number(sent) + ' ' + QByteArray::number(now) + '\n');
+    file.write(line);
     file.flush();
 }

@@ -2,6 +2,7 @@
 
 #include <QtGlobal>
 
+class QByteArray;
 class QImage;
 
 /// Marks each generated picture with the moment it leaves the source and reads that moment
@@ -24,4 +25,10 @@ public:
     static qint64 read(const QImage &frame, qint64 now);
     /// Records a decoded picture's stamp, when it has one.
     static void noteDecoded(const QImage &frame);
+    /// Records the moment a received stream's first sound reaches the speaker, as a line
+    /// "sound <ms>".
+    static void noteSound();
+
+private:
+    static void note(const QByteArray &line);
 };

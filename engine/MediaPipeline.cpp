@@ -40,6 +40,15 @@ QString inBin(const char *name, const QString &description)
     return QStringLiteral("bin.( name=%1 %2 ) ").arg(QLatin1String(name), description);
 }
 
+/// The RTP header extension that tells the relay how loud each packet is (RFC 6464), as caps
+/// of the payloader's output: the payloader adds the extension, webrtcbin offers it. The level
+/// is measured after the microphone's mute, so that a muted participant counts as silent.
+QString audioLevelExtension()
+{
+    return QStringLiteral(
+        "extmap-1=(string)<\"\",urn:ietf:params:rtp-hdrext:ssrc-audio-level,\"vad=on\">");
+}
+
 } // namespace
 
 MediaPipeline::VideoFormat MediaPipeline::videoFormat(int level)
@@ -147,9 +156,12 @@ QString MediaPipeline::publisher(const Sending &sending)
                           "! queue max-size-buffers=2 leaky=downstream ! ") +
            vp8Encoder(format.bitrate, format.fps * 2) + selfView +
            inBin("audioinput", audioInput(sending)) +
-           QStringLiteral("! volume name=microphone ! queue ! opusenc ! rtpopuspay pt=111 "
+           QStringLiteral("! volume name=microphone "
+                          "! level audio-level-meta=true post-messages=false ! queue ! opusenc "
+                          "! rtpopuspay pt=111 "
                           "! application/x-rtp,media=audio,encoding-name=OPUS,payload=111,"
-                          "clock-rate=48000 ! webrtc. ");
+                          "clock-rate=48000,") +
+           audioLevelExtension() + QStringLiteral(" ! webrtc. ");
 }
 
 namespace {

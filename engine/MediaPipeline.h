@@ -50,7 +50,7 @@ public:
     static QString chosenDevice(const QStringList &ids, quint32 index, const QString &fallback);
     /// The publisher's pipeline: picture and sound into a `webrtcbin name=webrtc`. The camera
     /// branch holds `valve name=camera` and `vp8enc name=videoenc`, the sound branch
-    /// `volume name=microphone`; the sent
+    /// `volume name=microphone` and the audio level each packet carries to the relay; the sent
     /// pictures also go to `appsink name=selfview` for the own tile. The microphone
     /// passes `webrtcdsp name=dsp` when echo cancellation or automatic gain is on (a generated
     /// tone never does); echo cancellation needs the speaker's probe, see speaker().

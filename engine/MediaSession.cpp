@@ -237,6 +237,7 @@ void MediaSession::teardown()
     std::function<void()> cameraChanged;
     {
         QMutexLocker lock(&m_state.mutex);
+        m_state.speakers.clear();
         if (std::exchange(m_state.mediaCamera, false))
             cameraChanged = m_state.cameraChanged; // the camera is free for the own tile again
         m_state.brokenStreams.clear();
@@ -315,6 +316,8 @@ void MediaSession::publisherEvent(const QJsonObject &data, const QJsonObject &js
         return lose(mediaLost); // the room is not there (yet): the relay may be starting again
     else if (jsep.value("type").toString() == u"answer" && m_publisher)
         m_publisher->setAnswer(jsep.value("sdp").toString());
+    if (kind == u"talking" || kind == u"stopped-talking")
+        talking(data.value("id").toInteger(), kind == u"talking");
     if (data.contains("error"))
         qWarning("media: %s", qPrintable(data.value("error").toString()));
     addPublishers(data.value("publishers").toArray());
@@ -323,6 +326,22 @@ void MediaSession::publisherEvent(const QJsonObject &data, const QJsonObject &js
         if (id.isDouble())
             drop(id.toInteger());
     }
+}
+
+/// The relay tells every publisher of the room, this one included, who starts and stops
+/// speaking, from the audio level the packets carry.
+void MediaSession::talking(qint64 feed, bool speaking)
+{
+    const Subscriber *subscriber = m_subscribers.value(feed);
+    const QString uri = feed == m_ownId ? m_selfUri : subscriber ? subscriber->uri() : QString();
+    if (uri.isEmpty())
+        return;
+    qCDebug(lcMedia, "%s %s speaking", qPrintable(uri), speaking ? "starts" : "stops");
+    {
+        QMutexLocker lock(&m_state.mutex);
+        m_state.speakers.setSpeaking(uri, speaking, SpeakerStage::clockMs());
+    }
+    repaint();
 }
 
 void MediaSession::joined(const QJsonObject &data)
@@ -448,6 +467,10 @@ void MediaSession::addPublishers(const QJsonArray &list)
             uri.remove(0, sharePrefix.size());
         if (feed != 0 && feed != m_ownId && uri != m_selfUri && !m_subscribers.contains(feed))
             subscribe(feed, uri, share);
+        // Who already speaks when this participant joins is told only here: the relay's
+        // events say when speaking starts or stops.
+        if (p.contains("talking") && !share)
+            talking(feed, p.value("talking").toBool());
     }
 }
 
@@ -513,6 +536,10 @@ void MediaSession::drop(qint64 feed)
     Subscriber *subscriber = m_subscribers.take(feed);
     if (!subscriber)
         return;
+    {
+        QMutexLocker lock(&m_state.mutex);
+        m_state.speakers.setSpeaking(subscriber->uri(), false, SpeakerStage::clockMs());
+    }
     if (feed == m_echoFeed)
         m_echoFeed = 0;
     const qint64 handle = m_feedOfHandle.key(feed);

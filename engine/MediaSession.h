@@ -50,6 +50,7 @@ private:
     void streamBroken(qint64 handle, const char *why);
     /// Whether the tile of `uri` says that its media broke off.
     void markBroken(const QString &uri, bool broken);
+    void talking(qint64 feed, bool speaking);
     void publisherEvent(const QJsonObject &data, const QJsonObject &jsep);
     void subscriberEvent(qint64 handle, const QJsonObject &data, const QJsonObject &jsep);
     void addPublishers(const QJsonArray &list);

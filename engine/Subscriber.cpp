@@ -36,6 +36,22 @@ GstFlowReturn newSample(GstAppSink *sink, gpointer self)
     return GST_FLOW_OK;
 }
 
+/// Notes when the stream's first sound reaches the speaker, for the benchmarks.
+void noteFirstSound(GstElement *speaker)
+{
+    GstPad *in = gst_element_get_static_pad(speaker, "sink");
+    if (!in)
+        return;
+    gst_pad_add_probe(
+        in, GST_PAD_PROBE_TYPE_BUFFER,
+        +[](GstPad *, GstPadProbeInfo *, gpointer) {
+            FrameStamp::noteSound();
+            return GST_PAD_PROBE_REMOVE;
+        },
+        nullptr, nullptr);
+    gst_object_unref(in);
+}
+
 /// The chosen speaker when it can be opened, else a sink that drops the sound, so that a
 /// machine without a sound server still shows the pictures.
 QString speakerSink(const QString &device, bool echoReference)
@@ -145,6 +161,8 @@ void Subscriber::padAdded(GstPad *pad)
         gst_bin_add(GST_BIN(m_pipeline), out);
         gst_element_sync_state_with_parent(out);
         gst_element_link(bin, out);
+        if (FrameStamp::enabled())
+            noteFirstSound(out);
     }
     gst_element_sync_state_with_parent(bin);
     GstPad *sinkPad = gst_element_get_static_pad(bin, "sink");

@@ -260,7 +260,14 @@ void JanusSupervisor::createRoom(qint64 conference)
                  {"require_pvtid", true},
                  {"audiocodec", "opus"},
                  {"videocodec", "vp8"},
-                 {"bitrate", 1024 * 1024}},
+                 {"bitrate", 1024 * 1024},
+                 // Who is speaking, from the audio level each publisher's packets carry: talking
+                 // once the level averages above -40 dBov over 50 packets (a second of Opus),
+                 // which a muted microphone or a quiet room stays below.
+                 {"audiolevel_ext", true},
+                 {"audiolevel_event", true},
+                 {"audio_active_packets", 50},
+                 {"audio_level_average", 40}},
                 [this, conference](const QJsonObject &data) {
                     auto it = m_rooms.find(conference);
                     if (it == m_rooms.end())

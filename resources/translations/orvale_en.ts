@@ -449,6 +449,10 @@
         <source>摄像头已关闭</source>
         <translation>Camera off</translation>
     </message>
+    <message>
+        <source>设置…</source>
+        <translation>Settings…</translation>
+    </message>
 </context>
 <context>
     <name>DevicePreview</name>

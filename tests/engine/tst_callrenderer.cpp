@@ -82,6 +82,16 @@ private:
     mutable TextEngine m_engine;
 };
 
+/// The part of `image` in `colour`.
+double shareOf(const QImage &image, const QColor &colour)
+{
+    qint64 count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            count += image.pixelColor(x, y) == colour;
+    return double(count) / (double(image.width()) * image.height());
+}
+
 EngineState::Participant participant(const QString &uri, const QString &name, bool micMuted)
 {
     EngineState::Participant p;
@@ -102,6 +112,8 @@ class TestCallRenderer : public QObject
 private Q_SLOTS:
     void texts_data();
     void texts();
+    void speaker_data();
+    void speaker();
     void brokenStreamIsNamedOnItsTileOnly();
 };
 
@@ -155,6 +167,71 @@ void TestCallRenderer::texts()
         QVERIFY2(drawn.contains(text), qPrintable(text + " in: " + drawn));
     for (const QString &text : absent)
         QVERIFY2(!drawn.contains(text), qPrintable(text + " in: " + drawn));
+}
+
+void TestCallRenderer::speaker_data()
+{
+    QTest::addColumn<QString>("speaking");
+    QTest::addColumn<QString>("pinned");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("staged"); // whose picture is the large one; empty: all alike
+    QTest::newRow("nobody speaks") << ""
+                                   << "" << 0 << "";
+    QTest::newRow("Cy speaks in the grid") << "sip:cy"
+                                           << "" << 0 << "";
+    QTest::newRow("Cy speaks, with a stage") << "sip:cy"
+                                             << "" << 1 << "sip:cy";
+    QTest::newRow("Cy speaks, with a stage beside") << "sip:cy"
+                                                    << "" << 2 << "sip:cy";
+    QTest::newRow("Bo speaks, Cy pinned") << "sip:bo"
+                                          << "sip:cy" << 1 << "sip:cy";
+    QTest::newRow("own speech takes no stage") << "sip:ann"
+                                               << "" << 1 << "sip:bo";
+}
+
+/// The speaking participant's tile is outlined; unpinned, a layout with a stage gives the
+/// speaker the large place.
+void TestCallRenderer::speaker()
+{
+    QFETCH(QString, speaking);
+    QFETCH(QString, pinned);
+    QFETCH(int, mode);
+    QFETCH(QString, staged);
+    const QHash<QString, QColor> colours{{"sip:bo", QColor(0xd0, 0x40, 0x30)},
+                                         {"sip:cy", QColor(0x30, 0xb0, 0x50)}};
+    EngineState state;
+    state.inConference = true;
+    state.participants = {participant("sip:ann", "Ann", false), participant("sip:bo", "Bo", false),
+                          participant("sip:cy", "Cy", false)};
+    state.selfUri = "sip:ann";
+    state.pinnedUri = pinned;
+    state.previewMode = mode;
+    const qint64 now = SpeakerStage::clockMs();
+    for (auto it = colours.cbegin(); it != colours.cend(); ++it) {
+        QImage picture(160, 90, QImage::Format_RGB32);
+        picture.fill(it.value());
+        auto frames = std::make_shared<FrameSlot>();
+        frames->put(picture);
+        state.remoteVideo.insert(it.key(), frames);
+    }
+    if (!speaking.isEmpty())
+        state.speakers.setSpeaking(speaking, true, now);
+    QWidget view;
+    view.resize(960, 540);
+    CallRenderer renderer(&view, state);
+    QImage image(view.size(), QImage::Format_RGB32);
+    view.render(&image);
+    const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-');
+    image.save(QDir::temp().filePath(QStringLiteral("orvale-speaker-%1.png").arg(tag)));
+
+    QCOMPARE(shareOf(image, QColor(0x0a, 0x7c, 0xff)) > 0.001, !speaking.isEmpty());
+    const double bo = shareOf(image, colours["sip:bo"]);
+    const double cy = shareOf(image, colours["sip:cy"]);
+    if (staged.isEmpty())
+        QVERIFY2(qAbs(bo - cy) < 0.2 * bo, qPrintable(QStringLiteral("%1 %2").arg(bo).arg(cy)));
+    else
+        QVERIFY2((staged == u"sip:bo" ? bo / cy : cy / bo) > 3,
+                 qPrintable(QStringLiteral("%1 %2").arg(bo).arg(cy)));
 }
 
 void TestCallRenderer::brokenStreamIsNamedOnItsTileOnly()

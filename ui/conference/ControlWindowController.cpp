@@ -338,6 +338,8 @@ void ControlWindowController::volumeChange(double value)
 void ControlWindowController::contextMenuEvent(QContextMenuEvent *event)
 {
     QMenu menu(this);
+    if (AppShell *shell = AppShell::shared())
+        menu.addAction(tr("设置…"), this, [shell] { shell->showSettings(); });
     menu.addAction(tr("请求会议诊断信息"), this, [this] { command(); });
     menu.exec(event->globalPos());
 }

@@ -25,6 +25,8 @@ public:
     virtual void installApplicationMenu(QMainWindow *window) = 0;
     /// Gives a window without a menu bar the menu's keyboard shortcuts.
     virtual void installApplicationShortcuts(QWidget *window) = 0;
+    /// Opens the settings (menu, tray, the conference window's shortcut and control bar).
+    virtual void showSettings() = 0;
     /// The user asked to quit (menu, tray).
     virtual void requestQuit() = 0;
     /// The user closed a main window; without a tray icon to come back through, that quits.

@@ -1,0 +1,43 @@
+#include "SpeakerStage.h"
+
+#include <algorithm>
+#include <chrono>
+
+qint64 SpeakerStage::clockMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+void SpeakerStage::setSpeaking(const QString &uri, bool speaking, qint64 now)
+{
+    m_speaking.removeAll(uri);
+    if (speaking)
+        m_speaking.prepend(uri);
+    else if (uri == m_stage)
+        m_heldUntil = std::max(m_heldUntil, now + holdMs);
+}
+
+void SpeakerStage::clear()
+{
+    m_speaking.clear();
+    m_stage.clear();
+    m_heldUntil = 0;
+}
+
+QString SpeakerStage::staged(qint64 now, const QString &pinned, const QString &self)
+{
+    if (!pinned.isEmpty())
+        return pinned;
+    const bool held = !m_stage.isEmpty() && (m_speaking.contains(m_stage) || now < m_heldUntil);
+    if (held)
+        return m_stage;
+    for (const QString &uri : std::as_const(m_speaking)) {
+        if (uri != self) {
+            m_stage = uri;
+            m_heldUntil = now + holdMs;
+            break;
+        }
+    }
+    return m_stage;
+}

@@ -1,0 +1,258 @@
+#include "AppUser.h"
+#include "ConfClient.h"
+#include "ConfRecords.h"
+#include "ConferenceDetails.h"
+#include "LoginRequest.h"
+#include "MediaMeasures.h"
+#include "NetWork.h"
+#include "ProcessLines.h"
+#include "RecordingDelegate.h"
+#include "ServicesProcess.h"
+#include "TRQClientInEvent.h"
+#include "TestHome.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QWidget>
+
+namespace CR = ConfRecords;
+
+namespace {
+
+// In the call's participant URIs demo is "u1001" and carol "u1004".
+const QString a = QStringLiteral("-u1001;");
+const QString c = QStringLiteral("-u1004;");
+const QColor pictureOfA(0xc0, 0x30, 0x20);
+const QColor pictureOfC(0x20, 0x40, 0xc0);
+
+/// Another participant: an engine driver in a process of its own.
+struct Driver
+{
+    QProcess process;
+    ProcessLines lines{process};
+
+    void tell(const QString &line) { process.write((line + u'\n').toUtf8()); }
+    QString said(const QString &prefix, int timeoutMs = 15000)
+    {
+        return lines.startingWith(prefix, timeoutMs);
+    }
+};
+
+/// Settings of a generated picture and tone; the sound received goes into files of its own.
+void writeSettings(const QString &path, const QColor &picture, int tone)
+{
+    const QString record = path + QStringLiteral(".heard");
+    QVERIFY(QDir().mkpath(record));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(
+        QStringLiteral("[engine]\npictureColour=%1\ntoneFrequency=%2\naudioRecordFolder=%3\n")
+            .arg(picture.name())
+            .arg(tone)
+            .arg(record)
+            .toUtf8());
+}
+
+} // namespace
+
+/// Three real engines in a call through Janus, each sending a generated tone: this process is
+/// B (alice, the room's owner) with a video view and a muted microphone; A (demo) and C (carol)
+/// are engine drivers that speak in turn by switching their microphones on and off.
+class TestSpeakerEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void stageFollowsTheSpeaker();
+
+private:
+    /// Who B's engine says is speaking and who has its stage, from its conference details.
+    struct Speaking
+    {
+        QString speaking, stage;
+    };
+    Speaking atB();
+    void startDriver(Driver &driver, const QString &user, const QColor &picture, int tone);
+    /// Until the engine of `details` has its publisher running.
+    static bool publishing(const std::function<QString()> &details);
+
+    std::unique_ptr<TestHome> m_home;
+    std::unique_ptr<ServicesProcess> m_services;
+    RecordingDelegate m_delegate;
+    QWidget m_view;
+    QTemporaryDir m_files;
+    bool m_bStarted = false;
+    Driver m_a, m_c;
+};
+
+TestSpeakerEndToEnd::Speaking TestSpeakerEndToEnd::atB()
+{
+    const QString details =
+        ConferenceDetails::ask([] { TRQClientInEvent::ClientSyncRequestConferenceDetails(); });
+    const auto match =
+        QRegularExpression(QStringLiteral("speaking: (.*); stage: (.*?); (sending|pictures)"))
+            .match(details);
+    return {match.captured(1), match.captured(2)};
+}
+
+bool TestSpeakerEndToEnd::publishing(const std::function<QString()> &details)
+{
+    return QTest::qWaitFor([&] { return details().contains(u"sending from"); }, 15000);
+}
+
+void TestSpeakerEndToEnd::startDriver(Driver &driver, const QString &user, const QColor &picture,
+                                      int tone)
+{
+    const QString settings = m_files.filePath(user + QStringLiteral(".ecf"));
+    writeSettings(settings, picture, tone);
+    driver.process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    driver.process.start(QStringLiteral(ORVALE_ENGINE_DRIVER), {});
+    QVERIFY(driver.process.waitForStarted());
+    QVERIFY(!driver.said(QStringLiteral("ready")).isEmpty());
+    driver.tell(QStringLiteral("login ") + user + u' ' + user + QStringLiteral("1234 ") +
+                m_services->portal());
+    QVERIFY(!driver.said(QStringLiteral("loginSuccess")).isEmpty());
+    driver.tell(QStringLiteral("settings ") + settings);
+    driver.tell(QStringLiteral("join 1002"));
+    QVERIFY(!driver.said(QStringLiteral("conference")).isEmpty());
+    QVERIFY(publishing([&driver] {
+        driver.tell(QStringLiteral("details"));
+        return driver.said(QStringLiteral("details:"), 5000);
+    }));
+}
+
+void TestSpeakerEndToEnd::initTestCase()
+{
+    if (const QString why = mediaUnavailable(); !why.isEmpty()) {
+        if (qEnvironmentVariableIsSet("ORVALE_FULL_RUN"))
+            QFAIL(qPrintable(why));
+        QSKIP(qPrintable(why));
+    }
+    m_home = std::make_unique<TestHome>();
+    m_services = std::make_unique<ServicesProcess>(QStringLiteral(ORVALE_SERVICES),
+                                                   QStringLiteral("127.0.0.137"));
+    QVERIFY2(m_services->start(true), qPrintable(m_services->output()));
+
+    m_view.resize(960, 540);
+    m_view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&m_view));
+    ConferenceDetails::catchFromLog();
+    TRQClientInEvent::ClientSyncRequestInit(&m_delegate, &m_view, m_view.rect());
+    m_bStarted = true;
+    const QString portal = m_services->portal();
+    TRQClientInEvent::ClientAsyncRequestLoginWithUserName(QStringLiteral("alice"),
+                                                          QStringLiteral("alice1234"), portal);
+    QTRY_VERIFY_WITH_TIMEOUT(m_delegate.calls.contains(QStringLiteral("loginSuccess")), 15000);
+    const QString settings = m_files.filePath(QStringLiteral("alice.ecf"));
+    writeSettings(settings, QColor(0x80, 0x80, 0x80), 880);
+    QByteArray record = CR::zeroed(CR::FilePath::Size);
+    CR::writeText(record, 0, CR::FilePath::Size, settings);
+    ConfClientSendEvent(CR::EventFilePath, record.data(), CR::FilePath::Size);
+    const auto user = AppUser::defaultUser();
+    user->auth = LoginRequest::authorization(QStringLiteral("alice"), QStringLiteral("alice1234"));
+    user->httpPortal = portal;
+    user->entityID = QStringLiteral("1002");
+    NetWork::initWithUrlString(portal + QStringLiteral("/services/v1_1/PortalUserService"),
+                               QStringLiteral("<ns1:JoinConferenceRequest><ns1:conferenceID>1002"
+                                              "</ns1:conferenceID></ns1:JoinConferenceRequest>"),
+                               QStringLiteral("JoinConferenceRequest"))
+        ->startRequest();
+    QTRY_VERIFY_WITH_TIMEOUT(m_delegate.calls.contains(QStringLiteral("addControllView")), 15000);
+    QVERIFY(publishing([] {
+        return ConferenceDetails::ask(
+            [] { TRQClientInEvent::ClientSyncRequestConferenceDetails(); });
+    }));
+    TRQClientInEvent::ClientSyncRequestMuteMic(true);
+    TRQClientInEvent::ClientSyncRequestSetPreview(1); // a large stage with a strip below
+
+    startDriver(m_a, QStringLiteral("demo"), pictureOfA, 660);
+    startDriver(m_c, QStringLiteral("carol"), pictureOfC, 440);
+    m_c.tell(QStringLiteral("mic 1"));
+    QTRY_COMPARE_WITH_TIMEOUT(TRQClientInEvent::ClientSyncRequestGetCurrentContacts().size(), 3,
+                              10000);
+}
+
+void TestSpeakerEndToEnd::cleanupTestCase()
+{
+    stopDriver(m_a.process);
+    stopDriver(m_c.process);
+    if (!m_bStarted)
+        return;
+    const auto count = [this](const char *call) {
+        return m_delegate.calls.count(QString::fromLatin1(call));
+    };
+    const qsizetype closed = count("closeConference");
+    if (count("addControllView") > closed) {
+        TRQClientInEvent::ClientAsyncRequestLeaveRoom();
+        QVERIFY(QTest::qWaitFor([&] { return count("closeConference") > closed; }, 5000));
+    }
+    TRQClientInEvent::ClientAsyncRequestLogOut();
+    QVERIFY(QTest::qWaitFor([&] { return count("closeAll") > 0; }, 5000));
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    QCoreApplication::exec(); // its aboutToQuit stops the engine
+}
+
+/// B's engine names whoever speaks, outlines their tile and gives them the stage; when the
+/// other starts speaking, the stage follows; a pin holds the stage whoever speaks.
+void TestSpeakerEndToEnd::stageFollowsTheSpeaker()
+{
+    const auto shown = [this](const QColor &colour) {
+        return shareOf(m_view.grab().toImage(), colour);
+    };
+    Speaking now;
+    const auto speakingAlone = [&](const QString &who, const QString &staged) {
+        now = atB();
+        return now.speaking.contains(who) && !now.speaking.contains(who == a ? c : a) &&
+               now.stage.contains(staged);
+    };
+    QVERIFY2(QTest::qWaitFor([&] { return speakingAlone(a, a); }, 20000),
+             qPrintable(now.speaking + u" | " + now.stage));
+    QTRY_VERIFY_WITH_TIMEOUT(shown(pictureOfA) > 3 * shown(pictureOfC), 15000);
+    m_view.grab().save(QDir::temp().filePath(QStringLiteral("orvale-speaker-a.png")));
+
+    // A falls silent and C speaks: the stage moves to C once A's hold is over.
+    m_a.tell(QStringLiteral("mic 1"));
+    m_c.tell(QStringLiteral("mic 0"));
+    QVERIFY2(QTest::qWaitFor([&] { return speakingAlone(c, c); }, 20000),
+             qPrintable(now.speaking + u" | " + now.stage));
+    QTRY_VERIFY_WITH_TIMEOUT(shown(pictureOfC) > 3 * shown(pictureOfA), 15000);
+
+    // B pins A: A has the stage while C goes on speaking, until the pin is released.
+    QString uriOfA;
+    for (const auto &p : TRQClientInEvent::ClientSyncRequestGetCurrentContacts())
+        if (p->uri.contains(a))
+            uriOfA = p->uri;
+    TRQClientInEvent::ClientSyncRequestSetSomeOnePin(uriOfA);
+    QVERIFY2(QTest::qWaitFor([&] { return speakingAlone(c, a); }, 5000),
+             qPrintable(now.speaking + u" | " + now.stage));
+    QTRY_VERIFY_WITH_TIMEOUT(shown(pictureOfA) > 3 * shown(pictureOfC), 15000);
+    TRQClientInEvent::ClientSyncRequestReleasePin(uriOfA);
+    QVERIFY2(QTest::qWaitFor([&] { return speakingAlone(c, c); }, 5000),
+             qPrintable(now.speaking + u" | " + now.stage));
+
+    // Who joins while C speaks on learns it from the room, not at C's next pause.
+    Driver d;
+    startDriver(d, QStringLiteral("dave"), QColor(0x20, 0xa0, 0x40), 550);
+    QString details;
+    QVERIFY2(QTest::qWaitFor(
+                 [&] {
+                     d.tell(QStringLiteral("details"));
+                     details = d.said(QStringLiteral("details:"), 5000);
+                     return details.section(QStringLiteral("speaking: "), 1)
+                         .section(QStringLiteral("; stage"), 0, 0)
+                         .contains(c);
+                 },
+                 5000),
+             qPrintable(details));
+    stopDriver(d.process);
+}
+
+QTEST_MAIN(TestSpeakerEndToEnd)
+#include "tst_speaker_e2e.moc"
