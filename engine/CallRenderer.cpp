@@ -151,7 +151,7 @@ void CallRenderer::paint()
                 tile.camera = freshPicture(m_state.remoteVideo, p.uri);
             }
             tile.note = m_state.mediaNote;
-            if (tile.note.isEmpty() && m_state.brokenStreams.contains(p.uri))
+            if (tile.note.isEmpty() && m_state.interruptedMedia.contains(p.uri))
                 tile.note = QString::fromUtf8(EngineState::mediaLostNote);
             if (tile.large || (speakerStaged && p.uri == speaker))
                 tiles.prepend(tile); // the pinned one, or the speaker, takes the large place

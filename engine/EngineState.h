@@ -95,9 +95,9 @@ struct EngineState
     /// Said on every tile when the call carries no media, else empty: one of the notes below,
     /// untranslated; the renderer shows it in the client's language.
     QString mediaNote;
-    /// The participants (by URI) whose stream broke off and is being made again: their tiles
-    /// say so.
-    QSet<QString> brokenStreams;
+    /// The participants (by URI, this one's own included) whose media stopped in the running
+    /// call while the engine restores them: their tiles say mediaLostNote.
+    QSet<QString> interruptedMedia;
     static constexpr const char *noMediaNote = QT_TRANSLATE_NOOP("CallRenderer", "无音视频");
     static constexpr const char *mediaLostNote = QT_TRANSLATE_NOOP("CallRenderer", "音视频已中断");
     /// Where the cameras are read from. Device queries may emit change signals synchronously, so

@@ -71,7 +71,7 @@ MediaSession::MediaSession(EngineState &state, QObject *parent)
     m_audioSilent.setSingleShot(true);
     m_audioSilent.setInterval(silenceLimitMs);
     connect(&m_audioSilent, &QTimer::timeout, this,
-            [this] { streamBroken(m_publisherHandle, "the relay receives no sound"); });
+            [this] { publisherLost(); }); // the relay hears nothing from here
     m_shareWatch.setInterval(300);
     connect(&m_shareWatch, &QTimer::timeout, this, [this] {
         if (!XErrorTrap::watchedGone())
@@ -240,7 +240,7 @@ void MediaSession::teardown()
         m_state.speakers.clear();
         if (std::exchange(m_state.mediaCamera, false))
             cameraChanged = m_state.cameraChanged; // the camera is free for the own tile again
-        m_state.brokenStreams.clear();
+        m_state.interruptedMedia.clear();
     }
     if (cameraChanged)
         cameraChanged();
@@ -390,7 +390,8 @@ bool MediaSession::publish()
 void MediaSession::watchStreams(JanusClient *janus)
 {
     connect(janus, &JanusClient::hangup, this, [this](qint64 handle, const QString &reason) {
-        streamBroken(handle, qPrintable(reason));
+        qInfo("media: the relay hung up stream %lld: %s", handle, qPrintable(reason));
+        streamLost(handle);
     });
     connect(janus, &JanusClient::receiving, this,
             [this](qint64 handle, const QString &type, bool on) {
@@ -403,54 +404,62 @@ void MediaSession::watchStreams(JanusClient *janus)
             });
     connect(janus, &JanusClient::connected, this, [this](qint64 handle) {
         if (handle == m_publisherHandle)
-            markBroken(m_selfUri, false);
+            setInterrupted(m_selfUri, false);
         else if (const Subscriber *subscriber = m_subscribers.value(m_feedOfHandle.value(handle)))
-            markBroken(subscriber->uri(), false);
+            setInterrupted(subscriber->uri(), false);
     });
 }
 
-/// The peer connection of one stream is gone: its tile says so, and after a pause the stream
-/// is published or subscribed again.
-void MediaSession::streamBroken(qint64 handle, const char *why)
+/// The peer connection of the stream on `handle` is gone.
+void MediaSession::streamLost(qint64 handle)
 {
-    if (handle == m_publisherHandle && m_publisher) {
-        qInfo("media: what this participant sends is lost (%s): publishing again", why);
-        m_audioSilent.stop();
-        markBroken(m_selfUri, true);
-        delete m_publisher;
-        m_publisher = nullptr;
-        m_janus->message(handle, {{"request", "unpublish"}}); // in case the relay still holds it
-        QTimer::singleShot(streamRetryMs, this, [this, handle] {
-            if (handle == m_publisherHandle && !m_publisher && !publish())
-                lose(noMedia);
-        });
-        return;
-    }
+    if (handle == m_publisherHandle)
+        return publisherLost();
     const qint64 feed = m_feedOfHandle.value(handle);
+    if (const Subscriber *subscriber = m_subscribers.value(feed))
+        subscriberLost(feed, subscriber->uri(), subscriber->isShare());
+}
+
+void MediaSession::publisherLost()
+{
+    if (!m_publisher)
+        return;
+    qInfo("media: what this participant sends is lost: publishing again");
+    m_audioSilent.stop();
+    setInterrupted(m_selfUri, true);
+    delete m_publisher;
+    m_publisher = nullptr;
+    const qint64 handle = m_publisherHandle;
+    m_janus->message(handle, {{"request", "unpublish"}}); // in case the relay still holds it
+    QTimer::singleShot(streamRetryMs, this, [this, handle] {
+        if (handle == m_publisherHandle && !m_publisher && !publish())
+            lose(noMedia);
+    });
+}
+
+void MediaSession::subscriberLost(qint64 feed, const QString &uri, bool share)
+{
     Subscriber *subscriber = m_subscribers.value(feed);
     if (!subscriber)
         return;
-    qInfo("media: the stream of %s is lost (%s): subscribing again", qPrintable(subscriber->uri()),
-          why);
-    if (!subscriber->isShare())
-        markBroken(subscriber->uri(), true);
-    QTimer::singleShot(streamRetryMs, this, [this, feed, subscriber] {
+    qInfo("media: the stream of %s is lost: subscribing again", qPrintable(uri));
+    if (!share)
+        setInterrupted(uri, true);
+    QTimer::singleShot(streamRetryMs, this, [this, feed, subscriber, uri, share] {
         if (m_subscribers.value(feed) != subscriber)
             return; // its publisher left meanwhile
-        const QString uri = subscriber->uri();
-        const bool share = subscriber->isShare();
         drop(feed);
         subscribe(feed, uri, share);
     });
 }
 
-void MediaSession::markBroken(const QString &uri, bool broken)
+void MediaSession::setInterrupted(const QString &uri, bool interrupted)
 {
     {
         QMutexLocker lock(&m_state.mutex);
-        if (broken)
-            m_state.brokenStreams.insert(uri);
-        else if (!m_state.brokenStreams.remove(uri))
+        if (interrupted)
+            m_state.interruptedMedia.insert(uri);
+        else if (!m_state.interruptedMedia.remove(uri))
             return;
     }
     repaint();

@@ -47,9 +47,13 @@ private:
     /// Builds the publisher and offers it to the relay; false when its pipeline cannot run.
     bool publish();
     void watchStreams(JanusClient *janus);
-    void streamBroken(qint64 handle, const char *why);
-    /// Whether the tile of `uri` says that its media broke off.
-    void markBroken(const QString &uri, bool broken);
+    void streamLost(qint64 handle);
+    /// The sent media stopped: the engine publishes again after a pause.
+    void publisherLost();
+    /// A received stream stopped: the engine subscribes to it again after a pause.
+    void subscriberLost(qint64 feed, const QString &uri, bool share);
+    /// Whether the participant's tile says that its media stopped.
+    void setInterrupted(const QString &uri, bool interrupted);
     void talking(qint64 feed, bool speaking);
     void publisherEvent(const QJsonObject &data, const QJsonObject &jsep);
     void subscriberEvent(qint64 handle, const QJsonObject &data, const QJsonObject &jsep);

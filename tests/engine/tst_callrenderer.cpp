@@ -243,7 +243,7 @@ void TestCallRenderer::brokenStreamIsNamedOnItsTileOnly()
     state.participants = {participant("sip:ann", "Ann", false), participant("sip:bo", "Bo", false),
                           participant("sip:cy", "Cy", false)};
     state.selfUri = "sip:ann";
-    state.brokenStreams = {"sip:bo"};
+    state.interruptedMedia = {"sip:bo"};
     QWidget view;
     view.resize(960, 540);
     CallRenderer renderer(&view, state);
