@@ -8,7 +8,8 @@
 EngineDriverProcess::EngineDriverProcess(const QString &stampFile)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("ORVALE_FRAME_STAMPS"), stampFile);
+    if (!stampFile.isEmpty())
+        environment.insert(QStringLiteral("ORVALE_FRAME_STAMPS"), stampFile);
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     m_process.setProcessEnvironment(environment);
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -43,6 +44,18 @@ bool EngineDriverProcess::waitFor(const QByteArray &prefix)
             return m_output.startsWith(prefix) || m_output.contains(QByteArray('\n' + prefix));
         },
         20000);
+}
+
+QByteArray EngineDriverProcess::ask(const QString &command, const QByteArray &prefix)
+{
+    m_output += m_process.readAllStandardOutput();
+    m_output.clear(); // only an answer to this command counts
+    tell(command);
+    if (!waitFor(prefix))
+        return {};
+    const qsizetype start =
+        m_output.startsWith(prefix) ? 0 : m_output.indexOf(QByteArray('\n' + prefix)) + 1;
+    return m_output.mid(start).split('\n').value(0);
 }
 
 bool EngineDriverProcess::hasIceAddress()

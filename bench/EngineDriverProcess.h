@@ -10,8 +10,9 @@
 class EngineDriverProcess final
 {
 public:
-    /// Each picture the driver decodes is noted in `stampFile`, which shows that media flow.
-    explicit EngineDriverProcess(const QString &stampFile);
+    /// Each picture the driver decodes is noted in `stampFile`, which shows that media flow;
+    /// without one, the engine stamps and notes nothing.
+    explicit EngineDriverProcess(const QString &stampFile = {});
     ~EngineDriverProcess();
     EngineDriverProcess(const EngineDriverProcess &) = delete;
     EngineDriverProcess &operator=(const EngineDriverProcess &) = delete;
@@ -21,6 +22,9 @@ public:
     void tell(const QString &line);
     /// Waits up to 20 s for a line of output that starts with `prefix`.
     bool waitFor(const QByteArray &prefix);
+    /// Tells `command` and returns its answer, the next line starting with `prefix`; empty when
+    /// none comes.
+    QByteArray ask(const QString &command, const QByteArray &prefix);
     bool running() const { return m_process.state() == QProcess::Running; }
     qint64 processId() const { return m_process.processId(); }
 

@@ -17,6 +17,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -73,17 +74,18 @@ struct Result
     bool ok = false;
 };
 
-/// Samples the processes `pids` over `seconds`, after they have settled.
-Result sample(const std::vector<qint64> &pids, const std::function<QString(size_t)> &stampFile,
+/// Samples the processes `pids` over `seconds`, after they have settled; `pictures(i)` counts
+/// what participant `i` decoded so far.
+Result sample(const std::vector<qint64> &pids, const std::function<qint64(size_t)> &pictures,
               int seconds, const std::function<bool()> &running)
 {
     Result result;
     QTest::qWait(settleMs);
     std::vector<double> cpuBefore;
-    std::vector<qsizetype> picturesBefore;
+    std::vector<qint64> picturesBefore;
     for (size_t i = 0; i < pids.size(); ++i) {
         cpuBefore.push_back(cpuSeconds(pids[i]));
-        picturesBefore.push_back(picturesDecoded(stampFile(i)));
+        picturesBefore.push_back(pictures(i));
     }
     QTest::qWait(seconds * 1000);
     if (!running())
@@ -91,8 +93,7 @@ Result sample(const std::vector<qint64> &pids, const std::function<QString(size_
     for (size_t i = 0; i < pids.size(); ++i) {
         result.cpuPercent += (cpuSeconds(pids[i]) - cpuBefore[i]) * 100 / seconds;
         result.residentMiB += residentMiB(pids[i]);
-        result.picturesPerSecond +=
-            double(picturesDecoded(stampFile(i)) - picturesBefore[i]) / seconds;
+        result.picturesPerSecond += double(pictures(i) - picturesBefore[i]) / seconds;
     }
     const auto people = double(pids.size());
     result.cpuPercent /= people;
@@ -102,9 +103,20 @@ Result sample(const std::vector<qint64> &pids, const std::function<QString(size_
     return result;
 }
 
+/// The pictures a client's engine received so far, from its conference details ("camera of
+/// <uri> <count> <size>" per stream). Asked of the engine, so that it stamps nothing itself.
+qint64 picturesReceived(EngineDriverProcess &client)
+{
+    static const QRegularExpression counts(QStringLiteral("camera of \\S+ (\\d+)"));
+    qint64 total = 0;
+    const QString details = QString::fromUtf8(client.ask(QStringLiteral("details"), "details:"));
+    for (auto it = counts.globalMatch(details); it.hasNext();)
+        total += it.next().captured(1).toLongLong();
+    return total;
+}
+
 Result measure(bool media, int people, int seconds)
 {
-    QTemporaryDir folder;
     ServicesProcess services(QStringLiteral(ORVALE_SERVICES), host);
     if (!services.start(media)) {
         std::fprintf(stderr, "orvale-services did not start: %s\n", qPrintable(services.output()));
@@ -112,9 +124,8 @@ Result measure(bool media, int people, int seconds)
     }
     std::vector<std::unique_ptr<EngineDriverProcess>> clients;
     std::vector<qint64> pids;
-    const auto stampFile = [&folder](size_t i) { return folder.filePath(QString::number(i)); };
     for (int i = 0; i < people; ++i) {
-        auto client = std::make_unique<EngineDriverProcess>(stampFile(size_t(i)));
+        auto client = std::make_unique<EngineDriverProcess>();
         if (!client->start({QStringLiteral("--view")}))
             return {};
         client->tell(QStringLiteral("login ") + users[i] + u' ' + users[i] +
@@ -129,10 +140,12 @@ Result measure(bool media, int people, int seconds)
         pids.push_back(client->processId());
         clients.push_back(std::move(client));
     }
-    return sample(pids, stampFile, seconds, [&clients] {
-        return std::all_of(clients.begin(), clients.end(),
-                           [](const auto &c) { return c->running(); });
-    });
+    return sample(
+        pids, [&clients](size_t i) { return picturesReceived(*clients[i]); }, seconds,
+        [&clients] {
+            return std::all_of(clients.begin(), clients.end(),
+                               [](const auto &c) { return c->running(); });
+        });
 }
 
 /// The same call between floor participants, admitted to a room of the deployment's Janus
@@ -168,7 +181,8 @@ Result measureFloor(int people, int seconds)
         pids.push_back(participant->processId());
         floor.push_back(std::move(participant));
     }
-    const Result result = sample(pids, stampFile, seconds, [&floor] {
+    const auto pictures = [&stampFile](size_t i) { return qint64(picturesDecoded(stampFile(i))); };
+    const Result result = sample(pids, pictures, seconds, [&floor] {
         return std::all_of(floor.begin(), floor.end(),
                            [](const auto &p) { return p->state() == QProcess::Running; });
     });

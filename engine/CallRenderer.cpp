@@ -19,8 +19,9 @@ struct Tile
     bool self = false;
     bool speakerMuted = false; ///< only known for the own tile
     bool speaking = false;
-    QImage camera; ///< the local camera on the own tile, the received video on others
-    QString note;  ///< why the call carries no media, or empty
+    QImage camera;         ///< the local camera on the own tile, the received video on others
+    QString note;          ///< why the call carries no media, or empty
+    bool poorLink = false; ///< the participant's connection loses much or answers slowly
 };
 
 const QColor speakingColour(0x0a, 0x7c, 0xff);
@@ -58,6 +59,31 @@ QString statusLine(const Tile &tile)
     return parts.join(QStringLiteral("  "));
 }
 
+/// Top right: a signal of one bar lit of three, and the words, so that it is read, not guessed.
+void drawPoorLink(QPainter &p, const QRectF &r)
+{
+    const QString text = CallRenderer::tr("网络不佳");
+    const QFontMetricsF metrics(p.font());
+    const qreal barWidth = 3, gap = 2, height = metrics.height() - 4;
+    const QRectF label(r.right() - 16 - metrics.horizontalAdvance(text), r.top() + 8,
+                       metrics.horizontalAdvance(text), metrics.height());
+    const QRectF box = label.adjusted(-(3 * barWidth + 2 * gap + 12), -2, 6, 2);
+    p.save();
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0, 0, 0, 160));
+    p.drawRoundedRect(box, 4, 4);
+    const QColor warning(0xf5, 0xa6, 0x23);
+    for (int i = 0; i < 3; ++i) {
+        const qreal h = height * (i + 1) / 3;
+        const QRectF bar(box.left() + 6 + i * (barWidth + gap), label.center().y() + height / 2 - h,
+                         barWidth, h);
+        p.fillRect(bar, i == 0 ? warning : QColor(0x80, 0x80, 0x80));
+    }
+    p.setPen(warning);
+    p.drawText(label, Qt::AlignCenter, text);
+    p.restore();
+}
+
 void drawTile(QPainter &p, const QRectF &r, const Tile &tile)
 {
     QPainterPath path;
@@ -81,7 +107,12 @@ void drawTile(QPainter &p, const QRectF &r, const Tile &tile)
     p.setFont(font);
     p.setPen(tile.micMuted ? QColor(0xf2, 0x6b, 0x6b) : QColor(0x6b, 0xd3, 0x8a));
     // Along the top: the client's control bar floats over the bottom of the area.
-    const QRectF line = r.adjusted(10, 8, -10, 0);
+    QRectF line = r.adjusted(10, 8, -10, 0);
+    if (tile.poorLink) {
+        drawPoorLink(p, r);
+        line.setRight(line.right() -
+                      QFontMetricsF(p.font()).horizontalAdvance(CallRenderer::tr("网络不佳")) - 30);
+    }
     p.drawText(line, Qt::AlignTop | Qt::AlignLeft,
                p.fontMetrics().elidedText(statusLine(tile), Qt::ElideRight, int(line.width())));
     if (tile.speaking) { // a border in the accent colour, inside the tile's rounded edge
@@ -89,6 +120,20 @@ void drawTile(QPainter &p, const QRectF &r, const Tile &tile)
         p.setBrush(Qt::NoBrush);
         p.drawRoundedRect(inner.adjusted(1.5, 1.5, -1.5, -1.5), 7, 7);
     }
+}
+
+/// The tiles' marks are pictures: the view tells assistive technology in words.
+void describePoorLinks(QWidget *view, const QList<Tile> &tiles)
+{
+    QStringList names;
+    for (const Tile &tile : tiles)
+        if (tile.poorLink)
+            names.append(tile.name);
+    const QString description =
+        names.isEmpty() ? QString()
+                        : CallRenderer::tr("网络不佳: %1").arg(names.join(QStringLiteral(", ")));
+    if (view->accessibleDescription() != description)
+        view->setAccessibleDescription(description);
 }
 
 } // namespace
@@ -143,16 +188,21 @@ void CallRenderer::paint()
             tile.large = !m_state.pinnedUri.isEmpty() && p.uri == m_state.pinnedUri;
             tile.self = !m_state.selfUri.isEmpty() && p.uri == m_state.selfUri;
             tile.speaking = m_state.speakers.isSpeaking(p.uri);
-            if (tile.self) {
+            // A stopped stream's last picture would pass for a live one.
+            const bool interrupted = m_state.interruptedMedia.contains(p.uri);
+            if (tile.self)
                 tile.speakerMuted = m_state.speakerMuted;
+            if (interrupted) {
+            } else if (tile.self) {
                 if (!m_state.cameraPrivacy)
                     tile.camera = m_state.cameraFrame.latest().image; // shared, not copied
             } else {
                 tile.camera = freshPicture(m_state.remoteVideo, p.uri);
             }
-            tile.note = m_state.mediaNote;
-            if (tile.note.isEmpty() && m_state.interruptedMedia.contains(p.uri))
-                tile.note = QString::fromUtf8(EngineState::mediaLostNote);
+            tile.note = !m_state.mediaNote.isEmpty() ? m_state.mediaNote
+                        : interrupted                ? QString::fromUtf8(EngineState::mediaLostNote)
+                                                     : QString();
+            tile.poorLink = m_state.poorLinks.contains(p.uri);
             if (tile.large || (speakerStaged && p.uri == speaker))
                 tiles.prepend(tile); // the pinned one, or the speaker, takes the large place
             else
@@ -167,6 +217,7 @@ void CallRenderer::paint()
             sharePicture = freshPicture(m_state.shareVideo, shown.uri);
         }
     }
+    describePoorLinks(m_view, tiles);
     QPainter p(m_view);
     p.setRenderHint(QPainter::Antialiasing);
     p.fillRect(m_view->rect(), QColor(0x1e, 0x20, 0x24));

@@ -7,8 +7,9 @@
 struct EngineState;
 
 /// Draws the call into the client's video view: a tile per participant with the name and the
-/// microphone state, the pinned participant large, the preview mode as the layout, and the
-/// watched share named and, once its pictures arrive, drawn. Lives on the view's (the
+/// microphone state (and a mark when the participant's connection is poor, which the view's
+/// accessible description also says), the pinned participant large, the preview mode as the layout,
+/// and the watched share named and, once its pictures arrive, drawn. Lives on the view's (the
 /// application's) thread.
 class CallRenderer final : public QObject
 {

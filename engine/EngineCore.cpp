@@ -390,6 +390,9 @@ void EngineCore::logDetails()
                       .arg(m_state.shownShare);
         if (!m_state.mediaNote.isEmpty())
             summary += QStringLiteral(", ") + m_state.mediaNote;
+        for (const QString &uri : std::as_const(m_state.interruptedMedia))
+            summary +=
+                QStringLiteral(", %1 %2").arg(QString::fromUtf8(EngineState::mediaLostNote), uri);
         summary += QStringLiteral("; ") + speakingDetails();
     }
     if (const QString media = m_media ? m_media->describe() : QString(); !media.isEmpty())
@@ -459,6 +462,7 @@ void EngineCore::readSettings(const QString &path)
     if (m_pingTimer->isActive())
         m_pingTimer->start(m_pingIntervalMs);
     const bool testCamera = settings.value(QStringLiteral("engine/testCamera")).toBool();
+    m_state.testSendLoss = settings.value(QStringLiteral("engine/testSendLoss"), -1).toInt();
     std::function<void()> reread;
     {
         QMutexLocker lock(&m_state.mutex);

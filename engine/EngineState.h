@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 
 #include "ConfClient.h"
@@ -92,6 +93,12 @@ struct EngineState
     QHash<QString, Frames> shareVideo;  ///< the latest picture of each share, by sharer URI
     /// Who speaks, by participant URI as the relay reports it, and who has the stage unpinned.
     SpeakerStage speakers;
+    /// The participants whose connection is poor (much loss, a long round trip), by URI; the
+    /// own URI for what this participant sends.
+    QSet<QString> poorLinks;
+    /// The share of sent video packets (percent) the publisher drops as a lossy link would,
+    /// from the settings file (`testSendLoss`), for tests; -1 drops none and adds no probe.
+    std::atomic<int> testSendLoss{-1};
     /// Said on every tile when the call carries no media, else empty: one of the notes below,
     /// untranslated; the renderer shows it in the client's language.
     QString mediaNote;

@@ -200,6 +200,8 @@ void JanusClient::dispatch(const QJsonObject &e)
         Q_EMIT connected(handle);
     else if (kind == u"hangup")
         Q_EMIT hangup(handle, e.value("reason").toString());
+    else if (kind == u"slowlink")
+        Q_EMIT slowLink(handle, e.value("uplink").toBool(), e.value("lost").toInt());
     else if (kind == u"media")
         Q_EMIT receiving(handle, e.value("type").toString(), e.value("receiving").toBool());
     // keepalive, ack and the rest need nothing here

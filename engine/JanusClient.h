@@ -50,6 +50,9 @@ Q_SIGNALS:
     void hangup(qint64 handle, const QString &reason);
     /// Janus started or stopped receiving `type` ("audio", "video") on `handle`.
     void receiving(qint64 handle, const QString &type, bool on);
+    /// Janus finds the media of `handle` losing packets: `uplink` when they are lost on their
+    /// way to Janus, else on their way from it; `lost` in the last second.
+    void slowLink(qint64 handle, bool uplink, int lost);
     /// The session is gone (Janus stopped or forgot it).
     void lost();
 

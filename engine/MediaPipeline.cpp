@@ -26,7 +26,7 @@ QString vp8Encoder(int bitrate, int keyframeDistance)
 {
     return QStringLiteral("vp8enc name=videoenc deadline=1 cpu-used=8 target-bitrate=%1 "
                           "keyframe-max-dist=%2 error-resilient=partitions "
-                          "! rtpvp8pay pt=96 picture-id-mode=15-bit "
+                          "! rtpvp8pay name=videopay pt=96 picture-id-mode=15-bit "
                           "! application/x-rtp,media=video,encoding-name=VP8,payload=96,"
                           "clock-rate=90000 ! webrtc. ")
         .arg(bitrate)
@@ -172,7 +172,8 @@ QString shareCapture(const MediaEngine::ShareSource &source)
     // The portal's stream comes at the desktop's pace and only when the picture changes: a
     // still picture is repeated, and the rate evened out.
     if (source.pipeWireRemote >= 0)
-        return QStringLiteral("pipewiresrc fd=%1 path=%2 always-copy=true keepalive-time=%3 "
+        return QStringLiteral("pipewiresrc name=desktop fd=%1 path=%2 always-copy=true "
+                              "keepalive-time=%3 "
                               "! videorate ")
             .arg(source.pipeWireRemote)
             .arg(source.pipeWireNode)

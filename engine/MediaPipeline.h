@@ -55,7 +55,8 @@ public:
     /// passes `webrtcdsp name=dsp` when echo cancellation or automatic gain is on (a generated
     /// tone never does); echo cancellation needs the speaker's probe, see speaker().
     static QString publisher(const Sending &sending);
-    /// A share's pipeline: the X screen region or window into a `webrtcbin name=webrtc`.
+    /// A share's pipeline: the X screen region or window, or the desktop's stream (from
+    /// `pipewiresrc name=desktop`), into a `webrtcbin name=webrtc`.
     static QString share(const MediaEngine::ShareSource &source);
     /// Where received sound is played: the named output of the sound server, else the default
     /// one. With `echoReference`, the sound also goes to the echo canceller's probe, which the

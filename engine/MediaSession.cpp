@@ -29,10 +29,10 @@ const QString mediaLost = QString::fromUtf8(EngineState::mediaLostNote);
 // Pauses before a lost relay session is made again, doubled each time up to the last.
 constexpr int firstRetryMs = 500;
 constexpr int lastRetryMs = 8000;
-/// The pause before a broken stream is published or subscribed again.
-constexpr int streamRetryMs = 1000;
 /// Sound is sent even while muted: the relay hearing none for this long lost this participant.
 constexpr int silenceLimitMs = 5000;
+/// How long the desktop's stream, which repeats its picture ten times a second, may be quiet.
+constexpr int desktopSilenceMs = 2000;
 /// A share is published under its sharer's URI with this in front.
 const QString sharePrefix = QStringLiteral("share:");
 
@@ -63,6 +63,8 @@ extern "C" Q_DECL_EXPORT MediaEngine *orvaleCreateMediaEngine(EngineState &state
 MediaSession::MediaSession(EngineState &state, QObject *parent)
     : QObject(parent)
     , m_state(state)
+    , m_links(
+          state, [this] { return peers(); }, [this](int) { tellBitrate(); }, this)
 {
     m_staleCheck.setInterval(500);
     connect(&m_staleCheck, &QTimer::timeout, this, [this] { repaint(); });
@@ -107,6 +109,9 @@ void MediaSession::readSettings()
     // A settings file that names the picture or the tone asks for the generated source.
     m_generatedPicture = settings.contains(QStringLiteral("engine/pictureColour"));
     m_generatedTone = settings.contains(QStringLiteral("engine/toneFrequency"));
+    // For tests: the call's first publisher fails after this many seconds, as a device might.
+    m_publisherFailsAfterMs =
+        int(settings.value(QStringLiteral("engine/publisherFailsAfter")).toDouble() * 1000);
 }
 
 /// What the configuration record chose: the devices (by what opens them), the voice processing
@@ -178,6 +183,11 @@ void MediaSession::connectRelay()
     m_janus = std::make_unique<JanusClient>(QUrl(m_media.value(CF::Url).toString()));
     JanusClient *janus = m_janus.get();
     connect(janus, &JanusClient::lost, this, [this] { lose(mediaLost); });
+    connect(janus, &JanusClient::slowLink, this, [this](qint64 handle, bool uplink, int lost) {
+        qCDebug(lcMedia, "slow link on %lld (uplink %d): %d lost", handle, int(uplink), lost);
+        if (handle == m_publisherHandle)
+            m_links.slowLink();
+    });
     connect(janus, &JanusClient::event, this,
             [this](qint64 handle, const QJsonObject &data, const QJsonObject &jsep) {
                 qCDebug(lcMedia, "event %lld: %s (%s)", handle,
@@ -211,6 +221,7 @@ void MediaSession::connectRelay()
         });
     });
     m_staleCheck.start();
+    m_links.start();
 }
 
 void MediaSession::stop()
@@ -225,13 +236,18 @@ void MediaSession::teardown()
 {
     m_staleCheck.stop();
     m_audioSilent.stop();
+    m_links.stop();
     stopShare();
+    m_publishRetry.cancel();
     delete m_publisher;
     m_publisher = nullptr;
     qDeleteAll(m_subscribers);
     m_subscribers.clear();
+    qDeleteAll(m_subscribeRetry);
+    m_subscribeRetry.clear();
     m_echoFeed = 0;
     m_feedOfHandle.clear();
+    m_cameraFeeds.clear();
     closeRelay();
     m_publisherHandle = m_privateId = 0;
     std::function<void()> cameraChanged;
@@ -269,6 +285,18 @@ void MediaSession::whenClosed(std::function<void()> done)
         done();
     else
         m_whenClosed.append(std::move(done));
+}
+
+void MediaSession::setInterrupted(const QString &uri, bool interrupted)
+{
+    {
+        QMutexLocker lock(&m_state.mutex);
+        if (interrupted)
+            m_state.interruptedMedia.insert(uri);
+        else if (!m_state.interruptedMedia.remove(uri))
+            return;
+    }
+    repaint();
 }
 
 /// The relay is gone (stopped, restarted, or it forgot the session): the call stays, and its
@@ -324,7 +352,7 @@ void MediaSession::publisherEvent(const QJsonObject &data, const QJsonObject &js
     for (const char *gone : {"unpublished", "leaving"}) {
         const QJsonValue id = data.value(QLatin1String(gone));
         if (id.isDouble())
-            drop(id.toInteger());
+            feedGone(id.toInteger(), qstrcmp(gone, "unpublished") == 0);
     }
 }
 
@@ -349,16 +377,20 @@ void MediaSession::joined(const QJsonObject &data)
     m_privateId = data.value("private_id").toInteger();
     m_retryMs = firstRetryMs;
     setNote({});
-    if (!publish())
-        return lose(noMedia);
+    publish();
     if (m_sharing)
         openShare();
 }
 
-bool MediaSession::publish()
+void MediaSession::publish()
 {
     m_sent = sending();
+    probeSpeaker();
     m_publisher = new Publisher(MediaPipeline::publisher(m_sent), this);
+    if (m_state.testSendLoss >= 0)
+        m_publisher->setPacketLoss(&m_state.testSendLoss);
+    m_links.publishing(m_publisher, m_selfUri,
+                       MediaPipeline::videoFormat(m_sent.videoLevel).bitrate);
     std::function<void()> repaint;
     {
         QMutexLocker lock(&m_state.mutex);
@@ -380,11 +412,24 @@ bool MediaSession::publish()
     });
     connect(m_publisher, &WebRtcPeer::localCandidate, this,
             [this](const QJsonObject &c) { m_janus->trickle(m_publisherHandle, c); });
+    connect(m_publisher, &WebRtcPeer::connected, this, [this] {
+        m_publishRetry.succeeded();
+        setInterrupted(m_selfUri, false);
+    });
+    // Queued: the publisher that says so is deleted in answer.
+    connect(
+        m_publisher, &WebRtcPeer::mediaLost, this,
+        [this, publisher = QPointer<Publisher>(m_publisher)] {
+            if (publisher && publisher == m_publisher)
+                publisherLost();
+        },
+        Qt::QueuedConnection);
     if (!m_publisher->start())
-        return false;
+        return lose(noMedia);
+    if (const int ms = std::exchange(m_publisherFailsAfterMs, 0); ms > 0)
+        m_publisher->failAfter(ms);
     follow();
     m_publisher->setMicrophoneMuted(m_microphoneMuted);
-    return true;
 }
 
 void MediaSession::watchStreams(JanusClient *janus)
@@ -424,45 +469,26 @@ void MediaSession::publisherLost()
 {
     if (!m_publisher)
         return;
-    qInfo("media: what this participant sends is lost: publishing again");
     m_audioSilent.stop();
+    delete std::exchange(m_publisher, nullptr);
     setInterrupted(m_selfUri, true);
-    delete m_publisher;
-    m_publisher = nullptr;
-    const qint64 handle = m_publisherHandle;
-    m_janus->message(handle, {{"request", "unpublish"}}); // in case the relay still holds it
-    QTimer::singleShot(streamRetryMs, this, [this, handle] {
-        if (handle == m_publisherHandle && !m_publisher && !publish())
-            lose(noMedia);
+    // The others see the media go; a new offer follows on the same handle.
+    m_janus->message(m_publisherHandle, {{"request", "unpublish"}});
+    const bool again = m_publishRetry.schedule([this] {
+        if (m_janus && m_privateId != 0 && !m_publisher)
+            publish();
     });
+    if (!again)
+        qWarning("media: the sent media failed too often; they stay stopped");
 }
 
-void MediaSession::subscriberLost(qint64 feed, const QString &uri, bool share)
+void MediaSession::probeSpeaker()
 {
-    Subscriber *subscriber = m_subscribers.value(feed);
-    if (!subscriber)
+    if (m_speakerProbed && m_probedSpeaker == m_speakerDevice)
         return;
-    qInfo("media: the stream of %s is lost: subscribing again", qPrintable(uri));
-    if (!share)
-        setInterrupted(uri, true);
-    QTimer::singleShot(streamRetryMs, this, [this, feed, subscriber, uri, share] {
-        if (m_subscribers.value(feed) != subscriber)
-            return; // its publisher left meanwhile
-        drop(feed);
-        subscribe(feed, uri, share);
-    });
-}
-
-void MediaSession::setInterrupted(const QString &uri, bool interrupted)
-{
-    {
-        QMutexLocker lock(&m_state.mutex);
-        if (interrupted)
-            m_state.interruptedMedia.insert(uri);
-        else if (!m_state.interruptedMedia.remove(uri))
-            return;
-    }
-    repaint();
+    m_speakerProbed = true;
+    m_probedSpeaker = m_speakerDevice;
+    m_speakerOpens = Subscriber::speakerOpens(m_speakerDevice);
 }
 
 void MediaSession::addPublishers(const QJsonArray &list)
@@ -474,7 +500,11 @@ void MediaSession::addPublishers(const QJsonArray &list)
         const bool share = uri.startsWith(sharePrefix);
         if (share)
             uri.remove(0, sharePrefix.size());
-        if (feed != 0 && feed != m_ownId && uri != m_selfUri && !m_subscribers.contains(feed))
+        if (feed == 0 || feed == m_ownId || uri == m_selfUri)
+            continue;
+        if (!share)
+            m_cameraFeeds.insert(feed, uri);
+        if (!m_subscribers.contains(feed))
             subscribe(feed, uri, share);
         // Who already speaks when this participant joins is told only here: the relay's
         // events say when speaking starts or stops.
@@ -491,12 +521,27 @@ void MediaSession::subscribe(qint64 feed, const QString &uri, bool share)
                      .filePath(uri.section(u'-', -1).section(u';', 0, 0) + QStringLiteral(".s16"));
     qCDebug(lcMedia, "subscribing to %lld (%s)", feed, qPrintable(uri));
     auto *subscriber = new Subscriber(m_state, uri, record, share, this);
-    subscriber->setSpeakerDevice(m_speakerDevice);
+    subscriber->setSpeakerDevice(m_speakerDevice, m_speakerOpens);
     if (m_echoWanted && !share && m_echoFeed == 0) {
         subscriber->setEchoReference(true);
         m_echoFeed = feed;
     }
     m_subscribers.insert(feed, subscriber);
+    connect(subscriber, &WebRtcPeer::connected, this, [this, feed, uri, share] {
+        if (MediaRetry *retry = m_subscribeRetry.value(feed))
+            retry->succeeded();
+        if (!share)
+            setInterrupted(uri, false);
+    });
+    connect(
+        subscriber, &WebRtcPeer::mediaLost, this,
+        [this, feed, uri, share, guard = QPointer<Subscriber>(subscriber)] {
+            if (guard && m_subscribers.value(feed) == guard)
+                subscriberLost(feed, uri, share);
+        },
+        Qt::QueuedConnection);
+    if (!share)
+        m_links.watch(subscriber);
     if (!subscriber->start()) {
         qCDebug(lcMedia, "subscriber pipeline failed");
         return drop(feed);
@@ -529,6 +574,42 @@ void MediaSession::subscribe(qint64 feed, const QString &uri, bool share)
     });
 }
 
+void MediaSession::subscriberLost(qint64 feed, const QString &uri, bool share)
+{
+    drop(feed);
+    if (!share)
+        setInterrupted(uri, true);
+    MediaRetry *&retry = m_subscribeRetry[feed];
+    if (!retry)
+        retry = new MediaRetry(this);
+    const bool again = retry->schedule([this, feed, uri, share] {
+        if (m_janus && !m_subscribers.contains(feed))
+            subscribe(feed, uri, share);
+    });
+    if (!again)
+        qWarning("media: the media of %s failed too often; they stay stopped", qPrintable(uri));
+}
+
+void MediaSession::feedGone(qint64 feed, bool unpublished)
+{
+    delete m_subscribeRetry.take(feed);
+    drop(feed);
+    // A participant still in the call who stopped publishing lost their media, and publishes
+    // again once they are restored; one who leaves is no longer shown.
+    const QString uri = m_cameraFeeds.value(feed);
+    if (uri.isEmpty())
+        return;
+    bool inCall = false;
+    if (unpublished) {
+        QMutexLocker lock(&m_state.mutex);
+        inCall = std::any_of(m_state.participants.cbegin(), m_state.participants.cend(),
+                             [&uri](const EngineState::Participant &p) { return p.uri == uri; });
+    } else {
+        m_cameraFeeds.remove(feed);
+    }
+    setInterrupted(uri, inCall);
+}
+
 void MediaSession::subscriberEvent(qint64 handle, const QJsonObject &data, const QJsonObject &jsep)
 {
     Subscriber *subscriber = m_subscribers.value(m_feedOfHandle.value(handle));
@@ -555,6 +636,8 @@ void MediaSession::drop(qint64 feed)
     m_feedOfHandle.remove(handle);
     if (handle != 0 && m_janus)
         m_janus->detach(handle);
+    if (!subscriber->isShare())
+        m_links.forget(subscriber->uri());
     delete subscriber;
 }
 
@@ -593,6 +676,7 @@ void MediaSession::startShare(const ShareSource &source)
 void MediaSession::stopShare()
 {
     m_sharing = false;
+    m_shareRetry.cancel();
     m_shareWatch.stop();
     closeShare();
 }
@@ -651,10 +735,39 @@ void MediaSession::publishShare()
     });
     connect(m_sharePublisher, &WebRtcPeer::localCandidate, this,
             [this](const QJsonObject &c) { m_janus->trickle(m_shareHandle, c); });
+    connect(m_sharePublisher, &WebRtcPeer::connected, &m_shareRetry, &MediaRetry::succeeded);
+    connect(
+        m_sharePublisher, &WebRtcPeer::mediaLost, this,
+        [this, publisher = QPointer<Publisher>(m_sharePublisher)] {
+            if (publisher && publisher == m_sharePublisher)
+                shareStreamLost();
+        },
+        Qt::QueuedConnection);
     if (!m_sharePublisher->start()) {
         qWarning("media: the share cannot be captured");
         closeShare();
+        return;
     }
+    // The desktop's stream repeats a still picture, so it is never quiet while it lives; when
+    // the desktop ends it, pipewiresrc just stops, without a message.
+    if (m_shareSource.pipeWireRemote >= 0)
+        m_sharePublisher->expectSteadyFlow("desktop", desktopSilenceMs);
+}
+
+void MediaSession::shareStreamLost()
+{
+    closeShare();
+    // The desktop's stream ending is the desktop ending the share; X is captured again.
+    const bool again = m_shareSource.pipeWireRemote < 0 && m_shareRetry.schedule([this] {
+        if (m_sharing)
+            openShare();
+    });
+    if (again)
+        return;
+    qInfo("media: the shared picture ended: the share ends");
+    stopShare();
+    if (shareLost)
+        shareLost();
 }
 
 void MediaSession::reconfigure()
@@ -664,11 +777,13 @@ void MediaSession::reconfigure()
     const QString speaker = m_speakerDevice;
     const bool echo = m_echoWanted;
     const MediaPipeline::Sending next = sending();
+    probeSpeaker();
     if (next.camera != m_sent.camera) {
         m_publisher->replaceInput("videoinput", MediaPipeline::videoInput(next));
     } else if (next.videoLevel != m_sent.videoLevel) {
         const MediaPipeline::VideoFormat format = MediaPipeline::videoFormat(next.videoLevel);
-        m_publisher->setVideoFormat(MediaPipeline::videoCaps(next), format.bitrate, format.fps * 2);
+        m_links.setLevelRate(format.bitrate);
+        m_publisher->setVideoFormat(MediaPipeline::videoCaps(next), m_links.rate(), format.fps * 2);
     }
     // Replaced rather than moved at the sound server: here that reached the others sooner.
     if (next.microphone != m_sent.microphone || next.echoCancellation != m_sent.echoCancellation ||
@@ -690,8 +805,16 @@ void MediaSession::tellBitrate()
 {
     if (m_janus && m_publisherHandle != 0)
         m_janus->message(m_publisherHandle,
-                         {{"request", "configure"},
-                          {"bitrate", MediaPipeline::videoFormat(m_sent.videoLevel).bitrate}});
+                         {{"request", "configure"}, {"bitrate", m_links.rate()}});
+}
+
+QList<WebRtcPeer *> MediaSession::peers() const
+{
+    QList<WebRtcPeer *> all{m_subscribers.cbegin(), m_subscribers.cend()};
+    for (WebRtcPeer *peer : std::initializer_list<WebRtcPeer *>{m_publisher, m_sharePublisher})
+        if (peer)
+            all.append(peer);
+    return all;
 }
 
 void MediaSession::followSpeaker()
@@ -701,7 +824,8 @@ void MediaSession::followSpeaker()
     for (auto it = m_subscribers.cbegin(); it != m_subscribers.cend(); ++it) {
         if (m_echoWanted && m_echoFeed == 0 && !it.value()->isShare())
             m_echoFeed = it.key();
-        it.value()->changeSpeaker(m_speakerDevice, m_echoWanted && it.key() == m_echoFeed);
+        it.value()->changeSpeaker(m_speakerDevice, m_speakerOpens,
+                                  m_echoWanted && it.key() == m_echoFeed);
     }
 }
 
@@ -709,7 +833,14 @@ QString MediaSession::describe() const
 {
     if (!m_publisher)
         return {};
-    return QStringLiteral("relay session %1, sending from %2; speaker %3")
+    QStringList links{QStringLiteral("own: ") + m_publisher->link().describe()};
+    if (m_sharePublisher)
+        links.append(QStringLiteral("own share: ") + m_sharePublisher->link().describe());
+    for (const Subscriber *subscriber : std::as_const(m_subscribers))
+        links.append((subscriber->isShare() ? QStringLiteral("share of ") : QString()) +
+                     subscriber->uri() + QStringLiteral(": ") + subscriber->link().describe());
+    return QStringLiteral("relay session %1, sending from %2; speaker %3; links: %4")
         .arg(QString::number(m_janus ? m_janus->session() : 0), m_publisher->describe(),
-             m_speakerDevice.isEmpty() ? QStringLiteral("default") : m_speakerDevice);
+             m_speakerDevice.isEmpty() ? QStringLiteral("default") : m_speakerDevice,
+             links.join(QStringLiteral("; ")));
 }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "LinkMonitor.h"
 #include "MediaEngine.h"
 #include "MediaPipeline.h"
+#include "MediaRetry.h"
 
 #include <QHash>
 #include <QJsonObject>
@@ -15,6 +17,7 @@ struct EngineState;
 class JanusClient;
 class Publisher;
 class Subscriber;
+class WebRtcPeer;
 
 /// The call's audio and video through the relay the conference service names: this
 /// participant publishes, and every other publisher of the room is subscribed to. Built into
@@ -44,17 +47,25 @@ private:
     /// Tears the call's media down, keeping what the service said about them.
     void teardown();
     void joined(const QJsonObject &data);
-    /// Builds the publisher and offers it to the relay; false when its pipeline cannot run.
-    bool publish();
+    /// Janus's word on each stream: a hangup or a long silence of the own sound loses it.
     void watchStreams(JanusClient *janus);
     void streamLost(qint64 handle);
-    /// The sent media stopped: the engine publishes again after a pause.
+    void talking(qint64 feed, bool speaking);
+    /// Builds the publisher from the configuration and offers its media to the relay.
+    void publish();
+    /// The sent media stopped: the others are told, and the engine publishes again.
     void publisherLost();
-    /// A received stream stopped: the engine subscribes to it again after a pause.
+    /// A remote publisher stopped publishing (`unpublished`) or left the room.
+    void feedGone(qint64 feed, bool unpublished);
+    /// A received stream stopped: the engine subscribes to it again.
     void subscriberLost(qint64 feed, const QString &uri, bool share);
+    /// The local share stopped: a desktop stream that ended ends the share, a screen or
+    /// window of X is captured again.
+    void shareStreamLost();
+    /// Decides, once per output, whether the chosen speaker can be opened.
+    void probeSpeaker();
     /// Whether the participant's tile says that its media stopped.
     void setInterrupted(const QString &uri, bool interrupted);
-    void talking(qint64 feed, bool speaking);
     void publisherEvent(const QJsonObject &data, const QJsonObject &jsep);
     void subscriberEvent(qint64 handle, const QJsonObject &data, const QJsonObject &jsep);
     void addPublishers(const QJsonArray &list);
@@ -72,8 +83,10 @@ private:
     void repaint();
     void readSettings();
     MediaPipeline::Sending sending();
-    /// The relay caps what this participant sends at the level's bit rate.
+    /// The relay caps what this participant sends at the video's bit rate.
     void tellBitrate();
+    /// Every connection of the call, for the statistics.
+    QList<WebRtcPeer *> peers() const;
     /// Every subscriber plays into the chosen speaker; one feeds the echo canceller.
     void followSpeaker();
 
@@ -87,6 +100,7 @@ private:
     QList<std::function<void()>> m_whenClosed;
     QTimer m_staleCheck; ///< repaints so that tiles whose pictures stopped show the name again
     QTimer m_shareWatch; ///< ends the share of a window that was closed
+    LinkMonitor m_links; ///< the connections' quality, and the video's rate it allows
     qint64 m_room = 0;
     qint64 m_ownId = 0;
     QString m_token;
@@ -101,6 +115,11 @@ private:
     qint64 m_shareHandle = 0; ///< -1 while attaching
     Publisher *m_sharePublisher = nullptr;
     QHash<qint64, qint64> m_feedOfHandle;
+    QHash<qint64, QString> m_cameraFeeds; ///< the participant URI of each remote camera feed
+    MediaRetry m_publishRetry;
+    MediaRetry m_shareRetry;
+    QHash<qint64, MediaRetry *> m_subscribeRetry; ///< by feed, while it is published
+    int m_publisherFailsAfterMs = 0; ///< from the settings: the next publisher is made to fail
     bool m_microphoneMuted = false;
     // From the settings file.
     int m_toneHz = 0;
@@ -110,6 +129,9 @@ private:
     bool m_generatedTone = false;
     MediaPipeline::Sending m_sent; ///< what the running publisher was built or changed for
     QString m_speakerDevice;       ///< the chosen output's name at the sound server, or empty
-    bool m_echoWanted = false;     ///< the microphone's echo canceller needs what is played
-    qint64 m_echoFeed = 0;         ///< the participant whose played sound the canceller hears
+    QString m_probedSpeaker;       ///< the output whose opening m_speakerOpens tells
+    bool m_speakerProbed = false;
+    bool m_speakerOpens = false;
+    bool m_echoWanted = false; ///< the microphone's echo canceller needs what is played
+    qint64 m_echoFeed = 0;     ///< the participant whose played sound the canceller hears
 };

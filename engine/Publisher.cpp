@@ -8,8 +8,19 @@
 #include <gst/webrtc/webrtc.h>
 
 #include <QStringList>
+#include <QTimer>
+
+#include <chrono>
+
+#include <algorithm>
 
 namespace {
+
+qint64 nowMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
 /// Marks each picture as it leaves the generator (see FrameStamp).
 GstPadProbeReturn stampPicture(GstPad *pad, GstPadProbeInfo *info, gpointer)
@@ -82,13 +93,20 @@ bool Publisher::start()
 {
     if (!build(m_launch))
         return false;
-    if (FrameStamp::enabled()) {
-        GstElement *camera = gst_bin_get_by_name(GST_BIN(m_pipeline), "camera");
+    // A share has no camera branch: its pictures are not stamped.
+    if (GstElement *camera =
+            FrameStamp::enabled() ? gst_bin_get_by_name(GST_BIN(m_pipeline), "camera") : nullptr) {
         GstPad *pad = gst_element_get_static_pad(camera, "sink");
         gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, stampPicture, nullptr, nullptr);
         gst_object_unref(pad);
         gst_object_unref(camera);
     }
+    if (GstElement *encoder = gst_bin_get_by_name(GST_BIN(m_pipeline), "videoenc")) {
+        countFrames(encoder);
+        gst_object_unref(encoder);
+    }
+    if (m_lossPercent)
+        dropPackets();
     if (m_selfView)
         watchFrames("selfview", [](WebRtcPeer *peer, const QImage &image) {
             static_cast<Publisher *>(peer)->m_selfView(image);
@@ -110,6 +128,48 @@ bool Publisher::start()
         this);
     play();
     return true;
+}
+
+void Publisher::expectSteadyFlow(const char *element, int silenceMs)
+{
+    GstElement *source = gst_bin_get_by_name(GST_BIN(m_pipeline), element);
+    GstPad *pad = source ? gst_element_get_static_pad(source, "src") : nullptr;
+    if (!pad) {
+        if (source)
+            gst_object_unref(source);
+        return;
+    }
+    gst_pad_add_probe(
+        pad, GST_PAD_PROBE_TYPE_BUFFER,
+        [](GstPad *, GstPadProbeInfo *, gpointer self) {
+            static_cast<Publisher *>(self)->m_lastBufferMs = nowMs();
+            return GST_PAD_PROBE_OK;
+        },
+        this, nullptr);
+    gst_object_unref(pad);
+    gst_object_unref(source);
+    const QString name = QString::fromLatin1(element);
+    connect(&m_flowWatch, &QTimer::timeout, this, [this, name, silenceMs] {
+        const qint64 last = m_lastBufferMs;
+        if (last == 0 || nowMs() - last <= silenceMs)
+            return;
+        m_flowWatch.stop();
+        fail(QStringLiteral("%1 passed nothing for %2 ms: its stream ended")
+                 .arg(name)
+                 .arg(silenceMs));
+    });
+    m_flowWatch.start(silenceMs / 4);
+}
+
+void Publisher::failAfter(int ms)
+{
+    QTimer::singleShot(ms, this, [this] {
+        GstElement *input = gst_bin_get_by_name(GST_BIN(m_pipeline), "videoinput");
+        if (!input)
+            return;
+        GST_ELEMENT_ERROR(input, RESOURCE, FAILED, ("the source was made to fail"), (nullptr));
+        gst_object_unref(input);
+    });
 }
 
 bool Publisher::replaceInput(const char *name, const QString &description)
@@ -139,7 +199,11 @@ bool Publisher::replaceInput(const char *name, const QString &description)
     startAtRunningTime(input, m_pipeline);
     gst_bin_add(GST_BIN(m_pipeline), input);
     GstPad *in = firstSourcePad(input);
-    const bool linked = in && peer && gst_pad_link(in, peer) == GST_PAD_LINK_OK;
+    const GstPadLinkReturn link = in && peer ? gst_pad_link(in, peer) : GST_PAD_LINK_NOFORMAT;
+    const bool linked = link == GST_PAD_LINK_OK;
+    if (!linked)
+        fail(QStringLiteral("the new %1 cannot be linked (%2)")
+                 .arg(QLatin1String(name), QLatin1String(gst_pad_link_get_name(link))));
     gst_element_sync_state_with_parent(input);
     for (GstPad *pad : {out, peer, in})
         if (pad)
@@ -163,6 +227,55 @@ void Publisher::setVideoFormat(const QString &caps, int bitrate, int keyframeDis
         gst_caps_unref(wanted);
         gst_object_unref(format);
     }
+}
+
+void Publisher::setBitrate(int bitrate)
+{
+    if (GstElement *encoder =
+            m_pipeline ? gst_bin_get_by_name(GST_BIN(m_pipeline), "videoenc") : nullptr) {
+        g_object_set(encoder, "target-bitrate", bitrate, nullptr);
+        gst_object_unref(encoder);
+    }
+}
+
+bool Publisher::dropsNext()
+{
+    // Spread over the hundred, as single packets rather than one long gap.
+    const int n = m_packets++ % 100;
+    const int percent = std::max(0, m_lossPercent->load());
+    return (n + 1) * percent / 100 != n * percent / 100;
+}
+
+void Publisher::dropPackets()
+{
+    GstElement *payloader = gst_bin_get_by_name(GST_BIN(m_pipeline), "videopay");
+    GstPad *pad = payloader ? gst_element_get_static_pad(payloader, "src") : nullptr;
+    // The payloader sends a picture's packets as one list.
+    const auto probe = [](GstPad *, GstPadProbeInfo *info, gpointer self) {
+        auto *publisher = static_cast<Publisher *>(self);
+        if (!(GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER_LIST))
+            return publisher->dropsNext() ? GST_PAD_PROBE_DROP : GST_PAD_PROBE_OK;
+        GstBufferList *list = gst_buffer_list_make_writable(GST_PAD_PROBE_INFO_BUFFER_LIST(info));
+        GST_PAD_PROBE_INFO_DATA(info) = list;
+        gst_buffer_list_foreach(
+            list,
+            [](GstBuffer **buffer, guint, gpointer peer) -> gboolean {
+                if (static_cast<Publisher *>(peer)->dropsNext()) {
+                    gst_buffer_unref(*buffer);
+                    *buffer = nullptr; // taken out of the list
+                }
+                return TRUE;
+            },
+            publisher);
+        return gst_buffer_list_length(list) == 0 ? GST_PAD_PROBE_DROP : GST_PAD_PROBE_OK;
+    };
+    if (pad)
+        gst_pad_add_probe(
+            pad, GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST), probe,
+            this, nullptr);
+    for (GstObject *o : {GST_OBJECT(pad), GST_OBJECT(payloader)})
+        if (o)
+            gst_object_unref(o);
 }
 
 QString Publisher::describe() const

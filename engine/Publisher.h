@@ -2,6 +2,9 @@
 
 #include "WebRtcPeer.h"
 
+#include <QTimer>
+
+#include <atomic>
 #include <functional>
 
 /// Outgoing media sent to the relay: this participant's picture (VP8) and sound (Opus), or a
@@ -29,11 +32,29 @@ public:
     /// The camera's pictures change size or rate in the running stream: the encoder starts
     /// over with a key frame, the receivers' decoders follow.
     void setVideoFormat(const QString &caps, int bitrate, int keyframeDistance);
+    /// The sent pictures' source reports an error after `ms`, as a failing device would.
+    void failAfter(int ms);
+    /// The pipeline's element `element` passes buffers steadily while its source lives: a
+    /// silence longer than `silenceMs` after the first buffer is the media's loss.
+    void expectSteadyFlow(const char *element, int silenceMs);
+    /// The encoder's target bit rate, changed in the running stream.
+    void setBitrate(int bitrate);
+    /// Drops this many of every hundred sent video packets, as a lossy link would; read for
+    /// each packet, so the share can change in the running call. Before start().
+    void setPacketLoss(const std::atomic<int> *percent) { m_lossPercent = percent; }
     /// What the running pipeline sends from: the sources, their devices and the voice
     /// processing, read from its elements.
     QString describe() const;
 
 private:
+    void dropPackets();
+    /// Whether the next sent video packet is lost, on the streaming thread.
+    bool dropsNext();
+
     QString m_launch;
     std::function<void(const QImage &)> m_selfView;
+    std::atomic<qint64> m_lastBufferMs{0}; ///< steady clock; written on a streaming thread
+    QTimer m_flowWatch;
+    const std::atomic<int> *m_lossPercent = nullptr;
+    int m_packets = 0; ///< counted on the streaming thread, for the packet loss
 };

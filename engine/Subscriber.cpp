@@ -52,24 +52,21 @@ void noteFirstSound(GstElement *speaker)
     gst_object_unref(in);
 }
 
-/// The chosen speaker when it can be opened, else a sink that drops the sound, so that a
-/// machine without a sound server still shows the pictures.
-QString speakerSink(const QString &device, bool echoReference)
+} // namespace
+
+bool Subscriber::speakerOpens(const QString &device)
 {
-    const QString wanted = MediaPipeline::speaker(device, false);
     GError *error = nullptr;
-    GstElement *probe = gst_parse_launch(wanted.toUtf8().constData(), &error);
+    GstElement *probe =
+        gst_parse_launch(MediaPipeline::speaker(device, false).toUtf8().constData(), &error);
     g_clear_error(&error);
     if (!probe)
-        return QStringLiteral("fakesink sync=false");
+        return false;
     const bool opens = gst_element_set_state(probe, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE;
     gst_element_set_state(probe, GST_STATE_NULL);
     gst_object_unref(probe);
-    return opens ? MediaPipeline::speaker(device, echoReference)
-                 : QStringLiteral("fakesink sync=false");
+    return opens;
 }
-
-} // namespace
 
 Subscriber::Subscriber(EngineState &state, const QString &uri, const QString &recordFile,
                        bool share, QObject *parent)
@@ -131,9 +128,9 @@ void Subscriber::padAdded(GstPad *pad)
         return; // a share carries no sound
     QString description;
     if (video) {
-        description =
-            QStringLiteral("rtpvp8depay ! vp8dec ! videoconvert ! video/x-raw,format=BGRx "
-                           "! appsink name=frames sync=false max-buffers=1 drop=true");
+        description = QStringLiteral(
+            "rtpvp8depay ! vp8dec name=videodec ! videoconvert ! video/x-raw,format=BGRx "
+            "! appsink name=frames sync=false max-buffers=1 drop=true");
     } else {
         description = QStringLiteral("rtpopusdepay ! opusdec ! audioconvert ! audioresample "
                                      "! volume name=speaker mute=%1")
@@ -143,16 +140,18 @@ void Subscriber::padAdded(GstPad *pad)
     GstElement *bin =
         gst_parse_bin_from_description(description.toUtf8().constData(), TRUE, &error);
     if (!bin) {
-        qWarning("media: %s", error ? error->message : "no decoder");
+        const QString why = QString::fromUtf8(error ? error->message : "no decoder");
         g_clear_error(&error);
-        return;
+        return fail(why);
     }
-    if (video) {
-        GstElement *frames = gst_bin_get_by_name(GST_BIN(bin), "frames");
+    if (GstElement *frames = video ? gst_bin_get_by_name(GST_BIN(bin), "frames") : nullptr) {
         GstAppSinkCallbacks callbacks{};
         callbacks.new_sample = newSample;
         gst_app_sink_set_callbacks(GST_APP_SINK(frames), &callbacks, this, nullptr);
         gst_object_unref(frames);
+        GstElement *decoder = gst_bin_get_by_name(GST_BIN(bin), "videodec");
+        countFrames(decoder);
+        gst_object_unref(decoder);
     }
     gst_bin_add(GST_BIN(m_pipeline), bin);
     if (!video) {
@@ -160,28 +159,32 @@ void Subscriber::padAdded(GstPad *pad)
         GstElement *out = speakerBin();
         gst_bin_add(GST_BIN(m_pipeline), out);
         gst_element_sync_state_with_parent(out);
-        gst_element_link(bin, out);
+        if (!gst_element_link(bin, out))
+            return fail(QStringLiteral("the decoded sound cannot reach the speaker"));
         if (FrameStamp::enabled())
             noteFirstSound(out);
     }
     gst_element_sync_state_with_parent(bin);
     GstPad *sinkPad = gst_element_get_static_pad(bin, "sink");
-    gst_pad_link(pad, sinkPad);
+    const GstPadLinkReturn link = gst_pad_link(pad, sinkPad);
     gst_object_unref(sinkPad);
+    if (link != GST_PAD_LINK_OK)
+        fail(QStringLiteral("the received %1 cannot be decoded (%2)")
+                 .arg(video ? QStringLiteral("video") : QStringLiteral("sound"),
+                      QLatin1String(gst_pad_link_get_name(link))));
 }
 
 GstElement *Subscriber::speakerBin() const
 {
-    QString device;
-    bool echo;
+    QString speaker;
     {
         QMutexLocker lock(&m_speakerLock);
-        device = m_speakerDevice;
-        echo = m_echoReference;
+        speaker = m_speakerOpens ? MediaPipeline::speaker(m_speakerDevice, m_echoReference)
+                                 : QStringLiteral("fakesink sync=false");
     }
     const QString description =
         m_recordFile.isEmpty()
-            ? speakerSink(device, echo)
+            ? speaker
             : QStringLiteral("audioconvert ! audio/x-raw,format=S16LE,channels=1,rate=48000 "
                              "! filesink sync=false buffer-mode=2 location=\"%1\"")
                   .arg(m_recordFile);
@@ -207,13 +210,15 @@ GstElement *Subscriber::speakerBin() const
     return bin;
 }
 
-void Subscriber::changeSpeaker(const QString &device, bool echoReference)
+void Subscriber::changeSpeaker(const QString &device, bool opens, bool echoReference)
 {
     {
         QMutexLocker lock(&m_speakerLock);
-        if (device == m_speakerDevice && echoReference == m_echoReference)
+        if (device == m_speakerDevice && opens == m_speakerOpens &&
+            echoReference == m_echoReference)
             return;
         m_speakerDevice = device;
+        m_speakerOpens = opens;
         m_echoReference = echoReference;
     }
     GstElement *old = m_pipeline && m_recordFile.isEmpty()
@@ -232,9 +237,10 @@ void Subscriber::changeSpeaker(const QString &device, bool echoReference)
     // pad: pictures share its thread.
     struct Swap
     {
+        Subscriber *subscriber;
         GstElement *pipeline, *old, *fresh;
     };
-    auto *swap = new Swap{m_pipeline, old, speakerBin()};
+    auto *swap = new Swap{this, m_pipeline, old, speakerBin()};
     gst_object_ref_sink(swap->fresh);
     gst_pad_add_probe(
         feed, GST_PAD_PROBE_TYPE_IDLE,
@@ -250,7 +256,9 @@ void Subscriber::changeSpeaker(const QString &device, bool echoReference)
             gst_bin_remove(GST_BIN(s->pipeline), s->old);
             gst_bin_add(GST_BIN(s->pipeline), s->fresh);
             GstPad *freshIn = gst_element_get_static_pad(s->fresh, "sink");
-            gst_pad_link(pad, freshIn);
+            if (const GstPadLinkReturn link = gst_pad_link(pad, freshIn); link != GST_PAD_LINK_OK)
+                s->subscriber->fail(QStringLiteral("the new speaker cannot be linked (%1)")
+                                        .arg(QLatin1String(gst_pad_link_get_name(link))));
             gst_object_unref(freshIn);
             gst_element_sync_state_with_parent(s->fresh);
             gst_object_unref(s->old);

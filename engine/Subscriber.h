@@ -29,11 +29,16 @@ public:
                QObject *parent);
     ~Subscriber() override;
 
-    /// The sound server's output to play into; empty for the default one. Before start().
-    void setSpeakerDevice(const QString &device)
+    /// Whether the sound server's output `device` (empty for the default one) can be opened;
+    /// a machine without one still shows the pictures. Opens it: not on a streaming thread.
+    static bool speakerOpens(const QString &device);
+    /// The sound server's output to play into, and whether it opens (else the sound is
+    /// dropped). Before start().
+    void setSpeakerDevice(const QString &device, bool opens)
     {
         QMutexLocker lock(&m_speakerLock);
         m_speakerDevice = device;
+        m_speakerOpens = opens;
     }
     /// Whether the played sound also goes to the microphone's echo canceller. Before start().
     void setEchoReference(bool on)
@@ -42,7 +47,7 @@ public:
         m_echoReference = on;
     }
     /// Plays into another output, or feeds the echo canceller or not, while the sound plays.
-    void changeSpeaker(const QString &device, bool echoReference);
+    void changeSpeaker(const QString &device, bool opens, bool echoReference);
     bool echoReference() const
     {
         QMutexLocker lock(&m_speakerLock);
@@ -69,6 +74,7 @@ private:
     bool m_share = false;
     mutable QMutex m_speakerLock; ///< the speaker's choice, read on GStreamer threads
     QString m_speakerDevice;
+    bool m_speakerOpens = false;
     bool m_echoReference = false;
     std::atomic<bool> m_speakerMuted{false};
 };

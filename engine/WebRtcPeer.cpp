@@ -8,8 +8,13 @@
 #include <gst/webrtc/webrtc.h>
 
 #include <QDebug>
+#include <QElapsedTimer>
+#include <QHash>
 #include <QImage>
 #include <QPointer>
+
+#include <functional>
+#include <memory>
 
 namespace {
 
@@ -33,28 +38,162 @@ GstWebRTCSessionDescription *parseSdp(const QString &sdp, GstWebRTCSDPType type)
     return gst_webrtc_session_description_new(type, message);
 }
 
-/// Waits for a promise of webrtcbin: it is answered on webrtcbin's own thread, quickly.
-GstWebRTCSessionDescription *awaitDescription(GstElement *webrtc, const char *signal,
-                                              const char *field)
+/// A promise of webrtcbin whose reply (a copy, null when there is none) reaches `then` on the
+/// thread of `peer`: webrtcbin answers on its own thread, which must not wait for ours.
+GstPromise *answered(WebRtcPeer *peer, std::function<void(const GstStructure *)> then)
 {
-    GstPromise *promise = gst_promise_new();
-    g_signal_emit_by_name(webrtc, signal, nullptr, promise);
-    GstWebRTCSessionDescription *description = nullptr;
-    if (gst_promise_wait(promise) == GST_PROMISE_RESULT_REPLIED) {
-        const GstStructure *reply = gst_promise_get_reply(promise); // owned by the promise
-        if (reply)
-            gst_structure_get(reply, field, GST_TYPE_WEBRTC_SESSION_DESCRIPTION, &description,
-                              nullptr);
+    struct Pending
+    {
+        WebRtcPeer *peer;
+        std::function<void(const GstStructure *)> then;
+    };
+    return gst_promise_new_with_change_func(
+        [](GstPromise *promise, gpointer data) {
+            const auto *pending = static_cast<const Pending *>(data);
+            // Answered already: waiting returns at once with how.
+            const GstStructure *reply = gst_promise_wait(promise) == GST_PROMISE_RESULT_REPLIED
+                                            ? gst_promise_get_reply(promise)
+                                            : nullptr;
+            std::shared_ptr<GstStructure> copy(reply ? gst_structure_copy(reply) : nullptr,
+                                               [](GstStructure *s) {
+                                                   if (s)
+                                                       gst_structure_free(s);
+                                               });
+            hop(pending->peer, [then = pending->then, copy] { then(copy.get()); });
+        },
+        new Pending{peer, std::move(then)},
+        [](gpointer data) { delete static_cast<Pending *>(data); });
+}
+
+/// Errors, warnings and the end of the stream, from the thread that posts them: the peer
+/// handles them on its own thread. Nothing else is kept on the bus, where it would pile up.
+GstBusSyncReply busMessage(GstBus *, GstMessage *message, gpointer self)
+{
+    auto *peer = static_cast<WebRtcPeer *>(self);
+    const QString source = QString::fromUtf8(
+        GST_MESSAGE_SRC(message) ? GST_OBJECT_NAME(GST_MESSAGE_SRC(message)) : "pipeline");
+    GError *error = nullptr;
+    gchar *debug = nullptr;
+    switch (GST_MESSAGE_TYPE(message)) {
+    case GST_MESSAGE_ERROR:
+        gst_message_parse_error(message, &error, &debug);
+        peer->fail(QStringLiteral("error from %1: %2 (%3)")
+                       .arg(source, QString::fromUtf8(error->message), QString::fromUtf8(debug)));
+        break;
+    case GST_MESSAGE_WARNING: {
+        gst_message_parse_warning(message, &error, &debug);
+        const QString text =
+            QStringLiteral("%1: %2 (%3)")
+                .arg(source, QString::fromUtf8(error->message), QString::fromUtf8(debug));
+        hop(peer, [text] { qWarning("media: warning from %s", qUtf8Printable(text)); });
+        break;
     }
-    gst_promise_unref(promise);
-    return description;
+    case GST_MESSAGE_EOS:
+        peer->fail(QStringLiteral("end of stream from %1").arg(source));
+        break;
+    default:
+        break;
+    }
+    g_clear_error(&error);
+    g_free(debug);
+    gst_message_unref(message);
+    return GST_BUS_DROP;
+}
+
+/// A numeric field of a statistics structure, whatever its type; -1 when missing.
+double number(const GstStructure *s, const char *field)
+{
+    const GValue *value = gst_structure_get_value(s, field);
+    if (!value)
+        return -1;
+    GValue d = G_VALUE_INIT;
+    g_value_init(&d, G_TYPE_DOUBLE);
+    const double n = g_value_transform(value, &d) ? g_value_get_double(&d) : -1;
+    g_value_unset(&d);
+    return n;
+}
+
+QString text(const GstStructure *s, const char *field)
+{
+    return QString::fromUtf8(gst_structure_get_string(s, field));
+}
+
+/// The RTP session's own figures of a stream, which webrtcbin passes on beside its own.
+const GstStructure *sourceOf(const GstStructure *s)
+{
+    const GValue *value = gst_structure_get_value(s, "gst-rtpsource-stats");
+    return value && GST_VALUE_HOLDS_STRUCTURE(value) ? gst_value_get_structure(value) : nullptr;
+}
+
+/// The streams of one statistics reply that carry media, with the remote receiver's report
+/// joined to the stream it reports on. Audio is told from video by the RTP clock (90 kHz for
+/// video) of the RTP session's own figures: webrtcbin's kind and codec are not reliable with
+/// a bundle.
+QList<LinkStats::Counters> streamsOf(const GstStructure *reply)
+{
+    QHash<QString, const GstStructure *> byId;
+    const int fields = gst_structure_n_fields(reply);
+    for (int i = 0; i < fields; ++i) {
+        const GValue *value =
+            gst_structure_get_value(reply, gst_structure_nth_field_name(reply, i));
+        if (GST_VALUE_HOLDS_STRUCTURE(value)) {
+            const GstStructure *s = gst_value_get_structure(value);
+            byId.insert(text(s, "id"), s);
+        }
+    }
+    QList<LinkStats::Counters> streams;
+    for (const GstStructure *s : std::as_const(byId)) {
+        GstWebRTCStatsType type;
+        if (!gst_structure_get(s, "type", GST_TYPE_WEBRTC_STATS_TYPE, &type, nullptr) ||
+            (type != GST_WEBRTC_STATS_OUTBOUND_RTP && type != GST_WEBRTC_STATS_INBOUND_RTP))
+            continue;
+        const GstStructure *source = sourceOf(s);
+        gboolean sender = false;
+        // Sources that only send reports (the relay's receiver reports) carry no media.
+        if (!source || !gst_structure_get_boolean(source, "is-sender", &sender) || !sender)
+            continue;
+        LinkStats::Counters c;
+        c.sending = type == GST_WEBRTC_STATS_OUTBOUND_RTP;
+        c.video = number(source, "clock-rate") == 90000;
+        c.bytes = quint64(std::max(0.0, number(s, c.sending ? "bytes-sent" : "bytes-received")));
+        const auto ms = [](double seconds) { return seconds < 0 ? -1 : seconds * 1000; };
+        if (c.sending) {
+            if (const GstStructure *report = byId.value(text(s, "remote-id"))) {
+                c.fractionLost = number(report, "fraction-lost");
+                c.roundTripMs = ms(number(report, "round-trip-time"));
+            }
+        } else {
+            c.packetsReceived = qint64(number(s, "packets-received"));
+            // Counted as expected less received: duplicates can make it negative.
+            c.packetsLost = std::max<qint64>(0, qint64(number(source, "packets-lost")));
+            c.jitterMs = ms(number(s, "jitter"));
+        }
+        streams.append(c);
+    }
+    return streams;
+}
+
+qint64 steadyMs()
+{
+    static QElapsedTimer clock;
+    if (!clock.isValid())
+        clock.start();
+    return clock.elapsed();
 }
 
 } // namespace
 
+/// How long a disconnected connection may take to come back by itself.
+constexpr int disconnectedGraceMs = 3000;
+
 WebRtcPeer::WebRtcPeer(QObject *parent)
     : QObject(parent)
-{}
+{
+    m_disconnected.setSingleShot(true);
+    m_disconnected.setInterval(disconnectedGraceMs);
+    connect(&m_disconnected, &QTimer::timeout, this,
+            [this] { lose(QStringLiteral("the connection to the relay was lost")); });
+}
 
 WebRtcPeer::~WebRtcPeer()
 {
@@ -69,8 +208,69 @@ WebRtcPeer::~WebRtcPeer()
 
 void WebRtcPeer::stopPipeline()
 {
-    if (m_pipeline)
-        gst_element_set_state(m_pipeline, GST_STATE_NULL); // joins the streaming threads
+    if (!m_pipeline)
+        return;
+    gst_element_set_state(m_pipeline, GST_STATE_NULL); // joins the streaming threads
+    GstBus *bus = gst_element_get_bus(m_pipeline);
+    gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
+    gst_object_unref(bus);
+}
+
+void WebRtcPeer::fail(const QString &why)
+{
+    hop(this, [this, why] { lose(why); });
+}
+
+void WebRtcPeer::lose(const QString &why)
+{
+    if (std::exchange(m_lost, true))
+        return;
+    m_disconnected.stop();
+    qWarning("media: %s", qUtf8Printable(why));
+    Q_EMIT mediaLost(why);
+}
+
+void WebRtcPeer::watchBus()
+{
+    GstBus *bus = gst_element_get_bus(m_pipeline);
+    gst_bus_set_sync_handler(bus, busMessage, this, nullptr);
+    gst_object_unref(bus);
+}
+
+void WebRtcPeer::watchConnection()
+{
+    const auto changed = +[](GstElement *webrtc, GParamSpec *spec, gpointer self) {
+        int state = 0;
+        g_object_get(webrtc, spec->name, &state, nullptr);
+        const bool ice = g_str_equal(spec->name, "ice-connection-state");
+        auto *peer = static_cast<WebRtcPeer *>(self);
+        hop(peer, [peer, state, ice] { peer->connectionChanged(state, ice); });
+    };
+    g_signal_connect(m_webrtc, "notify::connection-state", G_CALLBACK(changed), this);
+    g_signal_connect(m_webrtc, "notify::ice-connection-state", G_CALLBACK(changed), this);
+}
+
+/// Failed is the end; disconnected may mend itself within a grace period.
+void WebRtcPeer::connectionChanged(int state, bool ice)
+{
+    const bool failed = ice ? state == GST_WEBRTC_ICE_CONNECTION_STATE_FAILED
+                            : state == GST_WEBRTC_PEER_CONNECTION_STATE_FAILED;
+    const bool disconnected = ice ? state == GST_WEBRTC_ICE_CONNECTION_STATE_DISCONNECTED
+                                  : state == GST_WEBRTC_PEER_CONNECTION_STATE_DISCONNECTED;
+    const bool up = ice ? state == GST_WEBRTC_ICE_CONNECTION_STATE_CONNECTED ||
+                              state == GST_WEBRTC_ICE_CONNECTION_STATE_COMPLETED
+                        : state == GST_WEBRTC_PEER_CONNECTION_STATE_CONNECTED;
+    if (failed) {
+        lose(ice ? QStringLiteral("ICE failed") : QStringLiteral("the connection failed"));
+    } else if (disconnected) {
+        m_connected = false;
+        if (!m_disconnected.isActive())
+            m_disconnected.start();
+    } else if (up) {
+        m_disconnected.stop();
+        if (!std::exchange(m_connected, true) && !m_lost)
+            Q_EMIT connected();
+    }
 }
 
 bool WebRtcPeer::build(const QString &launch)
@@ -93,9 +293,11 @@ bool WebRtcPeer::build(const QString &launch)
     GstClock *clock = gst_system_clock_obtain();
     gst_pipeline_use_clock(GST_PIPELINE(m_pipeline), clock);
     gst_object_unref(clock);
+    watchBus();
     m_webrtc = gst_bin_get_by_name(GST_BIN(m_pipeline), "webrtc");
     if (!m_webrtc)
         return false;
+    watchConnection();
     g_signal_connect(m_webrtc, "on-ice-candidate",
                      G_CALLBACK(+[](GstElement *, guint mline, gchar *candidate, gpointer self) {
                          auto *peer = static_cast<WebRtcPeer *>(self);
@@ -173,14 +375,22 @@ void WebRtcPeer::watchFrames(const char *sink, void (*deliver)(WebRtcPeer *, con
 
 void WebRtcPeer::makeOffer()
 {
-    GstWebRTCSessionDescription *offer = awaitDescription(m_webrtc, "create-offer", "offer");
-    if (!offer) {
-        qWarning("media: no offer");
-        return;
-    }
-    g_signal_emit_by_name(m_webrtc, "set-local-description", offer, nullptr);
-    describe(offer);
-    gst_webrtc_session_description_free(offer);
+    GstPromise *promise =
+        answered(this, [this](const GstStructure *reply) { setLocal(reply, "offer"); });
+    g_signal_emit_by_name(m_webrtc, "create-offer", nullptr, promise);
+    gst_promise_unref(promise);
+}
+
+void WebRtcPeer::setLocal(const GstStructure *reply, const char *field)
+{
+    GstWebRTCSessionDescription *local = nullptr;
+    if (reply)
+        gst_structure_get(reply, field, GST_TYPE_WEBRTC_SESSION_DESCRIPTION, &local, nullptr);
+    if (!local)
+        return fail(QStringLiteral("webrtcbin made no %1").arg(QLatin1String(field)));
+    g_signal_emit_by_name(m_webrtc, "set-local-description", local, nullptr);
+    describe(local);
+    gst_webrtc_session_description_free(local);
 }
 
 void WebRtcPeer::applyAnswer(const QString &sdp)
@@ -195,20 +405,20 @@ void WebRtcPeer::answerOffer(const QString &sdp)
 {
     GstWebRTCSessionDescription *offer = parseSdp(sdp, GST_WEBRTC_SDP_TYPE_OFFER);
     if (!offer)
-        return;
-    GstPromise *applied = gst_promise_new();
+        return fail(QStringLiteral("the relay's offer cannot be read"));
+    // The answer is made once the offer is in place.
+    GstPromise *applied = answered(this, [this](const GstStructure *) { createAnswer(); });
     g_signal_emit_by_name(m_webrtc, "set-remote-description", offer, applied);
-    gst_promise_wait(applied);
     gst_promise_unref(applied);
     gst_webrtc_session_description_free(offer);
-    GstWebRTCSessionDescription *answer = awaitDescription(m_webrtc, "create-answer", "answer");
-    if (!answer) {
-        qWarning("media: no answer");
-        return;
-    }
-    g_signal_emit_by_name(m_webrtc, "set-local-description", answer, nullptr);
-    describe(answer);
-    gst_webrtc_session_description_free(answer);
+}
+
+void WebRtcPeer::createAnswer()
+{
+    GstPromise *promise =
+        answered(this, [this](const GstStructure *reply) { setLocal(reply, "answer"); });
+    g_signal_emit_by_name(m_webrtc, "create-answer", nullptr, promise);
+    gst_promise_unref(promise);
 }
 
 void WebRtcPeer::describe(const GstWebRTCSessionDescription *local)
@@ -241,4 +451,49 @@ void WebRtcPeer::gatheringDone()
     m_gathered = true;
     if (m_described)
         Q_EMIT localCandidate({});
+}
+
+void WebRtcPeer::readStats()
+{
+    if (!m_webrtc)
+        return;
+    // Answered on webrtcbin's thread, or expired when the pipeline stops: either way before
+    // the destructor's stopPipeline() returns, so this peer is still there.
+    GstPromise *promise = gst_promise_new_with_change_func(
+        [](GstPromise *answered, gpointer self) {
+            // The promise has changed already: this does not wait.
+            if (gst_promise_wait(answered) != GST_PROMISE_RESULT_REPLIED)
+                return;
+            const GstStructure *reply = gst_promise_get_reply(answered);
+            if (!reply)
+                return;
+            auto *peer = static_cast<WebRtcPeer *>(self);
+            const QList<LinkStats::Counters> streams = streamsOf(reply);
+            hop(peer, [peer, streams] { peer->statsArrived(streams); });
+        },
+        this, nullptr);
+    g_signal_emit_by_name(m_webrtc, "get-stats", nullptr, promise);
+    gst_promise_unref(promise);
+}
+
+void WebRtcPeer::statsArrived(const QList<LinkStats::Counters> &streams)
+{
+    const qint64 in = m_framesIn, out = m_framesOut;
+    m_link.update(steadyMs(), streams, {out, in < 0 ? -1 : in - out});
+    Q_EMIT linkRead();
+}
+
+void WebRtcPeer::countFrames(GstElement *coder)
+{
+    m_framesIn = m_framesOut = 0;
+    const GstPadProbeCallback count = [](GstPad *, GstPadProbeInfo *, gpointer counter) {
+        ++*static_cast<std::atomic<qint64> *>(counter);
+        return GST_PAD_PROBE_OK;
+    };
+    for (const auto &[name, counter] : {std::pair{"sink", &m_framesIn}, {"src", &m_framesOut}}) {
+        if (GstPad *pad = gst_element_get_static_pad(coder, name)) {
+            gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, count, counter, nullptr);
+            gst_object_unref(pad);
+        }
+    }
 }

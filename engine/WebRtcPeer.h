@@ -1,11 +1,17 @@
 #pragma once
 
+#include "LinkStats.h"
+
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
+#include <QTimer>
+
+#include <atomic>
 
 typedef struct _GstElement GstElement;
 typedef struct _GstSample GstSample;
+typedef struct _GstStructure GstStructure;
 class QImage;
 typedef struct _GstWebRTCSessionDescription GstWebRTCSessionDescription;
 
@@ -20,11 +26,25 @@ class WebRtcPeer : public QObject
 public:
     ~WebRtcPeer() override;
 
+    /// Reports a fault of the media, from any thread: on this object's thread it is logged
+    /// and said as mediaLost().
+    void fail(const QString &why);
+    /// Asks webrtcbin for its statistics; linkRead() follows once they are in link().
+    void readStats();
+    const LinkStats &link() const { return m_link; }
+
 Q_SIGNALS:
     /// The local offer or answer, as the relay wants it ({type, sdp}).
     void localDescription(const QJsonObject &jsep);
     /// A local ICE candidate once the description is out; an empty one ends gathering.
     void localCandidate(const QJsonObject &candidate);
+    /// The media stopped for good: the pipeline failed or ended, or the connection to the
+    /// relay broke. Said once; the peer is of no further use.
+    void mediaLost(const QString &why);
+    /// The connection to the relay carries media.
+    void connected();
+    /// A reading of the statistics arrived.
+    void linkRead();
 
 protected:
     explicit WebRtcPeer(QObject *parent);
@@ -45,16 +65,32 @@ protected:
     void watchFrames(const char *sink, void (*deliver)(WebRtcPeer *, const QImage &));
     /// Sets a boolean or numeric property of a named element of the pipeline.
     void setProperty(const char *element, const char *property, bool value);
+    /// Counts the pictures that enter and leave `coder` (a video decoder or encoder), for the
+    /// statistics: those that enter and never leave were dropped.
+    void countFrames(GstElement *coder);
 
     GstElement *m_pipeline = nullptr;
     GstElement *m_webrtc = nullptr;
 
 private:
+    void watchBus();
+    void watchConnection();
+    void connectionChanged(int state, bool ice);
+    void lose(const QString &why);
+    /// Sets `description` (taken from `reply` under `field`) as the local one and sends it.
+    void setLocal(const GstStructure *reply, const char *field);
+    void createAnswer();
     void describe(const GstWebRTCSessionDescription *local);
     void candidateFound(uint mline, const QString &candidate);
     void gatheringDone();
+    void statsArrived(const QList<LinkStats::Counters> &streams);
 
     bool m_described = false;
     bool m_gathered = false;
     QList<QJsonObject> m_waiting; ///< candidates found before the description went out
+    bool m_lost = false;
+    bool m_connected = false;
+    QTimer m_disconnected; ///< a disconnected connection may come back by itself meanwhile
+    LinkStats m_link;
+    std::atomic<qint64> m_framesIn{-1}, m_framesOut{-1}; ///< counted on streaming threads
 };

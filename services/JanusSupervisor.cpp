@@ -135,7 +135,8 @@ bool JanusSupervisor::writeConfiguration(QString *error)
                                  "  loggers_folder = \"%1/empty\"\n"
                                  "  log_to_stdout = true\n  debug_level = 3\n"
                                  "  session_timeout = 60\n  server_name = \"orvale\"\n}\n"
-                                 "media: {\n  rtp_port_range = \"20000-60000\"\n}\n"
+                                 "media: {\n  rtp_port_range = \"20000-60000\"\n"
+                                 "  slowlink_threshold = 4\n}\n"
                                  "nat: {\n}\nplugins: {\n}\ntransports: {\n}\n"
                                  "events: {\n  broadcast = false\n}\n")
                       .arg(f)) &&

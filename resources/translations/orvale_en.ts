@@ -190,6 +190,14 @@
         <source>音视频已中断</source>
         <translation>Audio and video interrupted</translation>
     </message>
+    <message>
+        <source>网络不佳</source>
+        <translation>Poor connection</translation>
+    </message>
+    <message>
+        <source>网络不佳: %1</source>
+        <translation>Poor connection: %1</translation>
+    </message>
 </context>
 <context>
     <name>ChangePasswordViewController</name>

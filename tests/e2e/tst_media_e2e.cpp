@@ -56,6 +56,7 @@ private Q_SLOTS:
     void statesSilenceOrStopA();
     void aLeavesAndRejoins();
     void aQuitsMidCall();
+    void aSendingFailsAndRecovers();
     void strangerCannotSubscribe();
     void bWatchesTheShareOfA();
     void aClosesTheSharedWindow();
@@ -93,6 +94,8 @@ private:
     /// The pictures of A's camera or share ("camera", "share") that B's engine has received,
     /// as its conference details say; -1 when it does not answer.
     qint64 picturesOfAAtB(const QString &kind);
+    /// Whether B's engine says that A's media stopped; false when it does not answer.
+    bool aInterruptedAtB();
     double pictureOfAShown() { return shareOf(m_view.grab().toImage(), pictureOfA); }
     double toneOfAHeard()
     {
@@ -100,6 +103,8 @@ private:
     }
     void portalJoin(qint64 conference);
     void writeSettings(const QString &path, const QByteArray &text);
+    /// A's settings file: its picture and tone, and `more`.
+    QString settingsOfA(const QByteArray &more = {});
     JanusProbe janus() const { return JanusProbe(m_services->dataPath()); }
 
     std::unique_ptr<TestHome> m_home;
@@ -124,6 +129,25 @@ qint64 TestMediaEndToEnd::picturesOfAAtB(const QString &kind)
     const auto count =
         QRegularExpression(kind + QStringLiteral(" of \\S*-u1001;\\S* (\\d+)")).match(details);
     return count.hasMatch() ? count.captured(1).toLongLong() : 0;
+}
+
+bool TestMediaEndToEnd::aInterruptedAtB()
+{
+    const QString details =
+        ConferenceDetails::ask([] { TRQClientInEvent::ClientSyncRequestConferenceDetails(); });
+    return details.contains(QRegularExpression(QStringLiteral("音视频已中断 \\S*-u1001;")));
+}
+
+QString TestMediaEndToEnd::settingsOfA(const QByteArray &more)
+{
+    const QString path = m_settings.filePath(more.isEmpty() ? QStringLiteral("a.ecf")
+                                                            : QStringLiteral("a-more.ecf"));
+    writeSettings(path, QStringLiteral("pictureColour=%1\ntoneFrequency=%2\n")
+                                .arg(pictureOfA.name())
+                                .arg(toneOfA)
+                                .toUtf8() +
+                            more);
+    return path;
 }
 
 void TestMediaEndToEnd::writeSettings(const QString &path, const QByteArray &text)
@@ -186,11 +210,6 @@ void TestMediaEndToEnd::initTestCase()
 /// A: demo, signed in, with its picture and tone chosen by its settings file.
 void TestMediaEndToEnd::startA()
 {
-    const QString settingsOfA = m_settings.filePath(QStringLiteral("a.ecf"));
-    writeSettings(settingsOfA, QStringLiteral("pictureColour=%1\ntoneFrequency=%2\n")
-                                   .arg(pictureOfA.name())
-                                   .arg(toneOfA)
-                                   .toUtf8());
     forgetA();
     m_a.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_a.start(QStringLiteral(ORVALE_ENGINE_DRIVER), {});
@@ -198,7 +217,7 @@ void TestMediaEndToEnd::startA()
     QVERIFY(!fromA(QStringLiteral("ready")).isEmpty());
     tellA(QStringLiteral("login demo demo1234 ") + m_services->portal());
     QVERIFY(!fromA(QStringLiteral("loginSuccess")).isEmpty());
-    tellA(QStringLiteral("settings ") + settingsOfA);
+    tellA(QStringLiteral("settings ") + settingsOfA());
 }
 
 QString TestMediaEndToEnd::relaySessionOfA()
@@ -358,6 +377,28 @@ void TestMediaEndToEnd::aQuitsMidCall()
     // A's engine waited for Janus to end its session before the process ended.
     QCOMPARE(janusRefuses(session), noSuchSession);
     startA();
+}
+
+void TestMediaEndToEnd::aSendingFailsAndRecovers()
+{
+    if (aInRoster()) {
+        forgetA();
+        tellA(QStringLiteral("leave"));
+        QVERIFY(!fromA(QStringLiteral("endConference")).isEmpty());
+    }
+    // A's next call starts with a source that fails a moment later, once.
+    tellA(QStringLiteral("settings ") + settingsOfA("publisherFailsAfter=2\n"));
+    forgetA();
+    tellA(QStringLiteral("join 1002"));
+    QVERIFY(!fromA(QStringLiteral("conference")).isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(aInterruptedAtB(), 15000);
+    m_view.grab().save(QDir::temp().filePath(QStringLiteral("orvale-media-interrupted.png")));
+    // A sends again in the same call: its picture returns and its tile is no longer interrupted.
+    QTRY_VERIFY_WITH_TIMEOUT(pictureOfAShown() > shown, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(!aInterruptedAtB(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(toneOfAHeard() > heard, 5000);
+    QVERIFY(aInRoster());
+    tellA(QStringLiteral("settings ") + settingsOfA());
 }
 
 void TestMediaEndToEnd::strangerCannotSubscribe()

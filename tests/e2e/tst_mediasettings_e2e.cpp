@@ -97,6 +97,8 @@ private Q_SLOTS:
     void aSwitchesCamera();
     void voiceProcessingFollows();
     void microphoneUnplugged();
+    void linkStatistics();
+    void lossLowersRate();
 
 private:
     bool startSoundServer();
@@ -126,6 +128,10 @@ private:
     std::function<bool()> picturesOfAFlow(bool flowing);
     /// What A's engine sends from, from its conference details.
     QString sendingOfA();
+    /// Writes A's engine settings file and has A's engine read it again.
+    void settingsOfA(const QByteArray &lines);
+    /// The video encoder's rate at A, from its conference details; 0 when not found.
+    int rateOfA();
     /// Waits for `done` after a switch and notes how long it took.
     bool switched(const char *what, const std::function<bool()> &done);
 
@@ -135,6 +141,7 @@ private:
     QTemporaryDir m_runtime; ///< the sound server's runtime folder and the recordings
     QTemporaryDir m_homeOfA;
     QTemporaryDir m_settings;
+    QString m_settingsOfA;
     QProcess m_sound;
     QProcess m_recorders[4];
     bool m_bStarted = false;
@@ -170,6 +177,23 @@ QString TestMediaSettings::sendingOfA()
 {
     tellA(QStringLiteral("details"));
     return fromA(QStringLiteral("details:"), 5000).section(QStringLiteral("sending from "), 1);
+}
+
+void TestMediaSettings::settingsOfA(const QByteArray &lines)
+{
+    QFile a(m_settingsOfA);
+    QVERIFY(a.open(QIODevice::WriteOnly));
+    a.write("[engine]\ntestCamera=true\n" + lines);
+    a.close();
+    tellA(QStringLiteral("settings ") + m_settingsOfA);
+}
+
+int TestMediaSettings::rateOfA()
+{
+    return QRegularExpression(QStringLiteral("vp8enc bitrate=(\\d+)"))
+        .match(sendingOfA())
+        .captured(1)
+        .toInt();
 }
 
 bool TestMediaSettings::switched(const char *what, const std::function<bool()> &done)
@@ -291,10 +315,11 @@ void TestMediaSettings::initTestCase()
     QTRY_VERIFY_WITH_TIMEOUT(m_delegate.calls.contains(QStringLiteral("addControllView")), 15000);
 
     // A: demo, with a home (and settings) of its own, its camera generated.
-    const QString settingsOfA = m_settings.filePath(QStringLiteral("a.ecf"));
-    QFile a(settingsOfA);
+    m_settingsOfA = m_settings.filePath(QStringLiteral("a.ecf"));
+    QFile a(m_settingsOfA);
     QVERIFY(a.open(QIODevice::WriteOnly));
-    a.write("[engine]\ntestCamera=true\n"); // the camera list holds the generated camera
+    // The camera list holds the generated camera; the sent video can be made lossy.
+    a.write("[engine]\ntestCamera=true\ntestSendLoss=0\n");
     a.close();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), m_homeOfA.path());
@@ -313,7 +338,7 @@ void TestMediaSettings::initTestCase()
     QVERIFY2(m_micOfA[0] >= 0 && m_micOfA[1] >= 0, qPrintable(micsOfA.join(u',')));
     tellA(QStringLiteral("login demo demo1234 ") + portal);
     QVERIFY(!fromA(QStringLiteral("loginSuccess")).isEmpty());
-    tellA(QStringLiteral("settings ") + settingsOfA);
+    tellA(QStringLiteral("settings ") + m_settingsOfA);
     // A's stored choices, before any call.
     tellA(QStringLiteral("choose mic %1").arg(m_micOfA[0]));
     tellA(QStringLiteral("choose video 1"));
@@ -467,6 +492,52 @@ void TestMediaSettings::microphoneUnplugged()
     tellA(QStringLiteral("configuration"));
     const QString configuration = fromA(QStringLiteral("configuration:"));
     QVERIFY2(configuration.endsWith(u"startup=1,2"), qPrintable(configuration));
+}
+
+/// Both engines read their connections: every stream of the call, sent and received, carries
+/// bits, and each video stream's pictures are counted.
+void TestMediaSettings::linkStatistics()
+{
+    const auto flowing = [](const QString &details) {
+        const QStringList links = details.section(QStringLiteral("links: "), 1)
+                                      .section(QStringLiteral("; pictures received"), 0, 0)
+                                      .split(QStringLiteral("; "));
+        if (links.size() < 2) // this participant's own and the other's
+            return false;
+        return std::all_of(links.cbegin(), links.cend(), [](const QString &link) {
+            static const QRegularExpression video(QStringLiteral(
+                "(sent|received) video [1-9]\\d* kbit/s[^,]* frames [1-9]\\d* \\w+ \\d+ dropped"));
+            static const QRegularExpression audio(
+                QStringLiteral("(sent|received) audio [1-9]\\d* kbit/s"));
+            return link.contains(video) && link.contains(audio);
+        });
+    };
+    QTRY_VERIFY2_WITH_TIMEOUT(flowing(detailsOfB()), qPrintable(detailsOfB()), 10000);
+    QTRY_VERIFY2_WITH_TIMEOUT(flowing(sendingOfA()), qPrintable(sendingOfA()), 10000);
+}
+
+/// A's sent video loses packets on the way (no link here can be made lossy, so A's engine
+/// drops them itself): Janus reports the slow link and the receiver reports the loss, A's
+/// encoder's rate goes down while the loss lasts, never below the floor, and climbs again once
+/// the link is clean.
+void TestMediaSettings::lossLowersRate()
+{
+    QTRY_VERIFY_WITH_TIMEOUT(rateOfA() > 0, 5000);
+    const int levelRate = rateOfA();
+    settingsOfA("testSendLoss=30\n");
+    QTRY_VERIFY2_WITH_TIMEOUT(rateOfA() < levelRate * 0.6, qPrintable(sendingOfA()), 20000);
+    // B sees the loss of A's pictures, and marks A's tile.
+    const QRegularExpression lossOfA(
+        QStringLiteral("-u1001;[^:]*: [^;]*received video [^,;]* loss ([\\d.]+) %"));
+    QTRY_VERIFY2_WITH_TIMEOUT(lossOfA.match(detailsOfB()).captured(1).toDouble() > 5,
+                              qPrintable(detailsOfB()), 10000);
+    settingsOfA("testSendLoss=0\n");
+    const int lowered = rateOfA();
+    QVERIFY(lowered >= 150000);
+    QTRY_VERIFY2_WITH_TIMEOUT(rateOfA() > lowered, qPrintable(sendingOfA()), 30000);
+    // Still the same call, A's pictures still arriving.
+    const auto arriving = picturesOfAFlow(true);
+    QTRY_VERIFY_WITH_TIMEOUT(arriving(), 10000);
 }
 
 QTEST_MAIN(TestMediaSettings)

@@ -14,6 +14,7 @@
 #include "ServicesProcess.h"
 #include "TRQClientInEvent.h"
 #include "TestHome.h"
+#include "TrayHostStandIn.h"
 
 #include <QApplication>
 #include <QDir>
@@ -56,6 +57,7 @@ private:
     /// The desktop's screen-cast portal, on a thread of its own: the engine asks it while the
     /// application's thread waits.
     PortalStandIn m_portal;
+    TrayHostStandIn m_tray;
     QThread m_portalThread;
 };
 
@@ -63,9 +65,12 @@ void TestWaylandEndToEnd::initTestCase()
 {
     QCOMPARE(QGuiApplication::platformName(), QStringLiteral("wayland"));
     m_portal.moveToThread(&m_portalThread);
+    m_tray.moveToThread(&m_portalThread);
     m_portalThread.start();
     QVERIFY(m_portal.serve(
         QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("portal"))));
+    QVERIFY(m_tray.serve(
+        QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("tray"))));
     QVERIFY(JoinConferenceWindowController::controlBarInside());
     m_home = std::make_unique<TestHome>();
     // The deployment announces a release: keep its prompt off the windows under test.
@@ -105,6 +110,9 @@ void TestWaylandEndToEnd::signIn()
     QTRY_VERIFY_WITH_TIMEOUT(mainWindow() && mainWindow()->isVisible(), 20000);
     QVERIFY(QTest::qWaitForWindowExposed(mainWindow(), 15000));
     QTRY_VERIFY_WITH_TIMEOUT(!mainWindow()->contactList()->contactsArray().isEmpty(), 15000);
+    // The tray icon goes through the desktop's StatusNotifier host, as on X11.
+    QTRY_VERIFY(m_app->hasTrayIcon());
+    QTRY_VERIFY(m_tray.registrations() > 0);
 }
 
 void TestWaylandEndToEnd::settings()

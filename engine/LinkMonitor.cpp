@@ -1,0 +1,92 @@
+#include "LinkMonitor.h"
+
+#include "EngineState.h"
+#include "Publisher.h"
+#include "Subscriber.h"
+
+#include <QMutexLocker>
+
+namespace {
+
+constexpr int readingIntervalMs = 2000;
+
+} // namespace
+
+LinkMonitor::LinkMonitor(EngineState &state, std::function<QList<WebRtcPeer *>()> peers,
+                         std::function<void(int)> tellRelay, QObject *parent)
+    : QObject(parent)
+    , m_state(state)
+    , m_peers(std::move(peers))
+    , m_tellRelay(std::move(tellRelay))
+{
+    m_clock.start();
+    m_timer.setInterval(readingIntervalMs);
+    connect(&m_timer, &QTimer::timeout, this, &LinkMonitor::read);
+}
+
+void LinkMonitor::stop()
+{
+    m_timer.stop();
+    m_publisher = nullptr;
+    QMutexLocker lock(&m_state.mutex);
+    m_state.poorLinks.clear();
+}
+
+void LinkMonitor::publishing(Publisher *publisher, const QString &selfUri, int levelRate)
+{
+    m_publisher = publisher;
+    m_selfUri = selfUri;
+    m_adapter = BitrateAdapter(levelRate);
+    connect(publisher, &WebRtcPeer::linkRead, this, &LinkMonitor::sentRead);
+}
+
+void LinkMonitor::watch(Subscriber *subscriber)
+{
+    connect(subscriber, &WebRtcPeer::linkRead, this,
+            [this, subscriber] { mark(subscriber->uri(), subscriber->link().poor()); });
+}
+
+void LinkMonitor::slowLink()
+{
+    if (m_publisher && m_adapter.slowLink(m_clock.elapsed()))
+        apply();
+}
+
+/// Asks every connection for its statistics; the adaptation's calm spells count on.
+void LinkMonitor::read()
+{
+    for (WebRtcPeer *peer : m_peers())
+        peer->readStats();
+    if (m_publisher && m_adapter.tick(m_clock.elapsed()))
+        apply();
+}
+
+/// What this participant sends: the receiver's reported loss may lower the video's rate.
+void LinkMonitor::sentRead()
+{
+    const double loss = m_publisher->link().sentVideoLossPercent();
+    if (loss >= 0 && m_adapter.lossReport(m_clock.elapsed(), loss / 100))
+        apply();
+    mark(m_selfUri, m_publisher->link().poor());
+}
+
+void LinkMonitor::mark(const QString &uri, bool poor)
+{
+    QMutexLocker lock(&m_state.mutex);
+    if (m_state.poorLinks.contains(uri) == poor)
+        return;
+    if (poor)
+        m_state.poorLinks.insert(uri);
+    else
+        m_state.poorLinks.remove(uri);
+    if (m_state.repaint)
+        m_state.repaint();
+}
+
+void LinkMonitor::apply()
+{
+    qInfo("media: the video is sent at %d bit/s (%d at most)", m_adapter.target(),
+          m_adapter.ceiling());
+    m_publisher->setBitrate(m_adapter.target());
+    m_tellRelay(m_adapter.target());
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QtGlobal>
+
+/// A peer connection's quality from successive readings of its statistics: bit rate from the
+/// byte counters between two readings, packet loss, round trip and jitter, per stream (audio,
+/// video; sent or received). Plain numbers: the media module reads them out of GStreamer.
+class LinkStats final
+{
+public:
+    /// One stream's counters in one reading; -1 where the reading holds no such figure.
+    struct Counters
+    {
+        bool video = false;
+        bool sending = false;
+        quint64 bytes = 0;           ///< sent or received so far
+        qint64 packetsReceived = -1; ///< a received stream's
+        qint64 packetsLost = -1;     ///< a received stream's, so far
+        double fractionLost = -1;    ///< a sent stream's, in the receiver's last report (0…1)
+        double roundTripMs = -1;
+        double jitterMs = -1;
+    };
+    /// Pictures of the video stream: for a received one, decoded and dropped by the decoder;
+    /// for a sent one, encoded and dropped by the encoder.
+    struct Frames
+    {
+        qint64 done = -1, dropped = -1;
+    };
+
+    /// A poor link loses more than this share of its packets, or takes longer for a round trip.
+    static constexpr double poorLossPercent = 5;
+    static constexpr double poorRoundTripMs = 400;
+
+    void update(qint64 nowMs, const QList<Counters> &streams, Frames frames);
+    bool poor() const;
+    /// The lost share (percent) of the sent video packets, or -1 when unknown.
+    double sentVideoLossPercent() const;
+    /// Compact, one stream after the other; empty before two readings.
+    QString describe() const;
+
+private:
+    struct Stream
+    {
+        Counters last;
+        qint64 at = 0;
+        double kbitPerSecond = -1;
+        double lossPercent = -1;
+    };
+
+    QList<Stream> m_streams;
+    Frames m_frames;
+};
