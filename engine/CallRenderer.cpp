@@ -9,8 +9,6 @@
 #include <QPainter>
 #include <QPainterPath>
 
-#include <chrono>
-
 namespace {
 
 struct Tile
@@ -31,10 +29,11 @@ const QColor speakingColour(0x0a, 0x7c, 0xff);
 /// A received picture older than this means the video stopped: the tile shows the name again.
 constexpr qint64 staleVideoMs = 1000;
 
-qint64 nowMs()
+/// The fresh picture of `uri` in `videos`, or none.
+QImage freshPicture(const QHash<QString, EngineState::Frames> &videos, const QString &uri)
 {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    const EngineState::Frames frames = videos.value(uri);
+    return frames ? frames->fresh(staleVideoMs) : QImage();
 }
 
 /// A picture whole in its place, on black where their shapes differ: letterboxed, never cut.
@@ -178,7 +177,7 @@ void CallRenderer::paint()
         QMutexLocker lock(&m_state.mutex);
         active = m_state.inConference;
         mode = m_state.previewMode;
-        const qint64 now = nowMs();
+        const qint64 now = FrameSlot::nowMs();
         // Unpinned, a layout with a stage gives it to the active speaker.
         const QString speaker = m_state.speakers.staged(now, {}, m_state.selfUri);
         const bool speakerStaged = m_state.pinnedUri.isEmpty() && mode != 0;
@@ -195,10 +194,10 @@ void CallRenderer::paint()
                 tile.speakerMuted = m_state.speakerMuted;
             if (interrupted) {
             } else if (tile.self) {
-                tile.camera = m_state.cameraFrame; // shared, not copied
-            } else if (const auto video = m_state.remoteVideo.constFind(p.uri);
-                       video != m_state.remoteVideo.cend() && now - video->at < staleVideoMs) {
-                tile.camera = video->frame;
+                if (!m_state.cameraPrivacy)
+                    tile.camera = m_state.cameraFrame.latest().image; // shared, not copied
+            } else {
+                tile.camera = freshPicture(m_state.remoteVideo, p.uri);
             }
             tile.note = !m_state.mediaNote.isEmpty() ? m_state.mediaNote
                         : interrupted                ? QString::fromUtf8(EngineState::mediaLostNote)
@@ -215,9 +214,7 @@ void CallRenderer::paint()
         if (m_state.shownShare > 0 && m_state.shownShare <= m_state.shares.size()) {
             const EngineState::Share &shown = m_state.shares[m_state.shownShare - 1];
             share = shown.name;
-            if (const auto video = m_state.shareVideo.constFind(shown.uri);
-                video != m_state.shareVideo.cend() && now - video->at < staleVideoMs)
-                sharePicture = video->frame;
+            sharePicture = freshPicture(m_state.shareVideo, shown.uri);
         }
     }
     describePoorLinks(m_view, tiles);

@@ -128,10 +128,7 @@ void CameraFeed::stop()
     m_session = nullptr;
     m_camera = nullptr;
     m_sink = nullptr;
-    QMutexLocker lock(&m_state.mutex);
-    m_state.cameraFrame = QImage();
-    if (m_state.repaint)
-        m_state.repaint();
+    show(QImage());
 }
 
 void CameraFeed::showFrame(const QImage &frame)
@@ -141,10 +138,19 @@ void CameraFeed::showFrame(const QImage &frame)
     QImage small = frame.width() > frameLimit.width() || frame.height() > frameLimit.height()
                        ? frame.scaled(frameLimit, Qt::KeepAspectRatio, Qt::FastTransformation)
                        : frame;
-    QMutexLocker lock(&m_state.mutex);
-    m_state.cameraFrame = std::move(small);
-    if (m_state.repaint)
-        m_state.repaint();
+    show(small);
+}
+
+void CameraFeed::show(const QImage &picture)
+{
+    m_state.cameraFrame.put(picture);
+    std::function<void()> repaint;
+    {
+        QMutexLocker lock(&m_state.mutex);
+        repaint = m_state.repaint;
+    }
+    if (repaint)
+        repaint();
 }
 
 /// A calm teal picture with a dot circling in its lower right corner, so that movement shows.

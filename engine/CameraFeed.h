@@ -30,6 +30,8 @@ private:
     void startPattern();
     void stop();
     void showFrame(const QImage &frame);
+    /// Puts `picture` on the own tile (a null one clears it) and asks for a repaint.
+    void show(const QImage &picture);
     QImage patternFrame();
 
     EngineState &m_state;

@@ -373,14 +373,17 @@ void EngineCore::logDetails()
     QString summary;
     {
         QMutexLocker lock(&m_state.mutex);
-        for (auto it = m_state.remoteVideo.cbegin(); it != m_state.remoteVideo.cend(); ++it)
+        for (auto it = m_state.remoteVideo.cbegin(); it != m_state.remoteVideo.cend(); ++it) {
+            const FrameSlot::Picture latest = it.value()->latest();
             received.append(QStringLiteral("camera of %1 %2 %3x%4")
                                 .arg(it.key())
-                                .arg(it->pictures)
-                                .arg(it->frame.width())
-                                .arg(it->frame.height()));
+                                .arg(latest.count)
+                                .arg(latest.image.width())
+                                .arg(latest.image.height()));
+        }
         for (auto it = m_state.shareVideo.cbegin(); it != m_state.shareVideo.cend(); ++it)
-            received.append(QStringLiteral("share of %1 %2").arg(it.key()).arg(it->pictures));
+            received.append(
+                QStringLiteral("share of %1 %2").arg(it.key()).arg(it.value()->latest().count));
         summary = QStringLiteral("%1 participants, %2 shares, share %3 watched")
                       .arg(m_state.participants.size())
                       .arg(m_state.shares.size())
@@ -420,16 +423,29 @@ QString EngineCore::speakingDetails()
 void EngineCore::shutdown()
 {
     m_shuttingDown = true;
-    if (!m_signingOut || !m_socket || m_socket->state() != QAbstractSocket::ConnectedState) {
-        finishShutdown();
-        return;
+    if (m_signingOut && m_socket && m_socket->state() == QAbstractSocket::ConnectedState) {
+        m_socket->flush();
+        m_shutdownTimer->start(signOutGraceMs);
+    } else {
+        m_signingOut = false;
     }
-    m_socket->flush();
-    m_shutdownTimer->start(signOutGraceMs);
+    if (!m_media)
+        return mediaClosed();
+    m_media->stop(); // the relay session closes too, within about a second
+    m_media->whenClosed([this] { mediaClosed(); });
 }
 
+void EngineCore::mediaClosed()
+{
+    m_mediaClosed = true;
+    finishShutdown();
+}
+
+/// Once the media are closed, and the sign-out is answered or its grace is over.
 void EngineCore::finishShutdown()
 {
+    if (!m_mediaClosed || (m_signingOut && m_shutdownTimer->isActive()))
+        return;
     m_shutdownTimer->stop();
     m_pingTimer->stop();
     thread()->quit();

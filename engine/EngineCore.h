@@ -61,6 +61,7 @@ private:
     void startKeepAlive();
     void keepAlive();
     void heard();
+    void mediaClosed();
     void finishShutdown();
 
     EngineState &m_state;
@@ -83,4 +84,5 @@ private:
     PortalShare *m_portalShare = nullptr;
     bool m_signingOut = false; ///< a sign-out was sent and the service has not answered yet
     bool m_shuttingDown = false;
+    bool m_mediaClosed = false; ///< while shutting down: the media engine closed its relay session
 };

@@ -15,10 +15,15 @@
 #include <functional>
 
 #include "ConfClient.h"
+#include "FrameSlot.h"
 #include "SpeakerStage.h"
 
+#include <memory>
+
 /// What the engine knows, shared between the client's calling thread (synchronous requests)
-/// and the engine's worker thread (the service connection). Guarded by `mutex`.
+/// and the engine's worker thread (the service connection). Guarded by `mutex`, except the
+/// pictures: each stream writes into a frame slot of its own (see FrameSlot), so that no
+/// streaming thread ever takes `mutex`. Nothing is called while `mutex` is held.
 struct EngineState
 {
     struct Participant
@@ -72,23 +77,20 @@ struct EngineState
     int previewMode = 0; ///< 0 grid, 1 large with a strip below, 2 large with a strip beside
     bool inConference = false;
     bool speakerMuted = false;
-    bool cameraPrivacy = false;    ///< in-event 502: the local camera is switched off
-    bool testCamera = false;       ///< the settings file asks for a generated camera picture
-    bool mediaCamera = false;      ///< the call's media reads the camera and feeds the own tile
-    QImage cameraFrame;            ///< the latest local camera picture, shown on the own tile
-    std::function<void()> repaint; ///< asks the video view to draw again, from any thread
+    bool cameraPrivacy = false; ///< in-event 502: the local camera is switched off
+    bool testCamera = false;    ///< the settings file asks for a generated camera picture
+    bool mediaCamera = false;   ///< the call's media reads the camera and feeds the own tile
+    FrameSlot cameraFrame;      ///< the latest local camera picture, shown on the own tile
+    /// Asks the video view to draw again, from any thread. Set before the engine starts.
+    std::function<void()> repaint;
     std::function<void()> cameraChanged;  ///< asks the camera feed to follow the state, any thread
     std::function<void()> devicesChanged; ///< reads the device list again and reports 601
 
-    // The call's media, written by the engine's worker and GStreamer threads.
-    struct RemoteVideo
-    {
-        QImage frame;
-        qint64 at = 0;       ///< steady clock, milliseconds
-        qint64 pictures = 0; ///< received since the subscription started
-    };
-    QHash<QString, RemoteVideo> remoteVideo; ///< the latest decoded picture per participant URI
-    QHash<QString, RemoteVideo> shareVideo;  ///< the latest picture of each share, by sharer URI
+    // The call's received pictures, a slot per subscription: the maps change on the engine's
+    // worker, the slots' pictures on GStreamer threads.
+    using Frames = std::shared_ptr<FrameSlot>;
+    QHash<QString, Frames> remoteVideo; ///< the latest decoded picture per participant URI
+    QHash<QString, Frames> shareVideo;  ///< the latest picture of each share, by sharer URI
     /// Who speaks, by participant URI as the relay reports it, and who has the stage unpinned.
     SpeakerStage speakers;
     /// The participants whose connection is poor (much loss, a long round trip), by URI; the

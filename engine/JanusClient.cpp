@@ -5,11 +5,15 @@
 #include <QNetworkReply>
 #include <QRandomGenerator>
 
+#include <memory>
+
 namespace {
 
 constexpr int requestTimeoutMs = 5000;
 constexpr int pollTimeoutMs = 40000; // Janus answers an idle poll after 30 s
-constexpr int keepAliveMs = 25000;
+constexpr int keepAliveMs = 25000;   // well inside Janus's 60 s session timeout
+constexpr int closeTimeoutMs = 1000; // a quitting engine waits no longer for Janus
+constexpr int noSuchSession = 458;
 
 QString transaction()
 {
@@ -28,16 +32,12 @@ JanusClient::JanusClient(const QUrl &base, QObject *parent)
     });
 }
 
+/// Janus keeps a session that was not closed until its own timeout: close() comes first.
 JanusClient::~JanusClient()
 {
-    if (m_session != 0 && !m_lost) {
-        // Fire and forget: Janus tears down every handle of the session.
-        QNetworkRequest request(QUrl(m_base.toString() + QStringLiteral("/%1").arg(m_session)));
-        request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-        m_http.post(request,
-                    QJsonDocument(QJsonObject{{"janus", "destroy"}, {"transaction", transaction()}})
-                        .toJson(QJsonDocument::Compact));
-    }
+    m_closing = true; // the aborted poll reports nothing
+    if (m_poll && m_poll->isRunning())
+        m_poll->abort();
 }
 
 void JanusClient::post(const QString &path, QJsonObject body,
@@ -51,16 +51,24 @@ void JanusClient::post(const QString &path, QJsonObject body,
     connect(reply, &QNetworkReply::finished, this, [this, reply, done] {
         reply->deleteLater();
         const QJsonObject answer = QJsonDocument::fromJson(reply->readAll()).object();
-        if (answer.value("janus").toString() == u"error")
-            qWarning("media relay: %s",
-                     qPrintable(answer.value("error").toObject().value("reason").toString()));
-        if (reply->error() != QNetworkReply::NoError && m_session != 0 && !m_lost) {
-            m_lost = true;
-            Q_EMIT lost();
-        }
+        const QJsonObject error = answer.value("error").toObject();
+        if (answer.value("janus").toString() == u"error" && !m_closing)
+            qWarning("media relay: %s", qPrintable(error.value("reason").toString()));
+        if (reply->error() != QNetworkReply::NoError ||
+            error.value("code").toInt() == noSuchSession)
+            markLost();
         if (done)
             done(answer);
     });
+}
+
+void JanusClient::markLost()
+{
+    m_keepAlive.stop();
+    if (m_session == 0 || m_lost || m_closing)
+        return;
+    m_lost = true;
+    Q_EMIT lost();
 }
 
 void JanusClient::open(std::function<void(bool)> done)
@@ -79,8 +87,11 @@ void JanusClient::attach(std::function<void(qint64)> done)
 {
     post(QStringLiteral("/%1").arg(m_session),
          {{"janus", "attach"}, {"plugin", "janus.plugin.videoroom"}},
-         [done](const QJsonObject &answer) {
-             done(answer.value("data").toObject().value("id").toInteger());
+         [this, done](const QJsonObject &answer) {
+             const qint64 handle = answer.value("data").toObject().value("id").toInteger();
+             if (handle != 0)
+                 m_handles.insert(handle);
+             done(handle);
          });
 }
 
@@ -92,7 +103,7 @@ void JanusClient::message(qint64 handle, const QJsonObject &body, const QJsonObj
     // Requests answered at once (not through the poll) come back here.
     post(QStringLiteral("/%1/%2").arg(m_session).arg(handle), m,
          [this, handle](const QJsonObject &answer) {
-             if (answer.value("janus").toString() == u"success")
+             if (answer.value("janus").toString() == u"success" && !m_closing)
                  Q_EMIT event(handle,
                               answer.value("plugindata").toObject().value("data").toObject(), {});
          });
@@ -107,29 +118,70 @@ void JanusClient::trickle(qint64 handle, const QJsonObject &candidate)
 
 void JanusClient::detach(qint64 handle)
 {
+    m_handles.remove(handle);
     if (m_session != 0 && !m_lost)
         post(QStringLiteral("/%1/%2").arg(m_session).arg(handle), {{"janus", "detach"}});
 }
 
+void JanusClient::close(std::function<void(bool)> done)
+{
+    // Tried even after a loss: a relay that is still there frees what the session held.
+    const bool open = m_session != 0 && !m_closing;
+    m_closing = true;
+    m_keepAlive.stop();
+    if (m_poll && m_poll->isRunning())
+        m_poll->abort();
+    if (!open)
+        return done(false);
+    // Whichever comes first: Janus's confirmation or the deadline.
+    auto finish = std::make_shared<std::function<void(bool)>>(std::move(done));
+    const auto once = [finish](bool confirmed) {
+        if (const auto f = std::exchange(*finish, {}))
+            f(confirmed);
+    };
+    QTimer::singleShot(closeTimeoutMs, this, [once] { once(false); });
+    // Each handle first, then the session: a destroy that overtook a detach would fail it.
+    const QSet<qint64> handles = std::exchange(m_handles, {});
+    auto left = std::make_shared<qsizetype>(handles.size());
+    if (handles.isEmpty())
+        return destroySession(once);
+    for (const qint64 handle : handles)
+        post(QStringLiteral("/%1/%2").arg(m_session).arg(handle), {{"janus", "detach"}},
+             [this, left, once](const QJsonObject &) {
+                 if (--*left == 0)
+                     destroySession(once);
+             });
+}
+
+void JanusClient::destroySession(std::function<void(bool)> done)
+{
+    post(QStringLiteral("/%1").arg(m_session), {{"janus", "destroy"}},
+         [this, done](const QJsonObject &answer) {
+             const bool destroyed = answer.value("janus").toString() == u"success";
+             if (destroyed)
+                 m_session = 0;
+             done(destroyed);
+         });
+}
+
 void JanusClient::poll()
 {
-    if (m_lost)
+    if (m_lost || m_closing)
         return;
     QUrl url(m_base.toString() + QStringLiteral("/%1").arg(m_session));
     url.setQuery(QStringLiteral("maxev=10&rid=") + transaction());
     QNetworkRequest request(url);
     request.setTransferTimeout(pollTimeoutMs);
     QNetworkReply *reply = m_http.get(request);
+    m_poll = reply;
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
         reply->deleteLater();
+        if (m_closing)
+            return;
         const QJsonDocument doc = QJsonDocument::fromJson(reply->readAll());
         if (reply->error() != QNetworkReply::NoError ||
-            doc.object().value("janus").toString() == u"error") {
-            m_lost = true;
-            m_keepAlive.stop();
-            Q_EMIT lost();
-            return;
-        }
+            doc.object().value("janus").toString() == u"error")
+            return markLost();
         const QJsonArray events = doc.isArray() ? doc.array() : QJsonArray{doc.object()};
         for (const QJsonValue &e : events)
             dispatch(e.toObject());
@@ -140,12 +192,17 @@ void JanusClient::poll()
 void JanusClient::dispatch(const QJsonObject &e)
 {
     const QString kind = e.value("janus").toString();
-    if (kind == u"slowlink")
-        Q_EMIT slowLink(e.value("sender").toInteger(), e.value("uplink").toBool(),
-                        e.value("lost").toInt());
-    if (kind != u"event")
-        return; // keepalive, ack, webrtcup and media need nothing
-    Q_EMIT event(e.value("sender").toInteger(),
-                 e.value("plugindata").toObject().value("data").toObject(),
-                 e.value("jsep").toObject());
+    const qint64 handle = e.value("sender").toInteger();
+    if (kind == u"event")
+        Q_EMIT event(handle, e.value("plugindata").toObject().value("data").toObject(),
+                     e.value("jsep").toObject());
+    else if (kind == u"webrtcup")
+        Q_EMIT connected(handle);
+    else if (kind == u"hangup")
+        Q_EMIT hangup(handle, e.value("reason").toString());
+    else if (kind == u"slowlink")
+        Q_EMIT slowLink(handle, e.value("uplink").toBool(), e.value("lost").toInt());
+    else if (kind == u"media")
+        Q_EMIT receiving(handle, e.value("type").toString(), e.value("receiving").toBool());
+    // keepalive, ack and the rest need nothing here
 }

@@ -3,13 +3,18 @@
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QObject>
+#include <QPointer>
+#include <QSet>
 #include <QTimer>
 #include <QUrl>
 
 #include <functional>
 
+class QNetworkReply;
+
 /// One session with a Janus media relay over its HTTP API, with any number of VideoRoom
-/// handles. Events arrive through a long poll. Lives on the engine's worker thread.
+/// handles. Events arrive through a long poll; a keepalive holds the session while it is idle.
+/// Lives on the engine's worker thread.
 class JanusClient final : public QObject
 {
     Q_OBJECT
@@ -19,6 +24,8 @@ public:
     explicit JanusClient(const QUrl &base, QObject *parent = nullptr);
     ~JanusClient() override;
 
+    /// Janus's number for the session; 0 before it opened and once it was destroyed.
+    qint64 session() const { return m_session; }
     /// Creates the session; `done(false)` when Janus does not answer.
     void open(std::function<void(bool)> done);
     /// A new VideoRoom handle; `done(0)` on failure.
@@ -27,10 +34,22 @@ public:
     /// A local ICE candidate; an empty one says gathering is complete.
     void trickle(qint64 handle, const QJsonObject &candidate);
     void detach(qint64 handle);
+    /// Detaches every handle and destroys the session. `done(true)` once Janus confirmed the
+    /// destruction, `done(false)` when it did not within about a second or nothing was open.
+    /// Nothing is reported after this; `done` may delete the client later.
+    void close(std::function<void(bool)> done);
+    /// How often the idle session is kept alive (Janus forgets a session after 60 s).
+    void setKeepAliveInterval(int ms) { m_keepAlive.setInterval(ms); }
 
 Q_SIGNALS:
     /// A VideoRoom event for `handle`, with its SDP when it carries one.
     void event(qint64 handle, const QJsonObject &data, const QJsonObject &jsep);
+    /// The peer connection of `handle` is up.
+    void connected(qint64 handle);
+    /// Janus closed the peer connection of `handle`: its media is gone.
+    void hangup(qint64 handle, const QString &reason);
+    /// Janus started or stopped receiving `type` ("audio", "video") on `handle`.
+    void receiving(qint64 handle, const QString &type, bool on);
     /// Janus finds the media of `handle` losing packets: `uplink` when they are lost on their
     /// way to Janus, else on their way from it; `lost` in the last second.
     void slowLink(qint64 handle, bool uplink, int lost);
@@ -42,10 +61,15 @@ private:
               std::function<void(const QJsonObject &)> done = {});
     void poll();
     void dispatch(const QJsonObject &event);
+    void destroySession(std::function<void(bool)> done);
+    void markLost();
 
     QUrl m_base;
     QNetworkAccessManager m_http;
     qint64 m_session = 0;
     bool m_lost = false;
+    bool m_closing = false;
+    QSet<qint64> m_handles;
+    QPointer<QNetworkReply> m_poll;
     QTimer m_keepAlive;
 };

@@ -29,8 +29,11 @@ public:
 
     /// The service's media message for the current call: join the relay, or say why not.
     virtual void start(const QJsonObject &media) = 0;
-    /// Leaves the relay and tears down every pipeline.
+    /// Leaves the relay and tears down every pipeline; the relay session closes meanwhile.
     virtual void stop() = 0;
+    /// Calls `done` on the engine's thread once every relay session left has closed, or was
+    /// given up after about a second.
+    virtual void whenClosed(std::function<void()> done) = 0;
     virtual void setMicrophoneMuted(bool muted) = 0;
     /// Follows the speaker mute and the camera switch of the engine state.
     virtual void follow() = 0;

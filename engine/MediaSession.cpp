@@ -26,6 +26,11 @@ namespace {
 
 const QString noMedia = QString::fromUtf8(EngineState::noMediaNote);
 const QString mediaLost = QString::fromUtf8(EngineState::mediaLostNote);
+// Pauses before a lost relay session is made again, doubled each time up to the last.
+constexpr int firstRetryMs = 500;
+constexpr int lastRetryMs = 8000;
+/// Sound is sent even while muted: the relay hearing none for this long lost this participant.
+constexpr int silenceLimitMs = 5000;
 /// How long the desktop's stream, which repeats its picture ten times a second, may be quiet.
 constexpr int desktopSilenceMs = 2000;
 /// A share is published under its sharer's URI with this in front.
@@ -62,11 +67,13 @@ MediaSession::MediaSession(EngineState &state, QObject *parent)
           state, [this] { return peers(); }, [this](int) { tellBitrate(); }, this)
 {
     m_staleCheck.setInterval(500);
-    connect(&m_staleCheck, &QTimer::timeout, this, [this] {
-        QMutexLocker lock(&m_state.mutex);
-        if (m_state.repaint)
-            m_state.repaint();
-    });
+    connect(&m_staleCheck, &QTimer::timeout, this, [this] { repaint(); });
+    m_reconnect.setSingleShot(true);
+    connect(&m_reconnect, &QTimer::timeout, this, &MediaSession::connectRelay);
+    m_audioSilent.setSingleShot(true);
+    m_audioSilent.setInterval(silenceLimitMs);
+    connect(&m_audioSilent, &QTimer::timeout, this,
+            [this] { publisherLost(); }); // the relay hears nothing from here
     m_shareWatch.setInterval(300);
     connect(&m_shareWatch, &QTimer::timeout, this, [this] {
         if (!XErrorTrap::watchedGone())
@@ -160,11 +167,20 @@ void MediaSession::start(const QJsonObject &media)
         qWarning("media: GStreamer with webrtcbin is missing");
         return setNote(noMedia);
     }
+    m_media = media;
+    m_retryMs = firstRetryMs;
+    connectRelay();
+}
+
+/// A new session with the relay, in which this participant joins the room and publishes.
+void MediaSession::connectRelay()
+{
+    namespace CF = ConferenceMessages::Field;
     readSettings();
-    m_room = media.value(CF::Room).toInteger();
-    m_ownId = media.value(CF::Id).toInteger();
-    m_token = media.value(CF::Token).toString();
-    m_janus = std::make_unique<JanusClient>(QUrl(media.value(CF::Url).toString()));
+    m_room = m_media.value(CF::Room).toInteger();
+    m_ownId = m_media.value(CF::Id).toInteger();
+    m_token = m_media.value(CF::Token).toString();
+    m_janus = std::make_unique<JanusClient>(QUrl(m_media.value(CF::Url).toString()));
     JanusClient *janus = m_janus.get();
     connect(janus, &JanusClient::lost, this, [this] { lose(mediaLost); });
     connect(janus, &JanusClient::slowLink, this, [this](qint64 handle, bool uplink, int lost) {
@@ -184,8 +200,11 @@ void MediaSession::start(const QJsonObject &media)
                 else
                     subscriberEvent(handle, data, jsep);
             });
+    watchStreams(janus);
     janus->open([this, janus](bool ok) {
-        if (!ok || janus != m_janus.get())
+        if (janus != m_janus.get())
+            return;
+        if (!ok)
             return lose(mediaLost);
         janus->attach([this, janus](qint64 handle) {
             if (janus != m_janus.get())
@@ -203,12 +222,20 @@ void MediaSession::start(const QJsonObject &media)
     });
     m_staleCheck.start();
     m_links.start();
-    setNote({});
 }
 
 void MediaSession::stop()
 {
+    m_reconnect.stop();
+    m_media = {};
+    teardown();
+    setNote({});
+}
+
+void MediaSession::teardown()
+{
     m_staleCheck.stop();
+    m_audioSilent.stop();
     m_links.stop();
     stopShare();
     m_publishRetry.cancel();
@@ -221,45 +248,91 @@ void MediaSession::stop()
     m_echoFeed = 0;
     m_feedOfHandle.clear();
     m_cameraFeeds.clear();
-    m_janus.reset(); // destroys the relay session with every handle
+    closeRelay();
     m_publisherHandle = m_privateId = 0;
+    std::function<void()> cameraChanged;
     {
         QMutexLocker lock(&m_state.mutex);
         m_state.speakers.clear();
+        if (std::exchange(m_state.mediaCamera, false))
+            cameraChanged = m_state.cameraChanged; // the camera is free for the own tile again
         m_state.interruptedMedia.clear();
-        if (std::exchange(m_state.mediaCamera, false) && m_state.cameraChanged)
-            m_state.cameraChanged(); // the camera is free for the own tile again
     }
-    setNote({});
+    if (cameraChanged)
+        cameraChanged();
+}
+
+void MediaSession::closeRelay()
+{
+    JanusClient *janus = m_janus.release();
+    if (!janus)
+        return;
+    janus->disconnect(this);
+    janus->setParent(this); // gone with the session at the latest
+    ++m_closing;
+    janus->close([this, janus](bool confirmed) {
+        qCDebug(lcMedia, "relay session closed%s", confirmed ? "" : " without an answer");
+        janus->deleteLater();
+        if (--m_closing == 0)
+            for (const auto &done : std::exchange(m_whenClosed, {}))
+                done();
+    });
+}
+
+void MediaSession::whenClosed(std::function<void()> done)
+{
+    if (m_closing == 0)
+        done();
+    else
+        m_whenClosed.append(std::move(done));
 }
 
 void MediaSession::setInterrupted(const QString &uri, bool interrupted)
 {
-    QMutexLocker lock(&m_state.mutex);
-    QSet<QString> &stopped = m_state.interruptedMedia;
-    if (stopped.contains(uri) == interrupted)
-        return;
-    if (interrupted)
-        stopped.insert(uri);
-    else
-        stopped.remove(uri);
-    if (m_state.repaint)
-        m_state.repaint();
+    {
+        QMutexLocker lock(&m_state.mutex);
+        if (interrupted)
+            m_state.interruptedMedia.insert(uri);
+        else if (!m_state.interruptedMedia.remove(uri))
+            return;
+    }
+    repaint();
 }
 
+/// The relay is gone (stopped, restarted, or it forgot the session): the call stays, and its
+/// media come back through a new session, tried again with a growing pause.
 void MediaSession::lose(const QString &note)
 {
     qCDebug(lcMedia, "media lost");
-    stop();
+    teardown();
     setNote(note);
+    if (note != mediaLost || m_media.isEmpty()) {
+        m_media = {}; // the call carries no media: nothing to try again
+        return;
+    }
+    qInfo("media: the relay is gone; connecting again in %d ms", m_retryMs);
+    m_reconnect.start(m_retryMs);
+    m_retryMs = std::min(2 * m_retryMs, lastRetryMs);
 }
 
 void MediaSession::setNote(const QString &note)
 {
-    QMutexLocker lock(&m_state.mutex);
-    m_state.mediaNote = note;
-    if (m_state.repaint)
-        m_state.repaint();
+    {
+        QMutexLocker lock(&m_state.mutex);
+        m_state.mediaNote = note;
+    }
+    repaint();
+}
+
+void MediaSession::repaint()
+{
+    std::function<void()> repaint;
+    {
+        QMutexLocker lock(&m_state.mutex);
+        repaint = m_state.repaint;
+    }
+    if (repaint)
+        repaint();
 }
 
 void MediaSession::publisherEvent(const QJsonObject &data, const QJsonObject &jsep)
@@ -267,6 +340,8 @@ void MediaSession::publisherEvent(const QJsonObject &data, const QJsonObject &js
     const QString kind = data.value("videoroom").toString();
     if (kind == u"joined")
         joined(data);
+    else if (data.contains("error") && m_privateId == 0)
+        return lose(mediaLost); // the room is not there (yet): the relay may be starting again
     else if (jsep.value("type").toString() == u"answer" && m_publisher)
         m_publisher->setAnswer(jsep.value("sdp").toString());
     if (kind == u"talking" || kind == u"stopped-talking")
@@ -290,15 +365,18 @@ void MediaSession::talking(qint64 feed, bool speaking)
     if (uri.isEmpty())
         return;
     qCDebug(lcMedia, "%s %s speaking", qPrintable(uri), speaking ? "starts" : "stops");
-    QMutexLocker lock(&m_state.mutex);
-    m_state.speakers.setSpeaking(uri, speaking, SpeakerStage::clockMs());
-    if (m_state.repaint)
-        m_state.repaint();
+    {
+        QMutexLocker lock(&m_state.mutex);
+        m_state.speakers.setSpeaking(uri, speaking, SpeakerStage::clockMs());
+    }
+    repaint();
 }
 
 void MediaSession::joined(const QJsonObject &data)
 {
     m_privateId = data.value("private_id").toInteger();
+    m_retryMs = firstRetryMs;
+    setNote({});
     publish();
     if (m_sharing)
         openShare();
@@ -313,11 +391,16 @@ void MediaSession::publish()
         m_publisher->setPacketLoss(&m_state.testSendLoss);
     m_links.publishing(m_publisher, m_selfUri,
                        MediaPipeline::videoFormat(m_sent.videoLevel).bitrate);
-    m_publisher->setSelfView([this](const QImage &image) {
+    std::function<void()> repaint;
+    {
         QMutexLocker lock(&m_state.mutex);
-        m_state.cameraFrame = m_state.cameraPrivacy ? QImage() : image;
-        if (m_state.repaint)
-            m_state.repaint();
+        repaint = m_state.repaint;
+    }
+    // The painter leaves the own tile empty while the camera is switched off.
+    m_publisher->setSelfView([frames = &m_state.cameraFrame, repaint](const QImage &image) {
+        frames->put(image);
+        if (repaint)
+            repaint();
     });
     connect(m_publisher, &WebRtcPeer::localDescription, this, [this](const QJsonObject &jsep) {
         m_janus->message(m_publisherHandle,
@@ -349,8 +432,44 @@ void MediaSession::publish()
     m_publisher->setMicrophoneMuted(m_microphoneMuted);
 }
 
+void MediaSession::watchStreams(JanusClient *janus)
+{
+    connect(janus, &JanusClient::hangup, this, [this](qint64 handle, const QString &reason) {
+        qInfo("media: the relay hung up stream %lld: %s", handle, qPrintable(reason));
+        streamLost(handle);
+    });
+    connect(janus, &JanusClient::receiving, this,
+            [this](qint64 handle, const QString &type, bool on) {
+                if (handle != m_publisherHandle || type != u"audio")
+                    return;
+                if (on)
+                    m_audioSilent.stop();
+                else
+                    m_audioSilent.start();
+            });
+    connect(janus, &JanusClient::connected, this, [this](qint64 handle) {
+        if (handle == m_publisherHandle)
+            setInterrupted(m_selfUri, false);
+        else if (const Subscriber *subscriber = m_subscribers.value(m_feedOfHandle.value(handle)))
+            setInterrupted(subscriber->uri(), false);
+    });
+}
+
+/// The peer connection of the stream on `handle` is gone.
+void MediaSession::streamLost(qint64 handle)
+{
+    if (handle == m_publisherHandle)
+        return publisherLost();
+    const qint64 feed = m_feedOfHandle.value(handle);
+    if (const Subscriber *subscriber = m_subscribers.value(feed))
+        subscriberLost(feed, subscriber->uri(), subscriber->isShare());
+}
+
 void MediaSession::publisherLost()
 {
+    if (!m_publisher)
+        return;
+    m_audioSilent.stop();
     delete std::exchange(m_publisher, nullptr);
     setInterrupted(m_selfUri, true);
     // The others see the media go; a new offer follows on the same handle.
@@ -720,8 +839,8 @@ QString MediaSession::describe() const
     for (const Subscriber *subscriber : std::as_const(m_subscribers))
         links.append((subscriber->isShare() ? QStringLiteral("share of ") : QString()) +
                      subscriber->uri() + QStringLiteral(": ") + subscriber->link().describe());
-    return QStringLiteral("sending from %1; speaker %2; links: %3")
-        .arg(m_publisher->describe(),
+    return QStringLiteral("relay session %1, sending from %2; speaker %3; links: %4")
+        .arg(QString::number(m_janus ? m_janus->session() : 0), m_publisher->describe(),
              m_speakerDevice.isEmpty() ? QStringLiteral("default") : m_speakerDevice,
              links.join(QStringLiteral("; ")));
 }

@@ -34,6 +34,7 @@ public:
 
     void start(const QJsonObject &media) override;
     void stop() override;
+    void whenClosed(std::function<void()> done) override;
     void setMicrophoneMuted(bool muted) override;
     void follow() override;
     void startShare(const ShareSource &source) override;
@@ -42,7 +43,13 @@ public:
     QString describe() const override;
 
 private:
+    void connectRelay();
+    /// Tears the call's media down, keeping what the service said about them.
+    void teardown();
     void joined(const QJsonObject &data);
+    /// Janus's word on each stream: a hangup or a long silence of the own sound loses it.
+    void watchStreams(JanusClient *janus);
+    void streamLost(qint64 handle);
     void talking(qint64 feed, bool speaking);
     /// Builds the publisher from the configuration and offers its media to the relay.
     void publish();
@@ -69,7 +76,11 @@ private:
     void publishShare();
     void drop(qint64 feed);
     void lose(const QString &note);
+    /// Closes the relay session in the background; the call's next session is a new one.
+    void closeRelay();
     void setNote(const QString &note);
+    /// Asks the video view to draw again; never with the state's lock held.
+    void repaint();
     void readSettings();
     MediaPipeline::Sending sending();
     /// The relay caps what this participant sends at the video's bit rate.
@@ -81,6 +92,12 @@ private:
 
     EngineState &m_state;
     std::unique_ptr<JanusClient> m_janus;
+    QJsonObject m_media;  ///< the service's media message for the call, while in one
+    QTimer m_reconnect;   ///< makes a lost relay session again
+    int m_retryMs = 0;    ///< the pause before the next reconnection
+    QTimer m_audioSilent; ///< runs while the relay receives no sound from this participant
+    int m_closing = 0;    ///< relay sessions still closing
+    QList<std::function<void()>> m_whenClosed;
     QTimer m_staleCheck; ///< repaints so that tiles whose pictures stopped show the name again
     QTimer m_shareWatch; ///< ends the share of a window that was closed
     LinkMonitor m_links; ///< the connections' quality, and the video's rate it allows

@@ -11,15 +11,7 @@
 #include <QImage>
 #include <QMutexLocker>
 
-#include <chrono>
-
 namespace {
-
-qint64 nowMs()
-{
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 GstFlowReturn newSample(GstAppSink *sink, gpointer self)
 {
@@ -83,15 +75,24 @@ Subscriber::Subscriber(EngineState &state, const QString &uri, const QString &re
     , m_uri(uri)
     , m_recordFile(recordFile)
     , m_share(share)
-{}
+{
+    m_frames = std::make_shared<FrameSlot>();
+    QMutexLocker lock(&m_state.mutex);
+    (m_share ? m_state.shareVideo : m_state.remoteVideo).insert(m_uri, m_frames);
+    m_repaint = m_state.repaint;
+}
 
 Subscriber::~Subscriber()
 {
     stopPipeline(); // no picture may arrive once the tile forgets it
-    QMutexLocker lock(&m_state.mutex);
-    (m_share ? m_state.shareVideo : m_state.remoteVideo).remove(m_uri);
-    if (m_state.repaint)
-        m_state.repaint();
+    {
+        QMutexLocker lock(&m_state.mutex);
+        auto &frames = m_share ? m_state.shareVideo : m_state.remoteVideo;
+        if (frames.value(m_uri) == m_frames) // not yet taken over by a new subscription
+            frames.remove(m_uri);
+    }
+    if (m_repaint)
+        m_repaint();
 }
 
 bool Subscriber::start()
@@ -277,11 +278,7 @@ void Subscriber::changeSpeaker(const QString &device, bool opens, bool echoRefer
 
 void Subscriber::deliver(const QImage &frame)
 {
-    QMutexLocker lock(&m_state.mutex);
-    EngineState::RemoteVideo &video = (m_share ? m_state.shareVideo : m_state.remoteVideo)[m_uri];
-    video.frame = frame;
-    video.at = nowMs();
-    ++video.pictures;
-    if (m_state.repaint)
-        m_state.repaint();
+    m_frames->put(frame);
+    if (m_repaint)
+        m_repaint();
 }

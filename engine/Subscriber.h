@@ -5,10 +5,13 @@
 #include <QMutex>
 
 #include <atomic>
+#include <functional>
+#include <memory>
 
 class QImage;
 
 struct EngineState;
+class FrameSlot;
 typedef struct _GstPad GstPad;
 
 /// One remote participant's media from the relay: decoded pictures go into the engine state
@@ -64,6 +67,8 @@ private:
     GstElement *speakerBin() const;
 
     EngineState &m_state;
+    std::shared_ptr<FrameSlot> m_frames; ///< this stream's pictures, read by the painter
+    std::function<void()> m_repaint;
     QString m_uri;
     QString m_recordFile;
     bool m_share = false;

@@ -20,6 +20,7 @@ namespace {
 constexpr int readyAttempts = 100; // polled every 100 ms
 constexpr int keepAliveMs = 20000;
 constexpr qint64 maxPublisherId = (qint64(1) << 52) - 1; // exact in a JSON number
+constexpr qint64 restartSpacingMs = 60000;               // a Janus dying again sooner is given up
 
 QString randomHex(int bytes)
 {
@@ -80,7 +81,7 @@ JanusSupervisor::JanusSupervisor(const QString &executable, const QString &dataD
 {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.setStandardOutputFile(m_folder + QStringLiteral("/janus.log"));
-    connect(&m_process, &QProcess::finished, this, [this] { fail(); });
+    connect(&m_process, &QProcess::finished, this, [this] { died(); });
     connect(&m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError e) {
         if (e == QProcess::FailedToStart)
             fail();
@@ -158,14 +159,39 @@ bool JanusSupervisor::start(QString *error)
     if (!QDir().mkpath(m_folder) || !writeConfiguration(error))
         return false;
     m_process.setWorkingDirectory(m_folder);
-    m_process.start(m_executable, {QStringLiteral("-C"), m_folder + QStringLiteral("/janus.jcfg"),
-                                   QStringLiteral("-F"), m_folder});
-    if (!m_process.waitForStarted(5000)) {
+    if (!launch()) {
         *error = QStringLiteral("Janus did not start: ") + m_process.errorString();
         return false;
     }
+    return true;
+}
+
+bool JanusSupervisor::launch()
+{
+    m_process.start(m_executable, {QStringLiteral("-C"), m_folder + QStringLiteral("/janus.jcfg"),
+                                   QStringLiteral("-F"), m_folder});
+    if (!m_process.waitForStarted(5000))
+        return false;
     pollReady(readyAttempts);
     return true;
+}
+
+void JanusSupervisor::died()
+{
+    if (m_stopping || !ready() ||
+        (m_sinceRestart.isValid() && m_sinceRestart.elapsed() < restartSpacingMs))
+        return fail();
+    qWarning("janus stopped: starting it again");
+    m_sinceRestart.start();
+    m_sessionId = m_handleId = 0;
+    m_keepAlive.stop();
+    for (Room &room : m_rooms)
+        room.created = false; // made again, with their admissions, once Janus is ready
+    // Same configuration, same port: the engines find Janus where they left it.
+    QTimer::singleShot(0, this, [this] {
+        if (!launch())
+            fail();
+    });
 }
 
 void JanusSupervisor::pollReady(int attempts)
@@ -250,6 +276,15 @@ void JanusSupervisor::createRoom(qint64 conference)
                     // A room left over from an earlier admission is just as good.
                     it->created = data.value("videoroom").toString() == u"created" ||
                                   data.value("error_code").toInt() == 427;
+                    // After a restart, those admitted before may join again.
+                    QJsonArray tokens;
+                    for (const auto &member : std::as_const(it->members))
+                        tokens.append(member.first);
+                    if (it->created && !tokens.isEmpty())
+                        roomRequest({{"request", "allowed"},
+                                     {"room", conference},
+                                     {"action", "add"},
+                                     {"allowed", tokens}});
                     const auto waiting = std::exchange(it->waiting, {});
                     for (const auto &admission : waiting)
                         admission();

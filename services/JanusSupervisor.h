@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
@@ -12,7 +13,9 @@
 /// The media relay of the deployment: Janus (its VideoRoom plugin) run as a child process from
 /// a folder of its own inside the data folder, its HTTP API on loopback only. It keeps one
 /// VideoRoom room per conference with people in it and hands each admitted participant a token
-/// of its own, so that only they can publish or subscribe in that room.
+/// of its own, so that only they can publish or subscribe in that room. A Janus that dies is
+/// started again, with its rooms and admissions, once a minute at most: the engines in a call
+/// find their rooms again and their media come back.
 class JanusSupervisor final : public QObject
 {
     Q_OBJECT
@@ -40,7 +43,7 @@ public:
     void release(qint64 conference, const QString &tag, bool lastOne);
 
 Q_SIGNALS:
-    /// Janus stopped (or never became ready): calls go on without media.
+    /// Janus stopped for good (or never became ready): calls go on without media.
     void lost();
 
 private:
@@ -57,6 +60,9 @@ private:
     void roomRequest(QJsonObject body, std::function<void(const QJsonObject &)> done = {});
     void createRoom(qint64 conference);
     void fail();
+    /// Janus died: started again, or given up when it died shortly after its last restart.
+    void died();
+    bool launch();
 
     QString m_executable;
     QString m_folder;
@@ -69,5 +75,6 @@ private:
     qint64 m_sessionId = 0;
     qint64 m_handleId = 0;
     bool m_stopping = false;
+    QElapsedTimer m_sinceRestart; ///< invalid before the first restart
     QHash<qint64, Room> m_rooms;
 };

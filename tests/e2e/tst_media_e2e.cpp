@@ -37,6 +37,7 @@ const QColor pictureOfA(0xc0, 0x30, 0x20);
 constexpr int toneOfA = 660;
 constexpr double heard = 1500; // amplitude at A's tone; A sends about 9800
 constexpr double silent = 150;
+constexpr int noSuchSession = 458; // Janus's error code
 constexpr double shown = 0.12; // A's tile is the small one beside the owner's: a fifth of the view
 
 } // namespace
@@ -54,10 +55,12 @@ private Q_SLOTS:
     void statesSilenceOrStopA_data();
     void statesSilenceOrStopA();
     void aLeavesAndRejoins();
+    void aQuitsMidCall();
     void aSendingFailsAndRecovers();
     void strangerCannotSubscribe();
     void bWatchesTheShareOfA();
     void aClosesTheSharedWindow();
+    void janusRestartsMidCall();
     void janusStopsMidCall();
 
 private:
@@ -72,6 +75,13 @@ private:
     std::unique_ptr<QWidget> windowToShare(const QColor &colour, const QRect &geometry);
     /// A shares one of this process's windows, and B's engine receives its pictures.
     void aShares(const QWidget &window);
+    void startA();
+    /// The number of A's current session at Janus, from its conference details.
+    QString relaySessionOfA();
+    /// The error code of Janus's answer to a new handle in `session`; 0 when it makes one.
+    int janusRefuses(const QString &session);
+    /// Kills the services' Janus.
+    void killJanus();
     /// How many shares publish in the call's room at Janus.
     qsizetype sharesAtJanus();
     void tellA(const QString &line) { m_a.write((line + u'\n').toUtf8()); }
@@ -194,14 +204,39 @@ void TestMediaEndToEnd::initTestCase()
     portalJoin(1002);
     QTRY_VERIFY_WITH_TIMEOUT(m_delegate.calls.contains(QStringLiteral("addControllView")), 15000);
 
-    // A: demo, with its picture and tone chosen by its settings file.
+    startA();
+}
+
+/// A: demo, signed in, with its picture and tone chosen by its settings file.
+void TestMediaEndToEnd::startA()
+{
+    forgetA();
     m_a.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_a.start(QStringLiteral(ORVALE_ENGINE_DRIVER), {});
     QVERIFY(m_a.waitForStarted());
     QVERIFY(!fromA(QStringLiteral("ready")).isEmpty());
-    tellA(QStringLiteral("login demo demo1234 ") + portal);
+    tellA(QStringLiteral("login demo demo1234 ") + m_services->portal());
     QVERIFY(!fromA(QStringLiteral("loginSuccess")).isEmpty());
     tellA(QStringLiteral("settings ") + settingsOfA());
+}
+
+QString TestMediaEndToEnd::relaySessionOfA()
+{
+    forgetA();
+    tellA(QStringLiteral("details"));
+    return QRegularExpression(QStringLiteral("relay session (\\d+)"))
+        .match(fromA(QStringLiteral("details:")))
+        .captured(1);
+}
+
+int TestMediaEndToEnd::janusRefuses(const QString &session)
+{
+    return janus()
+        .request(u'/' + session, {{"janus", "attach"}, {"plugin", "janus.plugin.videoroom"}})
+        .value("error")
+        .toObject()
+        .value("code")
+        .toInt();
 }
 
 void TestMediaEndToEnd::cleanupTestCase()
@@ -316,13 +351,32 @@ void TestMediaEndToEnd::aLeavesAndRejoins()
     aInCall();
     if (QTest::currentTestFailed())
         return;
+    const QString session = relaySessionOfA();
+    QVERIFY(!session.isEmpty());
     forgetA();
     tellA(QStringLiteral("leave"));
     QVERIFY(!fromA(QStringLiteral("endConference")).isEmpty());
+    // A's engine ended its session at Janus rather than leaving it to time out: Janus knows it
+    // no more.
+    QTRY_COMPARE_WITH_TIMEOUT(janusRefuses(session), noSuchSession, 3000);
     QTRY_COMPARE_WITH_TIMEOUT(pictureOfAShown(), 0.0, 5000);
     tellA(QStringLiteral("join 1002"));
     QTRY_VERIFY_WITH_TIMEOUT(pictureOfAShown() > shown, 15000);
     QTRY_VERIFY_WITH_TIMEOUT(toneOfAHeard() > heard, 5000);
+}
+
+void TestMediaEndToEnd::aQuitsMidCall()
+{
+    aInCall();
+    if (QTest::currentTestFailed())
+        return;
+    const QString session = relaySessionOfA();
+    QVERIFY(!session.isEmpty());
+    tellA(QStringLiteral("logout-quit"));
+    QVERIFY(m_a.waitForFinished(5000));
+    // A's engine waited for Janus to end its session before the process ended.
+    QCOMPARE(janusRefuses(session), noSuchSession);
+    startA();
 }
 
 void TestMediaEndToEnd::aSendingFailsAndRecovers()
@@ -500,11 +554,8 @@ void TestMediaEndToEnd::aClosesTheSharedWindow()
     QTRY_VERIFY(pictureOfAShown() > shown);
 }
 
-void TestMediaEndToEnd::janusStopsMidCall()
+void TestMediaEndToEnd::killJanus()
 {
-    aInCall();
-    if (QTest::currentTestFailed())
-        return;
     // The services' child named janus.
     QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(m_services->processId()));
     QVERIFY(children.open(QIODevice::ReadOnly));
@@ -516,6 +567,32 @@ void TestMediaEndToEnd::janusStopsMidCall()
     }
     QVERIFY(janusPid > 0);
     QVERIFY(::kill(pid_t(janusPid), SIGKILL) == 0);
+}
+
+void TestMediaEndToEnd::janusRestartsMidCall()
+{
+    aInCall();
+    if (QTest::currentTestFailed())
+        return;
+    killJanus();
+    QTRY_COMPARE_WITH_TIMEOUT(pictureOfAShown(), 0.0, 5000);
+    // The services start Janus again; both engines make new sessions, join, publish and
+    // subscribe again, and A's pictures flow at B without anyone leaving the call.
+    const auto flowing = ConferenceDetails::picturesFlow(
+        [] { TRQClientInEvent::ClientSyncRequestConferenceDetails(); }, QStringLiteral("u1001"),
+        true);
+    QTRY_VERIFY_WITH_TIMEOUT(flowing(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(pictureOfAShown() > shown, 5000);
+    QVERIFY(!m_delegate.calls.contains(QStringLiteral("closeConference")));
+}
+
+/// Janus dies again within a minute: the services give it up.
+void TestMediaEndToEnd::janusStopsMidCall()
+{
+    aInCall();
+    if (QTest::currentTestFailed())
+        return;
+    killJanus();
 
     // The pictures stop, the call goes on: B stays in it and still follows the roster.
     QTRY_COMPARE_WITH_TIMEOUT(pictureOfAShown(), 0.0, 5000);

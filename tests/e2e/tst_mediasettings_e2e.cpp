@@ -168,27 +168,9 @@ QString TestMediaSettings::pictureOfAAtB()
 
 std::function<bool()> TestMediaSettings::picturesOfAFlow(bool flowing)
 {
-    struct Readings
-    {
-        qint64 first = -1, last = -1;
-        QElapsedTimer still; ///< since the count last changed
-    };
-    auto readings = std::make_shared<Readings>();
-    return [this, flowing, readings] {
-        const QString count = QRegularExpression(QStringLiteral("camera of \\S*-u1001;\\S* (\\d+)"))
-                                  .match(detailsOfB())
-                                  .captured(1);
-        if (count.isEmpty())
-            return false;
-        const qint64 pictures = count.toLongLong();
-        if (readings->first < 0)
-            readings->first = pictures;
-        if (pictures != readings->last) {
-            readings->last = pictures;
-            readings->still.start();
-        }
-        return flowing ? pictures >= readings->first + 10 : readings->still.elapsed() >= 1500;
-    };
+    return ConferenceDetails::picturesFlow(
+        [] { TRQClientInEvent::ClientSyncRequestConferenceDetails(); }, QStringLiteral("u1001"),
+        flowing);
 }
 
 QString TestMediaSettings::sendingOfA()

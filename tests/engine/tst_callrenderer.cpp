@@ -116,6 +116,7 @@ private Q_SLOTS:
     void speaker();
     void poorLink_data();
     void poorLink();
+    void interruptedStreamIsNamedOnItsTileOnly();
 };
 
 void TestCallRenderer::texts_data()
@@ -211,7 +212,9 @@ void TestCallRenderer::speaker()
     for (auto it = colours.cbegin(); it != colours.cend(); ++it) {
         QImage picture(160, 90, QImage::Format_RGB32);
         picture.fill(it.value());
-        state.remoteVideo.insert(it.key(), {picture, now, 1});
+        auto frames = std::make_shared<FrameSlot>();
+        frames->put(picture);
+        state.remoteVideo.insert(it.key(), frames);
     }
     if (!speaking.isEmpty())
         state.speakers.setSpeaking(speaking, true, now);
@@ -276,6 +279,24 @@ void TestCallRenderer::poorLink()
     QCOMPARE(drawn.count(mark.isEmpty() ? QStringLiteral("Poor connection") : mark),
              mark.isEmpty() ? 0 : poor.size());
     QCOMPARE(view.accessibleDescription(), description);
+}
+
+void TestCallRenderer::interruptedStreamIsNamedOnItsTileOnly()
+{
+    AppLanguage languages;
+    QVERIFY(languages.use(Language::Chinese));
+    EngineState state;
+    state.inConference = true;
+    state.participants = {participant("sip:ann", "Ann", false), participant("sip:bo", "Bo", false),
+                          participant("sip:cy", "Cy", false)};
+    state.selfUri = "sip:ann";
+    state.interruptedMedia = {"sip:bo"};
+    QWidget view;
+    view.resize(960, 540);
+    CallRenderer renderer(&view, state);
+    TextDevice device(view.size());
+    view.render(&device);
+    QCOMPARE(device.text().count(QStringLiteral("音视频已中断")), 1);
 }
 
 QTEST_MAIN(TestCallRenderer)

@@ -58,7 +58,7 @@ void TestCameraFeed::devicesAreQueriedOutsideTheLock()
     QCOMPARE(underLock, 0);
     // The generated picture stands in for a camera during a call with the camera on.
     QMutexLocker lock(&state.mutex);
-    QCOMPARE(!state.cameraFrame.isNull(), inConference && !cameraOff);
+    QCOMPARE(!state.cameraFrame.latest().image.isNull(), inConference && !cameraOff);
 }
 
 QTEST_MAIN(TestCameraFeed)

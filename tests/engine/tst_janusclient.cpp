@@ -1,0 +1,129 @@
+#include "JanusClient.h"
+#include "JanusSupervisor.h"
+#include "TestHttpServer.h"
+
+#include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+/// The engine's session with Janus: kept alive, closed for real, its events passed on.
+class TestJanusClient : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void keepsTheSessionAlive();
+    void passesOnHangupAndMedia();
+    void closesItsSessionAtJanus();
+};
+
+namespace {
+
+const QByteArray json = "application/json";
+
+/// A scripted Janus that creates session 11 and then answers its first poll with `events`, or
+/// never.
+void serveSession(TestHttpServer &server, const QByteArray &events = {})
+{
+    server.enqueue({200, json, R"({"janus":"success","data":{"id":11}})"});
+    TestHttpServer::Reply poll(200, json, events);
+    poll.never = events.isEmpty();
+    server.enqueue(poll);
+    TestHttpServer::Reply idle(200, json);
+    idle.never = true; // the next poll waits
+    server.enqueue(idle);
+}
+
+bool opened(JanusClient &client)
+{
+    bool ok = false;
+    client.open([&ok](bool done) { ok = done; });
+    return QTest::qWaitFor([&ok] { return ok; }, 5000);
+}
+
+/// The error code of Janus's answer to a keepalive on `session` (a URL), 0 for none.
+int errorCode(const QString &session)
+{
+    QNetworkAccessManager http;
+    QNetworkRequest request{QUrl(session)};
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    std::unique_ptr<QNetworkReply> reply(
+        http.post(request, R"({"janus":"keepalive","transaction":"probe"})"));
+    QSignalSpy done(reply.get(), &QNetworkReply::finished);
+    if (!done.wait(5000))
+        return 0;
+    return QJsonDocument::fromJson(reply->readAll())
+        .object()
+        .value("error")
+        .toObject()
+        .value("code")
+        .toInt();
+}
+
+} // namespace
+
+void TestJanusClient::keepsTheSessionAlive()
+{
+    TestHttpServer server;
+    QVERIFY(server.listen());
+    serveSession(server);
+    JanusClient client(QUrl(server.baseUrl() + QStringLiteral("/janus")));
+    client.setKeepAliveInterval(50);
+    QVERIFY(opened(client));
+    const auto keepalives = [&server] {
+        return std::count_if(server.requests().cbegin(), server.requests().cend(),
+                             [](const TestHttpServer::Request &r) {
+                                 return r.target == "/janus/11" && r.body.contains("keepalive");
+                             });
+    };
+    QTRY_VERIFY(keepalives() >= 3);
+}
+
+void TestJanusClient::passesOnHangupAndMedia()
+{
+    TestHttpServer server;
+    QVERIFY(server.listen());
+    serveSession(server, R"([{"janus":"media","sender":7,"type":"video","receiving":false},)"
+                         R"({"janus":"hangup","sender":7,"reason":"DTLS alert"}])");
+    JanusClient client(QUrl(server.baseUrl() + QStringLiteral("/janus")));
+    QSignalSpy hangup(&client, &JanusClient::hangup);
+    QSignalSpy receiving(&client, &JanusClient::receiving);
+    QVERIFY(opened(client));
+    QTRY_COMPARE(hangup.size(), 1);
+    QCOMPARE(hangup[0], (QVariantList{qint64(7), QStringLiteral("DTLS alert")}));
+    QCOMPARE(receiving, (QList<QVariantList>{{qint64(7), QStringLiteral("video"), false}}));
+}
+
+void TestJanusClient::closesItsSessionAtJanus()
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("janus")).isEmpty())
+        QSKIP("Janus is not installed");
+    QTemporaryDir data;
+    JanusSupervisor janus(QStringLiteral("janus"), data.path());
+    QString why;
+    QVERIFY2(janus.start(&why), qPrintable(why));
+    QTRY_VERIFY_WITH_TIMEOUT(janus.ready(), 10000);
+
+    JanusClient client{QUrl(janus.url())};
+    QVERIFY(opened(client));
+    qint64 handle = 0;
+    client.attach([&handle](qint64 h) { handle = h; });
+    QTRY_VERIFY(handle != 0);
+    const qint64 session = client.session();
+    QSignalSpy lost(&client, &JanusClient::lost);
+    int closed = -1;
+    client.close([&closed](bool confirmed) { closed = confirmed; });
+    QTRY_COMPARE(closed, 1);
+    QCOMPARE(lost.size(), 0);
+    // Janus no longer knows the session.
+    QCOMPARE(errorCode(janus.url() + QStringLiteral("/%1").arg(session)), 458);
+}
+
+QTEST_GUILESS_MAIN(TestJanusClient)
+#include "tst_janusclient.moc"
