@@ -194,7 +194,8 @@ void CallRenderer::paint()
                 tile.speakerMuted = m_state.speakerMuted;
             if (interrupted) {
             } else if (tile.self) {
-                if (!m_state.cameraPrivacy)
+                // What the others see: nothing while the camera is off or none is sent.
+                if (!m_state.cameraPrivacy && !m_state.noCameraSent)
                     tile.camera = m_state.cameraFrame.latest().image; // shared, not copied
             } else {
                 tile.camera = freshPicture(m_state.remoteVideo, p.uri);

@@ -80,6 +80,7 @@ struct EngineState
     bool cameraPrivacy = false; ///< in-event 502: the local camera is switched off
     bool testCamera = false;    ///< the settings file asks for a generated camera picture
     bool mediaCamera = false;   ///< the call's media reads the camera and feeds the own tile
+    bool noCameraSent = false;  ///< the chosen camera is gone and the call sends no pictures
     FrameSlot cameraFrame;      ///< the latest local camera picture, shown on the own tile
     /// Asks the video view to draw again, from any thread. Set before the engine starts.
     std::function<void()> repaint;

@@ -257,6 +257,7 @@ void MediaSession::teardown()
         if (std::exchange(m_state.mediaCamera, false))
             cameraChanged = m_state.cameraChanged; // the camera is free for the own tile again
         m_state.interruptedMedia.clear();
+        m_state.noCameraSent = false;
     }
     if (cameraChanged)
         cameraChanged();
@@ -655,6 +656,7 @@ void MediaSession::follow()
         QMutexLocker lock(&m_state.mutex);
         speakerMuted = m_state.speakerMuted;
         cameraOff = m_state.cameraPrivacy;
+        m_state.noCameraSent = m_publisher && m_sent.noCamera;
     }
     if (m_publisher)
         m_publisher->setCameraOff(cameraOff || m_sent.noCamera);

@@ -117,6 +117,8 @@ private Q_SLOTS:
     void poorLink_data();
     void poorLink();
     void interruptedStreamIsNamedOnItsTileOnly();
+    void ownTileShowsWhatIsSent_data();
+    void ownTileShowsWhatIsSent();
 };
 
 void TestCallRenderer::texts_data()
@@ -297,6 +299,38 @@ void TestCallRenderer::interruptedStreamIsNamedOnItsTileOnly()
     TextDevice device(view.size());
     view.render(&device);
     QCOMPARE(device.text().count(QStringLiteral("音视频已中断")), 1);
+}
+
+void TestCallRenderer::ownTileShowsWhatIsSent_data()
+{
+    QTest::addColumn<bool>("cameraOff");
+    QTest::addColumn<bool>("noneSent");
+    QTest::newRow("camera sent") << false << false;
+    QTest::newRow("camera switched off") << true << false;
+    QTest::newRow("chosen camera gone") << false << true;
+}
+
+/// The own tile shows the picture the others see, and nothing when they see none.
+void TestCallRenderer::ownTileShowsWhatIsSent()
+{
+    QFETCH(bool, cameraOff);
+    QFETCH(bool, noneSent);
+    const QColor own(0xc0, 0x60, 0x20);
+    EngineState state;
+    state.inConference = true;
+    state.participants = {participant("sip:ann", "Ann", false)};
+    state.selfUri = "sip:ann";
+    state.cameraPrivacy = cameraOff;
+    state.noCameraSent = noneSent;
+    QImage picture(160, 90, QImage::Format_RGB32);
+    picture.fill(own);
+    state.cameraFrame.put(picture);
+    QWidget view;
+    view.resize(960, 540);
+    CallRenderer renderer(&view, state);
+    QImage image(view.size(), QImage::Format_RGB32);
+    view.render(&image);
+    QCOMPARE(shareOf(image, own) > 0.1, !cameraOff && !noneSent);
 }
 
 QTEST_MAIN(TestCallRenderer)
