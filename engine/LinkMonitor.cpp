@@ -72,15 +72,19 @@ void LinkMonitor::sentRead()
 
 void LinkMonitor::mark(const QString &uri, bool poor)
 {
-    QMutexLocker lock(&m_state.mutex);
-    if (m_state.poorLinks.contains(uri) == poor)
-        return;
-    if (poor)
-        m_state.poorLinks.insert(uri);
-    else
-        m_state.poorLinks.remove(uri);
-    if (m_state.repaint)
-        m_state.repaint();
+    std::function<void()> repaint;
+    {
+        QMutexLocker lock(&m_state.mutex);
+        if (m_state.poorLinks.contains(uri) == poor)
+            return;
+        if (poor)
+            m_state.poorLinks.insert(uri);
+        else
+            m_state.poorLinks.remove(uri);
+        repaint = m_state.repaint;
+    }
+    if (repaint) // called with no lock held
+        repaint();
 }
 
 void LinkMonitor::apply()

@@ -228,6 +228,7 @@ void MediaSession::stop()
 {
     m_reconnect.stop();
     m_media = {};
+    stopShare();
     teardown();
     setNote({});
 }
@@ -237,7 +238,9 @@ void MediaSession::teardown()
     m_staleCheck.stop();
     m_audioSilent.stop();
     m_links.stop();
-    stopShare();
+    // The share's pipeline goes with the relay; the wish to share stays for a reconnect.
+    m_shareRetry.cancel();
+    closeShare();
     m_publishRetry.cancel();
     delete m_publisher;
     m_publisher = nullptr;
@@ -309,6 +312,7 @@ void MediaSession::lose(const QString &note)
     setNote(note);
     if (note != mediaLost || m_media.isEmpty()) {
         m_media = {}; // the call carries no media: nothing to try again
+        stopShare();
         return;
     }
     qInfo("media: the relay is gone; connecting again in %d ms", m_retryMs);
@@ -627,7 +631,7 @@ void MediaSession::drop(qint64 feed)
     Subscriber *subscriber = m_subscribers.take(feed);
     if (!subscriber)
         return;
-    {
+    if (!subscriber->isShare()) { // a share's uri is its sharer's, who may speak on
         QMutexLocker lock(&m_state.mutex);
         m_state.speakers.setSpeaking(subscriber->uri(), false, SpeakerStage::clockMs());
     }
@@ -667,6 +671,7 @@ void MediaSession::follow()
 void MediaSession::startShare(const ShareSource &source)
 {
     closeShare(); // a new choice replaces the running share
+    m_shareRetry.cancel();
     m_sharing = true;
     m_shareSource = source;
     XErrorTrap::watch(source.window);
@@ -780,9 +785,9 @@ void MediaSession::reconfigure()
     const bool echo = m_echoWanted;
     const MediaPipeline::Sending next = sending();
     probeSpeaker();
-    if (next.camera != m_sent.camera) {
+    if (next.camera != m_sent.camera)
         m_publisher->replaceInput("videoinput", MediaPipeline::videoInput(next));
-    } else if (next.videoLevel != m_sent.videoLevel) {
+    if (next.videoLevel != m_sent.videoLevel) {
         const MediaPipeline::VideoFormat format = MediaPipeline::videoFormat(next.videoLevel);
         m_links.setLevelRate(format.bitrate);
         m_publisher->setVideoFormat(MediaPipeline::videoCaps(next), m_links.rate(), format.fps * 2);
