@@ -25,6 +25,7 @@ struct Tile
 };
 
 const QColor speakingColour(0x0a, 0x7c, 0xff);
+const QColor viewBackground(0x1e, 0x20, 0x24);
 
 /// A received picture older than this means the video stopped: the tile shows the name again.
 constexpr qint64 staleVideoMs = 1000;
@@ -40,7 +41,8 @@ QImage freshPicture(const QHash<QString, EngineState::Frames> &videos, const QSt
 void drawPicture(QPainter &p, const QRectF &r, const QImage &image)
 {
     p.fillRect(r, Qt::black);
-    p.drawImage(CallLayout::fitted(image.size(), r), image);
+    // Whole pixels: a fractional target sends the scaled picture down a slower path.
+    p.drawImage(CallLayout::fitted(image.size(), r).toAlignedRect(), image);
 }
 
 /// The tile's name (where a picture hides the centred one), microphone, speaker and media, in
@@ -92,11 +94,16 @@ void drawTile(QPainter &p, const QRectF &r, const Tile &tile)
     p.fillPath(path, tile.large ? QColor(0x2b, 0x3a, 0x4f) : QColor(0x33, 0x36, 0x3d));
     QFont font = p.font();
     if (!tile.camera.isNull()) {
+        // A rectangular clip keeps the scaled picture on the painter's fast path, which a
+        // rounded clip leaves for a per-pixel mask on every frame; the corners are rounded after.
         p.save();
-        p.setClipPath(path);
+        p.setClipRect(inner);
         drawPicture(p, inner, tile.camera);
         p.fillRect(QRectF(inner.left(), inner.top(), inner.width(), 26), QColor(0, 0, 0, 140));
         p.restore();
+        QPainterPath corners;
+        corners.addRect(inner);
+        p.fillPath(corners.subtracted(path), viewBackground);
     } else {
         p.setPen(QColor(0xe8, 0xea, 0xed));
         font.setPointSizeF(tile.large ? 16 : 11);
@@ -221,7 +228,7 @@ void CallRenderer::paint()
     describePoorLinks(m_view, tiles);
     QPainter p(m_view);
     p.setRenderHint(QPainter::Antialiasing);
-    p.fillRect(m_view->rect(), QColor(0x1e, 0x20, 0x24));
+    p.fillRect(m_view->rect(), viewBackground);
     if (!active)
         return;
     QRectF area = m_view->rect();
