@@ -91,7 +91,6 @@ void drawTile(QPainter &p, const QRectF &r, const Tile &tile)
     QPainterPath path;
     const QRectF inner = r.adjusted(3, 3, -3, -3);
     path.addRoundedRect(inner, 8, 8);
-    p.fillPath(path, tile.large ? QColor(0x2b, 0x3a, 0x4f) : QColor(0x33, 0x36, 0x3d));
     QFont font = p.font();
     if (!tile.camera.isNull()) {
         // A rectangular clip keeps the scaled picture on the painter's fast path, which a
@@ -105,6 +104,7 @@ void drawTile(QPainter &p, const QRectF &r, const Tile &tile)
         corners.addRect(inner);
         p.fillPath(corners.subtracted(path), viewBackground);
     } else {
+        p.fillPath(path, tile.large ? QColor(0x2b, 0x3a, 0x4f) : QColor(0x33, 0x36, 0x3d));
         p.setPen(QColor(0xe8, 0xea, 0xed));
         font.setPointSizeF(tile.large ? 16 : 11);
         p.setFont(font);
