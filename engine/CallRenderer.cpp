@@ -6,6 +6,7 @@
 #include <QEvent>
 #include <QImage>
 #include <QMutexLocker>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -13,6 +14,7 @@ namespace {
 
 struct Tile
 {
+    QString uri;
     QString name;
     bool micMuted = false;
     bool large = false;
@@ -145,51 +147,94 @@ void describePoorLinks(QWidget *view, const QList<Tile> &tiles)
 
 } // namespace
 
-CallRenderer::CallRenderer(QWidget *view, EngineState &state)
-    : QObject(view)
-    , m_view(view)
-    , m_state(state)
-{
-    view->installEventFilter(this);
-    QPointer<QWidget> guarded(view);
-    QMutexLocker lock(&state.mutex);
-    state.repaint = [guarded] {
-        QMetaObject::invokeMethod(
-            guarded,
-            [guarded] {
-                if (guarded)
-                    guarded->update();
-            },
-            Qt::QueuedConnection);
-    };
-}
-
-bool CallRenderer::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == m_view && event->type() == QEvent::Paint) {
-        paint();
-        return true;
-    }
-    return QObject::eventFilter(watched, event);
-}
-
-void CallRenderer::paint()
+struct CallRenderer::Scene
 {
     QList<Tile> tiles;
     QString share;
     QImage sharePicture;
     int mode = 0;
     bool active = false;
+    QList<QRect> places; ///< where each tile was drawn
+    QRect stage;         ///< where the share's picture was drawn
+
+    /// Whether `other` draws the same but for the pictures themselves.
+    bool sameLayout(const Scene &other) const
+    {
+        const auto shape = [](const QImage &i) { return i.isNull() ? QSize() : i.size(); };
+        const auto sameTile = [&shape](const Tile &a, const Tile &b) {
+            return a.uri == b.uri && a.name == b.name && a.micMuted == b.micMuted &&
+                   a.large == b.large && a.self == b.self && a.speakerMuted == b.speakerMuted &&
+                   a.speaking == b.speaking && a.note == b.note && a.poorLink == b.poorLink &&
+                   shape(a.camera) == shape(b.camera);
+        };
+        return active == other.active && mode == other.mode && share == other.share &&
+               shape(sharePicture) == shape(other.sharePicture) &&
+               std::equal(tiles.begin(), tiles.end(), other.tiles.begin(), other.tiles.end(),
+                          sameTile);
+    }
+};
+
+CallRenderer::CallRenderer(QWidget *view, EngineState &state)
+    : QObject(view)
+    , m_view(view)
+    , m_state(state)
+{
+    view->installEventFilter(this);
+    QPointer<CallRenderer> guarded(this);
+    QMutexLocker lock(&state.mutex);
+    state.repaint = [guarded] {
+        QMetaObject::invokeMethod(
+            guarded,
+            [guarded] {
+                if (guarded)
+                    guarded->requestRepaint();
+            },
+            Qt::QueuedConnection);
+    };
+}
+
+CallRenderer::~CallRenderer() = default;
+
+bool CallRenderer::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_view && event->type() == QEvent::Paint) {
+        paint(static_cast<QPaintEvent *>(event)->rect());
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void CallRenderer::requestRepaint()
+{
+    if (!m_view)
+        return;
+    const Scene now = scene();
+    if (!m_painted || !now.sameLayout(*m_painted))
+        return m_view->update();
+    // Each stream brings its pictures at its own pace: drawing every tile for each was most of
+    // what a call cost beyond its media.
+    for (qsizetype i = 0; i < now.tiles.size() && i < m_painted->places.size(); ++i)
+        if (now.tiles[i].camera.cacheKey() != m_painted->tiles[i].camera.cacheKey())
+            m_view->update(m_painted->places[i]);
+    if (now.sharePicture.cacheKey() != m_painted->sharePicture.cacheKey())
+        m_view->update(m_painted->stage);
+}
+
+CallRenderer::Scene CallRenderer::scene() const
+{
+    Scene scene;
+    QList<Tile> &tiles = scene.tiles;
     {
         QMutexLocker lock(&m_state.mutex);
-        active = m_state.inConference;
-        mode = m_state.previewMode;
+        scene.active = m_state.inConference;
+        const int mode = scene.mode = m_state.previewMode;
         const qint64 now = FrameSlot::nowMs();
         // Unpinned, a layout with a stage gives it to the active speaker.
         const QString speaker = m_state.speakers.staged(now, {}, m_state.selfUri);
         const bool speakerStaged = m_state.pinnedUri.isEmpty() && mode != 0;
         for (const auto &p : std::as_const(m_state.participants)) {
             Tile tile;
+            tile.uri = p.uri;
             tile.name = p.name;
             tile.micMuted = p.micMuted;
             tile.large = !m_state.pinnedUri.isEmpty() && p.uri == m_state.pinnedUri;
@@ -221,15 +266,34 @@ void CallRenderer::paint()
             tiles.move(0, tiles.size() - 1);
         if (m_state.shownShare > 0 && m_state.shownShare <= m_state.shares.size()) {
             const EngineState::Share &shown = m_state.shares[m_state.shownShare - 1];
-            share = shown.name;
-            sharePicture = freshPicture(m_state.shareVideo, shown.uri);
+            scene.share = shown.name;
+            scene.sharePicture = freshPicture(m_state.shareVideo, shown.uri);
         }
     }
+    return scene;
+}
+
+void CallRenderer::paint(const QRect &region)
+{
+    Scene now = scene();
+    // The scene moved on since the partial redraw was asked for: the rest of the view is old.
+    if (region != m_view->rect() && m_painted && !now.sameLayout(*m_painted))
+        m_view->update();
+    draw(now);
+    m_painted = std::make_unique<Scene>(std::move(now));
+}
+
+void CallRenderer::draw(Scene &scene)
+{
+    const QList<Tile> &tiles = scene.tiles;
+    const QString &share = scene.share;
+    const QImage &sharePicture = scene.sharePicture;
+    const int mode = scene.mode;
     describePoorLinks(m_view, tiles);
     QPainter p(m_view);
     p.setRenderHint(QPainter::Antialiasing);
     p.fillRect(m_view->rect(), viewBackground);
-    if (!active)
+    if (!scene.active)
         return;
     QRectF area = m_view->rect();
     if (!share.isEmpty()) {
@@ -250,10 +314,13 @@ void CallRenderer::paint()
     const CallLayout::Placement placement = CallLayout::place(area, int(tiles.size()), arrangement);
     if (arrangement == Arrangement::Share)
         drawPicture(p, placement.stage, sharePicture);
+    scene.stage = placement.stage.toAlignedRect();
     const qsizetype firstSmall = tiles.size() - placement.tiles.size();
     for (qsizetype i = 0; i < tiles.size(); ++i) {
         Tile tile = tiles[i];
         tile.large = i < firstSmall;
-        drawTile(p, tile.large ? placement.stage : placement.tiles[i - firstSmall], tile);
+        const QRectF place = tile.large ? placement.stage : placement.tiles[i - firstSmall];
+        drawTile(p, place, tile);
+        scene.places.append(place.toAlignedRect().adjusted(-1, -1, 1, 1));
     }
 }

@@ -4,6 +4,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <memory>
+
 struct EngineState;
 
 /// Draws the call into the client's video view: a tile per participant with the name and the
@@ -18,13 +20,22 @@ class CallRenderer final : public QObject
 
 public:
     CallRenderer(QWidget *view, EngineState &state);
+    ~CallRenderer() override;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void paint();
+    struct Scene;
+    /// What the view is to show now, read from the state.
+    Scene scene() const;
+    /// A new picture redraws only its tile; anything else redraws the whole view.
+    void requestRepaint();
+    void paint(const QRect &region);
+    /// Draws `scene` and notes in it where its tiles went.
+    void draw(Scene &scene);
 
     QPointer<QWidget> m_view;
     EngineState &m_state;
+    std::unique_ptr<Scene> m_painted; ///< the scene last drawn, with where its tiles went
 };

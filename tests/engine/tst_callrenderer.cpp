@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QPaintEngine>
+#include <QPaintEvent>
 #include <QTest>
 #include <QWidget>
 
@@ -119,6 +120,7 @@ private Q_SLOTS:
     void interruptedStreamIsNamedOnItsTileOnly();
     void ownTileShowsWhatIsSent_data();
     void ownTileShowsWhatIsSent();
+    void newPictureRedrawsItsTileOnly();
 };
 
 void TestCallRenderer::texts_data()
@@ -331,6 +333,54 @@ void TestCallRenderer::ownTileShowsWhatIsSent()
     QImage image(view.size(), QImage::Format_RGB32);
     view.render(&image);
     QCOMPARE(shareOf(image, own) > 0.1, !cameraOff && !noneSent);
+}
+
+/// A new picture redraws its tile only; a change of anything else a tile shows, the whole view.
+void TestCallRenderer::newPictureRedrawsItsTileOnly()
+{
+    EngineState state;
+    state.inConference = true;
+    state.participants = {participant("sip:ann", "Ann", false), participant("sip:bo", "Bo", false)};
+    state.selfUri = "sip:ann";
+    const auto frames = std::make_shared<FrameSlot>();
+    const auto put = [&frames](const QColor &colour) {
+        QImage picture(160, 90, QImage::Format_RGB32);
+        picture.fill(colour);
+        frames->put(picture);
+    };
+    put(Qt::red);
+    state.remoteVideo.insert("sip:bo", frames);
+    QWidget view;
+    view.resize(960, 540);
+    CallRenderer renderer(&view, state);
+    struct Regions : QObject
+    {
+        QList<QRect> painted;
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            if (event->type() == QEvent::Paint)
+                painted.append(static_cast<QPaintEvent *>(event)->rect());
+            return false;
+        }
+    } regions;
+    view.installEventFilter(&regions); // before the renderer's, which ends the event
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QTRY_VERIFY(!regions.painted.isEmpty());
+
+    regions.painted.clear();
+    put(Qt::blue);
+    state.repaint();
+    QTRY_VERIFY(!regions.painted.isEmpty());
+    const QRect tile = regions.painted.last();
+    QVERIFY2(tile.width() * tile.height() < view.width() * view.height() / 2,
+             qPrintable(QStringLiteral("%1x%2").arg(tile.width()).arg(tile.height())));
+
+    regions.painted.clear();
+    state.participants[1].micMuted = true;
+    state.repaint();
+    QTRY_VERIFY(!regions.painted.isEmpty());
+    QCOMPARE(regions.painted.last(), view.rect());
 }
 
 QTEST_MAIN(TestCallRenderer)
