@@ -102,8 +102,12 @@ void TestJanusClient::passesOnHangupAndMedia()
 
 void TestJanusClient::closesItsSessionAtJanus()
 {
-    if (QStandardPaths::findExecutable(QStringLiteral("janus")).isEmpty())
+    if (QStandardPaths::findExecutable(QStringLiteral("janus")).isEmpty()) {
+        // scripts/test installs Janus: there its absence is a failure.
+        if (qEnvironmentVariableIsSet("ORVALE_FULL_RUN"))
+            QFAIL("Janus is not installed");
         QSKIP("Janus is not installed");
+    }
     QTemporaryDir data;
     JanusSupervisor janus(QStringLiteral("janus"), data.path());
     QString why;

@@ -67,8 +67,12 @@ bool started(JanusSupervisor &janus)
 
 void TestJanusSupervisor::runsOnlyWhatCallsNeed()
 {
-    if (!janusInstalled())
+    if (!janusInstalled()) {
+        // scripts/test installs Janus: there its absence is a failure.
+        if (qEnvironmentVariableIsSet("ORVALE_FULL_RUN"))
+            QFAIL("Janus is not installed");
         QSKIP("Janus is not installed");
+    }
     QTemporaryDir data;
     JanusSupervisor janus(QStringLiteral("janus"), data.path());
     QVERIFY(started(janus));
@@ -90,8 +94,12 @@ void TestJanusSupervisor::runsOnlyWhatCallsNeed()
 
 void TestJanusSupervisor::admitsAndReportsItsDeath()
 {
-    if (!janusInstalled())
+    if (!janusInstalled()) {
+        // scripts/test installs Janus: there its absence is a failure.
+        if (qEnvironmentVariableIsSet("ORVALE_FULL_RUN"))
+            QFAIL("Janus is not installed");
         QSKIP("Janus is not installed");
+    }
     QTemporaryDir data;
     JanusSupervisor janus(QStringLiteral("janus"), data.path());
     QVERIFY(started(janus));
@@ -120,8 +128,12 @@ void TestJanusSupervisor::admitsAndReportsItsDeath()
 
 void TestJanusSupervisor::restartsJanusOnceWithItsRooms()
 {
-    if (!janusInstalled())
+    if (!janusInstalled()) {
+        // scripts/test installs Janus: there its absence is a failure.
+        if (qEnvironmentVariableIsSet("ORVALE_FULL_RUN"))
+            QFAIL("Janus is not installed");
         QSKIP("Janus is not installed");
+    }
     QTemporaryDir data;
     JanusSupervisor janus(QStringLiteral("janus"), data.path());
     QVERIFY(started(janus));
