@@ -3,10 +3,11 @@
 // tone, 640×360 at 15 fps, every received picture drawn into a 960×540 video view), against
 // the same clients idle in a 2-person call of a deployment without media (--no-media), and
 // against the floor: as many plain webrtcbin participants (bench_floor_participant) sending and
-// decoding the same media through the same kind of Janus room, drawing and playing nothing,
-// all measured in the same run. A client here is orvale-enginedriver --view: the client's bridge
-// over the real engine, drawing into an offscreen video view, without the other windows.
-// Run by hand, outside a network namespace (ICE needs a non-loopback address):
+// decoding the same media through the same kind of Janus room, drawing and playing nothing.
+// Each floor call runs beside its clients' call, and both are sampled over the same seconds. A
+// client here is orvale-enginedriver --view: the client's bridge over the real engine, drawing into
+// an offscreen video view, without the other windows. Run by hand, outside a network namespace (ICE
+// needs a non-loopback address):
 //   build/bench/bench_media_load [seconds]     (default 20 per call; uses 127.0.0.153:8080/9090)
 
 #include "ConferenceMessages.h"
@@ -68,39 +69,60 @@ qsizetype picturesDecoded(const QString &stampFile)
 
 struct Result
 {
-    double cpuPercent = 0; ///< of one core, per client
+    double cpuPercent = 0; ///< of one core, per participant
     double residentMiB = 0;
-    double picturesPerSecond = 0; ///< decoded, per client
+    double picturesPerSecond = 0; ///< decoded, per participant
     bool ok = false;
 };
 
-/// Samples the processes `pids` over `seconds`, after they have settled; `pictures(i)` counts
-/// what participant `i` decoded so far.
-Result sample(const std::vector<qint64> &pids, const std::function<qint64(size_t)> &pictures,
-              int seconds, const std::function<bool()> &running)
+/// A call under way: its participants' processes, how to count what participant `i` decoded so
+/// far, and what keeps it running (released in reverse order).
+struct Call
 {
-    Result result;
+    std::vector<qint64> pids;
+    std::function<qint64(size_t)> pictures;
+    std::function<bool()> running;
+    std::vector<std::shared_ptr<void>> parts;
+    bool ok = false;
+
+    ~Call()
+    {
+        while (!parts.empty())
+            parts.pop_back();
+    }
+};
+
+/// Samples `calls` side by side over the same `seconds`, after they have settled: whatever else
+/// the machine does in that time weighs on all of them alike.
+std::vector<Result> sample(const std::vector<Call *> &calls, int seconds)
+{
+    std::vector<Result> results(calls.size());
     QTest::qWait(settleMs);
-    std::vector<double> cpuBefore;
-    std::vector<qint64> picturesBefore;
-    for (size_t i = 0; i < pids.size(); ++i) {
-        cpuBefore.push_back(cpuSeconds(pids[i]));
-        picturesBefore.push_back(pictures(i));
-    }
+    std::vector<std::vector<double>> cpuBefore(calls.size());
+    std::vector<std::vector<qint64>> picturesBefore(calls.size());
+    for (size_t c = 0; c < calls.size(); ++c)
+        for (size_t i = 0; i < calls[c]->pids.size(); ++i) {
+            cpuBefore[c].push_back(cpuSeconds(calls[c]->pids[i]));
+            picturesBefore[c].push_back(calls[c]->pictures(i));
+        }
     QTest::qWait(seconds * 1000);
-    if (!running())
-        return result;
-    for (size_t i = 0; i < pids.size(); ++i) {
-        result.cpuPercent += (cpuSeconds(pids[i]) - cpuBefore[i]) * 100 / seconds;
-        result.residentMiB += residentMiB(pids[i]);
-        result.picturesPerSecond += double(pictures(i) - picturesBefore[i]) / seconds;
+    for (size_t c = 0; c < calls.size(); ++c) {
+        const Call &call = *calls[c];
+        Result &result = results[c];
+        if (!call.ok || !call.running())
+            continue;
+        for (size_t i = 0; i < call.pids.size(); ++i) {
+            result.cpuPercent += (cpuSeconds(call.pids[i]) - cpuBefore[c][i]) * 100 / seconds;
+            result.residentMiB += residentMiB(call.pids[i]);
+            result.picturesPerSecond += double(call.pictures(i) - picturesBefore[c][i]) / seconds;
+        }
+        const auto people = double(call.pids.size());
+        result.cpuPercent /= people;
+        result.residentMiB /= people;
+        result.picturesPerSecond /= people;
+        result.ok = true;
     }
-    const auto people = double(pids.size());
-    result.cpuPercent /= people;
-    result.residentMiB /= people;
-    result.picturesPerSecond /= people;
-    result.ok = true;
-    return result;
+    return results;
 }
 
 /// The pictures a client's engine received so far, from its conference details ("camera of
@@ -115,60 +137,71 @@ qint64 picturesReceived(EngineDriverProcess &client)
     return total;
 }
 
-Result measure(bool media, int people, int seconds)
+/// Clients in a call through the deployment's own services.
+void startClients(Call &call, bool media, int people)
 {
-    ServicesProcess services(QStringLiteral(ORVALE_SERVICES), host);
-    if (!services.start(media)) {
-        std::fprintf(stderr, "orvale-services did not start: %s\n", qPrintable(services.output()));
-        return {};
+    auto services = std::make_shared<ServicesProcess>(QStringLiteral(ORVALE_SERVICES), host);
+    call.parts.push_back(services);
+    if (!services->start(media)) {
+        std::fprintf(stderr, "orvale-services did not start: %s\n", qPrintable(services->output()));
+        return;
     }
-    std::vector<std::unique_ptr<EngineDriverProcess>> clients;
-    std::vector<qint64> pids;
+    auto clients = std::make_shared<std::vector<std::unique_ptr<EngineDriverProcess>>>();
+    call.parts.push_back(clients);
     for (int i = 0; i < people; ++i) {
         auto client = std::make_unique<EngineDriverProcess>();
         if (!client->start({QStringLiteral("--view")}))
-            return {};
+            return;
         client->tell(QStringLiteral("login ") + users[i] + u' ' + users[i] +
-                     QStringLiteral("1234 ") + services.portal());
+                     QStringLiteral("1234 ") + services->portal());
         if (!client->waitFor("loginSuccess"))
-            return {};
+            return;
         if (i == 0) // alice opens her own room, the others join it
             client->tell(QStringLiteral("entity 1002"));
         client->tell(QStringLiteral("join 1002"));
         if (!client->waitFor("conference"))
-            return {};
-        pids.push_back(client->processId());
-        clients.push_back(std::move(client));
+            return;
+        call.pids.push_back(client->processId());
+        clients->push_back(std::move(client));
     }
-    return sample(
-        pids, [&clients](size_t i) { return picturesReceived(*clients[i]); }, seconds,
-        [&clients] {
-            return std::all_of(clients.begin(), clients.end(),
-                               [](const auto &c) { return c->running(); });
-        });
+    call.pictures = [clients](size_t i) { return picturesReceived(*clients->at(i)); };
+    call.running = [clients] {
+        return std::all_of(clients->begin(), clients->end(),
+                           [](const auto &c) { return c->running(); });
+    };
+    call.ok = true;
 }
 
-/// The same call between floor participants, admitted to a room of the deployment's Janus
-/// set up as the deployment sets up its rooms.
-Result measureFloor(int people, int seconds)
+/// The same call between floor participants, admitted to a room of a Janus of their own set up
+/// as the deployment sets up its rooms.
+void startFloor(Call &call, int people)
 {
     namespace CF = ConferenceMessages::Field;
-    QTemporaryDir folder;
-    JanusSupervisor janus(QStringLiteral("janus"), folder.path());
+    auto folder = std::make_shared<QTemporaryDir>();
+    auto janus = std::make_shared<JanusSupervisor>(QStringLiteral("janus"), folder->path());
+    call.parts.push_back(folder);
+    call.parts.push_back(janus);
     QString error;
-    if (!janus.start(&error) || !QTest::qWaitFor([&janus] { return janus.ready(); }, 20000)) {
+    if (!janus->start(&error) || !QTest::qWaitFor([&janus] { return janus->ready(); }, 20000)) {
         std::fprintf(stderr, "Janus did not start: %s\n", qPrintable(error));
-        return {};
+        return;
     }
-    std::vector<std::unique_ptr<QProcess>> floor;
-    std::vector<qint64> pids;
-    const auto stampFile = [&folder](size_t i) { return folder.filePath(QString::number(i)); };
+    auto floor = std::make_shared<std::vector<std::unique_ptr<QProcess>>>();
+    // Released before Janus: each participant is told to leave and given time to.
+    call.parts.push_back(std::shared_ptr<void>(nullptr, [floor](void *) {
+        for (const auto &participant : *floor) {
+            participant->closeWriteChannel();
+            if (!participant->waitForFinished(5000))
+                participant->kill();
+        }
+    }));
+    const auto stampFile = [folder](size_t i) { return folder->filePath(QString::number(i)); };
     for (int i = 0; i < people; ++i) {
         QJsonObject media;
-        janus.admit(1002, users[i], [&media](const QJsonObject &m) { media = m; });
+        janus->admit(1002, users[i], [&media](const QJsonObject &m) { media = m; });
         if (!QTest::qWaitFor([&media] { return !media.isEmpty(); }, 10000) ||
             !media.value(CF::Available).toBool())
-            return {};
+            return;
         auto participant = std::make_unique<QProcess>();
         participant->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         participant->start(
@@ -177,21 +210,26 @@ Result measureFloor(int people, int seconds)
              media.value(CF::Token).toString(), QString::number(media.value(CF::Id).toInteger()),
              stampFile(size_t(i))});
         if (!participant->waitForStarted())
-            return {};
-        pids.push_back(participant->processId());
-        floor.push_back(std::move(participant));
+            return;
+        call.pids.push_back(participant->processId());
+        floor->push_back(std::move(participant));
     }
-    const auto pictures = [&stampFile](size_t i) { return qint64(picturesDecoded(stampFile(i))); };
-    const Result result = sample(pids, pictures, seconds, [&floor] {
-        return std::all_of(floor.begin(), floor.end(),
+    call.pictures = [stampFile](size_t i) { return qint64(picturesDecoded(stampFile(i))); };
+    call.running = [floor] {
+        return std::all_of(floor->begin(), floor->end(),
                            [](const auto &p) { return p->state() == QProcess::Running; });
-    });
-    for (const auto &participant : floor) {
-        participant->closeWriteChannel();
-        if (!participant->waitForFinished(5000))
-            participant->kill();
-    }
-    return result;
+    };
+    call.ok = true;
+}
+
+/// A call of `people` clients and the same call of floor participants, measured side by side.
+std::pair<Result, Result> measureAgainstFloor(int people, int seconds)
+{
+    Call clients, floor;
+    startClients(clients, true, people);
+    startFloor(floor, people);
+    const std::vector<Result> results = sample({&clients, &floor}, seconds);
+    return {results[0], results[1]};
 }
 
 } // namespace
@@ -205,11 +243,14 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "bench_media_load: needs Janus and a non-loopback address\n");
         return 1;
     }
-    const Result idle = measure(false, 2, seconds);
-    const Result two = measure(true, 2, seconds);
-    const Result twoFloor = measureFloor(2, seconds);
-    const Result four = measure(true, 4, seconds);
-    const Result fourFloor = measureFloor(4, seconds);
+    Result idle;
+    {
+        Call call;
+        startClients(call, false, 2);
+        idle = sample({&call}, seconds).front();
+    }
+    const auto [two, twoFloor] = measureAgainstFloor(2, seconds);
+    const auto [four, fourFloor] = measureAgainstFloor(4, seconds);
     if (!idle.ok || !two.ok || !four.ok || !twoFloor.ok || !fourFloor.ok) {
         std::fprintf(stderr, "bench_media_load: a call could not be set up\n");
         return 1;
