@@ -9,8 +9,14 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QRegion>
+
+#include <cstdlib>
+#include <memory>
 
 namespace {
+
+using TextCache = CallRenderer::TextCache;
 
 struct Tile
 {
@@ -24,6 +30,7 @@ struct Tile
     QImage camera;         ///< the local camera on the own tile, the received video on others
     QString note;          ///< why the call carries no media, or empty
     bool poorLink = false; ///< the participant's connection loses much or answers slowly
+    std::shared_ptr<FrameSlot> pictures; ///< where `camera` came from, told the width drawn at
 };
 
 const QColor speakingColour(0x0a, 0x7c, 0xff);
@@ -42,9 +49,35 @@ QImage freshPicture(const QHash<QString, EngineState::Frames> &videos, const QSt
 /// A picture whole in its place, on black where their shapes differ: letterboxed, never cut.
 void drawPicture(QPainter &p, const QRectF &r, const QImage &image)
 {
-    p.fillRect(r, Qt::black);
     // Whole pixels: a fractional target sends the scaled picture down a slower path.
-    p.drawImage(CallLayout::fitted(image.size(), r).toAlignedRect(), image);
+    QRect target = CallLayout::fitted(image.size(), r).toAlignedRect();
+    // A picture made for its place, give or take a pixel, is copied rather than scaled.
+    if (std::abs(target.width() - image.width()) <= 2 &&
+        std::abs(target.height() - image.height()) <= 2)
+        target = QRect(target.topLeft() + QPoint((target.width() - image.width()) / 2,
+                                                 (target.height() - image.height()) / 2),
+                       image.size());
+    for (const QRect &bar : QRegion(r.toAlignedRect()).subtracted(target))
+        p.fillRect(bar, Qt::black);
+    p.drawImage(target, image);
+}
+
+/// What lies outside the rounded corners of `inner`, built directly: subtracting one path from
+/// another on every picture cost more than drawing the picture.
+QPainterPath corners(const QRectF &inner, qreal radius)
+{
+    QPainterPath path;
+    const qreal d = 2 * radius;
+    const auto corner = [&path, d](QPointF at, QRectF arc, qreal start) {
+        path.moveTo(at);
+        path.arcTo(arc, start, 90);
+        path.closeSubpath();
+    };
+    corner(inner.topLeft(), QRectF(inner.left(), inner.top(), d, d), 90);
+    corner(inner.topRight(), QRectF(inner.right() - d, inner.top(), d, d), 0);
+    corner(inner.bottomRight(), QRectF(inner.right() - d, inner.bottom() - d, d, d), 270);
+    corner(inner.bottomLeft(), QRectF(inner.left(), inner.bottom() - d, d, d), 180);
+    return path;
 }
 
 /// The tile's name (where a picture hides the centred one), microphone, speaker and media, in
@@ -88,11 +121,35 @@ void drawPoorLink(QPainter &p, const QRectF &r)
     p.restore();
 }
 
-void drawTile(QPainter &p, const QRectF &r, const Tile &tile)
+/// `text` cut to `width` in `font`, laid out once: a picture redraws its tile many times a
+/// second, and shaping the same line each time was a large part of drawing it.
+const QStaticText &laidOut(TextCache &cache, const QFont &font, const QString &text, int width)
 {
-    QPainterPath path;
+    const QString key = font.family() + u'\x1f' + QString::number(font.pointSizeF()) + u'\x1f' +
+                        QString::number(width) + u'\x1f' + text;
+    auto found = cache.find(key);
+    if (found == cache.end()) {
+        if (cache.size() > 64) // names, states and sizes come and go
+            cache.clear();
+        QStaticText laid(QFontMetrics(font).elidedText(text, Qt::ElideRight, width));
+        laid.setTextFormat(Qt::PlainText);
+        laid.prepare(QTransform(), font);
+        found = cache.insert(key, laid);
+    }
+    return *found;
+}
+
+/// Tells the stream of `picture` the width it is drawn at in `place`: no larger one is made.
+void askForWidth(const std::shared_ptr<FrameSlot> &pictures, const QImage &picture,
+                 const QRectF &place)
+{
+    if (pictures && !picture.isNull())
+        pictures->setShownWidth(CallLayout::fitted(picture.size(), place).toAlignedRect().width());
+}
+
+void drawTile(QPainter &p, const QRectF &r, const Tile &tile, TextCache &texts)
+{
     const QRectF inner = r.adjusted(3, 3, -3, -3);
-    path.addRoundedRect(inner, 8, 8);
     QFont font = p.font();
     if (!tile.camera.isNull()) {
         // A rectangular clip keeps the scaled picture on the painter's fast path, which a
@@ -102,10 +159,10 @@ void drawTile(QPainter &p, const QRectF &r, const Tile &tile)
         drawPicture(p, inner, tile.camera);
         p.fillRect(QRectF(inner.left(), inner.top(), inner.width(), 26), QColor(0, 0, 0, 140));
         p.restore();
-        QPainterPath corners;
-        corners.addRect(inner);
-        p.fillPath(corners.subtracted(path), viewBackground);
+        p.fillPath(corners(inner, 8), viewBackground);
     } else {
+        QPainterPath path;
+        path.addRoundedRect(inner, 8, 8);
         p.fillPath(path, tile.large ? QColor(0x2b, 0x3a, 0x4f) : QColor(0x33, 0x36, 0x3d));
         p.setPen(QColor(0xe8, 0xea, 0xed));
         font.setPointSizeF(tile.large ? 16 : 11);
@@ -122,12 +179,13 @@ void drawTile(QPainter &p, const QRectF &r, const Tile &tile)
         line.setRight(line.right() -
                       QFontMetricsF(p.font()).horizontalAdvance(CallRenderer::tr("网络不佳")) - 30);
     }
-    p.drawText(line, Qt::AlignTop | Qt::AlignLeft,
-               p.fontMetrics().elidedText(statusLine(tile), Qt::ElideRight, int(line.width())));
+    p.drawStaticText(line.topLeft(), laidOut(texts, font, statusLine(tile), int(line.width())));
     if (tile.speaking) { // a border in the accent colour, inside the tile's rounded edge
-        p.setPen(QPen(speakingColour, 3));
-        p.setBrush(Qt::NoBrush);
-        p.drawRoundedRect(inner.adjusted(1.5, 1.5, -1.5, -1.5), 7, 7);
+        // Filled between two outlines: stroking it anew with each picture cost more.
+        QPainterPath border;
+        border.addRoundedRect(inner, 8, 8);
+        border.addRoundedRect(inner.adjusted(3, 3, -3, -3), 5, 5);
+        p.fillPath(border, speakingColour);
     }
 }
 
@@ -152,6 +210,7 @@ struct CallRenderer::Scene
     QList<Tile> tiles;
     QString share;
     QImage sharePicture;
+    std::shared_ptr<FrameSlot> sharePictures;
     int mode = 0;
     bool active = false;
     QList<QRect> places; ///< where each tile was drawn
@@ -180,6 +239,7 @@ CallRenderer::CallRenderer(QWidget *view, EngineState &state)
     , m_state(state)
 {
     view->installEventFilter(this);
+    view->setAttribute(Qt::WA_OpaquePaintEvent); // every pixel is drawn here
     QPointer<CallRenderer> guarded(this);
     QMutexLocker lock(&state.mutex);
     state.repaint = [guarded] {
@@ -249,7 +309,11 @@ CallRenderer::Scene CallRenderer::scene() const
                 // What the others see: nothing while the camera is off or none is sent.
                 if (!m_state.cameraPrivacy && !m_state.noCameraSent)
                     tile.camera = m_state.cameraFrame.latest().image; // shared, not copied
+                // The state outlives the renderer: the slot is not owned here.
+                tile.pictures =
+                    std::shared_ptr<FrameSlot>(std::shared_ptr<FrameSlot>(), &m_state.cameraFrame);
             } else {
+                tile.pictures = m_state.remoteVideo.value(p.uri);
                 tile.camera = freshPicture(m_state.remoteVideo, p.uri);
             }
             tile.note = !m_state.mediaNote.isEmpty() ? m_state.mediaNote
@@ -268,6 +332,7 @@ CallRenderer::Scene CallRenderer::scene() const
             const EngineState::Share &shown = m_state.shares[m_state.shownShare - 1];
             scene.share = shown.name;
             scene.sharePicture = freshPicture(m_state.shareVideo, shown.uri);
+            scene.sharePictures = m_state.shareVideo.value(shown.uri);
         }
     }
     return scene;
@@ -279,11 +344,11 @@ void CallRenderer::paint(const QRect &region)
     // The scene moved on since the partial redraw was asked for: the rest of the view is old.
     if (region != m_view->rect() && m_painted && !now.sameLayout(*m_painted))
         m_view->update();
-    draw(now);
+    draw(now, region);
     m_painted = std::make_unique<Scene>(std::move(now));
 }
 
-void CallRenderer::draw(Scene &scene)
+void CallRenderer::draw(Scene &scene, const QRect &region)
 {
     const QList<Tile> &tiles = scene.tiles;
     const QString &share = scene.share;
@@ -292,18 +357,11 @@ void CallRenderer::draw(Scene &scene)
     describePoorLinks(m_view, tiles);
     QPainter p(m_view);
     p.setRenderHint(QPainter::Antialiasing);
-    p.fillRect(m_view->rect(), viewBackground);
     if (!scene.active)
-        return;
+        return p.fillRect(m_view->rect(), viewBackground);
     QRectF area = m_view->rect();
-    if (!share.isEmpty()) {
-        const QRectF banner(area.x(), area.y(), area.width(), 28);
-        p.fillRect(banner, QColor(0x0a, 0x7c, 0xff));
-        p.setPen(Qt::white);
-        p.drawText(banner.adjusted(10, 0, -10, 0), Qt::AlignVCenter | Qt::AlignLeft,
-                   tr("正在观看共享: %1").arg(share));
-        area.setTop(banner.bottom());
-    }
+    const QRectF banner(area.x(), area.y(), area.width(), share.isEmpty() ? 0 : 28);
+    area.setTop(banner.bottom());
     using Arrangement = CallLayout::Arrangement;
     const bool staged = mode != 0 || (!tiles.isEmpty() && tiles.first().large);
     Arrangement arrangement = !staged     ? Arrangement::Grid
@@ -312,15 +370,37 @@ void CallRenderer::draw(Scene &scene)
     if (!sharePicture.isNull())
         arrangement = Arrangement::Share; // the share takes the stage, everyone lines up below
     const CallLayout::Placement placement = CallLayout::place(area, int(tiles.size()), arrangement);
-    if (arrangement == Arrangement::Share)
-        drawPicture(p, placement.stage, sharePicture);
     scene.stage = placement.stage.toAlignedRect();
     const qsizetype firstSmall = tiles.size() - placement.tiles.size();
     for (qsizetype i = 0; i < tiles.size(); ++i) {
+        const QRectF place = i < firstSmall ? placement.stage : placement.tiles[i - firstSmall];
+        scene.places.append(place.toAlignedRect().adjusted(-1, -1, 1, 1));
+        askForWidth(tiles[i].pictures, tiles[i].camera, place.adjusted(3, 3, -3, -3));
+    }
+    askForWidth(scene.sharePictures, sharePicture, placement.stage);
+    // The background only where no picture lies: each one covers its place.
+    QRegion background(region);
+    if (arrangement == Arrangement::Share)
+        background -= scene.stage.adjusted(1, 1, -1, -1);
+    for (qsizetype i = 0; i < tiles.size(); ++i)
+        if (!tiles[i].camera.isNull())
+            background -= scene.places[i].adjusted(5, 5, -5, -5);
+    for (const QRect &part : background)
+        p.fillRect(part, viewBackground);
+    if (!share.isEmpty()) {
+        p.fillRect(banner, QColor(0x0a, 0x7c, 0xff));
+        p.setPen(Qt::white);
+        p.drawText(banner.adjusted(10, 0, -10, 0), Qt::AlignVCenter | Qt::AlignLeft,
+                   tr("正在观看共享: %1").arg(share));
+    }
+    if (arrangement == Arrangement::Share && region.intersects(scene.stage))
+        drawPicture(p, placement.stage, sharePicture);
+    for (qsizetype i = 0; i < tiles.size(); ++i) {
+        if (!region.intersects(scene.places[i]))
+            continue; // another stream's picture: its tile is as drawn
         Tile tile = tiles[i];
         tile.large = i < firstSmall;
-        const QRectF place = tile.large ? placement.stage : placement.tiles[i - firstSmall];
-        drawTile(p, place, tile);
-        scene.places.append(place.toAlignedRect().adjusted(-1, -1, 1, 1));
+        drawTile(p, i < firstSmall ? placement.stage : placement.tiles[i - firstSmall], tile,
+                 m_texts);
     }
 }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QHash>
 #include <QObject>
 #include <QPointer>
+#include <QStaticText>
 #include <QWidget>
 
 #include <memory>
@@ -19,6 +21,9 @@ class CallRenderer final : public QObject
     Q_DISABLE_COPY_MOVE(CallRenderer)
 
 public:
+    /// Lines of text laid out once, by font, width and text.
+    using TextCache = QHash<QString, QStaticText>;
+
     CallRenderer(QWidget *view, EngineState &state);
     ~CallRenderer() override;
 
@@ -32,10 +37,11 @@ private:
     /// A new picture redraws only its tile; anything else redraws the whole view.
     void requestRepaint();
     void paint(const QRect &region);
-    /// Draws `scene` and notes in it where its tiles went.
-    void draw(Scene &scene);
+    /// Draws what of `scene` lies in `region` and notes in it where its tiles went.
+    void draw(Scene &scene, const QRect &region);
 
     QPointer<QWidget> m_view;
     EngineState &m_state;
     std::unique_ptr<Scene> m_painted; ///< the scene last drawn, with where its tiles went
+    TextCache m_texts;
 };

@@ -378,8 +378,8 @@ void EngineCore::logDetails()
             received.append(QStringLiteral("camera of %1 %2 %3x%4")
                                 .arg(it.key())
                                 .arg(latest.count)
-                                .arg(latest.image.width())
-                                .arg(latest.image.height()));
+                                .arg(latest.decoded.width())
+                                .arg(latest.decoded.height()));
         }
         for (auto it = m_state.shareVideo.cbegin(); it != m_state.shareVideo.cend(); ++it)
             received.append(

@@ -10,13 +10,14 @@ qint64 FrameSlot::nowMs()
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-void FrameSlot::put(const QImage &image)
+void FrameSlot::put(const QImage &image, QSize decoded)
 {
     const qint64 now = nowMs();
     QImage old; // released after the lock: the last reference frees the pixels
     QMutexLocker lock(&m_lock);
     old = std::exchange(m_picture.image, image);
     m_picture.at = now;
+    m_picture.decoded = decoded.isValid() ? decoded : image.size();
     ++m_picture.count;
 }
 

@@ -402,11 +402,7 @@ void MediaSession::publish()
         repaint = m_state.repaint;
     }
     // The painter leaves the own tile empty while the camera is switched off.
-    m_publisher->setSelfView([frames = &m_state.cameraFrame, repaint](const QImage &image) {
-        frames->put(image);
-        if (repaint)
-            repaint();
-    });
+    m_publisher->setSelfView(&m_state.cameraFrame, repaint);
     connect(m_publisher, &WebRtcPeer::localDescription, this, [this](const QJsonObject &jsep) {
         m_janus->message(m_publisherHandle,
                          {{"request", "publish"},

@@ -1,5 +1,6 @@
 #include "Publisher.h"
 
+#include "FrameSlot.h"
 #include "FrameStamp.h"
 
 #define GST_USE_UNSTABLE_API
@@ -89,6 +90,12 @@ Publisher::~Publisher()
     stopPipeline(); // no picture may reach the self view once it is being destroyed
 }
 
+void Publisher::setSelfView(FrameSlot *slot, std::function<void()> shown)
+{
+    m_selfSlot = slot;
+    m_selfShown = std::move(shown);
+}
+
 bool Publisher::start()
 {
     if (!build(m_launch))
@@ -107,10 +114,21 @@ bool Publisher::start()
     }
     if (m_lossPercent)
         dropPackets();
-    if (m_selfView)
+    if (m_selfSlot) {
+        GstElement *scaler = gst_bin_get_by_name(GST_BIN(m_pipeline), "selffit");
+        GstElement *size = gst_bin_get_by_name(GST_BIN(m_pipeline), "selfsize");
+        m_selfFit = std::make_unique<PictureFit>(scaler, size);
+        if (scaler)
+            gst_object_unref(scaler);
+        if (size)
+            gst_object_unref(size);
         watchFrames("selfview", [](WebRtcPeer *peer, const QImage &image) {
-            static_cast<Publisher *>(peer)->m_selfView(image);
+            auto *self = static_cast<Publisher *>(peer);
+            self->m_selfSlot->put(image, self->m_selfFit->adjust(self->m_selfSlot->shownWidth()));
+            if (self->m_selfShown)
+                self->m_selfShown();
         });
+    }
     // Send-only before PLAYING, or the relay would be offered to send back.
     GArray *transceivers = nullptr;
     g_signal_emit_by_name(m_webrtc, "get-transceivers", &transceivers);

@@ -1,14 +1,18 @@
 #pragma once
 
+#include "PictureFit.h"
 #include "WebRtcPeer.h"
 
 #include <QTimer>
 
 #include <atomic>
 #include <functional>
+#include <memory>
 
 /// Outgoing media sent to the relay: this participant's picture (VP8) and sound (Opus), or a
 /// share's picture. The microphone mute silences the sound; the camera off stops the pictures.
+class FrameSlot;
+
 class Publisher final : public WebRtcPeer
 {
     Q_OBJECT
@@ -19,8 +23,9 @@ public:
     Publisher(const QString &launch, QObject *parent);
     ~Publisher() override;
 
-    /// Gets each picture the call sends, on a GStreamer thread. Before start().
-    void setSelfView(std::function<void(const QImage &)> show) { m_selfView = std::move(show); }
+    /// Puts each picture the call sends into `slot`, at the width it is shown at, and calls
+    /// `shown` after, on a GStreamer thread. Before start().
+    void setSelfView(FrameSlot *slot, std::function<void()> shown);
     /// Builds and starts the pipeline; the offer follows as localDescription().
     bool start();
     void setAnswer(const QString &sdp) { applyAnswer(sdp); }
@@ -52,7 +57,9 @@ private:
     bool dropsNext();
 
     QString m_launch;
-    std::function<void(const QImage &)> m_selfView;
+    FrameSlot *m_selfSlot = nullptr;
+    std::function<void()> m_selfShown;
+    std::unique_ptr<PictureFit> m_selfFit; ///< made before the pictures flow
     std::atomic<qint64> m_lastBufferMs{0}; ///< steady clock; written on a streaming thread
     QTimer m_flowWatch;
     const std::atomic<int> *m_lossPercent = nullptr;

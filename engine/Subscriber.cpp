@@ -18,16 +18,8 @@ GstFlowReturn newSample(GstAppSink *sink, gpointer self)
     GstSample *sample = gst_app_sink_pull_sample(sink);
     if (!sample)
         return GST_FLOW_OK;
-    GstVideoInfo info;
-    GstBuffer *buffer = gst_sample_get_buffer(sample);
-    GstMapInfo map;
-    if (gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) && buffer &&
-        gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-        // Copied here: the buffer goes back to the decoder when this returns.
-        const QImage frame =
-            QImage(map.data, info.width, info.height, int(info.stride[0]), QImage::Format_RGB32)
-                .copy();
-        gst_buffer_unmap(buffer, &map);
+    const QImage frame = WebRtcPeer::imageOf(sample);
+    if (!frame.isNull()) {
         if (FrameStamp::enabled())
             FrameStamp::noteDecoded(frame);
         static_cast<Subscriber *>(self)->deliver(frame);
@@ -129,7 +121,8 @@ void Subscriber::padAdded(GstPad *pad)
     QString description;
     if (video) {
         description = QStringLiteral(
-            "rtpvp8depay ! vp8dec name=videodec ! videoconvert ! video/x-raw,format=BGRx "
+            "rtpvp8depay ! vp8dec name=videodec ! videoscale name=fit ! capsfilter name=fitsize "
+            "! videoconvert ! video/x-raw,format=BGRx "
             "! appsink name=frames sync=false max-buffers=1 drop=true");
     } else {
         description = QStringLiteral("rtpopusdepay ! opusdec ! audioconvert ! audioresample "
@@ -149,6 +142,11 @@ void Subscriber::padAdded(GstPad *pad)
         callbacks.new_sample = newSample;
         gst_app_sink_set_callbacks(GST_APP_SINK(frames), &callbacks, this, nullptr);
         gst_object_unref(frames);
+        GstElement *scaler = gst_bin_get_by_name(GST_BIN(bin), "fit");
+        GstElement *size = gst_bin_get_by_name(GST_BIN(bin), "fitsize");
+        m_fit = std::make_unique<PictureFit>(scaler, size);
+        gst_object_unref(scaler);
+        gst_object_unref(size);
         GstElement *decoder = gst_bin_get_by_name(GST_BIN(bin), "videodec");
         countFrames(decoder);
         gst_object_unref(decoder);
@@ -278,7 +276,7 @@ void Subscriber::changeSpeaker(const QString &device, bool opens, bool echoRefer
 
 void Subscriber::deliver(const QImage &frame)
 {
-    m_frames->put(frame);
+    m_frames->put(frame, m_fit ? m_fit->adjust(m_frames->shownWidth()) : QSize());
     if (m_repaint)
         m_repaint();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "PictureFit.h"
 #include "WebRtcPeer.h"
 
 #include <QMutex>
@@ -68,6 +69,7 @@ private:
 
     EngineState &m_state;
     std::shared_ptr<FrameSlot> m_frames; ///< this stream's pictures, read by the painter
+    std::unique_ptr<PictureFit> m_fit;   ///< made before the pictures flow
     std::function<void()> m_repaint;
     QString m_uri;
     QString m_recordFile;

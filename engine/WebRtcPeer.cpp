@@ -336,15 +336,34 @@ QImage WebRtcPeer::imageOf(GstSample *sample)
 {
     GstVideoInfo info;
     GstBuffer *buffer = gst_sample_get_buffer(sample);
-    GstMapInfo map;
-    if (!gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) || !buffer ||
-        !gst_buffer_map(buffer, &map, GST_MAP_READ))
+    if (!buffer || !gst_video_info_from_caps(&info, gst_sample_get_caps(sample)))
         return {};
-    // Copied here: the buffer goes back to its pool when the sample is released.
-    QImage image =
-        QImage(map.data, info.width, info.height, int(info.stride[0]), QImage::Format_RGB32).copy();
-    gst_buffer_unmap(buffer, &map);
-    return image;
+    struct Mapped
+    {
+        GstBuffer *buffer;
+        GstMapInfo map;
+    };
+    auto *mapped = new Mapped{gst_buffer_ref(buffer), {}};
+    const auto release = [](void *data) {
+        auto *m = static_cast<Mapped *>(data);
+        gst_buffer_unmap(m->buffer, &m->map);
+        gst_buffer_unref(m->buffer);
+        delete m;
+    };
+    if (!gst_buffer_map(mapped->buffer, &mapped->map, GST_MAP_READ)) {
+        gst_buffer_unref(mapped->buffer);
+        delete mapped;
+        return {};
+    }
+    const qsizetype stride = info.stride[0];
+    if (mapped->map.size < info.offset[0] + stride * info.height) { // not the picture it says
+        release(mapped);
+        return {};
+    }
+    // The picture keeps its buffer mapped until its last copy goes: nothing is copied on the
+    // way to the painter. A converter's pool makes a new buffer when this one is still held.
+    return QImage(static_cast<const uchar *>(mapped->map.data) + info.offset[0], info.width,
+                  info.height, stride, QImage::Format_RGB32, release, mapped);
 }
 
 void WebRtcPeer::watchFrames(const char *sink, void (*deliver)(WebRtcPeer *, const QImage &))

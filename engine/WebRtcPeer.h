@@ -24,6 +24,9 @@ class WebRtcPeer : public QObject
     Q_DISABLE_COPY_MOVE(WebRtcPeer)
 
 public:
+    /// The picture of a BGRx sample, sharing its buffer; null when it has none or a short one.
+    static QImage imageOf(GstSample *sample);
+
     ~WebRtcPeer() override;
 
     /// Reports a fault of the media, from any thread: on this object's thread it is logged
@@ -59,8 +62,6 @@ protected:
     /// Applies the relay's answer to our offer.
     void applyAnswer(const QString &sdp);
     void makeOffer();
-    /// The picture of a BGRx sample, copied out of GStreamer's buffer; null when it has none.
-    static QImage imageOf(GstSample *sample);
     /// Calls `deliver(image)` on the streaming thread for each picture of `appsink name=<sink>`.
     void watchFrames(const char *sink, void (*deliver)(WebRtcPeer *, const QImage &));
     /// Sets a boolean or numeric property of a named element of the pipeline.

@@ -375,6 +375,8 @@ void TestCallRenderer::newPictureRedrawsItsTileOnly()
     const QRect tile = regions.painted.last();
     QVERIFY2(tile.width() * tile.height() < view.width() * view.height() / 2,
              qPrintable(QStringLiteral("%1x%2").arg(tile.width()).arg(tile.height())));
+    // The stream is asked for pictures as wide as the tile draws them, and no wider.
+    QVERIFY(frames->shownWidth() > tile.width() / 2 && frames->shownWidth() <= tile.width());
 
     regions.painted.clear();
     state.participants[1].micMuted = true;
