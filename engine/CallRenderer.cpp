@@ -147,28 +147,16 @@ void askForWidth(const std::shared_ptr<FrameSlot> &pictures, const QImage &pictu
         pictures->setShownWidth(CallLayout::fitted(picture.size(), place).toAlignedRect().width());
 }
 
-void drawTile(QPainter &p, const QRectF &r, const Tile &tile, TextCache &texts)
+/// What lies over a tile's picture or background: the bar under the text (over a picture), the
+/// rounded corners, the status line, the poor-link mark and the speaker's border.
+void drawMarks(QPainter &p, const QRectF &r, const Tile &tile, TextCache &texts)
 {
     const QRectF inner = r.adjusted(3, 3, -3, -3);
-    QFont font = p.font();
     if (!tile.camera.isNull()) {
-        // A rectangular clip keeps the scaled picture on the painter's fast path, which a
-        // rounded clip leaves for a per-pixel mask on every frame; the corners are rounded after.
-        p.save();
-        p.setClipRect(inner);
-        drawPicture(p, inner, tile.camera);
         p.fillRect(QRectF(inner.left(), inner.top(), inner.width(), 26), QColor(0, 0, 0, 140));
-        p.restore();
         p.fillPath(corners(inner, 8), viewBackground);
-    } else {
-        QPainterPath path;
-        path.addRoundedRect(inner, 8, 8);
-        p.fillPath(path, tile.large ? QColor(0x2b, 0x3a, 0x4f) : QColor(0x33, 0x36, 0x3d));
-        p.setPen(QColor(0xe8, 0xea, 0xed));
-        font.setPointSizeF(tile.large ? 16 : 11);
-        p.setFont(font);
-        p.drawText(r.adjusted(10, 28, -10, -10), Qt::AlignCenter | Qt::TextWordWrap, tile.name);
     }
+    QFont font = p.font();
     font.setPointSizeF(9);
     p.setFont(font);
     p.setPen(tile.micMuted ? QColor(0xf2, 0x6b, 0x6b) : QColor(0x6b, 0xd3, 0x8a));
@@ -181,12 +169,86 @@ void drawTile(QPainter &p, const QRectF &r, const Tile &tile, TextCache &texts)
     }
     p.drawStaticText(line.topLeft(), laidOut(texts, font, statusLine(tile), int(line.width())));
     if (tile.speaking) { // a border in the accent colour, inside the tile's rounded edge
-        // Filled between two outlines: stroking it anew with each picture cost more.
         QPainterPath border;
         border.addRoundedRect(inner, 8, 8);
         border.addRoundedRect(inner.adjusted(3, 3, -3, -3), 5, 5);
         p.fillPath(border, speakingColour);
     }
+}
+
+constexpr int topBand = 30;    ///< the bar, the text, the top corners and border
+constexpr int bottomBand = 10; ///< the bottom corners and border
+
+/// The marks over a picture, drawn once into a band along the top of the tile and one along its
+/// bottom and laid over each new picture: drawing them anew each time cost more than the
+/// picture. Between the bands, the border's sides are plain rectangles.
+void drawMarksOverPicture(QPainter &p, const QRect &r, const Tile &tile,
+                          CallRenderer::Caches &caches)
+{
+    const QRect inner = r.adjusted(3, 3, -3, -3);
+    if (inner.height() < 2 * (topBand + bottomBand))
+        return drawMarks(p, r, tile, caches.texts);
+    const qreal ratio = p.device()->devicePixelRatioF();
+    const QString key = QStringLiteral("%1x%2@%3 %4%5%6%7 ")
+                            .arg(inner.width())
+                            .arg(inner.height())
+                            .arg(ratio)
+                            .arg(p.font().key())
+                            .arg(tile.micMuted)
+                            .arg(tile.poorLink)
+                            .arg(tile.speaking) +
+                        statusLine(tile);
+    if (!caches.bands.contains(key)) {
+        if (caches.bands.size() > 32) // sizes and states come and go
+            caches.bands.clear();
+        const auto band = [&](int top, int height) {
+            QImage image(QSize(inner.width(), height) * ratio, QImage::Format_ARGB32_Premultiplied);
+            image.setDevicePixelRatio(ratio);
+            image.fill(Qt::transparent);
+            QPainter painter(&image);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setFont(p.font());
+            painter.translate(-inner.left(), -top);
+            drawMarks(painter, r, tile, caches.texts);
+            return image;
+        };
+        caches.bands.insert(
+            key, {band(inner.top(), topBand), band(inner.bottom() + 1 - bottomBand, bottomBand)});
+    }
+    const auto &[top, bottom] = caches.bands.value(key);
+    p.drawImage(inner.topLeft(), top);
+    p.drawImage(QPoint(inner.left(), inner.bottom() + 1 - bottomBand), bottom);
+    if (tile.speaking) {
+        const int height = inner.height() - topBand - bottomBand;
+        p.fillRect(QRect(inner.left(), inner.top() + topBand, 3, height), speakingColour);
+        p.fillRect(QRect(inner.right() - 2, inner.top() + topBand, 3, height), speakingColour);
+    }
+}
+
+void drawTile(QPainter &p, const QRectF &place, const Tile &tile, CallRenderer::Caches &caches)
+{
+    if (!tile.camera.isNull()) {
+        // Whole pixels, so that the marks drawn once fit each new picture exactly.
+        const QRect r = place.toAlignedRect();
+        // A rectangular clip keeps the scaled picture on the painter's fast path, which a
+        // rounded clip leaves for a per-pixel mask on every frame; the corners are rounded after.
+        p.save();
+        p.setClipRect(r.adjusted(3, 3, -3, -3));
+        drawPicture(p, r.adjusted(3, 3, -3, -3), tile.camera);
+        p.restore();
+        return drawMarksOverPicture(p, r, tile, caches);
+    }
+    QPainterPath path;
+    path.addRoundedRect(place.adjusted(3, 3, -3, -3), 8, 8);
+    p.fillPath(path, tile.large ? QColor(0x2b, 0x3a, 0x4f) : QColor(0x33, 0x36, 0x3d));
+    p.save();
+    p.setPen(QColor(0xe8, 0xea, 0xed));
+    QFont font = p.font();
+    font.setPointSizeF(tile.large ? 16 : 11);
+    p.setFont(font);
+    p.drawText(place.adjusted(10, 28, -10, -10), Qt::AlignCenter | Qt::TextWordWrap, tile.name);
+    p.restore();
+    drawMarks(p, place, tile, caches.texts);
 }
 
 /// The tiles' marks are pictures: the view tells assistive technology in words.
@@ -401,6 +463,6 @@ void CallRenderer::draw(Scene &scene, const QRect &region)
         Tile tile = tiles[i];
         tile.large = i < firstSmall;
         drawTile(p, i < firstSmall ? placement.stage : placement.tiles[i - firstSmall], tile,
-                 m_texts);
+                 m_caches);
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QImage>
 #include <QObject>
 #include <QPointer>
 #include <QStaticText>
@@ -23,6 +24,12 @@ class CallRenderer final : public QObject
 public:
     /// Lines of text laid out once, by font, width and text.
     using TextCache = QHash<QString, QStaticText>;
+    /// What is drawn the same over each picture of a tile, drawn once.
+    struct Caches
+    {
+        TextCache texts;
+        QHash<QString, std::pair<QImage, QImage>> bands; ///< top and bottom, by size and state
+    };
 
     CallRenderer(QWidget *view, EngineState &state);
     ~CallRenderer() override;
@@ -43,5 +50,5 @@ private:
     QPointer<QWidget> m_view;
     EngineState &m_state;
     std::unique_ptr<Scene> m_painted; ///< the scene last drawn, with where its tiles went
-    TextCache m_texts;
+    Caches m_caches;
 };
