@@ -193,7 +193,7 @@ void drawMarksOverPicture(QPainter &p, const QRect &r, const Tile &tile,
                             .arg(inner.width())
                             .arg(inner.height())
                             .arg(ratio)
-                            .arg(p.font().key())
+                            .arg(p.font().family() + QString::number(p.font().pointSizeF()))
                             .arg(tile.micMuted)
                             .arg(tile.poorLink)
                             .arg(tile.speaking) +
