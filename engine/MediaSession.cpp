@@ -472,6 +472,7 @@ void MediaSession::publisherLost()
         return;
     m_audioSilent.stop();
     delete std::exchange(m_publisher, nullptr);
+    clearMarks(m_selfUri); // the relay says nothing more of a voice it no longer receives
     setInterrupted(m_selfUri, true);
     // The others see the media go; a new offer follows on the same handle.
     m_janus->message(m_publisherHandle, {{"request", "unpublish"}});
@@ -627,19 +628,24 @@ void MediaSession::drop(qint64 feed)
     Subscriber *subscriber = m_subscribers.take(feed);
     if (!subscriber)
         return;
-    if (!subscriber->isShare()) { // a share's uri is its sharer's, who may speak on
-        QMutexLocker lock(&m_state.mutex);
-        m_state.speakers.setSpeaking(subscriber->uri(), false, SpeakerStage::clockMs());
-    }
+    if (!subscriber->isShare()) // a share's uri is its sharer's, who may speak on
+        clearMarks(subscriber->uri());
     if (feed == m_echoFeed)
         m_echoFeed = 0;
     const qint64 handle = m_feedOfHandle.key(feed);
     m_feedOfHandle.remove(handle);
     if (handle != 0 && m_janus)
         m_janus->detach(handle);
-    if (!subscriber->isShare())
-        m_links.forget(subscriber->uri());
     delete subscriber;
+}
+
+void MediaSession::clearMarks(const QString &uri)
+{
+    {
+        QMutexLocker lock(&m_state.mutex);
+        m_state.speakers.setSpeaking(uri, false, SpeakerStage::clockMs());
+    }
+    m_links.forget(uri);
 }
 
 void MediaSession::setMicrophoneMuted(bool muted)

@@ -75,6 +75,8 @@ private:
     void shareEvent(const QJsonObject &data, const QJsonObject &jsep);
     void publishShare();
     void drop(qint64 feed);
+    /// The participant's stream is gone: no speaking or poor-link mark stays on their tile.
+    void clearMarks(const QString &uri);
     void lose(const QString &note);
     /// Closes the relay session in the background; the call's next session is a new one.
     void closeRelay();
