@@ -112,6 +112,9 @@ void MediaSession::readSettings()
     // For tests: the call's first publisher fails after this many seconds, as a device might.
     m_publisherFailsAfterMs =
         int(settings.value(QStringLiteral("engine/publisherFailsAfter")).toDouble() * 1000);
+    // For tests: how many seconds a new stream may take to connect.
+    m_connectTimeoutMs =
+        int(settings.value(QStringLiteral("engine/connectTimeout")).toDouble() * 1000);
 }
 
 /// What the configuration record chose: the devices (by what opens them), the voice processing
@@ -392,6 +395,7 @@ void MediaSession::publish()
     m_sent = sending();
     probeSpeaker();
     m_publisher = new Publisher(MediaPipeline::publisher(m_sent), this);
+    limitConnecting(m_publisher);
     if (m_state.testSendLoss >= 0)
         m_publisher->setPacketLoss(&m_state.testSendLoss);
     m_links.publishing(m_publisher, m_selfUri,
@@ -484,6 +488,12 @@ void MediaSession::publisherLost()
         qWarning("media: the sent media failed too often; they stay stopped");
 }
 
+void MediaSession::limitConnecting(WebRtcPeer *peer) const
+{
+    if (m_connectTimeoutMs > 0)
+        peer->setConnectTimeout(m_connectTimeoutMs);
+}
+
 void MediaSession::probeSpeaker()
 {
     if (m_speakerProbed && m_probedSpeaker == m_speakerDevice)
@@ -523,6 +533,7 @@ void MediaSession::subscribe(qint64 feed, const QString &uri, bool share)
                      .filePath(uri.section(u'-', -1).section(u';', 0, 0) + QStringLiteral(".s16"));
     qCDebug(lcMedia, "subscribing to %lld (%s)", feed, qPrintable(uri));
     auto *subscriber = new Subscriber(m_state, uri, record, share, this);
+    limitConnecting(subscriber);
     subscriber->setSpeakerDevice(m_speakerDevice, m_speakerOpens);
     if (m_echoWanted && !share && m_echoFeed == 0) {
         subscriber->setEchoReference(true);
@@ -558,8 +569,10 @@ void MediaSession::subscribe(qint64 feed, const QString &uri, bool share)
     JanusClient *janus = m_janus.get();
     janus->attach([this, janus, feed, subscriber](qint64 handle) {
         qCDebug(lcMedia, "subscriber handle %lld for %lld", handle, feed);
-        if (janus != m_janus.get() || m_subscribers.value(feed) != subscriber || handle == 0)
+        if (janus != m_janus.get() || handle == 0)
             return;
+        if (m_subscribers.value(feed) != subscriber) // lost while attaching
+            return janus->detach(handle);
         m_feedOfHandle.insert(handle, feed);
         connect(subscriber, &WebRtcPeer::localDescription, this,
                 [this, handle](const QJsonObject &jsep) {
@@ -738,6 +751,7 @@ void MediaSession::shareEvent(const QJsonObject &data, const QJsonObject &jsep)
 void MediaSession::publishShare()
 {
     m_sharePublisher = new Publisher(MediaPipeline::share(m_shareSource), this);
+    limitConnecting(m_sharePublisher);
     connect(m_sharePublisher, &WebRtcPeer::localDescription, this, [this](const QJsonObject &jsep) {
         m_janus->message(m_shareHandle, QJsonObject{{"request", "publish"}, {"video_codec", "vp8"}},
                          jsep);

@@ -64,6 +64,8 @@ private:
     void shareStreamLost();
     /// Decides, once per output, whether the chosen speaker can be opened.
     void probeSpeaker();
+    /// A stream that does not connect in time is lost, as one that fails later would be.
+    void limitConnecting(WebRtcPeer *peer) const;
     /// Whether the participant's tile says that its media stopped.
     void setInterrupted(const QString &uri, bool interrupted);
     void publisherEvent(const QJsonObject &data, const QJsonObject &jsep);
@@ -122,6 +124,7 @@ private:
     MediaRetry m_shareRetry;
     QHash<qint64, MediaRetry *> m_subscribeRetry; ///< by feed, while it is published
     int m_publisherFailsAfterMs = 0; ///< from the settings: the next publisher is made to fail
+    int m_connectTimeoutMs = 0;      ///< from the settings: 0 leaves the peers' own limit
     bool m_microphoneMuted = false;
     // From the settings file.
     int m_toneHz = 0;
