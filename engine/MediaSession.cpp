@@ -188,7 +188,7 @@ void MediaSession::connectRelay()
     connect(janus, &JanusClient::lost, this, [this] { lose(mediaLost); });
     connect(janus, &JanusClient::slowLink, this, [this](qint64 handle, bool uplink, int lost) {
         qCDebug(lcMedia, "slow link on %lld (uplink %d): %d lost", handle, int(uplink), lost);
-        if (handle == m_publisherHandle)
+        if (aboutPublisher(handle))
             m_links.slowLink();
     });
     connect(janus, &JanusClient::event, this,
@@ -350,8 +350,10 @@ void MediaSession::publisherEvent(const QJsonObject &data, const QJsonObject &js
         joined(data);
     else if (data.contains("error") && m_privateId == 0)
         return lose(mediaLost); // the room is not there (yet): the relay may be starting again
-    else if (jsep.value("type").toString() == u"answer" && m_publisher)
+    else if (jsep.value("type").toString() == u"answer" && m_publisher) {
+        m_publisherAnswered = true;
         m_publisher->setAnswer(jsep.value("sdp").toString());
+    }
     if (kind == u"talking" || kind == u"stopped-talking")
         talking(data.value("id").toInteger(), kind == u"talking");
     if (data.contains("error"))
@@ -395,6 +397,7 @@ void MediaSession::publish()
     m_sent = sending();
     probeSpeaker();
     m_publisher = new Publisher(MediaPipeline::publisher(m_sent), this);
+    m_publisherAnswered = false;
     limitConnecting(m_publisher);
     if (m_state.testSendLoss >= 0)
         m_publisher->setPacketLoss(&m_state.testSendLoss);
@@ -445,7 +448,7 @@ void MediaSession::watchStreams(JanusClient *janus)
     });
     connect(janus, &JanusClient::receiving, this,
             [this](qint64 handle, const QString &type, bool on) {
-                if (handle != m_publisherHandle || type != u"audio")
+                if (!aboutPublisher(handle) || type != u"audio")
                     return;
                 if (on)
                     m_audioSilent.stop();
@@ -463,11 +466,23 @@ void MediaSession::watchStreams(JanusClient *janus)
 /// The peer connection of the stream on `handle` is gone.
 void MediaSession::streamLost(qint64 handle)
 {
-    if (handle == m_publisherHandle)
+    if (aboutPublisher(handle))
         return publisherLost();
+    if (handle == m_publisherHandle) {
+        qInfo("media: that was an earlier connection of the sent media");
+        return;
+    }
     const qint64 feed = m_feedOfHandle.value(handle);
     if (const Subscriber *subscriber = m_subscribers.value(feed))
         subscriberLost(feed, subscriber->uri(), subscriber->isShare());
+}
+
+/// Janus's events about one connection of a handle come before its answer to the next offer on
+/// that handle, through the same poll: until the running publisher's answer, they are about a
+/// connection it replaced.
+bool MediaSession::aboutPublisher(qint64 handle) const
+{
+    return handle == m_publisherHandle && m_publisher && m_publisherAnswered;
 }
 
 void MediaSession::publisherLost()

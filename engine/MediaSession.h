@@ -55,6 +55,8 @@ private:
     void publish();
     /// The sent media stopped: the others are told, and the engine publishes again.
     void publisherLost();
+    /// Whether an event on `handle` is about the running publisher's connection.
+    bool aboutPublisher(qint64 handle) const;
     /// A remote publisher stopped publishing (`unpublished`) or left the room.
     void feedGone(qint64 feed, bool unpublished);
     /// A received stream stopped: the engine subscribes to it again.
@@ -112,6 +114,7 @@ private:
     qint64 m_publisherHandle = 0;
     qint64 m_privateId = 0;
     Publisher *m_publisher = nullptr;
+    bool m_publisherAnswered = false; ///< the relay has answered the running publisher's offer
     QHash<qint64, Subscriber *> m_subscribers; ///< by feed (remote publisher id)
     // The local share: a publisher of its own in the room, named after this participant.
     bool m_sharing = false;
