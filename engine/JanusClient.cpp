@@ -74,7 +74,13 @@ void JanusClient::markLost()
 void JanusClient::open(std::function<void(bool)> done)
 {
     post(QString(), {{"janus", "create"}}, [this, done](const QJsonObject &answer) {
-        m_session = answer.value("data").toObject().value("id").toInteger();
+        const qint64 session = answer.value("data").toObject().value("id").toInteger();
+        if (m_closing) { // closed meanwhile: Janus need not hold what nobody uses
+            if (session != 0)
+                post(QStringLiteral("/%1").arg(session), {{"janus", "destroy"}});
+            return;
+        }
+        m_session = session;
         if (m_session != 0) {
             m_keepAlive.start();
             poll();
@@ -88,6 +94,8 @@ void JanusClient::attach(std::function<void(qint64)> done)
     post(QStringLiteral("/%1").arg(m_session),
          {{"janus", "attach"}, {"plugin", "janus.plugin.videoroom"}},
          [this, done](const QJsonObject &answer) {
+             if (m_closing) // the handle goes with the session
+                 return;
              const qint64 handle = answer.value("data").toObject().value("id").toInteger();
              if (handle != 0)
                  m_handles.insert(handle);

@@ -26,9 +26,10 @@ public:
 
     /// Janus's number for the session; 0 before it opened and once it was destroyed.
     qint64 session() const { return m_session; }
-    /// Creates the session; `done(false)` when Janus does not answer.
+    /// Creates the session; `done(false)` when Janus does not answer. After close() nothing is
+    /// called: a session Janus makes then is destroyed at once.
     void open(std::function<void(bool)> done);
-    /// A new VideoRoom handle; `done(0)` on failure.
+    /// A new VideoRoom handle; `done(0)` on failure, nothing once closed.
     void attach(std::function<void(qint64)> done);
     void message(qint64 handle, const QJsonObject &body, const QJsonObject &jsep = {});
     /// A local ICE candidate; an empty one says gathering is complete.

@@ -112,6 +112,9 @@ void MediaSession::readSettings()
     // For tests: the call's first publisher fails after this many seconds, as a device might.
     m_publisherFailsAfterMs =
         int(settings.value(QStringLiteral("engine/publisherFailsAfter")).toDouble() * 1000);
+    // For tests: how many seconds a new stream may take to connect.
+    m_connectTimeoutMs =
+        int(settings.value(QStringLiteral("engine/connectTimeout")).toDouble() * 1000);
 }
 
 /// What the configuration record chose: the devices (by what opens them), the voice processing
@@ -185,7 +188,7 @@ void MediaSession::connectRelay()
     connect(janus, &JanusClient::lost, this, [this] { lose(mediaLost); });
     connect(janus, &JanusClient::slowLink, this, [this](qint64 handle, bool uplink, int lost) {
         qCDebug(lcMedia, "slow link on %lld (uplink %d): %d lost", handle, int(uplink), lost);
-        if (handle == m_publisherHandle)
+        if (aboutPublisher(handle))
             m_links.slowLink();
     });
     connect(janus, &JanusClient::event, this,
@@ -347,8 +350,10 @@ void MediaSession::publisherEvent(const QJsonObject &data, const QJsonObject &js
         joined(data);
     else if (data.contains("error") && m_privateId == 0)
         return lose(mediaLost); // the room is not there (yet): the relay may be starting again
-    else if (jsep.value("type").toString() == u"answer" && m_publisher)
+    else if (jsep.value("type").toString() == u"answer" && m_publisher) {
+        m_publisherAnswered = true;
         m_publisher->setAnswer(jsep.value("sdp").toString());
+    }
     if (kind == u"talking" || kind == u"stopped-talking")
         talking(data.value("id").toInteger(), kind == u"talking");
     if (data.contains("error"))
@@ -392,6 +397,8 @@ void MediaSession::publish()
     m_sent = sending();
     probeSpeaker();
     m_publisher = new Publisher(MediaPipeline::publisher(m_sent), this);
+    m_publisherAnswered = false;
+    limitConnecting(m_publisher);
     if (m_state.testSendLoss >= 0)
         m_publisher->setPacketLoss(&m_state.testSendLoss);
     m_links.publishing(m_publisher, m_selfUri,
@@ -441,7 +448,7 @@ void MediaSession::watchStreams(JanusClient *janus)
     });
     connect(janus, &JanusClient::receiving, this,
             [this](qint64 handle, const QString &type, bool on) {
-                if (handle != m_publisherHandle || type != u"audio")
+                if (!aboutPublisher(handle) || type != u"audio")
                     return;
                 if (on)
                     m_audioSilent.stop();
@@ -459,11 +466,23 @@ void MediaSession::watchStreams(JanusClient *janus)
 /// The peer connection of the stream on `handle` is gone.
 void MediaSession::streamLost(qint64 handle)
 {
-    if (handle == m_publisherHandle)
+    if (aboutPublisher(handle))
         return publisherLost();
+    if (handle == m_publisherHandle) {
+        qInfo("media: that was an earlier connection of the sent media");
+        return;
+    }
     const qint64 feed = m_feedOfHandle.value(handle);
     if (const Subscriber *subscriber = m_subscribers.value(feed))
         subscriberLost(feed, subscriber->uri(), subscriber->isShare());
+}
+
+/// Janus's events about one connection of a handle come before its answer to the next offer on
+/// that handle, through the same poll: until the running publisher's answer, they are about a
+/// connection it replaced.
+bool MediaSession::aboutPublisher(qint64 handle) const
+{
+    return handle == m_publisherHandle && m_publisher && m_publisherAnswered;
 }
 
 void MediaSession::publisherLost()
@@ -472,6 +491,7 @@ void MediaSession::publisherLost()
         return;
     m_audioSilent.stop();
     delete std::exchange(m_publisher, nullptr);
+    clearMarks(m_selfUri); // the relay says nothing more of a voice it no longer receives
     setInterrupted(m_selfUri, true);
     // The others see the media go; a new offer follows on the same handle.
     m_janus->message(m_publisherHandle, {{"request", "unpublish"}});
@@ -481,6 +501,12 @@ void MediaSession::publisherLost()
     });
     if (!again)
         qWarning("media: the sent media failed too often; they stay stopped");
+}
+
+void MediaSession::limitConnecting(WebRtcPeer *peer) const
+{
+    if (m_connectTimeoutMs > 0)
+        peer->setConnectTimeout(m_connectTimeoutMs);
 }
 
 void MediaSession::probeSpeaker()
@@ -522,6 +548,7 @@ void MediaSession::subscribe(qint64 feed, const QString &uri, bool share)
                      .filePath(uri.section(u'-', -1).section(u';', 0, 0) + QStringLiteral(".s16"));
     qCDebug(lcMedia, "subscribing to %lld (%s)", feed, qPrintable(uri));
     auto *subscriber = new Subscriber(m_state, uri, record, share, this);
+    limitConnecting(subscriber);
     subscriber->setSpeakerDevice(m_speakerDevice, m_speakerOpens);
     if (m_echoWanted && !share && m_echoFeed == 0) {
         subscriber->setEchoReference(true);
@@ -557,8 +584,10 @@ void MediaSession::subscribe(qint64 feed, const QString &uri, bool share)
     JanusClient *janus = m_janus.get();
     janus->attach([this, janus, feed, subscriber](qint64 handle) {
         qCDebug(lcMedia, "subscriber handle %lld for %lld", handle, feed);
-        if (janus != m_janus.get() || m_subscribers.value(feed) != subscriber || handle == 0)
+        if (janus != m_janus.get() || handle == 0)
             return;
+        if (m_subscribers.value(feed) != subscriber) // lost while attaching
+            return janus->detach(handle);
         m_feedOfHandle.insert(handle, feed);
         connect(subscriber, &WebRtcPeer::localDescription, this,
                 [this, handle](const QJsonObject &jsep) {
@@ -627,19 +656,24 @@ void MediaSession::drop(qint64 feed)
     Subscriber *subscriber = m_subscribers.take(feed);
     if (!subscriber)
         return;
-    if (!subscriber->isShare()) { // a share's uri is its sharer's, who may speak on
-        QMutexLocker lock(&m_state.mutex);
-        m_state.speakers.setSpeaking(subscriber->uri(), false, SpeakerStage::clockMs());
-    }
+    if (!subscriber->isShare()) // a share's uri is its sharer's, who may speak on
+        clearMarks(subscriber->uri());
     if (feed == m_echoFeed)
         m_echoFeed = 0;
     const qint64 handle = m_feedOfHandle.key(feed);
     m_feedOfHandle.remove(handle);
     if (handle != 0 && m_janus)
         m_janus->detach(handle);
-    if (!subscriber->isShare())
-        m_links.forget(subscriber->uri());
     delete subscriber;
+}
+
+void MediaSession::clearMarks(const QString &uri)
+{
+    {
+        QMutexLocker lock(&m_state.mutex);
+        m_state.speakers.setSpeaking(uri, false, SpeakerStage::clockMs());
+    }
+    m_links.forget(uri);
 }
 
 void MediaSession::setMicrophoneMuted(bool muted)
@@ -732,6 +766,7 @@ void MediaSession::shareEvent(const QJsonObject &data, const QJsonObject &jsep)
 void MediaSession::publishShare()
 {
     m_sharePublisher = new Publisher(MediaPipeline::share(m_shareSource), this);
+    limitConnecting(m_sharePublisher);
     connect(m_sharePublisher, &WebRtcPeer::localDescription, this, [this](const QJsonObject &jsep) {
         m_janus->message(m_shareHandle, QJsonObject{{"request", "publish"}, {"video_codec", "vp8"}},
                          jsep);

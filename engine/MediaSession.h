@@ -55,6 +55,8 @@ private:
     void publish();
     /// The sent media stopped: the others are told, and the engine publishes again.
     void publisherLost();
+    /// Whether an event on `handle` is about the running publisher's connection.
+    bool aboutPublisher(qint64 handle) const;
     /// A remote publisher stopped publishing (`unpublished`) or left the room.
     void feedGone(qint64 feed, bool unpublished);
     /// A received stream stopped: the engine subscribes to it again.
@@ -64,6 +66,8 @@ private:
     void shareStreamLost();
     /// Decides, once per output, whether the chosen speaker can be opened.
     void probeSpeaker();
+    /// A stream that does not connect in time is lost, as one that fails later would be.
+    void limitConnecting(WebRtcPeer *peer) const;
     /// Whether the participant's tile says that its media stopped.
     void setInterrupted(const QString &uri, bool interrupted);
     void publisherEvent(const QJsonObject &data, const QJsonObject &jsep);
@@ -75,6 +79,8 @@ private:
     void shareEvent(const QJsonObject &data, const QJsonObject &jsep);
     void publishShare();
     void drop(qint64 feed);
+    /// The participant's stream is gone: no speaking or poor-link mark stays on their tile.
+    void clearMarks(const QString &uri);
     void lose(const QString &note);
     /// Closes the relay session in the background; the call's next session is a new one.
     void closeRelay();
@@ -108,6 +114,7 @@ private:
     qint64 m_publisherHandle = 0;
     qint64 m_privateId = 0;
     Publisher *m_publisher = nullptr;
+    bool m_publisherAnswered = false; ///< the relay has answered the running publisher's offer
     QHash<qint64, Subscriber *> m_subscribers; ///< by feed (remote publisher id)
     // The local share: a publisher of its own in the room, named after this participant.
     bool m_sharing = false;
@@ -120,6 +127,7 @@ private:
     MediaRetry m_shareRetry;
     QHash<qint64, MediaRetry *> m_subscribeRetry; ///< by feed, while it is published
     int m_publisherFailsAfterMs = 0; ///< from the settings: the next publisher is made to fail
+    int m_connectTimeoutMs = 0;      ///< from the settings: 0 leaves the peers' own limit
     bool m_microphoneMuted = false;
     // From the settings file.
     int m_toneHz = 0;

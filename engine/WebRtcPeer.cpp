@@ -185,6 +185,9 @@ qint64 steadyMs()
 
 /// How long a disconnected connection may take to come back by itself.
 constexpr int disconnectedGraceMs = 3000;
+/// How long a new connection may take to come up: a refused offer, a failed attach or ICE
+/// that never completes would otherwise leave the stream waiting for good.
+constexpr int connectTimeoutMs = 15000;
 
 WebRtcPeer::WebRtcPeer(QObject *parent)
     : QObject(parent)
@@ -193,6 +196,11 @@ WebRtcPeer::WebRtcPeer(QObject *parent)
     m_disconnected.setInterval(disconnectedGraceMs);
     connect(&m_disconnected, &QTimer::timeout, this,
             [this] { lose(QStringLiteral("the connection to the relay was lost")); });
+    m_connecting.setSingleShot(true);
+    m_connecting.setInterval(connectTimeoutMs);
+    connect(&m_connecting, &QTimer::timeout, this, [this] {
+        lose(QStringLiteral("no connection to the relay after %1 ms").arg(m_connecting.interval()));
+    });
 }
 
 WebRtcPeer::~WebRtcPeer()
@@ -226,6 +234,7 @@ void WebRtcPeer::lose(const QString &why)
     if (std::exchange(m_lost, true))
         return;
     m_disconnected.stop();
+    m_connecting.stop();
     qWarning("media: %s", qUtf8Printable(why));
     Q_EMIT mediaLost(why);
 }
@@ -268,6 +277,7 @@ void WebRtcPeer::connectionChanged(int state, bool ice)
             m_disconnected.start();
     } else if (up) {
         m_disconnected.stop();
+        m_connecting.stop();
         if (!std::exchange(m_connected, true) && !m_lost)
             Q_EMIT connected();
     }
@@ -320,6 +330,8 @@ bool WebRtcPeer::build(const QString &launch)
 void WebRtcPeer::play()
 {
     gst_element_set_state(m_pipeline, GST_STATE_PLAYING);
+    if (!m_connected && !m_lost)
+        m_connecting.start();
 }
 
 void WebRtcPeer::setProperty(const char *element, const char *property, bool value)

@@ -35,6 +35,8 @@ public:
     /// Asks webrtcbin for its statistics; linkRead() follows once they are in link().
     void readStats();
     const LinkStats &link() const { return m_link; }
+    /// A connection not up this long after the pipeline started is lost. Before start().
+    void setConnectTimeout(int ms) { m_connecting.setInterval(ms); }
 
 Q_SIGNALS:
     /// The local offer or answer, as the relay wants it ({type, sdp}).
@@ -92,6 +94,7 @@ private:
     bool m_lost = false;
     bool m_connected = false;
     QTimer m_disconnected; ///< a disconnected connection may come back by itself meanwhile
+    QTimer m_connecting;   ///< runs from the start until the connection is first up
     LinkStats m_link;
     std::atomic<qint64> m_framesIn{-1}, m_framesOut{-1}; ///< counted on streaming threads
 };

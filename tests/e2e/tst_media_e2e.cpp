@@ -57,6 +57,7 @@ private Q_SLOTS:
     void aLeavesAndRejoins();
     void aQuitsMidCall();
     void aSendingFailsAndRecovers();
+    void aStreamsThatNeverConnectAreLost();
     void strangerCannotSubscribe();
     void bWatchesTheShareOfA();
     void aClosesTheSharedWindow();
@@ -399,6 +400,34 @@ void TestMediaEndToEnd::aSendingFailsAndRecovers()
     QTRY_VERIFY_WITH_TIMEOUT(toneOfAHeard() > heard, 5000);
     QVERIFY(aInRoster());
     tellA(QStringLiteral("settings ") + settingsOfA());
+}
+
+void TestMediaEndToEnd::aStreamsThatNeverConnectAreLost()
+{
+    if (aInRoster()) {
+        forgetA();
+        tellA(QStringLiteral("leave"));
+        QVERIFY(!fromA(QStringLiteral("endConference")).isEmpty());
+    }
+    // A's next call gives each stream no time to connect: each one is lost and tried again,
+    // and A's tiles of itself (demo, u1001) and of B (alice, u1002) say so.
+    tellA(QStringLiteral("settings ") + settingsOfA("connectTimeout=0.001\n"));
+    forgetA();
+    tellA(QStringLiteral("join 1002"));
+    QVERIFY(!fromA(QStringLiteral("conference")).isEmpty());
+    QString details;
+    const auto interrupted = [&] {
+        forgetA();
+        tellA(QStringLiteral("details"));
+        details = fromA(QStringLiteral("details:"));
+        return details.contains(QRegularExpression(QStringLiteral("音视频已中断 \\S*-u1001;"))) &&
+               details.contains(QRegularExpression(QStringLiteral("音视频已中断 \\S*-u1002;")));
+    };
+    QVERIFY2(QTest::qWaitFor(interrupted, 15000), qPrintable(details));
+    tellA(QStringLiteral("settings ") + settingsOfA());
+    forgetA();
+    tellA(QStringLiteral("leave"));
+    QVERIFY(!fromA(QStringLiteral("endConference")).isEmpty());
 }
 
 void TestMediaEndToEnd::strangerCannotSubscribe()

@@ -43,18 +43,19 @@ struct Driver
     }
 };
 
-/// Settings of a generated picture and tone; the sound received goes into files of its own.
-void writeSettings(const QString &path, const QColor &picture, int tone)
+/// Settings of a generated picture and tone, and `more`; the sound received goes into files of
+/// its own.
+void writeSettings(const QString &path, const QColor &picture, int tone, const QString &more = {})
 {
     const QString record = path + QStringLiteral(".heard");
     QVERIFY(QDir().mkpath(record));
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(
-        QStringLiteral("[engine]\npictureColour=%1\ntoneFrequency=%2\naudioRecordFolder=%3\n")
+        QStringLiteral("[engine]\npictureColour=%1\ntoneFrequency=%2\naudioRecordFolder=%3\n%4")
             .arg(picture.name())
             .arg(tone)
-            .arg(record)
+            .arg(record, more)
             .toUtf8());
 }
 
@@ -79,7 +80,8 @@ private:
         QString speaking, stage;
     };
     Speaking atB();
-    void startDriver(Driver &driver, const QString &user, const QColor &picture, int tone);
+    void startDriver(Driver &driver, const QString &user, const QColor &picture, int tone,
+                     const QString &settings = {});
     /// Until the engine of `details` has its publisher running.
     static bool publishing(const std::function<QString()> &details);
 
@@ -108,10 +110,10 @@ bool TestSpeakerEndToEnd::publishing(const std::function<QString()> &details)
 }
 
 void TestSpeakerEndToEnd::startDriver(Driver &driver, const QString &user, const QColor &picture,
-                                      int tone)
+                                      int tone, const QString &more)
 {
     const QString settings = m_files.filePath(user + QStringLiteral(".ecf"));
-    writeSettings(settings, picture, tone);
+    writeSettings(settings, picture, tone, more);
     driver.process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     driver.process.start(QStringLiteral(ORVALE_ENGINE_DRIVER), {});
     QVERIFY(driver.process.waitForStarted());
@@ -238,19 +240,22 @@ void TestSpeakerEndToEnd::stageFollowsTheSpeaker()
              qPrintable(now.speaking + u" | " + now.stage));
 
     // Who joins while C speaks on learns it from the room, not at C's next pause.
-    Driver d;
-    startDriver(d, QStringLiteral("dave"), QColor(0x20, 0xa0, 0x40), 550);
+    Driver d; // dave, whose sending fails a few seconds in, once
+    startDriver(d, QStringLiteral("dave"), QColor(0x20, 0xa0, 0x40), 550,
+                QStringLiteral("publisherFailsAfter=5\n"));
     QString details;
-    QVERIFY2(QTest::qWaitFor(
-                 [&] {
-                     d.tell(QStringLiteral("details"));
-                     details = d.said(QStringLiteral("details:"), 5000);
-                     return details.section(QStringLiteral("speaking: "), 1)
-                         .section(QStringLiteral("; stage"), 0, 0)
-                         .contains(c);
-                 },
-                 5000),
-             qPrintable(details));
+    const auto speakingAtD = [&](const QString &who) {
+        d.tell(QStringLiteral("details"));
+        details = d.said(QStringLiteral("details:"), 5000);
+        return details.section(QStringLiteral("speaking: "), 1)
+            .section(QStringLiteral("; stage"), 0, 0)
+            .contains(who);
+    };
+    QVERIFY2(QTest::qWaitFor([&] { return speakingAtD(c); }, 5000), qPrintable(details));
+    // Dave speaks too, until the stream that carried his voice fails: no mark outlives it.
+    const QString self = QStringLiteral("-u1005;");
+    QVERIFY2(QTest::qWaitFor([&] { return speakingAtD(self); }, 15000), qPrintable(details));
+    QVERIFY2(QTest::qWaitFor([&] { return !speakingAtD(self); }, 15000), qPrintable(details));
     stopDriver(d.process);
 }
 

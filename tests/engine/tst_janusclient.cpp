@@ -20,6 +20,7 @@ class TestJanusClient : public QObject
 private Q_SLOTS:
     void keepsTheSessionAlive();
     void passesOnHangupAndMedia();
+    void ignoresAnswersAfterClose();
     void closesItsSessionAtJanus();
 };
 
@@ -98,6 +99,30 @@ void TestJanusClient::passesOnHangupAndMedia()
     QTRY_COMPARE(hangup.size(), 1);
     QCOMPARE(hangup[0], (QVariantList{qint64(7), QStringLiteral("DTLS alert")}));
     QCOMPARE(receiving, (QList<QVariantList>{{qint64(7), QStringLiteral("video"), false}}));
+}
+
+void TestJanusClient::ignoresAnswersAfterClose()
+{
+    TestHttpServer server;
+    QVERIFY(server.listen());
+    TestHttpServer::Reply created(200, json, R"({"janus":"success","data":{"id":11}})");
+    created.held = true; // Janus answers once the client has given up
+    server.enqueue(created);
+    server.enqueue({200, json, R"({"janus":"success"})"});
+    JanusClient client(QUrl(server.baseUrl() + QStringLiteral("/janus")));
+    bool answered = false;
+    client.open([&answered](bool) { answered = true; });
+    QTRY_COMPARE(server.requests().size(), 1);
+    int closed = -1;
+    client.close([&closed](bool confirmed) { closed = confirmed; });
+    QCOMPARE(closed, 0); // nothing was open yet
+    server.releaseHeld();
+    // The session Janus made after all is destroyed at once; the caller hears nothing of it.
+    QTRY_COMPARE(server.requests().size(), 2);
+    QCOMPARE(server.requests()[1].target, "/janus/11");
+    QVERIFY(server.requests()[1].body.contains("destroy"));
+    QVERIFY(!answered);
+    QCOMPARE(client.session(), 0);
 }
 
 void TestJanusClient::closesItsSessionAtJanus()

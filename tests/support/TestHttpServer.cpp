@@ -73,9 +73,11 @@ void TestHttpServer::serve(QTcpSocket *socket)
     });
 }
 
-void TestHttpServer::answer(QTcpSocket *socket, const Request &)
+void TestHttpServer::answer(QTcpSocket *socket, const Request &request)
 {
-    const Reply reply = m_replies.isEmpty() ? Reply{} : m_replies.takeFirst();
+    const Reply reply = m_responder           ? m_responder(request)
+                        : m_replies.isEmpty() ? Reply{}
+                                              : m_replies.takeFirst();
     if (reply.never) {
         if (!reply.partialBody.isEmpty()) {
             QByteArray head = "HTTP/1.1 200 OK\r\nContent-Type: " + reply.contentType + "\r\n";
@@ -98,6 +100,13 @@ void TestHttpServer::releaseHeld()
         if (socket && socket->state() == QAbstractSocket::ConnectedState)
             send(socket, reply);
     }
+}
+
+void TestHttpServer::releaseHeld(const QByteArray &body)
+{
+    for (auto &held : m_held)
+        held.second.body = body;
+    releaseHeld();
 }
 
 void TestHttpServer::send(QTcpSocket *socket, const Reply &reply)

@@ -7,6 +7,8 @@
 #include <QPointer>
 #include <QTcpServer>
 
+#include <functional>
+
 /// A scripted HTTP/1.1 server on loopback: it records every request as received and
 /// answers with the replies queued by the test, in order.
 class TestHttpServer final : public QObject
@@ -53,9 +55,16 @@ public:
     QString baseUrl() const;
 
     void enqueue(const Reply &reply) { m_replies.append(reply); }
+    /// Answers each request with what `responder` makes of it, instead of the queued replies.
+    void setResponder(std::function<Reply(const Request &)> responder)
+    {
+        m_responder = std::move(responder);
+    }
     const QList<Request> &requests() const { return m_requests; }
     /// Sends the held replies to the clients still connected.
     void releaseHeld();
+    /// Sends the held replies with `body` in place of theirs.
+    void releaseHeld(const QByteArray &body);
 
 Q_SIGNALS:
     void requestReceived();
@@ -69,4 +78,5 @@ private:
     QList<Reply> m_replies;
     QList<Request> m_requests;
     QList<QPair<QPointer<QTcpSocket>, Reply>> m_held;
+    std::function<Reply(const Request &)> m_responder;
 };

@@ -1,0 +1,159 @@
+#include "ConferenceMessages.h"
+#include "EngineState.h"
+#include "MediaEngine.h"
+#include "TestHttpServer.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLibrary>
+#include <QMutexLocker>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <memory>
+
+/// The media module's session with a scripted Janus: which of Janus's events reach which of
+/// its streams.
+class TestMediaSession : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void staleHangupSparesTheNewConnection();
+};
+
+namespace {
+
+constexpr qint64 handle = 21; ///< the publisher's handle
+constexpr qint64 ownId = 5;   ///< this participant's publisher id in the room
+const QString self = QStringLiteral("conf1-u1;ws");
+
+/// Janus as far as a publisher needs it: a session, a handle, the room joined, and offers
+/// taken but never answered. Events go out through the long poll as they are pushed.
+class ScriptedJanus
+{
+public:
+    ScriptedJanus()
+    {
+        server.setResponder([this](const TestHttpServer::Request &r) { return answer(r); });
+    }
+    void push(const QJsonObject &event)
+    {
+        m_events.append(event);
+        if (m_polled)
+            flush();
+    }
+    /// How many VideoRoom requests of this kind ("publish", "unpublish") arrived.
+    qsizetype requests(const QString &kind) const
+    {
+        return std::count_if(server.requests().cbegin(), server.requests().cend(),
+                             [&kind](const TestHttpServer::Request &r) {
+                                 return QJsonDocument::fromJson(r.body)
+                                            .object()
+                                            .value("body")
+                                            .toObject()
+                                            .value("request")
+                                            .toString() == kind;
+                             });
+    }
+
+    TestHttpServer server;
+
+private:
+    TestHttpServer::Reply answer(const TestHttpServer::Request &request)
+    {
+        const auto json = [](const QJsonObject &o) {
+            return TestHttpServer::Reply(200, "application/json", QJsonDocument(o).toJson());
+        };
+        if (request.method == "GET") {
+            TestHttpServer::Reply poll = json({});
+            poll.held = m_events.isEmpty();
+            poll.body = QJsonDocument(std::exchange(m_events, {})).toJson();
+            m_polled = poll.held;
+            return poll;
+        }
+        const QJsonObject body = QJsonDocument::fromJson(request.body).object();
+        const QString kind = body.value("janus").toString();
+        if (kind == u"create" || kind == u"attach")
+            return json({{"janus", "success"}, {"data", QJsonObject{{"id", handle}}}});
+        if (body.value("body").toObject().value("request").toString() == u"join")
+            push(event({{"videoroom", "joined"},
+                        {"id", ownId},
+                        {"private_id", 9},
+                        {"publishers", QJsonArray()}}));
+        return json({{"janus", kind == u"message" ? "ack" : "success"}});
+    }
+    void flush()
+    {
+        m_polled = false;
+        server.releaseHeld(QJsonDocument(std::exchange(m_events, {})).toJson());
+    }
+
+    QJsonArray m_events;
+    bool m_polled = false; ///< a poll waits for events
+    static QJsonObject event(const QJsonObject &data)
+    {
+        return {
+            {"janus", "event"}, {"sender", handle}, {"plugindata", QJsonObject{{"data", data}}}};
+    }
+};
+
+MediaEngine *createMediaEngine(EngineState &state)
+{
+    QLibrary module(QStringLiteral(ORVALE_MEDIA_MODULE));
+    const auto create =
+        reinterpret_cast<CreateMediaEngine>(module.resolve("orvaleCreateMediaEngine"));
+    return create ? create(state, nullptr) : nullptr;
+}
+
+} // namespace
+
+/// The sent media fail and are offered again on the same handle; Janus's word that the first
+/// connection hung up arrives only then, and spares the new one.
+void TestMediaSession::staleHangupSparesTheNewConnection()
+{
+    ScriptedJanus janus;
+    QVERIFY(janus.server.listen());
+    QTemporaryDir dir;
+    EngineState state;
+    state.selfUri = self;
+    state.settingsPath = dir.filePath(QStringLiteral("engine.ecf"));
+    {
+        QSettings settings(state.settingsPath, QSettings::IniFormat);
+        settings.setValue(QStringLiteral("engine/pictureColour"), QStringLiteral("#c03020"));
+        settings.setValue(QStringLiteral("engine/toneFrequency"), 660);
+        settings.setValue(QStringLiteral("engine/publisherFailsAfter"), 1);
+    }
+    const std::unique_ptr<MediaEngine> media(createMediaEngine(state));
+    QVERIFY(media);
+    namespace CF = ConferenceMessages::Field;
+    QJsonObject call;
+    call.insert(CF::Available, true);
+    call.insert(CF::Url, QString(janus.server.baseUrl() + QStringLiteral("/janus")));
+    call.insert(CF::Room, 1);
+    call.insert(CF::Id, ownId);
+    call.insert(CF::Token, QStringLiteral("admitted"));
+    media->start(call);
+    QTRY_COMPARE_WITH_TIMEOUT(janus.requests(QStringLiteral("publish")), 2, 10000);
+    QCOMPARE(janus.requests(QStringLiteral("unpublish")), 1);
+
+    janus.push({{"janus", "hangup"}, {"sender", handle}, {"reason", "Close PC"}});
+    // Janus says that this participant speaks: the hangup before it has been dealt with.
+    janus.push({{"janus", "event"},
+                {"sender", handle},
+                {"plugindata",
+                 QJsonObject{{"data", QJsonObject{{"videoroom", "talking"}, {"id", ownId}}}}}});
+    const auto speaking = [&state] {
+        QMutexLocker lock(&state.mutex);
+        return state.speakers.isSpeaking(self);
+    };
+    QTRY_VERIFY(speaking());
+    QCOMPARE(janus.requests(QStringLiteral("unpublish")), 1);
+    QVERIFY(media->describe().contains(u"sending from")); // the new publisher runs on
+}
+
+QTEST_GUILESS_MAIN(TestMediaSession)
+#include "tst_mediasession.moc"
