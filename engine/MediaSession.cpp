@@ -29,6 +29,8 @@ const QString mediaLost = QString::fromUtf8(EngineState::mediaLostNote);
 // Pauses before a lost relay session is made again, doubled each time up to the last.
 constexpr int firstRetryMs = 500;
 constexpr int lastRetryMs = 8000;
+constexpr int unauthorisedCode = 433; ///< Janus VideoRoom's answer to a token it does not take
+constexpr int refusalsToGiveUp = 3;
 /// Sound is sent even while muted: the relay hearing none for this long lost this participant.
 constexpr int silenceLimitMs = 5000;
 /// How long the desktop's stream, which repeats its picture ten times a second, may be quiet.
@@ -343,13 +345,24 @@ void MediaSession::repaint()
         repaint();
 }
 
+/// The relay did not let the call in. The room not there (yet) means a relay starting again. A
+/// relay starting again may also refuse the admission for a moment, but one refused again and
+/// again stays refused, and asking for the rest of the call helps nobody.
+void MediaSession::refused(const QJsonObject &data)
+{
+    qWarning("media: the relay refuses the call: %s", qPrintable(data.value("error").toString()));
+    const bool unauthorised = data.value("error_code").toInt() == unauthorisedCode;
+    m_refusals = unauthorised ? m_refusals + 1 : 0;
+    lose(m_refusals >= refusalsToGiveUp ? noMedia : mediaLost);
+}
+
 void MediaSession::publisherEvent(const QJsonObject &data, const QJsonObject &jsep)
 {
     const QString kind = data.value("videoroom").toString();
     if (kind == u"joined")
         joined(data);
     else if (data.contains("error") && m_privateId == 0)
-        return lose(mediaLost); // the room is not there (yet): the relay may be starting again
+        return refused(data);
     else if (jsep.value("type").toString() == u"answer" && m_publisher) {
         m_publisherAnswered = true;
         m_publisher->setAnswer(jsep.value("sdp").toString());
@@ -386,6 +399,7 @@ void MediaSession::joined(const QJsonObject &data)
 {
     m_privateId = data.value("private_id").toInteger();
     m_retryMs = firstRetryMs;
+    m_refusals = 0;
     setNote({});
     publish();
     if (m_sharing)

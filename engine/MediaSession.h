@@ -70,6 +70,7 @@ private:
     void limitConnecting(WebRtcPeer *peer) const;
     /// Whether the participant's tile says that its media stopped.
     void setInterrupted(const QString &uri, bool interrupted);
+    void refused(const QJsonObject &data);
     void publisherEvent(const QJsonObject &data, const QJsonObject &jsep);
     void subscriberEvent(qint64 handle, const QJsonObject &data, const QJsonObject &jsep);
     void addPublishers(const QJsonArray &list);
@@ -101,6 +102,7 @@ private:
     QJsonObject m_media;  ///< the service's media message for the call, while in one
     QTimer m_reconnect;   ///< makes a lost relay session again
     int m_retryMs = 0;    ///< the pause before the next reconnection
+    int m_refusals = 0;   ///< admissions refused in a row
     QTimer m_audioSilent; ///< runs while the relay receives no sound from this participant
     int m_closing = 0;    ///< relay sessions still closing
     QList<std::function<void()>> m_whenClosed;

@@ -251,13 +251,17 @@ void JanusSupervisor::roomRequest(QJsonObject body, std::function<void(const QJs
 
 void JanusSupervisor::createRoom(qint64 conference)
 {
+    // After a restart, those admitted before may join again, from the room's first moment.
+    QJsonArray tokens;
+    for (const auto &member : m_rooms.value(conference).members)
+        tokens.append(member.first);
     roomRequest({{"request", "create"},
                  {"room", conference},
                  {"admin_key", m_adminKey},
                  {"permanent", false},
                  {"is_private", true},
                  {"publishers", 16},
-                 {"allowed", QJsonArray()},
+                 {"allowed", tokens},
                  {"require_pvtid", true},
                  {"audiocodec", "opus"},
                  {"videocodec", "vp8"},
@@ -269,17 +273,14 @@ void JanusSupervisor::createRoom(qint64 conference)
                  {"audiolevel_event", true},
                  {"audio_active_packets", 50},
                  {"audio_level_average", 40}},
-                [this, conference](const QJsonObject &data) {
+                [this, conference, tokens](const QJsonObject &data) {
                     auto it = m_rooms.find(conference);
                     if (it == m_rooms.end())
                         return;
                     // A room left over from an earlier admission is just as good.
                     it->created = data.value("videoroom").toString() == u"created" ||
                                   data.value("error_code").toInt() == 427;
-                    // After a restart, those admitted before may join again.
-                    QJsonArray tokens;
-                    for (const auto &member : std::as_const(it->members))
-                        tokens.append(member.first);
+                    // A room left over has its own list: those admitted before join it too.
                     if (it->created && !tokens.isEmpty())
                         roomRequest({{"request", "allowed"},
                                      {"room", conference},

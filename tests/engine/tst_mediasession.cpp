@@ -23,6 +23,8 @@ class TestMediaSession : public QObject
 
 private Q_SLOTS:
     void staleHangupSparesTheNewConnection();
+    void refusedJoin_data();
+    void refusedJoin();
 };
 
 namespace {
@@ -45,6 +47,18 @@ public:
         m_events.append(event);
         if (m_polled)
             flush();
+    }
+    /// Janus's VideoRoom error code for the first `refusals` joins (all for -1).
+    int joinError = 0;
+    int refusals = -1;
+    qsizetype sessions() const
+    {
+        return std::count_if(
+            server.requests().cbegin(), server.requests().cend(),
+            [](const TestHttpServer::Request &r) {
+                return QJsonDocument::fromJson(r.body).object().value("janus").toString() ==
+                       u"create";
+            });
     }
     /// How many VideoRoom requests of this kind ("publish", "unpublish") arrived.
     qsizetype requests(const QString &kind) const
@@ -79,7 +93,12 @@ private:
         const QString kind = body.value("janus").toString();
         if (kind == u"create" || kind == u"attach")
             return json({{"janus", "success"}, {"data", QJsonObject{{"id", handle}}}});
-        if (body.value("body").toObject().value("request").toString() == u"join")
+        if (body.value("body").toObject().value("request").toString() == u"join" && joinError &&
+            refusals-- != 0)
+            push(event({{"videoroom", "event"},
+                        {"error_code", joinError},
+                        {"error", QStringLiteral("refused")}}));
+        else if (body.value("body").toObject().value("request").toString() == u"join")
             push(event({{"videoroom", "joined"},
                         {"id", ownId},
                         {"private_id", 9},
@@ -153,6 +172,47 @@ void TestMediaSession::staleHangupSparesTheNewConnection()
     QTRY_VERIFY(speaking());
     QCOMPARE(janus.requests(QStringLiteral("unpublish")), 1);
     QVERIFY(media->describe().contains(u"sending from")); // the new publisher runs on
+}
+
+void TestMediaSession::refusedJoin_data()
+{
+    QTest::addColumn<int>("error");
+    QTest::addColumn<int>("refusals");
+    QTest::addColumn<QString>("note");
+    // A relay starting again has no rooms yet, or not yet the call's token; one that refuses the
+    // token again and again will not change its mind.
+    QTest::newRow("no such room") << 426 << -1 << QStringLiteral("音视频已中断");
+    QTest::newRow("unauthorised for a moment") << 433 << 1 << QString();
+    QTest::newRow("unauthorised") << 433 << -1 << QStringLiteral("无音视频");
+}
+
+void TestMediaSession::refusedJoin()
+{
+    QFETCH(int, error);
+    QFETCH(int, refusals);
+    QFETCH(QString, note);
+    ScriptedJanus janus;
+    janus.joinError = error;
+    janus.refusals = refusals;
+    QVERIFY(janus.server.listen());
+    QTemporaryDir dir;
+    EngineState state;
+    state.selfUri = self;
+    state.settingsPath = dir.filePath(QStringLiteral("engine.ecf"));
+    const std::unique_ptr<MediaEngine> media(createMediaEngine(state));
+    QVERIFY(media);
+    namespace CF = ConferenceMessages::Field;
+    media->start({{CF::Available, true},
+                  {CF::Url, QString(janus.server.baseUrl() + QStringLiteral("/janus"))},
+                  {CF::Room, 1},
+                  {CF::Id, ownId},
+                  {CF::Token, QStringLiteral("refused")}});
+    const auto shown = [&state] {
+        QMutexLocker lock(&state.mutex);
+        return state.mediaNote;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(janus.sessions() > 1, 10000); // the first refusal is not the last
+    QTRY_COMPARE_WITH_TIMEOUT(shown(), note, 10000);
 }
 
 QTEST_GUILESS_MAIN(TestMediaSession)
