@@ -92,6 +92,23 @@ private:
     }
     /// Drops what A has said so far, so that the next fromA() hears only what comes after.
     void forgetA() { m_aLines.forget(); }
+    /// A leaves the call it is in, if any; false when it did not say that the call ended.
+    bool aLeaves()
+    {
+        if (!aInRoster())
+            return true;
+        forgetA();
+        tellA(QStringLiteral("leave"));
+        return !fromA(QStringLiteral("endConference")).isEmpty();
+    }
+    /// A joins B's room with `settings` added to its own; false when it did not get in.
+    bool aJoinsWith(const QByteArray &settings)
+    {
+        tellA(QStringLiteral("settings ") + settingsOfA(settings));
+        forgetA();
+        tellA(QStringLiteral("join 1002"));
+        return !fromA(QStringLiteral("conference")).isEmpty();
+    }
     /// The pictures of A's camera or share ("camera", "share") that B's engine has received,
     /// as its conference details say; -1 when it does not answer.
     qint64 picturesOfAAtB(const QString &kind);
@@ -281,11 +298,7 @@ void TestMediaEndToEnd::aInCall()
 
 void TestMediaEndToEnd::bSeesAndHearsA()
 {
-    if (aInRoster()) {
-        forgetA();
-        tellA(QStringLiteral("leave"));
-        QVERIFY(!fromA(QStringLiteral("endConference")).isEmpty());
-    }
+    QVERIFY(aLeaves());
     QTRY_COMPARE(pictureOfAShown(), 0.0);
     forgetA();
     QElapsedTimer clock;
@@ -382,16 +395,9 @@ void TestMediaEndToEnd::aQuitsMidCall()
 
 void TestMediaEndToEnd::aSendingFailsAndRecovers()
 {
-    if (aInRoster()) {
-        forgetA();
-        tellA(QStringLiteral("leave"));
-        QVERIFY(!fromA(QStringLiteral("endConference")).isEmpty());
-    }
+    QVERIFY(aLeaves());
     // A's next call starts with a source that fails a moment later, once.
-    tellA(QStringLiteral("settings ") + settingsOfA("publisherFailsAfter=2\n"));
-    forgetA();
-    tellA(QStringLiteral("join 1002"));
-    QVERIFY(!fromA(QStringLiteral("conference")).isEmpty());
+    QVERIFY(aJoinsWith("publisherFailsAfter=2\n"));
     QTRY_VERIFY_WITH_TIMEOUT(aInterruptedAtB(), 15000);
     m_view.grab().save(QDir::temp().filePath(QStringLiteral("orvale-media-interrupted.png")));
     // A sends again in the same call: its picture returns and its tile is no longer interrupted.
@@ -404,17 +410,10 @@ void TestMediaEndToEnd::aSendingFailsAndRecovers()
 
 void TestMediaEndToEnd::aStreamsThatNeverConnectAreLost()
 {
-    if (aInRoster()) {
-        forgetA();
-        tellA(QStringLiteral("leave"));
-        QVERIFY(!fromA(QStringLiteral("endConference")).isEmpty());
-    }
+    QVERIFY(aLeaves());
     // A's next call gives each stream no time to connect: each one is lost and tried again,
     // and A's tiles of itself (demo, u1001) and of B (alice, u1002) say so.
-    tellA(QStringLiteral("settings ") + settingsOfA("connectTimeout=0.001\n"));
-    forgetA();
-    tellA(QStringLiteral("join 1002"));
-    QVERIFY(!fromA(QStringLiteral("conference")).isEmpty());
+    QVERIFY(aJoinsWith("connectTimeout=0.001\n"));
     QString details;
     const auto interrupted = [&] {
         forgetA();
