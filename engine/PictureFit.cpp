@@ -4,10 +4,14 @@
 
 #include <cstdlib>
 
-PictureFit::PictureFit(GstElement *scaler, GstElement *size)
-    : m_in(scaler ? gst_element_get_static_pad(scaler, "sink") : nullptr)
-    , m_size(size ? GST_ELEMENT(gst_object_ref(size)) : nullptr)
-{}
+PictureFit::PictureFit(GstElement *bin, const char *scaler, const char *size)
+    : m_size(gst_bin_get_by_name(GST_BIN(bin), size))
+{
+    if (GstElement *element = gst_bin_get_by_name(GST_BIN(bin), scaler)) {
+        m_in = gst_element_get_static_pad(element, "sink");
+        gst_object_unref(element);
+    }
+}
 
 PictureFit::~PictureFit()
 {

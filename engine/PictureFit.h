@@ -13,8 +13,8 @@ class PictureFit final
     Q_DISABLE_COPY_MOVE(PictureFit)
 
 public:
-    /// `scaler` is the stream's `videoscale`, `size` the capsfilter after it; both are kept.
-    PictureFit(GstElement *scaler, GstElement *size);
+    /// `scaler` names the stream's `videoscale` in `bin`, `size` the capsfilter after it.
+    PictureFit(GstElement *bin, const char *scaler, const char *size);
     ~PictureFit();
 
     /// Asks for pictures `shownWidth` wide (as decoded for 0, or when that is no smaller), and

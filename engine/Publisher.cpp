@@ -115,13 +115,7 @@ bool Publisher::start()
     if (m_lossPercent)
         dropPackets();
     if (m_selfSlot) {
-        GstElement *scaler = gst_bin_get_by_name(GST_BIN(m_pipeline), "selffit");
-        GstElement *size = gst_bin_get_by_name(GST_BIN(m_pipeline), "selfsize");
-        m_selfFit = std::make_unique<PictureFit>(scaler, size);
-        if (scaler)
-            gst_object_unref(scaler);
-        if (size)
-            gst_object_unref(size);
+        m_selfFit = std::make_unique<PictureFit>(m_pipeline, "selffit", "selfsize");
         watchFrames("selfview", [](WebRtcPeer *peer, const QImage &image) {
             auto *self = static_cast<Publisher *>(peer);
             self->m_selfSlot->put(image, self->m_selfFit->adjust(self->m_selfSlot->shownWidth()));

@@ -4,7 +4,6 @@
 #include "FrameStamp.h"
 #include "MediaPipeline.h"
 
-#include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 #include <gst/video/video.h>
 
@@ -12,21 +11,6 @@
 #include <QMutexLocker>
 
 namespace {
-
-GstFlowReturn newSample(GstAppSink *sink, gpointer self)
-{
-    GstSample *sample = gst_app_sink_pull_sample(sink);
-    if (!sample)
-        return GST_FLOW_OK;
-    const QImage frame = WebRtcPeer::imageOf(sample);
-    if (!frame.isNull()) {
-        if (FrameStamp::enabled())
-            FrameStamp::noteDecoded(frame);
-        static_cast<Subscriber *>(self)->deliver(frame);
-    }
-    gst_sample_unref(sample);
-    return GST_FLOW_OK;
-}
 
 /// Notes when the stream's first sound reaches the speaker, for the benchmarks.
 void noteFirstSound(GstElement *speaker)
@@ -137,16 +121,16 @@ void Subscriber::padAdded(GstPad *pad)
         g_clear_error(&error);
         return fail(why);
     }
-    if (GstElement *frames = video ? gst_bin_get_by_name(GST_BIN(bin), "frames") : nullptr) {
-        GstAppSinkCallbacks callbacks{};
-        callbacks.new_sample = newSample;
-        gst_app_sink_set_callbacks(GST_APP_SINK(frames), &callbacks, this, nullptr);
-        gst_object_unref(frames);
-        GstElement *scaler = gst_bin_get_by_name(GST_BIN(bin), "fit");
-        GstElement *size = gst_bin_get_by_name(GST_BIN(bin), "fitsize");
-        m_fit = std::make_unique<PictureFit>(scaler, size);
-        gst_object_unref(scaler);
-        gst_object_unref(size);
+    if (video) {
+        watchFrames(
+            "frames",
+            [](WebRtcPeer *peer, const QImage &frame) {
+                if (FrameStamp::enabled())
+                    FrameStamp::noteDecoded(frame);
+                static_cast<Subscriber *>(peer)->deliver(frame);
+            },
+            bin);
+        m_fit = std::make_unique<PictureFit>(bin, "fit", "fitsize");
         GstElement *decoder = gst_bin_get_by_name(GST_BIN(bin), "videodec");
         countFrames(decoder);
         gst_object_unref(decoder);

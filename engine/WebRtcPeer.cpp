@@ -378,9 +378,12 @@ QImage WebRtcPeer::imageOf(GstSample *sample)
                   info.height, stride, QImage::Format_RGB32, release, mapped);
 }
 
-void WebRtcPeer::watchFrames(const char *sink, void (*deliver)(WebRtcPeer *, const QImage &))
+void WebRtcPeer::watchFrames(const char *sink, void (*deliver)(WebRtcPeer *, const QImage &),
+                             GstElement *bin)
 {
-    GstElement *frames = m_pipeline ? gst_bin_get_by_name(GST_BIN(m_pipeline), sink) : nullptr;
+    if (!bin)
+        bin = m_pipeline;
+    GstElement *frames = bin ? gst_bin_get_by_name(GST_BIN(bin), sink) : nullptr;
     if (!frames)
         return;
     struct Watch

@@ -64,8 +64,10 @@ protected:
     /// Applies the relay's answer to our offer.
     void applyAnswer(const QString &sdp);
     void makeOffer();
-    /// Calls `deliver(image)` on the streaming thread for each picture of `appsink name=<sink>`.
-    void watchFrames(const char *sink, void (*deliver)(WebRtcPeer *, const QImage &));
+    /// Calls `deliver(image)` on the streaming thread for each picture of `appsink name=<sink>`
+    /// in `bin` (the pipeline when none).
+    void watchFrames(const char *sink, void (*deliver)(WebRtcPeer *, const QImage &),
+                     GstElement *bin = nullptr);
     /// Sets a boolean or numeric property of a named element of the pipeline.
     void setProperty(const char *element, const char *property, bool value);
     /// Counts the pictures that enter and leave `coder` (a video decoder or encoder), for the

@@ -53,18 +53,14 @@ void TestPictureFit::widths()
         "! appsink name=out sync=false max-buffers=2",
         nullptr);
     QVERIFY(pipeline);
-    const auto element = [pipeline](const char *name) {
-        GstElement *found = gst_bin_get_by_name(GST_BIN(pipeline), name);
-        gst_object_unref(found); // the pipeline holds it
-        return found;
-    };
-    PictureFit fit(element("fit"), element("size"));
-    auto *out = GST_APP_SINK(element("out"));
+    PictureFit fit(pipeline, "fit", "size");
+    GstElement *out = gst_bin_get_by_name(GST_BIN(pipeline), "out");
+    gst_object_unref(out); // the pipeline holds it
     gst_element_set_state(pipeline, GST_STATE_PLAYING);
     QSize last;
     for (int width : shown) {
         for (int i = 0; i < 8; ++i) { // the new caps reach the sink within a few pictures
-            GstSample *sample = gst_app_sink_try_pull_sample(out, 5 * GST_SECOND);
+            GstSample *sample = gst_app_sink_try_pull_sample(GST_APP_SINK(out), 5 * GST_SECOND);
             QVERIFY(sample);
             last = sizeOf(sample);
             gst_sample_unref(sample);
