@@ -38,6 +38,9 @@ const QColor viewBackground(0x1e, 0x20, 0x24);
 
 /// A received picture older than this means the video stopped: the tile shows the name again.
 constexpr qint64 staleVideoMs = 1000;
+/// How often the own pictures' pace is weighed against the others'; also the longest the own
+/// tile waits when the others stop.
+constexpr int ownPaceMs = 250;
 
 /// The fresh picture of `uri` in `videos`, or none.
 QImage freshPicture(const QHash<QString, EngineState::Frames> &videos, const QString &uri)
@@ -302,6 +305,8 @@ CallRenderer::CallRenderer(QWidget *view, EngineState &state)
 {
     view->installEventFilter(this);
     view->setAttribute(Qt::WA_OpaquePaintEvent); // every pixel is drawn here
+    m_pace.setInterval(ownPaceMs);
+    connect(&m_pace, &QTimer::timeout, this, &CallRenderer::pace);
     QPointer<CallRenderer> guarded(this);
     QMutexLocker lock(&state.mutex);
     state.repaint = [guarded] {
@@ -315,12 +320,15 @@ CallRenderer::CallRenderer(QWidget *view, EngineState &state)
     };
 }
 
-CallRenderer::~CallRenderer() = default;
+CallRenderer::~CallRenderer()
+{
+    m_state.cameraFrame.setRidesAlong(false); // no painter is left to draw it with others
+}
 
 bool CallRenderer::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_view && event->type() == QEvent::Paint) {
-        paint(static_cast<QPaintEvent *>(event)->rect());
+        paint(static_cast<QPaintEvent *>(event)->region());
         return true;
     }
     return QObject::eventFilter(watched, event);
@@ -335,11 +343,38 @@ void CallRenderer::requestRepaint()
         return m_view->update();
     // Each stream brings its pictures at its own pace: drawing every tile for each was most of
     // what a call cost beyond its media.
-    for (qsizetype i = 0; i < now.tiles.size() && i < m_painted->places.size(); ++i)
-        if (now.tiles[i].camera.cacheKey() != m_painted->tiles[i].camera.cacheKey())
+    bool others = false;
+    for (qsizetype i = 0; i < now.tiles.size() && i < m_painted->places.size(); ++i) {
+        if (now.tiles[i].camera.cacheKey() != m_painted->tiles[i].camera.cacheKey()) {
             m_view->update(m_painted->places[i]);
-    if (now.sharePicture.cacheKey() != m_painted->sharePicture.cacheKey())
+            others = others || !now.tiles[i].self;
+        }
+    }
+    if (now.sharePicture.cacheKey() != m_painted->sharePicture.cacheKey()) {
         m_view->update(m_painted->stage);
+        others = true;
+    }
+    m_otherPictures += others;
+    if (!m_pace.isActive())
+        m_pace.start();
+}
+
+void CallRenderer::pace()
+{
+    FrameSlot &own = m_state.cameraFrame;
+    const qint64 count = own.latest().count;
+    const qint64 ownPictures = count - m_ownCount;
+    m_ownCount = count;
+    // Drawn in the same repaint as another stream's picture, the own one costs no wake-up and
+    // no repaint of its own. A frame either way is the streams' jitter, not a slower stream.
+    const bool ride = ownPictures > 0 && m_otherPictures + 1 >= ownPictures;
+    m_otherPictures = 0;
+    const bool rode = own.ridesAlong();
+    own.setRidesAlong(ride);
+    if (rode && !ride)
+        requestRepaint(); // the last own picture may be waiting
+    else if (!ride && ownPictures == 0)
+        m_pace.stop(); // until pictures come again
 }
 
 CallRenderer::Scene CallRenderer::scene() const
@@ -400,17 +435,17 @@ CallRenderer::Scene CallRenderer::scene() const
     return scene;
 }
 
-void CallRenderer::paint(const QRect &region)
+void CallRenderer::paint(const QRegion &region)
 {
     Scene now = scene();
     // The scene moved on since the partial redraw was asked for: the rest of the view is old.
-    if (region != m_view->rect() && m_painted && !now.sameLayout(*m_painted))
+    if (region != QRegion(m_view->rect()) && m_painted && !now.sameLayout(*m_painted))
         m_view->update();
     draw(now, region);
     m_painted = std::make_unique<Scene>(std::move(now));
 }
 
-void CallRenderer::draw(Scene &scene, const QRect &region)
+void CallRenderer::draw(Scene &scene, const QRegion &region)
 {
     const QList<Tile> &tiles = scene.tiles;
     const QString &share = scene.share;

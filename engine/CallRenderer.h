@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QStaticText>
+#include <QTimer>
 #include <QWidget>
 
 #include <memory>
@@ -43,12 +44,17 @@ private:
     Scene scene() const;
     /// A new picture redraws only its tile; anything else redraws the whole view.
     void requestRepaint();
-    void paint(const QRect &region);
+    /// Lets the own pictures wait for the others' while those come at least as often.
+    void pace();
+    void paint(const QRegion &region);
     /// Draws what of `scene` lies in `region` and notes in it where its tiles went.
-    void draw(Scene &scene, const QRect &region);
+    void draw(Scene &scene, const QRegion &region);
 
     QPointer<QWidget> m_view;
     EngineState &m_state;
     std::unique_ptr<Scene> m_painted; ///< the scene last drawn, with where its tiles went
     Caches m_caches;
+    QTimer m_pace;
+    int m_otherPictures = 0; ///< pictures of other streams redrawn since the last pace
+    qint64 m_ownCount = 0;   ///< the own stream's picture count at the last pace
 };

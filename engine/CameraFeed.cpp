@@ -149,7 +149,7 @@ void CameraFeed::show(const QImage &picture)
         QMutexLocker lock(&m_state.mutex);
         repaint = m_state.repaint;
     }
-    if (repaint)
+    if (repaint && !m_state.cameraFrame.ridesAlong())
         repaint();
 }
 

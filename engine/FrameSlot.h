@@ -33,10 +33,16 @@ public:
     void setShownWidth(int width) { m_shownWidth.store(width, std::memory_order_relaxed); }
     int shownWidth() const { return m_shownWidth.load(std::memory_order_relaxed); }
 
+    /// While other streams keep the painter busy, this one's pictures are drawn with theirs
+    /// and need not wake it each.
+    void setRidesAlong(bool on) { m_ridesAlong.store(on, std::memory_order_relaxed); }
+    bool ridesAlong() const { return m_ridesAlong.load(std::memory_order_relaxed); }
+
     static qint64 nowMs();
 
 private:
     std::atomic<int> m_shownWidth{0};
+    std::atomic<bool> m_ridesAlong{false};
     mutable QMutex m_lock;
     Picture m_picture;
 };

@@ -147,8 +147,7 @@ QString MediaPipeline::publisher(const Sending &sending)
     // A camera can be opened once, and the own tile should show what the others see: it gets
     // its pictures from here, generated or not.
     const QString selfView =
-        QStringLiteral("local. ! queue max-size-buffers=1 leaky=downstream "
-                       "! videoscale name=selffit ! capsfilter name=selfsize ! videoconvert "
+        QStringLiteral("local. ! videoscale name=selffit ! capsfilter name=selfsize ! videoconvert "
                        "! video/x-raw,format=BGRx "
                        "! appsink name=selfview sync=false max-buffers=1 drop=true ");
     return QStringLiteral("webrtcbin name=webrtc bundle-policy=max-bundle ") +

@@ -119,7 +119,7 @@ bool Publisher::start()
         watchFrames("selfview", [](WebRtcPeer *peer, const QImage &image) {
             auto *self = static_cast<Publisher *>(peer);
             self->m_selfSlot->put(image, self->m_selfFit->adjust(self->m_selfSlot->shownWidth()));
-            if (self->m_selfShown)
+            if (self->m_selfShown && !self->m_selfSlot->ridesAlong())
                 self->m_selfShown();
         });
     }

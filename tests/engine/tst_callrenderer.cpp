@@ -5,7 +5,9 @@
 #include <QDir>
 #include <QPaintEngine>
 #include <QPaintEvent>
+#include <QScreen>
 #include <QTest>
+#include <QTimer>
 #include <QWidget>
 
 using Language = AppLanguage::Language;
@@ -121,6 +123,7 @@ private Q_SLOTS:
     void ownTileShowsWhatIsSent_data();
     void ownTileShowsWhatIsSent();
     void newPictureRedrawsItsTileOnly();
+    void ownPicturesRideAlongOthers();
 };
 
 void TestCallRenderer::texts_data()
@@ -383,6 +386,56 @@ void TestCallRenderer::newPictureRedrawsItsTileOnly()
     state.repaint();
     QTRY_VERIFY(!regions.painted.isEmpty());
     QCOMPARE(regions.painted.last(), view.rect());
+}
+
+/// While another stream's pictures come as often, the own ones wait to be drawn with them; when
+/// the others stop, the own tile is drawn on its own again. What is checked is what reached the
+/// screen, not a fresh rendering.
+void TestCallRenderer::ownPicturesRideAlongOthers()
+{
+    EngineState state;
+    state.inConference = true;
+    state.participants = {participant("sip:ann", "Ann", false), participant("sip:bo", "Bo", false)};
+    state.selfUri = "sip:ann";
+    state.previewMode = 1;
+    const auto remote = std::make_shared<FrameSlot>();
+    state.remoteVideo.insert("sip:bo", remote);
+    const auto picture = [](const QColor &colour) {
+        QImage image(160, 90, QImage::Format_RGB32);
+        image.fill(colour);
+        return image;
+    };
+    // As the streams do: the own picture tells the painter only while it does not ride along.
+    const auto putOwn = [&state, &picture](const QColor &colour) {
+        state.cameraFrame.put(picture(colour));
+        if (!state.cameraFrame.ridesAlong())
+            state.repaint();
+    };
+    QWidget view;
+    view.resize(960, 540);
+    CallRenderer renderer(&view, state);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    const auto onScreen = [&view](const QColor &colour) {
+        return shareOf(view.screen()->grabWindow(view.winId()).toImage(), colour);
+    };
+    QColor own(Qt::red);
+    int n = 0;
+    QTimer streams;
+    connect(&streams, &QTimer::timeout, &view, [&] {
+        remote->put(picture(++n % 2 ? Qt::blue : Qt::darkBlue));
+        state.repaint();
+        putOwn(own);
+    });
+    streams.start(40);
+    QTRY_VERIFY(state.cameraFrame.ridesAlong());
+    own = Qt::green;
+    QTRY_VERIFY(onScreen(own) > 0.02);
+
+    streams.stop();
+    putOwn(Qt::yellow);
+    QTRY_VERIFY(!state.cameraFrame.ridesAlong());
+    QTRY_VERIFY(onScreen(Qt::yellow) > 0.02);
 }
 
 QTEST_MAIN(TestCallRenderer)
