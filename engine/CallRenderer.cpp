@@ -10,7 +10,9 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRegion>
+#include <QScreen>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 
@@ -307,6 +309,9 @@ CallRenderer::CallRenderer(QWidget *view, EngineState &state)
     view->setAttribute(Qt::WA_OpaquePaintEvent); // every pixel is drawn here
     m_pace.setInterval(ownPaceMs);
     connect(&m_pace, &QTimer::timeout, this, &CallRenderer::pace);
+    m_frame.setSingleShot(true);
+    m_frame.setTimerType(Qt::PreciseTimer);
+    connect(&m_frame, &QTimer::timeout, this, [this] { repaintSoon({}); });
     QPointer<CallRenderer> guarded(this);
     QMutexLocker lock(&state.mutex);
     state.repaint = [guarded] {
@@ -346,17 +351,36 @@ void CallRenderer::requestRepaint()
     bool others = false;
     for (qsizetype i = 0; i < now.tiles.size() && i < m_painted->places.size(); ++i) {
         if (now.tiles[i].camera.cacheKey() != m_painted->tiles[i].camera.cacheKey()) {
-            m_view->update(m_painted->places[i]);
+            repaintSoon(m_painted->places[i]);
             others = others || !now.tiles[i].self;
         }
     }
     if (now.sharePicture.cacheKey() != m_painted->sharePicture.cacheKey()) {
-        m_view->update(m_painted->stage);
+        repaintSoon(m_painted->stage);
         others = true;
     }
     m_otherPictures += others;
     if (!m_pace.isActive())
         m_pace.start();
+}
+
+void CallRenderer::repaintSoon(const QRect &rect)
+{
+    m_due += rect;
+    // Pictures drawn faster than the screen refreshes are never seen: those of several streams
+    // that come within one frame are drawn together.
+    const double hertz = m_view && m_view->screen() ? m_view->screen()->refreshRate() : 60;
+    const qint64 frameMs = qint64(1000 / std::clamp(hertz, 30.0, 240.0));
+    const qint64 wait = m_sincePaint.isValid() ? frameMs - m_sincePaint.elapsed() : 0;
+    if (wait > 0) {
+        if (!m_frame.isActive())
+            m_frame.start(int(wait));
+        return;
+    }
+    m_frame.stop();
+    if (m_view && !m_due.isEmpty())
+        m_view->update(m_due);
+    m_due = QRegion();
 }
 
 void CallRenderer::pace()
@@ -443,6 +467,7 @@ void CallRenderer::paint(const QRegion &region)
         m_view->update();
     draw(now, region);
     m_painted = std::make_unique<Scene>(std::move(now));
+    m_sincePaint.start();
 }
 
 void CallRenderer::draw(Scene &scene, const QRegion &region)

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QImage>
 #include <QObject>
 #include <QPointer>
+#include <QRegion>
 #include <QStaticText>
 #include <QTimer>
 #include <QWidget>
@@ -44,6 +46,8 @@ private:
     Scene scene() const;
     /// A new picture redraws only its tile; anything else redraws the whole view.
     void requestRepaint();
+    /// Redraws `rect` as soon as the screen can show it, together with whatever else is due.
+    void repaintSoon(const QRect &rect);
     /// Lets the own pictures wait for the others' while those come at least as often.
     void pace();
     void paint(const QRegion &region);
@@ -55,6 +59,9 @@ private:
     std::unique_ptr<Scene> m_painted; ///< the scene last drawn, with where its tiles went
     Caches m_caches;
     QTimer m_pace;
-    int m_otherPictures = 0; ///< pictures of other streams redrawn since the last pace
-    qint64 m_ownCount = 0;   ///< the own stream's picture count at the last pace
+    QRegion m_due;              ///< what new pictures wait to redraw
+    QTimer m_frame;             ///< when the screen can show the next frame
+    QElapsedTimer m_sincePaint; ///< since the view was last drawn
+    int m_otherPictures = 0;    ///< pictures of other streams redrawn since the last pace
+    qint64 m_ownCount = 0;      ///< the own stream's picture count at the last pace
 };

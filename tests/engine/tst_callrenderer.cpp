@@ -3,6 +3,7 @@
 #include "EngineState.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QPaintEngine>
 #include <QPaintEvent>
 #include <QScreen>
@@ -124,6 +125,7 @@ private Q_SLOTS:
     void ownTileShowsWhatIsSent();
     void newPictureRedrawsItsTileOnly();
     void ownPicturesRideAlongOthers();
+    void picturesAreDrawnAtTheScreensRate();
 };
 
 void TestCallRenderer::texts_data()
@@ -436,6 +438,59 @@ void TestCallRenderer::ownPicturesRideAlongOthers()
     putOwn(Qt::yellow);
     QTRY_VERIFY(!state.cameraFrame.ridesAlong());
     QTRY_VERIFY(onScreen(Qt::yellow) > 0.02);
+}
+
+/// Pictures of several streams that come faster than the screen refreshes are drawn together,
+/// and the last of each is drawn.
+void TestCallRenderer::picturesAreDrawnAtTheScreensRate()
+{
+    EngineState state;
+    state.inConference = true;
+    const QList<QColor> last = {Qt::red, Qt::green, Qt::blue};
+    QList<std::shared_ptr<FrameSlot>> streams;
+    for (int i = 0; i < int(last.size()); ++i) {
+        const QString uri = QStringLiteral("sip:%1").arg(i);
+        state.participants.append(participant(uri, uri, false));
+        streams.append(std::make_shared<FrameSlot>());
+        state.remoteVideo.insert(uri, streams.last());
+    }
+    QWidget view;
+    view.resize(960, 540);
+    CallRenderer renderer(&view, state);
+    int paints = 0;
+    struct Counter : QObject
+    {
+        int &paints;
+        explicit Counter(int &count)
+            : paints(count)
+        {}
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            paints += event->type() == QEvent::Paint;
+            return false;
+        }
+    } counter(paints);
+    view.installEventFilter(&counter);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QImage picture(160, 90, QImage::Format_RGB32);
+    paints = 0;
+    QElapsedTimer clock;
+    clock.start();
+    for (int n = 0; n < 150; ++n) { // a picture every 2 ms, in turn; the last ones known
+        picture.fill(n < 147 ? QColor::fromHsv(n, 255, 128) : last[n % 3]);
+        streams[n % 3]->put(picture.copy());
+        state.repaint();
+        QTest::qWait(2);
+    }
+    const double screenFrames = clock.elapsed() * view.screen()->refreshRate() / 1000;
+    const auto onScreen = [&view](const QColor &colour) {
+        return shareOf(view.screen()->grabWindow(view.winId()).toImage(), colour);
+    };
+    for (const QColor &colour : last)
+        QTRY_VERIFY(onScreen(colour) > 0.05);
+    QVERIFY2(paints <= screenFrames + 3,
+             qPrintable(QStringLiteral("%1 paints in %2 frames").arg(paints).arg(screenFrames)));
 }
 
 QTEST_MAIN(TestCallRenderer)
