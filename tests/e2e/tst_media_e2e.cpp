@@ -1,13 +1,10 @@
-#include "AppUser.h"
 #include "ConfClient.h"
 #include "ConfRecords.h"
 #include "ConferenceDetails.h"
+#include "InProcessCaller.h"
 #include "JanusProbe.h"
-#include "LoginRequest.h"
 #include "MediaMeasures.h"
-#include "NetWork.h"
 #include "ProcessLines.h"
-#include "RecordingDelegate.h"
 #include "ServicesProcess.h"
 #include "TRQClientInEvent.h"
 #include "TestHome.h"
@@ -119,19 +116,17 @@ private:
     {
         return levelAt(m_audio.filePath(QStringLiteral("u1001.s16")), toneOfA);
     }
-    void portalJoin(qint64 conference);
-    void writeSettings(const QString &path, const QByteArray &text);
     /// A's settings file: its picture and tone, and `more`.
     QString settingsOfA(const QByteArray &more = {});
     JanusProbe janus() const { return JanusProbe(m_services->dataPath()); }
 
     std::unique_ptr<TestHome> m_home;
     std::unique_ptr<ServicesProcess> m_services;
-    RecordingDelegate m_delegate;
+    InProcessCaller m_b;
+    RecordingDelegate &m_delegate = m_b.delegate;
     QWidget m_view;
     QTemporaryDir m_audio;
     QTemporaryDir m_settings;
-    bool m_bStarted = false;
     QProcess m_a;
     ProcessLines m_aLines{m_a};
     bool m_farEndMuted = false;
@@ -160,30 +155,12 @@ QString TestMediaEndToEnd::settingsOfA(const QByteArray &more)
 {
     const QString path = m_settings.filePath(more.isEmpty() ? QStringLiteral("a.ecf")
                                                             : QStringLiteral("a-more.ecf"));
-    writeSettings(path, QStringLiteral("pictureColour=%1\ntoneFrequency=%2\n")
-                                .arg(pictureOfA.name())
-                                .arg(toneOfA)
-                                .toUtf8() +
-                            more);
+    InProcessCaller::writeSettings(path, QStringLiteral("pictureColour=%1\ntoneFrequency=%2\n")
+                                                 .arg(pictureOfA.name())
+                                                 .arg(toneOfA)
+                                                 .toUtf8() +
+                                             more);
     return path;
-}
-
-void TestMediaEndToEnd::writeSettings(const QString &path, const QByteArray &text)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("[engine]\n" + text);
-}
-
-void TestMediaEndToEnd::portalJoin(qint64 conference)
-{
-    NetWork::initWithUrlString(
-        m_services->portal() + QStringLiteral("/services/v1_1/PortalUserService"),
-        QStringLiteral("<ns1:JoinConferenceRequest><ns1:conferenceID>%1</ns1:conferenceID>"
-                       "</ns1:JoinConferenceRequest>")
-            .arg(conference),
-        QStringLiteral("JoinConferenceRequest"))
-        ->startRequest();
 }
 
 void TestMediaEndToEnd::initTestCase()
@@ -204,23 +181,12 @@ void TestMediaEndToEnd::initTestCase()
     m_view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&m_view));
     ConferenceDetails::catchFromLog();
-    TRQClientInEvent::ClientSyncRequestInit(&m_delegate, &m_view, m_view.rect());
-    m_bStarted = true;
-    const QString portal = m_services->portal();
-    TRQClientInEvent::ClientAsyncRequestLoginWithUserName(QStringLiteral("alice"),
-                                                          QStringLiteral("alice1234"), portal);
-    QTRY_VERIFY_WITH_TIMEOUT(m_delegate.calls.contains(QStringLiteral("loginSuccess")), 15000);
+    QVERIFY(m_b.signIn(m_services->portal(), QStringLiteral("alice"), &m_view));
     const QString settingsOfB = m_settings.filePath(QStringLiteral("b.ecf"));
-    writeSettings(settingsOfB, "audioRecordFolder=" + m_audio.path().toUtf8() + "\n");
-    QByteArray record = CR::zeroed(CR::FilePath::Size);
-    CR::writeText(record, 0, CR::FilePath::Size, settingsOfB);
-    ConfClientSendEvent(CR::EventFilePath, record.data(), CR::FilePath::Size);
-    const auto user = AppUser::defaultUser();
-    user->auth = LoginRequest::authorization(QStringLiteral("alice"), QStringLiteral("alice1234"));
-    user->httpPortal = portal;
-    user->entityID = QStringLiteral("1002"); // her own room, where she is the owner
-    portalJoin(1002);
-    QTRY_VERIFY_WITH_TIMEOUT(m_delegate.calls.contains(QStringLiteral("addControllView")), 15000);
+    InProcessCaller::writeSettings(settingsOfB,
+                                   "audioRecordFolder=" + m_audio.path().toUtf8() + "\n");
+    InProcessCaller::useSettings(settingsOfB);
+    QVERIFY(m_b.join(m_services->portal(), 1002)); // her own room, where she is the owner
 
     startA();
 }
@@ -260,28 +226,9 @@ int TestMediaEndToEnd::janusRefuses(const QString &session)
 void TestMediaEndToEnd::cleanupTestCase()
 {
     stopDriver(m_a);
-    if (!m_bStarted)
+    if (!m_b.started())
         return;
-    // B leaves and signs out as the client does, and its engine's thread ends as it does when
-    // the client quits, so that nothing reaches the delegate or the view once they are gone.
-    const auto count = [this](const char *call) {
-        return m_delegate.calls.count(QString::fromLatin1(call));
-    };
-    const qsizetype closed = count("closeConference");
-    const bool inCall = count("addControllView") > closed;
-    if (inCall)
-        TRQClientInEvent::ClientAsyncRequestLeaveRoom();
-    const bool left =
-        QTest::qWaitFor([&] { return !inCall || count("closeConference") > closed; }, 5000);
-    const bool signedIn = m_delegate.calls.contains(QStringLiteral("loginSuccess"));
-    if (signedIn)
-        TRQClientInEvent::ClientAsyncRequestLogOut();
-    const bool signedOut =
-        QTest::qWaitFor([&] { return !signedIn || count("closeAll") > 0; }, 5000);
-    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
-    QCoreApplication::exec(); // its aboutToQuit stops the engine
-    QVERIFY(left);
-    QVERIFY(signedOut);
+    QVERIFY(m_b.stop());
     // A stopped engine refuses what is sent to it afterwards.
     QVERIFY(!ConfClientSendEvent(CR::EventLeave, nullptr, 0));
 }

@@ -1,20 +1,15 @@
-#include "AppUser.h"
 #include "ConfClient.h"
-#include "ConfRecords.h"
 #include "ConferenceDetails.h"
 #include "ConfigurationPusher.h"
-#include "LoginRequest.h"
+#include "InProcessCaller.h"
 #include "MediaMeasures.h"
-#include "NetWork.h"
 #include "Preferences.h"
 #include "ProcessLines.h"
-#include "RecordingDelegate.h"
 #include "ServicesProcess.h"
 #include "TRQClientInEvent.h"
 #include "TestHome.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -137,14 +132,13 @@ private:
 
     std::unique_ptr<TestHome> m_home;
     std::unique_ptr<ServicesProcess> m_services;
-    RecordingDelegate m_delegate;
+    InProcessCaller m_b;
     QTemporaryDir m_runtime; ///< the sound server's runtime folder and the recordings
     QTemporaryDir m_homeOfA;
     QTemporaryDir m_settings;
     QString m_settingsOfA;
     QProcess m_sound;
     QProcess m_recorders[4];
-    bool m_bStarted = false;
     QProcess m_a;
     ProcessLines m_aLines{m_a};
     QElapsedTimer m_switchClock;
@@ -181,10 +175,7 @@ QString TestMediaSettings::sendingOfA()
 
 void TestMediaSettings::settingsOfA(const QByteArray &lines)
 {
-    QFile a(m_settingsOfA);
-    QVERIFY(a.open(QIODevice::WriteOnly));
-    a.write("[engine]\ntestCamera=true\n" + lines);
-    a.close();
+    InProcessCaller::writeSettings(m_settingsOfA, "testCamera=true\n" + lines);
     tellA(QStringLiteral("settings ") + m_settingsOfA);
 }
 
@@ -278,8 +269,7 @@ void TestMediaSettings::initTestCase()
 
     // B: this process, alice, in her own room, hearing the call on a speaker of her choice.
     ConferenceDetails::catchFromLog();
-    TRQClientInEvent::ClientSyncRequestInit(&m_delegate, nullptr, QRect());
-    m_bStarted = true;
+    m_b.start(nullptr);
     const QList<QStringList> devicesOfB = TRQClientInEvent::ClientSyncRequestGetDevice();
     m_speakerOfB[0] = indexOf(devicesOfB.value(1), QStringLiteral("Speaker1"));
     m_speakerOfB[1] = indexOf(devicesOfB.value(1), QStringLiteral("Speaker2"));
@@ -292,35 +282,17 @@ void TestMediaSettings::initTestCase()
         prefs.setEnableAudioAGC(0);
     }
     const QString portal = m_services->portal();
-    TRQClientInEvent::ClientAsyncRequestLoginWithUserName(QStringLiteral("alice"),
-                                                          QStringLiteral("alice1234"), portal);
-    QTRY_VERIFY_WITH_TIMEOUT(m_delegate.calls.contains(QStringLiteral("loginSuccess")), 15000);
+    QVERIFY(m_b.signIn(portal, QStringLiteral("alice")));
     // B sends a tone of its own, far from A's.
     const QString settingsOfB = m_settings.filePath(QStringLiteral("b.ecf"));
-    QFile b(settingsOfB);
-    QVERIFY(b.open(QIODevice::WriteOnly));
-    b.write("[engine]\ntoneFrequency=1500\n");
-    b.close();
-    QByteArray record = ConfRecords::zeroed(ConfRecords::FilePath::Size);
-    ConfRecords::writeText(record, 0, ConfRecords::FilePath::Size, settingsOfB);
-    ConfClientSendEvent(ConfRecords::EventFilePath, record.data(), ConfRecords::FilePath::Size);
-    const auto user = AppUser::defaultUser();
-    user->auth = LoginRequest::authorization(QStringLiteral("alice"), QStringLiteral("alice1234"));
-    user->httpPortal = portal;
-    NetWork::initWithUrlString(portal + QStringLiteral("/services/v1_1/PortalUserService"),
-                               QStringLiteral("<ns1:JoinConferenceRequest><ns1:conferenceID>1002"
-                                              "</ns1:conferenceID></ns1:JoinConferenceRequest>"),
-                               QStringLiteral("JoinConferenceRequest"))
-        ->startRequest();
-    QTRY_VERIFY_WITH_TIMEOUT(m_delegate.calls.contains(QStringLiteral("addControllView")), 15000);
+    InProcessCaller::writeSettings(settingsOfB, "toneFrequency=1500\n");
+    InProcessCaller::useSettings(settingsOfB);
+    QVERIFY(m_b.join(portal, 1002));
 
     // A: demo, with a home (and settings) of its own, its camera generated.
     m_settingsOfA = m_settings.filePath(QStringLiteral("a.ecf"));
-    QFile a(m_settingsOfA);
-    QVERIFY(a.open(QIODevice::WriteOnly));
     // The camera list holds the generated camera; the sent video can be made lossy.
-    a.write("[engine]\ntestCamera=true\ntestSendLoss=0\n");
-    a.close();
+    InProcessCaller::writeSettings(m_settingsOfA, "testCamera=true\ntestSendLoss=0\n");
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), m_homeOfA.path());
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_homeOfA.filePath(QStringLiteral(".config")));
@@ -353,18 +325,7 @@ void TestMediaSettings::cleanupTestCase()
               "(median of %lld switches)",
               median(m_switchTimes), qint64(m_switchTimes.size()));
     stopDriver(m_a);
-    if (m_bStarted) {
-        const auto count = [this](const char *call) {
-            return m_delegate.calls.count(QString::fromLatin1(call));
-        };
-        const qsizetype closed = count("closeConference");
-        TRQClientInEvent::ClientAsyncRequestLeaveRoom();
-        (void)QTest::qWaitFor([&] { return count("closeConference") > closed; }, 5000);
-        TRQClientInEvent::ClientAsyncRequestLogOut();
-        (void)QTest::qWaitFor([&] { return count("closeAll") > 0; }, 5000);
-        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
-        QCoreApplication::exec(); // its aboutToQuit stops the engine
-    }
+    (void)m_b.stop();
     for (QProcess &recorder : m_recorders) {
         recorder.terminate();
         recorder.waitForFinished(5000);

@@ -1,13 +1,9 @@
-#include "AppUser.h"
 #include "ConfClient.h"
-#include "ConfRecords.h"
+#include "InProcessCaller.h"
 #include "JanusProbe.h"
-#include "LoginRequest.h"
 #include "MediaMeasures.h"
-#include "NetWork.h"
 #include "PortalStandIn.h"
 #include "ProcessLines.h"
-#include "RecordingDelegate.h"
 #include "ServicesProcess.h"
 #include "TRQClientInEvent.h"
 #include "TestHome.h"
@@ -29,8 +25,6 @@
 #include <unistd.h>
 
 #include <memory>
-
-namespace CR = ConfRecords;
 
 namespace {
 
@@ -98,8 +92,6 @@ private:
     void aShares();
     double castShown() { return shareOf(m_view.grab().toImage(), castPicture); }
     qsizetype sharesAtJanus() { return JanusProbe(m_services->dataPath()).sharesIn(1002); }
-    void portalJoin(qint64 conference);
-    void writeSettings(const QString &path, const QByteArray &text);
 
     QTemporaryDir m_runtime; // 0700, as PipeWire wants its runtime folder
     std::unique_ptr<PrivateBus> m_bus;
@@ -107,31 +99,12 @@ private:
     PortalStandIn m_standIn;
     std::unique_ptr<TestHome> m_home;
     std::unique_ptr<ServicesProcess> m_services;
-    RecordingDelegate m_delegate;
+    InProcessCaller m_b;
     QWidget m_view;
     QTemporaryDir m_settings;
-    bool m_bStarted = false;
     QProcess m_a;
     ProcessLines m_aLines{m_a};
 };
-
-void TestPortalShare::writeSettings(const QString &path, const QByteArray &text)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("[engine]\n" + text);
-}
-
-void TestPortalShare::portalJoin(qint64 conference)
-{
-    NetWork::initWithUrlString(
-        m_services->portal() + QStringLiteral("/services/v1_1/PortalUserService"),
-        QStringLiteral("<ns1:JoinConferenceRequest><ns1:conferenceID>%1</ns1:conferenceID>"
-                       "</ns1:JoinConferenceRequest>")
-            .arg(conference),
-        QStringLiteral("JoinConferenceRequest"))
-        ->startRequest();
-}
 
 quint32 TestPortalShare::castNodeId()
 {
@@ -213,22 +186,13 @@ void TestPortalShare::initTestCase()
     m_view.resize(640, 360);
     m_view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&m_view));
-    TRQClientInEvent::ClientSyncRequestInit(&m_delegate, &m_view, m_view.rect());
-    m_bStarted = true;
     const QString portal = m_services->portal();
-    TRQClientInEvent::ClientAsyncRequestLoginWithUserName(QStringLiteral("alice"),
-                                                          QStringLiteral("alice1234"), portal);
-    QTRY_VERIFY_WITH_TIMEOUT(m_delegate.calls.contains(QStringLiteral("loginSuccess")), 15000);
-    const auto user = AppUser::defaultUser();
-    user->auth = LoginRequest::authorization(QStringLiteral("alice"), QStringLiteral("alice1234"));
-    user->httpPortal = portal;
-    user->entityID = QStringLiteral("1002");
-    portalJoin(1002);
-    QTRY_VERIFY_WITH_TIMEOUT(m_delegate.calls.contains(QStringLiteral("addControllView")), 15000);
+    QVERIFY(m_b.signIn(portal, QStringLiteral("alice"), &m_view));
+    QVERIFY(m_b.join(portal, 1002));
 
     // A: demo, in a Wayland session whose desktop portal is the stand-in.
     const QString settingsOfA = m_settings.filePath(QStringLiteral("a.ecf"));
-    writeSettings(settingsOfA, "pictureColour=#203050\n");
+    InProcessCaller::writeSettings(settingsOfA, "pictureColour=#203050\n");
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-orvale-test"));
     env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_bus->address());
@@ -254,17 +218,13 @@ void TestPortalShare::initTestCase()
 void TestPortalShare::cleanupTestCase()
 {
     stopDriver(m_a);
-    if (m_bStarted) {
-        TRQClientInEvent::ClientAsyncRequestLeaveRoom();
-        TRQClientInEvent::ClientAsyncRequestLogOut();
-        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
-        QCoreApplication::exec(); // its aboutToQuit stops the engine
-    }
+    const bool stopped = m_b.stop();
     for (QProcess *p : {&m_producer, &m_wirePlumber, &m_pipeWire}) {
         p->terminate();
         if (!p->waitForFinished(5000))
             p->kill();
     }
+    QVERIFY(stopped);
 }
 
 void TestPortalShare::aShares()

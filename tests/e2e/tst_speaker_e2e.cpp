@@ -1,12 +1,8 @@
-#include "AppUser.h"
 #include "ConfClient.h"
-#include "ConfRecords.h"
 #include "ConferenceDetails.h"
-#include "LoginRequest.h"
+#include "InProcessCaller.h"
 #include "MediaMeasures.h"
-#include "NetWork.h"
 #include "ProcessLines.h"
-#include "RecordingDelegate.h"
 #include "ServicesProcess.h"
 #include "TRQClientInEvent.h"
 #include "TestHome.h"
@@ -19,8 +15,6 @@
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
-
-namespace CR = ConfRecords;
 
 namespace {
 
@@ -49,14 +43,12 @@ void writeSettings(const QString &path, const QColor &picture, int tone, const Q
 {
     const QString record = path + QStringLiteral(".heard");
     QVERIFY(QDir().mkpath(record));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(
-        QStringLiteral("[engine]\npictureColour=%1\ntoneFrequency=%2\naudioRecordFolder=%3\n%4")
-            .arg(picture.name())
-            .arg(tone)
-            .arg(record, more)
-            .toUtf8());
+    InProcessCaller::writeSettings(path, QStringLiteral("pictureColour=%1\ntoneFrequency=%2\n"
+                                                        "audioRecordFolder=%3\n%4")
+                                             .arg(picture.name())
+                                             .arg(tone)
+                                             .arg(record, more)
+                                             .toUtf8());
 }
 
 } // namespace
@@ -87,10 +79,10 @@ private:
 
     std::unique_ptr<TestHome> m_home;
     std::unique_ptr<ServicesProcess> m_services;
-    RecordingDelegate m_delegate;
+    InProcessCaller m_b;
+    RecordingDelegate &m_delegate = m_b.delegate;
     QWidget m_view;
     QTemporaryDir m_files;
-    bool m_bStarted = false;
     Driver m_a, m_c;
 };
 
@@ -146,27 +138,11 @@ void TestSpeakerEndToEnd::initTestCase()
     m_view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&m_view));
     ConferenceDetails::catchFromLog();
-    TRQClientInEvent::ClientSyncRequestInit(&m_delegate, &m_view, m_view.rect());
-    m_bStarted = true;
-    const QString portal = m_services->portal();
-    TRQClientInEvent::ClientAsyncRequestLoginWithUserName(QStringLiteral("alice"),
-                                                          QStringLiteral("alice1234"), portal);
-    QTRY_VERIFY_WITH_TIMEOUT(m_delegate.calls.contains(QStringLiteral("loginSuccess")), 15000);
+    QVERIFY(m_b.signIn(m_services->portal(), QStringLiteral("alice"), &m_view));
     const QString settings = m_files.filePath(QStringLiteral("alice.ecf"));
     writeSettings(settings, QColor(0x80, 0x80, 0x80), 880);
-    QByteArray record = CR::zeroed(CR::FilePath::Size);
-    CR::writeText(record, 0, CR::FilePath::Size, settings);
-    ConfClientSendEvent(CR::EventFilePath, record.data(), CR::FilePath::Size);
-    const auto user = AppUser::defaultUser();
-    user->auth = LoginRequest::authorization(QStringLiteral("alice"), QStringLiteral("alice1234"));
-    user->httpPortal = portal;
-    user->entityID = QStringLiteral("1002");
-    NetWork::initWithUrlString(portal + QStringLiteral("/services/v1_1/PortalUserService"),
-                               QStringLiteral("<ns1:JoinConferenceRequest><ns1:conferenceID>1002"
-                                              "</ns1:conferenceID></ns1:JoinConferenceRequest>"),
-                               QStringLiteral("JoinConferenceRequest"))
-        ->startRequest();
-    QTRY_VERIFY_WITH_TIMEOUT(m_delegate.calls.contains(QStringLiteral("addControllView")), 15000);
+    InProcessCaller::useSettings(settings);
+    QVERIFY(m_b.join(m_services->portal(), 1002));
     QVERIFY(publishing([] {
         return ConferenceDetails::ask(
             [] { TRQClientInEvent::ClientSyncRequestConferenceDetails(); });
@@ -185,20 +161,7 @@ void TestSpeakerEndToEnd::cleanupTestCase()
 {
     stopDriver(m_a.process);
     stopDriver(m_c.process);
-    if (!m_bStarted)
-        return;
-    const auto count = [this](const char *call) {
-        return m_delegate.calls.count(QString::fromLatin1(call));
-    };
-    const qsizetype closed = count("closeConference");
-    if (count("addControllView") > closed) {
-        TRQClientInEvent::ClientAsyncRequestLeaveRoom();
-        QVERIFY(QTest::qWaitFor([&] { return count("closeConference") > closed; }, 5000));
-    }
-    TRQClientInEvent::ClientAsyncRequestLogOut();
-    QVERIFY(QTest::qWaitFor([&] { return count("closeAll") > 0; }, 5000));
-    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
-    QCoreApplication::exec(); // its aboutToQuit stops the engine
+    QVERIFY(m_b.stop());
 }
 
 /// B's engine names whoever speaks, outlines their tile and gives them the stage; when the
