@@ -127,16 +127,21 @@ void drawPoorLink(QPainter &p, const QRectF &r)
 }
 
 /// `text` cut to `width` in `font`, laid out once: a picture redraws its tile many times a
-/// second, and shaping the same line each time was a large part of drawing it.
-const QStaticText &laidOut(TextCache &cache, const QFont &font, const QString &text, int width)
+/// second, and shaping the same line each time was a large part of drawing it. Where `text` does
+/// not fit, `shorter` takes its place.
+const QStaticText &laidOut(TextCache &cache, const QFont &font, const QString &text, int width,
+                           const QString &shorter = {})
 {
     const QString key = font.family() + u'\x1f' + QString::number(font.pointSizeF()) + u'\x1f' +
-                        QString::number(width) + u'\x1f' + text;
+                        QString::number(width) + u'\x1f' + text + u'\x1f' + shorter;
     auto found = cache.find(key);
     if (found == cache.end()) {
         if (cache.size() > 64) // names, states and sizes come and go
             cache.clear();
-        QStaticText laid(QFontMetrics(font).elidedText(text, Qt::ElideRight, width));
+        const QFontMetrics metrics(font);
+        const QString shown =
+            shorter.isEmpty() || metrics.horizontalAdvance(text) <= width ? text : shorter;
+        QStaticText laid(metrics.elidedText(shown, Qt::ElideRight, width));
         laid.setTextFormat(Qt::PlainText);
         laid.prepare(QTransform(), font);
         found = cache.insert(key, laid);
@@ -172,7 +177,11 @@ void drawMarks(QPainter &p, const QRectF &r, const Tile &tile, TextCache &texts)
         line.setRight(line.right() -
                       QFontMetricsF(p.font()).horizontalAdvance(CallRenderer::tr("网络不佳")) - 30);
     }
-    p.drawStaticText(line.topLeft(), laidOut(texts, font, statusLine(tile), int(line.width())));
+    // A narrow tile keeps the name and the microphone's coloured dot rather than half a word.
+    const QString shorter =
+        (tile.camera.isNull() ? QString() : tile.name + QStringLiteral("  ")) + QStringLiteral("●");
+    p.drawStaticText(line.topLeft(),
+                     laidOut(texts, font, statusLine(tile), int(line.width()), shorter));
     if (tile.speaking) { // a border in the accent colour, inside the tile's rounded edge
         QPainterPath border;
         border.addRoundedRect(inner, 8, 8);

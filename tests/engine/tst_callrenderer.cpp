@@ -126,6 +126,7 @@ private Q_SLOTS:
     void newPictureRedrawsItsTileOnly();
     void ownPicturesRideAlongOthers();
     void picturesAreDrawnAtTheScreensRate();
+    void narrowTileKeepsNameAndDot();
 };
 
 void TestCallRenderer::texts_data()
@@ -491,6 +492,27 @@ void TestCallRenderer::picturesAreDrawnAtTheScreensRate()
         QTRY_VERIFY(onScreen(colour) > 0.05);
     QVERIFY2(paints <= screenFrames + 3,
              qPrintable(QStringLiteral("%1 paints in %2 frames").arg(paints).arg(screenFrames)));
+}
+
+/// A tile too narrow for its status line shows the name and the microphone's dot, not a word cut
+/// in half.
+void TestCallRenderer::narrowTileKeepsNameAndDot()
+{
+    EngineState state;
+    state.inConference = true;
+    state.participants = {participant("sip:ann", "Ann", false), participant("sip:bo", "Bo", true)};
+    state.selfUri = "sip:ann";
+    state.previewMode = 2; // the own tile in a narrow strip beside the stage
+    QImage picture(160, 90, QImage::Format_RGB32);
+    picture.fill(Qt::darkCyan);
+    state.cameraFrame.put(picture);
+    QWidget view;
+    view.resize(480, 270);
+    CallRenderer renderer(&view, state);
+    TextDevice device(view.size());
+    view.render(&device);
+    QVERIFY2(device.text().contains(QStringLiteral("Ann  ●")), qPrintable(device.text()));
+    QVERIFY2(!device.text().contains(QChar(0x2026)), qPrintable(device.text()));
 }
 
 QTEST_MAIN(TestCallRenderer)
