@@ -206,11 +206,19 @@ void TestMediaEndToEnd::startA()
 
 QString TestMediaEndToEnd::relaySessionOfA()
 {
-    forgetA();
-    tellA(QStringLiteral("details"));
-    return QRegularExpression(QStringLiteral("relay session (\\d+)"))
-        .match(fromA(QStringLiteral("details:")))
-        .captured(1);
+    // While A's sent stream is being made again, its details name no session: ask until they do.
+    QString session;
+    (void)QTest::qWaitFor(
+        [&] {
+            forgetA();
+            tellA(QStringLiteral("details"));
+            session = QRegularExpression(QStringLiteral("relay session (\\d+)"))
+                          .match(fromA(QStringLiteral("details:"), 5000))
+                          .captured(1);
+            return !session.isEmpty();
+        },
+        15000);
+    return session;
 }
 
 int TestMediaEndToEnd::janusRefuses(const QString &session)
