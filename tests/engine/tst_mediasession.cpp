@@ -130,8 +130,9 @@ MediaEngine *createMediaEngine(EngineState &state)
 
 } // namespace
 
-/// The sent media fail and are offered again on the same handle; Janus's word that the first
-/// connection hung up arrives only then, and spares the new one.
+/// The sent media fail and are offered again on the same handle: the own marks go with the failed
+/// stream, and Janus's word that the first connection hung up arrives only then, and spares the
+/// new one.
 void TestMediaSession::staleHangupSparesTheNewConnection()
 {
     ScriptedJanus janus;
@@ -156,8 +157,19 @@ void TestMediaSession::staleHangupSparesTheNewConnection()
     call.insert(CF::Id, ownId);
     call.insert(CF::Token, QStringLiteral("admitted"));
     media->start(call);
+    QTRY_COMPARE_WITH_TIMEOUT(janus.requests(QStringLiteral("publish")), 1, 10000);
+    const auto marks = [&state](bool on) {
+        QMutexLocker lock(&state.mutex);
+        if (on) { // as the relay's talking event and the link readings leave them
+            state.speakers.setSpeaking(self, true, SpeakerStage::clockMs());
+            state.poorLinks.insert(self);
+        }
+        return state.speakers.isSpeaking(self) || state.poorLinks.contains(self);
+    };
+    QVERIFY(marks(true));
     QTRY_COMPARE_WITH_TIMEOUT(janus.requests(QStringLiteral("publish")), 2, 10000);
     QCOMPARE(janus.requests(QStringLiteral("unpublish")), 1);
+    QVERIFY(!marks(false)); // the relay says nothing more of a stream that failed
 
     janus.push({{"janus", "hangup"}, {"sender", handle}, {"reason", "Close PC"}});
     // Janus says that this participant speaks: the hangup before it has been dealt with.
