@@ -357,18 +357,11 @@ void CallRenderer::requestRepaint()
         return m_view->update();
     // Each stream brings its pictures at its own pace: drawing every tile for each was most of
     // what a call cost beyond its media.
-    bool others = false;
-    for (qsizetype i = 0; i < now.tiles.size() && i < m_painted->places.size(); ++i) {
-        if (now.tiles[i].camera.cacheKey() != m_painted->tiles[i].camera.cacheKey()) {
+    for (qsizetype i = 0; i < now.tiles.size() && i < m_painted->places.size(); ++i)
+        if (now.tiles[i].camera.cacheKey() != m_painted->tiles[i].camera.cacheKey())
             repaintSoon(m_painted->places[i]);
-            others = others || !now.tiles[i].self;
-        }
-    }
-    if (now.sharePicture.cacheKey() != m_painted->sharePicture.cacheKey()) {
+    if (now.sharePicture.cacheKey() != m_painted->sharePicture.cacheKey())
         repaintSoon(m_painted->stage);
-        others = true;
-    }
-    m_otherPictures += others;
     if (!m_pace.isActive())
         m_pace.start();
 }
@@ -392,16 +385,30 @@ void CallRenderer::repaintSoon(const QRect &rect)
     m_due = QRegion();
 }
 
+qint64 CallRenderer::otherPictureCount() const
+{
+    qint64 count = 0;
+    QMutexLocker lock(&m_state.mutex);
+    for (const auto *videos : {&m_state.remoteVideo, &m_state.shareVideo})
+        for (const EngineState::Frames &frames : *videos)
+            count += frames ? frames->latest().count : 0;
+    return count;
+}
+
 void CallRenderer::pace()
 {
     FrameSlot &own = m_state.cameraFrame;
-    const qint64 count = own.latest().count;
+    const qint64 count = own.latest().count, others = otherPictureCount();
     const qint64 ownPictures = count - m_ownCount;
+    const qint64 otherPictures = std::max<qint64>(0, others - m_othersCount); // some may have left
     m_ownCount = count;
+    m_othersCount = others;
     // Drawn in the same repaint as another stream's picture, the own one costs no wake-up and
-    // no repaint of its own. A frame either way is the streams' jitter, not a slower stream.
-    const bool ride = ownPictures > 0 && m_otherPictures + 1 >= ownPictures;
-    m_otherPictures = 0;
+    // no repaint of its own. The rates are evened out, so that the streams' jitter does not tell
+    // a slower stream from an equal one; the others stopping ends the ride at once.
+    m_otherRate += (double(otherPictures) - m_otherRate) / 4;
+    m_ownRate += (double(ownPictures) - m_ownRate) / 4;
+    const bool ride = ownPictures > 0 && otherPictures > 0 && m_otherRate >= 0.9 * m_ownRate;
     const bool rode = own.ridesAlong();
     own.setRidesAlong(ride);
     if (rode && !ride)

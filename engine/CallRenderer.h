@@ -50,6 +50,8 @@ private:
     void repaintSoon(const QRect &rect);
     /// Lets the own pictures wait for the others' while those come at least as often.
     void pace();
+    /// Pictures of the other participants and of the shares so far.
+    qint64 otherPictureCount() const;
     void paint(const QRegion &region);
     /// Draws what of `scene` lies in `region` and notes in it where its tiles went.
     void draw(Scene &scene, const QRegion &region);
@@ -62,6 +64,8 @@ private:
     QRegion m_due;              ///< what new pictures wait to redraw
     QTimer m_frame;             ///< when the screen can show the next frame
     QElapsedTimer m_sincePaint; ///< since the view was last drawn
-    int m_otherPictures = 0;    ///< pictures of other streams redrawn since the last pace
     qint64 m_ownCount = 0;      ///< the own stream's picture count at the last pace
+    qint64 m_othersCount = 0;   ///< the other streams' picture count at the last pace
+    double m_otherRate = 0;     ///< others' pictures per pace, evened out over a few paces
+    double m_ownRate = 0;       ///< the own pictures per pace, likewise
 };
