@@ -7,15 +7,9 @@
 // Run by hand, outside a network namespace (ICE needs a non-loopback address):
 //   build/bench/bench_media_latency [pictures]     (default 300; uses 127.0.0.152:8080/9090)
 
-#include "AppUser.h"
-#include "ConfClient.h"
-#include "ConfRecords.h"
 #include "EngineDriverProcess.h"
-#include "LoginRequest.h"
-#include "NetWork.h"
-#include "RecordingDelegate.h"
+#include "InProcessCaller.h"
 #include "ServicesProcess.h"
-#include "TRQClientInEvent.h"
 
 #include <QApplication>
 #include <QDir>
@@ -124,25 +118,10 @@ bool run(int pictures)
     view.show();
     PaintClock paintClock(&view);
     qApp->installEventFilter(&paintClock);
-    RecordingDelegate delegate;
-    TRQClientInEvent::ClientSyncRequestInit(&delegate, &view, view.rect());
-    TRQClientInEvent::ClientAsyncRequestLoginWithUserName(
-        QStringLiteral("alice"), QStringLiteral("alice1234"), services.portal());
-    if (!QTest::qWaitFor([&] { return delegate.calls.contains(QStringLiteral("loginSuccess")); },
-                         15000))
+    InProcessCaller b;
+    if (!b.signIn(services.portal(), QStringLiteral("alice"), &view))
         return fail(QStringLiteral("alice could not sign in"));
-    const auto user = AppUser::defaultUser();
-    user->auth = LoginRequest::authorization(QStringLiteral("alice"), QStringLiteral("alice1234"));
-    user->httpPortal = services.portal();
-    user->entityID = QStringLiteral("1002");
-    NetWork::initWithUrlString(services.portal() +
-                                   QStringLiteral("/services/v1_1/PortalUserService"),
-                               QStringLiteral("<ns1:JoinConferenceRequest><ns1:conferenceID>1002"
-                                              "</ns1:conferenceID></ns1:JoinConferenceRequest>"),
-                               QStringLiteral("JoinConferenceRequest"))
-        ->startRequest();
-    if (!QTest::qWaitFor([&] { return delegate.calls.contains(QStringLiteral("addControllView")); },
-                         15000))
+    if (!b.join(services.portal(), 1002))
         return fail(QStringLiteral("alice could not join her room"));
 
     // A: demo joins alice's room and sends.

@@ -16,9 +16,9 @@
 #include "ConfClientDelegate.h"
 #include "ConfRecords.h"
 #include "ConfigurationPusher.h"
+#include "InProcessCaller.h"
 #include "LoginRequest.h"
 #include "MessageModel.h"
-#include "NetWork.h"
 #include "NotificationCenter.h"
 #include "Preferences.h"
 #include "ScreenSourseModel.h"
@@ -149,17 +149,9 @@ void run(const QStringList &words)
         TRQClientInEvent::ClientAsyncRequestMuteAudioWithParticantID(
             words.value(1), qApp, [](bool ok) { say(QStringLiteral("muted:%1").arg(ok)); });
     } else if (command == u"settings") {
-        QByteArray record = ConfRecords::zeroed(ConfRecords::FilePath::Size);
-        ConfRecords::writeText(record, 0, ConfRecords::FilePath::Size, words.value(1));
-        ConfClientSendEvent(ConfRecords::EventFilePath, record.data(), ConfRecords::FilePath::Size);
+        InProcessCaller::useSettings(words.value(1));
     } else if (command == u"join") {
-        NetWork::initWithUrlString(AppUser::defaultUser()->httpPortal +
-                                       QStringLiteral("/services/v1_1/PortalUserService"),
-                                   QStringLiteral("<ns1:JoinConferenceRequest><ns1:conferenceID>%1"
-                                                  "</ns1:conferenceID></ns1:JoinConferenceRequest>")
-                                       .arg(words.value(1).toInt()),
-                                   QStringLiteral("JoinConferenceRequest"))
-            ->startRequest();
+        InProcessCaller::requestJoin(AppUser::defaultUser()->httpPortal, words.value(1).toInt());
     } else if (command == u"mic") {
         TRQClientInEvent::ClientSyncRequestMuteMic(words.value(1) == u"1");
     } else if (command == u"camera") {

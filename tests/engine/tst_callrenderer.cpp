@@ -96,6 +96,24 @@ double shareOf(const QImage &image, const QColor &colour)
     return double(count) / (double(image.width()) * image.height());
 }
 
+/// The part of what `view` shows on the screen (not a fresh rendering) in `colour`.
+double onScreen(const QWidget &view, const QColor &colour)
+{
+    return shareOf(view.screen()->grabWindow(view.winId()).toImage(), colour);
+}
+
+/// The regions of a widget's paint events, when installed before the filter that ends them.
+struct PaintLog : QObject
+{
+    QList<QRect> painted;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            painted.append(static_cast<QPaintEvent *>(event)->rect());
+        return false;
+    }
+};
+
 EngineState::Participant participant(const QString &uri, const QString &name, bool micMuted)
 {
     EngineState::Participant p;
@@ -359,16 +377,7 @@ void TestCallRenderer::newPictureRedrawsItsTileOnly()
     QWidget view;
     view.resize(960, 540);
     CallRenderer renderer(&view, state);
-    struct Regions : QObject
-    {
-        QList<QRect> painted;
-        bool eventFilter(QObject *, QEvent *event) override
-        {
-            if (event->type() == QEvent::Paint)
-                painted.append(static_cast<QPaintEvent *>(event)->rect());
-            return false;
-        }
-    } regions;
+    PaintLog regions;
     view.installEventFilter(&regions); // before the renderer's, which ends the event
     view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&view));
@@ -419,9 +428,6 @@ void TestCallRenderer::ownPicturesRideAlongOthers()
     CallRenderer renderer(&view, state);
     view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&view));
-    const auto onScreen = [&view](const QColor &colour) {
-        return shareOf(view.screen()->grabWindow(view.winId()).toImage(), colour);
-    };
     QColor own(Qt::red);
     int n = 0;
     bool othersSlower = true; // the other stream skips every fourth picture
@@ -441,12 +447,12 @@ void TestCallRenderer::ownPicturesRideAlongOthers()
     othersSlower = false;
     QTRY_VERIFY(state.cameraFrame.ridesAlong());
     own = Qt::green;
-    QTRY_VERIFY(onScreen(own) > 0.02);
+    QTRY_VERIFY(onScreen(view, own) > 0.02);
 
     streams.stop();
     putOwn(Qt::yellow);
     QTRY_VERIFY(!state.cameraFrame.ridesAlong());
-    QTRY_VERIFY(onScreen(Qt::yellow) > 0.02);
+    QTRY_VERIFY(onScreen(view, Qt::yellow) > 0.02);
 }
 
 /// Pictures of several streams that come faster than the screen refreshes are drawn together,
@@ -466,24 +472,12 @@ void TestCallRenderer::picturesAreDrawnAtTheScreensRate()
     QWidget view;
     view.resize(960, 540);
     CallRenderer renderer(&view, state);
-    int paints = 0;
-    struct Counter : QObject
-    {
-        int &paints;
-        explicit Counter(int &count)
-            : paints(count)
-        {}
-        bool eventFilter(QObject *, QEvent *event) override
-        {
-            paints += event->type() == QEvent::Paint;
-            return false;
-        }
-    } counter(paints);
-    view.installEventFilter(&counter);
+    PaintLog paints;
+    view.installEventFilter(&paints);
     view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&view));
     QImage picture(160, 90, QImage::Format_RGB32);
-    paints = 0;
+    paints.painted.clear();
     QElapsedTimer clock;
     clock.start();
     for (int n = 0; n < 150; ++n) { // a picture every 2 ms, in turn; the last ones known
@@ -493,13 +487,12 @@ void TestCallRenderer::picturesAreDrawnAtTheScreensRate()
         QTest::qWait(2);
     }
     const double screenFrames = clock.elapsed() * view.screen()->refreshRate() / 1000;
-    const auto onScreen = [&view](const QColor &colour) {
-        return shareOf(view.screen()->grabWindow(view.winId()).toImage(), colour);
-    };
     for (const QColor &colour : last)
-        QTRY_VERIFY(onScreen(colour) > 0.05);
-    QVERIFY2(paints <= screenFrames + 3,
-             qPrintable(QStringLiteral("%1 paints in %2 frames").arg(paints).arg(screenFrames)));
+        QTRY_VERIFY(onScreen(view, colour) > 0.05);
+    QVERIFY2(
+        paints.painted.size() <= screenFrames + 3,
+        qPrintable(
+            QStringLiteral("%1 paints in %2 frames").arg(paints.painted.size()).arg(screenFrames)));
 }
 
 /// A tile too narrow for its status line shows the name and the microphone's dot, not a word cut

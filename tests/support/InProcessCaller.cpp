@@ -51,6 +51,12 @@ bool InProcessCaller::join(const QString &portal, qint64 conference)
     user->httpPortal = portal;
     user->entityID = QString::number(conference);
     const qsizetype joined = count("addControllView");
+    requestJoin(portal, conference);
+    return QTest::qWaitFor([&] { return count("addControllView") > joined; }, 15000);
+}
+
+void InProcessCaller::requestJoin(const QString &portal, qint64 conference)
+{
     NetWork::initWithUrlString(
         portal + QStringLiteral("/services/v1_1/PortalUserService"),
         QStringLiteral("<ns1:JoinConferenceRequest><ns1:conferenceID>%1</ns1:conferenceID>"
@@ -58,7 +64,6 @@ bool InProcessCaller::join(const QString &portal, qint64 conference)
             .arg(conference),
         QStringLiteral("JoinConferenceRequest"))
         ->startRequest();
-    return QTest::qWaitFor([&] { return count("addControllView") > joined; }, 15000);
 }
 
 bool InProcessCaller::stop()
