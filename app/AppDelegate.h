@@ -1,7 +1,7 @@
 #pragma once
 
-#include "AppShell.h"
-#include "ConfClientDelegate.h"
+#include "bridge/ConfClientDelegate.h"
+#include "ui/widgets/AppShell.h"
 
 #include <QKeySequence>
 #include <QMessageBox>

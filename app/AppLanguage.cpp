@@ -1,4 +1,4 @@
-#include "AppLanguage.h"
+#include "app/AppLanguage.h"
 
 #include <QCoreApplication>
 #include <QLibraryInfo>

@@ -1,6 +1,6 @@
-#include "UnixSignalWatcher.h"
+#include "app/UnixSignalWatcher.h"
 
-#include "Log.h"
+#include "model/Log.h"
 
 #include <QSocketNotifier>
 

@@ -1,9 +1,9 @@
-#include "AppDelegate.h"
-#include "AppLanguage.h"
-#include "CommandLine.h"
-#include "LinkServer.h"
-#include "Log.h"
-#include "UnixSignalWatcher.h"
+#include "app/AppDelegate.h"
+#include "app/AppLanguage.h"
+#include "app/CommandLine.h"
+#include "app/LinkServer.h"
+#include "app/UnixSignalWatcher.h"
+#include "model/Log.h"
 
 #include <QApplication>
 #include <QTimer>

@@ -1,4 +1,4 @@
-#include "EngineDriverProcess.h"
+#include "bench/EngineDriverProcess.h"
 
 #include <QHostAddress>
 #include <QNetworkInterface>

@@ -1,4 +1,4 @@
-#include "FirstPaintProbe.h"
+#include "bench/FirstPaintProbe.h"
 
 #include <QCoreApplication>
 #include <QEvent>

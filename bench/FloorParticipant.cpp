@@ -1,6 +1,6 @@
-#include "FloorParticipant.h"
+#include "bench/FloorParticipant.h"
 
-#include "MediaPipeline.h"
+#include "engine/media/MediaPipeline.h"
 
 #include <QFile>
 #include <QJsonArray>

@@ -2,7 +2,7 @@
 //   bench_floor_participant <janus url> <room> <token> <publisher id> <picture log>
 // Runs until its standard input closes.
 
-#include "FloorParticipant.h"
+#include "bench/FloorParticipant.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>

@@ -7,8 +7,8 @@
 // Run by hand, outside a network namespace (ICE needs a non-loopback address):
 //   build/bench/bench_join [joins]     (default 7; uses 127.0.0.154:8080/9090)
 
-#include "EngineDriverProcess.h"
-#include "ServicesProcess.h"
+#include "bench/EngineDriverProcess.h"
+#include "tests/support/ServicesProcess.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -5,14 +5,14 @@
 // Run by hand: build/bench/bench_live [rounds]   (inside `unshare -n` with lo up, or beside a
 // deployment that does not use 127.0.0.116)
 
-#include "AppUser.h"
-#include "DirectLiveCellView.h"
-#include "DirectLiveList.h"
-#include "LiveModel.h"
-#include "LiveVideoLayer.h"
-#include "PlayDirectLive.h"
-#include "Preferences.h"
-#include "ServicesProcess.h"
+#include "model/AppUser.h"
+#include "model/LiveModel.h"
+#include "model/Preferences.h"
+#include "tests/support/ServicesProcess.h"
+#include "ui/live/DirectLiveCellView.h"
+#include "ui/live/DirectLiveList.h"
+#include "ui/live/LiveVideoLayer.h"
+#include "ui/live/PlayDirectLive.h"
 
 #include <QAbstractButton>
 #include <QApplication>

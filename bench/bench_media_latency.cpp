@@ -7,9 +7,9 @@
 // Run by hand, outside a network namespace (ICE needs a non-loopback address):
 //   build/bench/bench_media_latency [pictures]     (default 300; uses 127.0.0.152:8080/9090)
 
-#include "EngineDriverProcess.h"
-#include "InProcessCaller.h"
-#include "ServicesProcess.h"
+#include "bench/EngineDriverProcess.h"
+#include "tests/support/InProcessCaller.h"
+#include "tests/support/ServicesProcess.h"
 
 #include <QApplication>
 #include <QDir>

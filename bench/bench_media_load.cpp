@@ -11,10 +11,10 @@
 //   build/bench/bench_media_load [seconds]     (default 60 per call; uses 127.0.0.153:8080/9090)
 // Over 20 s the ratio to the floor moved by up to ±0.06 between runs, so the default is longer.
 
-#include "ConferenceMessages.h"
-#include "EngineDriverProcess.h"
-#include "JanusSupervisor.h"
-#include "ServicesProcess.h"
+#include "bench/EngineDriverProcess.h"
+#include "bridge/shared/ConferenceMessages.h"
+#include "services/JanusSupervisor.h"
+#include "tests/support/ServicesProcess.h"
 
 #include <QCoreApplication>
 #include <QDir>

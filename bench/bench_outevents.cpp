@@ -2,8 +2,8 @@
 // does, each handled on the main thread; against bare queued calls from a thread in the
 // same run. Run by hand: build/bench/bench_outevents [events]
 
-#include "ConfClientDelegate.h"
-#include "TRQClientOnOutEvent.h"
+#include "bridge/ConfClientDelegate.h"
+#include "bridge/TRQClientOnOutEvent.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 // Converting a directory reply of 199 entries, against bare token reading of the same bytes.
 // Run by hand: build/bench/bench_xmlreader [rounds]
 
-#include "XMLReader.h"
+#include "net/XMLReader.h"
 
 #include <QByteArray>
 #include <QCoreApplication>

@@ -1,10 +1,10 @@
 // The floor: a minimal Qt Widgets window with one label, up to its first paint. Built a second
 // time with ORVALE_LINK_CLIENT, linked against the client's libraries without using them.
 
-#include "FirstPaintProbe.h"
+#include "bench/FirstPaintProbe.h"
 
 #ifdef ORVALE_LINK_CLIENT
-#include "AppDelegate.h"
+#include "app/AppDelegate.h"
 #endif
 
 #include <QApplication>

@@ -1,8 +1,8 @@
 // The client's start as main() does it, up to the login window's first paint.
 
-#include "AppDelegate.h"
-#include "FirstPaintProbe.h"
-#include "LinkServer.h"
+#include "app/AppDelegate.h"
+#include "app/LinkServer.h"
+#include "bench/FirstPaintProbe.h"
 
 #include <QApplication>
 #include <QMainWindow>

@@ -1,6 +1,6 @@
-#include "ConfigurationPusher.h"
+#include "bridge/ConfigurationPusher.h"
 
-#include "TRQClientInEvent.h"
+#include "bridge/TRQClientInEvent.h"
 
 #include <QThreadPool>
 

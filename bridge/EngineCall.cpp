@@ -1,7 +1,7 @@
-#include "EngineCall.h"
+#include "bridge/EngineCall.h"
 
-#include "ConfClient.h"
-#include "Log.h"
+#include "bridge/shared/ConfClient.h"
+#include "model/Log.h"
 
 uint32_t EngineCall::request(uint32_t id, QByteArray &record)
 {

@@ -1,8 +1,8 @@
-#include "Helper.h"
+#include "bridge/Helper.h"
 
-#include "AppUser.h"
-#include "StringHelper.h"
-#include "ValueConversion.h"
+#include "model/AppUser.h"
+#include "model/ValueConversion.h"
+#include "net/StringHelper.h"
 
 #include <QCoreApplication>
 #include <QRandomGenerator>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Notification.h"
+#include "bridge/Notification.h"
 
 #include <QObject>
 

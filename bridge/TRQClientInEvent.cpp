@@ -1,16 +1,16 @@
-#include "TRQClientInEvent.h"
+#include "bridge/TRQClientInEvent.h"
 
-#include "AppStatus.h"
-#include "AppUser.h"
-#include "ConfClient.h"
-#include "ConfRecords.h"
-#include "EngineCall.h"
-#include "Helper.h"
-#include "Log.h"
-#include "NetWork.h"
-#include "Preferences.h"
-#include "StringHelper.h"
-#include "TRQClientOnOutEvent.h"
+#include "bridge/EngineCall.h"
+#include "bridge/Helper.h"
+#include "bridge/TRQClientOnOutEvent.h"
+#include "bridge/shared/ConfClient.h"
+#include "bridge/shared/ConfRecords.h"
+#include "model/AppStatus.h"
+#include "model/AppUser.h"
+#include "model/Log.h"
+#include "model/Preferences.h"
+#include "net/NetWork.h"
+#include "net/StringHelper.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "MessageModel.h"
-#include "Particants.h"
-#include "ScreenSourseModel.h"
-#include "ShareListInRoomModel.h"
+#include "model/MessageModel.h"
+#include "model/Particants.h"
+#include "model/ScreenSourseModel.h"
+#include "model/ShareListInRoomModel.h"
 
 #include <QList>
 #include <QRect>

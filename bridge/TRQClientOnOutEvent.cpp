@@ -1,15 +1,15 @@
-#include "TRQClientOnOutEvent.h"
+#include "bridge/TRQClientOnOutEvent.h"
 
-#include "AppStatus.h"
-#include "AppUser.h"
-#include "ConfClientDelegate.h"
-#include "ConfRecords.h"
-#include "EngineCall.h"
-#include "Helper.h"
-#include "Log.h"
-#include "MessageModel.h"
-#include "NotificationCenter.h"
-#include "TRQClientInEvent.h"
+#include "bridge/ConfClientDelegate.h"
+#include "bridge/EngineCall.h"
+#include "bridge/Helper.h"
+#include "bridge/NotificationCenter.h"
+#include "bridge/TRQClientInEvent.h"
+#include "bridge/shared/ConfRecords.h"
+#include "model/AppStatus.h"
+#include "model/AppUser.h"
+#include "model/Log.h"
+#include "model/MessageModel.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "CallLayout.h"
+#include "engine/CallLayout.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
-#include "CallRenderer.h"
+#include "engine/CallRenderer.h"
 
-#include "CallLayout.h"
-#include "EngineState.h"
+#include "engine/CallLayout.h"
+#include "engine/EngineState.h"
 
 #include <QEvent>
 #include <QImage>

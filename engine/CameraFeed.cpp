@@ -1,7 +1,7 @@
-#include "CameraFeed.h"
+#include "engine/CameraFeed.h"
 
-#include "ConfRecords.h"
-#include "EngineState.h"
+#include "bridge/shared/ConfRecords.h"
+#include "engine/EngineState.h"
 
 #include <QCamera>
 #include <QCameraDevice>

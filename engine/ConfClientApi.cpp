@@ -2,17 +2,17 @@
 
 // The five functions are all this library exports; everything else stays hidden.
 #pragma GCC visibility push(default)
-#include "ConfClient.h"
+#include "bridge/shared/ConfClient.h"
 #pragma GCC visibility pop
 
-#include "CallRenderer.h"
-#include "CameraFeed.h"
-#include "ConfRecords.h"
-#include "EngineCore.h"
-#include "EngineState.h"
-#include "PortalShare.h"
-#include "VideoDevices.h"
-#include "X11Windows.h"
+#include "bridge/shared/ConfRecords.h"
+#include "engine/CallRenderer.h"
+#include "engine/CameraFeed.h"
+#include "engine/EngineCore.h"
+#include "engine/EngineState.h"
+#include "engine/PortalShare.h"
+#include "engine/VideoDevices.h"
+#include "engine/X11Windows.h"
 
 #include <QApplication>
 #include <QAudioDevice>

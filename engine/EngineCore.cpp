@@ -1,9 +1,9 @@
-#include "EngineCore.h"
+#include "engine/EngineCore.h"
 
-#include "ConfRecords.h"
-#include "ConferenceMessages.h"
-#include "MediaModule.h"
-#include "PortalShare.h"
+#include "bridge/shared/ConfRecords.h"
+#include "bridge/shared/ConferenceMessages.h"
+#include "engine/MediaModule.h"
+#include "engine/PortalShare.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "EngineState.h"
-#include "MediaEngine.h"
+#include "engine/EngineState.h"
+#include "engine/MediaEngine.h"
 
 #include <QElapsedTimer>
 #include <QJsonObject>

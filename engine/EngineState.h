@@ -14,9 +14,9 @@
 #include <atomic>
 #include <functional>
 
-#include "ConfClient.h"
-#include "FrameSlot.h"
-#include "SpeakerStage.h"
+#include "bridge/shared/ConfClient.h"
+#include "engine/FrameSlot.h"
+#include "engine/SpeakerStage.h"
 
 #include <memory>
 

@@ -1,4 +1,4 @@
-#include "FrameSlot.h"
+#include "engine/FrameSlot.h"
 
 #include <QMutexLocker>
 

@@ -1,4 +1,4 @@
-#include "MediaModule.h"
+#include "engine/MediaModule.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MediaEngine.h"
+#include "engine/MediaEngine.h"
 
 /// Finds and loads the media module at the first call. The module is searched beside this
 /// library unless ORVALE_MEDIA_MODULE names its file.

@@ -1,4 +1,4 @@
-#include "PortalShare.h"
+#include "engine/PortalShare.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "EngineState.h"
-#include "MediaEngine.h"
-#include "ScreenCastPortal.h"
+#include "engine/EngineState.h"
+#include "engine/MediaEngine.h"
+#include "engine/ScreenCastPortal.h"
 
 #include <QObject>
 

@@ -1,4 +1,4 @@
-#include "ScreenCastPortal.h"
+#include "engine/ScreenCastPortal.h"
 
 #include <QDBusArgument>
 #include <QDBusMessage>

@@ -1,4 +1,4 @@
-#include "VideoDevices.h"
+#include "engine/VideoDevices.h"
 
 #include <QCollator>
 #include <QDir>

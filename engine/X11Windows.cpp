@@ -1,4 +1,4 @@
-#include "X11Windows.h"
+#include "engine/X11Windows.h"
 
 #include <QGuiApplication>
 

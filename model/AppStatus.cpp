@@ -1,8 +1,8 @@
-#include "AppStatus.h"
+#include "model/AppStatus.h"
 
-#include "KeepAwakeService.h"
-#include "Log.h"
-#include "ReachabilityService.h"
+#include "model/KeepAwakeService.h"
+#include "model/Log.h"
+#include "model/ReachabilityService.h"
 
 #include <QCoreApplication>
 #include <QMutexLocker>

@@ -1,6 +1,6 @@
-#include "AppUser.h"
+#include "model/AppUser.h"
 
-#include "Log.h"
+#include "model/Log.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RootModel.h"
+#include "model/RootModel.h"
 
 /// The signed-in user. One shared record, persisted in a file under the application's data
 /// folder so that the next start knows the last user.

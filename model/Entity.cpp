@@ -1,4 +1,4 @@
-#include "Entity.h"
+#include "model/Entity.h"
 
 Entity::Entity(QObject *parent)
     : RootModel(parent)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RoomMode.h"
+#include "model/RoomMode.h"
 
 /// One directory entry of the portal: a member or a room.
 class Entity final : public RootModel

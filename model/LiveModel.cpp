@@ -1,4 +1,4 @@
-#include "LiveModel.h"
+#include "model/LiveModel.h"
 
 LiveModel::LiveModel(QObject *parent)
     : RootModel(parent)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RootModel.h"
+#include "model/RootModel.h"
 
 #include <QStringList>
 

@@ -1,3 +1,3 @@
-#include "Log.h"
+#include "model/Log.h"
 
 Q_LOGGING_CATEGORY(lcOrvale, "orvale")

@@ -1,4 +1,4 @@
-#include "MessageModel.h"
+#include "model/MessageModel.h"
 
 MessageModel::MessageModel(QObject *parent)
     : RootModel(parent)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RootModel.h"
+#include "model/RootModel.h"
 
 /// One received chat message.
 class MessageModel final : public RootModel

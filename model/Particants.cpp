@@ -1,4 +1,4 @@
-#include "Particants.h"
+#include "model/Particants.h"
 
 Particants::Particants(QObject *parent)
     : RootModel(parent)

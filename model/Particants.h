@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RootModel.h"
+#include "model/RootModel.h"
 
 /// One participant of the current conference.
 class Particants final : public RootModel

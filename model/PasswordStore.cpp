@@ -1,6 +1,6 @@
-#include "PasswordStore.h"
+#include "model/PasswordStore.h"
 
-#include "Preferences.h"
+#include "model/Preferences.h"
 
 #include <QCoreApplication>
 #include <QPointer>

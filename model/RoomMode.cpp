@@ -1,4 +1,4 @@
-#include "RoomMode.h"
+#include "model/RoomMode.h"
 
 RoomMode::RoomMode(QObject *parent)
     : RootModel(parent)

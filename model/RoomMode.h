@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RootModel.h"
+#include "model/RootModel.h"
 
 /// The room settings nested in a directory entry.
 class RoomMode final : public RootModel

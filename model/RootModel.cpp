@@ -1,6 +1,6 @@
-#include "RootModel.h"
+#include "model/RootModel.h"
 
-#include "ValueConversion.h"
+#include "model/ValueConversion.h"
 
 #include <QMetaProperty>
 #include <QStringList>

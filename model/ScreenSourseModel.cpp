@@ -1,4 +1,4 @@
-#include "ScreenSourseModel.h"
+#include "model/ScreenSourseModel.h"
 
 ScreenSourseModel::ScreenSourseModel(QObject *parent)
     : RootModel(parent)

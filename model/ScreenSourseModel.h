@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ConfRect.h"
-#include "RootModel.h"
+#include "model/ConfRect.h"
+#include "model/RootModel.h"
 
 /// One local share source: a whole screen or an application window.
 class ScreenSourseModel final : public RootModel

@@ -1,4 +1,4 @@
-#include "ShareListInRoomModel.h"
+#include "model/ShareListInRoomModel.h"
 
 ShareListInRoomModel::ShareListInRoomModel(QObject *parent)
     : RootModel(parent)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RootModel.h"
+#include "model/RootModel.h"
 
 /// One share that another participant presents in the conference.
 class ShareListInRoomModel final : public RootModel

@@ -1,4 +1,4 @@
-#include "ValueConversion.h"
+#include "model/ValueConversion.h"
 
 #include <QStringList>
 

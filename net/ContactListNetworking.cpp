@@ -1,11 +1,11 @@
-#include "ContactListNetworking.h"
+#include "net/ContactListNetworking.h"
 
-#include "AppUser.h"
-#include "Log.h"
-#include "NetWork.h"
-#include "Preferences.h"
-#include "StringHelper.h"
-#include "VersionCheck.h"
+#include "model/AppUser.h"
+#include "model/Log.h"
+#include "model/Preferences.h"
+#include "net/NetWork.h"
+#include "net/StringHelper.h"
+#include "net/VersionCheck.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "JsonCleaner.h"
+#include "net/JsonCleaner.h"
 
 #include <QJsonDocument>
 

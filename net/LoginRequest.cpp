@@ -1,9 +1,9 @@
-#include "LoginRequest.h"
+#include "net/LoginRequest.h"
 
-#include "NetWork.h"
-#include "SoapNamespaces.h"
-#include "StringHelper.h"
-#include "ValueConversion.h"
+#include "model/ValueConversion.h"
+#include "net/NetWork.h"
+#include "net/SoapNamespaces.h"
+#include "net/StringHelper.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "LoginReply.h"
+#include "net/LoginReply.h"
 
 #include <QString>
 #include <QVariant>

@@ -1,11 +1,11 @@
-#include "NetWork.h"
+#include "net/NetWork.h"
 
-#include "AppStatus.h"
-#include "AppUser.h"
-#include "JsonCleaner.h"
-#include "Log.h"
-#include "SoapNamespaces.h"
-#include "XMLReader.h"
+#include "model/AppStatus.h"
+#include "model/AppUser.h"
+#include "model/Log.h"
+#include "net/JsonCleaner.h"
+#include "net/SoapNamespaces.h"
+#include "net/XMLReader.h"
 
 #include <QCoreApplication>
 #include <QNetworkAccessManager>

@@ -1,6 +1,6 @@
-#include "SoapFault.h"
+#include "net/SoapFault.h"
 
-#include "XMLReader.h"
+#include "net/XMLReader.h"
 
 QString SoapFault::reasonText(const NetworkError &error)
 {

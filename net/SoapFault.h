@@ -1,6 +1,6 @@
 #pragma once
 
-#include "NetworkError.h"
+#include "net/NetworkError.h"
 
 #include <QString>
 

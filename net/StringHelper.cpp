@@ -1,4 +1,4 @@
-#include "StringHelper.h"
+#include "net/StringHelper.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>

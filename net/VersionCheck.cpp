@@ -1,10 +1,10 @@
-#include "VersionCheck.h"
+#include "net/VersionCheck.h"
 
-#include "AppUser.h"
-#include "Log.h"
-#include "NetWork.h"
-#include "Preferences.h"
-#include "ValueConversion.h"
+#include "model/AppUser.h"
+#include "model/Log.h"
+#include "model/Preferences.h"
+#include "model/ValueConversion.h"
+#include "net/NetWork.h"
 
 QString VersionCheck::versionAddress()
 {

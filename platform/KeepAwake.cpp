@@ -1,4 +1,4 @@
-#include "KeepAwake.h"
+#include "platform/KeepAwake.h"
 
 #include <QCoreApplication>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "KeepAwakeService.h"
-#include "SessionBusHandle.h"
+#include "model/KeepAwakeService.h"
+#include "platform/SessionBusHandle.h"
 
 #include <QObject>
 

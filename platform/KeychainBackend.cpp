@@ -1,6 +1,6 @@
-#include "KeychainBackend.h"
+#include "platform/KeychainBackend.h"
 
-#include "Log.h"
+#include "model/Log.h"
 
 #include <qt6keychain/keychain.h>
 

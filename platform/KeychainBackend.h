@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PasswordStore.h"
+#include "model/PasswordStore.h"
 
 /// The desktop's keychain (Secret Service) through QtKeychain, under the service name
 /// PasswordStore::service() and the key PasswordStore::key.

@@ -1,4 +1,4 @@
-#include "NetworkReachability.h"
+#include "platform/NetworkReachability.h"
 
 #include <QNetworkInformation>
 

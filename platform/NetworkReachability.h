@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ReachabilityService.h"
+#include "model/ReachabilityService.h"
 
 #include <QObject>
 

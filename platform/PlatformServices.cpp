@@ -1,10 +1,10 @@
-#include "PlatformServices.h"
+#include "platform/PlatformServices.h"
 
-#include "AppStatus.h"
-#include "KeepAwake.h"
-#include "KeychainBackend.h"
-#include "NetworkReachability.h"
-#include "PasswordStore.h"
+#include "model/AppStatus.h"
+#include "model/PasswordStore.h"
+#include "platform/KeepAwake.h"
+#include "platform/KeychainBackend.h"
+#include "platform/NetworkReachability.h"
 
 PlatformServices::PlatformServices()
     : m_keychain(std::make_unique<KeychainBackend>())

@@ -1,4 +1,4 @@
-#include "SessionBusHandle.h"
+#include "platform/SessionBusHandle.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

@@ -1,4 +1,4 @@
-#include "Certificate.h"
+#include "services/Certificate.h"
 
 #include <QFile>
 #include <QHostAddress>

@@ -1,11 +1,11 @@
-#include "ConferenceHub.h"
+#include "services/ConferenceHub.h"
 
-#include "ConfRecords.h"
-#include "ConferenceMessages.h"
-#include "DirectoryEntry.h"
-#include "JanusSupervisor.h"
-#include "ServiceDatabase.h"
-#include "ServicesConfig.h"
+#include "bridge/shared/ConfRecords.h"
+#include "bridge/shared/ConferenceMessages.h"
+#include "services/DirectoryEntry.h"
+#include "services/JanusSupervisor.h"
+#include "services/ServiceDatabase.h"
+#include "services/ServicesConfig.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

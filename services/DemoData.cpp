@@ -1,6 +1,6 @@
-#include "DemoData.h"
+#include "services/DemoData.h"
 
-#include "ServiceDatabase.h"
+#include "services/ServiceDatabase.h"
 
 #include <QDateTime>
 

@@ -1,6 +1,6 @@
-#include "JanusSupervisor.h"
+#include "services/JanusSupervisor.h"
 
-#include "ConferenceMessages.h"
+#include "bridge/shared/ConferenceMessages.h"
 
 #include <QDir>
 #include <QFileInfo>

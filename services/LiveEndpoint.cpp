@@ -1,8 +1,8 @@
-#include "LiveEndpoint.h"
+#include "services/LiveEndpoint.h"
 
-#include "MediaAssets.h"
-#include "ServiceDatabase.h"
-#include "ServicesConfig.h"
+#include "services/MediaAssets.h"
+#include "services/ServiceDatabase.h"
+#include "services/ServicesConfig.h"
 
 #include <QDateTime>
 #include <QFile>

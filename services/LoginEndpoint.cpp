@@ -1,8 +1,8 @@
-#include "LoginEndpoint.h"
+#include "services/LoginEndpoint.h"
 
-#include "ServiceDatabase.h"
-#include "ServicesConfig.h"
-#include "SoapMessage.h"
+#include "services/ServiceDatabase.h"
+#include "services/ServicesConfig.h"
+#include "services/SoapMessage.h"
 
 #include <QHttpServerRequest>
 #include <QJsonArray>

@@ -1,4 +1,4 @@
-#include "MediaAssets.h"
+#include "services/MediaAssets.h"
 
 #include <QDir>
 #include <QFile>
@@ -111,48 +111,28 @@ void MediaAssets::ensureStream()
                 else
                     qWarning("making the live test stream failed");
             });
-    m_encoder->start(gst,
-                     {QStringLiteral("-q"),
-                      QStringLiteral("videotestsrc"),
-                      QStringLiteral("num-buffers=300"),
-                      QStringLiteral("pattern=ball"),
-                      QStringLiteral("!"),
-                      QStringLiteral("video/x-raw,width=640,height=360,framerate=25/1"),
-                      QStringLiteral("!"),
-                      QStringLiteral("videoconvert"),
-                      QStringLiteral("!"),
-                      QStringLiteral("openh264enc"),
-                      QStringLiteral("gop-size=50"),
-                      QStringLiteral("!"),
-                      QStringLiteral("h264parse"),
-                      QStringLiteral("!"),
-                      QStringLiteral("mux."),
-                      // 12 s of a quiet 440 Hz tone beside the 12 s of video, so that
-                      // players have a sound track to open.
-                      QStringLiteral("audiotestsrc"),
-                      QStringLiteral("num-buffers=300"),
-                      QStringLiteral("samplesperbuffer=1764"),
-                      QStringLiteral("freq=440"),
-                      QStringLiteral("volume=0.2"),
-                      QStringLiteral("!"),
-                      QStringLiteral("audio/x-raw,rate=44100,channels=2"),
-                      QStringLiteral("!"),
-                      QStringLiteral("audioconvert"),
-                      QStringLiteral("!"),
-                      QStringLiteral("voaacenc"),
-                      QStringLiteral("!"),
-                      QStringLiteral("aacparse"),
-                      QStringLiteral("!"),
-                      QStringLiteral("mux."),
-                      QStringLiteral("mpegtsmux"),
-                      QStringLiteral("name=mux"),
-                      QStringLiteral("!"),
-                      QStringLiteral("hlssink"),
-                      QStringLiteral("location=") + work + QStringLiteral("/segment%05d.ts"),
-                      QStringLiteral("playlist-location=") + work + QStringLiteral("/index.m3u8"),
-                      QStringLiteral("target-duration=2"),
-                      QStringLiteral("max-files=0"),
-                      QStringLiteral("playlist-length=0")});
+    m_encoder->start(
+        gst,
+        {QStringLiteral("-q"), QStringLiteral("videotestsrc"), QStringLiteral("num-buffers=300"),
+         QStringLiteral("pattern=ball"), QStringLiteral("!"),
+         QStringLiteral("video/x-raw,width=640,height=360,framerate=25/1"), QStringLiteral("!"),
+         QStringLiteral("videoconvert"), QStringLiteral("!"), QStringLiteral("openh264enc"),
+         QStringLiteral("gop-size=50"), QStringLiteral("!"), QStringLiteral("h264parse"),
+         QStringLiteral("!"), QStringLiteral("mux."),
+         // 12 s of a quiet 440 Hz tone beside the 12 s of video, so that
+         // players have a sound track to open.
+         QStringLiteral("audiotestsrc"), QStringLiteral("num-buffers=300"),
+         QStringLiteral("samplesperbuffer=1764"), QStringLiteral("freq=440"),
+         QStringLiteral("volume=0.2"), QStringLiteral("!"),
+         QStringLiteral("audio/x-raw,rate=44100,channels=2"), QStringLiteral("!"),
+         QStringLiteral("audioconvert"), QStringLiteral("!"), QStringLiteral("voaacenc"),
+         QStringLiteral("!"), QStringLiteral("aacparse"), QStringLiteral("!"),
+         QStringLiteral("mux."), QStringLiteral("mpegtsmux"), QStringLiteral("name=mux"),
+         QStringLiteral("!"), QStringLiteral("hlssink"),
+         QStringLiteral("location=") + work + QStringLiteral("/segment%05d.ts"),
+         QStringLiteral("playlist-location=") + work + QStringLiteral("/index.m3u8"),
+         QStringLiteral("target-duration=2"), QStringLiteral("max-files=0"),
+         QStringLiteral("playlist-length=0")});
 }
 
 bool MediaAssets::loadSegments()

@@ -1,4 +1,4 @@
-#include "PasswordHash.h"
+#include "services/PasswordHash.h"
 
 #include <QPasswordDigestor>
 #include <QRandomGenerator>

@@ -1,9 +1,9 @@
-#include "PortalEndpoint.h"
+#include "services/PortalEndpoint.h"
 
-#include "ConferenceHub.h"
-#include "ServiceDatabase.h"
-#include "ServicesConfig.h"
-#include "SoapMessage.h"
+#include "services/ConferenceHub.h"
+#include "services/ServiceDatabase.h"
+#include "services/ServicesConfig.h"
+#include "services/SoapMessage.h"
 
 #include <QHttpServerRequest>
 

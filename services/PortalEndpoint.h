@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Account.h"
-#include "DirectoryEntry.h"
+#include "services/Account.h"
+#include "services/DirectoryEntry.h"
 
 #include <QHttpServerResponse>
 #include <QMap>

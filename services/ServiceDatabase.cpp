@@ -1,6 +1,6 @@
-#include "ServiceDatabase.h"
+#include "services/ServiceDatabase.h"
 
-#include "PasswordHash.h"
+#include "services/PasswordHash.h"
 
 #include <QSqlError>
 #include <QSqlQuery>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Account.h"
-#include "Broadcast.h"
-#include "DirectoryEntry.h"
+#include "services/Account.h"
+#include "services/Broadcast.h"
+#include "services/DirectoryEntry.h"
 
 #include <QList>
 #include <QSqlDatabase>

@@ -1,7 +1,7 @@
-#include "ServiceHost.h"
+#include "services/ServiceHost.h"
 
-#include "Certificate.h"
-#include "DemoData.h"
+#include "services/Certificate.h"
+#include "services/DemoData.h"
 
 #include <QDir>
 #include <QHttpServerRequest>

@@ -1,14 +1,14 @@
 #pragma once
 
-#include "ConferenceHub.h"
-#include "JanusSupervisor.h"
-#include "LiveEndpoint.h"
-#include "LoginEndpoint.h"
-#include "MediaAssets.h"
-#include "PortalEndpoint.h"
-#include "ServiceDatabase.h"
-#include "ServicesConfig.h"
-#include "WebPages.h"
+#include "services/ConferenceHub.h"
+#include "services/JanusSupervisor.h"
+#include "services/LiveEndpoint.h"
+#include "services/LoginEndpoint.h"
+#include "services/MediaAssets.h"
+#include "services/PortalEndpoint.h"
+#include "services/ServiceDatabase.h"
+#include "services/ServicesConfig.h"
+#include "services/WebPages.h"
 
 #include <QHttpServer>
 #include <QObject>

@@ -1,4 +1,4 @@
-#include "SoapMessage.h"
+#include "services/SoapMessage.h"
 
 #include <QXmlStreamReader>
 

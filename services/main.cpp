@@ -1,4 +1,4 @@
-#include "ServiceHost.h"
+#include "services/ServiceHost.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "ConfRecords.h"
+#include "bridge/shared/ConfRecords.h"
 
 #include <QtEndian>
 

@@ -1,7 +1,7 @@
-#include "AppUser.h"
-#include "Helper.h"
-#include "StringHelper.h"
-#include "TestHome.h"
+#include "bridge/Helper.h"
+#include "model/AppUser.h"
+#include "net/StringHelper.h"
+#include "tests/support/TestHome.h"
 
 #include <QTest>
 

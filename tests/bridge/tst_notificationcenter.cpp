@@ -1,4 +1,4 @@
-#include "NotificationCenter.h"
+#include "bridge/NotificationCenter.h"
 
 #include <QTest>
 #include <QThread>

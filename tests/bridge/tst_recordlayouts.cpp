@@ -4,16 +4,16 @@
 // that a wrong offset, width or size among the client's record definitions shows up as a wrong
 // field rather than being read back through the same mistake.
 
-#include "AppStatus.h"
-#include "AppUser.h"
-#include "FakeEngine.h"
-#include "MessageModel.h"
-#include "NotificationCenter.h"
-#include "Preferences.h"
-#include "RecordingDelegate.h"
-#include "TRQClientInEvent.h"
-#include "TRQClientOnOutEvent.h"
-#include "TestHome.h"
+#include "bridge/NotificationCenter.h"
+#include "bridge/TRQClientInEvent.h"
+#include "bridge/TRQClientOnOutEvent.h"
+#include "model/AppStatus.h"
+#include "model/AppUser.h"
+#include "model/MessageModel.h"
+#include "model/Preferences.h"
+#include "tests/support/FakeEngine.h"
+#include "tests/support/RecordingDelegate.h"
+#include "tests/support/TestHome.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

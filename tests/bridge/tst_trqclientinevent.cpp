@@ -1,10 +1,10 @@
-#include "AppStatus.h"
-#include "AppUser.h"
-#include "ConfRecords.h"
-#include "FakeEngine.h"
-#include "Preferences.h"
-#include "TRQClientInEvent.h"
-#include "TestHome.h"
+#include "bridge/TRQClientInEvent.h"
+#include "bridge/shared/ConfRecords.h"
+#include "model/AppStatus.h"
+#include "model/AppUser.h"
+#include "model/Preferences.h"
+#include "tests/support/FakeEngine.h"
+#include "tests/support/TestHome.h"
 
 #include <QRegularExpression>
 #include <QTest>

@@ -10,19 +10,19 @@
 //   choose <mic|speaker|camera|video|echo|gain> <n>  (stored as the settings windows store it,
 //   and pushed to the engine during a call)    devices    details    configuration
 
-#include "AppStatus.h"
-#include "AppUser.h"
-#include "ConfClient.h"
-#include "ConfClientDelegate.h"
-#include "ConfRecords.h"
-#include "ConfigurationPusher.h"
-#include "InProcessCaller.h"
-#include "LoginRequest.h"
-#include "MessageModel.h"
-#include "NotificationCenter.h"
-#include "Preferences.h"
-#include "ScreenSourseModel.h"
-#include "TRQClientInEvent.h"
+#include "bridge/ConfClientDelegate.h"
+#include "bridge/ConfigurationPusher.h"
+#include "bridge/NotificationCenter.h"
+#include "bridge/TRQClientInEvent.h"
+#include "bridge/shared/ConfClient.h"
+#include "bridge/shared/ConfRecords.h"
+#include "model/AppStatus.h"
+#include "model/AppUser.h"
+#include "model/MessageModel.h"
+#include "model/Preferences.h"
+#include "model/ScreenSourseModel.h"
+#include "net/LoginRequest.h"
+#include "tests/support/InProcessCaller.h"
 
 #include <QApplication>
 #include <QSocketNotifier>

@@ -3,12 +3,12 @@
 // card as a PNG and exits.
 //   orvale-inviter <server address> <user> <password> <png path>
 
-#include "AppDelegate.h"
-#include "ContactDetailViewController.h"
-#include "ContactListViewController.h"
-#include "ContactWindowController.h"
-#include "LoginViewController.h"
-#include "ShareQRCodeWindowController.h"
+#include "app/AppDelegate.h"
+#include "ui/invite/ShareQRCodeWindowController.h"
+#include "ui/main/ContactDetailViewController.h"
+#include "ui/main/ContactListViewController.h"
+#include "ui/main/ContactWindowController.h"
+#include "ui/main/LoginViewController.h"
 
 #include <QApplication>
 #include <QLineEdit>

@@ -1,5 +1,5 @@
-#include "LinkServer.h"
-#include "TestHome.h"
+#include "app/LinkServer.h"
+#include "tests/support/TestHome.h"
 
 #include <QLocalServer>
 #include <QLocalSocket>

@@ -1,14 +1,14 @@
-#include "AppStatus.h"
-#include "AppUser.h"
-#include "LoginRequest.h"
-#include "NetWork.h"
-#include "RecordingDelegate.h"
-#include "TRQClientInEvent.h"
-#include "TestDeployment.h"
-#include "TestHome.h"
+#include "bridge/TRQClientInEvent.h"
+#include "model/AppStatus.h"
+#include "model/AppUser.h"
+#include "net/LoginRequest.h"
+#include "net/NetWork.h"
+#include "tests/support/RecordingDelegate.h"
+#include "tests/support/TestDeployment.h"
+#include "tests/support/TestHome.h"
 
-#include "ConfClient.h"
-#include "ConfRecords.h"
+#include "bridge/shared/ConfClient.h"
+#include "bridge/shared/ConfRecords.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,13 +1,13 @@
-#include "ConfClient.h"
-#include "ConfRecords.h"
-#include "ConferenceDetails.h"
-#include "InProcessCaller.h"
-#include "JanusProbe.h"
-#include "MediaMeasures.h"
-#include "ProcessLines.h"
-#include "ServicesProcess.h"
-#include "TRQClientInEvent.h"
-#include "TestHome.h"
+#include "bridge/TRQClientInEvent.h"
+#include "bridge/shared/ConfClient.h"
+#include "bridge/shared/ConfRecords.h"
+#include "tests/support/ConferenceDetails.h"
+#include "tests/support/InProcessCaller.h"
+#include "tests/support/JanusProbe.h"
+#include "tests/support/MediaMeasures.h"
+#include "tests/support/ProcessLines.h"
+#include "tests/support/ServicesProcess.h"
+#include "tests/support/TestHome.h"
 
 #include <QDir>
 #include <QElapsedTimer>

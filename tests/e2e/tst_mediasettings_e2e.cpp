@@ -1,13 +1,13 @@
-#include "ConfClient.h"
-#include "ConferenceDetails.h"
-#include "ConfigurationPusher.h"
-#include "InProcessCaller.h"
-#include "MediaMeasures.h"
-#include "Preferences.h"
-#include "ProcessLines.h"
-#include "ServicesProcess.h"
-#include "TRQClientInEvent.h"
-#include "TestHome.h"
+#include "bridge/ConfigurationPusher.h"
+#include "bridge/TRQClientInEvent.h"
+#include "bridge/shared/ConfClient.h"
+#include "model/Preferences.h"
+#include "tests/support/ConferenceDetails.h"
+#include "tests/support/InProcessCaller.h"
+#include "tests/support/MediaMeasures.h"
+#include "tests/support/ProcessLines.h"
+#include "tests/support/ServicesProcess.h"
+#include "tests/support/TestHome.h"
 
 #include <QElapsedTimer>
 #include <QProcess>

@@ -1,13 +1,13 @@
-#include "AllSetsWindowController.h"
-#include "AppDelegate.h"
-#include "AppStatus.h"
-#include "AppUser.h"
-#include "ChangePasswordViewController.h"
-#include "ContactWindowController.h"
-#include "LoginViewController.h"
-#include "ServicesProcess.h"
-#include "TestHome.h"
-#include "ToastView.h"
+#include "app/AppDelegate.h"
+#include "model/AppStatus.h"
+#include "model/AppUser.h"
+#include "tests/support/ServicesProcess.h"
+#include "tests/support/TestHome.h"
+#include "ui/main/ContactWindowController.h"
+#include "ui/main/LoginViewController.h"
+#include "ui/settings/AllSetsWindowController.h"
+#include "ui/settings/ChangePasswordViewController.h"
+#include "ui/widgets/ToastView.h"
 
 #include <QAbstractButton>
 #include <QLabel>

@@ -1,12 +1,12 @@
-#include "ConfClient.h"
-#include "InProcessCaller.h"
-#include "JanusProbe.h"
-#include "MediaMeasures.h"
-#include "PortalStandIn.h"
-#include "ProcessLines.h"
-#include "ServicesProcess.h"
-#include "TRQClientInEvent.h"
-#include "TestHome.h"
+#include "bridge/TRQClientInEvent.h"
+#include "bridge/shared/ConfClient.h"
+#include "tests/support/InProcessCaller.h"
+#include "tests/support/JanusProbe.h"
+#include "tests/support/MediaMeasures.h"
+#include "tests/support/PortalStandIn.h"
+#include "tests/support/ProcessLines.h"
+#include "tests/support/ServicesProcess.h"
+#include "tests/support/TestHome.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,5 +1,5 @@
-#include "NetWork.h"
-#include "TestHome.h"
+#include "net/NetWork.h"
+#include "tests/support/TestHome.h"
 
 #include <QProcess>
 #include <QRegularExpression>

@@ -1,6 +1,6 @@
-#include "RecordingDelegate.h"
-#include "TRQClientInEvent.h"
-#include "TestHome.h"
+#include "bridge/TRQClientInEvent.h"
+#include "tests/support/RecordingDelegate.h"
+#include "tests/support/TestHome.h"
 
 #include <QTest>
 #include <QWidget>

@@ -1,11 +1,11 @@
-#include "ConfClient.h"
-#include "ConferenceDetails.h"
-#include "InProcessCaller.h"
-#include "MediaMeasures.h"
-#include "ProcessLines.h"
-#include "ServicesProcess.h"
-#include "TRQClientInEvent.h"
-#include "TestHome.h"
+#include "bridge/TRQClientInEvent.h"
+#include "bridge/shared/ConfClient.h"
+#include "tests/support/ConferenceDetails.h"
+#include "tests/support/InProcessCaller.h"
+#include "tests/support/MediaMeasures.h"
+#include "tests/support/ProcessLines.h"
+#include "tests/support/ServicesProcess.h"
+#include "tests/support/TestHome.h"
 
 #include <QDir>
 #include <QFile>

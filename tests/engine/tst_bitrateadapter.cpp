@@ -1,4 +1,4 @@
-#include "BitrateAdapter.h"
+#include "engine/media/BitrateAdapter.h"
 
 #include <QTest>
 

@@ -1,6 +1,6 @@
-#include "AppLanguage.h"
-#include "CallRenderer.h"
-#include "EngineState.h"
+#include "app/AppLanguage.h"
+#include "engine/CallRenderer.h"
+#include "engine/EngineState.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,5 +1,5 @@
-#include "CameraFeed.h"
-#include "EngineState.h"
+#include "engine/CameraFeed.h"
+#include "engine/EngineState.h"
 
 #include <QMutexLocker>
 #include <QTest>

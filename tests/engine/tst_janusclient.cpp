@@ -1,6 +1,6 @@
-#include "JanusClient.h"
-#include "JanusSupervisor.h"
-#include "TestHttpServer.h"
+#include "engine/media/JanusClient.h"
+#include "services/JanusSupervisor.h"
+#include "tests/support/TestHttpServer.h"
 
 #include <QJsonDocument>
 #include <QNetworkAccessManager>

@@ -1,7 +1,7 @@
-#include "ConferenceMessages.h"
-#include "EngineState.h"
-#include "MediaEngine.h"
-#include "TestHttpServer.h"
+#include "bridge/shared/ConferenceMessages.h"
+#include "engine/EngineState.h"
+#include "engine/MediaEngine.h"
+#include "tests/support/TestHttpServer.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

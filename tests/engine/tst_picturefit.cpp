@@ -1,4 +1,4 @@
-#include "PictureFit.h"
+#include "engine/media/PictureFit.h"
 
 #include <QTest>
 

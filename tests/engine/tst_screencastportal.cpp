@@ -1,5 +1,5 @@
-#include "PortalStandIn.h"
-#include "ScreenCastPortal.h"
+#include "engine/ScreenCastPortal.h"
+#include "tests/support/PortalStandIn.h"
 
 #include <QSignalSpy>
 #include <QTest>

@@ -1,4 +1,4 @@
-#include "SpeakerStage.h"
+#include "engine/SpeakerStage.h"
 
 #include <QTest>
 

@@ -1,4 +1,4 @@
-#include "Helper.h"
+#include "bridge/Helper.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,5 @@
-#include "LoginRequest.h"
-#include "XMLReader.h"
+#include "net/LoginRequest.h"
+#include "net/XMLReader.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "SoapFault.h"
+#include "net/SoapFault.h"
 
 #include <cstddef>
 #include <cstdint>

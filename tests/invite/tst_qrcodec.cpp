@@ -1,5 +1,5 @@
-#include "QRCodec.h"
-#include "QRTestReader.h"
+#include "tests/invite/QRTestReader.h"
+#include "ui/invite/QRCodec.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,11 +1,11 @@
-#include "AppUser.h"
-#include "Helper.h"
-#include "QRBackView.h"
-#include "QRImageMergeView.h"
-#include "QRTestReader.h"
-#include "ShareQRCodeWindowController.h"
-#include "StringHelper.h"
-#include "TestHome.h"
+#include "bridge/Helper.h"
+#include "model/AppUser.h"
+#include "net/StringHelper.h"
+#include "tests/invite/QRTestReader.h"
+#include "tests/support/TestHome.h"
+#include "ui/invite/QRBackView.h"
+#include "ui/invite/QRImageMergeView.h"
+#include "ui/invite/ShareQRCodeWindowController.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -1,6 +1,6 @@
-#include "AppStatus.h"
-#include "KeepAwake.h"
-#include "ReachabilityService.h"
+#include "model/AppStatus.h"
+#include "model/ReachabilityService.h"
+#include "platform/KeepAwake.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>

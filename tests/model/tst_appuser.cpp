@@ -1,5 +1,5 @@
-#include "AppUser.h"
-#include "TestHome.h"
+#include "model/AppUser.h"
+#include "tests/support/TestHome.h"
 
 #include <QCoreApplication>
 #include <QDir>

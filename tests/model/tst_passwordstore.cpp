@@ -1,7 +1,7 @@
-#include "KeychainBackend.h"
-#include "PasswordStore.h"
-#include "Preferences.h"
-#include "TestHome.h"
+#include "model/PasswordStore.h"
+#include "model/Preferences.h"
+#include "platform/KeychainBackend.h"
+#include "tests/support/TestHome.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>

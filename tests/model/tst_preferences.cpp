@@ -1,5 +1,5 @@
-#include "Preferences.h"
-#include "TestHome.h"
+#include "model/Preferences.h"
+#include "tests/support/TestHome.h"
 
 #include <QDir>
 #include <QFile>

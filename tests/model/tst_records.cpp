@@ -1,9 +1,9 @@
-#include "Entity.h"
-#include "LiveModel.h"
-#include "MessageModel.h"
-#include "Particants.h"
-#include "RoomMode.h"
-#include "ScreenSourseModel.h"
+#include "model/Entity.h"
+#include "model/LiveModel.h"
+#include "model/MessageModel.h"
+#include "model/Particants.h"
+#include "model/RoomMode.h"
+#include "model/ScreenSourseModel.h"
 
 #include <QJsonDocument>
 #include <QRegularExpression>

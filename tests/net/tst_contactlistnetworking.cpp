@@ -1,6 +1,6 @@
-#include "AppUser.h"
-#include "ContactListNetworking.h"
-#include "TestHome.h"
+#include "model/AppUser.h"
+#include "net/ContactListNetworking.h"
+#include "tests/support/TestHome.h"
 
 #include <QTest>
 #include <QXmlStreamReader>

@@ -1,7 +1,7 @@
-#include "LoginRequest.h"
-#include "NetWork.h"
-#include "StringHelper.h"
-#include "XMLReader.h"
+#include "net/LoginRequest.h"
+#include "net/NetWork.h"
+#include "net/StringHelper.h"
+#include "net/XMLReader.h"
 
 #include <QTest>
 

@@ -1,8 +1,8 @@
-#include "AppStatus.h"
-#include "AppUser.h"
-#include "NetWork.h"
-#include "TestHome.h"
-#include "TestHttpServer.h"
+#include "model/AppStatus.h"
+#include "model/AppUser.h"
+#include "net/NetWork.h"
+#include "tests/support/TestHome.h"
+#include "tests/support/TestHttpServer.h"
 
 #include <QPointer>
 #include <QScopeGuard>

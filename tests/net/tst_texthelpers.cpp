@@ -1,5 +1,5 @@
-#include "JsonCleaner.h"
-#include "StringHelper.h"
+#include "net/JsonCleaner.h"
+#include "net/StringHelper.h"
 
 #include <QCoreApplication>
 #include <QTest>

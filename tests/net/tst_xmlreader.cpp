@@ -1,4 +1,4 @@
-#include "XMLReader.h"
+#include "net/XMLReader.h"
 
 #include <QTest>
 

@@ -2,13 +2,13 @@
 // are written out as services/ConferenceProtocol.md documents them, on purpose: a changed name
 // among the shared definitions shows up here as a change of the wire format.
 
-#include "AppStatus.h"
-#include "AppUser.h"
-#include "LoginRequest.h"
-#include "NetWork.h"
-#include "TcpRelay.h"
-#include "TestDeployment.h"
-#include "TestHome.h"
+#include "model/AppStatus.h"
+#include "model/AppUser.h"
+#include "net/LoginRequest.h"
+#include "net/NetWork.h"
+#include "tests/support/TcpRelay.h"
+#include "tests/support/TestDeployment.h"
+#include "tests/support/TestHome.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

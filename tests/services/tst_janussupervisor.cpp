@@ -1,5 +1,5 @@
-#include "JanusProbe.h"
-#include "JanusSupervisor.h"
+#include "services/JanusSupervisor.h"
+#include "tests/support/JanusProbe.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,12 +1,12 @@
-#include "AppStatus.h"
-#include "AppUser.h"
-#include "LoginRequest.h"
-#include "NetWork.h"
-#include "ServiceHost.h"
-#include "SoapFault.h"
-#include "StringHelper.h"
-#include "TestDeployment.h"
-#include "TestHome.h"
+#include "model/AppStatus.h"
+#include "model/AppUser.h"
+#include "net/LoginRequest.h"
+#include "net/NetWork.h"
+#include "net/SoapFault.h"
+#include "net/StringHelper.h"
+#include "services/ServiceHost.h"
+#include "tests/support/TestDeployment.h"
+#include "tests/support/TestHome.h"
 
 #include <QNetworkAccessManager>
 #include <QSslConfiguration>

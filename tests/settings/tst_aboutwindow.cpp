@@ -1,12 +1,12 @@
-#include "AboutUsWidowController.h"
-#include "AppStatus.h"
-#include "AppUser.h"
-#include "ContactWindowController.h"
-#include "LoginViewController.h"
-#include "Preferences.h"
-#include "TestHttpServer.h"
-#include "UiHarness.h"
-#include "VersionServiceReply.h"
+#include "model/AppStatus.h"
+#include "model/AppUser.h"
+#include "model/Preferences.h"
+#include "tests/support/TestHttpServer.h"
+#include "tests/support/VersionServiceReply.h"
+#include "tests/ui/UiHarness.h"
+#include "ui/main/ContactWindowController.h"
+#include "ui/main/LoginViewController.h"
+#include "ui/settings/AboutUsWidowController.h"
 
 #include <QAbstractButton>
 #include <QDesktopServices>

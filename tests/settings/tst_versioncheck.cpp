@@ -1,10 +1,10 @@
-#include "AppUser.h"
-#include "ContactListNetworking.h"
-#include "Preferences.h"
-#include "TestHome.h"
-#include "TestHttpServer.h"
-#include "VersionCheck.h"
-#include "VersionServiceReply.h"
+#include "model/AppUser.h"
+#include "model/Preferences.h"
+#include "net/ContactListNetworking.h"
+#include "net/VersionCheck.h"
+#include "tests/support/TestHome.h"
+#include "tests/support/TestHttpServer.h"
+#include "tests/support/VersionServiceReply.h"
 
 #include <QSignalSpy>
 #include <QTest>

@@ -1,4 +1,4 @@
-#include "ConferenceDetails.h"
+#include "tests/support/ConferenceDetails.h"
 
 #include <QElapsedTimer>
 #include <QMutex>

@@ -1,4 +1,4 @@
-#include "DragAndDrop.h"
+#include "tests/support/DragAndDrop.h"
 
 #include <QApplication>
 #include <QDropEvent>

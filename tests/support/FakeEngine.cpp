@@ -1,4 +1,4 @@
-#include "FakeEngine.h"
+#include "tests/support/FakeEngine.h"
 
 #include <QMutexLocker>
 

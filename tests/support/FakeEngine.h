@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ConfClient.h"
+#include "bridge/shared/ConfClient.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,11 +1,11 @@
-#include "InProcessCaller.h"
+#include "tests/support/InProcessCaller.h"
 
-#include "AppUser.h"
-#include "ConfClient.h"
-#include "ConfRecords.h"
-#include "LoginRequest.h"
-#include "NetWork.h"
-#include "TRQClientInEvent.h"
+#include "bridge/TRQClientInEvent.h"
+#include "bridge/shared/ConfClient.h"
+#include "bridge/shared/ConfRecords.h"
+#include "model/AppUser.h"
+#include "net/LoginRequest.h"
+#include "net/NetWork.h"
 
 #include <QCoreApplication>
 #include <QFile>

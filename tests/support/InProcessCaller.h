@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RecordingDelegate.h"
+#include "tests/support/RecordingDelegate.h"
 
 #include <QString>
 

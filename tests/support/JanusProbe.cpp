@@ -1,4 +1,4 @@
-#include "JanusProbe.h"
+#include "tests/support/JanusProbe.h"
 
 #include <QDateTime>
 #include <QDir>

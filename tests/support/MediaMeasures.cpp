@@ -1,4 +1,4 @@
-#include "MediaMeasures.h"
+#include "tests/support/MediaMeasures.h"
 
 #include <QColor>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "PortalStandIn.h"
+#include "tests/support/PortalStandIn.h"
 
 #include <QDBusArgument>
 #include <QDBusMetaType>

@@ -1,4 +1,4 @@
-#include "ProcessLines.h"
+#include "tests/support/ProcessLines.h"
 
 #include <QProcess>
 #include <QTest>

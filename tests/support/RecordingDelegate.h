@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ConfClientDelegate.h"
-#include "TRQClientOnOutEvent.h"
+#include "bridge/ConfClientDelegate.h"
+#include "bridge/TRQClientOnOutEvent.h"
 
 #include <QCoreApplication>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "ServicesProcess.h"
+#include "tests/support/ServicesProcess.h"
 
 #include <QRegularExpression>
 #include <QTest>

@@ -1,4 +1,4 @@
-#include "TcpRelay.h"
+#include "tests/support/TcpRelay.h"
 
 #include <QTcpSocket>
 

@@ -1,4 +1,4 @@
-#include "TestDeployment.h"
+#include "tests/support/TestDeployment.h"
 
 #include <QTest>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ServiceHost.h"
-#include "ServicesConfig.h"
+#include "services/ServiceHost.h"
+#include "services/ServicesConfig.h"
 
 #include <QTemporaryDir>
 

@@ -1,4 +1,4 @@
-#include "TestHome.h"
+#include "tests/support/TestHome.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "TrayHostStandIn.h"
+#include "tests/support/TrayHostStandIn.h"
 
 bool TrayHostStandIn::serve(const QDBusConnection &bus)
 {

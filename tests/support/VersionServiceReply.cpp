@@ -1,4 +1,4 @@
-#include "VersionServiceReply.h"
+#include "tests/support/VersionServiceReply.h"
 
 QByteArray VersionServiceReply::release(const QString &url, const QString &stamp)
 {

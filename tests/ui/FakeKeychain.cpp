@@ -1,4 +1,4 @@
-#include "FakeKeychain.h"
+#include "tests/ui/FakeKeychain.h"
 
 #include <QTimer>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PasswordStore.h"
+#include "model/PasswordStore.h"
 
 #include <QObject>
 #include <QString>

@@ -1,13 +1,13 @@
-#include "UiHarness.h"
+#include "tests/ui/UiHarness.h"
 
-#include "AppStatus.h"
-#include "AppUser.h"
-#include "ConfRecords.h"
-#include "ContactWindowController.h"
-#include "FakeEngine.h"
-#include "LoginViewController.h"
-#include "Preferences.h"
-#include "ToastView.h"
+#include "bridge/shared/ConfRecords.h"
+#include "model/AppStatus.h"
+#include "model/AppUser.h"
+#include "model/Preferences.h"
+#include "tests/support/FakeEngine.h"
+#include "ui/main/ContactWindowController.h"
+#include "ui/main/LoginViewController.h"
+#include "ui/widgets/ToastView.h"
 
 #include <QApplication>
 #include <QChildEvent>

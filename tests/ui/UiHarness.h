@@ -1,9 +1,9 @@
 #pragma once
 
-#include "AppDelegate.h"
-#include "FakeKeychain.h"
-#include "TestDeployment.h"
-#include "TestHome.h"
+#include "app/AppDelegate.h"
+#include "tests/support/TestDeployment.h"
+#include "tests/support/TestHome.h"
+#include "tests/ui/FakeKeychain.h"
 
 #include <QPointer>
 #include <QSet>

@@ -1,12 +1,12 @@
-#include "AlertHelper.h"
-#include "AppLanguage.h"
-#include "ContactDetailViewController.h"
-#include "ContactListViewController.h"
-#include "ContactWindowController.h"
-#include "Entity.h"
-#include "LoginViewController.h"
-#include "QXSearchField.h"
-#include "UiHarness.h"
+#include "app/AppLanguage.h"
+#include "model/Entity.h"
+#include "tests/ui/UiHarness.h"
+#include "ui/main/ContactDetailViewController.h"
+#include "ui/main/ContactListViewController.h"
+#include "ui/main/ContactWindowController.h"
+#include "ui/main/LoginViewController.h"
+#include "ui/main/QXSearchField.h"
+#include "ui/widgets/AlertHelper.h"
 
 #include <QAbstractButton>
 #include <QLabel>

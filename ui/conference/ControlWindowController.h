@@ -1,8 +1,8 @@
 #pragma once
 
-#include "MessageModel.h"
-#include "ScreenSourseModel.h"
-#include "ShareListInRoomModel.h"
+#include "model/MessageModel.h"
+#include "model/ScreenSourseModel.h"
+#include "model/ShareListInRoomModel.h"
 
 #include <QPointer>
 #include <QWidget>

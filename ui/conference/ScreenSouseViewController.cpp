@@ -1,6 +1,6 @@
-#include "ScreenSouseViewController.h"
+#include "ui/conference/ScreenSouseViewController.h"
 
-#include "TRQClientInEvent.h"
+#include "bridge/TRQClientInEvent.h"
 #include "ui_ScreenSouseViewController.h"
 
 #include <QListWidget>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ScreenSourseModel.h"
+#include "model/ScreenSourseModel.h"
 
-#include "SourceListViewController.h"
+#include "ui/conference/SourceListViewController.h"
 #include <memory>
 
 namespace Ui {

@@ -1,8 +1,8 @@
-#include "ShareListInRoom.h"
+#include "ui/conference/ShareListInRoom.h"
 
-#include "Images.h"
-#include "TRQClientInEvent.h"
-#include "ViewHelper.h"
+#include "bridge/TRQClientInEvent.h"
+#include "ui/widgets/Images.h"
+#include "ui/widgets/ViewHelper.h"
 #include "ui_ShareListInRoom.h"
 
 #include <QHBoxLayout>

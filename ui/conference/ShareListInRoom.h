@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ShareListInRoomModel.h"
+#include "model/ShareListInRoomModel.h"
 
-#include "SourceListViewController.h"
+#include "ui/conference/SourceListViewController.h"
 #include <memory>
 
 namespace Ui {

@@ -1,4 +1,4 @@
-#include "SourceListViewController.h"
+#include "ui/conference/SourceListViewController.h"
 
 SourceListViewController::SourceListViewController(QWidget *parent)
     : QWidget(parent)

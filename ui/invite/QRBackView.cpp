@@ -1,6 +1,6 @@
-#include "QRBackView.h"
+#include "ui/invite/QRBackView.h"
 
-#include "ViewHelper.h"
+#include "ui/widgets/ViewHelper.h"
 
 #include <QApplication>
 #include <QBuffer>

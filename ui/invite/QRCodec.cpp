@@ -1,4 +1,4 @@
-#include "QRCodec.h"
+#include "ui/invite/QRCodec.h"
 
 #include <QImageReader>
 

@@ -1,6 +1,6 @@
-#include "QRImageMergeView.h"
+#include "ui/invite/QRImageMergeView.h"
 
-#include "Images.h"
+#include "ui/widgets/Images.h"
 
 #include <QPainter>
 

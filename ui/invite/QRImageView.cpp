@@ -1,9 +1,9 @@
-#include "QRImageView.h"
+#include "ui/invite/QRImageView.h"
 
-#include "ColorHelper.h"
-#include "Helper.h"
-#include "Log.h"
-#include "QRCodec.h"
+#include "bridge/Helper.h"
+#include "model/Log.h"
+#include "ui/invite/QRCodec.h"
+#include "ui/widgets/ColorHelper.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,12 +1,12 @@
-#include "ShareQRCodeWindowController.h"
+#include "ui/invite/ShareQRCodeWindowController.h"
 
-#include "AppUser.h"
-#include "Helper.h"
-#include "QRBackView.h"
-#include "QRCodec.h"
-#include "ToastView.h"
-#include "ValueConversion.h"
-#include "ViewHelper.h"
+#include "bridge/Helper.h"
+#include "model/AppUser.h"
+#include "model/ValueConversion.h"
+#include "ui/invite/QRBackView.h"
+#include "ui/invite/QRCodec.h"
+#include "ui/widgets/ToastView.h"
+#include "ui/widgets/ViewHelper.h"
 #include "ui_ShareQRCodeWindowController.h"
 
 #include <QApplication>

@@ -1,10 +1,10 @@
-#include "DirectLiveCellView.h"
+#include "ui/live/DirectLiveCellView.h"
 
-#include "Images.h"
-#include "LiveModel.h"
-#include "Log.h"
-#include "NetWork.h"
-#include "Preferences.h"
+#include "model/LiveModel.h"
+#include "model/Log.h"
+#include "model/Preferences.h"
+#include "net/NetWork.h"
+#include "ui/widgets/Images.h"
 #include "ui_DirectLiveCellView.h"
 
 #include <QMouseEvent>

@@ -1,4 +1,4 @@
-#include "LiveVideoLayer.h"
+#include "ui/live/LiveVideoLayer.h"
 
 #include <QCoreApplication>
 #include <QPainter>

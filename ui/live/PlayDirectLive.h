@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ButtonDelegate.h"
-#include "ViewTouchEventDelegate.h"
+#include "ui/widgets/ButtonDelegate.h"
+#include "ui/widgets/ViewTouchEventDelegate.h"
 
 #include <QList>
 #include <QMediaPlayer>

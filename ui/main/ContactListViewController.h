@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ContactDetailViewControllerDelegate.h"
-#include "ContactListNetworking.h"
-#include "QXSearchField.h"
+#include "net/ContactListNetworking.h"
+#include "ui/main/ContactDetailViewControllerDelegate.h"
+#include "ui/main/QXSearchField.h"
 
 #include <QPointer>
 #include <QTimer>

@@ -1,13 +1,13 @@
-#include "EnterByURLWindowController.h"
+#include "ui/main/EnterByURLWindowController.h"
 
-#include "AppUser.h"
-#include "JoinConferenceViewController.h"
-#include "JoinConferenceWindowController.h"
-#include "NotificationCenter.h"
-#include "Spinner.h"
-#include "TRQClientInEvent.h"
-#include "ToastView.h"
-#include "ViewHelper.h"
+#include "bridge/NotificationCenter.h"
+#include "bridge/TRQClientInEvent.h"
+#include "model/AppUser.h"
+#include "ui/conference/JoinConferenceViewController.h"
+#include "ui/conference/JoinConferenceWindowController.h"
+#include "ui/widgets/Spinner.h"
+#include "ui/widgets/ToastView.h"
+#include "ui/widgets/ViewHelper.h"
 #include "ui_EnterByURLWindowController.h"
 
 #include <QHostInfo>

@@ -1,6 +1,6 @@
-#include "IncomingCallNotification.h"
+#include "ui/main/IncomingCallNotification.h"
 
-#include "SessionBusHandle.h"
+#include "platform/SessionBusHandle.h"
 
 #include <QDBusConnection>
 #include <QGuiApplication>

@@ -1,6 +1,6 @@
-#include "JoinProgressWindow.h"
+#include "ui/main/JoinProgressWindow.h"
 
-#include "Spinner.h"
+#include "ui/widgets/Spinner.h"
 #include "ui_JoinProgressWindow.h"
 
 #include <QApplication>

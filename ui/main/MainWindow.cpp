@@ -1,6 +1,6 @@
-#include "MainWindow.h"
+#include "ui/main/MainWindow.h"
 
-#include "Images.h"
+#include "ui/widgets/Images.h"
 
 #include <QCloseEvent>
 

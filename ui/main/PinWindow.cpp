@@ -1,4 +1,4 @@
-#include "PinWindow.h"
+#include "ui/main/PinWindow.h"
 
 #include "ui_PinWindow.h"
 

@@ -1,9 +1,9 @@
-#include "QXContactListCellView.h"
+#include "ui/main/QXContactListCellView.h"
 
-#include "ColorHelper.h"
-#include "Images.h"
-#include "ValueConversion.h"
-#include "ViewHelper.h"
+#include "model/ValueConversion.h"
+#include "ui/widgets/ColorHelper.h"
+#include "ui/widgets/Images.h"
+#include "ui/widgets/ViewHelper.h"
 #include "ui_QXContactListCellView.h"
 
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "QXSearchField.h"
+#include "ui/main/QXSearchField.h"
 
 QXSearchField::QXSearchField(QWidget *parent)
     : QLineEdit(parent)

@@ -1,11 +1,11 @@
-#include "AllSetsWindowController.h"
+#include "ui/settings/AllSetsWindowController.h"
 
-#include "AppStatus.h"
-#include "ChangePasswordViewController.h"
-#include "DeviceViewController.h"
-#include "GeneralSetsViewController.h"
-#include "VideoQualityViewController.h"
-#include "ViewHelper.h"
+#include "model/AppStatus.h"
+#include "ui/settings/ChangePasswordViewController.h"
+#include "ui/settings/DeviceViewController.h"
+#include "ui/settings/GeneralSetsViewController.h"
+#include "ui/settings/VideoQualityViewController.h"
+#include "ui/widgets/ViewHelper.h"
 #include "ui_AllSetsWindowController.h"
 
 #include <QLayout>

@@ -1,12 +1,12 @@
-#include "ChangePasswordViewController.h"
+#include "ui/settings/ChangePasswordViewController.h"
 
-#include "AlertHelper.h"
-#include "AppStatus.h"
-#include "AppUser.h"
-#include "ContactListNetworking.h"
-#include "NetWork.h"
-#include "TRQClientInEvent.h"
-#include "ToastView.h"
+#include "bridge/TRQClientInEvent.h"
+#include "model/AppStatus.h"
+#include "model/AppUser.h"
+#include "net/ContactListNetworking.h"
+#include "net/NetWork.h"
+#include "ui/widgets/AlertHelper.h"
+#include "ui/widgets/ToastView.h"
 #include "ui_ChangePasswordViewController.h"
 
 #include <QCoreApplication>

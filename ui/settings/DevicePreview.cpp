@@ -1,4 +1,4 @@
-#include "DevicePreview.h"
+#include "ui/settings/DevicePreview.h"
 
 #include <QAudioDevice>
 #include <QAudioOutput>

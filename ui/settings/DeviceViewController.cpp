@@ -1,11 +1,11 @@
-#include "DeviceViewController.h"
+#include "ui/settings/DeviceViewController.h"
 
-#include "AppStatus.h"
-#include "ConfigurationPusher.h"
-#include "DevicePreview.h"
-#include "NotificationCenter.h"
-#include "Preferences.h"
-#include "TRQClientInEvent.h"
+#include "bridge/ConfigurationPusher.h"
+#include "bridge/NotificationCenter.h"
+#include "bridge/TRQClientInEvent.h"
+#include "model/AppStatus.h"
+#include "model/Preferences.h"
+#include "ui/settings/DevicePreview.h"
 #include "ui_DeviceViewController.h"
 
 #include <QSignalBlocker>

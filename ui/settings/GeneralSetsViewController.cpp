@@ -1,8 +1,8 @@
-#include "GeneralSetsViewController.h"
+#include "ui/settings/GeneralSetsViewController.h"
 
-#include "AppStatus.h"
-#include "ConfigurationPusher.h"
-#include "Preferences.h"
+#include "bridge/ConfigurationPusher.h"
+#include "model/AppStatus.h"
+#include "model/Preferences.h"
 #include "ui_GeneralSetsViewController.h"
 
 #include <QCheckBox>

@@ -1,9 +1,9 @@
-#include "VideoQualityViewController.h"
+#include "ui/settings/VideoQualityViewController.h"
 
-#include "AppStatus.h"
-#include "ConfigurationPusher.h"
-#include "Preferences.h"
-#include "ViewHelper.h"
+#include "bridge/ConfigurationPusher.h"
+#include "model/AppStatus.h"
+#include "model/Preferences.h"
+#include "ui/widgets/ViewHelper.h"
 #include "ui_VideoQualityViewController.h"
 
 #include <QButtonGroup>

@@ -1,6 +1,6 @@
-#include "AlertHelper.h"
+#include "ui/widgets/AlertHelper.h"
 
-#include "Images.h"
+#include "ui/widgets/Images.h"
 
 #include <QApplication>
 #include <QMessageBox>

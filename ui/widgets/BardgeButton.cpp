@@ -1,10 +1,10 @@
-#include "BardgeButton.h"
+#include "ui/widgets/BardgeButton.h"
 
-#include "AppUser.h"
-#include "Images.h"
-#include "Log.h"
-#include "NetWork.h"
-#include "Preferences.h"
+#include "model/AppUser.h"
+#include "model/Log.h"
+#include "model/Preferences.h"
+#include "net/NetWork.h"
+#include "ui/widgets/Images.h"
 
 #include <QLabel>
 

@@ -1,6 +1,6 @@
-#include "FilledButton.h"
+#include "ui/widgets/FilledButton.h"
 
-#include "ColorHelper.h"
+#include "ui/widgets/ColorHelper.h"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -1,4 +1,4 @@
-#include "Images.h"
+#include "ui/widgets/Images.h"
 
 #include <QFile>
 #include <QGuiApplication>

@@ -1,7 +1,7 @@
-#include "MyButton.h"
+#include "ui/widgets/MyButton.h"
 
-#include "ButtonDelegate.h"
-#include "Images.h"
+#include "ui/widgets/ButtonDelegate.h"
+#include "ui/widgets/Images.h"
 
 #include <QEnterEvent>
 

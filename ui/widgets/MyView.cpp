@@ -1,6 +1,6 @@
-#include "MyView.h"
+#include "ui/widgets/MyView.h"
 
-#include "ViewTouchEventDelegate.h"
+#include "ui/widgets/ViewTouchEventDelegate.h"
 
 #include <QMouseEvent>
 #include <QTouchEvent>

@@ -1,4 +1,4 @@
-#include "Popover.h"
+#include "ui/widgets/Popover.h"
 
 #include <QGuiApplication>
 #include <QScreen>

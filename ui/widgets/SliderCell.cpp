@@ -1,6 +1,6 @@
-#include "SliderCell.h"
+#include "ui/widgets/SliderCell.h"
 
-#include "ColorHelper.h"
+#include "ui/widgets/ColorHelper.h"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -1,6 +1,6 @@
-#include "Spinner.h"
+#include "ui/widgets/Spinner.h"
 
-#include "ColorHelper.h"
+#include "ui/widgets/ColorHelper.h"
 
 #include <QPainter>
 

@@ -1,4 +1,4 @@
-#include "Timing.h"
+#include "ui/widgets/Timing.h"
 
 #include <cmath>
 

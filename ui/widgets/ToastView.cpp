@@ -1,8 +1,8 @@
-#include "ToastView.h"
+#include "ui/widgets/ToastView.h"
 
-#include "Images.h"
-#include "StringHelper.h"
-#include "ViewHelper.h"
+#include "net/StringHelper.h"
+#include "ui/widgets/Images.h"
+#include "ui/widgets/ViewHelper.h"
 #include "ui_ToastView.h"
 
 #include <QApplication>

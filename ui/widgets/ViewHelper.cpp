@@ -1,6 +1,6 @@
-#include "ViewHelper.h"
+#include "ui/widgets/ViewHelper.h"
 
-#include "Images.h"
+#include "ui/widgets/Images.h"
 
 #include <QAbstractButton>
 #include <QPalette>

@@ -1,4 +1,4 @@
-#include "WebRtcPeer.h"
+#include "engine/media/WebRtcPeer.h"
 
 #define GST_USE_UNSTABLE_API
 #include <gst/app/gstappsink.h>

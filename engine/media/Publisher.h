@@ -1,7 +1,7 @@
 #pragma once
 
-#include "PictureFit.h"
-#include "WebRtcPeer.h"
+#include "engine/media/PictureFit.h"
+#include "engine/media/WebRtcPeer.h"
 
 #include <QTimer>
 

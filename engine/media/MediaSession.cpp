@@ -1,13 +1,13 @@
-#include "MediaSession.h"
+#include "engine/media/MediaSession.h"
 
-#include "ConfRecords.h"
-#include "ConferenceMessages.h"
-#include "EngineState.h"
-#include "JanusClient.h"
-#include "MediaPipeline.h"
-#include "Publisher.h"
-#include "Subscriber.h"
-#include "XErrorTrap.h"
+#include "bridge/shared/ConfRecords.h"
+#include "bridge/shared/ConferenceMessages.h"
+#include "engine/EngineState.h"
+#include "engine/media/JanusClient.h"
+#include "engine/media/MediaPipeline.h"
+#include "engine/media/Publisher.h"
+#include "engine/media/Subscriber.h"
+#include "engine/media/XErrorTrap.h"
 
 #include <gst/gst.h>
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "LinkMonitor.h"
-#include "MediaEngine.h"
-#include "MediaPipeline.h"
-#include "MediaRetry.h"
+#include "engine/MediaEngine.h"
+#include "engine/media/LinkMonitor.h"
+#include "engine/media/MediaPipeline.h"
+#include "engine/media/MediaRetry.h"
 
 #include <QHash>
 #include <QJsonObject>

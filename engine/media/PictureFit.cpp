@@ -1,6 +1,6 @@
-#include "PictureFit.h"
+#include "engine/media/PictureFit.h"
 
-#include "FrameStamp.h"
+#include "engine/media/FrameStamp.h"
 
 #include <cstdlib>
 

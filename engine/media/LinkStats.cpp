@@ -1,4 +1,4 @@
-#include "LinkStats.h"
+#include "engine/media/LinkStats.h"
 
 #include <QStringList>
 

@@ -1,7 +1,7 @@
-#include "Publisher.h"
+#include "engine/media/Publisher.h"
 
-#include "FrameSlot.h"
-#include "FrameStamp.h"
+#include "engine/FrameSlot.h"
+#include "engine/media/FrameStamp.h"
 
 #define GST_USE_UNSTABLE_API
 #include <gst/gst.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "LinkStats.h"
+#include "engine/media/LinkStats.h"
 
 #include <QJsonObject>
 #include <QList>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Entity.h"
-#include "Particants.h"
+#include "model/Entity.h"
+#include "model/Particants.h"
 
 #include <QList>
 #include <QMessageBox>

@@ -1,4 +1,4 @@
-#include "FrameStamp.h"
+#include "engine/media/FrameStamp.h"
 
 #include <QFile>
 #include <QImage>

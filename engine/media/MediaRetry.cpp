@@ -1,4 +1,4 @@
-#include "MediaRetry.h"
+#include "engine/media/MediaRetry.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MediaEngine.h"
+#include "engine/MediaEngine.h"
 
 #include <QColor>
 #include <QSize>

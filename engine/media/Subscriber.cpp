@@ -1,8 +1,8 @@
-#include "Subscriber.h"
+#include "engine/media/Subscriber.h"
 
-#include "EngineState.h"
-#include "FrameStamp.h"
-#include "MediaPipeline.h"
+#include "engine/EngineState.h"
+#include "engine/media/FrameStamp.h"
+#include "engine/media/MediaPipeline.h"
 
 #include <gst/gst.h>
 #include <gst/video/video.h>

@@ -1,4 +1,4 @@
-#include "XErrorTrap.h"
+#include "engine/media/XErrorTrap.h"
 
 #include <X11/Xlib.h>
 

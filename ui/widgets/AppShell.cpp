@@ -1,4 +1,4 @@
-#include "AppShell.h"
+#include "ui/widgets/AppShell.h"
 
 namespace {
 

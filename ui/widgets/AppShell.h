@@ -31,6 +31,8 @@ public:
     virtual void requestQuit() = 0;
     /// The user closed a main window; without a tray icon to come back through, that quits.
     virtual void windowClosedByUser() = 0;
+    /// The conference is over: the signed-in view comes back and the tray's menu follows.
+    virtual void endConference() = 0;
     /// Signed-in state or conference changed: the tray's menu follows.
     virtual void updateDockMenu() = 0;
     /// Whether a tray icon is shown to come back through once every window is closed.

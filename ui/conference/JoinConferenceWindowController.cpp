@@ -1,13 +1,13 @@
-#include "JoinConferenceWindowController.h"
+#include "ui/conference/JoinConferenceWindowController.h"
 
-#include "AppShell.h"
-#include "ControlWindowController.h"
-#include "Images.h"
-#include "JoinConferenceViewController.h"
-#include "TRQClientInEvent.h"
-#include "Timing.h"
-#include "VideoView.h"
-#include "ViewHelper.h"
+#include "bridge/TRQClientInEvent.h"
+#include "ui/conference/ControlWindowController.h"
+#include "ui/conference/JoinConferenceViewController.h"
+#include "ui/conference/VideoView.h"
+#include "ui/widgets/AppShell.h"
+#include "ui/widgets/Images.h"
+#include "ui/widgets/Timing.h"
+#include "ui/widgets/ViewHelper.h"
 
 #include <QAction>
 #include <QCloseEvent>

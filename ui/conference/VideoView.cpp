@@ -1,4 +1,4 @@
-#include "VideoView.h"
+#include "ui/conference/VideoView.h"
 
 VideoView::VideoView(QWidget *parent)
     : QWidget(parent)

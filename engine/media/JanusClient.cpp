@@ -1,4 +1,4 @@
-#include "JanusClient.h"
+#include "engine/media/JanusClient.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

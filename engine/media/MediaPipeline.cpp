@@ -1,4 +1,4 @@
-#include "MediaPipeline.h"
+#include "engine/media/MediaPipeline.h"
 
 #include <QSize>
 

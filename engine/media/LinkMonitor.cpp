@@ -1,8 +1,8 @@
-#include "LinkMonitor.h"
+#include "engine/media/LinkMonitor.h"
 
-#include "EngineState.h"
-#include "Publisher.h"
-#include "Subscriber.h"
+#include "engine/EngineState.h"
+#include "engine/media/Publisher.h"
+#include "engine/media/Subscriber.h"
 
 #include <QMutexLocker>
 

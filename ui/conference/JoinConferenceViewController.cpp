@@ -1,13 +1,12 @@
-#include "JoinConferenceViewController.h"
+#include "ui/conference/JoinConferenceViewController.h"
 
-#include "AlertHelper.h"
-#include "AppShell.h"
-#include "AppStatus.h"
-#include "Images.h"
-#include "JoinConferenceWindowController.h"
-#include "LoginViewController.h"
-#include "TRQClientInEvent.h"
-#include "VideoView.h"
+#include "bridge/TRQClientInEvent.h"
+#include "model/AppStatus.h"
+#include "ui/conference/JoinConferenceWindowController.h"
+#include "ui/conference/VideoView.h"
+#include "ui/widgets/AlertHelper.h"
+#include "ui/widgets/AppShell.h"
+#include "ui/widgets/Images.h"
 #include "ui_JoinConferenceViewController.h"
 
 #include <QListWidget>
@@ -113,8 +112,8 @@ void JoinConferenceViewController::networkChange(qint64 status)
         [](int) {
             JoinConferenceWindowController::sharedJoinWindow()->close();
             AppStatus::shareStatus()->setIsInConference(false);
-            if (AppShell *shell = AppShell::shared(); shell && shell->loginVc())
-                shell->loginVc()->endConference();
+            if (AppShell *shell = AppShell::shared())
+                shell->endConference();
         },
         joinWindow);
 }

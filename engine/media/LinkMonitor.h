@@ -1,6 +1,6 @@
 #pragma once
 
-#include "BitrateAdapter.h"
+#include "engine/media/BitrateAdapter.h"
 
 #include <QElapsedTimer>
 #include <QList>
