@@ -222,8 +222,7 @@ void JanusSupervisor::pollReady(int attempts)
     });
 }
 
-void JanusSupervisor::post(const QString &path, QJsonObject body,
-                           std::function<void(const QJsonObject &)> done)
+void JanusSupervisor::post(const QString &path, QJsonObject body, Reply done)
 {
     body.insert("transaction", transaction());
     QNetworkRequest request(QUrl(url() + path));
@@ -232,20 +231,43 @@ void JanusSupervisor::post(const QString &path, QJsonObject body,
     QNetworkReply *reply = m_http.post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
     connect(reply, &QNetworkReply::finished, this, [reply, done] {
         reply->deleteLater();
+        // A reply that timed out is closed: no answer.
         if (done)
-            done(QJsonDocument::fromJson(reply->readAll()).object());
+            done(QJsonDocument::fromJson(reply->isOpen() ? reply->readAll() : QByteArray())
+                     .object());
     });
 }
 
-void JanusSupervisor::roomRequest(QJsonObject body, std::function<void(const QJsonObject &)> done)
+void JanusSupervisor::roomRequest(qint64 room, QJsonObject body, Reply done)
 {
+    body.insert("room", room);
+    QList<RoomRequest> &queue = m_roomRequests[room];
+    queue.append({body, std::move(done)});
+    if (queue.size() == 1)
+        sendRoomRequest(room);
+}
+
+void JanusSupervisor::sendRoomRequest(qint64 room)
+{
+    const auto finish = [this, room](const QJsonObject &data) {
+        // Still first while its answer is handled: requests made there queue behind it.
+        const Reply done = m_roomRequests[room].first().done;
+        if (done)
+            done(data);
+        auto queue = m_roomRequests.find(room);
+        queue->removeFirst();
+        if (queue->isEmpty())
+            m_roomRequests.erase(queue);
+        else
+            sendRoomRequest(room);
+    };
     if (!ready())
-        return;
+        return finish({});
+    QJsonObject body = m_roomRequests[room].first().body;
     body.insert("secret", m_roomSecret);
     post(QStringLiteral("/%1/%2").arg(m_sessionId).arg(m_handleId),
-         {{"janus", "message"}, {"body", body}}, [done](const QJsonObject &reply) {
-             if (done)
-                 done(reply.value("plugindata").toObject().value("data").toObject());
+         {{"janus", "message"}, {"body", body}}, [finish](const QJsonObject &reply) {
+             finish(reply.value("plugindata").toObject().value("data").toObject());
          });
 }
 
@@ -255,8 +277,8 @@ void JanusSupervisor::createRoom(qint64 conference)
     QJsonArray tokens;
     for (const auto &member : m_rooms.value(conference).members)
         tokens.append(member.first);
-    roomRequest({{"request", "create"},
-                 {"room", conference},
+    roomRequest(conference,
+                {{"request", "create"},
                  {"admin_key", m_adminKey},
                  {"permanent", false},
                  {"is_private", true},
@@ -282,10 +304,9 @@ void JanusSupervisor::createRoom(qint64 conference)
                                   data.value("error_code").toInt() == 427;
                     // A room left over has its own list: those admitted before join it too.
                     if (it->created && !tokens.isEmpty())
-                        roomRequest({{"request", "allowed"},
-                                     {"room", conference},
-                                     {"action", "add"},
-                                     {"allowed", tokens}});
+                        roomRequest(
+                            conference,
+                            {{"request", "allowed"}, {"action", "add"}, {"allowed", tokens}});
                     const auto waiting = std::exchange(it->waiting, {});
                     for (const auto &admission : waiting)
                         admission();
@@ -305,11 +326,14 @@ void JanusSupervisor::admit(qint64 conference, const QString &tag, Answer answer
         const QString token = randomHex(16);
         const qint64 id = qint64(QRandomGenerator::system()->bounded(quint64(maxPublisherId))) + 1;
         it->members.insert(tag, {token, id});
-        roomRequest({{"request", "allowed"},
-                     {"room", conference},
-                     {"action", "add"},
-                     {"allowed", QJsonArray{token}}},
-                    [answer, conference, token, id, this](const QJsonObject &) {
+        roomRequest(conference,
+                    {{"request", "allowed"}, {"action", "add"}, {"allowed", QJsonArray{token}}},
+                    [this, answer, conference, tag, token, id](const QJsonObject &data) {
+                        // A token Janus did not take would only fail the participant's join.
+                        if (data.value("videoroom").toString() != u"success") {
+                            forget(conference, tag, token);
+                            return answer({{CM::Type, CM::Media}, {CF::Available, false}});
+                        }
                         answer({{CM::Type, CM::Media},
                                 {CF::Available, true},
                                 {CF::Url, url()},
@@ -332,16 +356,22 @@ void JanusSupervisor::release(qint64 conference, const QString &tag, bool lastOn
         return;
     const auto member = it->members.take(tag);
     if (!member.first.isEmpty()) {
-        roomRequest({{"request", "allowed"},
-                     {"room", conference},
-                     {"action", "remove"},
-                     {"allowed", QJsonArray{member.first}}});
-        roomRequest({{"request", "kick"}, {"room", conference}, {"id", member.second}});
+        roomRequest(
+            conference,
+            {{"request", "allowed"}, {"action", "remove"}, {"allowed", QJsonArray{member.first}}});
+        roomRequest(conference, {{"request", "kick"}, {"id", member.second}});
     }
     if (!lastOne)
         return;
     m_rooms.erase(it);
-    roomRequest({{"request", "destroy"}, {"room", conference}});
+    roomRequest(conference, {{"request", "destroy"}});
+}
+
+void JanusSupervisor::forget(qint64 conference, const QString &tag, const QString &token)
+{
+    const auto it = m_rooms.find(conference);
+    if (it != m_rooms.end() && it->members.value(tag).first == token)
+        it->members.remove(tag);
 }
 
 void JanusSupervisor::fail()

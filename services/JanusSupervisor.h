@@ -23,6 +23,7 @@ class JanusSupervisor final : public QObject
 
 public:
     using Answer = std::function<void(const QJsonObject &media)>;
+    using Reply = std::function<void(const QJsonObject &data)>;
 
     /// `executable` is the janus program; `dataDir` gets the configuration in "janus/".
     JanusSupervisor(const QString &executable, const QString &dataDir, QObject *parent = nullptr);
@@ -53,12 +54,20 @@ private:
         QList<std::function<void()>> waiting;           ///< admissions waiting for the room
         QHash<QString, QPair<QString, qint64>> members; ///< tag → token, publisher id
     };
+    struct RoomRequest
+    {
+        QJsonObject body;
+        Reply done;
+    };
     bool writeConfiguration(QString *error);
     void pollReady(int attempts);
-    void post(const QString &path, QJsonObject body,
-              std::function<void(const QJsonObject &)> done = {});
-    void roomRequest(QJsonObject body, std::function<void(const QJsonObject &)> done = {});
+    void post(const QString &path, QJsonObject body, Reply done = {});
+    /// Asks the VideoRoom plugin about `room`, after the requests about it made before.
+    void roomRequest(qint64 room, QJsonObject body, Reply done = {});
+    void sendRoomRequest(qint64 room);
     void createRoom(qint64 conference);
+    /// `tag` was admitted to a room Janus did not let it join: its token is dropped.
+    void forget(qint64 conference, const QString &tag, const QString &token);
     void fail();
     /// Janus died: started again, or given up when it died shortly after its last restart.
     void died();
@@ -77,4 +86,8 @@ private:
     bool m_stopping = false;
     QElapsedTimer m_sinceRestart; ///< invalid before the first restart
     QHash<qint64, Room> m_rooms;
+    /// Per room, in the order they were made; the first one is with Janus. Janus answers
+    /// requests on separate connections in any order: a room's destroy and its next create
+    /// must not cross.
+    QHash<qint64, QList<RoomRequest>> m_roomRequests;
 };

@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -20,6 +21,8 @@ private Q_SLOTS:
     void runsOnlyWhatCallsNeed();
     void admitsAndReportsItsDeath();
     void restartsJanusOnceWithItsRooms();
+    void keepsARoomEnteredAgainAtOnce();
+    void tokenJanusDidNotTakeIsNoAdmission();
 
 private:
     static QJsonObject admit(JanusSupervisor &janus, qint64 room, const QString &tag)
@@ -145,6 +148,44 @@ void TestJanusSupervisor::restartsJanusOnceWithItsRooms()
     };
     QTRY_COMPARE(joins(), QString());
     QCOMPARE(lost.size(), 0);
+}
+
+void TestJanusSupervisor::keepsARoomEnteredAgainAtOnce()
+{
+    if (!janusInstalled())
+        QSKIP("Janus is not installed");
+    QTemporaryDir data;
+    JanusSupervisor janus(QStringLiteral("janus"), data.path());
+    QVERIFY(started(janus));
+    QCOMPARE(admit(janus, 1001, QStringLiteral("u0")).value("available"), QJsonValue(true));
+    const JanusProbe probe(data.path());
+    const QString handle = probe.attachToVideoRoom();
+    // The last one leaves and another enters at once: the room's destroy and its next create
+    // leave together, round after round; the room must be there for whoever entered.
+    for (int round = 1; round <= 20; ++round) {
+        janus.release(1001, QStringLiteral("u%1").arg(round - 1), true);
+        const QJsonObject admitted = admit(janus, 1001, QStringLiteral("u%1").arg(round));
+        QCOMPARE(admitted.value("available"), QJsonValue(true));
+        QVERIFY2(probe.roomRequest(handle, {{"request", "exists"}, {"room", 1001}})
+                     .value("exists")
+                     .toBool(),
+                 qPrintable(QStringLiteral("gone in round %1").arg(round)));
+    }
+}
+
+void TestJanusSupervisor::tokenJanusDidNotTakeIsNoAdmission()
+{
+    if (!janusInstalled())
+        QSKIP("Janus is not installed");
+    QTemporaryDir data;
+    JanusSupervisor janus(QStringLiteral("janus"), data.path());
+    QVERIFY(started(janus));
+    QCOMPARE(admit(janus, 1001, QStringLiteral("u1")).value("available"), QJsonValue(true));
+    // A Janus that stops answering takes no token: the second one is told there is no media.
+    const auto pid = pid_t(janus.pid());
+    QVERIFY(::kill(pid, SIGSTOP) == 0);
+    const auto resume = qScopeGuard([pid] { ::kill(pid, SIGCONT); });
+    QCOMPARE(admit(janus, 1001, QStringLiteral("u2")).value("available"), QJsonValue(false));
 }
 
 QTEST_GUILESS_MAIN(TestJanusSupervisor)
