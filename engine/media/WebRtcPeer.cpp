@@ -24,12 +24,14 @@ template <typename F> void hop(WebRtcPeer *peer, F work)
     QMetaObject::invokeMethod(peer, std::move(work), Qt::QueuedConnection);
 }
 
+/// The description in `sdp`; null when there is none to read. The parser takes almost any
+/// text: webrtcbin judges the rest when the description is set.
 GstWebRTCSessionDescription *parseSdp(const QString &sdp, GstWebRTCSDPType type)
 {
-    GstSDPMessage *message = nullptr;
-    if (gst_sdp_message_new(&message) != GST_SDP_OK)
-        return nullptr;
     const QByteArray text = sdp.toUtf8();
+    GstSDPMessage *message = nullptr;
+    if (text.isEmpty() || gst_sdp_message_new(&message) != GST_SDP_OK)
+        return nullptr;
     if (gst_sdp_message_parse_buffer(reinterpret_cast<const guint8 *>(text.constData()),
                                      guint(text.size()), message) != GST_SDP_OK) {
         gst_sdp_message_free(message);
@@ -38,22 +40,46 @@ GstWebRTCSessionDescription *parseSdp(const QString &sdp, GstWebRTCSDPType type)
     return gst_webrtc_session_description_new(type, message);
 }
 
-/// A promise of webrtcbin whose reply (a copy, null when there is none) reaches `then` on the
-/// thread of `peer`: webrtcbin answers on its own thread, which must not wait for ours.
-GstPromise *answered(WebRtcPeer *peer, std::function<void(const GstStructure *)> then)
+/// Why webrtcbin did not do what `promise` stands for; empty when it did.
+QString refusal(GstPromise *promise)
+{
+    // Answered already: waiting returns at once with how.
+    switch (gst_promise_wait(promise)) {
+    case GST_PROMISE_RESULT_REPLIED:
+        break;
+    case GST_PROMISE_RESULT_EXPIRED:
+        return QStringLiteral("no answer");
+    default:
+        return QStringLiteral("interrupted");
+    }
+    const GstStructure *reply = gst_promise_get_reply(promise);
+    GError *error = nullptr;
+    if (!reply || !gst_structure_get(reply, "error", G_TYPE_ERROR, &error, nullptr))
+        return {};
+    const QString why = QString::fromUtf8(error ? error->message : "an error");
+    g_clear_error(&error);
+    return why;
+}
+
+/// A promise of webrtcbin to `what`, whose reply (a copy, null when there is none) reaches
+/// `then` on the thread of `peer`: webrtcbin answers on its own thread, which must not wait for
+/// ours. A refusal is the stream's failure instead, reported at once.
+GstPromise *answered(WebRtcPeer *peer, const char *what,
+                     std::function<void(const GstStructure *)> then)
 {
     struct Pending
     {
         WebRtcPeer *peer;
+        const char *what;
         std::function<void(const GstStructure *)> then;
     };
     return gst_promise_new_with_change_func(
         [](GstPromise *promise, gpointer data) {
             const auto *pending = static_cast<const Pending *>(data);
-            // Answered already: waiting returns at once with how.
-            const GstStructure *reply = gst_promise_wait(promise) == GST_PROMISE_RESULT_REPLIED
-                                            ? gst_promise_get_reply(promise)
-                                            : nullptr;
+            if (const QString why = refusal(promise); !why.isEmpty())
+                return pending->peer->fail(QStringLiteral("webrtcbin cannot %1: %2")
+                                               .arg(QLatin1String(pending->what), why));
+            const GstStructure *reply = gst_promise_get_reply(promise);
             std::shared_ptr<GstStructure> copy(reply ? gst_structure_copy(reply) : nullptr,
                                                [](GstStructure *s) {
                                                    if (s)
@@ -61,7 +87,7 @@ GstPromise *answered(WebRtcPeer *peer, std::function<void(const GstStructure *)>
                                                });
             hop(pending->peer, [then = pending->then, copy] { then(copy.get()); });
         },
-        new Pending{peer, std::move(then)},
+        new Pending{peer, what, std::move(then)},
         [](gpointer data) { delete static_cast<Pending *>(data); });
 }
 
@@ -329,7 +355,9 @@ bool WebRtcPeer::build(const QString &launch)
 
 void WebRtcPeer::play()
 {
-    gst_element_set_state(m_pipeline, GST_STATE_PLAYING);
+    // Most elements that cannot start say why on the bus as well, but not all of them.
+    if (gst_element_set_state(m_pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
+        return fail(QStringLiteral("the pipeline cannot start"));
     if (!m_connected && !m_lost)
         m_connecting.start();
 }
@@ -409,8 +437,8 @@ void WebRtcPeer::watchFrames(const char *sink, void (*deliver)(WebRtcPeer *, con
 
 void WebRtcPeer::makeOffer()
 {
-    GstPromise *promise =
-        answered(this, [this](const GstStructure *reply) { setLocal(reply, "offer"); });
+    GstPromise *promise = answered(this, "make an offer",
+                                   [this](const GstStructure *reply) { setLocal(reply, "offer"); });
     g_signal_emit_by_name(m_webrtc, "create-offer", nullptr, promise);
     gst_promise_unref(promise);
 }
@@ -422,17 +450,23 @@ void WebRtcPeer::setLocal(const GstStructure *reply, const char *field)
         gst_structure_get(reply, field, GST_TYPE_WEBRTC_SESSION_DESCRIPTION, &local, nullptr);
     if (!local)
         return fail(QStringLiteral("webrtcbin made no %1").arg(QLatin1String(field)));
-    g_signal_emit_by_name(m_webrtc, "set-local-description", local, nullptr);
-    describe(local);
-    gst_webrtc_session_description_free(local);
+    // Sent once in place: the relay gets no description this side could not take.
+    std::shared_ptr<GstWebRTCSessionDescription> kept(local, gst_webrtc_session_description_free);
+    GstPromise *applied = answered(this, "set the local description",
+                                   [this, kept](const GstStructure *) { describe(kept.get()); });
+    g_signal_emit_by_name(m_webrtc, "set-local-description", local, applied);
+    gst_promise_unref(applied);
 }
 
 void WebRtcPeer::applyAnswer(const QString &sdp)
 {
-    if (GstWebRTCSessionDescription *answer = parseSdp(sdp, GST_WEBRTC_SDP_TYPE_ANSWER)) {
-        g_signal_emit_by_name(m_webrtc, "set-remote-description", answer, nullptr);
-        gst_webrtc_session_description_free(answer);
-    }
+    GstWebRTCSessionDescription *answer = parseSdp(sdp, GST_WEBRTC_SDP_TYPE_ANSWER);
+    if (!answer)
+        return fail(QStringLiteral("the relay's answer cannot be read"));
+    GstPromise *applied = answered(this, "set the relay's answer", [](const GstStructure *) {});
+    g_signal_emit_by_name(m_webrtc, "set-remote-description", answer, applied);
+    gst_promise_unref(applied);
+    gst_webrtc_session_description_free(answer);
 }
 
 void WebRtcPeer::answerOffer(const QString &sdp)
@@ -441,7 +475,8 @@ void WebRtcPeer::answerOffer(const QString &sdp)
     if (!offer)
         return fail(QStringLiteral("the relay's offer cannot be read"));
     // The answer is made once the offer is in place.
-    GstPromise *applied = answered(this, [this](const GstStructure *) { createAnswer(); });
+    GstPromise *applied =
+        answered(this, "set the relay's offer", [this](const GstStructure *) { createAnswer(); });
     g_signal_emit_by_name(m_webrtc, "set-remote-description", offer, applied);
     gst_promise_unref(applied);
     gst_webrtc_session_description_free(offer);
@@ -449,8 +484,8 @@ void WebRtcPeer::answerOffer(const QString &sdp)
 
 void WebRtcPeer::createAnswer()
 {
-    GstPromise *promise =
-        answered(this, [this](const GstStructure *reply) { setLocal(reply, "answer"); });
+    GstPromise *promise = answered(
+        this, "make an answer", [this](const GstStructure *reply) { setLocal(reply, "answer"); });
     g_signal_emit_by_name(m_webrtc, "create-answer", nullptr, promise);
     gst_promise_unref(promise);
 }

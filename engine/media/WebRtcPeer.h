@@ -59,7 +59,8 @@ protected:
     void play();
     /// Stops every GStreamer thread of the pipeline; nothing calls back afterwards.
     void stopPipeline();
-    /// Applies the relay's offer and answers it.
+    /// Applies the relay's offer and answers it. An offer that cannot be read or set, like
+    /// every description webrtcbin refuses, loses the media at once.
     void answerOffer(const QString &sdp);
     /// Applies the relay's answer to our offer.
     void applyAnswer(const QString &sdp);

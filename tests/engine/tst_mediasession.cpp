@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 /// The media module's session with a scripted Janus: which of Janus's events reach which of
 /// its streams.
@@ -25,6 +26,8 @@ private Q_SLOTS:
     void staleHangupSparesTheNewConnection();
     void refusedJoin_data();
     void refusedJoin();
+    void refusedAnswer_data();
+    void refusedAnswer();
 };
 
 namespace {
@@ -34,7 +37,8 @@ constexpr qint64 ownId = 5;   ///< this participant's publisher id in the room
 const QString self = QStringLiteral("conf1-u1;ws");
 
 /// Janus as far as a publisher needs it: a session, a handle, the room joined, and offers
-/// taken but never answered. Events go out through the long poll as they are pushed.
+/// taken but never answered, or answered with `offerAnswer` once one is set. Events go out through
+/// the long poll as they are pushed.
 class ScriptedJanus
 {
 public:
@@ -51,6 +55,7 @@ public:
     /// Janus's VideoRoom error code for the first `refusals` joins (all for -1).
     int joinError = 0;
     int refusals = -1;
+    std::optional<QString> offerAnswer; ///< the description every offer is answered with
     qsizetype sessions() const
     {
         return std::count_if(
@@ -93,12 +98,15 @@ private:
         const QString kind = body.value("janus").toString();
         if (kind == u"create" || kind == u"attach")
             return json({{"janus", "success"}, {"data", QJsonObject{{"id", handle}}}});
-        if (body.value("body").toObject().value("request").toString() == u"join" && joinError &&
-            refusals-- != 0)
+        const QString asked = body.value("body").toObject().value("request").toString();
+        if (asked == u"publish" && offerAnswer)
+            push(event({{"videoroom", "event"}, {"configured", "ok"}},
+                       {{"type", "answer"}, {"sdp", *offerAnswer}}));
+        if (asked == u"join" && joinError && refusals-- != 0)
             push(event({{"videoroom", "event"},
                         {"error_code", joinError},
                         {"error", QStringLiteral("refused")}}));
-        else if (body.value("body").toObject().value("request").toString() == u"join")
+        else if (asked == u"join")
             push(event({{"videoroom", "joined"},
                         {"id", ownId},
                         {"private_id", 9},
@@ -113,10 +121,13 @@ private:
 
     QJsonArray m_events;
     bool m_polled = false; ///< a poll waits for events
-    static QJsonObject event(const QJsonObject &data)
+    static QJsonObject event(const QJsonObject &data, const QJsonObject &jsep = {})
     {
-        return {
+        QJsonObject e{
             {"janus", "event"}, {"sender", handle}, {"plugindata", QJsonObject{{"data", data}}}};
+        if (!jsep.isEmpty())
+            e.insert("jsep", jsep);
+        return e;
     }
 };
 
@@ -225,6 +236,46 @@ void TestMediaSession::refusedJoin()
     };
     QTRY_VERIFY_WITH_TIMEOUT(janus.sessions() > 1, 10000); // the first refusal is not the last
     QTRY_COMPARE_WITH_TIMEOUT(shown(), note, 10000);
+}
+
+void TestMediaSession::refusedAnswer_data()
+{
+    QTest::addColumn<QString>("sdp");
+    QTest::newRow("no description") << QString();
+    // Read without complaint, but not an answer to the offer: no media, no fingerprint.
+    QTest::newRow("not an answer to the offer") << QStringLiteral("v=0\r\no=- 1 1 IN IP4 "
+                                                                  "127.0.0.1\r\ns=-\r\nt=0 0\r\n");
+}
+
+/// The relay answers the sent media's offer with a description webrtcbin cannot take: the stream
+/// fails at once and is offered again, long before it would have been given up for not
+/// connecting.
+void TestMediaSession::refusedAnswer()
+{
+    QFETCH(QString, sdp);
+    ScriptedJanus janus;
+    janus.offerAnswer = sdp;
+    QVERIFY(janus.server.listen());
+    QTemporaryDir dir;
+    EngineState state;
+    state.selfUri = self;
+    state.settingsPath = dir.filePath(QStringLiteral("engine.ecf"));
+    {
+        QSettings settings(state.settingsPath, QSettings::IniFormat);
+        settings.setValue(QStringLiteral("engine/pictureColour"), QStringLiteral("#c03020"));
+        settings.setValue(QStringLiteral("engine/toneFrequency"), 660);
+        settings.setValue(QStringLiteral("engine/connectTimeout"), 3600); // never, in this test
+    }
+    const std::unique_ptr<MediaEngine> media(createMediaEngine(state));
+    QVERIFY(media);
+    namespace CF = ConferenceMessages::Field;
+    media->start({{CF::Available, true},
+                  {CF::Url, QString(janus.server.baseUrl() + QStringLiteral("/janus"))},
+                  {CF::Room, 1},
+                  {CF::Id, ownId},
+                  {CF::Token, QStringLiteral("admitted")}});
+    QTRY_VERIFY_WITH_TIMEOUT(janus.requests(QStringLiteral("unpublish")) >= 1, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(janus.requests(QStringLiteral("publish")) >= 2, 10000);
 }
 
 QTEST_GUILESS_MAIN(TestMediaSession)
