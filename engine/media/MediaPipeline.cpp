@@ -145,9 +145,13 @@ QString MediaPipeline::publisher(const Sending &sending)
 {
     const VideoFormat format = videoFormat(sending.videoLevel);
     // A camera can be opened once, and the own tile should show what the others see: it gets
-    // its pictures from here, generated or not.
+    // its pictures from here, generated or not. Scaled and converted on a thread of its own,
+    // behind a queue that keeps only the newest picture: the camera's thread, which also feeds
+    // the encoder, never waits for the own tile.
     const QString selfView =
-        QStringLiteral("local. ! videoscale name=selffit ! capsfilter name=selfsize ! videoconvert "
+        QStringLiteral("local. ! queue name=selfqueue max-size-buffers=1 max-size-bytes=0 "
+                       "max-size-time=0 leaky=downstream "
+                       "! videoscale name=selffit ! capsfilter name=selfsize ! videoconvert "
                        "! video/x-raw,format=BGRx "
                        "! appsink name=selfview sync=false max-buffers=1 drop=true ");
     return QStringLiteral("webrtcbin name=webrtc bundle-policy=max-bundle ") +

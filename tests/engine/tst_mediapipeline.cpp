@@ -199,6 +199,23 @@ void TestMediaPipeline::devicesAndProcessing()
     }
     QVERIFY(child(pipeline, "microphone"));
     QVERIFY(child(pipeline, "camera"));
+    // The own tile's pictures are scaled behind a queue that keeps the newest one only: the
+    // camera's thread, which feeds the encoder too, never waits for them.
+    const Element fit = child(pipeline, "selffit");
+    QVERIFY(fit);
+    GstPad *in = gst_element_get_static_pad(fit.get(), "sink");
+    GstPad *feed = gst_pad_get_peer(in);
+    const Element before(feed ? gst_pad_get_parent_element(feed) : nullptr);
+    for (GstPad *pad : {in, feed})
+        if (pad)
+            gst_object_unref(pad);
+    QVERIFY(before);
+    QCOMPARE(QString::fromUtf8(GST_OBJECT_NAME(gst_element_get_factory(before.get()))), "queue");
+    guint buffers = 0;
+    int leaky = 0;
+    g_object_get(before.get(), "max-size-buffers", &buffers, "leaky", &leaky, nullptr);
+    QCOMPARE(buffers, 1u);
+    QCOMPARE(leaky, 2); // downstream: the older picture goes
 }
 
 void TestMediaPipeline::shareCapturesItsSource_data()
