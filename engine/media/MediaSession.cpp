@@ -251,6 +251,7 @@ void MediaSession::teardown()
     m_publisher = nullptr;
     qDeleteAll(m_subscribers);
     m_subscribers.clear();
+    m_attachOfFeed.clear();
     qDeleteAll(m_subscribeRetry);
     m_subscribeRetry.clear();
     m_echoFeed = 0;
@@ -596,18 +597,23 @@ void MediaSession::subscribe(qint64 feed, const QString &uri, bool share)
     }
     subscriber->setSpeakerMuted(speakerMuted);
     JanusClient *janus = m_janus.get();
-    janus->attach([this, janus, feed, subscriber](qint64 handle) {
+    // The reply is matched by the request, not by the subscriber: a new subscriber to the same
+    // feed may live where one lost while attaching did.
+    const quint64 request = ++m_attachRequests;
+    m_attachOfFeed.insert(feed, request);
+    janus->attach([this, janus, feed, request](qint64 handle) {
         qCDebug(lcMedia, "subscriber handle %lld for %lld", handle, feed);
         if (janus != m_janus.get() || handle == 0)
             return;
-        if (m_subscribers.value(feed) != subscriber) // lost while attaching
+        Subscriber *current = m_subscribers.value(feed);
+        if (!current || m_attachOfFeed.value(feed) != request) // lost while attaching
             return janus->detach(handle);
         m_feedOfHandle.insert(handle, feed);
-        connect(subscriber, &WebRtcPeer::localDescription, this,
+        connect(current, &WebRtcPeer::localDescription, this,
                 [this, handle](const QJsonObject &jsep) {
                     m_janus->message(handle, {{"request", "start"}}, jsep);
                 });
-        connect(subscriber, &WebRtcPeer::localCandidate, this,
+        connect(current, &WebRtcPeer::localCandidate, this,
                 [this, handle](const QJsonObject &c) { m_janus->trickle(handle, c); });
         janus->message(handle, {{"request", "join"},
                                 {"ptype", "subscriber"},
@@ -668,6 +674,7 @@ void MediaSession::subscriberEvent(qint64 handle, const QJsonObject &data, const
 void MediaSession::drop(qint64 feed)
 {
     Subscriber *subscriber = m_subscribers.take(feed);
+    m_attachOfFeed.remove(feed);
     if (!subscriber)
         return;
     if (!subscriber->isShare()) // a share's uri is its sharer's, who may speak on

@@ -118,6 +118,8 @@ private:
     Publisher *m_publisher = nullptr;
     bool m_publisherAnswered = false; ///< the relay has answered the running publisher's offer
     QHash<qint64, Subscriber *> m_subscribers; ///< by feed (remote publisher id)
+    QHash<qint64, quint64> m_attachOfFeed;     ///< each subscriber's request for its handle
+    quint64 m_attachRequests = 0;
     // The local share: a publisher of its own in the room, named after this participant.
     bool m_sharing = false;
     ShareSource m_shareSource;
