@@ -234,3 +234,46 @@ QString MediaPipeline::speaker(const QString &device, bool echoReference)
                           "leaky=downstream ! interaudiosink channel=%2")
         .arg(sink, echoChannel());
 }
+
+namespace {
+
+/// The format every voice is mixed in.
+const char *const mixFormat = "audio/x-raw,format=S16LE,rate=48000,channels=2,layout=interleaved";
+
+} // namespace
+
+QString MediaPipeline::soundMix(const QString &device, bool opens, bool echoReference)
+{
+    // Silence keeps the mix, and the canceller's reference, running between voices. Inputs
+    // that join later bring 40 ms of latency, which the mix allows for from the start.
+    return QStringLiteral("audiotestsrc is-live=true wave=silence ! %1 "
+                          "! audiomixer name=mix min-upstream-latency=40000000 "
+                          "! audioconvert ! audioresample ! %2")
+        .arg(QLatin1String(mixFormat),
+             opens ? speaker(device, echoReference) : QStringLiteral("fakesink sync=false"));
+}
+
+QString MediaPipeline::mixInput(const QString &channel)
+{
+    // Read in pieces of 10 ms, 40 ms behind the voice's decoder: little delay, few gaps.
+    return QStringLiteral("interaudiosrc channel=%1 period-time=10000000 latency-time=40000000 "
+                          "! audioconvert ! audioresample ! capsfilter caps=\"%2\"")
+        .arg(quoted(channel), QLatin1String(mixFormat));
+}
+
+QString MediaPipeline::voice(const QString &channel, const QString &recordFile, bool muted)
+{
+    QString out;
+    if (!recordFile.isEmpty())
+        out = QStringLiteral("audioconvert ! audio/x-raw,format=S16LE,channels=1,rate=48000 "
+                             "! filesink sync=false async=false buffer-mode=2 location=%1")
+                  .arg(quoted(recordFile));
+    else if (!channel.isEmpty())
+        out = QStringLiteral("interaudiosink channel=%1 async=false").arg(quoted(channel));
+    else
+        out = QStringLiteral("fakesink sync=false async=false");
+    return QStringLiteral("rtpopusdepay ! opusdec ! audioconvert ! audioresample "
+                          "! volume name=speaker mute=%1 ! ")
+               .arg(muted ? QStringLiteral("true") : QStringLiteral("false")) +
+           out;
+}

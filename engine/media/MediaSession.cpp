@@ -252,9 +252,9 @@ void MediaSession::teardown()
     qDeleteAll(m_subscribers);
     m_subscribers.clear();
     m_attachOfFeed.clear();
+    m_mix.clear();
     qDeleteAll(m_subscribeRetry);
     m_subscribeRetry.clear();
-    m_echoFeed = 0;
     m_feedOfHandle.clear();
     m_cameraFeeds.clear();
     closeRelay();
@@ -411,6 +411,7 @@ void MediaSession::publish()
 {
     m_sent = sending();
     probeSpeaker();
+    followSpeaker();
     m_publisher = new Publisher(MediaPipeline::publisher(m_sent), this);
     m_publisherAnswered = false;
     limitConnecting(m_publisher);
@@ -530,7 +531,7 @@ void MediaSession::probeSpeaker()
         return;
     m_speakerProbed = true;
     m_probedSpeaker = m_speakerDevice;
-    m_speakerOpens = Subscriber::speakerOpens(m_speakerDevice);
+    m_speakerOpens = SoundMix::opens(m_speakerDevice);
 }
 
 void MediaSession::addPublishers(const QJsonArray &list)
@@ -564,11 +565,8 @@ void MediaSession::subscribe(qint64 feed, const QString &uri, bool share)
     qCDebug(lcMedia, "subscribing to %lld (%s)", feed, qPrintable(uri));
     auto *subscriber = new Subscriber(m_state, uri, record, share, this);
     limitConnecting(subscriber);
-    subscriber->setSpeakerDevice(m_speakerDevice, m_speakerOpens);
-    if (m_echoWanted && !share && m_echoFeed == 0) {
-        subscriber->setEchoReference(true);
-        m_echoFeed = feed;
-    }
+    if (!share && record.isEmpty())
+        subscriber->setVoiceChannel(m_mix.addVoice());
     m_subscribers.insert(feed, subscriber);
     connect(subscriber, &WebRtcPeer::connected, this, [this, feed, uri, share] {
         if (MediaRetry *retry = m_subscribeRetry.value(feed))
@@ -679,8 +677,7 @@ void MediaSession::drop(qint64 feed)
         return;
     if (!subscriber->isShare()) // a share's uri is its sharer's, who may speak on
         clearMarks(subscriber->uri());
-    if (feed == m_echoFeed)
-        m_echoFeed = 0;
+    m_mix.removeVoice(subscriber->voiceChannel());
     const qint64 handle = m_feedOfHandle.key(feed);
     m_feedOfHandle.remove(handle);
     if (handle != 0 && m_janus)
@@ -833,8 +830,6 @@ void MediaSession::reconfigure()
 {
     if (!m_publisher)
         return; // the publisher, once built, reads the record then
-    const QString speaker = m_speakerDevice;
-    const bool echo = m_echoWanted;
     const MediaPipeline::Sending next = sending();
     probeSpeaker();
     if (next.camera != m_sent.camera)
@@ -855,8 +850,7 @@ void MediaSession::reconfigure()
         tellBitrate();
     if (cameraToggled)
         follow();
-    if (m_speakerDevice != speaker || m_echoWanted != echo)
-        followSpeaker();
+    followSpeaker();
     qCDebug(lcMedia, "reconfigured: %s", qPrintable(describe()));
 }
 
@@ -878,14 +872,7 @@ QList<WebRtcPeer *> MediaSession::peers() const
 
 void MediaSession::followSpeaker()
 {
-    if (!m_echoWanted)
-        m_echoFeed = 0;
-    for (auto it = m_subscribers.cbegin(); it != m_subscribers.cend(); ++it) {
-        if (m_echoWanted && m_echoFeed == 0 && !it.value()->isShare())
-            m_echoFeed = it.key();
-        it.value()->changeSpeaker(m_speakerDevice, m_speakerOpens,
-                                  m_echoWanted && it.key() == m_echoFeed);
-    }
+    m_mix.setOutput(m_speakerDevice, m_speakerOpens, m_echoWanted);
 }
 
 QString MediaSession::describe() const

@@ -4,6 +4,7 @@
 #include "engine/media/LinkMonitor.h"
 #include "engine/media/MediaPipeline.h"
 #include "engine/media/MediaRetry.h"
+#include "engine/media/SoundMix.h"
 
 #include <QHash>
 #include <QJsonObject>
@@ -94,7 +95,7 @@ private:
     void tellBitrate();
     /// Every connection of the call, for the statistics.
     QList<WebRtcPeer *> peers() const;
-    /// Every subscriber plays into the chosen speaker; one feeds the echo canceller.
+    /// The call's mix plays into the chosen speaker, and feeds the echo canceller when it wants.
     void followSpeaker();
 
     EngineState &m_state;
@@ -145,5 +146,5 @@ private:
     bool m_speakerProbed = false;
     bool m_speakerOpens = false;
     bool m_echoWanted = false; ///< the microphone's echo canceller needs what is played
-    qint64 m_echoFeed = 0;     ///< the participant whose played sound the canceller hears
+    SoundMix m_mix;            ///< every received voice that is played, and what is heard of it
 };
