@@ -410,7 +410,6 @@ void MediaSession::joined(const QJsonObject &data)
 void MediaSession::publish()
 {
     m_sent = sending();
-    probeSpeaker();
     followSpeaker();
     m_publisher = new Publisher(MediaPipeline::publisher(m_sent), this);
     m_publisherAnswered = false;
@@ -523,15 +522,6 @@ void MediaSession::limitConnecting(WebRtcPeer *peer) const
 {
     if (m_connectTimeoutMs > 0)
         peer->setConnectTimeout(m_connectTimeoutMs);
-}
-
-void MediaSession::probeSpeaker()
-{
-    if (m_speakerProbed && m_probedSpeaker == m_speakerDevice)
-        return;
-    m_speakerProbed = true;
-    m_probedSpeaker = m_speakerDevice;
-    m_speakerOpens = SoundMix::opens(m_speakerDevice);
 }
 
 void MediaSession::addPublishers(const QJsonArray &list)
@@ -831,7 +821,6 @@ void MediaSession::reconfigure()
     if (!m_publisher)
         return; // the publisher, once built, reads the record then
     const MediaPipeline::Sending next = sending();
-    probeSpeaker();
     if (next.camera != m_sent.camera)
         m_publisher->replaceInput("videoinput", MediaPipeline::videoInput(next));
     if (next.videoLevel != m_sent.videoLevel) {
@@ -872,7 +861,7 @@ QList<WebRtcPeer *> MediaSession::peers() const
 
 void MediaSession::followSpeaker()
 {
-    m_mix.setOutput(m_speakerDevice, m_speakerOpens, m_echoWanted);
+    m_mix.setOutput(m_speakerDevice, m_echoWanted);
 }
 
 QString MediaSession::describe() const

@@ -65,8 +65,6 @@ private:
     /// The local share stopped: a desktop stream that ended ends the share, a screen or
     /// window of X is captured again.
     void shareStreamLost();
-    /// Decides, once per output, whether the chosen speaker can be opened.
-    void probeSpeaker();
     /// A stream that does not connect in time is lost, as one that fails later would be.
     void limitConnecting(WebRtcPeer *peer) const;
     /// Whether the participant's tile says that its media stopped.
@@ -142,9 +140,6 @@ private:
     bool m_generatedTone = false;
     MediaPipeline::Sending m_sent; ///< what the running publisher was built or changed for
     QString m_speakerDevice;       ///< the chosen output's name at the sound server, or empty
-    QString m_probedSpeaker;       ///< the output whose opening m_speakerOpens tells
-    bool m_speakerProbed = false;
-    bool m_speakerOpens = false;
-    bool m_echoWanted = false; ///< the microphone's echo canceller needs what is played
-    SoundMix m_mix;            ///< every received voice that is played, and what is heard of it
+    bool m_echoWanted = false;     ///< the microphone's echo canceller needs what is played
+    SoundMix m_mix;                ///< every received voice that is played, and what is heard of it
 };

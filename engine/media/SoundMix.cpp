@@ -38,12 +38,14 @@ bool SoundMix::opens(const QString &device)
     return opens;
 }
 
-void SoundMix::setOutput(const QString &device, bool opens, bool echoReference)
+void SoundMix::setOutput(const QString &device, bool echoReference)
 {
-    if (device == m_device && opens == m_opens && echoReference == m_echoReference)
+    if (m_probed && device == m_device && echoReference == m_echoReference)
         return;
+    if (!m_probed || device != m_device)
+        m_opens = opens(device);
+    m_probed = true;
     m_device = device;
-    m_opens = opens;
     m_echoReference = echoReference;
     if (m_pipeline)
         build(); // the voices' channels outlive the mix that reads them

@@ -18,12 +18,14 @@ public:
     explicit SoundMix(QObject *parent = nullptr);
     ~SoundMix() override;
 
-    /// Whether the sound server's output `device` (empty for the default one) can be opened;
-    /// a machine without one still shows the pictures. Opens it: not on a streaming thread.
+    /// Whether the sound server's output `device` (empty for the default one) can be opened.
+    /// Opens it: not on a streaming thread.
     static bool opens(const QString &device);
-    /// Plays into `device` when it `opens`, else drops the sound; with `echoReference`, the echo
-    /// canceller hears the mix. A change starts the mix again on the new output.
-    void setOutput(const QString &device, bool opens, bool echoReference);
+    /// Plays into `device` (empty for the default one), asked once per device whether it opens:
+    /// the sound of one that does not is dropped, and a machine without one still shows the
+    /// pictures. With `echoReference`, the echo canceller hears the mix. A change starts the mix
+    /// again on the new output.
+    void setOutput(const QString &device, bool echoReference);
     /// A new voice in the mix: the channel its subscriber plays into.
     QString addVoice();
     void removeVoice(const QString &channel);
@@ -45,6 +47,7 @@ private:
     int m_generation = 0; ///< of the running pipeline, so that an old one's errors are known
     QStringList m_channels;
     QString m_device;
+    bool m_probed = false; ///< whether m_opens tells of m_device
     bool m_opens = false;
     bool m_echoReference = false;
 };
