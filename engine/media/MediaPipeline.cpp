@@ -145,9 +145,13 @@ QString MediaPipeline::publisher(const Sending &sending)
 {
     const VideoFormat format = videoFormat(sending.videoLevel);
     // A camera can be opened once, and the own tile should show what the others see: it gets
-    // its pictures from here, generated or not.
+    // its pictures from here, generated or not. Scaled and converted on a thread of its own,
+    // behind a queue that keeps only the newest picture: the camera's thread, which also feeds
+    // the encoder, never waits for the own tile.
     const QString selfView =
-        QStringLiteral("local. ! videoscale name=selffit ! capsfilter name=selfsize ! videoconvert "
+        QStringLiteral("local. ! queue name=selfqueue max-size-buffers=1 max-size-bytes=0 "
+                       "max-size-time=0 leaky=downstream "
+                       "! videoscale name=selffit ! capsfilter name=selfsize ! videoconvert "
                        "! video/x-raw,format=BGRx "
                        "! appsink name=selfview sync=false max-buffers=1 drop=true ");
     return QStringLiteral("webrtcbin name=webrtc bundle-policy=max-bundle ") +
@@ -229,4 +233,47 @@ QString MediaPipeline::speaker(const QString &device, bool echoReference)
     return QStringLiteral("tee name=heard ! queue ! %1 heard. ! queue max-size-buffers=20 "
                           "leaky=downstream ! interaudiosink channel=%2")
         .arg(sink, echoChannel());
+}
+
+namespace {
+
+/// The format every voice is mixed in.
+const char *const mixFormat = "audio/x-raw,format=S16LE,rate=48000,channels=2,layout=interleaved";
+
+} // namespace
+
+QString MediaPipeline::soundMix(const QString &device, bool opens, bool echoReference)
+{
+    // Silence keeps the mix, and the canceller's reference, running between voices. Inputs
+    // that join later bring 40 ms of latency, which the mix allows for from the start.
+    return QStringLiteral("audiotestsrc is-live=true wave=silence ! %1 "
+                          "! audiomixer name=mix min-upstream-latency=40000000 "
+                          "! audioconvert ! audioresample ! %2")
+        .arg(QLatin1String(mixFormat),
+             opens ? speaker(device, echoReference) : QStringLiteral("fakesink sync=false"));
+}
+
+QString MediaPipeline::mixInput(const QString &channel)
+{
+    // Read in pieces of 10 ms, 40 ms behind the voice's decoder: little delay, few gaps.
+    return QStringLiteral("interaudiosrc channel=%1 period-time=10000000 latency-time=40000000 "
+                          "! audioconvert ! audioresample ! capsfilter caps=\"%2\"")
+        .arg(quoted(channel), QLatin1String(mixFormat));
+}
+
+QString MediaPipeline::voice(const QString &channel, const QString &recordFile, bool muted)
+{
+    QString out;
+    if (!recordFile.isEmpty())
+        out = QStringLiteral("audioconvert ! audio/x-raw,format=S16LE,channels=1,rate=48000 "
+                             "! filesink sync=false async=false buffer-mode=2 location=%1")
+                  .arg(quoted(recordFile));
+    else if (!channel.isEmpty())
+        out = QStringLiteral("interaudiosink channel=%1 async=false").arg(quoted(channel));
+    else
+        out = QStringLiteral("fakesink sync=false async=false");
+    return QStringLiteral("rtpopusdepay ! opusdec ! audioconvert ! audioresample "
+                          "! volume name=speaker mute=%1 ! ")
+               .arg(muted ? QStringLiteral("true") : QStringLiteral("false")) +
+           out;
 }

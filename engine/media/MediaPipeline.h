@@ -60,8 +60,20 @@ public:
     static QString share(const MediaEngine::ShareSource &source);
     /// Where received sound is played: the named output of the sound server, else the default
     /// one. With `echoReference`, the sound also goes to the echo canceller's probe, which the
-    /// publisher's pipeline holds (one participant's sound at a time: the probe takes one).
+    /// publisher's pipeline holds; the probe takes one stream, so it is given the call's mix.
     static QString speaker(const QString &device, bool echoReference);
+    /// The call's received voices mixed into one stream, `audiomixer name=mix`, whose inputs
+    /// (mixInput()) join and leave while it plays; the mix goes to speaker() when the output
+    /// `opens`, else nowhere.
+    static QString soundMix(const QString &device, bool opens, bool echoReference);
+    /// One voice's way into the mix: what its subscriber plays into `channel`.
+    static QString mixInput(const QString &channel);
+    /// The in-process channel of the `n`th received voice of the process.
+    static QString voiceChannel(int n) { return QStringLiteral("orvale-voice-%1").arg(n); }
+    /// What a subscriber makes of the received sound: decoded, muted or not by its
+    /// `volume name=speaker`, and played into the mix's `channel`, or written as raw 48 kHz
+    /// mono samples into `recordFile` when one is named; dropped when neither is.
+    static QString voice(const QString &channel, const QString &recordFile, bool muted);
     /// The name under which the microphone's echo canceller finds what the speaker plays.
     static QString echoProbeName() { return QStringLiteral("orvaleecho"); }
     /// The in-process channel that carries played sound to the probe.

@@ -7,7 +7,6 @@
 #include "engine/media/MediaPipeline.h"
 #include "engine/media/Publisher.h"
 #include "engine/media/Subscriber.h"
-#include "engine/media/XErrorTrap.h"
 
 #include <gst/gst.h>
 
@@ -33,10 +32,6 @@ constexpr int unauthorisedCode = 433; ///< Janus VideoRoom's answer to a token i
 constexpr int refusalsToGiveUp = 3;
 /// Sound is sent even while muted: the relay hearing none for this long lost this participant.
 constexpr int silenceLimitMs = 5000;
-/// How long the desktop's stream, which repeats its picture ten times a second, may be quiet.
-constexpr int desktopSilenceMs = 2000;
-/// A share is published under its sharer's URI with this in front.
-const QString sharePrefix = QStringLiteral("share:");
 
 /// A stable number per participant, so that each one's picture and tone differ.
 quint32 participantHash(const QString &uri)
@@ -76,12 +71,7 @@ MediaSession::MediaSession(EngineState &state, QObject *parent)
     m_audioSilent.setInterval(silenceLimitMs);
     connect(&m_audioSilent, &QTimer::timeout, this,
             [this] { publisherLost(); }); // the relay hears nothing from here
-    m_shareWatch.setInterval(300);
-    connect(&m_shareWatch, &QTimer::timeout, this, [this] {
-        if (!XErrorTrap::watchedGone())
-            return;
-        qInfo("media: the shared window was closed: the share ends");
-        stopShare();
+    connect(&m_share, &ShareSession::ended, this, [this] {
         if (shareLost)
             shareLost();
     });
@@ -200,8 +190,8 @@ void MediaSession::connectRelay()
                         qPrintable(jsep.value("type").toString()));
                 if (handle == m_publisherHandle)
                     publisherEvent(data, jsep);
-                else if (handle == m_shareHandle)
-                    shareEvent(data, jsep);
+                else if (handle == m_share.handle())
+                    m_share.event(data, jsep);
                 else
                     subscriberEvent(handle, data, jsep);
             });
@@ -244,16 +234,16 @@ void MediaSession::teardown()
     m_audioSilent.stop();
     m_links.stop();
     // The share's pipeline goes with the relay; the wish to share stays for a reconnect.
-    m_shareRetry.cancel();
-    closeShare();
+    m_share.relayGone();
     m_publishRetry.cancel();
     delete m_publisher;
     m_publisher = nullptr;
     qDeleteAll(m_subscribers);
     m_subscribers.clear();
+    m_attachOfFeed.clear();
+    m_mix.clear();
     qDeleteAll(m_subscribeRetry);
     m_subscribeRetry.clear();
-    m_echoFeed = 0;
     m_feedOfHandle.clear();
     m_cameraFeeds.clear();
     closeRelay();
@@ -402,14 +392,13 @@ void MediaSession::joined(const QJsonObject &data)
     m_refusals = 0;
     setNote({});
     publish();
-    if (m_sharing)
-        openShare();
+    m_share.joined({m_janus.get(), m_room, m_token, m_selfUri, m_connectTimeoutMs});
 }
 
 void MediaSession::publish()
 {
     m_sent = sending();
-    probeSpeaker();
+    followSpeaker();
     m_publisher = new Publisher(MediaPipeline::publisher(m_sent), this);
     m_publisherAnswered = false;
     limitConnecting(m_publisher);
@@ -523,24 +512,15 @@ void MediaSession::limitConnecting(WebRtcPeer *peer) const
         peer->setConnectTimeout(m_connectTimeoutMs);
 }
 
-void MediaSession::probeSpeaker()
-{
-    if (m_speakerProbed && m_probedSpeaker == m_speakerDevice)
-        return;
-    m_speakerProbed = true;
-    m_probedSpeaker = m_speakerDevice;
-    m_speakerOpens = Subscriber::speakerOpens(m_speakerDevice);
-}
-
 void MediaSession::addPublishers(const QJsonArray &list)
 {
     for (const QJsonValue &value : list) {
         const QJsonObject p = value.toObject();
         const qint64 feed = p.value("id").toInteger();
         QString uri = p.value("display").toString();
-        const bool share = uri.startsWith(sharePrefix);
+        const bool share = uri.startsWith(ShareSession::prefix());
         if (share)
-            uri.remove(0, sharePrefix.size());
+            uri.remove(0, ShareSession::prefix().size());
         if (feed == 0 || feed == m_ownId || uri == m_selfUri)
             continue;
         if (!share)
@@ -563,11 +543,8 @@ void MediaSession::subscribe(qint64 feed, const QString &uri, bool share)
     qCDebug(lcMedia, "subscribing to %lld (%s)", feed, qPrintable(uri));
     auto *subscriber = new Subscriber(m_state, uri, record, share, this);
     limitConnecting(subscriber);
-    subscriber->setSpeakerDevice(m_speakerDevice, m_speakerOpens);
-    if (m_echoWanted && !share && m_echoFeed == 0) {
-        subscriber->setEchoReference(true);
-        m_echoFeed = feed;
-    }
+    if (!share && record.isEmpty())
+        subscriber->setVoiceChannel(m_mix.addVoice());
     m_subscribers.insert(feed, subscriber);
     connect(subscriber, &WebRtcPeer::connected, this, [this, feed, uri, share] {
         if (MediaRetry *retry = m_subscribeRetry.value(feed))
@@ -596,18 +573,23 @@ void MediaSession::subscribe(qint64 feed, const QString &uri, bool share)
     }
     subscriber->setSpeakerMuted(speakerMuted);
     JanusClient *janus = m_janus.get();
-    janus->attach([this, janus, feed, subscriber](qint64 handle) {
+    // The reply is matched by the request, not by the subscriber: a new subscriber to the same
+    // feed may live where one lost while attaching did.
+    const quint64 request = ++m_attachRequests;
+    m_attachOfFeed.insert(feed, request);
+    janus->attach([this, janus, feed, request](qint64 handle) {
         qCDebug(lcMedia, "subscriber handle %lld for %lld", handle, feed);
         if (janus != m_janus.get() || handle == 0)
             return;
-        if (m_subscribers.value(feed) != subscriber) // lost while attaching
+        Subscriber *current = m_subscribers.value(feed);
+        if (!current || m_attachOfFeed.value(feed) != request) // lost while attaching
             return janus->detach(handle);
         m_feedOfHandle.insert(handle, feed);
-        connect(subscriber, &WebRtcPeer::localDescription, this,
+        connect(current, &WebRtcPeer::localDescription, this,
                 [this, handle](const QJsonObject &jsep) {
                     m_janus->message(handle, {{"request", "start"}}, jsep);
                 });
-        connect(subscriber, &WebRtcPeer::localCandidate, this,
+        connect(current, &WebRtcPeer::localCandidate, this,
                 [this, handle](const QJsonObject &c) { m_janus->trickle(handle, c); });
         janus->message(handle, {{"request", "join"},
                                 {"ptype", "subscriber"},
@@ -668,12 +650,12 @@ void MediaSession::subscriberEvent(qint64 handle, const QJsonObject &data, const
 void MediaSession::drop(qint64 feed)
 {
     Subscriber *subscriber = m_subscribers.take(feed);
+    m_attachOfFeed.remove(feed);
     if (!subscriber)
         return;
     if (!subscriber->isShare()) // a share's uri is its sharer's, who may speak on
         clearMarks(subscriber->uri());
-    if (feed == m_echoFeed)
-        m_echoFeed = 0;
+    m_mix.removeVoice(subscriber->voiceChannel());
     const qint64 handle = m_feedOfHandle.key(feed);
     m_feedOfHandle.remove(handle);
     if (handle != 0 && m_janus)
@@ -714,122 +696,19 @@ void MediaSession::follow()
 
 void MediaSession::startShare(const ShareSource &source)
 {
-    closeShare(); // a new choice replaces the running share
-    m_shareRetry.cancel();
-    m_sharing = true;
-    m_shareSource = source;
-    XErrorTrap::watch(source.window);
-    if (source.window != 0)
-        m_shareWatch.start();
-    openShare();
+    m_share.start(source);
 }
 
 void MediaSession::stopShare()
 {
-    m_sharing = false;
-    m_shareRetry.cancel();
-    m_shareWatch.stop();
-    closeShare();
-}
-
-/// The share joins the room as a publisher of its own once this participant has joined.
-void MediaSession::openShare()
-{
-    JanusClient *janus = m_janus.get();
-    if (!janus || m_privateId == 0 || m_shareHandle != 0)
-        return;
-    m_shareHandle = -1;
-    janus->attach([this, janus](qint64 handle) {
-        if (janus != m_janus.get())
-            return;
-        if (m_shareHandle != -1 || handle == 0) { // stopped meanwhile, or Janus refused
-            if (handle != 0)
-                janus->detach(handle);
-            if (m_shareHandle == -1)
-                m_shareHandle = 0;
-            return;
-        }
-        m_shareHandle = handle;
-        janus->message(handle, {{"request", "join"},
-                                {"ptype", "publisher"},
-                                {"room", m_room},
-                                {"display", QString(sharePrefix + m_selfUri)},
-                                {"token", m_token}});
-    });
-}
-
-void MediaSession::closeShare()
-{
-    delete m_sharePublisher;
-    m_sharePublisher = nullptr;
-    if (m_shareHandle > 0 && m_janus)
-        m_janus->detach(m_shareHandle); // the others see the share's publisher leave
-    m_shareHandle = 0;
-}
-
-void MediaSession::shareEvent(const QJsonObject &data, const QJsonObject &jsep)
-{
-    if (data.contains("error"))
-        qWarning("media: share: %s", qPrintable(data.value("error").toString()));
-    if (data.value("videoroom").toString() == u"joined")
-        publishShare();
-    else if (jsep.value("type").toString() == u"answer" && m_sharePublisher)
-        m_sharePublisher->setAnswer(jsep.value("sdp").toString());
-}
-
-void MediaSession::publishShare()
-{
-    m_sharePublisher = new Publisher(MediaPipeline::share(m_shareSource), this);
-    limitConnecting(m_sharePublisher);
-    connect(m_sharePublisher, &WebRtcPeer::localDescription, this, [this](const QJsonObject &jsep) {
-        m_janus->message(m_shareHandle, QJsonObject{{"request", "publish"}, {"video_codec", "vp8"}},
-                         jsep);
-    });
-    connect(m_sharePublisher, &WebRtcPeer::localCandidate, this,
-            [this](const QJsonObject &c) { m_janus->trickle(m_shareHandle, c); });
-    connect(m_sharePublisher, &WebRtcPeer::connected, &m_shareRetry, &MediaRetry::succeeded);
-    connect(
-        m_sharePublisher, &WebRtcPeer::mediaLost, this,
-        [this, publisher = QPointer<Publisher>(m_sharePublisher)] {
-            if (publisher && publisher == m_sharePublisher)
-                shareStreamLost();
-        },
-        Qt::QueuedConnection);
-    if (!m_sharePublisher->start()) {
-        qWarning("media: the share cannot be captured");
-        closeShare();
-        return;
-    }
-    // The desktop's stream repeats a still picture, so it is never quiet while it lives; when
-    // the desktop ends it, pipewiresrc just stops, without a message.
-    if (m_shareSource.pipeWireRemote >= 0)
-        m_sharePublisher->expectSteadyFlow("desktop", desktopSilenceMs);
-}
-
-void MediaSession::shareStreamLost()
-{
-    closeShare();
-    // The desktop's stream ending is the desktop ending the share; X is captured again.
-    const bool again = m_shareSource.pipeWireRemote < 0 && m_shareRetry.schedule([this] {
-        if (m_sharing)
-            openShare();
-    });
-    if (again)
-        return;
-    qInfo("media: the shared picture ended: the share ends");
-    stopShare();
-    if (shareLost)
-        shareLost();
+    m_share.stop();
 }
 
 void MediaSession::reconfigure()
 {
     if (!m_publisher)
         return; // the publisher, once built, reads the record then
-    const QString speaker = m_speakerDevice;
-    const bool echo = m_echoWanted;
     const MediaPipeline::Sending next = sending();
-    probeSpeaker();
     if (next.camera != m_sent.camera)
         m_publisher->replaceInput("videoinput", MediaPipeline::videoInput(next));
     if (next.videoLevel != m_sent.videoLevel) {
@@ -848,8 +727,7 @@ void MediaSession::reconfigure()
         tellBitrate();
     if (cameraToggled)
         follow();
-    if (m_speakerDevice != speaker || m_echoWanted != echo)
-        followSpeaker();
+    followSpeaker();
     qCDebug(lcMedia, "reconfigured: %s", qPrintable(describe()));
 }
 
@@ -863,7 +741,7 @@ void MediaSession::tellBitrate()
 QList<WebRtcPeer *> MediaSession::peers() const
 {
     QList<WebRtcPeer *> all{m_subscribers.cbegin(), m_subscribers.cend()};
-    for (WebRtcPeer *peer : std::initializer_list<WebRtcPeer *>{m_publisher, m_sharePublisher})
+    for (WebRtcPeer *peer : std::initializer_list<WebRtcPeer *>{m_publisher, m_share.publisher()})
         if (peer)
             all.append(peer);
     return all;
@@ -871,14 +749,7 @@ QList<WebRtcPeer *> MediaSession::peers() const
 
 void MediaSession::followSpeaker()
 {
-    if (!m_echoWanted)
-        m_echoFeed = 0;
-    for (auto it = m_subscribers.cbegin(); it != m_subscribers.cend(); ++it) {
-        if (m_echoWanted && m_echoFeed == 0 && !it.value()->isShare())
-            m_echoFeed = it.key();
-        it.value()->changeSpeaker(m_speakerDevice, m_speakerOpens,
-                                  m_echoWanted && it.key() == m_echoFeed);
-    }
+    m_mix.setOutput(m_speakerDevice, m_echoWanted);
 }
 
 QString MediaSession::describe() const
@@ -886,8 +757,8 @@ QString MediaSession::describe() const
     if (!m_publisher)
         return {};
     QStringList links{QStringLiteral("own: ") + m_publisher->link().describe()};
-    if (m_sharePublisher)
-        links.append(QStringLiteral("own share: ") + m_sharePublisher->link().describe());
+    if (const Publisher *share = m_share.publisher())
+        links.append(QStringLiteral("own share: ") + share->link().describe());
     for (const Subscriber *subscriber : std::as_const(m_subscribers))
         links.append((subscriber->isShare() ? QStringLiteral("share of ") : QString()) +
                      subscriber->uri() + QStringLiteral(": ") + subscriber->link().describe());

@@ -4,6 +4,8 @@
 #include "engine/media/LinkMonitor.h"
 #include "engine/media/MediaPipeline.h"
 #include "engine/media/MediaRetry.h"
+#include "engine/media/ShareSession.h"
+#include "engine/media/SoundMix.h"
 
 #include <QHash>
 #include <QJsonObject>
@@ -61,11 +63,6 @@ private:
     void feedGone(qint64 feed, bool unpublished);
     /// A received stream stopped: the engine subscribes to it again.
     void subscriberLost(qint64 feed, const QString &uri, bool share);
-    /// The local share stopped: a desktop stream that ended ends the share, a screen or
-    /// window of X is captured again.
-    void shareStreamLost();
-    /// Decides, once per output, whether the chosen speaker can be opened.
-    void probeSpeaker();
     /// A stream that does not connect in time is lost, as one that fails later would be.
     void limitConnecting(WebRtcPeer *peer) const;
     /// Whether the participant's tile says that its media stopped.
@@ -75,10 +72,6 @@ private:
     void subscriberEvent(qint64 handle, const QJsonObject &data, const QJsonObject &jsep);
     void addPublishers(const QJsonArray &list);
     void subscribe(qint64 feed, const QString &uri, bool share);
-    void openShare();
-    void closeShare();
-    void shareEvent(const QJsonObject &data, const QJsonObject &jsep);
-    void publishShare();
     void drop(qint64 feed);
     /// The participant's stream is gone: no speaking or poor-link mark stays on their tile.
     void clearMarks(const QString &uri);
@@ -94,7 +87,7 @@ private:
     void tellBitrate();
     /// Every connection of the call, for the statistics.
     QList<WebRtcPeer *> peers() const;
-    /// Every subscriber plays into the chosen speaker; one feeds the echo canceller.
+    /// The call's mix plays into the chosen speaker, and feeds the echo canceller when it wants.
     void followSpeaker();
 
     EngineState &m_state;
@@ -107,7 +100,6 @@ private:
     int m_closing = 0;    ///< relay sessions still closing
     QList<std::function<void()>> m_whenClosed;
     QTimer m_staleCheck; ///< repaints so that tiles whose pictures stopped show the name again
-    QTimer m_shareWatch; ///< ends the share of a window that was closed
     LinkMonitor m_links; ///< the connections' quality, and the video's rate it allows
     qint64 m_room = 0;
     qint64 m_ownId = 0;
@@ -118,15 +110,12 @@ private:
     Publisher *m_publisher = nullptr;
     bool m_publisherAnswered = false; ///< the relay has answered the running publisher's offer
     QHash<qint64, Subscriber *> m_subscribers; ///< by feed (remote publisher id)
-    // The local share: a publisher of its own in the room, named after this participant.
-    bool m_sharing = false;
-    ShareSource m_shareSource;
-    qint64 m_shareHandle = 0; ///< -1 while attaching
-    Publisher *m_sharePublisher = nullptr;
+    QHash<qint64, quint64> m_attachOfFeed;     ///< each subscriber's request for its handle
+    quint64 m_attachRequests = 0;
+    ShareSession m_share; ///< this participant's share, a publisher of its own
     QHash<qint64, qint64> m_feedOfHandle;
     QHash<qint64, QString> m_cameraFeeds; ///< the participant URI of each remote camera feed
     MediaRetry m_publishRetry;
-    MediaRetry m_shareRetry;
     QHash<qint64, MediaRetry *> m_subscribeRetry; ///< by feed, while it is published
     int m_publisherFailsAfterMs = 0; ///< from the settings: the next publisher is made to fail
     int m_connectTimeoutMs = 0;      ///< from the settings: 0 leaves the peers' own limit
@@ -139,9 +128,6 @@ private:
     bool m_generatedTone = false;
     MediaPipeline::Sending m_sent; ///< what the running publisher was built or changed for
     QString m_speakerDevice;       ///< the chosen output's name at the sound server, or empty
-    QString m_probedSpeaker;       ///< the output whose opening m_speakerOpens tells
-    bool m_speakerProbed = false;
-    bool m_speakerOpens = false;
-    bool m_echoWanted = false; ///< the microphone's echo canceller needs what is played
-    qint64 m_echoFeed = 0;     ///< the participant whose played sound the canceller hears
+    bool m_echoWanted = false;     ///< the microphone's echo canceller needs what is played
+    SoundMix m_mix;                ///< every received voice that is played, and what is heard of it
 };

@@ -2,6 +2,7 @@
 
 #include "engine/FrameSlot.h"
 #include "engine/media/FrameStamp.h"
+#include "engine/media/ParsedBin.h"
 
 #define GST_USE_UNSTABLE_API
 #include <gst/gst.h>
@@ -76,6 +77,28 @@ void startAtRunningTime(GstElement *input, GstElement *pipeline)
     }
     g_value_unset(&item);
     gst_iterator_free(it);
+}
+
+/// Stops an input whose first source pad `out` feeds `peer`, and cuts that link, as GStreamer's
+/// dynamic pipelines do: the input's data is held at its pad first, so that the link is cut with
+/// nothing on it and nothing the input still makes reaches the peer. The pad then flushes, which
+/// sends the held thread back, so that the input can stop (stopping waits for that thread).
+void stopHeld(GstElement *input, GstPad *out, GstPad *peer)
+{
+    const gulong block =
+        out ? gst_pad_add_probe(
+                  out, GST_PAD_PROBE_TYPE_BLOCK_DOWNSTREAM,
+                  [](GstPad *, GstPadProbeInfo *, gpointer) { return GST_PAD_PROBE_OK; }, nullptr,
+                  nullptr)
+            : 0;
+    if (peer)
+        gst_pad_unlink(out, peer);
+    if (out)
+        gst_pad_set_active(out, FALSE);
+    gst_element_set_locked_state(input, TRUE);
+    gst_element_set_state(input, GST_STATE_NULL);
+    if (block != 0)
+        gst_pad_remove_probe(out, block);
 }
 
 } // namespace
@@ -189,23 +212,16 @@ bool Publisher::replaceInput(const char *name, const QString &description)
     GstElement *old = m_pipeline ? gst_bin_get_by_name(GST_BIN(m_pipeline), name) : nullptr;
     if (!old)
         return false;
-    GError *error = nullptr;
-    GstElement *input =
-        gst_parse_bin_from_description(description.toUtf8().constData(), TRUE, &error);
+    GstElement *input = parsedBin(description);
     if (!input) {
-        qWarning("media: %s", error ? error->message : "no input");
-        g_clear_error(&error);
         gst_object_unref(old);
         return false;
     }
     GstPad *out = firstSourcePad(old);
     GstPad *peer = out ? gst_pad_get_peer(out) : nullptr;
-    // The old input stops first: its device is free for the new one (the same microphone with
-    // other processing, say), and nothing it still makes reaches the peer.
-    gst_element_set_locked_state(old, TRUE);
-    gst_element_set_state(old, GST_STATE_NULL);
-    if (peer)
-        gst_pad_unlink(out, peer);
+    // The old input stops before the new one starts, which may need its device (the same
+    // microphone with other processing, say).
+    stopHeld(old, out, peer);
     gst_bin_remove(GST_BIN(m_pipeline), old);
     gst_object_set_name(GST_OBJECT(input), name);
     startAtRunningTime(input, m_pipeline);

@@ -3,9 +3,6 @@
 #include "engine/media/PictureFit.h"
 #include "engine/media/WebRtcPeer.h"
 
-#include <QMutex>
-
-#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -16,8 +13,8 @@ class FrameSlot;
 typedef struct _GstPad GstPad;
 
 /// One remote participant's media from the relay: decoded pictures go into the engine state
-/// for that participant's tile (or, for a share, the share area), decoded sound to the speaker
-/// (or, when the settings name a folder, into a raw file there).
+/// for that participant's tile (or, for a share, the share area), decoded sound into the call's
+/// mix (or, when the settings name a folder, into a raw file there).
 class Subscriber final : public WebRtcPeer
 {
     Q_OBJECT
@@ -30,30 +27,10 @@ public:
                QObject *parent);
     ~Subscriber() override;
 
-    /// Whether the sound server's output `device` (empty for the default one) can be opened;
-    /// a machine without one still shows the pictures. Opens it: not on a streaming thread.
-    static bool speakerOpens(const QString &device);
-    /// The sound server's output to play into, and whether it opens (else the sound is
-    /// dropped). Before start().
-    void setSpeakerDevice(const QString &device, bool opens)
-    {
-        QMutexLocker lock(&m_speakerLock);
-        m_speakerDevice = device;
-        m_speakerOpens = opens;
-    }
-    /// Whether the played sound also goes to the microphone's echo canceller. Before start().
-    void setEchoReference(bool on)
-    {
-        QMutexLocker lock(&m_speakerLock);
-        m_echoReference = on;
-    }
-    /// Plays into another output, or feeds the echo canceller or not, while the sound plays.
-    void changeSpeaker(const QString &device, bool opens, bool echoReference);
-    bool echoReference() const
-    {
-        QMutexLocker lock(&m_speakerLock);
-        return m_echoReference;
-    }
+    /// The mix's channel that the decoded sound plays into (see SoundMix); none drops it.
+    /// Before start().
+    void setVoiceChannel(const QString &channel) { m_voiceChannel = channel; }
+    QString voiceChannel() const { return m_voiceChannel; }
     bool start();
     void setOffer(const QString &sdp) { answerOffer(sdp); }
     void setSpeakerMuted(bool muted);
@@ -64,8 +41,11 @@ public:
 
 private:
     void padAdded(GstPad *pad); ///< on a GStreamer thread
-    /// The bin that plays the decoded sound, named `speakerout`, with a sink pad.
-    GstElement *speakerBin() const;
+    /// The bin `sound` that decodes the received sound and plays or records it, in place before
+    /// the stream starts, so that the speaker's mute always finds it.
+    bool addSound();
+    /// Links the received sound's pad to the bin `sound`; on a GStreamer thread.
+    void linkSound(GstPad *pad);
 
     EngineState &m_state;
     std::shared_ptr<FrameSlot> m_frames; ///< this stream's pictures, read by the painter
@@ -74,9 +54,6 @@ private:
     QString m_uri;
     QString m_recordFile;
     bool m_share = false;
-    mutable QMutex m_speakerLock; ///< the speaker's choice, read on GStreamer threads
-    QString m_speakerDevice;
-    bool m_speakerOpens = false;
-    bool m_echoReference = false;
-    std::atomic<bool> m_speakerMuted{false};
+    QString m_voiceChannel;
+    bool m_speakerMuted = false;
 };

@@ -69,6 +69,8 @@ private Q_SLOTS:
     void speakerPlaysChosenOutput();
     void chosenDevice_data();
     void chosenDevice();
+    void receivedSoundGoesThroughOneMix_data();
+    void receivedSoundGoesThroughOneMix();
 };
 
 void TestMediaPipeline::videoLevelSetsPicture_data()
@@ -199,6 +201,23 @@ void TestMediaPipeline::devicesAndProcessing()
     }
     QVERIFY(child(pipeline, "microphone"));
     QVERIFY(child(pipeline, "camera"));
+    // The own tile's pictures are scaled behind a queue that keeps the newest one only: the
+    // camera's thread, which feeds the encoder too, never waits for them.
+    const Element fit = child(pipeline, "selffit");
+    QVERIFY(fit);
+    GstPad *in = gst_element_get_static_pad(fit.get(), "sink");
+    GstPad *feed = gst_pad_get_peer(in);
+    const Element before(feed ? gst_pad_get_parent_element(feed) : nullptr);
+    for (GstPad *pad : {in, feed})
+        if (pad)
+            gst_object_unref(pad);
+    QVERIFY(before);
+    QCOMPARE(QString::fromUtf8(GST_OBJECT_NAME(gst_element_get_factory(before.get()))), "queue");
+    guint buffers = 0;
+    int leaky = 0;
+    g_object_get(before.get(), "max-size-buffers", &buffers, "leaky", &leaky, nullptr);
+    QCOMPARE(buffers, 1u);
+    QCOMPARE(leaky, 2); // downstream: the older picture goes
 }
 
 void TestMediaPipeline::shareCapturesItsSource_data()
@@ -341,6 +360,69 @@ void TestMediaPipeline::chosenDevice()
     QFETCH(uint, index);
     QFETCH(QString, opened);
     QCOMPARE(MediaPipeline::chosenDevice(ids, index, QStringLiteral("default-mic")), opened);
+}
+
+void TestMediaPipeline::receivedSoundGoesThroughOneMix_data()
+{
+    QTest::addColumn<QString>("launch");
+    QTest::addColumn<QStringList>("present");
+    QTest::addColumn<QStringList>("absent");
+    QTest::addColumn<QString>("channel"); // of the interaudio element, if any
+    QTest::addColumn<bool>("muted");
+    const QString voice = MediaPipeline::voiceChannel(3);
+    // The mix plays, and feeds the canceller with what it plays.
+    QTest::newRow("mix, echo reference")
+        << MediaPipeline::soundMix(QStringLiteral("alsa_output.pci-analog"), true, true)
+        << QStringList{"audiomixer", "pulsesink", "interaudiosink"} << QStringList{"fakesink"}
+        << MediaPipeline::echoChannel() << false;
+    QTest::newRow("mix into an output that does not open")
+        << MediaPipeline::soundMix(QString(), false, true) << QStringList{"audiomixer", "fakesink"}
+        << QStringList{"interaudiosink", "autoaudiosink"} << QString() << false;
+    QTest::newRow("a voice's way into the mix")
+        << MediaPipeline::mixInput(voice)
+        << QStringList{"interaudiosrc"} << QStringList{} << voice << false;
+    // A voice is decoded and muted by the subscriber, and played into the mix or recorded.
+    QTest::newRow("a voice played") << MediaPipeline::voice(voice, QString(), true)
+                                    << QStringList{"opusdec", "volume", "interaudiosink"}
+                                    << QStringList{"filesink"} << voice << true;
+    QTest::newRow("a voice recorded")
+        << MediaPipeline::voice(QString(), QStringLiteral("/tmp/a b.s16"), false)
+        << QStringList{"opusdec", "volume", "filesink"} << QStringList{"interaudiosink"}
+        << QString() << false;
+}
+
+void TestMediaPipeline::receivedSoundGoesThroughOneMix()
+{
+    QFETCH(QString, launch);
+    QFETCH(QStringList, present);
+    QFETCH(QStringList, absent);
+    QFETCH(QString, channel);
+    QFETCH(bool, muted);
+    const Element pipeline = parse(launch);
+    QVERIFY(pipeline);
+    const QStringList made = factories(pipeline);
+    for (const QString &name : present)
+        QVERIFY2(made.contains(name), qPrintable(name));
+    for (const QString &name : absent)
+        QVERIFY2(!made.contains(name), qPrintable(name));
+    for (const char *factory : {"interaudiosink", "interaudiosrc"}) {
+        GstIterator *it =
+            gst_bin_iterate_all_by_element_factory_name(GST_BIN(pipeline.get()), factory);
+        GValue item = G_VALUE_INIT;
+        if (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+            gchar *named = nullptr;
+            g_object_get(g_value_get_object(&item), "channel", &named, nullptr);
+            QCOMPARE(QString::fromUtf8(named), channel);
+            g_free(named);
+            g_value_unset(&item);
+        }
+        gst_iterator_free(it);
+    }
+    if (const Element volume = child(pipeline, "speaker")) {
+        gboolean mute = false;
+        g_object_get(volume.get(), "mute", &mute, nullptr);
+        QCOMPARE(bool(mute), muted);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestMediaPipeline)

@@ -11,10 +11,10 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <optional>
 
 #include <algorithm>
 #include <memory>
-#include <optional>
 
 /// The media module's session with a scripted Janus: which of Janus's events reach which of
 /// its streams.
@@ -26,6 +26,7 @@ private Q_SLOTS:
     void staleHangupSparesTheNewConnection();
     void refusedJoin_data();
     void refusedJoin();
+    void staleAttachReplyIsNotAdopted();
     void refusedAnswer_data();
     void refusedAnswer();
 };
@@ -46,11 +47,23 @@ public:
     {
         server.setResponder([this](const TestHttpServer::Request &r) { return answer(r); });
     }
-    void push(const QJsonObject &event)
+    void push(const QJsonObject &event) { push(QJsonArray{event}); }
+    /// Events that reach the engine through one poll.
+    void push(const QJsonArray &events)
     {
-        m_events.append(event);
+        for (const QJsonValue &event : events)
+            m_events.append(event);
         if (m_polled)
             flush();
+    }
+    /// A VideoRoom event for the publisher's handle.
+    static QJsonObject event(const QJsonObject &data, const QJsonObject &jsep = {})
+    {
+        QJsonObject e{
+            {"janus", "event"}, {"sender", handle}, {"plugindata", QJsonObject{{"data", data}}}};
+        if (!jsep.isEmpty())
+            e.insert("jsep", jsep);
+        return e;
     }
     /// Janus's VideoRoom error code for the first `refusals` joins (all for -1).
     int joinError = 0;
@@ -65,17 +78,26 @@ public:
                        u"create";
             });
     }
-    /// How many VideoRoom requests of this kind ("publish", "unpublish") arrived.
-    qsizetype requests(const QString &kind) const
+    /// How many VideoRoom requests of this kind ("publish", "unpublish") arrived, of
+    /// participants of the type `ptype` when one is named.
+    qsizetype requests(const QString &kind, const QString &ptype = {}) const
+    {
+        return std::count_if(
+            server.requests().cbegin(), server.requests().cend(),
+            [&](const TestHttpServer::Request &r) {
+                const QJsonObject body =
+                    QJsonDocument::fromJson(r.body).object().value("body").toObject();
+                return body.value("request").toString() == kind &&
+                       (ptype.isEmpty() || body.value("ptype").toString() == ptype);
+            });
+    }
+    /// How many of the relay's requests of this kind ("attach", "detach") arrived.
+    qsizetype janusRequests(const QString &kind) const
     {
         return std::count_if(server.requests().cbegin(), server.requests().cend(),
                              [&kind](const TestHttpServer::Request &r) {
-                                 return QJsonDocument::fromJson(r.body)
-                                            .object()
-                                            .value("body")
-                                            .toObject()
-                                            .value("request")
-                                            .toString() == kind;
+                                 return QJsonDocument::fromJson(r.body).object().value("janus") ==
+                                        kind;
                              });
     }
 
@@ -96,17 +118,25 @@ private:
         }
         const QJsonObject body = QJsonDocument::fromJson(request.body).object();
         const QString kind = body.value("janus").toString();
-        if (kind == u"create" || kind == u"attach")
+        if (kind == u"create") {
+            m_attached = 0;
             return json({{"janus", "success"}, {"data", QJsonObject{{"id", handle}}}});
-        const QString asked = body.value("body").toObject().value("request").toString();
-        if (asked == u"publish" && offerAnswer)
+        }
+        if (kind == u"attach") // the publisher's handle first, a new one for each subscriber
+            return json(
+                {{"janus", "success"}, {"data", QJsonObject{{"id", handle + m_attached++}}}});
+        // The publisher's join is answered; a subscriber's waits for an offer that never comes.
+        const QJsonObject videoRoom = body.value("body").toObject();
+        const bool joins = videoRoom.value("request").toString() == u"join" &&
+                           videoRoom.value("ptype").toString() == u"publisher";
+        if (videoRoom.value("request").toString() == u"publish" && offerAnswer)
             push(event({{"videoroom", "event"}, {"configured", "ok"}},
                        {{"type", "answer"}, {"sdp", *offerAnswer}}));
-        if (asked == u"join" && joinError && refusals-- != 0)
+        if (joins && joinError && refusals-- != 0)
             push(event({{"videoroom", "event"},
                         {"error_code", joinError},
                         {"error", QStringLiteral("refused")}}));
-        else if (asked == u"join")
+        else if (joins)
             push(event({{"videoroom", "joined"},
                         {"id", ownId},
                         {"private_id", 9},
@@ -121,14 +151,7 @@ private:
 
     QJsonArray m_events;
     bool m_polled = false; ///< a poll waits for events
-    static QJsonObject event(const QJsonObject &data, const QJsonObject &jsep = {})
-    {
-        QJsonObject e{
-            {"janus", "event"}, {"sender", handle}, {"plugindata", QJsonObject{{"data", data}}}};
-        if (!jsep.isEmpty())
-            e.insert("jsep", jsep);
-        return e;
-    }
+    qint64 m_attached = 0;
 };
 
 MediaEngine *createMediaEngine(EngineState &state)
@@ -236,6 +259,46 @@ void TestMediaSession::refusedJoin()
     };
     QTRY_VERIFY_WITH_TIMEOUT(janus.sessions() > 1, 10000); // the first refusal is not the last
     QTRY_COMPARE_WITH_TIMEOUT(shown(), note, 10000);
+}
+
+/// A participant leaves and comes back while the engine still waits for the relay's handle for
+/// the first subscription: the late handle is given back, and only the new subscription joins.
+void TestMediaSession::staleAttachReplyIsNotAdopted()
+{
+    ScriptedJanus janus;
+    QVERIFY(janus.server.listen());
+    QTemporaryDir dir;
+    EngineState state;
+    state.selfUri = self;
+    state.settingsPath = dir.filePath(QStringLiteral("engine.ecf"));
+    {
+        QSettings settings(state.settingsPath, QSettings::IniFormat);
+        settings.setValue(QStringLiteral("engine/pictureColour"), QStringLiteral("#c03020"));
+        settings.setValue(QStringLiteral("engine/toneFrequency"), 660);
+    }
+    const std::unique_ptr<MediaEngine> media(createMediaEngine(state));
+    QVERIFY(media);
+    namespace CF = ConferenceMessages::Field;
+    media->start({{CF::Available, true},
+                  {CF::Url, QString(janus.server.baseUrl() + QStringLiteral("/janus"))},
+                  {CF::Room, 1},
+                  {CF::Id, ownId},
+                  {CF::Token, QStringLiteral("admitted")}});
+    QTRY_COMPARE_WITH_TIMEOUT(janus.requests(QStringLiteral("publish")), 1, 10000);
+    const QJsonArray other{QJsonObject{{"id", 7}, {"display", "conf1-u2;ws"}}};
+    // In one poll: the other publishes, leaves and publishes again under the same id, again
+    // and again, so that a later subscriber may well live where an earlier one did.
+    constexpr int times = 10;
+    QJsonArray events;
+    for (int i = 0; i < times; ++i) {
+        if (i > 0)
+            events.append(ScriptedJanus::event({{"videoroom", "event"}, {"leaving", 7}}));
+        events.append(ScriptedJanus::event({{"videoroom", "event"}, {"publishers", other}}));
+    }
+    janus.push(events);
+    QTRY_COMPARE(janus.janusRequests(QStringLiteral("attach")), 1 + times);
+    QTRY_COMPARE(janus.janusRequests(QStringLiteral("detach")), times - 1);
+    QTRY_COMPARE(janus.requests(QStringLiteral("join"), QStringLiteral("subscriber")), 1);
 }
 
 void TestMediaSession::refusedAnswer_data()
