@@ -11,10 +11,10 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
-#include <optional>
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 /// The media module's session with a scripted Janus: which of Janus's events reach which of
 /// its streams.
