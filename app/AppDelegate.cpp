@@ -95,11 +95,11 @@ void AppDelegate::applicationDidFinishLaunching()
     m_loginVc = new LoginViewController;
     m_window->setCentralWidget(m_loginVc);
     m_window->setFixedSize(400, 560);
-    createTray();
     bringToFront(m_window.get());
 
-    // Reachability, the conference window and the engine come right after the login window is
-    // on screen, so that the user sees it as early as possible.
+    // The tray icon (a D-Bus round trip on most desktops), reachability, the conference window
+    // and the engine come right after the login window is on screen, so that the user sees it
+    // as early as possible.
     m_window->installEventFilter(this);
     QTimer::singleShot(engineStartFallbackMs, this, [this] { startEngine(); });
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { signOutForQuit(); });
@@ -132,6 +132,7 @@ void AppDelegate::startEngine()
     if (m_engineStarted)
         return;
     m_engineStarted = true;
+    createTray();
     AppStatus::shareStatus()->networkChange();
     JoinConferenceWindowController *conference = joinWindow();
     if (!m_startEngine)

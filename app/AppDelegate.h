@@ -66,7 +66,8 @@ public:
     QMessageBox *quitAlert() const { return m_quitAlert; }
     AllSetsWindowController *allSets() const { return m_allSets.get(); }
     AboutUsWidowController *aboutUs() const { return m_aboutUs.get(); }
-    /// The engine starts once the login window has painted (or after a short while anyway).
+    /// The engine starts, and the tray icon shows, once the login window has painted (or after
+    /// a short while anyway).
     bool engineStarted() const { return m_engineStarted; }
     void startEngine();
     /// What the engine hands its out-events to.
