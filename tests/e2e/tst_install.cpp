@@ -55,6 +55,7 @@ QProcessEnvironment TestInstall::userEnvironment()
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QStringLiteral("LD_LIBRARY_PATH"));
+    environment.remove(QStringLiteral("ORVALE_MODULE_DIR")); // the build's, set for tests
     return environment;
 }
 
