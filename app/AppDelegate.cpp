@@ -1,8 +1,8 @@
 #include "app/AppDelegate.h"
 
+#include "app/EngineDelegate.h"
 #include "bridge/Helper.h"
 #include "bridge/TRQClientInEvent.h"
-#include "bridge/TRQClientOnOutEvent.h"
 #include "model/AppStatus.h"
 #include "model/AppUser.h"
 #include "model/Log.h"
@@ -15,7 +15,6 @@
 #include "ui/invite/QRCodeWindowController.h"
 #include "ui/invite/ShareQRCodeWindowController.h"
 #include "ui/live/DirectLiveList.h"
-#include "ui/live/PlayDirectLive.h"
 #include "ui/main/ContactDetailViewController.h"
 #include "ui/main/ContactListViewController.h"
 #include "ui/main/ContactWindowController.h"
@@ -43,6 +42,7 @@
 AppDelegate::AppDelegate(bool startEngine, QObject *parent)
     : QObject(parent)
     , m_startEngine(startEngine)
+    , m_engine(std::make_unique<EngineDelegate>(*this))
     , m_platform(std::make_unique<PlatformServices>())
 {
     AppShell::setShared(this);
@@ -50,7 +50,7 @@ AppDelegate::AppDelegate(bool startEngine, QObject *parent)
 
 AppDelegate::~AppDelegate()
 {
-    OutEventState::detach(this); // the engine may outlive the delegate
+    m_engine.reset(); // first: nothing the engine queued reaches the windows going below
 
     if (AppShell::shared() == this)
         AppShell::setShared(nullptr);
@@ -95,11 +95,11 @@ void AppDelegate::applicationDidFinishLaunching()
     m_loginVc = new LoginViewController;
     m_window->setCentralWidget(m_loginVc);
     m_window->setFixedSize(400, 560);
-    createTray();
     bringToFront(m_window.get());
 
-    // Reachability, the conference window and the engine come right after the login window is
-    // on screen, so that the user sees it as early as possible.
+    // The tray icon (a D-Bus round trip on most desktops), reachability, the conference window
+    // and the engine come right after the login window is on screen, so that the user sees it
+    // as early as possible.
     m_window->installEventFilter(this);
     QTimer::singleShot(engineStartFallbackMs, this, [this] { startEngine(); });
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { signOutForQuit(); });
@@ -132,12 +132,14 @@ void AppDelegate::startEngine()
     if (m_engineStarted)
         return;
     m_engineStarted = true;
+    createTray();
     AppStatus::shareStatus()->networkChange();
     JoinConferenceWindowController *conference = joinWindow();
     if (!m_startEngine)
         return;
     VideoView *view = conference->contentViewController()->videoView();
-    TRQClientInEvent::ClientSyncRequestInit(this, view, QRect(QPoint(0, 0), view->size()));
+    TRQClientInEvent::ClientSyncRequestInit(m_engine.get(), view,
+                                            QRect(QPoint(0, 0), view->size()));
 }
 
 void AppDelegate::createTray()
@@ -418,22 +420,6 @@ void AppDelegate::resignDockAction()
         m_window.get());
 }
 
-// ---- What the conferencing engine's out-events ask of the windows ----
-
-void AppDelegate::errorWithText(const QString &text)
-{
-    m_loginVc->errorWithText(text);
-}
-
-void AppDelegate::loginSuccess()
-{
-    if (!m_loginVc->loginSuccess())
-        AppStatus::shareStatus()->setIsSignIn(false);
-    else
-        m_signOutSent = false; // a new sign-in, to be signed out of on quitting
-    updateDockMenu();
-}
-
 void AppDelegate::endConference()
 {
     if (ContactWindowController *main = m_loginVc->contactWindowController())
@@ -441,75 +427,4 @@ void AppDelegate::endConference()
             list->hideJoinConferenceProgressWindow();
     m_loginVc->endConference();
     updateDockMenu();
-}
-
-void AppDelegate::showAlertWithMessage(const QString &message)
-{
-    m_loginVc->showAlertWithMessage(message);
-}
-
-bool AppDelegate::isMainWindowVisible() const
-{
-    return m_window && m_window->isVisible();
-}
-
-void AppDelegate::acceptIncomeCallWithName(const QString &caller)
-{
-    if (ContactWindowController *main = m_loginVc->contactWindowController())
-        main->acceptIncomeCallWithName(caller);
-}
-
-void AppDelegate::incomeCallTimeOut()
-{
-    if (ContactWindowController *main = m_loginVc->contactWindowController())
-        main->incomeCallTimeOut();
-}
-
-void AppDelegate::addControllView()
-{
-    joinWindow()->addControllView();
-}
-
-void AppDelegate::closeConferenceWindow()
-{
-    joinWindow()->close();
-}
-
-void AppDelegate::getContactsInConference()
-{
-    joinWindow()->contentViewController()->getContactsInConference();
-}
-
-QSize AppDelegate::conferenceVideoSize() const
-{
-    return m_joinWindow ? m_joinWindow->contentViewController()->videoView()->size() : QSize();
-}
-
-void AppDelegate::arrangeWindowsForConference()
-{
-    for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (!widget->isWindow() || !widget->isVisible())
-            continue;
-        if (qobject_cast<JoinConferenceWindowController *>(widget) ||
-            qobject_cast<ControlWindowController *>(widget))
-            continue;
-        if (qobject_cast<PlayDirectLive *>(widget))
-            widget->close();
-        else
-            widget->hide();
-    }
-    updateDockMenu();
-}
-
-void AppDelegate::closeAllWindowsForSignOut()
-{
-    for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (widget->isWindow() && widget->isVisible())
-            widget->close();
-    }
-    if (QWidget *focused = m_window->focusWidget())
-        focused->clearFocus();
-    bringToFront(m_window.get());
-    // The signed-in flag drops right after this call.
-    QTimer::singleShot(0, this, [this] { updateDockMenu(); });
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "bridge/ConfClientDelegate.h"
 #include "ui/widgets/AppShell.h"
 
 #include <QKeySequence>
@@ -12,6 +11,7 @@
 
 class AboutUsWidowController;
 class AllSetsWindowController;
+class EngineDelegate;
 class EnterByURLWindowController;
 class JoinConferenceWindowController;
 class LoginViewController;
@@ -22,9 +22,9 @@ class QMenu;
 class QSystemTrayIcon;
 
 /// Owns the life of the process: launch order, links handed over from outside, the tray icon
-/// (the dock of other desktops) and its menu, the application menu and quitting. It is also
-/// what the conferencing engine hands back with every out-event.
-class AppDelegate final : public QObject, public ConfClientDelegate, public AppShell
+/// (the dock of other desktops) and its menu, the application menu and quitting. The windows
+/// it owns are what the engine's delegate routes the engine's out-events to.
+class AppDelegate final : public QObject, public AppShell
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(AppDelegate)
@@ -59,38 +59,32 @@ public:
     QMenu *dynamicMenue() const { return m_dynamicMenue.get(); }
     LoginViewController *loginVc() const override { return m_loginVc; }
     JoinConferenceWindowController *joinWindow() const override;
+    /// The conference window if something has made it already.
+    JoinConferenceWindowController *joinWindowIfMade() const { return m_joinWindow.get(); }
     EnterByURLWindowController *enter() const { return m_enter.get(); }
     QSystemTrayIcon *trayIcon() const { return m_tray; }
     QMessageBox *quitAlert() const { return m_quitAlert; }
     AllSetsWindowController *allSets() const { return m_allSets.get(); }
     AboutUsWidowController *aboutUs() const { return m_aboutUs.get(); }
-    /// The engine starts once the login window has painted (or after a short while anyway).
+    /// The engine starts, and the tray icon shows, once the login window has painted (or after
+    /// a short while anyway).
     bool engineStarted() const { return m_engineStarted; }
     void startEngine();
+    /// What the engine hands its out-events to.
+    EngineDelegate *engineDelegate() const { return m_engine.get(); }
+    /// A new sign-in: quitting signs out of it.
+    void signedIn() { m_signOutSent = false; }
+    /// Raises the window and the tool windows floating over it.
+    void bringToFront(QWidget *window);
 
     // AppShell
     void installApplicationMenu(QMainWindow *window) override;
     void installApplicationShortcuts(QWidget *window) override;
     void requestQuit() override;
     void windowClosedByUser() override;
+    void endConference() override;
     void updateDockMenu() override;
     bool hasTrayIcon() const override;
-
-    // ConfClientDelegate
-    QObject *context() override { return this; }
-    void errorWithText(const QString &text) override;
-    void loginSuccess() override;
-    void endConference() override;
-    void showAlertWithMessage(const QString &message) override;
-    bool isMainWindowVisible() const override;
-    void acceptIncomeCallWithName(const QString &caller) override;
-    void incomeCallTimeOut() override;
-    void addControllView() override;
-    void closeConferenceWindow() override;
-    void getContactsInConference() override;
-    QSize conferenceVideoSize() const override;
-    void arrangeWindowsForConference() override;
-    void closeAllWindowsForSignOut() override;
 
 Q_SIGNALS:
     /// The platform is told to go on terminating (true) or not (false).
@@ -106,10 +100,10 @@ private:
     static void installInvitationWindows();
     void createTray();
     void signOutForQuit();
-    void bringToFront(QWidget *window);
     QWidget *mainWindowControllerWindow() const;
 
     bool m_startEngine;
+    std::unique_ptr<EngineDelegate> m_engine;
     std::unique_ptr<EnterByURLWindowController> m_enter;
     std::unique_ptr<AllSetsWindowController> m_allSets;
     std::unique_ptr<AboutUsWidowController> m_aboutUs;

@@ -76,8 +76,7 @@ int playOnce(bool client)
         before = residentKiB();
         clock.start();
         row->playButton()->click();
-        QObject::connect(list->playWindow()->playerLayer()->videoSink(),
-                         &QVideoSink::videoFrameChanged, onFrame);
+        QObject::connect(list->playWindow()->videoSink(), &QVideoSink::videoFrameChanged, onFrame);
     } else {
         QWidget window;
         window.show();

@@ -23,6 +23,10 @@ private Q_SLOTS:
     void validators_data();
     void validators();
     void mediaModule();
+    void clientModules_data();
+    void clientModules();
+    void notLoadedAtStart_data();
+    void notLoadedAtStart();
     void versionFromPrefix();
     void startsToLoginWindow();
 
@@ -51,6 +55,7 @@ QProcessEnvironment TestInstall::userEnvironment()
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QStringLiteral("LD_LIBRARY_PATH"));
+    environment.remove(QStringLiteral("ORVALE_MODULE_DIR")); // the build's, set for tests
     return environment;
 }
 
@@ -62,6 +67,10 @@ void TestInstall::installedFiles_data()
         "bin/orvale",
         "lib/orvale/libconfclient.so",
         "lib/orvale/libconfmedia.so",
+        "lib/orvale/libconfengine.so",
+        "lib/orvale/liborvalemultimedia.so",
+        "lib/orvale/liborvaleqrcode.so",
+        "lib/orvale/liborvalekeychain.so",
         "share/orvale/System.ecf",
         "share/applications/orvale.desktop",
         "share/metainfo/com.orvale.client.metainfo.xml",
@@ -145,6 +154,50 @@ void TestInstall::mediaModule()
     // What the installed engine loads from beside itself at the first call.
     QLibrary module(installed(QStringLiteral("lib/orvale/libconfmedia.so")));
     QVERIFY2(module.resolve("orvaleCreateMediaEngine"), qPrintable(module.errorString()));
+}
+
+void TestInstall::clientModules_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("entry");
+    // What the installed client loads from its private folder when first needed.
+    QTest::newRow("engine") << "libconfengine.so"
+                            << "ConfClientStart";
+    QTest::newRow("multimedia") << "liborvalemultimedia.so"
+                                << "orvaleMultimedia";
+    QTest::newRow("QR codes") << "liborvaleqrcode.so"
+                              << "orvaleQRCodeBackend";
+    QTest::newRow("keychain") << "liborvalekeychain.so"
+                              << "orvaleCreateKeychainStore";
+}
+
+void TestInstall::clientModules()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, entry);
+    QLibrary module(installed(QStringLiteral("lib/orvale/") + file));
+    QVERIFY2(module.resolve(entry.toLatin1().constData()), qPrintable(module.errorString()));
+}
+
+void TestInstall::notLoadedAtStart_data()
+{
+    // The login window needs none of these: they come with the modules that use them.
+    QTest::addColumn<QString>("library");
+    for (const char *library :
+         {"libQt6Multimedia", "libQt6WebSockets", "libZXing", "libqt6keychain", "libgstreamer"})
+        QTest::newRow(library) << QString::fromLatin1(library);
+}
+
+void TestInstall::notLoadedAtStart()
+{
+    QFETCH(QString, library);
+    QProcess ldd;
+    ldd.setProcessEnvironment(userEnvironment());
+    ldd.start(QStringLiteral("ldd"), {installed(QStringLiteral("bin/orvale"))});
+    QVERIFY(ldd.waitForFinished(15000));
+    const QString linked = QString::fromLocal8Bit(ldd.readAllStandardOutput());
+    QVERIFY2(linked.contains(u"libconfclient.so"), qPrintable(linked));
+    QVERIFY2(!linked.contains(library), qPrintable(linked));
 }
 
 void TestInstall::versionFromPrefix()

@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
+#include <QMediaPlayer>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QRegularExpression>
@@ -91,7 +92,7 @@ void TestLiveE2e::runningBroadcastPlays()
     // The tap: every frame the player hands to its video output.
     qint64 frames = 0;
     qint64 firstFrameMs = -1;
-    connect(window->playerLayer()->videoSink(), &QVideoSink::videoFrameChanged, this,
+    connect(window->videoSink(), &QVideoSink::videoFrameChanged, this,
             [&](const QVideoFrame &frame) {
                 if (!frame.isValid())
                     return;

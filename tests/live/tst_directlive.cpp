@@ -26,6 +26,7 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QListWidget>
+#include <QMediaPlayer>
 #include <QNetworkAccessManager>
 #include <QSet>
 #include <QSettings>

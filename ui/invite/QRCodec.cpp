@@ -1,56 +1,41 @@
 #include "ui/invite/QRCodec.h"
 
+#include "model/PrivateModule.h"
+#include "ui/invite/QRCodeBackend.h"
+
 #include <QImageReader>
 
-#include <ZXing/BitMatrix.h>
-#include <ZXing/MultiFormatWriter.h>
-#include <ZXing/ReadBarcode.h>
-
-#include <stdexcept>
+#include <algorithm>
 
 namespace {
 
+/// The QR code library, loaded at the first code drawn or read; null when it is missing.
+const QRCodeBackend *backend()
+{
+    static const QRCodeBackend *const loaded = [] {
+        const auto entry = reinterpret_cast<QRCodeBackendEntry>(
+            PrivateModule::resolve(QStringLiteral("liborvaleqrcode.so"), "orvaleQRCodeBackend"));
+        return entry ? entry() : nullptr;
+    }();
+    return loaded;
+}
+
 QString firstCode(const QImage &grey)
 {
-    const ZXing::ImageView view(grey.constBits(), grey.width(), grey.height(),
-                                ZXing::ImageFormat::Lum, int(grey.bytesPerLine()));
-    ZXing::DecodeHints hints;
-    hints.setFormats(ZXing::BarcodeFormat::QRCode);
-    hints.setTryHarder(true);
-    hints.setTryRotate(true);
-    hints.setTryDownscale(true);
-    const ZXing::Results results = ZXing::ReadBarcodes(view, hints);
-    for (const ZXing::Result &result : results) {
-        if (result.isValid())
-            return QString::fromStdString(result.text());
-    }
-    return {};
+    const QRCodeBackend *codes = backend();
+    return codes ? codes->firstCode(grey) : QString();
 }
 
 } // namespace
 
 QImage QRCodec::encode(const QString &text, int side)
 {
-    ZXing::BitMatrix matrix;
-    try {
-        matrix = ZXing::MultiFormatWriter(ZXing::BarcodeFormat::QRCode)
-                     .setEncoding(ZXing::CharacterSet::UTF8)
-                     .setEccLevel(4) // M
-                     .setMargin(1)
-                     .encode(text.toStdString(), 0, 0);
-    } catch (const std::exception &) {
-        return {}; // too long for any QR code
-    }
-    const int w = matrix.width();
-    const int h = matrix.height();
-    if (w <= 0 || h <= 0)
+    const QRCodeBackend *codes = backend();
+    const QImage modules = codes ? codes->modules(text) : QImage();
+    if (modules.isNull())
         return {};
-    QImage modules(w, h, QImage::Format_Grayscale8);
-    for (int y = 0; y < h; ++y) {
-        uchar *line = modules.scanLine(y);
-        for (int x = 0; x < w; ++x)
-            line[x] = matrix.get(x, y) ? 0 : 255;
-    }
+    const int w = modules.width();
+    const int h = modules.height();
     const double scale = std::min(double(side) / w, double(side) / h);
     // Nearest-neighbour scaling: every module stays a sharp square.
     return modules.scaled(int(w * scale), int(h * scale), Qt::IgnoreAspectRatio,

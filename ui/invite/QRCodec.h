@@ -20,7 +20,7 @@ public:
     /// `side` × `side` pixels whose modules stay sharp squares; null when it cannot be drawn.
     static QImage encode(const QString &text, int side = 300);
     /// The text of the first QR code found in `image`, upright, turned or inverted; a null
-    /// text when there is none.
+    /// text when there is none. The QR code library is loaded at the first of these two calls.
     static QString decode(const QImage &image);
     /// The picture in the file at `path`, scaled down to `maxReadSide`; null for a missing,
     /// broken or truncated file or one that is no picture.

@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QPainter>
-#include <QVideoFrame>
 
 LiveVideoLayer::LiveVideoLayer(QWidget *parent)
     : QWidget(parent)
@@ -13,14 +12,14 @@ LiveVideoLayer::LiveVideoLayer(QWidget *parent)
     QCoreApplication::setAttribute(Qt::AA_ForceRasterWidgets);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_TransparentForMouseEvents);
-    connect(&m_sink, &QVideoSink::videoFrameChanged, this, [this](const QVideoFrame &frame) {
-        if (!frame.isValid())
-            return;
-        m_image = frame.toImage();
-        ++m_frames;
-        update();
-        Q_EMIT frameShown();
-    });
+}
+
+void LiveVideoLayer::showPicture(const QImage &image)
+{
+    m_image = image;
+    ++m_frames;
+    update();
+    Q_EMIT frameShown();
 }
 
 QRect LiveVideoLayer::pictureRect() const

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QImage>
-#include <QVideoSink>
 #include <QWidget>
 
 /// The video layer of the live player: draws the newest decoded frame aspect-fit on opaque
@@ -15,8 +14,8 @@ class LiveVideoLayer final : public QWidget
 public:
     explicit LiveVideoLayer(QWidget *parent = nullptr);
 
-    /// The sink to hand to the media player as its video output.
-    QVideoSink *videoSink() { return &m_sink; }
+    /// Shows `image`, the stream's newest decoded frame.
+    void showPicture(const QImage &image);
     /// Frames received since creation.
     qint64 frameCount() const { return m_frames; }
     QImage currentImage() const { return m_image; }
@@ -30,7 +29,6 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    QVideoSink m_sink;
     QImage m_image;
     qint64 m_frames = 0;
 };

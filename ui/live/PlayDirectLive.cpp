@@ -7,6 +7,7 @@
 #include "model/Preferences.h"
 #include "net/NetWork.h"
 #include "ui/live/LiveVideoLayer.h"
+#include "ui/multimedia/Multimedia.h"
 #include "ui/widgets/ColorHelper.h"
 #include "ui/widgets/MyButton.h"
 #include "ui/widgets/MyView.h"
@@ -14,10 +15,9 @@
 #include "ui/widgets/Spinner.h"
 #include "ui_PlayDirectLive.h"
 
-#include <QAudioOutput>
 #include <QCloseEvent>
 #include <QKeyEvent>
-#include <QMediaTimeRange>
+#include <QUrl>
 
 namespace {
 
@@ -98,10 +98,20 @@ void PlayDirectLive::windowDidLoad()
     setWindowTitle(m_model->liveName);
     ui->textView->setPlainText(m_model->liveRemark.isEmpty() ? tr("  暂无简介")
                                                              : m_model->liveRemark);
-    m_audioOutput = new QAudioOutput(this);
+    if (const Multimedia *multimedia = Multimedia::instance()) {
+        LiveStream::Listener listener;
+        listener.picture = [this](const QImage &image) { ui->playerLayer->showPicture(image); };
+        listener.status = [this](LiveStream::Status status) { observeMediaStatus(status); };
+        listener.failed = [this](const QString &text) {
+            qCInfo(lcOrvale).noquote() << text;
+            failed();
+        };
+        m_stream = multimedia->createLiveStream(std::move(listener));
+    }
     const double volume = Preferences().directLiveStartVolume();
     setSliderValue(volume);
-    m_audioOutput->setVolume(float(volume));
+    if (m_stream)
+        m_stream->setVolume(volume);
 
     setPlayTag(playingTag);
     ui->voiceButton->setNormalImageName(QStringLiteral("speaker"));
@@ -193,44 +203,36 @@ void PlayDirectLive::liveNow()
         m_timer->stop();
         m_timer.release()->deleteLater(); // may be the timer whose tick runs now
     }
-    if (m_player || m_closed)
+    if ((m_stream && m_stream->isOpen()) || m_closed)
         return;
     showWaitView(true);
-    m_player = std::make_unique<QMediaPlayer>();
-    m_player->setAudioOutput(m_audioOutput);
-    m_player->setVideoSink(ui->playerLayer->videoSink());
-    connect(m_player.get(), &QMediaPlayer::mediaStatusChanged, this,
-            [this](QMediaPlayer::MediaStatus status) { observeMediaStatus(status); });
-    connect(m_player.get(), &QMediaPlayer::errorOccurred, this,
-            [this](QMediaPlayer::Error error, const QString &text) {
-                qCInfo(lcOrvale).noquote() << error << text;
-                failed();
-            });
-    m_player->setSource(QUrl(m_model->hlsAddress));
-    m_player->play();
+    if (!m_stream) {
+        failed(); // no multimedia module: nothing can play
+        return;
+    }
+    m_stream->open(QUrl(m_model->hlsAddress));
 }
 
-void PlayDirectLive::observeMediaStatus(QMediaPlayer::MediaStatus status)
+void PlayDirectLive::observeMediaStatus(LiveStream::Status status)
 {
     switch (status) {
-    case QMediaPlayer::LoadedMedia:
+    case LiveStream::Status::Loaded:
         showWaitView(false);
         break;
-    case QMediaPlayer::InvalidMedia:
+    case LiveStream::Status::Invalid:
         failed();
         break;
-    case QMediaPlayer::StalledMedia:
+    case LiveStream::Status::Stalled:
         showWaitView(true);
-        m_player->pause();
+        m_stream->pause();
         break;
-    case QMediaPlayer::BufferingMedia:
-    case QMediaPlayer::BufferedMedia:
+    case LiveStream::Status::Buffering:
         if (ui->playButton->property("tag").toInt() == playingTag) {
             showWaitView(false);
-            m_player->play();
+            m_stream->play();
         }
         break;
-    default:
+    case LiveStream::Status::Other:
         break;
     }
 }
@@ -252,33 +254,23 @@ void PlayDirectLive::showWaitView(bool on)
 
 void PlayDirectLive::playAction()
 {
-    if (!m_player)
+    if (!m_stream || !m_stream->isOpen())
         return;
     if (ui->playButton->property("tag").toInt() == pausedTag) {
         setPlayTag(playingTag);
         jumpToLiveEdge();
         return;
     }
-    m_player->pause();
+    m_stream->pause();
     showWaitView(false);
     setPlayTag(pausedTag);
 }
 
 void PlayDirectLive::jumpToLiveEdge()
 {
-    // Resuming where the stream was paused would show the past: go to the newest point.
-    const QMediaTimeRange loaded = m_player->bufferedTimeRange();
-    if (m_player->isSeekable() && !loaded.isEmpty()) {
-        m_player->setPosition(loaded.intervals().first().end());
-        m_player->play();
-        return;
-    }
-    // Without a buffered range to seek in, loading the stream again starts at its live edge.
-    const QUrl source = m_player->source();
-    m_player->setSource(QUrl());
-    showWaitView(true);
-    m_player->setSource(source);
-    m_player->play();
+    // Resuming where the stream was paused would show the past; loading it again takes a while.
+    if (m_stream->jumpToLiveEdge())
+        showWaitView(true);
 }
 
 void PlayDirectLive::setPlayTag(int tag)
@@ -304,8 +296,10 @@ void PlayDirectLive::setSliderValue(double volume)
 
 void PlayDirectLive::beQuiet()
 {
-    const bool muted = !m_audioOutput->isMuted();
-    m_audioOutput->setMuted(muted);
+    if (!m_stream)
+        return;
+    const bool muted = !m_stream->isMuted();
+    m_stream->setMuted(muted);
     if (muted) {
         setSliderValue(0);
         ui->voiceButton->setNormalImageName(QStringLiteral("mute"));
@@ -315,7 +309,7 @@ void PlayDirectLive::beQuiet()
     // The slider shows the volume that is heard again, also after the slider went to 0.
     const double volume = Preferences().directLiveStartVolume();
     setSliderValue(volume);
-    m_audioOutput->setVolume(float(volume));
+    m_stream->setVolume(volume);
     ui->voiceButton->setNormalImageName(QStringLiteral("speaker"));
     ui->voiceButton->setAccessibleName(tr("静音"));
 }
@@ -323,10 +317,12 @@ void PlayDirectLive::beQuiet()
 void PlayDirectLive::changeVoice(double value)
 {
     const bool mute = value < 0.001;
-    m_audioOutput->setMuted(mute);
+    if (m_stream)
+        m_stream->setMuted(mute);
     ui->voiceButton->setNormalImageName(mute ? QStringLiteral("mute") : QStringLiteral("speaker"));
     ui->voiceButton->setAccessibleName(mute ? tr("取消静音") : tr("静音"));
-    m_audioOutput->setVolume(float(value));
+    if (m_stream)
+        m_stream->setVolume(value);
     Preferences().setDirectLiveVolume(value);
 }
 
@@ -465,11 +461,8 @@ void PlayDirectLive::windowWillClose()
     if (m_closed)
         return;
     m_closed = true;
-    if (m_player) {
-        m_player->disconnect(this);
-        m_player->stop();
-        m_player.reset(); // releases the stream and its decoders
-    }
+    if (m_stream)
+        m_stream->close(); // releases the stream and its decoders
     m_model.reset();
     m_timer.reset();
     m_hideTimer.stop();
@@ -479,6 +472,18 @@ void PlayDirectLive::windowWillClose()
 
 // ---- Outlets ----
 
+QMediaPlayer *PlayDirectLive::player() const
+{
+    return m_stream ? m_stream->player() : nullptr;
+}
+QAudioOutput *PlayDirectLive::audioOutput() const
+{
+    return m_stream ? m_stream->audioOutput() : nullptr;
+}
+QVideoSink *PlayDirectLive::videoSink() const
+{
+    return m_stream ? m_stream->videoSink() : nullptr;
+}
 LiveVideoLayer *PlayDirectLive::playerLayer() const
 {
     return ui->playerLayer;

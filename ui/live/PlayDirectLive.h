@@ -1,10 +1,10 @@
 #pragma once
 
+#include "ui/multimedia/LiveStream.h"
 #include "ui/widgets/ButtonDelegate.h"
 #include "ui/widgets/ViewTouchEventDelegate.h"
 
 #include <QList>
-#include <QMediaPlayer>
 #include <QTimer>
 #include <QWidget>
 
@@ -16,7 +16,9 @@ class MyButton;
 class MyView;
 class QAudioOutput;
 class QLabel;
+class QMediaPlayer;
 class QTextEdit;
+class QVideoSink;
 class SliderCell;
 class Spinner;
 
@@ -70,8 +72,12 @@ public:
     qint64 waitTime() const { return m_waitTime; }
     /// The running countdown timer, if any.
     QTimer *timer() const { return m_timer.get(); }
-    QMediaPlayer *player() const { return m_player.get(); }
-    QAudioOutput *audioOutput() const { return m_audioOutput; }
+    /// What plays the stream, from the broadcast's start until the window closes; the sound's
+    /// output and the pictures' sink exist as long as the window (null without the multimedia
+    /// module).
+    QMediaPlayer *player() const;
+    QAudioOutput *audioOutput() const;
+    QVideoSink *videoSink() const;
     LiveVideoLayer *playerLayer() const;
     QWidget *splitView() const;
     QWidget *leftView() const;
@@ -114,7 +120,7 @@ private:
     void startCountdown(qint64 milliseconds);
     void tick();
     void showWaitView(bool on);
-    void observeMediaStatus(QMediaPlayer::MediaStatus status);
+    void observeMediaStatus(LiveStream::Status status);
     void failed();
     void jumpToLiveEdge();
     void trackPointer();
@@ -127,8 +133,7 @@ private:
 
     std::unique_ptr<Ui::PlayDirectLive> ui;
     std::shared_ptr<LiveModel> m_model;
-    std::unique_ptr<QMediaPlayer> m_player;
-    QAudioOutput *m_audioOutput = nullptr; // owned by the player
+    std::unique_ptr<LiveStream> m_stream;
     std::unique_ptr<QTimer> m_timer;
     QTimer m_hideTimer;
     qint64 m_waitTime = 0;

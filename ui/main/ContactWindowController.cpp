@@ -7,6 +7,7 @@
 #include "ui/main/ContactListViewController.h"
 #include "ui/main/IncomingCallNotification.h"
 #include "ui/main/LoginViewController.h"
+#include "ui/multimedia/Multimedia.h"
 #include "ui/widgets/AlertHelper.h"
 #include "ui/widgets/AppShell.h"
 #include "ui/widgets/Images.h"
@@ -15,11 +16,10 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QAudioOutput>
 #include <QCloseEvent>
-#include <QMediaPlayer>
 #include <QMessageBox>
 #include <QStackedWidget>
+#include <QUrl>
 
 ContactWindowController::ContactWindowController(QWidget *parent)
     : QMainWindow(parent)
@@ -132,20 +132,22 @@ void ContactWindowController::notifyIncomingCall(const QString &name, const QStr
 
 void ContactWindowController::ring()
 {
-    if (!m_player) {
-        m_player = new QMediaPlayer(this);
-        m_audioOutput = new QAudioOutput(this);
-        m_player->setAudioOutput(m_audioOutput);
-        m_player->setSource(QUrl(QStringLiteral("qrc:/sounds/alert.mp3")));
-    }
-    m_player->setPosition(0);
-    m_player->play();
+    if (!m_ring)
+        if (const Multimedia *multimedia = Multimedia::instance())
+            m_ring = multimedia->createSoundPlayer();
+    if (m_ring)
+        m_ring->play(QUrl(QStringLiteral("qrc:/sounds/alert.mp3")));
+}
+
+QMediaPlayer *ContactWindowController::player() const
+{
+    return m_ring ? m_ring->player() : nullptr;
 }
 
 void ContactWindowController::stopRinging()
 {
-    if (m_player)
-        m_player->stop();
+    if (m_ring)
+        m_ring->stop();
 }
 
 void ContactWindowController::incomeCallTimeOut()

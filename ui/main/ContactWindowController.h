@@ -6,11 +6,12 @@
 #include <QPointer>
 
 #include <functional>
+#include <memory>
 
 class ContactListViewController;
 class IncomingCallNotification;
-class QAudioOutput;
 class QMediaPlayer;
+class SoundPlayer;
 
 class QStackedWidget;
 
@@ -38,7 +39,8 @@ public:
 
     QString incomeCallName() const { return m_incomeCallName; }
     QMessageBox *alert() const { return m_alert; }
-    QMediaPlayer *player() const { return m_player; }
+    /// What rings, once an incoming call has rung.
+    QMediaPlayer *player() const;
     IncomingCallNotification *callNotification() const { return m_callNotification; }
 
     /// What closing from the title bar does before the window closes; false keeps it open.
@@ -58,8 +60,7 @@ private:
 
     QStackedWidget *m_stack;
     QList<QWidget *> m_viewControllers;
-    QMediaPlayer *m_player = nullptr;
-    QAudioOutput *m_audioOutput = nullptr;
+    std::unique_ptr<SoundPlayer> m_ring;
     IncomingCallNotification *m_callNotification;
     QPointer<QMessageBox> m_alert;
     QPointer<QMessageBox> m_networkAlert;

@@ -1,17 +1,12 @@
 #include "ui/settings/DevicePreview.h"
 
-#include <QAudioDevice>
-#include <QAudioOutput>
-#include <QAudioSource>
-#include <QCamera>
+#include "ui/multimedia/Multimedia.h"
+
 #include <QCoreApplication>
+#include <QImage>
 #include <QLabel>
-#include <QMediaCaptureSession>
-#include <QMediaDevices>
-#include <QMediaPlayer>
 #include <QProgressBar>
-#include <QVideoFrame>
-#include <QVideoSink>
+#include <QUrl>
 
 #include <algorithm>
 #include <cstdlib>
@@ -39,11 +34,19 @@ DevicePreview::~DevicePreview()
     stop();
 }
 
+DeviceCapture *DevicePreview::capture()
+{
+    if (!m_capture)
+        if (const Multimedia *multimedia = Multimedia::instance())
+            m_capture = multimedia->createDeviceCapture();
+    return m_capture.get();
+}
+
 void DevicePreview::follow(const QString &camera, const QString &microphone)
 {
-    if (camera != m_cameraName || !m_camera)
+    if (camera != m_cameraName || !m_cameraOpen)
         startCamera(camera);
-    if (microphone != m_microphoneName || !m_source)
+    if (microphone != m_microphoneName || !m_microphoneOpen)
         startMicrophone(microphone);
 }
 
@@ -51,51 +54,33 @@ void DevicePreview::stop()
 {
     stopCamera();
     stopMicrophone();
-    if (m_player)
-        m_player->stop();
+    if (m_sound)
+        m_sound->stop();
 }
 
 void DevicePreview::startCamera(const QString &name)
 {
     stopCamera();
     m_cameraName = name;
-    const QList<QCameraDevice> cameras = QMediaDevices::videoInputs();
-    const auto found = std::find_if(cameras.begin(), cameras.end(), [&name](const auto &device) {
-        return device.description() == name;
-    });
-    if (found == cameras.end())
-        return; // the engine's own test picture, or a camera gone meanwhile
-    m_camera = std::make_unique<QCamera>(*found);
-    m_sink = std::make_unique<QVideoSink>();
-    m_session = std::make_unique<QMediaCaptureSession>();
-    m_session->setCamera(m_camera.get());
-    m_session->setVideoSink(m_sink.get());
-    connect(m_sink.get(), &QVideoSink::videoFrameChanged, this,
-            [this](const QVideoFrame &frame) { showFrame(frame); });
-    connect(m_camera.get(), &QCamera::errorOccurred, this, [this] {
-        m_camera.release()->deleteLater(); // its signal runs now
-        stopCamera();
-    });
-    m_camera->start();
+    if (DeviceCapture *devices = capture())
+        m_cameraOpen = devices->openCamera(
+            name, [this](const QImage &image) { showPicture(image); }, [this] { stopCamera(); });
 }
 
 void DevicePreview::stopCamera()
 {
-    m_session.reset();
-    m_camera.reset();
-    m_sink.reset();
+    m_cameraOpen = false;
+    if (m_capture)
+        m_capture->closeCamera();
     if (m_picture) {
         m_picture->clear();
         m_picture->setText(noPicture());
     }
 }
 
-void DevicePreview::showFrame(const QVideoFrame &frame)
+void DevicePreview::showPicture(const QImage &image)
 {
-    if (!m_picture)
-        return;
-    const QImage image = frame.toImage();
-    if (!image.isNull())
+    if (m_picture)
         m_picture->setPixmap(QPixmap::fromImage(
             image.scaled(m_picture->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
 }
@@ -104,35 +89,18 @@ void DevicePreview::startMicrophone(const QString &name)
 {
     stopMicrophone();
     m_microphoneName = name;
-    const QList<QAudioDevice> inputs = QMediaDevices::audioInputs();
-    const auto found = std::find_if(inputs.begin(), inputs.end(), [&name](const auto &device) {
-        return device.description() == name;
-    });
-    if (found == inputs.end())
-        return;
-    QAudioFormat format;
-    format.setSampleRate(16000);
-    format.setChannelCount(1);
-    format.setSampleFormat(QAudioFormat::Int16);
-    m_source = std::make_unique<QAudioSource>(*found, format);
-    m_input = m_source->start();
-    if (!m_input) {
-        stopMicrophone();
-        return;
-    }
-    connect(m_input, &QIODevice::readyRead, this, [this] {
-        const int level = peakLevel(m_input->readAll());
-        if (m_level)
-            m_level->setValue(level);
-    });
+    if (DeviceCapture *devices = capture())
+        m_microphoneOpen = devices->openMicrophone(name, [this](const QByteArray &samples) {
+            if (m_level)
+                m_level->setValue(peakLevel(samples));
+        });
 }
 
 void DevicePreview::stopMicrophone()
 {
-    if (m_source)
-        m_source->stop();
-    m_input = nullptr; // the source's own
-    m_source.reset();
+    m_microphoneOpen = false;
+    if (m_capture)
+        m_capture->closeMicrophone();
     if (m_level)
         m_level->setValue(0);
 }
@@ -150,15 +118,9 @@ int DevicePreview::peakLevel(const QByteArray &samples)
 
 void DevicePreview::playTestSound(const QString &speaker)
 {
-    if (!m_player) {
-        m_player = new QMediaPlayer(this);
-        m_player->setAudioOutput(new QAudioOutput(m_player));
-        m_player->setSource(QUrl(QStringLiteral("qrc:/sounds/alert.mp3")));
-    }
-    for (const QAudioDevice &device : QMediaDevices::audioOutputs()) {
-        if (device.description() == speaker)
-            m_player->audioOutput()->setDevice(device);
-    }
-    m_player->stop();
-    m_player->play();
+    if (!m_sound)
+        if (const Multimedia *multimedia = Multimedia::instance())
+            m_sound = multimedia->createSoundPlayer();
+    if (m_sound)
+        m_sound->play(QUrl(QStringLiteral("qrc:/sounds/alert.mp3")), speaker);
 }

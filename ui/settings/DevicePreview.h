@@ -6,18 +6,15 @@
 
 #include <memory>
 
-class QAudioSource;
-class QCamera;
-class QIODevice;
+class DeviceCapture;
+class QImage;
 class QLabel;
-class QMediaCaptureSession;
-class QMediaPlayer;
 class QProgressBar;
-class QVideoFrame;
-class QVideoSink;
+class SoundPlayer;
 
 /// What the device page shows of the chosen devices outside a call: the camera's picture, the
-/// microphone's level, and a test sound on a speaker. Devices are matched by their names.
+/// microphone's level, and a test sound on a speaker. Devices are matched by their names; the
+/// multimedia module is loaded when a device is first opened.
 class DevicePreview final : public QObject
 {
     Q_OBJECT
@@ -36,21 +33,19 @@ public:
     static int peakLevel(const QByteArray &samples);
 
 private:
+    DeviceCapture *capture();
     void startCamera(const QString &name);
     void stopCamera();
     void startMicrophone(const QString &name);
     void stopMicrophone();
-    void showFrame(const QVideoFrame &frame);
+    void showPicture(const QImage &image);
 
     QPointer<QLabel> m_picture;
     QPointer<QProgressBar> m_level;
     QString m_cameraName;
     QString m_microphoneName;
-    // The session refers to the camera and the sink: it goes first.
-    std::unique_ptr<QCamera> m_camera;
-    std::unique_ptr<QVideoSink> m_sink;
-    std::unique_ptr<QMediaCaptureSession> m_session;
-    std::unique_ptr<QAudioSource> m_source;
-    QIODevice *m_input = nullptr;
-    QMediaPlayer *m_player = nullptr;
+    bool m_cameraOpen = false;
+    bool m_microphoneOpen = false;
+    std::unique_ptr<DeviceCapture> m_capture;
+    std::unique_ptr<SoundPlayer> m_sound;
 };
