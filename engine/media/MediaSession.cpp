@@ -6,13 +6,11 @@
 #include "engine/media/JanusClient.h"
 #include "engine/media/MediaPipeline.h"
 #include "engine/media/Publisher.h"
-#include "engine/media/Subscriber.h"
 
 #include <gst/gst.h>
 
 #include <algorithm>
 
-#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLoggingCategory>
@@ -62,6 +60,9 @@ MediaSession::MediaSession(EngineState &state, QObject *parent)
     , m_state(state)
     , m_links(
           state, [this] { return peers(); }, [this](int) { tellBitrate(); }, this)
+    , m_subscriptions(state, m_mix, m_links,
+                      {[this](const QString &uri, bool on) { setInterrupted(uri, on); },
+                       [this](const QString &uri) { clearMarks(uri); }})
 {
     m_staleCheck.setInterval(500);
     connect(&m_staleCheck, &QTimer::timeout, this, [this] { repaint(); });
@@ -193,7 +194,7 @@ void MediaSession::connectRelay()
                 else if (handle == m_share.handle())
                     m_share.event(data, jsep);
                 else
-                    subscriberEvent(handle, data, jsep);
+                    m_subscriptions.event(handle, data, jsep);
             });
     watchStreams(janus);
     janus->open([this, janus](bool ok) {
@@ -238,14 +239,8 @@ void MediaSession::teardown()
     m_publishRetry.cancel();
     delete m_publisher;
     m_publisher = nullptr;
-    qDeleteAll(m_subscribers);
-    m_subscribers.clear();
-    m_attachOfFeed.clear();
+    m_subscriptions.relayGone();
     m_mix.clear();
-    qDeleteAll(m_subscribeRetry);
-    m_subscribeRetry.clear();
-    m_feedOfHandle.clear();
-    m_cameraFeeds.clear();
     closeRelay();
     m_publisherHandle = m_privateId = 0;
     std::function<void()> cameraChanged;
@@ -365,7 +360,7 @@ void MediaSession::publisherEvent(const QJsonObject &data, const QJsonObject &js
     for (const char *gone : {"unpublished", "leaving"}) {
         const QJsonValue id = data.value(QLatin1String(gone));
         if (id.isDouble())
-            feedGone(id.toInteger(), qstrcmp(gone, "unpublished") == 0);
+            m_subscriptions.feedGone(id.toInteger(), qstrcmp(gone, "unpublished") == 0);
     }
 }
 
@@ -373,8 +368,7 @@ void MediaSession::publisherEvent(const QJsonObject &data, const QJsonObject &js
 /// speaking, from the audio level the packets carry.
 void MediaSession::talking(qint64 feed, bool speaking)
 {
-    const Subscriber *subscriber = m_subscribers.value(feed);
-    const QString uri = feed == m_ownId ? m_selfUri : subscriber ? subscriber->uri() : QString();
+    const QString uri = feed == m_ownId ? m_selfUri : m_subscriptions.uriOf(feed);
     if (uri.isEmpty())
         return;
     qCDebug(lcMedia, "%s %s speaking", qPrintable(uri), speaking ? "starts" : "stops");
@@ -392,6 +386,8 @@ void MediaSession::joined(const QJsonObject &data)
     m_refusals = 0;
     setNote({});
     publish();
+    m_subscriptions.joined({m_janus.get(), m_room, m_privateId, m_token, m_ownId, m_selfUri,
+                            m_connectTimeoutMs, m_recordFolder});
     m_share.joined({m_janus.get(), m_room, m_token, m_selfUri, m_connectTimeoutMs});
 }
 
@@ -461,8 +457,8 @@ void MediaSession::watchStreams(JanusClient *janus)
     connect(janus, &JanusClient::connected, this, [this](qint64 handle) {
         if (handle == m_publisherHandle)
             setInterrupted(m_selfUri, false);
-        else if (const Subscriber *subscriber = m_subscribers.value(m_feedOfHandle.value(handle)))
-            setInterrupted(subscriber->uri(), false);
+        else
+            m_subscriptions.connected(handle);
     });
 }
 
@@ -475,9 +471,7 @@ void MediaSession::streamLost(qint64 handle)
         qInfo("media: that was an earlier connection of the sent media");
         return;
     }
-    const qint64 feed = m_feedOfHandle.value(handle);
-    if (const Subscriber *subscriber = m_subscribers.value(feed))
-        subscriberLost(feed, subscriber->uri(), subscriber->isShare());
+    m_subscriptions.streamLost(handle);
 }
 
 /// Janus's events about one connection of a handle come before its answer to the next offer on
@@ -517,150 +511,11 @@ void MediaSession::addPublishers(const QJsonArray &list)
     for (const QJsonValue &value : list) {
         const QJsonObject p = value.toObject();
         const qint64 feed = p.value("id").toInteger();
-        QString uri = p.value("display").toString();
-        const bool share = uri.startsWith(ShareSession::prefix());
-        if (share)
-            uri.remove(0, ShareSession::prefix().size());
-        if (feed == 0 || feed == m_ownId || uri == m_selfUri)
-            continue;
-        if (!share)
-            m_cameraFeeds.insert(feed, uri);
-        if (!m_subscribers.contains(feed))
-            subscribe(feed, uri, share);
         // Who already speaks when this participant joins is told only here: the relay's
         // events say when speaking starts or stops.
-        if (p.contains("talking") && !share)
+        if (m_subscriptions.add(feed, p.value("display").toString()) && p.contains("talking"))
             talking(feed, p.value("talking").toBool());
     }
-}
-
-void MediaSession::subscribe(qint64 feed, const QString &uri, bool share)
-{
-    QString record;
-    if (!m_recordFolder.isEmpty() && !share)
-        record = QDir(m_recordFolder)
-                     .filePath(uri.section(u'-', -1).section(u';', 0, 0) + QStringLiteral(".s16"));
-    qCDebug(lcMedia, "subscribing to %lld (%s)", feed, qPrintable(uri));
-    auto *subscriber = new Subscriber(m_state, uri, record, share, this);
-    limitConnecting(subscriber);
-    if (!share && record.isEmpty())
-        subscriber->setVoiceChannel(m_mix.addVoice());
-    m_subscribers.insert(feed, subscriber);
-    connect(subscriber, &WebRtcPeer::connected, this, [this, feed, uri, share] {
-        if (MediaRetry *retry = m_subscribeRetry.value(feed))
-            retry->succeeded();
-        if (!share)
-            setInterrupted(uri, false);
-    });
-    connect(
-        subscriber, &WebRtcPeer::mediaLost, this,
-        [this, feed, uri, share, guard = QPointer<Subscriber>(subscriber)] {
-            if (guard && m_subscribers.value(feed) == guard)
-                subscriberLost(feed, uri, share);
-        },
-        Qt::QueuedConnection);
-    if (!share)
-        m_links.watch(subscriber);
-    if (!subscriber->start()) {
-        qCDebug(lcMedia, "subscriber pipeline failed");
-        return drop(feed);
-    }
-    qCDebug(lcMedia, "subscriber pipeline playing");
-    bool speakerMuted;
-    {
-        QMutexLocker lock(&m_state.mutex);
-        speakerMuted = m_state.speakerMuted;
-    }
-    subscriber->setSpeakerMuted(speakerMuted);
-    JanusClient *janus = m_janus.get();
-    // The reply is matched by the request, not by the subscriber: a new subscriber to the same
-    // feed may live where one lost while attaching did.
-    const quint64 request = ++m_attachRequests;
-    m_attachOfFeed.insert(feed, request);
-    janus->attach([this, janus, feed, request](qint64 handle) {
-        qCDebug(lcMedia, "subscriber handle %lld for %lld", handle, feed);
-        if (janus != m_janus.get() || handle == 0)
-            return;
-        Subscriber *current = m_subscribers.value(feed);
-        if (!current || m_attachOfFeed.value(feed) != request) // lost while attaching
-            return janus->detach(handle);
-        m_feedOfHandle.insert(handle, feed);
-        connect(current, &WebRtcPeer::localDescription, this,
-                [this, handle](const QJsonObject &jsep) {
-                    m_janus->message(handle, {{"request", "start"}}, jsep);
-                });
-        connect(current, &WebRtcPeer::localCandidate, this,
-                [this, handle](const QJsonObject &c) { m_janus->trickle(handle, c); });
-        janus->message(handle, {{"request", "join"},
-                                {"ptype", "subscriber"},
-                                {"room", m_room},
-                                {"streams", QJsonArray{QJsonObject{{"feed", feed}}}},
-                                {"private_id", m_privateId},
-                                {"token", m_token}});
-    });
-}
-
-void MediaSession::subscriberLost(qint64 feed, const QString &uri, bool share)
-{
-    drop(feed);
-    if (!share)
-        setInterrupted(uri, true);
-    MediaRetry *&retry = m_subscribeRetry[feed];
-    if (!retry)
-        retry = new MediaRetry(this);
-    const bool again = retry->schedule([this, feed, uri, share] {
-        if (m_janus && !m_subscribers.contains(feed))
-            subscribe(feed, uri, share);
-    });
-    if (!again)
-        qWarning("media: the media of %s failed too often; they stay stopped", qPrintable(uri));
-}
-
-void MediaSession::feedGone(qint64 feed, bool unpublished)
-{
-    delete m_subscribeRetry.take(feed);
-    drop(feed);
-    // A participant still in the call who stopped publishing lost their media, and publishes
-    // again once they are restored; one who leaves is no longer shown.
-    const QString uri = m_cameraFeeds.value(feed);
-    if (uri.isEmpty())
-        return;
-    bool inCall = false;
-    if (unpublished) {
-        QMutexLocker lock(&m_state.mutex);
-        inCall = std::any_of(m_state.participants.cbegin(), m_state.participants.cend(),
-                             [&uri](const EngineState::Participant &p) { return p.uri == uri; });
-    } else {
-        m_cameraFeeds.remove(feed);
-    }
-    setInterrupted(uri, inCall);
-}
-
-void MediaSession::subscriberEvent(qint64 handle, const QJsonObject &data, const QJsonObject &jsep)
-{
-    Subscriber *subscriber = m_subscribers.value(m_feedOfHandle.value(handle));
-    if (!subscriber)
-        return;
-    if (data.contains("error"))
-        qWarning("media: %s", qPrintable(data.value("error").toString()));
-    if (jsep.value("type").toString() == u"offer")
-        subscriber->setOffer(jsep.value("sdp").toString());
-}
-
-void MediaSession::drop(qint64 feed)
-{
-    Subscriber *subscriber = m_subscribers.take(feed);
-    m_attachOfFeed.remove(feed);
-    if (!subscriber)
-        return;
-    if (!subscriber->isShare()) // a share's uri is its sharer's, who may speak on
-        clearMarks(subscriber->uri());
-    m_mix.removeVoice(subscriber->voiceChannel());
-    const qint64 handle = m_feedOfHandle.key(feed);
-    m_feedOfHandle.remove(handle);
-    if (handle != 0 && m_janus)
-        m_janus->detach(handle);
-    delete subscriber;
 }
 
 void MediaSession::clearMarks(const QString &uri)
@@ -690,8 +545,7 @@ void MediaSession::follow()
     }
     if (m_publisher)
         m_publisher->setCameraOff(cameraOff || m_sent.noCamera);
-    for (Subscriber *subscriber : std::as_const(m_subscribers))
-        subscriber->setSpeakerMuted(speakerMuted);
+    m_subscriptions.setSpeakerMuted(speakerMuted);
 }
 
 void MediaSession::startShare(const ShareSource &source)
@@ -740,7 +594,7 @@ void MediaSession::tellBitrate()
 
 QList<WebRtcPeer *> MediaSession::peers() const
 {
-    QList<WebRtcPeer *> all{m_subscribers.cbegin(), m_subscribers.cend()};
+    QList<WebRtcPeer *> all = m_subscriptions.peers();
     for (WebRtcPeer *peer : std::initializer_list<WebRtcPeer *>{m_publisher, m_share.publisher()})
         if (peer)
             all.append(peer);
@@ -759,9 +613,7 @@ QString MediaSession::describe() const
     QStringList links{QStringLiteral("own: ") + m_publisher->link().describe()};
     if (const Publisher *share = m_share.publisher())
         links.append(QStringLiteral("own share: ") + share->link().describe());
-    for (const Subscriber *subscriber : std::as_const(m_subscribers))
-        links.append((subscriber->isShare() ? QStringLiteral("share of ") : QString()) +
-                     subscriber->uri() + QStringLiteral(": ") + subscriber->link().describe());
+    links.append(m_subscriptions.describe());
     return QStringLiteral("relay session %1, sending from %2; speaker %3; links: %4")
         .arg(QString::number(m_janus ? m_janus->session() : 0), m_publisher->describe(),
              m_speakerDevice.isEmpty() ? QStringLiteral("default") : m_speakerDevice,

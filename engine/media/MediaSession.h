@@ -6,8 +6,8 @@
 #include "engine/media/MediaRetry.h"
 #include "engine/media/ShareSession.h"
 #include "engine/media/SoundMix.h"
+#include "engine/media/Subscriptions.h"
 
-#include <QHash>
 #include <QJsonObject>
 #include <QObject>
 #include <QPointer>
@@ -18,7 +18,6 @@
 struct EngineState;
 class JanusClient;
 class Publisher;
-class Subscriber;
 class WebRtcPeer;
 
 /// The call's audio and video through the relay the conference service names: this
@@ -59,20 +58,13 @@ private:
     void publisherLost();
     /// Whether an event on `handle` is about the running publisher's connection.
     bool aboutPublisher(qint64 handle) const;
-    /// A remote publisher stopped publishing (`unpublished`) or left the room.
-    void feedGone(qint64 feed, bool unpublished);
-    /// A received stream stopped: the engine subscribes to it again.
-    void subscriberLost(qint64 feed, const QString &uri, bool share);
     /// A stream that does not connect in time is lost, as one that fails later would be.
     void limitConnecting(WebRtcPeer *peer) const;
     /// Whether the participant's tile says that its media stopped.
     void setInterrupted(const QString &uri, bool interrupted);
     void refused(const QJsonObject &data);
     void publisherEvent(const QJsonObject &data, const QJsonObject &jsep);
-    void subscriberEvent(qint64 handle, const QJsonObject &data, const QJsonObject &jsep);
     void addPublishers(const QJsonArray &list);
-    void subscribe(qint64 feed, const QString &uri, bool share);
-    void drop(qint64 feed);
     /// The participant's stream is gone: no speaking or poor-link mark stays on their tile.
     void clearMarks(const QString &uri);
     void lose(const QString &note);
@@ -109,14 +101,8 @@ private:
     qint64 m_privateId = 0;
     Publisher *m_publisher = nullptr;
     bool m_publisherAnswered = false; ///< the relay has answered the running publisher's offer
-    QHash<qint64, Subscriber *> m_subscribers; ///< by feed (remote publisher id)
-    QHash<qint64, quint64> m_attachOfFeed;     ///< each subscriber's request for its handle
-    quint64 m_attachRequests = 0;
-    ShareSession m_share; ///< this participant's share, a publisher of its own
-    QHash<qint64, qint64> m_feedOfHandle;
-    QHash<qint64, QString> m_cameraFeeds; ///< the participant URI of each remote camera feed
+    ShareSession m_share;             ///< this participant's share, a publisher of its own
     MediaRetry m_publishRetry;
-    QHash<qint64, MediaRetry *> m_subscribeRetry; ///< by feed, while it is published
     int m_publisherFailsAfterMs = 0; ///< from the settings: the next publisher is made to fail
     int m_connectTimeoutMs = 0;      ///< from the settings: 0 leaves the peers' own limit
     bool m_microphoneMuted = false;
@@ -130,4 +116,5 @@ private:
     QString m_speakerDevice;       ///< the chosen output's name at the sound server, or empty
     bool m_echoWanted = false;     ///< the microphone's echo canceller needs what is played
     SoundMix m_mix;                ///< every received voice that is played, and what is heard of it
+    Subscriptions m_subscriptions; ///< the other participants' streams
 };

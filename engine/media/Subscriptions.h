@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QHash>
+#include <QObject>
+#include <QStringList>
+
+#include <functional>
+
+struct EngineState;
+class JanusClient;
+class LinkMonitor;
+class MediaRetry;
+class QJsonObject;
+class SoundMix;
+class Subscriber;
+class WebRtcPeer;
+
+/// The call's received media: a subscriber to every stream that another participant publishes
+/// in the room (their camera and voice, or their share), subscribed to again when it fails, as
+/// long as it is published. Each voice plays into the call's mix. Lives on the engine's worker
+/// thread.
+class Subscriptions final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(Subscriptions)
+
+public:
+    /// What the received streams change on the participants' tiles.
+    struct Tiles
+    {
+        /// Whether the tile of `uri` says that its media stopped.
+        std::function<void(const QString &uri, bool interrupted)> setInterrupted;
+        /// The stream of `uri` is gone: no speaking or poor-link mark stays on its tile.
+        std::function<void(const QString &uri)> clearMarks;
+    };
+    /// The room this participant joined, where the others' streams are subscribed to.
+    struct Room
+    {
+        JanusClient *janus = nullptr;
+        qint64 room = 0;
+        qint64 privateId = 0; ///< this participant's, which ties its subscriptions to it
+        QString token;
+        qint64 ownId = 0;
+        QString selfUri;
+        int connectTimeoutMs = 0; ///< 0 leaves the subscribers' own limit
+        QString recordFolder;     ///< when not empty, the voices are recorded there, not played
+    };
+
+    /// `mix` plays the voices; `links` watches the camera streams' connections.
+    Subscriptions(EngineState &state, SoundMix &mix, LinkMonitor &links, Tiles tiles,
+                  QObject *parent = nullptr);
+    ~Subscriptions() override;
+
+    /// This participant joined `room`: the publishers it names are subscribed to there.
+    void joined(const Room &room);
+    /// The relay session is gone, and every subscription with it.
+    void relayGone();
+    /// The room's publisher `feed`, named `display` by the relay, is subscribed to unless it is
+    /// this participant, its share, or already subscribed to. Whether it is another
+    /// participant's camera and voice.
+    bool add(qint64 feed, const QString &display);
+    /// A remote publisher stopped publishing (`unpublished`) or left the room.
+    void feedGone(qint64 feed, bool unpublished);
+    /// The relay's event on a subscription's `handle`.
+    void event(qint64 handle, const QJsonObject &data, const QJsonObject &jsep);
+    /// The relay says that the stream on `handle` connected.
+    void connected(qint64 handle);
+    /// The peer connection of the stream on `handle` is gone: it is subscribed to again.
+    void streamLost(qint64 handle);
+    /// The participant whose stream `feed` is, or nothing for one not subscribed to.
+    QString uriOf(qint64 feed) const;
+    void setSpeakerMuted(bool muted);
+    QList<WebRtcPeer *> peers() const;
+    /// Each subscription's link, for the call's description.
+    QStringList describe() const;
+
+private:
+    void subscribe(qint64 feed, const QString &uri, bool share);
+    /// The subscription's attach reply: `handle` at the relay for the subscriber of `feed`.
+    void attached(JanusClient *janus, qint64 feed, quint64 request, qint64 handle);
+    /// A received stream stopped: the engine subscribes to it again.
+    void lost(qint64 feed, const QString &uri, bool share);
+    void drop(qint64 feed);
+
+    EngineState &m_state;
+    SoundMix &m_mix;
+    LinkMonitor &m_links;
+    Tiles m_tiles;
+    Room m_room;
+    QHash<qint64, Subscriber *> m_subscribers; ///< by feed (remote publisher id)
+    QHash<qint64, quint64> m_attachOfFeed;     ///< each subscriber's request for its handle
+    quint64 m_attachRequests = 0;
+    QHash<qint64, qint64> m_feedOfHandle;
+    QHash<qint64, QString> m_cameraFeeds;         ///< the participant URI of each camera feed
+    QHash<qint64, MediaRetry *> m_subscribeRetry; ///< by feed, while it is published
+};
