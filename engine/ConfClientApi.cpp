@@ -110,8 +110,9 @@ void readScreens()
     for (const X11Windows::Window &w : X11Windows::list(int(CR::ShareSources::MaxWindows)))
         windows.append({w.id, w.title, w.application, w.geometry.x(), w.geometry.y(),
                         w.geometry.width(), w.geometry.height()});
-    // A Wayland session shows a program neither: the desktop's portal offers the sources.
-    if (const uint portal = PortalShare::ask()) {
+    // A Wayland session shows a program neither: the desktop's portal offers the sources, as
+    // the engine last heard from it (never asked here: its answer may take seconds).
+    if (const uint portal = PortalShare::offered()) {
         screens = PortalShare::screens(portal);
         windows = PortalShare::windows(portal);
     }

@@ -82,6 +82,7 @@ void EngineCore::fireCode(uint32_t event, int32_t value, uint32_t size)
 
 void EngineCore::announceStart()
 {
+    PortalShare::watch(this); // on this thread: the share list answers from what it heard
     fire(CR::OutStarted);
     fire(CR::OutApplyConfiguration); // the user's stored choices, before any call
 }
