@@ -101,10 +101,28 @@ MediaEngine *EngineCore::media()
 /// Without the media module the call goes on, and the tiles say it carries no media.
 void EngineCore::noMedia()
 {
-    QMutexLocker lock(&m_state.mutex);
-    m_state.mediaNote = QString::fromUtf8(EngineState::noMediaNote);
-    if (m_state.repaint)
-        m_state.repaint();
+    {
+        QMutexLocker lock(&m_state.mutex);
+        m_state.mediaNote = QString::fromUtf8(EngineState::noMediaNote);
+    }
+    tellViews(false);
+}
+
+/// Tells the video view, and with `camera` the camera feed, that the state changed: copies of
+/// their callbacks taken under the lock, called once it is released (their owners may take it).
+void EngineCore::tellViews(bool camera)
+{
+    std::function<void()> repaint, cameraChanged;
+    {
+        QMutexLocker lock(&m_state.mutex);
+        repaint = m_state.repaint;
+        if (camera)
+            cameraChanged = m_state.cameraChanged;
+    }
+    if (repaint)
+        repaint();
+    if (cameraChanged)
+        cameraChanged();
 }
 
 void EngineCore::markConference(bool on)
@@ -114,17 +132,16 @@ void EngineCore::markConference(bool on)
         m_sharing = false;
     if (!on && m_media)
         m_media->stop(); // leaving unpublishes and ends every subscription
-    QMutexLocker lock(&m_state.mutex);
-    m_state.inConference = on;
-    if (!on) {
-        m_state.mediaNote.clear();
-        m_state.pinnedUri.clear();
-        m_state.selfUri.clear();
+    {
+        QMutexLocker lock(&m_state.mutex);
+        m_state.inConference = on;
+        if (!on) {
+            m_state.mediaNote.clear();
+            m_state.pinnedUri.clear();
+            m_state.selfUri.clear();
+        }
     }
-    if (m_state.repaint)
-        m_state.repaint();
-    if (m_state.cameraChanged)
-        m_state.cameraChanged();
+    tellViews(true);
 }
 
 void EngineCore::announceDevicesChanged()
@@ -282,14 +299,12 @@ void EngineCore::handleEvent(uint32_t id, const QByteArray &r)
         break;
     case CR::EventMuteSpeaker:
     case CR::EventMuteCamera: {
-        QMutexLocker lock(&m_state.mutex);
-        (id == CR::EventMuteSpeaker ? m_state.speakerMuted : m_state.cameraPrivacy) =
-            !r.isEmpty() && r[0] == 1;
-        if (m_state.repaint)
-            m_state.repaint();
-        if (m_state.cameraChanged)
-            m_state.cameraChanged();
-        lock.unlock();
+        {
+            QMutexLocker lock(&m_state.mutex);
+            (id == CR::EventMuteSpeaker ? m_state.speakerMuted : m_state.cameraPrivacy) =
+                !r.isEmpty() && r[0] == 1;
+        }
+        tellViews(true);
         if (m_media)
             m_media->follow();
         break;
@@ -309,12 +324,13 @@ void EngineCore::handleEvent(uint32_t id, const QByteArray &r)
         readSettings(CR::readText(r, 0, CR::FilePath::Size));
         break;
     case CR::EventPin: {
-        QMutexLocker lock(&m_state.mutex);
-        m_state.pinnedUri = CR::readU32(r, CR::Pin::Action) == CR::Pin::ActionPin
-                                ? CR::readText(r, CR::Pin::Uri, CR::TextWidth)
-                                : QString();
-        if (m_state.repaint)
-            m_state.repaint();
+        {
+            QMutexLocker lock(&m_state.mutex);
+            m_state.pinnedUri = CR::readU32(r, CR::Pin::Action) == CR::Pin::ActionPin
+                                    ? CR::readText(r, CR::Pin::Uri, CR::TextWidth)
+                                    : QString();
+        }
+        tellViews(false);
         break;
     }
     case CR::EventTextCommand:
@@ -324,10 +340,11 @@ void EngineCore::handleEvent(uint32_t id, const QByteArray &r)
             logDetails();
         break;
     case CR::EventPreviewMode: {
-        QMutexLocker lock(&m_state.mutex);
-        m_state.previewMode = int(CR::readU32(r, 0) % 3);
-        if (m_state.repaint)
-            m_state.repaint();
+        {
+            QMutexLocker lock(&m_state.mutex);
+            m_state.previewMode = int(CR::readU32(r, 0) % 3);
+        }
+        tellViews(false);
         break;
     }
     default:
@@ -627,10 +644,11 @@ void EngineCore::updateParticipants(const QJsonArray &list)
                              p.value(CF::EntityId).toString(), p.value(CF::Role).toInt(),
                              p.value(CF::MicMuted).toBool()});
     }
-    QMutexLocker lock(&m_state.mutex);
-    m_state.participants = participants;
-    if (m_state.repaint)
-        m_state.repaint();
+    {
+        QMutexLocker lock(&m_state.mutex);
+        m_state.participants = participants;
+    }
+    tellViews(false);
 }
 
 void EngineCore::shareStarted(const QString &uri, const QString &name)
@@ -642,9 +660,8 @@ void EngineCore::shareStarted(const QString &uri, const QString &name)
         m_state.shares.append({uri, name});
         if (m_state.shownShare == 0)
             m_state.shownShare = int(m_state.shares.size());
-        if (m_state.repaint)
-            m_state.repaint();
     }
+    tellViews(false);
     QByteArray record = CR::zeroed(CR::TextWidth);
     CR::writeText(record, 0, CR::TextWidth, uri);
     fire(CR::OutRemoteShareStarted, record);

@@ -156,8 +156,10 @@ MediaPipeline::Sending MediaSession::sending()
     m_echoWanted = sending.echoCancellation && !sending.microphone.isEmpty();
     // The call's media reads the camera now; the own tile shows what it sends.
     m_state.mediaCamera = true;
-    if (m_state.cameraChanged)
-        m_state.cameraChanged();
+    const std::function<void()> cameraChanged = m_state.cameraChanged;
+    lock.unlock();
+    if (cameraChanged)
+        cameraChanged();
     return sending;
 }
 
