@@ -2,6 +2,7 @@
 
 #include "bridge/shared/ConfRecords.h"
 #include "bridge/shared/ConferenceMessages.h"
+#include "engine/EngineSettings.h"
 #include "engine/MediaModule.h"
 #include "engine/PortalShare.h"
 
@@ -9,7 +10,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMutexLocker>
-#include <QSettings>
 #include <QThread>
 #include <QUrl>
 
@@ -21,9 +21,6 @@ namespace CF = ConferenceMessages::Field;
 namespace {
 
 constexpr int connectTimeoutMs = 8000;
-// A service that answers no ping for this long is gone (a half-open connection, a frozen host).
-constexpr int defaultPingIntervalMs = 10000;
-constexpr int defaultSilenceLimitMs = 30000;
 // How long a quitting host waits for the service to confirm a sign-out just sent.
 constexpr int signOutGraceMs = 1500;
 
@@ -46,8 +43,8 @@ EngineCore::EngineCore(EngineState &state)
     , m_connectTimer(new QTimer(this))
     , m_pingTimer(new QTimer(this))
     , m_shutdownTimer(new QTimer(this))
-    , m_pingIntervalMs(defaultPingIntervalMs)
-    , m_silenceLimitMs(defaultSilenceLimitMs)
+    , m_pingIntervalMs(EngineSettings().pingIntervalMs)
+    , m_silenceLimitMs(EngineSettings().silenceLimitMs)
 {
     m_connectTimer->setSingleShot(true);
     connect(m_connectTimer, &QTimer::timeout, this, [this] {
@@ -471,16 +468,13 @@ void EngineCore::finishShutdown()
 
 void EngineCore::readSettings(const QString &path)
 {
-    const QSettings settings(path, QSettings::IniFormat);
-    m_pingIntervalMs = std::max(
-        50, settings.value(QStringLiteral("engine/pingIntervalMs"), defaultPingIntervalMs).toInt());
-    m_silenceLimitMs = std::max(
-        m_pingIntervalMs,
-        settings.value(QStringLiteral("engine/silenceLimitMs"), defaultSilenceLimitMs).toInt());
+    const EngineSettings settings(path);
+    m_pingIntervalMs = settings.pingIntervalMs;
+    m_silenceLimitMs = settings.silenceLimitMs;
     if (m_pingTimer->isActive())
         m_pingTimer->start(m_pingIntervalMs);
-    const bool testCamera = settings.value(QStringLiteral("engine/testCamera")).toBool();
-    m_state.testSendLoss = settings.value(QStringLiteral("engine/testSendLoss"), -1).toInt();
+    const bool testCamera = settings.testCamera;
+    m_state.testSendLoss = settings.testSendLoss;
     std::function<void()> reread;
     {
         QMutexLocker lock(&m_state.mutex);

@@ -1,5 +1,6 @@
 #include "engine/PortalShare.h"
 
+#include "engine/EngineSettings.h"
 #include "engine/ScreenCastSources.h"
 
 #include <QCoreApplication>
@@ -13,7 +14,7 @@ namespace {
 
 std::atomic<uint> offeredTypes{0};
 
-const QString tokenKey = QStringLiteral("engine/screenCastRestoreToken");
+const QString tokenKey = EngineSettings::settingsKey("screenCastRestoreToken");
 
 } // namespace
 
