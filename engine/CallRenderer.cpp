@@ -313,6 +313,10 @@ CallRenderer::CallRenderer(QWidget *view, EngineState &state)
     : QObject(view)
     , m_view(view)
     , m_state(state)
+    , m_repaint([this] {
+        QMetaObject::invokeMethod(
+            this, [this] { requestRepaint(); }, Qt::QueuedConnection);
+    })
 {
     view->installEventFilter(this);
     view->setAttribute(Qt::WA_OpaquePaintEvent); // every pixel is drawn here
@@ -321,21 +325,19 @@ CallRenderer::CallRenderer(QWidget *view, EngineState &state)
     m_frame.setSingleShot(true);
     m_frame.setTimerType(Qt::PreciseTimer);
     connect(&m_frame, &QTimer::timeout, this, [this] { repaintSoon({}); });
-    QPointer<CallRenderer> guarded(this);
     QMutexLocker lock(&state.mutex);
-    state.repaint = [guarded] {
-        QMetaObject::invokeMethod(
-            guarded,
-            [guarded] {
-                if (guarded)
-                    guarded->requestRepaint();
-            },
-            Qt::QueuedConnection);
-    };
+    state.repaint = m_repaint.function();
 }
 
 CallRenderer::~CallRenderer()
 {
+    {
+        QMutexLocker lock(&m_state.mutex);
+        if (m_repaint.handedOut(m_state.repaint))
+            m_state.repaint = nullptr;
+    }
+    // The streams keep copies: from here on they call nothing, and none is still calling.
+    m_repaint.revoke();
     m_state.cameraFrame.setRidesAlong(false); // no painter is left to draw it with others
 }
 

@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "engine/OwnedCallback.h"
+
 #include <memory>
 
 struct EngineState;
@@ -58,6 +60,7 @@ private:
 
     QPointer<QWidget> m_view;
     EngineState &m_state;
+    OwnedCallback m_repaint;          ///< the state's `repaint` while this renderer draws the view
     std::unique_ptr<Scene> m_painted; ///< the scene last drawn, with where its tiles went
     Caches m_caches;
     QTimer m_pace;

@@ -8,7 +8,6 @@
 #include <QMediaCaptureSession>
 #include <QMutexLocker>
 #include <QPainter>
-#include <QPointer>
 #include <QVideoFrame>
 #include <QVideoSink>
 
@@ -25,26 +24,25 @@ constexpr QSize frameLimit(640, 480);
 CameraFeed::CameraFeed(EngineState &state, QObject *parent)
     : QObject(parent)
     , m_state(state)
+    , m_changed([this] {
+        QMetaObject::invokeMethod(
+            this, [this] { follow(); }, Qt::QueuedConnection);
+    })
 {
     m_patternTimer.setInterval(patternIntervalMs);
     connect(&m_patternTimer, &QTimer::timeout, this, [this] { showFrame(patternFrame()); });
-    QPointer<CameraFeed> guarded(this);
     QMutexLocker lock(&state.mutex);
-    state.cameraChanged = [guarded] {
-        QMetaObject::invokeMethod(
-            guarded,
-            [guarded] {
-                if (guarded)
-                    guarded->follow();
-            },
-            Qt::QueuedConnection);
-    };
+    state.cameraChanged = m_changed.function();
 }
 
 CameraFeed::~CameraFeed()
 {
-    QMutexLocker lock(&m_state.mutex);
-    m_state.cameraChanged = nullptr;
+    {
+        QMutexLocker lock(&m_state.mutex);
+        if (m_changed.handedOut(m_state.cameraChanged))
+            m_state.cameraChanged = nullptr;
+    }
+    m_changed.revoke(); // a copy taken on another thread calls nothing from here on
 }
 
 QString CameraFeed::testCameraName()

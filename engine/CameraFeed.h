@@ -3,6 +3,8 @@
 #include <QObject>
 #include <QTimer>
 
+#include "engine/OwnedCallback.h"
+
 class QCamera;
 class QMediaCaptureSession;
 class QVideoSink;
@@ -35,6 +37,7 @@ private:
     QImage patternFrame();
 
     EngineState &m_state;
+    OwnedCallback m_changed; ///< the state's `cameraChanged` while this feed lives
     QCamera *m_camera = nullptr;
     QMediaCaptureSession *m_session = nullptr;
     QVideoSink *m_sink = nullptr;

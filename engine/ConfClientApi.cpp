@@ -10,6 +10,7 @@
 #include "engine/CameraFeed.h"
 #include "engine/EngineCore.h"
 #include "engine/EngineState.h"
+#include "engine/OwnedCallback.h"
 #include "engine/PortalShare.h"
 #include "engine/VideoDevices.h"
 #include "engine/X11Windows.h"
@@ -110,8 +111,9 @@ void readScreens()
     for (const X11Windows::Window &w : X11Windows::list(int(CR::ShareSources::MaxWindows)))
         windows.append({w.id, w.title, w.application, w.geometry.x(), w.geometry.y(),
                         w.geometry.width(), w.geometry.height()});
-    // A Wayland session shows a program neither: the desktop's portal offers the sources.
-    if (const uint portal = PortalShare::ask()) {
+    // A Wayland session shows a program neither: the desktop's portal offers the sources, as
+    // the engine last heard from it (never asked here: its answer may take seconds).
+    if (const uint portal = PortalShare::offered()) {
         screens = PortalShare::screens(portal);
         windows = PortalShare::windows(portal);
     }
@@ -212,10 +214,11 @@ uint32_t answer(uint32_t id, QByteArray &r)
         state.configuration.resize(CR::Config::Size, '\0'); // a shorter record changes no size
         if (lists.size() == int(listsEnd))
             replaceLists(state.configuration, lists);
-        // A newly chosen camera replaces the running one at once.
-        if (state.cameraChanged)
-            state.cameraChanged();
+        const std::function<void()> cameraChanged = state.cameraChanged;
         lock.unlock();
+        // A newly chosen camera replaces the running one at once.
+        if (cameraChanged)
+            cameraChanged();
         // So does a running call's media, on the engine's thread.
         if (EngineCore *c = core)
             QMetaObject::invokeMethod(
@@ -283,12 +286,21 @@ void watchDevices(QCoreApplication *app)
             QMetaObject::invokeMethod(
                 core, [] { core->announceDevicesChanged(); }, Qt::QueuedConnection);
     };
+    auto *reread = new OwnedCallback([devices, devicesChanged] {
+        QMetaObject::invokeMethod(devices, devicesChanged, Qt::QueuedConnection);
+    });
     {
         QMutexLocker lock(&state.mutex);
-        state.devicesChanged = [app, devicesChanged] {
-            QMetaObject::invokeMethod(app, devicesChanged, Qt::QueuedConnection);
-        };
+        state.devicesChanged = reread->function();
     }
+    // The engine's thread may still hold a copy when the application goes.
+    QObject::connect(devices, &QObject::destroyed, devices, [reread] {
+        {
+            QMutexLocker lock(&state.mutex);
+            state.devicesChanged = nullptr;
+        }
+        delete reread;
+    });
     QObject::connect(devices, &QMediaDevices::audioInputsChanged, app, devicesChanged,
                      Qt::QueuedConnection);
     QObject::connect(devices, &QMediaDevices::audioOutputsChanged, app, devicesChanged,

@@ -2,6 +2,7 @@
 
 #include "bridge/shared/ConfRecords.h"
 #include "bridge/shared/ConferenceMessages.h"
+#include "engine/EngineSettings.h"
 #include "engine/MediaModule.h"
 #include "engine/PortalShare.h"
 
@@ -9,7 +10,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMutexLocker>
-#include <QSettings>
 #include <QThread>
 #include <QUrl>
 
@@ -21,9 +21,6 @@ namespace CF = ConferenceMessages::Field;
 namespace {
 
 constexpr int connectTimeoutMs = 8000;
-// A service that answers no ping for this long is gone (a half-open connection, a frozen host).
-constexpr int defaultPingIntervalMs = 10000;
-constexpr int defaultSilenceLimitMs = 30000;
 // How long a quitting host waits for the service to confirm a sign-out just sent.
 constexpr int signOutGraceMs = 1500;
 
@@ -46,8 +43,8 @@ EngineCore::EngineCore(EngineState &state)
     , m_connectTimer(new QTimer(this))
     , m_pingTimer(new QTimer(this))
     , m_shutdownTimer(new QTimer(this))
-    , m_pingIntervalMs(defaultPingIntervalMs)
-    , m_silenceLimitMs(defaultSilenceLimitMs)
+    , m_pingIntervalMs(EngineSettings().pingIntervalMs)
+    , m_silenceLimitMs(EngineSettings().silenceLimitMs)
 {
     m_connectTimer->setSingleShot(true);
     connect(m_connectTimer, &QTimer::timeout, this, [this] {
@@ -82,6 +79,7 @@ void EngineCore::fireCode(uint32_t event, int32_t value, uint32_t size)
 
 void EngineCore::announceStart()
 {
+    PortalShare::watch(this); // on this thread: the share list answers from what it heard
     fire(CR::OutStarted);
     fire(CR::OutApplyConfiguration); // the user's stored choices, before any call
 }
@@ -100,10 +98,28 @@ MediaEngine *EngineCore::media()
 /// Without the media module the call goes on, and the tiles say it carries no media.
 void EngineCore::noMedia()
 {
-    QMutexLocker lock(&m_state.mutex);
-    m_state.mediaNote = QString::fromUtf8(EngineState::noMediaNote);
-    if (m_state.repaint)
-        m_state.repaint();
+    {
+        QMutexLocker lock(&m_state.mutex);
+        m_state.mediaNote = QString::fromUtf8(EngineState::noMediaNote);
+    }
+    tellViews(false);
+}
+
+/// Tells the video view, and with `camera` the camera feed, that the state changed: copies of
+/// their callbacks taken under the lock, called once it is released (their owners may take it).
+void EngineCore::tellViews(bool camera)
+{
+    std::function<void()> repaint, cameraChanged;
+    {
+        QMutexLocker lock(&m_state.mutex);
+        repaint = m_state.repaint;
+        if (camera)
+            cameraChanged = m_state.cameraChanged;
+    }
+    if (repaint)
+        repaint();
+    if (cameraChanged)
+        cameraChanged();
 }
 
 void EngineCore::markConference(bool on)
@@ -113,17 +129,16 @@ void EngineCore::markConference(bool on)
         m_sharing = false;
     if (!on && m_media)
         m_media->stop(); // leaving unpublishes and ends every subscription
-    QMutexLocker lock(&m_state.mutex);
-    m_state.inConference = on;
-    if (!on) {
-        m_state.mediaNote.clear();
-        m_state.pinnedUri.clear();
-        m_state.selfUri.clear();
+    {
+        QMutexLocker lock(&m_state.mutex);
+        m_state.inConference = on;
+        if (!on) {
+            m_state.mediaNote.clear();
+            m_state.pinnedUri.clear();
+            m_state.selfUri.clear();
+        }
     }
-    if (m_state.repaint)
-        m_state.repaint();
-    if (m_state.cameraChanged)
-        m_state.cameraChanged();
+    tellViews(true);
 }
 
 void EngineCore::announceDevicesChanged()
@@ -281,14 +296,12 @@ void EngineCore::handleEvent(uint32_t id, const QByteArray &r)
         break;
     case CR::EventMuteSpeaker:
     case CR::EventMuteCamera: {
-        QMutexLocker lock(&m_state.mutex);
-        (id == CR::EventMuteSpeaker ? m_state.speakerMuted : m_state.cameraPrivacy) =
-            !r.isEmpty() && r[0] == 1;
-        if (m_state.repaint)
-            m_state.repaint();
-        if (m_state.cameraChanged)
-            m_state.cameraChanged();
-        lock.unlock();
+        {
+            QMutexLocker lock(&m_state.mutex);
+            (id == CR::EventMuteSpeaker ? m_state.speakerMuted : m_state.cameraPrivacy) =
+                !r.isEmpty() && r[0] == 1;
+        }
+        tellViews(true);
         if (m_media)
             m_media->follow();
         break;
@@ -308,12 +321,13 @@ void EngineCore::handleEvent(uint32_t id, const QByteArray &r)
         readSettings(CR::readText(r, 0, CR::FilePath::Size));
         break;
     case CR::EventPin: {
-        QMutexLocker lock(&m_state.mutex);
-        m_state.pinnedUri = CR::readU32(r, CR::Pin::Action) == CR::Pin::ActionPin
-                                ? CR::readText(r, CR::Pin::Uri, CR::TextWidth)
-                                : QString();
-        if (m_state.repaint)
-            m_state.repaint();
+        {
+            QMutexLocker lock(&m_state.mutex);
+            m_state.pinnedUri = CR::readU32(r, CR::Pin::Action) == CR::Pin::ActionPin
+                                    ? CR::readText(r, CR::Pin::Uri, CR::TextWidth)
+                                    : QString();
+        }
+        tellViews(false);
         break;
     }
     case CR::EventTextCommand:
@@ -323,10 +337,11 @@ void EngineCore::handleEvent(uint32_t id, const QByteArray &r)
             logDetails();
         break;
     case CR::EventPreviewMode: {
-        QMutexLocker lock(&m_state.mutex);
-        m_state.previewMode = int(CR::readU32(r, 0) % 3);
-        if (m_state.repaint)
-            m_state.repaint();
+        {
+            QMutexLocker lock(&m_state.mutex);
+            m_state.previewMode = int(CR::readU32(r, 0) % 3);
+        }
+        tellViews(false);
         break;
     }
     default:
@@ -453,16 +468,13 @@ void EngineCore::finishShutdown()
 
 void EngineCore::readSettings(const QString &path)
 {
-    const QSettings settings(path, QSettings::IniFormat);
-    m_pingIntervalMs = std::max(
-        50, settings.value(QStringLiteral("engine/pingIntervalMs"), defaultPingIntervalMs).toInt());
-    m_silenceLimitMs = std::max(
-        m_pingIntervalMs,
-        settings.value(QStringLiteral("engine/silenceLimitMs"), defaultSilenceLimitMs).toInt());
+    const EngineSettings settings(path);
+    m_pingIntervalMs = settings.pingIntervalMs;
+    m_silenceLimitMs = settings.silenceLimitMs;
     if (m_pingTimer->isActive())
         m_pingTimer->start(m_pingIntervalMs);
-    const bool testCamera = settings.value(QStringLiteral("engine/testCamera")).toBool();
-    m_state.testSendLoss = settings.value(QStringLiteral("engine/testSendLoss"), -1).toInt();
+    const bool testCamera = settings.testCamera;
+    m_state.testSendLoss = settings.testSendLoss;
     std::function<void()> reread;
     {
         QMutexLocker lock(&m_state.mutex);
@@ -626,10 +638,11 @@ void EngineCore::updateParticipants(const QJsonArray &list)
                              p.value(CF::EntityId).toString(), p.value(CF::Role).toInt(),
                              p.value(CF::MicMuted).toBool()});
     }
-    QMutexLocker lock(&m_state.mutex);
-    m_state.participants = participants;
-    if (m_state.repaint)
-        m_state.repaint();
+    {
+        QMutexLocker lock(&m_state.mutex);
+        m_state.participants = participants;
+    }
+    tellViews(false);
 }
 
 void EngineCore::shareStarted(const QString &uri, const QString &name)
@@ -641,9 +654,8 @@ void EngineCore::shareStarted(const QString &uri, const QString &name)
         m_state.shares.append({uri, name});
         if (m_state.shownShare == 0)
             m_state.shownShare = int(m_state.shares.size());
-        if (m_state.repaint)
-            m_state.repaint();
     }
+    tellViews(false);
     QByteArray record = CR::zeroed(CR::TextWidth);
     CR::writeText(record, 0, CR::TextWidth, uri);
     fire(CR::OutRemoteShareStarted, record);

@@ -57,6 +57,7 @@ private:
     /// The media engine, loaded with the first call; null when the media module is missing.
     MediaEngine *media();
     void noMedia();
+    void tellViews(bool camera);
     void leaveOrCancel();
     void startKeepAlive();
     void keepAlive();

@@ -23,7 +23,9 @@
 /// What the engine knows, shared between the client's calling thread (synchronous requests)
 /// and the engine's worker thread (the service connection). Guarded by `mutex`, except the
 /// pictures: each stream writes into a frame slot of its own (see FrameSlot), so that no
-/// streaming thread ever takes `mutex`. Nothing is called while `mutex` is held.
+/// streaming thread ever takes `mutex`. Nothing is called while `mutex` is held: the callbacks
+/// below are copied under it and called once it is released. Their owners hand them out through
+/// OwnedCallback, so that a copy called after its owner went does nothing.
 struct EngineState
 {
     struct Participant
@@ -82,7 +84,8 @@ struct EngineState
     bool mediaCamera = false;   ///< the call's media reads the camera and feeds the own tile
     bool noCameraSent = false;  ///< the chosen camera is gone and the call sends no pictures
     FrameSlot cameraFrame;      ///< the latest local camera picture, shown on the own tile
-    /// Asks the video view to draw again, from any thread. Set before the engine starts.
+    /// Asks the video view to draw again, from any thread. Set by the view's renderer while it
+    /// lives.
     std::function<void()> repaint;
     std::function<void()> cameraChanged;  ///< asks the camera feed to follow the state, any thread
     std::function<void()> devicesChanged; ///< reads the device list again and reports 601

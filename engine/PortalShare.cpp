@@ -1,5 +1,8 @@
 #include "engine/PortalShare.h"
 
+#include "engine/EngineSettings.h"
+#include "engine/ScreenCastSources.h"
+
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QSettings>
@@ -11,7 +14,7 @@ namespace {
 
 std::atomic<uint> offeredTypes{0};
 
-const QString tokenKey = QStringLiteral("engine/screenCastRestoreToken");
+const QString tokenKey = EngineSettings::settingsKey("screenCastRestoreToken");
 
 } // namespace
 
@@ -32,14 +35,14 @@ PortalShare::PortalShare(EngineState &state, QObject *parent)
     });
 }
 
-uint PortalShare::ask()
+void PortalShare::watch(QObject *parent)
 {
-    const uint types = qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
-                           ? 0
-                           : ScreenCastPortal::availableSourceTypes(QDBusConnection::sessionBus()) &
-                                 (ScreenCastPortal::Monitor | ScreenCastPortal::Window);
-    offeredTypes = types;
-    return types;
+    if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        return;
+    auto *sources = new ScreenCastSources(QDBusConnection::sessionBus(), parent);
+    QObject::connect(sources, &ScreenCastSources::changed, parent, [](uint types) {
+        offeredTypes = types & (ScreenCastPortal::Monitor | ScreenCastPortal::Window);
+    });
 }
 
 uint PortalShare::offered()

@@ -17,10 +17,11 @@ class PortalShare final : public QObject
 public:
     PortalShare(EngineState &state, QObject *parent);
 
-    /// Asks the desktop which sources it can cast, in a Wayland session only; 0 elsewhere or
-    /// without a portal. Call on the application's thread; remembered for `offered`.
-    static uint ask();
-    /// The answer of the latest `ask`: whether shares go through the portal. Any thread.
+    /// Follows which sources the desktop's portal can cast, in a Wayland session only, without
+    /// waiting for its answer; for `offered`. Call once, on a thread with an event loop.
+    static void watch(QObject *parent);
+    /// What the portal offers as last heard: whether shares go through it. 0 before its answer,
+    /// outside a Wayland session and without a portal. Any thread.
     static uint offered();
     /// The share list's entries for `types`: one screen, one window.
     static QList<EngineState::Screen> screens(uint types);

@@ -99,15 +99,6 @@ ScreenCastPortal::~ScreenCastPortal()
     close();
 }
 
-uint ScreenCastPortal::availableSourceTypes(const QDBusConnection &bus)
-{
-    if (!bus.isConnected())
-        return 0;
-    return propertyReply(
-               bus.call(propertyCall(QStringLiteral("AvailableSourceTypes")), QDBus::Block, 3000))
-        .toUInt();
-}
-
 void ScreenCastPortal::start(SourceType type, const QString &restoreToken)
 {
     close();

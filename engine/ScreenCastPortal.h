@@ -23,9 +23,6 @@ public:
     explicit ScreenCastPortal(const QDBusConnection &bus, QObject *parent = nullptr);
     ~ScreenCastPortal() override;
 
-    /// What the desktop's portal can cast; 0 without a portal. Blocks for one bus round trip.
-    static uint availableSourceTypes(const QDBusConnection &bus);
-
     /// Asks the desktop for a source of `type`; `restoreToken` from an earlier share lets the
     /// desktop skip its chooser. Ends any session this object holds.
     void start(SourceType type, const QString &restoreToken);

@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr int requestTimeoutMs = 5000;
 constexpr int pollTimeoutMs = 40000; // Janus answers an idle poll after 30 s
 constexpr int keepAliveMs = 25000;   // well inside Janus's 60 s session timeout
 constexpr int closeTimeoutMs = 1000; // a quitting engine waits no longer for Janus
@@ -46,7 +45,7 @@ void JanusClient::post(const QString &path, QJsonObject body,
     body.insert("transaction", transaction());
     QNetworkRequest request(QUrl(m_base.toString() + path));
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-    request.setTransferTimeout(requestTimeoutMs);
+    request.setTransferTimeout(m_requestTimeoutMs);
     QNetworkReply *reply = m_http.post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
     connect(reply, &QNetworkReply::finished, this, [this, reply, done] {
         reply->deleteLater();

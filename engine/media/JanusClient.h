@@ -26,6 +26,8 @@ public:
 
     /// Janus's number for the session; 0 before it opened and once it was destroyed.
     qint64 session() const { return m_session; }
+    /// How long each request may take; a request that takes longer loses the session.
+    void setRequestTimeout(int ms) { m_requestTimeoutMs = ms; }
     /// Creates the session; `done(false)` when Janus does not answer. After close() nothing is
     /// called: a session Janus makes then is destroyed at once.
     void open(std::function<void(bool)> done);
@@ -68,6 +70,7 @@ private:
     QUrl m_base;
     QNetworkAccessManager m_http;
     qint64 m_session = 0;
+    int m_requestTimeoutMs = 5000;
     bool m_lost = false;
     bool m_closing = false;
     QSet<qint64> m_handles;

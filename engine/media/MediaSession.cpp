@@ -2,6 +2,7 @@
 
 #include "bridge/shared/ConfRecords.h"
 #include "bridge/shared/ConferenceMessages.h"
+#include "engine/EngineSettings.h"
 #include "engine/EngineState.h"
 #include "engine/media/JanusClient.h"
 #include "engine/media/MediaPipeline.h"
@@ -15,7 +16,6 @@
 #include <QJsonDocument>
 #include <QLoggingCategory>
 #include <QMutexLocker>
-#include <QSettings>
 
 Q_LOGGING_CATEGORY(lcMedia, "orvale.media", QtWarningMsg)
 
@@ -91,23 +91,19 @@ void MediaSession::readSettings()
         path = m_state.settingsPath;
         m_selfUri = m_state.selfUri;
     }
-    const QSettings settings(path, QSettings::IniFormat);
+    const EngineSettings settings(path);
     const quint32 h = participantHash(m_selfUri);
-    m_toneHz =
-        settings.value(QStringLiteral("engine/toneFrequency"), 330 + int(h % 12) * 55).toInt();
-    m_colour = settings.value(QStringLiteral("engine/pictureColour")).toString();
+    m_toneHz = settings.toneFrequency.value_or(330 + int(h % 12) * 55);
+    m_colour = settings.pictureColour.value_or(QString());
     if (!QColor::isValidColorName(m_colour))
         m_colour = QColor::fromHsv(int(h % 360), 150, 190).name();
-    m_recordFolder = settings.value(QStringLiteral("engine/audioRecordFolder")).toString();
+    m_recordFolder = settings.audioRecordFolder;
     // A settings file that names the picture or the tone asks for the generated source.
-    m_generatedPicture = settings.contains(QStringLiteral("engine/pictureColour"));
-    m_generatedTone = settings.contains(QStringLiteral("engine/toneFrequency"));
-    // For tests: the call's first publisher fails after this many seconds, as a device might.
-    m_publisherFailsAfterMs =
-        int(settings.value(QStringLiteral("engine/publisherFailsAfter")).toDouble() * 1000);
-    // For tests: how many seconds a new stream may take to connect.
-    m_connectTimeoutMs =
-        int(settings.value(QStringLiteral("engine/connectTimeout")).toDouble() * 1000);
+    m_generatedPicture = settings.pictureColour.has_value();
+    m_generatedTone = settings.toneFrequency.has_value();
+    m_publisherFailsAfterMs = int(settings.publisherFailsAfter * 1000);
+    m_connectTimeoutMs = int(settings.connectTimeout * 1000);
+    m_requestTimeoutMs = settings.requestTimeoutMs;
 }
 
 /// What the configuration record chose: the devices (by what opens them), the voice processing
@@ -147,8 +143,10 @@ MediaPipeline::Sending MediaSession::sending()
     m_echoWanted = sending.echoCancellation && !sending.microphone.isEmpty();
     // The call's media reads the camera now; the own tile shows what it sends.
     m_state.mediaCamera = true;
-    if (m_state.cameraChanged)
-        m_state.cameraChanged();
+    const std::function<void()> cameraChanged = m_state.cameraChanged;
+    lock.unlock();
+    if (cameraChanged)
+        cameraChanged();
     return sending;
 }
 
@@ -177,6 +175,7 @@ void MediaSession::connectRelay()
     m_ownId = m_media.value(CF::Id).toInteger();
     m_token = m_media.value(CF::Token).toString();
     m_janus = std::make_unique<JanusClient>(QUrl(m_media.value(CF::Url).toString()));
+    m_janus->setRequestTimeout(m_requestTimeoutMs);
     JanusClient *janus = m_janus.get();
     connect(janus, &JanusClient::lost, this, [this] { lose(mediaLost); });
     connect(janus, &JanusClient::slowLink, this, [this](qint64 handle, bool uplink, int lost) {

@@ -105,6 +105,7 @@ private:
     MediaRetry m_publishRetry;
     int m_publisherFailsAfterMs = 0; ///< from the settings: the next publisher is made to fail
     int m_connectTimeoutMs = 0;      ///< from the settings: 0 leaves the peers' own limit
+    int m_requestTimeoutMs = 0;      ///< from the settings: for each request to the relay
     bool m_microphoneMuted = false;
     // From the settings file.
     int m_toneHz = 0;

@@ -4,12 +4,17 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QMutexLocker>
 #include <QPaintEngine>
 #include <QPaintEvent>
 #include <QScreen>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <QWidget>
+
+#include <atomic>
+#include <memory>
 
 using Language = AppLanguage::Language;
 
@@ -145,6 +150,7 @@ private Q_SLOTS:
     void ownPicturesRideAlongOthers();
     void picturesAreDrawnAtTheScreensRate();
     void narrowTileKeepsNameAndDot();
+    void viewGoesWhilePicturesArrive();
 };
 
 void TestCallRenderer::texts_data()
@@ -514,6 +520,57 @@ void TestCallRenderer::narrowTileKeepsNameAndDot()
     view.render(&device);
     QVERIFY2(device.text().contains(QStringLiteral("Ann  ●")), qPrintable(device.text()));
     QVERIFY2(!device.text().contains(QChar(0x2026)), qPrintable(device.text()));
+}
+
+/// The view may go while streams bring pictures: a stream that took the repaint callback just
+/// before calls into nothing that is gone, and the state forgets the callback.
+void TestCallRenderer::viewGoesWhilePicturesArrive()
+{
+    EngineState state;
+    state.inConference = true;
+    state.participants = {participant("sip:ann", "Ann", false), participant("sip:bo", "Bo", false)};
+    state.selfUri = "sip:ann";
+    const auto frames = std::make_shared<FrameSlot>();
+    state.remoteVideo.insert("sip:bo", frames);
+    QImage picture(160, 90, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    std::atomic<bool> done{false};
+    std::atomic<int> taken{0}; // calls of a renderer's callback
+    // As a stream does: the callback copied under the lock, then called with no lock held.
+    const auto stream = [&] {
+        while (!done) {
+            std::function<void()> repaint;
+            {
+                QMutexLocker lock(&state.mutex);
+                repaint = state.repaint;
+            }
+            frames->put(picture);
+            if (repaint) {
+                repaint();
+                ++taken;
+            }
+        }
+    };
+    std::unique_ptr<QThread> streams[] = {std::unique_ptr<QThread>(QThread::create(stream)),
+                                          std::unique_ptr<QThread>(QThread::create(stream))};
+    for (const auto &thread : streams)
+        thread->start();
+    for (int n = 0; n < 1000; ++n) {
+        auto view = std::make_unique<QWidget>();
+        new CallRenderer(view.get(), state);
+        // Until a stream surely called this renderer's callback; the streams need nothing of
+        // this thread to do so.
+        for (const int before = taken; taken <= before + 2;)
+            QThread::yieldCurrentThread();
+        view.reset(); // the renderer goes with its view
+        QCoreApplication::processEvents();
+    }
+    done = true;
+    for (const auto &thread : streams)
+        thread->wait();
+    QCoreApplication::processEvents(); // what the streams asked for last
+    QMutexLocker lock(&state.mutex);
+    QVERIFY(!state.repaint);
 }
 
 QTEST_MAIN(TestCallRenderer)

@@ -1,12 +1,9 @@
 #include "engine/ScreenCastPortal.h"
+#include "engine/ScreenCastSources.h"
 #include "tests/support/PortalStandIn.h"
 
 #include <QSignalSpy>
 #include <QTest>
-#include <QThread>
-
-#include <atomic>
-#include <memory>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -145,31 +142,33 @@ void TestScreenCastPortal::desktopEndingTheCastIsReported()
     QVERIFY(closed.wait());
 }
 
-namespace {
-
-/// The question blocks: it is asked from a thread of its own while the stand-in answers here.
-uint askedTypes(const QDBusConnection &bus)
-{
-    std::atomic<uint> types{99};
-    std::unique_ptr<QThread> asking(
-        QThread::create([&] { types = ScreenCastPortal::availableSourceTypes(bus); }));
-    asking->start();
-    while (!asking->wait(10))
-        QCoreApplication::processEvents();
-    return types;
-}
-
-} // namespace
-
+/// The portal is asked without waiting: the stand-in, on this thread, can answer only once the
+/// asking has returned. Its answer, a change it announces, and it leaving and coming back are
+/// each heard.
 void TestScreenCastPortal::sourceTypesAreThePortals()
 {
-    const QDBusConnection client = m_bus.connect(QStringLiteral("asking"));
     m_standIn->sourceTypes = ScreenCastPortal::Window;
-    QCOMPARE(askedTypes(client), uint(ScreenCastPortal::Window));
+    ScreenCastSources sources(m_bus.connect(QStringLiteral("asking")));
+    QSignalSpy changed(&sources, &ScreenCastSources::changed);
+    QCOMPARE(sources.types(), 0u); // not known yet
+    QVERIFY(changed.wait());
+    QCOMPARE(sources.types(), uint(ScreenCastPortal::Window));
+
+    m_standIn->setSourceTypes(ScreenCastPortal::Monitor | ScreenCastPortal::Window);
+    QVERIFY(changed.wait());
+    QCOMPARE(sources.types(), uint(ScreenCastPortal::Monitor | ScreenCastPortal::Window));
+
     delete m_standIn; // no portal on the bus
     m_standIn = nullptr;
     QDBusConnection::disconnectFromBus(QStringLiteral("portalc%1").arg(m_connections));
-    QCOMPARE(askedTypes(client), 0u);
+    QVERIFY(changed.wait());
+    QCOMPARE(sources.types(), 0u);
+
+    m_standIn = new PortalStandIn; // a portal started again, offering less
+    m_standIn->sourceTypes = ScreenCastPortal::Monitor;
+    QVERIFY(m_standIn->serve(m_bus.connect(QStringLiteral("portalc%1").arg(m_connections))));
+    QVERIFY(changed.wait());
+    QCOMPARE(sources.types(), uint(ScreenCastPortal::Monitor));
     QDBusConnection::disconnectFromBus(QStringLiteral("asking"));
 }
 

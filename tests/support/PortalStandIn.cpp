@@ -154,3 +154,13 @@ void PortalStandIn::closeSession()
                                           QStringLiteral("Closed"))
                << QVariantMap());
 }
+
+void PortalStandIn::setSourceTypes(uint types)
+{
+    sourceTypes = types;
+    m_bus.send(QDBusMessage::createSignal(desktopPath,
+                                          QStringLiteral("org.freedesktop.DBus.Properties"),
+                                          QStringLiteral("PropertiesChanged"))
+               << QStringLiteral("org.freedesktop.portal.ScreenCast")
+               << QVariantMap{{QStringLiteral("AvailableSourceTypes"), types}} << QStringList());
+}

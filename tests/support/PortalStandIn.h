@@ -62,6 +62,8 @@ public:
 
     /// Ends the session as the desktop does when its own stop button is pressed.
     void closeSession();
+    /// Offers other sources, and says so as a portal does: PropertiesChanged.
+    void setSourceTypes(uint types);
 
 public slots:
     QDBusObjectPath CreateSession(const QVariantMap &options, const QDBusMessage &message);
