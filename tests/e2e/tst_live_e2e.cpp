@@ -98,16 +98,19 @@ void TestLiveE2e::runningBroadcastPlays()
                 if (++frames == 1)
                     firstFrameMs = chosen.elapsed();
             });
-    // Measured here: 0.57–0.76 s; the bound leaves room for a busy one.
-    QTRY_VERIFY_WITH_TIMEOUT(frames > 0, 8000);
+    // Measured here: 0.57–0.76 s, reported below; the wait leaves room for a busy machine.
+    QTRY_VERIFY_WITH_TIMEOUT(frames > 0, 20000);
     qInfo("first decoded frame %lld ms after choosing the broadcast", firstFrameMs);
     QTRY_VERIFY(!window->waitView()->isAnimating());
     QVERIFY(!window->playerLayer()->currentImage().isNull());
     QCOMPARE(window->playerLayer()->currentImage().size(), QSize(640, 360));
 
-    // Frames keep coming at the stream's pace (25 per second).
+    // Frames keep coming at the stream's pace (25 per second): at least half of them while two
+    // seconds of the stream play, however slowly a busy machine plays them.
     const qint64 before = frames;
-    QTRY_VERIFY_WITH_TIMEOUT(frames - before >= 25, 4000);
+    const qint64 from = window->player()->position();
+    QTRY_VERIFY_WITH_TIMEOUT(window->player()->position() >= from + 2000, 30000);
+    QVERIFY2(frames - before >= 25, qPrintable(QString::number(frames - before)));
 
     // Sound: the stream's audio track is open, the output is not muted, has the start volume,
     // and playback time advances. No sound device exists here, so nothing is heard.
