@@ -3,6 +3,7 @@
 #include "model/Preferences.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestHome.h"
+#include "tests/support/TestHost.h"
 #include "ui/live/DirectLiveCellView.h"
 #include "ui/live/DirectLiveList.h"
 #include "ui/live/LiveVideoLayer.h"
@@ -47,8 +48,7 @@ void TestLiveE2e::initTestCase()
 {
     m_home = std::make_unique<TestHome>();
     QStandardPaths::setTestModeEnabled(true);
-    m_services = std::make_unique<ServicesProcess>(QStringLiteral(ORVALE_SERVICES),
-                                                   QStringLiteral("127.0.0.115"));
+    m_services = std::make_unique<ServicesProcess>(QStringLiteral(ORVALE_SERVICES), testHost());
     QVERIFY2(m_services->start(), qPrintable(m_services->output()));
     // The deployment makes its test stream on first start and publishes it whole; wait for it
     // so that the bound below measures the player, not the encoder.
@@ -62,8 +62,8 @@ void TestLiveE2e::initTestCase()
 qint64 TestLiveE2e::mediaSequence()
 {
     QNetworkAccessManager manager;
-    std::unique_ptr<QNetworkReply> reply(manager.get(
-        QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.115:8080/live/hls/index.m3u8")))));
+    std::unique_ptr<QNetworkReply> reply(manager.get(QNetworkRequest(
+        QUrl(QStringLiteral("http://%1:8080/live/hls/index.m3u8").arg(testHost())))));
     if (!QTest::qWaitFor([&reply] { return reply->isFinished(); }, 5000))
         reply->abort();
     const auto sequence = QRegularExpression(QStringLiteral("#EXT-X-MEDIA-SEQUENCE:(\\d+)"))

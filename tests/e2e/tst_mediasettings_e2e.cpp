@@ -8,6 +8,7 @@
 #include "tests/support/ProcessLines.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestHome.h"
+#include "tests/support/TestHost.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -264,8 +265,7 @@ void TestMediaSettings::initTestCase()
     // one does.
     record(m_recorders[2], QStringLiteral("tone1.monitor"), QProcess::nullDevice());
     record(m_recorders[3], QStringLiteral("tone2.monitor"), QProcess::nullDevice());
-    m_services = std::make_unique<ServicesProcess>(QStringLiteral(ORVALE_SERVICES),
-                                                   QStringLiteral("127.0.0.72"));
+    m_services = std::make_unique<ServicesProcess>(QStringLiteral(ORVALE_SERVICES), testHost());
     QVERIFY2(m_services->start(true), qPrintable(m_services->output()));
 
     // B: this process, alice, in her own room, hearing the call on a speaker of her choice.

@@ -6,6 +6,7 @@
 #include "tests/support/ProcessLines.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestHome.h"
+#include "tests/support/TestHost.h"
 
 #include <QDir>
 #include <QFile>
@@ -130,8 +131,7 @@ void TestSpeakerEndToEnd::initTestCase()
         QSKIP(qPrintable(why));
     }
     m_home = std::make_unique<TestHome>();
-    m_services = std::make_unique<ServicesProcess>(QStringLiteral(ORVALE_SERVICES),
-                                                   QStringLiteral("127.0.0.137"));
+    m_services = std::make_unique<ServicesProcess>(QStringLiteral(ORVALE_SERVICES), testHost());
     QVERIFY2(m_services->start(true), qPrintable(m_services->output()));
 
     m_view.resize(960, 540);
