@@ -1,11 +1,19 @@
 // Walks through the client as a user would, against a running deployment, and writes a
 // screenshot of the whole screen at each step. Run by scripts/screenshots under Xvfb:
 //   orvale-screenshots <server address> <portal address> <output folder>
+// Or one side of a two-person call for scripts/call-screenshot: signs in as <user>, calls the
+// contact named <callee> or accepts the call that comes, places the conference window (at its
+// smallest) at x, y and says "ready" once the pictures of <peer> (a part of its URI, "u1002")
+// arrive:
+//   orvale-screenshots --call <server address> <user> <peer> <x> <y> [<callee>]
 
 #include "app/AppDelegate.h"
 #include "app/AppLanguage.h"
+#include "bridge/TRQClientInEvent.h"
 #include "model/LiveModel.h"
 #include "model/Preferences.h"
+#include "tests/support/ConferenceDetails.h"
+#include "tests/support/MediaMeasures.h"
 #include "ui/conference/ControlWindowController.h"
 #include "ui/conference/JoinConferenceViewController.h"
 #include "ui/conference/JoinConferenceWindowController.h"
@@ -41,6 +49,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QTabWidget>
@@ -49,6 +58,7 @@
 #include <QWebSocket>
 
 #include <cstdio>
+#include <limits>
 
 namespace {
 
@@ -83,6 +93,68 @@ bool waitFor(const std::function<bool()> &condition, const char *what)
     return false;
 }
 
+void say(const char *line)
+{
+    std::printf("%s\n", line);
+    std::fflush(stdout);
+}
+
+/// One side of a call, as its user would take part: see the top of this file.
+int takePartInCall(const QStringList &args)
+{
+    const QString user = args.value(1), peer = args.value(2), callee = args.value(5);
+    ConferenceDetails::catchFromLog();
+    Preferences().setSystemTime(std::numeric_limits<qint64>::max()); // no release prompt
+    AppDelegate delegate;
+    delegate.applicationDidFinishLaunching();
+    LoginViewController *login = delegate.loginVc();
+    login->ipField()->setText(args.value(0));
+    login->nameField()->setText(user);
+    login->passField()->setText(user + QStringLiteral("1234"));
+    login->loginButton()->click();
+    ContactWindowController *main = nullptr;
+    if (!waitFor([&] { return (main = login->contactWindowController()) && main->isVisible(); },
+                 "the main window"))
+        return 1;
+    ContactListViewController *list = main->contactList();
+    if (!waitFor([&] { return list->tableView()->count() > 0; }, "the contact list"))
+        return 1;
+    say("signed in");
+    if (!callee.isEmpty()) {
+        for (int row = 0; row < list->rows().size(); ++row)
+            if (list->rows()[row]->displayName == callee)
+                list->proposeSelection(row);
+        list->contactDetailVc()->joinConferenceButton()->click();
+    } else {
+        QMessageBox *ring = nullptr;
+        if (!waitFor(
+                [&] {
+                    for (QWidget *widget : QApplication::topLevelWidgets())
+                        if (auto *box = qobject_cast<QMessageBox *>(widget);
+                            box && box->isVisible())
+                            ring = box;
+                    return ring != nullptr;
+                },
+                "the incoming call"))
+            return 1;
+        ring->buttons().value(0)->click(); // 接受
+    }
+    JoinConferenceWindowController *conference = JoinConferenceWindowController::sharedJoinWindow();
+    if (!waitFor([&] { return conference->isVisible(); }, "the conference"))
+        return 1;
+    conference->resize(conference->minimumSize());
+    conference->move(args.value(3).toInt(), args.value(4).toInt());
+    // Without Janus or an address for ICE the tiles say that the pictures cannot come.
+    if (mediaUnavailable().isEmpty()) {
+        const auto flowing = ConferenceDetails::picturesFlow(
+            [] { TRQClientInEvent::ClientSyncRequestConferenceDetails(); }, peer, true);
+        if (!QTest::qWaitFor(flowing, 30000))
+            std::fprintf(stderr, "screenshots: no pictures of %s\n", qPrintable(peer));
+    }
+    say("ready");
+    return QApplication::exec();
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -93,6 +165,9 @@ int main(int argc, char *argv[])
     QApplication::setApplicationVersion(QStringLiteral(ORVALE_VERSION));
     AppLanguage language;
     language.use(AppLanguage::systemLanguage());
+    const QStringList args = QApplication::arguments().mid(1);
+    if (args.value(0) == u"--call" && args.size() >= 6)
+        return takePartInCall(args.mid(1));
     if (argc < 4) {
         std::fprintf(stderr, "usage: orvale-screenshots <server> <portal> <folder>\n");
         return 2;

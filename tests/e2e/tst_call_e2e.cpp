@@ -4,6 +4,7 @@
 #include "model/Preferences.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestHome.h"
+#include "tests/support/TestHost.h"
 #include "ui/conference/ControlWindowController.h"
 #include "ui/conference/JoinConferenceViewController.h"
 #include "ui/conference/JoinConferenceWindowController.h"
@@ -90,8 +91,7 @@ void TestCallEndToEnd::initTestCase()
     m_home = std::make_unique<TestHome>();
     // The deployment announces a release: keep its prompt off the windows under test.
     Preferences().setSystemTime(std::numeric_limits<qint64>::max());
-    m_services = std::make_unique<ServicesProcess>(QStringLiteral(ORVALE_SERVICES),
-                                                   QStringLiteral("127.0.0.41"));
+    m_services = std::make_unique<ServicesProcess>(QStringLiteral(ORVALE_SERVICES), testHost());
     QVERIFY2(m_services->start(), qPrintable(m_services->output()));
     m_b.setProcessChannelMode(QProcess::SeparateChannels);
     m_b.start(QStringLiteral(ORVALE_ENGINE_DRIVER), {});

@@ -77,14 +77,32 @@ private:
                  QStringLiteral("JoinConferenceRequest"));
     }
     void openAlice();
+    // Each case that needs more than a started engine reaches its state through these, so that
+    // it passes alone as well as after the cases before it. False when that failed.
+    bool signedIn()
+    {
+        if (!AppStatus::shareStatus()->isSignIn())
+            signIn();
+        return !QTest::currentTestFailed();
+    }
+    bool outOfCall();
+    /// Demo in its own room with the guest beside it, as `secondParticipant` leaves them.
+    bool inOwnRoomWithGuest();
+    void guestJoins()
+    {
+        m_peer.open(conferenceUrl());
+        QTRY_COMPARE(m_peer.state(), QAbstractSocket::ConnectedState);
+        peerSend({{"type", "guestJoin"}, {"roomKey", "Member1001Key"}, {"name", "访客"}});
+    }
     void peerSend(const QJsonObject &message)
     {
         m_peer.sendTextMessage(QString::fromUtf8(QJsonDocument(message).toJson()));
     }
     QJsonObject peerNext(const QString &type);
-    QString conferenceUrl(quint16 port) const
+    QUrl conferenceUrl() const
     {
-        return QStringLiteral("ws://127.0.0.1:%1/conference").arg(port);
+        return QUrl(
+            QStringLiteral("ws://127.0.0.1:%1/conference").arg(m_host->config().portalPort));
     }
     /// The configuration record as the engine hands it out.
     static QByteArray configuration()
@@ -149,6 +167,9 @@ void TestEngine::initTestCase()
         m_peerMessages.append(QJsonDocument::fromJson(text.toUtf8()).object());
     });
     TRQClientInEvent::ClientSyncRequestInit(&m_delegate, nullptr, QRect());
+    // Started: the stored voice processing is applied, which the client does after it gave the
+    // engine its settings file; a file a case gives it later is not overridden.
+    QTRY_COMPARE(CR::readU32(configuration(), CR::Config::EchoCancellation), 1u);
 }
 
 void TestEngine::devicesChange()
@@ -295,8 +316,38 @@ void TestEngine::signOutReachesServiceOnQuit()
     QCOMPARE(signedOut.first().value(1).toInt(), 0);
 }
 
+bool TestEngine::outOfCall()
+{
+    if (AppStatus::shareStatus()->isInConference()) {
+        m_delegate.calls.clear();
+        TRQClientInEvent::ClientAsyncRequestLeaveRoom();
+        [&] { QVERIFY(waitForCall(QStringLiteral("endConference"))); }();
+    }
+    return !QTest::currentTestFailed();
+}
+
+bool TestEngine::inOwnRoomWithGuest()
+{
+    if (AppStatus::shareStatus()->isInConference() &&
+        m_peer.state() == QAbstractSocket::ConnectedState &&
+        TRQClientInEvent::ClientSyncRequestGetCurrentContacts().size() == 2)
+        return true;
+    if (!outOfCall())
+        return false;
+    m_peer.close();
+    m_peerMessages.clear();
+    [this] { QTRY_COMPARE(m_host->conferenceHub().occupancy(1001), 0); }();
+    if (!QTest::currentTestFailed())
+        joinThroughPortal();
+    if (!QTest::currentTestFailed())
+        secondParticipant();
+    return !QTest::currentTestFailed();
+}
+
 void TestEngine::joinThroughPortal()
 {
+    if (!signedIn())
+        return;
     bool joined = false;
     QObject context;
     NotificationCenter::defaultCenter()->addObserver(NotificationCenter::joinConferenceSuccess,
@@ -317,10 +368,11 @@ void TestEngine::joinThroughPortal()
 
 void TestEngine::secondParticipant()
 {
-    m_peer.open(
-        QUrl(QStringLiteral("ws://127.0.0.1:%1/conference").arg(m_host->config().portalPort)));
-    QTRY_COMPARE(m_peer.state(), QAbstractSocket::ConnectedState);
-    peerSend({{"type", "guestJoin"}, {"roomKey", "Member1001Key"}, {"name", "访客"}});
+    if (!AppStatus::shareStatus()->isInConference())
+        joinThroughPortal();
+    if (QTest::currentTestFailed())
+        return;
+    guestJoins();
     QCOMPARE(peerNext(QStringLiteral("roomLink")).value("result").toInt(), 0);
     QTRY_COMPARE(TRQClientInEvent::ClientSyncRequestGetCurrentContacts().size(), 2);
     const auto people = TRQClientInEvent::ClientSyncRequestGetCurrentContacts();
@@ -330,10 +382,12 @@ void TestEngine::secondParticipant()
 
 void TestEngine::rosterRowsMatchTheCount()
 {
+    if (!inOwnRoomWithGuest())
+        return;
     namespace P = ConfRecords::Participants;
     m_delegate.calls.clear();
     QWebSocket third;
-    third.open(QUrl(conferenceUrl(m_host->config().portalPort)));
+    third.open(conferenceUrl());
     QTRY_COMPARE(third.state(), QAbstractSocket::ConnectedState);
     third.sendTextMessage(
         QStringLiteral(R"({"type":"guestJoin","roomKey":"Member1001Key","name":"第三位"})"));
@@ -361,6 +415,8 @@ void TestEngine::rosterRowsMatchTheCount()
 
 void TestEngine::commandRoundTrip()
 {
+    if (!inOwnRoomWithGuest())
+        return;
     std::shared_ptr<MessageModel> command;
     QObject context;
     NotificationCenter::defaultCenter()->addObserver(
@@ -379,6 +435,8 @@ void TestEngine::commandRoundTrip()
 
 void TestEngine::remoteShare()
 {
+    if (!inOwnRoomWithGuest())
+        return;
     peerSend({{"type", "share"}, {"name", "屏幕 1"}});
     QTRY_VERIFY(AppStatus::shareStatus()->currentRometeUri().contains(QStringLiteral("g1")));
     const auto shares = TRQClientInEvent::ClientSyncRequestGetShareInRoom();
@@ -397,6 +455,8 @@ void TestEngine::remoteShare()
 
 void TestEngine::leave()
 {
+    if (!inOwnRoomWithGuest())
+        return;
     m_delegate.calls.clear();
     TRQClientInEvent::ClientAsyncRequestLeaveRoom();
     QVERIFY(waitForCall(QStringLiteral("endConference")));
@@ -421,7 +481,8 @@ void TestEngine::leavingAfterTheEndReportsNothing_data()
 void TestEngine::leavingAfterTheEndReportsNothing()
 {
     QFETCH(bool, cancel);
-    QVERIFY(!AppStatus::shareStatus()->isInConference());
+    if (!outOfCall())
+        return;
     m_delegate.calls.clear();
     bool marker = false;
     QObject context;
@@ -444,8 +505,7 @@ void TestEngine::openAlice()
 {
     if (m_alice.state() == QAbstractSocket::ConnectedState)
         return;
-    m_alice.open(
-        QUrl(QStringLiteral("ws://127.0.0.1:%1/conference").arg(m_host->config().portalPort)));
+    m_alice.open(conferenceUrl());
     QTRY_COMPARE(m_alice.state(), QAbstractSocket::ConnectedState);
     m_alice.sendTextMessage(
         QStringLiteral(R"({"type":"signIn","user":"alice","password":"alice1234"})"));
@@ -462,6 +522,11 @@ void TestEngine::incomingCall_data()
 void TestEngine::incomingCall()
 {
     QFETCH(bool, accept);
+    // Demo signed in and out of any call; the guest waits in demo's room.
+    if (!signedIn() || !outOfCall())
+        return;
+    if (m_peer.state() != QAbstractSocket::ConnectedState)
+        guestJoins();
     openAlice();
     m_alice.sendTextMessage(QStringLiteral(R"({"type":"leave"})"));
     QTRY_VERIFY(m_host->database().entry(1002)->presence == QStringLiteral("Online"));
@@ -496,8 +561,9 @@ void TestEngine::farEndMute()
         NotificationCenter::changeMicFormNet, &context, [&](const Notification &n) {
             muted = n.userInfo.value(QStringLiteral("isMuted")).toBool();
         });
-    TRQClientInEvent::ClientAsyncRequestLeaveRoom();
-    QVERIFY(waitForCall(QStringLiteral("endConference")));
+    if (!signedIn() || !outOfCall())
+        return;
+    openAlice();
     // Alice opens her own room, demo joins it, and Alice as its owner mutes demo.
     joinAs(QStringLiteral("alice"), QStringLiteral("1002"));
     QTRY_COMPARE(m_host->database().entry(1002)->presence, QStringLiteral("Busy"));
@@ -515,10 +581,11 @@ void TestEngine::farEndMute()
 
 void TestEngine::signedInElsewhere()
 {
+    if (!signedIn())
+        return;
     m_delegate.calls.clear();
     QWebSocket elsewhere;
-    elsewhere.open(
-        QUrl(QStringLiteral("ws://127.0.0.1:%1/conference").arg(m_host->config().portalPort)));
+    elsewhere.open(conferenceUrl());
     QTRY_COMPARE(elsewhere.state(), QAbstractSocket::ConnectedState);
     elsewhere.sendTextMessage(
         QStringLiteral(R"({"type":"signIn","user":"demo","password":"demo1234"})"));

@@ -2,6 +2,7 @@
 #include "model/AppStatus.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestHome.h"
+#include "tests/support/TestHost.h"
 #include "ui/conference/ControlWindowController.h"
 #include "ui/conference/JoinConferenceViewController.h"
 #include "ui/conference/JoinConferenceWindowController.h"
@@ -66,7 +67,7 @@ void TestJoinOrderEndToEnd::initTestCase()
 {
     m_home = std::make_unique<TestHome>();
     m_services = std::make_unique<ServicesProcess>(
-        QStringLiteral(ORVALE_SERVICES), QStringLiteral("127.0.0.44"),
+        QStringLiteral(ORVALE_SERVICES), testHost(),
         QStringList{QStringLiteral("--portal-reply-delay"), QString::number(replyDelayMs)});
     QVERIFY2(m_services->start(), qPrintable(m_services->output()));
     m_app = std::make_unique<AppDelegate>();

@@ -8,6 +8,7 @@
 #include "tests/support/ProcessLines.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestHome.h"
+#include "tests/support/TestHost.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -172,8 +173,7 @@ void TestMediaEndToEnd::initTestCase()
         QSKIP(qPrintable(why));
     }
     m_home = std::make_unique<TestHome>();
-    m_services = std::make_unique<ServicesProcess>(QStringLiteral(ORVALE_SERVICES),
-                                                   QStringLiteral("127.0.0.71"));
+    m_services = std::make_unique<ServicesProcess>(QStringLiteral(ORVALE_SERVICES), testHost());
     QVERIFY2(m_services->start(true), qPrintable(m_services->output()));
 
     // B: this process, alice, in her own room, her received sound going into files.

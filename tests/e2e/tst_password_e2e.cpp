@@ -3,6 +3,7 @@
 #include "model/AppUser.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestHome.h"
+#include "tests/support/TestHost.h"
 #include "ui/main/ContactWindowController.h"
 #include "ui/main/LoginViewController.h"
 #include "ui/settings/AllSetsWindowController.h"
@@ -65,8 +66,7 @@ private:
 void TestPasswordEndToEnd::initTestCase()
 {
     m_home = std::make_unique<TestHome>();
-    m_services = std::make_unique<ServicesProcess>(QStringLiteral(ORVALE_SERVICES),
-                                                   QStringLiteral("127.0.0.65"));
+    m_services = std::make_unique<ServicesProcess>(QStringLiteral(ORVALE_SERVICES), testHost());
     QVERIFY2(m_services->start(), qPrintable(m_services->output()));
     m_app = std::make_unique<AppDelegate>();
     m_app->applicationDidFinishLaunching();

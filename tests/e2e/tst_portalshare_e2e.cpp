@@ -7,6 +7,7 @@
 #include "tests/support/ProcessLines.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestHome.h"
+#include "tests/support/TestHost.h"
 
 #include <QDir>
 #include <QFile>
@@ -178,8 +179,7 @@ void TestPortalShare::initTestCase()
         return;
 
     m_home = std::make_unique<TestHome>();
-    m_services = std::make_unique<ServicesProcess>(QStringLiteral(ORVALE_SERVICES),
-                                                   QStringLiteral("127.0.0.91"));
+    m_services = std::make_unique<ServicesProcess>(QStringLiteral(ORVALE_SERVICES), testHost());
     QVERIFY2(m_services->start(true), qPrintable(m_services->output()));
 
     // B: this process, alice, in her own room.

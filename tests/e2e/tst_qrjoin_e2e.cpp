@@ -3,6 +3,7 @@
 #include "tests/support/DragAndDrop.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestHome.h"
+#include "tests/support/TestHost.h"
 #include "ui/conference/ControlWindowController.h"
 #include "ui/conference/JoinConferenceViewController.h"
 #include "ui/conference/JoinConferenceWindowController.h"
@@ -38,8 +39,7 @@ private:
 void TestQRJoinEndToEnd::initTestCase()
 {
     m_home = std::make_unique<TestHome>();
-    m_services = std::make_unique<ServicesProcess>(QStringLiteral(ORVALE_SERVICES),
-                                                   QStringLiteral("127.0.0.47"));
+    m_services = std::make_unique<ServicesProcess>(QStringLiteral(ORVALE_SERVICES), testHost());
     QVERIFY2(m_services->start(), qPrintable(m_services->output()));
 }
 

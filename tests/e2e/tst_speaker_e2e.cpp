@@ -9,6 +9,7 @@
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/SoundServer.h"
 #include "tests/support/TestHome.h"
+#include "tests/support/TestHost.h"
 
 #include <gst/gst.h>
 
@@ -220,8 +221,7 @@ void TestSpeakerEndToEnd::initTestCase()
                       QStringLiteral("mic")));
     QVERIFY(SoundServer::pactl({"set-default-source", "mic"}));
     m_heard = std::make_unique<HeardByCanceller>(m_files.filePath(QStringLiteral("echo.s16")));
-    m_services = std::make_unique<ServicesProcess>(QStringLiteral(ORVALE_SERVICES),
-                                                   QStringLiteral("127.0.0.137"));
+    m_services = std::make_unique<ServicesProcess>(QStringLiteral(ORVALE_SERVICES), testHost());
     QVERIFY2(m_services->start(true), qPrintable(m_services->output()));
 
     m_view.resize(960, 540);

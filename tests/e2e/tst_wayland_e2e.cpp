@@ -5,6 +5,7 @@
 #include "tests/support/PortalStandIn.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestHome.h"
+#include "tests/support/TestHost.h"
 #include "tests/support/TrayHostStandIn.h"
 #include "ui/conference/ControlWindowController.h"
 #include "ui/conference/JoinConferenceViewController.h"
@@ -75,8 +76,7 @@ void TestWaylandEndToEnd::initTestCase()
     m_home = std::make_unique<TestHome>();
     // The deployment announces a release: keep its prompt off the windows under test.
     Preferences().setSystemTime(std::numeric_limits<qint64>::max());
-    m_services = std::make_unique<ServicesProcess>(QStringLiteral(ORVALE_SERVICES),
-                                                   QStringLiteral("127.0.0.81"));
+    m_services = std::make_unique<ServicesProcess>(QStringLiteral(ORVALE_SERVICES), testHost());
     QVERIFY2(m_services->start(), qPrintable(m_services->output()));
     m_app = std::make_unique<AppDelegate>();
     m_app->applicationDidFinishLaunching();

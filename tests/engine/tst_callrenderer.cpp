@@ -107,14 +107,20 @@ double onScreen(const QWidget &view, const QColor &colour)
     return shareOf(view.screen()->grabWindow(view.winId()).toImage(), colour);
 }
 
-/// The regions of a widget's paint events, when installed before the filter that ends them.
+/// The regions of a widget's paint events and when they came, when installed before the filter
+/// that ends them.
 struct PaintLog : QObject
 {
     QList<QRect> painted;
+    QList<qint64> atMs;
+    QElapsedTimer clock;
+    PaintLog() { clock.start(); }
     bool eventFilter(QObject *, QEvent *event) override
     {
-        if (event->type() == QEvent::Paint)
+        if (event->type() == QEvent::Paint) {
             painted.append(static_cast<QPaintEvent *>(event)->rect());
+            atMs.append(clock.elapsed());
+        }
         return false;
     }
 };
@@ -484,19 +490,21 @@ void TestCallRenderer::picturesAreDrawnAtTheScreensRate()
     QVERIFY(QTest::qWaitForWindowExposed(&view));
     QImage picture(160, 90, QImage::Format_RGB32);
     paints.painted.clear();
-    QElapsedTimer clock;
-    clock.start();
+    paints.atMs.clear();
     for (int n = 0; n < 150; ++n) { // a picture every 2 ms, in turn; the last ones known
         picture.fill(n < 147 ? QColor::fromHsv(n, 255, 128) : last[n % 3]);
         streams[n % 3]->put(picture.copy());
         state.repaint();
         QTest::qWait(2);
     }
-    const double screenFrames = clock.elapsed() * view.screen()->refreshRate() / 1000;
     for (const QColor &colour : last)
         QTRY_VERIFY(onScreen(view, colour) > 0.05);
+    // No more paints than the screen frames they span, however slowly a busy machine brings the
+    // pictures (the frame in whole milliseconds, as timers count).
+    const qint64 frameMs = qint64(1000 / view.screen()->refreshRate());
+    const double screenFrames = double(paints.atMs.last() - paints.atMs.first()) / frameMs;
     QVERIFY2(
-        paints.painted.size() <= screenFrames + 3,
+        paints.painted.size() <= screenFrames + 2,
         qPrintable(
             QStringLiteral("%1 paints in %2 frames").arg(paints.painted.size()).arg(screenFrames)));
 }

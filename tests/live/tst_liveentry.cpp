@@ -2,6 +2,7 @@
 #include "model/AppStatus.h"
 #include "model/LiveModel.h"
 #include "tests/support/FakeEngine.h"
+#include "tests/support/TestHost.h"
 #include "tests/ui/UiHarness.h"
 #include "ui/live/DirectLiveCellView.h"
 #include "ui/live/DirectLiveList.h"
@@ -54,7 +55,7 @@ private:
 
 void TestLiveEntry::initTestCase()
 {
-    m_app = std::make_unique<UiHarness>(QStringLiteral("127.0.0.114"));
+    m_app = std::make_unique<UiHarness>(testHost());
     QVERIFY(m_app->services());
 }
 

@@ -2,6 +2,7 @@
 #include "model/AppUser.h"
 #include "net/NetWork.h"
 #include "tests/support/TestHome.h"
+#include "tests/support/TestHost.h"
 #include "tests/support/TestHttpServer.h"
 
 #include <QPointer>
@@ -541,7 +542,7 @@ void TestNetWork::redirects()
     QFETCH(bool, followed);
     AppUser::defaultUser()->auth = QStringLiteral("Basic ZGVtbzpkZW1vMTIzNA==");
     TestHttpServer other;
-    QVERIFY(other.listen(QStringLiteral("127.0.0.2")));
+    QVERIFY(other.listen(testHost()));
     const QByteArray type = kind == u"json" ? "application/json" : "text/xml";
     const QByteArray body = kind == u"json" ? "[1]" : versionReply;
     other.enqueue({200, type, body});

@@ -1,6 +1,7 @@
 #include "model/AppStatus.h"
 #include "model/AppUser.h"
 #include "model/Preferences.h"
+#include "tests/support/TestHost.h"
 #include "tests/support/TestHttpServer.h"
 #include "tests/support/VersionServiceReply.h"
 #include "tests/ui/UiHarness.h"
@@ -74,9 +75,9 @@ private:
 
 void TestAboutWindow::initTestCase()
 {
-    m_app = std::make_unique<UiHarness>(QStringLiteral("127.0.0.62"));
+    m_app = std::make_unique<UiHarness>(testHost());
     QVERIFY(m_app->services());
-    QVERIFY(m_versionService.listen(QStringLiteral("127.0.0.63"), 8080));
+    QVERIFY(m_versionService.listen(testHost(2), 8080));
     QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "openUrl");
     QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openUrl");
 }
@@ -92,7 +93,7 @@ void TestAboutWindow::init()
     m_opened.clear();
     m_app->launch();
     Preferences prefs;
-    prefs.setUpdateHost(QStringLiteral("127.0.0.63"));
+    prefs.setUpdateHost(testHost(2));
     prefs.setCompanySite(QStringLiteral("www.orvale.example"));
 }
 
@@ -153,8 +154,8 @@ void TestAboutWindow::playNow_data()
 {
     QTest::addColumn<QString>("address");
     QTest::addColumn<QString>("opened");
-    QTest::newRow("plain") << "http://127.0.0.62:8080/intro.mp4"
-                           << "http://127.0.0.62:8080/intro.mp4";
+    QTest::newRow("plain") << QStringLiteral("http://%1:8080/intro.mp4").arg(testHost())
+                           << QStringLiteral("http://%1:8080/intro.mp4").arg(testHost());
     QTest::newRow("escaped") << "http://h/介绍 视频.mp4"
                              << "http://h/%E4%BB%8B%E7%BB%8D%20%E8%A7%86%E9%A2%91.mp4";
     QTest::newRow("not a web address") << "file:///usr/bin/xterm"

@@ -5,6 +5,7 @@
 #include "model/Preferences.h"
 #include "services/ServiceDatabase.h"
 #include "tests/support/FakeEngine.h"
+#include "tests/support/TestHost.h"
 #include "tests/ui/UiHarness.h"
 #include "ui/settings/AboutUsWidowController.h"
 #include "ui/settings/AllSetsWindowController.h"
@@ -121,7 +122,7 @@ private:
 
 void TestSettings::initTestCase()
 {
-    m_app = std::make_unique<UiHarness>(QStringLiteral("127.0.0.61"));
+    m_app = std::make_unique<UiHarness>(testHost());
     QVERIFY(m_app->services());
 }
 
@@ -579,7 +580,7 @@ void TestSettings::passwordChangeFails()
     auto *password = page<ChangePasswordViewController>(3);
     const auto user = AppUser::defaultUser();
     const QString portal = user->httpPortal;
-    user->httpPortal = QStringLiteral("http://127.0.0.61:1"); // nothing listens there
+    user->httpPortal = QStringLiteral("http://%1:1").arg(testHost()); // nothing listens there
     password->oldPass()->setText(QStringLiteral("demo1234"));
     password->chagePass()->setText(QStringLiteral("abc123"));
     password->confirmPass()->setText(QStringLiteral("abc123"));

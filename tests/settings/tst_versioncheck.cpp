@@ -3,6 +3,7 @@
 #include "net/ContactListNetworking.h"
 #include "net/VersionCheck.h"
 #include "tests/support/TestHome.h"
+#include "tests/support/TestHost.h"
 #include "tests/support/TestHttpServer.h"
 #include "tests/support/VersionServiceReply.h"
 
@@ -35,10 +36,11 @@ void TestVersionCheck::initTestCase()
 {
     m_home = std::make_unique<TestHome>();
     // The version service always answers on port 8080 of the update host.
-    QVERIFY(m_server.listen(QStringLiteral("127.0.0.64"), 8080));
-    Preferences().setUpdateHost(QStringLiteral("127.0.0.64"));
-    QCOMPARE(VersionCheck::versionAddress(),
-             QStringLiteral("http://127.0.0.64:8080/quilber/webservice/UserService/getVersion"));
+    QVERIFY(m_server.listen(testHost(), 8080));
+    Preferences().setUpdateHost(testHost());
+    QCOMPARE(
+        VersionCheck::versionAddress(),
+        QStringLiteral("http://%1:8080/quilber/webservice/UserService/getVersion").arg(testHost()));
 }
 
 void TestVersionCheck::promptText_data()

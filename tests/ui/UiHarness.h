@@ -23,7 +23,7 @@ class UiHarness final : public QObject
     Q_OBJECT
 
 public:
-    /// `host` like "127.0.0.21"; empty starts no deployment. `launched` launches at once.
+    /// `host` like testHost(); empty starts no deployment. `launched` launches at once.
     explicit UiHarness(const QString &host, bool launched = false);
     ~UiHarness() override;
 

@@ -7,6 +7,7 @@
 #include "model/Preferences.h"
 #include "net/StringHelper.h"
 #include "tests/support/FakeEngine.h"
+#include "tests/support/TestHost.h"
 #include "tests/ui/UiHarness.h"
 #include "ui/conference/ControlWindowController.h"
 #include "ui/conference/JoinConferenceViewController.h"
@@ -93,7 +94,9 @@ private:
     }
     QString portal() const
     {
-        return QStringLiteral("http://127.0.0.23:%1").arg(m_app->services()->config().portalPort);
+        return QStringLiteral("http://%1:%2")
+            .arg(testHost())
+            .arg(m_app->services()->config().portalPort);
     }
 
     std::unique_ptr<UiHarness> m_app;
@@ -101,7 +104,7 @@ private:
 
 void TestAppDelegate::initTestCase()
 {
-    m_app = std::make_unique<UiHarness>(QStringLiteral("127.0.0.23"));
+    m_app = std::make_unique<UiHarness>(testHost());
     QVERIFY(m_app->services());
 }
 

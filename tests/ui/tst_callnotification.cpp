@@ -5,6 +5,7 @@
 #include "model/Preferences.h"
 #include "net/StringHelper.h"
 #include "tests/support/FakeEngine.h"
+#include "tests/support/TestHost.h"
 #include "tests/ui/UiHarness.h"
 #include "ui/conference/JoinConferenceWindowController.h"
 #include "ui/main/ContactListViewController.h"
@@ -215,7 +216,7 @@ void TestCallNotification::initTestCase()
         QSKIP("no session bus: run the tests through scripts/test");
     }
     QVERIFY(m_server.listen());
-    m_app = std::make_unique<UiHarness>(QStringLiteral("127.0.0.163"));
+    m_app = std::make_unique<UiHarness>(testHost());
     QVERIFY(m_app->services());
 }
 

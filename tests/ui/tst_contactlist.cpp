@@ -6,6 +6,7 @@
 #include "services/DirectoryEntry.h"
 #include "services/ServiceDatabase.h"
 #include "tests/support/FakeEngine.h"
+#include "tests/support/TestHost.h"
 #include "tests/ui/UiHarness.h"
 #include "ui/conference/JoinConferenceViewController.h"
 #include "ui/conference/JoinConferenceWindowController.h"
@@ -103,7 +104,7 @@ private:
 
 void TestContactList::initTestCase()
 {
-    m_app = std::make_unique<UiHarness>(QStringLiteral("127.0.0.22"));
+    m_app = std::make_unique<UiHarness>(testHost());
     QVERIFY(m_app->services());
     const ServiceDatabase &db = m_app->services()->database();
     const auto demo = db.account(QStringLiteral("demo"));
@@ -212,7 +213,7 @@ void TestContactList::outsideSearch()
 {
     Preferences().setSearchOutsideRoom(1);
     QSignalSpy results(list()->netWorking(), &ContactListNetworking::getSearchDataSuccess);
-    search(QStringLiteral("2001@127.0.0.22"));
+    search(QStringLiteral("2001@%1").arg(testHost()));
     QTRY_COMPARE(results.size(), 1);
     QCOMPARE(list()->titleLabel()->text(), QStringLiteral("您可能想找"));
     const int count = list()->tableView()->count();
@@ -223,7 +224,7 @@ void TestContactList::outsideSearch()
     QCOMPARE(cell(0)->iconName(), QString());
     QCOMPARE(list()->rows()[1]->EntityType, QStringLiteral("OutMember"));
     QCOMPARE(cell(1)->iconName(), QStringLiteral("online_list"));
-    QCOMPARE(cell(1)->nameLabel()->text(), QStringLiteral("2001@127.0.0.22"));
+    QCOMPARE(cell(1)->nameLabel()->text(), QStringLiteral("2001@%1").arg(testHost()));
     list()->proposeSelection(0); // the section row cannot be selected
     QVERIFY(!list()->isPopoverShown());
     QVERIFY(list()->tableView()->selectedItems().isEmpty());
@@ -231,7 +232,7 @@ void TestContactList::outsideSearch()
     QVERIFY(!list()->isPopoverShown());
     list()->proposeSelection(1);
     QVERIFY(list()->outsideVC()->isVisible());
-    QCOMPARE(list()->outsideVC()->name()->text(), QStringLiteral("2001@127.0.0.22"));
+    QCOMPARE(list()->outsideVC()->name()->text(), QStringLiteral("2001@%1").arg(testHost()));
     list()->dismissCurrentViewController();
     QVERIFY(!list()->isPopoverShown());
 }
@@ -581,9 +582,8 @@ void TestContactList::outsideJoin_data()
     QTest::addColumn<QString>("address");
     QTest::addColumn<QString>("toast");
     QTest::addColumn<bool>("pinWindow");
-    QTest::newRow("wrong PIN") << "2001@127.0.0.22"
-                               << "" << true;
-    QTest::newRow("full") << "2003@127.0.0.22"
+    QTest::newRow("wrong PIN") << QStringLiteral("2001@%1").arg(testHost()) << "" << true;
+    QTest::newRow("full") << QStringLiteral("2003@%1").arg(testHost())
                           << "所有的并发许可都被使用，稍后再试" << false;
     QTest::newRow("other portal") << "2002@elsewhere"
                                   << "加入会议失败，稍后再试" << false;

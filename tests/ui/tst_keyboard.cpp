@@ -1,6 +1,7 @@
 #include "bridge/shared/ConfRecords.h"
 #include "model/Preferences.h"
 #include "tests/support/FakeEngine.h"
+#include "tests/support/TestHost.h"
 #include "tests/ui/UiHarness.h"
 #include "ui/conference/ControlWindowController.h"
 #include "ui/conference/JoinConferenceViewController.h"
@@ -76,7 +77,7 @@ private:
 void TestKeyboard::initTestCase()
 {
     QAccessible::setActive(true);
-    m_app = std::make_unique<UiHarness>(QStringLiteral("127.0.0.31"));
+    m_app = std::make_unique<UiHarness>(testHost());
     QVERIFY(m_app->services());
 }
 

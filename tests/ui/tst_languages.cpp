@@ -1,5 +1,6 @@
 #include "app/AppLanguage.h"
 #include "model/Entity.h"
+#include "tests/support/TestHost.h"
 #include "tests/ui/UiHarness.h"
 #include "ui/main/ContactDetailViewController.h"
 #include "ui/main/ContactListViewController.h"
@@ -46,7 +47,7 @@ private:
 
 void TestLanguages::initTestCase()
 {
-    m_app = std::make_unique<UiHarness>(QStringLiteral("127.0.0.53"));
+    m_app = std::make_unique<UiHarness>(testHost());
     QVERIFY(m_app->services());
 }
 

@@ -6,6 +6,7 @@
 #include "model/Preferences.h"
 #include "net/StringHelper.h"
 #include "tests/support/FakeEngine.h"
+#include "tests/support/TestHost.h"
 #include "tests/support/TestHttpServer.h"
 #include "tests/ui/UiHarness.h"
 #include "ui/main/ContactWindowController.h"
@@ -67,7 +68,7 @@ private:
 
 void TestLoginView::initTestCase()
 {
-    m_app = std::make_unique<UiHarness>(QStringLiteral("127.0.0.21"));
+    m_app = std::make_unique<UiHarness>(testHost());
     QVERIFY(m_app->services());
 }
 
@@ -100,12 +101,10 @@ void TestLoginView::emptyFields_data()
                                 << "demo"
                                 << "x"
                                 << "请输入登录地址" << 0;
-    QTest::newRow("no user") << "127.0.0.21"
-                             << ""
+    QTest::newRow("no user") << testHost() << ""
                              << "x"
                              << "请输入用户名" << 1;
-    QTest::newRow("no password") << "127.0.0.21"
-                                 << "demo"
+    QTest::newRow("no password") << testHost() << "demo"
                                  << ""
                                  << "请输入登录密码" << 2;
     QTest::newRow("nothing at all") << ""
@@ -147,7 +146,7 @@ void TestLoginView::refusedByLoginService()
     QTRY_VERIFY(isIdle());
     QCOMPARE(m_app->takeToasts(), QStringList{QStringLiteral("用户名或密码错误")});
     QVERIFY(FakeEngine::instance().calls(CR::EventSignIn).isEmpty()); // the library is not asked
-    QCOMPARE(login()->http_userPortal(), QStringLiteral("http://127.0.0.21:8080"));
+    QCOMPARE(login()->http_userPortal(), QStringLiteral("http://%1:8080").arg(testHost()));
 }
 
 void TestLoginView::libraryErrors_data()
@@ -167,7 +166,7 @@ void TestLoginView::libraryErrors()
     QTRY_COMPARE(FakeEngine::instance().calls(CR::EventSignIn).size(), 1);
     // The portal of the login reply, with the typed name and password as they are.
     const QString portal =
-        QStringLiteral("http://127.0.0.21:%1").arg(m_app->services()->config().portalPort);
+        QStringLiteral("http://%1:%2").arg(testHost()).arg(m_app->services()->config().portalPort);
     QCOMPARE(UiHarness::sentText(CR::EventSignIn, CR::SignIn::Portal, CR::TextWidth), portal);
     QCOMPARE(UiHarness::sentText(CR::EventSignIn, CR::SignIn::UserName, CR::SignIn::UserNameWidth),
              QStringLiteral("demo"));
@@ -202,10 +201,10 @@ void TestLoginView::errorsOnlyWhileLoginWindowShows()
 
 void TestLoginView::nothingAnswers()
 {
-    // Nothing listens on 127.0.0.29: the plain attempt fails, then the secure one.
-    m_app->typeLogin(QStringLiteral("127.0.0.29"), QStringLiteral("demo"), QStringLiteral("x"));
+    // Nothing listens on the test's fourth address: the plain attempt fails, then the secure one.
+    m_app->typeLogin(testHost(4), QStringLiteral("demo"), QStringLiteral("x"));
     QTRY_VERIFY_WITH_TIMEOUT(isIdle(), 15000);
-    QCOMPARE(login()->http_userPortal(), QStringLiteral("https://127.0.0.29:9090"));
+    QCOMPARE(login()->http_userPortal(), QStringLiteral("https://%1:9090").arg(testHost(4)));
     QCOMPARE(m_app->takeToasts(), QStringList{QStringLiteral("无法连接服务器,请检查输入!")});
 
     // Not the key window: the same failure passes silently.
@@ -213,7 +212,7 @@ void TestLoginView::nothingAnswers()
     other.show();
     other.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&other));
-    m_app->typeLogin(QStringLiteral("127.0.0.29"), QStringLiteral("demo"), QStringLiteral("x"));
+    m_app->typeLogin(testHost(4), QStringLiteral("demo"), QStringLiteral("x"));
     QTRY_VERIFY_WITH_TIMEOUT(isIdle(), 15000);
     QVERIFY(m_app->takeToasts().isEmpty());
 }
@@ -221,13 +220,13 @@ void TestLoginView::nothingAnswers()
 void TestLoginView::replyWithoutResult()
 {
     TestHttpServer server;
-    QVERIFY(server.listen(QStringLiteral("127.0.0.28"), 8080));
+    QVERIFY(server.listen(testHost(3), 8080));
     const QByteArray reply =
         R"(<soapenv:Envelope xmlns:soapenv="http://schemas.xmlsoap.org/soap/envelope/"><soapenv:Body>)"
         R"(<ns:loginJsonResponse xmlns:ns="http://webservice.orvale.net/"><ns:return>{"result":[]}</ns:return>)"
         R"(</ns:loginJsonResponse></soapenv:Body></soapenv:Envelope>)";
     server.enqueue({200, "text/xml; charset=utf-8", reply});
-    m_app->typeLogin(QStringLiteral("127.0.0.28"), QStringLiteral("demo"), QStringLiteral("x"));
+    m_app->typeLogin(testHost(3), QStringLiteral("demo"), QStringLiteral("x"));
     QTRY_VERIFY(isIdle()); // never busy forever
     QCOMPARE(server.requests().size(), 1);
     QCOMPARE(m_app->takeToasts(), QStringList{QStringLiteral("无法连接服务器,请检查输入!")});
@@ -243,17 +242,16 @@ void TestLoginView::replyWithoutResult()
 void TestLoginView::onlySecurePortAnswers()
 {
     // A login service on 9090 only, whose certificate this test trusts.
-    auto secureOnly = TestDeployment::onStandardPorts(QStringLiteral("127.0.0.27"), false);
+    auto secureOnly = TestDeployment::onStandardPorts(testHost(2), false);
     QVERIFY(secureOnly->host());
     QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
     const QSslConfiguration saved = trusting;
     trusting.addCaCertificate(secureOnly->host()->certificate());
     QSslConfiguration::setDefaultConfiguration(trusting);
-    m_app->typeLogin(QStringLiteral("127.0.0.27"), QStringLiteral("demo"),
-                     QStringLiteral("demo1234"));
+    m_app->typeLogin(testHost(2), QStringLiteral("demo"), QStringLiteral("demo1234"));
     QTRY_VERIFY_WITH_TIMEOUT(!FakeEngine::instance().calls(CR::EventSignIn).isEmpty(), 15000);
     QSslConfiguration::setDefaultConfiguration(saved);
-    QCOMPARE(login()->http_userPortal(), QStringLiteral("https://127.0.0.27:9090"));
+    QCOMPARE(login()->http_userPortal(), QStringLiteral("https://%1:9090").arg(testHost(2)));
     UiHarness::fire(CR::OutSignInFailed, CR::Code::WrongPassword);
     QTRY_VERIFY(isIdle());
 }
@@ -409,9 +407,10 @@ void TestLoginView::signInStoresTheUser()
     login()->remberPass()->click();
     QTRY_COMPARE(remembered(), QString());
     const auto user = AppUser::defaultUser();
-    QCOMPARE(user->user_portal, QStringLiteral("http://127.0.0.21:8080"));
-    QCOMPARE(user->httpPortal,
-             QStringLiteral("http://127.0.0.21:%1").arg(m_app->services()->config().portalPort));
+    QCOMPARE(user->user_portal, QStringLiteral("http://%1:8080").arg(testHost()));
+    QCOMPARE(
+        user->httpPortal,
+        QStringLiteral("http://%1:%2").arg(testHost()).arg(m_app->services()->config().portalPort));
     QCOMPARE(user->userName, QStringLiteral("demo"));
     QCOMPARE(user->userPassWord, QStringLiteral("demo1234"));
     QCOMPARE(user->coId, QStringLiteral("C001"));
