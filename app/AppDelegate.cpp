@@ -24,6 +24,7 @@
 #include "ui/settings/AboutUsWidowController.h"
 #include "ui/settings/AllSetsWindowController.h"
 #include "ui/widgets/AlertHelper.h"
+#include "ui/widgets/AppStyle.h"
 #include "ui/widgets/Images.h"
 #include "ui/widgets/Timing.h"
 #include "ui/widgets/ViewHelper.h"
@@ -89,6 +90,7 @@ void AppDelegate::applicationDidFinishLaunching()
     status->setIsAutoLogin(preferences.autoLogin() != 0);
 
     ContactListViewController::setLiveListFactory([] { return new DirectLiveList; });
+    AppStyle::install();
     m_window = std::make_unique<MainWindow>();
     connect(m_window.get(), &MainWindow::closedByUser, this, [this] { windowClosedByUser(); });
     installApplicationMenu(m_window.get());
