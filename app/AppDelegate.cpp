@@ -24,6 +24,7 @@
 #include "ui/settings/AboutUsWidowController.h"
 #include "ui/settings/AllSetsWindowController.h"
 #include "ui/widgets/AlertHelper.h"
+#include "ui/widgets/AppStyle.h"
 #include "ui/widgets/Images.h"
 #include "ui/widgets/Timing.h"
 #include "ui/widgets/ViewHelper.h"
@@ -89,6 +90,7 @@ void AppDelegate::applicationDidFinishLaunching()
     status->setIsAutoLogin(preferences.autoLogin() != 0);
 
     ContactListViewController::setLiveListFactory([] { return new DirectLiveList; });
+    AppStyle::install();
     m_window = std::make_unique<MainWindow>();
     connect(m_window.get(), &MainWindow::closedByUser, this, [this] { windowClosedByUser(); });
     installApplicationMenu(m_window.get());
@@ -97,9 +99,9 @@ void AppDelegate::applicationDidFinishLaunching()
     m_window->setFixedSize(400, 560);
     bringToFront(m_window.get());
 
-    // The tray icon (a D-Bus round trip on most desktops), reachability, the conference window
-    // and the engine come right after the login window is on screen, so that the user sees it
-    // as early as possible.
+    // The window's icon, the tray icon (a D-Bus round trip on most desktops), reachability,
+    // the conference window and the engine come right after the login window is on screen, so
+    // that the user sees it as early as possible.
     m_window->installEventFilter(this);
     QTimer::singleShot(engineStartFallbackMs, this, [this] { startEngine(); });
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { signOutForQuit(); });
@@ -132,6 +134,9 @@ void AppDelegate::startEngine()
     if (m_engineStarted)
         return;
     m_engineStarted = true;
+    // On X11 the window's icon is its SVG drawn at four sizes, the largest 128 pixels: it comes
+    // with the tray icon rather than before the login window's first paint.
+    m_window->setWindowIcon(Images::icon(QStringLiteral("logo")));
     createTray();
     AppStatus::shareStatus()->networkChange();
     JoinConferenceWindowController *conference = joinWindow();

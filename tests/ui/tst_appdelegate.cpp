@@ -184,6 +184,8 @@ void TestAppDelegate::reopenWhileSignedOut()
 
 void TestAppDelegate::signIn()
 {
+    // The login window gets its icon once it is on screen.
+    QTRY_VERIFY(app()->window()->testAttribute(Qt::WA_SetWindowIcon));
     QVERIFY(m_app->signInAsDemo());
     QCOMPARE(app()->applicationDockMenu(), app()->dynamicMenue());
     QCOMPARE(app()->dynamicMenue()->actions().first()->text(), QStringLiteral("注销"));

@@ -3,6 +3,7 @@
 #include "tests/support/TestHome.h"
 #include "tests/support/TestHttpServer.h"
 #include "ui/widgets/AlertHelper.h"
+#include "ui/widgets/AppStyle.h"
 #include "ui/widgets/BardgeButton.h"
 #include "ui/widgets/ButtonDelegate.h"
 #include "ui/widgets/ColorHelper.h"
@@ -20,6 +21,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStyleFactory>
+#include <QStyleOption>
 #include <QTest>
 #include <QWindow>
 
@@ -50,6 +53,8 @@ private Q_SLOTS:
     void badgeCountsBroadcasts_data();
     void badgeCountsBroadcasts();
     void namedImages();
+    void styleExtensionIcons_data();
+    void styleExtensionIcons();
 
 private:
     std::unique_ptr<TestHome> m_home;
@@ -347,6 +352,31 @@ void TestWidgets::namedImages()
     }
     QVERIFY(Images::icon(QStringLiteral("no_such_image")).isNull());
     QVERIFY(Images::icon(QString()).isNull());
+}
+
+void TestWidgets::styleExtensionIcons_data()
+{
+    QTest::addColumn<QStyle::StandardPixmap>("icon");
+    QTest::addColumn<Qt::LayoutDirection>("direction");
+    QTest::newRow("horizontal") << QStyle::SP_ToolBarHorizontalExtensionButton << Qt::LeftToRight;
+    QTest::newRow("horizontal, right to left")
+        << QStyle::SP_ToolBarHorizontalExtensionButton << Qt::RightToLeft;
+    QTest::newRow("vertical") << QStyle::SP_ToolBarVerticalExtensionButton << Qt::LeftToRight;
+}
+
+/// The extension buttons' icons, made late, are the platform style's own.
+void TestWidgets::styleExtensionIcons()
+{
+    QFETCH(QStyle::StandardPixmap, icon);
+    QFETCH(Qt::LayoutDirection, direction);
+    const QString name = QApplication::style()->name();
+    AppStyle style(QStyleFactory::create(name));
+    const std::unique_ptr<QStyle> base(QStyleFactory::create(name));
+    QStyleOption option;
+    option.direction = direction;
+    const QImage made = style.standardIcon(icon, &option).pixmap(QSize(16, 16)).toImage();
+    QVERIFY(!made.isNull());
+    QCOMPARE(made, base->standardIcon(icon, &option).pixmap(QSize(16, 16)).toImage());
 }
 
 QTEST_MAIN(TestWidgets)

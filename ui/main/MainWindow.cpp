@@ -1,7 +1,5 @@
 #include "ui/main/MainWindow.h"
 
-#include "ui/widgets/Images.h"
-
 #include <QCloseEvent>
 
 MainWindow::MainWindow(QWidget *parent)
@@ -9,7 +7,6 @@ MainWindow::MainWindow(QWidget *parent)
 {
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(QStringLiteral("Orvale"));
-    setWindowIcon(Images::icon(QStringLiteral("logo")));
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

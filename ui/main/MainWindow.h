@@ -3,7 +3,7 @@
 #include <QMainWindow>
 
 /// The application's own window: it shows the login view and hosts the alerts of the
-/// application delegate.
+/// application delegate. Its icon is the delegate's to set, once the window is on screen.
 class MainWindow final : public QMainWindow
 {
     Q_OBJECT
