@@ -213,6 +213,9 @@ bool TestMediaSettings::startSoundServer()
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime.path());
+    // Off the session bus: two sound servers of tests that run side by side would both claim
+    // org.PulseAudio1 there, and the second would stop.
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("disabled:"));
     m_sound.setProcessEnvironment(env);
     m_sound.setProcessChannelMode(QProcess::ForwardedChannels);
     // No system instance, no configuration of the machine's: exactly these devices. The sinks

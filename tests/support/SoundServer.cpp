@@ -22,6 +22,9 @@ bool SoundServer::start(const QStringList &modules, const QString &source)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime.path());
+    // Off the session bus: two sound servers of tests that run side by side would both claim
+    // org.PulseAudio1 there, and the second would stop.
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("disabled:"));
     m_daemon.setProcessEnvironment(env);
     m_daemon.setProcessChannelMode(QProcess::ForwardedChannels);
     // Shared memory off: with it, a server aborted once while importing a client's block under
