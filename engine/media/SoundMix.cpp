@@ -2,6 +2,7 @@
 
 #include "engine/media/MediaPipeline.h"
 #include "engine/media/ParsedBin.h"
+#include "engine/media/PipelineTeardown.h"
 
 #include <gst/gst.h>
 
@@ -172,10 +173,7 @@ void SoundMix::stop()
 {
     if (!m_pipeline)
         return;
-    gst_element_set_state(m_pipeline, GST_STATE_NULL); // joins the streaming threads
-    GstBus *bus = gst_element_get_bus(m_pipeline);
-    gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
-    gst_object_unref(bus);
+    stopPipeline(m_pipeline);
     if (m_mixer)
         gst_object_unref(std::exchange(m_mixer, nullptr));
     gst_object_unref(std::exchange(m_pipeline, nullptr));

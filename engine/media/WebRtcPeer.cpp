@@ -1,5 +1,7 @@
 #include "engine/media/WebRtcPeer.h"
 
+#include "engine/media/PipelineTeardown.h"
+
 #define GST_USE_UNSTABLE_API
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
@@ -242,12 +244,8 @@ WebRtcPeer::~WebRtcPeer()
 
 void WebRtcPeer::stopPipeline()
 {
-    if (!m_pipeline)
-        return;
-    gst_element_set_state(m_pipeline, GST_STATE_NULL); // joins the streaming threads
-    GstBus *bus = gst_element_get_bus(m_pipeline);
-    gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
-    gst_object_unref(bus);
+    if (m_pipeline)
+        ::stopPipeline(m_pipeline);
 }
 
 void WebRtcPeer::fail(const QString &why)

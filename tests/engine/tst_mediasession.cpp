@@ -162,6 +162,45 @@ MediaEngine *createMediaEngine(EngineState &state)
     return create ? create(state, nullptr) : nullptr;
 }
 
+/// This participant's media engine with a settings file of its own, which holds `settings`
+/// (keys of the engine's group).
+struct MediaCall
+{
+    explicit MediaCall(const QVariantMap &settings = {})
+    {
+        state.selfUri = self;
+        state.settingsPath = dir.filePath(QStringLiteral("engine.ecf"));
+        {
+            QSettings file(state.settingsPath, QSettings::IniFormat);
+            for (auto it = settings.cbegin(); it != settings.cend(); ++it)
+                file.setValue(QStringLiteral("engine/") + it.key(), it.value());
+        }
+        media.reset(createMediaEngine(state));
+    }
+    /// Joins room 1 of `janus` with `token`.
+    void start(const ScriptedJanus &janus, const QString &token)
+    {
+        namespace CF = ConferenceMessages::Field;
+        media->start({{CF::Available, true},
+                      {CF::Url, QString(janus.server.baseUrl() + QStringLiteral("/janus"))},
+                      {CF::Room, 1},
+                      {CF::Id, ownId},
+                      {CF::Token, token}});
+    }
+
+    QTemporaryDir dir;
+    EngineState state;
+    std::unique_ptr<MediaEngine> media;
+};
+
+/// A generated picture and tone: the media a machine without devices sends.
+QVariantMap generatedMedia(QVariantMap more = {})
+{
+    more.insert(QStringLiteral("pictureColour"), QStringLiteral("#c03020"));
+    more.insert(QStringLiteral("toneFrequency"), 660);
+    return more;
+}
+
 } // namespace
 
 /// The sent media fail and are offered again on the same handle: the own marks go with the failed
@@ -171,34 +210,17 @@ void TestMediaSession::staleHangupSparesTheNewConnection()
 {
     ScriptedJanus janus;
     QVERIFY(janus.server.listen());
-    QTemporaryDir dir;
-    EngineState state;
-    state.selfUri = self;
-    state.settingsPath = dir.filePath(QStringLiteral("engine.ecf"));
-    {
-        QSettings settings(state.settingsPath, QSettings::IniFormat);
-        settings.setValue(QStringLiteral("engine/pictureColour"), QStringLiteral("#c03020"));
-        settings.setValue(QStringLiteral("engine/toneFrequency"), 660);
-        settings.setValue(QStringLiteral("engine/publisherFailsAfter"), 1);
-    }
-    const std::unique_ptr<MediaEngine> media(createMediaEngine(state));
-    QVERIFY(media);
-    namespace CF = ConferenceMessages::Field;
-    QJsonObject call;
-    call.insert(CF::Available, true);
-    call.insert(CF::Url, QString(janus.server.baseUrl() + QStringLiteral("/janus")));
-    call.insert(CF::Room, 1);
-    call.insert(CF::Id, ownId);
-    call.insert(CF::Token, QStringLiteral("admitted"));
-    media->start(call);
+    MediaCall call(generatedMedia({{QStringLiteral("publisherFailsAfter"), 1}}));
+    QVERIFY(call.media);
+    call.start(janus, QStringLiteral("admitted"));
     QTRY_COMPARE_WITH_TIMEOUT(janus.requests(QStringLiteral("publish")), 1, 10000);
-    const auto marks = [&state](bool on) {
-        QMutexLocker lock(&state.mutex);
+    const auto marks = [&call](bool on) {
+        QMutexLocker lock(&call.state.mutex);
         if (on) { // as the relay's talking event and the link readings leave them
-            state.speakers.setSpeaking(self, true, SpeakerStage::clockMs());
-            state.poorLinks.insert(self);
+            call.state.speakers.setSpeaking(self, true, SpeakerStage::clockMs());
+            call.state.poorLinks.insert(self);
         }
-        return state.speakers.isSpeaking(self) || state.poorLinks.contains(self);
+        return call.state.speakers.isSpeaking(self) || call.state.poorLinks.contains(self);
     };
     QVERIFY(marks(true));
     QTRY_COMPARE_WITH_TIMEOUT(janus.requests(QStringLiteral("publish")), 2, 10000);
@@ -211,13 +233,13 @@ void TestMediaSession::staleHangupSparesTheNewConnection()
                 {"sender", handle},
                 {"plugindata",
                  QJsonObject{{"data", QJsonObject{{"videoroom", "talking"}, {"id", ownId}}}}}});
-    const auto speaking = [&state] {
-        QMutexLocker lock(&state.mutex);
-        return state.speakers.isSpeaking(self);
+    const auto speaking = [&call] {
+        QMutexLocker lock(&call.state.mutex);
+        return call.state.speakers.isSpeaking(self);
     };
     QTRY_VERIFY(speaking());
     QCOMPARE(janus.requests(QStringLiteral("unpublish")), 1);
-    QVERIFY(media->describe().contains(u"sending from")); // the new publisher runs on
+    QVERIFY(call.media->describe().contains(u"sending from")); // the new publisher runs on
 }
 
 void TestMediaSession::refusedJoin_data()
@@ -241,21 +263,12 @@ void TestMediaSession::refusedJoin()
     janus.joinError = error;
     janus.refusals = refusals;
     QVERIFY(janus.server.listen());
-    QTemporaryDir dir;
-    EngineState state;
-    state.selfUri = self;
-    state.settingsPath = dir.filePath(QStringLiteral("engine.ecf"));
-    const std::unique_ptr<MediaEngine> media(createMediaEngine(state));
-    QVERIFY(media);
-    namespace CF = ConferenceMessages::Field;
-    media->start({{CF::Available, true},
-                  {CF::Url, QString(janus.server.baseUrl() + QStringLiteral("/janus"))},
-                  {CF::Room, 1},
-                  {CF::Id, ownId},
-                  {CF::Token, QStringLiteral("refused")}});
-    const auto shown = [&state] {
-        QMutexLocker lock(&state.mutex);
-        return state.mediaNote;
+    MediaCall call;
+    QVERIFY(call.media);
+    call.start(janus, QStringLiteral("refused"));
+    const auto shown = [&call] {
+        QMutexLocker lock(&call.state.mutex);
+        return call.state.mediaNote;
     };
     QTRY_VERIFY_WITH_TIMEOUT(janus.sessions() > 1, 10000); // the first refusal is not the last
     QTRY_COMPARE_WITH_TIMEOUT(shown(), note, 10000);
@@ -267,23 +280,9 @@ void TestMediaSession::staleAttachReplyIsNotAdopted()
 {
     ScriptedJanus janus;
     QVERIFY(janus.server.listen());
-    QTemporaryDir dir;
-    EngineState state;
-    state.selfUri = self;
-    state.settingsPath = dir.filePath(QStringLiteral("engine.ecf"));
-    {
-        QSettings settings(state.settingsPath, QSettings::IniFormat);
-        settings.setValue(QStringLiteral("engine/pictureColour"), QStringLiteral("#c03020"));
-        settings.setValue(QStringLiteral("engine/toneFrequency"), 660);
-    }
-    const std::unique_ptr<MediaEngine> media(createMediaEngine(state));
-    QVERIFY(media);
-    namespace CF = ConferenceMessages::Field;
-    media->start({{CF::Available, true},
-                  {CF::Url, QString(janus.server.baseUrl() + QStringLiteral("/janus"))},
-                  {CF::Room, 1},
-                  {CF::Id, ownId},
-                  {CF::Token, QStringLiteral("admitted")}});
+    MediaCall call(generatedMedia());
+    QVERIFY(call.media);
+    call.start(janus, QStringLiteral("admitted"));
     QTRY_COMPARE_WITH_TIMEOUT(janus.requests(QStringLiteral("publish")), 1, 10000);
     const QJsonArray other{QJsonObject{{"id", 7}, {"display", "conf1-u2;ws"}}};
     // In one poll: the other publishes, leaves and publishes again under the same id, again
@@ -319,24 +318,10 @@ void TestMediaSession::refusedAnswer()
     ScriptedJanus janus;
     janus.offerAnswer = sdp;
     QVERIFY(janus.server.listen());
-    QTemporaryDir dir;
-    EngineState state;
-    state.selfUri = self;
-    state.settingsPath = dir.filePath(QStringLiteral("engine.ecf"));
-    {
-        QSettings settings(state.settingsPath, QSettings::IniFormat);
-        settings.setValue(QStringLiteral("engine/pictureColour"), QStringLiteral("#c03020"));
-        settings.setValue(QStringLiteral("engine/toneFrequency"), 660);
-        settings.setValue(QStringLiteral("engine/connectTimeout"), 3600); // never, in this test
-    }
-    const std::unique_ptr<MediaEngine> media(createMediaEngine(state));
-    QVERIFY(media);
-    namespace CF = ConferenceMessages::Field;
-    media->start({{CF::Available, true},
-                  {CF::Url, QString(janus.server.baseUrl() + QStringLiteral("/janus"))},
-                  {CF::Room, 1},
-                  {CF::Id, ownId},
-                  {CF::Token, QStringLiteral("admitted")}});
+    MediaCall call(
+        generatedMedia({{QStringLiteral("connectTimeout"), 3600}})); // never, in this test
+    QVERIFY(call.media);
+    call.start(janus, QStringLiteral("admitted"));
     QTRY_VERIFY_WITH_TIMEOUT(janus.requests(QStringLiteral("unpublish")) >= 1, 20000);
     QTRY_VERIFY_WITH_TIMEOUT(janus.requests(QStringLiteral("publish")) >= 2, 10000);
 }
