@@ -66,6 +66,8 @@ bool ServiceHost::start(QString *error)
     m_tls.sslSetup(m_certificate, key);
 
     routeWebSite(m_plain);
+    // A client that signed in over TLS reaches the version and live services there too.
+    routeWebSite(m_tls);
     routeLogin(m_plain, QStringLiteral("/webservice/UserService"));
     routeLogin(m_tls, QStringLiteral("/webservice/UserService/loginJson"));
     routePortal(m_portalServer);

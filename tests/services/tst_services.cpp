@@ -214,7 +214,12 @@ void TestServices::loginOverTls()
     QSslConfiguration::setDefaultConfiguration(trusting);
     NetWork::manager()->clearConnectionCache();
     const Outcome trusted = attempt();
+    // A client that signed in here asks for updates here too.
+    const Outcome version = await(NetWork::initWithUrlString(
+        base + QStringLiteral("/quilber/webservice/UserService/getVersion"),
+        NetWork::Params{{QStringLiteral("clientType"), QStringLiteral("mac")}}));
     QSslConfiguration::setDefaultConfiguration(saved);
+    QVERIFY2(version.success, qPrintable(version.error.message));
     QVERIFY2(trusted.success, qPrintable(trusted.error.message));
     QCOMPARE(int(LoginRequest::decodeReply(trusted.value).outcome),
              int(LoginReply::Outcome::Accepted));

@@ -402,6 +402,7 @@ bool LoginViewController::loginSuccess()
     Preferences preferences;
     preferences.setUserIp(ui->ipField->text());
     preferences.setUserName(ui->nameField->text());
+    preferences.setSignedInSecurely(m_httpUserPortal.startsWith(QLatin1String("https:")));
     // Only a password the user asked to remember goes to the keychain, which may ask the user
     // to create or unlock a keyring.
     if (ui->remberPass->isChecked())
