@@ -1,3 +1,4 @@
+#include "net/LoginRequest.h"
 #include "tests/support/JanusProbe.h"
 #include "tests/support/MediaMeasures.h"
 #include "tests/support/ProcessLines.h"
@@ -7,6 +8,7 @@
 #include "tests/support/TlsFront.h"
 
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
@@ -18,6 +20,7 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QXmlStreamReader>
 
 #include <memory>
 
@@ -54,6 +57,7 @@ class TestFrontEndToEnd : public QObject
 
 private Q_SLOTS:
     void initTestCase();
+    void signInAtTheTlsLoginPort();
     void callThroughTheFront();
     void relayRefusesRequests_data();
     void relayRefusesRequests();
@@ -67,6 +71,8 @@ private:
     QString certificate() const { return m_services->dataPath() + QStringLiteral("/cert.pem"); }
     /// The front's answer to a relay request carrying `token` ("": none).
     QJsonObject relayAnswer(const QString &token);
+    /// What `url` answers to `body` over TLS, trusting the deployment's certificate.
+    QByteArray post(const QString &url, const QByteArray &body);
 
     std::unique_ptr<TestHome> m_home;
     std::unique_ptr<ServicesProcess> m_services;
@@ -163,22 +169,55 @@ void TestFrontEndToEnd::callThroughTheFront()
     QTRY_VERIFY_WITH_TIMEOUT(pictures(*a, QStringLiteral("u1002")) > 30, 30000); // alice at demo
 }
 
-QJsonObject TestFrontEndToEnd::relayAnswer(const QString &token)
+QByteArray TestFrontEndToEnd::post(const QString &url, const QByteArray &body)
 {
     QNetworkAccessManager http;
-    QNetworkRequest request(QUrl(m_front->base() + QStringLiteral("/janus")));
+    QNetworkRequest request{QUrl(url)};
     QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
     ssl.addCaCertificates(certificate());
     request.setSslConfiguration(ssl);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    std::unique_ptr<QNetworkReply> reply(http.post(request, body));
+    QSignalSpy done(reply.get(), &QNetworkReply::finished);
+    return done.wait(10000) ? reply->readAll() : QByteArray();
+}
+
+QJsonObject TestFrontEndToEnd::relayAnswer(const QString &token)
+{
     QJsonObject body{{"janus", "create"}, {"transaction", "t"}};
     if (!token.isEmpty())
         body.insert("token", token);
-    std::unique_ptr<QNetworkReply> reply(http.post(request, QJsonDocument(body).toJson()));
-    QSignalSpy done(reply.get(), &QNetworkReply::finished);
-    if (!done.wait(10000))
-        return {};
-    return QJsonDocument::fromJson(reply->readAll()).object();
+    return QJsonDocument::fromJson(
+               post(m_front->base() + QStringLiteral("/janus"), QJsonDocument(body).toJson()))
+        .object();
+}
+
+void TestFrontEndToEnd::signInAtTheTlsLoginPort()
+{
+    // The client's second try, https://<server>:9090, answered by the front.
+    const QString base =
+        QStringLiteral("https://%1:%2").arg(testHost()).arg(m_front->ports().tlsLogin);
+    QXmlStreamReader reply(post(LoginRequest::requestAddress(LoginRequest::Attempt::Secure, base),
+                                LoginRequest::envelope(QStringLiteral("a"), QStringLiteral("demo"),
+                                                       QStringLiteral("demo1234"), testHost())
+                                    .toUtf8()));
+    QString json;
+    while (!reply.atEnd()) {
+        if (reply.readNext() == QXmlStreamReader::StartElement && reply.name() == u"return")
+            json = reply.readElementText();
+    }
+    const QJsonObject record = QJsonDocument::fromJson(json.toUtf8())
+                                   .object()
+                                   .value("result")
+                                   .toArray()
+                                   .at(0)
+                                   .toObject();
+    QCOMPARE(record.value("msgType").toInt(), 1);
+    // The portal is announced over HTTPS at the front, and the web links follow.
+    QCOMPARE(record.value("agrees").toInt(), 1);
+    QCOMPARE(record.value("portal").toString(),
+             QStringLiteral("%1:%2").arg(testHost()).arg(m_front->ports().front));
+    QVERIFY(record.value("address").toString().startsWith(m_front->base() + u'/'));
 }
 
 void TestFrontEndToEnd::relayRefusesRequests_data()

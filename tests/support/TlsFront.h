@@ -28,6 +28,7 @@ public:
     void stop();
     /// "https://<address>:<front port>".
     QString base() const;
+    const Ports &ports() const { return m_ports; }
     /// The shipped site with the test's addresses, ports and certificate; empty (and the
     /// reason) when the shipped site no longer has what is replaced.
     QString site(QString *error) const;
