@@ -124,12 +124,16 @@ QString JanusSupervisor::url() const
     return QStringLiteral("http://%1:%2/janus").arg(m_publicHost).arg(m_port);
 }
 
-QString JanusSupervisor::apiUrl() const
+bool JanusSupervisor::listensEverywhere() const
 {
     const QHostAddress listening(m_address);
-    const bool any = listening == QHostAddress::AnyIPv4 || listening == QHostAddress::AnyIPv6;
+    return listening == QHostAddress::AnyIPv4 || listening == QHostAddress::AnyIPv6;
+}
+
+QString JanusSupervisor::apiUrl() const
+{
     return QStringLiteral("http://%1:%2/janus")
-        .arg(any ? QStringLiteral("127.0.0.1") : m_address)
+        .arg(listensEverywhere() ? QStringLiteral("127.0.0.1") : m_address)
         .arg(m_port);
 }
 
@@ -168,12 +172,14 @@ bool JanusSupervisor::writeConfiguration(QString *error)
                       .arg(f, m_tokenSecret)) &&
         writeFile(f + QStringLiteral("/janus.transport.http.jcfg"),
                   QStringLiteral("general: {\n  json = \"compact\"\n  base_path = \"/janus\"\n"
-                                 "  http = true\n  port = %1\n  ip = \"%2\"\n"
+                                 "  http = true\n  port = %1\n%2"
                                  "  https = false\n}\n"
                                  "admin: {\n  admin_http = false\n  admin_https = false\n}\n"
                                  "cors: {\n}\n")
                       .arg(m_port)
-                      .arg(m_address)) &&
+                      .arg(listensEverywhere()
+                               ? QString()
+                               : QStringLiteral("  ip = \"%1\"\n").arg(m_address))) &&
         writeFile(f + QStringLiteral("/janus.plugin.videoroom.jcfg"),
                   QStringLiteral("general: {\n  admin_key = \"%1\"\n}\n").arg(m_adminKey));
     if (!ok || m_port == 0)

@@ -70,6 +70,7 @@ private:
     QString signedToken(qint64 lifetimeSeconds) const;
     /// Where the supervisor itself reaches Janus's API.
     QString apiUrl() const;
+    bool listensEverywhere() const;
     void pollReady(int attempts);
     void post(const QString &path, QJsonObject body, Reply done = {});
     /// Asks the VideoRoom plugin about `room`, after the requests about it made before.
