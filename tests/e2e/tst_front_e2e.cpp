@@ -206,12 +206,8 @@ void TestFrontEndToEnd::signInAtTheTlsLoginPort()
         if (reply.readNext() == QXmlStreamReader::StartElement && reply.name() == u"return")
             json = reply.readElementText();
     }
-    const QJsonObject record = QJsonDocument::fromJson(json.toUtf8())
-                                   .object()
-                                   .value("result")
-                                   .toArray()
-                                   .at(0)
-                                   .toObject();
+    const QJsonObject record =
+        QJsonDocument::fromJson(json.toUtf8()).object().value("result").toArray().at(0).toObject();
     QCOMPARE(record.value("msgType").toInt(), 1);
     // The portal is announced over HTTPS at the front, and the web links follow.
     QCOMPARE(record.value("agrees").toInt(), 1);
