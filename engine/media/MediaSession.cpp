@@ -6,6 +6,7 @@
 #include "engine/EngineState.h"
 #include "engine/media/JanusClient.h"
 #include "engine/media/MediaPipeline.h"
+#include "engine/media/NetworkWatch.h"
 #include "engine/media/Publisher.h"
 
 #include <gst/gst.h>
@@ -25,8 +26,9 @@ const QString noMedia = QString::fromUtf8(EngineState::noMediaNote);
 const QString mediaLost = QString::fromUtf8(EngineState::mediaLostNote);
 // Pauses before a lost relay session is made again, doubled each time up to the last.
 constexpr int firstRetryMs = 500;
-constexpr int lastRetryMs = 8000;
+constexpr int lastRetryMs = MediaRetry::longestWaitMs;
 constexpr int unauthorisedCode = 433; ///< Janus VideoRoom's answer to a token it does not take
+constexpr int idTakenCode = 436;      ///< Janus VideoRoom's "ID exists"
 constexpr int refusalsToGiveUp = 3;
 /// Sound is sent even while muted: the relay hearing none for this long lost this participant.
 constexpr int silenceLimitMs = 5000;
@@ -72,6 +74,8 @@ MediaSession::MediaSession(EngineState &state, QObject *parent)
     m_audioSilent.setInterval(silenceLimitMs);
     connect(&m_audioSilent, &QTimer::timeout, this,
             [this] { publisherLost(); }); // the relay hears nothing from here
+    connect(NetworkWatch::instance(), &NetworkWatch::returned, this,
+            &MediaSession::networkReturned);
     connect(&m_share, &ShareSession::ended, this, [this] {
         if (shareLost)
             shareLost();
@@ -491,12 +495,23 @@ void MediaSession::publisherLost()
     setInterrupted(m_selfUri, true);
     // The others see the media go; a new offer follows on the same handle.
     m_janus->message(m_publisherHandle, {{"request", "unpublish"}});
-    const bool again = m_publishRetry.schedule([this] {
+    m_publishRetry.schedule([this] {
         if (m_janus && m_privateId != 0 && !m_publisher)
             publish();
     });
-    if (!again)
-        qWarning("media: the sent media failed too often; they stay stopped");
+}
+
+/// Whatever waits to be tried again is tried now, the relay session first.
+void MediaSession::networkReturned()
+{
+    if (m_reconnect.isActive()) {
+        m_reconnect.stop();
+        m_retryMs = firstRetryMs;
+        return connectRelay();
+    }
+    m_publishRetry.retryNow();
+    m_subscriptions.retryNow();
+    m_share.retryNow();
 }
 
 void MediaSession::limitConnecting(WebRtcPeer *peer) const

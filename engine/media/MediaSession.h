@@ -56,6 +56,8 @@ private:
     void publish();
     /// The sent media stopped: the others are told, and the engine publishes again.
     void publisherLost();
+    /// The machine's network came back.
+    void networkReturned();
     /// Whether an event on `handle` is about the running publisher's connection.
     bool aboutPublisher(qint64 handle) const;
     /// A stream that does not connect in time is lost, as one that fails later would be.

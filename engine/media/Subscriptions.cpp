@@ -147,12 +147,16 @@ void Subscriptions::lost(qint64 feed, const QString &uri, bool share)
     MediaRetry *&retry = m_subscribeRetry[feed];
     if (!retry)
         retry = new MediaRetry(this);
-    const bool again = retry->schedule([this, feed, uri, share] {
+    retry->schedule([this, feed, uri, share] {
         if (m_room.janus && !m_subscribers.contains(feed))
             subscribe(feed, uri, share);
     });
-    if (!again)
-        qWarning("media: the media of %s failed too often; they stay stopped", qPrintable(uri));
+}
+
+void Subscriptions::retryNow()
+{
+    for (MediaRetry *retry : std::as_const(m_subscribeRetry))
+        retry->retryNow();
 }
 
 void Subscriptions::feedGone(qint64 feed, bool unpublished)

@@ -67,6 +67,8 @@ public:
     void connected(qint64 handle);
     /// The peer connection of the stream on `handle` is gone: it is subscribed to again.
     void streamLost(qint64 handle);
+    /// The network came back: every stream waiting to be subscribed to again is, now.
+    void retryNow();
     /// The participant whose stream `feed` is, or nothing for one not subscribed to.
     QString uriOf(qint64 feed) const;
     void setSpeakerMuted(bool muted);
