@@ -211,16 +211,24 @@ void MediaSession::connectRelay()
             if (handle == 0)
                 return lose(mediaLost);
             m_publisherHandle = handle;
-            janus->message(handle, {{"request", "join"},
-                                    {"ptype", "publisher"},
-                                    {"room", m_room},
-                                    {"id", m_ownId},
-                                    {"display", m_selfUri},
-                                    {"token", m_token}});
+            join(m_ownId);
         });
     });
     m_staleCheck.start();
     m_links.start();
+}
+
+/// Joins the room as publisher `id`, or under an id the relay picks when it is 0.
+void MediaSession::join(qint64 id)
+{
+    QJsonObject request{{"request", "join"},
+                        {"ptype", "publisher"},
+                        {"room", m_room},
+                        {"display", m_selfUri},
+                        {"token", m_token}};
+    if (id != 0)
+        request.insert("id", id);
+    m_janus->message(m_publisherHandle, request);
 }
 
 void MediaSession::stop()
@@ -349,6 +357,8 @@ void MediaSession::publisherEvent(const QJsonObject &data, const QJsonObject &js
     const QString kind = data.value("videoroom").toString();
     if (kind == u"joined")
         joined(data);
+    else if (data.value("error_code").toInt() == idTakenCode && m_privateId == 0)
+        return join(0); // an earlier session of this participant is not gone yet
     else if (data.contains("error") && m_privateId == 0)
         return refused(data);
     else if (jsep.value("type").toString() == u"answer" && m_publisher) {
@@ -385,6 +395,7 @@ void MediaSession::talking(qint64 feed, bool speaking)
 void MediaSession::joined(const QJsonObject &data)
 {
     m_privateId = data.value("private_id").toInteger();
+    m_ownId = data.value("id").toInteger(m_ownId); // a fresh one when the service's was taken
     m_retryMs = firstRetryMs;
     m_refusals = 0;
     setNote({});

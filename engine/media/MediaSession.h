@@ -47,6 +47,7 @@ private:
     void connectRelay();
     /// Tears the call's media down, keeping what the service said about them.
     void teardown();
+    void join(qint64 id);
     void joined(const QJsonObject &data);
     /// Janus's word on each stream: a hangup or a long silence of the own sound loses it.
     void watchStreams(JanusClient *janus);

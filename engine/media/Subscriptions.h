@@ -78,6 +78,8 @@ public:
 
 private:
     void subscribe(qint64 feed, const QString &uri, bool share);
+    /// Drops an older stream of the same participant and kind as `feed`.
+    void replaced(qint64 feed, const QString &uri, bool share);
     /// The subscription's attach reply: `handle` at the relay for the subscriber of `feed`.
     void attached(JanusClient *janus, qint64 feed, quint64 request, qint64 handle);
     /// A received stream stopped: the engine subscribes to it again.
