@@ -119,6 +119,12 @@ GstBusSyncReply busMessage(GstBus *, GstMessage *message, gpointer self)
     case GST_MESSAGE_EOS:
         peer->fail(QStringLiteral("end of stream from %1").arg(source));
         break;
+    case GST_MESSAGE_LATENCY:
+        // webrtcbin makes its RTP session and transport once negotiated, after the pipeline
+        // shared out its latency, and jitter buffers change theirs: the pipeline's latency is
+        // worked out again. Without it the RTP session cannot tell when a packet is sent.
+        hop(peer, [peer] { peer->recalculateLatency(); });
+        break;
     default:
         break;
     }
@@ -349,6 +355,29 @@ bool WebRtcPeer::build(const QString &launch)
                      }),
                      this);
     return true;
+}
+
+GstElement *WebRtcPeer::rtpBin() const
+{
+    GstElement *found = nullptr;
+    GstIterator *it = gst_bin_iterate_elements(GST_BIN(m_webrtc));
+    GValue item = G_VALUE_INIT;
+    while (!found && gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        auto *e = GST_ELEMENT(g_value_get_object(&item));
+        GstElementFactory *made = gst_element_get_factory(e);
+        if (made && g_strcmp0(GST_OBJECT_NAME(made), "rtpbin") == 0)
+            found = GST_ELEMENT(gst_object_ref(e));
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
+    return found;
+}
+
+void WebRtcPeer::recalculateLatency()
+{
+    if (m_pipeline)
+        gst_bin_recalculate_latency(GST_BIN(m_pipeline));
 }
 
 void WebRtcPeer::play()

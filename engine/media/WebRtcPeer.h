@@ -32,6 +32,8 @@ public:
     /// Reports a fault of the media, from any thread: on this object's thread it is logged
     /// and said as mediaLost().
     void fail(const QString &why);
+    /// Works the pipeline's latency out again, as an element asked on the bus.
+    void recalculateLatency();
     /// Asks webrtcbin for its statistics; linkRead() follows once they are in link().
     void readStats();
     const LinkStats &link() const { return m_link; }
@@ -69,6 +71,8 @@ protected:
     /// in `bin` (the pipeline when none).
     void watchFrames(const char *sink, void (*deliver)(WebRtcPeer *, const QImage &),
                      GstElement *bin = nullptr);
+    /// The RTP bin inside webrtcbin, referenced; null when there is none.
+    GstElement *rtpBin() const;
     /// Sets a boolean or numeric property of a named element of the pipeline.
     void setProperty(const char *element, const char *property, bool value);
     /// Counts the pictures that enter and leave `coder` (a video decoder or encoder), for the
