@@ -19,9 +19,10 @@ double receivedLoss(const LinkStats::Counters &before, const LinkStats::Counters
 
 } // namespace
 
-void LinkStats::update(qint64 nowMs, const QList<Counters> &streams, Frames frames)
+void LinkStats::update(qint64 nowMs, const QList<Counters> &streams, Frames frames, Resent resent)
 {
     m_frames = frames;
+    m_resent = resent;
     QList<Stream> next;
     for (const Counters &c : streams) {
         Stream s;
@@ -56,6 +57,34 @@ double LinkStats::sentVideoLossPercent() const
     return -1;
 }
 
+double LinkStats::receivedJitterMs() const
+{
+    double jitter = -1;
+    for (const Stream &s : m_streams)
+        if (!s.last.sending)
+            jitter = std::max(jitter, s.last.jitterMs);
+    return jitter;
+}
+
+double LinkStats::roundTripMs() const
+{
+    double roundTrip = -1;
+    for (const Stream &s : m_streams)
+        if (s.last.sending)
+            roundTrip = std::max(roundTrip, s.last.roundTripMs);
+    return roundTrip;
+}
+
+int LinkStats::jitterBufferMs(double jitterMs, double roundTripMs)
+{
+    // Unknown figures count as a link of moderate delay, not as a perfect one. The floor leaves
+    // the relay time to have a packet lost on the sender's side sent again.
+    const double roundTrip = roundTripMs < 0 ? 100 : roundTripMs;
+    const double jitter = jitterMs < 0 ? 10 : jitterMs;
+    const int wanted = qRound(150 + 1.5 * roundTrip + 4 * jitter);
+    return std::clamp(wanted, shortestJitterBufferMs, longestJitterBufferMs);
+}
+
 QString LinkStats::describe() const
 {
     QStringList parts;
@@ -78,6 +107,11 @@ QString LinkStats::describe() const
                         .arg(m_frames.done)
                         .arg(s.last.sending ? QStringLiteral("encoded") : QStringLiteral("decoded"))
                         .arg(std::max<qint64>(0, m_frames.dropped));
+        const Retransmissions &r = s.last.sending ? m_resent.sent : m_resent.received;
+        if (s.last.video && r.requests >= 0)
+            part += QStringLiteral(" nack %1 rtx %2").arg(r.requests).arg(r.packets);
+        if (s.last.video && !s.last.sending && m_frames.damaged >= 0)
+            part += QStringLiteral(" %1 damaged").arg(m_frames.damaged);
         parts.append(part);
     }
     return parts.join(QStringLiteral(", "));

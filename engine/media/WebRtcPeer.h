@@ -78,6 +78,9 @@ protected:
     /// Counts the pictures that enter and leave `coder` (a video decoder or encoder), for the
     /// statistics: those that enter and never leave were dropped.
     void countFrames(GstElement *coder);
+    /// Counts the pictures that reach the video depayloader and those it passes on: the rest
+    /// arrived damaged (packets lost for good) and were dropped rather than shown.
+    void countDamaged(GstElement *depayloader);
 
     GstElement *m_pipeline = nullptr;
     GstElement *m_webrtc = nullptr;
@@ -103,5 +106,7 @@ private:
     QTimer m_disconnected; ///< a disconnected connection may come back by itself meanwhile
     QTimer m_connecting;   ///< runs from the start until the connection is first up
     LinkStats m_link;
-    std::atomic<qint64> m_framesIn{-1}, m_framesOut{-1}; ///< counted on streaming threads
+    std::atomic<qint64> m_framesIn{-1}, m_framesOut{-1};     ///< counted on streaming threads
+    std::atomic<qint64> m_picturesIn{-1}, m_picturesOut{-1}; ///< at the depayloader, likewise
+    quint32 m_lastRtpTime = 0; ///< on the depayloader's streaming thread only
 };

@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QLibrary>
 #include <QMutexLocker>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -27,6 +28,7 @@ private Q_SLOTS:
     void refusedJoin_data();
     void refusedJoin();
     void takenIdJoinsUnderAFreshOne();
+    void offerRepairsLostVideo();
     void staleAttachReplyIsNotAdopted();
     void refusedAnswer_data();
     void refusedAnswer();
@@ -104,6 +106,16 @@ public:
                 joins.append(body);
         }
         return joins;
+    }
+    /// The description of the first offer to publish; empty before it.
+    QString offer() const
+    {
+        for (const TestHttpServer::Request &r : server.requests()) {
+            const QJsonObject m = QJsonDocument::fromJson(r.body).object();
+            if (m.value("body").toObject().value("request").toString() == u"publish")
+                return m.value("jsep").toObject().value("sdp").toString();
+        }
+        return {};
     }
     /// How many of the relay's requests of this kind ("attach", "detach") arrived.
     qsizetype janusRequests(const QString &kind) const
@@ -305,6 +317,25 @@ void TestMediaSession::takenIdJoinsUnderAFreshOne()
     QCOMPARE(joins[0].value("id").toInteger(), ownId);
     QVERIFY(!joins[1].contains("id"));
     QCOMPARE(janus.sessions(), 1);
+}
+
+/// The sent media's offer asks for lost video packets again and resends them (NACK, RTX), and
+/// offers no congestion feedback that the engine would not use.
+void TestMediaSession::offerRepairsLostVideo()
+{
+    ScriptedJanus janus;
+    QVERIFY(janus.server.listen());
+    MediaCall call(generatedMedia());
+    QVERIFY(call.media);
+    call.start(janus, QStringLiteral("admitted"));
+    QTRY_VERIFY_WITH_TIMEOUT(!janus.offer().isEmpty(), 10000);
+    const QString sdp = janus.offer();
+    QVERIFY2(sdp.contains(u"a=rtcp-fb:96 nack\r\n"), qPrintable(sdp));
+    QVERIFY(sdp.contains(u"a=rtcp-fb:96 nack pli"));
+    QVERIFY(sdp.contains(QRegularExpression(QStringLiteral("a=rtpmap:(\\d+) rtx/90000"))));
+    QVERIFY(sdp.contains(u"apt=96"));
+    QVERIFY2(!sdp.contains(u"rtcp-fb:111 nack"), qPrintable(sdp)); // sound is not sent again
+    QVERIFY(!sdp.contains(u"transport-cc"));
 }
 
 /// A participant leaves and comes back while the engine still waits for the relay's handle for
