@@ -17,10 +17,22 @@ double receivedLoss(const LinkStats::Counters &before, const LinkStats::Counters
     return lost + received > 0 ? 100.0 * double(lost) / double(lost + received) : 0;
 }
 
+/// The share of the received pictures between two readings that arrived damaged: with lost
+/// packets sent again, a lossy link shows there rather than in the packets lost for good.
+double damagedShare(const LinkStats::Frames &before, const LinkStats::Frames &now)
+{
+    if (before.damaged < 0 || now.damaged < 0 || before.done < 0 || now.done < 0)
+        return -1;
+    const qint64 damaged = std::max<qint64>(0, now.damaged - before.damaged);
+    const qint64 whole = std::max<qint64>(0, now.done - before.done);
+    return damaged + whole > 0 ? 100.0 * double(damaged) / double(damaged + whole) : 0;
+}
+
 } // namespace
 
 void LinkStats::update(qint64 nowMs, const QList<Counters> &streams, Frames frames, Resent resent)
 {
+    m_damagedPercent = damagedShare(m_frames, frames);
     m_frames = frames;
     m_resent = resent;
     QList<Stream> next;
@@ -44,6 +56,8 @@ void LinkStats::update(qint64 nowMs, const QList<Counters> &streams, Frames fram
 
 bool LinkStats::poor() const
 {
+    if (m_damagedPercent > poorLossPercent)
+        return true;
     return std::any_of(m_streams.cbegin(), m_streams.cend(), [](const Stream &s) {
         return s.lossPercent > poorLossPercent || s.last.roundTripMs > poorRoundTripMs;
     });

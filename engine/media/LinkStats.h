@@ -44,7 +44,8 @@ public:
         Retransmissions sent, received;
     };
 
-    /// A poor link loses more than this share of its packets, or takes longer for a round trip.
+    /// A poor link loses more than this share of its packets (or of its received pictures, to
+    /// damage), or takes longer for a round trip.
     static constexpr double poorLossPercent = 5;
     static constexpr double poorRoundTripMs = 400;
 
@@ -82,5 +83,6 @@ private:
 
     QList<Stream> m_streams;
     Frames m_frames;
+    double m_damagedPercent = -1; ///< of the received pictures between the last two readings
     Resent m_resent;
 };
