@@ -4,6 +4,7 @@
 #include "services/DemoData.h"
 
 #include <QDir>
+#include <QHostInfo>
 #include <QHttpServerRequest>
 #include <QSslKey>
 #include <QTimer>
@@ -83,11 +84,51 @@ void ServiceHost::startMedia()
 {
     if (!m_config.media)
         return;
+    // The public name as an address: Janus and coturn tell it to peers behind a 1:1 NAT.
+    QString publicAddress = m_config.publicHost();
+    if (QHostAddress(publicAddress).isNull()) {
+        const QList<QHostAddress> found = QHostInfo::fromName(publicAddress).addresses();
+        publicAddress = found.isEmpty() ? QString() : found.first().toString();
+    }
+    startTurn(publicAddress);
     m_janus = std::make_unique<JanusSupervisor>(m_config.janus, m_config.dataDir);
+    m_janus->setNetwork({m_config.host, publicAddress, m_config.rtpMinPort, m_config.rtpMaxPort});
     QString why;
     if (!m_janus->start(&why))
         qWarning("calls without media: %s", qPrintable(why)); // the tiles will say so
     m_hub.setMedia(m_janus.get());
+}
+
+void ServiceHost::startTurn(const QString &publicAddress)
+{
+    if (!m_config.turn)
+        return;
+    const QByteArray secret = TurnSupervisor::secret(m_config.dataDir);
+    if (secret.isEmpty())
+        return qWarning("calls without TURN: no secret in %s", qPrintable(m_config.dataDir));
+    if (m_config.externalTurn.isEmpty()) {
+        m_turn = std::make_unique<TurnSupervisor>(m_config);
+        // Relays lead to Janus, on the deployment's own address, and nowhere else inside.
+        QStringList own;
+        for (const QString &address : {m_config.host, publicAddress}) {
+            const QHostAddress a(address);
+            if (!a.isNull() && a != QHostAddress::AnyIPv4 && a != QHostAddress::AnyIPv6 &&
+                !own.contains(a.toString()))
+                own.append(a.toString());
+        }
+        m_turn->setAllowedPeers(own);
+        QString why;
+        if (!m_turn->start(&why)) {
+            qWarning("calls without TURN: %s", qPrintable(why));
+            m_turn.reset();
+            return;
+        }
+        // Engines are handed no server that is not there.
+        connect(m_turn.get(), &TurnSupervisor::lost, this,
+                [this] { m_hub.setIceServers(nullptr); });
+    }
+    m_iceServers = std::make_unique<TurnCredentials>(m_config, secret);
+    m_hub.setIceServers(m_iceServers.get());
 }
 
 bool ServiceHost::listen(QHttpServer &server, quint16 *port, QString *error)

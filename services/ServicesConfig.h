@@ -21,6 +21,24 @@ struct ServicesConfig
     int pingIntervalMs = 10000; ///< the conference service pings every engine this often
     int silenceLimitMs = 30000; ///< and drops one that has sent nothing, not even a pong, this long
 
+    /// The name clients reach the deployment by; empty: the listen address.
+    QString publicName;
+    QString publicHost() const { return publicName.isEmpty() ? host : publicName; }
+
+    // NAT and firewall traversal.
+    bool turn = true;                                  ///< hand engines a TURN server
+    QString turnServer = QStringLiteral("turnserver"); ///< the coturn program run as a child
+    QString externalTurn;         ///< "host[:port]" of a TURN server run elsewhere: none is started
+    quint16 turnPort = 3478;      ///< TURN and STUN over UDP and TCP
+    quint16 turnTlsPort = 5349;   ///< TURN over TLS, when a certificate is configured
+    QString turnCert;             ///< PEM certificate chain of the TURN server's TLS
+    QString turnKey;              ///< and its key
+    quint16 relayMinPort = 49152; ///< the TURN server's relay ports
+    quint16 relayMaxPort = 65535;
+    int turnLifetimeS = 86400;  ///< how long TURN credentials hold; renewed at 3/4 of it
+    quint16 rtpMinPort = 20000; ///< Janus's RTP ports
+    quint16 rtpMaxPort = 40000;
+
     /// "host:port" of the portal as the login reply names it.
     QString portalAuthority() const { return host + u':' + QString::number(portalPort); }
     QString loginBase() const { return QStringLiteral("http://%1:%2").arg(host).arg(loginPort); }
