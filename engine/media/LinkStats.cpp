@@ -80,5 +80,7 @@ QString LinkStats::describe() const
                         .arg(std::max<qint64>(0, m_frames.dropped));
         parts.append(part);
     }
+    if (!m_pair.isEmpty() && !parts.isEmpty())
+        parts.append(QStringLiteral("pair ") + m_pair);
     return parts.join(QStringLiteral(", "));
 }

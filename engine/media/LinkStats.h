@@ -34,6 +34,9 @@ public:
     static constexpr double poorRoundTripMs = 400;
 
     void update(qint64 nowMs, const QList<Counters> &streams, Frames frames);
+    /// The connection's selected candidate pair, as "relay tcp to host udp".
+    void setPair(const QString &pair) { m_pair = pair; }
+    QString pair() const { return m_pair; }
     bool poor() const;
     /// The lost share (percent) of the sent video packets, or -1 when unknown.
     double sentVideoLossPercent() const;
@@ -51,4 +54,5 @@ private:
 
     QList<Stream> m_streams;
     Frames m_frames;
+    QString m_pair;
 };

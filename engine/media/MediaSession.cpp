@@ -162,6 +162,7 @@ void MediaSession::start(const QJsonObject &media)
         return setNote(noMedia);
     }
     m_media = media;
+    m_ice = IceServers::fromJson(media.value(CF::IceServers).toArray());
     m_retryMs = firstRetryMs;
     connectRelay();
 }
@@ -217,6 +218,15 @@ void MediaSession::connectRelay()
     });
     m_staleCheck.start();
     m_links.start();
+}
+
+void MediaSession::renewIceServers(const QJsonArray &servers)
+{
+    if (m_media.isEmpty())
+        return;
+    m_ice = IceServers::fromJson(servers);
+    for (WebRtcPeer *peer : peers())
+        peer->setIceServers(m_ice);
 }
 
 void MediaSession::stop()
@@ -386,8 +396,8 @@ void MediaSession::joined(const QJsonObject &data)
     setNote({});
     publish();
     m_subscriptions.joined({m_janus.get(), m_room, m_privateId, m_token, m_ownId, m_selfUri,
-                            m_connectTimeoutMs, m_recordFolder});
-    m_share.joined({m_janus.get(), m_room, m_token, m_selfUri, m_connectTimeoutMs});
+                            m_connectTimeoutMs, m_recordFolder, &m_ice});
+    m_share.joined({m_janus.get(), m_room, m_token, m_selfUri, m_connectTimeoutMs, &m_ice});
 }
 
 void MediaSession::publish()
@@ -501,6 +511,7 @@ void MediaSession::publisherLost()
 
 void MediaSession::limitConnecting(WebRtcPeer *peer) const
 {
+    peer->setIceServers(m_ice);
     if (m_connectTimeoutMs > 0)
         peer->setConnectTimeout(m_connectTimeoutMs);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/media/IceServers.h"
 #include "engine/media/LinkStats.h"
 
 #include <QJsonObject>
@@ -37,6 +38,9 @@ public:
     const LinkStats &link() const { return m_link; }
     /// A connection not up this long after the pipeline started is lost. Before start().
     void setConnectTimeout(int ms) { m_connecting.setInterval(ms); }
+    /// The STUN and TURN servers: before start(), or renewed credentials for a running
+    /// connection's later gathering (webrtcbin keeps a running relay's own).
+    void setIceServers(const IceServers &servers);
 
 Q_SIGNALS:
     /// The local offer or answer, as the relay wants it ({type, sdp}).
@@ -81,6 +85,7 @@ protected:
 private:
     void watchBus();
     void watchConnection();
+    void applyIceServers();
     void connectionChanged(int state, bool ice);
     void lose(const QString &why);
     /// Sets `description` (taken from `reply` under `field`) as the local one and sends it.
@@ -99,5 +104,6 @@ private:
     QTimer m_disconnected; ///< a disconnected connection may come back by itself meanwhile
     QTimer m_connecting;   ///< runs from the start until the connection is first up
     LinkStats m_link;
+    IceServers m_ice;
     std::atomic<qint64> m_framesIn{-1}, m_framesOut{-1}; ///< counted on streaming threads
 };

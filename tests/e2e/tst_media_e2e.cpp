@@ -267,6 +267,14 @@ void TestMediaEndToEnd::bSeesAndHearsA()
     qInfo("tone of A at B: %.0f after %lld ms", toneOfAHeard(), clock.elapsed());
     QVERIFY(levelAt(m_audio.filePath(QStringLiteral("u1001.s16")), toneOfA + 200) < silent);
     m_view.grab().save(QDir::temp().filePath(QStringLiteral("orvale-media-call.png")));
+    // B's details name the candidates A's stream takes: on one machine, directly over UDP.
+    const auto pairOfA = [] {
+        return QRegularExpression(QStringLiteral("-u1001;[^;]*pair (\\S+ \\S+ to \\S+ [^\\s;]+)"))
+            .match(ConferenceDetails::ask(
+                [] { TRQClientInEvent::ClientSyncRequestConferenceDetails(); }))
+            .captured(1);
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(pairOfA(), QStringLiteral("host udp to host udp"), 10000);
 }
 
 void TestMediaEndToEnd::statesSilenceOrStopA_data()

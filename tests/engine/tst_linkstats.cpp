@@ -10,6 +10,7 @@ class TestLinkStats : public QObject
 private Q_SLOTS:
     void quality_data();
     void quality();
+    void namesTheCandidatePair();
 };
 
 void TestLinkStats::quality_data()
@@ -61,6 +62,20 @@ void TestLinkStats::quality()
     link.update(2000, {c}, {});
     QCOMPARE(link.poor(), poor);
     QVERIFY2(link.describe().contains(shown), qPrintable(link.describe()));
+}
+
+void TestLinkStats::namesTheCandidatePair()
+{
+    LinkStats::Counters c;
+    c.bytes = 1000;
+    LinkStats link;
+    link.setPair(QStringLiteral("relay tcp to host udp"));
+    link.update(0, {c}, {});
+    QCOMPARE(link.describe(), QString()); // nothing to say before two readings
+    c.bytes += 1000;
+    link.update(2000, {c}, {});
+    QVERIFY2(link.describe().endsWith(QStringLiteral(", pair relay tcp to host udp")),
+             qPrintable(link.describe()));
 }
 
 QTEST_GUILESS_MAIN(TestLinkStats)
