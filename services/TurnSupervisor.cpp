@@ -8,6 +8,9 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+#include <csignal>
+#include <sys/prctl.h>
+
 namespace {
 
 constexpr qint64 restartSpacingMs = 60000; // a coturn dying again sooner is given up
@@ -42,6 +45,8 @@ TurnSupervisor::TurnSupervisor(const ServicesConfig &config, QObject *parent)
     , m_folder(config.dataDir + QStringLiteral("/turn"))
 {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
+    // A deployment killed outright takes its TURN server with it: no relay outlives it.
+    m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     connect(&m_process, &QProcess::finished, this, [this] { died(); });
     connect(&m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError e) {
         if (e == QProcess::FailedToStart && !m_stopping)
