@@ -624,8 +624,12 @@ QString MediaSession::describe() const
     if (const Publisher *share = m_share.publisher())
         links.append(QStringLiteral("own share: ") + share->link().describe());
     links.append(m_subscriptions.describe());
-    return QStringLiteral("relay session %1, sending from %2; speaker %3; links: %4")
-        .arg(QString::number(m_janus ? m_janus->session() : 0), m_publisher->describe(),
-             m_speakerDevice.isEmpty() ? QStringLiteral("default") : m_speakerDevice,
-             links.join(QStringLiteral("; ")));
+    QString text =
+        QStringLiteral("relay session %1, sending from %2; speaker %3; links: %4")
+            .arg(QString::number(m_janus ? m_janus->session() : 0), m_publisher->describe(),
+                 m_speakerDevice.isEmpty() ? QStringLiteral("default") : m_speakerDevice,
+                 links.join(QStringLiteral("; ")));
+    if (const QString servers = m_publisher->iceServersInUse(); !servers.isEmpty())
+        text += QStringLiteral("; ice servers: ") + servers;
+    return text;
 }

@@ -14,6 +14,7 @@
 #include <QHash>
 #include <QImage>
 #include <QPointer>
+#include <QUrl>
 
 #include <functional>
 #include <memory>
@@ -377,6 +378,25 @@ void WebRtcPeer::applyIceServers()
         if (!added)
             qWarning("media: webrtcbin took no TURN server %s", uri.left(uri.indexOf(':')).data());
     }
+}
+
+QString WebRtcPeer::iceServersInUse() const
+{
+    if (!m_webrtc)
+        return {};
+    gchar *stun = nullptr;
+    gchar *turn = nullptr;
+    g_object_get(m_webrtc, "stun-server", &stun, "turn-server", &turn, nullptr);
+    QStringList servers;
+    for (gchar *server : {stun, turn}) {
+        if (server) {
+            QUrl url(QString::fromUtf8(server));
+            url.setUserInfo({}); // the log holds no password
+            servers.append(url.toString());
+        }
+        g_free(server);
+    }
+    return servers.join(QStringLiteral(", "));
 }
 
 bool WebRtcPeer::build(const QString &launch)

@@ -41,6 +41,8 @@ public:
     /// The STUN and TURN servers: before start(), or renewed credentials for a running
     /// connection's later gathering (webrtcbin keeps a running relay's own).
     void setIceServers(const IceServers &servers);
+    /// webrtcbin's STUN and first TURN server as it holds them, without the credentials.
+    QString iceServersInUse() const;
 
 Q_SIGNALS:
     /// The local offer or answer, as the relay wants it ({type, sdp}).
