@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QHostInfo>
 #include <QHttpServerRequest>
+#include <QNetworkInterface>
 #include <QSslKey>
 #include <QTimer>
 
@@ -14,6 +15,26 @@
 namespace {
 
 using Method = QHttpServerRequest::Method;
+
+/// Where Janus is reached: the listen address (every interface's but loopback when it
+/// listens on all) and the public one. The TURN server relays there, and nowhere else inside.
+QStringList ownAddresses(const QString &host, const QString &publicAddress)
+{
+    QList<QHostAddress> candidates{QHostAddress(host), QHostAddress(publicAddress)};
+    const QHostAddress listen(host);
+    if (listen == QHostAddress::AnyIPv4 || listen == QHostAddress::AnyIPv6) {
+        for (const QHostAddress &a : QNetworkInterface::allAddresses())
+            if (!a.isLoopback() && !a.isLinkLocal())
+                candidates.append(a);
+    }
+    QStringList own;
+    for (const QHostAddress &a : std::as_const(candidates)) {
+        if (!a.isNull() && a != QHostAddress::AnyIPv4 && a != QHostAddress::AnyIPv6 &&
+            !own.contains(a.toString()))
+            own.append(a.toString());
+    }
+    return own;
+}
 
 void logRequests(QHttpServer &server, const char *name)
 {
@@ -108,15 +129,7 @@ void ServiceHost::startTurn(const QString &publicAddress)
         return qWarning("calls without TURN: no secret in %s", qPrintable(m_config.dataDir));
     if (m_config.externalTurn.isEmpty()) {
         m_turn = std::make_unique<TurnSupervisor>(m_config);
-        // Relays lead to Janus, on the deployment's own address, and nowhere else inside.
-        QStringList own;
-        for (const QString &address : {m_config.host, publicAddress}) {
-            const QHostAddress a(address);
-            if (!a.isNull() && a != QHostAddress::AnyIPv4 && a != QHostAddress::AnyIPv6 &&
-                !own.contains(a.toString()))
-                own.append(a.toString());
-        }
-        m_turn->setAllowedPeers(own);
+        m_turn->setAllowedPeers(ownAddresses(m_config.host, publicAddress));
         QString why;
         if (!m_turn->start(&why)) {
             qWarning("calls without TURN: %s", qPrintable(why));
