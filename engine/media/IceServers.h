@@ -17,8 +17,12 @@ public:
     QString stun() const { return m_stun; }
     /// The first is webrtcbin's `turn-server`, the others go through `add-turn-server`.
     QStringList turn() const { return m_turn; }
+    /// Whether connections use the TURN server's relay only, never a direct path.
+    bool relayOnly() const { return m_relayOnly; }
+    void setRelayOnly(bool relayOnly) { m_relayOnly = relayOnly; }
 
 private:
     QString m_stun;
     QStringList m_turn;
+    bool m_relayOnly = false;
 };

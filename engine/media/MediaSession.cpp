@@ -104,6 +104,7 @@ void MediaSession::readSettings()
     m_publisherFailsAfterMs = int(settings.publisherFailsAfter * 1000);
     m_connectTimeoutMs = int(settings.connectTimeout * 1000);
     m_requestTimeoutMs = settings.requestTimeoutMs;
+    m_ice.setRelayOnly(settings.relayOnly);
 }
 
 /// What the configuration record chose: the devices (by what opens them), the voice processing
@@ -224,7 +225,9 @@ void MediaSession::renewIceServers(const QJsonArray &servers)
 {
     if (m_media.isEmpty())
         return;
+    const bool relayOnly = m_ice.relayOnly();
     m_ice = IceServers::fromJson(servers);
+    m_ice.setRelayOnly(relayOnly);
     for (WebRtcPeer *peer : peers())
         peer->setIceServers(m_ice);
 }

@@ -365,6 +365,10 @@ void WebRtcPeer::setIceServers(const IceServers &servers)
 
 void WebRtcPeer::applyIceServers()
 {
+    g_object_set(m_webrtc, "ice-transport-policy",
+                 m_ice.relayOnly() ? GST_WEBRTC_ICE_TRANSPORT_POLICY_RELAY
+                                   : GST_WEBRTC_ICE_TRANSPORT_POLICY_ALL,
+                 nullptr);
     if (!m_ice.stun().isEmpty())
         g_object_set(m_webrtc, "stun-server", m_ice.stun().toUtf8().constData(), nullptr);
     const QStringList turn = m_ice.turn();
@@ -396,6 +400,10 @@ QString WebRtcPeer::iceServersInUse() const
         }
         g_free(server);
     }
+    GstWebRTCICETransportPolicy policy = GST_WEBRTC_ICE_TRANSPORT_POLICY_ALL;
+    g_object_get(m_webrtc, "ice-transport-policy", &policy, nullptr);
+    if (policy == GST_WEBRTC_ICE_TRANSPORT_POLICY_RELAY)
+        servers.append(QStringLiteral("relay only"));
     return servers.join(QStringLiteral(", "));
 }
 

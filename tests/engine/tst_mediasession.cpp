@@ -30,6 +30,7 @@ private Q_SLOTS:
     void staleAttachReplyIsNotAdopted();
     void refusedAnswer_data();
     void refusedAnswer();
+    void publisherTakesTheIceServers_data();
     void publisherTakesTheIceServers();
 };
 
@@ -331,8 +332,16 @@ void TestMediaSession::refusedAnswer()
 
 /// The media message's STUN and TURN servers reach the publisher's webrtcbin, and renewed
 /// credentials reach it in the running call.
+void TestMediaSession::publisherTakesTheIceServers_data()
+{
+    QTest::addColumn<bool>("relayOnly");
+    QTest::newRow("any path") << false;
+    QTest::newRow("relay only") << true;
+}
+
 void TestMediaSession::publisherTakesTheIceServers()
 {
+    QFETCH(bool, relayOnly);
     const auto servers = [](const QString &host, const QString &password) {
         return QJsonArray{
             QJsonObject{{"urls", QJsonArray{QStringLiteral("stun:%1:3478").arg(host)}}},
@@ -344,7 +353,7 @@ void TestMediaSession::publisherTakesTheIceServers()
     };
     ScriptedJanus janus;
     QVERIFY(janus.server.listen());
-    MediaCall call(generatedMedia());
+    MediaCall call(generatedMedia({{QStringLiteral("relayOnly"), relayOnly}}));
     QVERIFY(call.media);
     // Addresses of the test's own, where nothing answers: no packet leaves the machine.
     call.start(janus, QStringLiteral("admitted"),
@@ -357,6 +366,7 @@ void TestMediaSession::publisherTakesTheIceServers()
     QVERIFY2(details.contains(QStringLiteral("turn://%1:3478?transport=udp").arg(testHost(2))),
              qPrintable(details));
     QVERIFY(!details.contains(u"secret")); // credentials stay out of the log
+    QCOMPARE(details.contains(u"relay only"), relayOnly);
 }
 
 QTEST_GUILESS_MAIN(TestMediaSession)
