@@ -129,7 +129,10 @@ void ServiceHost::startTurn(const QString &publicAddress)
         return qWarning("calls without TURN: no secret in %s", qPrintable(m_config.dataDir));
     if (m_config.externalTurn.isEmpty()) {
         m_turn = std::make_unique<TurnSupervisor>(m_config);
-        m_turn->setAllowedPeers(ownAddresses(m_config.host, publicAddress));
+        QStringList own = ownAddresses(m_config.host, publicAddress);
+        if (!m_config.turnRelayAddress.isEmpty() && !own.contains(m_config.turnRelayAddress))
+            own.append(m_config.turnRelayAddress); // the relay's own address
+        m_turn->setAllowedPeers(own);
         QString why;
         if (!m_turn->start(&why)) {
             qWarning("calls without TURN: %s", qPrintable(why));

@@ -33,6 +33,7 @@ struct ServicesConfig
     quint16 turnTlsPort = 5349;   ///< TURN over TLS, when a certificate is configured
     QString turnCert;             ///< PEM certificate chain of the TURN server's TLS
     QString turnKey;              ///< and its key
+    QString turnRelayAddress;     ///< where relays are made from; empty: the listen address
     quint16 relayMinPort = 49152; ///< the TURN server's relay ports
     quint16 relayMaxPort = 65535;
     int turnLifetimeS = 86400;  ///< how long TURN credentials hold; renewed at 3/4 of it

@@ -114,11 +114,17 @@ QString TurnSupervisor::configuration(const QByteArray &secret) const
         QStringLiteral("userdb=%1/turndb").arg(m_folder),
     };
     if (!anyAddress(c.host))
-        lines << QStringLiteral("listening-ip=") + c.host << QStringLiteral("relay-ip=") + c.host;
+        lines << QStringLiteral("listening-ip=") + c.host;
+    if (!c.turnRelayAddress.isEmpty())
+        lines << QStringLiteral("relay-ip=") + c.turnRelayAddress;
+    else if (!anyAddress(c.host))
+        lines << QStringLiteral("relay-ip=") + c.host;
     // Behind a 1:1 NAT the relay addresses handed out are the public ones.
+    const QString relay = c.turnRelayAddress.isEmpty() ? c.host : c.turnRelayAddress;
     const QHostAddress publicAddress(c.publicHost());
-    if (!anyAddress(c.host) && !publicAddress.isNull() && publicAddress != QHostAddress(c.host))
-        lines << QStringLiteral("external-ip=%1/%2").arg(c.publicHost(), c.host);
+    if (!anyAddress(relay) && !publicAddress.isNull() && publicAddress != QHostAddress(c.host) &&
+        publicAddress != QHostAddress(relay))
+        lines << QStringLiteral("external-ip=%1/%2").arg(c.publicHost(), relay);
     if (!c.turnCert.isEmpty() && !c.turnKey.isEmpty())
         lines << QStringLiteral("tls-listening-port=%1").arg(c.turnTlsPort)
               << QStringLiteral("cert=") + c.turnCert << QStringLiteral("pkey=") + c.turnKey;

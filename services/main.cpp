@@ -62,6 +62,9 @@ void addTraversalOptions(QCommandLineParser &parser)
          QStringLiteral("file")},
         {QStringLiteral("relay-ports"), QStringLiteral("The TURN server's relay port range."),
          QStringLiteral("min-max")},
+        {QStringLiteral("turn-relay-ip"),
+         QStringLiteral("The address the TURN server relays from (default: the listen address)."),
+         QStringLiteral("address")},
         {QStringLiteral("turn-lifetime"),
          QStringLiteral("Seconds TURN credentials hold; renewed at 3/4 of it."),
          QStringLiteral("seconds")},
@@ -76,6 +79,7 @@ bool readTraversalOptions(const QCommandLineParser &parser, ServicesConfig *conf
     config->externalTurn = parser.value(QStringLiteral("turn-server"));
     config->turnCert = parser.value(QStringLiteral("turn-cert"));
     config->turnKey = parser.value(QStringLiteral("turn-key"));
+    config->turnRelayAddress = parser.value(QStringLiteral("turn-relay-ip"));
     if (parser.isSet(QStringLiteral("turn-lifetime")))
         config->turnLifetimeS = std::max(4, parser.value(QStringLiteral("turn-lifetime")).toInt());
     return readPort(parser, QStringLiteral("turn-port"), &config->turnPort) &&
