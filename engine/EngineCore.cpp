@@ -625,6 +625,9 @@ void EngineCore::onMessage(const QString &text)
         } else {
             noMedia();
         }
+    } else if (type == CM::IceServers) {
+        if (m_media && m_inConference)
+            m_media->renewIceServers(m.value(CF::IceServers).toArray());
     } else if (type == CM::FarEndMute) {
         if (m_media && m.value(CF::Muted).toBool())
             m_media->setMicrophoneMuted(true);

@@ -53,6 +53,10 @@ const QList<EngineSettings::Key> &EngineSettings::keys()
         {"connectTimeout", "number (s)", "0",
          "How long a new stream may take to connect before it counts as failed; 0 leaves 15 s.",
          true},
+        {"relayOnly", "boolean", "false",
+         "Connects every stream through the TURN server the service names, never directly, as "
+         "on a network that lets only the relay through.",
+         true},
     };
     return all;
 }
@@ -81,6 +85,7 @@ EngineSettings::EngineSettings(const QString &path)
     testSendLoss = value("testSendLoss", testSendLoss).toInt();
     publisherFailsAfter = value("publisherFailsAfter", 0).toDouble();
     connectTimeout = value("connectTimeout", 0).toDouble();
+    relayOnly = value("relayOnly", false).toBool();
 }
 
 QSslConfiguration EngineSettings::sslConfiguration() const

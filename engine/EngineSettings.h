@@ -45,4 +45,5 @@ public:
     int testSendLoss = -1;
     double publisherFailsAfter = 0; ///< seconds
     double connectTimeout = 0;      ///< seconds
+    bool relayOnly = false;         ///< every stream through the TURN server
 };

@@ -5,6 +5,7 @@
 
 #include <functional>
 
+class QJsonArray;
 class QJsonObject;
 class QObject;
 struct EngineState;
@@ -31,6 +32,8 @@ public:
     virtual void start(const QJsonObject &media) = 0;
     /// Leaves the relay and tears down every pipeline; the relay session closes meanwhile.
     virtual void stop() = 0;
+    /// The service's fresh STUN and TURN credentials for the running call (`iceServers`).
+    virtual void renewIceServers(const QJsonArray &servers) = 0;
     /// Calls `done` on the engine's thread once every relay session left has closed, or was
     /// given up after about a second.
     virtual void whenClosed(std::function<void()> done) = 0;

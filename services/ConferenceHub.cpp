@@ -6,7 +6,9 @@
 #include "services/JanusSupervisor.h"
 #include "services/ServiceDatabase.h"
 #include "services/ServicesConfig.h"
+#include "services/TurnCredentials.h"
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QWebSocket>
@@ -33,6 +35,7 @@ ConferenceHub::ConferenceHub(ServiceDatabase &db, const ServicesConfig &config, 
     , m_config(config)
 {
     connect(&m_keepAlive, &QTimer::timeout, this, &ConferenceHub::keepAlive);
+    connect(&m_iceRenewal, &QTimer::timeout, this, &ConferenceHub::renewIceServers);
     setKeepAlive(config.pingIntervalMs, config.silenceLimitMs);
 }
 
@@ -230,6 +233,7 @@ void ConferenceHub::leaveRoom(Session &session, bool tellSession)
     setShare(session, {});
     session.roomId = 0;
     session.micMuted = false;
+    session.iceExpiry = 0;
     if (m_media)
         m_media->release(roomId, session.tag, occupancy(roomId) == 0);
     updatePresence(session);
@@ -322,7 +326,8 @@ void ConferenceHub::setMedia(JanusSupervisor *media)
 {
     m_media = media;
     connect(media, &JanusSupervisor::lost, this, [this] {
-        for (const Session &session : std::as_const(m_sessions)) {
+        for (Session &session : m_sessions) {
+            session.iceExpiry = 0; // a call without media needs no TURN
             if (session.roomId != 0)
                 send(session, {{CM::Type, CM::Media}, {CF::Available, false}});
         }
@@ -337,11 +342,43 @@ void ConferenceHub::offerMedia(const Session &session)
     const qint64 roomId = session.roomId;
     const QString tag = session.tag;
     // The answer comes later: only a participant still in that room gets it.
-    m_media->admit(roomId, tag, [this, socket, roomId, tag](const QJsonObject &media) {
-        const auto it = m_sessions.constFind(socket);
-        if (it != m_sessions.cend() && it->roomId == roomId && it->tag == tag)
-            send(*it, media);
+    m_media->admit(roomId, tag, [this, socket, roomId, tag](QJsonObject media) {
+        const auto it = m_sessions.find(socket);
+        if (it == m_sessions.end() || it->roomId != roomId || it->tag != tag)
+            return;
+        if (m_ice && media.value(CF::Available).toBool()) {
+            it->iceExpiry = QDateTime::currentSecsSinceEpoch() + m_ice->lifetimeS();
+            media.insert(CF::IceServers, m_ice->iceServers(tag, it->iceExpiry));
+        }
+        send(*it, media);
     });
+}
+
+void ConferenceHub::setIceServers(const TurnCredentials *servers)
+{
+    m_ice = servers;
+    // Checked eight times a lifetime: each renewal comes between 3/4 and 7/8 of it.
+    if (m_ice)
+        m_iceRenewal.start(std::max(250, m_ice->lifetimeS() * 1000 / 8));
+    else
+        m_iceRenewal.stop();
+}
+
+void ConferenceHub::renewIceServers()
+{
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    const qint64 margin = m_ice->lifetimeS() / 4;
+    // A failed write may report the disconnection at once: the sessions change under a loop.
+    const QList<QWebSocket *> sockets = m_sessions.keys();
+    for (QWebSocket *socket : sockets) {
+        const auto it = m_sessions.find(socket);
+        if (it == m_sessions.end() || it->roomId == 0 || it->iceExpiry == 0 ||
+            now < it->iceExpiry - margin)
+            continue;
+        it->iceExpiry = now + m_ice->lifetimeS();
+        send(*it, {{CM::Type, CM::IceServers},
+                   {CF::IceServers, m_ice->iceServers(it->tag, it->iceExpiry)}});
+    }
 }
 
 int ConferenceHub::occupancy(qint64 roomId) const

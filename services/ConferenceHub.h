@@ -11,6 +11,7 @@
 #include <optional>
 
 class JanusSupervisor;
+class TurnCredentials;
 class QWebSocket;
 class ServiceDatabase;
 struct ServicesConfig;
@@ -39,6 +40,9 @@ public:
     bool muteParticipant(qint64 roomId, const QString &participantId);
     /// The relay that carries the calls' audio and video; without one, calls carry none.
     void setMedia(JanusSupervisor *media);
+    /// The STUN and TURN servers every media message names, with credentials of the
+    /// participant's own, sent again fresh before they expire while the call lasts.
+    void setIceServers(const TurnCredentials *servers);
     /// Pings every engine each `pingMs` and drops one silent for longer than `silenceMs`.
     void setKeepAlive(int pingMs, int silenceMs);
 
@@ -64,6 +68,7 @@ private:
         qint64 ringingRoom = 0;
         quint64 joinOrder = 0;   ///< rosters list people in the order they came
         QElapsedTimer lastHeard; ///< since the engine last sent anything, a pong included
+        qint64 iceExpiry = 0;    ///< when its TURN credentials expire (unix time), 0: none
     };
 
     void receive(QWebSocket *socket, const QString &text);
@@ -80,6 +85,8 @@ private:
     void setShare(Session &session, const QString &name);
     void broadcastRoster(qint64 roomId);
     void offerMedia(const Session &session);
+    /// Fresh TURN credentials for the calls whose credentials passed 3/4 of their lifetime.
+    void renewIceServers();
     void updatePresence(const Session &session);
     QJsonObject participantJson(const Session &session) const;
     QString uriOf(const Session &session) const;
@@ -94,4 +101,6 @@ private:
     int m_nextGuest = 1;
     quint64 m_joins = 0;
     QPointer<JanusSupervisor> m_media;
+    const TurnCredentials *m_ice = nullptr;
+    QTimer m_iceRenewal;
 };

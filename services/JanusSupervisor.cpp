@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMessageAuthenticationCode>
@@ -165,11 +166,12 @@ bool JanusSupervisor::writeConfiguration(QString *error)
                                  "  log_to_stdout = true\n  debug_level = 3\n"
                                  "  session_timeout = 60\n  server_name = \"orvale\"\n"
                                  "  token_auth = true\n  token_auth_secret = \"%2\"\n}\n"
-                                 "media: {\n  rtp_port_range = \"20000-60000\"\n"
+                                 "media: {\n  rtp_port_range = \"%3-%4\"\n"
                                  "  slowlink_threshold = 4\n}\n"
-                                 "nat: {\n}\nplugins: {\n}\ntransports: {\n}\n"
+                                 "%5plugins: {\n}\ntransports: {\n}\n"
                                  "events: {\n  broadcast = false\n}\n")
-                      .arg(f, m_tokenSecret)) &&
+                      .arg(f, m_tokenSecret, QString::number(m_network.rtpMinPort),
+                           QString::number(m_network.rtpMaxPort), natSection())) &&
         writeFile(f + QStringLiteral("/janus.transport.http.jcfg"),
                   QStringLiteral("general: {\n  json = \"compact\"\n  base_path = \"/janus\"\n"
                                  "  http = true\n  port = %1\n%2"
@@ -185,6 +187,19 @@ bool JanusSupervisor::writeConfiguration(QString *error)
     if (!ok || m_port == 0)
         *error = QStringLiteral("cannot write the Janus configuration into ") + f;
     return ok && m_port != 0;
+}
+
+/// Behind a 1:1 NAT Janus offers its public address, and keeps the private one for those
+/// inside. ICE-TCP stays off: Janus warns it is unreliable without ICE Lite, and clients
+/// that cannot send UDP reach it through the TURN server over TCP or TLS instead.
+QString JanusSupervisor::natSection() const
+{
+    const QHostAddress inside(m_network.interfaceAddress);
+    const QHostAddress outside(m_network.publicAddress);
+    if (outside.isNull() || outside == inside)
+        return QStringLiteral("nat: {\n}\n");
+    return QStringLiteral("nat: {\n  nat_1_1_mapping = \"%1\"\n  keep_private_host = true\n}\n")
+        .arg(outside.toString());
 }
 
 bool JanusSupervisor::start(QString *error)

@@ -25,10 +25,21 @@ public:
     using Answer = std::function<void(const QJsonObject &media)>;
     using Reply = std::function<void(const QJsonObject &data)>;
 
+    /// Where the relay's media go in and out.
+    struct Network
+    {
+        QString interfaceAddress; ///< the address Janus's interface has, empty: unknown
+        QString publicAddress;    ///< as others reach it, when a 1:1 NAT maps it
+        quint16 rtpMinPort = 20000;
+        quint16 rtpMaxPort = 40000;
+    };
+
     /// `executable` is the janus program; `dataDir` gets the configuration in "janus/".
     JanusSupervisor(const QString &executable, const QString &dataDir, QObject *parent = nullptr);
     ~JanusSupervisor() override;
 
+    /// Before start().
+    void setNetwork(const Network &network) { m_network = network; }
     /// Writes the configuration and starts Janus; false (with the reason) when it cannot run.
     bool start(QString *error);
     bool ready() const { return m_sessionId != 0; }
@@ -71,6 +82,7 @@ private:
     /// Where the supervisor itself reaches Janus's API.
     QString apiUrl() const;
     bool listensEverywhere() const;
+    QString natSection() const;
     void pollReady(int attempts);
     void post(const QString &path, QJsonObject body, Reply done = {});
     /// Asks the VideoRoom plugin about `room`, after the requests about it made before.
@@ -86,6 +98,7 @@ private:
 
     QString m_executable;
     QString m_folder;
+    Network m_network;
     QProcess m_process;
     QNetworkAccessManager m_http;
     QTimer m_keepAlive;

@@ -4,7 +4,9 @@
 #include "services/DemoData.h"
 
 #include <QDir>
+#include <QHostInfo>
 #include <QHttpServerRequest>
+#include <QNetworkInterface>
 #include <QSslKey>
 #include <QTimer>
 
@@ -13,6 +15,26 @@
 namespace {
 
 using Method = QHttpServerRequest::Method;
+
+/// Where Janus is reached: the listen address (every interface's but loopback when it
+/// listens on all) and the public one. The TURN server relays there, and nowhere else inside.
+QStringList ownAddresses(const QString &host, const QString &publicAddress)
+{
+    QList<QHostAddress> candidates{QHostAddress(host), QHostAddress(publicAddress)};
+    const QHostAddress listen(host);
+    if (listen == QHostAddress::AnyIPv4 || listen == QHostAddress::AnyIPv6) {
+        for (const QHostAddress &a : QNetworkInterface::allAddresses())
+            if (!a.isLoopback() && !a.isLinkLocal())
+                candidates.append(a);
+    }
+    QStringList own;
+    for (const QHostAddress &a : std::as_const(candidates)) {
+        if (!a.isNull() && a != QHostAddress::AnyIPv4 && a != QHostAddress::AnyIPv6 &&
+            !own.contains(a.toString()))
+            own.append(a.toString());
+    }
+    return own;
+}
 
 void logRequests(QHttpServer &server, const char *name)
 {
@@ -104,6 +126,13 @@ void ServiceHost::startMedia()
 {
     if (!m_config.media)
         return;
+    // The public name as an address: Janus and coturn tell it to peers behind a 1:1 NAT.
+    QString publicAddress = m_config.advertisedHost();
+    if (QHostAddress(publicAddress).isNull()) {
+        const QList<QHostAddress> found = QHostInfo::fromName(publicAddress).addresses();
+        publicAddress = found.isEmpty() ? QString() : found.first().toString();
+    }
+    startTurn(publicAddress);
     m_janus = std::make_unique<JanusSupervisor>(m_config.janus, m_config.dataDir);
     // Behind the front Janus is reached through it only; otherwise where the services are.
     // Janus binds only its interfaces' own addresses: on loopback that is 127.0.0.1.
@@ -115,10 +144,38 @@ void ServiceHost::startMedia()
         m_janus->setAddress(local ? loopback : m_config.host, m_config.janusPort,
                             local && m_config.publicName.isEmpty() ? loopback
                                                                    : m_config.advertisedHost());
+    m_janus->setNetwork({m_config.host, publicAddress, m_config.rtpMinPort, m_config.rtpMaxPort});
     QString why;
     if (!m_janus->start(&why))
         qWarning("calls without media: %s", qPrintable(why)); // the tiles will say so
     m_hub.setMedia(m_janus.get());
+}
+
+void ServiceHost::startTurn(const QString &publicAddress)
+{
+    if (!m_config.turn)
+        return;
+    const QByteArray secret = TurnSupervisor::secret(m_config.dataDir);
+    if (secret.isEmpty())
+        return qWarning("calls without TURN: no secret in %s", qPrintable(m_config.dataDir));
+    if (m_config.externalTurn.isEmpty()) {
+        m_turn = std::make_unique<TurnSupervisor>(m_config);
+        QStringList own = ownAddresses(m_config.host, publicAddress);
+        if (!m_config.turnRelayAddress.isEmpty() && !own.contains(m_config.turnRelayAddress))
+            own.append(m_config.turnRelayAddress); // the relay's own address
+        m_turn->setAllowedPeers(own);
+        QString why;
+        if (!m_turn->start(&why)) {
+            qWarning("calls without TURN: %s", qPrintable(why));
+            m_turn.reset();
+            return;
+        }
+        // Engines are handed no server that is not there.
+        connect(m_turn.get(), &TurnSupervisor::lost, this,
+                [this] { m_hub.setIceServers(nullptr); });
+    }
+    m_iceServers = std::make_unique<TurnCredentials>(m_config, secret);
+    m_hub.setIceServers(m_iceServers.get());
 }
 
 bool ServiceHost::listen(QHttpServer &server, quint16 *port, QString *error)

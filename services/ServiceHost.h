@@ -8,6 +8,8 @@
 #include "services/PortalEndpoint.h"
 #include "services/ServiceDatabase.h"
 #include "services/ServicesConfig.h"
+#include "services/TurnCredentials.h"
+#include "services/TurnSupervisor.h"
 #include "services/WebPages.h"
 
 #include <QHttpServer>
@@ -34,6 +36,8 @@ public:
     ServiceDatabase &database() { return m_db; }
     /// The media relay, or null when calls run without media.
     JanusSupervisor *janus() const { return m_janus.get(); }
+    /// The TURN server run as a child, or null (none, or an external one).
+    TurnSupervisor *turn() const { return m_turn.get(); }
     ConferenceHub &conferenceHub() { return m_hub; }
 
 private:
@@ -44,6 +48,8 @@ private:
     QStringList certificateNames() const;
     bool listen(QHttpServer &server, quint16 *port, QString *error);
     void startMedia();
+    /// coturn as a child unless an external TURN server is named; the engines' ICE servers.
+    void startTurn(const QString &publicAddress);
 
     ServicesConfig m_config;
     ServiceDatabase m_db;
@@ -58,4 +64,6 @@ private:
     QHttpServer m_portalServer;
     QSslCertificate m_certificate;
     std::unique_ptr<JanusSupervisor> m_janus;
+    std::unique_ptr<TurnSupervisor> m_turn;
+    std::unique_ptr<TurnCredentials> m_iceServers;
 };

@@ -30,6 +30,22 @@ struct ServicesConfig
 
     QString advertisedHost() const { return publicName.isEmpty() ? host : publicName; }
     bool behindFront() const { return frontPort != 0; }
+
+    // NAT and firewall traversal.
+    bool turn = true;                                  ///< hand engines a TURN server
+    QString turnServer = QStringLiteral("turnserver"); ///< the coturn program run as a child
+    QString externalTurn;         ///< "host[:port]" of a TURN server run elsewhere: none is started
+    quint16 turnPort = 3478;      ///< TURN and STUN over UDP and TCP
+    quint16 turnTlsPort = 5349;   ///< TURN over TLS, when a certificate is configured
+    QString turnCert;             ///< PEM certificate chain of the TURN server's TLS
+    QString turnKey;              ///< and its key
+    QString turnRelayAddress;     ///< where relays are made from; empty: the listen address
+    quint16 relayMinPort = 49152; ///< the TURN server's relay ports
+    quint16 relayMaxPort = 65535;
+    int turnLifetimeS = 86400;  ///< how long TURN credentials hold; renewed at 3/4 of it
+    quint16 rtpMinPort = 20000; ///< Janus's RTP ports
+    quint16 rtpMaxPort = 40000;
+
     /// "host:port" of the portal as the login reply names it.
     QString portalAuthority() const { return authority(behindFront() ? frontPort : portalPort); }
     QString loginBase() const { return base(loginPort); }

@@ -44,6 +44,71 @@ bool readPublicUrl(const QString &text, ServicesConfig *config)
     return true;
 }
 
+/// "min-max" into two ports, min not above max.
+bool readRange(const QCommandLineParser &parser, const QString &name, quint16 *min, quint16 *max)
+{
+    if (!parser.isSet(name))
+        return true;
+    const QStringList parts = parser.value(name).split(u'-');
+    bool ok = parts.size() == 2;
+    const uint low = ok ? parts.at(0).toUInt(&ok) : 0;
+    const uint high = ok ? parts.at(1).toUInt(&ok) : 0;
+    if (!ok || low == 0 || low > high || high > 65535)
+        return false;
+    *min = quint16(low);
+    *max = quint16(high);
+    return true;
+}
+
+void addTraversalOptions(QCommandLineParser &parser)
+{
+    parser.addOptions({
+        {QStringLiteral("rtp-ports"), QStringLiteral("Janus's RTP port range."),
+         QStringLiteral("min-max")},
+        {QStringLiteral("no-turn"), QStringLiteral("No TURN server for the calls.")},
+        {QStringLiteral("turnserver"), QStringLiteral("The coturn program run as a child."),
+         QStringLiteral("path")},
+        {QStringLiteral("turn-server"),
+         QStringLiteral("A TURN server run elsewhere, sharing the deployment's secret."),
+         QStringLiteral("host[:port]")},
+        {QStringLiteral("turn-port"), QStringLiteral("TURN and STUN port, UDP and TCP."),
+         QStringLiteral("port")},
+        {QStringLiteral("turn-tls-port"), QStringLiteral("TURN over TLS port."),
+         QStringLiteral("port")},
+        {QStringLiteral("turn-cert"), QStringLiteral("Certificate chain (PEM) for TURN over TLS."),
+         QStringLiteral("file")},
+        {QStringLiteral("turn-key"), QStringLiteral("Its private key (PEM)."),
+         QStringLiteral("file")},
+        {QStringLiteral("relay-ports"), QStringLiteral("The TURN server's relay port range."),
+         QStringLiteral("min-max")},
+        {QStringLiteral("turn-relay-ip"),
+         QStringLiteral("The address the TURN server relays from (default: the listen address)."),
+         QStringLiteral("address")},
+        {QStringLiteral("turn-lifetime"),
+         QStringLiteral("Seconds TURN credentials hold; renewed at 3/4 of it."),
+         QStringLiteral("seconds")},
+    });
+}
+
+bool readTraversalOptions(const QCommandLineParser &parser, ServicesConfig *config)
+{
+    config->turn = !parser.isSet(QStringLiteral("no-turn"));
+    if (parser.isSet(QStringLiteral("turnserver")))
+        config->turnServer = parser.value(QStringLiteral("turnserver"));
+    config->externalTurn = parser.value(QStringLiteral("turn-server"));
+    config->turnCert = parser.value(QStringLiteral("turn-cert"));
+    config->turnKey = parser.value(QStringLiteral("turn-key"));
+    config->turnRelayAddress = parser.value(QStringLiteral("turn-relay-ip"));
+    if (parser.isSet(QStringLiteral("turn-lifetime")))
+        config->turnLifetimeS = std::max(4, parser.value(QStringLiteral("turn-lifetime")).toInt());
+    return readPort(parser, QStringLiteral("turn-port"), &config->turnPort) &&
+           readPort(parser, QStringLiteral("turn-tls-port"), &config->turnTlsPort) &&
+           readRange(parser, QStringLiteral("rtp-ports"), &config->rtpMinPort,
+                     &config->rtpMaxPort) &&
+           readRange(parser, QStringLiteral("relay-ports"), &config->relayMinPort,
+                     &config->relayMaxPort);
+}
+
 int signalPipe[2];
 
 /// Ends the event loop on SIGTERM and SIGINT, so that the database is closed and the stream
@@ -106,6 +171,7 @@ int main(int argc, char *argv[])
                         "front, or http://<name> on its own ports."),
          QStringLiteral("url")},
     });
+    addTraversalOptions(parser);
     parser.process(app);
 
     ServicesConfig config;
@@ -134,6 +200,11 @@ int main(int argc, char *argv[])
         !readPort(parser, QStringLiteral("portal-port"), &config.portalPort) ||
         !readPort(parser, QStringLiteral("janus-port"), &config.janusPort)) {
         std::fprintf(stderr, "orvale-services: a port must be a number from 0 to 65535\n");
+        return 2;
+    }
+
+    if (!readTraversalOptions(parser, &config)) {
+        std::fprintf(stderr, "orvale-services: a port or port range is not valid\n");
         return 2;
     }
 

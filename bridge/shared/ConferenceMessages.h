@@ -35,6 +35,7 @@ inline constexpr QLatin1String IncomingCall{"incomingCall"};
 inline constexpr QLatin1String CallTimeout{"callTimeout"};
 inline constexpr QLatin1String ShareStarted{"shareStarted"};
 inline constexpr QLatin1String ShareEnded{"shareEnded"};
+inline constexpr QLatin1String IceServers{"iceServers"}; // renewed TURN credentials of a call
 inline constexpr QLatin1String Error{"error"};
 
 namespace Field {
@@ -74,6 +75,10 @@ inline constexpr QLatin1String Room{"room"};                   // media: the Vid
 inline constexpr QLatin1String Token{"token"};                 // media
 inline constexpr QLatin1String Id{"id"};                       // media: the publisher id
 inline constexpr QLatin1String RelayToken{"relayToken"};       // media: signs relay requests
+inline constexpr QLatin1String IceServers{"iceServers"};       // media, iceServers
+inline constexpr QLatin1String Urls{"urls"};                   // an ICE server's
+inline constexpr QLatin1String UserName{"username"};           // a TURN server's
+inline constexpr QLatin1String Credential{"credential"};       // a TURN server's
 inline constexpr QLatin1String Message{"message"};             // error
 
 } // namespace Field

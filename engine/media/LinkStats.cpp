@@ -128,5 +128,7 @@ QString LinkStats::describe() const
             part += QStringLiteral(" %1 damaged").arg(m_frames.damaged);
         parts.append(part);
     }
+    if (!m_pair.isEmpty() && !parts.isEmpty())
+        parts.append(QStringLiteral("pair ") + m_pair);
     return parts.join(QStringLiteral(", "));
 }

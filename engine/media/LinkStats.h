@@ -54,6 +54,9 @@ public:
     {
         update(nowMs, streams, frames, Resent());
     }
+    /// The connection's selected candidate pair, as "relay tcp to host udp".
+    void setPair(const QString &pair) { m_pair = pair; }
+    QString pair() const { return m_pair; }
     bool poor() const;
     /// The lost share (percent) of the sent video packets, or -1 when unknown.
     double sentVideoLossPercent() const;
@@ -85,4 +88,5 @@ private:
     Frames m_frames;
     double m_damagedPercent = -1; ///< of the received pictures between the last two readings
     Resent m_resent;
+    QString m_pair;
 };

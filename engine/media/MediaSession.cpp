@@ -109,6 +109,7 @@ void MediaSession::readSettings()
     m_connectTimeoutMs = int(settings.connectTimeout * 1000);
     m_requestTimeoutMs = settings.requestTimeoutMs;
     m_ssl = settings.sslConfiguration();
+    m_ice.setRelayOnly(settings.relayOnly);
 }
 
 /// What the configuration record chose: the devices (by what opens them), the voice processing
@@ -167,6 +168,7 @@ void MediaSession::start(const QJsonObject &media)
         return setNote(noMedia);
     }
     m_media = media;
+    m_ice = IceServers::fromJson(media.value(CF::IceServers).toArray());
     m_retryMs = firstRetryMs;
     connectRelay();
 }
@@ -231,6 +233,15 @@ void MediaSession::join(qint64 id)
     if (id != 0)
         request.insert("id", id);
     m_janus->message(m_publisherHandle, request);
+void MediaSession::renewIceServers(const QJsonArray &servers)
+{
+    if (m_media.isEmpty())
+        return;
+    const bool relayOnly = m_ice.relayOnly();
+    m_ice = IceServers::fromJson(servers);
+    m_ice.setRelayOnly(relayOnly);
+    for (WebRtcPeer *peer : peers())
+        peer->setIceServers(m_ice);
 }
 
 void MediaSession::stop()
@@ -403,8 +414,8 @@ void MediaSession::joined(const QJsonObject &data)
     setNote({});
     publish();
     m_subscriptions.joined({m_janus.get(), m_room, m_privateId, m_token, m_ownId, m_selfUri,
-                            m_connectTimeoutMs, m_recordFolder});
-    m_share.joined({m_janus.get(), m_room, m_token, m_selfUri, m_connectTimeoutMs});
+                            m_connectTimeoutMs, m_recordFolder, &m_ice});
+    m_share.joined({m_janus.get(), m_room, m_token, m_selfUri, m_connectTimeoutMs, &m_ice});
 }
 
 void MediaSession::publish()
@@ -529,6 +540,7 @@ void MediaSession::networkReturned()
 
 void MediaSession::limitConnecting(WebRtcPeer *peer) const
 {
+    peer->setIceServers(m_ice);
     if (m_connectTimeoutMs > 0)
         peer->setConnectTimeout(m_connectTimeoutMs);
 }
@@ -641,8 +653,12 @@ QString MediaSession::describe() const
     if (const Publisher *share = m_share.publisher())
         links.append(QStringLiteral("own share: ") + share->link().describe());
     links.append(m_subscriptions.describe());
-    return QStringLiteral("relay session %1, sending from %2; speaker %3; links: %4")
-        .arg(QString::number(m_janus ? m_janus->session() : 0), m_publisher->describe(),
-             m_speakerDevice.isEmpty() ? QStringLiteral("default") : m_speakerDevice,
-             links.join(QStringLiteral("; ")));
+    QString text =
+        QStringLiteral("relay session %1, sending from %2; speaker %3; links: %4")
+            .arg(QString::number(m_janus ? m_janus->session() : 0), m_publisher->describe(),
+                 m_speakerDevice.isEmpty() ? QStringLiteral("default") : m_speakerDevice,
+                 links.join(QStringLiteral("; ")));
+    if (const QString servers = m_publisher->iceServersInUse(); !servers.isEmpty())
+        text += QStringLiteral("; ice servers: ") + servers;
+    return text;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/MediaEngine.h"
+#include "engine/media/IceServers.h"
 #include "engine/media/LinkMonitor.h"
 #include "engine/media/MediaPipeline.h"
 #include "engine/media/MediaRetry.h"
@@ -36,6 +37,7 @@ public:
 
     void start(const QJsonObject &media) override;
     void stop() override;
+    void renewIceServers(const QJsonArray &servers) override;
     void whenClosed(std::function<void()> done) override;
     void setMicrophoneMuted(bool muted) override;
     void follow() override;
@@ -100,6 +102,7 @@ private:
     qint64 m_room = 0;
     qint64 m_ownId = 0;
     QString m_token;
+    IceServers m_ice; ///< for every connection made from now on
     QString m_selfUri;
     qint64 m_publisherHandle = 0;
     qint64 m_privateId = 0;

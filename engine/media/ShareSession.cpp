@@ -114,6 +114,8 @@ void ShareSession::publish()
     m_publisher = new Publisher(MediaPipeline::share(m_source), this);
     if (m_room.connectTimeoutMs > 0)
         m_publisher->setConnectTimeout(m_room.connectTimeoutMs);
+    if (m_room.ice)
+        m_publisher->setIceServers(*m_room.ice);
     connect(m_publisher, &WebRtcPeer::localDescription, this, [this](const QJsonObject &jsep) {
         m_room.janus->message(m_handle, {{"request", "publish"}, {"video_codec", "vp8"}}, jsep);
     });

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QTimer>
 
+class IceServers;
 class JanusClient;
 class Publisher;
 
@@ -27,7 +28,8 @@ public:
         qint64 room = 0;
         QString token;
         QString selfUri;
-        int connectTimeoutMs = 0; ///< 0 leaves the publisher's own limit
+        int connectTimeoutMs = 0;        ///< 0 leaves the publisher's own limit
+        const IceServers *ice = nullptr; ///< the call's current servers, read at each start
     };
 
     explicit ShareSession(QObject *parent = nullptr);

@@ -99,6 +99,8 @@ void Subscriptions::subscribe(qint64 feed, const QString &uri, bool share)
     auto *subscriber = new Subscriber(m_state, uri, record, share, this);
     if (m_room.connectTimeoutMs > 0)
         subscriber->setConnectTimeout(m_room.connectTimeoutMs);
+    if (m_room.ice)
+        subscriber->setIceServers(*m_room.ice);
     if (!share && record.isEmpty())
         subscriber->setVoiceChannel(m_mix.addVoice());
     m_subscribers.insert(feed, subscriber);

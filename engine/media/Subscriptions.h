@@ -7,6 +7,7 @@
 #include <functional>
 
 struct EngineState;
+class IceServers;
 class JanusClient;
 class LinkMonitor;
 class MediaRetry;
@@ -44,6 +45,7 @@ public:
         QString selfUri;
         int connectTimeoutMs = 0; ///< 0 leaves the subscribers' own limit
         QString recordFolder;     ///< when not empty, the voices are recorded there, not played
+        const IceServers *ice = nullptr; ///< the call's current servers, read at each subscription
     };
 
     /// `mix` plays the voices; `links` watches the camera streams' connections.

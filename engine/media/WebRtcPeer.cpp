@@ -14,6 +14,7 @@
 #include <QHash>
 #include <QImage>
 #include <QPointer>
+#include <QUrl>
 
 #include <functional>
 #include <memory>
@@ -280,6 +281,54 @@ quint32 rtpTime(GstBuffer *buffer)
            header[7];
 }
 
+/// A candidate as "relay tcp": its kind, and how this end reaches the other or the relay.
+QString candidateOf(const GstStructure *c)
+{
+    static const QHash<QString, QString> kinds{
+        {QStringLiteral("srflx"), QStringLiteral("server-reflexive")},
+        {QStringLiteral("prflx"), QStringLiteral("peer-reflexive")}};
+    const QString type = text(c, "candidate-type");
+    QString protocol = text(c, "protocol");
+    if (type == u"relay") {
+        // The relay reaches the peer over UDP; what counts is the way to the relay.
+        const QString url = text(c, "url");
+        const QString relay = text(c, "relay-protocol");
+        protocol = !relay.isEmpty() ? relay
+                   : url.contains(QStringLiteral("transport=tcp")) ||
+                           url.startsWith(QStringLiteral("turns"))
+                       ? QStringLiteral("tcp")
+                   : !url.isEmpty() ? QStringLiteral("udp")
+                                    : protocol;
+    }
+    return kinds.value(type, type) + u' ' + protocol.toLower();
+}
+
+/// The selected candidate pair of a statistics reply, "relay tcp to host udp"; empty when
+/// there is none yet.
+QString pairOf(const GstStructure *reply)
+{
+    QHash<QString, const GstStructure *> byId;
+    const GstStructure *pair = nullptr;
+    const int fields = gst_structure_n_fields(reply);
+    for (int i = 0; i < fields; ++i) {
+        const GValue *value =
+            gst_structure_get_value(reply, gst_structure_nth_field_name(reply, i));
+        if (!GST_VALUE_HOLDS_STRUCTURE(value))
+            continue;
+        const GstStructure *s = gst_value_get_structure(value);
+        byId.insert(text(s, "id"), s);
+        GstWebRTCStatsType type;
+        if (gst_structure_get(s, "type", GST_TYPE_WEBRTC_STATS_TYPE, &type, nullptr) &&
+            type == GST_WEBRTC_STATS_CANDIDATE_PAIR)
+            pair = s;
+    }
+    const GstStructure *local = pair ? byId.value(text(pair, "local-candidate-id")) : nullptr;
+    const GstStructure *remote = pair ? byId.value(text(pair, "remote-candidate-id")) : nullptr;
+    if (!local || !remote)
+        return {};
+    return candidateOf(local) + QStringLiteral(" to ") + candidateOf(remote);
+}
+
 qint64 steadyMs()
 {
     static QElapsedTimer clock;
@@ -386,6 +435,57 @@ void WebRtcPeer::connectionChanged(int state, bool ice)
     }
 }
 
+void WebRtcPeer::setIceServers(const IceServers &servers)
+{
+    m_ice = servers;
+    if (m_webrtc)
+        applyIceServers();
+}
+
+void WebRtcPeer::applyIceServers()
+{
+    g_object_set(m_webrtc, "ice-transport-policy",
+                 m_ice.relayOnly() ? GST_WEBRTC_ICE_TRANSPORT_POLICY_RELAY
+                                   : GST_WEBRTC_ICE_TRANSPORT_POLICY_ALL,
+                 nullptr);
+    if (!m_ice.stun().isEmpty())
+        g_object_set(m_webrtc, "stun-server", m_ice.stun().toUtf8().constData(), nullptr);
+    const QStringList turn = m_ice.turn();
+    for (qsizetype i = 0; i < turn.size(); ++i) {
+        const QByteArray uri = turn.at(i).toUtf8();
+        gboolean added = true;
+        if (i == 0)
+            g_object_set(m_webrtc, "turn-server", uri.constData(), nullptr);
+        else
+            g_signal_emit_by_name(m_webrtc, "add-turn-server", uri.constData(), &added);
+        if (!added)
+            qWarning("media: webrtcbin took no TURN server %s", uri.left(uri.indexOf(':')).data());
+    }
+}
+
+QString WebRtcPeer::iceServersInUse() const
+{
+    if (!m_webrtc)
+        return {};
+    gchar *stun = nullptr;
+    gchar *turn = nullptr;
+    g_object_get(m_webrtc, "stun-server", &stun, "turn-server", &turn, nullptr);
+    QStringList servers;
+    for (gchar *server : {stun, turn}) {
+        if (server) {
+            QUrl url(QString::fromUtf8(server));
+            url.setUserInfo({}); // the log holds no password
+            servers.append(url.toString());
+        }
+        g_free(server);
+    }
+    GstWebRTCICETransportPolicy policy = GST_WEBRTC_ICE_TRANSPORT_POLICY_ALL;
+    g_object_get(m_webrtc, "ice-transport-policy", &policy, nullptr);
+    if (policy == GST_WEBRTC_ICE_TRANSPORT_POLICY_RELAY)
+        servers.append(QStringLiteral("relay only"));
+    return servers.join(QStringLiteral(", "));
+}
+
 bool WebRtcPeer::build(const QString &launch)
 {
     GError *error = nullptr;
@@ -418,6 +518,7 @@ bool WebRtcPeer::build(const QString &launch)
                          askForLostVideo(transceiver);
                      }),
                      nullptr);
+    applyIceServers();
     g_signal_connect(m_webrtc, "on-ice-candidate",
                      G_CALLBACK(+[](GstElement *, guint mline, gchar *candidate, gpointer self) {
                          auto *peer = static_cast<WebRtcPeer *>(self);
@@ -645,7 +746,11 @@ void WebRtcPeer::readStats()
                 return;
             auto *peer = static_cast<WebRtcPeer *>(self);
             const QList<LinkStats::Counters> streams = streamsOf(reply);
-            hop(peer, [peer, streams] { peer->statsArrived(streams); });
+            const QString pair = pairOf(reply);
+            hop(peer, [peer, streams, pair] {
+                peer->m_link.setPair(pair);
+                peer->statsArrived(streams);
+            });
         },
         this, nullptr);
     g_signal_emit_by_name(m_webrtc, "get-stats", nullptr, promise);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/media/IceServers.h"
 #include "engine/media/LinkStats.h"
 
 #include <QJsonObject>
@@ -39,6 +40,11 @@ public:
     const LinkStats &link() const { return m_link; }
     /// A connection not up this long after the pipeline started is lost. Before start().
     void setConnectTimeout(int ms) { m_connecting.setInterval(ms); }
+    /// The STUN and TURN servers: before start(), or renewed credentials for a running
+    /// connection's later gathering (webrtcbin keeps a running relay's own).
+    void setIceServers(const IceServers &servers);
+    /// webrtcbin's STUN and first TURN server as it holds them, without the credentials.
+    QString iceServersInUse() const;
 
 Q_SIGNALS:
     /// The local offer or answer, as the relay wants it ({type, sdp}).
@@ -88,6 +94,7 @@ protected:
 private:
     void watchBus();
     void watchConnection();
+    void applyIceServers();
     void connectionChanged(int state, bool ice);
     void lose(const QString &why);
     /// Sets `description` (taken from `reply` under `field`) as the local one and sends it.
@@ -109,4 +116,5 @@ private:
     std::atomic<qint64> m_framesIn{-1}, m_framesOut{-1};     ///< counted on streaming threads
     std::atomic<qint64> m_picturesIn{-1}, m_picturesOut{-1}; ///< at the depayloader, likewise
     quint32 m_lastRtpTime = 0; ///< on the depayloader's streaming thread only
+    IceServers m_ice;
 };

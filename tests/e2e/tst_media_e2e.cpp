@@ -17,6 +17,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkInterface>
 #include <QPalette>
 #include <QProcess>
 #include <QRegularExpression>
@@ -56,6 +57,7 @@ private Q_SLOTS:
     void aQuitsMidCall();
     void aSendingFailsAndRecovers();
     void aStreamsThatNeverConnectAreLost();
+    void aConnectsOnlyThroughTurn();
     void strangerCannotSubscribe();
     void bWatchesTheShareOfA();
     void aClosesTheSharedWindow();
@@ -173,7 +175,16 @@ void TestMediaEndToEnd::initTestCase()
         QSKIP(qPrintable(why));
     }
     m_home = std::make_unique<TestHome>();
-    m_services = std::make_unique<ServicesProcess>(QStringLiteral(ORVALE_SERVICES), testHost());
+    // The TURN server relays from the address Janus offers: Janus connects to no relay on
+    // loopback.
+    QString relayAddress;
+    for (const QHostAddress &a : QNetworkInterface::allAddresses())
+        if (relayAddress.isEmpty() && a.protocol() == QAbstractSocket::IPv4Protocol &&
+            !a.isLoopback() && !a.isLinkLocal())
+            relayAddress = a.toString();
+    m_services = std::make_unique<ServicesProcess>(
+        QStringLiteral(ORVALE_SERVICES), testHost(),
+        QStringList{QStringLiteral("--turn-relay-ip"), relayAddress});
     QVERIFY2(m_services->start(true), qPrintable(m_services->output()));
 
     // B: this process, alice, in her own room, her received sound going into files.
@@ -267,6 +278,14 @@ void TestMediaEndToEnd::bSeesAndHearsA()
     qInfo("tone of A at B: %.0f after %lld ms", toneOfAHeard(), clock.elapsed());
     QVERIFY(levelAt(m_audio.filePath(QStringLiteral("u1001.s16")), toneOfA + 200) < silent);
     m_view.grab().save(QDir::temp().filePath(QStringLiteral("orvale-media-call.png")));
+    // B's details name the candidates A's stream takes: on one machine, directly over UDP.
+    const auto pairOfA = [] {
+        return QRegularExpression(QStringLiteral("-u1001;[^;]*pair (\\S+ \\S+ to \\S+ [^\\s;]+)"))
+            .match(ConferenceDetails::ask(
+                [] { TRQClientInEvent::ClientSyncRequestConferenceDetails(); }))
+            .captured(1);
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(pairOfA(), QStringLiteral("host udp to host udp"), 10000);
 }
 
 void TestMediaEndToEnd::statesSilenceOrStopA_data()
@@ -382,6 +401,30 @@ void TestMediaEndToEnd::aStreamsThatNeverConnectAreLost()
     forgetA();
     tellA(QStringLiteral("leave"));
     QVERIFY(!fromA(QStringLiteral("endConference")).isEmpty());
+}
+
+/// A's streams may use no direct path: they go through the deployment's TURN server, with the
+/// credentials of the media message, and both sides still see and hear each other.
+void TestMediaEndToEnd::aConnectsOnlyThroughTurn()
+{
+    QVERIFY(aLeaves());
+    QTRY_COMPARE(pictureOfAShown(), 0.0);
+    QVERIFY(aJoinsWith("relayOnly=true\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(pictureOfAShown() > shown, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(toneOfAHeard() > heard, 10000);
+    // A's own stream and its subscription to B (alice, u1002) each name a relayed pair.
+    QString details;
+    const auto relayed = [&] {
+        forgetA();
+        tellA(QStringLiteral("details"));
+        details = fromA(QStringLiteral("details:"));
+        return details.contains(
+                   QRegularExpression(QStringLiteral("own: [^;]*pair relay udp to "))) &&
+               details.contains(
+                   QRegularExpression(QStringLiteral("-u1002;[^;]*pair relay udp to ")));
+    };
+    QVERIFY2(QTest::qWaitFor(relayed, 15000), qPrintable(details));
+    tellA(QStringLiteral("settings ") + settingsOfA());
 }
 
 void TestMediaEndToEnd::strangerCannotSubscribe()

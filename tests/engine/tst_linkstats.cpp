@@ -14,6 +14,7 @@ private Q_SLOTS:
     void repairsShown();
     void jitterBuffer_data();
     void jitterBuffer();
+    void namesTheCandidatePair();
 };
 
 void TestLinkStats::quality_data()
@@ -111,6 +112,20 @@ void TestLinkStats::jitterBuffer()
     QFETCH(double, roundTripMs);
     QFETCH(int, expected);
     QCOMPARE(LinkStats::jitterBufferMs(jitterMs, roundTripMs), expected);
+}
+
+void TestLinkStats::namesTheCandidatePair()
+{
+    LinkStats::Counters c;
+    c.bytes = 1000;
+    LinkStats link;
+    link.setPair(QStringLiteral("relay tcp to host udp"));
+    link.update(0, {c}, {});
+    QCOMPARE(link.describe(), QString()); // nothing to say before two readings
+    c.bytes += 1000;
+    link.update(2000, {c}, {});
+    QVERIFY2(link.describe().endsWith(QStringLiteral(", pair relay tcp to host udp")),
+             qPrintable(link.describe()));
 }
 
 QTEST_GUILESS_MAIN(TestLinkStats)

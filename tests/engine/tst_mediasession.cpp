@@ -1,6 +1,7 @@
 #include "bridge/shared/ConferenceMessages.h"
 #include "engine/EngineState.h"
 #include "engine/MediaEngine.h"
+#include "tests/support/TestHost.h"
 #include "tests/support/TestHttpServer.h"
 
 #include <QJsonArray>
@@ -32,6 +33,8 @@ private Q_SLOTS:
     void staleAttachReplyIsNotAdopted();
     void refusedAnswer_data();
     void refusedAnswer();
+    void publisherTakesTheIceServers_data();
+    void publisherTakesTheIceServers();
 };
 
 namespace {
@@ -203,15 +206,16 @@ struct MediaCall
         }
         media.reset(createMediaEngine(state));
     }
-    /// Joins room 1 of `janus` with `token`.
-    void start(const ScriptedJanus &janus, const QString &token)
+    /// Joins room 1 of `janus` with `token`, through `iceServers`.
+    void start(const ScriptedJanus &janus, const QString &token, const QJsonArray &iceServers = {})
     {
         namespace CF = ConferenceMessages::Field;
         media->start({{CF::Available, true},
                       {CF::Url, QString(janus.server.baseUrl() + QStringLiteral("/janus"))},
                       {CF::Room, 1},
                       {CF::Id, ownId},
-                      {CF::Token, token}});
+                      {CF::Token, token},
+                      {CF::IceServers, iceServers}});
     }
 
     QTemporaryDir dir;
@@ -388,6 +392,45 @@ void TestMediaSession::refusedAnswer()
     call.start(janus, QStringLiteral("admitted"));
     QTRY_VERIFY_WITH_TIMEOUT(janus.requests(QStringLiteral("unpublish")) >= 1, 20000);
     QTRY_VERIFY_WITH_TIMEOUT(janus.requests(QStringLiteral("publish")) >= 2, 10000);
+}
+
+/// The media message's STUN and TURN servers reach the publisher's webrtcbin, and renewed
+/// credentials reach it in the running call.
+void TestMediaSession::publisherTakesTheIceServers_data()
+{
+    QTest::addColumn<bool>("relayOnly");
+    QTest::newRow("any path") << false;
+    QTest::newRow("relay only") << true;
+}
+
+void TestMediaSession::publisherTakesTheIceServers()
+{
+    QFETCH(bool, relayOnly);
+    const auto servers = [](const QString &host, const QString &password) {
+        return QJsonArray{
+            QJsonObject{{"urls", QJsonArray{QStringLiteral("stun:%1:3478").arg(host)}}},
+            QJsonObject{
+                {"urls", QJsonArray{QStringLiteral("turn:%1:3478?transport=udp").arg(host),
+                                    QStringLiteral("turn:%1:3478?transport=tcp").arg(host)}},
+                {"username", "1700000000:u1"},
+                {"credential", password}}};
+    };
+    ScriptedJanus janus;
+    QVERIFY(janus.server.listen());
+    MediaCall call(generatedMedia({{QStringLiteral("relayOnly"), relayOnly}}));
+    QVERIFY(call.media);
+    // Addresses of the test's own, where nothing answers: no packet leaves the machine.
+    call.start(janus, QStringLiteral("admitted"),
+               servers(testHost(1), QStringLiteral("first-secret")));
+    QTRY_VERIFY(call.media->describe().contains(
+        QStringLiteral("ice servers: stun://%1:3478, turn://%1:3478?transport=udp")
+            .arg(testHost(1))));
+    call.media->renewIceServers(servers(testHost(2), QStringLiteral("second-secret")));
+    const QString details = call.media->describe();
+    QVERIFY2(details.contains(QStringLiteral("turn://%1:3478?transport=udp").arg(testHost(2))),
+             qPrintable(details));
+    QVERIFY(!details.contains(u"secret")); // credentials stay out of the log
+    QCOMPARE(details.contains(u"relay only"), relayOnly);
 }
 
 QTEST_GUILESS_MAIN(TestMediaSession)

@@ -23,6 +23,8 @@ private Q_SLOTS:
     void restartsJanusOnceWithItsRooms();
     void keepsARoomEnteredAgainAtOnce();
     void tokenJanusDidNotTakeIsNoAdmission();
+    void addressFacts_data();
+    void addressFacts();
 
 private:
     static QJsonObject admit(JanusSupervisor &janus, qint64 room, const QString &tag)
@@ -190,6 +192,40 @@ void TestJanusSupervisor::tokenJanusDidNotTakeIsNoAdmission()
     QVERIFY(::kill(pid, SIGSTOP) == 0);
     const auto resume = qScopeGuard([pid] { ::kill(pid, SIGCONT); });
     QCOMPARE(admit(janus, 1001, QStringLiteral("u2")).value("available"), QJsonValue(false));
+}
+
+void TestJanusSupervisor::addressFacts_data()
+{
+    QTest::addColumn<QString>("interfaceAddress");
+    QTest::addColumn<QString>("publicAddress");
+    QTest::addColumn<QByteArray>("nat"); // empty: no mapping
+    QTest::newRow("reached where it listens")
+        << QStringLiteral("198.51.100.7") << QStringLiteral("198.51.100.7") << QByteArray();
+    QTest::newRow("behind a 1:1 NAT") << QStringLiteral("10.0.0.7") << QStringLiteral("203.0.113.7")
+                                      << QByteArray("nat_1_1_mapping = \"203.0.113.7\"");
+    QTest::newRow("public address unknown")
+        << QStringLiteral("10.0.0.7") << QString() << QByteArray();
+}
+
+void TestJanusSupervisor::addressFacts()
+{
+    QFETCH(QString, interfaceAddress);
+    QFETCH(QString, publicAddress);
+    QFETCH(QByteArray, nat);
+    if (!janusInstalled())
+        QSKIP("Janus is not installed");
+    QTemporaryDir data;
+    JanusSupervisor janus(QStringLiteral("janus"), data.path());
+    janus.setNetwork({interfaceAddress, publicAddress, 31000, 31999});
+    QVERIFY(started(janus));
+    QFile core(data.filePath(QStringLiteral("janus/janus.jcfg")));
+    QVERIFY(core.open(QIODevice::ReadOnly));
+    const QByteArray text = core.readAll();
+    QVERIFY(text.contains("rtp_port_range = \"31000-31999\""));
+    QCOMPARE(text.contains("nat_1_1_mapping"), !nat.isEmpty());
+    if (!nat.isEmpty())
+        QVERIFY(text.contains(nat));
+    QTRY_VERIFY_WITH_TIMEOUT(janus.ready(), 10000); // Janus takes it
 }
 
 QTEST_GUILESS_MAIN(TestJanusSupervisor)
