@@ -1,0 +1,371 @@
+// A two-person call across the network lab at 0, 5 and 10 % UDP loss on one side, both ways
+// (A's uplink and A's downlink): pictures shown intact at the receiver per second against the
+// pictures the sender encoded (the frame stamps), the longest freeze, audio lost after repair
+// and before it, and the selected candidate pair where the engine reports one.
+//
+// A and B are engine drivers (the client's bridge over the real engine, a process each). By
+// default both run on the lab's server host, next to the deployment, with A under a user of its
+// own so that nft can drop A's datagrams (and those sent to A) alone. With --across, A runs on
+// the home host (behind the NAT) and B in the office, and the loss is on the home link: that
+// needs a deployment that hands clients addresses they can reach from other hosts.
+// Run as root:
+//   build/bench/bench_lab_call [--seconds N] [--across]     (60 s per loss by default)
+
+#include "bench/EngineDriverProcess.h"
+#include "tests/support/NetworkLab.h"
+#include "tests/support/ServicesProcess.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+using Host = NetworkLab::Host;
+constexpr uid_t lossyUser = 65534; // nobody: A in the server host, told apart by nft
+constexpr int toneOfA = 440, toneOfB = 660;
+constexpr int bytesPerMs = 96; // recorded sound: 48 kHz, mono, 16 bits
+constexpr int packetMs = 20;   // of audio per packet
+
+qint64 nowMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+/// A's datagrams, and those sent to A on flows A has used, dropped at `percent`, in the
+/// server host where A and B share one network stack.
+QByteArray lossOfUser(int percent)
+{
+    QByteArray rules = "table inet orvlabloss\n"
+                       "delete table inet orvlabloss\n"
+                       "table inet orvlabloss {\n"
+                       "  chain lossy {\n"
+                       "    type filter hook output priority 0;\n";
+    if (percent > 0) {
+        const QByteArray user = QByteArray::number(lossyUser), share = QByteArray::number(percent);
+        rules += "    meta l4proto udp meta skuid " + user + " ct mark set 0x6c\n";
+        rules += "    meta l4proto udp meta skuid " + user + " numgen random mod 100 lt " + share +
+                 " drop\n";
+        rules += "    meta l4proto udp meta skuid != " + user +
+                 " ct mark 0x6c numgen random mod 100 lt " + share + " drop\n";
+    }
+    return rules + "  }\n}\n";
+}
+
+/// One participant: its driver, and the folders it writes its received pictures and sound to.
+struct Participant
+{
+    QString name, stamps, sound;
+    std::unique_ptr<EngineDriverProcess> driver;
+};
+
+bool prepare(Participant &p, const QTemporaryDir &folder, int tone, bool asLossyUser)
+{
+    const QString own = folder.filePath(p.name);
+    p.stamps = own + QStringLiteral("/stamps");
+    p.sound = own + QStringLiteral("/sound");
+    const QString home = own + QStringLiteral("/home");
+    if (!QDir().mkpath(p.sound) || !QDir().mkpath(home))
+        return false;
+    QFile settings(own + QStringLiteral("/engine.ecf"));
+    if (!settings.open(QIODevice::WriteOnly))
+        return false;
+    settings.write(QStringLiteral("[engine]\naudioRecordFolder=%1\ntoneFrequency=%2\n")
+                       .arg(p.sound)
+                       .arg(tone)
+                       .toUtf8());
+    settings.close();
+    if (asLossyUser)
+        for (const QString &path : {folder.path(), own, p.sound, home})
+            if (::chown(QFile::encodeName(path).constData(), lossyUser, lossyUser) != 0 ||
+                !QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner |
+                                                 QFile::ExeOwner | QFile::ReadOther |
+                                                 QFile::ExeOther))
+                return false;
+    p.driver = std::make_unique<EngineDriverProcess>(p.stamps);
+    return true;
+}
+
+QStringList asUser(const QString &home)
+{
+    return {QStringLiteral("setpriv"),
+            QStringLiteral("--reuid=%1").arg(lossyUser),
+            QStringLiteral("--regid=%1").arg(lossyUser),
+            QStringLiteral("--clear-groups"),
+            QStringLiteral("env"),
+            QStringLiteral("HOME=") + home,
+            QStringLiteral("XDG_RUNTIME_DIR=") + home};
+}
+
+/// The figure after `label` in the driver's details line, or -1.
+double figure(const QByteArray &details, const QString &pattern)
+{
+    const auto match = QRegularExpression(pattern).match(QString::fromUtf8(details));
+    return match.hasMatch() ? match.captured(1).toDouble() : -1;
+}
+
+/// What the details line says of the selected candidate pair, or a dash.
+QString selectedPair(const QByteArray &details)
+{
+    const auto match =
+        QRegularExpression(QStringLiteral("([^,:]*pair[^,]*)")).match(QString::fromUtf8(details));
+    return match.hasMatch() ? match.captured(1).trimmed() : QStringLiteral("-");
+}
+
+/// The moments (decoded) of the intact pictures a receiver showed within [from, to).
+QList<qint64> intactPictures(const QString &stampFile, qint64 from, qint64 to)
+{
+    QFile file(stampFile);
+    QList<qint64> shown;
+    QSet<qint64> sent;
+    if (!file.open(QIODevice::ReadOnly))
+        return shown;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const QList<QByteArray> words = line.split(' ');
+        if (words.size() != 2 || words[0] == "sound")
+            continue;
+        const qint64 stamp = words[0].toLongLong(), decoded = words[1].toLongLong();
+        if (decoded >= from && decoded < to && !sent.contains(stamp)) {
+            sent.insert(stamp);
+            shown.append(decoded);
+        }
+    }
+    std::sort(shown.begin(), shown.end());
+    return shown;
+}
+
+qint64 longestFreeze(const QList<qint64> &shown, qint64 from, qint64 to)
+{
+    qint64 longest = 0, last = from;
+    for (qint64 at : shown) {
+        longest = std::max(longest, at - last);
+        last = at;
+    }
+    return std::max(longest, to - last);
+}
+
+/// The sound recorded from the other participant: its one file in the folder.
+QString recording(const QString &folder)
+{
+    const QStringList files = QDir(folder).entryList(QDir::Files, QDir::Time);
+    return files.isEmpty() ? QString() : folder + u'/' + files.first();
+}
+
+/// The tone's amplitude in each 20 ms of raw 48 kHz 16-bit mono sound.
+QList<double> toneLevels(const QByteArray &bytes, int hz)
+{
+    constexpr int count = 48 * packetMs;
+    const auto *samples = reinterpret_cast<const qint16 *>(bytes.constData());
+    const double w = 2 * M_PI * hz / 48000;
+    QList<double> levels;
+    for (qsizetype at = 0; at + count <= bytes.size() / 2; at += count) {
+        double re = 0, im = 0;
+        for (int i = 0; i < count; ++i) {
+            re += samples[at + i] * std::cos(w * i);
+            im -= samples[at + i] * std::sin(w * i);
+        }
+        levels.append(2 * std::hypot(re, im) / count);
+    }
+    return levels;
+}
+
+/// Pieces of 20 ms of the sender's tone missing from what the receiver recorded in a window of
+/// `windowMs`: not written at all, or written without the tone (what repair could not restore).
+int soundLost(const QByteArray &recorded, int hz, qint64 windowMs)
+{
+    const qint64 missingMs = std::max<qint64>(0, windowMs - recorded.size() / bytesPerMs);
+    QList<double> levels = toneLevels(recorded, hz);
+    if (levels.isEmpty())
+        return int(windowMs / packetMs);
+    QList<double> sorted = levels;
+    std::sort(sorted.begin(), sorted.end());
+    const double typical = sorted[sorted.size() / 2];
+    const auto quiet = std::count_if(levels.begin(), levels.end(),
+                                     [typical](double level) { return level < typical / 4; });
+    return int(missingMs / packetMs + quiet);
+}
+
+/// One direction's figures over a window.
+struct Direction
+{
+    double shownPerSecond = 0, sentPerSecond = -1;
+    qint64 freezeMs = 0;
+    int soundLost = 0, soundPackets = 0;
+    double lossBeforeRepair = -1;
+    QString pair;
+};
+
+struct Window
+{
+    qint64 from = 0, to = 0;
+    double encodedAtStart = -1;
+    qint64 recordedAtStart = 0, recordedAtEnd = 0;
+};
+
+const QString encodedPattern = QStringLiteral("sent video[^,]*frames (\\d+) encoded");
+const QString audioLossPattern = QStringLiteral("received audio[^,]*loss ([0-9.]+) %");
+
+Window openWindow(Participant &sender, Participant &receiver)
+{
+    Window w;
+    w.from = nowMs();
+    w.encodedAtStart =
+        figure(sender.driver->ask(QStringLiteral("details"), "details:"), encodedPattern);
+    w.recordedAtStart = QFileInfo(recording(receiver.sound)).size();
+    return w;
+}
+
+Direction closeWindow(const Window &w, Participant &sender, Participant &receiver, int tone)
+{
+    Direction d;
+    d.soundPackets = int((w.to - w.from) / packetMs);
+    const double seconds = double(w.to - w.from) / 1000;
+    const QByteArray sent = sender.driver->ask(QStringLiteral("details"), "details:");
+    const QByteArray received = receiver.driver->ask(QStringLiteral("details"), "details:");
+    const double encoded = figure(sent, encodedPattern);
+    if (encoded >= 0 && w.encodedAtStart >= 0)
+        d.sentPerSecond = (encoded - w.encodedAtStart) / seconds;
+    const QList<qint64> shown = intactPictures(receiver.stamps, w.from, w.to);
+    d.shownPerSecond = shown.size() / seconds;
+    d.freezeMs = longestFreeze(shown, w.from, w.to);
+    QFile sound(recording(receiver.sound));
+    if (sound.open(QIODevice::ReadOnly) && sound.seek(w.recordedAtStart))
+        d.soundLost =
+            soundLost(sound.read(w.recordedAtEnd - w.recordedAtStart), tone, w.to - w.from);
+    else
+        d.soundLost = d.soundPackets = -1;
+    d.lossBeforeRepair = figure(received, audioLossPattern);
+    d.pair = selectedPair(received);
+    return d;
+}
+
+void print(const char *way, int loss, const Direction &d)
+{
+    const double share = d.sentPerSecond > 0 ? 100 * d.shownPerSecond / d.sentPerSecond : -1;
+    const QString sound = d.soundPackets > 0
+                              ? QStringLiteral("%1 of %2 (%3 %)")
+                                    .arg(d.soundLost)
+                                    .arg(d.soundPackets)
+                                    .arg(100.0 * d.soundLost / d.soundPackets, 0, 'f', 1)
+                              : QStringLiteral("-");
+    const QString before = d.lossBeforeRepair >= 0
+                               ? QStringLiteral("%1 %").arg(d.lossBeforeRepair, 0, 'f', 1)
+                               : QStringLiteral("-");
+    std::printf("%-20s %3d %%  intact %5.1f/s of %5.1f/s sent (%5.1f %%)  longest freeze %5lld ms"
+                "  audio lost after repair %s, received loss %s  pair %s\n",
+                way, loss, d.shownPerSecond, d.sentPerSecond, share,
+                static_cast<long long>(d.freezeMs), qPrintable(sound), qPrintable(before),
+                qPrintable(d.pair));
+    std::fflush(stdout);
+}
+
+bool setLoss(NetworkLab &lab, bool across, int percent)
+{
+    if (!across)
+        return lab.loadRules(Host::Server, lossOfUser(percent));
+    return lab.setLoss(NetworkLab::Link::Home, NetworkLab::Direction::Up, percent) &&
+           lab.setLoss(NetworkLab::Link::Home, NetworkLab::Direction::Down, percent);
+}
+
+int fail(const char *why)
+{
+    std::fprintf(stderr, "bench_lab_call: %s\n", why);
+    return 1;
+}
+
+bool joinCall(Participant &p, const QStringList &launcher, const QString &user,
+              const QString &portal)
+{
+    p.driver->setLauncher(launcher);
+    if (!p.driver->start({QStringLiteral("--view")}))
+        return false;
+    p.driver->tell(QStringLiteral("login ") + user + u' ' + user + QStringLiteral("1234 ") +
+                   portal);
+    if (!p.driver->waitFor("loginSuccess"))
+        return false;
+    p.driver->tell(QStringLiteral("settings ") + QFileInfo(p.stamps).path() +
+                   QStringLiteral("/engine.ecf"));
+    p.driver->tell(QStringLiteral("entity 1002"));
+    p.driver->tell(QStringLiteral("join 1002")); // alice's room
+    return p.driver->waitFor("conference");
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList arguments = app.arguments();
+    const bool across = arguments.contains(QStringLiteral("--across"));
+    const qsizetype at = arguments.indexOf(QStringLiteral("--seconds"));
+    const int seconds = at > 0 ? std::max(1, arguments.value(at + 1).toInt()) : 60;
+    if (const QString why = NetworkLab::unavailable(); !why.isEmpty())
+        return fail(qPrintable(why));
+    NetworkLab lab;
+    if (!lab.build())
+        return fail(qPrintable(lab.error()));
+
+    ServicesProcess services(QStringLiteral(ORVALE_SERVICES), NetworkLab::address(Host::Server));
+    services.setLauncher(lab.launcher(Host::Server));
+    if (!services.start(true))
+        return fail(
+            qPrintable(QStringLiteral("orvale-services did not start: ") + services.output()));
+    QTemporaryDir folder;
+    Participant a{QStringLiteral("a"), {}, {}, {}}, b{QStringLiteral("b"), {}, {}, {}};
+    if (!prepare(a, folder, toneOfA, !across) || !prepare(b, folder, toneOfB, false))
+        return fail("could not prepare the participants' folders");
+    const QStringList launcherOfA =
+        across ? lab.launcher(Host::Home)
+               : lab.launcher(Host::Server) + asUser(folder.filePath(QStringLiteral("a/home")));
+    const QStringList launcherOfB = lab.launcher(across ? Host::Office : Host::Server);
+    if (!joinCall(a, launcherOfA, QStringLiteral("alice"), services.portal()) ||
+        !joinCall(b, launcherOfB, QStringLiteral("bob"), services.portal()))
+        return fail("a participant did not get into the call");
+    // Both see each other before any measure.
+    if (!QTest::qWaitFor(
+            [&] {
+                const qint64 now = nowMs();
+                return !intactPictures(a.stamps, now - 1000, now).isEmpty() &&
+                       !intactPictures(b.stamps, now - 1000, now).isEmpty() &&
+                       figure(a.driver->ask(QStringLiteral("details"), "details:"),
+                              encodedPattern) >= 0 &&
+                       !recording(a.sound).isEmpty() && !recording(b.sound).isEmpty();
+            },
+            30000))
+        return fail(qPrintable(QStringLiteral("no pictures or sound came through (%1 %2 %3 %4)")
+                                   .arg(QDir(a.sound).entryList(QDir::Files).join(u' '),
+                                        QDir(b.sound).entryList(QDir::Files).join(u' '))
+                                   .arg(QFileInfo(a.stamps).size())
+                                   .arg(QFileInfo(b.stamps).size())));
+
+    std::printf("%s, %d s per loss, loss on A's side (%s):\n",
+                across ? "A at home behind the NAT, B in the office" : "A and B on the server host",
+                seconds, across ? "the home link" : "A's own datagrams");
+    for (int loss : {0, 5, 10}) {
+        if (!setLoss(lab, across, loss))
+            return fail(qPrintable(lab.error()));
+        QTest::qWait(2000); // the repair settles on the new link
+        Window up = openWindow(a, b), down = openWindow(b, a);
+        QTest::qWait(seconds * 1000);
+        up.to = down.to = nowMs();
+        up.recordedAtEnd = QFileInfo(recording(b.sound)).size();
+        down.recordedAtEnd = QFileInfo(recording(a.sound)).size();
+        print("A→B (A's uplink)", loss, closeWindow(up, a, b, toneOfA));
+        print("B→A (A's downlink)", loss, closeWindow(down, b, a, toneOfB));
+    }
+    setLoss(lab, across, 0);
+    return 0;
+}
