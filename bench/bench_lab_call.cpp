@@ -212,6 +212,7 @@ struct Window
 {
     qint64 from = 0, to = 0;
     double encodedAtStart = -1;
+    qint64 encodedAskedAt = 0; // the reading's own moment: the window opens just before
     qint64 recordedAtStart = 0, recordedAtEnd = 0;
 };
 
@@ -224,6 +225,7 @@ Window openWindow(Participant &sender, Participant &receiver)
     w.from = nowMs();
     w.encodedAtStart =
         figure(sender.driver->ask(QStringLiteral("details"), "details:"), encodedPattern);
+    w.encodedAskedAt = nowMs();
     w.recordedAtStart = QFileInfo(recording(receiver.sound)).size();
     return w;
 }
@@ -234,10 +236,12 @@ Direction closeWindow(const Window &w, Participant &sender, Participant &receive
     d.soundPackets = int((w.to - w.from) / packetMs);
     const double seconds = double(w.to - w.from) / 1000;
     const QByteArray sent = sender.driver->ask(QStringLiteral("details"), "details:");
+    const qint64 sentAskedAt = nowMs();
     const QByteArray received = receiver.driver->ask(QStringLiteral("details"), "details:");
     const double encoded = figure(sent, encodedPattern);
     if (encoded >= 0 && w.encodedAtStart >= 0)
-        d.sentPerSecond = (encoded - w.encodedAtStart) / seconds;
+        d.sentPerSecond =
+            (encoded - w.encodedAtStart) * 1000 / double(sentAskedAt - w.encodedAskedAt);
     const QList<qint64> shown = intactPictures(receiver.stamps, w.from, w.to);
     d.shownPerSecond = shown.size() / seconds;
     d.freezeMs = longestFreeze(shown, w.from, w.to);
