@@ -211,10 +211,26 @@ void Preferences::setSystemTime(qint64 value)
     m_settings.setValue(key("systemTime"), value);
 }
 
+bool Preferences::signedInSecurely() const
+{
+    return m_settings.value(key("SignedInSecurely"), false).toBool();
+}
+
+void Preferences::setSignedInSecurely(bool secure)
+{
+    m_settings.setValue(key("SignedInSecurely"), secure);
+}
+
+QString Preferences::webServiceBase(const QString &host) const
+{
+    if (signedInSecurely() && !host.isEmpty() && host == userIp())
+        return QStringLiteral("https://%1:9090").arg(host);
+    return QStringLiteral("http://%1:8080").arg(host);
+}
+
 QString Preferences::liveServiceUrl() const
 {
-    const QString fallback =
-        userIp().isEmpty() ? QString() : QStringLiteral("http://%1:8080").arg(userIp());
+    const QString fallback = userIp().isEmpty() ? QString() : webServiceBase(userIp());
     return m_settings.value(key("Deployment/liveServiceUrl"), fallback).toString();
 }
 

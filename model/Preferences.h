@@ -53,6 +53,15 @@ public:
     qint64 systemTime() const;
     void setSystemTime(qint64 value);
 
+    /// Whether the last sign-in went through the HTTPS login. The services of that server are
+    /// then reached over HTTPS too, so that a broadcast list or an update link cannot be swapped
+    /// on the way by someone answering the plain port.
+    bool signedInSecurely() const;
+    void setSignedInSecurely(bool secure);
+    /// "scheme://host:port" of the company's web services at `host`: HTTPS on the TLS login port
+    /// for the server of a secure sign-in, the plain web port otherwise.
+    QString webServiceBase(const QString &host) const;
+
     // Deployment: addresses of the company's services, by default on the login server.
     QString liveServiceUrl() const;
     void setLiveServiceUrl(const QString &url);

@@ -8,8 +8,9 @@
 
 QString VersionCheck::versionAddress()
 {
-    return QStringLiteral("http://%1:8080/quilber/webservice/UserService/getVersion")
-        .arg(Preferences().updateHost());
+    const Preferences preferences;
+    return preferences.webServiceBase(preferences.updateHost()) +
+           QLatin1String("/quilber/webservice/UserService/getVersion");
 }
 
 NetWork *VersionCheck::versionRequest()

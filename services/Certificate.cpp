@@ -5,17 +5,44 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <algorithm>
+
 namespace {
 
-bool make(const QString &dir, const QString &host, QString *error)
+QString altName(const QString &name)
+{
+    return QHostAddress(name).isNull() ? QStringLiteral("DNS:") + name
+                                       : QStringLiteral("IP:") + name;
+}
+
+/// Whether the certificate at `path` names every one of `names`.
+bool names(const QString &path, const QStringList &names)
+{
+    const auto certificates = QSslCertificate::fromPath(path);
+    if (certificates.isEmpty())
+        return false;
+    const auto held = certificates.first().subjectAlternativeNames();
+    return std::all_of(names.begin(), names.end(), [&held](const QString &name) {
+        const QHostAddress address(name);
+        return address.isNull()
+                   ? held.contains(QSsl::DnsEntry, name)
+                   : std::any_of(held.begin(), held.end(), [&address](const QString &entry) {
+                         return QHostAddress(entry) == address;
+                     });
+    });
+}
+
+bool make(const QString &dir, const QStringList &names, QString *error)
 {
     const QString openssl = QStandardPaths::findExecutable(QStringLiteral("openssl"));
     if (openssl.isEmpty()) {
         *error = QStringLiteral("openssl is missing");
         return false;
     }
-    const QString name =
-        QHostAddress(host).isNull() ? QStringLiteral("DNS:") + host : QStringLiteral("IP:") + host;
+    QStringList alt;
+    for (const QString &name : names)
+        alt.append(altName(name));
+    alt.append(QStringLiteral("DNS:localhost"));
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(openssl,
@@ -23,9 +50,9 @@ bool make(const QString &dir, const QString &host, QString *error)
                    QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-keyout"),
                    dir + QStringLiteral("/key.pem"), QStringLiteral("-out"),
                    dir + QStringLiteral("/cert.pem"), QStringLiteral("-days"),
-                   QStringLiteral("3650"), QStringLiteral("-subj"), QStringLiteral("/CN=") + host,
-                   QStringLiteral("-addext"),
-                   QStringLiteral("subjectAltName=") + name + QStringLiteral(",DNS:localhost")});
+                   QStringLiteral("3650"), QStringLiteral("-subj"),
+                   QStringLiteral("/CN=") + names.first(), QStringLiteral("-addext"),
+                   QStringLiteral("subjectAltName=") + alt.join(u',')});
     if (!process.waitForFinished(60000) || process.exitCode() != 0) {
         *error = QStringLiteral("openssl failed: ") + QString::fromLocal8Bit(process.readAll());
         return false;
@@ -36,12 +63,13 @@ bool make(const QString &dir, const QString &host, QString *error)
 
 } // namespace
 
-bool Certificate::load(const QString &dir, const QString &host, QSslCertificate *certificate,
+bool Certificate::load(const QString &dir, const QStringList &names, QSslCertificate *certificate,
                        QSslKey *key, QString *error)
 {
-    if ((!QFile::exists(dir + QStringLiteral("/cert.pem")) ||
-         !QFile::exists(dir + QStringLiteral("/key.pem"))) &&
-        !make(dir, host, error))
+    // A deployment given a new public name gets a certificate that names it.
+    if ((!QFile::exists(dir + QStringLiteral("/key.pem")) ||
+         !::names(dir + QStringLiteral("/cert.pem"), names)) &&
+        !make(dir, names, error))
         return false;
     QFile certFile(dir + QStringLiteral("/cert.pem"));
     QFile keyFile(dir + QStringLiteral("/key.pem"));

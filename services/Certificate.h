@@ -7,7 +7,8 @@
 class Certificate final
 {
 public:
-    /// Loads cert.pem and key.pem of `dir`, making them for `host` when missing.
-    static bool load(const QString &dir, const QString &host, QSslCertificate *certificate,
+    /// Loads cert.pem and key.pem of `dir`, making them for `names` (host names or addresses,
+    /// the first one its common name) when missing or made for other names.
+    static bool load(const QString &dir, const QStringList &names, QSslCertificate *certificate,
                      QSslKey *key, QString *error);
 };

@@ -64,10 +64,10 @@ bool linkOnly(const QString &folder, const QString &module)
     return QFile::link(module, dir.filePath(QFileInfo(module).fileName()));
 }
 
-quint16 freePort()
+quint16 freePort(const QString &address)
 {
     QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
+    return probe.listen(QHostAddress(address), 0) ? probe.serverPort() : 0;
 }
 
 } // namespace
@@ -103,9 +103,29 @@ JanusSupervisor::~JanusSupervisor()
     }
 }
 
+void JanusSupervisor::setAddress(const QString &address, quint16 port, const QString &publicHost,
+                                 const QString &frontBase)
+{
+    m_address = address;
+    m_fixedPort = port;
+    m_publicHost = publicHost.contains(u':') ? u'[' + publicHost + u']' : publicHost;
+    m_frontBase = frontBase;
+}
+
 QString JanusSupervisor::url() const
 {
-    return QStringLiteral("http://127.0.0.1:%1/janus").arg(m_port);
+    if (!m_frontBase.isEmpty())
+        return m_frontBase + QStringLiteral("/janus");
+    return QStringLiteral("http://%1:%2/janus").arg(m_publicHost).arg(m_port);
+}
+
+QString JanusSupervisor::apiUrl() const
+{
+    const QHostAddress listening(m_address);
+    const bool any = listening == QHostAddress::AnyIPv4 || listening == QHostAddress::AnyIPv6;
+    return QStringLiteral("http://%1:%2/janus")
+        .arg(any ? QStringLiteral("127.0.0.1") : m_address)
+        .arg(m_port);
 }
 
 bool JanusSupervisor::writeConfiguration(QString *error)
@@ -119,7 +139,7 @@ bool JanusSupervisor::writeConfiguration(QString *error)
         return false;
     }
     m_executable = program;
-    m_port = freePort();
+    m_port = m_fixedPort != 0 ? m_fixedPort : freePort(m_address);
     const QString f = m_folder;
     const bool ok =
         QDir().mkpath(f + QStringLiteral("/empty")) &&
@@ -142,11 +162,12 @@ bool JanusSupervisor::writeConfiguration(QString *error)
                       .arg(f)) &&
         writeFile(f + QStringLiteral("/janus.transport.http.jcfg"),
                   QStringLiteral("general: {\n  json = \"compact\"\n  base_path = \"/janus\"\n"
-                                 "  http = true\n  port = %1\n  ip = \"127.0.0.1\"\n"
+                                 "  http = true\n  port = %1\n  ip = \"%2\"\n"
                                  "  https = false\n}\n"
                                  "admin: {\n  admin_http = false\n  admin_https = false\n}\n"
                                  "cors: {\n}\n")
-                      .arg(m_port)) &&
+                      .arg(m_port)
+                      .arg(m_address)) &&
         writeFile(f + QStringLiteral("/janus.plugin.videoroom.jcfg"),
                   QStringLiteral("general: {\n  admin_key = \"%1\"\n}\n").arg(m_adminKey));
     if (!ok || m_port == 0)
@@ -215,7 +236,8 @@ void JanusSupervisor::pollReady(int attempts)
                      return fail();
                  m_sessionId = session;
                  m_keepAlive.start();
-                 qInfo("janus ready at %s", qPrintable(url()));
+                 qInfo("janus ready at %s, for engines at %s", qPrintable(apiUrl()),
+                       qPrintable(url()));
                  for (auto it = m_rooms.begin(); it != m_rooms.end(); ++it)
                      createRoom(it.key());
              });
@@ -225,7 +247,7 @@ void JanusSupervisor::pollReady(int attempts)
 void JanusSupervisor::post(const QString &path, QJsonObject body, Reply done)
 {
     body.insert("transaction", transaction());
-    QNetworkRequest request(QUrl(url() + path));
+    QNetworkRequest request(QUrl(apiUrl() + path));
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
     request.setTransferTimeout(5000);
     QNetworkReply *reply = m_http.post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));

@@ -32,7 +32,12 @@ public:
     /// Writes the configuration and starts Janus; false (with the reason) when it cannot run.
     bool start(QString *error);
     bool ready() const { return m_sessionId != 0; }
-    /// Where engines reach Janus: "http://127.0.0.1:<port>/janus".
+    /// Janus's API listens on `address` (loopback by default) and `port` (0: any free one);
+    /// engines reach it through the TLS front at `frontBase` + "/janus" when given, otherwise
+    /// directly at `publicHost`.
+    void setAddress(const QString &address, quint16 port, const QString &publicHost,
+                    const QString &frontBase = {});
+    /// Where engines reach Janus, e.g. "http://127.0.0.1:<port>/janus".
     QString url() const;
     qint64 pid() const { return m_process.processId(); }
 
@@ -60,6 +65,8 @@ private:
         Reply done;
     };
     bool writeConfiguration(QString *error);
+    /// Where the supervisor itself reaches Janus's API.
+    QString apiUrl() const;
     void pollReady(int attempts);
     void post(const QString &path, QJsonObject body, Reply done = {});
     /// Asks the VideoRoom plugin about `room`, after the requests about it made before.
@@ -79,6 +86,10 @@ private:
     QNetworkAccessManager m_http;
     QTimer m_keepAlive;
     quint16 m_port = 0;
+    quint16 m_fixedPort = 0;
+    QString m_address = QStringLiteral("127.0.0.1");
+    QString m_publicHost = QStringLiteral("127.0.0.1");
+    QString m_frontBase;
     QString m_roomSecret;
     QString m_adminKey;
     qint64 m_sessionId = 0;

@@ -66,7 +66,7 @@ QHttpServerResponse LiveEndpoint::liveList(const QString &coId) const
             {QStringLiteral("onLineNum"), QString::number(b.startsAt > now ? 0 : 37)},
             {QStringLiteral("onlineMax"), QString::number(b.onlineMax)},
             {QStringLiteral("rtmpAddress"),
-             QStringLiteral("rtmp://%1/live/%2").arg(m_config.host, b.channelId)},
+             QStringLiteral("rtmp://%1/live/%2").arg(m_config.advertisedHost(), b.channelId)},
             {QStringLiteral("liveRemark"), b.liveRemark},
             {QStringLiteral("timestamp"), b.startsAt > now ? b.startsAt - now : 0},
         });

@@ -70,7 +70,7 @@ QByteArray LoginEndpoint::userRecord(const Account &account) const
     return resultJson({
         {QStringLiteral("msgType"), 1},
         {QStringLiteral("msg"), QStringLiteral("登录成功")},
-        {QStringLiteral("agrees"), 0},
+        {QStringLiteral("agrees"), m_config.behindFront() ? 1 : 0}, // the portal is https
         {QStringLiteral("portal"), m_config.portalAuthority()},
         {QStringLiteral("coId"), account.coId},
         {QStringLiteral("isshare"), 1},

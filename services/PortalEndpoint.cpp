@@ -244,7 +244,8 @@ PortalEndpoint::Outcome PortalEndpoint::joinIpcConference(const Fields &fields,
                                                           const Account &caller) const
 {
     const QString domain = fields.value(QStringLiteral("domain"));
-    if (domain != m_config.host && domain != m_config.portalAuthority())
+    if (domain != m_config.host && domain != m_config.advertisedHost() &&
+        domain != m_config.portalAuthority())
         return {{}, QStringLiteral("Unable to join the conference")};
     return admit(m_db.entryByExtensionOrName(fields.value(QStringLiteral("local-part"))),
                  fields.value(QStringLiteral("PIN")), caller);

@@ -56,16 +56,37 @@ bool ServiceHost::openData(QString *error)
     return true;
 }
 
+QStringList ServiceHost::certificateNames() const
+{
+    QStringList names{m_config.advertisedHost()};
+    const QHostAddress listening(m_config.host);
+    if (m_config.host != names.first() && !listening.isNull() &&
+        listening != QHostAddress::AnyIPv4 && listening != QHostAddress::AnyIPv6)
+        names.append(m_config.host);
+    return names;
+}
+
 bool ServiceHost::start(QString *error)
 {
+    // Clients on other machines would be told to reach the deployment at 0.0.0.0.
+    const QHostAddress listening(m_config.host);
+    if (m_config.publicName.isEmpty() &&
+        (listening == QHostAddress::AnyIPv4 || listening == QHostAddress::AnyIPv6)) {
+        *error = QStringLiteral("listening on %1 needs a public name (--public-url): the name "
+                                "or address clients reach this machine by")
+                     .arg(m_config.host);
+        return false;
+    }
     if (!openData(error))
         return false;
     QSslKey key;
-    if (!Certificate::load(m_config.dataDir, m_config.host, &m_certificate, &key, error))
+    if (!Certificate::load(m_config.dataDir, certificateNames(), &m_certificate, &key, error))
         return false;
     m_tls.sslSetup(m_certificate, key);
 
     routeWebSite(m_plain);
+    // A client that signed in over TLS reaches the version and live services there too.
+    routeWebSite(m_tls);
     routeLogin(m_plain, QStringLiteral("/webservice/UserService"));
     routeLogin(m_tls, QStringLiteral("/webservice/UserService/loginJson"));
     routePortal(m_portalServer);
@@ -84,6 +105,11 @@ void ServiceHost::startMedia()
     if (!m_config.media)
         return;
     m_janus = std::make_unique<JanusSupervisor>(m_config.janus, m_config.dataDir);
+    // Behind the front Janus is reached through it only; otherwise where the services are.
+    if (m_config.behindFront())
+        m_janus->setAddress(QStringLiteral("127.0.0.1"), m_config.janusPort, {}, m_config.base(0));
+    else
+        m_janus->setAddress(m_config.host, m_config.janusPort, m_config.advertisedHost());
     QString why;
     if (!m_janus->start(&why))
         qWarning("calls without media: %s", qPrintable(why)); // the tiles will say so

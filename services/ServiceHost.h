@@ -41,6 +41,7 @@ private:
     void routeWebSite(QHttpServer &server);
     void routeLogin(QHttpServer &server, const QString &path);
     void routePortal(QHttpServer &server);
+    QStringList certificateNames() const;
     bool listen(QHttpServer &server, quint16 *port, QString *error);
     void startMedia();
 

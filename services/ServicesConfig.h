@@ -20,9 +20,34 @@ struct ServicesConfig
     int portalReplyDelayMs = 0;
     int pingIntervalMs = 10000; ///< the conference service pings every engine this often
     int silenceLimitMs = 30000; ///< and drops one that has sent nothing, not even a pong, this long
+    /// The name clients reach the deployment by (a host name or an address), separate from
+    /// `host`, where it listens; empty: `host`. Everything handed to clients names it.
+    QString publicName;
+    /// The port of the TLS front (nginx) at `publicName` that every connection of the clients
+    /// goes through, https and wss; 0: clients reach the deployment's own listeners over http.
+    quint16 frontPort = 0;
+    quint16 janusPort = 0; ///< Janus's API port (0: any free one); the front's site names it
 
+    QString advertisedHost() const { return publicName.isEmpty() ? host : publicName; }
+    bool behindFront() const { return frontPort != 0; }
     /// "host:port" of the portal as the login reply names it.
-    QString portalAuthority() const { return host + u':' + QString::number(portalPort); }
-    QString loginBase() const { return QStringLiteral("http://%1:%2").arg(host).arg(loginPort); }
-    QString portalBase() const { return QStringLiteral("http://%1:%2").arg(host).arg(portalPort); }
+    QString portalAuthority() const { return authority(behindFront() ? frontPort : portalPort); }
+    QString loginBase() const { return base(loginPort); }
+    QString portalBase() const { return base(portalPort); }
+    /// Where clients reach one of the deployment's own listeners, through the front if any.
+    QString base(quint16 ownPort) const
+    {
+        if (!behindFront())
+            return QStringLiteral("http://") + authority(ownPort);
+        return frontPort == 443 ? QStringLiteral("https://") + bracketed()
+                                : QStringLiteral("https://") + authority(frontPort);
+    }
+
+private:
+    QString bracketed() const
+    {
+        const QString name = advertisedHost();
+        return name.contains(u':') ? u'[' + name + u']' : name; // an IPv6 address
+    }
+    QString authority(quint16 port) const { return bracketed() + u':' + QString::number(port); }
 };

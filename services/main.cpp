@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QStandardPaths>
+#include <QUrl>
 
 #include <QSocketNotifier>
 
@@ -22,6 +23,24 @@ bool readPort(const QCommandLineParser &parser, const QString &name, quint16 *po
     if (!ok || value > 65535)
         return false;
     *port = quint16(value);
+    return true;
+}
+
+/// "https://name[:port]" (the TLS front at that port, 443 by default) or "http://name" (or the
+/// bare name: the deployment's own ports); empty leaves the listen address as the public one.
+bool readPublicUrl(const QString &text, ServicesConfig *config)
+{
+    if (text.isEmpty())
+        return true;
+    const QUrl url(text.contains(QStringLiteral("://")) ? text : QStringLiteral("http://") + text,
+                   QUrl::StrictMode);
+    const bool https = url.scheme() == u"https";
+    if (!url.isValid() || url.host().isEmpty() || (!https && url.scheme() != u"http") ||
+        (!https && url.port() != -1) || !url.userInfo().isEmpty() ||
+        (!url.path().isEmpty() && url.path() != u"/") || url.hasQuery() || url.hasFragment())
+        return false;
+    config->publicName = url.host();
+    config->frontPort = https ? quint16(url.port(443)) : 0;
     return true;
 }
 
@@ -64,6 +83,8 @@ int main(int argc, char *argv[])
          QStringLiteral("port")},
         {QStringLiteral("portal-port"), QStringLiteral("Portal port (0: any)."),
          QStringLiteral("port")},
+        {QStringLiteral("janus-port"), QStringLiteral("Janus's API port (default: any free one)."),
+         QStringLiteral("port")},
         {QStringLiteral("data"), QStringLiteral("Data folder."), QStringLiteral("dir")},
         {QStringLiteral("max-lines"), QStringLiteral("Concurrent conference lines."),
          QStringLiteral("count")},
@@ -80,6 +101,10 @@ int main(int argc, char *argv[])
         {QStringLiteral("janus"), QStringLiteral("The Janus program carrying the calls' media."),
          QStringLiteral("path")},
         {QStringLiteral("no-media"), QStringLiteral("Calls without audio and video.")},
+        {QStringLiteral("public-url"),
+         QStringLiteral("How clients reach the deployment: https://<name>[:port] through the TLS "
+                        "front, or http://<name> on its own ports."),
+         QStringLiteral("url")},
     });
     parser.process(app);
 
@@ -99,9 +124,15 @@ int main(int argc, char *argv[])
         config.pingIntervalMs = parser.value(QStringLiteral("ping-interval")).toInt();
     if (parser.isSet(QStringLiteral("silence-limit")))
         config.silenceLimitMs = parser.value(QStringLiteral("silence-limit")).toInt();
+    if (!readPublicUrl(parser.value(QStringLiteral("public-url")), &config)) {
+        std::fprintf(stderr, "orvale-services: --public-url takes https://<name>[:port] or "
+                             "http://<name>\n");
+        return 2;
+    }
     if (!readPort(parser, QStringLiteral("login-port"), &config.loginPort) ||
         !readPort(parser, QStringLiteral("tls-port"), &config.tlsPort) ||
-        !readPort(parser, QStringLiteral("portal-port"), &config.portalPort)) {
+        !readPort(parser, QStringLiteral("portal-port"), &config.portalPort) ||
+        !readPort(parser, QStringLiteral("janus-port"), &config.janusPort)) {
         std::fprintf(stderr, "orvale-services: a port must be a number from 0 to 65535\n");
         return 2;
     }
@@ -115,6 +146,7 @@ int main(int argc, char *argv[])
     const ServicesConfig &c = host.config();
     std::printf("orvale-services listening on %s: login=%u tls=%u portal=%u data=%s\n",
                 qPrintable(c.host), c.loginPort, c.tlsPort, c.portalPort, qPrintable(c.dataDir));
+    std::printf("orvale-services reached at %s\n", qPrintable(c.loginBase()));
     std::fflush(stdout);
     quitOnSignals(app);
     return app.exec();

@@ -19,6 +19,7 @@ private Q_SLOTS:
     void storedValues();
     void liveVolume_data();
     void liveVolume();
+    void deploymentFollowsServerAddress_data();
     void deploymentFollowsServerAddress();
     void storeIsPrivate_data();
     void storeIsPrivate();
@@ -82,15 +83,37 @@ void TestPreferences::liveVolume()
     QTEST(prefs.directLiveStartVolume(), "startVolume");
 }
 
+void TestPreferences::deploymentFollowsServerAddress_data()
+{
+    QTest::addColumn<bool>("secure");
+    QTest::addColumn<QString>("updateHost");
+    QTest::addColumn<QString>("live");
+    QTest::addColumn<QString>("version");
+    QTest::newRow("plain sign-in") << false << ""
+                                   << "http://127.0.0.5:8080"
+                                   << "http://127.0.0.5:8080";
+    QTest::newRow("secure sign-in") << true << ""
+                                    << "https://127.0.0.5:9090"
+                                    << "https://127.0.0.5:9090";
+    QTest::newRow("secure sign-in, another update host") << true << "updates.example"
+                                                         << "https://127.0.0.5:9090"
+                                                         << "http://updates.example:8080";
+}
+
 void TestPreferences::deploymentFollowsServerAddress()
 {
+    QFETCH(bool, secure);
+    QFETCH(QString, updateHost);
     TestHome home;
     Preferences prefs;
     prefs.setUserIp(QStringLiteral("127.0.0.5"));
-    QCOMPARE(prefs.liveServiceUrl(), QStringLiteral("http://127.0.0.5:8080"));
-    QCOMPARE(prefs.updateHost(), QStringLiteral("127.0.0.5"));
-    prefs.setLiveServiceUrl(QStringLiteral("https://live.example"));
-    QCOMPARE(prefs.liveServiceUrl(), QStringLiteral("https://live.example"));
+    prefs.setSignedInSecurely(secure);
+    if (!updateHost.isEmpty())
+        prefs.setUpdateHost(updateHost);
+    QTEST(prefs.liveServiceUrl(), "live");
+    QTEST(prefs.webServiceBase(prefs.updateHost()), "version");
+    prefs.setLiveServiceUrl(QStringLiteral("http://live.example"));
+    QCOMPARE(prefs.liveServiceUrl(), QStringLiteral("http://live.example"));
 }
 
 void TestPreferences::storeIsPrivate_data()

@@ -4,6 +4,7 @@
 #include "net/NetWork.h"
 #include "net/SoapFault.h"
 #include "net/StringHelper.h"
+#include "services/JanusSupervisor.h"
 #include "services/ServiceHost.h"
 #include "tests/support/TestDeployment.h"
 #include "tests/support/TestHome.h"
@@ -108,6 +109,9 @@ private Q_SLOTS:
     void liveService();
     void hlsStream();
     void invitationPage();
+    void publicName_data();
+    void publicName();
+    void listenEverywhereNeedsPublicName();
 
 private:
     Outcome portal(const QString &body, const QString &action, const QString &authorization = {});
@@ -214,7 +218,12 @@ void TestServices::loginOverTls()
     QSslConfiguration::setDefaultConfiguration(trusting);
     NetWork::manager()->clearConnectionCache();
     const Outcome trusted = attempt();
+    // A client that signed in here asks for updates here too.
+    const Outcome version = await(NetWork::initWithUrlString(
+        base + QStringLiteral("/quilber/webservice/UserService/getVersion"),
+        NetWork::Params{{QStringLiteral("clientType"), QStringLiteral("mac")}}));
     QSslConfiguration::setDefaultConfiguration(saved);
+    QVERIFY2(version.success, qPrintable(version.error.message));
     QVERIFY2(trusted.success, qPrintable(trusted.error.message));
     QCOMPARE(int(LoginRequest::decodeReply(trusted.value).outcome),
              int(LoginReply::Outcome::Accepted));
@@ -582,6 +591,139 @@ void TestServices::invitationPage()
             .body);
     QVERIFY(!attack.contains(QStringLiteral("<script")));
     QVERIFY(attack.contains(QStringLiteral("orvale://join?key=%22%3E%3Cscript%3E")));
+}
+
+void TestServices::publicName_data()
+{
+    // Expected addresses: {login} and {portal} stand for the deployment's own ports.
+    QTest::addColumn<QString>("publicName");
+    QTest::addColumn<int>("frontPort");
+    QTest::addColumn<QString>("web");
+    QTest::addColumn<QString>("portalAuthority");
+    QTest::addColumn<QString>("roomLinks");
+    QTest::addColumn<QString>("relay");
+    QTest::addColumn<int>("agrees");
+    QTest::newRow("listen address") << QString() << 0 << "http://127.0.0.1:{login}"
+                                    << "127.0.0.1:{portal}"
+                                    << "http://127.0.0.1:{portal}/"
+                                    << "http://127.0.0.1:" << 0;
+    QTest::newRow("name, own ports")
+        << "conf.example.test" << 0 << "http://conf.example.test:{login}"
+        << "conf.example.test:{portal}"
+        << "http://conf.example.test:{portal}/"
+        << "http://conf.example.test:" << 0;
+    QTest::newRow("address, own ports") << "192.0.2.10" << 0 << "http://192.0.2.10:{login}"
+                                        << "192.0.2.10:{portal}"
+                                        << "http://192.0.2.10:{portal}/"
+                                        << "http://192.0.2.10:" << 0;
+    QTest::newRow("front on 443") << "conf.example.test" << 443 << "https://conf.example.test"
+                                  << "conf.example.test:443"
+                                  << "https://conf.example.test/"
+                                  << "https://conf.example.test/janus" << 1;
+    QTest::newRow("front on 8443")
+        << "conf.example.test" << 8443 << "https://conf.example.test:8443"
+        << "conf.example.test:8443"
+        << "https://conf.example.test:8443/"
+        << "https://conf.example.test:8443/janus" << 1;
+}
+
+void TestServices::publicName()
+{
+    QFETCH(QString, publicName);
+    QFETCH(int, frontPort);
+    QFETCH(QString, web);
+    QFETCH(QString, portalAuthority);
+    QFETCH(QString, roomLinks);
+    QFETCH(QString, relay);
+    QFETCH(int, agrees);
+    QTemporaryDir dir;
+    ServicesConfig config;
+    config.loginPort = config.tlsPort = config.portalPort = 0;
+    config.dataDir = dir.path();
+    config.makeStream = false;
+    config.publicName = publicName;
+    config.frontPort = quint16(frontPort);
+    config.media = true; // a Janus that cannot start: still one relay address to hand out
+    config.janus = dir.filePath(QStringLiteral("no-janus"));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^calls without media")));
+    ServiceHost host(config);
+    QString error;
+    QVERIFY2(host.start(&error), qPrintable(error));
+    const auto fill = [&host](QString text) {
+        return text.replace(QStringLiteral("{login}"), QString::number(host.config().loginPort))
+            .replace(QStringLiteral("{portal}"), QString::number(host.config().portalPort));
+    };
+    // The deployment itself is reached where it listens, whatever it tells its clients.
+    const QString direct = QStringLiteral("http://127.0.0.1:%1").arg(host.config().loginPort);
+    const QString portalDirect =
+        QStringLiteral("http://127.0.0.1:%1/services/v1_1/PortalUserService?")
+            .arg(host.config().portalPort);
+
+    AppStatus::shareStatus()->setIsSignIn(false);
+    NetWork *login = NetWork::initWithUrlString(
+        LoginRequest::requestAddress(LoginRequest::Attempt::Plain, direct),
+        LoginRequest::envelope(QStringLiteral("a"), QStringLiteral("demo"),
+                               QStringLiteral("demo1234"), QStringLiteral("127.0.0.1")),
+        QStringLiteral("loginJson"));
+    const Outcome signedIn = await(login);
+    QVERIFY(signedIn.success);
+    const QVariantMap record = LoginRequest::decodeReply(signedIn.value).record;
+    QCOMPARE(record.value(QStringLiteral("portal")).toString(), fill(portalAuthority));
+    QCOMPARE(record.value(QStringLiteral("agrees")).toInt(), agrees);
+    QVERIFY(record.value(QStringLiteral("address")).toString().startsWith(fill(web) + u'/'));
+    QVERIFY(record.value(QStringLiteral("roleUrl")).toString().startsWith(fill(web) + u'/'));
+
+    AppStatus::shareStatus()->setIsSignIn(true);
+    const Outcome account =
+        await(NetWork::initWithUrlString(portalDirect, QStringLiteral("<ns1:MyAccountRequest/>"),
+                                         QStringLiteral("MyAccountRequest")));
+    QVERIFY(account.success);
+    const QString room = walk(account.value, QStringLiteral("Entity/RoomMode/roomURL")).toString();
+    QVERIFY2(room.startsWith(fill(roomLinks)), qPrintable(room));
+    const QString domain = publicName.isEmpty() ? QStringLiteral("127.0.0.1") : publicName;
+    const Outcome joined = await(NetWork::initWithUrlString(
+        portalDirect,
+        QStringLiteral("<ns1:JoinIPCConferenceRequest><ns1:local-part>2002</ns1:local-part>"
+                       "<ns1:domain>%1</ns1:domain><ns1:PIN></ns1:PIN>"
+                       "</ns1:JoinIPCConferenceRequest>")
+            .arg(domain),
+        QStringLiteral("JoinIPCConferenceRequest")));
+    QVERIFY2(joined.success, joined.error.body.constData());
+
+    const Outcome version = await(NetWork::initWithUrlString(
+        direct + QStringLiteral("/quilber/webservice/UserService/getVersion"),
+        NetWork::Params{{QStringLiteral("clientType"), QStringLiteral("mac")}}));
+    const QVariantMap ret = version.value.toMap().value(QStringLiteral("return")).toMap();
+    QVERIFY(ret.value(QStringLiteral("url")).toString().startsWith(fill(web) + u'/'));
+
+    const Outcome lives =
+        await(NetWork::initWithJsonReturnUrlString(
+                  direct + QStringLiteral("/rest/LiveService/getLiveList/C001"), {}),
+              false);
+    const QVariantMap live = lives.value.toList().value(0).toMap();
+    QVERIFY(live["hlsAddress"].toString().startsWith(fill(web) + u'/'));
+    QVERIFY(live["rtmpAddress"].toString().startsWith(QStringLiteral("rtmp://") + domain + u'/'));
+
+    QVERIFY(host.janus());
+    QVERIFY2(host.janus()->url().startsWith(relay), qPrintable(host.janus()->url()));
+
+    const auto names = host.certificate().subjectAlternativeNames();
+    QVERIFY(names.contains(QSsl::DnsEntry, domain) || names.contains(QSsl::IpAddressEntry, domain));
+}
+
+void TestServices::listenEverywhereNeedsPublicName()
+{
+    QTemporaryDir dir;
+    ServicesConfig config;
+    config.host = QStringLiteral("0.0.0.0");
+    config.loginPort = config.tlsPort = config.portalPort = 0;
+    config.dataDir = dir.path();
+    config.makeStream = false;
+    config.media = false;
+    ServiceHost host(config);
+    QString error;
+    QVERIFY(!host.start(&error));
+    QVERIFY2(error.contains(QStringLiteral("--public-url")), qPrintable(error));
 }
 
 QTEST_GUILESS_MAIN(TestServices)

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QMessageAuthenticationCode>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QRegularExpression>
@@ -16,16 +17,51 @@ JanusProbe::JanusProbe(const QString &dataPath)
     : m_dataPath(dataPath)
 {}
 
-QJsonObject JanusProbe::request(const QString &path, QJsonObject body) const
+namespace {
+
+QString configured(const QString &dataPath, const QString &file, const QString &pattern)
 {
-    QFile config(QDir(m_dataPath).filePath(QStringLiteral("janus/janus.transport.http.jcfg")));
+    QFile config(QDir(dataPath).filePath(QStringLiteral("janus/") + file));
     if (!config.open(QIODevice::ReadOnly))
         return {};
-    const auto port = QRegularExpression(QStringLiteral("port = (\\d+)"))
-                          .match(QString::fromUtf8(config.readAll()));
-    const QString base = QStringLiteral("http://127.0.0.1:%1/janus").arg(port.captured(1));
+    return QRegularExpression(pattern).match(QString::fromUtf8(config.readAll())).captured(1);
+}
+
+} // namespace
+
+QString JanusProbe::signedToken() const
+{
+    const QString secret = configured(m_dataPath, QStringLiteral("janus.jcfg"),
+                                      QStringLiteral("token_auth_secret = \"([^\"]*)\""));
+    const QByteArray data = QByteArray::number(QDateTime::currentSecsSinceEpoch() + 600) +
+                            ",janus,janus.plugin.videoroom";
+    return QString::fromLatin1(
+        data + ':' +
+        QMessageAuthenticationCode::hash(data, secret.toLatin1(), QCryptographicHash::Sha1)
+            .toBase64());
+}
+
+QJsonObject JanusProbe::request(const QString &path, QJsonObject body) const
+{
+    return requestWithToken(path, body, signedToken());
+}
+
+QJsonObject JanusProbe::requestWithToken(const QString &path, QJsonObject body,
+                                         const QString &token) const
+{
+    const QString port = configured(m_dataPath, QStringLiteral("janus.transport.http.jcfg"),
+                                    QStringLiteral("port = (\\d+)"));
+    QString ip = configured(m_dataPath, QStringLiteral("janus.transport.http.jcfg"),
+                            QStringLiteral("ip = \"([^\"]*)\""));
+    if (port.isEmpty())
+        return {};
+    if (ip.isEmpty() || ip == u"0.0.0.0")
+        ip = QStringLiteral("127.0.0.1");
+    const QString base = QStringLiteral("http://%1:%2/janus").arg(ip, port);
     body.insert(QStringLiteral("transaction"),
                 QStringLiteral("t%1").arg(QDateTime::currentMSecsSinceEpoch()));
+    if (!token.isEmpty())
+        body.insert(QStringLiteral("token"), token);
     QNetworkAccessManager http;
     QNetworkRequest post(QUrl(base + path));
     post.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
@@ -37,7 +73,12 @@ QJsonObject JanusProbe::request(const QString &path, QJsonObject body) const
     if (answer.value(QStringLiteral("janus")).toString() != u"ack")
         return answer;
     const QString session = path.section(u'/', 1, 1);
-    std::unique_ptr<QNetworkReply> poll(http.get(QNetworkRequest(QUrl(base + u'/' + session))));
+    QUrl events(base + u'/' + session);
+    if (!token.isEmpty())
+        events.setQuery(QStringLiteral("token=") +
+                            QString::fromLatin1(QUrl::toPercentEncoding(token)),
+                        QUrl::StrictMode);
+    std::unique_ptr<QNetworkReply> poll(http.get(QNetworkRequest(events)));
     QSignalSpy polled(poll.get(), &QNetworkReply::finished);
     return polled.wait(35000) ? QJsonDocument::fromJson(poll->readAll()).object() : QJsonObject();
 }

@@ -4,7 +4,9 @@
 #include <QString>
 #include <QStringList>
 
-/// Janus of a running deployment, asked over its HTTP API as anyone who knows where it listens.
+/// Janus of a running deployment, asked over its HTTP API as anyone who knows where it listens
+/// and holds the deployment's token secret (read from Janus's configuration), unless told to
+/// come without a token.
 class JanusProbe
 {
 public:
@@ -13,6 +15,10 @@ public:
 
     /// One request; its answer, or the event that follows an "ack". Empty when none came.
     QJsonObject request(const QString &path, QJsonObject body) const;
+    /// The same with the given token ("": none) instead of one signed with the secret.
+    QJsonObject requestWithToken(const QString &path, QJsonObject body, const QString &token) const;
+    /// A token of Janus's token_auth signed with the deployment's secret.
+    QString signedToken() const;
     /// A new session's handle on the video room, as "/session/handle"; empty when refused.
     QString attachToVideoRoom() const;
     /// The video room plugin's answer to `body`, sent on `handle`.

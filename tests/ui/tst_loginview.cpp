@@ -392,6 +392,7 @@ void TestLoginView::signInStoresTheUser()
     const auto remembered = [this] { return m_app->keychain()->stored; };
     if (!login()->remberPass()->isChecked())
         login()->remberPass()->click(); // asked to remember the password
+    Preferences().setSignedInSecurely(true); // as after an earlier sign-in over TLS
     QVERIFY(m_app->signInAsDemo());
     QVERIFY(AppStatus::shareStatus()->isSignIn());
     QVERIFY(!m_app->delegate()->window()->isVisible()); // the login window closed
@@ -400,6 +401,7 @@ void TestLoginView::signInStoresTheUser()
     const Preferences p;
     QCOMPARE(p.userIp(), m_app->host());
     QCOMPARE(p.userName(), QStringLiteral("demo"));
+    QVERIFY(!p.signedInSecurely()); // this one went through the plain port
     QVERIFY(p.passWord().isEmpty()); // never in the settings file
     QCOMPARE(login()->passField()->text(), QStringLiteral("demo1234")); // kept for next time
     QTRY_COMPARE(remembered(), QStringLiteral("demo1234"));

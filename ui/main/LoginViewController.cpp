@@ -137,15 +137,17 @@ void LoginViewController::applyLook()
     };
     fontOf(ui->titleLabel, 16, false); // a bold face would be one more font file to load
     colourOf(ui->titleLabel, QColor(0x1f, 0x26, 0x33));
+    // Beside the title, one size for everything: each further size is one more set of font
+    // engines (Latin and CJK) to load before the window can paint.
     fontOf(ui->subtitleLabel, 9, false);
     colourOf(ui->subtitleLabel, QColor(0x8a, 0x93, 0xa3));
     for (QLineEdit *field : {ui->ipField, ui->nameField, ui->passField}) {
-        fontOf(field, 10.5, false);
+        fontOf(field, 9, false);
         QPalette palette = field->palette();
         palette.setColor(QPalette::Base, Qt::white);
         field->setPalette(palette);
     }
-    fontOf(ui->loginButton, 11, false);
+    fontOf(ui->loginButton, 9, false);
     colourOf(ui->qrButton, ColorHelper::mainColor());
     colourOf(ui->remberPass, QColor(0x4a, 0x52, 0x63));
     colourOf(ui->autoLogin, QColor(0x4a, 0x52, 0x63));
@@ -159,10 +161,11 @@ void LoginViewController::viewDidLoad()
         ViewHelper::setBackgroundColor(line, ColorHelper::lineColor());
     for (QLineEdit *field : {ui->ipField, ui->nameField, ui->passField})
         field->installEventFilter(this);
-    ui->logoView->setPixmap(Images::pixmap(QStringLiteral("logo"), QSize(64, 64)));
+    ui->logoView->setPixmap(Images::drawnPixmap(QStringLiteral("logo"), 64, devicePixelRatioF()));
     ui->qrButton->setVisible(bool(qrFactory));
     if (qrFactory)
-        ui->qrButton->setIcon(Images::icon(QStringLiteral("qrcode")));
+        ui->qrButton->setIcon(
+            Images::drawnPixmap(QStringLiteral("qrcode"), 18, devicePixelRatioF()));
 
     AppStatus *status = AppStatus::shareStatus();
     ui->remberPass->setChecked(status->isRemberPassword());
@@ -402,6 +405,7 @@ bool LoginViewController::loginSuccess()
     Preferences preferences;
     preferences.setUserIp(ui->ipField->text());
     preferences.setUserName(ui->nameField->text());
+    preferences.setSignedInSecurely(m_httpUserPortal.startsWith(QLatin1String("https:")));
     // Only a password the user asked to remember goes to the keychain, which may ask the user
     // to create or unlock a keyring.
     if (ui->remberPass->isChecked())

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QHash>
+#include <QImageReader>
 
 namespace {
 
@@ -23,6 +24,17 @@ QIcon cached(const QString &name)
 }
 
 } // namespace
+
+QPixmap Images::drawnPixmap(const QString &name, int size, qreal ratio)
+{
+    const int pixels = ratio > 1 ? 2 * size : size;
+    // Without probing the format: a probe asks every image format plugin, loading each.
+    QImageReader reader(QStringLiteral(":/drawn/%1-%2.png").arg(name).arg(pixels), "png");
+    reader.setAutoDetectImageFormat(false);
+    QPixmap pixmap = QPixmap::fromImage(reader.read());
+    pixmap.setDevicePixelRatio(qreal(pixels) / size);
+    return pixmap;
+}
 
 bool Images::exists(const QString &name)
 {
