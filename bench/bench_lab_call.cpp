@@ -1,15 +1,16 @@
 // A two-person call across the network lab at 0, 5 and 10 % UDP loss on one side, both ways
 // (A's uplink and A's downlink): pictures shown intact at the receiver per second against the
 // pictures the sender encoded (the frame stamps), the longest freeze, audio lost after repair
-// and before it, and the selected candidate pair where the engine reports one.
+// and the loss the receiver's statistics saw before it, and the selected candidate pair where
+// the engine reports one.
 //
-// A and B are engine drivers (the client's bridge over the real engine, a process each). By
-// default both run on the lab's server host, next to the deployment, with A under a user of its
-// own so that nft can drop A's datagrams (and those sent to A) alone. With --across, A runs on
-// the home host (behind the NAT) and B in the office, and the loss is on the home link: that
-// needs a deployment that hands clients addresses they can reach from other hosts.
+// A and B are engine drivers (the client's bridge over the real engine, a process each), the
+// deployment runs on the lab's server host. By default A is at home behind the NAT and B in
+// the office, and the loss is on the home link. With --one-host both run on the server host,
+// A under a user of its own so that nft can drop A's datagrams (and those sent to A) alone:
+// that measures engines whose deployment cannot be reached from other hosts.
 // Run as root:
-//   build/bench/bench_lab_call [--seconds N] [--across]     (60 s per loss by default)
+//   build/bench/bench_lab_call [--seconds N] [--one-host]     (60 s per loss by default)
 
 #include "bench/EngineDriverProcess.h"
 #include "tests/support/NetworkLab.h"
@@ -313,7 +314,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const QStringList arguments = app.arguments();
-    const bool across = arguments.contains(QStringLiteral("--across"));
+    const bool across = !arguments.contains(QStringLiteral("--one-host"));
     const qsizetype at = arguments.indexOf(QStringLiteral("--seconds"));
     const int seconds = at > 0 ? std::max(1, arguments.value(at + 1).toInt()) : 60;
     if (const QString why = NetworkLab::unavailable(); !why.isEmpty())
