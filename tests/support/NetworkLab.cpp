@@ -64,12 +64,9 @@ QString NetworkLab::unavailable()
 {
     if (::geteuid() != 0)
         return QStringLiteral("the network lab needs root");
-    for (const char *tool : {"ip", "nft", "tc"})
-        if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty() &&
-            QStandardPaths::findExecutable(QLatin1String(tool),
-                                           {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")})
-                .isEmpty())
-            return QStringLiteral("the network lab needs %1").arg(QLatin1String(tool));
+    for (const char *tool : {"ip", "nft", "tc", "sysctl"})
+        if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
+            return QStringLiteral("the network lab needs %1 on the path").arg(QLatin1String(tool));
     QProcess list;
     list.start(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("list")});
     if (!list.waitForFinished() || list.exitCode() != 0)
