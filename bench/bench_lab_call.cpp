@@ -14,6 +14,7 @@
 
 #include "bench/EngineDriverProcess.h"
 #include "tests/support/NetworkLab.h"
+#include "tests/support/ReceivedMedia.h"
 #include "tests/support/ServicesProcess.h"
 
 #include <QCoreApplication>
@@ -22,7 +23,6 @@
 #include <QFileInfo>
 #include <QMap>
 #include <QRegularExpression>
-#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -38,8 +38,6 @@ namespace {
 using Host = NetworkLab::Host;
 constexpr uid_t lossyUser = 65534; // nobody: A in the server host, told apart by nft
 constexpr int toneOfA = 440, toneOfB = 660;
-constexpr int bytesPerMs = 96; // recorded sound: 48 kHz, mono, 16 bits
-constexpr int packetMs = 20;   // of audio per packet
 
 qint64 nowMs()
 {
@@ -72,6 +70,7 @@ struct Participant
 {
     QString name, stamps, sound;
     std::unique_ptr<EngineDriverProcess> driver;
+    ReceivedMedia received() const { return ReceivedMedia(stamps, sound); }
 };
 
 bool prepare(Participant &p, const QTemporaryDir &folder, int tone, bool asLossyUser)
@@ -135,100 +134,6 @@ QString selectedPair(const QByteArray &details, bool own)
     return QStringLiteral("-");
 }
 
-/// The intact pictures a receiver showed within [from, to): each one's stamp (its moment at the
-/// sender) by the moment it was decoded, in order.
-QMap<qint64, qint64> intactPictures(const QString &stampFile, qint64 from, qint64 to)
-{
-    QFile file(stampFile);
-    QMap<qint64, qint64> shown;
-    QSet<qint64> stamps;
-    if (!file.open(QIODevice::ReadOnly))
-        return shown;
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        const QList<QByteArray> words = line.split(' ');
-        if (words.size() != 2 || words[0] == "sound")
-            continue;
-        const qint64 stamp = words[0].toLongLong(), decoded = words[1].toLongLong();
-        if (decoded >= from && decoded < to && !stamps.contains(stamp)) {
-            stamps.insert(stamp);
-            shown.insert(decoded, stamp);
-        }
-    }
-    return shown;
-}
-
-/// The sender's picture rate over the stamps of the pictures shown: most gaps between them are
-/// one picture long (even at 10 % loss), longer ones hold the pictures not shown; -1 when too
-/// few were shown.
-double sentPerSecond(const QMap<qint64, qint64> &shown)
-{
-    QList<qint64> stamps = shown.values(), gaps;
-    std::sort(stamps.begin(), stamps.end());
-    for (qsizetype i = 1; i < stamps.size(); ++i)
-        gaps.append(stamps[i] - stamps[i - 1]);
-    if (gaps.size() < 2)
-        return -1;
-    std::sort(gaps.begin(), gaps.end());
-    // Each gap holds about gap / usual pictures, and the span all of them.
-    const qint64 usual = gaps[gaps.size() / 2];
-    qint64 pictures = 0;
-    for (qint64 gap : gaps)
-        pictures += (gap + usual / 2) / usual; // none for a misread stamp close by
-    const qint64 span = stamps.last() - stamps.first();
-    return usual > 0 && span > 0 ? 1000.0 * double(pictures) / double(span) : -1;
-}
-
-qint64 longestFreeze(const QMap<qint64, qint64> &shown, qint64 from, qint64 to)
-{
-    qint64 longest = 0, last = from;
-    for (qint64 at : shown.keys()) {
-        longest = std::max(longest, at - last);
-        last = at;
-    }
-    return std::max(longest, to - last);
-}
-
-/// The sound recorded from the other participant: its one file in the folder.
-QString recording(const QString &folder)
-{
-    const QStringList files = QDir(folder).entryList(QDir::Files, QDir::Time);
-    return files.isEmpty() ? QString() : folder + u'/' + files.first();
-}
-
-/// The tone's amplitude in each 20 ms of raw 48 kHz 16-bit mono sound.
-QList<double> toneLevels(const QByteArray &bytes, int hz)
-{
-    constexpr int count = 48 * packetMs;
-    const auto *samples = reinterpret_cast<const qint16 *>(bytes.constData());
-    const double w = 2 * M_PI * hz / 48000;
-    QList<double> levels;
-    for (qsizetype at = 0; at + count <= bytes.size() / 2; at += count) {
-        double re = 0, im = 0;
-        for (int i = 0; i < count; ++i) {
-            re += samples[at + i] * std::cos(w * i);
-            im -= samples[at + i] * std::sin(w * i);
-        }
-        levels.append(2 * std::hypot(re, im) / count);
-    }
-    return levels;
-}
-
-/// Pieces of 20 ms of the sender's tone missing from what the receiver recorded in a window of
-/// `windowMs`: not written at all, or written without the tone (what repair could not restore).
-int soundLost(const QByteArray &recorded, int hz, qint64 windowMs)
-{
-    const qint64 missingMs = std::max<qint64>(0, windowMs - recorded.size() / bytesPerMs);
-    QList<double> levels = toneLevels(recorded, hz);
-    if (levels.isEmpty())
-        return int(windowMs / packetMs);
-    QList<double> sorted = levels;
-    std::sort(sorted.begin(), sorted.end());
-    const double typical = sorted[sorted.size() / 2];
-    const auto quiet = std::count_if(levels.begin(), levels.end(),
-                                     [typical](double level) { return level < typical / 4; });
-    return int(missingMs / packetMs + quiet);
-}
-
 /// One direction's figures over a window.
 struct Direction
 {
@@ -251,27 +156,23 @@ Window openWindow(const Participant &receiver)
 {
     Window w;
     w.from = nowMs();
-    w.recordedAtStart = QFileInfo(recording(receiver.sound)).size();
+    w.recordedAtStart = receiver.received().recorded();
     return w;
 }
 
 Direction closeWindow(const Window &w, Participant &sender, Participant &receiver, int tone)
 {
     Direction d;
-    d.soundPackets = int((w.to - w.from) / packetMs);
+    d.soundPackets = int((w.to - w.from) / ReceivedMedia::packetMs);
     const double seconds = double(w.to - w.from) / 1000;
     const QByteArray sent = sender.driver->ask(QStringLiteral("details"), "details:");
     const QByteArray received = receiver.driver->ask(QStringLiteral("details"), "details:");
-    const QMap<qint64, qint64> shown = intactPictures(receiver.stamps, w.from, w.to);
-    d.sentPerSecond = sentPerSecond(shown);
+    const ReceivedMedia media = receiver.received();
+    const ReceivedMedia::Pictures shown = media.intactPictures(w.from, w.to);
+    d.sentPerSecond = ReceivedMedia::sentPerSecond(shown);
     d.shownPerSecond = shown.size() / seconds;
-    d.freezeMs = longestFreeze(shown, w.from, w.to);
-    QFile sound(recording(receiver.sound));
-    if (sound.open(QIODevice::ReadOnly) && sound.seek(w.recordedAtStart))
-        d.soundLost =
-            soundLost(sound.read(w.recordedAtEnd - w.recordedAtStart), tone, w.to - w.from);
-    else
-        d.soundLost = d.soundPackets = -1;
+    d.freezeMs = ReceivedMedia::longestFreeze(shown, w.from, w.to);
+    d.soundLost = media.soundLost(w.recordedAtStart, w.recordedAtEnd, tone, w.to - w.from);
     d.lossBeforeRepair = figure(received, audioLossPattern);
     d.pair = selectedPair(sent, true) + QStringLiteral(" / ") + selectedPair(received, false);
     return d;
@@ -363,9 +264,9 @@ int main(int argc, char *argv[])
     if (!QTest::qWaitFor(
             [&] {
                 const qint64 now = nowMs();
-                return !intactPictures(a.stamps, now - 1000, now).isEmpty() &&
-                       !intactPictures(b.stamps, now - 1000, now).isEmpty() &&
-                       !recording(a.sound).isEmpty() && !recording(b.sound).isEmpty();
+                return !a.received().intactPictures(now - 1000, now).isEmpty() &&
+                       !b.received().intactPictures(now - 1000, now).isEmpty() &&
+                       !a.received().recording().isEmpty() && !b.received().recording().isEmpty();
             },
             30000))
         return fail(qPrintable(QStringLiteral("no pictures or sound came through (%1 %2 %3 %4)")
@@ -384,8 +285,8 @@ int main(int argc, char *argv[])
         Window up = openWindow(b), down = openWindow(a);
         QTest::qWait(seconds * 1000);
         up.to = down.to = nowMs();
-        up.recordedAtEnd = QFileInfo(recording(b.sound)).size();
-        down.recordedAtEnd = QFileInfo(recording(a.sound)).size();
+        up.recordedAtEnd = b.received().recorded();
+        down.recordedAtEnd = a.received().recorded();
         print("A→B (A's uplink)", loss, closeWindow(up, a, b, toneOfA));
         print("B→A (A's downlink)", loss, closeWindow(down, b, a, toneOfB));
     }

@@ -5,6 +5,7 @@
 #include "tests/support/MediaMeasures.h"
 #include "tests/support/NetworkLab.h"
 #include "tests/support/ProcessLines.h"
+#include "tests/support/ReceivedMedia.h"
 #include "tests/support/ServicesProcess.h"
 
 #include <QDir>
@@ -15,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <limits>
 #include <memory>
 
 using Host = NetworkLab::Host;
@@ -43,6 +45,12 @@ public:
     int tone() const { return m_tone; }
 
 private:
+    ReceivedMedia received() const
+    {
+        return ReceivedMedia(m_folder.filePath(QStringLiteral("stamps")),
+                             m_folder.filePath(QStringLiteral("sound")));
+    }
+
     QString m_user;
     int m_tone;
     QTemporaryDir m_folder;
@@ -81,20 +89,13 @@ bool Participant::join(const NetworkLab &lab, Host host, const QString &portal)
 
 int Participant::intactPictures() const
 {
-    QFile file(m_folder.filePath(QStringLiteral("stamps")));
-    if (!file.open(QIODevice::ReadOnly))
-        return 0;
-    int pictures = 0;
-    for (const QByteArray &line : file.readAll().split('\n'))
-        pictures += line.split(' ').size() == 2 && !line.startsWith("sound") ? 1 : 0;
-    return pictures;
+    return int(received().intactPictures(0, std::numeric_limits<qint64>::max()).size());
 }
 
 double Participant::level(int tone) const
 {
-    const QDir sound(m_folder.filePath(QStringLiteral("sound")));
-    const QStringList files = sound.entryList(QDir::Files);
-    return files.isEmpty() ? 0 : levelAt(sound.filePath(files.first()), tone);
+    const QString recording = received().recording();
+    return recording.isEmpty() ? 0 : levelAt(recording, tone);
 }
 
 QStringList Participant::mediaMessages()
