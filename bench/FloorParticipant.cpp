@@ -157,6 +157,7 @@ void FloorParticipant::start()
 void FloorParticipant::post(const QString &path, QJsonObject body, Reply done)
 {
     body.insert("transaction", transaction());
+    body.insert("token", m_relayToken);
     QNetworkRequest request(QUrl(m_janus.toString() + path));
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
     QNetworkReply *reply = m_http.post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
@@ -169,8 +170,11 @@ void FloorParticipant::post(const QString &path, QJsonObject body, Reply done)
 
 void FloorParticipant::poll()
 {
-    QNetworkReply *reply = m_http.get(
-        QNetworkRequest(QUrl(m_janus.toString() + QStringLiteral("/%1?maxev=10").arg(m_session))));
+    QUrl url(m_janus.toString() + QStringLiteral("/%1").arg(m_session));
+    url.setQuery(QStringLiteral("maxev=10&token=") +
+                     QString::fromLatin1(QUrl::toPercentEncoding(m_relayToken)),
+                 QUrl::StrictMode);
+    QNetworkReply *reply = m_http.get(QNetworkRequest(url));
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
         reply->deleteLater();
         const QJsonDocument document = QJsonDocument::fromJson(reply->readAll());

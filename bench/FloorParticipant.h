@@ -26,6 +26,8 @@ public:
                      const QString &pictureLog, QObject *parent = nullptr);
     ~FloorParticipant() override;
 
+    /// The deployment's signed token, sent with every request to Janus.
+    void setRelayToken(const QString &token) { m_relayToken = token; }
     void start();
 
 Q_SIGNALS:
@@ -48,6 +50,7 @@ private:
     QUrl m_janus;
     qint64 m_room;
     QString m_token;
+    QString m_relayToken;
     qint64 m_id;
     QString m_pictureLog;
     QNetworkAccessManager m_http;

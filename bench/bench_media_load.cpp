@@ -209,7 +209,7 @@ void startFloor(Call &call, int people)
             QStringLiteral(ORVALE_FLOOR),
             {media.value(CF::Url).toString(), QString::number(media.value(CF::Room).toInteger()),
              media.value(CF::Token).toString(), QString::number(media.value(CF::Id).toInteger()),
-             stampFile(size_t(i))});
+             stampFile(size_t(i)), media.value(CF::RelayToken).toString()});
         if (!participant->waitForStarted())
             return;
         call.pids.push_back(participant->processId());

@@ -167,6 +167,8 @@ void signInFailed(ConfClientDelegate *delegate, const void *record, uint32_t siz
                                     ? QCoreApplication::translate("Orvale", "用户名密码错误")
                                 : code == CR::Code::NotAPortal
                                     ? QCoreApplication::translate("Orvale", "登录地址错误")
+                                : code == CR::Code::UntrustedCertificate
+                                    ? QCoreApplication::translate("Orvale", "服务器证书不可信")
                                     : QCoreApplication::translate("Orvale", "连接不到服务器"));
     });
 }

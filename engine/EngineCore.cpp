@@ -45,6 +45,7 @@ EngineCore::EngineCore(EngineState &state)
     , m_shutdownTimer(new QTimer(this))
     , m_pingIntervalMs(EngineSettings().pingIntervalMs)
     , m_silenceLimitMs(EngineSettings().silenceLimitMs)
+    , m_ssl(EngineSettings().sslConfiguration())
 {
     m_connectTimer->setSingleShot(true);
     connect(m_connectTimer, &QTimer::timeout, this, [this] {
@@ -181,6 +182,15 @@ void EngineCore::connectTo(const QString &portal, Purpose purpose)
     connect(m_socket, &QWebSocket::disconnected, this, &EngineCore::onDisconnected);
     connect(m_socket, &QWebSocket::textMessageReceived, this, &EngineCore::onMessage);
     connect(m_socket, &QWebSocket::pong, this, &EngineCore::heard);
+    // A certificate that fails verification ends the connection before anything is sent.
+    m_untrusted = false;
+    m_socket->setSslConfiguration(m_ssl);
+    connect(m_socket, &QWebSocket::sslErrors, this, [this](const QList<QSslError> &errors) {
+        m_untrusted = true;
+        for (const QSslError &e : errors)
+            qWarning("the conference service's certificate is refused: %s",
+                     qPrintable(e.errorString()));
+    });
     m_connectTimer->start(connectTimeoutMs);
     m_socket->open(url);
 }
@@ -243,7 +253,10 @@ void EngineCore::onDisconnected()
     const bool httpAnswered = reason.contains(QLatin1String("404")) ||
                               reason.contains(QLatin1String("upgrade"), Qt::CaseInsensitive);
     if (purpose == Purpose::SignIn)
-        fireCode(CR::OutSignInFailed, httpAnswered ? CR::Code::NotAPortal : CR::Code::Unreachable,
+        fireCode(CR::OutSignInFailed,
+                 m_untrusted    ? CR::Code::UntrustedCertificate
+                 : httpAnswered ? CR::Code::NotAPortal
+                                : CR::Code::Unreachable,
                  4);
     else
         fireCode(CR::OutRoomLink, CR::Code::RoomRefused, 4);
@@ -471,6 +484,7 @@ void EngineCore::readSettings(const QString &path)
     const EngineSettings settings(path);
     m_pingIntervalMs = settings.pingIntervalMs;
     m_silenceLimitMs = settings.silenceLimitMs;
+    m_ssl = settings.sslConfiguration();
     if (m_pingTimer->isActive())
         m_pingTimer->start(m_pingIntervalMs);
     const bool testCamera = settings.testCamera;

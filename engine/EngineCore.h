@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QJsonObject>
 #include <QObject>
+#include <QSslConfiguration>
 #include <QTimer>
 #include <QWebSocket>
 
@@ -76,6 +77,8 @@ private:
     Purpose m_purpose = Purpose::None;
     QJsonObject m_pending; ///< the first message, sent once connected
     QString m_portal;
+    QSslConfiguration m_ssl;  ///< what the service's certificate is verified against
+    bool m_untrusted = false; ///< the service's certificate failed verification
     bool m_signedIn = false;
     bool m_inConference = false;
     MediaEngine *m_media = nullptr; ///< made with the first call's media

@@ -1,6 +1,7 @@
 #include "engine/EngineSettings.h"
 
 #include <QSettings>
+#include <QSslConfiguration>
 
 #include <algorithm>
 
@@ -12,6 +13,11 @@ const QList<EngineSettings::Key> &EngineSettings::keys()
         {"silenceLimitMs", "integer (ms)", "30000",
          "A service that sent nothing, not even a pong, for this long is gone: the engine drops "
          "the connection as if it had closed. At least the ping interval.",
+         false},
+        {"caFile", "path", "none",
+         "Certificates (PEM) of authorities the engine trusts besides the system's, for the "
+         "conference service's wss:// and the media relay's https://, e.g. a private "
+         "deployment's or a test's own; an untrusted certificate fails the connection.",
          false},
         {"requestTimeoutMs", "integer (ms)", "5000",
          "How long a request to the media relay (Janus) may take; one that takes longer loses "
@@ -64,6 +70,7 @@ EngineSettings::EngineSettings(const QString &path)
     pingIntervalMs = std::max(50, value("pingIntervalMs", pingIntervalMs).toInt());
     silenceLimitMs = std::max(pingIntervalMs, value("silenceLimitMs", silenceLimitMs).toInt());
     requestTimeoutMs = std::max(1, value("requestTimeoutMs", requestTimeoutMs).toInt());
+    caFile = value("caFile", QString()).toString();
     if (file.contains(settingsKey("toneFrequency")))
         toneFrequency = value("toneFrequency", 0).toInt();
     if (file.contains(settingsKey("pictureColour")))
@@ -73,4 +80,13 @@ EngineSettings::EngineSettings(const QString &path)
     testSendLoss = value("testSendLoss", testSendLoss).toInt();
     publisherFailsAfter = value("publisherFailsAfter", 0).toDouble();
     connectTimeout = value("connectTimeout", 0).toDouble();
+}
+
+QSslConfiguration EngineSettings::sslConfiguration() const
+{
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    if (!caFile.isEmpty())
+        configuration.addCaCertificates(caFile, QSsl::Pem);
+    return configuration;
 }

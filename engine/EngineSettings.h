@@ -5,6 +5,8 @@
 
 #include <optional>
 
+class QSslConfiguration;
+
 /// The engine's settings file (`System.ecf`, an INI file whose path the client hands over with
 /// in-event 1705): every key the engine reads, under the file's `[engine]` group, with its type,
 /// default and meaning, read in this one place. A missing file or key leaves the default.
@@ -29,9 +31,13 @@ public:
     EngineSettings() = default;
     explicit EngineSettings(const QString &path);
 
+    /// What every TLS connection of the engine verifies against: the system's store and caFile.
+    QSslConfiguration sslConfiguration() const;
+
     int pingIntervalMs = 10000;
     int silenceLimitMs = 30000;
     int requestTimeoutMs = 5000;
+    QString caFile;                       ///< trusted besides the system's certificate store
     std::optional<int> toneFrequency;     ///< set: the generated tone is sent, at this pitch
     std::optional<QString> pictureColour; ///< set: the generated picture is sent
     QString audioRecordFolder;

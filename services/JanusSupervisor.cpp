@@ -2,10 +2,12 @@
 
 #include "bridge/shared/ConferenceMessages.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QMessageAuthenticationCode>
 #include <QNetworkReply>
 #include <QRandomGenerator>
 #include <QSaveFile>
@@ -21,6 +23,8 @@ constexpr int readyAttempts = 100; // polled every 100 ms
 constexpr int keepAliveMs = 20000;
 constexpr qint64 maxPublisherId = (qint64(1) << 52) - 1; // exact in a JSON number
 constexpr qint64 restartSpacingMs = 60000;               // a Janus dying again sooner is given up
+constexpr qint64 ownTokenSeconds = 600;
+constexpr qint64 engineTokenSeconds = 24 * 3600; // the longest call the relay serves one token
 
 QString randomHex(int bytes)
 {
@@ -78,6 +82,7 @@ JanusSupervisor::JanusSupervisor(const QString &executable, const QString &dataD
     , m_folder(dataDir + QStringLiteral("/janus"))
     , m_roomSecret(randomHex(16))
     , m_adminKey(randomHex(16))
+    , m_tokenSecret(randomHex(32))
 {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.setStandardOutputFile(m_folder + QStringLiteral("/janus.log"));
@@ -119,12 +124,16 @@ QString JanusSupervisor::url() const
     return QStringLiteral("http://%1:%2/janus").arg(m_publicHost).arg(m_port);
 }
 
-QString JanusSupervisor::apiUrl() const
+bool JanusSupervisor::listensEverywhere() const
 {
     const QHostAddress listening(m_address);
-    const bool any = listening == QHostAddress::AnyIPv4 || listening == QHostAddress::AnyIPv6;
+    return listening == QHostAddress::AnyIPv4 || listening == QHostAddress::AnyIPv6;
+}
+
+QString JanusSupervisor::apiUrl() const
+{
     return QStringLiteral("http://%1:%2/janus")
-        .arg(any ? QStringLiteral("127.0.0.1") : m_address)
+        .arg(listensEverywhere() ? QStringLiteral("127.0.0.1") : m_address)
         .arg(m_port);
 }
 
@@ -154,20 +163,23 @@ bool JanusSupervisor::writeConfiguration(QString *error)
                                  "  events_folder = \"%1/empty\"\n"
                                  "  loggers_folder = \"%1/empty\"\n"
                                  "  log_to_stdout = true\n  debug_level = 3\n"
-                                 "  session_timeout = 60\n  server_name = \"orvale\"\n}\n"
+                                 "  session_timeout = 60\n  server_name = \"orvale\"\n"
+                                 "  token_auth = true\n  token_auth_secret = \"%2\"\n}\n"
                                  "media: {\n  rtp_port_range = \"20000-60000\"\n"
                                  "  slowlink_threshold = 4\n}\n"
                                  "nat: {\n}\nplugins: {\n}\ntransports: {\n}\n"
                                  "events: {\n  broadcast = false\n}\n")
-                      .arg(f)) &&
+                      .arg(f, m_tokenSecret)) &&
         writeFile(f + QStringLiteral("/janus.transport.http.jcfg"),
                   QStringLiteral("general: {\n  json = \"compact\"\n  base_path = \"/janus\"\n"
-                                 "  http = true\n  port = %1\n  ip = \"%2\"\n"
+                                 "  http = true\n  port = %1\n%2"
                                  "  https = false\n}\n"
                                  "admin: {\n  admin_http = false\n  admin_https = false\n}\n"
                                  "cors: {\n}\n")
                       .arg(m_port)
-                      .arg(m_address)) &&
+                      .arg(listensEverywhere()
+                               ? QString()
+                               : QStringLiteral("  ip = \"%1\"\n").arg(m_address))) &&
         writeFile(f + QStringLiteral("/janus.plugin.videoroom.jcfg"),
                   QStringLiteral("general: {\n  admin_key = \"%1\"\n}\n").arg(m_adminKey));
     if (!ok || m_port == 0)
@@ -244,9 +256,21 @@ void JanusSupervisor::pollReady(int attempts)
     });
 }
 
+QString JanusSupervisor::signedToken(qint64 lifetimeSeconds) const
+{
+    const QByteArray data =
+        QByteArray::number(QDateTime::currentSecsSinceEpoch() + lifetimeSeconds) +
+        ",janus,janus.plugin.videoroom";
+    return QString::fromLatin1(
+        data + ':' +
+        QMessageAuthenticationCode::hash(data, m_tokenSecret.toLatin1(), QCryptographicHash::Sha1)
+            .toBase64());
+}
+
 void JanusSupervisor::post(const QString &path, QJsonObject body, Reply done)
 {
     body.insert("transaction", transaction());
+    body.insert("token", signedToken(ownTokenSeconds));
     QNetworkRequest request(QUrl(apiUrl() + path));
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
     request.setTransferTimeout(5000);
@@ -361,6 +385,7 @@ void JanusSupervisor::admit(qint64 conference, const QString &tag, Answer answer
                                 {CF::Url, url()},
                                 {CF::Room, conference},
                                 {CF::Token, token},
+                                {CF::RelayToken, signedToken(engineTokenSeconds)},
                                 {CF::Id, id}});
                     });
     };

@@ -65,8 +65,12 @@ private:
         Reply done;
     };
     bool writeConfiguration(QString *error);
+    /// A token of Janus's token_auth, signed with the secret Janus is given, valid this long:
+    /// Janus refuses every request without a valid one.
+    QString signedToken(qint64 lifetimeSeconds) const;
     /// Where the supervisor itself reaches Janus's API.
     QString apiUrl() const;
+    bool listensEverywhere() const;
     void pollReady(int attempts);
     void post(const QString &path, QJsonObject body, Reply done = {});
     /// Asks the VideoRoom plugin about `room`, after the requests about it made before.
@@ -92,6 +96,7 @@ private:
     QString m_frontBase;
     QString m_roomSecret;
     QString m_adminKey;
+    QString m_tokenSecret;
     qint64 m_sessionId = 0;
     qint64 m_handleId = 0;
     bool m_stopping = false;

@@ -106,10 +106,15 @@ void ServiceHost::startMedia()
         return;
     m_janus = std::make_unique<JanusSupervisor>(m_config.janus, m_config.dataDir);
     // Behind the front Janus is reached through it only; otherwise where the services are.
+    // Janus binds only its interfaces' own addresses: on loopback that is 127.0.0.1.
+    const QString loopback = QStringLiteral("127.0.0.1");
+    const bool local = QHostAddress(m_config.host).isLoopback();
     if (m_config.behindFront())
-        m_janus->setAddress(QStringLiteral("127.0.0.1"), m_config.janusPort, {}, m_config.base(0));
+        m_janus->setAddress(loopback, m_config.janusPort, {}, m_config.base(0));
     else
-        m_janus->setAddress(m_config.host, m_config.janusPort, m_config.advertisedHost());
+        m_janus->setAddress(local ? loopback : m_config.host, m_config.janusPort,
+                            local && m_config.publicName.isEmpty() ? loopback
+                                                                   : m_config.advertisedHost());
     QString why;
     if (!m_janus->start(&why))
         qWarning("calls without media: %s", qPrintable(why)); // the tiles will say so

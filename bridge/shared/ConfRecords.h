@@ -79,6 +79,9 @@ inline constexpr int32_t RoomRefused = 1007;    // room link: no such room, lock
 inline constexpr int32_t RoomFull = 1021;       // room link: the room or the lines are full
 inline constexpr int32_t SignedInElsewhere = 2; // signed out: the account signed in elsewhere
 inline constexpr uint8_t CauseOwnSignOut = 1;   // signed out: the client asked for it
+
+// sign-in: the service's certificate failed verification
+inline constexpr int32_t UntrustedCertificate = 495;
 } // namespace Code
 
 // Remote commands carried in chat messages ("#TRQCOMMAND#<mark>#<type>&<text>")

@@ -73,6 +73,7 @@ inline constexpr QLatin1String Url{"url"};                     // media: the Jan
 inline constexpr QLatin1String Room{"room"};                   // media: the VideoRoom room
 inline constexpr QLatin1String Token{"token"};                 // media
 inline constexpr QLatin1String Id{"id"};                       // media: the publisher id
+inline constexpr QLatin1String RelayToken{"relayToken"};       // media: signs relay requests
 inline constexpr QLatin1String Message{"message"};             // error
 
 } // namespace Field

@@ -25,6 +25,12 @@ JanusClient::JanusClient(const QUrl &base, QObject *parent)
     : QObject(parent)
     , m_base(base)
 {
+    // Nothing goes to a relay whose certificate fails: its streams stay down, and say why.
+    connect(&m_http, &QNetworkAccessManager::sslErrors, this,
+            [](QNetworkReply *, const QList<QSslError> &errors) {
+                for (const QSslError &e : errors)
+                    qWarning("media relay: certificate refused: %s", qPrintable(e.errorString()));
+            });
     m_keepAlive.setInterval(keepAliveMs);
     connect(&m_keepAlive, &QTimer::timeout, this, [this] {
         post(QStringLiteral("/%1").arg(m_session), {{"janus", "keepalive"}});
@@ -39,11 +45,20 @@ JanusClient::~JanusClient()
         m_poll->abort();
 }
 
+QNetworkRequest JanusClient::request(const QUrl &url) const
+{
+    QNetworkRequest request(url);
+    request.setSslConfiguration(m_ssl);
+    return request;
+}
+
 void JanusClient::post(const QString &path, QJsonObject body,
                        std::function<void(const QJsonObject &)> done)
 {
     body.insert("transaction", transaction());
-    QNetworkRequest request(QUrl(m_base.toString() + path));
+    if (!m_apiToken.isEmpty())
+        body.insert("token", m_apiToken);
+    QNetworkRequest request = this->request(QUrl(m_base.toString() + path));
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
     request.setTransferTimeout(m_requestTimeoutMs);
     QNetworkReply *reply = m_http.post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
@@ -176,8 +191,13 @@ void JanusClient::poll()
     if (m_lost || m_closing)
         return;
     QUrl url(m_base.toString() + QStringLiteral("/%1").arg(m_session));
-    url.setQuery(QStringLiteral("maxev=10&rid=") + transaction());
-    QNetworkRequest request(url);
+    // The token fully encoded: the relay would read a '+' in a query as a space.
+    QString query = QStringLiteral("maxev=10&rid=") + transaction();
+    if (!m_apiToken.isEmpty())
+        query +=
+            QStringLiteral("&token=") + QString::fromLatin1(QUrl::toPercentEncoding(m_apiToken));
+    url.setQuery(query, QUrl::StrictMode);
+    QNetworkRequest request = this->request(url);
     request.setTransferTimeout(pollTimeoutMs);
     QNetworkReply *reply = m_http.get(request);
     m_poll = reply;

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QSet>
+#include <QSslConfiguration>
 #include <QTimer>
 #include <QUrl>
 
@@ -28,6 +29,13 @@ public:
     qint64 session() const { return m_session; }
     /// How long each request may take; a request that takes longer loses the session.
     void setRequestTimeout(int ms) { m_requestTimeoutMs = ms; }
+    /// The relay's signed token, sent with every request (the relay refuses requests without
+    /// it), and what the relay's certificate is verified against.
+    void setAccess(const QString &token, const QSslConfiguration &ssl)
+    {
+        m_apiToken = token;
+        m_ssl = ssl;
+    }
     /// Creates the session; `done(false)` when Janus does not answer. After close() nothing is
     /// called: a session Janus makes then is destroyed at once.
     void open(std::function<void(bool)> done);
@@ -66,11 +74,14 @@ private:
     void dispatch(const QJsonObject &event);
     void destroySession(std::function<void(bool)> done);
     void markLost();
+    QNetworkRequest request(const QUrl &url) const;
 
     QUrl m_base;
     QNetworkAccessManager m_http;
     qint64 m_session = 0;
     int m_requestTimeoutMs = 5000;
+    QString m_apiToken;
+    QSslConfiguration m_ssl = QSslConfiguration::defaultConfiguration();
     bool m_lost = false;
     bool m_closing = false;
     QSet<qint64> m_handles;

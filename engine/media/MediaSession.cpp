@@ -104,6 +104,7 @@ void MediaSession::readSettings()
     m_publisherFailsAfterMs = int(settings.publisherFailsAfter * 1000);
     m_connectTimeoutMs = int(settings.connectTimeout * 1000);
     m_requestTimeoutMs = settings.requestTimeoutMs;
+    m_ssl = settings.sslConfiguration();
 }
 
 /// What the configuration record chose: the devices (by what opens them), the voice processing
@@ -176,6 +177,7 @@ void MediaSession::connectRelay()
     m_token = m_media.value(CF::Token).toString();
     m_janus = std::make_unique<JanusClient>(QUrl(m_media.value(CF::Url).toString()));
     m_janus->setRequestTimeout(m_requestTimeoutMs);
+    m_janus->setAccess(m_media.value(CF::RelayToken).toString(), m_ssl);
     JanusClient *janus = m_janus.get();
     connect(janus, &JanusClient::lost, this, [this] { lose(mediaLost); });
     connect(janus, &JanusClient::slowLink, this, [this](qint64 handle, bool uplink, int lost) {

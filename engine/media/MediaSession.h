@@ -11,6 +11,7 @@
 #include <QJsonObject>
 #include <QObject>
 #include <QPointer>
+#include <QSslConfiguration>
 #include <QTimer>
 
 #include <memory>
@@ -106,6 +107,7 @@ private:
     int m_publisherFailsAfterMs = 0; ///< from the settings: the next publisher is made to fail
     int m_connectTimeoutMs = 0;      ///< from the settings: 0 leaves the peers' own limit
     int m_requestTimeoutMs = 0;      ///< from the settings: for each request to the relay
+    QSslConfiguration m_ssl;         ///< from the settings: what the relay's certificate meets
     bool m_microphoneMuted = false;
     // From the settings file.
     int m_toneHz = 0;

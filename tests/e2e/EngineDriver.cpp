@@ -6,6 +6,7 @@
 //   login <user> <password> <portal>    accept <0|1>    participants    shares
 //   watch <row>    chat <uri> <text>    mute <participant id>    leave    logout    logout-quit
 //   settings <engine settings file>    join <conference id>    mic <0|1>    camera <0|1>
+//   trust <CA certificates (PEM)>  (the client's own requests trust them too)
 //   share <X window id> <x> <y> <width> <height>    unshare
 //   choose <mic|speaker|camera|video|echo|gain> <n>  (stored as the settings windows store it,
 //   and pushed to the engine during a call)    devices    details    configuration
@@ -26,6 +27,7 @@
 
 #include <QApplication>
 #include <QSocketNotifier>
+#include <QSslConfiguration>
 #include <QWidget>
 
 #include <cstdio>
@@ -148,6 +150,11 @@ void run(const QStringList &words)
     } else if (command == u"mute") {
         TRQClientInEvent::ClientAsyncRequestMuteAudioWithParticantID(
             words.value(1), qApp, [](bool ok) { say(QStringLiteral("muted:%1").arg(ok)); });
+    } else if (command == u"trust") { // the client's own requests trust this authority too
+        QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
+        ssl.addCaCertificates(words.value(1));
+        QSslConfiguration::setDefaultConfiguration(ssl);
+        say(QStringLiteral("trusting"));
     } else if (command == u"settings") {
         InProcessCaller::useSettings(words.value(1));
     } else if (command == u"join") {

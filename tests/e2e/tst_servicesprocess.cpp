@@ -26,7 +26,9 @@ void TestServicesProcess::startsOnFreePortsAndAnswers()
                    {QStringLiteral("--login-port"), QStringLiteral("0"),
                     QStringLiteral("--tls-port"), QStringLiteral("0"),
                     QStringLiteral("--portal-port"), QStringLiteral("0"), QStringLiteral("--data"),
-                    data.path()});
+                    data.path(),
+                    // As the packaged unit passes an empty ORVALE_SERVICES_PUBLIC_URL.
+                    QStringLiteral("--public-url"), QString()});
     QVERIFY(services.waitForStarted());
     QByteArray out;
     const QRegularExpression line(QStringLiteral("login=(\\d+) tls=(\\d+) portal=(\\d+)"));
@@ -74,6 +76,16 @@ void TestServicesProcess::refusesBadCommandLines_data()
     QTest::newRow("address not ours")
         << QStringList{QStringLiteral("--host"), QStringLiteral("192.0.2.1"),
                        QStringLiteral("--login-port"), QStringLiteral("0")};
+    QTest::newRow("everywhere without a public name")
+        << QStringList{QStringLiteral("--host"), QStringLiteral("0.0.0.0"),
+                       QStringLiteral("--login-port"), QStringLiteral("0")};
+    const auto publicUrl = [](const char *url) {
+        return QStringList{QStringLiteral("--public-url"), QString::fromLatin1(url)};
+    };
+    QTest::newRow("public url of another scheme") << publicUrl("ftp://conf.example.test");
+    QTest::newRow("public url without a name") << publicUrl("https://");
+    QTest::newRow("public url with a path") << publicUrl("https://conf.example.test/orvale");
+    QTest::newRow("plain public url with a port") << publicUrl("http://conf.example.test:80");
 }
 
 void TestServicesProcess::refusesBadCommandLines()

@@ -6,6 +6,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSignalSpy>
+#include <QSslConfiguration>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -48,14 +49,15 @@ bool opened(JanusClient &client)
     return QTest::qWaitFor([&ok] { return ok; }, 5000);
 }
 
-/// The error code of Janus's answer to a keepalive on `session` (a URL), 0 for none.
-int errorCode(const QString &session)
+/// The error code of Janus's answer to a keepalive on `session` (a URL) with `token`, 0 for
+/// none.
+int errorCode(const QString &session, const QString &token)
 {
     QNetworkAccessManager http;
     QNetworkRequest request{QUrl(session)};
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-    std::unique_ptr<QNetworkReply> reply(
-        http.post(request, R"({"janus":"keepalive","transaction":"probe"})"));
+    const QJsonObject keepalive{{"janus", "keepalive"}, {"transaction", "probe"}, {"token", token}};
+    std::unique_ptr<QNetworkReply> reply(http.post(request, QJsonDocument(keepalive).toJson()));
     QSignalSpy done(reply.get(), &QNetworkReply::finished);
     if (!done.wait(5000))
         return 0;
@@ -138,8 +140,19 @@ void TestJanusClient::closesItsSessionAtJanus()
     QString why;
     QVERIFY2(janus.start(&why), qPrintable(why));
     QTRY_VERIFY_WITH_TIMEOUT(janus.ready(), 10000);
+    QJsonObject media;
+    janus.admit(1, QStringLiteral("u1"), [&media](const QJsonObject &m) { media = m; });
+    QTRY_VERIFY(!media.isEmpty());
+    const QString token = media.value("relayToken").toString();
+    QVERIFY(!token.isEmpty());
 
+    // Without the token the deployment signed, Janus makes no session.
+    JanusClient stranger{QUrl(janus.url())};
+    int strangerOpened = -1;
+    stranger.open([&strangerOpened](bool done) { strangerOpened = done; });
+    QTRY_COMPARE(strangerOpened, 0);
     JanusClient client{QUrl(janus.url())};
+    client.setAccess(token, QSslConfiguration::defaultConfiguration());
     QVERIFY(opened(client));
     qint64 handle = 0;
     client.attach([&handle](qint64 h) { handle = h; });
@@ -151,7 +164,7 @@ void TestJanusClient::closesItsSessionAtJanus()
     QTRY_COMPARE(closed, 1);
     QCOMPARE(lost.size(), 0);
     // Janus no longer knows the session.
-    QCOMPARE(errorCode(janus.url() + QStringLiteral("/%1").arg(session)), 458);
+    QCOMPARE(errorCode(janus.url() + QStringLiteral("/%1").arg(session), token), 458);
 }
 
 QTEST_GUILESS_MAIN(TestJanusClient)

@@ -88,7 +88,11 @@ void TestJanusSupervisor::runsOnlyWhatCallsNeed()
     QVERIFY(text.contains("admin_http = false"));
     QFile core(folder.filePath(QStringLiteral("janus.jcfg")));
     QVERIFY(core.open(QIODevice::ReadOnly));
-    QVERIFY(!core.readAll().contains("admin_secret"));
+    const QByteArray coreText = core.readAll();
+    QVERIFY(!coreText.contains("admin_secret"));
+    // Every request needs a token signed with the deployment's secret.
+    QVERIFY(coreText.contains("token_auth = true"));
+    QVERIFY(coreText.contains("token_auth_secret = \""));
 }
 
 void TestJanusSupervisor::admitsAndReportsItsDeath()
