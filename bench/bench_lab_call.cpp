@@ -5,17 +5,17 @@
 // where the engine reports one.
 //
 // A and B are engine drivers (the client's bridge over the real engine, a process each), the
-// deployment runs on the lab's server host. By default A is at home behind the NAT and B in
-// the office, and the loss is on the home link. With --one-host both run on the server host,
-// A under a user of its own so that nft can drop A's datagrams (and those sent to A) alone:
-// that measures engines whose deployment cannot be reached from other hosts.
-// Run as root:
+// deployment runs on the lab's server host behind its TLS front (nginx). By default A is at home
+// behind the NAT and B in the office, and the loss is on the home link. With --one-host both run on
+// the server host, A under a user of its own so that nft can drop A's datagrams (and those sent to
+// A) alone: that measures engines whose deployment cannot be reached from other hosts. Run as root:
 //   build/bench/bench_lab_call [--seconds N] [--one-host]     (60 s per loss by default)
 
 #include "bench/EngineDriverProcess.h"
 #include "tests/support/NetworkLab.h"
 #include "tests/support/ReceivedMedia.h"
 #include "tests/support/ServicesProcess.h"
+#include "tests/support/TlsFront.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -68,25 +68,30 @@ QByteArray lossOfUser(int percent)
 /// One participant: its driver, and the folders it writes its received pictures and sound to.
 struct Participant
 {
-    QString name, stamps, sound;
+    QString name, stamps, sound, certificate;
     std::unique_ptr<EngineDriverProcess> driver;
     ReceivedMedia received() const { return ReceivedMedia(stamps, sound); }
 };
 
-bool prepare(Participant &p, const QTemporaryDir &folder, int tone, bool asLossyUser)
+/// The participant's folders and engine settings; the engine and the client trust the
+/// deployment's `certificate`, copied where the participant's user can read it.
+bool prepare(Participant &p, const QTemporaryDir &folder, int tone, bool asLossyUser,
+             const QString &certificate)
 {
     const QString own = folder.filePath(p.name);
     p.stamps = own + QStringLiteral("/stamps");
     p.sound = own + QStringLiteral("/sound");
     const QString home = own + QStringLiteral("/home");
-    if (!QDir().mkpath(p.sound) || !QDir().mkpath(home))
+    p.certificate = own + QStringLiteral("/ca.pem");
+    if (!QDir().mkpath(p.sound) || !QDir().mkpath(home) || !QFile::copy(certificate, p.certificate))
         return false;
     QFile settings(own + QStringLiteral("/engine.ecf"));
     if (!settings.open(QIODevice::WriteOnly))
         return false;
-    settings.write(QStringLiteral("[engine]\naudioRecordFolder=%1\ntoneFrequency=%2\n")
+    settings.write(QStringLiteral("[engine]\naudioRecordFolder=%1\ntoneFrequency=%2\ncaFile=%3\n")
                        .arg(p.sound)
                        .arg(tone)
+                       .arg(p.certificate)
                        .toUtf8());
     settings.close();
     if (asLossyUser)
@@ -96,6 +101,10 @@ bool prepare(Participant &p, const QTemporaryDir &folder, int tone, bool asLossy
                                                  QFile::ExeOwner | QFile::ReadOther |
                                                  QFile::ExeOther))
                 return false;
+    // Its home is its runtime folder too, which only its owner may enter.
+    if (asLossyUser &&
+        !QFile::setPermissions(home, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+        return false;
     p.driver = std::make_unique<EngineDriverProcess>(p.stamps);
     return true;
 }
@@ -218,12 +227,15 @@ bool joinCall(Participant &p, const QStringList &launcher, const QString &user,
     p.driver->setLauncher(launcher);
     if (!p.driver->start({QStringLiteral("--view")}))
         return false;
+    p.driver->tell(QStringLiteral("trust ") + p.certificate);
+    if (!p.driver->waitFor("trusting"))
+        return false;
+    p.driver->tell(QStringLiteral("settings ") + QFileInfo(p.stamps).path() +
+                   QStringLiteral("/engine.ecf"));
     p.driver->tell(QStringLiteral("login ") + user + u' ' + user + QStringLiteral("1234 ") +
                    portal);
     if (!p.driver->waitFor("loginSuccess"))
         return false;
-    p.driver->tell(QStringLiteral("settings ") + QFileInfo(p.stamps).path() +
-                   QStringLiteral("/engine.ecf"));
     p.driver->tell(QStringLiteral("entity 1002"));
     p.driver->tell(QStringLiteral("join 1002")); // alice's room
     return p.driver->waitFor("conference");
@@ -244,21 +256,36 @@ int main(int argc, char *argv[])
     if (!lab.build())
         return fail(qPrintable(lab.error()));
 
-    ServicesProcess services(QStringLiteral(ORVALE_SERVICES), NetworkLab::address(Host::Server));
+    // The deployment on the server host's loopback behind its TLS front, as on a server; that
+    // host is a network of its own, where every port is free.
+    const TlsFront::Ports ports{443, 9090, 8080, 8081, 8088};
+    const QString server = NetworkLab::address(Host::Server);
+    ServicesProcess services(QStringLiteral(ORVALE_SERVICES), QStringLiteral("127.0.0.1"),
+                             {QStringLiteral("--login-port"), QString::number(ports.web),
+                              QStringLiteral("--tls-port"), QStringLiteral("8443"),
+                              QStringLiteral("--portal-port"), QString::number(ports.portal),
+                              QStringLiteral("--janus-port"), QString::number(ports.janus),
+                              QStringLiteral("--public-url"), QStringLiteral("https://") + server});
     services.setLauncher(lab.launcher(Host::Server));
     if (!services.start(true))
         return fail(
             qPrintable(QStringLiteral("orvale-services did not start: ") + services.output()));
+    const QString certificate = services.dataPath() + QStringLiteral("/cert.pem");
+    TlsFront front(server, ports, certificate, services.dataPath() + QStringLiteral("/key.pem"));
+    front.setLauncher(lab.launcher(Host::Server));
+    if (QString error; !front.start(&error))
+        return fail(qPrintable(error));
     QTemporaryDir folder;
-    Participant a{QStringLiteral("a"), {}, {}, {}}, b{QStringLiteral("b"), {}, {}, {}};
-    if (!prepare(a, folder, toneOfA, !across) || !prepare(b, folder, toneOfB, false))
+    Participant a{QStringLiteral("a"), {}, {}, {}, {}}, b{QStringLiteral("b"), {}, {}, {}, {}};
+    if (!prepare(a, folder, toneOfA, !across, certificate) ||
+        !prepare(b, folder, toneOfB, false, certificate))
         return fail("could not prepare the participants' folders");
     const QStringList launcherOfA =
         across ? lab.launcher(Host::Home)
                : lab.launcher(Host::Server) + asUser(folder.filePath(QStringLiteral("a/home")));
     const QStringList launcherOfB = lab.launcher(across ? Host::Office : Host::Server);
-    if (!joinCall(a, launcherOfA, QStringLiteral("alice"), services.portal()) ||
-        !joinCall(b, launcherOfB, QStringLiteral("bob"), services.portal()))
+    if (!joinCall(a, launcherOfA, QStringLiteral("alice"), front.base()) ||
+        !joinCall(b, launcherOfB, QStringLiteral("bob"), front.base()))
         return fail("a participant did not get into the call");
     // Both see each other before any measure.
     if (!QTest::qWaitFor(
