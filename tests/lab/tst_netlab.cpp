@@ -30,6 +30,7 @@ private slots:
     void reach();
     void loss();
     void linkDown();
+    void firewallOpensOtherPorts();
     void teardown();
 
 private:
@@ -164,6 +165,21 @@ void TestNetLab::linkDown()
     QCOMPARE(status, 1);
     QVERIFY(m_lab->setLinkUp(Link::Home, true));
     QCOMPARE(datagramsArriving(Host::Home, 20), 20); // none of the first 20
+}
+
+void TestNetLab::firewallOpensOtherPorts()
+{
+    const QString server = NetworkLab::address(Host::Server);
+    const auto connects = [&](quint16 port) {
+        int status = -1;
+        probe(Host::Firewalled, {QStringLiteral("tcp"), server, QString::number(port)}, &status);
+        return status == 0;
+    };
+    QVERIFY(m_lab->setOpenServerPorts({closedPort}));
+    QVERIFY(connects(closedPort));
+    QVERIFY(!connects(openPort));
+    QVERIFY(m_lab->setOpenServerPorts({openPort}));
+    QVERIFY(connects(openPort));
 }
 
 void TestNetLab::teardown()
