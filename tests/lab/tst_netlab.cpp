@@ -29,6 +29,7 @@ private slots:
     void reach_data();
     void reach();
     void loss();
+    void rate();
     void linkDown();
     void firewallOpensOtherPorts();
     void teardown();
@@ -152,6 +153,17 @@ void TestNetLab::loss()
     QVERIFY(m_lab->setLoss(Link::Office, NetworkLab::Direction::Down, 30));
     QCOMPARE(datagramsArriving(Host::Office, 200), arrived + 200);
     QVERIFY(m_lab->setLoss(Link::Office, NetworkLab::Direction::Down, 0));
+}
+
+void TestNetLab::rate()
+{
+    // 1000 small datagrams (about 45 kB) in 2 s through 32 kbit/s: about 8 kB pass, and the
+    // bucket and the queue hold about 2 kB more, which drain before the end mark is sent.
+    QVERIFY(m_lab->setRate(Link::Office, NetworkLab::Direction::Up, 32));
+    const int arrived = datagramsArriving(Host::Office, 1000);
+    QVERIFY(m_lab->setRate(Link::Office, NetworkLab::Direction::Up, 0));
+    QVERIFY2(arrived > 0 && arrived < 800, qPrintable(QString::number(arrived)));
+    QCOMPARE(datagramsArriving(Host::Office, 1000), arrived + 1000);
 }
 
 void TestNetLab::linkDown()
