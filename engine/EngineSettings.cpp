@@ -20,8 +20,9 @@ const QList<EngineSettings::Key> &EngineSettings::keys()
          "deployment's or a test's own; an untrusted certificate fails the connection.",
          false},
         {"requestTimeoutMs", "integer (ms)", "5000",
-         "How long a request to the media relay (Janus) may take; one that takes longer loses "
-         "the relay session, which the engine makes again.",
+         "How long each try of a request to the media relay (Janus) may take; one that takes "
+         "longer is sent again, and the relay session is made again only when its keepalive or "
+         "event poll keeps failing.",
          false},
         {"toneFrequency", "integer (Hz)", "one per participant",
          "Sends a generated tone of this pitch instead of the microphone's sound (machines "

@@ -86,8 +86,11 @@ void FrameStamp::noteDecoded(const QImage &frame)
 {
     const qint64 now = nowMs();
     const qint64 sent = read(frame, now);
+    // A picture shown without a readable stamp was shown damaged.
     if (sent >= 0)
         note(QByteArray::number(sent) + ' ' + QByteArray::number(now) + '\n');
+    else
+        note("unreadable picture " + QByteArray::number(now) + '\n');
 }
 
 void FrameStamp::noteSound()

@@ -23,7 +23,8 @@ public:
                      int width, int height, qint64 ms);
     /// The time a decoded picture was marked with, or -1 when it carries none.
     static qint64 read(const QImage &frame, qint64 now);
-    /// Records a decoded picture's stamp, when it has one.
+    /// Records a decoded picture's stamp, or a line "unreadable picture <ms>" when it has none
+    /// that can be read.
     static void noteDecoded(const QImage &frame);
     /// Records the moment a received stream's first sound reaches the speaker, as a line
     /// "sound <ms>".

@@ -13,6 +13,8 @@ constexpr int pollTimeoutMs = 40000; // Janus answers an idle poll after 30 s
 constexpr int keepAliveMs = 25000;   // well inside Janus's 60 s session timeout
 constexpr int closeTimeoutMs = 1000; // a quitting engine waits no longer for Janus
 constexpr int noSuchSession = 458;
+constexpr int requestTries = 4;        // one request lost on the way is no reason to give up
+constexpr int firstRetryPauseMs = 250; // doubled with each try
 
 QString transaction()
 {
@@ -58,22 +60,52 @@ void JanusClient::post(const QString &path, QJsonObject body,
     body.insert("transaction", transaction());
     if (!m_apiToken.isEmpty())
         body.insert("token", m_apiToken);
+    send(path, body, std::move(done), 0);
+}
+
+void JanusClient::send(const QString &path, const QJsonObject &body,
+                       std::function<void(const QJsonObject &)> done, int attempt)
+{
     QNetworkRequest request = this->request(QUrl(m_base.toString() + path));
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
     request.setTransferTimeout(m_requestTimeoutMs);
     QNetworkReply *reply = m_http.post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
-    connect(reply, &QNetworkReply::finished, this, [this, reply, done] {
+    connect(reply, &QNetworkReply::finished, this, [this, reply, path, body, done, attempt] {
         reply->deleteLater();
+        if (reply->error() != QNetworkReply::NoError)
+            return failed(path, body, done, attempt, reply->errorString());
         const QJsonObject answer = QJsonDocument::fromJson(reply->readAll()).object();
         const QJsonObject error = answer.value("error").toObject();
         if (answer.value("janus").toString() == u"error" && !m_closing)
             qWarning("media relay: %s", qPrintable(error.value("reason").toString()));
-        if (reply->error() != QNetworkReply::NoError ||
-            error.value("code").toInt() == noSuchSession)
+        if (error.value("code").toInt() == noSuchSession)
             markLost();
         if (done)
             done(answer);
     });
+}
+
+/// A request that found no relay, or no answer in time, is sent again after a short pause. Only
+/// the session's own signs of life decide that it is gone: the keepalive, and the poll.
+void JanusClient::failed(const QString &path, const QJsonObject &body,
+                         std::function<void(const QJsonObject &)> done, int attempt,
+                         const QString &why)
+{
+    if (m_closing)
+        return done ? done({}) : void();
+    if (attempt + 1 < requestTries) {
+        qInfo("media relay: request failed (%s); sending it again", qPrintable(why));
+        QTimer::singleShot(firstRetryPauseMs << attempt, this, [=, this] {
+            if (!m_closing)
+                send(path, body, done, attempt + 1);
+        });
+        return;
+    }
+    qWarning("media relay: request failed %d times (%s)", requestTries, qPrintable(why));
+    if (body.value("janus").toString() == u"keepalive")
+        markLost();
+    if (done)
+        done({});
 }
 
 void JanusClient::markLost()
@@ -206,14 +238,26 @@ void JanusClient::poll()
         if (m_closing)
             return;
         const QJsonDocument doc = QJsonDocument::fromJson(reply->readAll());
-        if (reply->error() != QNetworkReply::NoError ||
-            doc.object().value("janus").toString() == u"error")
-            return markLost();
+        if (doc.object().value("janus").toString() == u"error")
+            return markLost(); // Janus no longer knows the session
+        if (reply->error() != QNetworkReply::NoError)
+            return pollFailed(reply->errorString());
+        m_pollFailures = 0;
         const QJsonArray events = doc.isArray() ? doc.array() : QJsonArray{doc.object()};
         for (const QJsonValue &e : events)
             dispatch(e.toObject());
         poll();
     });
+}
+
+/// A poll lost on the way is asked again; a relay that answers none of a few is gone.
+void JanusClient::pollFailed(const QString &why)
+{
+    if (++m_pollFailures >= requestTries) {
+        qWarning("media relay: no events for %d tries (%s)", requestTries, qPrintable(why));
+        return markLost();
+    }
+    QTimer::singleShot(firstRetryPauseMs << (m_pollFailures - 1), this, [this] { poll(); });
 }
 
 void JanusClient::dispatch(const QJsonObject &e)

@@ -27,7 +27,7 @@ public:
 
     /// Janus's number for the session; 0 before it opened and once it was destroyed.
     qint64 session() const { return m_session; }
-    /// How long each request may take; a request that takes longer loses the session.
+    /// How long each try of a request may take; one that takes longer is sent again.
     void setRequestTimeout(int ms) { m_requestTimeoutMs = ms; }
     /// The relay's signed token, sent with every request (the relay refuses requests without
     /// it), and what the relay's certificate is verified against.
@@ -64,13 +64,19 @@ Q_SIGNALS:
     /// Janus finds the media of `handle` losing packets: `uplink` when they are lost on their
     /// way to Janus, else on their way from it; `lost` in the last second.
     void slowLink(qint64 handle, bool uplink, int lost);
-    /// The session is gone (Janus stopped or forgot it).
+    /// The session is gone: Janus forgot it, or neither its keepalive nor its poll reach Janus
+    /// after a few tries. A single other request that fails is sent again, then given up.
     void lost();
 
 private:
     void post(const QString &path, QJsonObject body,
               std::function<void(const QJsonObject &)> done = {});
+    void send(const QString &path, const QJsonObject &body,
+              std::function<void(const QJsonObject &)> done, int attempt);
+    void failed(const QString &path, const QJsonObject &body,
+                std::function<void(const QJsonObject &)> done, int attempt, const QString &why);
     void poll();
+    void pollFailed(const QString &why);
     void dispatch(const QJsonObject &event);
     void destroySession(std::function<void(bool)> done);
     void markLost();
@@ -82,6 +88,7 @@ private:
     int m_requestTimeoutMs = 5000;
     QString m_apiToken;
     QSslConfiguration m_ssl = QSslConfiguration::defaultConfiguration();
+    int m_pollFailures = 0; ///< polls in a row that found no relay
     bool m_lost = false;
     bool m_closing = false;
     QSet<qint64> m_handles;

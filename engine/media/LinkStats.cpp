@@ -17,11 +17,24 @@ double receivedLoss(const LinkStats::Counters &before, const LinkStats::Counters
     return lost + received > 0 ? 100.0 * double(lost) / double(lost + received) : 0;
 }
 
+/// The share of the received pictures between two readings that arrived damaged: with lost
+/// packets sent again, a lossy link shows there rather than in the packets lost for good.
+double damagedShare(const LinkStats::Frames &before, const LinkStats::Frames &now)
+{
+    if (before.damaged < 0 || now.damaged < 0 || before.done < 0 || now.done < 0)
+        return -1;
+    const qint64 damaged = std::max<qint64>(0, now.damaged - before.damaged);
+    const qint64 whole = std::max<qint64>(0, now.done - before.done);
+    return damaged + whole > 0 ? 100.0 * double(damaged) / double(damaged + whole) : 0;
+}
+
 } // namespace
 
-void LinkStats::update(qint64 nowMs, const QList<Counters> &streams, Frames frames)
+void LinkStats::update(qint64 nowMs, const QList<Counters> &streams, Frames frames, Resent resent)
 {
+    m_damagedPercent = damagedShare(m_frames, frames);
     m_frames = frames;
+    m_resent = resent;
     QList<Stream> next;
     for (const Counters &c : streams) {
         Stream s;
@@ -43,6 +56,8 @@ void LinkStats::update(qint64 nowMs, const QList<Counters> &streams, Frames fram
 
 bool LinkStats::poor() const
 {
+    if (m_damagedPercent > poorLossPercent)
+        return true;
     return std::any_of(m_streams.cbegin(), m_streams.cend(), [](const Stream &s) {
         return s.lossPercent > poorLossPercent || s.last.roundTripMs > poorRoundTripMs;
     });
@@ -54,6 +69,34 @@ double LinkStats::sentVideoLossPercent() const
         if (s.last.video && s.last.sending)
             return s.lossPercent;
     return -1;
+}
+
+double LinkStats::receivedJitterMs() const
+{
+    double jitter = -1;
+    for (const Stream &s : m_streams)
+        if (!s.last.sending)
+            jitter = std::max(jitter, s.last.jitterMs);
+    return jitter;
+}
+
+double LinkStats::roundTripMs() const
+{
+    double roundTrip = -1;
+    for (const Stream &s : m_streams)
+        if (s.last.sending)
+            roundTrip = std::max(roundTrip, s.last.roundTripMs);
+    return roundTrip;
+}
+
+int LinkStats::jitterBufferMs(double jitterMs, double roundTripMs)
+{
+    // Unknown figures count as a link of moderate delay, not as a perfect one. The floor leaves
+    // the relay time to have a packet lost on the sender's side sent again.
+    const double roundTrip = roundTripMs < 0 ? 100 : roundTripMs;
+    const double jitter = jitterMs < 0 ? 10 : jitterMs;
+    const int wanted = qRound(150 + 1.5 * roundTrip + 4 * jitter);
+    return std::clamp(wanted, shortestJitterBufferMs, longestJitterBufferMs);
 }
 
 QString LinkStats::describe() const
@@ -78,6 +121,11 @@ QString LinkStats::describe() const
                         .arg(m_frames.done)
                         .arg(s.last.sending ? QStringLiteral("encoded") : QStringLiteral("decoded"))
                         .arg(std::max<qint64>(0, m_frames.dropped));
+        const Retransmissions &r = s.last.sending ? m_resent.sent : m_resent.received;
+        if (s.last.video && r.requests >= 0)
+            part += QStringLiteral(" nack %1 rtx %2").arg(r.requests).arg(r.packets);
+        if (s.last.video && !s.last.sending && m_frames.damaged >= 0)
+            part += QStringLiteral(" %1 damaged").arg(m_frames.damaged);
         parts.append(part);
     }
     return parts.join(QStringLiteral(", "));

@@ -27,16 +27,48 @@ public:
     struct Frames
     {
         qint64 done = -1, dropped = -1;
+        /// A received stream's pictures that arrived with packets missing for good and were
+        /// dropped before the decoder rather than shown damaged.
+        qint64 damaged = -1;
+    };
+    /// Lost video packets asked for again (NACK) and sent again (RTX), so far; -1 when the
+    /// connection agreed on no retransmission.
+    struct Retransmissions
+    {
+        qint64 requests = -1, packets = -1;
+    };
+    /// For the sent video: asked for by the relay and sent again; for the received: asked for
+    /// from the relay and received.
+    struct Resent
+    {
+        Retransmissions sent, received;
     };
 
-    /// A poor link loses more than this share of its packets, or takes longer for a round trip.
+    /// A poor link loses more than this share of its packets (or of its received pictures, to
+    /// damage), or takes longer for a round trip.
     static constexpr double poorLossPercent = 5;
     static constexpr double poorRoundTripMs = 400;
 
-    void update(qint64 nowMs, const QList<Counters> &streams, Frames frames);
+    void update(qint64 nowMs, const QList<Counters> &streams, Frames frames, Resent resent);
+    void update(qint64 nowMs, const QList<Counters> &streams, Frames frames)
+    {
+        update(nowMs, streams, frames, Resent());
+    }
     bool poor() const;
     /// The lost share (percent) of the sent video packets, or -1 when unknown.
     double sentVideoLossPercent() const;
+    const Frames &frames() const { return m_frames; }
+    const Resent &resent() const { return m_resent; }
+    /// The largest jitter of the received streams, or -1 when unknown.
+    double receivedJitterMs() const;
+    /// The round trip of the sent streams, or -1 when unknown.
+    double roundTripMs() const;
+    /// How long the receive jitter buffer waits for late and retransmitted packets: time for the
+    /// relay to have a packet lost on the sender's side sent again, a round trip for this
+    /// side's own request, and room for the packets' spread, within sane bounds.
+    static int jitterBufferMs(double jitterMs, double roundTripMs);
+    static constexpr int shortestJitterBufferMs = 200;
+    static constexpr int longestJitterBufferMs = 300;
     /// Compact, one stream after the other; empty before two readings.
     QString describe() const;
 
@@ -51,4 +83,6 @@ private:
 
     QList<Stream> m_streams;
     Frames m_frames;
+    double m_damagedPercent = -1; ///< of the received pictures between the last two readings
+    Resent m_resent;
 };

@@ -22,15 +22,24 @@ bool isAlsaName(const QString &device)
            device.startsWith(QLatin1String("sysdefault")) || device == u"default";
 }
 
+/// webrtcbin offers transport-wide congestion feedback unless the caps say otherwise; nothing
+/// here would use it (the video's rate follows the receiver reports and the relay's word), and
+/// without its header extension the offer would be a promise that cannot be kept.
+QString noCongestionFeedback()
+{
+    return QStringLiteral("rtcp-fb-transport-cc=(boolean)false");
+}
+
 QString vp8Encoder(int bitrate, int keyframeDistance)
 {
     return QStringLiteral("vp8enc name=videoenc deadline=1 cpu-used=8 target-bitrate=%1 "
                           "keyframe-max-dist=%2 error-resilient=partitions "
                           "! rtpvp8pay name=videopay pt=96 picture-id-mode=15-bit "
                           "! application/x-rtp,media=video,encoding-name=VP8,payload=96,"
-                          "clock-rate=90000 ! webrtc. ")
+                          "clock-rate=90000,%3 ! webrtc. ")
         .arg(bitrate)
-        .arg(keyframeDistance);
+        .arg(keyframeDistance)
+        .arg(noCongestionFeedback());
 }
 
 /// A part of the launch line in a bin of its own, so that it can be replaced while the rest
@@ -160,12 +169,15 @@ QString MediaPipeline::publisher(const Sending &sending)
                           "! queue max-size-buffers=2 leaky=downstream ! ") +
            vp8Encoder(format.bitrate, format.fps * 2) + selfView +
            inBin("audioinput", audioInput(sending)) +
+           // Each packet carries a coarse copy of the one before (in-band FEC), sized for
+           // about a tenth of the packets lost: a single loss costs no sound.
            QStringLiteral("! volume name=microphone "
-                          "! level audio-level-meta=true post-messages=false ! queue ! opusenc "
+                          "! level audio-level-meta=true post-messages=false ! queue "
+                          "! opusenc name=audioenc inband-fec=true packet-loss-percentage=10 "
                           "! rtpopuspay pt=111 "
                           "! application/x-rtp,media=audio,encoding-name=OPUS,payload=111,"
                           "clock-rate=48000,") +
-           audioLevelExtension() + QStringLiteral(" ! webrtc. ");
+           noCongestionFeedback() + u',' + audioLevelExtension() + QStringLiteral(" ! webrtc. ");
 }
 
 namespace {
@@ -272,7 +284,10 @@ QString MediaPipeline::voice(const QString &channel, const QString &recordFile, 
         out = QStringLiteral("interaudiosink channel=%1 async=false").arg(quoted(channel));
     else
         out = QStringLiteral("fakesink sync=false async=false");
-    return QStringLiteral("rtpopusdepay ! opusdec ! audioconvert ! audioresample "
+    // A lost packet is rebuilt from the redundancy the next one carries (in-band FEC), or
+    // concealed when that one is lost too.
+    return QStringLiteral("rtpopusdepay ! opusdec plc=true use-inband-fec=true "
+                          "! audioconvert ! audioresample "
                           "! volume name=speaker mute=%1 ! ")
                .arg(muted ? QStringLiteral("true") : QStringLiteral("false")) +
            out;

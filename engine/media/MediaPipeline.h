@@ -44,6 +44,8 @@ public:
     };
 
     static VideoFormat videoFormat(int level);
+    /// The RTP payload type of the sent sound (Opus).
+    static constexpr int soundPayloadType = 111;
     /// What opens the device at `index` of a list (`ids`, index for index): an index past the
     /// list means the sound server's or the machine's default device (`fallback`), never the
     /// generated source that an empty name stands for, unless the list itself names one.

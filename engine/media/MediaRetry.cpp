@@ -5,8 +5,6 @@
 namespace {
 
 constexpr int firstWaitMs = 500;
-constexpr int longestWaitMs = 8000;
-constexpr int tries = 6;
 constexpr int steadyMs = 10000;
 
 } // namespace
@@ -24,15 +22,24 @@ MediaRetry::MediaRetry(QObject *parent)
     connect(&m_steady, &QTimer::timeout, this, [this] { m_failures = 0; });
 }
 
-bool MediaRetry::schedule(std::function<void()> again)
+void MediaRetry::schedule(std::function<void()> again)
 {
     m_steady.stop();
-    if (m_failures >= tries)
-        return false;
-    m_wait.start(std::min(longestWaitMs, firstWaitMs << m_failures));
+    // Doubled up to the longest wait; the shift stops growing long before it could overflow.
+    const int doublings = std::min(m_failures, 16);
+    m_wait.start(int(std::min<qint64>(longestWaitMs, qint64(firstWaitMs) << doublings)));
     ++m_failures;
     m_again = std::move(again);
-    return true;
+}
+
+void MediaRetry::retryNow()
+{
+    m_failures = 0; // what failed while the network was away says nothing about it now
+    if (!m_wait.isActive())
+        return;
+    m_wait.stop();
+    if (const auto again = std::exchange(m_again, {}))
+        again();
 }
 
 void MediaRetry::succeeded()

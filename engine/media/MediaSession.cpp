@@ -6,6 +6,7 @@
 #include "engine/EngineState.h"
 #include "engine/media/JanusClient.h"
 #include "engine/media/MediaPipeline.h"
+#include "engine/media/NetworkWatch.h"
 #include "engine/media/Publisher.h"
 
 #include <gst/gst.h>
@@ -25,8 +26,9 @@ const QString noMedia = QString::fromUtf8(EngineState::noMediaNote);
 const QString mediaLost = QString::fromUtf8(EngineState::mediaLostNote);
 // Pauses before a lost relay session is made again, doubled each time up to the last.
 constexpr int firstRetryMs = 500;
-constexpr int lastRetryMs = 8000;
+constexpr int lastRetryMs = MediaRetry::longestWaitMs;
 constexpr int unauthorisedCode = 433; ///< Janus VideoRoom's answer to a token it does not take
+constexpr int idTakenCode = 436;      ///< Janus VideoRoom's "ID exists"
 constexpr int refusalsToGiveUp = 3;
 /// Sound is sent even while muted: the relay hearing none for this long lost this participant.
 constexpr int silenceLimitMs = 5000;
@@ -72,6 +74,8 @@ MediaSession::MediaSession(EngineState &state, QObject *parent)
     m_audioSilent.setInterval(silenceLimitMs);
     connect(&m_audioSilent, &QTimer::timeout, this,
             [this] { publisherLost(); }); // the relay hears nothing from here
+    connect(NetworkWatch::instance(), &NetworkWatch::returned, this,
+            &MediaSession::networkReturned);
     connect(&m_share, &ShareSession::ended, this, [this] {
         if (shareLost)
             shareLost();
@@ -209,16 +213,24 @@ void MediaSession::connectRelay()
             if (handle == 0)
                 return lose(mediaLost);
             m_publisherHandle = handle;
-            janus->message(handle, {{"request", "join"},
-                                    {"ptype", "publisher"},
-                                    {"room", m_room},
-                                    {"id", m_ownId},
-                                    {"display", m_selfUri},
-                                    {"token", m_token}});
+            join(m_ownId);
         });
     });
     m_staleCheck.start();
     m_links.start();
+}
+
+/// Joins the room as publisher `id`, or under an id the relay picks when it is 0.
+void MediaSession::join(qint64 id)
+{
+    QJsonObject request{{"request", "join"},
+                        {"ptype", "publisher"},
+                        {"room", m_room},
+                        {"display", m_selfUri},
+                        {"token", m_token}};
+    if (id != 0)
+        request.insert("id", id);
+    m_janus->message(m_publisherHandle, request);
 }
 
 void MediaSession::stop()
@@ -347,6 +359,8 @@ void MediaSession::publisherEvent(const QJsonObject &data, const QJsonObject &js
     const QString kind = data.value("videoroom").toString();
     if (kind == u"joined")
         joined(data);
+    else if (data.value("error_code").toInt() == idTakenCode && m_privateId == 0)
+        return join(0); // an earlier session of this participant is not gone yet
     else if (data.contains("error") && m_privateId == 0)
         return refused(data);
     else if (jsep.value("type").toString() == u"answer" && m_publisher) {
@@ -383,6 +397,7 @@ void MediaSession::talking(qint64 feed, bool speaking)
 void MediaSession::joined(const QJsonObject &data)
 {
     m_privateId = data.value("private_id").toInteger();
+    m_ownId = data.value("id").toInteger(m_ownId); // a fresh one when the service's was taken
     m_retryMs = firstRetryMs;
     m_refusals = 0;
     setNote({});
@@ -493,12 +508,23 @@ void MediaSession::publisherLost()
     setInterrupted(m_selfUri, true);
     // The others see the media go; a new offer follows on the same handle.
     m_janus->message(m_publisherHandle, {{"request", "unpublish"}});
-    const bool again = m_publishRetry.schedule([this] {
+    m_publishRetry.schedule([this] {
         if (m_janus && m_privateId != 0 && !m_publisher)
             publish();
     });
-    if (!again)
-        qWarning("media: the sent media failed too often; they stay stopped");
+}
+
+/// Whatever waits to be tried again is tried now, the relay session first.
+void MediaSession::networkReturned()
+{
+    if (m_reconnect.isActive()) {
+        m_reconnect.stop();
+        m_retryMs = firstRetryMs;
+        return connectRelay();
+    }
+    m_publishRetry.retryNow();
+    m_subscriptions.retryNow();
+    m_share.retryNow();
 }
 
 void MediaSession::limitConnecting(WebRtcPeer *peer) const

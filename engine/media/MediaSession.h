@@ -48,6 +48,7 @@ private:
     void connectRelay();
     /// Tears the call's media down, keeping what the service said about them.
     void teardown();
+    void join(qint64 id);
     void joined(const QJsonObject &data);
     /// Janus's word on each stream: a hangup or a long silence of the own sound loses it.
     void watchStreams(JanusClient *janus);
@@ -57,6 +58,8 @@ private:
     void publish();
     /// The sent media stopped: the others are told, and the engine publishes again.
     void publisherLost();
+    /// The machine's network came back.
+    void networkReturned();
     /// Whether an event on `handle` is about the running publisher's connection.
     bool aboutPublisher(qint64 handle) const;
     /// A stream that does not connect in time is lost, as one that fails later would be.

@@ -2,6 +2,7 @@
 
 #include "engine/FrameSlot.h"
 #include "engine/media/FrameStamp.h"
+#include "engine/media/MediaPipeline.h"
 #include "engine/media/ParsedBin.h"
 
 #define GST_USE_UNSTABLE_API
@@ -266,44 +267,62 @@ void Publisher::setBitrate(int bitrate)
     }
 }
 
-bool Publisher::dropsNext()
+bool Publisher::dropsNext(GstBuffer *packet)
 {
+    guint8 header[2];
+    // Only video: the sound's losses are not what the setting is for.
+    if (gst_buffer_extract(packet, 0, header, sizeof header) != sizeof header ||
+        (header[1] & 0x7f) == MediaPipeline::soundPayloadType)
+        return false;
     // Spread over the hundred, as single packets rather than one long gap.
     const int n = m_packets++ % 100;
     const int percent = std::max(0, m_lossPercent->load());
     return (n + 1) * percent / 100 != n * percent / 100;
 }
 
+namespace {
+
+GstPadProbeReturn dropSome(GstPad *, GstPadProbeInfo *info, gpointer self)
+{
+    auto *publisher = static_cast<Publisher *>(self);
+    if (!(GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER_LIST))
+        return publisher->dropsNext(GST_PAD_PROBE_INFO_BUFFER(info)) ? GST_PAD_PROBE_DROP
+                                                                     : GST_PAD_PROBE_OK;
+    GstBufferList *list = gst_buffer_list_make_writable(GST_PAD_PROBE_INFO_BUFFER_LIST(info));
+    GST_PAD_PROBE_INFO_DATA(info) = list;
+    gst_buffer_list_foreach(
+        list,
+        [](GstBuffer **buffer, guint, gpointer peer) -> gboolean {
+            if (static_cast<Publisher *>(peer)->dropsNext(*buffer)) {
+                gst_buffer_unref(*buffer);
+                *buffer = nullptr; // taken out of the list
+            }
+            return TRUE;
+        },
+        publisher);
+    return gst_buffer_list_length(list) == 0 ? GST_PAD_PROBE_DROP : GST_PAD_PROBE_OK;
+}
+
+} // namespace
+
+/// Drops video packets where a lossy link would: on their way out of webrtcbin, after its
+/// retransmission store kept them, so that the relay's requests for them can be answered.
 void Publisher::dropPackets()
 {
-    GstElement *payloader = gst_bin_get_by_name(GST_BIN(m_pipeline), "videopay");
-    GstPad *pad = payloader ? gst_element_get_static_pad(payloader, "src") : nullptr;
-    // The payloader sends a picture's packets as one list.
-    const auto probe = [](GstPad *, GstPadProbeInfo *info, gpointer self) {
-        auto *publisher = static_cast<Publisher *>(self);
-        if (!(GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER_LIST))
-            return publisher->dropsNext() ? GST_PAD_PROBE_DROP : GST_PAD_PROBE_OK;
-        GstBufferList *list = gst_buffer_list_make_writable(GST_PAD_PROBE_INFO_BUFFER_LIST(info));
-        GST_PAD_PROBE_INFO_DATA(info) = list;
-        gst_buffer_list_foreach(
-            list,
-            [](GstBuffer **buffer, guint, gpointer peer) -> gboolean {
-                if (static_cast<Publisher *>(peer)->dropsNext()) {
-                    gst_buffer_unref(*buffer);
-                    *buffer = nullptr; // taken out of the list
-                }
-                return TRUE;
-            },
-            publisher);
-        return gst_buffer_list_length(list) == 0 ? GST_PAD_PROBE_DROP : GST_PAD_PROBE_OK;
-    };
-    if (pad)
-        gst_pad_add_probe(
-            pad, GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST), probe,
-            this, nullptr);
-    for (GstObject *o : {GST_OBJECT(pad), GST_OBJECT(payloader)})
-        if (o)
-            gst_object_unref(o);
+    GstElement *session = rtpBin();
+    if (!session)
+        return;
+    // The session's pads come with the negotiation.
+    g_signal_connect(
+        session, "pad-added", G_CALLBACK(+[](GstElement *, GstPad *pad, gpointer self) {
+            if (!g_str_has_prefix(GST_PAD_NAME(pad), "send_rtp_src_"))
+                return;
+            gst_pad_add_probe(
+                pad, GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
+                dropSome, self, nullptr);
+        }),
+        this);
+    gst_object_unref(session);
 }
 
 QString Publisher::describe() const

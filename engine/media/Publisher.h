@@ -9,6 +9,8 @@
 #include <functional>
 #include <memory>
 
+typedef struct _GstBuffer GstBuffer;
+
 /// Outgoing media sent to the relay: this participant's picture (VP8) and sound (Opus), or a
 /// share's picture. The microphone mute silences the sound; the camera off stops the pictures.
 class FrameSlot;
@@ -44,17 +46,19 @@ public:
     void expectSteadyFlow(const char *element, int silenceMs);
     /// The encoder's target bit rate, changed in the running stream.
     void setBitrate(int bitrate);
-    /// Drops this many of every hundred sent video packets, as a lossy link would; read for
-    /// each packet, so the share can change in the running call. Before start().
+    /// Drops this many of every hundred sent video packets, as a lossy link would, after they
+    /// were kept for retransmission; read for each packet, so the share can change in the
+    /// running call. Before start().
     void setPacketLoss(const std::atomic<int> *percent) { m_lossPercent = percent; }
     /// What the running pipeline sends from: the sources, their devices and the voice
     /// processing, read from its elements.
     QString describe() const;
+    /// Whether `packet`, the next sent one, is lost (see setPacketLoss()), on the streaming
+    /// thread.
+    bool dropsNext(GstBuffer *packet);
 
 private:
     void dropPackets();
-    /// Whether the next sent video packet is lost, on the streaming thread.
-    bool dropsNext();
 
     QString m_launch;
     FrameSlot *m_selfSlot = nullptr;

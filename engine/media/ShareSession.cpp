@@ -142,14 +142,14 @@ void ShareSession::streamLost()
 {
     close();
     // The desktop's stream ending is the desktop ending the share; X is captured again.
-    const bool again = m_source.pipeWireRemote < 0 && m_retry.schedule([this] {
+    if (m_source.pipeWireRemote >= 0) {
+        qInfo("media: the shared picture ended: the share ends");
+        return end();
+    }
+    m_retry.schedule([this] {
         if (m_sharing)
             open();
     });
-    if (again)
-        return;
-    qInfo("media: the shared picture ended: the share ends");
-    end();
 }
 
 void ShareSession::end()

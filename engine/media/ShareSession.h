@@ -42,6 +42,8 @@ public:
     void joined(const Room &room);
     /// The relay session is gone: the share's publisher goes, the wish to share stays.
     void relayGone();
+    /// The network came back: a share waiting to be tried again is, now.
+    void retryNow() { m_retry.retryNow(); }
     /// The share's handle at the relay; -1 while attaching, 0 for none.
     qint64 handle() const { return m_handle; }
     /// The relay's event on handle().

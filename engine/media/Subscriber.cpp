@@ -11,7 +11,11 @@
 #include <QImage>
 #include <QMutexLocker>
 
+#include <cstdlib>
+
 namespace {
+
+constexpr int latencyStepMs = 20;
 
 /// Notes when the stream's first sound is decoded, for the benchmarks.
 void noteFirstSound(GstElement *sound)
@@ -62,10 +66,23 @@ Subscriber::~Subscriber()
 
 bool Subscriber::start()
 {
-    if (!build(QStringLiteral("webrtcbin name=webrtc bundle-policy=max-bundle latency=50")))
+    // The jitter buffer waits long enough for a retransmission until the link's figures say
+    // how long that takes (followJitter()).
+    if (!build(QStringLiteral("webrtcbin name=webrtc bundle-policy=max-bundle latency=%1")
+                   .arg(m_latencyMs)))
         return false;
     if (!m_share && !addSound())
         return false;
+    // The jitter buffers ask the relay again for lost packets while they can still be shown
+    // (webrtcbin leaves that off with a bundle). Sound asked for in vain costs nothing.
+    if (GstElement *rtp = rtpBin()) {
+        g_signal_connect(rtp, "new-jitterbuffer",
+                         G_CALLBACK(+[](GstElement *, GstElement *buffer, guint, guint, gpointer) {
+                             g_object_set(buffer, "do-retransmission", TRUE, nullptr);
+                         }),
+                         nullptr);
+        gst_object_unref(rtp);
+    }
     g_signal_connect(m_webrtc, "pad-added",
                      G_CALLBACK(+[](GstElement *, GstPad *pad, gpointer self) {
                          static_cast<Subscriber *>(self)->padAdded(pad);
@@ -108,24 +125,31 @@ void Subscriber::padAdded(GstPad *pad)
         return; // a share carries no sound
     if (!video)
         return linkSound(pad);
-    GstElement *bin = parsedBin(QStringLiteral(
-        "rtpvp8depay ! vp8dec name=videodec ! videoscale name=fit ! capsfilter name=fitsize "
-        "! videoconvert ! video/x-raw,format=BGRx "
-        "! appsink name=frames sync=false max-buffers=1 drop=true"));
+    // A picture with packets lost for good is dropped, and every one after it until a keyframe,
+    // which is asked for: a damaged picture is never shown.
+    GstElement *bin = parsedBin(
+        QStringLiteral("rtpvp8depay name=videodepay wait-for-keyframe=true request-keyframe=true "
+                       "! vp8dec name=videodec ! videoscale name=fit ! capsfilter name=fitsize "
+                       "! videoconvert ! video/x-raw,format=BGRx "
+                       "! appsink name=frames sync=false max-buffers=1 drop=true"));
     if (!bin)
         return fail(QStringLiteral("no video decoder"));
     watchFrames(
         "frames",
         [](WebRtcPeer *peer, const QImage &frame) {
-            if (FrameStamp::enabled())
+            auto *self = static_cast<Subscriber *>(peer);
+            if (FrameStamp::enabled() && !self->m_share) // a share's pictures carry no stamp
                 FrameStamp::noteDecoded(frame);
-            static_cast<Subscriber *>(peer)->deliver(frame);
+            self->deliver(frame);
         },
         bin);
     m_fit = std::make_unique<PictureFit>(bin, "fit", "fitsize");
     GstElement *decoder = gst_bin_get_by_name(GST_BIN(bin), "videodec");
     countFrames(decoder);
     gst_object_unref(decoder);
+    GstElement *depayloader = gst_bin_get_by_name(GST_BIN(bin), "videodepay");
+    countDamaged(depayloader);
+    gst_object_unref(depayloader);
     gst_bin_add(GST_BIN(m_pipeline), bin);
     gst_element_sync_state_with_parent(bin);
     GstPad *sinkPad = gst_element_get_static_pad(bin, "sink");
@@ -148,6 +172,16 @@ void Subscriber::linkSound(GstPad *pad)
     if (link != GST_PAD_LINK_OK)
         fail(QStringLiteral("the received sound cannot be decoded (%1)")
                  .arg(QLatin1String(gst_pad_link_get_name(link))));
+}
+
+void Subscriber::followJitter(double roundTripMs)
+{
+    const int wanted = LinkStats::jitterBufferMs(link().receivedJitterMs(), roundTripMs);
+    // Small changes are not worth the jump in delay they make.
+    if (!m_webrtc || std::abs(wanted - m_latencyMs) < latencyStepMs)
+        return;
+    m_latencyMs = wanted;
+    g_object_set(m_webrtc, "latency", guint(wanted), nullptr);
 }
 
 void Subscriber::deliver(const QImage &frame)

@@ -36,6 +36,9 @@ public:
     void setSpeakerMuted(bool muted);
     QString uri() const { return m_uri; }
     bool isShare() const { return m_share; }
+    /// The jitter buffer follows the received streams' jitter, with room for a retransmission
+    /// over `roundTripMs` (the own link's to the relay, -1 when unknown).
+    void followJitter(double roundTripMs);
     /// A decoded picture, from a GStreamer thread.
     void deliver(const QImage &frame);
 
@@ -56,4 +59,5 @@ private:
     bool m_share = false;
     QString m_voiceChannel;
     bool m_speakerMuted = false;
+    int m_latencyMs = LinkStats::shortestJitterBufferMs; ///< of the jitter buffer
 };

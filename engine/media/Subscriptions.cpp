@@ -62,11 +62,31 @@ bool Subscriptions::add(qint64 feed, const QString &display)
         uri.remove(0, ShareSession::prefix().size());
     if (!m_room.janus || feed == 0 || feed == m_room.ownId || uri == m_room.selfUri)
         return false;
+    if (!m_subscribers.contains(feed)) {
+        replaced(feed, uri, share);
+        subscribe(feed, uri, share);
+    }
     if (!share)
         m_cameraFeeds.insert(feed, uri);
-    if (!m_subscribers.contains(feed))
-        subscribe(feed, uri, share);
     return !share;
+}
+
+/// A participant back after a drop publishes under a fresh id while the relay still lists the
+/// old one for a while: the newer stream replaces the older, which sends nothing any more.
+void Subscriptions::replaced(qint64 feed, const QString &uri, bool share)
+{
+    QList<qint64> older = share ? QList<qint64>() : m_cameraFeeds.keys(uri); // some wait to retry
+    for (auto it = m_subscribers.cbegin(); it != m_subscribers.cend(); ++it)
+        if (it.value()->uri() == uri && it.value()->isShare() == share)
+            older.append(it.key());
+    for (const qint64 old : std::as_const(older)) {
+        if (old == feed)
+            continue;
+        qCDebug(lcMedia, "%lld replaces %lld (%s)", feed, old, qPrintable(uri));
+        delete m_subscribeRetry.take(old);
+        m_cameraFeeds.remove(old);
+        drop(old);
+    }
 }
 
 void Subscriptions::subscribe(qint64 feed, const QString &uri, bool share)
@@ -147,12 +167,16 @@ void Subscriptions::lost(qint64 feed, const QString &uri, bool share)
     MediaRetry *&retry = m_subscribeRetry[feed];
     if (!retry)
         retry = new MediaRetry(this);
-    const bool again = retry->schedule([this, feed, uri, share] {
+    retry->schedule([this, feed, uri, share] {
         if (m_room.janus && !m_subscribers.contains(feed))
             subscribe(feed, uri, share);
     });
-    if (!again)
-        qWarning("media: the media of %s failed too often; they stay stopped", qPrintable(uri));
+}
+
+void Subscriptions::retryNow()
+{
+    for (MediaRetry *retry : std::as_const(m_subscribeRetry))
+        retry->retryNow();
 }
 
 void Subscriptions::feedGone(qint64 feed, bool unpublished)

@@ -67,6 +67,8 @@ public:
     void connected(qint64 handle);
     /// The peer connection of the stream on `handle` is gone: it is subscribed to again.
     void streamLost(qint64 handle);
+    /// The network came back: every stream waiting to be subscribed to again is, now.
+    void retryNow();
     /// The participant whose stream `feed` is, or nothing for one not subscribed to.
     QString uriOf(qint64 feed) const;
     void setSpeakerMuted(bool muted);
@@ -76,6 +78,8 @@ public:
 
 private:
     void subscribe(qint64 feed, const QString &uri, bool share);
+    /// Drops an older stream of the same participant and kind as `feed`.
+    void replaced(qint64 feed, const QString &uri, bool share);
     /// The subscription's attach reply: `handle` at the relay for the subscriber of `feed`.
     void attached(JanusClient *janus, qint64 feed, quint64 request, qint64 handle);
     /// A received stream stopped: the engine subscribes to it again.

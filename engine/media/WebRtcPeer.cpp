@@ -119,6 +119,12 @@ GstBusSyncReply busMessage(GstBus *, GstMessage *message, gpointer self)
     case GST_MESSAGE_EOS:
         peer->fail(QStringLiteral("end of stream from %1").arg(source));
         break;
+    case GST_MESSAGE_LATENCY:
+        // webrtcbin makes its RTP session and transport once negotiated, after the pipeline
+        // shared out its latency, and jitter buffers change theirs: the pipeline's latency is
+        // worked out again. Without it the RTP session cannot tell when a packet is sent.
+        hop(peer, [peer] { peer->recalculateLatency(); });
+        break;
     default:
         break;
     }
@@ -199,6 +205,79 @@ QList<LinkStats::Counters> streamsOf(const GstStructure *reply)
         streams.append(c);
     }
     return streams;
+}
+
+/// Lost video packets are asked for again (NACK), and such requests answered (RTX), both ways.
+/// Sound is not: Opus covers its losses itself, and a voice cannot wait for a round trip.
+void askForLostVideo(GstWebRTCRTPTransceiver *transceiver)
+{
+    GstWebRTCKind kind = GST_WEBRTC_KIND_UNKNOWN;
+    g_object_get(transceiver, "kind", &kind, nullptr);
+    if (kind == GST_WEBRTC_KIND_VIDEO)
+        g_object_set(transceiver, "do-nack", TRUE, nullptr);
+}
+
+/// The same for the sent media, whose transceivers learn their kind only later: it is read
+/// from what feeds each of webrtcbin's pads.
+void askForLostSentVideo(GstElement *webrtc)
+{
+    GstIterator *it = gst_element_iterate_sink_pads(webrtc);
+    GValue item = G_VALUE_INIT;
+    while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        auto *pad = GST_PAD(g_value_get_object(&item));
+        GstWebRTCRTPTransceiver *transceiver = nullptr;
+        g_object_get(pad, "transceiver", &transceiver, nullptr);
+        GstCaps *caps = gst_pad_peer_query_caps(pad, nullptr);
+        const gchar *media =
+            caps && !gst_caps_is_empty(caps)
+                ? gst_structure_get_string(gst_caps_get_structure(caps, 0), "media")
+                : nullptr;
+        if (transceiver && g_strcmp0(media, "video") == 0)
+            g_object_set(transceiver, "do-nack", TRUE, nullptr);
+        if (caps)
+            gst_caps_unref(caps);
+        if (transceiver)
+            gst_object_unref(transceiver);
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
+}
+
+/// The retransmissions of `pipeline`: asked for and sent by its RTX senders, asked for and
+/// received by its RTX receivers (webrtcbin makes them once RTX is agreed).
+void countRetransmissions(GstElement *pipeline, LinkStats::Retransmissions &sent,
+                          LinkStats::Retransmissions &received)
+{
+    GstIterator *it = gst_bin_iterate_recurse(GST_BIN(pipeline));
+    GValue item = G_VALUE_INIT;
+    while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        auto *e = GST_ELEMENT(g_value_get_object(&item));
+        GstElementFactory *made = gst_element_get_factory(e);
+        const QByteArray factory = made ? GST_OBJECT_NAME(made) : "";
+        LinkStats::Retransmissions *r = factory == "rtprtxsend"      ? &sent
+                                        : factory == "rtprtxreceive" ? &received
+                                                                     : nullptr;
+        if (r) {
+            guint requests = 0, packets = 0;
+            g_object_get(e, "num-rtx-requests", &requests, "num-rtx-packets", &packets, nullptr);
+            r->requests = std::max<qint64>(0, r->requests) + requests;
+            r->packets = std::max<qint64>(0, r->packets) + packets;
+        }
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
+}
+
+/// The RTP timestamp of a packet: one per picture of a video stream.
+quint32 rtpTime(GstBuffer *buffer)
+{
+    guint8 header[8];
+    if (gst_buffer_extract(buffer, 0, header, sizeof header) != sizeof header)
+        return 0;
+    return quint32(header[4]) << 24 | quint32(header[5]) << 16 | quint32(header[6]) << 8 |
+           header[7];
 }
 
 qint64 steadyMs()
@@ -332,6 +411,13 @@ bool WebRtcPeer::build(const QString &launch)
     if (!m_webrtc)
         return false;
     watchConnection();
+    askForLostSentVideo(m_webrtc);
+    // Made for the relay's offer as the answer is made, a transceiver knows its kind.
+    g_signal_connect(m_webrtc, "on-new-transceiver",
+                     G_CALLBACK(+[](GstElement *, GstWebRTCRTPTransceiver *transceiver, gpointer) {
+                         askForLostVideo(transceiver);
+                     }),
+                     nullptr);
     g_signal_connect(m_webrtc, "on-ice-candidate",
                      G_CALLBACK(+[](GstElement *, guint mline, gchar *candidate, gpointer self) {
                          auto *peer = static_cast<WebRtcPeer *>(self);
@@ -349,6 +435,29 @@ bool WebRtcPeer::build(const QString &launch)
                      }),
                      this);
     return true;
+}
+
+GstElement *WebRtcPeer::rtpBin() const
+{
+    GstElement *found = nullptr;
+    GstIterator *it = gst_bin_iterate_elements(GST_BIN(m_webrtc));
+    GValue item = G_VALUE_INIT;
+    while (!found && gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        auto *e = GST_ELEMENT(g_value_get_object(&item));
+        GstElementFactory *made = gst_element_get_factory(e);
+        if (made && g_strcmp0(GST_OBJECT_NAME(made), "rtpbin") == 0)
+            found = GST_ELEMENT(gst_object_ref(e));
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
+    return found;
+}
+
+void WebRtcPeer::recalculateLatency()
+{
+    if (m_pipeline)
+        gst_bin_recalculate_latency(GST_BIN(m_pipeline));
 }
 
 void WebRtcPeer::play()
@@ -546,8 +655,43 @@ void WebRtcPeer::readStats()
 void WebRtcPeer::statsArrived(const QList<LinkStats::Counters> &streams)
 {
     const qint64 in = m_framesIn, out = m_framesOut;
-    m_link.update(steadyMs(), streams, {out, in < 0 ? -1 : in - out});
+    LinkStats::Frames frames{out, in < 0 ? -1 : in - out};
+    // The picture the depayloader is putting together is not damaged yet.
+    if (const qint64 whole = m_picturesIn; whole >= 0)
+        frames.damaged = std::max<qint64>(0, whole - 1 - m_picturesOut);
+    LinkStats::Retransmissions sent, received;
+    countRetransmissions(m_pipeline, sent, received);
+    m_link.update(steadyMs(), streams, frames, {sent, received});
     Q_EMIT linkRead();
+}
+
+void WebRtcPeer::countDamaged(GstElement *depayloader)
+{
+    m_picturesIn = m_picturesOut = 0;
+    GstPad *in = gst_element_get_static_pad(depayloader, "sink");
+    GstPad *out = gst_element_get_static_pad(depayloader, "src");
+    if (in)
+        gst_pad_add_probe(
+            in, GST_PAD_PROBE_TYPE_BUFFER,
+            [](GstPad *, GstPadProbeInfo *info, gpointer self) {
+                auto *peer = static_cast<WebRtcPeer *>(self);
+                const quint32 time = rtpTime(GST_PAD_PROBE_INFO_BUFFER(info));
+                if (std::exchange(peer->m_lastRtpTime, time) != time || peer->m_picturesIn == 0)
+                    ++peer->m_picturesIn;
+                return GST_PAD_PROBE_OK;
+            },
+            this, nullptr);
+    if (out)
+        gst_pad_add_probe(
+            out, GST_PAD_PROBE_TYPE_BUFFER,
+            [](GstPad *, GstPadProbeInfo *, gpointer self) {
+                ++static_cast<WebRtcPeer *>(self)->m_picturesOut;
+                return GST_PAD_PROBE_OK;
+            },
+            this, nullptr);
+    for (GstPad *pad : {in, out})
+        if (pad)
+            gst_object_unref(pad);
 }
 
 void WebRtcPeer::countFrames(GstElement *coder)

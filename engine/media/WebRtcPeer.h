@@ -32,6 +32,8 @@ public:
     /// Reports a fault of the media, from any thread: on this object's thread it is logged
     /// and said as mediaLost().
     void fail(const QString &why);
+    /// Works the pipeline's latency out again, as an element asked on the bus.
+    void recalculateLatency();
     /// Asks webrtcbin for its statistics; linkRead() follows once they are in link().
     void readStats();
     const LinkStats &link() const { return m_link; }
@@ -69,11 +71,16 @@ protected:
     /// in `bin` (the pipeline when none).
     void watchFrames(const char *sink, void (*deliver)(WebRtcPeer *, const QImage &),
                      GstElement *bin = nullptr);
+    /// The RTP bin inside webrtcbin, referenced; null when there is none.
+    GstElement *rtpBin() const;
     /// Sets a boolean or numeric property of a named element of the pipeline.
     void setProperty(const char *element, const char *property, bool value);
     /// Counts the pictures that enter and leave `coder` (a video decoder or encoder), for the
     /// statistics: those that enter and never leave were dropped.
     void countFrames(GstElement *coder);
+    /// Counts the pictures that reach the video depayloader and those it passes on: the rest
+    /// arrived damaged (packets lost for good) and were dropped rather than shown.
+    void countDamaged(GstElement *depayloader);
 
     GstElement *m_pipeline = nullptr;
     GstElement *m_webrtc = nullptr;
@@ -99,5 +106,7 @@ private:
     QTimer m_disconnected; ///< a disconnected connection may come back by itself meanwhile
     QTimer m_connecting;   ///< runs from the start until the connection is first up
     LinkStats m_link;
-    std::atomic<qint64> m_framesIn{-1}, m_framesOut{-1}; ///< counted on streaming threads
+    std::atomic<qint64> m_framesIn{-1}, m_framesOut{-1};     ///< counted on streaming threads
+    std::atomic<qint64> m_picturesIn{-1}, m_picturesOut{-1}; ///< at the depayloader, likewise
+    quint32 m_lastRtpTime = 0; ///< on the depayloader's streaming thread only
 };

@@ -765,6 +765,10 @@
         <translation>Cannot connect to the server</translation>
     </message>
     <message>
+        <source>服务器证书不可信</source>
+        <translation>The server&apos;s certificate is not trusted</translation>
+    </message>
+    <message>
         <source>分机号</source>
         <translation>Extension: </translation>
     </message>

@@ -85,6 +85,8 @@ void TestOutEvents::signInErrors_data()
         << int(CR::Code::WrongPassword) << true << QStringList{"error:用户名密码错误"};
     QTest::newRow("not a portal") << int(CR::Code::NotAPortal) << true
                                   << QStringList{"error:登录地址错误"};
+    QTest::newRow("untrusted certificate")
+        << int(CR::Code::UntrustedCertificate) << true << QStringList{"error:服务器证书不可信"};
     QTest::newRow("other") << 7 << true << QStringList{"error:连接不到服务器"};
     QTest::newRow("0 shows nothing") << 0 << true << QStringList{};
     QTest::newRow("hidden window") << int(CR::Code::WrongPassword) << false << QStringList{};

@@ -23,6 +23,9 @@ private Q_SLOTS:
     void passesOnHangupAndMedia();
     void ignoresAnswersAfterClose();
     void closesItsSessionAtJanus();
+    void survivesOneFailedRequest_data();
+    void survivesOneFailedRequest();
+    void losesTheSessionWhenItsKeepaliveFails();
 };
 
 namespace {
@@ -165,6 +168,71 @@ void TestJanusClient::closesItsSessionAtJanus()
     QCOMPARE(lost.size(), 0);
     // Janus no longer knows the session.
     QCOMPARE(errorCode(janus.url() + QStringLiteral("/%1").arg(session), token), 458);
+}
+
+void TestJanusClient::survivesOneFailedRequest_data()
+{
+    QTest::addColumn<bool>("stalls"); ///< the failed request is never answered, else refused
+    QTest::newRow("refused once") << false;
+    QTest::newRow("stalled once") << true;
+}
+
+/// One attach fails on the way: it is sent again, and the session and its streams stay.
+void TestJanusClient::survivesOneFailedRequest()
+{
+    QFETCH(bool, stalls);
+    TestHttpServer server;
+    QVERIFY(server.listen());
+    int attaches = 0;
+    server.setResponder([&attaches, stalls](const TestHttpServer::Request &r) {
+        TestHttpServer::Reply reply(200, json);
+        if (r.method == "GET")
+            reply.never = true; // the poll waits
+        else if (r.body.contains("create"))
+            reply.body = R"({"janus":"success","data":{"id":11}})";
+        else if (r.body.contains("attach") && ++attaches == 1)
+            reply.never = stalls, reply.status = stalls ? 200 : 503;
+        else if (r.body.contains("attach"))
+            reply.body = R"({"janus":"success","data":{"id":7}})";
+        else
+            reply.body = R"({"janus":"ack"})";
+        return reply;
+    });
+    JanusClient client(QUrl(server.baseUrl() + QStringLiteral("/janus")));
+    client.setRequestTimeout(300);
+    QSignalSpy lost(&client, &JanusClient::lost);
+    QVERIFY(opened(client));
+    qint64 handle = 0;
+    client.attach([&handle](qint64 h) { handle = h; });
+    QTRY_COMPARE(handle, 7);
+    QCOMPARE(attaches, 2);
+    QCOMPARE(lost.size(), 0);
+}
+
+/// A keepalive that fails every time it is sent again is the session's loss.
+void TestJanusClient::losesTheSessionWhenItsKeepaliveFails()
+{
+    TestHttpServer server;
+    QVERIFY(server.listen());
+    server.setResponder([](const TestHttpServer::Request &r) {
+        TestHttpServer::Reply reply(200, json);
+        if (r.method == "GET")
+            reply.never = true;
+        else if (r.body.contains("create"))
+            reply.body = R"({"janus":"success","data":{"id":11}})";
+        else
+            reply.status = 503;
+        return reply;
+    });
+    JanusClient client(QUrl(server.baseUrl() + QStringLiteral("/janus")));
+    client.setKeepAliveInterval(50);
+    QSignalSpy lost(&client, &JanusClient::lost);
+    QVERIFY(opened(client));
+    QVERIFY(lost.wait());
+    const auto keepalives = std::count_if(
+        server.requests().cbegin(), server.requests().cend(),
+        [](const TestHttpServer::Request &r) { return r.body.contains("keepalive"); });
+    QVERIFY(keepalives > 1); // tried again before giving the session up
 }
 
 QTEST_GUILESS_MAIN(TestJanusClient)

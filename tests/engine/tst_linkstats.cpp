@@ -1,5 +1,6 @@
 #include "engine/media/LinkStats.h"
 
+#include <QRegularExpression>
 #include <QTest>
 
 /// A connection's quality from two readings of its counters, two seconds apart.
@@ -10,6 +11,9 @@ class TestLinkStats : public QObject
 private Q_SLOTS:
     void quality_data();
     void quality();
+    void repairsShown();
+    void jitterBuffer_data();
+    void jitterBuffer();
 };
 
 void TestLinkStats::quality_data()
@@ -61,6 +65,52 @@ void TestLinkStats::quality()
     link.update(2000, {c}, {});
     QCOMPARE(link.poor(), poor);
     QVERIFY2(link.describe().contains(shown), qPrintable(link.describe()));
+}
+
+/// Retransmissions and the pictures dropped for damage are said with the video they concern.
+void TestLinkStats::repairsShown()
+{
+    LinkStats::Counters sent, received;
+    sent.video = received.video = sent.sending = true;
+    received.sending = false;
+    LinkStats link;
+    LinkStats::Frames frames;
+    frames.damaged = 3;
+    const LinkStats::Resent resent{{12, 11}, {4, 4}};
+    link.update(0, {sent, received}, frames, resent);
+    sent.bytes = received.bytes = 100000;
+    frames.done = 100;
+    link.update(2000, {sent, received}, frames, resent);
+    QVERIFY2(link.describe().contains(
+                 QRegularExpression(QStringLiteral("sent video [^,]* nack 12 rtx 11,"))),
+             qPrintable(link.describe()));
+    QVERIFY(link.describe().contains(u"received video 400 kbit/s frames 100 decoded 0 dropped "
+                                     u"nack 4 rtx 4 3 damaged"));
+    // Repaired packets hide a lossy link from the loss; the damaged pictures show it.
+    QVERIFY(!link.poor());
+    frames.done += 90;
+    frames.damaged += 10;
+    link.update(4000, {sent, received}, frames, resent);
+    QVERIFY(link.poor());
+}
+
+void TestLinkStats::jitterBuffer_data()
+{
+    QTest::addColumn<double>("jitterMs");
+    QTest::addColumn<double>("roundTripMs");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("a calm link: the floor") << 1.0 << 2.0 << LinkStats::shortestJitterBufferMs;
+    QTest::newRow("unknown: room for a slow link") << -1.0 << -1.0 << 300;
+    QTest::newRow("jitter and delay") << 10.0 << 40.0 << 250;
+    QTest::newRow("a wild link: the ceiling") << 80.0 << 300.0 << LinkStats::longestJitterBufferMs;
+}
+
+void TestLinkStats::jitterBuffer()
+{
+    QFETCH(double, jitterMs);
+    QFETCH(double, roundTripMs);
+    QFETCH(int, expected);
+    QCOMPARE(LinkStats::jitterBufferMs(jitterMs, roundTripMs), expected);
 }
 
 QTEST_GUILESS_MAIN(TestLinkStats)

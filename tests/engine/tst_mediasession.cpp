@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QLibrary>
 #include <QMutexLocker>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -26,6 +27,8 @@ private Q_SLOTS:
     void staleHangupSparesTheNewConnection();
     void refusedJoin_data();
     void refusedJoin();
+    void takenIdJoinsUnderAFreshOne();
+    void offerRepairsLostVideo();
     void staleAttachReplyIsNotAdopted();
     void refusedAnswer_data();
     void refusedAnswer();
@@ -90,6 +93,29 @@ public:
                 return body.value("request").toString() == kind &&
                        (ptype.isEmpty() || body.value("ptype").toString() == ptype);
             });
+    }
+    /// The publisher's joins, as sent.
+    QList<QJsonObject> joins() const
+    {
+        QList<QJsonObject> joins;
+        for (const TestHttpServer::Request &r : server.requests()) {
+            const QJsonObject body =
+                QJsonDocument::fromJson(r.body).object().value("body").toObject();
+            if (body.value("request").toString() == u"join" &&
+                body.value("ptype").toString() == u"publisher")
+                joins.append(body);
+        }
+        return joins;
+    }
+    /// The description of the first offer to publish; empty before it.
+    QString offer() const
+    {
+        for (const TestHttpServer::Request &r : server.requests()) {
+            const QJsonObject m = QJsonDocument::fromJson(r.body).object();
+            if (m.value("body").toObject().value("request").toString() == u"publish")
+                return m.value("jsep").toObject().value("sdp").toString();
+        }
+        return {};
     }
     /// How many of the relay's requests of this kind ("attach", "detach") arrived.
     qsizetype janusRequests(const QString &kind) const
@@ -272,6 +298,44 @@ void TestMediaSession::refusedJoin()
     };
     QTRY_VERIFY_WITH_TIMEOUT(janus.sessions() > 1, 10000); // the first refusal is not the last
     QTRY_COMPARE_WITH_TIMEOUT(shown(), note, 10000);
+}
+
+/// Back after a drop, the participant's earlier session still holds its publisher id at the
+/// relay: it joins at once under a fresh one that the relay picks, in the same session.
+void TestMediaSession::takenIdJoinsUnderAFreshOne()
+{
+    ScriptedJanus janus;
+    janus.joinError = 436; // "ID exists"
+    janus.refusals = 1;
+    QVERIFY(janus.server.listen());
+    MediaCall call(generatedMedia());
+    QVERIFY(call.media);
+    call.start(janus, QStringLiteral("admitted"));
+    QTRY_COMPARE_WITH_TIMEOUT(janus.requests(QStringLiteral("publish")), 1, 10000);
+    const QList<QJsonObject> joins = janus.joins();
+    QCOMPARE(joins.size(), 2);
+    QCOMPARE(joins[0].value("id").toInteger(), ownId);
+    QVERIFY(!joins[1].contains("id"));
+    QCOMPARE(janus.sessions(), 1);
+}
+
+/// The sent media's offer asks for lost video packets again and resends them (NACK, RTX), and
+/// offers no congestion feedback that the engine would not use.
+void TestMediaSession::offerRepairsLostVideo()
+{
+    ScriptedJanus janus;
+    QVERIFY(janus.server.listen());
+    MediaCall call(generatedMedia());
+    QVERIFY(call.media);
+    call.start(janus, QStringLiteral("admitted"));
+    QTRY_VERIFY_WITH_TIMEOUT(!janus.offer().isEmpty(), 10000);
+    const QString sdp = janus.offer();
+    QVERIFY2(sdp.contains(u"a=rtcp-fb:96 nack\r\n"), qPrintable(sdp));
+    QVERIFY(sdp.contains(u"a=rtcp-fb:96 nack pli"));
+    QVERIFY(sdp.contains(QRegularExpression(QStringLiteral("a=rtpmap:(\\d+) rtx/90000"))));
+    QVERIFY(sdp.contains(u"apt=96"));
+    QVERIFY2(!sdp.contains(u"rtcp-fb:111 nack"), qPrintable(sdp)); // sound is not sent again
+    QVERIFY(!sdp.contains(u"transport-cc"));
 }
 
 /// A participant leaves and comes back while the engine still waits for the relay's handle for
