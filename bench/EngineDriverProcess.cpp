@@ -27,7 +27,9 @@ EngineDriverProcess::~EngineDriverProcess()
 
 bool EngineDriverProcess::start(const QStringList &arguments)
 {
-    m_process.start(QStringLiteral(ORVALE_ENGINE_DRIVER), arguments);
+    const QStringList line =
+        m_launcher + QStringList{QStringLiteral(ORVALE_ENGINE_DRIVER)} + arguments;
+    m_process.start(line.first(), line.mid(1));
     return m_process.waitForStarted() && waitFor("ready");
 }
 

@@ -19,6 +19,8 @@ public:
 
     /// Starts the driver and waits until it is ready for commands.
     bool start(const QStringList &arguments = {});
+    /// A command put in front of the driver's, such as a network lab host's launcher.
+    void setLauncher(const QStringList &launcher) { m_launcher = launcher; }
     void tell(const QString &line);
     /// Waits up to 20 s for a line of output that starts with `prefix`.
     bool waitFor(const QByteArray &prefix);
@@ -35,4 +37,5 @@ public:
 private:
     QProcess m_process;
     QByteArray m_output;
+    QStringList m_launcher;
 };

@@ -35,7 +35,9 @@ bool ServicesProcess::start(bool media)
                           QStringLiteral("--data"),        m_data.path()};
     if (!media)
         arguments.append(QStringLiteral("--no-media"));
-    m_process.start(m_executable, arguments + m_extraArguments);
+    const QStringList command =
+        m_launcher + QStringList{m_executable} + arguments + m_extraArguments;
+    m_process.start(command.first(), command.mid(1));
     if (!m_process.waitForStarted())
         return false;
     const QRegularExpression line(QStringLiteral("portal=(\\d+)"));

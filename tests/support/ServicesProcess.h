@@ -17,6 +17,8 @@ public:
     /// Waits until the services listen; false when they did not start. Calls carry media
     /// (through Janus) only when `media` is true.
     bool start(bool media = false);
+    /// A command put in front of the executable's, such as a network lab host's launcher.
+    void setLauncher(const QStringList &launcher) { m_launcher = launcher; }
     QString host() const { return m_host; }
     quint16 portalPort() const { return m_portalPort; }
     QString portal() const;
@@ -28,6 +30,7 @@ private:
     QString m_executable;
     QString m_host;
     QStringList m_extraArguments;
+    QStringList m_launcher;
     QTemporaryDir m_data;
     QProcess m_process;
     QString m_output;

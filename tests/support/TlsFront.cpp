@@ -105,15 +105,22 @@ bool TlsFront::start(QString *error)
         *error = QStringLiteral("nginx is missing");
         return false;
     }
-    m_process.start(nginx, {QStringLiteral("-p"), dir, QStringLiteral("-e"),
-                            dir + QStringLiteral("/error.log"), QStringLiteral("-c"),
-                            dir + QStringLiteral("/nginx.conf")});
+    const QStringList command = m_launcher + QStringList{nginx,
+                                                         QStringLiteral("-p"),
+                                                         dir,
+                                                         QStringLiteral("-e"),
+                                                         dir + QStringLiteral("/error.log"),
+                                                         QStringLiteral("-c"),
+                                                         dir + QStringLiteral("/nginx.conf")};
+    m_process.start(command.first(), command.mid(1));
     if (!m_process.waitForStarted()) {
         *error = QStringLiteral("nginx did not start: ") + m_process.errorString();
         return false;
     }
     const QDeadlineTimer deadline(10000);
     while (!deadline.hasExpired() && m_process.state() == QProcess::Running) {
+        if (!m_launcher.isEmpty() && QFile::exists(dir + QStringLiteral("/nginx.pid")))
+            return true; // its address may be out of this process's reach
         QTcpSocket probe;
         probe.connectToHost(m_address, m_ports.front);
         if (probe.waitForConnected(200))

@@ -25,6 +25,9 @@ public:
 
     /// Writes the configuration and starts nginx; true once it answers on its front port.
     bool start(QString *error);
+    /// A command put in front of nginx's, such as a network lab host's launcher: nginx then
+    /// counts as up once it has written its pid file, after it opened its ports.
+    void setLauncher(const QStringList &launcher) { m_launcher = launcher; }
     void stop();
     /// "https://<address>:<front port>".
     QString base() const;
@@ -40,4 +43,5 @@ private:
     QString m_key;
     QTemporaryDir m_dir;
     QProcess m_process;
+    QStringList m_launcher;
 };
