@@ -466,6 +466,7 @@ void TestMediaSettings::linkStatistics()
     const auto flowing = [](const QString &details) {
         const QStringList links = details.section(QStringLiteral("links: "), 1)
                                       .section(QStringLiteral("; pictures received"), 0, 0)
+                                      .section(QStringLiteral("; ice servers"), 0, 0)
                                       .split(QStringLiteral("; "));
         if (links.size() < 2) // this participant's own and the other's
             return false;

@@ -47,6 +47,15 @@ public:
     /// The `media` messages its engine received, as it logged them.
     QStringList mediaMessages();
     int tone() const { return m_tone; }
+    /// The recordings and their sizes, to say what was heard when a check fails.
+    QString sound() const
+    {
+        QStringList files;
+        const QDir folder(m_folder.filePath(QStringLiteral("sound")));
+        for (const QFileInfo &f : folder.entryInfoList(QDir::Files, QDir::Time))
+            files << QStringLiteral("%1 %2 bytes").arg(f.fileName()).arg(f.size());
+        return files.join(QStringLiteral(", "));
+    }
 
 private:
     ReceivedMedia received() const
@@ -225,8 +234,8 @@ void TestLabCallEndToEnd::homeAndOfficeSeeAndHearEachOther()
     }
     QTRY_VERIFY_WITH_TIMEOUT(home.intactPictures() > 10, 20000);
     QTRY_VERIFY_WITH_TIMEOUT(office.intactPictures() > 10, 20000);
-    QTRY_VERIFY_WITH_TIMEOUT(home.level(office.tone()) > heard, 10000);
-    QTRY_VERIFY_WITH_TIMEOUT(office.level(home.tone()) > heard, 10000);
+    QTRY_VERIFY2_WITH_TIMEOUT(home.level(office.tone()) > heard, qPrintable(home.sound()), 10000);
+    QTRY_VERIFY2_WITH_TIMEOUT(office.level(home.tone()) > heard, qPrintable(office.sound()), 10000);
 }
 
 QTEST_GUILESS_MAIN(TestLabCallEndToEnd)
