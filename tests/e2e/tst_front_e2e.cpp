@@ -73,6 +73,7 @@ private:
     QJsonObject relayAnswer(const QString &token);
     /// What `url` answers to `body` over TLS, trusting the deployment's certificate.
     QByteArray post(const QString &url, const QByteArray &body);
+    QByteArray get(const QString &url);
 
     std::unique_ptr<TestHome> m_home;
     std::unique_ptr<ServicesProcess> m_services;
@@ -182,6 +183,18 @@ QByteArray TestFrontEndToEnd::post(const QString &url, const QByteArray &body)
     return done.wait(10000) ? reply->readAll() : QByteArray();
 }
 
+QByteArray TestFrontEndToEnd::get(const QString &url)
+{
+    QNetworkAccessManager http;
+    QNetworkRequest request{QUrl(url)};
+    QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
+    ssl.addCaCertificates(certificate());
+    request.setSslConfiguration(ssl);
+    std::unique_ptr<QNetworkReply> reply(http.get(request));
+    QSignalSpy done(reply.get(), &QNetworkReply::finished);
+    return done.wait(10000) ? reply->readAll() : QByteArray();
+}
+
 QJsonObject TestFrontEndToEnd::relayAnswer(const QString &token)
 {
     QJsonObject body{{"janus", "create"}, {"transaction", "t"}};
@@ -214,6 +227,9 @@ void TestFrontEndToEnd::signInAtTheTlsLoginPort()
     QCOMPARE(record.value("portal").toString(),
              QStringLiteral("%1:%2").arg(testHost()).arg(m_front->ports().front));
     QVERIFY(record.value("address").toString().startsWith(m_front->base() + u'/'));
+    // A client that signed in there asks the same port for updates.
+    QVERIFY(get(base + QStringLiteral("/quilber/webservice/UserService/getVersion?clientType=mac"))
+                .contains("getVersionResponse"));
 }
 
 void TestFrontEndToEnd::relayRefusesRequests_data()
