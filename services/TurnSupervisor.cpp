@@ -113,8 +113,13 @@ QString TurnSupervisor::configuration(const QByteArray &secret) const
         QStringLiteral("pidfile=%1/turnserver.pid").arg(m_folder),
         QStringLiteral("userdb=%1/turndb").arg(m_folder),
     };
+    // Behind the TLS front the deployment listens on loopback, where no client reaches the
+    // TURN server: it listens on the address it relays from too.
     if (!anyAddress(c.host))
         lines << QStringLiteral("listening-ip=") + c.host;
+    if (!anyAddress(c.host) && !c.turnRelayAddress.isEmpty() &&
+        QHostAddress(c.turnRelayAddress) != QHostAddress(c.host))
+        lines << QStringLiteral("listening-ip=") + c.turnRelayAddress;
     if (!c.turnRelayAddress.isEmpty())
         lines << QStringLiteral("relay-ip=") + c.turnRelayAddress;
     else if (!anyAddress(c.host))

@@ -50,6 +50,18 @@ bool gstreamerReady()
     return ready;
 }
 
+/// The TURN user names of an `iceServers` list, for the log: never their passwords.
+QString userNames(const QJsonArray &servers)
+{
+    QStringList names;
+    for (const QJsonValue &server : servers)
+        if (const QString name =
+                server.toObject().value(ConferenceMessages::Field::UserName).toString();
+            !name.isEmpty())
+            names.append(name);
+    return names.join(u' ');
+}
+
 } // namespace
 
 extern "C" Q_DECL_EXPORT MediaEngine *orvaleCreateMediaEngine(EngineState &state, QObject *parent)
@@ -242,6 +254,7 @@ void MediaSession::renewIceServers(const QJsonArray &servers)
     const bool relayOnly = m_ice.relayOnly();
     m_ice = IceServers::fromJson(servers);
     m_ice.setRelayOnly(relayOnly);
+    qCDebug(lcMedia, "TURN credentials renewed, username %s", qPrintable(userNames(servers)));
     for (WebRtcPeer *peer : peers())
         peer->setIceServers(m_ice);
 }

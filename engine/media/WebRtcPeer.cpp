@@ -281,6 +281,10 @@ quint32 rtpTime(GstBuffer *buffer)
            header[7];
 }
 
+/// libnice's type preference (a priority's top byte) of a candidate relayed by TURN over UDP;
+/// over TCP or TLS it is lower.
+constexpr guint relayedOverUdp = 30;
+
 /// A candidate as "relay tcp": its kind, and how this end reaches the other or the relay.
 QString candidateOf(const GstStructure *c)
 {
@@ -290,15 +294,21 @@ QString candidateOf(const GstStructure *c)
     const QString type = text(c, "candidate-type");
     QString protocol = text(c, "protocol");
     if (type == u"relay") {
-        // The relay reaches the peer over UDP; what counts is the way to the relay.
+        // The relay reaches the peer over UDP; what counts is the way to the relay. webrtcbin
+        // names the transport of its first TURN server for every relayed candidate, whichever
+        // server made it; libnice's priority tells: TURN over UDP ranks above TCP and TLS.
         const QString url = text(c, "url");
         const QString relay = text(c, "relay-protocol");
-        protocol = !relay.isEmpty() ? relay
-                   : url.contains(QStringLiteral("transport=tcp")) ||
-                           url.startsWith(QStringLiteral("turns"))
-                       ? QStringLiteral("tcp")
-                   : !url.isEmpty() ? QStringLiteral("udp")
-                                    : protocol;
+        guint priority = 0;
+        protocol =
+            gst_structure_get_uint(c, "priority", &priority)
+                ? (priority >> 24 >= relayedOverUdp ? QStringLiteral("udp") : QStringLiteral("tcp"))
+            : !relay.isEmpty() ? relay
+            : url.contains(QStringLiteral("transport=tcp")) ||
+                    url.startsWith(QStringLiteral("turns"))
+                ? QStringLiteral("tcp")
+            : !url.isEmpty() ? QStringLiteral("udp")
+                             : protocol;
     }
     return kinds.value(type, type) + u' ' + protocol.toLower();
 }

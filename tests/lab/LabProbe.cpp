@@ -5,10 +5,15 @@
 //                            "udp <peer address> <port>" per datagram
 //   udp <address> <port> <count>   sends <count> datagrams a little apart, says "sent <count>"
 //   tcp <address> <port>     says "connected" (status 0) or why not (status 1)
+//   post <url> <CA file> <body>    POSTs the JSON body, trusting the CA file's certificates;
+//                            says the answer (status 0) or why there is none (status 1)
 
 #include <QCoreApplication>
 #include <QHostAddress>
+#include <QNetworkAccessManager>
 #include <QNetworkDatagram>
+#include <QNetworkReply>
+#include <QSslConfiguration>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -84,6 +89,27 @@ int connectTcp(const QString &address, quint16 port)
     return 1;
 }
 
+int post(const QString &url, const QString &caFile, const QByteArray &body)
+{
+    QNetworkAccessManager http;
+    QNetworkRequest request{QUrl(url)};
+    QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
+    ssl.addCaCertificates(caFile);
+    request.setSslConfiguration(ssl);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    request.setTransferTimeout(10000);
+    QNetworkReply *reply = http.post(request, body);
+    QObject::connect(reply, &QNetworkReply::finished, reply, [] { QCoreApplication::quit(); });
+    QCoreApplication::exec();
+    const QByteArray answer = reply->readAll();
+    if (answer.isEmpty()) {
+        say(reply->errorString());
+        return 1;
+    }
+    say(QString::fromUtf8(answer).simplified());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -97,7 +123,9 @@ int main(int argc, char *argv[])
         return sendUdp(words[1], quint16(words[2].toUInt()), words[3].toInt());
     if (mode == u"tcp" && words.size() == 3)
         return connectTcp(words[1], quint16(words[2].toUInt()));
-    say(QStringLiteral(
-        "usage: serve <port>... | udp <address> <port> <count> | tcp <address> <port>"));
+    if (mode == u"post" && words.size() == 4)
+        return post(words[1], words[2], words[3].toUtf8());
+    say(QStringLiteral("usage: serve <port>... | udp <address> <port> <count> | "
+                       "tcp <address> <port> | post <url> <CA file> <body>"));
     return 2;
 }

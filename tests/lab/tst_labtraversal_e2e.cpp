@@ -1,0 +1,335 @@
+// Traversal across the network lab: the deployment on its server host behind its TLS front
+// with its TURN server; a client behind a firewall that drops every datagram calls a client
+// behind a NAT through the relay over TCP; TURN credentials are short-lived and renewed; the
+// relay refuses requests without a valid token and an engine that does not trust the
+// deployment's certificate sends nothing. Needs root, `ip netns`, Janus, nginx and coturn.
+
+#include "tests/support/MediaMeasures.h"
+#include "tests/support/NetworkLab.h"
+#include "tests/support/ProcessLines.h"
+#include "tests/support/ReceivedMedia.h"
+#include "tests/support/ServicesProcess.h"
+#include "tests/support/TlsFront.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <limits>
+#include <memory>
+
+using Host = NetworkLab::Host;
+
+namespace {
+
+constexpr double heard = 1500;     // amplitude at the other's tone; a tone is sent at about 9800
+constexpr quint16 turnPort = 3478; // the TURN server's UDP and TCP port
+constexpr int lifetimeS = 20;      // of TURN credentials: renewed within the test's call
+
+/// The expiry (unix seconds) in the first TURN user name of a logged media message or
+/// renewal, "<expiry>:<who>"; 0: none.
+qint64 expiryIn(const QString &line)
+{
+    static const QRegularExpression name(QStringLiteral("username\\W+(\\d+):"));
+    return name.match(line).captured(1).toLongLong();
+}
+
+/// A participant: the engine driver in a lab host, and what its engine received and logged.
+class Participant final
+{
+public:
+    /// A line of the engine's log, and when (unix seconds) the test read it.
+    struct Logged
+    {
+        qint64 at;
+        QString line;
+    };
+
+    Participant(const QString &user, int tone);
+    ~Participant() { stopDriver(m_driver); }
+
+    /// Starts the driver in `host` and signs in at `portal`, the engine and the client
+    /// trusting `certificate` when `trusting`. The sign-in's answer.
+    QString signIn(const NetworkLab &lab, Host host, const QString &portal,
+                   const QString &certificate, bool trusting = true);
+    /// Joins alice's room.
+    bool join();
+    bool leave();
+    /// The other's pictures that arrived intact (their frame stamps read back).
+    int intactPictures() const;
+    /// The level of `tone` in the sound received last.
+    double level(int tone) const;
+    /// The engine's log lines that contain `text`, so far.
+    QList<Logged> logged(const QString &text);
+    /// The conference details its engine gives now.
+    QString details();
+    int tone() const { return m_tone; }
+
+private:
+    ReceivedMedia received() const
+    {
+        return ReceivedMedia(m_folder.filePath(QStringLiteral("stamps")),
+                             m_folder.filePath(QStringLiteral("sound")));
+    }
+
+    QString m_user;
+    int m_tone;
+    QTemporaryDir m_folder;
+    QProcess m_driver;
+    ProcessLines m_lines{m_driver};
+    QList<Logged> m_log;
+    QByteArray m_pending;
+};
+
+Participant::Participant(const QString &user, int tone)
+    : m_user(user)
+    , m_tone(tone)
+{
+    // Each line is stamped as it comes: renewals are told apart by when they arrived.
+    QObject::connect(&m_driver, &QProcess::readyReadStandardError, &m_driver, [this] {
+        m_pending += m_driver.readAllStandardError();
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        for (qsizetype end = m_pending.indexOf('\n'); end >= 0; end = m_pending.indexOf('\n')) {
+            m_log.append({now, QString::fromUtf8(m_pending.left(end))});
+            m_pending.remove(0, end + 1);
+        }
+    });
+}
+
+QString Participant::signIn(const NetworkLab &lab, Host host, const QString &portal,
+                            const QString &certificate, bool trusting)
+{
+    const QString settings = m_folder.filePath(QStringLiteral("engine.ecf"));
+    QFile file(settings);
+    if (!file.open(QIODevice::WriteOnly) || !QDir(m_folder.path()).mkdir(QStringLiteral("sound")))
+        return {};
+    file.write(QStringLiteral("[engine]\naudioRecordFolder=%1\ntoneFrequency=%2\n")
+                   .arg(m_folder.filePath(QStringLiteral("sound")))
+                   .arg(m_tone)
+                   .toUtf8());
+    if (trusting)
+        file.write("caFile=" + certificate.toUtf8() + '\n');
+    file.close();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("ORVALE_FRAME_STAMPS"),
+                       m_folder.filePath(QStringLiteral("stamps")));
+    environment.insert(QStringLiteral("QT_LOGGING_RULES"),
+                       QStringLiteral("orvale.media.debug=true"));
+    m_driver.setProcessEnvironment(environment);
+    lab.start(m_driver, host, QStringLiteral(ORVALE_ENGINE_DRIVER), {QStringLiteral("--view")});
+    if (m_lines.startingWith(QStringLiteral("ready"), 15000).isEmpty())
+        return {};
+    // The client's own requests trust what its engine does (the process's default).
+    if (trusting) {
+        m_driver.write(("trust " + certificate + '\n').toUtf8());
+        if (m_lines.startingWith(QStringLiteral("trusting"), 15000).isEmpty())
+            return {};
+    }
+    m_driver.write(("settings " + settings + '\n').toUtf8());
+    m_driver.write(
+        QStringLiteral("login %1 %1%2 %3\n").arg(m_user, QStringLiteral("1234"), portal).toUtf8());
+    QString answer;
+    (void)QTest::qWaitFor(
+        [&] {
+            answer = m_lines.startingWith(QStringLiteral("loginSuccess"), 0);
+            if (answer.isEmpty())
+                answer = m_lines.startingWith(QStringLiteral("error:"), 0);
+            return !answer.isEmpty();
+        },
+        20000);
+    return answer;
+}
+
+bool Participant::join()
+{
+    m_driver.write("entity 1002\njoin 1002\n");
+    return !m_lines.startingWith(QStringLiteral("conference"), 15000).isEmpty();
+}
+
+bool Participant::leave()
+{
+    m_driver.write("leave\n");
+    return !m_lines.startingWith(QStringLiteral("endConference"), 15000).isEmpty();
+}
+
+int Participant::intactPictures() const
+{
+    return int(received().intactPictures(0, std::numeric_limits<qint64>::max()).size());
+}
+
+double Participant::level(int tone) const
+{
+    const QString recording = received().recording();
+    return recording.isEmpty() ? 0 : levelAt(recording, tone);
+}
+
+QList<Participant::Logged> Participant::logged(const QString &text)
+{
+    QList<Logged> found;
+    for (const Logged &l : std::as_const(m_log))
+        if (l.line.contains(text))
+            found.append(l);
+    return found;
+}
+
+QString Participant::details()
+{
+    m_lines.forget();
+    m_driver.write("details\n");
+    return m_lines.startingWith(QStringLiteral("details:"), 5000);
+}
+
+} // namespace
+
+class TestLabTraversalEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void firewalledCallsHomeThroughTheRelay();
+    void credentialsAreRenewedAndFresh();
+    void relayRefusesRequestsWithoutToken_data();
+    void relayRefusesRequestsWithoutToken();
+    void engineNotTrustingTheCertificateSendsNothing();
+
+private:
+    QString certificate() const { return m_services->dataPath() + QStringLiteral("/cert.pem"); }
+
+    std::unique_ptr<NetworkLab> m_lab;
+    std::unique_ptr<ServicesProcess> m_services;
+    std::unique_ptr<TlsFront> m_front;
+    std::unique_ptr<Participant> m_home, m_firewalled;
+};
+
+void TestLabTraversalEndToEnd::initTestCase()
+{
+    if (const QString why = NetworkLab::unavailable(); !why.isEmpty())
+        QSKIP(qPrintable(why));
+    for (const char *program : {"janus", "nginx", "turnserver"})
+        if (QStandardPaths::findExecutable(QLatin1String(program)).isEmpty() &&
+            QStandardPaths::findExecutable(QLatin1String(program), {QStringLiteral("/usr/sbin")})
+                .isEmpty())
+            QSKIP(qPrintable(QStringLiteral("%1 is not installed").arg(QLatin1String(program))));
+    // Through the firewall: the TLS front and the TURN server's TCP port, nothing else.
+    const TlsFront::Ports ports{443, 9090, 8080, 8081, 8088};
+    m_lab = std::make_unique<NetworkLab>(QList<quint16>{ports.front, turnPort});
+    QVERIFY2(m_lab->build(), qPrintable(m_lab->error()));
+    const QString server = NetworkLab::address(Host::Server);
+    const auto number = [](quint16 port) { return QString::number(port); };
+    m_services = std::make_unique<ServicesProcess>(
+        QStringLiteral(ORVALE_SERVICES), QStringLiteral("127.0.0.1"),
+        QStringList{QStringLiteral("--login-port"), number(ports.web), QStringLiteral("--tls-port"),
+                    QStringLiteral("8443"), QStringLiteral("--portal-port"), number(ports.portal),
+                    QStringLiteral("--janus-port"), number(ports.janus),
+                    QStringLiteral("--public-url"), QStringLiteral("https://") + server,
+                    QStringLiteral("--turn-relay-ip"), server, QStringLiteral("--turn-port"),
+                    number(turnPort), QStringLiteral("--turn-lifetime"), number(lifetimeS)});
+    m_services->setLauncher(m_lab->launcher(Host::Server));
+    QVERIFY2(m_services->start(true), qPrintable(m_services->output()));
+    m_front = std::make_unique<TlsFront>(server, ports, certificate(),
+                                         m_services->dataPath() + QStringLiteral("/key.pem"));
+    m_front->setLauncher(m_lab->launcher(Host::Server));
+    QString error;
+    QVERIFY2(m_front->start(&error), qPrintable(error));
+}
+
+void TestLabTraversalEndToEnd::firewalledCallsHomeThroughTheRelay()
+{
+    m_home = std::make_unique<Participant>(QStringLiteral("alice"), 440);
+    m_firewalled = std::make_unique<Participant>(QStringLiteral("bob"), 660);
+    QCOMPARE(m_home->signIn(*m_lab, Host::Home, m_front->base(), certificate()),
+             QStringLiteral("loginSuccess"));
+    QVERIFY(m_home->join()); // her own room
+    QCOMPARE(m_firewalled->signIn(*m_lab, Host::Firewalled, m_front->base(), certificate()),
+             QStringLiteral("loginSuccess"));
+    QVERIFY(m_firewalled->join());
+    QTRY_VERIFY2_WITH_TIMEOUT(m_home->intactPictures() > 10, qPrintable(m_firewalled->details()),
+                              30000);
+    QTRY_VERIFY2_WITH_TIMEOUT(m_firewalled->intactPictures() > 10,
+                              qPrintable(m_firewalled->details()), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_home->level(m_firewalled->tone()) > heard, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_firewalled->level(m_home->tone()) > heard, 10000);
+    // No datagram leaves the firewalled host: its own stream and its subscription to alice's
+    // (u1002) both reach the relay over TCP.
+    QString details;
+    const auto relayed = [&] {
+        details = m_firewalled->details();
+        return details.contains(
+                   QRegularExpression(QStringLiteral("own: [^;]*pair relay tcp to "))) &&
+               details.contains(
+                   QRegularExpression(QStringLiteral("-u1002;[^;]*pair relay tcp to ")));
+    };
+    QVERIFY2(QTest::qWaitFor(relayed, 15000), qPrintable(details));
+}
+
+void TestLabTraversalEndToEnd::credentialsAreRenewedAndFresh()
+{
+    if (!m_firewalled)
+        QSKIP("needs the call of the firewalled client");
+    const auto media = m_firewalled->logged(QStringLiteral("media {"));
+    QCOMPARE(media.size(), 1);
+    const qint64 expiry = expiryIn(media.first().line);
+    QVERIFY2(expiry > media.first().at, qPrintable(media.first().line));
+    // The running call is handed new credentials before its first ones expire.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !m_firewalled->logged(QStringLiteral("TURN credentials renewed")).isEmpty(),
+        lifetimeS * 1000);
+    const auto renewal = m_firewalled->logged(QStringLiteral("TURN credentials renewed")).first();
+    QVERIFY2(renewal.at < expiry && expiryIn(renewal.line) > expiry, qPrintable(renewal.line));
+    // A new call starts with fresh ones.
+    QVERIFY(m_firewalled->leave());
+    QVERIFY(m_firewalled->join());
+    QTRY_COMPARE(m_firewalled->logged(QStringLiteral("media {")).size(), 2);
+    const auto again = m_firewalled->logged(QStringLiteral("media {")).last();
+    // (Within the second of the renewal it holds as long as the renewed ones.)
+    QVERIFY2(expiryIn(again.line) > expiry && expiryIn(again.line) >= expiryIn(renewal.line) &&
+                 expiryIn(again.line) > again.at,
+             qPrintable(again.line));
+}
+
+void TestLabTraversalEndToEnd::relayRefusesRequestsWithoutToken_data()
+{
+    QTest::addColumn<QString>("token");
+    QTest::newRow("no token") << QString();
+    QTest::newRow("a guessed one") << QStringLiteral("guessed");
+}
+
+void TestLabTraversalEndToEnd::relayRefusesRequestsWithoutToken()
+{
+    QFETCH(QString, token);
+    QJsonObject body{{"janus", "create"}, {"transaction", "t"}};
+    if (!token.isEmpty())
+        body.insert("token", token);
+    QProcess probe;
+    m_lab->start(probe, Host::Office, QStringLiteral(ORVALE_LAB_PROBE),
+                 {QStringLiteral("post"), m_front->base() + QStringLiteral("/janus"), certificate(),
+                  QString::fromUtf8(QJsonDocument(body).toJson())});
+    QVERIFY(probe.waitForFinished(20000));
+    const QByteArray said = probe.readAllStandardOutput();
+    const QJsonObject answer = QJsonDocument::fromJson(said).object();
+    QVERIFY2(answer.value("janus").toString() == u"error", said.constData());
+    QCOMPARE(answer.value("error").toObject().value("code").toInt(), 403); // unauthorized
+}
+
+void TestLabTraversalEndToEnd::engineNotTrustingTheCertificateSendsNothing()
+{
+    // Neither the system's store nor a CA file of the engine's settings holds the
+    // deployment's self-signed certificate.
+    Participant office(QStringLiteral("demo"), 880);
+    QCOMPARE(office.signIn(*m_lab, Host::Office, m_front->base(), certificate(), false),
+             QStringLiteral("error:服务器证书不可信"));
+    QVERIFY(!office.logged(QStringLiteral("certificate is refused")).isEmpty());
+    QVERIFY(office.logged(QStringLiteral("media {")).isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestLabTraversalEndToEnd)
+#include "tst_labtraversal_e2e.moc"
