@@ -233,6 +233,8 @@ void MediaSession::join(qint64 id)
     if (id != 0)
         request.insert("id", id);
     m_janus->message(m_publisherHandle, request);
+}
+
 void MediaSession::renewIceServers(const QJsonArray &servers)
 {
     if (m_media.isEmpty())
