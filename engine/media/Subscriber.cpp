@@ -35,6 +35,46 @@ void noteFirstSound(GstElement *sound)
             gst_object_unref(o);
 }
 
+/// A lost sound packet reaches the decoder as two gaps over the same span (the jitter buffer's
+/// lost packet and the depayloader's break in sequence numbers): concealed twice, each loss
+/// adds 20 ms of made-up sound and the next packet's in-band FEC is applied to the second gap,
+/// not to the lost packet. Only the first gap over a span is let through.
+GstPadProbeReturn concealOnce(GstPad *, GstPadProbeInfo *info, gpointer data)
+{
+    auto *coveredUntil = static_cast<GstClockTime *>(data);
+    GstEvent *event = GST_PAD_PROBE_INFO_EVENT(info);
+    switch (GST_EVENT_TYPE(event)) {
+    case GST_EVENT_GAP: {
+        GstClockTime start = 0, duration = 0;
+        gst_event_parse_gap(event, &start, &duration);
+        if (GST_CLOCK_TIME_IS_VALID(*coveredUntil) && start + GST_MSECOND <= *coveredUntil)
+            return GST_PAD_PROBE_DROP;
+        *coveredUntil = start + (GST_CLOCK_TIME_IS_VALID(duration) ? duration : 0);
+        return GST_PAD_PROBE_OK;
+    }
+    case GST_EVENT_SEGMENT:
+    case GST_EVENT_FLUSH_STOP:
+        *coveredUntil = GST_CLOCK_TIME_NONE; // a new timeline
+        return GST_PAD_PROBE_OK;
+    default:
+        return GST_PAD_PROBE_OK;
+    }
+}
+
+void concealEachLossOnce(GstElement *sound)
+{
+    GstElement *decoder = gst_bin_get_by_name(GST_BIN(sound), "voicedec");
+    GstPad *in = decoder ? gst_element_get_static_pad(decoder, "sink") : nullptr;
+    if (in)
+        gst_pad_add_probe(
+            in, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, concealOnce,
+            new GstClockTime(GST_CLOCK_TIME_NONE),
+            +[](gpointer data) { delete static_cast<GstClockTime *>(data); });
+    for (GstObject *o : {GST_OBJECT(in), GST_OBJECT(decoder)})
+        if (o)
+            gst_object_unref(o);
+}
+
 } // namespace
 
 Subscriber::Subscriber(EngineState &state, const QString &uri, const QString &recordFile,
@@ -105,6 +145,7 @@ bool Subscriber::addSound()
     if (!sound)
         return false;
     gst_object_set_name(GST_OBJECT(sound), "sound");
+    concealEachLossOnce(sound);
     gst_bin_add(GST_BIN(m_pipeline), sound);
     if (FrameStamp::enabled())
         noteFirstSound(sound);
