@@ -224,9 +224,10 @@ void TestLabLinkEndToEnd::lossOnTheHomeLinkIsRepaired()
     // intact and 3 % of the sound lost at this loss).
     QVERIFY2(intact >= 0.8, qPrintable(QString::number(intact)));
     QVERIFY2(soundLost * 20 <= soundPackets, qPrintable(QString::number(soundLost)));
-    // Lost video is asked for again, and what is asked for comes: a packet still missing is
-    // asked for again at each round trip, so requests outnumber the packets lost.
-    QVERIFY2(asked > 0 && repaired * 4 >= asked,
+    // Lost video is asked for again, and retransmissions come: a packet still missing is asked
+    // for again at each round trip until it is too late, so requests far outnumber the packets
+    // lost and those sent again.
+    QVERIFY2(asked > 0 && repaired * 20 >= asked,
              qPrintable(QStringLiteral("%1 asked, %2 repaired").arg(asked).arg(repaired)));
 }
 
