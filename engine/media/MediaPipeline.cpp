@@ -169,11 +169,13 @@ QString MediaPipeline::publisher(const Sending &sending)
                           "! queue max-size-buffers=2 leaky=downstream ! ") +
            vp8Encoder(format.bitrate, format.fps * 2) + selfView +
            inBin("audioinput", audioInput(sending)) +
-           // Each packet carries a coarse copy of the one before (in-band FEC), sized for
-           // about a tenth of the packets lost: a single loss costs no sound.
+           // Speech packets carry a coarse copy of the one before (in-band FEC): a single
+           // loss costs no sound. The expected loss stays below the share at which the
+           // encoder would code tones and music as speech too (its speech mode from 8 % on),
+           // whose copies and concealment lose them; their loss is concealed better without.
            QStringLiteral("! volume name=microphone "
                           "! level audio-level-meta=true post-messages=false ! queue "
-                          "! opusenc name=audioenc inband-fec=true packet-loss-percentage=10 "
+                          "! opusenc name=audioenc inband-fec=true packet-loss-percentage=5 "
                           "! rtpopuspay pt=111 "
                           "! application/x-rtp,media=audio,encoding-name=OPUS,payload=111,"
                           "clock-rate=48000,") +
@@ -286,7 +288,7 @@ QString MediaPipeline::voice(const QString &channel, const QString &recordFile, 
         out = QStringLiteral("fakesink sync=false async=false");
     // A lost packet is rebuilt from the redundancy the next one carries (in-band FEC), or
     // concealed when that one is lost too.
-    return QStringLiteral("rtpopusdepay ! opusdec plc=true use-inband-fec=true "
+    return QStringLiteral("rtpopusdepay ! opusdec name=voicedec plc=true use-inband-fec=true "
                           "! audioconvert ! audioresample "
                           "! volume name=speaker mute=%1 ! ")
                .arg(muted ? QStringLiteral("true") : QStringLiteral("false")) +
