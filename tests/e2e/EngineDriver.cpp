@@ -26,10 +26,13 @@
 #include "tests/support/InProcessCaller.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QSocketNotifier>
 #include <QSslConfiguration>
+#include <QThread>
 #include <QWidget>
 
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <unistd.h>
@@ -98,14 +101,36 @@ void choose(const QString &what, int value)
         ConfigurationPusher::push();
 }
 
+/// Set on the engine's thread once the client has answered the engine's start with its own
+/// settings file: the client logs each event it receives, and the engine asks for the stored
+/// configuration right after it has announced its start.
+std::atomic_bool engineStarted = false;
+
 /// The conference details the engine logs, caught and said on standard output.
 QtMessageHandler previousHandler = nullptr;
 void sayDetails(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
+    static const QString applyConfiguration =
+        QStringLiteral("Mac端Received event=%1").arg(ConfRecords::OutApplyConfiguration);
+    if (message == applyConfiguration)
+        engineStarted = true;
     if (message.startsWith(u"conference details: "))
         say(QStringLiteral("details:") + message);
     else if (previousHandler)
         previousHandler(type, context, message);
+}
+
+/// Waits for the engine's start to be answered: a settings file handed over before would be
+/// replaced by the client's own, and the engine would go on without the caller's settings.
+void waitForEngineStart()
+{
+    QDeadlineTimer deadline(15000);
+    while (!engineStarted && !deadline.hasExpired()) {
+        QCoreApplication::processEvents();
+        QThread::msleep(5); // leaves the engine's thread the processor on a loaded machine
+    }
+    if (!engineStarted)
+        qWarning("engine driver: the engine's start went unanswered");
 }
 
 void configuration()
@@ -229,6 +254,7 @@ int main(int argc, char *argv[])
         view->show();
     }
     TRQClientInEvent::ClientSyncRequestInit(&delegate, view.get(), view ? view->rect() : QRect());
+    waitForEngineStart();
 
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QByteArray pending;

@@ -42,6 +42,7 @@ private Q_SLOTS:
     void signInFailures();
     void signIn();
     void signOutReachesServiceOnQuit();
+    void driverKeepsTheSettingsItIsGiven();
     void joinThroughPortal();
     void secondParticipant();
     void rosterRowsMatchTheCount();
@@ -314,6 +315,35 @@ void TestEngine::signOutReachesServiceOnQuit()
     QTRY_COMPARE(signedOut.size(), 1);
     QCOMPARE(signedOut.first().value(0).toLongLong(), 1003);
     QCOMPARE(signedOut.first().value(1).toInt(), 0);
+}
+
+void TestEngine::driverKeepsTheSettingsItIsGiven()
+{
+    // Settings handed to a host process as soon as it runs stay the engine's: the client's own
+    // file, which answers the engine's start, comes first. Told here before the driver is even
+    // ready, they ask for the generated camera.
+    const QString path = m_settings.filePath(QStringLiteral("driver.ecf"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("[engine]\ntestCamera=true\n");
+    file.close();
+    QProcess driver;
+    driver.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    driver.start(QStringLiteral(ORVALE_ENGINE_DRIVER));
+    QVERIFY(driver.waitForStarted());
+    driver.write(("settings " + path + '\n').toUtf8());
+    QByteArray output;
+    const auto lastDevices = [&] {
+        driver.write("devices\n");
+        output += driver.readAllStandardOutput();
+        const qsizetype at = output.lastIndexOf("devices:");
+        return at < 0 ? QString()
+                      : QString::fromUtf8(output.mid(at, output.indexOf('\n', at) - at));
+    };
+    QTRY_VERIFY2_WITH_TIMEOUT(lastDevices().contains(QStringLiteral("Orvale 测试图像")),
+                              output.constData(), 15000);
+    driver.closeWriteChannel(); // the driver quits at the end of its input
+    QVERIFY(driver.waitForFinished(15000));
 }
 
 bool TestEngine::outOfCall()
