@@ -2,22 +2,14 @@
 // its own address and behind its TLS front: the home client, behind a NAT, and the office
 // client see and hear each other. Needs root, `ip netns`, Janus and nginx.
 
-#include "tests/support/MediaMeasures.h"
+#include "tests/support/LabParticipant.h"
 #include "tests/support/NetworkLab.h"
-#include "tests/support/ProcessLines.h"
-#include "tests/support/ReceivedMedia.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TlsFront.h"
 
-#include <QDir>
-#include <QFile>
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 
-#include <limits>
 #include <memory>
 
 using Host = NetworkLab::Host;
@@ -25,110 +17,6 @@ using Host = NetworkLab::Host;
 namespace {
 
 constexpr double heard = 1500; // amplitude at the other's tone; a tone is sent at about 9800
-
-/// A participant: the engine driver in a lab host, and what its engine received.
-class Participant final
-{
-public:
-    Participant(const QString &user, int tone)
-        : m_user(user)
-        , m_tone(tone)
-    {}
-    ~Participant() { stopDriver(m_driver); }
-
-    /// Signs in at `portal` and joins alice's room from `host`; with `certificate`, the
-    /// engine and the client trust it (the deployment's own behind its TLS front).
-    bool join(const NetworkLab &lab, Host host, const QString &portal,
-              const QString &certificate = {});
-    /// The other's pictures that arrived intact (their frame stamps read back).
-    int intactPictures() const;
-    /// The level of `tone` in the sound received last.
-    double level(int tone) const;
-    /// The `media` messages its engine received, as it logged them.
-    QStringList mediaMessages();
-    int tone() const { return m_tone; }
-    /// The recordings and their sizes, to say what was heard when a check fails.
-    QString sound() const
-    {
-        QStringList files;
-        const QDir folder(m_folder.filePath(QStringLiteral("sound")));
-        for (const QFileInfo &f : folder.entryInfoList(QDir::Files, QDir::Time))
-            files << QStringLiteral("%1 %2 bytes").arg(f.fileName()).arg(f.size());
-        return files.join(QStringLiteral(", "));
-    }
-
-private:
-    ReceivedMedia received() const
-    {
-        return ReceivedMedia(m_folder.filePath(QStringLiteral("stamps")),
-                             m_folder.filePath(QStringLiteral("sound")));
-    }
-
-    QString m_user;
-    int m_tone;
-    QTemporaryDir m_folder;
-    QProcess m_driver;
-    ProcessLines m_lines{m_driver};
-    QByteArray m_log;
-};
-
-bool Participant::join(const NetworkLab &lab, Host host, const QString &portal,
-                       const QString &certificate)
-{
-    const QString settings = m_folder.filePath(QStringLiteral("engine.ecf"));
-    QFile file(settings);
-    if (!file.open(QIODevice::WriteOnly) || !QDir(m_folder.path()).mkdir(QStringLiteral("sound")))
-        return false;
-    file.write(QStringLiteral("[engine]\naudioRecordFolder=%1\ntoneFrequency=%2\n")
-                   .arg(m_folder.filePath(QStringLiteral("sound")))
-                   .arg(m_tone)
-                   .toUtf8());
-    if (!certificate.isEmpty())
-        file.write("caFile=" + certificate.toUtf8() + '\n');
-    file.close();
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("ORVALE_FRAME_STAMPS"),
-                       m_folder.filePath(QStringLiteral("stamps")));
-    environment.insert(QStringLiteral("QT_LOGGING_RULES"),
-                       QStringLiteral("orvale.media.debug=true"));
-    m_driver.setProcessEnvironment(environment);
-    lab.start(m_driver, host, QStringLiteral(ORVALE_ENGINE_DRIVER), {QStringLiteral("--view")});
-    if (m_lines.startingWith(QStringLiteral("ready"), 15000).isEmpty())
-        return false;
-    if (!certificate.isEmpty()) {
-        m_driver.write(("trust " + certificate + '\n').toUtf8());
-        if (m_lines.startingWith(QStringLiteral("trusting"), 15000).isEmpty())
-            return false;
-    }
-    m_driver.write(("settings " + settings + '\n').toUtf8());
-    m_driver.write(
-        QStringLiteral("login %1 %1%2 %3\n").arg(m_user, QStringLiteral("1234"), portal).toUtf8());
-    if (m_lines.startingWith(QStringLiteral("loginSuccess"), 15000).isEmpty())
-        return false;
-    m_driver.write("entity 1002\njoin 1002\n");
-    return !m_lines.startingWith(QStringLiteral("conference"), 15000).isEmpty();
-}
-
-int Participant::intactPictures() const
-{
-    return int(received().intactPictures(0, std::numeric_limits<qint64>::max()).size());
-}
-
-double Participant::level(int tone) const
-{
-    const QString recording = received().recording();
-    return recording.isEmpty() ? 0 : levelAt(recording, tone);
-}
-
-QStringList Participant::mediaMessages()
-{
-    m_log += m_driver.readAllStandardError();
-    QStringList messages;
-    for (const QByteArray &line : m_log.split('\n'))
-        if (line.contains("media {"))
-            messages.append(QString::fromUtf8(line));
-    return messages;
-}
 
 } // namespace
 
@@ -216,7 +104,7 @@ void TestLabCallEndToEnd::homeAndOfficeSeeAndHearEachOther()
     QString certificate;
     const QString portal = throughFront ? deploymentBehindFront(&certificate) : plainDeployment();
     QVERIFY2(!portal.isEmpty(), qPrintable(m_services->output()));
-    Participant home(QStringLiteral("alice"), 440), office(QStringLiteral("bob"), 660);
+    LabParticipant home(QStringLiteral("alice"), 440), office(QStringLiteral("bob"), 660);
     QVERIFY(home.join(*m_lab, Host::Home, portal, certificate));
     QVERIFY(office.join(*m_lab, Host::Office, portal, certificate));
     // What the deployment handed either engine points at the server (through the front when
@@ -224,9 +112,9 @@ void TestLabCallEndToEnd::homeAndOfficeSeeAndHearEachOther()
     const QString relay = QStringLiteral("\"url\":\"%1://%2")
                               .arg(throughFront ? QStringLiteral("https") : QStringLiteral("http"),
                                    NetworkLab::address(Host::Server));
-    for (Participant *p : {&home, &office}) {
-        QTRY_VERIFY(!p->mediaMessages().isEmpty());
-        for (const QString &message : p->mediaMessages())
+    for (LabParticipant *p : {&home, &office}) {
+        QTRY_VERIFY(!p->logged(QStringLiteral("media {")).isEmpty());
+        for (const auto &[at, message] : p->logged(QStringLiteral("media {")))
             QVERIFY2(!message.contains(QStringLiteral("127.")) &&
                          !message.contains(QStringLiteral("localhost")) &&
                          !message.contains(QStringLiteral("::1")) && message.contains(relay),

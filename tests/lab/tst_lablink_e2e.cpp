@@ -3,20 +3,15 @@
 // repaired by retransmission and in-band FEC, and picture and sound come back when the link
 // does. Needs root, `ip netns` and Janus.
 
+#include "tests/support/LabParticipant.h"
 #include "tests/support/MediaMeasures.h"
 #include "tests/support/NetworkLab.h"
-#include "tests/support/ProcessLines.h"
 #include "tests/support/ReceivedMedia.h"
 #include "tests/support/ServicesProcess.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <chrono>
@@ -33,69 +28,13 @@ constexpr double heard = 1500;    // amplitude of the other's tone; a tone is se
 constexpr int lossPercent = 10;   // of the datagrams on the home link, one way
 constexpr int windowMs = 20000;   // measured under loss
 constexpr qint64 returnMs = 5000; // picture and sound back after the link is
+constexpr int detailsMs = 10000;  // for an engine's details on a lossy link
 
 /// The steady clock's milliseconds, as the received media are stamped.
 qint64 now()
 {
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-/// A participant: the engine driver in a lab host, and what its engine received.
-class Participant final
-{
-public:
-    Participant(const QString &user, int tone)
-        : m_user(user)
-        , m_tone(tone)
-    {}
-    ~Participant() { stopDriver(m_driver); }
-
-    bool join(const NetworkLab &lab, Host host, const QString &portal);
-    ReceivedMedia received() const
-    {
-        return ReceivedMedia(m_folder.filePath(QStringLiteral("stamps")),
-                             m_folder.filePath(QStringLiteral("sound")));
-    }
-    /// The engine's conference details line, or empty.
-    QString details() { return m_driver.write("details\n") > 0 ? detailsLine() : QString(); }
-    int tone() const { return m_tone; }
-
-private:
-    QString detailsLine() { return m_lines.startingWith(QStringLiteral("details:"), 10000); }
-
-    QString m_user;
-    int m_tone;
-    QTemporaryDir m_folder;
-    QProcess m_driver;
-    ProcessLines m_lines{m_driver};
-};
-
-bool Participant::join(const NetworkLab &lab, Host host, const QString &portal)
-{
-    const QString settings = m_folder.filePath(QStringLiteral("engine.ecf"));
-    QFile file(settings);
-    if (!file.open(QIODevice::WriteOnly) || !QDir(m_folder.path()).mkdir(QStringLiteral("sound")))
-        return false;
-    file.write(QStringLiteral("[engine]\naudioRecordFolder=%1\ntoneFrequency=%2\n")
-                   .arg(m_folder.filePath(QStringLiteral("sound")))
-                   .arg(m_tone)
-                   .toUtf8());
-    file.close();
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("ORVALE_FRAME_STAMPS"),
-                       m_folder.filePath(QStringLiteral("stamps")));
-    m_driver.setProcessEnvironment(environment);
-    lab.start(m_driver, host, QStringLiteral(ORVALE_ENGINE_DRIVER), {QStringLiteral("--view")});
-    if (m_lines.startingWith(QStringLiteral("ready"), 15000).isEmpty())
-        return false;
-    m_driver.write(("settings " + settings + '\n').toUtf8());
-    m_driver.write(
-        QStringLiteral("login %1 %1%2 %3\n").arg(m_user, QStringLiteral("1234"), portal).toUtf8());
-    if (m_lines.startingWith(QStringLiteral("loginSuccess"), 15000).isEmpty())
-        return false;
-    m_driver.write("entity 1002\njoin 1002\n"); // alice's room
-    return !m_lines.startingWith(QStringLiteral("conference"), 15000).isEmpty();
 }
 
 /// Retransmissions of a video stream in a details line (`sent` or `received`): asked, and
@@ -137,7 +76,7 @@ private:
 
     std::unique_ptr<NetworkLab> m_lab;
     std::unique_ptr<ServicesProcess> m_services;
-    std::unique_ptr<Participant> m_home, m_office;
+    std::unique_ptr<LabParticipant> m_home, m_office;
 };
 
 void TestLabLinkEndToEnd::initTestCase()
@@ -152,14 +91,12 @@ void TestLabLinkEndToEnd::initTestCase()
                                                    NetworkLab::address(Host::Server));
     m_services->setLauncher(m_lab->launcher(Host::Server));
     QVERIFY2(m_services->start(true), qPrintable(m_services->output()));
-    m_home = std::make_unique<Participant>(QStringLiteral("alice"), 440);
-    m_office = std::make_unique<Participant>(QStringLiteral("bob"), 660);
+    m_home = std::make_unique<LabParticipant>(QStringLiteral("alice"), 440);
+    m_office = std::make_unique<LabParticipant>(QStringLiteral("bob"), 660);
     QVERIFY(m_home->join(*m_lab, Host::Home, m_services->portal()));
     QVERIFY(m_office->join(*m_lab, Host::Office, m_services->portal()));
-    const auto flowing = [](const Participant &p, int tone) {
-        const ReceivedMedia media = p.received();
-        return media.intactPictures(0, std::numeric_limits<qint64>::max()).size() > 10 &&
-               !media.recording().isEmpty() && levelAt(media.recording(), tone) > heard;
+    const auto flowing = [](const LabParticipant &p, int tone) {
+        return p.intactPictures() > 10 && p.level(tone) > heard;
     };
     QTRY_VERIFY_WITH_TIMEOUT(flowing(*m_home, m_office->tone()), 30000);
     QTRY_VERIFY_WITH_TIMEOUT(flowing(*m_office, m_home->tone()), 30000);
@@ -167,8 +104,8 @@ void TestLabLinkEndToEnd::initTestCase()
 
 bool TestLabLinkEndToEnd::notInterrupted(QString *why)
 {
-    for (Participant *p : {m_home.get(), m_office.get()}) {
-        *why = p->details();
+    for (LabParticipant *p : {m_home.get(), m_office.get()}) {
+        *why = p->details(detailsMs);
         if (why->isEmpty() || !why->contains(QStringLiteral("2 participants")) ||
             why->contains(QStringLiteral("音视频已中断")))
             return false;
@@ -188,16 +125,16 @@ void TestLabLinkEndToEnd::lossOnTheHomeLinkIsRepaired()
 {
     QFETCH(bool, up);
     const Direction direction = up ? Direction::Up : Direction::Down;
-    Participant &receiver = up ? *m_office : *m_home;
-    Participant &sender = up ? *m_home : *m_office;
+    LabParticipant &receiver = up ? *m_office : *m_home;
+    LabParticipant &sender = up ? *m_home : *m_office;
     // The lossy hop is the home link: on the way up the relay asks the home publisher again,
     // on the way down the home subscriber asks the relay.
-    Participant &repairer = up ? sender : receiver;
+    LabParticipant &repairer = up ? sender : receiver;
     const QString stream = up ? QStringLiteral("sent") : QStringLiteral("received");
     QVERIFY(m_lab->setLoss(Link::Home, direction, lossPercent));
     auto lossless = qScopeGuard([this, direction] { m_lab->setLoss(Link::Home, direction, 0); });
     QTest::qWait(2000); // the repair settles on the lossy link
-    const QPair<int, int> before = retransmissions(repairer.details(), stream);
+    const QPair<int, int> before = retransmissions(repairer.details(detailsMs), stream);
     const qint64 from = now();
     const qint64 soundFrom = receiver.received().recorded();
     const QString recording = receiver.received().recording();
@@ -217,7 +154,7 @@ void TestLabLinkEndToEnd::lossOnTheHomeLinkIsRepaired()
     const double intact = shown.size() / (sentPerSecond * double(to - from) / 1000);
     const int soundPackets = int((to - from) / ReceivedMedia::packetMs);
     const int soundLost = media.soundLost(soundFrom, media.recorded(), sender.tone(), to - from);
-    const QPair<int, int> after = retransmissions(repairer.details(), stream);
+    const QPair<int, int> after = retransmissions(repairer.details(detailsMs), stream);
     const int asked = after.first - before.first, repaired = after.second - before.second;
     qInfo("intact %.1f %% of the pictures sent, sound lost %d of %d, nack %d rtx %d", 100 * intact,
           soundLost, soundPackets, asked, repaired);
@@ -239,7 +176,7 @@ void TestLabLinkEndToEnd::mediaComeBackAfterTheHomeLinkDrops()
     QTest::qWait(10000);
     struct Heard
     {
-        Participant *p;
+        LabParticipant *p;
         int tone;
         QString file;
         qint64 bytes;

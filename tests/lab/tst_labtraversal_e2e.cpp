@@ -4,26 +4,18 @@
 // relay refuses requests without a valid token and an engine that does not trust the
 // deployment's certificate sends nothing. Needs root, `ip netns`, Janus, nginx and coturn.
 
-#include "tests/support/MediaMeasures.h"
+#include "tests/support/LabParticipant.h"
 #include "tests/support/NetworkLab.h"
-#include "tests/support/ProcessLines.h"
-#include "tests/support/ReceivedMedia.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TlsFront.h"
 
-#include <QDateTime>
-#include <QDir>
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 
-#include <limits>
 #include <memory>
 
 using Host = NetworkLab::Host;
@@ -40,151 +32,6 @@ qint64 expiryIn(const QString &line)
 {
     static const QRegularExpression name(QStringLiteral("username\\W+(\\d+):"));
     return name.match(line).captured(1).toLongLong();
-}
-
-/// A participant: the engine driver in a lab host, and what its engine received and logged.
-class Participant final
-{
-public:
-    /// A line of the engine's log, and when (unix seconds) the test read it.
-    struct Logged
-    {
-        qint64 at;
-        QString line;
-    };
-
-    Participant(const QString &user, int tone);
-    ~Participant() { stopDriver(m_driver); }
-
-    /// Starts the driver in `host` and signs in at `portal`, the engine and the client
-    /// trusting `certificate` when `trusting`. The sign-in's answer.
-    QString signIn(const NetworkLab &lab, Host host, const QString &portal,
-                   const QString &certificate, bool trusting = true);
-    /// Joins alice's room.
-    bool join();
-    bool leave();
-    /// The other's pictures that arrived intact (their frame stamps read back).
-    int intactPictures() const;
-    /// The level of `tone` in the sound received last.
-    double level(int tone) const;
-    /// The engine's log lines that contain `text`, so far.
-    QList<Logged> logged(const QString &text);
-    /// The conference details its engine gives now.
-    QString details();
-    int tone() const { return m_tone; }
-
-private:
-    ReceivedMedia received() const
-    {
-        return ReceivedMedia(m_folder.filePath(QStringLiteral("stamps")),
-                             m_folder.filePath(QStringLiteral("sound")));
-    }
-
-    QString m_user;
-    int m_tone;
-    QTemporaryDir m_folder;
-    QProcess m_driver;
-    ProcessLines m_lines{m_driver};
-    QList<Logged> m_log;
-    QByteArray m_pending;
-};
-
-Participant::Participant(const QString &user, int tone)
-    : m_user(user)
-    , m_tone(tone)
-{
-    // Each line is stamped as it comes: renewals are told apart by when they arrived.
-    QObject::connect(&m_driver, &QProcess::readyReadStandardError, &m_driver, [this] {
-        m_pending += m_driver.readAllStandardError();
-        const qint64 now = QDateTime::currentSecsSinceEpoch();
-        for (qsizetype end = m_pending.indexOf('\n'); end >= 0; end = m_pending.indexOf('\n')) {
-            m_log.append({now, QString::fromUtf8(m_pending.left(end))});
-            m_pending.remove(0, end + 1);
-        }
-    });
-}
-
-QString Participant::signIn(const NetworkLab &lab, Host host, const QString &portal,
-                            const QString &certificate, bool trusting)
-{
-    const QString settings = m_folder.filePath(QStringLiteral("engine.ecf"));
-    QFile file(settings);
-    if (!file.open(QIODevice::WriteOnly) || !QDir(m_folder.path()).mkdir(QStringLiteral("sound")))
-        return {};
-    file.write(QStringLiteral("[engine]\naudioRecordFolder=%1\ntoneFrequency=%2\n")
-                   .arg(m_folder.filePath(QStringLiteral("sound")))
-                   .arg(m_tone)
-                   .toUtf8());
-    if (trusting)
-        file.write("caFile=" + certificate.toUtf8() + '\n');
-    file.close();
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("ORVALE_FRAME_STAMPS"),
-                       m_folder.filePath(QStringLiteral("stamps")));
-    environment.insert(QStringLiteral("QT_LOGGING_RULES"),
-                       QStringLiteral("orvale.media.debug=true"));
-    m_driver.setProcessEnvironment(environment);
-    lab.start(m_driver, host, QStringLiteral(ORVALE_ENGINE_DRIVER), {QStringLiteral("--view")});
-    if (m_lines.startingWith(QStringLiteral("ready"), 15000).isEmpty())
-        return {};
-    // The client's own requests trust what its engine does (the process's default).
-    if (trusting) {
-        m_driver.write(("trust " + certificate + '\n').toUtf8());
-        if (m_lines.startingWith(QStringLiteral("trusting"), 15000).isEmpty())
-            return {};
-    }
-    m_driver.write(("settings " + settings + '\n').toUtf8());
-    m_driver.write(
-        QStringLiteral("login %1 %1%2 %3\n").arg(m_user, QStringLiteral("1234"), portal).toUtf8());
-    QString answer;
-    (void)QTest::qWaitFor(
-        [&] {
-            answer = m_lines.startingWith(QStringLiteral("loginSuccess"), 0);
-            if (answer.isEmpty())
-                answer = m_lines.startingWith(QStringLiteral("error:"), 0);
-            return !answer.isEmpty();
-        },
-        20000);
-    return answer;
-}
-
-bool Participant::join()
-{
-    m_driver.write("entity 1002\njoin 1002\n");
-    return !m_lines.startingWith(QStringLiteral("conference"), 15000).isEmpty();
-}
-
-bool Participant::leave()
-{
-    m_driver.write("leave\n");
-    return !m_lines.startingWith(QStringLiteral("endConference"), 15000).isEmpty();
-}
-
-int Participant::intactPictures() const
-{
-    return int(received().intactPictures(0, std::numeric_limits<qint64>::max()).size());
-}
-
-double Participant::level(int tone) const
-{
-    const QString recording = received().recording();
-    return recording.isEmpty() ? 0 : levelAt(recording, tone);
-}
-
-QList<Participant::Logged> Participant::logged(const QString &text)
-{
-    QList<Logged> found;
-    for (const Logged &l : std::as_const(m_log))
-        if (l.line.contains(text))
-            found.append(l);
-    return found;
-}
-
-QString Participant::details()
-{
-    m_lines.forget();
-    m_driver.write("details\n");
-    return m_lines.startingWith(QStringLiteral("details:"), 5000);
 }
 
 } // namespace
@@ -207,7 +54,7 @@ private:
     std::unique_ptr<NetworkLab> m_lab;
     std::unique_ptr<ServicesProcess> m_services;
     std::unique_ptr<TlsFront> m_front;
-    std::unique_ptr<Participant> m_home, m_firewalled;
+    std::unique_ptr<LabParticipant> m_home, m_firewalled;
 };
 
 void TestLabTraversalEndToEnd::initTestCase()
@@ -244,8 +91,8 @@ void TestLabTraversalEndToEnd::initTestCase()
 
 void TestLabTraversalEndToEnd::firewalledCallsHomeThroughTheRelay()
 {
-    m_home = std::make_unique<Participant>(QStringLiteral("alice"), 440);
-    m_firewalled = std::make_unique<Participant>(QStringLiteral("bob"), 660);
+    m_home = std::make_unique<LabParticipant>(QStringLiteral("alice"), 440);
+    m_firewalled = std::make_unique<LabParticipant>(QStringLiteral("bob"), 660);
     QCOMPARE(m_home->signIn(*m_lab, Host::Home, m_front->base(), certificate()),
              QStringLiteral("loginSuccess"));
     QVERIFY(m_home->join()); // her own room
@@ -324,8 +171,8 @@ void TestLabTraversalEndToEnd::engineNotTrustingTheCertificateSendsNothing()
 {
     // Neither the system's store nor a CA file of the engine's settings holds the
     // deployment's self-signed certificate.
-    Participant office(QStringLiteral("demo"), 880);
-    QCOMPARE(office.signIn(*m_lab, Host::Office, m_front->base(), certificate(), false),
+    LabParticipant office(QStringLiteral("demo"), 880);
+    QCOMPARE(office.signIn(*m_lab, Host::Office, m_front->base()),
              QStringLiteral("error:服务器证书不可信"));
     QVERIFY(!office.logged(QStringLiteral("certificate is refused")).isEmpty());
     QVERIFY(office.logged(QStringLiteral("media {")).isEmpty());
