@@ -1,5 +1,6 @@
 // The STUN and TURN servers of the service's media message, as webrtcbin takes them.
 #include "engine/media/IceServers.h"
+#include "tests/support/Needs.h"
 
 #include <gst/gst.h>
 
@@ -55,8 +56,7 @@ void TestWebRtcIce::webrtcbinTakesTheServers()
     QCOMPARE(ice.turn(), turn);
 
     GstElement *webrtc = gst_element_factory_make("webrtcbin", nullptr);
-    if (!webrtc)
-        QSKIP("GStreamer has no webrtcbin");
+    ORVALE_NEEDS(webrtc ? QString() : QStringLiteral("GStreamer has no webrtcbin"));
     gst_object_ref_sink(webrtc);
     if (!stun.isEmpty())
         g_object_set(webrtc, "stun-server", stun.toUtf8().constData(), nullptr);

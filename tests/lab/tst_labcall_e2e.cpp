@@ -3,11 +3,11 @@
 // client see and hear each other. Needs root, `ip netns`, Janus and nginx.
 
 #include "tests/support/LabParticipant.h"
+#include "tests/support/Needs.h"
 #include "tests/support/NetworkLab.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TlsFront.h"
 
-#include <QStandardPaths>
 #include <QTest>
 
 #include <memory>
@@ -43,10 +43,7 @@ private:
 
 void TestLabCallEndToEnd::initTestCase()
 {
-    if (const QString why = NetworkLab::unavailable(); !why.isEmpty())
-        QSKIP(qPrintable(why));
-    if (QStandardPaths::findExecutable(QStringLiteral("janus")).isEmpty())
-        QSKIP("Janus is not installed");
+    ORVALE_NEEDS(NetworkLab::unavailable({QStringLiteral("janus"), QStringLiteral("nginx")}));
     m_lab = std::make_unique<NetworkLab>();
     QVERIFY2(m_lab->build(), qPrintable(m_lab->error()));
 }
@@ -95,10 +92,6 @@ void TestLabCallEndToEnd::homeAndOfficeSeeAndHearEachOther_data()
 void TestLabCallEndToEnd::homeAndOfficeSeeAndHearEachOther()
 {
     QFETCH(bool, throughFront);
-    if (throughFront &&
-        QStandardPaths::findExecutable(QStringLiteral("nginx"), {QStringLiteral("/usr/sbin")})
-            .isEmpty())
-        QSKIP("nginx is not installed");
     m_front.reset();
     m_services.reset();
     QString certificate;

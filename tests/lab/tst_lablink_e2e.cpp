@@ -5,13 +5,13 @@
 
 #include "tests/support/LabParticipant.h"
 #include "tests/support/MediaMeasures.h"
+#include "tests/support/Needs.h"
 #include "tests/support/NetworkLab.h"
 #include "tests/support/ReceivedMedia.h"
 #include "tests/support/ServicesProcess.h"
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTest>
 
 #include <chrono>
@@ -81,10 +81,7 @@ private:
 
 void TestLabLinkEndToEnd::initTestCase()
 {
-    if (const QString why = NetworkLab::unavailable(); !why.isEmpty())
-        QSKIP(qPrintable(why));
-    if (QStandardPaths::findExecutable(QStringLiteral("janus")).isEmpty())
-        QSKIP("Janus is not installed");
+    ORVALE_NEEDS(NetworkLab::unavailable({QStringLiteral("janus")}));
     m_lab = std::make_unique<NetworkLab>();
     QVERIFY2(m_lab->build(), qPrintable(m_lab->error()));
     m_services = std::make_unique<ServicesProcess>(QStringLiteral(ORVALE_SERVICES),
@@ -133,8 +130,10 @@ void TestLabLinkEndToEnd::lossOnTheHomeLinkIsRepaired()
     const QString stream = up ? QStringLiteral("sent") : QStringLiteral("received");
     QVERIFY(m_lab->setLoss(Link::Home, direction, lossPercent));
     auto lossless = qScopeGuard([this, direction] { m_lab->setLoss(Link::Home, direction, 0); });
-    QTest::qWait(2000); // the repair settles on the lossy link
-    const QPair<int, int> before = retransmissions(repairer.details(detailsMs), stream);
+    // The window opens once the lossy link is seen and repair has begun.
+    QPair<int, int> before;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (before = retransmissions(repairer.details(detailsMs), stream)).first > 0, 20000);
     const qint64 from = now();
     const qint64 soundFrom = receiver.received().recorded();
     const QString recording = receiver.received().recording();

@@ -5,6 +5,7 @@
 // deployment's certificate sends nothing. Needs root, `ip netns`, Janus, nginx and coturn.
 
 #include "tests/support/LabParticipant.h"
+#include "tests/support/Needs.h"
 #include "tests/support/NetworkLab.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TlsFront.h"
@@ -13,7 +14,6 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTest>
 
 #include <memory>
@@ -59,13 +59,8 @@ private:
 
 void TestLabTraversalEndToEnd::initTestCase()
 {
-    if (const QString why = NetworkLab::unavailable(); !why.isEmpty())
-        QSKIP(qPrintable(why));
-    for (const char *program : {"janus", "nginx", "turnserver"})
-        if (QStandardPaths::findExecutable(QLatin1String(program)).isEmpty() &&
-            QStandardPaths::findExecutable(QLatin1String(program), {QStringLiteral("/usr/sbin")})
-                .isEmpty())
-            QSKIP(qPrintable(QStringLiteral("%1 is not installed").arg(QLatin1String(program))));
+    ORVALE_NEEDS(NetworkLab::unavailable(
+        {QStringLiteral("janus"), QStringLiteral("nginx"), QStringLiteral("turnserver")}));
     // Through the firewall: the TLS front and the TURN server's TCP port, nothing else.
     const TlsFront::Ports ports{443, 9090, 8080, 8081, 8088};
     m_lab = std::make_unique<NetworkLab>(QList<quint16>{ports.front, turnPort});
@@ -120,8 +115,7 @@ void TestLabTraversalEndToEnd::firewalledCallsHomeThroughTheRelay()
 
 void TestLabTraversalEndToEnd::credentialsAreRenewedAndFresh()
 {
-    if (!m_firewalled)
-        QSKIP("needs the call of the firewalled client");
+    QVERIFY2(m_firewalled, "no call of the firewalled client to renew");
     const auto media = m_firewalled->logged(QStringLiteral("media {"));
     QCOMPARE(media.size(), 1);
     const qint64 expiry = expiryIn(media.first().line);

@@ -1,5 +1,6 @@
 // The network lab itself: what the tests that cross it rely on. Needs root and `ip netns`.
 
+#include "tests/support/Needs.h"
 #include "tests/support/NetworkLab.h"
 
 #include <QProcess>
@@ -49,8 +50,7 @@ private:
 
 void TestNetLab::initTestCase()
 {
-    if (const QString why = NetworkLab::unavailable(); !why.isEmpty())
-        QSKIP(qPrintable(why));
+    ORVALE_NEEDS(NetworkLab::unavailable());
     m_lab = std::make_unique<NetworkLab>(QList<quint16>{openPort});
     QVERIFY2(m_lab->build(), qPrintable(m_lab->error()));
 }

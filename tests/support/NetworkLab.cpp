@@ -61,8 +61,12 @@ NetworkLab::~NetworkLab()
     teardown();
 }
 
-QString NetworkLab::unavailable()
+QString NetworkLab::unavailable(const QStringList &programs)
 {
+    for (const QString &program : programs)
+        if (QStandardPaths::findExecutable(program).isEmpty() &&
+            QStandardPaths::findExecutable(program, {QStringLiteral("/usr/sbin")}).isEmpty())
+            return program + QStringLiteral(" is not installed");
     if (::geteuid() != 0)
         return QStringLiteral("the network lab needs root");
     for (const char *tool : {"ip", "nft", "tc", "sysctl"})

@@ -36,7 +36,8 @@ public:
     NetworkLab &operator=(const NetworkLab &) = delete;
 
     /// Why no lab can be built here (not root, no `ip netns`, no `nft`), or empty.
-    static QString unavailable();
+    /// Why the lab, or one of `programs` its tests run, is not available here; empty if all are.
+    static QString unavailable(const QStringList &programs = {});
     /// Makes the hosts and their links; false (with `error()`) when a step failed.
     bool build();
     QString error() const { return m_error; }
