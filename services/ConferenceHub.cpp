@@ -2,6 +2,7 @@
 
 #include "bridge/shared/ConfRecords.h"
 #include "bridge/shared/ConferenceMessages.h"
+#include "services/CredentialCheck.h"
 #include "services/DirectoryEntry.h"
 #include "services/JanusSupervisor.h"
 #include "services/ServiceDatabase.h"
@@ -145,8 +146,21 @@ void ConferenceHub::receive(QWebSocket *socket, const QString &text)
 
 void ConferenceHub::signIn(Session &session, const QJsonObject &message)
 {
-    const auto account = m_db.authenticate(message.value(CF::User).toString(),
-                                           message.value(CF::Password).toString());
+    const QString user = message.value(CF::User).toString();
+    const QString password = message.value(CF::Password).toString();
+    if (!m_check)
+        return admit(session, m_db.authenticate(user, password));
+    // The engine may be gone by the time the directory answers.
+    const QPointer<QWebSocket> socket = session.socket;
+    m_check->verify(user, password, this, [this, socket](const std::optional<Account> &account) {
+        const auto it = socket ? m_sessions.find(socket.data()) : m_sessions.end();
+        if (it != m_sessions.end())
+            admit(*it, account);
+    });
+}
+
+void ConferenceHub::admit(Session &session, const std::optional<Account> &account)
+{
     if (!account) {
         send(session, {{CM::Type, CM::SignInFailed}, {CF::Code, CR::Code::WrongPassword}});
         return;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "services/Account.h"
+
 #include <QElapsedTimer>
 #include <QHash>
 #include <QJsonObject>
@@ -10,6 +12,7 @@
 #include <memory>
 #include <optional>
 
+class CredentialCheck;
 class JanusSupervisor;
 class TurnCredentials;
 class QWebSocket;
@@ -43,6 +46,8 @@ public:
     /// The STUN and TURN servers every media message names, with credentials of the
     /// participant's own, sent again fresh before they expire while the call lasts.
     void setIceServers(const TurnCredentials *servers);
+    /// How engines' sign-ins are checked (without one: local accounts only).
+    void setCredentialCheck(const CredentialCheck *check) { m_check = check; }
     /// Pings every engine each `pingMs` and drops one silent for longer than `silenceMs`.
     void setKeepAlive(int pingMs, int silenceMs);
 
@@ -76,6 +81,7 @@ private:
     void keepAlive();
     void heard(QWebSocket *socket);
     void signIn(Session &session, const QJsonObject &message);
+    void admit(Session &session, const std::optional<Account> &account);
     void signOut(Session &session, int reason);
     void guestJoin(Session &session, const QJsonObject &message);
     void enterRoom(Session &session, qint64 roomId);
@@ -102,5 +108,6 @@ private:
     quint64 m_joins = 0;
     QPointer<JanusSupervisor> m_media;
     const TurnCredentials *m_ice = nullptr;
+    const CredentialCheck *m_check = nullptr;
     QTimer m_iceRenewal;
 };

@@ -1,5 +1,6 @@
 #include "services/LoginEndpoint.h"
 
+#include "services/CredentialCheck.h"
 #include "services/ServiceDatabase.h"
 #include "services/ServicesConfig.h"
 #include "services/SoapMessage.h"
@@ -38,21 +39,28 @@ LoginEndpoint::LoginEndpoint(ServiceDatabase &db, const ServicesConfig &config)
     , m_config(config)
 {}
 
-QHttpServerResponse LoginEndpoint::handle(const QHttpServerRequest &request) const
+void LoginEndpoint::handle(const QHttpServerRequest &request, QObject *context,
+                           const Reply &reply) const
 {
     using Status = QHttpServerResponse::StatusCode;
     if (request.body().size() > maxBody)
-        return xmlResponse(SoapMessage::portalFault(QStringLiteral("Request too large")),
-                           Status::PayloadTooLarge);
+        return reply(xmlResponse(SoapMessage::portalFault(QStringLiteral("Request too large")),
+                                 Status::PayloadTooLarge));
     const SoapMessage::Request soap = SoapMessage::parse(request.body());
     if (!soap.ok || soap.operation != u"loginJson")
-        return xmlResponse(
+        return reply(xmlResponse(
             SoapMessage::portalFault(soap.ok ? QStringLiteral("Unknown operation") : soap.error),
-            Status::InternalServerError);
+            Status::InternalServerError));
 
     const QString user = fromBase64(soap.fields.value(QStringLiteral("name")));
     const QString password = fromBase64(soap.fields.value(QStringLiteral("pwd")));
-    const auto account = m_db.authenticate(user, password);
+    m_check->verify(user, password, context, [this, reply](const std::optional<Account> &account) {
+        reply(answer(account));
+    });
+}
+
+QHttpServerResponse LoginEndpoint::answer(const std::optional<Account> &account) const
+{
     const QByteArray json =
         account ? userRecord(*account)
                 : resultJson({{QStringLiteral("msgType"), 2},
@@ -61,7 +69,7 @@ QHttpServerResponse LoginEndpoint::handle(const QHttpServerRequest &request) con
         SoapMessage::soap11Reply(QStringLiteral("loginJsonResponse"),
                                  QStringLiteral("<ns:return>%1</ns:return>")
                                      .arg(SoapMessage::escaped(QString::fromUtf8(json)))),
-        Status::Ok);
+        QHttpServerResponse::StatusCode::Ok);
 }
 
 QByteArray LoginEndpoint::userRecord(const Account &account) const

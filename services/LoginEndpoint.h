@@ -2,7 +2,12 @@
 
 #include <QHttpServerResponse>
 
+#include <functional>
+#include <optional>
+
+class CredentialCheck;
 class QHttpServerRequest;
+class QObject;
 class ServiceDatabase;
 struct Account;
 struct ServicesConfig;
@@ -13,11 +18,18 @@ class LoginEndpoint final
 public:
     LoginEndpoint(ServiceDatabase &db, const ServicesConfig &config);
 
-    QHttpServerResponse handle(const QHttpServerRequest &request) const;
+    using Reply = std::function<void(QHttpServerResponse &&response)>;
+
+    void setCredentialCheck(const CredentialCheck *check) { m_check = check; }
+    /// Answers through `reply`, at once or, for the directory's people, once the directory
+    /// has (never after `context` is gone).
+    void handle(const QHttpServerRequest &request, QObject *context, const Reply &reply) const;
 
 private:
     QByteArray userRecord(const Account &account) const;
+    QHttpServerResponse answer(const std::optional<Account> &account) const;
 
     ServiceDatabase &m_db;
     const ServicesConfig &m_config;
+    const CredentialCheck *m_check = nullptr;
 };

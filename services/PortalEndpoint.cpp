@@ -1,6 +1,7 @@
 #include "services/PortalEndpoint.h"
 
 #include "services/ConferenceHub.h"
+#include "services/CredentialCheck.h"
 #include "services/ServiceDatabase.h"
 #include "services/ServicesConfig.h"
 #include "services/SoapMessage.h"
@@ -39,15 +40,28 @@ PortalEndpoint::PortalEndpoint(ServiceDatabase &db, const ServicesConfig &config
     , m_config(config)
 {}
 
-QHttpServerResponse PortalEndpoint::handle(const QHttpServerRequest &request)
+void PortalEndpoint::handle(const QHttpServerRequest &request, QObject *context, const Reply &reply)
 {
     using Status = QHttpServerResponse::StatusCode;
     if (request.body().size() > maxBody)
-        return fault(QStringLiteral("Request too large"), Status::PayloadTooLarge);
-    const std::optional<Account> caller = authorize(request);
+        return reply(fault(QStringLiteral("Request too large"), Status::PayloadTooLarge));
+    const auto given = credentials(request);
+    if (!given)
+        return reply(fault(QStringLiteral("Authentication failed"), Status::Unauthorized));
+    // The request is gone once the route returns; its body is kept for the answer.
+    m_check->verify(given->first, given->second, context,
+                    [this, body = request.body(), reply](const std::optional<Account> &caller) {
+                        reply(answer(body, caller));
+                    });
+}
+
+QHttpServerResponse PortalEndpoint::answer(const QByteArray &body,
+                                           const std::optional<Account> &caller)
+{
+    using Status = QHttpServerResponse::StatusCode;
     if (!caller)
         return fault(QStringLiteral("Authentication failed"), Status::Unauthorized);
-    const SoapMessage::Request soap = SoapMessage::parse(request.body());
+    const SoapMessage::Request soap = SoapMessage::parse(body);
     if (!soap.ok)
         return fault(QStringLiteral("Malformed request: ") + soap.error, Status::BadRequest);
 
@@ -61,7 +75,8 @@ QHttpServerResponse PortalEndpoint::handle(const QHttpServerRequest &request)
         SoapMessage::portalReply(name + QStringLiteral("Response"), outcome.content), Status::Ok);
 }
 
-std::optional<Account> PortalEndpoint::authorize(const QHttpServerRequest &request) const
+std::optional<std::pair<QString, QString>>
+PortalEndpoint::credentials(const QHttpServerRequest &request)
 {
     const QByteArray header = request.value(QByteArrayLiteral("Authorization"));
     if (!header.startsWith("Basic "))
@@ -74,7 +89,7 @@ std::optional<Account> PortalEndpoint::authorize(const QHttpServerRequest &reque
     const qsizetype colon = credentials.indexOf(u':');
     if (colon < 0)
         return std::nullopt;
-    return m_db.authenticate(credentials.left(colon), credentials.mid(colon + 1));
+    return std::pair(credentials.left(colon), credentials.mid(colon + 1));
 }
 
 PortalEndpoint::Outcome PortalEndpoint::dispatch(const QString &operation, const Fields &fields,
@@ -286,6 +301,9 @@ PortalEndpoint::Outcome PortalEndpoint::updatePassword(const Fields &fields, con
     const QString password = fields.value(QStringLiteral("password"));
     if (password.isEmpty() || password.size() > 128)
         return {{}, QStringLiteral("Invalid password")};
+    // A directory person's password is changed in the directory, not here.
+    if (m_db.isDirectoryAccount(caller.userName))
+        return {{}, QStringLiteral("The password is kept by the company directory")};
     if (!m_db.setPassword(caller.userName, password))
         return {{}, QStringLiteral("Unable to change the password")};
     return {ok, {}};

@@ -6,9 +6,11 @@
 #include <QHttpServerResponse>
 #include <QMap>
 
+#include <functional>
 #include <optional>
 
 class ConferenceHub;
+class CredentialCheck;
 class QHttpServerRequest;
 class ServiceDatabase;
 struct ServicesConfig;
@@ -19,7 +21,12 @@ class PortalEndpoint final
 public:
     PortalEndpoint(ServiceDatabase &db, const ServicesConfig &config);
 
-    QHttpServerResponse handle(const QHttpServerRequest &request);
+    using Reply = std::function<void(QHttpServerResponse &&response)>;
+
+    void setCredentialCheck(const CredentialCheck *check) { m_check = check; }
+    /// Answers through `reply` once the caller's credentials are checked (never after
+    /// `context` is gone).
+    void handle(const QHttpServerRequest &request, QObject *context, const Reply &reply);
     /// The conference service that joins and mutes act on.
     void setConferenceHub(ConferenceHub *hub) { m_hub = hub; }
 
@@ -37,7 +44,10 @@ private:
         QString fault;   ///< a fault's reason instead, when not empty
     };
 
-    std::optional<Account> authorize(const QHttpServerRequest &request) const;
+    /// The name and password of the request's Basic authorization.
+    static std::optional<std::pair<QString, QString>>
+    credentials(const QHttpServerRequest &request);
+    QHttpServerResponse answer(const QByteArray &body, const std::optional<Account> &caller);
     Outcome dispatch(const QString &operation, const Fields &fields, const Account &caller);
     Outcome myAccount(const Account &caller) const;
     Outcome inviteContent(const Fields &fields) const;
@@ -58,4 +68,5 @@ private:
     ServiceDatabase &m_db;
     const ServicesConfig &m_config;
     ConferenceHub *m_hub = nullptr;
+    const CredentialCheck *m_check = nullptr;
 };

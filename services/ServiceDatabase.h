@@ -3,6 +3,7 @@
 #include "services/Account.h"
 #include "services/Broadcast.h"
 #include "services/DirectoryEntry.h"
+#include "services/DirectoryPerson.h"
 
 #include <QList>
 #include <QSqlDatabase>
@@ -50,7 +51,19 @@ public:
     QString meta(const QString &key) const;
     void setMeta(const QString &key, const QString &value);
 
+    // Accounts of the company directory's people: no local password, kept in step with it.
+    bool isDirectoryAccount(const QString &userName) const;
+    /// Adds or updates a person's account and member entry; false when the name is a local
+    /// account's.
+    bool storeDirectoryPerson(const DirectoryPerson &person);
+    /// Stores every person in one transaction and removes the directory accounts (with their
+    /// member entries and contacts) of people no longer in it; returns how many are stored.
+    int syncDirectory(const QList<DirectoryPerson> &people);
+
 private:
+    qint64 addDirectoryPerson(const DirectoryPerson &person);
+    void removeDirectoryAccount(const QString &userName);
+
     QSqlDatabase m_db;
     QString m_connection;
 };

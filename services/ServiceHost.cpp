@@ -50,6 +50,7 @@ void logRequests(QHttpServer &server, const char *name)
 ServiceHost::ServiceHost(const ServicesConfig &config, QObject *parent)
     : QObject(parent)
     , m_config(config)
+    , m_check(m_db)
     , m_media(config.dataDir)
     , m_login(m_db, m_config)
     , m_portal(m_db, m_config)
@@ -58,6 +59,9 @@ ServiceHost::ServiceHost(const ServicesConfig &config, QObject *parent)
     , m_hub(m_db, m_config)
 {
     m_portal.setConferenceHub(&m_hub);
+    m_login.setCredentialCheck(&m_check);
+    m_portal.setCredentialCheck(&m_check);
+    m_hub.setCredentialCheck(&m_check);
 }
 
 bool ServiceHost::openData(QString *error)
@@ -101,6 +105,11 @@ bool ServiceHost::start(QString *error)
     }
     if (!openData(error))
         return false;
+    if (m_config.ldap.enabled()) {
+        m_directory = std::make_unique<LdapDirectory>(m_config.ldap, m_db);
+        m_check.setDirectory(m_directory.get());
+        m_directory->start();
+    }
     QSslKey key;
     if (!Certificate::load(m_config.dataDir, certificateNames(), &m_certificate, &key, error))
         return false;
@@ -192,7 +201,14 @@ bool ServiceHost::listen(QHttpServer &server, quint16 *port, QString *error)
 void ServiceHost::routeLogin(QHttpServer &server, const QString &path)
 {
     server.route(path, Method::Post,
-                 [this](const QHttpServerRequest &request) { return m_login.handle(request); });
+                 [this](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
+                     // The answer may wait for the company directory, off the event loop.
+                     auto held = std::make_shared<QHttpServerResponder>(std::move(responder));
+                     m_login.handle(request, this, [held](QHttpServerResponse &&response) {
+                         qInfo("login POST -> %d", int(response.statusCode()));
+                         response.write(std::move(*held));
+                     });
+                 });
 }
 
 void ServiceHost::routePortal(QHttpServer &server)
@@ -206,17 +222,17 @@ void ServiceHost::routePortal(QHttpServer &server)
     });
     server.route(QStringLiteral("/services/v1_1/PortalUserService"), Method::Post,
                  [this](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
-                     const auto response =
-                         std::make_shared<QHttpServerResponse>(m_portal.handle(request));
-                     qInfo("portal POST %s -> %d", qPrintable(request.url().path()),
-                           int(response->statusCode()));
-                     if (m_config.portalReplyDelayMs <= 0) {
-                         response->write(std::move(responder));
-                         return;
-                     }
                      auto held = std::make_shared<QHttpServerResponder>(std::move(responder));
-                     QTimer::singleShot(m_config.portalReplyDelayMs, this,
-                                        [held, response] { response->write(std::move(*held)); });
+                     m_portal.handle(request, this, [this, held](QHttpServerResponse &&answer) {
+                         const auto response =
+                             std::make_shared<QHttpServerResponse>(std::move(answer));
+                         qInfo("portal POST -> %d", int(response->statusCode()));
+                         if (m_config.portalReplyDelayMs <= 0)
+                             return response->write(std::move(*held));
+                         QTimer::singleShot(m_config.portalReplyDelayMs, this, [held, response] {
+                             response->write(std::move(*held));
+                         });
+                     });
                  });
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "services/ConferenceHub.h"
+#include "services/CredentialCheck.h"
 #include "services/JanusSupervisor.h"
+#include "services/LdapDirectory.h"
 #include "services/LiveEndpoint.h"
 #include "services/LoginEndpoint.h"
 #include "services/MediaAssets.h"
@@ -39,6 +41,8 @@ public:
     /// The TURN server run as a child, or null (none, or an external one).
     TurnSupervisor *turn() const { return m_turn.get(); }
     ConferenceHub &conferenceHub() { return m_hub; }
+    /// The company directory, or null when there is none.
+    LdapDirectory *directory() const { return m_directory.get(); }
 
 private:
     bool openData(QString *error);
@@ -53,6 +57,7 @@ private:
 
     ServicesConfig m_config;
     ServiceDatabase m_db;
+    CredentialCheck m_check;
     MediaAssets m_media;
     LoginEndpoint m_login;
     PortalEndpoint m_portal;
@@ -66,4 +71,5 @@ private:
     std::unique_ptr<JanusSupervisor> m_janus;
     std::unique_ptr<TurnSupervisor> m_turn;
     std::unique_ptr<TurnCredentials> m_iceServers;
+    std::unique_ptr<LdapDirectory> m_directory;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "services/LdapSettings.h"
+
 #include <QString>
 
 /// What the command line of orvale-services sets.
@@ -45,6 +47,8 @@ struct ServicesConfig
     int turnLifetimeS = 86400;  ///< how long TURN credentials hold; renewed at 3/4 of it
     quint16 rtpMinPort = 20000; ///< Janus's RTP ports
     quint16 rtpMaxPort = 40000;
+
+    LdapSettings ldap; ///< the company directory beside the local accounts; no URL: none
 
     /// "host:port" of the portal as the login reply names it.
     QString portalAuthority() const { return authority(behindFront() ? frontPort : portalPort); }

@@ -2,6 +2,8 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QUrl>
 
@@ -109,6 +111,93 @@ bool readTraversalOptions(const QCommandLineParser &parser, ServicesConfig *conf
                      &config->relayMaxPort);
 }
 
+void addDirectoryOptions(QCommandLineParser &parser)
+{
+    parser.addOptions({
+        {QStringLiteral("ldap-url"),
+         QStringLiteral("The company directory: ldaps://host[:port], or ldap://host[:port] with "
+                        "--ldap-starttls."),
+         QStringLiteral("url")},
+        {QStringLiteral("ldap-starttls"), QStringLiteral("StartTLS on an ldap:// URL.")},
+        {QStringLiteral("ldap-ca"),
+         QStringLiteral("CA certificates (PEM) the directory's certificate is checked against "
+                        "(default: the system's)."),
+         QStringLiteral("file")},
+        {QStringLiteral("ldap-base"), QStringLiteral("Where people are searched."),
+         QStringLiteral("dn")},
+        {QStringLiteral("ldap-filter"),
+         QStringLiteral("Which entries are people (default: (objectClass=inetOrgPerson))."),
+         QStringLiteral("filter")},
+        {QStringLiteral("ldap-bind-dn"),
+         QStringLiteral("The account that searches the directory (default: anonymous)."),
+         QStringLiteral("dn")},
+        {QStringLiteral("ldap-bind-password-file"),
+         QStringLiteral("The file holding that account's password."), QStringLiteral("file")},
+        {QStringLiteral("ldap-refresh"),
+         QStringLiteral("Seconds between readings of the members (default: 300)."),
+         QStringLiteral("seconds")},
+        {QStringLiteral("ldap-user-attribute"),
+         QStringLiteral("The attribute people sign in with (default: uid)."),
+         QStringLiteral("name")},
+        {QStringLiteral("ldap-name-attribute"),
+         QStringLiteral("The display name's attribute (default: displayName, then cn)."),
+         QStringLiteral("name")},
+        {QStringLiteral("ldap-mail-attribute"),
+         QStringLiteral("The mail address's attribute (default: mail)."), QStringLiteral("name")},
+        {QStringLiteral("ldap-phone-attribute"),
+         QStringLiteral("The extension's attribute (default: telephoneNumber)."),
+         QStringLiteral("name")},
+    });
+}
+
+/// The directory options into `config`; false (and why) when they would not work or would
+/// send passwords in clear.
+bool readDirectoryOptions(const QCommandLineParser &parser, ServicesConfig *config, QString *why)
+{
+    LdapSettings &ldap = config->ldap;
+    auto value = [&parser](const char *name, QString *into) {
+        if (parser.isSet(QLatin1String(name)))
+            *into = parser.value(QLatin1String(name));
+    };
+    value("ldap-url", &ldap.url);
+    if (!ldap.enabled())
+        return true;
+    ldap.startTls = parser.isSet(QStringLiteral("ldap-starttls"));
+    value("ldap-ca", &ldap.caFile);
+    value("ldap-base", &ldap.base);
+    value("ldap-filter", &ldap.filter);
+    value("ldap-bind-dn", &ldap.bindDn);
+    value("ldap-user-attribute", &ldap.userAttribute);
+    value("ldap-name-attribute", &ldap.nameAttribute);
+    value("ldap-mail-attribute", &ldap.mailAttribute);
+    value("ldap-phone-attribute", &ldap.phoneAttribute);
+    if (!ldap.filter.startsWith(u'('))
+        ldap.filter = u'(' + ldap.filter + u')';
+    if (parser.isSet(QStringLiteral("ldap-refresh")))
+        ldap.refreshS = parser.value(QStringLiteral("ldap-refresh")).toInt();
+    const bool ldaps = ldap.url.startsWith(QLatin1String("ldaps://"), Qt::CaseInsensitive);
+    const bool ldapPlain = ldap.url.startsWith(QLatin1String("ldap://"), Qt::CaseInsensitive);
+    if (!(ldaps && !ldap.startTls) && !(ldapPlain && ldap.startTls))
+        *why = QStringLiteral("--ldap-url takes ldaps://host[:port], or ldap://host[:port] with "
+                              "--ldap-starttls: passwords never go in clear");
+    else if (ldap.base.isEmpty())
+        *why = QStringLiteral("--ldap-url needs --ldap-base");
+    else if (ldap.refreshS < 10)
+        *why = QStringLiteral("--ldap-refresh takes 10 seconds or more");
+    else if (!ldap.caFile.isEmpty() && !QFileInfo(ldap.caFile).isReadable())
+        *why = QStringLiteral("cannot read the --ldap-ca file ") + ldap.caFile;
+    if (!why->isEmpty() || !parser.isSet(QStringLiteral("ldap-bind-password-file")))
+        return why->isEmpty();
+    // A password on the command line would show in every process listing.
+    QFile file(parser.value(QStringLiteral("ldap-bind-password-file")));
+    if (!file.open(QIODevice::ReadOnly)) {
+        *why = QStringLiteral("cannot read the --ldap-bind-password-file ") + file.fileName();
+        return false;
+    }
+    ldap.bindPassword = QString::fromUtf8(file.readLine()).remove(u'\n').remove(u'\r');
+    return true;
+}
+
 int signalPipe[2];
 
 /// Ends the event loop on SIGTERM and SIGINT, so that the database is closed and the stream
@@ -172,6 +261,7 @@ int main(int argc, char *argv[])
          QStringLiteral("url")},
     });
     addTraversalOptions(parser);
+    addDirectoryOptions(parser);
     parser.process(app);
 
     ServicesConfig config;
@@ -205,6 +295,11 @@ int main(int argc, char *argv[])
 
     if (!readTraversalOptions(parser, &config)) {
         std::fprintf(stderr, "orvale-services: a port or port range is not valid\n");
+        return 2;
+    }
+
+    if (QString why; !readDirectoryOptions(parser, &config, &why)) {
+        std::fprintf(stderr, "orvale-services: %s\n", qPrintable(why));
         return 2;
     }
 
