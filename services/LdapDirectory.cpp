@@ -2,6 +2,10 @@
 
 #include "services/ServiceDatabase.h"
 
+namespace {
+constexpr qsizetype maxWaiting = 256;
+} // namespace
+
 LdapDirectory::LdapDirectory(const LdapSettings &settings, ServiceDatabase &db, QObject *parent)
     : QObject(parent)
     , m_db(db)
@@ -44,6 +48,11 @@ void LdapDirectory::start()
 void LdapDirectory::verify(const QString &userName, const QString &password, QObject *context,
                            Done done)
 {
+    // Sign-ins wait in one line for the directory: a flood of them is refused, not queued.
+    if (m_pending.size() >= maxWaiting) {
+        qWarning("directory: %lld sign-ins waiting, one more refused", qlonglong(m_pending.size()));
+        return done(std::nullopt);
+    }
     const quint64 ticket = m_nextTicket++;
     m_pending.insert(ticket, {context, std::move(done)});
     LdapWorker *worker = m_signIn;
@@ -82,6 +91,9 @@ void LdapDirectory::answered(quint64 ticket, bool accepted, const DirectoryPerso
 void LdapDirectory::store(const QList<DirectoryPerson> &people)
 {
     m_refreshing = false;
+    // A directory without a single person is a wrong base or filter, not a company that left.
+    if (people.isEmpty())
+        return qWarning("directory: no people under the base, members kept as they were");
     const int stored = m_db.syncDirectory(people);
     qInfo("directory: %d members from the directory", stored);
     Q_EMIT refreshed(stored);

@@ -20,7 +20,7 @@ struct FreeMessage
 using Message = std::unique_ptr<LDAPMessage, FreeMessage>;
 
 constexpr int timeoutS = 10;
-constexpr int searchTimeoutS = 120;
+constexpr int searchTimeoutS = 30; // a page; stopping the service waits for it
 // Directories cap one answer (slapd at 500 entries): a company is read page by page.
 constexpr int pageSize = 250;
 

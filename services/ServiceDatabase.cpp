@@ -395,6 +395,11 @@ bool ServiceDatabase::storeDirectoryPerson(const DirectoryPerson &p)
         return false;
     if (!existing)
         return addDirectoryPerson(p) != 0;
+    // Every sign-in brings the person's fields: most of the time they are as stored.
+    const std::optional<DirectoryEntry> e = entry(existing->entityID);
+    if (e && e->displayName == p.displayName && e->emailAddress == p.emailAddress &&
+        e->extension == p.phone)
+        return true;
     QSqlQuery q(m_db);
     q.prepare(QStringLiteral("UPDATE entities SET displayName = ?, emailAddress = ?, extension = ?"
                              " WHERE entityID = ?"));

@@ -1,0 +1,91 @@
+#include "services/DemoData.h"
+#include "services/ServiceDatabase.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+DirectoryPerson person(const QString &userName, const QString &displayName)
+{
+    return {userName, displayName, userName + QStringLiteral("@company.test"),
+            QStringLiteral("7100")};
+}
+
+} // namespace
+
+/// The company directory's people in the deployment's database: members without a local
+/// password, kept in step with the directory, never taking a local account's name.
+class TestDirectoryAccounts : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void peopleBecomeMembers();
+    void localNamesStayLocal();
+    void peopleWhoLeftAreRemoved();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<ServiceDatabase> m_db;
+};
+
+void TestDirectoryAccounts::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_db = std::make_unique<ServiceDatabase>();
+    QString error;
+    QVERIFY2(m_db->open(m_dir->filePath(QStringLiteral("db.sqlite")), false, &error),
+             qPrintable(error));
+    QVERIFY(DemoData::load(*m_db));
+}
+
+void TestDirectoryAccounts::cleanup()
+{
+    m_db.reset();
+    m_dir.reset();
+}
+
+void TestDirectoryAccounts::peopleBecomeMembers()
+{
+    QCOMPARE(m_db->syncDirectory({person(QStringLiteral("yan"), QStringLiteral("严 Yan"))}), 1);
+    QVERIFY(m_db->isDirectoryAccount(QStringLiteral("yan")));
+    const auto found = m_db->searchMembers(QStringLiteral("严"), 10);
+    QCOMPARE(found.size(), 1);
+    QCOMPARE(found.first().emailAddress, QStringLiteral("yan@company.test"));
+    QCOMPARE(found.first().extension, QStringLiteral("7100"));
+    // Its room key is not to be guessed, and no password opens it locally.
+    QCOMPARE(found.first().roomKey.size(), 32);
+    QVERIFY(!m_db->authenticate(QStringLiteral("yan"), QString()));
+    // A new display name in the directory is the member's at the next reading.
+    QCOMPARE(m_db->syncDirectory({person(QStringLiteral("yan"), QStringLiteral("Yan Li"))}), 1);
+    QCOMPARE(m_db->searchMembers(QStringLiteral("Yan Li"), 10).size(), 1);
+}
+
+void TestDirectoryAccounts::localNamesStayLocal()
+{
+    QVERIFY(!m_db->storeDirectoryPerson(person(QStringLiteral("alice"), QStringLiteral("Eve"))));
+    QVERIFY(!m_db->isDirectoryAccount(QStringLiteral("alice")));
+    QVERIFY(m_db->authenticate(QStringLiteral("alice"), QStringLiteral("alice1234")));
+    QVERIFY(m_db->searchMembers(QStringLiteral("Eve"), 10).isEmpty());
+}
+
+void TestDirectoryAccounts::peopleWhoLeftAreRemoved()
+{
+    QCOMPARE(m_db->syncDirectory({person(QStringLiteral("yan"), QStringLiteral("Yan")),
+                                  person(QStringLiteral("zoe"), QStringLiteral("Zoe"))}),
+             2);
+    const qint64 zoe = m_db->account(QStringLiteral("zoe"))->entityID;
+    QVERIFY(m_db->addContact(1001, zoe));
+    QCOMPARE(m_db->syncDirectory({person(QStringLiteral("yan"), QStringLiteral("Yan"))}), 1);
+    QVERIFY(!m_db->account(QStringLiteral("zoe")));
+    QVERIFY(!m_db->entry(zoe));
+    QVERIFY(!m_db->isContact(1001, zoe));
+    QVERIFY(m_db->account(QStringLiteral("yan")));
+    QVERIFY(m_db->account(QStringLiteral("alice"))); // local accounts are not the directory's
+}
+
+QTEST_MAIN(TestDirectoryAccounts)
+#include "tst_directoryaccounts.moc"
