@@ -201,11 +201,11 @@ bool ServiceHost::listen(QHttpServer &server, quint16 *port, QString *error)
 void ServiceHost::routeLogin(QHttpServer &server, const QString &path)
 {
     server.route(path, Method::Post,
-                 [this](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
+                 [this, path](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
                      // The answer may wait for the company directory, off the event loop.
                      auto held = std::make_shared<QHttpServerResponder>(std::move(responder));
-                     m_login.handle(request, this, [held](QHttpServerResponse &&response) {
-                         qInfo("login POST -> %d", int(response.statusCode()));
+                     m_login.handle(request, this, [held, path](QHttpServerResponse &&response) {
+                         qInfo("login POST %s -> %d", qPrintable(path), int(response.statusCode()));
                          response.write(std::move(*held));
                      });
                  });
@@ -226,7 +226,8 @@ void ServiceHost::routePortal(QHttpServer &server)
                      m_portal.handle(request, this, [this, held](QHttpServerResponse &&answer) {
                          const auto response =
                              std::make_shared<QHttpServerResponse>(std::move(answer));
-                         qInfo("portal POST -> %d", int(response->statusCode()));
+                         qInfo("portal POST /services/v1_1/PortalUserService -> %d",
+                               int(response->statusCode()));
                          if (m_config.portalReplyDelayMs <= 0)
                              return response->write(std::move(*held));
                          QTimer::singleShot(m_config.portalReplyDelayMs, this, [held, response] {
