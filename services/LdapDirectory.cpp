@@ -24,13 +24,20 @@ LdapDirectory::LdapDirectory(const LdapSettings &settings, ServiceDatabase &db, 
         m_refreshing = false;
         qWarning("directory: refresh failed, members kept as they were: %s", qPrintable(why));
     });
+    // The workers' calls are bounded from here, since a blocked worker cannot time itself.
+    m_watchdog.setInterval(1000);
+    connect(&m_watchdog, &QTimer::timeout, this, [this] {
+        m_signIn->interrupt();
+        m_refresher->interrupt();
+    });
     m_refreshTimer.setInterval(std::max(10, settings.refreshS) * 1000);
     connect(&m_refreshTimer, &QTimer::timeout, this, &LdapDirectory::refresh);
 }
 
 LdapDirectory::~LdapDirectory()
 {
-    // A call in progress ends within the connections' timeouts.
+    m_signIn->interrupt(true);
+    m_refresher->interrupt(true);
     m_signInThread.quit();
     m_refreshThread.quit();
     m_signInThread.wait();
@@ -42,6 +49,7 @@ void LdapDirectory::start()
     m_signInThread.start();
     m_refreshThread.start();
     m_refreshTimer.start();
+    m_watchdog.start();
     refresh();
 }
 

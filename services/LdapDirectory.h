@@ -57,6 +57,7 @@ private:
     LdapWorker *m_signIn;    ///< lives on m_signInThread, deleted when it ends
     LdapWorker *m_refresher; ///< lives on m_refreshThread, deleted when it ends
     QTimer m_refreshTimer;
+    QTimer m_watchdog;
     bool m_refreshing = false;
     quint64 m_nextTicket = 1;
     QHash<quint64, Pending> m_pending;

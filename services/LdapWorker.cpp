@@ -2,8 +2,12 @@
 
 #include <ldap.h>
 
+#include <sys/socket.h>
+
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 namespace {
 
@@ -19,7 +23,11 @@ struct FreeMessage
 };
 using Message = std::unique_ptr<LDAPMessage, FreeMessage>;
 
+using Clock = std::chrono::steady_clock;
+
 constexpr int timeoutS = 10;
+constexpr auto signInTime = std::chrono::seconds(20);
+constexpr auto refreshTime = std::chrono::minutes(5);
 constexpr int searchTimeoutS = 30; // a page; stopping the service waits for it
 // Directories cap one answer (slapd at 500 entries): a company is read page by page.
 constexpr int pageSize = 250;
@@ -49,7 +57,7 @@ bool encrypted(const LdapSettings &s)
 
 /// A connection whose certificate must chain to the CA file and name the host, encrypted
 /// before anything is sent: a failed check fails the call, nothing goes in clear.
-Connection open(const LdapSettings &s, QString *why)
+Connection open(const LdapSettings &s, ldap_conncb *callbacks, QString *why)
 {
     if (!encrypted(s)) {
         *why = QStringLiteral("the directory is not reached over TLS");
@@ -72,6 +80,7 @@ Connection open(const LdapSettings &s, QString *why)
         !setOption(raw, LDAP_OPT_REFERRALS, LDAP_OPT_OFF) ||
         !setOption(raw, LDAP_OPT_NETWORK_TIMEOUT, &timeout) ||
         !setOption(raw, LDAP_OPT_TIMEOUT, &timeout) ||
+        !setOption(raw, LDAP_OPT_CONNECT_CB, callbacks) ||
         !setOption(raw, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand) ||
         (!ca.isEmpty() && !setOption(raw, LDAP_OPT_X_TLS_CACERTFILE, ca.constData())) ||
         !setOption(raw, LDAP_OPT_X_TLS_NEWCTX, &newContext)) {
@@ -197,9 +206,63 @@ QString escapedValue(const QString &value)
 
 } // namespace
 
+/// The socket of the call in progress and when that call must be over.
+struct LdapWorker::Watch
+{
+    std::mutex lock;
+    ber_socket_t socket = -1;
+    Clock::time_point deadline = Clock::time_point::max();
+    ldap_conncb callbacks{&Watch::added, &Watch::removed, this};
+
+    static int added(LDAP *, Sockbuf *sb, LDAPURLDesc *, sockaddr *, ldap_conncb *self)
+    {
+        auto *watch = static_cast<Watch *>(self->lc_arg);
+        const std::lock_guard guard(watch->lock);
+        ber_sockbuf_ctrl(sb, LBER_SB_OPT_GET_FD, &watch->socket);
+        return 0;
+    }
+    static void removed(LDAP *, Sockbuf *, ldap_conncb *self)
+    {
+        auto *watch = static_cast<Watch *>(self->lc_arg);
+        const std::lock_guard guard(watch->lock);
+        watch->socket = -1; // closed next: its number may soon be another socket's
+    }
+    /// Sets the deadline of the call in scope.
+    struct Call
+    {
+        Call(Watch &w, Clock::duration time)
+            : watch(w)
+        {
+            const std::lock_guard guard(watch.lock);
+            watch.deadline = Clock::now() + time;
+        }
+        ~Call()
+        {
+            const std::lock_guard guard(watch.lock);
+            watch.deadline = Clock::time_point::max();
+        }
+        Watch &watch;
+    };
+};
+
 LdapWorker::LdapWorker(const LdapSettings &settings)
     : m_settings(settings)
+    , m_watch(std::make_unique<Watch>())
 {}
+
+LdapWorker::~LdapWorker() = default;
+
+void LdapWorker::interrupt(bool now)
+{
+    const std::lock_guard guard(m_watch->lock);
+    if (m_watch->socket < 0 || (!now && Clock::now() < m_watch->deadline))
+        return;
+    // The blocked call sees the connection end and fails; the socket is closed by its owner.
+    ::shutdown(m_watch->socket, SHUT_RDWR);
+    m_watch->socket = -1;
+    if (!now)
+        qWarning("directory: a call ran out of time, its connection is cut");
+}
 
 void LdapWorker::verify(quint64 ticket, const QString &userName, const QString &password)
 {
@@ -217,7 +280,8 @@ bool LdapWorker::check(const QString &userName, const QString &password, Directo
         *why = QStringLiteral("no name or no password");
         return false;
     }
-    const Connection ld = open(m_settings, why);
+    const Watch::Call call(*m_watch, signInTime);
+    const Connection ld = open(m_settings, &m_watch->callbacks, why);
     if (!ld)
         return false;
     int rc = bind(ld.get(), m_settings.bindDn, m_settings.bindPassword);
@@ -259,7 +323,8 @@ bool LdapWorker::check(const QString &userName, const QString &password, Directo
 void LdapWorker::refresh()
 {
     QString why;
-    const Connection ld = open(m_settings, &why);
+    const Watch::Call call(*m_watch, refreshTime);
+    const Connection ld = open(m_settings, &m_watch->callbacks, &why);
     if (!ld)
         return Q_EMIT refreshFailed(why);
     const int rc = bind(ld.get(), m_settings.bindDn, m_settings.bindPassword);

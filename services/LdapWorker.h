@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
 /// The blocking side of the company directory: every call here waits on the network, so the
 /// object lives in a thread of its own and answers by signals.
 class LdapWorker final : public QObject
@@ -15,6 +17,12 @@ class LdapWorker final : public QObject
 
 public:
     explicit LdapWorker(const LdapSettings &settings);
+    ~LdapWorker() override;
+
+    /// Cuts the connection of a call that has run past its time, or of any call with `now`.
+    /// The library's own timeouts do not bound every wait (a directory that takes the
+    /// connection and stays silent holds a TLS handshake for ever). Safe from any thread.
+    void interrupt(bool now = false);
 
     /// Binds as `userName` with `password`: answers verified().
     void verify(quint64 ticket, const QString &userName, const QString &password);
@@ -31,5 +39,8 @@ private:
     bool check(const QString &userName, const QString &password, DirectoryPerson *person,
                QString *why) const;
 
+    struct Watch;
+
     const LdapSettings m_settings;
+    const std::unique_ptr<Watch> m_watch;
 };

@@ -6,6 +6,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -48,6 +49,7 @@ private Q_SLOTS:
     void directoryPeopleAreMembers();
     void connection_data();
     void connection();
+    void silentDirectoryHoldsNothingUp();
     void refusesDirectoryInClear_data();
     void refusesDirectoryInClear();
 
@@ -213,6 +215,31 @@ void TestLdapEndToEnd::connection()
     QCOMPARE(loginAccepted(services, marco.uid, marco.password), accepted);
     QCOMPARE(myAccount(services, marco.uid, marco.password).status, accepted ? 200 : 401);
     QVERIFY(loginAccepted(services, QStringLiteral("demo"), QStringLiteral("demo1234")));
+}
+
+void TestLdapEndToEnd::silentDirectoryHoldsNothingUp()
+{
+    // A directory that takes connections and never answers.
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    ServicesProcess services(
+        QStringLiteral(ORVALE_SERVICES), testHost(3),
+        directoryOptions(QStringLiteral("ldaps://127.0.0.1:%1").arg(silent.serverPort()),
+                         m_ldap.caFile()));
+    QVERIFY2(services.start(), qPrintable(services.output()));
+    QNetworkRequest request{
+        QUrl(QStringLiteral("http://%1:8080/webservice/UserService").arg(services.host()))};
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("text/xml"));
+    std::unique_ptr<QNetworkReply> waiting(
+        m_net.post(request, soap(QStringLiteral("loginJson"),
+                                 QStringLiteral("<name>%1</name><pwd>%2</pwd>")
+                                     .arg(base64(marco.uid), base64(marco.password)))
+                                .toUtf8()));
+    QTRY_VERIFY(silent.hasPendingConnections() || !silent.children().isEmpty());
+    // While the directory keeps that sign-in waiting, the local accounts are served.
+    QCOMPARE(myAccount(services, QStringLiteral("demo"), QStringLiteral("demo1234")).status, 200);
+    QVERIFY(loginAccepted(services, QStringLiteral("alice"), QStringLiteral("alice1234")));
+    QVERIFY(!waiting->isFinished());
 }
 
 void TestLdapEndToEnd::refusesDirectoryInClear_data()
