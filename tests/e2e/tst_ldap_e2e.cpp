@@ -3,12 +3,15 @@
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestHost.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWebSocket>
 
 #include <memory>
 
@@ -66,6 +69,9 @@ private:
     bool loginAccepted(const ServicesProcess &services, const QString &user,
                        const QString &password);
     Answer myAccount(const ServicesProcess &services, const QString &user, const QString &password);
+    /// The display name the conference service signs an engine in with; empty when refused.
+    QString engineSignIn(const ServicesProcess &services, const QString &user,
+                         const QString &password);
 
     LdapServer m_ldap;
     std::unique_ptr<ServicesProcess> m_services;
@@ -140,6 +146,29 @@ TestLdapEndToEnd::Answer TestLdapEndToEnd::myAccount(const ServicesProcess &serv
                 "Basic " + (user + u':' + password).toUtf8().toBase64());
 }
 
+QString TestLdapEndToEnd::engineSignIn(const ServicesProcess &services, const QString &user,
+                                       const QString &password)
+{
+    QWebSocket engine;
+    QJsonObject answer;
+    connect(&engine, &QWebSocket::textMessageReceived, this, [&answer](const QString &text) {
+        const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
+        const QString type = message.value(QStringLiteral("type")).toString();
+        if (type == u"signedIn" || type == u"signInFailed")
+            answer = message;
+    });
+    engine.open(QUrl(
+        QStringLiteral("ws://%1:%2/conference").arg(services.host()).arg(services.portalPort())));
+    if (!QTest::qWaitFor([&] { return engine.state() == QAbstractSocket::ConnectedState; }, 10000))
+        return QStringLiteral("(not connected)");
+    engine.sendTextMessage(QString::fromUtf8(
+        QJsonDocument(QJsonObject{{"type", "signIn"}, {"user", user}, {"password", password}})
+            .toJson()));
+    if (!QTest::qWaitFor([&] { return !answer.isEmpty(); }, 20000))
+        return QStringLiteral("(no answer)");
+    return answer.value(QStringLiteral("displayName")).toString();
+}
+
 void TestLdapEndToEnd::signIn_data()
 {
     QTest::addColumn<QString>("user");
@@ -169,6 +198,7 @@ void TestLdapEndToEnd::signIn()
     QCOMPARE(portal.status, displayName.isEmpty() ? 401 : 200);
     if (!displayName.isEmpty())
         QVERIFY2(QString::fromUtf8(portal.body).contains(displayName), portal.body.constData());
+    QCOMPARE(engineSignIn(*m_services, user, password), displayName);
 }
 
 void TestLdapEndToEnd::directoryPeopleAreMembers()
