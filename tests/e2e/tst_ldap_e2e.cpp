@@ -50,6 +50,7 @@ private Q_SLOTS:
     void signIn_data();
     void signIn();
     void directoryPeopleAreMembers();
+    void directoryPasswordsStayInTheDirectory();
     void connection_data();
     void connection();
     void silentDirectoryHoldsNothingUp();
@@ -219,6 +220,19 @@ void TestLdapEndToEnd::directoryPeopleAreMembers()
         QVERIFY(found.contains(u'>' + p.phone + u'<'));
     }
     QVERIFY(found.contains(QStringLiteral(">Alice 王丽<"))); // the local members stay
+}
+
+void TestLdapEndToEnd::directoryPasswordsStayInTheDirectory()
+{
+    const Answer change =
+        post(m_services->portal() + QStringLiteral("/services/v1_1/PortalUserService"),
+             soap(QStringLiteral("UpdatePasswordRequest"),
+                  QStringLiteral("<n:password>Another-pass-1</n:password>")),
+             "Basic " + (lin.uid + u':' + lin.password).toUtf8().toBase64());
+    QCOMPARE(change.status, 500);
+    QVERIFY(change.body.contains("company directory"));
+    QVERIFY(loginAccepted(*m_services, lin.uid, lin.password));
+    QVERIFY(!loginAccepted(*m_services, lin.uid, QStringLiteral("Another-pass-1")));
 }
 
 void TestLdapEndToEnd::connection_data()
