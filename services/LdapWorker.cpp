@@ -212,6 +212,7 @@ struct LdapWorker::Watch
     std::mutex lock;
     ber_socket_t socket = -1;
     Clock::time_point deadline = Clock::time_point::max();
+    bool stopped = false; ///< the service is stopping: no new call
     ldap_conncb callbacks{&Watch::added, &Watch::removed, this};
 
     static int added(LDAP *, Sockbuf *sb, LDAPURLDesc *, sockaddr *, ldap_conncb *self)
@@ -235,6 +236,7 @@ struct LdapWorker::Watch
         {
             const std::lock_guard guard(watch.lock);
             watch.deadline = Clock::now() + time;
+            stopped = watch.stopped;
         }
         ~Call()
         {
@@ -242,6 +244,7 @@ struct LdapWorker::Watch
             watch.deadline = Clock::time_point::max();
         }
         Watch &watch;
+        bool stopped = false;
     };
 };
 
@@ -255,6 +258,7 @@ LdapWorker::~LdapWorker() = default;
 void LdapWorker::interrupt(bool now)
 {
     const std::lock_guard guard(m_watch->lock);
+    m_watch->stopped = m_watch->stopped || now;
     if (m_watch->socket < 0 || (!now && Clock::now() < m_watch->deadline))
         return;
     // The blocked call sees the connection end and fails; the socket is closed by its owner.
@@ -281,6 +285,10 @@ bool LdapWorker::check(const QString &userName, const QString &password, Directo
         return false;
     }
     const Watch::Call call(*m_watch, signInTime);
+    if (call.stopped) {
+        *why = QStringLiteral("the service is stopping");
+        return false;
+    }
     const Connection ld = open(m_settings, &m_watch->callbacks, why);
     if (!ld)
         return false;
@@ -324,6 +332,8 @@ void LdapWorker::refresh()
 {
     QString why;
     const Watch::Call call(*m_watch, refreshTime);
+    if (call.stopped)
+        return Q_EMIT refreshFailed(QStringLiteral("the service is stopping"));
     const Connection ld = open(m_settings, &m_watch->callbacks, &why);
     if (!ld)
         return Q_EMIT refreshFailed(why);

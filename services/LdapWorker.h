@@ -19,7 +19,8 @@ public:
     explicit LdapWorker(const LdapSettings &settings);
     ~LdapWorker() override;
 
-    /// Cuts the connection of a call that has run past its time, or of any call with `now`.
+    /// Cuts the connection of a call that has run past its time, or with `now` of any call,
+    /// and then refuses every later one.
     /// The library's own timeouts do not bound every wait (a directory that takes the
     /// connection and stays silent holds a TLS handshake for ever). Safe from any thread.
     void interrupt(bool now = false);
