@@ -257,6 +257,111 @@ bool ServiceDatabase::setPassword(const QString &userName, const QString &passwo
     return q.exec() && q.numRowsAffected() == 1;
 }
 
+bool ServiceDatabase::isDirectoryAccount(const QString &userName) const
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("SELECT 1 FROM directoryAccounts WHERE userName = ?"));
+    q.addBindValue(userName);
+    return q.exec() && q.next();
+}
+
+bool ServiceDatabase::storeDirectoryPerson(const DirectoryPerson &p)
+{
+    const std::optional<Account> existing = account(p.userName);
+    if (existing && !isDirectoryAccount(p.userName))
+        return false;
+    if (!existing)
+        return addDirectoryPerson(p) != 0;
+    // Every sign-in brings the person's fields: most of the time they are as stored.
+    const std::optional<DirectoryEntry> e = entry(existing->entityID);
+    if (e && e->displayName == p.displayName && e->emailAddress == p.emailAddress &&
+        e->extension == p.phone)
+        return true;
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("UPDATE entities SET displayName = ?, emailAddress = ?, extension = ?"
+                             " WHERE entityID = ?"));
+    for (const QVariant &v :
+         {text(p.displayName), text(p.emailAddress), text(p.phone), QVariant(existing->entityID)})
+        q.addBindValue(v);
+    return execLogged(q);
+}
+
+qint64 ServiceDatabase::addDirectoryPerson(const DirectoryPerson &p)
+{
+    QSqlQuery q(m_db);
+    if (!q.exec(QStringLiteral("SELECT COALESCE(MAX(entityID), 1000) + 1 FROM entities")) ||
+        !q.next())
+        return 0;
+    DirectoryEntry e;
+    e.entityID = q.value(0).toLongLong();
+    e.kind = QStringLiteral("Member");
+    e.displayName = p.displayName;
+    e.emailAddress = p.emailAddress;
+    e.extension = p.phone;
+    e.tenant = QStringLiteral("Default");
+    e.presence = QStringLiteral("Offline");
+    e.ownerID = e.entityID;
+    // A personal room's key lets anyone who has it in: it is not to be guessed.
+    const quint64 key[2] = {QRandomGenerator::system()->generate64(),
+                            QRandomGenerator::system()->generate64()};
+    e.roomKey =
+        QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(key), sizeof key).toHex());
+    e.capacity = 50;
+    if (!addEntry(e))
+        return 0;
+    // No local password: an empty hash matches none.
+    q.prepare(QStringLiteral("INSERT INTO accounts(userName, entityID, salt, hash, play)"
+                             " VALUES(?, ?, X'', X'', 1)"));
+    q.addBindValue(p.userName);
+    q.addBindValue(e.entityID);
+    if (!execLogged(q))
+        return 0;
+    q.prepare(QStringLiteral("INSERT INTO directoryAccounts(userName) VALUES(?)"));
+    q.addBindValue(p.userName);
+    return execLogged(q) ? e.entityID : 0;
+}
+
+int ServiceDatabase::syncDirectory(const QList<DirectoryPerson> &people)
+{
+    m_db.transaction();
+    QSet<QString> present;
+    int stored = 0;
+    for (const DirectoryPerson &p : people) {
+        present.insert(p.userName);
+        stored += storeDirectoryPerson(p) ? 1 : 0;
+    }
+    QStringList gone;
+    QSqlQuery q(m_db);
+    if (q.exec(QStringLiteral("SELECT userName FROM directoryAccounts"))) {
+        while (q.next())
+            if (!present.contains(q.value(0).toString()))
+                gone.append(q.value(0).toString());
+    }
+    for (const QString &userName : std::as_const(gone))
+        removeDirectoryAccount(userName);
+    m_db.commit();
+    return stored;
+}
+
+void ServiceDatabase::removeDirectoryAccount(const QString &userName)
+{
+    QSqlQuery q(m_db);
+    if (const std::optional<Account> a = account(userName)) {
+        q.prepare(QStringLiteral("DELETE FROM contacts WHERE ownerID = ? OR entityID = ?"));
+        q.addBindValue(a->entityID);
+        q.addBindValue(a->entityID);
+        execLogged(q);
+        q.prepare(QStringLiteral("DELETE FROM entities WHERE entityID = ? AND kind = 'Member'"));
+        q.addBindValue(a->entityID);
+        execLogged(q);
+    }
+    for (const char *table : {"accounts", "directoryAccounts"}) {
+        q.prepare(QStringLiteral("DELETE FROM %1 WHERE userName = ?").arg(QLatin1String(table)));
+        q.addBindValue(userName);
+        execLogged(q);
+    }
+}
+
 std::optional<DirectoryEntry> ServiceDatabase::entry(qint64 entityID) const
 {
     QSqlQuery q(m_db);
@@ -378,109 +483,4 @@ void ServiceDatabase::setMeta(const QString &key, const QString &value)
     q.addBindValue(key);
     q.addBindValue(value);
     q.exec();
-}
-
-bool ServiceDatabase::isDirectoryAccount(const QString &userName) const
-{
-    QSqlQuery q(m_db);
-    q.prepare(QStringLiteral("SELECT 1 FROM directoryAccounts WHERE userName = ?"));
-    q.addBindValue(userName);
-    return q.exec() && q.next();
-}
-
-bool ServiceDatabase::storeDirectoryPerson(const DirectoryPerson &p)
-{
-    const std::optional<Account> existing = account(p.userName);
-    if (existing && !isDirectoryAccount(p.userName))
-        return false;
-    if (!existing)
-        return addDirectoryPerson(p) != 0;
-    // Every sign-in brings the person's fields: most of the time they are as stored.
-    const std::optional<DirectoryEntry> e = entry(existing->entityID);
-    if (e && e->displayName == p.displayName && e->emailAddress == p.emailAddress &&
-        e->extension == p.phone)
-        return true;
-    QSqlQuery q(m_db);
-    q.prepare(QStringLiteral("UPDATE entities SET displayName = ?, emailAddress = ?, extension = ?"
-                             " WHERE entityID = ?"));
-    for (const QVariant &v :
-         {text(p.displayName), text(p.emailAddress), text(p.phone), QVariant(existing->entityID)})
-        q.addBindValue(v);
-    return execLogged(q);
-}
-
-qint64 ServiceDatabase::addDirectoryPerson(const DirectoryPerson &p)
-{
-    QSqlQuery q(m_db);
-    if (!q.exec(QStringLiteral("SELECT COALESCE(MAX(entityID), 1000) + 1 FROM entities")) ||
-        !q.next())
-        return 0;
-    DirectoryEntry e;
-    e.entityID = q.value(0).toLongLong();
-    e.kind = QStringLiteral("Member");
-    e.displayName = p.displayName;
-    e.emailAddress = p.emailAddress;
-    e.extension = p.phone;
-    e.tenant = QStringLiteral("Default");
-    e.presence = QStringLiteral("Offline");
-    e.ownerID = e.entityID;
-    // A personal room's key lets anyone who has it in: it is not to be guessed.
-    const quint64 key[2] = {QRandomGenerator::system()->generate64(),
-                            QRandomGenerator::system()->generate64()};
-    e.roomKey =
-        QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(key), sizeof key).toHex());
-    e.capacity = 50;
-    if (!addEntry(e))
-        return 0;
-    // No local password: an empty hash matches none.
-    q.prepare(QStringLiteral("INSERT INTO accounts(userName, entityID, salt, hash, play)"
-                             " VALUES(?, ?, X'', X'', 1)"));
-    q.addBindValue(p.userName);
-    q.addBindValue(e.entityID);
-    if (!execLogged(q))
-        return 0;
-    q.prepare(QStringLiteral("INSERT INTO directoryAccounts(userName) VALUES(?)"));
-    q.addBindValue(p.userName);
-    return execLogged(q) ? e.entityID : 0;
-}
-
-int ServiceDatabase::syncDirectory(const QList<DirectoryPerson> &people)
-{
-    m_db.transaction();
-    QSet<QString> present;
-    int stored = 0;
-    for (const DirectoryPerson &p : people) {
-        present.insert(p.userName);
-        stored += storeDirectoryPerson(p) ? 1 : 0;
-    }
-    QStringList gone;
-    QSqlQuery q(m_db);
-    if (q.exec(QStringLiteral("SELECT userName FROM directoryAccounts"))) {
-        while (q.next())
-            if (!present.contains(q.value(0).toString()))
-                gone.append(q.value(0).toString());
-    }
-    for (const QString &userName : std::as_const(gone))
-        removeDirectoryAccount(userName);
-    m_db.commit();
-    return stored;
-}
-
-void ServiceDatabase::removeDirectoryAccount(const QString &userName)
-{
-    QSqlQuery q(m_db);
-    if (const std::optional<Account> a = account(userName)) {
-        q.prepare(QStringLiteral("DELETE FROM contacts WHERE ownerID = ? OR entityID = ?"));
-        q.addBindValue(a->entityID);
-        q.addBindValue(a->entityID);
-        execLogged(q);
-        q.prepare(QStringLiteral("DELETE FROM entities WHERE entityID = ? AND kind = 'Member'"));
-        q.addBindValue(a->entityID);
-        execLogged(q);
-    }
-    for (const char *table : {"accounts", "directoryAccounts"}) {
-        q.prepare(QStringLiteral("DELETE FROM %1 WHERE userName = ?").arg(QLatin1String(table)));
-        q.addBindValue(userName);
-        execLogged(q);
-    }
 }

@@ -37,6 +37,18 @@ public:
     std::optional<Account> account(const QString &userName) const;
     bool setPassword(const QString &userName, const QString &password);
 
+    // Accounts of the company directory's people: no local password, kept in step with it.
+    bool isDirectoryAccount(const QString &userName) const;
+    /// Adds or updates a person's account and member entry; false when the name is a local
+    /// account's.
+    bool storeDirectoryPerson(const DirectoryPerson &person);
+    /// Stores every person in one transaction and removes the directory accounts (with their
+    /// member entries and contacts) of people no longer in it; returns how many are stored.
+    int syncDirectory(const QList<DirectoryPerson> &people);
+    /// A new directory person's account and member entry: its entity id, 0 on failure.
+    qint64 addDirectoryPerson(const DirectoryPerson &person);
+    void removeDirectoryAccount(const QString &userName);
+
     std::optional<DirectoryEntry> entry(qint64 entityID) const;
     std::optional<DirectoryEntry> entryByKey(const QString &roomKey) const;
     std::optional<DirectoryEntry> entryByExtensionOrName(const QString &name) const;
@@ -51,19 +63,7 @@ public:
     QString meta(const QString &key) const;
     void setMeta(const QString &key, const QString &value);
 
-    // Accounts of the company directory's people: no local password, kept in step with it.
-    bool isDirectoryAccount(const QString &userName) const;
-    /// Adds or updates a person's account and member entry; false when the name is a local
-    /// account's.
-    bool storeDirectoryPerson(const DirectoryPerson &person);
-    /// Stores every person in one transaction and removes the directory accounts (with their
-    /// member entries and contacts) of people no longer in it; returns how many are stored.
-    int syncDirectory(const QList<DirectoryPerson> &people);
-
 private:
-    qint64 addDirectoryPerson(const DirectoryPerson &person);
-    void removeDirectoryAccount(const QString &userName);
-
     QSqlDatabase m_db;
     QString m_connection;
 };
