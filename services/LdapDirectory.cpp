@@ -103,6 +103,8 @@ void LdapDirectory::store(const QList<DirectoryPerson> &people)
     if (people.isEmpty())
         return qWarning("directory: no people under the base, members kept as they were");
     const int stored = m_db.syncDirectory(people);
+    if (stored < 0)
+        return qWarning("directory: the database is busy, the members wait for the next reading");
     qInfo("directory: %d members from the directory", stored);
     Q_EMIT refreshed(stored);
 }

@@ -323,7 +323,10 @@ qint64 ServiceDatabase::addDirectoryPerson(const DirectoryPerson &p)
 
 int ServiceDatabase::syncDirectory(const QList<DirectoryPerson> &people)
 {
-    m_db.transaction();
+    // The write lock from the start, as every writer takes it: none slips in between.
+    QSqlQuery begin(m_db);
+    if (!begin.exec(QStringLiteral("BEGIN IMMEDIATE")))
+        return -1;
     QSet<QString> present;
     int stored = 0;
     for (const DirectoryPerson &p : people) {
@@ -339,7 +342,8 @@ int ServiceDatabase::syncDirectory(const QList<DirectoryPerson> &people)
     }
     for (const QString &userName : std::as_const(gone))
         removeDirectoryAccount(userName);
-    m_db.commit();
+    QSqlQuery commit(m_db);
+    commit.exec(QStringLiteral("COMMIT"));
     return stored;
 }
 

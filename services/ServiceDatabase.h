@@ -43,7 +43,8 @@ public:
     /// account's.
     bool storeDirectoryPerson(const DirectoryPerson &person);
     /// Stores every person in one transaction and removes the directory accounts (with their
-    /// member entries and contacts) of people no longer in it; returns how many are stored.
+    /// member entries and contacts) of people no longer in it; returns how many are stored,
+    /// -1 when the database is busy.
     int syncDirectory(const QList<DirectoryPerson> &people);
     /// A new directory person's account and member entry: its entity id, 0 on failure.
     qint64 addDirectoryPerson(const DirectoryPerson &person);
