@@ -151,6 +151,9 @@ bool JanusSupervisor::writeConfiguration(QString *error)
     m_executable = program;
     m_port = m_fixedPort != 0 ? m_fixedPort : freePort(m_address);
     const QString f = m_folder;
+    // Sent video is kept for retransmission 500 ms rather than 200: a subscriber asks for a
+    // lost packet for as long as its jitter buffer waits (up to 300 ms), and again when the
+    // retransmission is lost as well.
     const bool ok =
         QDir().mkpath(f + QStringLiteral("/empty")) &&
         linkOnly(f + QStringLiteral("/plugins"),
@@ -167,7 +170,7 @@ bool JanusSupervisor::writeConfiguration(QString *error)
                                  "  session_timeout = 60\n  server_name = \"orvale\"\n"
                                  "  token_auth = true\n  token_auth_secret = \"%2\"\n}\n"
                                  "media: {\n  rtp_port_range = \"%3-%4\"\n"
-                                 "  slowlink_threshold = 4\n}\n"
+                                 "  slowlink_threshold = 4\n  min_nack_queue = 500\n}\n"
                                  "%5plugins: {\n}\ntransports: {\n}\n"
                                  "events: {\n  broadcast = false\n}\n")
                       .arg(f, m_tokenSecret, QString::number(m_network.rtpMinPort),
