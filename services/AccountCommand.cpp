@@ -2,6 +2,7 @@
 
 #include "services/SecretPrompt.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QRandomGenerator>
@@ -9,6 +10,9 @@
 #include <QStandardPaths>
 
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -44,6 +48,21 @@ QString randomRoomKey()
     QRandomGenerator::system()->fillRange(reinterpret_cast<quint32 *>(bytes.data()),
                                           bytes.size() / 4);
     return QString::fromLatin1(bytes.toHex());
+}
+
+/// Run by root, the command makes a missing database the data folder owner's: the service
+/// runs as that user. SQLite gives its journal files the owner of the database when run by root.
+bool ownedByFolderOwner(const QString &dir, const QString &path)
+{
+    struct stat folder = {};
+    if (::geteuid() != 0 || QFileInfo::exists(path) ||
+        ::stat(QFile::encodeName(dir).constData(), &folder) != 0 || folder.st_uid == 0)
+        return true;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL, 0640);
+    const bool given = fd >= 0 && ::fchown(fd, folder.st_uid, folder.st_gid) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return given;
 }
 
 const char usageText[] =
@@ -135,8 +154,13 @@ bool AccountCommand::openData()
         refuse(QStringLiteral("no data folder %1").arg(dir));
         return false;
     }
+    const QString path = dir + QStringLiteral("/orvale.sqlite");
+    if (!ownedByFolderOwner(dir, path)) {
+        refuse(QStringLiteral("cannot give %1 to the owner of its folder").arg(path));
+        return false;
+    }
     QString error;
-    if (m_db.open(dir + QStringLiteral("/orvale.sqlite"), false, &error))
+    if (m_db.open(path, false, &error))
         return true;
     refuse(QStringLiteral("cannot open the database in %1: %2").arg(dir, error));
     return false;
