@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -54,6 +55,7 @@ private Q_SLOTS:
     void refusals();
     void listsAccountsAndRooms();
     void disablingEndsAConferenceSession();
+    void commandsAndServiceWriteSideBySide();
 
 private:
     Ran run(const QStringList &arguments, const QByteArray &input = {}) const;
@@ -62,6 +64,8 @@ private:
     bool signsIn(const QString &user, const QString &password);
     bool loginAccepts(const QString &user, const QString &password);
     bool portalAccepts(const QString &user, const QString &password);
+    /// A portal call of frank's that writes to the database: whether it succeeded.
+    bool portalWrites(const QString &body, const QString &action);
     std::unique_ptr<QWebSocket> conferenceSession(const QString &user, const QString &password);
 
     std::unique_ptr<TestHome> m_home;
@@ -263,6 +267,44 @@ void TestAccounts::disablingEndsAConferenceSession()
     QCOMPARE(signedOut.value(QStringLiteral("reason")).toInt(), 401);
 }
 
+void TestAccounts::commandsAndServiceWriteSideBySide()
+{
+    // Commands writing at once, each waiting for the others' writes and the service's.
+    std::vector<std::unique_ptr<QProcess>> commands;
+    for (int i = 0; i < 4; ++i) {
+        auto &command = commands.emplace_back(std::make_unique<QProcess>());
+        command->start(QStringLiteral(ORVALE_SERVICES),
+                       {QStringLiteral("account"), QStringLiteral("add"),
+                        QStringLiteral("crowd%1").arg(i), QStringLiteral("--data"),
+                        m_services->dataPath()});
+        command->write("crowd-secret\n");
+        command->closeWriteChannel();
+    }
+    const auto running = [&commands] {
+        return std::any_of(commands.cbegin(), commands.cend(),
+                           [](const auto &c) { return c->state() != QProcess::NotRunning; });
+    };
+    int writes = 0;
+    // hana's directory entry, in and out of frank's contacts.
+    const QString hana = run({QStringLiteral("account"), QStringLiteral("list")})
+                             .out.section(QStringLiteral("hana\t"), 1)
+                             .section(u'\t', 0, 0);
+    const QString contact =
+        QStringLiteral("<ns1:%1Request><ns1:entityID>%2</ns1:entityID></ns1:%1Request>");
+    while (running() || writes == 0) {
+        QVERIFY(portalWrites(contact.arg(QStringLiteral("AddToMyContacts"), hana),
+                             QStringLiteral("AddToMyContactsRequest")));
+        QVERIFY(portalWrites(contact.arg(QStringLiteral("RemoveFromMyContacts"), hana),
+                             QStringLiteral("RemoveFromMyContactsRequest")));
+        ++writes;
+    }
+    for (const auto &command : commands) {
+        QCOMPARE(command->exitCode(), 0);
+        QVERIFY(command->readAllStandardError().isEmpty());
+    }
+    QVERIFY(signsIn(QStringLiteral("crowd3"), QStringLiteral("crowd-secret")));
+}
+
 Ran TestAccounts::run(const QStringList &arguments, const QByteArray &input) const
 {
     QProcess command;
@@ -315,6 +357,17 @@ bool TestAccounts::portalAccepts(const QString &user, const QString &password)
         m_services->portal() + QStringLiteral("/services/v1_1/PortalUserService?"),
         QStringLiteral("<ns1:MyAccountRequest/>"), QStringLiteral("MyAccountRequest"));
     request->setAuth(LoginRequest::authorization(user, password));
+    bool success = false;
+    return answered(request, &success) && success;
+}
+
+bool TestAccounts::portalWrites(const QString &body, const QString &action)
+{
+    AppStatus::shareStatus()->setIsSignIn(true);
+    NetWork *request = NetWork::initWithUrlString(
+        m_services->portal() + QStringLiteral("/services/v1_1/PortalUserService?"), body, action);
+    request->setAuth(
+        LoginRequest::authorization(QStringLiteral("frank"), QStringLiteral("frank-secret")));
     bool success = false;
     return answered(request, &success) && success;
 }
