@@ -66,7 +66,8 @@ bool ownedByFolderOwner(const QString &dir, const QString &path)
 }
 
 const char usageText[] =
-    "usage: orvale-services account add NAME [--display-name TEXT] [--email ADDRESS] [--admin]\n"
+    "usage: orvale-services account add NAME [--display-name TEXT] [--email ADDRESS]\n"
+    "           [--company ID] [--admin]\n"
     "       orvale-services account passwd|disable|enable|remove NAME\n"
     "       orvale-services account list\n"
     "       orvale-services room add NAME --owner USER [--seats N] [--pin]\n"
@@ -86,6 +87,7 @@ AccountCommand::AccountCommand(const QStringList &arguments)
     : m_arguments(arguments)
 {
     m_parser.addOptions({
+        QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Usage.")),
         option("data", "Data folder.", "dir"),
         option("display-name", "The member's name in the directory.", "text"),
         option("email", "The member's e-mail address.", "address"),
@@ -105,6 +107,10 @@ int AccountCommand::run()
 {
     if (!m_parser.parse(m_arguments))
         return usage(m_parser.errorText());
+    if (m_parser.isSet(QStringLiteral("help"))) {
+        std::fputs(usageText, stdout);
+        return 0;
+    }
     if (m_parser.isSet(QStringLiteral("password")))
         return usage(QStringLiteral("a password is never taken from the command line: it is "
                                     "read from standard input, or asked for"));
