@@ -124,6 +124,8 @@ void ConferenceHub::receive(QWebSocket *socket, const QString &text)
         guestJoin(session, message);
     else if (session.tag.isEmpty())
         send(session, {{CM::Type, CM::Error}, {CF::Message, QStringLiteral("not signed in")}});
+    else if (session.entityId != 0 && !m_db.activeAccount(session.userName))
+        signOut(session, CR::Code::WrongPassword); // disabled or removed since it signed in
     else if (kind == CM::SignOut)
         signOut(session, 0);
     else if (kind == CM::Leave)

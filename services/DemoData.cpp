@@ -46,9 +46,7 @@ const Room rooms[] = {
     {2003, "小会议室", "SmallRoom2003", "", 2, 2}, // always full: two seats, both taken
 };
 
-} // namespace
-
-bool DemoData::load(ServiceDatabase &db)
+bool fill(ServiceDatabase &db)
 {
     bool ok = true;
     for (const Person &p : people) {
@@ -117,6 +115,19 @@ bool DemoData::load(ServiceDatabase &db)
     db.setMeta(QStringLiteral("demoEpoch"), QString::number(now));
     db.setMeta(QStringLiteral("releaseStamp"), QStringLiteral("20261201"));
     return ok;
+}
+
+} // namespace
+
+bool DemoData::load(ServiceDatabase &db)
+{
+    // All or nothing: half a company would pass for a loaded one at the next start.
+    if (!db.transaction())
+        return false;
+    if (fill(db) && db.commit())
+        return true;
+    db.rollback();
+    return false;
 }
 
 void DemoData::keepBroadcastsCurrent(ServiceDatabase &db)

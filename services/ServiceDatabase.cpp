@@ -7,6 +7,8 @@
 #include <QUuid>
 #include <QVariant>
 
+#include <algorithm>
+
 namespace {
 
 // A null QString binds as SQL NULL; the columns hold empty texts instead.
@@ -78,6 +80,7 @@ Account accountFrom(const QSqlQuery &q)
     a.play = q.value(4).toInt();
     a.version = q.value(5).toInt();
     a.period = q.value(6).toInt();
+    a.disabled = q.value(7).toBool();
     return a;
 }
 
@@ -96,7 +99,7 @@ Broadcast broadcastFrom(const QSqlQuery &q)
 }
 
 const QString accountColumns =
-    QStringLiteral("userName, entityID, coId, userRole, play, version, period");
+    QStringLiteral("userName, entityID, coId, userRole, play, version, period, disabled");
 const QString broadcastColumns =
     QStringLiteral("liveId, coId, channelId, liveName, liveRemark, startsAt, endsAt, onlineMax");
 
@@ -123,6 +126,8 @@ bool ServiceDatabase::open(const QString &path, bool reset, QString *error)
     }
     QSqlQuery q(m_db);
     q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+    // The account commands write while the service runs: each waits for the other's write.
+    q.exec(QStringLiteral("PRAGMA busy_timeout=5000"));
     if (reset) {
         for (const char *table : {"entities", "accounts", "contacts", "broadcasts", "meta"})
             q.exec(QStringLiteral("DROP TABLE IF EXISTS ") + QLatin1String(table));
@@ -133,7 +138,20 @@ bool ServiceDatabase::open(const QString &path, bool reset, QString *error)
             return false;
         }
     }
-    return true;
+    return addDisabledColumn(error);
+}
+
+bool ServiceDatabase::addDisabledColumn(QString *error)
+{
+    // Databases made before accounts could be disabled lack the column.
+    QSqlQuery q(m_db);
+    if (q.exec(QStringLiteral("SELECT disabled FROM accounts LIMIT 1")))
+        return true;
+    if (q.exec(
+            QStringLiteral("ALTER TABLE accounts ADD COLUMN disabled INTEGER NOT NULL DEFAULT 0")))
+        return true;
+    *error = q.lastError().text();
+    return false;
 }
 
 bool ServiceDatabase::isEmpty() const
@@ -222,11 +240,12 @@ std::optional<Account> ServiceDatabase::authenticate(const QString &userName,
                                                      const QString &password) const
 {
     QSqlQuery q(m_db);
-    q.prepare(QStringLiteral("SELECT salt, hash FROM accounts WHERE userName = ?"));
+    q.prepare(QStringLiteral("SELECT salt, hash, disabled FROM accounts WHERE userName = ?"));
     q.addBindValue(userName);
     if (!q.exec() || !q.next())
         return std::nullopt;
-    if (!PasswordHash::verify(password, q.value(0).toByteArray(), q.value(1).toByteArray()))
+    if (!PasswordHash::verify(password, q.value(0).toByteArray(), q.value(1).toByteArray()) ||
+        q.value(2).toBool())
         return std::nullopt;
     return account(userName);
 }
@@ -374,4 +393,97 @@ void ServiceDatabase::setMeta(const QString &key, const QString &value)
     q.addBindValue(key);
     q.addBindValue(value);
     q.exec();
+}
+
+bool ServiceDatabase::transaction()
+{
+    // Takes the write lock at once: a deferred one could not wait for a writer met later.
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("BEGIN IMMEDIATE"));
+    return execLogged(q);
+}
+
+bool ServiceDatabase::commit()
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("COMMIT"));
+    return execLogged(q);
+}
+
+void ServiceDatabase::rollback()
+{
+    QSqlQuery q(m_db);
+    q.exec(QStringLiteral("ROLLBACK"));
+}
+
+std::optional<Account> ServiceDatabase::activeAccount(const QString &userName) const
+{
+    auto found = account(userName);
+    return found && !found->disabled ? found : std::nullopt;
+}
+
+QList<Account> ServiceDatabase::accounts() const
+{
+    QList<Account> list;
+    QSqlQuery q(m_db);
+    if (q.exec(QStringLiteral("SELECT ") + accountColumns +
+               QStringLiteral(" FROM accounts ORDER BY userName"))) {
+        while (q.next())
+            list.append(accountFrom(q));
+    }
+    return list;
+}
+
+bool ServiceDatabase::setDisabled(const QString &userName, bool disabled)
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("UPDATE accounts SET disabled = ? WHERE userName = ?"));
+    q.addBindValue(disabled ? 1 : 0);
+    q.addBindValue(userName);
+    return execLogged(q) && q.numRowsAffected() == 1;
+}
+
+bool ServiceDatabase::removeAccount(const Account &account)
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("DELETE FROM accounts WHERE userName = ?"));
+    q.addBindValue(account.userName);
+    if (!execLogged(q) || q.numRowsAffected() != 1)
+        return false;
+    q.prepare(QStringLiteral("DELETE FROM contacts WHERE ownerID = ?"));
+    q.addBindValue(account.entityID);
+    return execLogged(q) && removeEntry(account.entityID);
+}
+
+bool ServiceDatabase::removeEntry(qint64 entityID)
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("DELETE FROM contacts WHERE entityID = ?"));
+    q.addBindValue(entityID);
+    if (!execLogged(q))
+        return false;
+    q.prepare(QStringLiteral("DELETE FROM entities WHERE entityID = ?"));
+    q.addBindValue(entityID);
+    return execLogged(q);
+}
+
+QList<DirectoryEntry> ServiceDatabase::rooms() const
+{
+    QList<DirectoryEntry> list;
+    QSqlQuery q(m_db);
+    if (q.exec(QStringLiteral("SELECT ") + entryColumns +
+               QStringLiteral(" FROM entities WHERE kind = 'Room' ORDER BY entityID"))) {
+        while (q.next())
+            list.append(entryFrom(q));
+    }
+    return list;
+}
+
+qint64 ServiceDatabase::nextEntityID() const
+{
+    QSqlQuery q(m_db);
+    const qint64 highest = q.exec(QStringLiteral("SELECT MAX(entityID) FROM entities")) && q.next()
+                               ? q.value(0).toLongLong()
+                               : 0;
+    return std::max<qint64>(highest, 1000) + 1;
 }

@@ -50,7 +50,26 @@ public:
     QString meta(const QString &key) const;
     void setMeta(const QString &key, const QString &value);
 
+    /// A write transaction, holding the write lock from its start; false when it is busy.
+    bool transaction();
+    bool commit();
+    void rollback();
+    /// The account when it exists and is not disabled.
+    std::optional<Account> activeAccount(const QString &userName) const;
+    /// Every account, disabled ones too, by user name.
+    QList<Account> accounts() const;
+    bool setDisabled(const QString &userName, bool disabled);
+    /// The account, its directory entry (its personal room) and its contacts.
+    bool removeAccount(const Account &account);
+    /// A directory entry and every contact list's mention of it.
+    bool removeEntry(qint64 entityID);
+    QList<DirectoryEntry> rooms() const;
+    /// An entity id no member or room has yet.
+    qint64 nextEntityID() const;
+
 private:
+    bool addDisabledColumn(QString *error);
+
     QSqlDatabase m_db;
     QString m_connection;
 };

@@ -68,10 +68,13 @@ bool ServiceHost::openData(QString *error)
     }
     if (!m_db.open(m_config.dataDir + QStringLiteral("/orvale.sqlite"), m_config.reset, error))
         return false;
-    if (m_db.isEmpty() && !DemoData::load(m_db)) {
+    if (m_config.demo && m_db.isEmpty() && !DemoData::load(m_db)) {
         *error = QStringLiteral("loading the demo data failed");
         return false;
     }
+    if (m_db.isEmpty())
+        qInfo("no accounts yet: add one with `orvale-services account add NAME --data %s`",
+              qPrintable(m_config.dataDir));
     DemoData::keepBroadcastsCurrent(m_db);
     if (m_config.makeStream)
         m_media.ensureStream();

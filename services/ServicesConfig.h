@@ -11,6 +11,7 @@ struct ServicesConfig
     quint16 portalPort = 8081;
     QString dataDir;
     bool reset = false;
+    bool demo = false;                       ///< load the demo company into an empty database
     int maxLines = 200;                      ///< concurrent conference lines of the whole portal
     bool makeStream = true;                  ///< make the live test stream when it is missing
     bool media = false;                      ///< run Janus for the calls' audio and video

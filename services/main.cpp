@@ -1,3 +1,4 @@
+#include "services/AccountCommand.h"
 #include "services/ServiceHost.h"
 
 #include <QCommandLineParser>
@@ -134,9 +135,13 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("orvale-services"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ORVALE_VERSION));
+    if (AccountCommand::handles(app.arguments()))
+        return AccountCommand(app.arguments()).run();
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Orvale's reference deployment on loopback."));
+    parser.setApplicationDescription(
+        QStringLiteral("Orvale's reference deployment on loopback.\n"
+                       "Accounts and rooms: orvale-services account|room ... (see its manual)."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOptions({
@@ -159,7 +164,9 @@ int main(int argc, char *argv[])
         {QStringLiteral("silence-limit"),
          QStringLiteral("Milliseconds of silence after which an engine is dropped."),
          QStringLiteral("ms")},
-        {QStringLiteral("reset"), QStringLiteral("Start again from the demo data.")},
+        {QStringLiteral("reset"), QStringLiteral("Start again from an empty database.")},
+        {QStringLiteral("demo"),
+         QStringLiteral("Load the demo company into a database without accounts.")},
         {QStringLiteral("portal-reply-delay"),
          QStringLiteral("Hold each portal reply this long after it took effect (tests)."),
          QStringLiteral("ms")},
@@ -177,6 +184,7 @@ int main(int argc, char *argv[])
     ServicesConfig config;
     config.host = parser.value(QStringLiteral("host"));
     config.reset = parser.isSet(QStringLiteral("reset"));
+    config.demo = parser.isSet(QStringLiteral("demo"));
     config.dataDir = parser.isSet(QStringLiteral("data"))
                          ? parser.value(QStringLiteral("data"))
                          : QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);

@@ -116,6 +116,7 @@ void TestIceServers::mediaCarriesFreshCredentials()
     config.media = true;
     config.dataDir = data.path();
     config.turnLifetimeS = lifetimeS;
+    config.demo = true;
     if (tls) { // the deployment's own certificate, made before the media start
         config.turnCert = data.filePath(QStringLiteral("cert.pem"));
         config.turnKey = data.filePath(QStringLiteral("key.pem"));

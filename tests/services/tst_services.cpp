@@ -73,6 +73,7 @@ std::unique_ptr<ServiceHost> startHost(const QString &dir, int maxLines = 200, b
     config.loginPort = config.tlsPort = config.portalPort = 0;
     config.dataDir = dir;
     config.maxLines = maxLines;
+    config.demo = true;
     auto host = std::make_unique<ServiceHost>(config);
     QString error;
     if (!host->start(&error)) {
@@ -643,6 +644,7 @@ void TestServices::publicName()
     config.makeStream = false;
     config.publicName = publicName;
     config.frontPort = quint16(frontPort);
+    config.demo = true;
     config.media = true; // a Janus that cannot start: still one relay address to hand out
     config.janus = dir.filePath(QStringLiteral("no-janus"));
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^calls without media")));

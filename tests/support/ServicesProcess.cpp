@@ -35,6 +35,8 @@ bool ServicesProcess::start(bool media)
                           QStringLiteral("--data"),        m_data.path()};
     if (!media)
         arguments.append(QStringLiteral("--no-media"));
+    if (m_demo)
+        arguments.append(QStringLiteral("--demo"));
     const QStringList command =
         m_launcher + QStringList{m_executable} + arguments + m_extraArguments;
     m_process.start(command.first(), command.mid(1));

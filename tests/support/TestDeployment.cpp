@@ -10,6 +10,7 @@ ServicesConfig freePorts(bool makeStream, int maxLines)
     config.loginPort = config.tlsPort = config.portalPort = 0;
     config.makeStream = makeStream;
     config.maxLines = maxLines;
+    config.demo = true; // the accounts and rooms the tests sign in to
     return config;
 }
 
