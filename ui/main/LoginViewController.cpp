@@ -354,6 +354,8 @@ void LoginViewController::handleReply(const QVariant &response)
 {
     m_netWork = nullptr;
     const LoginReply reply = LoginRequest::decodeReply(response);
+    // A login answer over HTTPS, accepted or refused, shows the server has it: HTTPS only there
+    // from now on.
     if (reply.outcome != LoginReply::Outcome::NoResult &&
         m_httpUserPortal.startsWith(QLatin1String("https:")))
         Preferences().rememberReachedSecurely(ui->ipField->text());
