@@ -419,7 +419,11 @@ bool JanusSupervisor::evict(qint64 conference, const QString &tag, qint64 id)
         return false;
     qInfo("janus: publisher %lld of %s is held by another connection: kicking it", id,
           qPrintable(tag));
-    roomRequest(conference, {{"request", "kick"}, {"id", id}});
+    roomRequest(conference, {{"request", "kick"}, {"id", id}}, [id](const QJsonObject &data) {
+        if (data.contains("error"))
+            qWarning("janus: publisher %lld stays: %s", id,
+                     qPrintable(data.value("error").toString()));
+    });
     return true;
 }
 
