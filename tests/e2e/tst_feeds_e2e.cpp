@@ -157,8 +157,8 @@ void TestFeedsEndToEnd::spoofedNameKeepsItsOwnTile()
     QCOMPARE(picturesAtAlice(QStringLiteral("camera")).value(named.uri, -1), -1);
 }
 
-/// In a room of 20 seats, alice and 16 guests publish their cameras and one guest shares: every
-/// stream is seen, the 17th publisher's and the share included.
+/// In a room of 20 seats, alice and 16 guests publish their cameras one after the other, and
+/// then one guest shares: every stream is seen, the 17th publisher's and the share included.
 void TestFeedsEndToEnd::seventeenthPublisherAndAShareAreSeen()
 {
     constexpr int guestsPublishing = 16;
@@ -168,7 +168,16 @@ void TestFeedsEndToEnd::seventeenthPublisherAndAShareAreSeen()
         QVERIFY(guest->media.value("available").toBool());
         streams.push_back(std::make_unique<LightPublisher>(
             guest->media, guest->media.value("id").toInteger(), guest->uri));
+        const LightPublisher &stream = *streams.back();
         streams.back()->start();
+        // The relay counts the streams that are up when another one starts: one at a time.
+        QTRY_VERIFY_WITH_TIMEOUT(picturesAtAlice(QStringLiteral("camera")).value(guest->uri) > 0 ||
+                                     !stream.error().isEmpty(),
+                                 20000);
+        QVERIFY2(stream.error().isEmpty(),
+                 qPrintable(QStringLiteral("publisher %1: %2")
+                                .arg(streams.size() + 1) // alice is the first
+                                .arg(stream.error())));
     }
     // The last guest also shares, as an engine does: it tells the service, then publishes.
     Guest &sharer = *people.back();
@@ -176,15 +185,9 @@ void TestFeedsEndToEnd::seventeenthPublisherAndAShareAreSeen()
     LightPublisher share(sharer.media, sharer.media.value("shareId").toInteger(),
                          QStringLiteral("share:") + sharer.uri);
     share.start();
-    const auto camerasSeen = [&] {
-        const QHash<QString, qint64> pictures = picturesAtAlice(QStringLiteral("camera"));
-        return std::count_if(people.cbegin(), people.cend(),
-                             [&](const auto &guest) { return pictures.value(guest->uri) > 0; });
-    };
-    QTRY_COMPARE_WITH_TIMEOUT(camerasSeen(), qsizetype(guestsPublishing), 60000);
-    QTRY_VERIFY_WITH_TIMEOUT(picturesAtAlice(QStringLiteral("share")).value(sharer.uri) > 0, 20000);
-    for (const auto &stream : streams)
-        QVERIFY2(stream->error().isEmpty(), qPrintable(stream->error()));
+    QTRY_VERIFY_WITH_TIMEOUT(picturesAtAlice(QStringLiteral("share")).value(sharer.uri) > 0 ||
+                                 !share.error().isEmpty(),
+                             20000);
     QVERIFY2(share.error().isEmpty(), qPrintable(share.error()));
 }
 
