@@ -1,4 +1,5 @@
 #include "tests/support/InProcessCaller.h"
+#include "tests/support/JanusProbe.h"
 #include "tests/support/LightPublisher.h"
 #include "tests/support/MediaMeasures.h"
 #include "tests/support/ProcessLines.h"
@@ -30,6 +31,7 @@ struct Guest
     QWebSocket socket;
     QJsonObject media;
     QString uri;
+    QStringList errors; ///< the service's error answers
 
     void send(const QJsonObject &message)
     {
@@ -45,6 +47,8 @@ struct Guest
                                  uri = m.value("uri").toString();
                              else if (m.value("type").toString() == u"media")
                                  media = m;
+                             else if (m.value("type").toString() == u"error")
+                                 errors.append(m.value("message").toString());
                          });
         socket.open(QUrl(QStringLiteral("ws://%1/conference").arg(portalHostPort)));
         if (!QTest::qWaitFor([this] { return socket.state() == QAbstractSocket::ConnectedState; },
@@ -71,6 +75,7 @@ private Q_SLOTS:
     void cleanupTestCase();
     void spoofedNameKeepsItsOwnTile();
     void seventeenthPublisherAndAShareAreSeen();
+    void takenIdIsFreedAtItsOwnersWord();
 
 private:
     std::vector<std::unique_ptr<Guest>> guests(int count);
@@ -189,6 +194,27 @@ void TestFeedsEndToEnd::seventeenthPublisherAndAShareAreSeen()
                                  !share.error().isEmpty(),
                              20000);
     QVERIFY2(share.error().isEmpty(), qPrintable(share.error()));
+}
+
+/// Someone publishes under a guest's id before the guest does: the relay refuses the guest's
+/// join as the id is taken, the guest's engine says so, and the deployment kicks the holder out;
+/// the holder's own word about an id not its own changes nothing.
+void TestFeedsEndToEnd::takenIdIsFreedAtItsOwnersWord()
+{
+    const auto people = guests(2);
+    Guest &owner = *people[0];
+    Guest &squatter = *people[1];
+    const qint64 id = owner.media.value("id").toInteger();
+    LightPublisher squat(squatter.media, id, QStringLiteral("squatting"));
+    squat.start();
+    const JanusProbe janus(m_services->dataPath());
+    QTRY_VERIFY_WITH_TIMEOUT(janus.inRoom(reviewRoom).contains(u"squatting"), 10000);
+    squatter.send({{"type", "publisherTaken"}, {"id", id}});
+    QTRY_COMPARE(squatter.errors.size(), 1);
+    QVERIFY(janus.inRoom(reviewRoom).contains(u"squatting"));
+    owner.send({{"type", "publisherTaken"}, {"id", id}});
+    QTRY_VERIFY_WITH_TIMEOUT(!janus.inRoom(reviewRoom).contains(u"squatting"), 10000);
+    QVERIFY(owner.errors.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestFeedsEndToEnd)
