@@ -348,23 +348,22 @@ void ConferenceHub::offerMedia(const Session &session)
     const qint64 roomId = session.roomId;
     const QString tag = session.tag;
     const auto room = m_db.entry(roomId);
+    const int seats = room ? room->capacity : 0;
     // The answer comes later: only a participant still in that room gets it.
-    m_media->admit(roomId, tag, room ? room->capacity : 0,
-                   [this, socket, roomId, tag](QJsonObject media) {
-                       const auto it = m_sessions.find(socket);
-                       if (it == m_sessions.end() || it->roomId != roomId || it->tag != tag)
-                           return;
-                       const bool available = media.value(CF::Available).toBool();
-                       if (m_ice && available) {
-                           it->iceExpiry = QDateTime::currentSecsSinceEpoch() + m_ice->lifetimeS();
-                           media.insert(CF::IceServers, m_ice->iceServers(tag, it->iceExpiry));
-                       }
-                       if (available) {
-                           media.insert(CF::Feeds, feedsJson(roomId));
-                           broadcastFeeds(roomId, socket);
-                       }
-                       send(*it, media);
-                   });
+    m_media->admit(roomId, tag, seats, [this, socket, roomId, tag](QJsonObject media) {
+        const auto it = m_sessions.find(socket);
+        if (it == m_sessions.end() || it->roomId != roomId || it->tag != tag)
+            return;
+        if (m_ice && media.value(CF::Available).toBool()) {
+            it->iceExpiry = QDateTime::currentSecsSinceEpoch() + m_ice->lifetimeS();
+            media.insert(CF::IceServers, m_ice->iceServers(tag, it->iceExpiry));
+        }
+        if (media.value(CF::Available).toBool()) {
+            media.insert(CF::Feeds, feedsJson(roomId));
+            broadcastFeeds(roomId, socket);
+        }
+        send(*it, media);
+    });
 }
 
 void ConferenceHub::publisherTaken(const Session &session, qint64 id)
