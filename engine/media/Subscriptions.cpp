@@ -79,6 +79,9 @@ void Subscriptions::setFeeds(const Feeds &feeds)
         if (feed.uri != it.value()->uri() || feed.share != it.value()->isShare())
             gone.append(it.key());
     }
+    for (auto it = m_subscribeRetry.cbegin(); it != m_subscribeRetry.cend(); ++it)
+        if (!m_feeds.contains(it.key()) && !gone.contains(it.key()))
+            gone.append(it.key()); // waiting to be subscribed to again
     for (const qint64 feed : std::as_const(gone))
         feedGone(feed, false);
     for (const qint64 feed : std::exchange(m_unknownFeeds, {}))
