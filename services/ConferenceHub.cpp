@@ -141,6 +141,8 @@ void ConferenceHub::receive(QWebSocket *socket, const QString &text)
         setShare(session, message.value(CF::Name).toString().left(256));
     else if (kind == CM::StopShare)
         setShare(session, {});
+    else if (kind == CM::PublisherTaken)
+        publisherTaken(session, message.value(CF::Id).toInteger());
     else
         send(session, {{CM::Type, CM::Error}, {CF::Message, QStringLiteral("unknown message")}});
 }
@@ -236,8 +238,10 @@ void ConferenceHub::leaveRoom(Session &session, bool tellSession)
     session.roomId = 0;
     session.micMuted = false;
     session.iceExpiry = 0;
-    if (m_media)
+    if (m_media) {
         m_media->release(roomId, session.tag, occupancy(roomId) == 0);
+        broadcastFeeds(roomId);
+    }
     updatePresence(session);
     if (tellSession)
         send(session, {{CM::Type, CM::ConferenceEnded}});
@@ -287,6 +291,8 @@ void ConferenceHub::setShare(Session &session, const QString &name)
         if (other.roomId == session.roomId && other.socket != session.socket)
             send(other, note);
     }
+    if (m_media)
+        broadcastFeeds(session.roomId, session.socket);
 }
 
 void ConferenceHub::joinByPortal(qint64 accountEntityId, qint64 roomId)
@@ -343,8 +349,10 @@ void ConferenceHub::offerMedia(const Session &session)
     QWebSocket *socket = session.socket;
     const qint64 roomId = session.roomId;
     const QString tag = session.tag;
+    const auto room = m_db.entry(roomId);
+    const int seats = room ? room->capacity : 0;
     // The answer comes later: only a participant still in that room gets it.
-    m_media->admit(roomId, tag, [this, socket, roomId, tag](QJsonObject media) {
+    m_media->admit(roomId, tag, seats, [this, socket, roomId, tag](QJsonObject media) {
         const auto it = m_sessions.find(socket);
         if (it == m_sessions.end() || it->roomId != roomId || it->tag != tag)
             return;
@@ -352,8 +360,46 @@ void ConferenceHub::offerMedia(const Session &session)
             it->iceExpiry = QDateTime::currentSecsSinceEpoch() + m_ice->lifetimeS();
             media.insert(CF::IceServers, m_ice->iceServers(tag, it->iceExpiry));
         }
+        if (media.value(CF::Available).toBool()) {
+            media.insert(CF::Feeds, feedsJson(roomId));
+            broadcastFeeds(roomId, socket);
+        }
         send(*it, media);
     });
+}
+
+void ConferenceHub::publisherTaken(const Session &session, qint64 id)
+{
+    if (!m_media || session.roomId == 0 || !m_media->evict(session.roomId, session.tag, id))
+        send(session,
+             {{CM::Type, CM::Error}, {CF::Message, QStringLiteral("not a publisher id of yours")}});
+}
+
+QJsonArray ConferenceHub::feedsJson(qint64 roomId) const
+{
+    QJsonArray feeds;
+    for (const Session &session : std::as_const(m_sessions)) {
+        QJsonObject ids =
+            session.roomId == roomId ? m_media->feedsOf(roomId, session.tag) : QJsonObject();
+        if (ids.isEmpty())
+            continue;
+        ids.insert(CF::Uri, uriOf(session));
+        // An id not in use is no one's: another participant could take it at the relay first.
+        if (session.shareName.isEmpty())
+            ids.remove(CF::ShareId);
+        feeds.append(ids);
+    }
+    return feeds;
+}
+
+void ConferenceHub::broadcastFeeds(qint64 roomId, const QWebSocket *except)
+{
+    const QJsonObject message{{CM::Type, CM::Feeds}, {CF::Feeds, feedsJson(roomId)}};
+    for (const Session &session : std::as_const(m_sessions)) {
+        if (session.roomId == roomId && session.socket != except &&
+            !m_media->feedsOf(roomId, session.tag).isEmpty())
+            send(session, message);
+    }
 }
 
 void ConferenceHub::setIceServers(const TurnCredentials *servers)

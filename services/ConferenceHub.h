@@ -12,6 +12,7 @@
 
 class JanusSupervisor;
 class TurnCredentials;
+class QJsonArray;
 class QWebSocket;
 class ServiceDatabase;
 struct ServicesConfig;
@@ -85,6 +86,13 @@ private:
     void setShare(Session &session, const QString &name);
     void broadcastRoster(qint64 roomId);
     void offerMedia(const Session &session);
+    /// Whose the relay's publisher ids in the room are: each admitted participant's URI with
+    /// the ids it was given. Engines show a stream only as the participant it names.
+    QJsonArray feedsJson(qint64 roomId) const;
+    /// Tells the room's admitted participants, but `except`, whose the publisher ids are now.
+    void broadcastFeeds(qint64 roomId, const QWebSocket *except = nullptr);
+    /// The relay refused the participant's own publisher `id`: whoever holds it is kicked out.
+    void publisherTaken(const Session &session, qint64 id);
     /// Fresh TURN credentials for the calls whose credentials passed 3/4 of their lifetime.
     void renewIceServers();
     void updatePresence(const Session &session);
