@@ -332,6 +332,12 @@ bool ServiceDatabase::setPresence(qint64 entityID, const QString &presence)
     return execLogged(q);
 }
 
+bool ServiceDatabase::resetPresence()
+{
+    QSqlQuery q(m_db);
+    return q.exec(QStringLiteral("UPDATE entities SET presence = 'Offline' WHERE kind = 'Member'"));
+}
+
 QList<Broadcast> ServiceDatabase::broadcasts(const QString &coId) const
 {
     QList<Broadcast> list;
