@@ -77,8 +77,11 @@ private:
     QNetworkReply *post(const QString &authorization, const QByteArray &body = myAccount);
     int status(QNetworkReply *reply);
     QMap<QString, int> rowCounts();
+    /// The first value a query of the database file finds, read beside the services.
+    QVariant probe(const QString &query);
 
     std::unique_ptr<TestDeployment> m_deployment;
+    QString m_dataDir;
     QNetworkAccessManager m_network;
     QString m_user =
         LoginRequest::authorization(QStringLiteral("demo"), QStringLiteral("demo1234"));
@@ -100,6 +103,7 @@ void TestLimits::initTestCase()
         config.signInDeadlineMs = 500;
     });
     QVERIFY(m_deployment->host());
+    m_dataDir = m_deployment->host()->config().dataDir;
 }
 
 QNetworkReply *TestLimits::post(const QString &authorization, const QByteArray &body)
@@ -123,20 +127,28 @@ int TestLimits::status(QNetworkReply *reply)
 QMap<QString, int> TestLimits::rowCounts()
 {
     QMap<QString, int> counts;
+    for (const char *table : {"entities", "accounts", "contacts", "broadcasts", "meta"}) {
+        const QVariant rows = probe(QStringLiteral("SELECT count(*) FROM ") + QLatin1String(table));
+        counts.insert(QLatin1String(table), rows.isValid() ? rows.toInt() : -1);
+    }
+    return counts;
+}
+
+QVariant TestLimits::probe(const QString &query)
+{
+    QVariant value;
     {
         QSqlDatabase db =
             QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("limits-probe"));
-        db.setDatabaseName(m_deployment->host()->config().dataDir +
-                           QStringLiteral("/orvale.sqlite"));
+        db.setDatabaseName(m_dataDir + QStringLiteral("/orvale.sqlite"));
         if (db.open()) {
-            for (const char *table : {"entities", "accounts", "contacts", "broadcasts", "meta"}) {
-                QSqlQuery q(QStringLiteral("SELECT count(*) FROM ") + QLatin1String(table), db);
-                counts.insert(QLatin1String(table), q.next() ? q.value(0).toInt() : -1);
-            }
+            QSqlQuery q(query, db);
+            if (q.next())
+                value = q.value(0);
         }
     }
     QSqlDatabase::removeDatabase(QStringLiteral("limits-probe"));
-    return counts;
+    return value;
 }
 
 void TestLimits::refusedBeforeRead_data()
@@ -303,6 +315,9 @@ void TestLimits::restartShowsEveryoneOffline()
     } else {
         QVERIFY(db->setPresence(1006, QStringLiteral("Busy")));
     }
+    m_deployment->stop();
+    QCOMPARE(probe(QStringLiteral("SELECT presence FROM entities WHERE entityID = 1006")),
+             signedIn ? QVariant(QStringLiteral("Offline")) : QVariant(QStringLiteral("Busy")));
     QVERIFY(m_deployment->restart());
     db = &m_deployment->host()->database();
     for (qint64 member = 1001; member <= 1008; ++member)
