@@ -76,11 +76,11 @@ bool ServiceHost::openData(QString *error)
         *error = QStringLiteral("loading the demo data failed");
         return false;
     }
-    // Nobody is signed in yet, whatever the last run left behind.
-    m_db.resetPresence();
     DemoData::keepBroadcastsCurrent(m_db);
     if (m_config.makeStream)
         m_media.ensureStream();
+    // Nobody is signed in yet, whatever the last run left behind.
+    m_db.resetPresence();
     return true;
 }
 
