@@ -59,11 +59,20 @@ void RequestWatch::inspect()
     // Bytes the server left unread after the request it took were followed already.
     const qint64 available = m_socket->bytesAvailable();
     const qint64 serverAt = m_followed - m_aheadOfServer;
-    if (available > m_aheadOfServer && !follow(m_socket->peek(available).sliced(m_aheadOfServer)))
-        return;
+    if (!m_refusal && available > m_aheadOfServer)
+        follow(m_socket->peek(available).sliced(m_aheadOfServer));
     while (!m_ends.isEmpty() && m_ends.first() <= serverAt)
         m_ends.removeFirst();
+    // A refused request is answered once the server has answered those before it.
+    if (m_refusal && m_ends.isEmpty())
+        return refuse(m_refusal);
     m_aheadOfServer = m_ends.isEmpty() ? 0 : m_followed - m_ends.takeFirst();
+}
+
+bool RequestWatch::reject(const char *status)
+{
+    m_refusal = status;
+    return false;
 }
 
 bool RequestWatch::follow(QByteArrayView bytes)
@@ -81,7 +90,7 @@ bool RequestWatch::follow(QByteArrayView bytes)
             bytes = bytes.sliced(1);
             ++m_followed;
             if (m_head.size() > config.maxHeaderBytes)
-                return refuse("431 Request Header Fields Too Large"), false;
+                return reject("431 Request Header Fields Too Large");
             if (m_head.endsWith("\n\r\n") || m_head.endsWith("\n\n")) {
                 if (!headEnded())
                     return false;
@@ -108,14 +117,14 @@ bool RequestWatch::headEnded()
         return true;
     }
     if (headerValue(head, "transfer-encoding").toLower().contains("chunked"))
-        return refuse("411 Length Required"), false;
+        return reject("411 Length Required");
     bool ok = true;
     const QByteArray length = headerValue(head, "content-length");
     const qint64 body = length.isNull() ? 0 : length.toLongLong(&ok);
     if (!ok || body < 0)
-        return refuse("400 Bad Request"), false;
+        return reject("400 Bad Request");
     if (body > m_guard->config().maxBodyBytes)
-        return refuse("413 Payload Too Large"), false;
+        return reject("413 Payload Too Large");
     m_bodyLeft = body;
     if (body == 0)
         requestEnded();

@@ -30,6 +30,8 @@ private:
     bool headEnded();
     void requestEnded();
     void expire();
+    /// Refuses the request being followed; false, to stop following.
+    bool reject(const char *status);
     void refuse(const char *status);
 
     QTcpSocket *m_socket;
@@ -37,6 +39,7 @@ private:
     QHostAddress m_peer;
     QTimer m_idle;
     bool m_upgraded = false;
+    const char *m_refusal = nullptr; ///< the status a refused request is answered with
     bool m_awaitingAnswer = false;
     QByteArray m_head;      ///< the request line and headers so far
     qint64 m_bodyLeft = -1; ///< -1 while in the head

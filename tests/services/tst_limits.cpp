@@ -60,6 +60,8 @@ private Q_SLOTS:
     void initTestCase();
     void refusedBeforeRead_data();
     void refusedBeforeRead();
+    void pipelinedRequests_data();
+    void pipelinedRequests();
     void slowSenderIsClosed_data();
     void slowSenderIsClosed();
     void hostileLoad();
@@ -179,6 +181,30 @@ void TestLimits::refusedBeforeRead()
     QCOMPARE(socket->readLine().split(' ').value(1), status);
     // The service closes once the answer is read.
     QTRY_VERIFY(closed(*socket));
+}
+
+void TestLimits::pipelinedRequests_data()
+{
+    QTest::addColumn<QByteArray>("second");
+    QTest::addColumn<QByteArray>("status");
+    QTest::newRow("one without credentials")
+        << portalHead(myAccount.size()) + myAccount << QByteArray("401");
+    QTest::newRow("an oversized one") << portalHead(1 << 20) << QByteArray("413");
+}
+
+void TestLimits::pipelinedRequests()
+{
+    QFETCH(QByteArray, second);
+    QFETCH(QByteArray, status);
+    auto socket = connectFrom(attacker, portalPort());
+    QVERIFY(socket->waitForConnected(5000));
+    // Both in one write: the second follows the first in the same read of the service.
+    const QByteArray user = "Authorization: " + m_user.toLatin1() + "\r\n";
+    socket->write(portalHead(myAccount.size(), user) + myAccount + second);
+    QByteArray answers;
+    QTRY_VERIFY((answers += socket->readAll()).count("HTTP/1.1 ") == 2);
+    QVERIFY(answers.startsWith("HTTP/1.1 200"));
+    QCOMPARE(answers.mid(answers.lastIndexOf("HTTP/1.1 ")).split(' ').value(1), status);
 }
 
 void TestLimits::slowSenderIsClosed_data()
