@@ -70,7 +70,10 @@ bool ServiceHost::openData(QString *error)
         *error = QStringLiteral("cannot create the data folder ") + m_config.dataDir;
         return false;
     }
-    if (!m_db.open(m_config.dataDir + QStringLiteral("/orvale.sqlite"), m_config.reset, error))
+    // Nobody is signed in yet, whatever the last run left behind (demo data loaded below, into
+    // an empty database, shows the states it comes with).
+    if (!m_db.open(m_config.dataDir + QStringLiteral("/orvale.sqlite"), m_config.reset, error) ||
+        !m_db.resetPresence(error))
         return false;
     if (m_db.isEmpty() && !DemoData::load(m_db)) {
         *error = QStringLiteral("loading the demo data failed");
@@ -79,8 +82,6 @@ bool ServiceHost::openData(QString *error)
     DemoData::keepBroadcastsCurrent(m_db);
     if (m_config.makeStream)
         m_media.ensureStream();
-    // Nobody is signed in yet, whatever the last run left behind.
-    m_db.resetPresence();
     return true;
 }
 
