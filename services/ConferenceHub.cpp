@@ -2,6 +2,7 @@
 
 #include "bridge/shared/ConfRecords.h"
 #include "bridge/shared/ConferenceMessages.h"
+#include "services/ConnectionGuard.h"
 #include "services/DirectoryEntry.h"
 #include "services/JanusSupervisor.h"
 #include "services/ServiceDatabase.h"
@@ -75,6 +76,8 @@ void ConferenceHub::heard(QWebSocket *socket)
 ConferenceHub::~ConferenceHub()
 {
     for (auto it = m_sessions.begin(); it != m_sessions.end(); ++it) {
+        if (it->entityId != 0) // the services stop: nobody stays online
+            m_db.setPresence(it->entityId, QStringLiteral("Offline"));
         it->socket->disconnect(this);
         it->socket->deleteLater();
     }
@@ -84,6 +87,8 @@ void ConferenceHub::accept(std::unique_ptr<QWebSocket> owned)
 {
     QWebSocket *socket = owned.release();
     socket->setParent(this);
+    if (!admits(socket->peerAddress()))
+        return closeUnwanted(socket, QStringLiteral("too many connections"));
     socket->setMaxAllowedIncomingMessageSize(maxMessage);
     Session session;
     session.socket = socket;
@@ -93,6 +98,40 @@ void ConferenceHub::accept(std::unique_ptr<QWebSocket> owned)
             [this, socket](const QString &text) { receive(socket, text); });
     connect(socket, &QWebSocket::disconnected, this, [this, socket] { dropSession(socket); });
     connect(socket, &QWebSocket::pong, this, [this, socket] { heard(socket); });
+    // Answering pings is not enough to stay: an engine signs in (or joins as a guest) first.
+    QTimer::singleShot(m_config.signInDeadlineMs, socket, [this, socket] {
+        const auto it = m_sessions.constFind(socket);
+        if (it == m_sessions.cend() || !it->tag.isEmpty())
+            return;
+        dropSession(socket);
+        closeUnwanted(socket, QStringLiteral("not signed in"));
+    });
+}
+
+bool ConferenceHub::admits(const QHostAddress &peer) const
+{
+    if (ConnectionGuard::exempt(m_config, peer))
+        return true;
+    const auto sameAddress = [&peer](const Session &s) { return s.socket->peerAddress() == peer; };
+    if (std::count_if(m_sessions.cbegin(), m_sessions.cend(), sameAddress) <
+        m_config.webSocketsPerAddress)
+        return true;
+    qWarning("conference: refusing a connection from %s: %d open from there",
+             qPrintable(peer.toString()), m_config.webSocketsPerAddress);
+    return false;
+}
+
+void ConferenceHub::closeUnwanted(QWebSocket *socket, const QString &why)
+{
+    qInfo("conference: closing a connection: %s", qPrintable(why));
+    socket->disconnect(this);
+    connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
+    socket->close(QWebSocketProtocol::CloseCodePolicyViolated, why);
+    // A peer that does not answer the close is not waited for long.
+    QTimer::singleShot(1000, socket, [socket] {
+        socket->abort();
+        socket->deleteLater();
+    });
 }
 
 void ConferenceHub::dropSession(QWebSocket *socket)

@@ -12,6 +12,7 @@
 
 class JanusSupervisor;
 class TurnCredentials;
+class QHostAddress;
 class QJsonArray;
 class QWebSocket;
 class ServiceDatabase;
@@ -72,6 +73,9 @@ private:
         qint64 iceExpiry = 0;    ///< when its TURN credentials expire (unix time), 0: none
     };
 
+    /// Whether another conference WebSocket from `peer` stays open.
+    bool admits(const QHostAddress &peer) const;
+    void closeUnwanted(QWebSocket *socket, const QString &why);
     void receive(QWebSocket *socket, const QString &text);
     void dropSession(QWebSocket *socket);
     void keepAlive();

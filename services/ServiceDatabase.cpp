@@ -351,6 +351,15 @@ bool ServiceDatabase::setPresence(qint64 entityID, const QString &presence)
     return execLogged(q);
 }
 
+bool ServiceDatabase::resetPresence(QString *error)
+{
+    QSqlQuery q(m_db);
+    if (q.exec(QStringLiteral("UPDATE entities SET presence = 'Offline' WHERE kind = 'Member'")))
+        return true;
+    *error = q.lastError().text();
+    return false;
+}
+
 QList<Broadcast> ServiceDatabase::broadcasts(const QString &coId) const
 {
     QList<Broadcast> list;

@@ -43,6 +43,8 @@ public:
     /// Members whose display or user name contains `query`, case-insensitively.
     QList<DirectoryEntry> searchMembers(const QString &query, int limit) const;
     bool setPresence(qint64 entityID, const QString &presence);
+    /// Every member offline: nobody is signed in when the services start.
+    bool resetPresence(QString *error);
 
     QList<Broadcast> broadcasts(const QString &coId) const;
     std::optional<Broadcast> broadcast(const QString &coId, const QString &liveId) const;

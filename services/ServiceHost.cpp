@@ -2,11 +2,14 @@
 
 #include "services/Certificate.h"
 #include "services/DemoData.h"
+#include "services/GuardedSslServer.h"
+#include "services/GuardedTcpServer.h"
 
 #include <QDir>
 #include <QHostInfo>
 #include <QHttpServerRequest>
 #include <QNetworkInterface>
+#include <QSslConfiguration>
 #include <QSslKey>
 #include <QTimer>
 
@@ -50,6 +53,7 @@ void logRequests(QHttpServer &server, const char *name)
 ServiceHost::ServiceHost(const ServicesConfig &config, QObject *parent)
     : QObject(parent)
     , m_config(config)
+    , m_guard(m_config)
     , m_media(config.dataDir)
     , m_login(m_db, m_config)
     , m_portal(m_db, m_config)
@@ -66,7 +70,10 @@ bool ServiceHost::openData(QString *error)
         *error = QStringLiteral("cannot create the data folder ") + m_config.dataDir;
         return false;
     }
-    if (!m_db.open(m_config.dataDir + QStringLiteral("/orvale.sqlite"), m_config.reset, error))
+    // Nobody is signed in yet, whatever the last run left behind (demo data loaded below, into
+    // an empty database, shows the states it comes with).
+    if (!m_db.open(m_config.dataDir + QStringLiteral("/orvale.sqlite"), m_config.reset, error) ||
+        !m_db.resetPresence(error))
         return false;
     if (m_config.demo && m_db.isEmpty() && !DemoData::load(m_db)) {
         *error = QStringLiteral("loading the demo data failed");
@@ -107,7 +114,11 @@ bool ServiceHost::start(QString *error)
     QSslKey key;
     if (!Certificate::load(m_config.dataDir, certificateNames(), &m_certificate, &key, error))
         return false;
-    m_tls.sslSetup(m_certificate, key);
+    auto *tlsListener = new GuardedSslServer(m_guard);
+    QSslConfiguration tls;
+    tls.setLocalCertificate(m_certificate);
+    tls.setPrivateKey(key);
+    tlsListener->setSslConfiguration(tls);
 
     routeWebSite(m_plain);
     // A client that signed in over TLS reaches the version and live services there too.
@@ -118,8 +129,9 @@ bool ServiceHost::start(QString *error)
     logRequests(m_plain, "web");
     logRequests(m_tls, "tls");
     logRequests(m_portalServer, "portal");
-    if (!listen(m_plain, &m_config.loginPort, error) || !listen(m_tls, &m_config.tlsPort, error) ||
-        !listen(m_portalServer, &m_config.portalPort, error))
+    if (!listen(m_tls, tlsListener, &m_config.tlsPort, error) ||
+        !listen(m_plain, new GuardedTcpServer(m_guard), &m_config.loginPort, error) ||
+        !listen(m_portalServer, new GuardedTcpServer(m_guard), &m_config.portalPort, error))
         return false;
     startMedia();
     return true;
@@ -181,14 +193,16 @@ void ServiceHost::startTurn(const QString &publicAddress)
     m_hub.setIceServers(m_iceServers.get());
 }
 
-bool ServiceHost::listen(QHttpServer &server, quint16 *port, QString *error)
+/// Qt's own listeners have no limits: the server gets a guarded one.
+bool ServiceHost::listen(QHttpServer &server, QTcpServer *listener, quint16 *port, QString *error)
 {
-    const quint16 bound = server.listen(QHostAddress(m_config.host), *port);
-    if (bound == 0) {
+    if (!listener->listen(QHostAddress(m_config.host), *port)) {
         *error = QStringLiteral("cannot listen on %1:%2").arg(m_config.host).arg(*port);
+        delete listener;
         return false;
     }
-    *port = bound;
+    *port = listener->serverPort();
+    server.bind(listener);
     return true;
 }
 

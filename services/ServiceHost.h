@@ -1,6 +1,7 @@
 #pragma once
 
 #include "services/ConferenceHub.h"
+#include "services/ConnectionGuard.h"
 #include "services/JanusSupervisor.h"
 #include "services/LiveEndpoint.h"
 #include "services/LoginEndpoint.h"
@@ -46,12 +47,13 @@ private:
     void routeLogin(QHttpServer &server, const QString &path);
     void routePortal(QHttpServer &server);
     QStringList certificateNames() const;
-    bool listen(QHttpServer &server, quint16 *port, QString *error);
+    bool listen(QHttpServer &server, QTcpServer *listener, quint16 *port, QString *error);
     void startMedia();
     /// coturn as a child unless an external TURN server is named; the engines' ICE servers.
     void startTurn(const QString &publicAddress);
 
     ServicesConfig m_config;
+    ConnectionGuard m_guard; ///< outlives every connection
     ServiceDatabase m_db;
     MediaAssets m_media;
     LoginEndpoint m_login;

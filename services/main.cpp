@@ -110,6 +110,31 @@ bool readTraversalOptions(const QCommandLineParser &parser, ServicesConfig *conf
                      &config->relayMaxPort);
 }
 
+void addLimitOptions(QCommandLineParser &parser)
+{
+    parser.addOptions({
+        {QStringLiteral("connections-per-address"),
+         QStringLiteral("Open connections from one client address (not counted behind the front)."),
+         QStringLiteral("count")},
+        {QStringLiteral("websockets-per-address"),
+         QStringLiteral("Conference WebSockets from one client address."), QStringLiteral("count")},
+        {QStringLiteral("idle-timeout"),
+         QStringLiteral("Milliseconds a connection may go without a whole new request."),
+         QStringLiteral("ms")},
+    });
+}
+
+void readLimitOptions(const QCommandLineParser &parser, ServicesConfig *config)
+{
+    const auto read = [&parser](const QString &name, int *value) {
+        if (parser.isSet(name))
+            *value = std::max(1, parser.value(name).toInt());
+    };
+    read(QStringLiteral("connections-per-address"), &config->connectionsPerAddress);
+    read(QStringLiteral("websockets-per-address"), &config->webSocketsPerAddress);
+    read(QStringLiteral("idle-timeout"), &config->httpIdleMs);
+}
+
 int signalPipe[2];
 
 /// Ends the event loop on SIGTERM and SIGINT, so that the database is closed and the stream
@@ -179,6 +204,7 @@ int main(int argc, char *argv[])
          QStringLiteral("url")},
     });
     addTraversalOptions(parser);
+    addLimitOptions(parser);
     parser.process(app);
 
     ServicesConfig config;
@@ -211,6 +237,7 @@ int main(int argc, char *argv[])
         return 2;
     }
 
+    readLimitOptions(parser, &config);
     if (!readTraversalOptions(parser, &config)) {
         std::fprintf(stderr, "orvale-services: a port or port range is not valid\n");
         return 2;
