@@ -2,6 +2,7 @@
 
 #include "services/PasswordHash.h"
 
+#include <QRandomGenerator>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUuid>
@@ -136,6 +137,14 @@ bool ServiceDatabase::open(const QString &path, bool reset, QString *error)
     return true;
 }
 
+QString ServiceDatabase::newRoomKey()
+{
+    quint32 bits[4];
+    QRandomGenerator::system()->fillRange(bits);
+    return QString::fromLatin1(
+        QByteArray(reinterpret_cast<const char *>(bits), sizeof bits).toHex());
+}
+
 bool ServiceDatabase::isEmpty() const
 {
     QSqlQuery q(m_db);
@@ -224,8 +233,10 @@ std::optional<Account> ServiceDatabase::authenticate(const QString &userName,
     QSqlQuery q(m_db);
     q.prepare(QStringLiteral("SELECT salt, hash FROM accounts WHERE userName = ?"));
     q.addBindValue(userName);
-    if (!q.exec() || !q.next())
+    if (!q.exec() || !q.next()) {
+        PasswordHash::verifyNothing(password);
         return std::nullopt;
+    }
     if (!PasswordHash::verify(password, q.value(0).toByteArray(), q.value(1).toByteArray()))
         return std::nullopt;
     return account(userName);
@@ -240,6 +251,14 @@ std::optional<Account> ServiceDatabase::account(const QString &userName) const
     if (!q.exec() || !q.next())
         return std::nullopt;
     return accountFrom(q);
+}
+
+QByteArray ServiceDatabase::passwordHash(const QString &userName) const
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("SELECT hash FROM accounts WHERE userName = ?"));
+    q.addBindValue(userName);
+    return q.exec() && q.next() ? q.value(0).toByteArray() : QByteArray();
 }
 
 bool ServiceDatabase::setPassword(const QString &userName, const QString &password)
