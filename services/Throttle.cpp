@@ -4,6 +4,8 @@
 #include <QHostAddress>
 #include <QList>
 
+#include <algorithm>
+
 namespace {
 
 QString addressKey(const QString &address)
@@ -91,17 +93,18 @@ void Throttle::forgetStale()
     m_counts.removeIf([t, forgetMs](const QHash<QString, Count>::iterator &it) {
         return it->lockedUntilMs <= t && t - it->lastFailureMs > forgetMs;
     });
-    // Still full: a flood of distinct names or addresses. The oldest half goes.
+    // Still full: a flood of distinct names or addresses. The oldest half goes, lockouts stay.
     if (m_counts.size() < limit)
         return;
-    QList<qint64> times;
-    for (const Count &c : std::as_const(m_counts))
-        times.append(c.lastFailureMs);
-    std::nth_element(times.begin(), times.begin() + times.size() / 2, times.end());
-    const qint64 median = times.at(times.size() / 2);
-    m_counts.removeIf([t, median](const QHash<QString, Count>::iterator &it) {
-        return it->lockedUntilMs <= t && it->lastFailureMs < median;
-    });
+    QList<std::pair<qint64, QString>> open;
+    for (auto it = m_counts.cbegin(); it != m_counts.cend(); ++it) {
+        if (it->lockedUntilMs <= t)
+            open.append({it->lastFailureMs, it.key()});
+    }
+    const qsizetype excess = std::min(open.size(), m_counts.size() - limit / 2);
+    std::nth_element(open.begin(), open.begin() + excess, open.end());
+    for (qsizetype i = 0; i < excess; ++i)
+        m_counts.remove(open.at(i).second);
 }
 
 QString Throttle::clientAddress(const QHostAddress &peer, const QByteArray &forwardedFor,
