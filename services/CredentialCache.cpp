@@ -31,10 +31,14 @@ std::optional<Account> CredentialCache::authenticate(const ServiceDatabase &db,
     if (m_lifetimeMs <= 0)
         return db.authenticate(userName, password);
     const QByteArray key = keyOf(userName, password);
-    const auto it = m_entries.constFind(key);
-    if (it != m_entries.cend()) {
-        if (it->expiresMs > m_clock.elapsed() && it->storedHash == db.passwordHash(userName))
+    const auto it = m_entries.find(key);
+    if (it != m_entries.end()) {
+        const qint64 now = m_clock.elapsed();
+        if (it->expiresMs > now && it->storedHash == db.passwordHash(userName)) {
+            // A client in use refreshes every 30 s: it is checked again only after a pause.
+            it->expiresMs = now + m_lifetimeMs;
             return db.account(userName);
+        }
         m_entries.erase(it);
     }
     const QByteArray storedHash = db.passwordHash(userName);

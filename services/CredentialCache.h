@@ -10,8 +10,9 @@
 
 class ServiceDatabase;
 
-/// Remembers credentials that passed the password check for a few minutes, so that the
-/// portal's every request (each carries the password) costs a lookup instead of a PBKDF2.
+/// Remembers credentials that passed the password check until they go unused for a few
+/// minutes, so that the portal's every request (each carries the password) costs a lookup
+/// instead of a PBKDF2.
 /// Entries are keyed by an HMAC of name and password under a key made fresh for each process,
 /// so the memory holds no password; an entry counts only while the account's stored hash is
 /// still the one it was checked against, so a password change anywhere (a portal request, the

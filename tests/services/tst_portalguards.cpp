@@ -383,5 +383,5 @@ void TestPortalGuards::throttleMemoryIsBounded()
     QVERIFY2(throttle.size() <= 100, qPrintable(QString::number(throttle.size())));
 }
 
-QTEST_MAIN(TestPortalGuards)
+QTEST_GUILESS_MAIN(TestPortalGuards)
 #include "tst_portalguards.moc"
