@@ -159,8 +159,8 @@ bool ServiceDatabase::addEntry(const DirectoryEntry &e)
     for (const QVariant &v : std::initializer_list<QVariant>{
              QVariant(e.entityID), text(e.kind), text(e.displayName), text(e.emailAddress),
              text(e.extension), text(e.tenant), text(e.presence), QVariant(e.ownerID),
-             text(e.roomKey), text(e.pin), QVariant(e.capacity), QVariant(e.occupants),
-             QVariant(e.locked ? 1 : 0)})
+             text(e.roomKey.isEmpty() ? newRoomKey() : e.roomKey), text(e.pin),
+             QVariant(e.capacity), QVariant(e.occupants), QVariant(e.locked ? 1 : 0)})
         q.addBindValue(v);
     return execLogged(q);
 }

@@ -25,6 +25,7 @@ public:
     static QString newRoomKey();
     bool isEmpty() const;
 
+    /// Adds a member or a room; one without a room key gets a fresh one.
     bool addEntry(const DirectoryEntry &entry);
     bool addAccount(const Account &account, const QString &password);
     bool addContact(qint64 owner, qint64 entityID);

@@ -7,6 +7,7 @@
 #include "services/Throttle.h"
 #include "tests/support/TestDeployment.h"
 
+#include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
@@ -103,7 +104,11 @@ private Q_SLOTS:
     void answersSayWhatHappened_data();
     void answersSayWhatHappened();
     void roomStatusCountsWhoIsIn();
+    void throttleCounts_data();
+    void throttleCounts();
     void throttleMemoryIsBounded();
+    void clientAddress_data();
+    void clientAddress();
 
 private:
     Answer portal(const QString &user, const QString &password, const QString &operation,
@@ -372,6 +377,44 @@ void TestPortalGuards::roomStatusCountsWhoIsIn()
     QCOMPARE(statusOf(2002), QStringLiteral("Empty"));
 }
 
+void TestPortalGuards::throttleCounts_data()
+{
+    // Each step: "f" a failure, "s" a success, "F" a failure on another subject from the same
+    // address; `holds` the answers' delays, -1 where the next step found attempts shut out.
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QList<int>>("holds");
+    QTest::newRow("delays grow to the cap") << "fffff" << QList<int>{0, 0, 100, 200, 400};
+    QTest::newRow("then a lockout") << "ffffff" << QList<int>{0, 0, 100, 200, 400, 400, -1};
+    QTest::newRow("a success clears") << "fffsf" << QList<int>{0, 0, 100, 0};
+    QTest::newRow("an address counts across subjects") << "ffFF" << QList<int>{0, 0, 0, 100};
+}
+
+void TestPortalGuards::throttleCounts()
+{
+    QFETCH(QString, steps);
+    QFETCH(QList<int>, holds);
+    Throttle::Policy policy;
+    policy.freeFailures = 2;
+    policy.firstDelayMs = 100;
+    policy.maxDelayMs = 400;
+    policy.lockoutAfter = 6;
+    Throttle::Policy address = policy;
+    address.freeFailures = 3; // the address's count shows apart from the subject's
+    Throttle throttle("test", address, policy);
+    const QString from = QStringLiteral("192.0.2.1");
+    QList<int> seen;
+    for (const QChar step : steps) {
+        const QString subject = step == u'F' ? QStringLiteral("b") : QStringLiteral("a");
+        if (step == u's')
+            throttle.succeeded(from, subject);
+        else
+            seen.append(throttle.failed(from, subject));
+    }
+    if (throttle.locked(from, QStringLiteral("a")))
+        seen.append(-1);
+    QCOMPARE(seen, holds);
+}
+
 void TestPortalGuards::throttleMemoryIsBounded()
 {
     Throttle::Policy small;
@@ -381,6 +424,33 @@ void TestPortalGuards::throttleMemoryIsBounded()
         throttle.failed(QStringLiteral("10.0.%1.%2").arg(i / 250).arg(i % 250),
                         QStringLiteral("name%1").arg(i));
     QVERIFY2(throttle.size() <= 100, qPrintable(QString::number(throttle.size())));
+}
+
+void TestPortalGuards::clientAddress_data()
+{
+    QTest::addColumn<QString>("peer");
+    QTest::addColumn<QByteArray>("forwardedFor");
+    QTest::addColumn<bool>("behindFront");
+    QTest::addColumn<QString>("address");
+    QTest::newRow("direct") << "198.51.100.7" << QByteArray("203.0.113.9") << false
+                            << "198.51.100.7";
+    QTest::newRow("mapped IPv4") << "::ffff:198.51.100.7" << QByteArray() << false
+                                 << "198.51.100.7";
+    QTest::newRow("through the front")
+        << "127.0.0.1" << QByteArray("203.0.113.9") << true << "203.0.113.9";
+    QTest::newRow("a client's own header is not believed")
+        << "127.0.0.1" << QByteArray("10.9.9.9, 203.0.113.9") << true << "203.0.113.9";
+    QTest::newRow("the header from elsewhere is not believed")
+        << "198.51.100.7" << QByteArray("203.0.113.9") << true << "198.51.100.7";
+}
+
+void TestPortalGuards::clientAddress()
+{
+    QFETCH(QString, peer);
+    QFETCH(QByteArray, forwardedFor);
+    QFETCH(bool, behindFront);
+    QFETCH(QString, address);
+    QCOMPARE(Throttle::clientAddress(QHostAddress(peer), forwardedFor, behindFront), address);
 }
 
 QTEST_GUILESS_MAIN(TestPortalGuards)
