@@ -7,6 +7,8 @@
 #include "services/JanusSupervisor.h"
 #include "services/ServiceDatabase.h"
 #include "services/ServicesConfig.h"
+#include "services/SignInGate.h"
+#include "services/Throttle.h"
 #include "services/TurnCredentials.h"
 
 #include <QDateTime>
@@ -93,6 +95,9 @@ void ConferenceHub::accept(std::unique_ptr<QWebSocket> owned)
     Session session;
     session.socket = socket;
     session.lastHeard.start();
+    session.address = Throttle::clientAddress(
+        socket->peerAddress(), socket->request().rawHeader(QByteArrayLiteral("X-Forwarded-For")),
+        m_config.behindFront());
     m_sessions.insert(socket, session);
     connect(socket, &QWebSocket::textMessageReceived, this,
             [this, socket](const QString &text) { receive(socket, text); });
@@ -188,10 +193,15 @@ void ConferenceHub::receive(QWebSocket *socket, const QString &text)
 
 void ConferenceHub::signIn(Session &session, const QJsonObject &message)
 {
-    const auto account = m_db.authenticate(message.value(CF::User).toString(),
-                                           message.value(CF::Password).toString());
+    const QString user = message.value(CF::User).toString();
+    const QString password = message.value(CF::Password).toString();
+    const SignInGate::Verdict verdict =
+        m_signIns ? m_signIns->check(session.address, user, password)
+                  : SignInGate::Verdict{m_db.authenticate(user, password), 0};
+    const auto &account = verdict.account;
     if (!account) {
-        send(session, {{CM::Type, CM::SignInFailed}, {CF::Code, CR::Code::WrongPassword}});
+        sendLater(session, {{CM::Type, CM::SignInFailed}, {CF::Code, CR::Code::WrongPassword}},
+                  verdict.holdMs);
         return;
     }
     // One engine per account: a second sign-in replaces the first.
@@ -226,10 +236,21 @@ void ConferenceHub::signOut(Session &session, int reason)
 
 void ConferenceHub::guestJoin(Session &session, const QJsonObject &message)
 {
-    auto result = [&](int code) { send(session, {{CM::Type, CM::RoomLink}, {CF::Result, code}}); };
+    auto result = [&](int code, int holdMs = 0) {
+        sendLater(session, {{CM::Type, CM::RoomLink}, {CF::Result, code}}, holdMs);
+    };
     const auto room = m_db.entryByKey(message.value(CF::RoomKey).toString());
-    if (!room || room->locked ||
-        (!room->pin.isEmpty() && message.value(CF::Pin).toString() != room->pin))
+    // Guesses at a room's PIN, or at keys, count against the address and the room.
+    const QString subject = room ? QStringLiteral("room %1").arg(room->entityID)
+                                 : QStringLiteral("an unknown room key");
+    if (m_guestJoins && m_guestJoins->locked(session.address, subject))
+        return result(CR::Code::RoomRefused);
+    if (!room || (!room->pin.isEmpty() && message.value(CF::Pin).toString() != room->pin))
+        return result(CR::Code::RoomRefused,
+                      m_guestJoins ? m_guestJoins->failed(session.address, subject) : 0);
+    if (m_guestJoins)
+        m_guestJoins->succeeded(session.address, subject);
+    if (room->locked)
         return result(CR::Code::RoomRefused);
     if (room->occupants + occupancy(room->entityID) >= room->capacity ||
         linesInUse() >= m_config.maxLines)
@@ -334,16 +355,16 @@ void ConferenceHub::setShare(Session &session, const QString &name)
         broadcastFeeds(session.roomId, session.socket);
 }
 
-void ConferenceHub::joinByPortal(qint64 accountEntityId, qint64 roomId)
+bool ConferenceHub::joinByPortal(qint64 accountEntityId, qint64 roomId)
 {
     Session *caller = sessionOfAccount(accountEntityId);
     if (!caller)
-        return;
+        return false;
     enterRoom(*caller, roomId);
     // Joining a member's own room rings that member when it is signed in elsewhere.
     Session *owner = roomId != accountEntityId ? sessionOfAccount(roomId) : nullptr;
     if (!owner || owner->roomId == roomId)
-        return;
+        return true;
     owner->ringingRoom = roomId;
     send(*owner, {{CM::Type, CM::IncomingCall}, {CF::Caller, caller->displayName}});
     QWebSocket *ownerSocket = owner->socket;
@@ -354,6 +375,7 @@ void ConferenceHub::joinByPortal(qint64 accountEntityId, qint64 roomId)
         it->ringingRoom = 0;
         send(*it, {{CM::Type, CM::CallTimeout}});
     });
+    return true;
 }
 
 bool ConferenceHub::muteParticipant(qint64 roomId, const QString &participantId)
@@ -367,6 +389,12 @@ bool ConferenceHub::muteParticipant(qint64 roomId, const QString &participantId)
         }
     }
     return false;
+}
+
+void ConferenceHub::setThrottles(SignInGate *signIns, Throttle *guestJoins)
+{
+    m_signIns = signIns;
+    m_guestJoins = guestJoins;
 }
 
 void ConferenceHub::setMedia(JanusSupervisor *media)
@@ -543,4 +571,17 @@ void ConferenceHub::send(const Session &session, const QJsonObject &message) con
     if (session.socket)
         session.socket->sendTextMessage(
             QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
+}
+
+void ConferenceHub::sendLater(const Session &session, const QJsonObject &message, int holdMs)
+{
+    if (holdMs <= 0)
+        return send(session, message);
+    QWebSocket *socket = session.socket;
+    // The socket as context: a guest gone in the meantime hears nothing.
+    QTimer::singleShot(holdMs, socket, [this, socket, message] {
+        const auto it = m_sessions.constFind(socket);
+        if (it != m_sessions.cend())
+            send(*it, message);
+    });
 }

@@ -11,6 +11,8 @@
 #include <optional>
 
 class JanusSupervisor;
+class SignInGate;
+class Throttle;
 class TurnCredentials;
 class QHostAddress;
 class QJsonArray;
@@ -36,8 +38,9 @@ public:
     int occupancy(qint64 roomId) const;
     int linesInUse() const;
     /// The portal's JoinConference for a signed-in account: brings its engine into the room,
-    /// or rings the room's owner first when the room is a member's own room.
-    void joinByPortal(qint64 accountEntityId, qint64 roomId);
+    /// or rings the room's owner first when the room is a member's own room. False when the
+    /// account has no engine signed in here.
+    bool joinByPortal(qint64 accountEntityId, qint64 roomId);
     /// The portal's MuteAudio: true when the participant was found in the room.
     bool muteParticipant(qint64 roomId, const QString &participantId);
     /// The relay that carries the calls' audio and video; without one, calls carry none.
@@ -45,6 +48,8 @@ public:
     /// The STUN and TURN servers every media message names, with credentials of the
     /// participant's own, sent again fresh before they expire while the call lasts.
     void setIceServers(const TurnCredentials *servers);
+    /// Where sign-in passwords are checked and how guests' wrong PINs are slowed down.
+    void setThrottles(SignInGate *signIns, Throttle *guestJoins);
     /// Pings every engine each `pingMs` and drops one silent for longer than `silenceMs`.
     void setKeepAlive(int pingMs, int silenceMs);
 
@@ -71,6 +76,7 @@ private:
         quint64 joinOrder = 0;   ///< rosters list people in the order they came
         QElapsedTimer lastHeard; ///< since the engine last sent anything, a pong included
         qint64 iceExpiry = 0;    ///< when its TURN credentials expire (unix time), 0: none
+        QString address;         ///< the client's, for throttling
     };
 
     /// Whether another conference WebSocket from `peer` stays open.
@@ -104,6 +110,8 @@ private:
     QString uriOf(const Session &session) const;
     Session *sessionOfAccount(qint64 entityId);
     void send(const Session &session, const QJsonObject &message) const;
+    /// Sends `message` `holdMs` from now, if the session is still there.
+    void sendLater(const Session &session, const QJsonObject &message, int holdMs);
 
     ServiceDatabase &m_db;
     const ServicesConfig &m_config;
@@ -114,5 +122,7 @@ private:
     quint64 m_joins = 0;
     QPointer<JanusSupervisor> m_media;
     const TurnCredentials *m_ice = nullptr;
+    SignInGate *m_signIns = nullptr;
+    Throttle *m_guestJoins = nullptr;
     QTimer m_iceRenewal;
 };

@@ -2,7 +2,9 @@
 
 #include "services/ServiceDatabase.h"
 #include "services/ServicesConfig.h"
+#include "services/SignInGate.h"
 #include "services/SoapMessage.h"
+#include "services/Throttle.h"
 
 #include <QHttpServerRequest>
 #include <QJsonArray>
@@ -38,7 +40,7 @@ LoginEndpoint::LoginEndpoint(ServiceDatabase &db, const ServicesConfig &config)
     , m_config(config)
 {}
 
-QHttpServerResponse LoginEndpoint::handle(const QHttpServerRequest &request) const
+QHttpServerResponse LoginEndpoint::handle(const QHttpServerRequest &request, int *holdMs) const
 {
     using Status = QHttpServerResponse::StatusCode;
     if (request.body().size() > maxBody)
@@ -52,7 +54,19 @@ QHttpServerResponse LoginEndpoint::handle(const QHttpServerRequest &request) con
 
     const QString user = fromBase64(soap.fields.value(QStringLiteral("name")));
     const QString password = fromBase64(soap.fields.value(QStringLiteral("pwd")));
-    const auto account = m_db.authenticate(user, password);
+    std::optional<Account> account;
+    if (m_signIns) {
+        const SignInGate::Verdict verdict = m_signIns->check(
+            Throttle::clientAddress(request.remoteAddress(),
+                                    request.value(QByteArrayLiteral("X-Forwarded-For")),
+                                    m_config.behindFront()),
+            user, password);
+        account = verdict.account;
+        if (holdMs)
+            *holdMs = verdict.holdMs;
+    } else {
+        account = m_db.authenticate(user, password);
+    }
     const QByteArray json =
         account ? userRecord(*account)
                 : resultJson({{QStringLiteral("msgType"), 2},

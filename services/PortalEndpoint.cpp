@@ -3,7 +3,9 @@
 #include "services/ConferenceHub.h"
 #include "services/ServiceDatabase.h"
 #include "services/ServicesConfig.h"
+#include "services/SignInGate.h"
 #include "services/SoapMessage.h"
+#include "services/Throttle.h"
 
 #include <QHttpServerRequest>
 
@@ -11,6 +13,12 @@ namespace {
 
 constexpr qsizetype maxBody = 64 * 1024;
 const QString ok = QStringLiteral("<ns1:OK>OK</ns1:OK>");
+const QString notAllowed = QStringLiteral("Not authorized to moderate this conference");
+
+bool owns(const DirectoryEntry &room, const Account &account)
+{
+    return room.entityID == account.entityID || room.ownerID == account.entityID;
+}
 
 QHttpServerResponse soapResponse(const QByteArray &body, QHttpServerResponse::StatusCode status)
 {
@@ -39,12 +47,15 @@ PortalEndpoint::PortalEndpoint(ServiceDatabase &db, const ServicesConfig &config
     , m_config(config)
 {}
 
-QHttpServerResponse PortalEndpoint::handle(const QHttpServerRequest &request)
+QHttpServerResponse PortalEndpoint::handle(const QHttpServerRequest &request, int *holdMs)
 {
     using Status = QHttpServerResponse::StatusCode;
     if (request.body().size() > maxBody)
         return fault(QStringLiteral("Request too large"), Status::PayloadTooLarge);
-    const std::optional<Account> caller = authorize(request);
+    int hold = 0;
+    const std::optional<Account> caller = authorize(request, &hold);
+    if (holdMs)
+        *holdMs = hold;
     if (!caller)
         return fault(QStringLiteral("Authentication failed"), Status::Unauthorized);
     const SoapMessage::Request soap = SoapMessage::parse(request.body());
@@ -61,7 +72,8 @@ QHttpServerResponse PortalEndpoint::handle(const QHttpServerRequest &request)
         SoapMessage::portalReply(name + QStringLiteral("Response"), outcome.content), Status::Ok);
 }
 
-std::optional<Account> PortalEndpoint::authorize(const QHttpServerRequest &request) const
+std::optional<Account> PortalEndpoint::authorize(const QHttpServerRequest &request,
+                                                 int *holdMs) const
 {
     const QByteArray header = request.value(QByteArrayLiteral("Authorization"));
     if (!header.startsWith("Basic "))
@@ -74,7 +86,16 @@ std::optional<Account> PortalEndpoint::authorize(const QHttpServerRequest &reque
     const qsizetype colon = credentials.indexOf(u':');
     if (colon < 0)
         return std::nullopt;
-    return m_db.authenticate(credentials.left(colon), credentials.mid(colon + 1));
+    const QString user = credentials.left(colon);
+    const QString password = credentials.mid(colon + 1);
+    if (!m_signIns)
+        return m_db.authenticate(user, password);
+    const QString address = Throttle::clientAddress(
+        request.remoteAddress(), request.value(QByteArrayLiteral("X-Forwarded-For")),
+        m_config.behindFront());
+    const SignInGate::Verdict verdict = m_signIns->check(address, user, password);
+    *holdMs = verdict.holdMs;
+    return verdict.account;
 }
 
 PortalEndpoint::Outcome PortalEndpoint::dispatch(const QString &operation, const Fields &fields,
@@ -83,7 +104,7 @@ PortalEndpoint::Outcome PortalEndpoint::dispatch(const QString &operation, const
     if (operation == u"MyAccount")
         return myAccount(caller);
     if (operation == u"GetInviteContent")
-        return inviteContent(fields);
+        return inviteContent(fields, caller);
     if (operation == u"SearchByEntityID")
         return searchByEntityId(fields, caller);
     if (operation == u"SearchMyContacts")
@@ -115,7 +136,9 @@ QString PortalEndpoint::entityXml(const DirectoryEntry &e, const Account &viewer
 {
     using S = SoapMessage;
     const bool member = e.kind == u"Member";
-    const bool owner = e.entityID == viewer.entityID || e.ownerID == viewer.entityID;
+    const bool owner = owns(e, viewer);
+    // The key lets guests in: only for those who may enter without knowing more than it.
+    const bool mayJoin = owner || (!e.locked && e.pin.isEmpty());
     QString xml = QStringLiteral("<ns1:Entity>");
     xml += S::element(QStringLiteral("entityID"), QString::number(e.entityID));
     xml += S::element(QStringLiteral("EntityType"), e.kind);
@@ -127,16 +150,17 @@ QString PortalEndpoint::entityXml(const DirectoryEntry &e, const Account &viewer
         xml += S::element(QStringLiteral("emailAddress"), e.emailAddress);
         xml += S::element(QStringLiteral("MemberStatus"), e.presence);
     } else {
-        xml += S::element(QStringLiteral("RoomStatus"),
-                          e.occupants >= e.capacity ? QStringLiteral("Full")
-                          : e.occupants > 0         ? QStringLiteral("Occupied")
-                                                    : QStringLiteral("Empty"));
+        const int present = occupancy(e);
+        xml +=
+            S::element(QStringLiteral("RoomStatus"), present >= e.capacity ? QStringLiteral("Full")
+                                                     : present > 0 ? QStringLiteral("Occupied")
+                                                                   : QStringLiteral("Empty"));
     }
     xml += S::element(QStringLiteral("isInMyContacts"), m_db.isContact(viewer.entityID, e.entityID)
                                                             ? QStringLiteral("true")
                                                             : QStringLiteral("false"));
     xml += QStringLiteral("<ns1:RoomMode>");
-    xml += S::element(QStringLiteral("roomURL"), roomUrl(e));
+    xml += S::element(QStringLiteral("roomURL"), mayJoin ? roomUrl(e) : QString());
     xml += S::element(QStringLiteral("isLocked"),
                       e.locked ? QStringLiteral("true") : QStringLiteral("false"));
     xml += S::element(QStringLiteral("hasPIN"),
@@ -169,11 +193,14 @@ PortalEndpoint::Outcome PortalEndpoint::myAccount(const Account &caller) const
     return {entityXml(*own, caller), {}};
 }
 
-PortalEndpoint::Outcome PortalEndpoint::inviteContent(const Fields &fields) const
+PortalEndpoint::Outcome PortalEndpoint::inviteContent(const Fields &fields,
+                                                      const Account &caller) const
 {
     const auto room = m_db.entry(fields.value(QStringLiteral("roomID")).toLongLong());
     if (!room)
         return {{}, QStringLiteral("Invalid roomID")};
+    if (!owns(*room, caller)) // the invitation carries the key and the PIN
+        return {{}, notAllowed};
     QString text = QStringLiteral("%1 邀请您加入视频会议。\n会议室: %1\n会议链接: %2\n(分机号: %3")
                        .arg(room->displayName, roomUrl(*room), room->extension);
     text += room->pin.isEmpty() ? QStringLiteral(")")
@@ -211,12 +238,16 @@ std::optional<QString> PortalEndpoint::refusal(const DirectoryEntry &room, const
         return QStringLiteral("Room is locked");
     if (!room.pin.isEmpty() && pin != room.pin)
         return QStringLiteral("Wrong PIN");
-    const int inRoom = room.occupants + (m_hub ? m_hub->occupancy(room.entityID) : 0);
-    if (inRoom >= room.capacity)
+    if (occupancy(room) >= room.capacity)
         return QStringLiteral("Room capacity has been reached");
     if ((m_hub ? m_hub->linesInUse() : 0) >= m_config.maxLines)
         return QStringLiteral("All Lines in use. Please try again later.");
     return std::nullopt;
+}
+
+int PortalEndpoint::occupancy(const DirectoryEntry &room) const
+{
+    return room.occupants + (m_hub ? m_hub->occupancy(room.entityID) : 0);
 }
 
 PortalEndpoint::Outcome PortalEndpoint::admit(const std::optional<DirectoryEntry> &room,
@@ -226,8 +257,8 @@ PortalEndpoint::Outcome PortalEndpoint::admit(const std::optional<DirectoryEntry
         return {{}, QStringLiteral("Unable to join the conference")};
     if (const auto reason = refusal(*room, pin))
         return {{}, *reason};
-    if (m_hub)
-        m_hub->joinByPortal(caller.entityID, room->entityID);
+    if (!m_hub || !m_hub->joinByPortal(caller.entityID, room->entityID))
+        return {{}, QStringLiteral("Not signed in to the conference service")};
     return {ok, {}};
 }
 
@@ -271,13 +302,13 @@ PortalEndpoint::Outcome PortalEndpoint::removeContact(const Fields &fields, cons
 PortalEndpoint::Outcome PortalEndpoint::muteAudio(const Fields &fields, const Account &caller) const
 {
     const auto room = m_db.entry(fields.value(QStringLiteral("conferenceID")).toLongLong());
-    if (!room || (room->entityID != caller.entityID && room->ownerID != caller.entityID))
-        return {{}, QStringLiteral("Not authorized to moderate this conference")};
+    if (!room || !owns(*room, caller))
+        return {{}, notAllowed};
     const QString participant = fields.value(QStringLiteral("participantID"));
     if (participant.isEmpty())
         return {{}, QStringLiteral("Invalid participantID")};
-    if (m_hub)
-        m_hub->muteParticipant(room->entityID, participant);
+    if (!m_hub || !m_hub->muteParticipant(room->entityID, participant))
+        return {{}, QStringLiteral("Participant is not in the conference")};
     return {ok, {}};
 }
 

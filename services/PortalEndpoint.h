@@ -11,6 +11,7 @@
 class ConferenceHub;
 class QHttpServerRequest;
 class ServiceDatabase;
+class SignInGate;
 struct ServicesConfig;
 
 /// The conferencing portal's SOAP 1.2 user service.
@@ -19,15 +20,20 @@ class PortalEndpoint final
 public:
     PortalEndpoint(ServiceDatabase &db, const ServicesConfig &config);
 
-    QHttpServerResponse handle(const QHttpServerRequest &request);
+    /// The answer to a request, and in `holdMs` how long to hold it (a throttled failure).
+    QHttpServerResponse handle(const QHttpServerRequest &request, int *holdMs = nullptr);
     /// The conference service that joins and mutes act on.
     void setConferenceHub(ConferenceHub *hub) { m_hub = hub; }
+    /// Where passwords are checked; without one, each request runs the full check.
+    void setSignInGate(SignInGate *gate) { m_signIns = gate; }
 
     /// "<ns1:Entity>…</ns1:Entity>" of an entry as `viewer` sees it.
     QString entityXml(const DirectoryEntry &entry, const Account &viewer) const;
     QString roomUrl(const DirectoryEntry &entry) const;
     /// The fault text that refuses `caller` a seat in `room`, or nothing when it may join.
     std::optional<QString> refusal(const DirectoryEntry &room, const QString &pin) const;
+    /// People in the room now: those in the conference and the seats held outside it.
+    int occupancy(const DirectoryEntry &room) const;
 
 private:
     using Fields = QMap<QString, QString>;
@@ -37,10 +43,10 @@ private:
         QString fault;   ///< a fault's reason instead, when not empty
     };
 
-    std::optional<Account> authorize(const QHttpServerRequest &request) const;
+    std::optional<Account> authorize(const QHttpServerRequest &request, int *holdMs) const;
     Outcome dispatch(const QString &operation, const Fields &fields, const Account &caller);
     Outcome myAccount(const Account &caller) const;
-    Outcome inviteContent(const Fields &fields) const;
+    Outcome inviteContent(const Fields &fields, const Account &caller) const;
     Outcome searchByEntityId(const Fields &fields, const Account &caller) const;
     Outcome searchMyContacts(const Fields &fields, const Account &caller) const;
     Outcome search(const Fields &fields, const Account &caller) const;
@@ -58,4 +64,5 @@ private:
     ServiceDatabase &m_db;
     const ServicesConfig &m_config;
     ConferenceHub *m_hub = nullptr;
+    SignInGate *m_signIns = nullptr;
 };

@@ -2,6 +2,7 @@
 
 #include "services/PasswordHash.h"
 
+#include <QRandomGenerator>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUuid>
@@ -154,6 +155,14 @@ bool ServiceDatabase::addDisabledColumn(QString *error)
     return false;
 }
 
+QString ServiceDatabase::newRoomKey()
+{
+    quint32 bits[4];
+    QRandomGenerator::system()->fillRange(bits);
+    return QString::fromLatin1(
+        QByteArray(reinterpret_cast<const char *>(bits), sizeof bits).toHex());
+}
+
 bool ServiceDatabase::isEmpty() const
 {
     QSqlQuery q(m_db);
@@ -168,8 +177,8 @@ bool ServiceDatabase::addEntry(const DirectoryEntry &e)
     for (const QVariant &v : std::initializer_list<QVariant>{
              QVariant(e.entityID), text(e.kind), text(e.displayName), text(e.emailAddress),
              text(e.extension), text(e.tenant), text(e.presence), QVariant(e.ownerID),
-             text(e.roomKey), text(e.pin), QVariant(e.capacity), QVariant(e.occupants),
-             QVariant(e.locked ? 1 : 0)})
+             text(e.roomKey.isEmpty() ? newRoomKey() : e.roomKey), text(e.pin),
+             QVariant(e.capacity), QVariant(e.occupants), QVariant(e.locked ? 1 : 0)})
         q.addBindValue(v);
     return execLogged(q);
 }
@@ -242,8 +251,10 @@ std::optional<Account> ServiceDatabase::authenticate(const QString &userName,
     QSqlQuery q(m_db);
     q.prepare(QStringLiteral("SELECT salt, hash, disabled FROM accounts WHERE userName = ?"));
     q.addBindValue(userName);
-    if (!q.exec() || !q.next())
+    if (!q.exec() || !q.next()) {
+        PasswordHash::verifyNothing(password);
         return std::nullopt;
+    }
     if (!PasswordHash::verify(password, q.value(0).toByteArray(), q.value(1).toByteArray()) ||
         q.value(2).toBool())
         return std::nullopt;
@@ -259,6 +270,15 @@ std::optional<Account> ServiceDatabase::account(const QString &userName) const
     if (!q.exec() || !q.next())
         return std::nullopt;
     return accountFrom(q);
+}
+
+QByteArray ServiceDatabase::passwordHash(const QString &userName) const
+{
+    // None for a disabled account: what was verified for it before no longer counts.
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("SELECT hash FROM accounts WHERE userName = ? AND disabled = 0"));
+    q.addBindValue(userName);
+    return q.exec() && q.next() ? q.value(0).toByteArray() : QByteArray();
 }
 
 bool ServiceDatabase::setPassword(const QString &userName, const QString &password)

@@ -21,8 +21,11 @@ public:
 
     /// Opens (creating) the database file; `reset` drops everything first.
     bool open(const QString &path, bool reset, QString *error);
+    /// A fresh room key: 128 random bits from the system's generator, in hex.
+    static QString newRoomKey();
     bool isEmpty() const;
 
+    /// Adds a member or a room; one without a room key gets a fresh one.
     bool addEntry(const DirectoryEntry &entry);
     bool addAccount(const Account &account, const QString &password);
     bool addContact(qint64 owner, qint64 entityID);
@@ -34,6 +37,8 @@ public:
 
     std::optional<Account> authenticate(const QString &userName, const QString &password) const;
     std::optional<Account> account(const QString &userName) const;
+    /// The stored password hash of an account that may sign in; empty when there is none.
+    QByteArray passwordHash(const QString &userName) const;
     bool setPassword(const QString &userName, const QString &password);
 
     std::optional<DirectoryEntry> entry(qint64 entityID) const;

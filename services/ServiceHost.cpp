@@ -48,6 +48,18 @@ void logRequests(QHttpServer &server, const char *name)
     });
 }
 
+/// Writes `response` now, or `holdMs` later with `context` alive.
+void answer(std::shared_ptr<QHttpServerResponse> response, QHttpServerResponder &&responder,
+            int holdMs, QObject *context)
+{
+    if (holdMs <= 0) {
+        response->write(std::move(responder));
+        return;
+    }
+    auto held = std::make_shared<QHttpServerResponder>(std::move(responder));
+    QTimer::singleShot(holdMs, context, [held, response] { response->write(std::move(*held)); });
+}
+
 } // namespace
 
 ServiceHost::ServiceHost(const ServicesConfig &config, QObject *parent)
@@ -60,8 +72,13 @@ ServiceHost::ServiceHost(const ServicesConfig &config, QObject *parent)
     , m_live(m_db, m_config, m_media)
     , m_pages(m_db, m_config)
     , m_hub(m_db, m_config)
+    , m_signIns(m_db)
+    , m_guestJoins("guest join", Throttle::Policy{}, Throttle::Policy{})
 {
     m_portal.setConferenceHub(&m_hub);
+    m_portal.setSignInGate(&m_signIns);
+    m_login.setSignInGate(&m_signIns);
+    m_hub.setThrottles(&m_signIns, &m_guestJoins);
 }
 
 bool ServiceHost::openData(QString *error)
@@ -209,7 +226,12 @@ bool ServiceHost::listen(QHttpServer &server, QTcpServer *listener, quint16 *por
 void ServiceHost::routeLogin(QHttpServer &server, const QString &path)
 {
     server.route(path, Method::Post,
-                 [this](const QHttpServerRequest &request) { return m_login.handle(request); });
+                 [this](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
+                     int hold = 0;
+                     auto response =
+                         std::make_shared<QHttpServerResponse>(m_login.handle(request, &hold));
+                     answer(std::move(response), std::move(responder), hold, this);
+                 });
 }
 
 void ServiceHost::routePortal(QHttpServer &server)
@@ -223,17 +245,13 @@ void ServiceHost::routePortal(QHttpServer &server)
     });
     server.route(QStringLiteral("/services/v1_1/PortalUserService"), Method::Post,
                  [this](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
-                     const auto response =
-                         std::make_shared<QHttpServerResponse>(m_portal.handle(request));
+                     int hold = 0;
+                     auto response =
+                         std::make_shared<QHttpServerResponse>(m_portal.handle(request, &hold));
                      qInfo("portal POST %s -> %d", qPrintable(request.url().path()),
                            int(response->statusCode()));
-                     if (m_config.portalReplyDelayMs <= 0) {
-                         response->write(std::move(responder));
-                         return;
-                     }
-                     auto held = std::make_shared<QHttpServerResponder>(std::move(responder));
-                     QTimer::singleShot(m_config.portalReplyDelayMs, this,
-                                        [held, response] { response->write(std::move(*held)); });
+                     answer(std::move(response), std::move(responder),
+                            std::max(hold, m_config.portalReplyDelayMs), this);
                  });
 }
 

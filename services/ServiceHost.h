@@ -9,6 +9,8 @@
 #include "services/PortalEndpoint.h"
 #include "services/ServiceDatabase.h"
 #include "services/ServicesConfig.h"
+#include "services/SignInGate.h"
+#include "services/Throttle.h"
 #include "services/TurnCredentials.h"
 #include "services/TurnSupervisor.h"
 #include "services/WebPages.h"
@@ -40,6 +42,9 @@ public:
     /// The TURN server run as a child, or null (none, or an external one).
     TurnSupervisor *turn() const { return m_turn.get(); }
     ConferenceHub &conferenceHub() { return m_hub; }
+    /// Password checks (throttled, remembered) and guests' room attempts (throttled).
+    SignInGate &signIns() { return m_signIns; }
+    Throttle &guestJoins() { return m_guestJoins; }
 
 private:
     bool openData(QString *error);
@@ -61,6 +66,8 @@ private:
     LiveEndpoint m_live;
     WebPages m_pages;
     ConferenceHub m_hub;
+    SignInGate m_signIns;
+    Throttle m_guestJoins;
     QHttpServer m_plain;
     QHttpServer m_tls;
     QHttpServer m_portalServer;

@@ -1,6 +1,8 @@
 #include "tests/support/ServicesProcess.h"
 
 #include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTest>
 
 #include <csignal>
@@ -58,4 +60,22 @@ bool ServicesProcess::start(bool media)
 QString ServicesProcess::portal() const
 {
     return QStringLiteral("http://%1:%2").arg(m_host).arg(m_portalPort);
+}
+
+QString ServicesProcess::roomKey(qint64 entityId) const
+{
+    QString key;
+    {
+        auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("roomKey"));
+        db.setDatabaseName(m_data.filePath(QStringLiteral("orvale.sqlite")));
+        if (db.open()) {
+            QSqlQuery q(db);
+            q.prepare(QStringLiteral("SELECT roomKey FROM entities WHERE entityID = ?"));
+            q.addBindValue(entityId);
+            if (q.exec() && q.next())
+                key = q.value(0).toString();
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("roomKey"));
+    return key;
 }

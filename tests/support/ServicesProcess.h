@@ -27,6 +27,8 @@ public:
     QString output() const { return m_output; }
     qint64 processId() const { return m_process.processId(); }
     QString dataPath() const { return m_data.path(); }
+    /// A room's key as the deployment made it (at random), read from its database.
+    QString roomKey(qint64 entityId) const;
 
 private:
     QString m_executable;
