@@ -23,6 +23,7 @@
 namespace {
 
 constexpr qint64 reviewRoom = 2001; // 20 seats, PIN 1234, in the demo data
+QString reviewRoomKey;              // random in each deployment's demo data
 
 /// A guest in the review room through the conference service's WebSocket, as an engine would
 /// be, with the media message the service gave it.
@@ -54,10 +55,7 @@ struct Guest
         if (!QTest::qWaitFor([this] { return socket.state() == QAbstractSocket::ConnectedState; },
                              5000))
             return false;
-        send({{"type", "guestJoin"},
-              {"roomKey", "ReviewRoom2001"},
-              {"pin", "1234"},
-              {"name", name}});
+        send({{"type", "guestJoin"}, {"roomKey", reviewRoomKey}, {"pin", "1234"}, {"name", name}});
         return QTest::qWaitFor([this] { return media.value("available").toBool(); }, 10000);
     }
 };
@@ -102,6 +100,8 @@ void TestFeedsEndToEnd::initTestCase()
     m_home = std::make_unique<TestHome>();
     m_services = std::make_unique<ServicesProcess>(QStringLiteral(ORVALE_SERVICES), testHost());
     QVERIFY2(m_services->start(true), qPrintable(m_services->output()));
+    reviewRoomKey = m_services->roomKey(reviewRoom);
+    QVERIFY(!reviewRoomKey.isEmpty());
     m_alice.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_alice.start(QStringLiteral(ORVALE_ENGINE_DRIVER), {});
     QVERIFY(m_alice.waitForStarted());
