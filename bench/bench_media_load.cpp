@@ -199,7 +199,7 @@ void startFloor(Call &call, int people)
     const auto stampFile = [folder](size_t i) { return folder->filePath(QString::number(i)); };
     for (int i = 0; i < people; ++i) {
         QJsonObject media;
-        janus->admit(1002, users[i], [&media](const QJsonObject &m) { media = m; });
+        janus->admit(1002, users[i], people, [&media](const QJsonObject &m) { media = m; });
         if (!QTest::qWaitFor([&media] { return !media.isEmpty(); }, 10000) ||
             !media.value(CF::Available).toBool())
             return;

@@ -92,6 +92,10 @@ MediaEngine *EngineCore::media()
         m_media = MediaModule::create(m_state, this);
         if (m_media)
             m_media->shareLost = [this] { stopShare(); }; // the others see the share end
+        if (m_media)
+            m_media->publisherTaken = [this](qint64 id) {
+                send({{CM::Type, CM::PublisherTaken}, {CF::Id, id}});
+            };
     }
     return m_media;
 }
@@ -628,6 +632,9 @@ void EngineCore::onMessage(const QString &text)
     } else if (type == CM::IceServers) {
         if (m_media && m_inConference)
             m_media->renewIceServers(m.value(CF::IceServers).toArray());
+    } else if (type == CM::Feeds) {
+        if (m_media && m_inConference)
+            m_media->setFeeds(m.value(CF::Feeds).toArray());
     } else if (type == CM::FarEndMute) {
         if (m_media && m.value(CF::Muted).toBool())
             m_media->setMicrophoneMuted(true);

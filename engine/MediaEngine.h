@@ -34,6 +34,9 @@ public:
     virtual void stop() = 0;
     /// The service's fresh STUN and TURN credentials for the running call (`iceServers`).
     virtual void renewIceServers(const QJsonArray &servers) = 0;
+    /// The service's word on whose the relay's publisher ids in the call's room are now
+    /// (`feeds`): a received stream is shown only as the participant its id was given to.
+    virtual void setFeeds(const QJsonArray &feeds) = 0;
     /// Calls `done` on the engine's thread once every relay session left has closed, or was
     /// given up after about a second.
     virtual void whenClosed(std::function<void()> done) = 0;
@@ -51,6 +54,9 @@ public:
 
     /// Called on the engine's thread when the local share has ended by itself: its window closed.
     std::function<void()> shareLost;
+    /// Called on the engine's thread when the relay says one of the participant's own publisher
+    /// ids is taken: the service removes whoever holds it, and the engine tries again.
+    std::function<void(qint64 id)> publisherTaken;
 };
 
 /// The one symbol the media module exports, under the name `orvaleCreateMediaEngine`. The

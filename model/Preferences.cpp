@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringList>
 
 namespace {
 
@@ -31,6 +32,12 @@ void keepPrivate(const QString &path)
     QFile file(path);
     if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly, ownerOnly))
         file.close();
+}
+
+/// Host names are not case-sensitive, and the address field may carry stray blanks.
+QString serverKey(const QString &address)
+{
+    return address.trimmed().toLower();
 }
 
 } // namespace
@@ -221,9 +228,29 @@ void Preferences::setSignedInSecurely(bool secure)
     m_settings.setValue(key("SignedInSecurely"), secure);
 }
 
+bool Preferences::reachedSecurely(const QString &address) const
+{
+    const QString server = serverKey(address);
+    if (server.isEmpty())
+        return false;
+    if (signedInSecurely() && server == serverKey(userIp()))
+        return true;
+    return m_settings.value(key("SecureServers")).toStringList().contains(server);
+}
+
+void Preferences::rememberReachedSecurely(const QString &address)
+{
+    const QString server = serverKey(address);
+    QStringList servers = m_settings.value(key("SecureServers")).toStringList();
+    if (server.isEmpty() || servers.contains(server))
+        return;
+    servers.append(server);
+    m_settings.setValue(key("SecureServers"), servers);
+}
+
 QString Preferences::webServiceBase(const QString &host) const
 {
-    if (signedInSecurely() && !host.isEmpty() && host == userIp())
+    if (reachedSecurely(host))
         return QStringLiteral("https://%1:9090").arg(host);
     return QStringLiteral("http://%1:8080").arg(host);
 }

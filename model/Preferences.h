@@ -58,8 +58,14 @@ public:
     /// on the way by someone answering the plain port.
     bool signedInSecurely() const;
     void setSignedInSecurely(bool secure);
+    /// Whether the login service at `address` (as typed, blanks and case aside) has answered
+    /// over HTTPS. The client then never makes the plain attempt there again, where whoever
+    /// answers the plain port would be handed the password. The server of a last sign-in that
+    /// went over HTTPS counts too.
+    bool reachedSecurely(const QString &address) const;
+    void rememberReachedSecurely(const QString &address);
     /// "scheme://host:port" of the company's web services at `host`: HTTPS on the TLS login port
-    /// for the server of a secure sign-in, the plain web port otherwise.
+    /// for a server reached securely, the plain web port otherwise.
     QString webServiceBase(const QString &host) const;
 
     // Deployment: addresses of the company's services, by default on the login server.

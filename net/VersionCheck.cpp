@@ -5,6 +5,7 @@
 #include "model/Preferences.h"
 #include "model/ValueConversion.h"
 #include "net/NetWork.h"
+#include "net/ServerLink.h"
 
 QString VersionCheck::versionAddress()
 {
@@ -34,9 +35,8 @@ VersionCheck::Release VersionCheck::releaseFromReply(const QVariant &reply)
 
 QUrl VersionCheck::browsableUrl(const QString &text)
 {
-    const QUrl url(text.trimmed());
-    const QString scheme = url.scheme().toLower();
-    if (url.isValid() && (scheme == u"http" || scheme == u"https") && !url.host().isEmpty())
+    const QUrl url = ServerLink::browsable(text);
+    if (!url.isEmpty())
         return url;
     qCWarning(lcOrvale).noquote() << QStringLiteral("下载地址无效 , %1").arg(text.left(200));
     return {};

@@ -12,4 +12,5 @@ struct Account
     int play = 0;
     int version = 3;
     int period = 48;
+    bool disabled = false; ///< kept, but refused at sign-in and on every request
 };

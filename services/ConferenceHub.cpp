@@ -2,11 +2,13 @@
 
 #include "bridge/shared/ConfRecords.h"
 #include "bridge/shared/ConferenceMessages.h"
-#include "services/CredentialCheck.h"
+#include "services/ConnectionGuard.h"
 #include "services/DirectoryEntry.h"
 #include "services/JanusSupervisor.h"
 #include "services/ServiceDatabase.h"
 #include "services/ServicesConfig.h"
+#include "services/SignInGate.h"
+#include "services/Throttle.h"
 #include "services/TurnCredentials.h"
 
 #include <QDateTime>
@@ -76,6 +78,8 @@ void ConferenceHub::heard(QWebSocket *socket)
 ConferenceHub::~ConferenceHub()
 {
     for (auto it = m_sessions.begin(); it != m_sessions.end(); ++it) {
+        if (it->entityId != 0) // the services stop: nobody stays online
+            m_db.setPresence(it->entityId, QStringLiteral("Offline"));
         it->socket->disconnect(this);
         it->socket->deleteLater();
     }
@@ -85,15 +89,63 @@ void ConferenceHub::accept(std::unique_ptr<QWebSocket> owned)
 {
     QWebSocket *socket = owned.release();
     socket->setParent(this);
+    if (!admits(socket->peerAddress()))
+        return closeUnwanted(socket, QStringLiteral("too many connections"));
     socket->setMaxAllowedIncomingMessageSize(maxMessage);
     Session session;
     session.socket = socket;
     session.lastHeard.start();
+    session.address = Throttle::clientAddress(
+        socket->peerAddress(), socket->request().rawHeader(QByteArrayLiteral("X-Forwarded-For")),
+        m_config.behindFront());
     m_sessions.insert(socket, session);
     connect(socket, &QWebSocket::textMessageReceived, this,
             [this, socket](const QString &text) { receive(socket, text); });
     connect(socket, &QWebSocket::disconnected, this, [this, socket] { dropSession(socket); });
     connect(socket, &QWebSocket::pong, this, [this, socket] { heard(socket); });
+    armSignInDeadline(socket);
+}
+
+void ConferenceHub::armSignInDeadline(QWebSocket *socket)
+{
+    // Answering pings is not enough to stay: an engine signs in (or joins as a guest) first.
+    // One whose attempt is still being answered (by the directory, or held as a throttled
+    // failure) hears the answer first, and has the time again after it.
+    QTimer::singleShot(m_config.signInDeadlineMs, socket, [this, socket] {
+        const auto it = m_sessions.constFind(socket);
+        if (it == m_sessions.cend() || !it->tag.isEmpty())
+            return;
+        if (it->answersDue > 0)
+            return armSignInDeadline(socket);
+        dropSession(socket);
+        closeUnwanted(socket, QStringLiteral("not signed in"));
+    });
+}
+
+bool ConferenceHub::admits(const QHostAddress &peer) const
+{
+    if (ConnectionGuard::exempt(m_config, peer))
+        return true;
+    const auto sameAddress = [&peer](const Session &s) { return s.socket->peerAddress() == peer; };
+    if (std::count_if(m_sessions.cbegin(), m_sessions.cend(), sameAddress) <
+        m_config.webSocketsPerAddress)
+        return true;
+    qWarning("conference: refusing a connection from %s: %d open from there",
+             qPrintable(peer.toString()), m_config.webSocketsPerAddress);
+    return false;
+}
+
+void ConferenceHub::closeUnwanted(QWebSocket *socket, const QString &why)
+{
+    qInfo("conference: closing a connection: %s", qPrintable(why));
+    socket->disconnect(this);
+    connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
+    socket->close(QWebSocketProtocol::CloseCodePolicyViolated, why);
+    // A peer that does not answer the close is not waited for long.
+    QTimer::singleShot(1000, socket, [socket] {
+        socket->abort();
+        socket->deleteLater();
+    });
 }
 
 void ConferenceHub::dropSession(QWebSocket *socket)
@@ -125,6 +177,8 @@ void ConferenceHub::receive(QWebSocket *socket, const QString &text)
         guestJoin(session, message);
     else if (session.tag.isEmpty())
         send(session, {{CM::Type, CM::Error}, {CF::Message, QStringLiteral("not signed in")}});
+    else if (session.entityId != 0 && !m_db.activeAccount(session.userName))
+        signOut(session, CR::Code::WrongPassword); // disabled or removed since it signed in
     else if (kind == CM::SignOut)
         signOut(session, 0);
     else if (kind == CM::Leave)
@@ -140,6 +194,8 @@ void ConferenceHub::receive(QWebSocket *socket, const QString &text)
         setShare(session, message.value(CF::Name).toString().left(256));
     else if (kind == CM::StopShare)
         setShare(session, {});
+    else if (kind == CM::PublisherTaken)
+        publisherTaken(session, message.value(CF::Id).toInteger());
     else
         send(session, {{CM::Type, CM::Error}, {CF::Message, QStringLiteral("unknown message")}});
 }
@@ -148,21 +204,26 @@ void ConferenceHub::signIn(Session &session, const QJsonObject &message)
 {
     const QString user = message.value(CF::User).toString();
     const QString password = message.value(CF::Password).toString();
-    if (!m_check)
-        return admit(session, m_db.authenticate(user, password));
+    if (!m_signIns)
+        return admit(session, m_db.authenticate(user, password), 0);
     // The engine may be gone by the time the directory answers.
     const QPointer<QWebSocket> socket = session.socket;
-    m_check->verify(user, password, this, [this, socket](const std::optional<Account> &account) {
-        const auto it = socket ? m_sessions.find(socket.data()) : m_sessions.end();
-        if (it != m_sessions.end())
-            admit(*it, account);
-    });
+    ++session.answersDue;
+    m_signIns->check(session.address, user, password, this,
+                     [this, socket](const SignInGate::Verdict &verdict) {
+                         const auto it = socket ? m_sessions.find(socket.data()) : m_sessions.end();
+                         if (it == m_sessions.end())
+                             return;
+                         --it->answersDue;
+                         admit(*it, verdict.account, verdict.holdMs);
+                     });
 }
 
-void ConferenceHub::admit(Session &session, const std::optional<Account> &account)
+void ConferenceHub::admit(Session &session, const std::optional<Account> &account, int holdMs)
 {
     if (!account) {
-        send(session, {{CM::Type, CM::SignInFailed}, {CF::Code, CR::Code::WrongPassword}});
+        sendLater(session, {{CM::Type, CM::SignInFailed}, {CF::Code, CR::Code::WrongPassword}},
+                  holdMs);
         return;
     }
     // One engine per account: a second sign-in replaces the first.
@@ -197,10 +258,21 @@ void ConferenceHub::signOut(Session &session, int reason)
 
 void ConferenceHub::guestJoin(Session &session, const QJsonObject &message)
 {
-    auto result = [&](int code) { send(session, {{CM::Type, CM::RoomLink}, {CF::Result, code}}); };
+    auto result = [&](int code, int holdMs = 0) {
+        sendLater(session, {{CM::Type, CM::RoomLink}, {CF::Result, code}}, holdMs);
+    };
     const auto room = m_db.entryByKey(message.value(CF::RoomKey).toString());
-    if (!room || room->locked ||
-        (!room->pin.isEmpty() && message.value(CF::Pin).toString() != room->pin))
+    // Guesses at a room's PIN, or at keys, count against the address and the room.
+    const QString subject = room ? QStringLiteral("room %1").arg(room->entityID)
+                                 : QStringLiteral("an unknown room key");
+    if (m_guestJoins && m_guestJoins->locked(session.address, subject))
+        return result(CR::Code::RoomRefused);
+    if (!room || (!room->pin.isEmpty() && message.value(CF::Pin).toString() != room->pin))
+        return result(CR::Code::RoomRefused,
+                      m_guestJoins ? m_guestJoins->failed(session.address, subject) : 0);
+    if (m_guestJoins)
+        m_guestJoins->succeeded(session.address, subject);
+    if (room->locked)
         return result(CR::Code::RoomRefused);
     if (room->occupants + occupancy(room->entityID) >= room->capacity ||
         linesInUse() >= m_config.maxLines)
@@ -248,8 +320,10 @@ void ConferenceHub::leaveRoom(Session &session, bool tellSession)
     session.roomId = 0;
     session.micMuted = false;
     session.iceExpiry = 0;
-    if (m_media)
+    if (m_media) {
         m_media->release(roomId, session.tag, occupancy(roomId) == 0);
+        broadcastFeeds(roomId);
+    }
     updatePresence(session);
     if (tellSession)
         send(session, {{CM::Type, CM::ConferenceEnded}});
@@ -299,18 +373,20 @@ void ConferenceHub::setShare(Session &session, const QString &name)
         if (other.roomId == session.roomId && other.socket != session.socket)
             send(other, note);
     }
+    if (m_media)
+        broadcastFeeds(session.roomId, session.socket);
 }
 
-void ConferenceHub::joinByPortal(qint64 accountEntityId, qint64 roomId)
+bool ConferenceHub::joinByPortal(qint64 accountEntityId, qint64 roomId)
 {
     Session *caller = sessionOfAccount(accountEntityId);
     if (!caller)
-        return;
+        return false;
     enterRoom(*caller, roomId);
     // Joining a member's own room rings that member when it is signed in elsewhere.
     Session *owner = roomId != accountEntityId ? sessionOfAccount(roomId) : nullptr;
     if (!owner || owner->roomId == roomId)
-        return;
+        return true;
     owner->ringingRoom = roomId;
     send(*owner, {{CM::Type, CM::IncomingCall}, {CF::Caller, caller->displayName}});
     QWebSocket *ownerSocket = owner->socket;
@@ -321,6 +397,7 @@ void ConferenceHub::joinByPortal(qint64 accountEntityId, qint64 roomId)
         it->ringingRoom = 0;
         send(*it, {{CM::Type, CM::CallTimeout}});
     });
+    return true;
 }
 
 bool ConferenceHub::muteParticipant(qint64 roomId, const QString &participantId)
@@ -334,6 +411,12 @@ bool ConferenceHub::muteParticipant(qint64 roomId, const QString &participantId)
         }
     }
     return false;
+}
+
+void ConferenceHub::setThrottles(SignInGate *signIns, Throttle *guestJoins)
+{
+    m_signIns = signIns;
+    m_guestJoins = guestJoins;
 }
 
 void ConferenceHub::setMedia(JanusSupervisor *media)
@@ -355,8 +438,10 @@ void ConferenceHub::offerMedia(const Session &session)
     QWebSocket *socket = session.socket;
     const qint64 roomId = session.roomId;
     const QString tag = session.tag;
+    const auto room = m_db.entry(roomId);
+    const int seats = room ? room->capacity : 0;
     // The answer comes later: only a participant still in that room gets it.
-    m_media->admit(roomId, tag, [this, socket, roomId, tag](QJsonObject media) {
+    m_media->admit(roomId, tag, seats, [this, socket, roomId, tag](QJsonObject media) {
         const auto it = m_sessions.find(socket);
         if (it == m_sessions.end() || it->roomId != roomId || it->tag != tag)
             return;
@@ -364,8 +449,46 @@ void ConferenceHub::offerMedia(const Session &session)
             it->iceExpiry = QDateTime::currentSecsSinceEpoch() + m_ice->lifetimeS();
             media.insert(CF::IceServers, m_ice->iceServers(tag, it->iceExpiry));
         }
+        if (media.value(CF::Available).toBool()) {
+            media.insert(CF::Feeds, feedsJson(roomId));
+            broadcastFeeds(roomId, socket);
+        }
         send(*it, media);
     });
+}
+
+void ConferenceHub::publisherTaken(const Session &session, qint64 id)
+{
+    if (!m_media || session.roomId == 0 || !m_media->evict(session.roomId, session.tag, id))
+        send(session,
+             {{CM::Type, CM::Error}, {CF::Message, QStringLiteral("not a publisher id of yours")}});
+}
+
+QJsonArray ConferenceHub::feedsJson(qint64 roomId) const
+{
+    QJsonArray feeds;
+    for (const Session &session : std::as_const(m_sessions)) {
+        QJsonObject ids =
+            session.roomId == roomId ? m_media->feedsOf(roomId, session.tag) : QJsonObject();
+        if (ids.isEmpty())
+            continue;
+        ids.insert(CF::Uri, uriOf(session));
+        // An id not in use is no one's: another participant could take it at the relay first.
+        if (session.shareName.isEmpty())
+            ids.remove(CF::ShareId);
+        feeds.append(ids);
+    }
+    return feeds;
+}
+
+void ConferenceHub::broadcastFeeds(qint64 roomId, const QWebSocket *except)
+{
+    const QJsonObject message{{CM::Type, CM::Feeds}, {CF::Feeds, feedsJson(roomId)}};
+    for (const Session &session : std::as_const(m_sessions)) {
+        if (session.roomId == roomId && session.socket != except &&
+            !m_media->feedsOf(roomId, session.tag).isEmpty())
+            send(session, message);
+    }
 }
 
 void ConferenceHub::setIceServers(const TurnCredentials *servers)
@@ -470,4 +593,20 @@ void ConferenceHub::send(const Session &session, const QJsonObject &message) con
     if (session.socket)
         session.socket->sendTextMessage(
             QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
+}
+
+void ConferenceHub::sendLater(Session &session, const QJsonObject &message, int holdMs)
+{
+    if (holdMs <= 0)
+        return send(session, message);
+    QWebSocket *socket = session.socket;
+    ++session.answersDue;
+    // The socket as context: a guest gone in the meantime hears nothing.
+    QTimer::singleShot(holdMs, socket, [this, socket, message] {
+        const auto it = m_sessions.find(socket);
+        if (it == m_sessions.end())
+            return;
+        --it->answersDue;
+        send(*it, message);
+    });
 }

@@ -12,9 +12,12 @@
 #include <memory>
 #include <optional>
 
-class CredentialCheck;
 class JanusSupervisor;
+class SignInGate;
+class Throttle;
 class TurnCredentials;
+class QHostAddress;
+class QJsonArray;
 class QWebSocket;
 class ServiceDatabase;
 struct ServicesConfig;
@@ -37,8 +40,9 @@ public:
     int occupancy(qint64 roomId) const;
     int linesInUse() const;
     /// The portal's JoinConference for a signed-in account: brings its engine into the room,
-    /// or rings the room's owner first when the room is a member's own room.
-    void joinByPortal(qint64 accountEntityId, qint64 roomId);
+    /// or rings the room's owner first when the room is a member's own room. False when the
+    /// account has no engine signed in here.
+    bool joinByPortal(qint64 accountEntityId, qint64 roomId);
     /// The portal's MuteAudio: true when the participant was found in the room.
     bool muteParticipant(qint64 roomId, const QString &participantId);
     /// The relay that carries the calls' audio and video; without one, calls carry none.
@@ -46,8 +50,8 @@ public:
     /// The STUN and TURN servers every media message names, with credentials of the
     /// participant's own, sent again fresh before they expire while the call lasts.
     void setIceServers(const TurnCredentials *servers);
-    /// How engines' sign-ins are checked (without one: local accounts only).
-    void setCredentialCheck(const CredentialCheck *check) { m_check = check; }
+    /// Where sign-in passwords are checked and how guests' wrong PINs are slowed down.
+    void setThrottles(SignInGate *signIns, Throttle *guestJoins);
     /// Pings every engine each `pingMs` and drops one silent for longer than `silenceMs`.
     void setKeepAlive(int pingMs, int silenceMs);
 
@@ -74,14 +78,21 @@ private:
         quint64 joinOrder = 0;   ///< rosters list people in the order they came
         QElapsedTimer lastHeard; ///< since the engine last sent anything, a pong included
         qint64 iceExpiry = 0;    ///< when its TURN credentials expire (unix time), 0: none
+        QString address;         ///< the client's, for throttling
+        int answersDue = 0;      ///< sign-ins and joins being checked or held
     };
 
+    /// Whether another conference WebSocket from `peer` stays open.
+    bool admits(const QHostAddress &peer) const;
+    void closeUnwanted(QWebSocket *socket, const QString &why);
     void receive(QWebSocket *socket, const QString &text);
     void dropSession(QWebSocket *socket);
     void keepAlive();
     void heard(QWebSocket *socket);
+    void armSignInDeadline(QWebSocket *socket);
     void signIn(Session &session, const QJsonObject &message);
-    void admit(Session &session, const std::optional<Account> &account);
+    /// Signs the session in as `account`, or refuses it `holdMs` later.
+    void admit(Session &session, const std::optional<Account> &account, int holdMs);
     void signOut(Session &session, int reason);
     void guestJoin(Session &session, const QJsonObject &message);
     void enterRoom(Session &session, qint64 roomId);
@@ -91,6 +102,13 @@ private:
     void setShare(Session &session, const QString &name);
     void broadcastRoster(qint64 roomId);
     void offerMedia(const Session &session);
+    /// Whose the relay's publisher ids in the room are: each admitted participant's URI with
+    /// the ids it was given. Engines show a stream only as the participant it names.
+    QJsonArray feedsJson(qint64 roomId) const;
+    /// Tells the room's admitted participants, but `except`, whose the publisher ids are now.
+    void broadcastFeeds(qint64 roomId, const QWebSocket *except = nullptr);
+    /// The relay refused the participant's own publisher `id`: whoever holds it is kicked out.
+    void publisherTaken(const Session &session, qint64 id);
     /// Fresh TURN credentials for the calls whose credentials passed 3/4 of their lifetime.
     void renewIceServers();
     void updatePresence(const Session &session);
@@ -98,6 +116,8 @@ private:
     QString uriOf(const Session &session) const;
     Session *sessionOfAccount(qint64 entityId);
     void send(const Session &session, const QJsonObject &message) const;
+    /// Sends `message` `holdMs` from now, if the session is still there.
+    void sendLater(Session &session, const QJsonObject &message, int holdMs);
 
     ServiceDatabase &m_db;
     const ServicesConfig &m_config;
@@ -108,6 +128,7 @@ private:
     quint64 m_joins = 0;
     QPointer<JanusSupervisor> m_media;
     const TurnCredentials *m_ice = nullptr;
-    const CredentialCheck *m_check = nullptr;
+    SignInGate *m_signIns = nullptr;
+    Throttle *m_guestJoins = nullptr;
     QTimer m_iceRenewal;
 };

@@ -16,6 +16,6 @@ void CredentialCheck::verify(const QString &userName, const QString &password, Q
     ServiceDatabase *db = &m_db;
     m_directory->verify(userName, password, context,
                         [db, done](const std::optional<QString> &name) {
-                            done(name ? db->account(*name) : std::nullopt);
+                            done(name ? db->activeAccount(*name) : std::nullopt);
                         });
 }

@@ -12,8 +12,9 @@ class QObject;
 class ServiceDatabase;
 
 /// The one place a name and password are checked, for the login service, the portal and the
-/// conference service alike: local accounts against their stored hash, the company
-/// directory's people by a bind to the directory.
+/// conference service alike (through SignInGate, which throttles and remembers): local
+/// accounts against their stored hash, the company directory's people by a bind to the
+/// directory. Disabled accounts are refused either way.
 class CredentialCheck final
 {
 public:

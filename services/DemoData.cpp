@@ -34,21 +34,18 @@ struct Room
 {
     qint64 id;
     const char *name;
-    const char *key;
     const char *pin;
     int capacity;
     int occupants;
 };
 
 const Room rooms[] = {
-    {2001, "产品评审室", "ReviewRoom2001", "1234", 20, 0},
-    {2002, "全员大会堂", "HallRoom2002", "", 200, 0},
-    {2003, "小会议室", "SmallRoom2003", "", 2, 2}, // always full: two seats, both taken
+    {2001, "产品评审室", "1234", 20, 0},
+    {2002, "全员大会堂", "", 200, 0},
+    {2003, "小会议室", "", 2, 2}, // always full: two seats, both taken
 };
 
-} // namespace
-
-bool DemoData::load(ServiceDatabase &db)
+bool fill(ServiceDatabase &db)
 {
     bool ok = true;
     for (const Person &p : people) {
@@ -61,7 +58,7 @@ bool DemoData::load(ServiceDatabase &db)
         e.tenant = QStringLiteral("Default");
         e.presence = QString::fromLatin1(p.presence);
         e.ownerID = p.id;
-        e.roomKey = QStringLiteral("Member") + QString::number(p.id) + QStringLiteral("Key");
+        e.roomKey = ServiceDatabase::newRoomKey();
         e.pin = QString::fromLatin1(p.pin);
         e.capacity = 50;
         Account a;
@@ -83,7 +80,7 @@ bool DemoData::load(ServiceDatabase &db)
         e.tenant = QStringLiteral("Default");
         e.presence = QStringLiteral("Online");
         e.ownerID = 1001;
-        e.roomKey = QString::fromLatin1(r.key);
+        e.roomKey = ServiceDatabase::newRoomKey();
         e.pin = QString::fromLatin1(r.pin);
         e.capacity = r.capacity;
         e.occupants = r.occupants;
@@ -117,6 +114,19 @@ bool DemoData::load(ServiceDatabase &db)
     db.setMeta(QStringLiteral("demoEpoch"), QString::number(now));
     db.setMeta(QStringLiteral("releaseStamp"), QStringLiteral("20261201"));
     return ok;
+}
+
+} // namespace
+
+bool DemoData::load(ServiceDatabase &db)
+{
+    // All or nothing: half a company would pass for a loaded one at the next start.
+    if (!db.transaction())
+        return false;
+    if (fill(db) && db.commit())
+        return true;
+    db.rollback();
+    return false;
 }
 
 void DemoData::keepBroadcastsCurrent(ServiceDatabase &db)

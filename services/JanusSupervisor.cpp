@@ -12,6 +12,7 @@
 #include <QNetworkReply>
 #include <QRandomGenerator>
 #include <QSaveFile>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTcpServer>
 
@@ -26,6 +27,8 @@ constexpr qint64 maxPublisherId = (qint64(1) << 52) - 1; // exact in a JSON numb
 constexpr qint64 restartSpacingMs = 60000;               // a Janus dying again sooner is given up
 constexpr qint64 ownTokenSeconds = 600;
 constexpr qint64 engineTokenSeconds = 24 * 3600; // the longest call the relay serves one token
+constexpr int stalePublishers = 4; // left behind by dropped connections, for a minute at most
+constexpr int roomExists = 427;    // Janus VideoRoom's error code
 
 QString randomHex(int bytes)
 {
@@ -151,6 +154,9 @@ bool JanusSupervisor::writeConfiguration(QString *error)
     m_executable = program;
     m_port = m_fixedPort != 0 ? m_fixedPort : freePort(m_address);
     const QString f = m_folder;
+    // Sent video is kept for retransmission 500 ms rather than 200: a subscriber asks for a
+    // lost packet for as long as its jitter buffer waits (up to 300 ms), and again when the
+    // retransmission is lost as well.
     const bool ok =
         QDir().mkpath(f + QStringLiteral("/empty")) &&
         linkOnly(f + QStringLiteral("/plugins"),
@@ -167,7 +173,7 @@ bool JanusSupervisor::writeConfiguration(QString *error)
                                  "  session_timeout = 60\n  server_name = \"orvale\"\n"
                                  "  token_auth = true\n  token_auth_secret = \"%2\"\n}\n"
                                  "media: {\n  rtp_port_range = \"%3-%4\"\n"
-                                 "  slowlink_threshold = 4\n}\n"
+                                 "  slowlink_threshold = 4\n  min_nack_queue = 500\n}\n"
                                  "%5plugins: {\n}\ntransports: {\n}\n"
                                  "events: {\n  broadcast = false\n}\n")
                       .arg(f, m_tokenSecret, QString::number(m_network.rtpMinPort),
@@ -336,72 +342,127 @@ void JanusSupervisor::createRoom(qint64 conference)
 {
     // After a restart, those admitted before may join again, from the room's first moment.
     QJsonArray tokens;
-    for (const auto &member : m_rooms.value(conference).members)
-        tokens.append(member.first);
-    roomRequest(conference,
-                {{"request", "create"},
-                 {"admin_key", m_adminKey},
-                 {"permanent", false},
-                 {"is_private", true},
-                 {"publishers", 16},
-                 {"allowed", tokens},
-                 {"require_pvtid", true},
-                 {"audiocodec", "opus"},
-                 {"videocodec", "vp8"},
-                 {"bitrate", 1024 * 1024},
-                 // Who is speaking, from the audio level each publisher's packets carry: talking
-                 // once the level averages above -40 dBov over 50 packets (a second of Opus),
-                 // which a muted microphone or a quiet room stays below.
-                 {"audiolevel_ext", true},
-                 {"audiolevel_event", true},
-                 {"audio_active_packets", 50},
-                 {"audio_level_average", 40}},
-                [this, conference, tokens](const QJsonObject &data) {
-                    auto it = m_rooms.find(conference);
-                    if (it == m_rooms.end())
-                        return;
-                    // A room left over from an earlier admission is just as good.
-                    it->created = data.value("videoroom").toString() == u"created" ||
-                                  data.value("error_code").toInt() == 427;
-                    // A room left over has its own list: those admitted before join it too.
-                    if (it->created && !tokens.isEmpty())
-                        roomRequest(
-                            conference,
+    for (const Member &member : m_rooms.value(conference).members)
+        tokens.append(member.token);
+    const int publishers = m_rooms.value(conference).publishers;
+    roomRequest(
+        conference,
+        {{"request", "create"},
+         {"admin_key", m_adminKey},
+         {"permanent", false},
+         {"is_private", true},
+         {"publishers", publishers},
+         {"allowed", tokens},
+         {"require_pvtid", true},
+         {"audiocodec", "opus"},
+         {"videocodec", "vp8"},
+         {"bitrate", 1024 * 1024},
+         // Who is speaking, from the audio level each publisher's packets carry: talking
+         // once the level averages above -40 dBov over 50 packets (a second of Opus),
+         // which a muted microphone or a quiet room stays below.
+         {"audiolevel_ext", true},
+         {"audiolevel_event", true},
+         {"audio_active_packets", 50},
+         {"audio_level_average", 40}},
+        [this, conference, tokens](const QJsonObject &data) {
+            auto it = m_rooms.find(conference);
+            if (it == m_rooms.end())
+                return;
+            // A room left over from an earlier admission is just as good, once it
+            // takes as many publishers as the room seats now.
+            const bool leftOver = data.value("error_code").toInt() == roomExists;
+            it->created = data.value("videoroom").toString() == u"created" || leftOver;
+            if (leftOver)
+                roomRequest(conference, {{"request", "edit"}, {"new_publishers", it->publishers}});
+            // A room left over has its own list: those admitted before join it too.
+            if (it->created && !tokens.isEmpty())
+                roomRequest(conference,
                             {{"request", "allowed"}, {"action", "add"}, {"allowed", tokens}});
-                    const auto waiting = std::exchange(it->waiting, {});
-                    for (const auto &admission : waiting)
-                        admission();
-                });
+            const auto waiting = std::exchange(it->waiting, {});
+            for (const auto &admission : waiting)
+                admission();
+        });
 }
 
-void JanusSupervisor::admit(qint64 conference, const QString &tag, Answer answer)
+int JanusSupervisor::publishersFor(int seats)
+{
+    return 2 * std::max(seats, 1) + stalePublishers;
+}
+
+QList<qint64> JanusSupervisor::freshIds(const Room &room, int count)
+{
+    QSet<qint64> taken;
+    for (const Member &member : room.members)
+        taken << member.id << member.shareId;
+    QList<qint64> ids;
+    while (ids.size() < count) {
+        const qint64 id = qint64(QRandomGenerator::system()->bounded(quint64(maxPublisherId))) + 1;
+        if (!taken.contains(id) && !ids.contains(id))
+            ids.append(id);
+    }
+    return ids;
+}
+
+QJsonObject JanusSupervisor::feedsOf(qint64 conference, const QString &tag) const
+{
+    const auto room = m_rooms.constFind(conference);
+    if (room == m_rooms.cend() || !room->members.contains(tag))
+        return {};
+    const Member &member = room->members[tag];
+    return {{CF::Id, member.id}, {CF::ShareId, member.shareId}};
+}
+
+bool JanusSupervisor::evict(qint64 conference, const QString &tag, qint64 id)
+{
+    const auto room = m_rooms.constFind(conference);
+    if (room == m_rooms.cend() || !room->members.contains(tag))
+        return false;
+    const Member &member = room->members[tag];
+    if (id == 0 || (id != member.id && id != member.shareId))
+        return false;
+    qInfo("janus: publisher %lld of %s is held by another connection: kicking it", id,
+          qPrintable(tag));
+    roomRequest(conference, {{"request", "kick"}, {"id", id}}, [id](const QJsonObject &data) {
+        if (data.contains("error"))
+            qWarning("janus: publisher %lld stays: %s", id,
+                     qPrintable(data.value("error").toString()));
+    });
+    return true;
+}
+
+void JanusSupervisor::admit(qint64 conference, const QString &tag, int seats, Answer answer)
 {
     if (!ready() && m_process.state() != QProcess::Running)
         return answer({{CM::Type, CM::Media}, {CF::Available, false}});
     const bool isNew = !m_rooms.contains(conference);
     Room &room = m_rooms[conference];
+    if (isNew)
+        room.publishers = publishersFor(seats);
     auto admission = [this, conference, tag, answer] {
         auto it = m_rooms.find(conference);
         if (it == m_rooms.end() || !it->created)
             return answer({{CM::Type, CM::Media}, {CF::Available, false}});
         const QString token = randomHex(16);
-        const qint64 id = qint64(QRandomGenerator::system()->bounded(quint64(maxPublisherId))) + 1;
-        it->members.insert(tag, {token, id});
+        const QList<qint64> ids = freshIds(*it, 2);
+        const Member member{token, ids[0], ids[1]};
+        // Listed from now on: the feeds those in the room are told name it before it publishes.
+        it->members.insert(tag, member);
         roomRequest(conference,
                     {{"request", "allowed"}, {"action", "add"}, {"allowed", QJsonArray{token}}},
-                    [this, answer, conference, tag, token, id](const QJsonObject &data) {
+                    [this, answer, conference, tag, member](const QJsonObject &data) {
                         // A token Janus did not take would only fail the participant's join.
                         if (data.value("videoroom").toString() != u"success") {
-                            forget(conference, tag, token);
+                            forget(conference, tag, member.token);
                             return answer({{CM::Type, CM::Media}, {CF::Available, false}});
                         }
                         answer({{CM::Type, CM::Media},
                                 {CF::Available, true},
                                 {CF::Url, url()},
                                 {CF::Room, conference},
-                                {CF::Token, token},
+                                {CF::Token, member.token},
                                 {CF::RelayToken, signedToken(engineTokenSeconds)},
-                                {CF::Id, id}});
+                                {CF::Id, member.id},
+                                {CF::ShareId, member.shareId}});
                     });
     };
     if (room.created)
@@ -416,12 +477,13 @@ void JanusSupervisor::release(qint64 conference, const QString &tag, bool lastOn
     auto it = m_rooms.find(conference);
     if (it == m_rooms.end())
         return;
-    const auto member = it->members.take(tag);
-    if (!member.first.isEmpty()) {
+    const Member member = it->members.take(tag);
+    if (!member.token.isEmpty()) {
         roomRequest(
             conference,
-            {{"request", "allowed"}, {"action", "remove"}, {"allowed", QJsonArray{member.first}}});
-        roomRequest(conference, {{"request", "kick"}, {"id", member.second}});
+            {{"request", "allowed"}, {"action", "remove"}, {"allowed", QJsonArray{member.token}}});
+        for (const qint64 id : {member.id, member.shareId})
+            roomRequest(conference, {{"request", "kick"}, {"id", id}});
     }
     if (!lastOne)
         return;
@@ -432,7 +494,7 @@ void JanusSupervisor::release(qint64 conference, const QString &tag, bool lastOn
 void JanusSupervisor::forget(qint64 conference, const QString &tag, const QString &token)
 {
     const auto it = m_rooms.find(conference);
-    if (it != m_rooms.end() && it->members.value(tag).first == token)
+    if (it != m_rooms.end() && it->members.value(tag).token == token)
         it->members.remove(tag);
 }
 

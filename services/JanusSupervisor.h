@@ -52,9 +52,21 @@ public:
     QString url() const;
     qint64 pid() const { return m_process.processId(); }
 
-    /// Makes sure the conference's room exists and `tag` may join it; answers the media
+    /// Makes sure the conference's room exists, with room for the publishers of `seats`
+    /// participants, and `tag` may join it under publisher ids of its own; answers the media
     /// message for that participant ({available:false} when there is no media).
-    void admit(qint64 conference, const QString &tag, Answer answer);
+    void admit(qint64 conference, const QString &tag, int seats, Answer answer);
+    /// The publisher ids `tag` was given in the conference's room, for its camera and its
+    /// share, as {id, shareId}; empty before its admission.
+    QJsonObject feedsOf(qint64 conference, const QString &tag) const;
+    /// `tag`'s engine found its publisher `id` taken at the relay, by an earlier connection of
+    /// its own that dropped, or by someone who took it first: whoever holds it is kicked out.
+    /// False when `id` is not one of `tag`'s.
+    bool evict(qint64 conference, const QString &tag, qint64 id);
+    /// The relay's room for `seats` participants takes this many publishers: each may share
+    /// beside its camera, and a publisher left behind by a dropped connection stays until the
+    /// relay times its session out.
+    static int publishersFor(int seats);
     /// `tag` left: its token stops working and its publisher is removed; the room goes with
     /// the last participant.
     void release(qint64 conference, const QString &tag, bool lastOne);
@@ -64,12 +76,23 @@ Q_SIGNALS:
     void lost();
 
 private:
+    /// An admitted participant: its token, and the publisher ids it joins under, for its
+    /// camera and its share.
+    struct Member
+    {
+        QString token;
+        qint64 id = 0;
+        qint64 shareId = 0;
+    };
     struct Room
     {
         bool created = false;
-        QList<std::function<void()>> waiting;           ///< admissions waiting for the room
-        QHash<QString, QPair<QString, qint64>> members; ///< tag → token, publisher id
+        int publishers = 0;
+        QList<std::function<void()>> waiting; ///< admissions waiting for the room
+        QHash<QString, Member> members;       ///< by tag
     };
+    /// `count` random publisher ids that no one in `room` has.
+    static QList<qint64> freshIds(const Room &room, int count);
     struct RoomRequest
     {
         QJsonObject body;

@@ -1,9 +1,10 @@
 #include "services/LoginEndpoint.h"
 
-#include "services/CredentialCheck.h"
 #include "services/ServiceDatabase.h"
 #include "services/ServicesConfig.h"
+#include "services/SignInGate.h"
 #include "services/SoapMessage.h"
+#include "services/Throttle.h"
 
 #include <QHttpServerRequest>
 #include <QJsonArray>
@@ -45,18 +46,26 @@ void LoginEndpoint::handle(const QHttpServerRequest &request, QObject *context,
     using Status = QHttpServerResponse::StatusCode;
     if (request.body().size() > maxBody)
         return reply(xmlResponse(SoapMessage::portalFault(QStringLiteral("Request too large")),
-                                 Status::PayloadTooLarge));
+                                 Status::PayloadTooLarge),
+                     0);
     const SoapMessage::Request soap = SoapMessage::parse(request.body());
     if (!soap.ok || soap.operation != u"loginJson")
-        return reply(xmlResponse(
-            SoapMessage::portalFault(soap.ok ? QStringLiteral("Unknown operation") : soap.error),
-            Status::InternalServerError));
+        return reply(xmlResponse(SoapMessage::portalFault(
+                                     soap.ok ? QStringLiteral("Unknown operation") : soap.error),
+                                 Status::InternalServerError),
+                     0);
 
     const QString user = fromBase64(soap.fields.value(QStringLiteral("name")));
     const QString password = fromBase64(soap.fields.value(QStringLiteral("pwd")));
-    m_check->verify(user, password, context, [this, reply](const std::optional<Account> &account) {
-        reply(answer(account));
-    });
+    const auto answered = [this, reply](const SignInGate::Verdict &verdict) {
+        reply(answer(verdict.account), verdict.holdMs);
+    };
+    if (!m_signIns)
+        return answered({m_db.authenticate(user, password), 0});
+    m_signIns->check(Throttle::clientAddress(request.remoteAddress(),
+                                             request.value(QByteArrayLiteral("X-Forwarded-For")),
+                                             m_config.behindFront()),
+                     user, password, context, answered);
 }
 
 QHttpServerResponse LoginEndpoint::answer(const std::optional<Account> &account) const

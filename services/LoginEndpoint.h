@@ -5,10 +5,10 @@
 #include <functional>
 #include <optional>
 
-class CredentialCheck;
 class QHttpServerRequest;
 class QObject;
 class ServiceDatabase;
+class SignInGate;
 struct Account;
 struct ServicesConfig;
 
@@ -18,12 +18,14 @@ class LoginEndpoint final
 public:
     LoginEndpoint(ServiceDatabase &db, const ServicesConfig &config);
 
-    using Reply = std::function<void(QHttpServerResponse &&response)>;
+    /// Called with the answer and how long to hold it (a throttled failure).
+    using Reply = std::function<void(QHttpServerResponse &&response, int holdMs)>;
 
-    void setCredentialCheck(const CredentialCheck *check) { m_check = check; }
     /// Answers through `reply`, at once or, for the directory's people, once the directory
     /// has (never after `context` is gone).
     void handle(const QHttpServerRequest &request, QObject *context, const Reply &reply) const;
+    /// Where passwords are checked; without one, each request runs the full local check.
+    void setSignInGate(SignInGate *gate) { m_signIns = gate; }
 
 private:
     QByteArray userRecord(const Account &account) const;
@@ -31,5 +33,5 @@ private:
 
     ServiceDatabase &m_db;
     const ServicesConfig &m_config;
-    const CredentialCheck *m_check = nullptr;
+    SignInGate *m_signIns = nullptr;
 };

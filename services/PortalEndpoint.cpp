@@ -1,10 +1,11 @@
 #include "services/PortalEndpoint.h"
 
 #include "services/ConferenceHub.h"
-#include "services/CredentialCheck.h"
 #include "services/ServiceDatabase.h"
 #include "services/ServicesConfig.h"
+#include "services/SignInGate.h"
 #include "services/SoapMessage.h"
+#include "services/Throttle.h"
 
 #include <QHttpServerRequest>
 
@@ -12,6 +13,12 @@ namespace {
 
 constexpr qsizetype maxBody = 64 * 1024;
 const QString ok = QStringLiteral("<ns1:OK>OK</ns1:OK>");
+const QString notAllowed = QStringLiteral("Not authorized to moderate this conference");
+
+bool owns(const DirectoryEntry &room, const Account &account)
+{
+    return room.entityID == account.entityID || room.ownerID == account.entityID;
+}
 
 QHttpServerResponse soapResponse(const QByteArray &body, QHttpServerResponse::StatusCode status)
 {
@@ -44,15 +51,20 @@ void PortalEndpoint::handle(const QHttpServerRequest &request, QObject *context,
 {
     using Status = QHttpServerResponse::StatusCode;
     if (request.body().size() > maxBody)
-        return reply(fault(QStringLiteral("Request too large"), Status::PayloadTooLarge));
+        return reply(fault(QStringLiteral("Request too large"), Status::PayloadTooLarge), 0);
     const auto given = credentials(request);
     if (!given)
-        return reply(fault(QStringLiteral("Authentication failed"), Status::Unauthorized));
+        return reply(fault(QStringLiteral("Authentication failed"), Status::Unauthorized), 0);
     // The request is gone once the route returns; its body is kept for the answer.
-    m_check->verify(given->first, given->second, context,
-                    [this, body = request.body(), reply](const std::optional<Account> &caller) {
-                        reply(answer(body, caller));
-                    });
+    const auto answered = [this, body = request.body(), reply](const SignInGate::Verdict &verdict) {
+        reply(answer(body, verdict.account), verdict.holdMs);
+    };
+    if (!m_signIns)
+        return answered({m_db.authenticate(given->first, given->second), 0});
+    const QString address = Throttle::clientAddress(
+        request.remoteAddress(), request.value(QByteArrayLiteral("X-Forwarded-For")),
+        m_config.behindFront());
+    m_signIns->check(address, given->first, given->second, context, answered);
 }
 
 QHttpServerResponse PortalEndpoint::answer(const QByteArray &body,
@@ -98,7 +110,7 @@ PortalEndpoint::Outcome PortalEndpoint::dispatch(const QString &operation, const
     if (operation == u"MyAccount")
         return myAccount(caller);
     if (operation == u"GetInviteContent")
-        return inviteContent(fields);
+        return inviteContent(fields, caller);
     if (operation == u"SearchByEntityID")
         return searchByEntityId(fields, caller);
     if (operation == u"SearchMyContacts")
@@ -130,7 +142,9 @@ QString PortalEndpoint::entityXml(const DirectoryEntry &e, const Account &viewer
 {
     using S = SoapMessage;
     const bool member = e.kind == u"Member";
-    const bool owner = e.entityID == viewer.entityID || e.ownerID == viewer.entityID;
+    const bool owner = owns(e, viewer);
+    // The key lets guests in: only for those who may enter without knowing more than it.
+    const bool mayJoin = owner || (!e.locked && e.pin.isEmpty());
     QString xml = QStringLiteral("<ns1:Entity>");
     xml += S::element(QStringLiteral("entityID"), QString::number(e.entityID));
     xml += S::element(QStringLiteral("EntityType"), e.kind);
@@ -142,16 +156,17 @@ QString PortalEndpoint::entityXml(const DirectoryEntry &e, const Account &viewer
         xml += S::element(QStringLiteral("emailAddress"), e.emailAddress);
         xml += S::element(QStringLiteral("MemberStatus"), e.presence);
     } else {
-        xml += S::element(QStringLiteral("RoomStatus"),
-                          e.occupants >= e.capacity ? QStringLiteral("Full")
-                          : e.occupants > 0         ? QStringLiteral("Occupied")
-                                                    : QStringLiteral("Empty"));
+        const int present = occupancy(e);
+        xml +=
+            S::element(QStringLiteral("RoomStatus"), present >= e.capacity ? QStringLiteral("Full")
+                                                     : present > 0 ? QStringLiteral("Occupied")
+                                                                   : QStringLiteral("Empty"));
     }
     xml += S::element(QStringLiteral("isInMyContacts"), m_db.isContact(viewer.entityID, e.entityID)
                                                             ? QStringLiteral("true")
                                                             : QStringLiteral("false"));
     xml += QStringLiteral("<ns1:RoomMode>");
-    xml += S::element(QStringLiteral("roomURL"), roomUrl(e));
+    xml += S::element(QStringLiteral("roomURL"), mayJoin ? roomUrl(e) : QString());
     xml += S::element(QStringLiteral("isLocked"),
                       e.locked ? QStringLiteral("true") : QStringLiteral("false"));
     xml += S::element(QStringLiteral("hasPIN"),
@@ -184,11 +199,14 @@ PortalEndpoint::Outcome PortalEndpoint::myAccount(const Account &caller) const
     return {entityXml(*own, caller), {}};
 }
 
-PortalEndpoint::Outcome PortalEndpoint::inviteContent(const Fields &fields) const
+PortalEndpoint::Outcome PortalEndpoint::inviteContent(const Fields &fields,
+                                                      const Account &caller) const
 {
     const auto room = m_db.entry(fields.value(QStringLiteral("roomID")).toLongLong());
     if (!room)
         return {{}, QStringLiteral("Invalid roomID")};
+    if (!owns(*room, caller)) // the invitation carries the key and the PIN
+        return {{}, notAllowed};
     QString text = QStringLiteral("%1 邀请您加入视频会议。\n会议室: %1\n会议链接: %2\n(分机号: %3")
                        .arg(room->displayName, roomUrl(*room), room->extension);
     text += room->pin.isEmpty() ? QStringLiteral(")")
@@ -226,12 +244,16 @@ std::optional<QString> PortalEndpoint::refusal(const DirectoryEntry &room, const
         return QStringLiteral("Room is locked");
     if (!room.pin.isEmpty() && pin != room.pin)
         return QStringLiteral("Wrong PIN");
-    const int inRoom = room.occupants + (m_hub ? m_hub->occupancy(room.entityID) : 0);
-    if (inRoom >= room.capacity)
+    if (occupancy(room) >= room.capacity)
         return QStringLiteral("Room capacity has been reached");
     if ((m_hub ? m_hub->linesInUse() : 0) >= m_config.maxLines)
         return QStringLiteral("All Lines in use. Please try again later.");
     return std::nullopt;
+}
+
+int PortalEndpoint::occupancy(const DirectoryEntry &room) const
+{
+    return room.occupants + (m_hub ? m_hub->occupancy(room.entityID) : 0);
 }
 
 PortalEndpoint::Outcome PortalEndpoint::admit(const std::optional<DirectoryEntry> &room,
@@ -241,8 +263,8 @@ PortalEndpoint::Outcome PortalEndpoint::admit(const std::optional<DirectoryEntry
         return {{}, QStringLiteral("Unable to join the conference")};
     if (const auto reason = refusal(*room, pin))
         return {{}, *reason};
-    if (m_hub)
-        m_hub->joinByPortal(caller.entityID, room->entityID);
+    if (!m_hub || !m_hub->joinByPortal(caller.entityID, room->entityID))
+        return {{}, QStringLiteral("Not signed in to the conference service")};
     return {ok, {}};
 }
 
@@ -286,13 +308,13 @@ PortalEndpoint::Outcome PortalEndpoint::removeContact(const Fields &fields, cons
 PortalEndpoint::Outcome PortalEndpoint::muteAudio(const Fields &fields, const Account &caller) const
 {
     const auto room = m_db.entry(fields.value(QStringLiteral("conferenceID")).toLongLong());
-    if (!room || (room->entityID != caller.entityID && room->ownerID != caller.entityID))
-        return {{}, QStringLiteral("Not authorized to moderate this conference")};
+    if (!room || !owns(*room, caller))
+        return {{}, notAllowed};
     const QString participant = fields.value(QStringLiteral("participantID"));
     if (participant.isEmpty())
         return {{}, QStringLiteral("Invalid participantID")};
-    if (m_hub)
-        m_hub->muteParticipant(room->entityID, participant);
+    if (!m_hub || !m_hub->muteParticipant(room->entityID, participant))
+        return {{}, QStringLiteral("Participant is not in the conference")};
     return {ok, {}};
 }
 

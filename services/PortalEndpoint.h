@@ -10,9 +10,10 @@
 #include <optional>
 
 class ConferenceHub;
-class CredentialCheck;
 class QHttpServerRequest;
+class QObject;
 class ServiceDatabase;
+class SignInGate;
 struct ServicesConfig;
 
 /// The conferencing portal's SOAP 1.2 user service.
@@ -21,20 +22,24 @@ class PortalEndpoint final
 public:
     PortalEndpoint(ServiceDatabase &db, const ServicesConfig &config);
 
-    using Reply = std::function<void(QHttpServerResponse &&response)>;
+    /// Called with the answer and how long to hold it (a throttled failure).
+    using Reply = std::function<void(QHttpServerResponse &&response, int holdMs)>;
 
-    void setCredentialCheck(const CredentialCheck *check) { m_check = check; }
     /// Answers through `reply` once the caller's credentials are checked (never after
     /// `context` is gone).
     void handle(const QHttpServerRequest &request, QObject *context, const Reply &reply);
     /// The conference service that joins and mutes act on.
     void setConferenceHub(ConferenceHub *hub) { m_hub = hub; }
+    /// Where passwords are checked; without one, each request runs the full local check.
+    void setSignInGate(SignInGate *gate) { m_signIns = gate; }
 
     /// "<ns1:Entity>…</ns1:Entity>" of an entry as `viewer` sees it.
     QString entityXml(const DirectoryEntry &entry, const Account &viewer) const;
     QString roomUrl(const DirectoryEntry &entry) const;
     /// The fault text that refuses `caller` a seat in `room`, or nothing when it may join.
     std::optional<QString> refusal(const DirectoryEntry &room, const QString &pin) const;
+    /// People in the room now: those in the conference and the seats held outside it.
+    int occupancy(const DirectoryEntry &room) const;
 
 private:
     using Fields = QMap<QString, QString>;
@@ -50,7 +55,7 @@ private:
     QHttpServerResponse answer(const QByteArray &body, const std::optional<Account> &caller);
     Outcome dispatch(const QString &operation, const Fields &fields, const Account &caller);
     Outcome myAccount(const Account &caller) const;
-    Outcome inviteContent(const Fields &fields) const;
+    Outcome inviteContent(const Fields &fields, const Account &caller) const;
     Outcome searchByEntityId(const Fields &fields, const Account &caller) const;
     Outcome searchMyContacts(const Fields &fields, const Account &caller) const;
     Outcome search(const Fields &fields, const Account &caller) const;
@@ -68,5 +73,5 @@ private:
     ServiceDatabase &m_db;
     const ServicesConfig &m_config;
     ConferenceHub *m_hub = nullptr;
-    const CredentialCheck *m_check = nullptr;
+    SignInGate *m_signIns = nullptr;
 };

@@ -9,6 +9,8 @@
 #include <QUuid>
 #include <QVariant>
 
+#include <algorithm>
+
 namespace {
 
 // A null QString binds as SQL NULL; the columns hold empty texts instead.
@@ -81,6 +83,7 @@ Account accountFrom(const QSqlQuery &q)
     a.play = q.value(4).toInt();
     a.version = q.value(5).toInt();
     a.period = q.value(6).toInt();
+    a.disabled = q.value(7).toBool();
     return a;
 }
 
@@ -99,7 +102,7 @@ Broadcast broadcastFrom(const QSqlQuery &q)
 }
 
 const QString accountColumns =
-    QStringLiteral("userName, entityID, coId, userRole, play, version, period");
+    QStringLiteral("userName, entityID, coId, userRole, play, version, period, disabled");
 const QString broadcastColumns =
     QStringLiteral("liveId, coId, channelId, liveName, liveRemark, startsAt, endsAt, onlineMax");
 
@@ -126,6 +129,8 @@ bool ServiceDatabase::open(const QString &path, bool reset, QString *error)
     }
     QSqlQuery q(m_db);
     q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+    // The account commands write while the service runs: each waits for the other's write.
+    q.exec(QStringLiteral("PRAGMA busy_timeout=5000"));
     if (reset) {
         for (const char *table :
              {"entities", "accounts", "contacts", "broadcasts", "meta", "directoryAccounts"})
@@ -137,7 +142,28 @@ bool ServiceDatabase::open(const QString &path, bool reset, QString *error)
             return false;
         }
     }
-    return true;
+    return addDisabledColumn(error);
+}
+
+bool ServiceDatabase::addDisabledColumn(QString *error)
+{
+    // Databases made before accounts could be disabled lack the column.
+    QSqlQuery q(m_db);
+    if (q.exec(QStringLiteral("SELECT disabled FROM accounts LIMIT 1")))
+        return true;
+    if (q.exec(
+            QStringLiteral("ALTER TABLE accounts ADD COLUMN disabled INTEGER NOT NULL DEFAULT 0")))
+        return true;
+    *error = q.lastError().text();
+    return false;
+}
+
+QString ServiceDatabase::newRoomKey()
+{
+    quint32 bits[4];
+    QRandomGenerator::system()->fillRange(bits);
+    return QString::fromLatin1(
+        QByteArray(reinterpret_cast<const char *>(bits), sizeof bits).toHex());
 }
 
 bool ServiceDatabase::isEmpty() const
@@ -154,8 +180,8 @@ bool ServiceDatabase::addEntry(const DirectoryEntry &e)
     for (const QVariant &v : std::initializer_list<QVariant>{
              QVariant(e.entityID), text(e.kind), text(e.displayName), text(e.emailAddress),
              text(e.extension), text(e.tenant), text(e.presence), QVariant(e.ownerID),
-             text(e.roomKey), text(e.pin), QVariant(e.capacity), QVariant(e.occupants),
-             QVariant(e.locked ? 1 : 0)})
+             text(e.roomKey.isEmpty() ? newRoomKey() : e.roomKey), text(e.pin),
+             QVariant(e.capacity), QVariant(e.occupants), QVariant(e.locked ? 1 : 0)})
         q.addBindValue(v);
     return execLogged(q);
 }
@@ -226,11 +252,14 @@ std::optional<Account> ServiceDatabase::authenticate(const QString &userName,
                                                      const QString &password) const
 {
     QSqlQuery q(m_db);
-    q.prepare(QStringLiteral("SELECT salt, hash FROM accounts WHERE userName = ?"));
+    q.prepare(QStringLiteral("SELECT salt, hash, disabled FROM accounts WHERE userName = ?"));
     q.addBindValue(userName);
-    if (!q.exec() || !q.next())
+    if (!q.exec() || !q.next()) {
+        PasswordHash::verifyNothing(password);
         return std::nullopt;
-    if (!PasswordHash::verify(password, q.value(0).toByteArray(), q.value(1).toByteArray()))
+    }
+    if (!PasswordHash::verify(password, q.value(0).toByteArray(), q.value(1).toByteArray()) ||
+        q.value(2).toBool())
         return std::nullopt;
     return account(userName);
 }
@@ -244,6 +273,15 @@ std::optional<Account> ServiceDatabase::account(const QString &userName) const
     if (!q.exec() || !q.next())
         return std::nullopt;
     return accountFrom(q);
+}
+
+QByteArray ServiceDatabase::passwordHash(const QString &userName) const
+{
+    // None for a disabled account: what was verified for it before no longer counts.
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("SELECT hash FROM accounts WHERE userName = ? AND disabled = 0"));
+    q.addBindValue(userName);
+    return q.exec() && q.next() ? q.value(0).toByteArray() : QByteArray();
 }
 
 bool ServiceDatabase::setPassword(const QString &userName, const QString &password)
@@ -288,12 +326,8 @@ bool ServiceDatabase::storeDirectoryPerson(const DirectoryPerson &p)
 
 qint64 ServiceDatabase::addDirectoryPerson(const DirectoryPerson &p)
 {
-    QSqlQuery q(m_db);
-    if (!q.exec(QStringLiteral("SELECT COALESCE(MAX(entityID), 1000) + 1 FROM entities")) ||
-        !q.next())
-        return 0;
     DirectoryEntry e;
-    e.entityID = q.value(0).toLongLong();
+    e.entityID = nextEntityID();
     e.kind = QStringLiteral("Member");
     e.displayName = p.displayName;
     e.emailAddress = p.emailAddress;
@@ -301,31 +335,26 @@ qint64 ServiceDatabase::addDirectoryPerson(const DirectoryPerson &p)
     e.tenant = QStringLiteral("Default");
     e.presence = QStringLiteral("Offline");
     e.ownerID = e.entityID;
-    // A personal room's key lets anyone who has it in: it is not to be guessed.
-    const quint64 key[2] = {QRandomGenerator::system()->generate64(),
-                            QRandomGenerator::system()->generate64()};
-    e.roomKey =
-        QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(key), sizeof key).toHex());
+    e.roomKey = newRoomKey();
     e.capacity = 50;
     if (!addEntry(e))
         return 0;
     // No local password: an empty hash matches none.
+    QSqlQuery q(m_db);
     q.prepare(QStringLiteral("INSERT INTO accounts(userName, entityID, salt, hash, play)"
                              " VALUES(?, ?, X'', X'', 1)"));
     q.addBindValue(p.userName);
     q.addBindValue(e.entityID);
     if (!execLogged(q))
         return 0;
-    q.prepare(QStringLiteral("INSERT INTO directoryAccounts(userName) VALUES(?)"));
+    q.prepare(QStringLiteral("INSERT OR IGNORE INTO directoryAccounts(userName) VALUES(?)"));
     q.addBindValue(p.userName);
     return execLogged(q) ? e.entityID : 0;
 }
 
 int ServiceDatabase::syncDirectory(const QList<DirectoryPerson> &people)
 {
-    // The write lock from the start, as every writer takes it: none slips in between.
-    QSqlQuery begin(m_db);
-    if (!begin.exec(QStringLiteral("BEGIN IMMEDIATE")))
+    if (!transaction())
         return -1;
     QSet<QString> present;
     int stored = 0;
@@ -342,8 +371,7 @@ int ServiceDatabase::syncDirectory(const QList<DirectoryPerson> &people)
     }
     for (const QString &userName : std::as_const(gone))
         removeDirectoryAccount(userName);
-    QSqlQuery commit(m_db);
-    commit.exec(QStringLiteral("COMMIT"));
+    commit();
     return stored;
 }
 
@@ -445,6 +473,15 @@ bool ServiceDatabase::setPresence(qint64 entityID, const QString &presence)
     return execLogged(q);
 }
 
+bool ServiceDatabase::resetPresence(QString *error)
+{
+    QSqlQuery q(m_db);
+    if (q.exec(QStringLiteral("UPDATE entities SET presence = 'Offline' WHERE kind = 'Member'")))
+        return true;
+    *error = q.lastError().text();
+    return false;
+}
+
 QList<Broadcast> ServiceDatabase::broadcasts(const QString &coId) const
 {
     QList<Broadcast> list;
@@ -487,4 +524,97 @@ void ServiceDatabase::setMeta(const QString &key, const QString &value)
     q.addBindValue(key);
     q.addBindValue(value);
     q.exec();
+}
+
+bool ServiceDatabase::transaction()
+{
+    // Takes the write lock at once: a deferred one could not wait for a writer met later.
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("BEGIN IMMEDIATE"));
+    return execLogged(q);
+}
+
+bool ServiceDatabase::commit()
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("COMMIT"));
+    return execLogged(q);
+}
+
+void ServiceDatabase::rollback()
+{
+    QSqlQuery q(m_db);
+    q.exec(QStringLiteral("ROLLBACK"));
+}
+
+std::optional<Account> ServiceDatabase::activeAccount(const QString &userName) const
+{
+    auto found = account(userName);
+    return found && !found->disabled ? found : std::nullopt;
+}
+
+QList<Account> ServiceDatabase::accounts() const
+{
+    QList<Account> list;
+    QSqlQuery q(m_db);
+    if (q.exec(QStringLiteral("SELECT ") + accountColumns +
+               QStringLiteral(" FROM accounts ORDER BY userName"))) {
+        while (q.next())
+            list.append(accountFrom(q));
+    }
+    return list;
+}
+
+bool ServiceDatabase::setDisabled(const QString &userName, bool disabled)
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("UPDATE accounts SET disabled = ? WHERE userName = ?"));
+    q.addBindValue(disabled ? 1 : 0);
+    q.addBindValue(userName);
+    return execLogged(q) && q.numRowsAffected() == 1;
+}
+
+bool ServiceDatabase::removeAccount(const Account &account)
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("DELETE FROM accounts WHERE userName = ?"));
+    q.addBindValue(account.userName);
+    if (!execLogged(q) || q.numRowsAffected() != 1)
+        return false;
+    q.prepare(QStringLiteral("DELETE FROM contacts WHERE ownerID = ?"));
+    q.addBindValue(account.entityID);
+    return execLogged(q) && removeEntry(account.entityID);
+}
+
+bool ServiceDatabase::removeEntry(qint64 entityID)
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("DELETE FROM contacts WHERE entityID = ?"));
+    q.addBindValue(entityID);
+    if (!execLogged(q))
+        return false;
+    q.prepare(QStringLiteral("DELETE FROM entities WHERE entityID = ?"));
+    q.addBindValue(entityID);
+    return execLogged(q);
+}
+
+QList<DirectoryEntry> ServiceDatabase::rooms() const
+{
+    QList<DirectoryEntry> list;
+    QSqlQuery q(m_db);
+    if (q.exec(QStringLiteral("SELECT ") + entryColumns +
+               QStringLiteral(" FROM entities WHERE kind = 'Room' ORDER BY entityID"))) {
+        while (q.next())
+            list.append(entryFrom(q));
+    }
+    return list;
+}
+
+qint64 ServiceDatabase::nextEntityID() const
+{
+    QSqlQuery q(m_db);
+    const qint64 highest = q.exec(QStringLiteral("SELECT MAX(entityID) FROM entities")) && q.next()
+                               ? q.value(0).toLongLong()
+                               : 0;
+    return std::max<qint64>(highest, 1000) + 1;
 }

@@ -22,8 +22,11 @@ public:
 
     /// Opens (creating) the database file; `reset` drops everything first.
     bool open(const QString &path, bool reset, QString *error);
+    /// A fresh room key: 128 random bits from the system's generator, in hex.
+    static QString newRoomKey();
     bool isEmpty() const;
 
+    /// Adds a member or a room; one without a room key gets a fresh one.
     bool addEntry(const DirectoryEntry &entry);
     bool addAccount(const Account &account, const QString &password);
     bool addContact(qint64 owner, qint64 entityID);
@@ -35,6 +38,8 @@ public:
 
     std::optional<Account> authenticate(const QString &userName, const QString &password) const;
     std::optional<Account> account(const QString &userName) const;
+    /// The stored password hash of an account that may sign in; empty when there is none.
+    QByteArray passwordHash(const QString &userName) const;
     bool setPassword(const QString &userName, const QString &password);
 
     // Accounts of the company directory's people: no local password, kept in step with it.
@@ -57,6 +62,8 @@ public:
     /// Members whose display or user name contains `query`, case-insensitively.
     QList<DirectoryEntry> searchMembers(const QString &query, int limit) const;
     bool setPresence(qint64 entityID, const QString &presence);
+    /// Every member offline: nobody is signed in when the services start.
+    bool resetPresence(QString *error);
 
     QList<Broadcast> broadcasts(const QString &coId) const;
     std::optional<Broadcast> broadcast(const QString &coId, const QString &liveId) const;
@@ -64,7 +71,26 @@ public:
     QString meta(const QString &key) const;
     void setMeta(const QString &key, const QString &value);
 
+    /// A write transaction, holding the write lock from its start; false when it is busy.
+    bool transaction();
+    bool commit();
+    void rollback();
+    /// The account when it exists and is not disabled.
+    std::optional<Account> activeAccount(const QString &userName) const;
+    /// Every account, disabled ones too, by user name.
+    QList<Account> accounts() const;
+    bool setDisabled(const QString &userName, bool disabled);
+    /// The account, its directory entry (its personal room) and its contacts.
+    bool removeAccount(const Account &account);
+    /// A directory entry and every contact list's mention of it.
+    bool removeEntry(qint64 entityID);
+    QList<DirectoryEntry> rooms() const;
+    /// An entity id no member or room has yet.
+    qint64 nextEntityID() const;
+
 private:
+    bool addDisabledColumn(QString *error);
+
     QSqlDatabase m_db;
     QString m_connection;
 };

@@ -2,11 +2,14 @@
 
 #include "services/Certificate.h"
 #include "services/DemoData.h"
+#include "services/GuardedSslServer.h"
+#include "services/GuardedTcpServer.h"
 
 #include <QDir>
 #include <QHostInfo>
 #include <QHttpServerRequest>
 #include <QNetworkInterface>
+#include <QSslConfiguration>
 #include <QSslKey>
 #include <QTimer>
 
@@ -45,11 +48,24 @@ void logRequests(QHttpServer &server, const char *name)
     });
 }
 
+/// Writes `response` now, or `holdMs` later with `context` alive.
+void answer(QHttpServerResponse &&response, const std::shared_ptr<QHttpServerResponder> &responder,
+            int holdMs, QObject *context)
+{
+    if (holdMs <= 0) {
+        response.write(std::move(*responder));
+        return;
+    }
+    auto held = std::make_shared<QHttpServerResponse>(std::move(response));
+    QTimer::singleShot(holdMs, context, [held, responder] { held->write(std::move(*responder)); });
+}
+
 } // namespace
 
 ServiceHost::ServiceHost(const ServicesConfig &config, QObject *parent)
     : QObject(parent)
     , m_config(config)
+    , m_guard(m_config)
     , m_check(m_db)
     , m_media(config.dataDir)
     , m_login(m_db, m_config)
@@ -57,11 +73,13 @@ ServiceHost::ServiceHost(const ServicesConfig &config, QObject *parent)
     , m_live(m_db, m_config, m_media)
     , m_pages(m_db, m_config)
     , m_hub(m_db, m_config)
+    , m_signIns(m_db, m_check)
+    , m_guestJoins("guest join", Throttle::Policy{}, Throttle::Policy{})
 {
     m_portal.setConferenceHub(&m_hub);
-    m_login.setCredentialCheck(&m_check);
-    m_portal.setCredentialCheck(&m_check);
-    m_hub.setCredentialCheck(&m_check);
+    m_portal.setSignInGate(&m_signIns);
+    m_login.setSignInGate(&m_signIns);
+    m_hub.setThrottles(&m_signIns, &m_guestJoins);
 }
 
 bool ServiceHost::openData(QString *error)
@@ -70,12 +88,18 @@ bool ServiceHost::openData(QString *error)
         *error = QStringLiteral("cannot create the data folder ") + m_config.dataDir;
         return false;
     }
-    if (!m_db.open(m_config.dataDir + QStringLiteral("/orvale.sqlite"), m_config.reset, error))
+    // Nobody is signed in yet, whatever the last run left behind (demo data loaded below, into
+    // an empty database, shows the states it comes with).
+    if (!m_db.open(m_config.dataDir + QStringLiteral("/orvale.sqlite"), m_config.reset, error) ||
+        !m_db.resetPresence(error))
         return false;
-    if (m_db.isEmpty() && !DemoData::load(m_db)) {
+    if (m_config.demo && m_db.isEmpty() && !DemoData::load(m_db)) {
         *error = QStringLiteral("loading the demo data failed");
         return false;
     }
+    if (m_db.isEmpty())
+        qInfo("no accounts yet: add one with `orvale-services account add NAME --data %s`",
+              qPrintable(m_config.dataDir));
     DemoData::keepBroadcastsCurrent(m_db);
     if (m_config.makeStream)
         m_media.ensureStream();
@@ -113,7 +137,11 @@ bool ServiceHost::start(QString *error)
     QSslKey key;
     if (!Certificate::load(m_config.dataDir, certificateNames(), &m_certificate, &key, error))
         return false;
-    m_tls.sslSetup(m_certificate, key);
+    auto *tlsListener = new GuardedSslServer(m_guard);
+    QSslConfiguration tls;
+    tls.setLocalCertificate(m_certificate);
+    tls.setPrivateKey(key);
+    tlsListener->setSslConfiguration(tls);
 
     routeWebSite(m_plain);
     // A client that signed in over TLS reaches the version and live services there too.
@@ -124,8 +152,9 @@ bool ServiceHost::start(QString *error)
     logRequests(m_plain, "web");
     logRequests(m_tls, "tls");
     logRequests(m_portalServer, "portal");
-    if (!listen(m_plain, &m_config.loginPort, error) || !listen(m_tls, &m_config.tlsPort, error) ||
-        !listen(m_portalServer, &m_config.portalPort, error))
+    if (!listen(m_tls, tlsListener, &m_config.tlsPort, error) ||
+        !listen(m_plain, new GuardedTcpServer(m_guard), &m_config.loginPort, error) ||
+        !listen(m_portalServer, new GuardedTcpServer(m_guard), &m_config.portalPort, error))
         return false;
     startMedia();
     return true;
@@ -187,14 +216,16 @@ void ServiceHost::startTurn(const QString &publicAddress)
     m_hub.setIceServers(m_iceServers.get());
 }
 
-bool ServiceHost::listen(QHttpServer &server, quint16 *port, QString *error)
+/// Qt's own listeners have no limits: the server gets a guarded one.
+bool ServiceHost::listen(QHttpServer &server, QTcpServer *listener, quint16 *port, QString *error)
 {
-    const quint16 bound = server.listen(QHostAddress(m_config.host), *port);
-    if (bound == 0) {
+    if (!listener->listen(QHostAddress(m_config.host), *port)) {
         *error = QStringLiteral("cannot listen on %1:%2").arg(m_config.host).arg(*port);
+        delete listener;
         return false;
     }
-    *port = bound;
+    *port = listener->serverPort();
+    server.bind(listener);
     return true;
 }
 
@@ -204,10 +235,12 @@ void ServiceHost::routeLogin(QHttpServer &server, const QString &path)
                  [this, path](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
                      // The answer may wait for the company directory, off the event loop.
                      auto held = std::make_shared<QHttpServerResponder>(std::move(responder));
-                     m_login.handle(request, this, [held, path](QHttpServerResponse &&response) {
-                         qInfo("login POST %s -> %d", qPrintable(path), int(response.statusCode()));
-                         response.write(std::move(*held));
-                     });
+                     m_login.handle(request, this,
+                                    [this, held, path](QHttpServerResponse &&response, int hold) {
+                                        qInfo("login POST %s -> %d", qPrintable(path),
+                                              int(response.statusCode()));
+                                        answer(std::move(response), held, hold, this);
+                                    });
                  });
 }
 
@@ -223,17 +256,13 @@ void ServiceHost::routePortal(QHttpServer &server)
     server.route(QStringLiteral("/services/v1_1/PortalUserService"), Method::Post,
                  [this](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
                      auto held = std::make_shared<QHttpServerResponder>(std::move(responder));
-                     m_portal.handle(request, this, [this, held](QHttpServerResponse &&answer) {
-                         const auto response =
-                             std::make_shared<QHttpServerResponse>(std::move(answer));
-                         qInfo("portal POST /services/v1_1/PortalUserService -> %d",
-                               int(response->statusCode()));
-                         if (m_config.portalReplyDelayMs <= 0)
-                             return response->write(std::move(*held));
-                         QTimer::singleShot(m_config.portalReplyDelayMs, this, [held, response] {
-                             response->write(std::move(*held));
-                         });
-                     });
+                     m_portal.handle(request, this,
+                                     [this, held](QHttpServerResponse &&response, int hold) {
+                                         qInfo("portal POST /services/v1_1/PortalUserService -> %d",
+                                               int(response.statusCode()));
+                                         answer(std::move(response), held,
+                                                std::max(hold, m_config.portalReplyDelayMs), this);
+                                     });
                  });
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "services/ConferenceHub.h"
+#include "services/ConnectionGuard.h"
 #include "services/CredentialCheck.h"
 #include "services/JanusSupervisor.h"
 #include "services/LdapDirectory.h"
@@ -10,6 +11,8 @@
 #include "services/PortalEndpoint.h"
 #include "services/ServiceDatabase.h"
 #include "services/ServicesConfig.h"
+#include "services/SignInGate.h"
+#include "services/Throttle.h"
 #include "services/TurnCredentials.h"
 #include "services/TurnSupervisor.h"
 #include "services/WebPages.h"
@@ -43,6 +46,9 @@ public:
     ConferenceHub &conferenceHub() { return m_hub; }
     /// The company directory, or null when there is none.
     LdapDirectory *directory() const { return m_directory.get(); }
+    /// Password checks (throttled, remembered) and guests' room attempts (throttled).
+    SignInGate &signIns() { return m_signIns; }
+    Throttle &guestJoins() { return m_guestJoins; }
 
 private:
     bool openData(QString *error);
@@ -50,12 +56,13 @@ private:
     void routeLogin(QHttpServer &server, const QString &path);
     void routePortal(QHttpServer &server);
     QStringList certificateNames() const;
-    bool listen(QHttpServer &server, quint16 *port, QString *error);
+    bool listen(QHttpServer &server, QTcpServer *listener, quint16 *port, QString *error);
     void startMedia();
     /// coturn as a child unless an external TURN server is named; the engines' ICE servers.
     void startTurn(const QString &publicAddress);
 
     ServicesConfig m_config;
+    ConnectionGuard m_guard; ///< outlives every connection
     ServiceDatabase m_db;
     CredentialCheck m_check;
     MediaAssets m_media;
@@ -64,6 +71,8 @@ private:
     LiveEndpoint m_live;
     WebPages m_pages;
     ConferenceHub m_hub;
+    SignInGate m_signIns;
+    Throttle m_guestJoins;
     QHttpServer m_plain;
     QHttpServer m_tls;
     QHttpServer m_portalServer;

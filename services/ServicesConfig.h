@@ -13,6 +13,7 @@ struct ServicesConfig
     quint16 portalPort = 8081;
     QString dataDir;
     bool reset = false;
+    bool demo = false;                       ///< load the demo company into an empty database
     int maxLines = 200;                      ///< concurrent conference lines of the whole portal
     bool makeStream = true;                  ///< make the live test stream when it is missing
     bool media = false;                      ///< run Janus for the calls' audio and video
@@ -29,6 +30,14 @@ struct ServicesConfig
     /// goes through, https and wss; 0: clients reach the deployment's own listeners over http.
     quint16 frontPort = 0;
     quint16 janusPort = 0; ///< Janus's API port (0: any free one); the front's site names it
+
+    // Transport limits of the deployment's own listeners (the front applies its own too).
+    qint64 maxBodyBytes = 64 * 1024; ///< a larger request body is refused before it is read
+    int maxHeaderBytes = 16 * 1024;  ///< and a larger request line with its headers
+    int connectionsPerAddress = 256; ///< open connections from one address, WebSockets included
+    int webSocketsPerAddress = 64;   ///< conference WebSockets from one address
+    int httpIdleMs = 30000;      ///< a connection without a whole new request for this long closes
+    int signInDeadlineMs = 5000; ///< a conference WebSocket not signed in by then is closed
 
     QString advertisedHost() const { return publicName.isEmpty() ? host : publicName; }
     bool behindFront() const { return frontPort != 0; }

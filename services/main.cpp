@@ -1,3 +1,4 @@
+#include "services/AccountCommand.h"
 #include "services/ServiceHost.h"
 
 #include <QCommandLineParser>
@@ -198,6 +199,31 @@ bool readDirectoryOptions(const QCommandLineParser &parser, ServicesConfig *conf
     return true;
 }
 
+void addLimitOptions(QCommandLineParser &parser)
+{
+    parser.addOptions({
+        {QStringLiteral("connections-per-address"),
+         QStringLiteral("Open connections from one client address (not counted behind the front)."),
+         QStringLiteral("count")},
+        {QStringLiteral("websockets-per-address"),
+         QStringLiteral("Conference WebSockets from one client address."), QStringLiteral("count")},
+        {QStringLiteral("idle-timeout"),
+         QStringLiteral("Milliseconds a connection may go without a whole new request."),
+         QStringLiteral("ms")},
+    });
+}
+
+void readLimitOptions(const QCommandLineParser &parser, ServicesConfig *config)
+{
+    const auto read = [&parser](const QString &name, int *value) {
+        if (parser.isSet(name))
+            *value = std::max(1, parser.value(name).toInt());
+    };
+    read(QStringLiteral("connections-per-address"), &config->connectionsPerAddress);
+    read(QStringLiteral("websockets-per-address"), &config->webSocketsPerAddress);
+    read(QStringLiteral("idle-timeout"), &config->httpIdleMs);
+}
+
 int signalPipe[2];
 
 /// Ends the event loop on SIGTERM and SIGINT, so that the database is closed and the stream
@@ -223,9 +249,13 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("orvale-services"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ORVALE_VERSION));
+    if (AccountCommand::handles(app.arguments()))
+        return AccountCommand(app.arguments()).run();
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Orvale's reference deployment on loopback."));
+    parser.setApplicationDescription(
+        QStringLiteral("Orvale's reference deployment on loopback.\n"
+                       "Accounts and rooms: orvale-services account|room ... (see its manual)."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOptions({
@@ -248,7 +278,9 @@ int main(int argc, char *argv[])
         {QStringLiteral("silence-limit"),
          QStringLiteral("Milliseconds of silence after which an engine is dropped."),
          QStringLiteral("ms")},
-        {QStringLiteral("reset"), QStringLiteral("Start again from the demo data.")},
+        {QStringLiteral("reset"), QStringLiteral("Start again from an empty database.")},
+        {QStringLiteral("demo"),
+         QStringLiteral("Load the demo company into a database without accounts.")},
         {QStringLiteral("portal-reply-delay"),
          QStringLiteral("Hold each portal reply this long after it took effect (tests)."),
          QStringLiteral("ms")},
@@ -262,11 +294,13 @@ int main(int argc, char *argv[])
     });
     addTraversalOptions(parser);
     addDirectoryOptions(parser);
+    addLimitOptions(parser);
     parser.process(app);
 
     ServicesConfig config;
     config.host = parser.value(QStringLiteral("host"));
     config.reset = parser.isSet(QStringLiteral("reset"));
+    config.demo = parser.isSet(QStringLiteral("demo"));
     config.dataDir = parser.isSet(QStringLiteral("data"))
                          ? parser.value(QStringLiteral("data"))
                          : QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
@@ -293,6 +327,7 @@ int main(int argc, char *argv[])
         return 2;
     }
 
+    readLimitOptions(parser, &config);
     if (!readTraversalOptions(parser, &config)) {
         std::fprintf(stderr, "orvale-services: a port or port range is not valid\n");
         return 2;

@@ -20,6 +20,7 @@ inline constexpr QLatin1String Mute{"mute"};
 inline constexpr QLatin1String Share{"share"};
 inline constexpr QLatin1String StopShare{"stopShare"};
 inline constexpr QLatin1String Chat{"chat"};
+inline constexpr QLatin1String PublisherTaken{"publisherTaken"}; // the relay refused an own id
 
 // From the service to the engine ("chat" too)
 inline constexpr QLatin1String SignedIn{"signedIn"};
@@ -36,6 +37,7 @@ inline constexpr QLatin1String CallTimeout{"callTimeout"};
 inline constexpr QLatin1String ShareStarted{"shareStarted"};
 inline constexpr QLatin1String ShareEnded{"shareEnded"};
 inline constexpr QLatin1String IceServers{"iceServers"}; // renewed TURN credentials of a call
+inline constexpr QLatin1String Feeds{"feeds"}; // whose the relay's publisher ids in the room are
 inline constexpr QLatin1String Error{"error"};
 
 namespace Field {
@@ -80,6 +82,10 @@ inline constexpr QLatin1String Urls{"urls"};                   // an ICE server'
 inline constexpr QLatin1String UserName{"username"};           // a TURN server's
 inline constexpr QLatin1String Credential{"credential"};       // a TURN server's
 inline constexpr QLatin1String Message{"message"};             // error
+
+// The relay's publisher ids: who may publish under which, and whose a received stream is.
+inline constexpr QLatin1String ShareId{"shareId"}; // media, feeds: the share's ("id": the camera's)
+inline constexpr QLatin1String Feeds{"feeds"};     // media, feeds: each participant's ids
 
 } // namespace Field
 

@@ -82,6 +82,11 @@ MediaSession::MediaSession(EngineState &state, QObject *parent)
     connect(&m_staleCheck, &QTimer::timeout, this, [this] { repaint(); });
     m_reconnect.setSingleShot(true);
     connect(&m_reconnect, &QTimer::timeout, this, &MediaSession::connectRelay);
+    m_rejoin.setSingleShot(true);
+    connect(&m_rejoin, &QTimer::timeout, this, [this] {
+        if (m_janus && m_publisherHandle != 0 && m_privateId == 0)
+            join();
+    });
     m_audioSilent.setSingleShot(true);
     m_audioSilent.setInterval(silenceLimitMs);
     connect(&m_audioSilent, &QTimer::timeout, this,
@@ -91,6 +96,10 @@ MediaSession::MediaSession(EngineState &state, QObject *parent)
     connect(&m_share, &ShareSession::ended, this, [this] {
         if (shareLost)
             shareLost();
+    });
+    connect(&m_share, &ShareSession::idTaken, this, [this](qint64 id) {
+        if (publisherTaken)
+            publisherTaken(id);
     });
 }
 
@@ -180,6 +189,7 @@ void MediaSession::start(const QJsonObject &media)
         return setNote(noMedia);
     }
     m_media = media;
+    m_subscriptions.setFeeds(Subscriptions::feedsFrom(media.value(CF::Feeds).toArray()));
     m_ice = IceServers::fromJson(media.value(CF::IceServers).toArray());
     m_retryMs = firstRetryMs;
     connectRelay();
@@ -192,6 +202,7 @@ void MediaSession::connectRelay()
     readSettings();
     m_room = m_media.value(CF::Room).toInteger();
     m_ownId = m_media.value(CF::Id).toInteger();
+    m_shareId = m_media.value(CF::ShareId).toInteger();
     m_token = m_media.value(CF::Token).toString();
     m_janus = std::make_unique<JanusClient>(QUrl(m_media.value(CF::Url).toString()));
     m_janus->setRequestTimeout(m_requestTimeoutMs);
@@ -227,23 +238,23 @@ void MediaSession::connectRelay()
             if (handle == 0)
                 return lose(mediaLost);
             m_publisherHandle = handle;
-            join(m_ownId);
+            join();
         });
     });
     m_staleCheck.start();
     m_links.start();
 }
 
-/// Joins the room as publisher `id`, or under an id the relay picks when it is 0.
-void MediaSession::join(qint64 id)
+/// Joins the room as the service's publisher id, or under one the relay picks without one.
+void MediaSession::join()
 {
     QJsonObject request{{"request", "join"},
                         {"ptype", "publisher"},
                         {"room", m_room},
                         {"display", m_selfUri},
                         {"token", m_token}};
-    if (id != 0)
-        request.insert("id", id);
+    if (m_ownId != 0)
+        request.insert("id", m_ownId);
     m_janus->message(m_publisherHandle, request);
 }
 
@@ -259,12 +270,19 @@ void MediaSession::renewIceServers(const QJsonArray &servers)
         peer->setIceServers(m_ice);
 }
 
+void MediaSession::setFeeds(const QJsonArray &feeds)
+{
+    if (!m_media.isEmpty())
+        m_subscriptions.setFeeds(Subscriptions::feedsFrom(feeds));
+}
+
 void MediaSession::stop()
 {
     m_reconnect.stop();
     m_media = {};
     stopShare();
     teardown();
+    m_subscriptions.setFeeds({});
     setNote({});
 }
 
@@ -272,6 +290,7 @@ void MediaSession::teardown()
 {
     m_staleCheck.stop();
     m_audioSilent.stop();
+    m_rejoin.stop();
     m_links.stop();
     // The share's pipeline goes with the relay; the wish to share stays for a reconnect.
     m_share.relayGone();
@@ -386,7 +405,7 @@ void MediaSession::publisherEvent(const QJsonObject &data, const QJsonObject &js
     if (kind == u"joined")
         joined(data);
     else if (data.value("error_code").toInt() == idTakenCode && m_privateId == 0)
-        return join(0); // an earlier session of this participant is not gone yet
+        return idTaken();
     else if (data.contains("error") && m_privateId == 0)
         return refused(data);
     else if (jsep.value("type").toString() == u"answer" && m_publisher) {
@@ -403,6 +422,15 @@ void MediaSession::publisherEvent(const QJsonObject &data, const QJsonObject &js
         if (id.isDouble())
             m_subscriptions.feedGone(id.toInteger(), qstrcmp(gone, "unpublished") == 0);
     }
+}
+
+void MediaSession::idTaken()
+{
+    qInfo("media: the own publisher id is taken at the relay: joining again in %d ms", m_retryMs);
+    if (publisherTaken)
+        publisherTaken(m_ownId);
+    m_rejoin.start(m_retryMs);
+    m_retryMs = std::min(2 * m_retryMs, lastRetryMs);
 }
 
 /// The relay tells every publisher of the room, this one included, who starts and stops
@@ -423,14 +451,15 @@ void MediaSession::talking(qint64 feed, bool speaking)
 void MediaSession::joined(const QJsonObject &data)
 {
     m_privateId = data.value("private_id").toInteger();
-    m_ownId = data.value("id").toInteger(m_ownId); // a fresh one when the service's was taken
+    m_ownId = data.value("id").toInteger(m_ownId);
     m_retryMs = firstRetryMs;
     m_refusals = 0;
     setNote({});
     publish();
     m_subscriptions.joined({m_janus.get(), m_room, m_privateId, m_token, m_ownId, m_selfUri,
                             m_connectTimeoutMs, m_recordFolder, &m_ice});
-    m_share.joined({m_janus.get(), m_room, m_token, m_selfUri, m_connectTimeoutMs, &m_ice});
+    m_share.joined(
+        {m_janus.get(), m_room, m_token, m_selfUri, m_shareId, m_connectTimeoutMs, &m_ice});
 }
 
 void MediaSession::publish()
@@ -567,7 +596,7 @@ void MediaSession::addPublishers(const QJsonArray &list)
         const qint64 feed = p.value("id").toInteger();
         // Who already speaks when this participant joins is told only here: the relay's
         // events say when speaking starts or stops.
-        if (m_subscriptions.add(feed, p.value("display").toString()) && p.contains("talking"))
+        if (m_subscriptions.add(feed) && p.contains("talking"))
             talking(feed, p.value("talking").toBool());
     }
 }

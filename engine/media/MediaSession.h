@@ -38,6 +38,7 @@ public:
     void start(const QJsonObject &media) override;
     void stop() override;
     void renewIceServers(const QJsonArray &servers) override;
+    void setFeeds(const QJsonArray &feeds) override;
     void whenClosed(std::function<void()> done) override;
     void setMicrophoneMuted(bool muted) override;
     void follow() override;
@@ -50,7 +51,10 @@ private:
     void connectRelay();
     /// Tears the call's media down, keeping what the service said about them.
     void teardown();
-    void join(qint64 id);
+    void join();
+    /// The relay says the own publisher id is taken, by an earlier connection that dropped or
+    /// by someone who took it first: the service is told, and the join tried again a bit later.
+    void idTaken();
     void joined(const QJsonObject &data);
     /// Janus's word on each stream: a hangup or a long silence of the own sound loses it.
     void watchStreams(JanusClient *janus);
@@ -92,6 +96,7 @@ private:
     std::unique_ptr<JanusClient> m_janus;
     QJsonObject m_media;  ///< the service's media message for the call, while in one
     QTimer m_reconnect;   ///< makes a lost relay session again
+    QTimer m_rejoin;      ///< joins again under the own publisher id, once it is free
     int m_retryMs = 0;    ///< the pause before the next reconnection
     int m_refusals = 0;   ///< admissions refused in a row
     QTimer m_audioSilent; ///< runs while the relay receives no sound from this participant
@@ -101,6 +106,7 @@ private:
     LinkMonitor m_links; ///< the connections' quality, and the video's rate it allows
     qint64 m_room = 0;
     qint64 m_ownId = 0;
+    qint64 m_shareId = 0; ///< the service's publisher id for this participant's share
     QString m_token;
     IceServers m_ice; ///< for every connection made from now on
     QString m_selfUri;

@@ -11,6 +11,7 @@ namespace {
 
 /// How long the desktop's stream, which repeats its picture ten times a second, may be quiet.
 constexpr int desktopSilenceMs = 2000;
+constexpr int idTakenCode = 436; ///< Janus VideoRoom's "ID exists"
 
 } // namespace
 
@@ -82,12 +83,20 @@ void ShareSession::open()
             return;
         }
         m_handle = handle;
-        janus->message(handle, {{"request", "join"},
-                                {"ptype", "publisher"},
-                                {"room", m_room.room},
-                                {"display", QString(prefix() + m_room.selfUri)},
-                                {"token", m_room.token}});
+        join();
     });
+}
+
+void ShareSession::join()
+{
+    QJsonObject request{{"request", "join"},
+                        {"ptype", "publisher"},
+                        {"room", m_room.room},
+                        {"display", QString(prefix() + m_room.selfUri)},
+                        {"token", m_room.token}};
+    if (m_room.id != 0)
+        request.insert("id", m_room.id);
+    m_room.janus->message(m_handle, request);
 }
 
 void ShareSession::close()
@@ -103,6 +112,15 @@ void ShareSession::event(const QJsonObject &data, const QJsonObject &jsep)
 {
     if (data.contains("error"))
         qWarning("media: share: %s", qPrintable(data.value("error").toString()));
+    // Taken, by the share of an earlier connection that dropped or by someone who took it first.
+    if (data.value("error_code").toInt() == idTakenCode && !m_publisher) {
+        Q_EMIT idTaken(m_room.id);
+        close();
+        return m_retry.schedule([this] {
+            if (m_sharing)
+                open();
+        });
+    }
     if (data.value("videoroom").toString() == u"joined")
         publish();
     else if (jsep.value("type").toString() == u"answer" && m_publisher)

@@ -11,10 +11,11 @@ class IceServers;
 class JanusClient;
 class Publisher;
 
-/// This participant's share: a publisher of its own in the call's room, named after the
-/// participant with prefix() in front, which joins once the participant has. A capture of X
-/// that fails is made again; a shared window that is closed, or the desktop's stream that ends,
-/// ends the share. Lives on the engine's worker thread.
+/// This participant's share: a publisher of its own in the call's room, under a publisher id
+/// the service gave for it (others see it as this participant's share by that id alone), named
+/// after the participant with prefix() in front for the relay's listings. It joins once the
+/// participant has. A capture of X that fails is made again; a shared window that is closed, or
+/// the desktop's stream that ends, ends the share. Lives on the engine's worker thread.
 class ShareSession final : public QObject
 {
     Q_OBJECT
@@ -28,6 +29,7 @@ public:
         qint64 room = 0;
         QString token;
         QString selfUri;
+        qint64 id = 0;                   ///< the service's publisher id for the share
         int connectTimeoutMs = 0;        ///< 0 leaves the publisher's own limit
         const IceServers *ice = nullptr; ///< the call's current servers, read at each start
     };
@@ -56,9 +58,13 @@ public:
 Q_SIGNALS:
     /// The share ended by itself: its window was closed, its stream ended or failed too often.
     void ended();
+    /// The relay says the share's publisher id is taken: it joins again later.
+    void idTaken(qint64 id);
 
 private:
     void open();
+    /// Joins under the service's id, or one the relay picks when it gave none.
+    void join();
     void close();
     void publish();
     /// The shared picture stopped: a screen or window of X is captured again.

@@ -139,6 +139,7 @@ bool Subscriber::start()
                 askPromptly(bin, session);
             }),
             nullptr);
+        m_feedback.attach(rtp);
         gst_object_unref(rtp);
     }
     g_signal_connect(m_webrtc, "pad-added",
@@ -148,6 +149,17 @@ bool Subscriber::start()
                      this);
     play();
     return true;
+}
+
+void Subscriber::setOffer(const QString &sdp)
+{
+    GstSDPMessage *offer = nullptr;
+    const QByteArray text = sdp.toUtf8();
+    if (gst_sdp_message_new_from_text(text.constData(), &offer) == GST_SDP_OK) {
+        m_feedback.setVideoSources(RtcpFeedbackOrder::videoSourcesOf(offer));
+        gst_sdp_message_free(offer);
+    }
+    answerOffer(sdp);
 }
 
 void Subscriber::setSpeakerMuted(bool muted)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/media/PictureFit.h"
+#include "engine/media/RtcpFeedbackOrder.h"
 #include "engine/media/WebRtcPeer.h"
 
 #include <functional>
@@ -32,7 +33,7 @@ public:
     void setVoiceChannel(const QString &channel) { m_voiceChannel = channel; }
     QString voiceChannel() const { return m_voiceChannel; }
     bool start();
-    void setOffer(const QString &sdp) { answerOffer(sdp); }
+    void setOffer(const QString &sdp);
     void setSpeakerMuted(bool muted);
     QString uri() const { return m_uri; }
     bool isShare() const { return m_share; }
@@ -57,6 +58,7 @@ private:
     QString m_uri;
     QString m_recordFile;
     bool m_share = false;
+    RtcpFeedbackOrder m_feedback;
     QString m_voiceChannel;
     bool m_speakerMuted = false;
     int m_latencyMs = LinkStats::shortestJitterBufferMs; ///< of the jitter buffer

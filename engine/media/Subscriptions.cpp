@@ -1,10 +1,10 @@
 #include "engine/media/Subscriptions.h"
 
+#include "bridge/shared/ConferenceMessages.h"
 #include "engine/EngineState.h"
 #include "engine/media/JanusClient.h"
 #include "engine/media/LinkMonitor.h"
 #include "engine/media/MediaRetry.h"
-#include "engine/media/ShareSession.h"
 #include "engine/media/SoundMix.h"
 #include "engine/media/Subscriber.h"
 
@@ -12,6 +12,7 @@
 
 #include <QDir>
 #include <QJsonArray>
+#include <QJsonObject>
 #include <QLoggingCategory>
 #include <QMutexLocker>
 #include <QPointer>
@@ -51,16 +52,55 @@ void Subscriptions::relayGone()
     m_subscribeRetry.clear();
     m_feedOfHandle.clear();
     m_cameraFeeds.clear();
+    m_unknownFeeds.clear();
     m_room = {};
 }
 
-bool Subscriptions::add(qint64 feed, const QString &display)
+Subscriptions::Feeds Subscriptions::feedsFrom(const QJsonArray &list)
 {
-    QString uri = display;
-    const bool share = uri.startsWith(ShareSession::prefix());
-    if (share)
-        uri.remove(0, ShareSession::prefix().size());
-    if (!m_room.janus || feed == 0 || feed == m_room.ownId || uri == m_room.selfUri)
+    namespace CF = ConferenceMessages::Field;
+    Feeds feeds;
+    for (const QJsonValue &value : list) {
+        const QJsonObject participant = value.toObject();
+        const QString uri = participant.value(CF::Uri).toString();
+        for (const auto &[field, share] : {std::pair(CF::Id, false), std::pair(CF::ShareId, true)})
+            if (const qint64 id = participant.value(field).toInteger(); id != 0 && !uri.isEmpty())
+                feeds.insert(id, {uri, share});
+    }
+    return feeds;
+}
+
+void Subscriptions::setFeeds(const Feeds &feeds)
+{
+    m_feeds = feeds;
+    QList<qint64> gone;
+    for (auto it = m_subscribers.cbegin(); it != m_subscribers.cend(); ++it) {
+        const Feed feed = m_feeds.value(it.key());
+        if (feed.uri != it.value()->uri() || feed.share != it.value()->isShare())
+            gone.append(it.key());
+    }
+    for (auto it = m_subscribeRetry.cbegin(); it != m_subscribeRetry.cend(); ++it)
+        if (!m_feeds.contains(it.key()) && !gone.contains(it.key()))
+            gone.append(it.key()); // waiting to be subscribed to again
+    for (const qint64 feed : std::as_const(gone))
+        feedGone(feed, false);
+    for (const qint64 feed : std::exchange(m_unknownFeeds, {}))
+        add(feed);
+}
+
+bool Subscriptions::add(qint64 feed)
+{
+    if (!m_room.janus || feed == 0 || feed == m_room.ownId)
+        return false;
+    const auto known = m_feeds.constFind(feed);
+    if (known == m_feeds.cend()) {
+        qCDebug(lcMedia, "%lld is not a publisher id the service gave: not shown", feed);
+        m_unknownFeeds.insert(feed);
+        return false;
+    }
+    const QString uri = known->uri;
+    const bool share = known->share;
+    if (uri == m_room.selfUri)
         return false;
     if (!m_subscribers.contains(feed)) {
         replaced(feed, uri, share);
@@ -183,6 +223,7 @@ void Subscriptions::retryNow()
 
 void Subscriptions::feedGone(qint64 feed, bool unpublished)
 {
+    m_unknownFeeds.remove(feed);
     delete m_subscribeRetry.take(feed);
     drop(feed);
     // A participant still in the call who stopped publishing lost their media, and publishes

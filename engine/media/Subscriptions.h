@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QStringList>
 
 #include <functional>
@@ -11,6 +12,7 @@ class IceServers;
 class JanusClient;
 class LinkMonitor;
 class MediaRetry;
+class QJsonArray;
 class QJsonObject;
 class SoundMix;
 class Subscriber;
@@ -18,8 +20,9 @@ class WebRtcPeer;
 
 /// The call's received media: a subscriber to every stream that another participant publishes
 /// in the room (their camera and voice, or their share), subscribed to again when it fails, as
-/// long as it is published. Each voice plays into the call's mix. Lives on the engine's worker
-/// thread.
+/// long as it is published. Each voice plays into the call's mix. Whose a stream is, only the
+/// service says, by the publisher ids it gave each participant: a stream under an id it did not
+/// give is not shown, whatever name its sender chose. Lives on the engine's worker thread.
 class Subscriptions final : public QObject
 {
     Q_OBJECT
@@ -34,6 +37,16 @@ public:
         /// The stream of `uri` is gone: no speaking or poor-link mark stays on its tile.
         std::function<void(const QString &uri)> clearMarks;
     };
+    /// A publisher id the service gave: whose it is, and whether for their share.
+    struct Feed
+    {
+        QString uri;
+        bool share = false;
+    };
+    using Feeds = QHash<qint64, Feed>;
+    /// The service's `feeds` list: each participant's URI with its `id` and `shareId`.
+    static Feeds feedsFrom(const QJsonArray &list);
+
     /// The room this participant joined, where the others' streams are subscribed to.
     struct Room
     {
@@ -57,10 +70,14 @@ public:
     void joined(const Room &room);
     /// The relay session is gone, and every subscription with it.
     void relayGone();
-    /// The room's publisher `feed`, named `display` by the relay, is subscribed to unless it is
-    /// this participant, its share, or already subscribed to. Whether it is another
-    /// participant's camera and voice.
-    bool add(qint64 feed, const QString &display);
+    /// Whose the room's publisher ids are now, as the service says; kept across relay sessions.
+    /// Streams listed before their id was known are subscribed to now, and those of ids no
+    /// longer given are dropped.
+    void setFeeds(const Feeds &feeds);
+    /// The room's publisher `feed` is subscribed to unless it is this participant's, its share,
+    /// not one the service gave, or already subscribed to. Whether it is another participant's
+    /// camera and voice.
+    bool add(qint64 feed);
     /// A remote publisher stopped publishing (`unpublished`) or left the room.
     void feedGone(qint64 feed, bool unpublished);
     /// The relay's event on a subscription's `handle`.
@@ -99,4 +116,6 @@ private:
     QHash<qint64, qint64> m_feedOfHandle;
     QHash<qint64, QString> m_cameraFeeds;         ///< the participant URI of each camera feed
     QHash<qint64, MediaRetry *> m_subscribeRetry; ///< by feed, while it is published
+    Feeds m_feeds;                                ///< the service's word, for the whole call
+    QSet<qint64> m_unknownFeeds; ///< listed by the relay under ids the service did not give
 };

@@ -5,7 +5,7 @@
 //
 //   login <user> <password> <portal>    accept <0|1>    participants    shares
 //   watch <row>    chat <uri> <text>    mute <participant id>    leave    logout    logout-quit
-//   settings <engine settings file>    join <conference id>    mic <0|1>    camera <0|1>
+//   settings <engine settings file>    join <conference id> [PIN]    mic <0|1>    camera <0|1>
 //   trust <CA certificates (PEM)>  (the client's own requests trust them too)
 //   share <X window id> <x> <y> <width> <height>    unshare
 //   choose <mic|speaker|camera|video|echo|gain> <n>  (stored as the settings windows store it,
@@ -183,7 +183,8 @@ void run(const QStringList &words)
     } else if (command == u"settings") {
         InProcessCaller::useSettings(words.value(1));
     } else if (command == u"join") {
-        InProcessCaller::requestJoin(AppUser::defaultUser()->httpPortal, words.value(1).toInt());
+        InProcessCaller::requestJoin(AppUser::defaultUser()->httpPortal, words.value(1).toInt(),
+                                     words.value(2));
     } else if (command == u"mic") {
         TRQClientInEvent::ClientSyncRequestMuteMic(words.value(1) == u"1");
     } else if (command == u"camera") {

@@ -51,6 +51,7 @@ private Q_SLOTS:
     void signIn();
     void directoryPeopleAreMembers();
     void directoryPasswordsStayInTheDirectory();
+    void disabledDirectoryPersonIsRefused();
     void connection_data();
     void connection();
     void silentDirectoryHoldsNothingUp();
@@ -70,6 +71,9 @@ private:
     bool loginAccepted(const ServicesProcess &services, const QString &user,
                        const QString &password);
     Answer myAccount(const ServicesProcess &services, const QString &user, const QString &password);
+    /// The account command's exit code, run on the deployment's database.
+    int accountCommand(const QString &verb, const QString &user,
+                       const QByteArray &input = {}) const;
     /// The display name the conference service signs an engine in with; empty when refused.
     QString engineSignIn(const ServicesProcess &services, const QString &user,
                          const QString &password);
@@ -170,6 +174,20 @@ QString TestLdapEndToEnd::engineSignIn(const ServicesProcess &services, const QS
     return answer.value(QStringLiteral("displayName")).toString();
 }
 
+int TestLdapEndToEnd::accountCommand(const QString &verb, const QString &user,
+                                     const QByteArray &input) const
+{
+    QProcess command;
+    command.start(
+        QStringLiteral(ORVALE_SERVICES),
+        {QStringLiteral("account"), verb, user, QStringLiteral("--data"), m_services->dataPath()});
+    command.write(input);
+    command.closeWriteChannel();
+    if (!command.waitForFinished(30000) || command.exitStatus() != QProcess::NormalExit)
+        return -1;
+    return command.exitCode();
+}
+
 void TestLdapEndToEnd::signIn_data()
 {
     QTest::addColumn<QString>("user");
@@ -233,6 +251,20 @@ void TestLdapEndToEnd::directoryPasswordsStayInTheDirectory()
     QVERIFY(change.body.contains("company directory"));
     QVERIFY(loginAccepted(*m_services, lin.uid, lin.password));
     QVERIFY(!loginAccepted(*m_services, lin.uid, QStringLiteral("Another-pass-1")));
+    QCOMPARE(accountCommand(QStringLiteral("passwd"), lin.uid, "Another-pass-1\n"), 1);
+    QVERIFY(loginAccepted(*m_services, lin.uid, lin.password));
+}
+
+void TestLdapEndToEnd::disabledDirectoryPersonIsRefused()
+{
+    // Accepted by the directory just now: the portal remembers that.
+    QCOMPARE(myAccount(*m_services, marco.uid, marco.password).status, 200);
+    QCOMPARE(accountCommand(QStringLiteral("disable"), marco.uid), 0);
+    QCOMPARE(myAccount(*m_services, marco.uid, marco.password).status, 401);
+    QVERIFY(!loginAccepted(*m_services, marco.uid, marco.password));
+    QCOMPARE(engineSignIn(*m_services, marco.uid, marco.password), QString());
+    QCOMPARE(accountCommand(QStringLiteral("enable"), marco.uid), 0);
+    QCOMPARE(myAccount(*m_services, marco.uid, marco.password).status, 200);
 }
 
 void TestLdapEndToEnd::connection_data()

@@ -26,7 +26,7 @@ void TestServicesProcess::startsOnFreePortsAndAnswers()
                    {QStringLiteral("--login-port"), QStringLiteral("0"),
                     QStringLiteral("--tls-port"), QStringLiteral("0"),
                     QStringLiteral("--portal-port"), QStringLiteral("0"), QStringLiteral("--data"),
-                    data.path(),
+                    data.path(), QStringLiteral("--demo"),
                     // As the packaged unit passes an empty ORVALE_SERVICES_PUBLIC_URL.
                     QStringLiteral("--public-url"), QString()});
     QVERIFY(services.waitForStarted());

@@ -188,17 +188,13 @@ void TestSignInEndToEnd::guestJoinByLink_data()
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("pin");
     QTest::addColumn<QString>("toast"); // empty: the call starts
-    QTest::newRow("a full room") << "SmallRoom2003"
-                                 << ""
+    QTest::newRow("a full room") << m_services->roomKey(2003) << ""
                                  << "当前房间的并发数已满,无法入会";
-    QTest::newRow("a wrong PIN") << "ReviewRoom2001"
-                                 << "1"
+    QTest::newRow("a wrong PIN") << m_services->roomKey(2001) << "1"
                                  << "入会失败,请检查入会链接";
-    QTest::newRow("no such room") << "Nowhere"
-                                  << ""
+    QTest::newRow("no such room") << QStringLiteral("Nowhere") << ""
                                   << "入会失败,请检查入会链接";
-    QTest::newRow("the right PIN") << "ReviewRoom2001"
-                                   << "1234"
+    QTest::newRow("the right PIN") << m_services->roomKey(2001) << "1234"
                                    << "";
 }
 

@@ -144,7 +144,7 @@ void TestJanusClient::closesItsSessionAtJanus()
     QVERIFY2(janus.start(&why), qPrintable(why));
     QTRY_VERIFY_WITH_TIMEOUT(janus.ready(), 10000);
     QJsonObject media;
-    janus.admit(1, QStringLiteral("u1"), [&media](const QJsonObject &m) { media = m; });
+    janus.admit(1, QStringLiteral("u1"), 2, [&media](const QJsonObject &m) { media = m; });
     QTRY_VERIFY(!media.isEmpty());
     const QString token = media.value("relayToken").toString();
     QVERIFY(!token.isEmpty());

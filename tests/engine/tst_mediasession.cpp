@@ -28,7 +28,9 @@ private Q_SLOTS:
     void staleHangupSparesTheNewConnection();
     void refusedJoin_data();
     void refusedJoin();
-    void takenIdJoinsUnderAFreshOne();
+    void takenIdIsFreedAndJoinedAgain();
+    void streamsShowOnlyAsTheirIdsOwner_data();
+    void streamsShowOnlyAsTheirIdsOwner();
     void offerRepairsLostVideo();
     void staleAttachReplyIsNotAdopted();
     void refusedAnswer_data();
@@ -42,6 +44,10 @@ namespace {
 constexpr qint64 handle = 21; ///< the publisher's handle
 constexpr qint64 ownId = 5;   ///< this participant's publisher id in the room
 const QString self = QStringLiteral("conf1-u1;ws");
+const QString other = QStringLiteral("conf1-u2;ws");
+/// Whose the room's publisher ids are, as the service says: the other participant's camera is 7.
+const QJsonArray feedsOfTheRoom{QJsonObject{{"uri", self}, {"id", ownId}, {"shareId", 6}},
+                                QJsonObject{{"uri", other}, {"id", 7}}};
 
 /// Janus as far as a publisher needs it: a session, a handle, the room joined, and offers
 /// taken but never answered, or answered with `offerAnswer` once one is set. Events go out through
@@ -73,6 +79,8 @@ public:
     }
     /// Janus's VideoRoom error code for the first `refusals` joins (all for -1).
     int joinError = 0;
+    /// Who publishes in the room when the participant joins, as Janus lists them.
+    QJsonArray publishers;
     int refusals = -1;
     std::optional<QString> offerAnswer; ///< the description every offer is answered with
     qsizetype sessions() const
@@ -109,6 +117,19 @@ public:
                 joins.append(body);
         }
         return joins;
+    }
+    /// The publishers subscribed to, in the order of the subscriptions' joins.
+    QList<qint64> subscribed() const
+    {
+        QList<qint64> feeds;
+        for (const TestHttpServer::Request &r : server.requests()) {
+            const QJsonObject body =
+                QJsonDocument::fromJson(r.body).object().value("body").toObject();
+            if (body.value("request").toString() == u"join" &&
+                body.value("ptype").toString() == u"subscriber")
+                feeds.append(body.value("streams")[0].toObject().value("feed").toInteger());
+        }
+        return feeds;
     }
     /// The description of the first offer to publish; empty before it.
     QString offer() const
@@ -169,7 +190,7 @@ private:
             push(event({{"videoroom", "joined"},
                         {"id", ownId},
                         {"private_id", 9},
-                        {"publishers", QJsonArray()}}));
+                        {"publishers", publishers}}));
         return json({{"janus", kind == u"message" ? "ack" : "success"}});
     }
     void flush()
@@ -206,16 +227,20 @@ struct MediaCall
         }
         media.reset(createMediaEngine(state));
     }
-    /// Joins room 1 of `janus` with `token`, through `iceServers`.
-    void start(const ScriptedJanus &janus, const QString &token, const QJsonArray &iceServers = {})
+    /// Joins room 1 of `janus` with `token`, through `iceServers`, where the publisher ids are
+    /// those of `feeds`.
+    void start(const ScriptedJanus &janus, const QString &token, const QJsonArray &iceServers = {},
+               const QJsonArray &feeds = feedsOfTheRoom)
     {
         namespace CF = ConferenceMessages::Field;
         media->start({{CF::Available, true},
                       {CF::Url, QString(janus.server.baseUrl() + QStringLiteral("/janus"))},
                       {CF::Room, 1},
                       {CF::Id, ownId},
+                      {CF::ShareId, 6},
                       {CF::Token, token},
-                      {CF::IceServers, iceServers}});
+                      {CF::IceServers, iceServers},
+                      {CF::Feeds, feeds}});
     }
 
     QTemporaryDir dir;
@@ -305,8 +330,9 @@ void TestMediaSession::refusedJoin()
 }
 
 /// Back after a drop, the participant's earlier session still holds its publisher id at the
-/// relay: it joins at once under a fresh one that the relay picks, in the same session.
-void TestMediaSession::takenIdJoinsUnderAFreshOne()
+/// relay: the service is asked to free it, and the participant joins again under that id, the
+/// only one others show as theirs, in the same session.
+void TestMediaSession::takenIdIsFreedAndJoinedAgain()
 {
     ScriptedJanus janus;
     janus.joinError = 436; // "ID exists"
@@ -314,13 +340,72 @@ void TestMediaSession::takenIdJoinsUnderAFreshOne()
     QVERIFY(janus.server.listen());
     MediaCall call(generatedMedia());
     QVERIFY(call.media);
+    QList<qint64> taken;
+    call.media->publisherTaken = [&taken](qint64 id) { taken.append(id); };
     call.start(janus, QStringLiteral("admitted"));
     QTRY_COMPARE_WITH_TIMEOUT(janus.requests(QStringLiteral("publish")), 1, 10000);
     const QList<QJsonObject> joins = janus.joins();
     QCOMPARE(joins.size(), 2);
     QCOMPARE(joins[0].value("id").toInteger(), ownId);
-    QVERIFY(!joins[1].contains("id"));
+    QCOMPARE(joins[1].value("id").toInteger(), ownId);
+    QCOMPARE(taken, QList<qint64>{ownId});
     QCOMPARE(janus.sessions(), 1);
+}
+
+void TestMediaSession::streamsShowOnlyAsTheirIdsOwner_data()
+{
+    QTest::addColumn<QJsonArray>("publishers"); // as Janus lists them
+    QTest::addColumn<QJsonArray>("feeds");      // whose the ids are, as the service says
+    QTest::addColumn<QList<qint64>>("subscribed");
+    QTest::addColumn<bool>("toldLater"); // the service's word comes after the relay's listing
+    const auto as = [](qint64 id, const QString &display) {
+        return QJsonObject{{"id", id}, {"display", display}};
+    };
+    const QJsonArray otherShares{QJsonObject{{"uri", other}, {"id", 7}, {"shareId", 8}}};
+    QTest::newRow("the other's camera")
+        << QJsonArray{as(7, other)} << feedsOfTheRoom << QList<qint64>{7} << false;
+    QTest::newRow("the other's share") << QJsonArray{as(8, QStringLiteral("share:") + other)}
+                                       << otherShares << QList<qint64>{8} << false;
+    // Someone publishes under an id the service did not give, with the other's name.
+    QTest::newRow("a stranger named as the other")
+        << QJsonArray{as(11, other), as(12, QStringLiteral("share:") + other)} << otherShares
+        << QList<qint64>{} << false;
+    // A name says nothing: the id is the other's, whatever its publisher calls itself.
+    QTest::newRow("the other named as someone else")
+        << QJsonArray{as(7, QStringLiteral("conf1-u3;ws"))} << feedsOfTheRoom << QList<qint64>{7}
+        << false;
+    QTest::newRow("the own name") << QJsonArray{as(7, self)} << feedsOfTheRoom << QList<qint64>{7}
+                                  << false;
+    // The own ids are never subscribed to, whatever the name.
+    QTest::newRow("the own ids") << QJsonArray{as(ownId, other), as(6, other)} << feedsOfTheRoom
+                                 << QList<qint64>{} << false;
+    QTest::newRow("the other's camera, told later")
+        << QJsonArray{as(7, other)} << feedsOfTheRoom << QList<qint64>{7} << true;
+    QTest::newRow("no word from the service")
+        << QJsonArray{as(7, other)} << QJsonArray{} << QList<qint64>{} << false;
+}
+
+/// Which participant a received stream is shown as is the service's word, by the publisher id
+/// it gave them; the name a publisher gives itself at the relay counts for nothing.
+void TestMediaSession::streamsShowOnlyAsTheirIdsOwner()
+{
+    QFETCH(QJsonArray, publishers);
+    QFETCH(QJsonArray, feeds);
+    QFETCH(QList<qint64>, subscribed);
+    QFETCH(bool, toldLater);
+    ScriptedJanus janus;
+    janus.publishers = publishers;
+    QVERIFY(janus.server.listen());
+    MediaCall call(generatedMedia());
+    QVERIFY(call.media);
+    call.start(janus, QStringLiteral("admitted"), {}, toldLater ? QJsonArray() : feeds);
+    QTRY_COMPARE_WITH_TIMEOUT(janus.requests(QStringLiteral("publish")), 1, 10000);
+    if (toldLater) {
+        QCOMPARE(janus.subscribed(), QList<qint64>{});
+        call.media->setFeeds(feeds);
+    }
+    QTRY_COMPARE(janus.subscribed(), subscribed);
+    QCOMPARE(janus.janusRequests(QStringLiteral("attach")), 1 + subscribed.size());
 }
 
 /// The sent media's offer asks for lost video packets again and resends them (NACK, RTX), and

@@ -21,6 +21,8 @@ private Q_SLOTS:
     void liveVolume();
     void deploymentFollowsServerAddress_data();
     void deploymentFollowsServerAddress();
+    void serversReachedSecurely_data();
+    void serversReachedSecurely();
     void storeIsPrivate_data();
     void storeIsPrivate();
 };
@@ -114,6 +116,39 @@ void TestPreferences::deploymentFollowsServerAddress()
     QTEST(prefs.webServiceBase(prefs.updateHost()), "version");
     prefs.setLiveServiceUrl(QStringLiteral("http://live.example"));
     QCOMPARE(prefs.liveServiceUrl(), QStringLiteral("http://live.example"));
+}
+
+void TestPreferences::serversReachedSecurely_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<bool>("lastSignInSecure"); // the last sign-in, to 10.0.0.2, went over HTTPS
+    QTest::addColumn<bool>("reached");
+    QTest::newRow("the server that answered over HTTPS") << "login.example" << false << true;
+    QTest::newRow("the same, typed with capitals and blanks") << " LOGIN.Example " << false << true;
+    QTest::newRow("the server signed in to over plain HTTP") << "10.0.0.2" << false << false;
+    QTest::newRow("the same, its last sign-in over HTTPS") << "10.0.0.2" << true << true;
+    QTest::newRow("a server never contacted") << "10.0.0.3" << true << false;
+    QTest::newRow("no address") << "" << true << false;
+}
+
+void TestPreferences::serversReachedSecurely()
+{
+    QFETCH(QString, address);
+    QFETCH(bool, lastSignInSecure);
+    QFETCH(bool, reached);
+    TestHome home;
+    {
+        Preferences prefs;
+        prefs.rememberReachedSecurely(QStringLiteral("login.example"));
+        prefs.setUserIp(QStringLiteral("10.0.0.2"));
+        prefs.setSignedInSecurely(lastSignInSecure);
+        prefs.sync();
+    }
+    const Preferences again; // as at the next start
+    QCOMPARE(again.reachedSecurely(address), reached);
+    // The web services of a server reached securely are reached over HTTPS too.
+    QCOMPARE(again.webServiceBase(address.trimmed()).startsWith(QLatin1String("https://")),
+             reached);
 }
 
 void TestPreferences::storeIsPrivate_data()

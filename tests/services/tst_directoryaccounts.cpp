@@ -1,3 +1,4 @@
+#include "services/CredentialCache.h"
 #include "services/DemoData.h"
 #include "services/ServiceDatabase.h"
 
@@ -26,6 +27,8 @@ private Q_SLOTS:
     void peopleBecomeMembers();
     void localNamesStayLocal();
     void peopleWhoLeftAreRemoved();
+    void rememberedSignInsFollowTheAccount_data();
+    void rememberedSignInsFollowTheAccount();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -62,6 +65,10 @@ void TestDirectoryAccounts::peopleBecomeMembers()
     // A new display name in the directory is the member's at the next reading.
     QCOMPARE(m_db->syncDirectory({person(QStringLiteral("yan"), QStringLiteral("Yan Li"))}), 1);
     QCOMPARE(m_db->searchMembers(QStringLiteral("Yan Li"), 10).size(), 1);
+    // Disabled here, the person stays disabled through the directory's readings.
+    QVERIFY(m_db->setDisabled(QStringLiteral("yan"), true));
+    QCOMPARE(m_db->syncDirectory({person(QStringLiteral("yan"), QStringLiteral("Yan"))}), 1);
+    QVERIFY(!m_db->activeAccount(QStringLiteral("yan")));
 }
 
 void TestDirectoryAccounts::localNamesStayLocal()
@@ -85,6 +92,36 @@ void TestDirectoryAccounts::peopleWhoLeftAreRemoved()
     QVERIFY(!m_db->isContact(1001, zoe));
     QVERIFY(m_db->account(QStringLiteral("yan")));
     QVERIFY(m_db->account(QStringLiteral("alice"))); // local accounts are not the directory's
+}
+
+void TestDirectoryAccounts::rememberedSignInsFollowTheAccount_data()
+{
+    // What happens to a directory person whose sign-in the directory has just accepted.
+    QTest::addColumn<bool>("disabled");
+    QTest::addColumn<bool>("gone"); ///< from the directory's next reading
+    QTest::addColumn<bool>("counts");
+    QTest::newRow("nothing") << false << false << true;
+    QTest::newRow("disabled here") << true << false << false;
+    QTest::newRow("gone from the directory") << false << true << false;
+}
+
+void TestDirectoryAccounts::rememberedSignInsFollowTheAccount()
+{
+    QFETCH(bool, disabled);
+    QFETCH(bool, gone);
+    QFETCH(bool, counts);
+    const QString yan = QStringLiteral("yan");
+    QCOMPARE(m_db->syncDirectory({person(yan, QStringLiteral("Yan"))}), 1);
+    CredentialCache cache;
+    const QByteArray key = cache.keyOf(yan, QStringLiteral("Yan-pass-1"));
+    cache.remember(key, CredentialCache::stampOf(*m_db, yan));
+    QVERIFY(cache.find(*m_db, key, yan));
+    QVERIFY(!cache.find(*m_db, cache.keyOf(yan, QStringLiteral("Yan-pass-2")), yan));
+    if (disabled)
+        QVERIFY(m_db->setDisabled(yan, true));
+    if (gone)
+        QCOMPARE(m_db->syncDirectory({}), 0);
+    QCOMPARE(bool(cache.find(*m_db, key, yan)), counts);
 }
 
 QTEST_MAIN(TestDirectoryAccounts)

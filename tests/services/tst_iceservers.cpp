@@ -116,6 +116,7 @@ void TestIceServers::mediaCarriesFreshCredentials()
     config.media = true;
     config.dataDir = data.path();
     config.turnLifetimeS = lifetimeS;
+    config.demo = true;
     if (tls) { // the deployment's own certificate, made before the media start
         config.turnCert = data.filePath(QStringLiteral("cert.pem"));
         config.turnKey = data.filePath(QStringLiteral("key.pem"));
@@ -141,9 +142,11 @@ void TestIceServers::mediaCarriesFreshCredentials()
     socket.open(QUrl(
         QStringLiteral("ws://%1:%2/conference").arg(config.host).arg(host.config().portalPort)));
     QTRY_COMPARE(socket.state(), QAbstractSocket::ConnectedState);
-    socket.sendTextMessage(QString::fromUtf8(
-        QJsonDocument({{"type", "guestJoin"}, {"roomKey", "HallRoom2002"}, {"name", "Guest"}})
-            .toJson()));
+    socket.sendTextMessage(
+        QString::fromUtf8(QJsonDocument({{"type", "guestJoin"},
+                                         {"roomKey", host.database().entry(2002)->roomKey},
+                                         {"name", "Guest"}})
+                              .toJson()));
 
     const QJsonObject media = next(received, QStringLiteral("media"), 20000);
     QVERIFY2(media.value(QStringLiteral("available")).toBool(),

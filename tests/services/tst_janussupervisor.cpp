@@ -3,7 +3,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QScopeGuard>
+#include <QSet>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -23,14 +25,17 @@ private Q_SLOTS:
     void restartsJanusOnceWithItsRooms();
     void keepsARoomEnteredAgainAtOnce();
     void tokenJanusDidNotTakeIsNoAdmission();
+    void roomsTakeEverySeatsPublishers();
+    void takenIdIsFreedForItsOwnerOnly();
     void addressFacts_data();
     void addressFacts();
 
 private:
-    static QJsonObject admit(JanusSupervisor &janus, qint64 room, const QString &tag)
+    static QJsonObject admit(JanusSupervisor &janus, qint64 room, const QString &tag,
+                             int seats = 50)
     {
         QJsonObject answer;
-        janus.admit(room, tag, [&answer](const QJsonObject &media) { answer = media; });
+        janus.admit(room, tag, seats, [&answer](const QJsonObject &media) { answer = media; });
         (void)QTest::qWaitFor([&answer] { return !answer.isEmpty(); }, 10000);
         return answer;
     }
@@ -192,6 +197,73 @@ void TestJanusSupervisor::tokenJanusDidNotTakeIsNoAdmission()
     QVERIFY(::kill(pid, SIGSTOP) == 0);
     const auto resume = qScopeGuard([pid] { ::kill(pid, SIGCONT); });
     QCOMPARE(admit(janus, 1001, QStringLiteral("u2")).value("available"), QJsonValue(false));
+}
+
+/// A room's publishers: every participant's camera and a share each, with room to spare for
+/// those a dropped connection leaves behind for a while.
+void TestJanusSupervisor::roomsTakeEverySeatsPublishers()
+{
+    if (!janusInstalled())
+        QSKIP("Janus is not installed");
+    QTemporaryDir data;
+    JanusSupervisor janus(QStringLiteral("janus"), data.path());
+    QVERIFY(started(janus));
+    const QJsonObject first = admit(janus, 2001, QStringLiteral("u1"), 20);
+    const QJsonObject second = admit(janus, 2001, QStringLiteral("u2"), 20);
+    QCOMPARE(second.value("available"), QJsonValue(true));
+    QSet<qint64> ids;
+    for (const QJsonObject &media : {first, second})
+        for (const char *field : {"id", "shareId"}) {
+            const qint64 id = media.value(QLatin1String(field)).toInteger();
+            QVERIFY(id > 0 && id < (qint64(1) << 53)); // exact in every JSON reader
+            ids.insert(id);
+        }
+    QCOMPARE(ids.size(), 4);
+    QFile plugin(data.filePath(QStringLiteral("janus/janus.plugin.videoroom.jcfg")));
+    QVERIFY(plugin.open(QIODevice::ReadOnly));
+    const QString adminKey = QString::fromUtf8(plugin.readAll()).section(u'"', 1, 1);
+    const JanusProbe probe(data.path());
+    const QJsonArray rooms =
+        probe.roomRequest(probe.attachToVideoRoom(), {{"request", "list"}, {"admin_key", adminKey}})
+            .value("list")
+            .toArray();
+    QCOMPARE(rooms.size(), 1);
+    const int publishers = rooms[0].toObject().value("max_publishers").toInt();
+    QCOMPARE(publishers, JanusSupervisor::publishersFor(20));
+    QVERIFY(publishers >= 2 * 20);
+}
+
+/// Someone holds a participant's publisher id at the relay: kicked out when the participant
+/// says so, but not when anyone else does.
+void TestJanusSupervisor::takenIdIsFreedForItsOwnerOnly()
+{
+    if (!janusInstalled())
+        QSKIP("Janus is not installed");
+    QTemporaryDir data;
+    JanusSupervisor janus(QStringLiteral("janus"), data.path());
+    QVERIFY(started(janus));
+    const QJsonObject owner = admit(janus, 2001, QStringLiteral("u1"), 20);
+    const QJsonObject squatter = admit(janus, 2001, QStringLiteral("u2"), 20);
+    const JanusProbe probe(data.path());
+    const auto joinAs = [&probe](const QJsonObject &media, qint64 id) {
+        return probe
+            .roomRequest(probe.attachToVideoRoom(), {{"request", "join"},
+                                                     {"ptype", "publisher"},
+                                                     {"room", 2001},
+                                                     {"id", id},
+                                                     {"token", media.value("token")}})
+            .value("error_code")
+            .toInt();
+    };
+    const qint64 id = owner.value("id").toInteger();
+    QCOMPARE(joinAs(squatter, id), 0);
+    QCOMPARE(joinAs(owner, id), 436); // "ID exists"
+    QVERIFY(!janus.evict(2001, QStringLiteral("u2"), id));
+    QVERIFY(!janus.evict(2001, QStringLiteral("u1"), squatter.value("id").toInteger()));
+    QCOMPARE(joinAs(owner, id), 436);
+    QVERIFY(janus.evict(2001, QStringLiteral("u1"), id));
+    QTRY_VERIFY(probe.inRoom(2001).isEmpty()); // the one who held it is out
+    QCOMPARE(joinAs(owner, id), 0);
 }
 
 void TestJanusSupervisor::addressFacts_data()

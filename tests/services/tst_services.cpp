@@ -73,6 +73,7 @@ std::unique_ptr<ServiceHost> startHost(const QString &dir, int maxLines = 200, b
     config.loginPort = config.tlsPort = config.portalPort = 0;
     config.dataDir = dir;
     config.maxLines = maxLines;
+    config.demo = true;
     auto host = std::make_unique<ServiceHost>(config);
     QString error;
     if (!host->start(&error)) {
@@ -243,7 +244,7 @@ void TestServices::portalOperations_data()
     QTest::newRow("own room link") << "<ns1:MyAccountRequest/>"
                                    << "MyAccountRequest"
                                    << "Entity/RoomMode/roomURL"
-                                   << "key=Member1001Key";
+                                   << "key=" + m_host->database().entry(1001)->roomKey;
     QTest::newRow("own room by id")
         << "<ns1:SearchByEntityIDRequest>  <ns1:entityID>1001</ns1:entityID>  "
            "</ns1:SearchByEntityIDRequest>"
@@ -261,31 +262,6 @@ void TestServices::portalOperations_data()
         << "SearchMyContactsRequest"
         << "total"
         << "8";
-    QTest::newRow("mute in own room")
-        << "<ns1:MuteAudioRequest><ns1:conferenceID>1001</ns1:conferenceID><ns1:participantID>p7</"
-           "ns1:participantID></ns1:MuteAudioRequest>"
-        << "MuteAudioRequest"
-        << "OK"
-        << "OK";
-    QTest::newRow("join open room")
-        << "<ns1:JoinConferenceRequest>  <ns1:conferenceID>2002</ns1:conferenceID>  "
-           "</ns1:JoinConferenceRequest>"
-        << "JoinConferenceRequest"
-        << "OK"
-        << "OK";
-    QTest::newRow("join with PIN")
-        << "<ns1:JoinConferenceRequest><ns1:conferenceID>2001</ns1:conferenceID><ns1:PIN>1234</"
-           "ns1:PIN></ns1:JoinConferenceRequest>"
-        << "JoinConferenceRequest"
-        << "OK"
-        << "OK";
-    QTest::newRow("join other portal's room by extension")
-        << "<ns1:JoinIPCConferenceRequest><ns1:local-part>2002</"
-           "ns1:local-part><ns1:domain>127.0.0.1</ns1:domain><ns1:PIN></ns1:PIN></"
-           "ns1:JoinIPCConferenceRequest>"
-        << "JoinIPCConferenceRequest"
-        << "OK"
-        << "OK";
 }
 
 static QVariant walk(QVariant value, const QString &path)
@@ -331,6 +307,24 @@ void TestServices::joinFaults_data()
                                      "ns1:local-part><ns1:domain>elsewhere</ns1:domain><ns1:PIN></"
                                      "ns1:PIN></ns1:JoinIPCConferenceRequest>"
                                   << "Unable to join the conference";
+    // Joins and mutes that find nothing to act on say so (tst_portalguards has them succeed).
+    QTest::newRow("mute in own room, nobody there")
+        << "<ns1:MuteAudioRequest><ns1:conferenceID>1001</ns1:conferenceID><ns1:participantID>p7</"
+           "ns1:participantID></ns1:MuteAudioRequest>"
+        << "Participant is not in the conference";
+    QTest::newRow("join open room without an engine")
+        << "<ns1:JoinConferenceRequest>  <ns1:conferenceID>2002</ns1:conferenceID>  "
+           "</ns1:JoinConferenceRequest>"
+        << "Not signed in to the conference service";
+    QTest::newRow("join with PIN without an engine")
+        << "<ns1:JoinConferenceRequest><ns1:conferenceID>2001</ns1:conferenceID><ns1:PIN>1234</"
+           "ns1:PIN></ns1:JoinConferenceRequest>"
+        << "Not signed in to the conference service";
+    QTest::newRow("join other portal's room by extension without an engine")
+        << "<ns1:JoinIPCConferenceRequest><ns1:local-part>2002</"
+           "ns1:local-part><ns1:domain>127.0.0.1</ns1:domain><ns1:PIN></ns1:PIN></"
+           "ns1:JoinIPCConferenceRequest>"
+        << "Not signed in to the conference service";
     QTest::newRow("mute elsewhere")
         << "<ns1:MuteAudioRequest><ns1:conferenceID>1002</ns1:conferenceID><ns1:participantID>p</"
            "ns1:participantID></ns1:MuteAudioRequest>"
@@ -643,6 +637,7 @@ void TestServices::publicName()
     config.makeStream = false;
     config.publicName = publicName;
     config.frontPort = quint16(frontPort);
+    config.demo = true;
     config.media = true; // a Janus that cannot start: still one relay address to hand out
     config.janus = dir.filePath(QStringLiteral("no-janus"));
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^calls without media")));
@@ -681,6 +676,7 @@ void TestServices::publicName()
     const QString room = walk(account.value, QStringLiteral("Entity/RoomMode/roomURL")).toString();
     QVERIFY2(room.startsWith(fill(roomLinks)), qPrintable(room));
     const QString domain = publicName.isEmpty() ? QStringLiteral("127.0.0.1") : publicName;
+    QTest::ignoreMessage(QtWarningMsg, "请求数据失败 , JoinIPCConferenceRequest");
     const Outcome joined = await(NetWork::initWithUrlString(
         portalDirect,
         QStringLiteral("<ns1:JoinIPCConferenceRequest><ns1:local-part>2002</ns1:local-part>"
@@ -688,7 +684,9 @@ void TestServices::publicName()
                        "</ns1:JoinIPCConferenceRequest>")
             .arg(domain),
         QStringLiteral("JoinIPCConferenceRequest")));
-    QVERIFY2(joined.success, joined.error.body.constData());
+    // The domain is accepted: what is left to refuse is that no engine is signed in here.
+    QCOMPARE(SoapFault::reasonText(joined.error),
+             QStringLiteral("Not signed in to the conference service"));
 
     const Outcome version = await(NetWork::initWithUrlString(
         direct + QStringLiteral("/quilber/webservice/UserService/getVersion"),

@@ -55,13 +55,15 @@ bool InProcessCaller::join(const QString &portal, qint64 conference)
     return QTest::qWaitFor([&] { return count("addControllView") > joined; }, 15000);
 }
 
-void InProcessCaller::requestJoin(const QString &portal, qint64 conference)
+void InProcessCaller::requestJoin(const QString &portal, qint64 conference, const QString &pin)
 {
     NetWork::initWithUrlString(
         portal + QStringLiteral("/services/v1_1/PortalUserService"),
-        QStringLiteral("<ns1:JoinConferenceRequest><ns1:conferenceID>%1</ns1:conferenceID>"
+        QStringLiteral("<ns1:JoinConferenceRequest><ns1:conferenceID>%1</ns1:conferenceID>%2"
                        "</ns1:JoinConferenceRequest>")
-            .arg(conference),
+            .arg(conference)
+            .arg(pin.isEmpty() ? QString()
+                               : QStringLiteral("<ns1:PIN>%1</ns1:PIN>").arg(pin.toHtmlEscaped())),
         QStringLiteral("JoinConferenceRequest"))
         ->startRequest();
 }

@@ -26,8 +26,9 @@ public:
     static void useSettings(const QString &path);
     /// Joins `conference` through the portal as the client's join window does.
     bool join(const QString &portal, qint64 conference);
-    /// Asks the portal to join `conference`, as the signed-in user, and returns at once.
-    static void requestJoin(const QString &portal, qint64 conference);
+    /// Asks the portal to join `conference`, as the signed-in user, with the room's `pin` when
+    /// it has one, and returns at once.
+    static void requestJoin(const QString &portal, qint64 conference, const QString &pin = {});
     /// Leaves the call if in one, signs out and stops the engine as the client does when it
     /// quits; false when the leaving or the signing out was not confirmed.
     bool stop();

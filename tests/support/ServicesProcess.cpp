@@ -1,6 +1,8 @@
 #include "tests/support/ServicesProcess.h"
 
 #include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTest>
 
 #include <csignal>
@@ -35,6 +37,8 @@ bool ServicesProcess::start(bool media)
                           QStringLiteral("--data"),        m_data.path()};
     if (!media)
         arguments.append(QStringLiteral("--no-media"));
+    if (m_demo)
+        arguments.append(QStringLiteral("--demo"));
     const QStringList command =
         m_launcher + QStringList{m_executable} + arguments + m_extraArguments;
     m_process.start(command.first(), command.mid(1));
@@ -56,4 +60,22 @@ bool ServicesProcess::start(bool media)
 QString ServicesProcess::portal() const
 {
     return QStringLiteral("http://%1:%2").arg(m_host).arg(m_portalPort);
+}
+
+QString ServicesProcess::roomKey(qint64 entityId) const
+{
+    QString key;
+    {
+        auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("roomKey"));
+        db.setDatabaseName(m_data.filePath(QStringLiteral("orvale.sqlite")));
+        if (db.open()) {
+            QSqlQuery q(db);
+            q.prepare(QStringLiteral("SELECT roomKey FROM entities WHERE entityID = ?"));
+            q.addBindValue(entityId);
+            if (q.exec() && q.next())
+                key = q.value(0).toString();
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("roomKey"));
+    return key;
 }

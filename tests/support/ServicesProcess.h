@@ -19,12 +19,16 @@ public:
     bool start(bool media = false);
     /// A command put in front of the executable's, such as a network lab host's launcher.
     void setLauncher(const QStringList &launcher) { m_launcher = launcher; }
+    /// Starts without the demo company (loaded by default, as the demo script loads it).
+    void setEmpty() { m_demo = false; }
     QString host() const { return m_host; }
     quint16 portalPort() const { return m_portalPort; }
     QString portal() const;
     QString output() const { return m_output; }
     qint64 processId() const { return m_process.processId(); }
     QString dataPath() const { return m_data.path(); }
+    /// A room's key as the deployment made it (at random), read from its database.
+    QString roomKey(qint64 entityId) const;
 
 private:
     QString m_executable;
@@ -35,4 +39,5 @@ private:
     QProcess m_process;
     QString m_output;
     quint16 m_portalPort = 0;
+    bool m_demo = true;
 };

@@ -10,6 +10,7 @@ ServicesConfig freePorts(bool makeStream, int maxLines)
     config.loginPort = config.tlsPort = config.portalPort = 0;
     config.makeStream = makeStream;
     config.maxLines = maxLines;
+    config.demo = true; // the accounts and rooms the tests sign in to
     return config;
 }
 
@@ -29,15 +30,30 @@ std::unique_ptr<TestDeployment> TestDeployment::onStandardPorts(const QString &h
 }
 
 TestDeployment::TestDeployment(const ServicesConfig &base)
+    : m_config(base)
 {
-    ServicesConfig config = base;
-    config.dataDir = m_data.path();
-    m_host = std::make_unique<ServiceHost>(config);
+    m_config.dataDir = m_data.path();
+    restart();
+}
+
+std::unique_ptr<TestDeployment>
+TestDeployment::adjusted(const std::function<void(ServicesConfig &)> &adjust)
+{
+    ServicesConfig config = freePorts(false, 200);
+    adjust(config);
+    return std::unique_ptr<TestDeployment>(new TestDeployment(config));
+}
+
+bool TestDeployment::restart()
+{
+    m_host.reset();
+    m_host = std::make_unique<ServiceHost>(m_config);
     QString error;
     if (!m_host->start(&error)) {
         qWarning("the services did not start: %s", qPrintable(error));
         m_host.reset();
     }
+    return m_host != nullptr;
 }
 
 void TestDeployment::addSignInRows()

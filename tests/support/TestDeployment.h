@@ -5,6 +5,8 @@
 
 #include <QTemporaryDir>
 
+#include <functional>
+
 #include <memory>
 
 /// The reference deployment on free loopback ports with a temporary data folder.
@@ -21,6 +23,12 @@ public:
     /// seeds: the demo user, a wrong password, an unknown user.
     static void addSignInRows();
 
+    /// With settings of the test's own, such as small limits, on free loopback ports.
+    static std::unique_ptr<TestDeployment>
+    adjusted(const std::function<void(ServicesConfig &)> &adjust);
+    /// Stops the services and starts them again on the same data, on free ports.
+    bool restart();
+
     /// Null when the services could not start; the reason is logged.
     ServiceHost *host() const { return m_host.get(); }
     /// Stops the services (the data folder stays until the object goes).
@@ -30,5 +38,6 @@ private:
     TestDeployment(const ServicesConfig &config);
 
     QTemporaryDir m_data;
+    ServicesConfig m_config;
     std::unique_ptr<ServiceHost> m_host;
 };

@@ -11,12 +11,15 @@
 
 #include <QApplication>
 #include <QChildEvent>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QWebSocket>
 
 #include <limits>
 
@@ -60,6 +63,7 @@ void UiHarness::restart()
 void UiHarness::closeApplication()
 {
     m_delegate.reset();
+    m_engineSession.reset();
     // What the windows queued for later runs now, while what it refers to is still known.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
@@ -161,9 +165,35 @@ bool UiHarness::signInAsDemo()
         return false;
     fire(CR::OutSignedIn);
     return QTest::qWaitFor(
-        [this] {
-            ContactWindowController *main = m_delegate->loginVc()->contactWindowController();
-            return main && main->isVisible();
-        },
-        10000);
+               [this] {
+                   ContactWindowController *main = m_delegate->loginVc()->contactWindowController();
+                   return main && main->isVisible();
+               },
+               10000) &&
+           signInEngineSession(QStringLiteral("demo"), QStringLiteral("demo1234"));
+}
+
+bool UiHarness::signInEngineSession(const QString &user, const QString &password)
+{
+    if (!m_deployment)
+        return true;
+    m_engineSession = std::make_unique<QWebSocket>();
+    bool signedIn = false;
+    connect(m_engineSession.get(), &QWebSocket::textMessageReceived, this,
+            [&signedIn](const QString &text) {
+                const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
+                signedIn =
+                    signedIn || message.value(QLatin1String("type")).toString() == u"signedIn";
+            });
+    connect(m_engineSession.get(), &QWebSocket::connected, this, [&] {
+        const QJsonObject message{
+            {"type", QStringLiteral("signIn")}, {"user", user}, {"password", password}};
+        m_engineSession->sendTextMessage(QString::fromUtf8(QJsonDocument(message).toJson()));
+    });
+    const ServicesConfig &config = m_deployment->host()->config();
+    m_engineSession->open(
+        QUrl(QStringLiteral("ws://%1:%2/conference").arg(config.host).arg(config.portalPort)));
+    const bool done = QTest::qWaitFor([&signedIn] { return signedIn; }, 10000);
+    disconnect(m_engineSession.get(), nullptr, this, nullptr);
+    return done;
 }

@@ -11,6 +11,7 @@
 
 #include <memory>
 
+class QWebSocket;
 class ToastView;
 
 /// The client as a test drives it: the reference deployment on the standard login ports of a
@@ -57,7 +58,9 @@ public:
 
     /// Types into the login view and presses the login button.
     void typeLogin(const QString &address, const QString &user, const QString &password);
-    /// Signs in as demo with the deployment and the fake engine reporting success.
+    /// Signs in as demo with the deployment and the fake engine reporting success. The
+    /// conference service gets the session the real engine would sign in (the portal admits
+    /// only members whose engine is there) from a WebSocket of the harness's own.
     bool signInAsDemo();
 
 protected:
@@ -66,9 +69,11 @@ protected:
 private:
     void closeApplication();
     void startApplication();
+    bool signInEngineSession(const QString &user, const QString &password);
 
     std::unique_ptr<TestDeployment> m_deployment;
     std::unique_ptr<FakeKeychain> m_keychain;
+    std::unique_ptr<QWebSocket> m_engineSession;
     std::unique_ptr<AppDelegate> m_delegate;
     QString m_host;
     QStringList m_toasts;

@@ -22,11 +22,14 @@
 #include "ui/widgets/ViewHelper.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSet>
 #include <QSignalSpy>
 #include <QTest>
@@ -37,6 +40,9 @@ namespace CR = ConfRecords;
 class TestContactList : public QObject
 {
     Q_OBJECT
+
+public Q_SLOTS:
+    void openUrl(const QUrl &url) { m_opened.append(url); }
 
 private Q_SLOTS:
     void initTestCase();
@@ -61,6 +67,8 @@ private Q_SLOTS:
     void outsideJoin_data();
     void outsideJoin();
     void noNetwork();
+    void administrationLink_data();
+    void administrationLink();
 
 private:
     ContactListViewController *list() const
@@ -100,6 +108,7 @@ private:
     qint64 m_demoId = 0;
     QSet<qint64> m_demoContacts; ///< as the deployment made them
     std::unique_ptr<UiHarness> m_app;
+    QList<QUrl> m_opened; ///< by the desktop's browser, which a recorder replaces
 };
 
 void TestContactList::initTestCase()
@@ -658,6 +667,36 @@ void TestContactList::noNetwork()
     QVERIFY(AppUser::defaultUser()->userName == u"demo");
     AppStatus::shareStatus()->reachabilityChanged(2); // back: sign in again with the stored user
     QTRY_VERIFY(!FakeEngine::instance().calls(CR::EventSignIn).isEmpty());
+}
+
+void TestContactList::administrationLink_data()
+{
+    QTest::addColumn<QString>("roleUrl"); // from the login reply
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("the deployment's page")
+        << QStringLiteral("http://%1:8080/admin/").arg(testHost()) << true;
+    QTest::newRow("a local program") << "file:///usr/bin/xterm" << false;
+    QTest::newRow("a script") << "javascript:alert(1)" << false;
+}
+
+void TestContactList::administrationLink()
+{
+    QFETCH(QString, roleUrl);
+    QFETCH(bool, opens);
+    const QStringList schemes{"http", "file", "javascript"};
+    for (const QString &scheme : schemes)
+        QDesktopServices::setUrlHandler(scheme, this, "openUrl");
+    const auto unset = qScopeGuard([schemes] {
+        for (const QString &scheme : schemes)
+            QDesktopServices::unsetUrlHandler(scheme);
+    });
+    m_opened.clear();
+    AppUser::defaultUser()->roleUrl = roleUrl;
+    if (!opens)
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^link from the "
+                                                                             "server not opened")));
+    list()->showControlWebview();
+    QCOMPARE(m_opened, opens ? QList<QUrl>{QUrl(roleUrl)} : QList<QUrl>());
 }
 
 QTEST_MAIN(TestContactList)

@@ -18,11 +18,22 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSslConfiguration>
 #include <QTest>
 #include <QTimer>
 
 namespace CR = ConfRecords;
+
+namespace {
+
+/// A login reply with no user record in it.
+const QByteArray replyWithoutRecord =
+    R"(<soapenv:Envelope xmlns:soapenv="http://schemas.xmlsoap.org/soap/envelope/"><soapenv:Body>)"
+    R"(<ns:loginJsonResponse xmlns:ns="http://webservice.orvale.net/"><ns:return>{"result":[]}</ns:return>)"
+    R"(</ns:loginJsonResponse></soapenv:Body></soapenv:Envelope>)";
+
+} // namespace
 
 /// The login view with the reference login service and the fake engine.
 class TestLoginView : public QObject
@@ -42,6 +53,8 @@ private Q_SLOTS:
     void nothingAnswers();
     void replyWithoutResult();
     void onlySecurePortAnswers();
+    void plainAttemptOnlyWhereNeverSecure_data();
+    void plainAttemptOnlyWhereNeverSecure();
     void rememberAndAutoLoginCoupling();
     void autoLogin_data();
     void autoLogin();
@@ -221,11 +234,7 @@ void TestLoginView::replyWithoutResult()
 {
     TestHttpServer server;
     QVERIFY(server.listen(testHost(3), 8080));
-    const QByteArray reply =
-        R"(<soapenv:Envelope xmlns:soapenv="http://schemas.xmlsoap.org/soap/envelope/"><soapenv:Body>)"
-        R"(<ns:loginJsonResponse xmlns:ns="http://webservice.orvale.net/"><ns:return>{"result":[]}</ns:return>)"
-        R"(</ns:loginJsonResponse></soapenv:Body></soapenv:Envelope>)";
-    server.enqueue({200, "text/xml; charset=utf-8", reply});
+    server.enqueue({200, "text/xml; charset=utf-8", replyWithoutRecord});
     m_app->typeLogin(testHost(3), QStringLiteral("demo"), QStringLiteral("x"));
     QTRY_VERIFY(isIdle()); // never busy forever
     QCOMPARE(server.requests().size(), 1);
@@ -254,6 +263,71 @@ void TestLoginView::onlySecurePortAnswers()
     QCOMPARE(login()->http_userPortal(), QStringLiteral("https://%1:9090").arg(testHost(2)));
     UiHarness::fire(CR::OutSignInFailed, CR::Code::WrongPassword);
     QTRY_VERIFY(isIdle());
+}
+
+void TestLoginView::plainAttemptOnlyWhereNeverSecure_data()
+{
+    QTest::addColumn<bool>("reachedSecurely"); // an earlier run signed in there over HTTPS
+    QTest::addColumn<bool>("secureAnswers");   // the HTTPS login still answers
+    QTest::addColumn<int>("plainRequests");
+    QTest::addColumn<QString>("toast");
+    // Each row has an address of its own: each deployment's certificate is its own, and the
+    // client's connections to an address keep trusting what was trusted when they were made.
+    QTest::addColumn<int>("address");
+    QTest::newRow("reached securely before") << true << true << 0 << "" << 5;
+    QTest::newRow("reached securely before, unreachable now")
+        << true << false << 0 << "无法连接服务器,请检查输入!" << 6;
+    QTest::newRow("never reached securely")
+        << false << false << 1 << "无法连接服务器,请检查输入!" << 7;
+}
+
+void TestLoginView::plainAttemptOnlyWhereNeverSecure()
+{
+    QFETCH(bool, reachedSecurely);
+    QFETCH(bool, secureAnswers);
+    QFETCH(int, plainRequests);
+    QFETCH(QString, toast);
+    QFETCH(int, address);
+    // A login service on 9090 only, whose certificate this test trusts.
+    const QString server = testHost(address);
+    auto secureOnly = TestDeployment::onStandardPorts(server, false);
+    QVERIFY(secureOnly->host());
+    const QSslConfiguration saved = QSslConfiguration::defaultConfiguration();
+    const auto restore =
+        qScopeGuard([saved] { QSslConfiguration::setDefaultConfiguration(saved); });
+    QSslConfiguration trusting = saved;
+    trusting.addCaCertificate(secureOnly->host()->certificate());
+    QSslConfiguration::setDefaultConfiguration(trusting);
+    if (reachedSecurely) {
+        m_app->typeLogin(server, QStringLiteral("demo"), QStringLiteral("demo1234"));
+        QTRY_VERIFY_WITH_TIMEOUT(!FakeEngine::instance().calls(CR::EventSignIn).isEmpty(), 15000);
+        QCOMPARE(login()->http_userPortal(), QStringLiteral("https://%1:9090").arg(server));
+        UiHarness::fire(CR::OutSignInFailed, CR::Code::WrongPassword);
+        QTRY_VERIFY(isIdle());
+        m_app->takeToasts();
+        m_app->restart(); // what is remembered outlives the run
+        QApplication::setActiveWindow(m_app->delegate()->window());
+        QVERIFY(QTest::qWaitForWindowActive(m_app->delegate()->window()));
+    }
+    if (!secureAnswers)
+        secureOnly->stop();
+    // Someone else answers the plain login port of that address now.
+    TestHttpServer plain;
+    QVERIFY(plain.listen(server, 8080));
+    plain.setResponder([](const TestHttpServer::Request &) {
+        return TestHttpServer::Reply(200, "text/xml; charset=utf-8", replyWithoutRecord);
+    });
+    FakeEngine::instance().reset();
+    m_app->typeLogin(server, QStringLiteral("demo"), QStringLiteral("demo1234"));
+    if (toast.isEmpty())
+        QTRY_VERIFY_WITH_TIMEOUT(!FakeEngine::instance().calls(CR::EventSignIn).isEmpty(), 15000);
+    else
+        QTRY_VERIFY_WITH_TIMEOUT(isIdle(), 15000);
+    QCOMPARE(plain.requests().size(), plainRequests);
+    QCOMPARE(m_app->takeToasts(), toast.isEmpty() ? QStringList() : QStringList{toast});
+    QCOMPARE(login()->http_userPortal(), (reachedSecurely ? QStringLiteral("https://%1:9090")
+                                                          : QStringLiteral("http://%1:8080"))
+                                             .arg(server));
 }
 
 void TestLoginView::rememberAndAutoLoginCoupling()
@@ -391,7 +465,7 @@ void TestLoginView::signInStoresTheUser()
 {
     const auto remembered = [this] { return m_app->keychain()->stored; };
     if (!login()->remberPass()->isChecked())
-        login()->remberPass()->click(); // asked to remember the password
+        login()->remberPass()->click();      // asked to remember the password
     Preferences().setSignedInSecurely(true); // as after an earlier sign-in over TLS
     QVERIFY(m_app->signInAsDemo());
     QVERIFY(AppStatus::shareStatus()->isSignIn());
@@ -401,7 +475,7 @@ void TestLoginView::signInStoresTheUser()
     const Preferences p;
     QCOMPARE(p.userIp(), m_app->host());
     QCOMPARE(p.userName(), QStringLiteral("demo"));
-    QVERIFY(!p.signedInSecurely()); // this one went through the plain port
+    QVERIFY(!p.signedInSecurely());  // this one went through the plain port
     QVERIFY(p.passWord().isEmpty()); // never in the settings file
     QCOMPARE(login()->passField()->text(), QStringLiteral("demo1234")); // kept for next time
     QTRY_COMPARE(remembered(), QStringLiteral("demo1234"));

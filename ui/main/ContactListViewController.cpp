@@ -7,6 +7,7 @@
 #include "model/Preferences.h"
 #include "model/ValueConversion.h"
 #include "net/NetWork.h"
+#include "net/ServerLink.h"
 #include "net/StringHelper.h"
 #include "ui/conference/JoinConferenceWindowController.h"
 #include "ui/main/ContactDetailViewController.h"
@@ -23,7 +24,6 @@
 #include "ui/widgets/ViewHelper.h"
 #include "ui_ContactListViewController.h"
 
-#include <QDesktopServices>
 #include <QKeyEvent>
 #include <QListWidget>
 #include <QPushButton>
@@ -156,7 +156,7 @@ void ContactListViewController::showUpdatePrompt(const QString &title, const QSt
         title, message, {tr("立即更新"), tr("暂不升级")},
         [url](int response) {
             if (response == AlertHelper::firstButtonResponse && !url.isEmpty())
-                QDesktopServices::openUrl(url);
+                ServerLink::open(url);
         },
         window());
 }
@@ -461,7 +461,7 @@ void ContactListViewController::showDirctLive()
 
 void ContactListViewController::showControlWebview()
 {
-    QDesktopServices::openUrl(QUrl(AppUser::defaultUser()->roleUrl));
+    ServerLink::open(AppUser::defaultUser()->roleUrl);
 }
 
 void ContactListViewController::showJoinConferenceProgressWindow()

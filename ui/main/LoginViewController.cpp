@@ -266,7 +266,12 @@ void LoginViewController::loginClick()
         }
     }
     shouldStartLoginWithUIChange(true);
-    loginHttpStart();
+    // The plain attempt comes first only at a server never reached over HTTPS: at one that was,
+    // whoever answers the plain port now is not that server and would get the password.
+    if (Preferences().reachedSecurely(ui->ipField->text()))
+        loginHttpsStart();
+    else
+        loginHttpStart();
 }
 
 bool LoginViewController::isBusy() const
@@ -349,6 +354,11 @@ void LoginViewController::handleReply(const QVariant &response)
 {
     m_netWork = nullptr;
     const LoginReply reply = LoginRequest::decodeReply(response);
+    // A login answer over HTTPS, accepted or refused, shows the server has it: HTTPS only there
+    // from now on.
+    if (reply.outcome != LoginReply::Outcome::NoResult &&
+        m_httpUserPortal.startsWith(QLatin1String("https:")))
+        Preferences().rememberReachedSecurely(ui->ipField->text());
     switch (reply.outcome) {
     case LoginReply::Outcome::NoResult:
         // Nothing to sign in with: never stay busy on a reply without a user record.

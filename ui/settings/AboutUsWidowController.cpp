@@ -5,6 +5,7 @@
 #include "model/Preferences.h"
 #include "model/ValueConversion.h"
 #include "net/NetWork.h"
+#include "net/ServerLink.h"
 #include "net/VersionCheck.h"
 #include "ui/widgets/AlertHelper.h"
 #include "ui/widgets/Images.h"
@@ -12,7 +13,6 @@
 #include "ui_AboutUsWidowController.h"
 
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QUrl>
 
 AboutUsWidowController::AboutUsWidowController(QWidget *parent)
@@ -106,21 +106,17 @@ void AboutUsWidowController::showRelease(const QUrl &url)
         [url](int response) {
             // The first button is the tagged update button.
             if (response == AlertHelper::firstButtonResponse && !url.isEmpty())
-                QDesktopServices::openUrl(url);
+                ServerLink::open(url);
         },
         this);
 }
 
 void AboutUsWidowController::openWeb()
 {
-    const QUrl url = VersionCheck::browsableUrl(QStringLiteral("http://%1").arg(m_webUrl));
-    if (!url.isEmpty())
-        QDesktopServices::openUrl(url);
+    ServerLink::open(QStringLiteral("http://%1").arg(m_webUrl));
 }
 
 void AboutUsWidowController::playNow()
 {
-    const QUrl url = VersionCheck::browsableUrl(AppUser::defaultUser()->address);
-    if (!url.isEmpty())
-        QDesktopServices::openUrl(url);
+    ServerLink::open(AppUser::defaultUser()->address);
 }

@@ -1,0 +1,130 @@
+#include "engine/media/RtcpFeedbackOrder.h"
+
+#include <gst/rtp/rtp.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace {
+
+bool isFeedback(const GstRTCPPacket &packet)
+{
+    const GstRTCPType type = gst_rtcp_packet_get_type(const_cast<GstRTCPPacket *>(&packet));
+    return type == GST_RTCP_TYPE_RTPFB || type == GST_RTCP_TYPE_PSFB;
+}
+
+/// Leaves out the feedback about sources other than `video`; the first video source asked
+/// about, 0 when none is.
+quint32 keepVideoFeedback(GstRTCPBuffer &rtcp, const QSet<quint32> &video)
+{
+    quint32 asked = 0;
+    GstRTCPPacket packet;
+    bool more = gst_rtcp_buffer_get_first_packet(&rtcp, &packet);
+    while (more) {
+        if (!isFeedback(packet)) {
+            more = gst_rtcp_packet_move_to_next(&packet);
+            continue;
+        }
+        const quint32 media = gst_rtcp_packet_fb_get_media_ssrc(&packet);
+        if (!video.contains(media)) {
+            more = gst_rtcp_packet_remove(&packet);
+            continue;
+        }
+        if (asked == 0)
+            asked = media;
+        more = gst_rtcp_packet_move_to_next(&packet);
+    }
+    return asked;
+}
+
+/// Swaps a report's first block with its block `other`, bytes as they are: GStreamer reads
+/// report blocks but cannot write them.
+void swapWithFirst(GstRTCPPacket *report, guint other)
+{
+    constexpr gsize blockSize = 24;
+    const gsize blocks = gst_rtcp_packet_get_type(report) == GST_RTCP_TYPE_SR ? 28 : 8;
+    guint8 *first = report->rtcp->map.data + report->offset + blocks;
+    std::swap_ranges(first, first + blockSize, first + other * blockSize);
+}
+
+/// Moves the block about `source` to the front of the compound's first report.
+void reportFirst(GstRTCPBuffer &rtcp, quint32 source)
+{
+    GstRTCPPacket packet;
+    if (!gst_rtcp_buffer_get_first_packet(&rtcp, &packet))
+        return;
+    const GstRTCPType type = gst_rtcp_packet_get_type(&packet);
+    if (type != GST_RTCP_TYPE_RR && type != GST_RTCP_TYPE_SR)
+        return;
+    const guint count = gst_rtcp_packet_get_rb_count(&packet);
+    for (guint i = 1; i < count; ++i) {
+        guint32 ssrc = 0;
+        gst_rtcp_packet_get_rb(&packet, i, &ssrc, nullptr, nullptr, nullptr, nullptr, nullptr,
+                               nullptr);
+        if (ssrc == source)
+            return swapWithFirst(&packet, i);
+    }
+}
+
+} // namespace
+
+void RtcpFeedbackOrder::setVideoSources(const QSet<quint32> &sources)
+{
+    QMutexLocker lock(&m_mutex);
+    m_video = sources;
+}
+
+QSet<quint32> RtcpFeedbackOrder::videoSources() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_video;
+}
+
+QSet<quint32> RtcpFeedbackOrder::videoSourcesOf(const GstSDPMessage *sdp)
+{
+    QSet<quint32> sources;
+    for (guint m = 0; sdp && m < gst_sdp_message_medias_len(sdp); ++m) {
+        const GstSDPMedia *media = gst_sdp_message_get_media(sdp, m);
+        if (g_strcmp0(gst_sdp_media_get_media(media), "video") != 0)
+            continue;
+        for (guint a = 0; a < gst_sdp_media_attributes_len(media); ++a) {
+            const GstSDPAttribute *attribute = gst_sdp_media_get_attribute(media, a);
+            if (g_strcmp0(attribute->key, "ssrc") == 0 && attribute->value)
+                sources.insert(quint32(std::strtoul(attribute->value, nullptr, 10)));
+        }
+    }
+    return sources;
+}
+
+bool RtcpFeedbackOrder::reorder(GstBuffer *buffer, const QSet<quint32> &video)
+{
+    GstRTCPBuffer rtcp = GST_RTCP_BUFFER_INIT;
+    if (!gst_rtcp_buffer_validate_reduced(buffer) ||
+        !gst_rtcp_buffer_map(buffer, GST_MAP_READWRITE, &rtcp))
+        return false;
+    if (const quint32 asked = keepVideoFeedback(rtcp, video))
+        reportFirst(rtcp, asked);
+    gst_rtcp_buffer_unmap(&rtcp);
+    return true;
+}
+
+GstPadProbeReturn RtcpFeedbackOrder::rewrite(GstPad *, GstPadProbeInfo *info, gpointer self)
+{
+    const QSet<quint32> video = static_cast<RtcpFeedbackOrder *>(self)->videoSources();
+    if (video.isEmpty()) // not known before the offer: nothing is sure to be sound yet
+        return GST_PAD_PROBE_OK;
+    GstBuffer *buffer = gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(info));
+    GST_PAD_PROBE_INFO_DATA(info) = buffer;
+    reorder(buffer, video);
+    return gst_buffer_get_size(buffer) > 0 ? GST_PAD_PROBE_OK : GST_PAD_PROBE_DROP;
+}
+
+void RtcpFeedbackOrder::attach(GstElement *rtpBin)
+{
+    g_signal_connect(rtpBin, "pad-added", G_CALLBACK(+[](GstElement *, GstPad *pad, gpointer self) {
+                         if (g_str_has_prefix(GST_PAD_NAME(pad), "send_rtcp_src"))
+                             gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, rewrite, self,
+                                               nullptr);
+                     }),
+                     this);
+}

@@ -1,0 +1,120 @@
+#include "engine/media/RtcpFeedbackOrder.h"
+
+#include <QTest>
+
+#include <gst/rtp/rtp.h>
+
+namespace {
+
+constexpr quint32 sound = 1111, picture = 2222, resent = 3333;
+
+/// A receiver's compound report: blocks about sound then picture, then one feedback packet
+/// per entry of `asked` (a NACK, or a picture request for the picture).
+GstBuffer *compound(const QList<quint32> &asked)
+{
+    GstBuffer *buffer = gst_rtcp_buffer_new(1400);
+    GstRTCPBuffer rtcp = GST_RTCP_BUFFER_INIT;
+    gst_rtcp_buffer_map(buffer, GST_MAP_READWRITE, &rtcp);
+    GstRTCPPacket packet;
+    gst_rtcp_buffer_add_packet(&rtcp, GST_RTCP_TYPE_RR, &packet);
+    gst_rtcp_packet_rr_set_ssrc(&packet, 42);
+    gst_rtcp_packet_add_rb(&packet, sound, 10, 5, 100, 7, 0, 0);
+    gst_rtcp_packet_add_rb(&packet, picture, 20, 9, 200, 8, 0, 0);
+    for (const quint32 media : asked) {
+        const bool pli = media == picture && asked.count(picture) > 1 && &media == &asked.last();
+        gst_rtcp_buffer_add_packet(&rtcp, pli ? GST_RTCP_TYPE_PSFB : GST_RTCP_TYPE_RTPFB, &packet);
+        gst_rtcp_packet_fb_set_type(&packet,
+                                    pli ? GST_RTCP_PSFB_TYPE_PLI : GST_RTCP_RTPFB_TYPE_NACK);
+        gst_rtcp_packet_fb_set_sender_ssrc(&packet, 42);
+        gst_rtcp_packet_fb_set_media_ssrc(&packet, media);
+        if (!pli) {
+            gst_rtcp_packet_fb_set_fci_length(&packet, 1);
+            GST_WRITE_UINT32_BE(gst_rtcp_packet_fb_get_fci(&packet), 0x00070000);
+        }
+    }
+    gst_rtcp_buffer_unmap(&rtcp);
+    return buffer;
+}
+
+struct Read
+{
+    quint32 firstBlock = 0;
+    guint32 firstLost = 0;
+    QList<quint32> asked;
+};
+
+Read read(GstBuffer *buffer)
+{
+    Read r;
+    GstRTCPBuffer rtcp = GST_RTCP_BUFFER_INIT;
+    if (!gst_rtcp_buffer_validate(buffer) || !gst_rtcp_buffer_map(buffer, GST_MAP_READ, &rtcp))
+        return r;
+    GstRTCPPacket packet;
+    for (bool more = gst_rtcp_buffer_get_first_packet(&rtcp, &packet); more;
+         more = gst_rtcp_packet_move_to_next(&packet)) {
+        const GstRTCPType type = gst_rtcp_packet_get_type(&packet);
+        if (type == GST_RTCP_TYPE_RR) {
+            gint32 lost = 0;
+            gst_rtcp_packet_get_rb(&packet, 0, &r.firstBlock, nullptr, &lost, nullptr, nullptr,
+                                   nullptr, nullptr);
+            r.firstLost = guint32(lost);
+        } else if (type == GST_RTCP_TYPE_RTPFB || type == GST_RTCP_TYPE_PSFB) {
+            r.asked.append(gst_rtcp_packet_fb_get_media_ssrc(&packet));
+        }
+    }
+    gst_rtcp_buffer_unmap(&rtcp);
+    return r;
+}
+
+} // namespace
+
+class TestRtcpFeedbackOrder : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { gst_init(nullptr, nullptr); }
+
+    void pictureFeedbackIsFiledUnderThePicture_data()
+    {
+        QTest::addColumn<QList<quint32>>("asked");
+        QTest::addColumn<quint32>("firstBlock");
+        QTest::addColumn<guint32>("firstLost"); // the block moves whole, not just its source
+        QTest::addColumn<QList<quint32>>("kept");
+        QTest::newRow("nothing asked") << QList<quint32>{} << sound << 5u << QList<quint32>{};
+        QTest::newRow("picture asked")
+            << QList<quint32>{picture} << picture << 9u << QList<quint32>{picture};
+        QTest::newRow("sound asked first, then the picture twice")
+            << QList<quint32>{sound, picture, picture} << picture << 9u
+            << QList<quint32>{picture, picture};
+        QTest::newRow("only sound asked")
+            << QList<quint32>{sound} << sound << 5u << QList<quint32>{};
+    }
+
+    void pictureFeedbackIsFiledUnderThePicture()
+    {
+        QFETCH(QList<quint32>, asked);
+        GstBuffer *buffer = compound(asked);
+        QVERIFY(RtcpFeedbackOrder::reorder(buffer, {picture, resent}));
+        const Read r = read(buffer);
+        gst_buffer_unref(buffer);
+        QTEST(r.firstBlock, "firstBlock");
+        QTEST(r.firstLost, "firstLost");
+        QTEST(r.asked, "kept");
+    }
+
+    void videoSourcesComeFromTheVideoMedia()
+    {
+        const QByteArray sdp = "v=0\r\no=- 1 1 IN IP4 0.0.0.0\r\ns=-\r\nt=0 0\r\n"
+                               "m=audio 9 UDP/TLS/RTP/SAVPF 111\r\na=ssrc:1111 cname:x\r\n"
+                               "m=video 9 UDP/TLS/RTP/SAVPF 96 97\r\na=ssrc-group:FID 2222 3333\r\n"
+                               "a=ssrc:2222 cname:x\r\na=ssrc:3333 cname:x\r\n";
+        GstSDPMessage *message = nullptr;
+        QCOMPARE(gst_sdp_message_new_from_text(sdp.constData(), &message), GST_SDP_OK);
+        QCOMPARE(RtcpFeedbackOrder::videoSourcesOf(message), (QSet<quint32>{picture, resent}));
+        gst_sdp_message_free(message);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRtcpFeedbackOrder)
+#include "tst_rtcpfeedbackorder.moc"
