@@ -2,6 +2,7 @@
 #include "tests/support/JanusProbe.h"
 #include "tests/support/LightPublisher.h"
 #include "tests/support/MediaMeasures.h"
+#include "tests/support/Needs.h"
 #include "tests/support/ProcessLines.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestHome.h"
@@ -91,11 +92,7 @@ private:
 
 void TestFeedsEndToEnd::initTestCase()
 {
-    if (const QString why = mediaUnavailable(); !why.isEmpty()) {
-        if (qEnvironmentVariableIsSet("ORVALE_FULL_RUN"))
-            QFAIL(qPrintable(why));
-        QSKIP(qPrintable(why));
-    }
+    ORVALE_NEEDS(mediaUnavailable());
     gst_init(nullptr, nullptr);
     m_home = std::make_unique<TestHome>();
     m_services = std::make_unique<ServicesProcess>(QStringLiteral(ORVALE_SERVICES), testHost());

@@ -1,5 +1,6 @@
 #include "services/JanusSupervisor.h"
 #include "tests/support/JanusProbe.h"
+#include "tests/support/Needs.h"
 
 #include <QDir>
 #include <QFile>
@@ -203,8 +204,7 @@ void TestJanusSupervisor::tokenJanusDidNotTakeIsNoAdmission()
 /// those a dropped connection leaves behind for a while.
 void TestJanusSupervisor::roomsTakeEverySeatsPublishers()
 {
-    if (!janusInstalled())
-        QSKIP("Janus is not installed");
+    ORVALE_NEEDS(janusInstalled() ? QString() : QStringLiteral("Janus is not installed"));
     QTemporaryDir data;
     JanusSupervisor janus(QStringLiteral("janus"), data.path());
     QVERIFY(started(janus));
@@ -237,8 +237,7 @@ void TestJanusSupervisor::roomsTakeEverySeatsPublishers()
 /// says so, but not when anyone else does.
 void TestJanusSupervisor::takenIdIsFreedForItsOwnerOnly()
 {
-    if (!janusInstalled())
-        QSKIP("Janus is not installed");
+    ORVALE_NEEDS(janusInstalled() ? QString() : QStringLiteral("Janus is not installed"));
     QTemporaryDir data;
     JanusSupervisor janus(QStringLiteral("janus"), data.path());
     QVERIFY(started(janus));
