@@ -7,22 +7,46 @@
 
 namespace {
 
-bool isFeedback(const GstRTCPPacket &packet)
+bool asksForPicture(GstRTCPPacket &packet)
 {
-    const GstRTCPType type = gst_rtcp_packet_get_type(const_cast<GstRTCPPacket *>(&packet));
-    return type == GST_RTCP_TYPE_RTPFB || type == GST_RTCP_TYPE_PSFB;
+    if (gst_rtcp_packet_get_type(&packet) != GST_RTCP_TYPE_PSFB)
+        return false;
+    const GstRTCPFBType type = gst_rtcp_packet_fb_get_type(&packet);
+    return type == GST_RTCP_PSFB_TYPE_PLI || type == GST_RTCP_PSFB_TYPE_FIR;
 }
 
-/// Leaves out the feedback about sources other than `video`; the first video source asked
-/// about, 0 when none is.
-quint32 keepVideoFeedback(GstRTCPBuffer &rtcp, const QSet<quint32> &video)
+/// Asks `picture`'s sender for a new picture, with a PLI at the compound's end.
+bool addPictureRequest(GstRTCPBuffer &rtcp, quint32 sender, quint32 picture)
 {
-    quint32 asked = 0;
+    GstRTCPPacket pli;
+    if (!gst_rtcp_buffer_add_packet(&rtcp, GST_RTCP_TYPE_PSFB, &pli))
+        return false;
+    gst_rtcp_packet_fb_set_type(&pli, GST_RTCP_PSFB_TYPE_PLI);
+    gst_rtcp_packet_fb_set_sender_ssrc(&pli, sender);
+    gst_rtcp_packet_fb_set_media_ssrc(&pli, picture);
+    return true;
+}
+
+/// Leaves out the feedback about sources other than `video`, and turns each request for a new
+/// picture into one PLI about the picture: the jitter buffers send a FIR, whose header names no
+/// source, and the relay drops a compound it cannot file. The first video source asked about,
+/// 0 when none is.
+quint32 keepVideoFeedback(GstRTCPBuffer &rtcp, const QList<quint32> &video)
+{
+    quint32 asked = 0, requester = 0;
+    bool newPicture = false;
     GstRTCPPacket packet;
     bool more = gst_rtcp_buffer_get_first_packet(&rtcp, &packet);
     while (more) {
-        if (!isFeedback(packet)) {
+        const GstRTCPType type = gst_rtcp_packet_get_type(&packet);
+        if (type != GST_RTCP_TYPE_RTPFB && type != GST_RTCP_TYPE_PSFB) {
             more = gst_rtcp_packet_move_to_next(&packet);
+            continue;
+        }
+        if (asksForPicture(packet)) {
+            newPicture = true;
+            requester = gst_rtcp_packet_fb_get_sender_ssrc(&packet);
+            more = gst_rtcp_packet_remove(&packet);
             continue;
         }
         const quint32 media = gst_rtcp_packet_fb_get_media_ssrc(&packet);
@@ -34,6 +58,8 @@ quint32 keepVideoFeedback(GstRTCPBuffer &rtcp, const QSet<quint32> &video)
             asked = media;
         more = gst_rtcp_packet_move_to_next(&packet);
     }
+    if (newPicture && addPictureRequest(rtcp, requester, video.first()) && asked == 0)
+        asked = video.first();
     return asked;
 }
 
@@ -68,41 +94,48 @@ void reportFirst(GstRTCPBuffer &rtcp, quint32 source)
 
 } // namespace
 
-void RtcpFeedbackOrder::setVideoSources(const QSet<quint32> &sources)
+void RtcpFeedbackOrder::setVideoSources(const QList<quint32> &sources)
 {
     QMutexLocker lock(&m_mutex);
     m_video = sources;
 }
 
-QSet<quint32> RtcpFeedbackOrder::videoSources() const
+QList<quint32> RtcpFeedbackOrder::videoSources() const
 {
     QMutexLocker lock(&m_mutex);
     return m_video;
 }
 
-QSet<quint32> RtcpFeedbackOrder::videoSourcesOf(const GstSDPMessage *sdp)
+QList<quint32> RtcpFeedbackOrder::videoSourcesOf(const GstSDPMessage *sdp)
 {
-    QSet<quint32> sources;
+    QList<quint32> sources;
     for (guint m = 0; sdp && m < gst_sdp_message_medias_len(sdp); ++m) {
         const GstSDPMedia *media = gst_sdp_message_get_media(sdp, m);
         if (g_strcmp0(gst_sdp_media_get_media(media), "video") != 0)
             continue;
         for (guint a = 0; a < gst_sdp_media_attributes_len(media); ++a) {
             const GstSDPAttribute *attribute = gst_sdp_media_get_attribute(media, a);
-            if (g_strcmp0(attribute->key, "ssrc") == 0 && attribute->value)
-                sources.insert(quint32(std::strtoul(attribute->value, nullptr, 10)));
+            const char *value = attribute->value ? attribute->value : "";
+            // A retransmission group names the picture's source first.
+            const bool group =
+                g_strcmp0(attribute->key, "ssrc-group") == 0 && g_str_has_prefix(value, "FID ");
+            const quint32 source = quint32(std::strtoul(group ? value + 4 : value, nullptr, 10));
+            if ((group || g_strcmp0(attribute->key, "ssrc") == 0) && source &&
+                !sources.contains(source))
+                group ? sources.prepend(source) : sources.append(source);
         }
     }
     return sources;
 }
 
-bool RtcpFeedbackOrder::reorder(GstBuffer *buffer, const QSet<quint32> &video)
+bool RtcpFeedbackOrder::reorder(GstBuffer *buffer, const QList<quint32> &video)
 {
     GstRTCPBuffer rtcp = GST_RTCP_BUFFER_INIT;
     if (!gst_rtcp_buffer_validate_reduced(buffer) ||
         !gst_rtcp_buffer_map(buffer, GST_MAP_READWRITE, &rtcp))
         return false;
-    if (const quint32 asked = keepVideoFeedback(rtcp, video))
+    // Before the offer nothing is sure to be sound yet.
+    if (const quint32 asked = video.isEmpty() ? 0 : keepVideoFeedback(rtcp, video))
         reportFirst(rtcp, asked);
     gst_rtcp_buffer_unmap(&rtcp);
     return true;
@@ -110,7 +143,7 @@ bool RtcpFeedbackOrder::reorder(GstBuffer *buffer, const QSet<quint32> &video)
 
 GstPadProbeReturn RtcpFeedbackOrder::rewrite(GstPad *, GstPadProbeInfo *info, gpointer self)
 {
-    const QSet<quint32> video = static_cast<RtcpFeedbackOrder *>(self)->videoSources();
+    const QList<quint32> video = static_cast<RtcpFeedbackOrder *>(self)->videoSources();
     if (video.isEmpty()) // not known before the offer: nothing is sure to be sound yet
         return GST_PAD_PROBE_OK;
     GstBuffer *buffer = gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(info));

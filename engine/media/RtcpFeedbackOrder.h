@@ -1,7 +1,7 @@
 #pragma once
 
+#include <QList>
 #include <QMutex>
-#include <QSet>
 
 #include <gst/gst.h>
 #include <gst/sdp/sdp.h>
@@ -12,7 +12,7 @@
 /// as often the sound's, and the picture's requests for lost packets and for a new picture are
 /// then read against the sound and ignored. Every outgoing report is rewritten on its way out:
 /// the block of the picture asked about comes first, and requests about sound, which the relay
-/// never answers, are left out.
+/// never answers, are left out. Requests for a new picture go as a PLI about the picture.
 class RtcpFeedbackOrder
 {
     Q_DISABLE_COPY_MOVE(RtcpFeedbackOrder)
@@ -20,19 +20,20 @@ class RtcpFeedbackOrder
 public:
     RtcpFeedbackOrder() = default;
 
-    /// The relay's video sources (and their retransmission sources) as its offer names them.
-    void setVideoSources(const QSet<quint32> &sources);
-    /// The video sources of an SDP offer's or answer's video media.
-    static QSet<quint32> videoSourcesOf(const GstSDPMessage *sdp);
+    /// The relay's video sources as its offer names them: the picture's first, then those that
+    /// send it again.
+    void setVideoSources(const QList<quint32> &sources);
+    /// The video sources of an SDP offer's or answer's video media, the picture's first.
+    static QList<quint32> videoSourcesOf(const GstSDPMessage *sdp);
     /// Rewrites every report that `rtpBin`'s sessions send from now on.
     void attach(GstElement *rtpBin);
     /// Rewrites one compound report in place; false when it is not one.
-    static bool reorder(GstBuffer *buffer, const QSet<quint32> &video);
+    static bool reorder(GstBuffer *buffer, const QList<quint32> &video);
 
 private:
     static GstPadProbeReturn rewrite(GstPad *pad, GstPadProbeInfo *info, gpointer self);
-    QSet<quint32> videoSources() const;
+    QList<quint32> videoSources() const;
 
     mutable QMutex m_mutex; ///< the sources are set on the engine's thread, read on streaming ones
-    QSet<quint32> m_video;
+    QList<quint32> m_video;
 };

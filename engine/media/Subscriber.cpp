@@ -8,6 +8,7 @@
 #include <gst/gst.h>
 #include <gst/video/video.h>
 
+#include <QDeadlineTimer>
 #include <QImage>
 #include <QMutexLocker>
 
@@ -16,6 +17,11 @@
 namespace {
 
 constexpr int latencyStepMs = 20;
+/// The relay sends a packet again at most once in 40 ms, then once in twice that after each
+/// time, and drops the requests in between together with the next packet asked for in the
+/// same report. Requests this far apart, three in all, are each answered.
+constexpr gint retryAfterMs = 85;
+constexpr gint retries = 2;
 /// What a received picture stream may take at most; a fifth of it is left for the reports.
 constexpr double videoBitsPerSecond = 2500000;
 
@@ -135,7 +141,8 @@ bool Subscriber::start()
         g_signal_connect(
             rtp, "new-jitterbuffer",
             G_CALLBACK(+[](GstElement *bin, GstElement *buffer, guint session, guint, gpointer) {
-                g_object_set(buffer, "do-retransmission", TRUE, nullptr);
+                g_object_set(buffer, "do-retransmission", TRUE, "rtx-retry-timeout", retryAfterMs,
+                             "rtx-max-retries", retries, nullptr);
                 askPromptly(bin, session);
             }),
             nullptr);
@@ -247,7 +254,9 @@ void Subscriber::linkSound(GstPad *pad)
 
 void Subscriber::followJitter(double roundTripMs)
 {
-    const int wanted = LinkStats::jitterBufferMs(link().receivedJitterMs(), roundTripMs);
+    const int wanted =
+        LinkStats::jitterBufferMs(link().receivedJitterMs(), roundTripMs) +
+        m_repairWait.update(link().frames().damaged, QDeadlineTimer::current().deadline());
     // Small changes are not worth the jump in delay they make.
     if (!m_webrtc || std::abs(wanted - m_latencyMs) < latencyStepMs)
         return;

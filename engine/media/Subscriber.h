@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/media/PictureFit.h"
+#include "engine/media/RepairWait.h"
 #include "engine/media/RtcpFeedbackOrder.h"
 #include "engine/media/WebRtcPeer.h"
 
@@ -38,7 +39,8 @@ public:
     QString uri() const { return m_uri; }
     bool isShare() const { return m_share; }
     /// The jitter buffer follows the received streams' jitter, with room for a retransmission
-    /// over `roundTripMs` (the own link's to the relay, -1 when unknown).
+    /// over `roundTripMs` (the own link's to the relay, -1 when unknown), and waits longer while
+    /// pictures still arrive damaged.
     void followJitter(double roundTripMs);
     /// A decoded picture, from a GStreamer thread.
     void deliver(const QImage &frame);
@@ -62,4 +64,5 @@ private:
     QString m_voiceChannel;
     bool m_speakerMuted = false;
     int m_latencyMs = LinkStats::shortestJitterBufferMs; ///< of the jitter buffer
+    RepairWait m_repairWait;
 };

@@ -1,4 +1,5 @@
 #include "engine/media/LinkStats.h"
+#include "engine/media/RepairWait.h"
 
 #include <QRegularExpression>
 #include <QTest>
@@ -15,6 +16,8 @@ private Q_SLOTS:
     void jitterBuffer_data();
     void jitterBuffer();
     void namesTheCandidatePair();
+    void waitsLongerWhileDamaged_data();
+    void waitsLongerWhileDamaged();
 };
 
 void TestLinkStats::quality_data()
@@ -130,3 +133,29 @@ void TestLinkStats::namesTheCandidatePair()
 
 QTEST_GUILESS_MAIN(TestLinkStats)
 #include "tst_linkstats.moc"
+
+void TestLinkStats::waitsLongerWhileDamaged_data()
+{
+    // Readings of the damaged pictures so far, 2 s apart; the wait added after the last one.
+    QTest::addColumn<QList<qint64>>("damaged");
+    QTest::addColumn<int>("extra");
+    constexpr int longer = RepairWait::extraMs;
+    const int calm = int(RepairWait::calmMs / 2000);
+    QTest::newRow("never damaged") << QList<qint64>{0, 0, 0} << 0;
+    QTest::newRow("damaged once") << QList<qint64>{0, 3, 3} << longer;
+    QTest::newRow("a calm spell after") << QList<qint64>{0, 3} + QList<qint64>(calm, 3) << 0;
+    QTest::newRow("damaged again in the calm")
+        << QList<qint64>{0, 3} + QList<qint64>(calm - 1, 3) + QList<qint64>{4, 4} << longer;
+    QTest::newRow("a new stream counts from 0")
+        << QList<qint64>{0, 3} + QList<qint64>(calm, 3) + QList<qint64>{0, 2} << longer;
+}
+
+void TestLinkStats::waitsLongerWhileDamaged()
+{
+    QFETCH(QList<qint64>, damaged);
+    RepairWait wait;
+    int extra = -1;
+    for (qsizetype i = 0; i < damaged.size(); ++i)
+        extra = wait.update(damaged[i], i * 2000);
+    QTEST(extra, "extra");
+}

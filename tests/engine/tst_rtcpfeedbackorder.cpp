@@ -7,9 +7,10 @@
 namespace {
 
 constexpr quint32 sound = 1111, picture = 2222, resent = 3333;
+constexpr quint32 unnamed = 0; ///< a FIR, whose header names no source
 
 /// A receiver's compound report: blocks about sound then picture, then one feedback packet
-/// per entry of `asked` (a NACK, or a picture request for the picture).
+/// per entry of `asked` (a NACK; a PLI, the last of two for the picture; or a FIR).
 GstBuffer *compound(const QList<quint32> &asked)
 {
     GstBuffer *buffer = gst_rtcp_buffer_new(1400);
@@ -21,13 +22,20 @@ GstBuffer *compound(const QList<quint32> &asked)
     gst_rtcp_packet_add_rb(&packet, sound, 10, 5, 100, 7, 0, 0);
     gst_rtcp_packet_add_rb(&packet, picture, 20, 9, 200, 8, 0, 0);
     for (const quint32 media : asked) {
+        const bool fir = media == unnamed;
         const bool pli = media == picture && asked.count(picture) > 1 && &media == &asked.last();
-        gst_rtcp_buffer_add_packet(&rtcp, pli ? GST_RTCP_TYPE_PSFB : GST_RTCP_TYPE_RTPFB, &packet);
-        gst_rtcp_packet_fb_set_type(&packet,
-                                    pli ? GST_RTCP_PSFB_TYPE_PLI : GST_RTCP_RTPFB_TYPE_NACK);
+        gst_rtcp_buffer_add_packet(&rtcp, pli || fir ? GST_RTCP_TYPE_PSFB : GST_RTCP_TYPE_RTPFB,
+                                   &packet);
+        gst_rtcp_packet_fb_set_type(&packet, fir   ? GST_RTCP_PSFB_TYPE_FIR
+                                             : pli ? GST_RTCP_PSFB_TYPE_PLI
+                                                   : GST_RTCP_RTPFB_TYPE_NACK);
         gst_rtcp_packet_fb_set_sender_ssrc(&packet, 42);
         gst_rtcp_packet_fb_set_media_ssrc(&packet, media);
-        if (!pli) {
+        if (fir) { // the source asked, and a request number
+            gst_rtcp_packet_fb_set_fci_length(&packet, 2);
+            GST_WRITE_UINT32_BE(gst_rtcp_packet_fb_get_fci(&packet), picture);
+            GST_WRITE_UINT32_BE(gst_rtcp_packet_fb_get_fci(&packet) + 4, 0x01000000);
+        } else if (!pli) {
             gst_rtcp_packet_fb_set_fci_length(&packet, 1);
             GST_WRITE_UINT32_BE(gst_rtcp_packet_fb_get_fci(&packet), 0x00070000);
         }
@@ -41,6 +49,7 @@ struct Read
     quint32 firstBlock = 0;
     guint32 firstLost = 0;
     QList<quint32> asked;
+    QList<int> kinds; ///< each feedback packet's type and format
 };
 
 Read read(GstBuffer *buffer)
@@ -60,6 +69,7 @@ Read read(GstBuffer *buffer)
             r.firstLost = guint32(lost);
         } else if (type == GST_RTCP_TYPE_RTPFB || type == GST_RTCP_TYPE_PSFB) {
             r.asked.append(gst_rtcp_packet_fb_get_media_ssrc(&packet));
+            r.kinds.append(type * 100 + gst_rtcp_packet_fb_get_type(&packet));
         }
     }
     gst_rtcp_buffer_unmap(&rtcp);
@@ -89,6 +99,8 @@ private Q_SLOTS:
             << QList<quint32>{picture, picture};
         QTest::newRow("only sound asked")
             << QList<quint32>{sound} << sound << 5u << QList<quint32>{};
+        QTest::newRow("a new picture asked by FIR")
+            << QList<quint32>{sound, unnamed} << picture << 9u << QList<quint32>{picture};
     }
 
     void pictureFeedbackIsFiledUnderThePicture()
@@ -96,8 +108,10 @@ private Q_SLOTS:
         QFETCH(QList<quint32>, asked);
         GstBuffer *buffer = compound(asked);
         QVERIFY(RtcpFeedbackOrder::reorder(buffer, {picture, resent}));
+        QVERIFY(RtcpFeedbackOrder::reorder(buffer, {})); // before the offer: left as it is
         const Read r = read(buffer);
         gst_buffer_unref(buffer);
+        QVERIFY(!r.kinds.contains(GST_RTCP_TYPE_PSFB * 100 + GST_RTCP_PSFB_TYPE_FIR));
         QTEST(r.firstBlock, "firstBlock");
         QTEST(r.firstLost, "firstLost");
         QTEST(r.asked, "kept");
@@ -107,11 +121,11 @@ private Q_SLOTS:
     {
         const QByteArray sdp = "v=0\r\no=- 1 1 IN IP4 0.0.0.0\r\ns=-\r\nt=0 0\r\n"
                                "m=audio 9 UDP/TLS/RTP/SAVPF 111\r\na=ssrc:1111 cname:x\r\n"
-                               "m=video 9 UDP/TLS/RTP/SAVPF 96 97\r\na=ssrc-group:FID 2222 3333\r\n"
-                               "a=ssrc:2222 cname:x\r\na=ssrc:3333 cname:x\r\n";
+                               "m=video 9 UDP/TLS/RTP/SAVPF 96 97\r\na=ssrc:3333 cname:x\r\n"
+                               "a=ssrc-group:FID 2222 3333\r\na=ssrc:2222 cname:x\r\n";
         GstSDPMessage *message = nullptr;
         QCOMPARE(gst_sdp_message_new_from_text(sdp.constData(), &message), GST_SDP_OK);
-        QCOMPARE(RtcpFeedbackOrder::videoSourcesOf(message), (QSet<quint32>{picture, resent}));
+        QCOMPARE(RtcpFeedbackOrder::videoSourcesOf(message), (QList<quint32>{picture, resent}));
         gst_sdp_message_free(message);
     }
 };
