@@ -14,6 +14,7 @@
 
 #include <memory>
 
+class QPainter;
 struct EngineState;
 
 /// Draws the call into the client's video view: a tile per participant with the name and the
@@ -57,12 +58,20 @@ private:
     void paint(const QRegion &region);
     /// Draws what of `scene` lies in `region` and notes in it where its tiles went.
     void draw(Scene &scene, const QRegion &region);
+    /// Gives the tiles of `scene` their places in `area`: those that do not fit, none.
+    void arrange(Scene &scene, const QRectF &area) const;
+    void drawTiles(QPainter &p, const Scene &scene, const QRegion &region);
+    /// Tells each stream the size its pictures are drawn at (none for those not drawn), and the
+    /// state who is shown.
+    void tellShown(const Scene &scene);
+    void publishShown(const QHash<QString, QSize> &shown);
 
     QPointer<QWidget> m_view;
     EngineState &m_state;
     OwnedCallback m_repaint;          ///< the state's `repaint` while this renderer draws the view
     std::unique_ptr<Scene> m_painted; ///< the scene last drawn, with where its tiles went
     Caches m_caches;
+    QHash<QString, QSize> m_shown; ///< the remote tiles on screen as last told the state
     QTimer m_pace;
     QRegion m_due;              ///< what new pictures wait to redraw
     QTimer m_frame;             ///< when the screen can show the next frame

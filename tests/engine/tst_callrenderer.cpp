@@ -1,4 +1,5 @@
 #include "app/AppLanguage.h"
+#include "engine/CallLayout.h"
 #include "engine/CallRenderer.h"
 #include "engine/EngineState.h"
 
@@ -156,6 +157,10 @@ private Q_SLOTS:
     void ownPicturesRideAlongOthers();
     void picturesAreDrawnAtTheScreensRate();
     void narrowTileKeepsNameAndDot();
+    void twoPersonCall_data();
+    void twoPersonCall();
+    void largeCall_data();
+    void largeCall();
     void viewGoesWhilePicturesArrive();
 };
 
@@ -192,7 +197,9 @@ void TestCallRenderer::texts()
 
     EngineState state;
     state.inConference = true;
-    state.participants = {participant("sip:ann", "Ann", false), participant("sip:bo", "Bo", true)};
+    // Three: the own tile of a call of two is small, and says less.
+    state.participants = {participant("sip:ann", "Ann", false), participant("sip:bo", "Bo", true),
+                          participant("sip:cy", "Cy", true)};
     state.selfUri = "sip:ann";
     state.speakerMuted = true;
     state.mediaNote = note;
@@ -376,7 +383,9 @@ void TestCallRenderer::newPictureRedrawsItsTileOnly()
 {
     EngineState state;
     state.inConference = true;
-    state.participants = {participant("sip:ann", "Ann", false), participant("sip:bo", "Bo", false)};
+    // Three: in a call of two the other's tile is the whole view.
+    state.participants = {participant("sip:ann", "Ann", false), participant("sip:bo", "Bo", false),
+                          participant("sip:cy", "Cy", false)};
     state.selfUri = "sip:ann";
     const auto frames = std::make_shared<FrameSlot>();
     const auto put = [&frames](const QColor &colour) {
@@ -528,6 +537,198 @@ void TestCallRenderer::narrowTileKeepsNameAndDot()
     view.render(&device);
     QVERIFY2(device.text().contains(QStringLiteral("Ann  ●")), qPrintable(device.text()));
     QVERIFY2(!device.text().contains(QChar(0x2026)), qPrintable(device.text()));
+}
+
+void TestCallRenderer::twoPersonCall_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("pinned");
+    QTest::addColumn<QString>("speaking");
+    QTest::addColumn<bool>("share");
+    for (const QSize size : {QSize(455, 350), QSize(1280, 720)}) {
+        const int w = size.width(), h = size.height();
+        QTest::addRow("%dx%d", w, h) << size << 0 << QString() << QString() << false;
+        QTest::addRow("%dx%d, Bo speaks, stage below", w, h)
+            << size << 1 << QString() << QStringLiteral("sip:bo") << false;
+        QTest::addRow("%dx%d, Bo pinned, stage beside", w, h)
+            << size << 2 << QStringLiteral("sip:bo") << QString() << false;
+        QTest::addRow("%dx%d, a share watched", w, h)
+            << size << 0 << QString() << QString() << true;
+    }
+}
+
+/// In a call of two the other fills the area and the own picture lies small over its top right
+/// corner, still named; a watched share keeps its own arrangement.
+void TestCallRenderer::twoPersonCall()
+{
+    QFETCH(QSize, size);
+    QFETCH(int, mode);
+    QFETCH(QString, pinned);
+    QFETCH(QString, speaking);
+    QFETCH(bool, share);
+    AppLanguage languages;
+    QVERIFY(languages.use(Language::English));
+    const QColor other(0xd0, 0x40, 0x30), own(0x30, 0xb0, 0x50);
+    EngineState state;
+    state.inConference = true;
+    state.participants = {participant("sip:ann", "Ann", false), participant("sip:bo", "Bo", true)};
+    state.selfUri = "sip:ann";
+    state.previewMode = mode;
+    state.pinnedUri = pinned;
+    if (!speaking.isEmpty())
+        state.speakers.setSpeaking(speaking, true, SpeakerStage::clockMs());
+    const auto picture = [](const QColor &colour) {
+        QImage image(640, 360, QImage::Format_RGB32);
+        image.fill(colour);
+        return image;
+    };
+    state.cameraFrame.put(picture(own));
+    const auto bo = std::make_shared<FrameSlot>();
+    bo->put(picture(other));
+    state.remoteVideo.insert("sip:bo", bo);
+    if (share) {
+        state.shares = {{"sip:bo", "Screen 1"}};
+        state.shownShare = 1;
+        const auto screen = std::make_shared<FrameSlot>();
+        screen->put(picture(Qt::darkBlue));
+        state.shareVideo.insert("sip:bo", screen);
+    }
+    int told = 0;
+    state.shownChanged = [&told] { ++told; };
+    QWidget view;
+    view.resize(size);
+    CallRenderer renderer(&view, state);
+    QImage image(view.size(), QImage::Format_RGB32);
+    view.render(&image);
+    const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-');
+    image.save(QDir::temp().filePath(QStringLiteral("orvale-two-%1.png").arg(tag)));
+
+    QCOMPARE(told, 1); // drawn twice, told once
+    QCOMPARE(state.shownVideo.keys(), QList<QString>{"sip:bo"});
+    const QSize shown = state.shownVideo.value("sip:bo");
+    // The stream draws at the width its picture is fitted to in that box.
+    const double fit = CallLayout::fitted(QSizeF(640, 360), QRectF(QPointF(), shown)).width();
+    QVERIFY2(qAbs(bo->shownWidth() - fit) <= 2,
+             qPrintable(QStringLiteral("%1 for %2").arg(bo->shownWidth()).arg(fit)));
+    if (share) {
+        QVERIFY(shown.width() < size.width() / 2);
+        return;
+    }
+    QCOMPARE(shown, size - QSize(6, 6)); // the whole area
+    QVERIFY2(shareOf(image, other) > 0.5, qPrintable(QString::number(shareOf(image, other))));
+    // The own picture: in the top right corner, small.
+    QRect ownPart;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixelColor(x, y) == own)
+                ownPart |= QRect(x, y, 1, 1);
+    QVERIFY(!ownPart.isEmpty());
+    QVERIFY2(ownPart.left() > size.width() / 2 && ownPart.bottom() < size.height() / 2,
+             qPrintable(QStringLiteral("%1,%2 %3x%4")
+                            .arg(ownPart.x())
+                            .arg(ownPart.y())
+                            .arg(ownPart.width())
+                            .arg(ownPart.height())));
+    QVERIFY(ownPart.width() >= CallLayout::minimumTile.width() - 10);
+    // The marks over pictures are drawn once into images: the words are read without pictures.
+    state.cameraPrivacy = true;
+    state.remoteVideo.clear();
+    TextDevice device(view.size());
+    view.render(&device);
+    QVERIFY2(device.text().contains(QStringLiteral("Ann● Microphone on")),
+             qPrintable(device.text()));
+}
+
+void TestCallRenderer::largeCall_data()
+{
+    QTest::addColumn<QStringList>("spoke"); // in turn, each stopped again
+    QTest::addColumn<QString>("pinned");
+    QTest::addColumn<QStringList>("shown"); // by number
+    QTest::addColumn<QString>("more");
+    QTest::addColumn<QSize>("small"); // the size told for the small tiles
+    const QList<int> first15 = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+    const auto names = [](const QList<int> &numbers) {
+        QStringList list;
+        for (const int n : numbers)
+            list.append(QStringLiteral("P%1").arg(n, 2, 10, QChar(u'0')));
+        return list;
+    };
+    QTest::newRow("nobody has spoken")
+        << QStringList() << "" << names(first15) << "+5" << QSize(314, 174);
+    QTest::newRow("the latest speakers are shown")
+        << QStringList{"sip:p18", "sip:p20"} << ""
+        << names({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 18, 20}) << "+5" << QSize(314, 174);
+    QTest::newRow("the pinned on the stage, oneself and a speaker in the strip")
+        << QStringList{"sip:p17"} << "sip:p19" << names({1, 2, 3, 4, 5, 6, 17, 19}) << "+12"
+        << QSize(154, 84);
+}
+
+/// Twenty in a call: 16 places, the last counting those without one; the pinned, the speaker
+/// and oneself have places, then the latest speakers; the media is told who is shown, at what
+/// size, and those not shown are drawn at no width.
+void TestCallRenderer::largeCall()
+{
+    QFETCH(QStringList, spoke);
+    QFETCH(QString, pinned);
+    QFETCH(QStringList, shown);
+    QFETCH(QString, more);
+    QFETCH(QSize, small);
+    EngineState state;
+    state.inConference = true;
+    state.selfUri = "sip:p01";
+    state.pinnedUri = pinned;
+    QHash<QString, std::shared_ptr<FrameSlot>> streams;
+    for (int n = 1; n <= 20; ++n) {
+        const QString name = QStringLiteral("P%1").arg(n, 2, 10, QChar(u'0'));
+        const QString uri = "sip:" + name.toLower();
+        state.participants.append(participant(uri, name, n % 3 == 0));
+        QImage picture(640, 360, QImage::Format_RGB32);
+        picture.fill(QColor::fromHsv(n * 17, 160, 150));
+        streams.insert(uri, std::make_shared<FrameSlot>());
+        streams[uri]->put(picture);
+        if (n > 1)
+            state.remoteVideo.insert(uri, streams[uri]);
+    }
+    state.cameraFrame.put(streams["sip:p01"]->latest().image);
+    for (const QString &uri : spoke) {
+        state.speakers.setSpeaking(uri, true, SpeakerStage::clockMs());
+        state.speakers.setSpeaking(uri, false, SpeakerStage::clockMs());
+    }
+    QWidget view;
+    view.resize(1280, 720);
+    CallRenderer renderer(&view, state);
+    QImage image(view.size(), QImage::Format_RGB32);
+    view.render(&image);
+    const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-');
+    image.save(QDir::temp().filePath(QStringLiteral("orvale-twenty-%1.png").arg(tag)));
+
+    QSet<QString> told;
+    for (const EngineState::Participant &p : std::as_const(state.participants)) {
+        const bool expected = shown.contains(p.name);
+        if (p.uri != state.selfUri) {
+            QCOMPARE(streams[p.uri]->shownWidth() > 0, expected);
+            if (expected)
+                told.insert(p.uri);
+        }
+    }
+    QMutexLocker lock(&state.mutex);
+    const QList<QString> keys = state.shownVideo.keys();
+    QCOMPARE(QSet<QString>(keys.cbegin(), keys.cend()), told);
+    for (auto it = state.shownVideo.cbegin(); it != state.shownVideo.cend(); ++it)
+        if (it.key() != pinned)
+            QCOMPARE(it.value(), small);
+    lock.unlock();
+    // The marks over pictures are drawn once into images: the names are read without pictures.
+    state.cameraPrivacy = true;
+    state.remoteVideo.clear();
+    TextDevice device(view.size());
+    view.render(&device);
+    const QString drawn = device.text();
+    QVERIFY2(drawn.contains(more), qPrintable(drawn));
+    for (const EngineState::Participant &p : std::as_const(state.participants))
+        QVERIFY2(drawn.contains(p.name) == shown.contains(p.name),
+                 qPrintable(p.name + " in: " + drawn));
 }
 
 /// The view may go while streams bring pictures: a stream that took the repaint callback just
