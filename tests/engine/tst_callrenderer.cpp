@@ -161,6 +161,8 @@ private Q_SLOTS:
     void twoPersonCall();
     void largeCall_data();
     void largeCall();
+    void grid_data();
+    void grid();
     void viewGoesWhilePicturesArrive();
 };
 
@@ -729,6 +731,70 @@ void TestCallRenderer::largeCall()
     for (const EngineState::Participant &p : std::as_const(state.participants))
         QVERIFY2(drawn.contains(p.name) == shown.contains(p.name),
                  qPrintable(p.name + " in: " + drawn));
+}
+
+void TestCallRenderer::grid_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<int>("shown");
+    QTest::addColumn<QString>("more");
+    const QSize small(455, 350), hd(1280, 720);
+    QTest::newRow("4 in the default window") << 4 << small << 4 << "";
+    QTest::newRow("9 in the default window") << 9 << small << 9 << "";
+    QTest::newRow("16 in the default window") << 16 << small << 11 << "+5";
+    QTest::newRow("20 in the default window") << 20 << small << 11 << "+9";
+    QTest::newRow("4 at 1280x720") << 4 << hd << 4 << "";
+    QTest::newRow("9 at 1280x720") << 9 << hd << 9 << "";
+    QTest::newRow("16 at 1280x720") << 16 << hd << 16 << "";
+}
+
+/// Everyone alike, as many as can be read: each shown tile has its status line whole to the
+/// microphone's dot, however long the name, beside a poor link or a speaker's border.
+void TestCallRenderer::grid()
+{
+    QFETCH(int, count);
+    QFETCH(QSize, size);
+    QFETCH(int, shown);
+    QFETCH(QString, more);
+    AppLanguage languages;
+    QVERIFY(languages.use(Language::English));
+    EngineState state;
+    state.inConference = true;
+    state.selfUri = "sip:1";
+    for (int n = 1; n <= count; ++n) {
+        const QString uri = QStringLiteral("sip:%1").arg(n);
+        const QString name = n % 4 == 2 ? QStringLiteral("Alexandra Konstantinopoulou %1").arg(n)
+                                        : QStringLiteral("Person %1").arg(n);
+        state.participants.append(participant(uri, name, n % 3 == 0));
+        if (n % 5 == 3)
+            state.poorLinks.insert(uri);
+        QImage picture(640, 360, QImage::Format_RGB32);
+        picture.fill(QColor::fromHsv(n * 23 % 360, 120, 140));
+        if (n == 1)
+            state.cameraFrame.put(picture);
+        else
+            state.remoteVideo.insert(uri, std::make_shared<FrameSlot>()).value()->put(picture);
+    }
+    state.speakers.setSpeaking("sip:2", true, SpeakerStage::clockMs());
+    QWidget view;
+    view.resize(size);
+    CallRenderer renderer(&view, state);
+    QImage image(view.size(), QImage::Format_RGB32);
+    view.render(&image);
+    const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-');
+    image.save(QDir::temp().filePath(QStringLiteral("orvale-grid-%1.png").arg(tag)));
+    QCOMPARE(state.shownVideo.size(), shown - 1);
+
+    // The marks over pictures are drawn once into images: the words are read without pictures.
+    state.cameraPrivacy = true;
+    state.remoteVideo.clear();
+    TextDevice device(view.size());
+    view.render(&device);
+    const QString drawn = device.text();
+    QCOMPARE(drawn.count(QStringLiteral("●")), shown);
+    QVERIFY2(more.isEmpty() || drawn.contains(more), qPrintable(drawn));
+    QVERIFY2(drawn.contains(QStringLiteral("Person 1")), qPrintable(drawn)); // oneself
 }
 
 /// The view may go while streams bring pictures: a stream that took the repaint callback just
