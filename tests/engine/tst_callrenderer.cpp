@@ -606,7 +606,8 @@ void TestCallRenderer::twoPersonCall()
     const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-');
     image.save(QDir::temp().filePath(QStringLiteral("orvale-two-%1.png").arg(tag)));
 
-    QCOMPARE(told, 1); // drawn twice, told once
+    view.render(&image); // the same again: nothing new to tell
+    QCOMPARE(told, 1);
     QCOMPARE(state.shownVideo.keys(), QList<QString>{"sip:bo"});
     const QSize shown = state.shownVideo.value("sip:bo");
     // The stream draws at the width its picture is fitted to in that box.
@@ -690,6 +691,7 @@ void TestCallRenderer::largeCall()
         picture.fill(QColor::fromHsv(n * 17, 160, 150));
         streams.insert(uri, std::make_shared<FrameSlot>());
         streams[uri]->put(picture);
+        streams[uri]->setShownWidth(320); // as drawn before the call grew
         if (uri != state.selfUri)
             state.remoteVideo.insert(uri, streams[uri]);
     }
