@@ -20,8 +20,11 @@ struct EngineState;
 /// Draws the call into the client's video view: a tile per participant with the name and the
 /// microphone state (and a mark when the participant's connection is poor, which the view's
 /// accessible description also says), the pinned participant large, the preview mode as the layout,
-/// and the watched share named and, once its pictures arrive, drawn. Lives on the view's (the
-/// application's) thread.
+/// and the watched share named and, once its pictures arrive, drawn. In a call of two the other
+/// fills the view and the own picture lies small in a corner. No more tiles than can be read (16
+/// at most): the pinned, the staged speaker, oneself and the latest speakers have places, the
+/// others are counted on the last tile. The state learns which remote tiles are shown, and at
+/// what size (EngineState::shownVideo). Lives on the view's (the application's) thread.
 class CallRenderer final : public QObject
 {
     Q_OBJECT

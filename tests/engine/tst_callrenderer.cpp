@@ -637,6 +637,8 @@ void TestCallRenderer::twoPersonCall()
     // The marks over pictures are drawn once into images: the words are read without pictures.
     state.cameraPrivacy = true;
     state.remoteVideo.clear();
+    view.render(&image);
+    image.save(QDir::temp().filePath(QStringLiteral("orvale-two-%1-no-pictures.png").arg(tag)));
     TextDevice device(view.size());
     view.render(&device);
     QVERIFY2(device.text().contains(QStringLiteral("Ann● Microphone on")),
