@@ -643,6 +643,12 @@ void TestCallRenderer::twoPersonCall()
     view.render(&device);
     QVERIFY2(device.text().contains(QStringLiteral("Ann● Microphone on")),
              qPrintable(device.text()));
+    QCOMPARE(told, 1); // the same tiles in the same places
+    // The call ends: nothing is shown.
+    state.inConference = false;
+    view.render(&image);
+    QCOMPARE(told, 2);
+    QVERIFY(state.shownVideo.isEmpty());
 }
 
 void TestCallRenderer::largeCall_data()
