@@ -311,10 +311,6 @@ void describePoorLinks(QWidget *view, const QList<Tile> &tiles)
         view->setAccessibleDescription(description);
 }
 
-} // namespace
-
-namespace {
-
 /// Ranks `tiles` for the places on screen: `kept` first, then the latest speakers.
 void rankTiles(QList<Tile> &tiles, const SpeakerStage &speakers, const QStringList &kept)
 {
