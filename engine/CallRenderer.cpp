@@ -33,6 +33,7 @@ struct Tile
     QString note;          ///< why the call carries no media, or empty
     bool poorLink = false; ///< the participant's connection loses much or answers slowly
     std::shared_ptr<FrameSlot> pictures; ///< where `camera` came from, told the width drawn at
+    int rank = 0; ///< when not all have a place, the lower ranks get them first
 };
 
 const QColor speakingColour(0x0a, 0x7c, 0xff);
@@ -101,10 +102,10 @@ QString statusLine(const Tile &tile)
     return parts.join(QStringLiteral("  "));
 }
 
-/// Top right: a signal of one bar lit of three, and the words, so that it is read, not guessed.
-void drawPoorLink(QPainter &p, const QRectF &r)
+/// Top right: a signal of one bar lit of three, and the words (`text`), so that it is read, not
+/// guessed; a small tile shows the signal alone, and the view's description says the words.
+void drawPoorLink(QPainter &p, const QRectF &r, const QString &text)
 {
-    const QString text = CallRenderer::tr("网络不佳");
     const QFontMetricsF metrics(p.font());
     const qreal barWidth = 3, gap = 2, height = metrics.height() - 4;
     const QRectF label(r.right() - 16 - metrics.horizontalAdvance(text), r.top() + 8,
@@ -126,22 +127,35 @@ void drawPoorLink(QPainter &p, const QRectF &r)
     p.restore();
 }
 
-/// `text` cut to `width` in `font`, laid out once: a picture redraws its tile many times a
-/// second, and shaping the same line each time was a large part of drawing it. Where `text` does
-/// not fit, `shorter` takes its place.
-const QStaticText &laidOut(TextCache &cache, const QFont &font, const QString &text, int width,
-                           const QString &shorter = {})
+/// The status line of `tile` in `width`: all of it, else the name and the microphone, else the
+/// name cut short and the microphone's coloured dot, rather than half a word.
+QString fittedStatus(const Tile &tile, const QFontMetrics &metrics, int width)
+{
+    const QString name = tile.camera.isNull() ? QString() : tile.name;
+    const QString separator = name.isEmpty() ? QString() : QStringLiteral("  ");
+    const QString microphone =
+        QStringLiteral("● ") +
+        (tile.micMuted ? CallRenderer::tr("麦克风已关闭") : CallRenderer::tr("麦克风已打开"));
+    for (const QString &choice : {statusLine(tile), QString(name + separator + microphone)})
+        if (metrics.horizontalAdvance(choice) <= width)
+            return choice;
+    const QString dot = separator + QStringLiteral("●");
+    return metrics.elidedText(name, Qt::ElideRight, width - metrics.horizontalAdvance(dot)) + dot;
+}
+
+/// The status line of `tile` in `width` and `font`, laid out once: a picture redraws its tile
+/// many times a second, and shaping the same line each time was a large part of drawing it.
+const QStaticText &laidOut(TextCache &cache, const QFont &font, const Tile &tile, int width)
 {
     const QString key = font.family() + u'\x1f' + QString::number(font.pointSizeF()) + u'\x1f' +
-                        QString::number(width) + u'\x1f' + text + u'\x1f' + shorter;
+                        QString::number(width) + u'\x1f' + statusLine(tile) + u'\x1f' + tile.name +
+                        u'\x1f' + QString::number(tile.camera.isNull());
     auto found = cache.find(key);
     if (found == cache.end()) {
         if (cache.size() > 64) // names, states and sizes come and go
             cache.clear();
         const QFontMetrics metrics(font);
-        const QString shown =
-            shorter.isEmpty() || metrics.horizontalAdvance(text) <= width ? text : shorter;
-        QStaticText laid(metrics.elidedText(shown, Qt::ElideRight, width));
+        QStaticText laid(fittedStatus(tile, metrics, width));
         laid.setTextFormat(Qt::PlainText);
         laid.prepare(QTransform(), font);
         found = cache.insert(key, laid);
@@ -156,6 +170,9 @@ void askForWidth(const std::shared_ptr<FrameSlot> &pictures, const QImage &pictu
     if (pictures && !picture.isNull())
         pictures->setShownWidth(CallLayout::fitted(picture.size(), place).toAlignedRect().width());
 }
+
+/// What the status line keeps beside the poor-link mark's words, else the mark drops them.
+constexpr qreal nameRoom = 64;
 
 /// What lies over a tile's picture or background: the bar under the text (over a picture), the
 /// rounded corners, the status line, the poor-link mark and the speaker's border.
@@ -173,15 +190,14 @@ void drawMarks(QPainter &p, const QRectF &r, const Tile &tile, TextCache &texts)
     // Along the top: the client's control bar floats over the bottom of the area.
     QRectF line = r.adjusted(10, 8, -10, 0);
     if (tile.poorLink) {
-        drawPoorLink(p, r);
-        line.setRight(line.right() -
-                      QFontMetricsF(p.font()).horizontalAdvance(CallRenderer::tr("网络不佳")) - 30);
+        QString words = CallRenderer::tr("网络不佳");
+        const qreal wordsWidth = QFontMetricsF(p.font()).horizontalAdvance(words);
+        if (line.width() - wordsWidth - 30 < nameRoom)
+            words.clear();
+        drawPoorLink(p, r, words);
+        line.setRight(line.right() - (words.isEmpty() ? 0 : wordsWidth) - 30);
     }
-    // A narrow tile keeps the name and the microphone's coloured dot rather than half a word.
-    const QString shorter =
-        (tile.camera.isNull() ? QString() : tile.name + QStringLiteral("  ")) + QStringLiteral("●");
-    p.drawStaticText(line.topLeft(),
-                     laidOut(texts, font, statusLine(tile), int(line.width()), shorter));
+    p.drawStaticText(line.topLeft(), laidOut(texts, font, tile, int(line.width())));
     if (tile.speaking) { // a border in the accent colour, inside the tile's rounded edge
         QPainterPath border;
         border.addRoundedRect(inner, 8, 8);
@@ -265,6 +281,22 @@ void drawTile(QPainter &p, const QRectF &place, const Tile &tile, CallRenderer::
     drawMarks(p, place, tile, caches.texts);
 }
 
+/// The place of those who have none: a tile with their number, "+N".
+void drawHidden(QPainter &p, const QRectF &place, int hidden)
+{
+    QPainterPath path;
+    path.addRoundedRect(place.adjusted(3, 3, -3, -3), 8, 8);
+    p.fillPath(path, QColor(0x33, 0x36, 0x3d));
+    p.save();
+    p.setPen(QColor(0xe8, 0xea, 0xed));
+    QFont font = p.font();
+    font.setPointSizeF(std::clamp(place.height() / 5, 11.0, 28.0));
+    font.setBold(true);
+    p.setFont(font);
+    p.drawText(place, Qt::AlignCenter, QStringLiteral("+%1").arg(hidden));
+    p.restore();
+}
+
 /// The tiles' marks are pictures: the view tells assistive technology in words.
 void describePoorLinks(QWidget *view, const QList<Tile> &tiles)
 {
@@ -279,6 +311,33 @@ void describePoorLinks(QWidget *view, const QList<Tile> &tiles)
         view->setAccessibleDescription(description);
 }
 
+/// Ranks `tiles` for the places on screen: `kept` first, then the latest speakers.
+void rankTiles(QList<Tile> &tiles, const SpeakerStage &speakers, const QStringList &kept)
+{
+    QStringList uris;
+    for (const Tile &tile : std::as_const(tiles))
+        uris.append(tile.uri);
+    const QStringList order = speakers.byPriority(uris, kept);
+    QHash<QString, int> ranks;
+    for (qsizetype i = 0; i < order.size(); ++i)
+        ranks.insert(order[i], int(i));
+    for (Tile &tile : tiles)
+        tile.rank = ranks.value(tile.uri);
+}
+
+/// Which of `tiles` from `first` on get the `room` places: the lowest ranks, in their order.
+QList<qsizetype> chosen(const QList<Tile> &tiles, qsizetype first, qsizetype room)
+{
+    QList<qsizetype> indices;
+    for (qsizetype i = first; i < tiles.size(); ++i)
+        indices.append(i);
+    std::stable_sort(indices.begin(), indices.end(),
+                     [&tiles](qsizetype a, qsizetype b) { return tiles[a].rank < tiles[b].rank; });
+    indices.resize(std::clamp<qsizetype>(room, 0, indices.size()));
+    std::sort(indices.begin(), indices.end());
+    return indices;
+}
+
 } // namespace
 
 struct CallRenderer::Scene
@@ -289,8 +348,13 @@ struct CallRenderer::Scene
     std::shared_ptr<FrameSlot> sharePictures;
     int mode = 0;
     bool active = false;
-    QList<QRect> places; ///< where each tile was drawn
+    QList<QRectF> at;    ///< where each tile goes; empty for one without a place
+    QList<QRect> places; ///< where each tile was drawn, for redrawing it
     QRect stage;         ///< where the share's picture was drawn
+    QRectF more;         ///< where those without a place are counted
+    CallLayout::Arrangement arrangement = CallLayout::Arrangement::Grid;
+    bool staged = false; ///< the first tile is on the stage
+    int hidden = 0;      ///< how many have no place
 
     /// Whether `other` draws the same but for the pictures themselves.
     bool sameLayout(const Scene &other) const
@@ -300,7 +364,7 @@ struct CallRenderer::Scene
             return a.uri == b.uri && a.name == b.name && a.micMuted == b.micMuted &&
                    a.large == b.large && a.self == b.self && a.speakerMuted == b.speakerMuted &&
                    a.speaking == b.speaking && a.note == b.note && a.poorLink == b.poorLink &&
-                   shape(a.camera) == shape(b.camera);
+                   a.rank == b.rank && shape(a.camera) == shape(b.camera);
         };
         return active == other.active && mode == other.mode && share == other.share &&
                shape(sharePicture) == shape(other.sharePicture) &&
@@ -331,6 +395,7 @@ CallRenderer::CallRenderer(QWidget *view, EngineState &state)
 
 CallRenderer::~CallRenderer()
 {
+    publishShown({}); // nothing is on screen once the view goes
     {
         QMutexLocker lock(&m_state.mutex);
         if (m_repaint.handedOut(m_state.repaint))
@@ -360,7 +425,8 @@ void CallRenderer::requestRepaint()
     // Each stream brings its pictures at its own pace: drawing every tile for each was most of
     // what a call cost beyond its media.
     for (qsizetype i = 0; i < now.tiles.size() && i < m_painted->places.size(); ++i)
-        if (now.tiles[i].camera.cacheKey() != m_painted->tiles[i].camera.cacheKey())
+        if (!m_painted->places[i].isEmpty() &&
+            now.tiles[i].camera.cacheKey() != m_painted->tiles[i].camera.cacheKey())
             repaintSoon(m_painted->places[i]);
     if (now.sharePicture.cacheKey() != m_painted->sharePicture.cacheKey())
         repaintSoon(m_painted->stage);
@@ -467,6 +533,10 @@ CallRenderer::Scene CallRenderer::scene() const
         // Unpinned, the stage goes to someone else: nobody needs to watch themselves large.
         if (tiles.size() > 1 && !tiles.first().large && tiles.first().self)
             tiles.move(0, tiles.size() - 1);
+        const bool stageFirst = mode != 0 || !m_state.pinnedUri.isEmpty();
+        rankTiles(tiles, m_state.speakers,
+                  {stageFirst && !tiles.isEmpty() ? tiles.first().uri : QString(),
+                   m_state.pinnedUri, speaker, m_state.selfUri});
         if (m_state.shownShare > 0 && m_state.shownShare <= m_state.shares.size()) {
             const EngineState::Share &shown = m_state.shares[m_state.shownShare - 1];
             scene.share = shown.name;
@@ -488,39 +558,92 @@ void CallRenderer::paint(const QRegion &region)
     m_sincePaint.start();
 }
 
+void CallRenderer::arrange(Scene &scene, const QRectF &area) const
+{
+    const QList<Tile> &tiles = scene.tiles;
+    using Arrangement = CallLayout::Arrangement;
+    const bool staged = scene.mode != 0 || (!tiles.isEmpty() && tiles.first().large);
+    Arrangement arrangement = !staged           ? Arrangement::Grid
+                              : scene.mode == 2 ? Arrangement::StripBeside
+                                                : Arrangement::StripBelow;
+    if (tiles.size() == 2)
+        arrangement = Arrangement::Corner; // the other large, oneself small over them
+    if (!scene.sharePicture.isNull())
+        arrangement = Arrangement::Share; // the share takes the stage, everyone lines up below
+    scene.arrangement = arrangement;
+    const CallLayout::Placement placement = CallLayout::place(area, int(tiles.size()), arrangement);
+    scene.stage = placement.stage.toAlignedRect();
+    const qsizetype onStage =
+        arrangement == Arrangement::Share || placement.stage.isEmpty() ? 0 : 1;
+    const qsizetype room = placement.tiles.size() - (placement.hidden > 0 ? 1 : 0);
+    scene.at = QList<QRectF>(tiles.size());
+    scene.staged = onStage;
+    if (onStage)
+        scene.at[0] = placement.stage;
+    const QList<qsizetype> small = chosen(tiles, onStage, room);
+    for (qsizetype k = 0; k < small.size(); ++k)
+        scene.at[small[k]] = placement.tiles[k];
+    scene.hidden = placement.hidden;
+    scene.more = placement.hidden > 0 ? placement.tiles.last() : QRectF();
+    for (const QRectF &place : std::as_const(scene.at))
+        scene.places.append(place.isEmpty() ? QRect()
+                                            : place.toAlignedRect().adjusted(-1, -1, 1, 1));
+}
+
+void CallRenderer::tellShown(const Scene &scene)
+{
+    QHash<QString, QSize> shown;
+    for (qsizetype i = 0; i < scene.tiles.size(); ++i) {
+        const Tile &tile = scene.tiles[i];
+        const QRectF box = scene.at[i].adjusted(3, 3, -3, -3);
+        if (scene.at[i].isEmpty()) {
+            if (tile.pictures)
+                tile.pictures->setShownWidth(0); // not drawn
+            continue;
+        }
+        askForWidth(tile.pictures, tile.camera, box);
+        if (!tile.self)
+            shown.insert(tile.uri, box.toAlignedRect().size());
+    }
+    askForWidth(scene.sharePictures, scene.sharePicture, scene.stage);
+    publishShown(shown);
+}
+
+void CallRenderer::publishShown(const QHash<QString, QSize> &shown)
+{
+    if (shown == m_shown)
+        return;
+    m_shown = shown;
+    std::function<void()> changed;
+    {
+        QMutexLocker lock(&m_state.mutex);
+        m_state.shownVideo = shown;
+        changed = m_state.shownChanged;
+    }
+    if (changed)
+        changed();
+}
+
 void CallRenderer::draw(Scene &scene, const QRegion &region)
 {
     const QList<Tile> &tiles = scene.tiles;
     const QString &share = scene.share;
-    const QImage &sharePicture = scene.sharePicture;
-    const int mode = scene.mode;
     describePoorLinks(m_view, tiles);
     QPainter p(m_view);
     p.setRenderHint(QPainter::Antialiasing);
-    if (!scene.active)
+    if (!scene.active) {
+        publishShown({});
         return p.fillRect(m_view->rect(), viewBackground);
+    }
     QRectF area = m_view->rect();
     const QRectF banner(area.x(), area.y(), area.width(), share.isEmpty() ? 0 : 28);
     area.setTop(banner.bottom());
-    using Arrangement = CallLayout::Arrangement;
-    const bool staged = mode != 0 || (!tiles.isEmpty() && tiles.first().large);
-    Arrangement arrangement = !staged     ? Arrangement::Grid
-                              : mode == 2 ? Arrangement::StripBeside
-                                          : Arrangement::StripBelow;
-    if (!sharePicture.isNull())
-        arrangement = Arrangement::Share; // the share takes the stage, everyone lines up below
-    const CallLayout::Placement placement = CallLayout::place(area, int(tiles.size()), arrangement);
-    scene.stage = placement.stage.toAlignedRect();
-    const qsizetype firstSmall = tiles.size() - placement.tiles.size();
-    for (qsizetype i = 0; i < tiles.size(); ++i) {
-        const QRectF place = i < firstSmall ? placement.stage : placement.tiles[i - firstSmall];
-        scene.places.append(place.toAlignedRect().adjusted(-1, -1, 1, 1));
-        askForWidth(tiles[i].pictures, tiles[i].camera, place.adjusted(3, 3, -3, -3));
-    }
-    askForWidth(scene.sharePictures, sharePicture, placement.stage);
+    arrange(scene, area);
+    tellShown(scene);
+    const bool shareShown = scene.arrangement == CallLayout::Arrangement::Share;
     // The background only where no picture lies: each one covers its place.
     QRegion background(region);
-    if (arrangement == Arrangement::Share)
+    if (shareShown)
         background -= scene.stage.adjusted(1, 1, -1, -1);
     for (qsizetype i = 0; i < tiles.size(); ++i)
         if (!tiles[i].camera.isNull())
@@ -533,14 +656,26 @@ void CallRenderer::draw(Scene &scene, const QRegion &region)
         p.drawText(banner.adjusted(10, 0, -10, 0), Qt::AlignVCenter | Qt::AlignLeft,
                    tr("正在观看共享: %1").arg(share));
     }
-    if (arrangement == Arrangement::Share && region.intersects(scene.stage))
-        drawPicture(p, placement.stage, sharePicture);
-    for (qsizetype i = 0; i < tiles.size(); ++i) {
-        if (!region.intersects(scene.places[i]))
-            continue; // another stream's picture: its tile is as drawn
-        Tile tile = tiles[i];
-        tile.large = i < firstSmall;
-        drawTile(p, i < firstSmall ? placement.stage : placement.tiles[i - firstSmall], tile,
-                 m_caches);
+    if (shareShown && region.intersects(scene.stage))
+        drawPicture(p, scene.stage, scene.sharePicture);
+    drawTiles(p, scene, region);
+}
+
+void CallRenderer::drawTiles(QPainter &p, const Scene &scene, const QRegion &region)
+{
+    const bool corner = scene.arrangement == CallLayout::Arrangement::Corner;
+    for (qsizetype i = 0; i < scene.tiles.size(); ++i) {
+        if (scene.places[i].isEmpty() || !region.intersects(scene.places[i]))
+            continue; // no place, or another stream's picture: its tile is as drawn
+        Tile tile = scene.tiles[i];
+        tile.large = scene.staged && i == 0;
+        if (corner && i > 0) { // a frame parts it from the picture it lies over
+            QPainterPath frame;
+            frame.addRoundedRect(scene.at[i], 10, 10);
+            p.fillPath(frame, viewBackground);
+        }
+        drawTile(p, scene.at[i], tile, m_caches);
     }
+    if (scene.hidden > 0 && region.intersects(scene.more.toAlignedRect()))
+        drawHidden(p, scene.more, scene.hidden);
 }

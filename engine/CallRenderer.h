@@ -14,13 +14,17 @@
 
 #include <memory>
 
+class QPainter;
 struct EngineState;
 
 /// Draws the call into the client's video view: a tile per participant with the name and the
 /// microphone state (and a mark when the participant's connection is poor, which the view's
 /// accessible description also says), the pinned participant large, the preview mode as the layout,
-/// and the watched share named and, once its pictures arrive, drawn. Lives on the view's (the
-/// application's) thread.
+/// and the watched share named and, once its pictures arrive, drawn. In a call of two the other
+/// fills the view and the own picture lies small in a corner. No more tiles than can be read (16
+/// at most): the pinned, the staged speaker, oneself and the latest speakers have places, the
+/// others are counted on the last tile. The state learns which remote tiles are shown, and at
+/// what size (EngineState::shownVideo). Lives on the view's (the application's) thread.
 class CallRenderer final : public QObject
 {
     Q_OBJECT
@@ -57,12 +61,20 @@ private:
     void paint(const QRegion &region);
     /// Draws what of `scene` lies in `region` and notes in it where its tiles went.
     void draw(Scene &scene, const QRegion &region);
+    /// Gives the tiles of `scene` their places in `area`: those that do not fit, none.
+    void arrange(Scene &scene, const QRectF &area) const;
+    void drawTiles(QPainter &p, const Scene &scene, const QRegion &region);
+    /// Tells each stream the size its pictures are drawn at (none for those not drawn), and the
+    /// state who is shown.
+    void tellShown(const Scene &scene);
+    void publishShown(const QHash<QString, QSize> &shown);
 
     QPointer<QWidget> m_view;
     EngineState &m_state;
     OwnedCallback m_repaint;          ///< the state's `repaint` while this renderer draws the view
     std::unique_ptr<Scene> m_painted; ///< the scene last drawn, with where its tiles went
     Caches m_caches;
+    QHash<QString, QSize> m_shown; ///< the remote tiles on screen as last told the state
     QTimer m_pace;
     QRegion m_due;              ///< what new pictures wait to redraw
     QTimer m_frame;             ///< when the screen can show the next frame

@@ -8,6 +8,7 @@
 #include <QMediaDevices>
 #include <QMutex>
 #include <QSet>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 
@@ -95,6 +96,13 @@ struct EngineState
     using Frames = std::shared_ptr<FrameSlot>;
     QHash<QString, Frames> remoteVideo; ///< the latest decoded picture per participant URI
     QHash<QString, Frames> shareVideo;  ///< the latest picture of each share, by sharer URI
+    /// The remote participants whose tiles are on screen now, by URI, each with the size (the
+    /// view's pixels) of the box its picture is fitted into: one not in it has no place and needs
+    /// no video. The renderer writes it when the layout changes, not for each picture.
+    QHash<QString, QSize> shownVideo;
+    /// Told, on the view's thread with no lock held, that `shownVideo` changed: the media
+    /// follows it from there (on its own thread).
+    std::function<void()> shownChanged;
     /// Who speaks, by participant URI as the relay reports it, and who has the stage unpinned.
     SpeakerStage speakers;
     /// The participants whose connection is poor (much loss, a long round trip), by URI; the

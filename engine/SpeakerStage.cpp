@@ -1,5 +1,7 @@
 #include "engine/SpeakerStage.h"
 
+#include <QSet>
+
 #include <algorithm>
 #include <chrono>
 
@@ -12,15 +14,18 @@ qint64 SpeakerStage::clockMs()
 void SpeakerStage::setSpeaking(const QString &uri, bool speaking, qint64 now)
 {
     m_speaking.removeAll(uri);
-    if (speaking)
+    if (speaking) {
         m_speaking.prepend(uri);
-    else if (uri == m_stage)
+        m_spoken.removeAll(uri);
+        m_spoken.prepend(uri);
+    } else if (uri == m_stage)
         m_heldUntil = std::max(m_heldUntil, now + holdMs);
 }
 
 void SpeakerStage::clear()
 {
     m_speaking.clear();
+    m_spoken.clear();
     m_stage.clear();
     m_heldUntil = 0;
 }
@@ -40,4 +45,21 @@ QString SpeakerStage::staged(qint64 now, const QString &pinned, const QString &s
         }
     }
     return m_stage;
+}
+
+QStringList SpeakerStage::byPriority(const QStringList &everyone, const QStringList &kept) const
+{
+    // Sets: the renderer asks for every picture drawn, and a large call has many participants.
+    QSet<QString> left(everyone.cbegin(), everyone.cend());
+    QStringList order;
+    order.reserve(left.size());
+    const auto take = [&order, &left](const QStringList &from) {
+        for (const QString &uri : from)
+            if (left.remove(uri))
+                order.append(uri);
+    };
+    take(kept);
+    take(m_spoken);
+    take(everyone);
+    return order;
 }

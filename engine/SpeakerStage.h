@@ -25,9 +25,14 @@ public:
     /// while held, then the latest to start speaking. Never `self`: nobody needs to watch
     /// themselves large. Empty until someone else has spoken.
     QString staged(qint64 now, const QString &pinned, const QString &self);
+    /// `everyone` in the order they get the places on screen when not all fit: `kept` first (in
+    /// its order), then the latest to start speaking, then those who have not spoken, in their
+    /// order.
+    QStringList byPriority(const QStringList &everyone, const QStringList &kept) const;
 
 private:
     QStringList m_speaking;
+    QStringList m_spoken; ///< all who have spoken in the call, the latest to start first
     QString m_stage;
     qint64 m_heldUntil = 0;
 };

@@ -1,4 +1,5 @@
 #include "app/AppLanguage.h"
+#include "engine/CallLayout.h"
 #include "engine/CallRenderer.h"
 #include "engine/EngineState.h"
 
@@ -156,6 +157,12 @@ private Q_SLOTS:
     void ownPicturesRideAlongOthers();
     void picturesAreDrawnAtTheScreensRate();
     void narrowTileKeepsNameAndDot();
+    void twoPersonCall_data();
+    void twoPersonCall();
+    void largeCall_data();
+    void largeCall();
+    void grid_data();
+    void grid();
     void viewGoesWhilePicturesArrive();
 };
 
@@ -192,7 +199,9 @@ void TestCallRenderer::texts()
 
     EngineState state;
     state.inConference = true;
-    state.participants = {participant("sip:ann", "Ann", false), participant("sip:bo", "Bo", true)};
+    // Three: the own tile of a call of two is small, and says less.
+    state.participants = {participant("sip:ann", "Ann", false), participant("sip:bo", "Bo", true),
+                          participant("sip:cy", "Cy", true)};
     state.selfUri = "sip:ann";
     state.speakerMuted = true;
     state.mediaNote = note;
@@ -376,7 +385,9 @@ void TestCallRenderer::newPictureRedrawsItsTileOnly()
 {
     EngineState state;
     state.inConference = true;
-    state.participants = {participant("sip:ann", "Ann", false), participant("sip:bo", "Bo", false)};
+    // Three: in a call of two the other's tile is the whole view.
+    state.participants = {participant("sip:ann", "Ann", false), participant("sip:bo", "Bo", false),
+                          participant("sip:cy", "Cy", false)};
     state.selfUri = "sip:ann";
     const auto frames = std::make_shared<FrameSlot>();
     const auto put = [&frames](const QColor &colour) {
@@ -528,6 +539,273 @@ void TestCallRenderer::narrowTileKeepsNameAndDot()
     view.render(&device);
     QVERIFY2(device.text().contains(QStringLiteral("Ann  ●")), qPrintable(device.text()));
     QVERIFY2(!device.text().contains(QChar(0x2026)), qPrintable(device.text()));
+}
+
+void TestCallRenderer::twoPersonCall_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("pinned");
+    QTest::addColumn<QString>("speaking");
+    QTest::addColumn<bool>("share");
+    for (const QSize size : {QSize(455, 350), QSize(1280, 720)}) {
+        const int w = size.width(), h = size.height();
+        QTest::addRow("%dx%d", w, h) << size << 0 << QString() << QString() << false;
+        QTest::addRow("%dx%d, Bo speaks, stage below", w, h)
+            << size << 1 << QString() << QStringLiteral("sip:bo") << false;
+        QTest::addRow("%dx%d, Bo pinned, stage beside", w, h)
+            << size << 2 << QStringLiteral("sip:bo") << QString() << false;
+        QTest::addRow("%dx%d, a share watched", w, h)
+            << size << 0 << QString() << QString() << true;
+    }
+}
+
+/// In a call of two the other fills the area and the own picture lies small over its top right
+/// corner, still named; a watched share keeps its own arrangement.
+void TestCallRenderer::twoPersonCall()
+{
+    QFETCH(QSize, size);
+    QFETCH(int, mode);
+    QFETCH(QString, pinned);
+    QFETCH(QString, speaking);
+    QFETCH(bool, share);
+    AppLanguage languages;
+    QVERIFY(languages.use(Language::English));
+    const QColor other(0xd0, 0x40, 0x30), own(0x30, 0xb0, 0x50);
+    EngineState state;
+    state.inConference = true;
+    state.participants = {participant("sip:ann", "Ann", false), participant("sip:bo", "Bo", true)};
+    state.selfUri = "sip:ann";
+    state.previewMode = mode;
+    state.pinnedUri = pinned;
+    if (!speaking.isEmpty())
+        state.speakers.setSpeaking(speaking, true, SpeakerStage::clockMs());
+    const auto picture = [](const QColor &colour) {
+        QImage image(640, 360, QImage::Format_RGB32);
+        image.fill(colour);
+        return image;
+    };
+    state.cameraFrame.put(picture(own));
+    const auto bo = std::make_shared<FrameSlot>();
+    bo->put(picture(other));
+    state.remoteVideo.insert("sip:bo", bo);
+    if (share) {
+        state.shares = {{"sip:bo", "Screen 1"}};
+        state.shownShare = 1;
+        const auto screen = std::make_shared<FrameSlot>();
+        screen->put(picture(Qt::darkBlue));
+        state.shareVideo.insert("sip:bo", screen);
+    }
+    int told = 0;
+    state.shownChanged = [&told] { ++told; };
+    QWidget view;
+    view.resize(size);
+    CallRenderer renderer(&view, state);
+    QImage image(view.size(), QImage::Format_RGB32);
+    view.render(&image);
+    const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-');
+    image.save(QDir::temp().filePath(QStringLiteral("orvale-two-%1.png").arg(tag)));
+
+    view.render(&image); // the same again: nothing new to tell
+    QCOMPARE(told, 1);
+    QCOMPARE(state.shownVideo.keys(), QList<QString>{"sip:bo"});
+    const QSize shown = state.shownVideo.value("sip:bo");
+    // The stream draws at the width its picture is fitted to in that box.
+    const double fit = CallLayout::fitted(QSizeF(640, 360), QRectF(QPointF(), shown)).width();
+    QVERIFY2(qAbs(bo->shownWidth() - fit) <= 2,
+             qPrintable(QStringLiteral("%1 for %2").arg(bo->shownWidth()).arg(fit)));
+    if (share) {
+        QVERIFY(shown.width() < size.width() / 2);
+        return;
+    }
+    QCOMPARE(shown, size - QSize(6, 6)); // the whole area
+    QVERIFY2(shareOf(image, other) > 0.5, qPrintable(QString::number(shareOf(image, other))));
+    // The own picture: in the top right corner, small.
+    QRect ownPart;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixelColor(x, y) == own)
+                ownPart |= QRect(x, y, 1, 1);
+    QVERIFY(!ownPart.isEmpty());
+    QVERIFY2(ownPart.left() > size.width() / 2 && ownPart.bottom() < size.height() / 2,
+             qPrintable(QStringLiteral("%1,%2 %3x%4")
+                            .arg(ownPart.x())
+                            .arg(ownPart.y())
+                            .arg(ownPart.width())
+                            .arg(ownPart.height())));
+    QVERIFY(ownPart.width() >= CallLayout::minimumTile.width() - 10);
+    // The marks over pictures are drawn once into images: the words are read without pictures.
+    state.cameraPrivacy = true;
+    state.remoteVideo.clear();
+    view.render(&image);
+    image.save(QDir::temp().filePath(QStringLiteral("orvale-two-%1-no-pictures.png").arg(tag)));
+    TextDevice device(view.size());
+    view.render(&device);
+    QVERIFY2(device.text().contains(QStringLiteral("Ann● Microphone on")),
+             qPrintable(device.text()));
+    QCOMPARE(told, 1); // the same tiles in the same places
+    // The call ends: nothing is shown.
+    state.inConference = false;
+    view.render(&image);
+    QCOMPARE(told, 2);
+    QVERIFY(state.shownVideo.isEmpty());
+}
+
+void TestCallRenderer::largeCall_data()
+{
+    QTest::addColumn<QStringList>("spoke"); // in turn, each stopped again
+    QTest::addColumn<QString>("pinned");
+    QTest::addColumn<QStringList>("shown"); // by number
+    QTest::addColumn<QString>("more");
+    QTest::addColumn<QSize>("small"); // the size told for the small tiles
+    // Oneself is P16.
+    const auto names = [](const QList<int> &numbers) {
+        QStringList list;
+        for (const int n : numbers)
+            list.append(QStringLiteral("P%1").arg(n, 2, 10, QChar(u'0')));
+        return list;
+    };
+    QTest::newRow("nobody has spoken")
+        << QStringList() << "" << names({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 16}) << "+5"
+        << QSize(314, 174);
+    QTest::newRow("the latest speakers are shown")
+        << QStringList{"sip:p18", "sip:p20"} << ""
+        << names({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 16, 18, 20}) << "+5" << QSize(314, 174);
+    QTest::newRow("the pinned on the stage, oneself and a speaker in the strip")
+        << QStringList{"sip:p17"} << "sip:p19" << names({1, 2, 3, 4, 5, 16, 17, 19}) << "+12"
+        << QSize(154, 84);
+}
+
+/// Twenty in a call: 16 places, the last counting those without one; the pinned, the speaker
+/// and oneself have places, then the latest speakers; the media is told who is shown, at what
+/// size, and those not shown are drawn at no width.
+void TestCallRenderer::largeCall()
+{
+    QFETCH(QStringList, spoke);
+    QFETCH(QString, pinned);
+    QFETCH(QStringList, shown);
+    QFETCH(QString, more);
+    QFETCH(QSize, small);
+    EngineState state;
+    state.inConference = true;
+    state.selfUri = "sip:p16";
+    state.pinnedUri = pinned;
+    QHash<QString, std::shared_ptr<FrameSlot>> streams;
+    for (int n = 1; n <= 20; ++n) {
+        const QString name = QStringLiteral("P%1").arg(n, 2, 10, QChar(u'0'));
+        const QString uri = "sip:" + name.toLower();
+        state.participants.append(participant(uri, name, n % 3 == 0));
+        QImage picture(640, 360, QImage::Format_RGB32);
+        picture.fill(QColor::fromHsv(n * 17, 160, 150));
+        streams.insert(uri, std::make_shared<FrameSlot>());
+        streams[uri]->put(picture);
+        streams[uri]->setShownWidth(320); // as drawn before the call grew
+        if (uri != state.selfUri)
+            state.remoteVideo.insert(uri, streams[uri]);
+    }
+    state.cameraFrame.put(streams[state.selfUri]->latest().image);
+    for (const QString &uri : spoke) {
+        state.speakers.setSpeaking(uri, true, SpeakerStage::clockMs());
+        state.speakers.setSpeaking(uri, false, SpeakerStage::clockMs());
+    }
+    QWidget view;
+    view.resize(1280, 720);
+    CallRenderer renderer(&view, state);
+    QImage image(view.size(), QImage::Format_RGB32);
+    view.render(&image);
+    const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-');
+    image.save(QDir::temp().filePath(QStringLiteral("orvale-twenty-%1.png").arg(tag)));
+
+    QSet<QString> told;
+    for (const EngineState::Participant &p : std::as_const(state.participants)) {
+        const bool expected = shown.contains(p.name);
+        if (p.uri != state.selfUri) {
+            QCOMPARE(streams[p.uri]->shownWidth() > 0, expected);
+            if (expected)
+                told.insert(p.uri);
+        }
+    }
+    QMutexLocker lock(&state.mutex);
+    const QList<QString> keys = state.shownVideo.keys();
+    QCOMPARE(QSet<QString>(keys.cbegin(), keys.cend()), told);
+    for (auto it = state.shownVideo.cbegin(); it != state.shownVideo.cend(); ++it)
+        if (it.key() != pinned)
+            QCOMPARE(it.value(), small);
+    lock.unlock();
+    // The marks over pictures are drawn once into images: the names are read without pictures.
+    state.cameraPrivacy = true;
+    state.remoteVideo.clear();
+    TextDevice device(view.size());
+    view.render(&device);
+    const QString drawn = device.text();
+    QVERIFY2(drawn.contains(more), qPrintable(drawn));
+    for (const EngineState::Participant &p : std::as_const(state.participants))
+        QVERIFY2(drawn.contains(p.name) == shown.contains(p.name),
+                 qPrintable(p.name + " in: " + drawn));
+}
+
+void TestCallRenderer::grid_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<int>("shown");
+    QTest::addColumn<QString>("more");
+    const QSize small(455, 350), hd(1280, 720);
+    QTest::newRow("4 in the default window") << 4 << small << 4 << "";
+    QTest::newRow("9 in the default window") << 9 << small << 9 << "";
+    QTest::newRow("16 in the default window") << 16 << small << 11 << "+5";
+    QTest::newRow("20 in the default window") << 20 << small << 11 << "+9";
+    QTest::newRow("4 at 1280x720") << 4 << hd << 4 << "";
+    QTest::newRow("9 at 1280x720") << 9 << hd << 9 << "";
+    QTest::newRow("16 at 1280x720") << 16 << hd << 16 << "";
+}
+
+/// Everyone alike, as many as can be read: each shown tile has its status line whole to the
+/// microphone's dot, however long the name, beside a poor link or a speaker's border.
+void TestCallRenderer::grid()
+{
+    QFETCH(int, count);
+    QFETCH(QSize, size);
+    QFETCH(int, shown);
+    QFETCH(QString, more);
+    AppLanguage languages;
+    QVERIFY(languages.use(Language::English));
+    EngineState state;
+    state.inConference = true;
+    state.selfUri = "sip:1";
+    for (int n = 1; n <= count; ++n) {
+        const QString uri = QStringLiteral("sip:%1").arg(n);
+        const QString name = n % 4 == 2 ? QStringLiteral("Alexandra Konstantinopoulou %1").arg(n)
+                                        : QStringLiteral("Person %1").arg(n);
+        state.participants.append(participant(uri, name, n % 3 == 0));
+        if (n % 5 == 3)
+            state.poorLinks.insert(uri);
+        QImage picture(640, 360, QImage::Format_RGB32);
+        picture.fill(QColor::fromHsv(n * 23 % 360, 120, 140));
+        if (n == 1)
+            state.cameraFrame.put(picture);
+        else
+            state.remoteVideo.insert(uri, std::make_shared<FrameSlot>()).value()->put(picture);
+    }
+    state.speakers.setSpeaking("sip:2", true, SpeakerStage::clockMs());
+    QWidget view;
+    view.resize(size);
+    CallRenderer renderer(&view, state);
+    QImage image(view.size(), QImage::Format_RGB32);
+    view.render(&image);
+    const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-');
+    image.save(QDir::temp().filePath(QStringLiteral("orvale-grid-%1.png").arg(tag)));
+    QCOMPARE(state.shownVideo.size(), shown - 1);
+
+    // The marks over pictures are drawn once into images: the words are read without pictures.
+    state.cameraPrivacy = true;
+    state.remoteVideo.clear();
+    TextDevice device(view.size());
+    view.render(&device);
+    const QString drawn = device.text();
+    QCOMPARE(drawn.count(QStringLiteral("●")), shown);
+    QVERIFY2(more.isEmpty() || drawn.contains(more), qPrintable(drawn));
+    QVERIFY2(drawn.contains(QStringLiteral("Person 1")), qPrintable(drawn)); // oneself
 }
 
 /// The view may go while streams bring pictures: a stream that took the repaint callback just

@@ -10,6 +10,8 @@ class TestSpeakerStage : public QObject
 private Q_SLOTS:
     void staged_data();
     void staged();
+    void byPriority_data();
+    void byPriority();
 };
 
 void TestSpeakerStage::staged_data()
@@ -66,6 +68,44 @@ void TestSpeakerStage::staged()
         else
             stage.setSpeaking(who, what.startsWith(u'+'), at);
     }
+}
+
+void TestSpeakerStage::byPriority_data()
+{
+    // Each step: "+X" X starts speaking, "-X" X stops.
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("kept");
+    QTest::addColumn<QStringList>("order");
+    const QStringList everyone = {"A", "B", "C", "D", "E"};
+    QTest::newRow("nobody has spoken") << QStringList() << QStringList() << everyone;
+    QTest::newRow("the latest to start first, speaking or not")
+        << QStringList{"+D", "+B", "-D", "-B", "+E"} << QStringList()
+        << QStringList{"E", "B", "D", "A", "C"};
+    QTest::newRow("speaking again moves up") << QStringList{"+C", "+D", "-C", "+C"} << QStringList()
+                                             << QStringList{"C", "D", "A", "B", "E"};
+    QTest::newRow("the kept before the speakers")
+        << QStringList{"+D", "+B"} << QStringList{"E", "C"} << QStringList{"E", "C", "B", "D", "A"};
+    QTest::newRow("a kept speaker once")
+        << QStringList{"+D", "+B"} << QStringList{"B", "", "A", "B"}
+        << QStringList{"B", "A", "D", "C", "E"};
+    QTest::newRow("who left is left out")
+        << QStringList{"+X", "+C"} << QStringList{"Y"} << QStringList{"C", "A", "B", "D", "E"};
+}
+
+/// Who gets the places on screen when not all fit: the kept (the pinned, the staged, oneself),
+/// then the latest speakers, then the others in the roster's order.
+void TestSpeakerStage::byPriority()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, kept);
+    QFETCH(QStringList, order);
+    SpeakerStage stage;
+    for (const QString &step : std::as_const(steps))
+        stage.setSpeaking(step.mid(1), step.startsWith(u'+'), 0);
+    QCOMPARE(stage.byPriority({"A", "B", "C", "D", "E"}, kept), order);
+    stage.clear();
+    QCOMPARE(stage.byPriority({"A", "B", "C", "D", "E"}, {}),
+             QStringList({"A", "B", "C", "D", "E"}));
 }
 
 QTEST_APPLESS_MAIN(TestSpeakerStage)
