@@ -1,6 +1,7 @@
 #include "services/ServiceDatabase.h"
 
 #include "services/PasswordHash.h"
+#include "services/SchemaMigrations.h"
 
 #include <QRandomGenerator>
 #include <QSet>
@@ -26,29 +27,6 @@ bool execLogged(QSqlQuery &q)
     qWarning("database: %s", qPrintable(q.lastError().text()));
     return false;
 }
-
-const char *const schema[] = {
-    "CREATE TABLE IF NOT EXISTS entities("
-    " entityID INTEGER PRIMARY KEY, kind TEXT NOT NULL, displayName TEXT NOT NULL,"
-    " emailAddress TEXT NOT NULL DEFAULT '', extension TEXT NOT NULL DEFAULT '',"
-    " tenant TEXT NOT NULL DEFAULT 'Default', presence TEXT NOT NULL DEFAULT 'Offline',"
-    " ownerID INTEGER NOT NULL DEFAULT 0, roomKey TEXT NOT NULL UNIQUE,"
-    " pin TEXT NOT NULL DEFAULT '', capacity INTEGER NOT NULL DEFAULT 50,"
-    " occupants INTEGER NOT NULL DEFAULT 0, locked INTEGER NOT NULL DEFAULT 0)",
-    "CREATE TABLE IF NOT EXISTS accounts("
-    " userName TEXT PRIMARY KEY, entityID INTEGER NOT NULL UNIQUE, salt BLOB NOT NULL,"
-    " hash BLOB NOT NULL, coId TEXT NOT NULL DEFAULT '', userRole INTEGER NOT NULL DEFAULT 0,"
-    " play INTEGER NOT NULL DEFAULT 0, version INTEGER NOT NULL DEFAULT 3,"
-    " period INTEGER NOT NULL DEFAULT 48)",
-    "CREATE TABLE IF NOT EXISTS contacts("
-    " ownerID INTEGER NOT NULL, entityID INTEGER NOT NULL, PRIMARY KEY(ownerID, entityID))",
-    "CREATE TABLE IF NOT EXISTS broadcasts("
-    " liveId TEXT PRIMARY KEY, coId TEXT NOT NULL, channelId TEXT NOT NULL DEFAULT '',"
-    " liveName TEXT NOT NULL, liveRemark TEXT NOT NULL DEFAULT '', startsAt INTEGER NOT NULL,"
-    " endsAt INTEGER NOT NULL, onlineMax INTEGER NOT NULL DEFAULT 0)",
-    "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT NOT NULL)",
-    "CREATE TABLE IF NOT EXISTS directoryAccounts(userName TEXT PRIMARY KEY)",
-};
 
 const QString entryColumns = QStringLiteral(
     "entityID, kind, displayName, emailAddress, extension, tenant, presence, ownerID, roomKey,"
@@ -101,6 +79,9 @@ Broadcast broadcastFrom(const QSqlQuery &q)
     return b;
 }
 
+/// pg_advisory_xact_lock's key for write transactions.
+const QString writeLock = QStringLiteral("7307351064213400002");
+
 const QString accountColumns =
     QStringLiteral("userName, entityID, coId, userRole, play, version, period, disabled");
 const QString broadcastColumns =
@@ -121,40 +102,58 @@ ServiceDatabase::~ServiceDatabase()
 
 bool ServiceDatabase::open(const QString &path, bool reset, QString *error)
 {
-    m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
-    m_db.setDatabaseName(path);
-    if (!m_db.open()) {
-        *error = m_db.lastError().text();
-        return false;
-    }
-    QSqlQuery q(m_db);
-    q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
-    // The account commands write while the service runs: each waits for the other's write.
-    q.exec(QStringLiteral("PRAGMA busy_timeout=5000"));
-    if (reset) {
-        for (const char *table :
-             {"entities", "accounts", "contacts", "broadcasts", "meta", "directoryAccounts"})
-            q.exec(QStringLiteral("DROP TABLE IF EXISTS ") + QLatin1String(table));
-    }
-    for (const char *statement : schema) {
-        if (!q.exec(QLatin1String(statement))) {
-            *error = q.lastError().text();
-            return false;
-        }
-    }
-    return addDisabledColumn(error);
+    return open(DatabaseSettings::sqlite(path), reset, error);
 }
 
-bool ServiceDatabase::addDisabledColumn(QString *error)
+bool ServiceDatabase::open(const DatabaseSettings &settings, bool reset, QString *error)
 {
-    // Databases made before accounts could be disabled lack the column.
+    if (!connect(settings, error))
+        return false;
     QSqlQuery q(m_db);
-    if (q.exec(QStringLiteral("SELECT disabled FROM accounts LIMIT 1")))
+    if (m_postgres) {
+        // Tables that are not there yet are no news worth a line on the terminal.
+        q.exec(QStringLiteral("SET client_min_messages = warning"));
+    } else {
+        q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+        // The account commands write while the service runs: each waits for the other's write.
+        q.exec(QStringLiteral("PRAGMA busy_timeout=5000"));
+    }
+    if (!SchemaMigrations(*this).apply(reset, error))
+        return false;
+    // As SQLite's busy timeout: a writer waits that long for another (after the migrations,
+    // which wait for each other as long as they take).
+    if (m_postgres && !q.exec(QStringLiteral("SET lock_timeout = 5000"))) {
+        *error = q.lastError().text();
+        return false;
+    }
+    return true;
+}
+
+bool ServiceDatabase::connect(const DatabaseSettings &settings, QString *error)
+{
+    m_postgres = settings.postgres();
+    const QString driver = m_postgres ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE");
+    if (!QSqlDatabase::isDriverAvailable(driver)) {
+        *error = m_postgres ? QStringLiteral("Qt's PostgreSQL driver is missing (Debian package "
+                                             "libqt6sql6-psql)")
+                            : QStringLiteral("Qt's SQLite driver is missing (Debian package "
+                                             "libqt6sql6-sqlite)");
+        return false;
+    }
+    m_db = QSqlDatabase::addDatabase(driver, m_connection);
+    if (m_postgres) {
+        m_db.setHostName(settings.hostName);
+        m_db.setPort(settings.port);
+        m_db.setDatabaseName(settings.databaseName);
+        m_db.setUserName(settings.userName);
+        m_db.setPassword(settings.password);
+        m_db.setConnectOptions(settings.connectOptions);
+    } else {
+        m_db.setDatabaseName(settings.sqlitePath);
+    }
+    if (m_db.open())
         return true;
-    if (q.exec(
-            QStringLiteral("ALTER TABLE accounts ADD COLUMN disabled INTEGER NOT NULL DEFAULT 0")))
-        return true;
-    *error = q.lastError().text();
+    *error = settings.describe() + QStringLiteral(": ") + m_db.lastError().text();
     return false;
 }
 
@@ -528,14 +527,34 @@ void ServiceDatabase::setMeta(const QString &key, const QString &value)
 
 bool ServiceDatabase::transaction()
 {
-    // Takes the write lock at once: a deferred one could not wait for a writer met later.
     QSqlQuery q(m_db);
-    q.prepare(QStringLiteral("BEGIN IMMEDIATE"));
-    return execLogged(q);
+    if (!m_postgres) {
+        // Takes the write lock at once: a deferred one could not wait for a writer met later.
+        q.prepare(QStringLiteral("BEGIN IMMEDIATE"));
+        return execLogged(q);
+    }
+    // The same one writer at a time, among every instance and command using the database:
+    // the entity ids they hand out are read from the table they add to.
+    if (!m_db.transaction()) {
+        qWarning("database: %s", qPrintable(m_db.lastError().text()));
+        return false;
+    }
+    q.prepare(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(writeLock));
+    if (execLogged(q))
+        return true;
+    m_db.rollback();
+    return false;
 }
 
 bool ServiceDatabase::commit()
 {
+    if (m_postgres) {
+        // The driver tells a transaction that failed (and so was rolled back) from a commit.
+        if (m_db.commit())
+            return true;
+        qWarning("database: %s", qPrintable(m_db.lastError().text()));
+        return false;
+    }
     QSqlQuery q(m_db);
     q.prepare(QStringLiteral("COMMIT"));
     return execLogged(q);
@@ -543,6 +562,10 @@ bool ServiceDatabase::commit()
 
 void ServiceDatabase::rollback()
 {
+    if (m_postgres) {
+        m_db.rollback();
+        return;
+    }
     QSqlQuery q(m_db);
     q.exec(QStringLiteral("ROLLBACK"));
 }
