@@ -202,7 +202,8 @@ bool ServiceDatabase::addAccount(const Account &a, const QString &password)
 bool ServiceDatabase::addContact(qint64 owner, qint64 entityID)
 {
     QSqlQuery q(m_db);
-    q.prepare(QStringLiteral("INSERT OR IGNORE INTO contacts(ownerID, entityID) VALUES(?, ?)"));
+    q.prepare(QStringLiteral("INSERT INTO contacts(ownerID, entityID) VALUES(?, ?)"
+                             " ON CONFLICT DO NOTHING"));
     q.addBindValue(owner);
     q.addBindValue(entityID);
     return execLogged(q);
@@ -338,15 +339,19 @@ qint64 ServiceDatabase::addDirectoryPerson(const DirectoryPerson &p)
     e.capacity = 50;
     if (!addEntry(e))
         return 0;
-    // No local password: an empty hash matches none.
+    // No local password: an empty hash matches none. Empty, not null: the columns take no
+    // null, and a blob literal is SQLite's own.
+    const QByteArray empty("");
     QSqlQuery q(m_db);
     q.prepare(QStringLiteral("INSERT INTO accounts(userName, entityID, salt, hash, play)"
-                             " VALUES(?, ?, X'', X'', 1)"));
-    q.addBindValue(p.userName);
-    q.addBindValue(e.entityID);
+                             " VALUES(?, ?, ?, ?, 1)"));
+    for (const QVariant &v :
+         {QVariant(p.userName), QVariant(e.entityID), QVariant(empty), QVariant(empty)})
+        q.addBindValue(v);
     if (!execLogged(q))
         return 0;
-    q.prepare(QStringLiteral("INSERT OR IGNORE INTO directoryAccounts(userName) VALUES(?)"));
+    q.prepare(QStringLiteral("INSERT INTO directoryAccounts(userName) VALUES(?)"
+                             " ON CONFLICT DO NOTHING"));
     q.addBindValue(p.userName);
     return execLogged(q) ? e.entityID : 0;
 }
@@ -519,10 +524,11 @@ QString ServiceDatabase::meta(const QString &key) const
 void ServiceDatabase::setMeta(const QString &key, const QString &value)
 {
     QSqlQuery q(m_db);
-    q.prepare(QStringLiteral("INSERT OR REPLACE INTO meta(key, value) VALUES(?, ?)"));
+    q.prepare(QStringLiteral("INSERT INTO meta(key, value) VALUES(?, ?)"
+                             " ON CONFLICT(key) DO UPDATE SET value = excluded.value"));
     q.addBindValue(key);
     q.addBindValue(value);
-    q.exec();
+    execLogged(q);
 }
 
 bool ServiceDatabase::transaction()

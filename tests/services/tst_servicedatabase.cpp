@@ -188,8 +188,9 @@ void TestServiceDatabase::olderDatabaseKeepsItsRows()
     QString error;
     QVERIFY2(db.open(path(), false, &error), qPrintable(error));
     QCOMPARE(SchemaMigrations(db).version(), SchemaMigrations::latest());
-    QCOMPARE(db.authenticate(QStringLiteral("liam"), QStringLiteral("liam-secret"))->entityID,
-             1001);
+    const auto liam = db.authenticate(QStringLiteral("liam"), QStringLiteral("liam-secret"));
+    QVERIFY(liam);
+    QCOMPARE(liam->entityID, 1001);
     QCOMPARE(db.entry(1001)->displayName, QStringLiteral("Liam"));
     QVERIFY(db.isContact(1001, 2001));
     QCOMPARE(db.broadcast(QStringLiteral("C001"), QStringLiteral("L1"))->liveName,
