@@ -93,3 +93,17 @@ bool DatabaseSettings::readPasswordFile(const QString &path, QString *why)
     password = QString::fromUtf8(file.readLine()).remove(u'\n').remove(u'\r');
     return true;
 }
+
+bool DatabaseSettings::fromOptions(const QString &url, const QString &passwordFile,
+                                   DatabaseSettings *settings, QString *why)
+{
+    if (!parse(url, {}, settings, why))
+        return false;
+    if (passwordFile.isEmpty())
+        return true;
+    if (!settings->postgres()) {
+        *why = QStringLiteral("--database-password-file goes with a postgresql:// --database");
+        return false;
+    }
+    return settings->readPasswordFile(passwordFile, why);
+}

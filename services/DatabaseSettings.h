@@ -26,4 +26,8 @@ struct DatabaseSettings
                       QString *why);
     /// The first line of `path` as the password; false and why when it cannot be read.
     bool readPasswordFile(const QString &path, QString *why);
+    /// The settings of the --database and --database-password-file options (either may be
+    /// empty); false and why when they are not taken.
+    static bool fromOptions(const QString &url, const QString &passwordFile,
+                            DatabaseSettings *settings, QString *why);
 };

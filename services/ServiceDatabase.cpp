@@ -375,8 +375,8 @@ int ServiceDatabase::syncDirectory(const QList<DirectoryPerson> &people)
     }
     for (const QString &userName : std::as_const(gone))
         removeDirectoryAccount(userName);
-    commit();
-    return stored;
+    // On PostgreSQL one failed statement fails the whole transaction.
+    return commit() ? stored : -1;
 }
 
 void ServiceDatabase::removeDirectoryAccount(const QString &userName)
@@ -545,10 +545,11 @@ bool ServiceDatabase::transaction()
         qWarning("database: %s", qPrintable(m_db.lastError().text()));
         return false;
     }
+    m_writing = true;
     q.prepare(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(writeLock));
     if (execLogged(q))
         return true;
-    m_db.rollback();
+    rollback();
     return false;
 }
 
@@ -556,6 +557,7 @@ bool ServiceDatabase::commit()
 {
     if (m_postgres) {
         // The driver tells a transaction that failed (and so was rolled back) from a commit.
+        m_writing = false;
         if (m_db.commit())
             return true;
         qWarning("database: %s", qPrintable(m_db.lastError().text()));
@@ -569,7 +571,10 @@ bool ServiceDatabase::commit()
 void ServiceDatabase::rollback()
 {
     if (m_postgres) {
-        m_db.rollback();
+        // The server warns of a rollback after the transaction ended (in a failed commit).
+        if (m_writing)
+            m_db.rollback();
+        m_writing = false;
         return;
     }
     QSqlQuery q(m_db);

@@ -57,7 +57,7 @@ public:
     bool storeDirectoryPerson(const DirectoryPerson &person);
     /// Stores every person in one transaction and removes the directory accounts (with their
     /// member entries and contacts) of people no longer in it; returns how many are stored,
-    /// -1 when the database is busy.
+    /// -1 when the database is busy or the transaction failed.
     int syncDirectory(const QList<DirectoryPerson> &people);
     /// A new directory person's account and member entry: its entity id, 0 on failure.
     qint64 addDirectoryPerson(const DirectoryPerson &person);
@@ -103,4 +103,5 @@ private:
     QSqlDatabase m_db;
     QString m_connection;
     bool m_postgres = false;
+    bool m_writing = false; ///< in a PostgreSQL transaction of transaction()
 };

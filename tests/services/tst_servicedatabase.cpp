@@ -51,17 +51,23 @@ class TestServiceDatabase : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase_data();
     void init();
+    void failedDemoLoadLeavesNothing_data() { addDriverRows(); }
     void failedDemoLoadLeavesNothing();
     void disabledAccountIsRefused_data();
     void disabledAccountIsRefused();
     void olderDatabaseKeepsItsRows_data();
     void olderDatabaseKeepsItsRows();
+    void newerDatabaseIsRefused_data() { addDriverRows(); }
     void newerDatabaseIsRefused();
+    void concurrentStartsMigrateOnce_data();
     void concurrentStartsMigrateOnce();
 
 private:
+    /// A row per database; the PostgreSQL rows' tags start with "postgresql", which init()
+    /// reads, as it runs before each row.
+    static void addDriverRows();
+    static bool onPostgres();
     DatabaseSettings settings(const QString &name = QStringLiteral("orvale")) const;
     QString path() const { return m_dir.filePath(QStringLiteral("orvale.sqlite")); }
 
@@ -69,17 +75,21 @@ private:
     std::unique_ptr<PostgresServer> m_postgres;
 };
 
-void TestServiceDatabase::initTestCase_data()
+void TestServiceDatabase::addDriverRows()
 {
     QTest::addColumn<bool>("postgres");
     QTest::newRow("sqlite") << false;
     QTest::newRow("postgresql") << true;
 }
 
+bool TestServiceDatabase::onPostgres()
+{
+    return QByteArray(QTest::currentDataTag()).startsWith("postgresql");
+}
+
 void TestServiceDatabase::init()
 {
-    QFETCH_GLOBAL(bool, postgres);
-    if (!postgres || m_postgres)
+    if (!onPostgres() || m_postgres)
         return;
     ORVALE_NEEDS(PostgresServer::unavailable());
     m_postgres = std::make_unique<PostgresServer>();
@@ -90,10 +100,9 @@ void TestServiceDatabase::init()
 
 DatabaseSettings TestServiceDatabase::settings(const QString &name) const
 {
-    QFETCH_GLOBAL(bool, postgres);
     DatabaseSettings settings = DatabaseSettings::sqlite(path());
     QString why;
-    if (postgres)
+    if (onPostgres())
         DatabaseSettings::parse(m_postgres->socketUrl(name), {}, &settings, &why);
     return settings;
 }
@@ -122,8 +131,10 @@ void TestServiceDatabase::disabledAccountIsRefused_data()
 {
     QTest::addColumn<bool>("disabled");
     QTest::addColumn<bool>("accepted");
-    QTest::newRow("enabled") << false << true;
-    QTest::newRow("disabled") << true << false;
+    for (const char *driver : {"sqlite", "postgresql"}) {
+        QTest::addRow("%s enabled", driver) << false << true;
+        QTest::addRow("%s disabled", driver) << true << false;
+    }
 }
 
 void TestServiceDatabase::disabledAccountIsRefused()
@@ -146,17 +157,15 @@ void TestServiceDatabase::disabledAccountIsRefused()
 
 void TestServiceDatabase::olderDatabaseKeepsItsRows_data()
 {
+    // Databases older than versions are SQLite files.
     QTest::addColumn<bool>("disabledColumn");
-    QTest::newRow("before accounts could be disabled") << false;
-    QTest::newRow("before versions were kept") << true;
+    QTest::newRow("sqlite before accounts could be disabled") << false;
+    QTest::newRow("sqlite before versions were kept") << true;
 }
 
 void TestServiceDatabase::olderDatabaseKeepsItsRows()
 {
-    QFETCH_GLOBAL(bool, postgres);
     QFETCH(bool, disabledColumn);
-    if (postgres)
-        QSKIP("databases older than versions are SQLite files");
     QFile::remove(path());
     {
         auto old = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("old"));
@@ -214,11 +223,15 @@ void TestServiceDatabase::newerDatabaseIsRefused()
     QVERIFY2(error.contains(QStringLiteral("newer than this program")), qPrintable(error));
 }
 
+void TestServiceDatabase::concurrentStartsMigrateOnce_data()
+{
+    // SQLite's write lock, taken by each migration, keeps processes apart by itself.
+    QTest::addColumn<bool>("postgres");
+    QTest::newRow("postgresql") << true;
+}
+
 void TestServiceDatabase::concurrentStartsMigrateOnce()
 {
-    QFETCH_GLOBAL(bool, postgres);
-    if (!postgres)
-        QSKIP("SQLite's write lock keeps processes apart by itself");
     QString error;
     QVERIFY2(m_postgres->createDatabase(QStringLiteral("racing"), &error), qPrintable(error));
     const DatabaseSettings racing = settings(QStringLiteral("racing"));
