@@ -22,13 +22,14 @@ void TestServicesProcess::startsOnFreePortsAndAnswers()
     TestHome home;
     QTemporaryDir data;
     QProcess services;
-    services.start(QStringLiteral(ORVALE_SERVICES),
-                   {QStringLiteral("--login-port"), QStringLiteral("0"),
-                    QStringLiteral("--tls-port"), QStringLiteral("0"),
-                    QStringLiteral("--portal-port"), QStringLiteral("0"), QStringLiteral("--data"),
-                    data.path(), QStringLiteral("--demo"),
-                    // As the packaged unit passes an empty ORVALE_SERVICES_PUBLIC_URL.
-                    QStringLiteral("--public-url"), QString()});
+    services.start(
+        QStringLiteral(ORVALE_SERVICES),
+        {QStringLiteral("--login-port"), QStringLiteral("0"), QStringLiteral("--tls-port"),
+         QStringLiteral("0"), QStringLiteral("--portal-port"), QStringLiteral("0"),
+         QStringLiteral("--data"), data.path(), QStringLiteral("--demo"),
+         // As the packaged unit passes an empty ORVALE_SERVICES_PUBLIC_URL and
+         // ORVALE_SERVICES_DATABASE.
+         QStringLiteral("--public-url"), QString(), QStringLiteral("--database"), QString()});
     QVERIFY(services.waitForStarted());
     QByteArray out;
     const QRegularExpression line(QStringLiteral("login=(\\d+) tls=(\\d+) portal=(\\d+)"));
