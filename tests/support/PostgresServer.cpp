@@ -46,7 +46,6 @@ PostgresServer::PostgresServer()
         }
     }
     m_process.setProcessChannelMode(QProcess::MergedChannels);
-    runAsServerUser(m_process);
 }
 
 PostgresServer::~PostgresServer()
@@ -73,25 +72,38 @@ QString PostgresServer::unavailable()
     return {};
 }
 
-void PostgresServer::runAsServerUser(QProcess &process) const
+void PostgresServer::start(QProcess &process, const QString &program,
+                           const QStringList &arguments) const
 {
-    const uid_t uid = m_uid;
-    const gid_t gid = m_gid;
     process.setWorkingDirectory(m_dir.path());
+    QStringList command = QStringList{program} + arguments;
+    // The launcher runs as root: setpriv changes the user after it, and execs, so that the
+    // server stays the process that is signalled.
+    if (m_uid != 0 && !m_launcher.isEmpty())
+        command = QStringList{QStringLiteral("setpriv"),
+                              QStringLiteral("--reuid=%1").arg(m_uid),
+                              QStringLiteral("--regid=%1").arg(m_gid),
+                              QStringLiteral("--clear-groups"),
+                              QStringLiteral("--pdeathsig=INT"),
+                              QStringLiteral("--")} +
+                  command;
+    command = m_launcher + command;
+    const uid_t uid = m_launcher.isEmpty() ? m_uid : 0;
+    const gid_t gid = m_gid;
     process.setChildProcessModifier([uid, gid] {
         if (uid != 0 && (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0))
             ::_exit(127);
         // After the user changed, which clears it: the server goes when the test dies.
         ::prctl(PR_SET_PDEATHSIG, SIGINT);
     });
+    process.start(command.first(), command.mid(1));
 }
 
 bool PostgresServer::run(const QString &program, const QStringList &arguments, QString *error)
 {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
-    runAsServerUser(process);
-    process.start(program, arguments);
+    start(process, program, arguments);
     if (process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit &&
         process.exitCode() == 0)
         return true;
@@ -125,14 +137,15 @@ bool PostgresServer::start(QString *error, const QString &address)
              error))
         return false;
     m_address = address;
-    m_port = freePort(address);
+    // A lab host's address is not this namespace's to probe: there the port is free anyway.
+    m_port = m_launcher.isEmpty() ? freePort(address) : quint16(5432);
     // Durability is of no use to a test's throwaway cluster.
-    m_process.start(binDir + QStringLiteral("postgres"),
-                    {QStringLiteral("-D"), data, QStringLiteral("-k"), m_dir.path(),
-                     QStringLiteral("-h"), address, QStringLiteral("-p"), QString::number(m_port),
-                     QStringLiteral("-c"), QStringLiteral("fsync=off"), QStringLiteral("-c"),
-                     QStringLiteral("synchronous_commit=off"), QStringLiteral("-c"),
-                     QStringLiteral("full_page_writes=off")});
+    start(m_process, binDir + QStringLiteral("postgres"),
+          {QStringLiteral("-D"), data, QStringLiteral("-k"), m_dir.path(), QStringLiteral("-h"),
+           address, QStringLiteral("-p"), QString::number(m_port), QStringLiteral("-c"),
+           QStringLiteral("fsync=off"), QStringLiteral("-c"),
+           QStringLiteral("synchronous_commit=off"), QStringLiteral("-c"),
+           QStringLiteral("full_page_writes=off")});
     QString seen;
     const bool ready = QTest::qWaitFor(
         [&] {

@@ -20,6 +20,9 @@ public:
 
     /// What is missing on this machine to run it, or nothing.
     static QString unavailable();
+    /// A command put in front of the server's programs, such as a network lab host's launcher
+    /// (which must exec them, as `ip netns exec` does). Before start().
+    void setLauncher(const QStringList &launcher) { m_launcher = launcher; }
     /// Makes the cluster and starts the server on `address`; true once it takes connections.
     bool start(QString *error, const QString &address = QStringLiteral("127.0.0.1"));
     /// Adds an empty database; false (and why) when it could not.
@@ -38,11 +41,13 @@ public:
 
 private:
     bool run(const QString &program, const QStringList &arguments, QString *error);
-    /// Under root, the server's user owns the folder and runs the programs.
-    void runAsServerUser(QProcess &process) const;
+    /// Starts one of PostgreSQL's programs: under root, as the server's user, which owns the
+    /// folder.
+    void start(QProcess &process, const QString &program, const QStringList &arguments) const;
     bool writePassword(QString *error) const;
 
     QTemporaryDir m_dir;
+    QStringList m_launcher;
     QProcess m_process;
     QString m_address;
     quint16 m_port = 0;
