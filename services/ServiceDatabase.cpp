@@ -20,14 +20,6 @@ QVariant text(const QString &value)
     return value.isNull() ? QVariant(QStringLiteral("")) : QVariant(value);
 }
 
-bool execLogged(QSqlQuery &q)
-{
-    if (q.exec())
-        return true;
-    qWarning("database: %s", qPrintable(q.lastError().text()));
-    return false;
-}
-
 const QString entryColumns = QStringLiteral(
     "entityID, kind, displayName, emailAddress, extension, tenant, presence, ownerID, roomKey,"
     " pin, capacity, occupants, locked");
@@ -118,15 +110,69 @@ bool ServiceDatabase::open(const DatabaseSettings &settings, bool reset, QString
         // The account commands write while the service runs: each waits for the other's write.
         q.exec(QStringLiteral("PRAGMA busy_timeout=5000"));
     }
-    if (!SchemaMigrations(*this).apply(reset, error))
+    return SchemaMigrations(*this).apply(reset, error) && setUpSession(error);
+}
+
+bool ServiceDatabase::setUpSession(QString *error) const
+{
+    if (!m_postgres)
+        return true;
+    QSqlQuery q(m_db);
+    // As SQLite's busy timeout: a writer waits that long for another (set after the
+    // migrations, which wait for each other as long as they take).
+    if (q.exec(QStringLiteral("SET client_min_messages = warning")) &&
+        q.exec(QStringLiteral("SET lock_timeout = 5000")))
+        return true;
+    *error = q.lastError().text();
+    return false;
+}
+
+bool ServiceDatabase::exec(QSqlQuery &q) const
+{
+    if (q.exec())
+        return true;
+    // A transaction went with its connection: only a statement of its own is run again.
+    if (!m_postgres || m_writing || !reconnect())
         return false;
-    // As SQLite's busy timeout: a writer waits that long for another (after the migrations,
-    // which wait for each other as long as they take).
-    if (m_postgres && !q.exec(QStringLiteral("SET lock_timeout = 5000"))) {
-        *error = q.lastError().text();
+    QSqlQuery again(m_db);
+    again.prepare(q.lastQuery());
+    for (const QVariant &value : q.boundValues())
+        again.addBindValue(value);
+    const bool done = again.exec();
+    q = std::move(again);
+    return done;
+}
+
+bool ServiceDatabase::exec(QSqlQuery &q, const QString &sql) const
+{
+    q.prepare(sql);
+    return exec(q);
+}
+
+bool ServiceDatabase::execLogged(QSqlQuery &q) const
+{
+    if (exec(q))
+        return true;
+    qWarning("database: %s", qPrintable(q.lastError().text()));
+    return false;
+}
+
+bool ServiceDatabase::reconnect() const
+{
+    // A statement that failed on a live connection failed for a reason of its own. (The
+    // driver closes a connection it found broken.)
+    if (m_db.isOpen() && QSqlQuery(m_db).exec(QStringLiteral("SELECT 1")))
         return false;
+    QSqlDatabase db = m_db;
+    db.close();
+    QString error;
+    if (db.open() && setUpSession(&error)) {
+        qWarning("database: the connection was lost; connected again");
+        return true;
     }
-    return true;
+    qWarning("database: the connection was lost: %s %s", qPrintable(db.lastError().text()),
+             qPrintable(error));
+    return false;
 }
 
 bool ServiceDatabase::connect(const DatabaseSettings &settings, QString *error)
@@ -168,7 +214,7 @@ QString ServiceDatabase::newRoomKey()
 bool ServiceDatabase::isEmpty() const
 {
     QSqlQuery q(m_db);
-    return !q.exec(QStringLiteral("SELECT 1 FROM accounts LIMIT 1")) || !q.next();
+    return !exec(q, QStringLiteral("SELECT 1 FROM accounts LIMIT 1")) || !q.next();
 }
 
 bool ServiceDatabase::addEntry(const DirectoryEntry &e)
@@ -215,7 +261,7 @@ bool ServiceDatabase::removeContact(qint64 owner, qint64 entityID)
     q.prepare(QStringLiteral("DELETE FROM contacts WHERE ownerID = ? AND entityID = ?"));
     q.addBindValue(owner);
     q.addBindValue(entityID);
-    return q.exec() && q.numRowsAffected() > 0;
+    return exec(q) && q.numRowsAffected() > 0;
 }
 
 bool ServiceDatabase::isContact(qint64 owner, qint64 entityID) const
@@ -224,7 +270,7 @@ bool ServiceDatabase::isContact(qint64 owner, qint64 entityID) const
     q.prepare(QStringLiteral("SELECT 1 FROM contacts WHERE ownerID = ? AND entityID = ?"));
     q.addBindValue(owner);
     q.addBindValue(entityID);
-    return q.exec() && q.next();
+    return exec(q) && q.next();
 }
 
 bool ServiceDatabase::addBroadcast(const Broadcast &b)
@@ -245,7 +291,7 @@ void ServiceDatabase::shiftBroadcasts(qint64 deltaMs)
     q.prepare(QStringLiteral("UPDATE broadcasts SET startsAt = startsAt + ?, endsAt = endsAt + ?"));
     q.addBindValue(deltaMs);
     q.addBindValue(deltaMs);
-    q.exec();
+    exec(q);
 }
 
 std::optional<Account> ServiceDatabase::authenticate(const QString &userName,
@@ -254,7 +300,7 @@ std::optional<Account> ServiceDatabase::authenticate(const QString &userName,
     QSqlQuery q(m_db);
     q.prepare(QStringLiteral("SELECT salt, hash, disabled FROM accounts WHERE userName = ?"));
     q.addBindValue(userName);
-    if (!q.exec() || !q.next()) {
+    if (!exec(q) || !q.next()) {
         PasswordHash::verifyNothing(password);
         return std::nullopt;
     }
@@ -270,7 +316,7 @@ std::optional<Account> ServiceDatabase::account(const QString &userName) const
     q.prepare(QStringLiteral("SELECT ") + accountColumns +
               QStringLiteral(" FROM accounts WHERE userName = ?"));
     q.addBindValue(userName);
-    if (!q.exec() || !q.next())
+    if (!exec(q) || !q.next())
         return std::nullopt;
     return accountFrom(q);
 }
@@ -281,7 +327,7 @@ QByteArray ServiceDatabase::passwordHash(const QString &userName) const
     QSqlQuery q(m_db);
     q.prepare(QStringLiteral("SELECT hash FROM accounts WHERE userName = ? AND disabled = 0"));
     q.addBindValue(userName);
-    return q.exec() && q.next() ? q.value(0).toByteArray() : QByteArray();
+    return exec(q) && q.next() ? q.value(0).toByteArray() : QByteArray();
 }
 
 bool ServiceDatabase::setPassword(const QString &userName, const QString &password)
@@ -292,7 +338,7 @@ bool ServiceDatabase::setPassword(const QString &userName, const QString &passwo
     q.addBindValue(salt);
     q.addBindValue(PasswordHash::hash(password, salt));
     q.addBindValue(userName);
-    return q.exec() && q.numRowsAffected() == 1;
+    return exec(q) && q.numRowsAffected() == 1;
 }
 
 bool ServiceDatabase::isDirectoryAccount(const QString &userName) const
@@ -300,7 +346,7 @@ bool ServiceDatabase::isDirectoryAccount(const QString &userName) const
     QSqlQuery q(m_db);
     q.prepare(QStringLiteral("SELECT 1 FROM directoryAccounts WHERE userName = ?"));
     q.addBindValue(userName);
-    return q.exec() && q.next();
+    return exec(q) && q.next();
 }
 
 bool ServiceDatabase::storeDirectoryPerson(const DirectoryPerson &p)
@@ -368,7 +414,7 @@ int ServiceDatabase::syncDirectory(const QList<DirectoryPerson> &people)
     }
     QStringList gone;
     QSqlQuery q(m_db);
-    if (q.exec(QStringLiteral("SELECT userName FROM directoryAccounts"))) {
+    if (exec(q, QStringLiteral("SELECT userName FROM directoryAccounts"))) {
         while (q.next())
             if (!present.contains(q.value(0).toString()))
                 gone.append(q.value(0).toString());
@@ -404,7 +450,7 @@ std::optional<DirectoryEntry> ServiceDatabase::entry(qint64 entityID) const
     q.prepare(QStringLiteral("SELECT ") + entryColumns +
               QStringLiteral(" FROM entities WHERE entityID = ?"));
     q.addBindValue(entityID);
-    if (!q.exec() || !q.next())
+    if (!exec(q) || !q.next())
         return std::nullopt;
     return entryFrom(q);
 }
@@ -415,7 +461,7 @@ std::optional<DirectoryEntry> ServiceDatabase::entryByKey(const QString &roomKey
     q.prepare(QStringLiteral("SELECT ") + entryColumns +
               QStringLiteral(" FROM entities WHERE roomKey = ?"));
     q.addBindValue(roomKey);
-    if (!q.exec() || !q.next())
+    if (!exec(q) || !q.next())
         return std::nullopt;
     return entryFrom(q);
 }
@@ -428,7 +474,7 @@ std::optional<DirectoryEntry> ServiceDatabase::entryByExtensionOrName(const QStr
                              " (SELECT entityID FROM accounts WHERE userName = ?) LIMIT 1"));
     q.addBindValue(name);
     q.addBindValue(name);
-    if (!q.exec() || !q.next())
+    if (!exec(q) || !q.next())
         return std::nullopt;
     return entryFrom(q);
 }
@@ -442,7 +488,7 @@ QList<DirectoryEntry> ServiceDatabase::contacts(qint64 owner) const
         QStringLiteral(" FROM entities WHERE entityID IN"
                        " (SELECT entityID FROM contacts WHERE ownerID = ?) ORDER BY entityID"));
     q.addBindValue(owner);
-    if (q.exec()) {
+    if (exec(q)) {
         while (q.next())
             list.append(entryFrom(q));
     }
@@ -457,7 +503,7 @@ QList<DirectoryEntry> ServiceDatabase::searchMembers(const QString &query, int l
     q.prepare(QStringLiteral("SELECT ") + entryColumns +
               QStringLiteral(", (SELECT userName FROM accounts a WHERE a.entityID = e.entityID)"
                              " FROM entities e WHERE kind = 'Member' ORDER BY entityID"));
-    if (!q.exec())
+    if (!exec(q))
         return list;
     while (q.next() && list.size() < limit) {
         const DirectoryEntry e = entryFrom(q);
@@ -480,7 +526,7 @@ bool ServiceDatabase::setPresence(qint64 entityID, const QString &presence)
 bool ServiceDatabase::resetPresence(QString *error)
 {
     QSqlQuery q(m_db);
-    if (q.exec(QStringLiteral("UPDATE entities SET presence = 'Offline' WHERE kind = 'Member'")))
+    if (exec(q, QStringLiteral("UPDATE entities SET presence = 'Offline' WHERE kind = 'Member'")))
         return true;
     *error = q.lastError().text();
     return false;
@@ -493,7 +539,7 @@ QList<Broadcast> ServiceDatabase::broadcasts(const QString &coId) const
     q.prepare(QStringLiteral("SELECT ") + broadcastColumns +
               QStringLiteral(" FROM broadcasts WHERE coId = ? ORDER BY startsAt"));
     q.addBindValue(coId);
-    if (q.exec()) {
+    if (exec(q)) {
         while (q.next())
             list.append(broadcastFrom(q));
     }
@@ -508,7 +554,7 @@ std::optional<Broadcast> ServiceDatabase::broadcast(const QString &coId,
               QStringLiteral(" FROM broadcasts WHERE coId = ? AND liveId = ?"));
     q.addBindValue(coId);
     q.addBindValue(liveId);
-    if (!q.exec() || !q.next())
+    if (!exec(q) || !q.next())
         return std::nullopt;
     return broadcastFrom(q);
 }
@@ -518,7 +564,7 @@ QString ServiceDatabase::meta(const QString &key) const
     QSqlQuery q(m_db);
     q.prepare(QStringLiteral("SELECT value FROM meta WHERE key = ?"));
     q.addBindValue(key);
-    return q.exec() && q.next() ? q.value(0).toString() : QString();
+    return exec(q) && q.next() ? q.value(0).toString() : QString();
 }
 
 void ServiceDatabase::setMeta(const QString &key, const QString &value)
@@ -541,7 +587,7 @@ bool ServiceDatabase::transaction()
     }
     // The same one writer at a time, among every instance and command using the database:
     // the entity ids they hand out are read from the table they add to.
-    if (!m_db.transaction()) {
+    if (!m_db.transaction() && !(reconnect() && m_db.transaction())) {
         qWarning("database: %s", qPrintable(m_db.lastError().text()));
         return false;
     }
@@ -591,8 +637,8 @@ QList<Account> ServiceDatabase::accounts() const
 {
     QList<Account> list;
     QSqlQuery q(m_db);
-    if (q.exec(QStringLiteral("SELECT ") + accountColumns +
-               QStringLiteral(" FROM accounts ORDER BY userName"))) {
+    if (exec(q, QStringLiteral("SELECT ") + accountColumns +
+                    QStringLiteral(" FROM accounts ORDER BY userName"))) {
         while (q.next())
             list.append(accountFrom(q));
     }
@@ -636,8 +682,8 @@ QList<DirectoryEntry> ServiceDatabase::rooms() const
 {
     QList<DirectoryEntry> list;
     QSqlQuery q(m_db);
-    if (q.exec(QStringLiteral("SELECT ") + entryColumns +
-               QStringLiteral(" FROM entities WHERE kind = 'Room' ORDER BY entityID"))) {
+    if (exec(q, QStringLiteral("SELECT ") + entryColumns +
+                    QStringLiteral(" FROM entities WHERE kind = 'Room' ORDER BY entityID"))) {
         while (q.next())
             list.append(entryFrom(q));
     }
@@ -647,7 +693,7 @@ QList<DirectoryEntry> ServiceDatabase::rooms() const
 qint64 ServiceDatabase::nextEntityID() const
 {
     QSqlQuery q(m_db);
-    const qint64 highest = q.exec(QStringLiteral("SELECT MAX(entityID) FROM entities")) && q.next()
+    const qint64 highest = exec(q, QStringLiteral("SELECT MAX(entityID) FROM entities")) && q.next()
                                ? q.value(0).toLongLong()
                                : 0;
     return std::max<qint64>(highest, 1000) + 1;

@@ -99,6 +99,16 @@ public:
 
 private:
     bool connect(const DatabaseSettings &settings, QString *error);
+    bool setUpSession(QString *error) const;
+    /// Runs a prepared query. On PostgreSQL a connection lost (a restarted server, one that
+    /// ended it) is made again and the query run once more, outside a transaction only.
+    bool exec(QSqlQuery &q) const;
+    /// `sql` prepared and run.
+    bool exec(QSqlQuery &q, const QString &sql) const;
+    /// exec() with a failure logged.
+    bool execLogged(QSqlQuery &q) const;
+    /// True when the connection was lost and is made again.
+    bool reconnect() const;
 
     QSqlDatabase m_db;
     QString m_connection;

@@ -62,6 +62,8 @@ private Q_SLOTS:
     void newerDatabaseIsRefused();
     void concurrentStartsMigrateOnce_data();
     void concurrentStartsMigrateOnce();
+    void lostConnectionIsMadeAgain_data();
+    void lostConnectionIsMadeAgain();
 
 private:
     /// A row per database; the PostgreSQL rows' tags start with "postgresql", which init()
@@ -268,6 +270,34 @@ void TestServiceDatabase::concurrentStartsMigrateOnce()
     second.join();
     QVERIFY(bothWaited && unlocked);
     QCOMPARE(opened.load(), 2);
+}
+
+void TestServiceDatabase::lostConnectionIsMadeAgain_data()
+{
+    // A restarted server, or one that ended the connection: SQLite has none to lose.
+    QTest::addColumn<bool>("postgres");
+    QTest::newRow("postgresql") << true;
+}
+
+void TestServiceDatabase::lostConnectionIsMadeAgain()
+{
+    ServiceDatabase db;
+    QString error;
+    QVERIFY2(db.open(settings(), true, &error), qPrintable(error));
+    QVERIFY(DemoData::load(db));
+    QSqlQuery q(db.connection());
+    QVERIFY(q.exec(QStringLiteral("SELECT pg_backend_pid()")) && q.next());
+    const qint64 backend = q.value(0).toLongLong();
+    {
+        ServiceDatabase other;
+        QVERIFY2(other.open(settings(), false, &error), qPrintable(error));
+        QSqlQuery end(other.connection());
+        QVERIFY(end.exec(QStringLiteral("SELECT pg_terminate_backend(%1)").arg(backend)));
+    }
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("connected again")));
+    QVERIFY(db.authenticate(QStringLiteral("demo"), QStringLiteral("demo1234")));
+    QVERIFY(db.setDisabled(QStringLiteral("demo"), true));
+    QVERIFY(!db.activeAccount(QStringLiteral("demo")));
 }
 
 QTEST_GUILESS_MAIN(TestServiceDatabase)
