@@ -73,8 +73,9 @@ const char usageText[] =
     "       orvale-services room add NAME --owner USER [--seats N] [--pin]\n"
     "       orvale-services room remove ID|NAME\n"
     "       orvale-services room list\n"
-    "each with [--data DIR], the service's data folder; passwords and PINs are read from\n"
-    "standard input, or asked for on a terminal\n";
+    "each with [--data DIR], the service's data folder, or the service's PostgreSQL database:\n"
+    "[--database postgresql://... [--database-password-file FILE]]; passwords and PINs are\n"
+    "read from standard input, or asked for on a terminal\n";
 
 } // namespace
 
@@ -89,6 +90,9 @@ AccountCommand::AccountCommand(const QStringList &arguments)
     m_parser.addOptions({
         QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Usage.")),
         option("data", "Data folder.", "dir"),
+        option("database", "The service's PostgreSQL database (default: the data folder's).",
+               "url"),
+        option("database-password-file", "The file holding its user's password.", "file"),
         option("display-name", "The member's name in the directory.", "text"),
         option("email", "The member's e-mail address.", "address"),
         option("company", "The company id of the live broadcasts the member sees.", "id"),
@@ -152,6 +156,20 @@ int AccountCommand::runRoom(const QString &verb, const QString &name)
 
 bool AccountCommand::openData()
 {
+    DatabaseSettings settings;
+    QString error;
+    if (!DatabaseSettings::fromOptions(m_parser.value(QStringLiteral("database")),
+                                       m_parser.value(QStringLiteral("database-password-file")),
+                                       &settings, &error)) {
+        refuse(error);
+        return false;
+    }
+    if (settings.postgres()) {
+        if (m_db.open(settings, false, &error))
+            return true;
+        refuse(QStringLiteral("cannot open the database: ") + error);
+        return false;
+    }
     const QString dir = m_parser.isSet(QStringLiteral("data"))
                             ? m_parser.value(QStringLiteral("data"))
                             : QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
@@ -165,7 +183,6 @@ bool AccountCommand::openData()
         refuse(QStringLiteral("cannot give %1 to the owner of its folder").arg(path));
         return false;
     }
-    QString error;
     if (m_db.open(path, false, &error))
         return true;
     refuse(QStringLiteral("cannot open the database in %1: %2").arg(dir, error));

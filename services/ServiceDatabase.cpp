@@ -1,6 +1,7 @@
 #include "services/ServiceDatabase.h"
 
 #include "services/PasswordHash.h"
+#include "services/SchemaMigrations.h"
 
 #include <QRandomGenerator>
 #include <QSet>
@@ -18,37 +19,6 @@ QVariant text(const QString &value)
 {
     return value.isNull() ? QVariant(QStringLiteral("")) : QVariant(value);
 }
-
-bool execLogged(QSqlQuery &q)
-{
-    if (q.exec())
-        return true;
-    qWarning("database: %s", qPrintable(q.lastError().text()));
-    return false;
-}
-
-const char *const schema[] = {
-    "CREATE TABLE IF NOT EXISTS entities("
-    " entityID INTEGER PRIMARY KEY, kind TEXT NOT NULL, displayName TEXT NOT NULL,"
-    " emailAddress TEXT NOT NULL DEFAULT '', extension TEXT NOT NULL DEFAULT '',"
-    " tenant TEXT NOT NULL DEFAULT 'Default', presence TEXT NOT NULL DEFAULT 'Offline',"
-    " ownerID INTEGER NOT NULL DEFAULT 0, roomKey TEXT NOT NULL UNIQUE,"
-    " pin TEXT NOT NULL DEFAULT '', capacity INTEGER NOT NULL DEFAULT 50,"
-    " occupants INTEGER NOT NULL DEFAULT 0, locked INTEGER NOT NULL DEFAULT 0)",
-    "CREATE TABLE IF NOT EXISTS accounts("
-    " userName TEXT PRIMARY KEY, entityID INTEGER NOT NULL UNIQUE, salt BLOB NOT NULL,"
-    " hash BLOB NOT NULL, coId TEXT NOT NULL DEFAULT '', userRole INTEGER NOT NULL DEFAULT 0,"
-    " play INTEGER NOT NULL DEFAULT 0, version INTEGER NOT NULL DEFAULT 3,"
-    " period INTEGER NOT NULL DEFAULT 48)",
-    "CREATE TABLE IF NOT EXISTS contacts("
-    " ownerID INTEGER NOT NULL, entityID INTEGER NOT NULL, PRIMARY KEY(ownerID, entityID))",
-    "CREATE TABLE IF NOT EXISTS broadcasts("
-    " liveId TEXT PRIMARY KEY, coId TEXT NOT NULL, channelId TEXT NOT NULL DEFAULT '',"
-    " liveName TEXT NOT NULL, liveRemark TEXT NOT NULL DEFAULT '', startsAt INTEGER NOT NULL,"
-    " endsAt INTEGER NOT NULL, onlineMax INTEGER NOT NULL DEFAULT 0)",
-    "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT NOT NULL)",
-    "CREATE TABLE IF NOT EXISTS directoryAccounts(userName TEXT PRIMARY KEY)",
-};
 
 const QString entryColumns = QStringLiteral(
     "entityID, kind, displayName, emailAddress, extension, tenant, presence, ownerID, roomKey,"
@@ -101,6 +71,9 @@ Broadcast broadcastFrom(const QSqlQuery &q)
     return b;
 }
 
+/// pg_advisory_xact_lock's key for write transactions.
+const QString writeLock = QStringLiteral("7307351064213400002");
+
 const QString accountColumns =
     QStringLiteral("userName, entityID, coId, userRole, play, version, period, disabled");
 const QString broadcastColumns =
@@ -121,40 +94,112 @@ ServiceDatabase::~ServiceDatabase()
 
 bool ServiceDatabase::open(const QString &path, bool reset, QString *error)
 {
-    m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
-    m_db.setDatabaseName(path);
-    if (!m_db.open()) {
-        *error = m_db.lastError().text();
-        return false;
-    }
-    QSqlQuery q(m_db);
-    q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
-    // The account commands write while the service runs: each waits for the other's write.
-    q.exec(QStringLiteral("PRAGMA busy_timeout=5000"));
-    if (reset) {
-        for (const char *table :
-             {"entities", "accounts", "contacts", "broadcasts", "meta", "directoryAccounts"})
-            q.exec(QStringLiteral("DROP TABLE IF EXISTS ") + QLatin1String(table));
-    }
-    for (const char *statement : schema) {
-        if (!q.exec(QLatin1String(statement))) {
-            *error = q.lastError().text();
-            return false;
-        }
-    }
-    return addDisabledColumn(error);
+    return open(DatabaseSettings::sqlite(path), reset, error);
 }
 
-bool ServiceDatabase::addDisabledColumn(QString *error)
+bool ServiceDatabase::open(const DatabaseSettings &settings, bool reset, QString *error)
 {
-    // Databases made before accounts could be disabled lack the column.
+    if (!connect(settings, error))
+        return false;
     QSqlQuery q(m_db);
-    if (q.exec(QStringLiteral("SELECT disabled FROM accounts LIMIT 1")))
+    if (m_postgres) {
+        // Tables that are not there yet are no news worth a line on the terminal.
+        q.exec(QStringLiteral("SET client_min_messages = warning"));
+    } else {
+        q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+        // The account commands write while the service runs: each waits for the other's write.
+        q.exec(QStringLiteral("PRAGMA busy_timeout=5000"));
+    }
+    return SchemaMigrations(*this).apply(reset, error) && setUpSession(error);
+}
+
+bool ServiceDatabase::setUpSession(QString *error) const
+{
+    if (!m_postgres)
         return true;
-    if (q.exec(
-            QStringLiteral("ALTER TABLE accounts ADD COLUMN disabled INTEGER NOT NULL DEFAULT 0")))
+    QSqlQuery q(m_db);
+    // As SQLite's busy timeout: a writer waits that long for another (set after the
+    // migrations, which wait for each other as long as they take).
+    if (q.exec(QStringLiteral("SET client_min_messages = warning")) &&
+        q.exec(QStringLiteral("SET lock_timeout = 5000")))
         return true;
     *error = q.lastError().text();
+    return false;
+}
+
+bool ServiceDatabase::exec(QSqlQuery &q) const
+{
+    if (q.exec())
+        return true;
+    // A transaction went with its connection: only a statement of its own is run again.
+    if (!m_postgres || m_writing || !reconnect())
+        return false;
+    QSqlQuery again(m_db);
+    again.prepare(q.lastQuery());
+    for (const QVariant &value : q.boundValues())
+        again.addBindValue(value);
+    const bool done = again.exec();
+    q = std::move(again);
+    return done;
+}
+
+bool ServiceDatabase::exec(QSqlQuery &q, const QString &sql) const
+{
+    q.prepare(sql);
+    return exec(q);
+}
+
+bool ServiceDatabase::execLogged(QSqlQuery &q) const
+{
+    if (exec(q))
+        return true;
+    qWarning("database: %s", qPrintable(q.lastError().text()));
+    return false;
+}
+
+bool ServiceDatabase::reconnect() const
+{
+    // A statement that failed on a live connection failed for a reason of its own. (The
+    // driver closes a connection it found broken.)
+    if (m_db.isOpen() && QSqlQuery(m_db).exec(QStringLiteral("SELECT 1")))
+        return false;
+    QSqlDatabase db = m_db;
+    db.close();
+    QString error;
+    if (db.open() && setUpSession(&error)) {
+        qWarning("database: the connection was lost; connected again");
+        return true;
+    }
+    qWarning("database: the connection was lost: %s %s", qPrintable(db.lastError().text()),
+             qPrintable(error));
+    return false;
+}
+
+bool ServiceDatabase::connect(const DatabaseSettings &settings, QString *error)
+{
+    m_postgres = settings.postgres();
+    const QString driver = m_postgres ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE");
+    if (!QSqlDatabase::isDriverAvailable(driver)) {
+        *error = m_postgres ? QStringLiteral("Qt's PostgreSQL driver is missing (Debian package "
+                                             "libqt6sql6-psql)")
+                            : QStringLiteral("Qt's SQLite driver is missing (Debian package "
+                                             "libqt6sql6-sqlite)");
+        return false;
+    }
+    m_db = QSqlDatabase::addDatabase(driver, m_connection);
+    if (m_postgres) {
+        m_db.setHostName(settings.hostName);
+        m_db.setPort(settings.port);
+        m_db.setDatabaseName(settings.databaseName);
+        m_db.setUserName(settings.userName);
+        m_db.setPassword(settings.password);
+        m_db.setConnectOptions(settings.connectOptions);
+    } else {
+        m_db.setDatabaseName(settings.sqlitePath);
+    }
+    if (m_db.open())
+        return true;
+    *error = settings.describe() + QStringLiteral(": ") + m_db.lastError().text();
     return false;
 }
 
@@ -169,7 +214,7 @@ QString ServiceDatabase::newRoomKey()
 bool ServiceDatabase::isEmpty() const
 {
     QSqlQuery q(m_db);
-    return !q.exec(QStringLiteral("SELECT 1 FROM accounts LIMIT 1")) || !q.next();
+    return !exec(q, QStringLiteral("SELECT 1 FROM accounts LIMIT 1")) || !q.next();
 }
 
 bool ServiceDatabase::addEntry(const DirectoryEntry &e)
@@ -203,7 +248,8 @@ bool ServiceDatabase::addAccount(const Account &a, const QString &password)
 bool ServiceDatabase::addContact(qint64 owner, qint64 entityID)
 {
     QSqlQuery q(m_db);
-    q.prepare(QStringLiteral("INSERT OR IGNORE INTO contacts(ownerID, entityID) VALUES(?, ?)"));
+    q.prepare(QStringLiteral("INSERT INTO contacts(ownerID, entityID) VALUES(?, ?)"
+                             " ON CONFLICT DO NOTHING"));
     q.addBindValue(owner);
     q.addBindValue(entityID);
     return execLogged(q);
@@ -215,7 +261,7 @@ bool ServiceDatabase::removeContact(qint64 owner, qint64 entityID)
     q.prepare(QStringLiteral("DELETE FROM contacts WHERE ownerID = ? AND entityID = ?"));
     q.addBindValue(owner);
     q.addBindValue(entityID);
-    return q.exec() && q.numRowsAffected() > 0;
+    return exec(q) && q.numRowsAffected() > 0;
 }
 
 bool ServiceDatabase::isContact(qint64 owner, qint64 entityID) const
@@ -224,7 +270,7 @@ bool ServiceDatabase::isContact(qint64 owner, qint64 entityID) const
     q.prepare(QStringLiteral("SELECT 1 FROM contacts WHERE ownerID = ? AND entityID = ?"));
     q.addBindValue(owner);
     q.addBindValue(entityID);
-    return q.exec() && q.next();
+    return exec(q) && q.next();
 }
 
 bool ServiceDatabase::addBroadcast(const Broadcast &b)
@@ -245,7 +291,7 @@ void ServiceDatabase::shiftBroadcasts(qint64 deltaMs)
     q.prepare(QStringLiteral("UPDATE broadcasts SET startsAt = startsAt + ?, endsAt = endsAt + ?"));
     q.addBindValue(deltaMs);
     q.addBindValue(deltaMs);
-    q.exec();
+    exec(q);
 }
 
 std::optional<Account> ServiceDatabase::authenticate(const QString &userName,
@@ -254,7 +300,7 @@ std::optional<Account> ServiceDatabase::authenticate(const QString &userName,
     QSqlQuery q(m_db);
     q.prepare(QStringLiteral("SELECT salt, hash, disabled FROM accounts WHERE userName = ?"));
     q.addBindValue(userName);
-    if (!q.exec() || !q.next()) {
+    if (!exec(q) || !q.next()) {
         PasswordHash::verifyNothing(password);
         return std::nullopt;
     }
@@ -270,7 +316,7 @@ std::optional<Account> ServiceDatabase::account(const QString &userName) const
     q.prepare(QStringLiteral("SELECT ") + accountColumns +
               QStringLiteral(" FROM accounts WHERE userName = ?"));
     q.addBindValue(userName);
-    if (!q.exec() || !q.next())
+    if (!exec(q) || !q.next())
         return std::nullopt;
     return accountFrom(q);
 }
@@ -281,7 +327,7 @@ QByteArray ServiceDatabase::passwordHash(const QString &userName) const
     QSqlQuery q(m_db);
     q.prepare(QStringLiteral("SELECT hash FROM accounts WHERE userName = ? AND disabled = 0"));
     q.addBindValue(userName);
-    return q.exec() && q.next() ? q.value(0).toByteArray() : QByteArray();
+    return exec(q) && q.next() ? q.value(0).toByteArray() : QByteArray();
 }
 
 bool ServiceDatabase::setPassword(const QString &userName, const QString &password)
@@ -292,7 +338,7 @@ bool ServiceDatabase::setPassword(const QString &userName, const QString &passwo
     q.addBindValue(salt);
     q.addBindValue(PasswordHash::hash(password, salt));
     q.addBindValue(userName);
-    return q.exec() && q.numRowsAffected() == 1;
+    return exec(q) && q.numRowsAffected() == 1;
 }
 
 bool ServiceDatabase::isDirectoryAccount(const QString &userName) const
@@ -300,7 +346,7 @@ bool ServiceDatabase::isDirectoryAccount(const QString &userName) const
     QSqlQuery q(m_db);
     q.prepare(QStringLiteral("SELECT 1 FROM directoryAccounts WHERE userName = ?"));
     q.addBindValue(userName);
-    return q.exec() && q.next();
+    return exec(q) && q.next();
 }
 
 bool ServiceDatabase::storeDirectoryPerson(const DirectoryPerson &p)
@@ -339,15 +385,19 @@ qint64 ServiceDatabase::addDirectoryPerson(const DirectoryPerson &p)
     e.capacity = 50;
     if (!addEntry(e))
         return 0;
-    // No local password: an empty hash matches none.
+    // No local password: an empty hash matches none. Empty, not null: the columns take no
+    // null, and a blob literal is SQLite's own.
+    const QByteArray empty("");
     QSqlQuery q(m_db);
     q.prepare(QStringLiteral("INSERT INTO accounts(userName, entityID, salt, hash, play)"
-                             " VALUES(?, ?, X'', X'', 1)"));
-    q.addBindValue(p.userName);
-    q.addBindValue(e.entityID);
+                             " VALUES(?, ?, ?, ?, 1)"));
+    for (const QVariant &v :
+         {QVariant(p.userName), QVariant(e.entityID), QVariant(empty), QVariant(empty)})
+        q.addBindValue(v);
     if (!execLogged(q))
         return 0;
-    q.prepare(QStringLiteral("INSERT OR IGNORE INTO directoryAccounts(userName) VALUES(?)"));
+    q.prepare(QStringLiteral("INSERT INTO directoryAccounts(userName) VALUES(?)"
+                             " ON CONFLICT DO NOTHING"));
     q.addBindValue(p.userName);
     return execLogged(q) ? e.entityID : 0;
 }
@@ -364,15 +414,15 @@ int ServiceDatabase::syncDirectory(const QList<DirectoryPerson> &people)
     }
     QStringList gone;
     QSqlQuery q(m_db);
-    if (q.exec(QStringLiteral("SELECT userName FROM directoryAccounts"))) {
+    if (exec(q, QStringLiteral("SELECT userName FROM directoryAccounts"))) {
         while (q.next())
             if (!present.contains(q.value(0).toString()))
                 gone.append(q.value(0).toString());
     }
     for (const QString &userName : std::as_const(gone))
         removeDirectoryAccount(userName);
-    commit();
-    return stored;
+    // On PostgreSQL one failed statement fails the whole transaction.
+    return commit() ? stored : -1;
 }
 
 void ServiceDatabase::removeDirectoryAccount(const QString &userName)
@@ -400,7 +450,7 @@ std::optional<DirectoryEntry> ServiceDatabase::entry(qint64 entityID) const
     q.prepare(QStringLiteral("SELECT ") + entryColumns +
               QStringLiteral(" FROM entities WHERE entityID = ?"));
     q.addBindValue(entityID);
-    if (!q.exec() || !q.next())
+    if (!exec(q) || !q.next())
         return std::nullopt;
     return entryFrom(q);
 }
@@ -411,7 +461,7 @@ std::optional<DirectoryEntry> ServiceDatabase::entryByKey(const QString &roomKey
     q.prepare(QStringLiteral("SELECT ") + entryColumns +
               QStringLiteral(" FROM entities WHERE roomKey = ?"));
     q.addBindValue(roomKey);
-    if (!q.exec() || !q.next())
+    if (!exec(q) || !q.next())
         return std::nullopt;
     return entryFrom(q);
 }
@@ -424,7 +474,7 @@ std::optional<DirectoryEntry> ServiceDatabase::entryByExtensionOrName(const QStr
                              " (SELECT entityID FROM accounts WHERE userName = ?) LIMIT 1"));
     q.addBindValue(name);
     q.addBindValue(name);
-    if (!q.exec() || !q.next())
+    if (!exec(q) || !q.next())
         return std::nullopt;
     return entryFrom(q);
 }
@@ -438,7 +488,7 @@ QList<DirectoryEntry> ServiceDatabase::contacts(qint64 owner) const
         QStringLiteral(" FROM entities WHERE entityID IN"
                        " (SELECT entityID FROM contacts WHERE ownerID = ?) ORDER BY entityID"));
     q.addBindValue(owner);
-    if (q.exec()) {
+    if (exec(q)) {
         while (q.next())
             list.append(entryFrom(q));
     }
@@ -453,7 +503,7 @@ QList<DirectoryEntry> ServiceDatabase::searchMembers(const QString &query, int l
     q.prepare(QStringLiteral("SELECT ") + entryColumns +
               QStringLiteral(", (SELECT userName FROM accounts a WHERE a.entityID = e.entityID)"
                              " FROM entities e WHERE kind = 'Member' ORDER BY entityID"));
-    if (!q.exec())
+    if (!exec(q))
         return list;
     while (q.next() && list.size() < limit) {
         const DirectoryEntry e = entryFrom(q);
@@ -476,7 +526,7 @@ bool ServiceDatabase::setPresence(qint64 entityID, const QString &presence)
 bool ServiceDatabase::resetPresence(QString *error)
 {
     QSqlQuery q(m_db);
-    if (q.exec(QStringLiteral("UPDATE entities SET presence = 'Offline' WHERE kind = 'Member'")))
+    if (exec(q, QStringLiteral("UPDATE entities SET presence = 'Offline' WHERE kind = 'Member'")))
         return true;
     *error = q.lastError().text();
     return false;
@@ -489,7 +539,7 @@ QList<Broadcast> ServiceDatabase::broadcasts(const QString &coId) const
     q.prepare(QStringLiteral("SELECT ") + broadcastColumns +
               QStringLiteral(" FROM broadcasts WHERE coId = ? ORDER BY startsAt"));
     q.addBindValue(coId);
-    if (q.exec()) {
+    if (exec(q)) {
         while (q.next())
             list.append(broadcastFrom(q));
     }
@@ -504,7 +554,7 @@ std::optional<Broadcast> ServiceDatabase::broadcast(const QString &coId,
               QStringLiteral(" FROM broadcasts WHERE coId = ? AND liveId = ?"));
     q.addBindValue(coId);
     q.addBindValue(liveId);
-    if (!q.exec() || !q.next())
+    if (!exec(q) || !q.next())
         return std::nullopt;
     return broadcastFrom(q);
 }
@@ -514,28 +564,51 @@ QString ServiceDatabase::meta(const QString &key) const
     QSqlQuery q(m_db);
     q.prepare(QStringLiteral("SELECT value FROM meta WHERE key = ?"));
     q.addBindValue(key);
-    return q.exec() && q.next() ? q.value(0).toString() : QString();
+    return exec(q) && q.next() ? q.value(0).toString() : QString();
 }
 
 void ServiceDatabase::setMeta(const QString &key, const QString &value)
 {
     QSqlQuery q(m_db);
-    q.prepare(QStringLiteral("INSERT OR REPLACE INTO meta(key, value) VALUES(?, ?)"));
+    q.prepare(QStringLiteral("INSERT INTO meta(key, value) VALUES(?, ?)"
+                             " ON CONFLICT(key) DO UPDATE SET value = excluded.value"));
     q.addBindValue(key);
     q.addBindValue(value);
-    q.exec();
+    execLogged(q);
 }
 
 bool ServiceDatabase::transaction()
 {
-    // Takes the write lock at once: a deferred one could not wait for a writer met later.
     QSqlQuery q(m_db);
-    q.prepare(QStringLiteral("BEGIN IMMEDIATE"));
-    return execLogged(q);
+    if (!m_postgres) {
+        // Takes the write lock at once: a deferred one could not wait for a writer met later.
+        q.prepare(QStringLiteral("BEGIN IMMEDIATE"));
+        return execLogged(q);
+    }
+    // The same one writer at a time, among every instance and command using the database:
+    // the entity ids they hand out are read from the table they add to.
+    if (!m_db.transaction() && !(reconnect() && m_db.transaction())) {
+        qWarning("database: %s", qPrintable(m_db.lastError().text()));
+        return false;
+    }
+    m_writing = true;
+    q.prepare(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(writeLock));
+    if (execLogged(q))
+        return true;
+    rollback();
+    return false;
 }
 
 bool ServiceDatabase::commit()
 {
+    if (m_postgres) {
+        // The driver tells a transaction that failed (and so was rolled back) from a commit.
+        m_writing = false;
+        if (m_db.commit())
+            return true;
+        qWarning("database: %s", qPrintable(m_db.lastError().text()));
+        return false;
+    }
     QSqlQuery q(m_db);
     q.prepare(QStringLiteral("COMMIT"));
     return execLogged(q);
@@ -543,6 +616,13 @@ bool ServiceDatabase::commit()
 
 void ServiceDatabase::rollback()
 {
+    if (m_postgres) {
+        // The server warns of a rollback after the transaction ended (in a failed commit).
+        if (m_writing)
+            m_db.rollback();
+        m_writing = false;
+        return;
+    }
     QSqlQuery q(m_db);
     q.exec(QStringLiteral("ROLLBACK"));
 }
@@ -557,8 +637,8 @@ QList<Account> ServiceDatabase::accounts() const
 {
     QList<Account> list;
     QSqlQuery q(m_db);
-    if (q.exec(QStringLiteral("SELECT ") + accountColumns +
-               QStringLiteral(" FROM accounts ORDER BY userName"))) {
+    if (exec(q, QStringLiteral("SELECT ") + accountColumns +
+                    QStringLiteral(" FROM accounts ORDER BY userName"))) {
         while (q.next())
             list.append(accountFrom(q));
     }
@@ -602,8 +682,8 @@ QList<DirectoryEntry> ServiceDatabase::rooms() const
 {
     QList<DirectoryEntry> list;
     QSqlQuery q(m_db);
-    if (q.exec(QStringLiteral("SELECT ") + entryColumns +
-               QStringLiteral(" FROM entities WHERE kind = 'Room' ORDER BY entityID"))) {
+    if (exec(q, QStringLiteral("SELECT ") + entryColumns +
+                    QStringLiteral(" FROM entities WHERE kind = 'Room' ORDER BY entityID"))) {
         while (q.next())
             list.append(entryFrom(q));
     }
@@ -613,7 +693,7 @@ QList<DirectoryEntry> ServiceDatabase::rooms() const
 qint64 ServiceDatabase::nextEntityID() const
 {
     QSqlQuery q(m_db);
-    const qint64 highest = q.exec(QStringLiteral("SELECT MAX(entityID) FROM entities")) && q.next()
+    const qint64 highest = exec(q, QStringLiteral("SELECT MAX(entityID) FROM entities")) && q.next()
                                ? q.value(0).toLongLong()
                                : 0;
     return std::max<qint64>(highest, 1000) + 1;

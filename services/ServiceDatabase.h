@@ -2,6 +2,7 @@
 
 #include "services/Account.h"
 #include "services/Broadcast.h"
+#include "services/DatabaseSettings.h"
 #include "services/DirectoryEntry.h"
 #include "services/DirectoryPerson.h"
 
@@ -11,7 +12,8 @@
 
 #include <optional>
 
-/// The deployment's SQLite store: accounts, the directory, contacts and broadcasts.
+/// The deployment's store, in SQLite or PostgreSQL: accounts, the directory, contacts and
+/// broadcasts.
 class ServiceDatabase final
 {
 public:
@@ -20,8 +22,14 @@ public:
     ServiceDatabase(const ServiceDatabase &) = delete;
     ServiceDatabase &operator=(const ServiceDatabase &) = delete;
 
-    /// Opens (creating) the database file; `reset` drops everything first.
+    /// Opens the database and brings its tables to this program's version; `reset` drops
+    /// everything first.
+    bool open(const DatabaseSettings &settings, bool reset, QString *error);
+    /// Opens (creating) a SQLite file.
     bool open(const QString &path, bool reset, QString *error);
+    bool isPostgres() const { return m_postgres; }
+    /// The connection, for what only the driver offers; used on this thread only.
+    QSqlDatabase connection() const { return m_db; }
     /// A fresh room key: 128 random bits from the system's generator, in hex.
     static QString newRoomKey();
     bool isEmpty() const;
@@ -49,7 +57,7 @@ public:
     bool storeDirectoryPerson(const DirectoryPerson &person);
     /// Stores every person in one transaction and removes the directory accounts (with their
     /// member entries and contacts) of people no longer in it; returns how many are stored,
-    /// -1 when the database is busy.
+    /// -1 when the database is busy or the transaction failed.
     int syncDirectory(const QList<DirectoryPerson> &people);
     /// A new directory person's account and member entry: its entity id, 0 on failure.
     qint64 addDirectoryPerson(const DirectoryPerson &person);
@@ -71,7 +79,8 @@ public:
     QString meta(const QString &key) const;
     void setMeta(const QString &key, const QString &value);
 
-    /// A write transaction, holding the write lock from its start; false when it is busy.
+    /// A write transaction, holding the write lock from its start (one writer at a time, on
+    /// either database); false when it is busy.
     bool transaction();
     bool commit();
     void rollback();
@@ -89,8 +98,20 @@ public:
     qint64 nextEntityID() const;
 
 private:
-    bool addDisabledColumn(QString *error);
+    bool connect(const DatabaseSettings &settings, QString *error);
+    bool setUpSession(QString *error) const;
+    /// Runs a prepared query. On PostgreSQL a connection lost (a restarted server, one that
+    /// ended it) is made again and the query run once more, outside a transaction only.
+    bool exec(QSqlQuery &q) const;
+    /// `sql` prepared and run.
+    bool exec(QSqlQuery &q, const QString &sql) const;
+    /// exec() with a failure logged.
+    bool execLogged(QSqlQuery &q) const;
+    /// True when the connection was lost and is made again.
+    bool reconnect() const;
 
     QSqlDatabase m_db;
     QString m_connection;
+    bool m_postgres = false;
+    bool m_writing = false; ///< in a PostgreSQL transaction of transaction()
 };

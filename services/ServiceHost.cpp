@@ -90,8 +90,10 @@ bool ServiceHost::openData(QString *error)
     }
     // Nobody is signed in yet, whatever the last run left behind (demo data loaded below, into
     // an empty database, shows the states it comes with).
-    if (!m_db.open(m_config.dataDir + QStringLiteral("/orvale.sqlite"), m_config.reset, error) ||
-        !m_db.resetPresence(error))
+    DatabaseSettings database = m_config.database;
+    if (!database.postgres())
+        database.sqlitePath = m_config.dataDir + QStringLiteral("/orvale.sqlite");
+    if (!m_db.open(database, m_config.reset, error) || !m_db.resetPresence(error))
         return false;
     if (m_config.demo && m_db.isEmpty() && !DemoData::load(m_db)) {
         *error = QStringLiteral("loading the demo data failed");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "services/DatabaseSettings.h"
 #include "services/LdapSettings.h"
 
 #include <QString>
@@ -58,6 +59,8 @@ struct ServicesConfig
     quint16 rtpMaxPort = 40000;
 
     LdapSettings ldap; ///< the company directory beside the local accounts; no URL: none
+    /// The deployment's database; none named: the SQLite file of the data folder.
+    DatabaseSettings database;
 
     /// "host:port" of the portal as the login reply names it.
     QString portalAuthority() const { return authority(behindFront() ? frontPort : portalPort); }

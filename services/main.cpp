@@ -199,6 +199,19 @@ bool readDirectoryOptions(const QCommandLineParser &parser, ServicesConfig *conf
     return true;
 }
 
+void addDatabaseOptions(QCommandLineParser &parser)
+{
+    parser.addOptions({
+        {QStringLiteral("database"),
+         QStringLiteral("The database: postgresql://[user@][host][:port]/dbname[?host=/socket/"
+                        "folder&sslmode=...] (default: SQLite in the data folder)."),
+         QStringLiteral("url")},
+        {QStringLiteral("database-password-file"),
+         QStringLiteral("The file holding the PostgreSQL user's password."),
+         QStringLiteral("file")},
+    });
+}
+
 void addLimitOptions(QCommandLineParser &parser)
 {
     parser.addOptions({
@@ -295,6 +308,7 @@ int main(int argc, char *argv[])
     addTraversalOptions(parser);
     addDirectoryOptions(parser);
     addLimitOptions(parser);
+    addDatabaseOptions(parser);
     parser.process(app);
 
     ServicesConfig config;
@@ -338,6 +352,13 @@ int main(int argc, char *argv[])
         return 2;
     }
 
+    if (QString why; !DatabaseSettings::fromOptions(
+            parser.value(QStringLiteral("database")),
+            parser.value(QStringLiteral("database-password-file")), &config.database, &why)) {
+        std::fprintf(stderr, "orvale-services: %s\n", qPrintable(why));
+        return 2;
+    }
+
     ServiceHost host(config);
     QString error;
     if (!host.start(&error)) {
@@ -348,6 +369,8 @@ int main(int argc, char *argv[])
     std::printf("orvale-services listening on %s: login=%u tls=%u portal=%u data=%s\n",
                 qPrintable(c.host), c.loginPort, c.tlsPort, c.portalPort, qPrintable(c.dataDir));
     std::printf("orvale-services reached at %s\n", qPrintable(c.loginBase()));
+    if (c.database.postgres())
+        std::printf("orvale-services database %s\n", qPrintable(c.database.describe()));
     std::fflush(stdout);
     quitOnSignals(app);
     return app.exec();

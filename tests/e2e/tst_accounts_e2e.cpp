@@ -1,6 +1,8 @@
 #include "model/AppStatus.h"
 #include "net/LoginRequest.h"
 #include "net/NetWork.h"
+#include "tests/support/Needs.h"
+#include "tests/support/PostgresServer.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestHome.h"
 #include "tests/support/TestHost.h"
@@ -8,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTest>
 #include <QWebSocket>
 
@@ -56,8 +59,11 @@ private Q_SLOTS:
     void listsAccountsAndRooms();
     void disablingEndsAConferenceSession();
     void commandsAndServiceWriteSideBySide();
+    void deploymentOnPostgres();
 
 private:
+    /// Where the commands find the deployment's database.
+    QStringList location() const;
     Ran run(const QStringList &arguments, const QByteArray &input = {}) const;
     void add(const QString &user, const QString &password, const QStringList &options = {});
     /// Whether the login service and the portal both accept the user's password.
@@ -70,6 +76,7 @@ private:
 
     std::unique_ptr<TestHome> m_home;
     std::unique_ptr<ServicesProcess> m_services;
+    QStringList m_database; ///< the --database options of m_services, if any
 };
 
 void TestAccounts::initTestCase()
@@ -305,11 +312,56 @@ void TestAccounts::commandsAndServiceWriteSideBySide()
     QVERIFY(signsIn(QStringLiteral("crowd3"), QStringLiteral("crowd-secret")));
 }
 
+void TestAccounts::deploymentOnPostgres()
+{
+    ORVALE_NEEDS(PostgresServer::unavailable());
+    PostgresServer postgres;
+    QString error;
+    QVERIFY2(postgres.start(&error, testHost(2)), qPrintable(error));
+    QVERIFY2(postgres.createDatabase(QStringLiteral("orvale"), &error), qPrintable(error));
+    const QStringList database{QStringLiteral("--database"),
+                               postgres.tcpUrl(QStringLiteral("orvale")),
+                               QStringLiteral("--database-password-file"), postgres.passwordFile()};
+    auto services =
+        std::make_unique<ServicesProcess>(QStringLiteral(ORVALE_SERVICES), testHost(2), database);
+    QVERIFY2(services->start(), qPrintable(services->output()));
+    // Until the end of this function the helpers reach that deployment and its database.
+    std::swap(m_services, services);
+    m_database = database;
+    const auto restore = qScopeGuard([&] {
+        std::swap(m_services, services);
+        m_database.clear();
+    });
+    QVERIFY(loginAccepts(QStringLiteral("demo"), QStringLiteral("demo1234")));
+    // Commands adding at once, each waiting for the others' writes.
+    std::vector<std::unique_ptr<QProcess>> commands;
+    for (int i = 0; i < 3; ++i) {
+        auto &command = commands.emplace_back(std::make_unique<QProcess>());
+        command->start(QStringLiteral(ORVALE_SERVICES),
+                       QStringList{QStringLiteral("account"), QStringLiteral("add"),
+                                   QStringLiteral("pg%1").arg(i)} +
+                           location());
+        command->write("postgres-secret\n");
+        command->closeWriteChannel();
+    }
+    for (const auto &command : commands) {
+        QVERIFY(command->state() == QProcess::NotRunning || command->waitForFinished(30000));
+        QVERIFY2(command->exitCode() == 0, command->readAllStandardError().constData());
+    }
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(signsIn(QStringLiteral("pg%1").arg(i), QStringLiteral("postgres-secret")));
+}
+
+QStringList TestAccounts::location() const
+{
+    return m_database.isEmpty() ? QStringList{QStringLiteral("--data"), m_services->dataPath()}
+                                : m_database;
+}
+
 Ran TestAccounts::run(const QStringList &arguments, const QByteArray &input) const
 {
     QProcess command;
-    command.start(QStringLiteral(ORVALE_SERVICES),
-                  arguments + QStringList{QStringLiteral("--data"), m_services->dataPath()});
+    command.start(QStringLiteral(ORVALE_SERVICES), arguments + location());
     command.write(input);
     command.closeWriteChannel();
     if (!command.waitForFinished(30000))

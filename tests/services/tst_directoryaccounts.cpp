@@ -1,6 +1,9 @@
 #include "services/CredentialCache.h"
 #include "services/DemoData.h"
 #include "services/ServiceDatabase.h"
+#include "tests/support/Needs.h"
+#include "tests/support/PostgresServer.h"
+#include "tests/support/TestHost.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -16,12 +19,14 @@ DirectoryPerson person(const QString &userName, const QString &displayName)
 } // namespace
 
 /// The company directory's people in the deployment's database: members without a local
-/// password, kept in step with the directory, never taking a local account's name.
+/// password, kept in step with the directory, never taking a local account's name; on SQLite
+/// and on PostgreSQL alike.
 class TestDirectoryAccounts : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase_data();
     void init();
     void cleanup();
     void peopleBecomeMembers();
@@ -33,15 +38,36 @@ private Q_SLOTS:
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<ServiceDatabase> m_db;
+    std::unique_ptr<PostgresServer> m_postgres;
 };
+
+void TestDirectoryAccounts::initTestCase_data()
+{
+    QTest::addColumn<bool>("postgres");
+    QTest::newRow("sqlite") << false;
+    QTest::newRow("postgresql") << true;
+}
 
 void TestDirectoryAccounts::init()
 {
+    QFETCH_GLOBAL(bool, postgres);
     m_dir = std::make_unique<QTemporaryDir>();
-    m_db = std::make_unique<ServiceDatabase>();
     QString error;
-    QVERIFY2(m_db->open(m_dir->filePath(QStringLiteral("db.sqlite")), false, &error),
-             qPrintable(error));
+    DatabaseSettings settings =
+        DatabaseSettings::sqlite(m_dir->filePath(QStringLiteral("db.sqlite")));
+    if (postgres) {
+        ORVALE_NEEDS(PostgresServer::unavailable());
+        if (!m_postgres) {
+            m_postgres = std::make_unique<PostgresServer>();
+            QVERIFY2(m_postgres->start(&error, testHost()), qPrintable(error));
+            QVERIFY2(m_postgres->createDatabase(QStringLiteral("orvale"), &error),
+                     qPrintable(error));
+        }
+        QVERIFY(DatabaseSettings::parse(m_postgres->socketUrl(QStringLiteral("orvale")), {},
+                                        &settings, &error));
+    }
+    m_db = std::make_unique<ServiceDatabase>();
+    QVERIFY2(m_db->open(settings, true, &error), qPrintable(error));
     QVERIFY(DemoData::load(*m_db));
 }
 
