@@ -1,4 +1,4 @@
-#include "platform/NetworkReachability.h"
+#include "platform/QtNetworkReachability.h"
 
 #include <QNetworkInformation>
 
@@ -24,11 +24,11 @@ qint64 statusFor(QNetworkInformation *info)
 
 } // namespace
 
-NetworkReachability::NetworkReachability(QObject *parent)
+QtNetworkReachability::QtNetworkReachability(QObject *parent)
     : QObject(parent)
 {}
 
-bool NetworkReachability::watch(Changed changed)
+bool QtNetworkReachability::watch(Changed changed)
 {
     // NetworkManager's backend needs the system bus; the glib one works without it.
     if (!QNetworkInformation::instance() && !QNetworkInformation::loadDefaultBackend() &&
@@ -43,8 +43,13 @@ bool NetworkReachability::watch(Changed changed)
     return true;
 }
 
-void NetworkReachability::apply()
+void QtNetworkReachability::apply()
 {
     if (auto *info = QNetworkInformation::instance(); info && m_changed)
         m_changed(statusFor(info));
+}
+
+extern "C" Q_DECL_EXPORT ReachabilityService *orvaleCreateReachability()
+{
+    return new QtNetworkReachability;
 }
