@@ -1,11 +1,15 @@
 #pragma once
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 
-class QLocalServer;
+#include <map>
 
-/// Hands invitation links from a second `orvale <link>` process to the running one.
+class QSocketNotifier;
+
+/// Hands invitation links from a second `orvale <link>` process to the running one, over a
+/// local socket. Plain system sockets rather than Qt Network: the client starts without it.
 class LinkServer final : public QObject
 {
     Q_OBJECT
@@ -13,6 +17,7 @@ class LinkServer final : public QObject
 
 public:
     explicit LinkServer(QObject *parent = nullptr);
+    ~LinkServer() override;
 
     /// The socket name of the instance running with this user's settings folder.
     static QString serverName();
@@ -25,5 +30,19 @@ Q_SIGNALS:
     void linkReceived(const QString &link);
 
 private:
-    QLocalServer *m_server;
+    struct Connection
+    {
+        QSocketNotifier *notifier = nullptr;
+        QByteArray received;
+    };
+
+    /// Where serverName() is in the file system.
+    static QByteArray socketPath();
+    void acceptWaiting();
+    void readFrom(int socket);
+    void drop(int socket);
+
+    int m_listener = -1;
+    QSocketNotifier *m_accepting = nullptr;
+    std::map<int, Connection> m_connections;
 };

@@ -8,17 +8,14 @@
 #include "net/XMLReader.h"
 
 #include <QCoreApplication>
-#include <QNetworkAccessManager>
-#include <QNetworkRequest>
 #include <QThreadPool>
 #include <QUrl>
 
 namespace {
 
-QString mimeTypeOf(QNetworkReply *reply)
+QString mimeTypeOf(const HttpTransport::Reply &reply)
 {
-    const QString header = reply->header(QNetworkRequest::ContentTypeHeader).toString();
-    return header.section(u';', 0, 0).trimmed().toLower();
+    return reply.contentType.section(u';', 0, 0).trimmed().toLower();
 }
 
 QByteArray headerValue(const QString &text)
@@ -90,10 +87,8 @@ void NetWork::setTimeout(int milliseconds)
 
 QNetworkAccessManager *NetWork::manager()
 {
-    static QPointer<QNetworkAccessManager> shared;
-    if (!shared)
-        shared = new QNetworkAccessManager(QCoreApplication::instance());
-    return shared;
+    const HttpTransport *transport = HttpTransport::instance();
+    return transport ? transport->manager() : nullptr;
 }
 
 QThreadPool *NetWork::conversionQueue()
@@ -156,17 +151,17 @@ QString NetWork::queryUrl() const
 
 void NetWork::postConnectionWithUrl()
 {
-    const QByteArray body = m_soapMessage.toUtf8();
-    QNetworkRequest request(QUrl(m_urlString, QUrl::TolerantMode));
-    request.setRawHeader("Content-Type", "application/soap+xml; charset=utf-8");
-    request.setRawHeader("SOAPAction", headerValue(m_soapAction));
-    request.setHeader(QNetworkRequest::ContentLengthHeader, body.size());
+    HttpTransport::Request request;
+    request.url = QUrl(m_urlString, QUrl::TolerantMode);
+    request.post = true;
+    request.body = m_soapMessage.toUtf8();
+    request.headers = {{"Content-Type", "application/soap+xml; charset=utf-8"},
+                       {"SOAPAction", headerValue(m_soapAction)}};
     if (!m_auth.isNull())
-        request.setRawHeader("Authorization", headerValue(m_auth));
+        request.headers.append({"Authorization", headerValue(m_auth)});
     // The credentials must never reach another address: a redirect ends the request.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::ManualRedirectPolicy);
-    send(manager()->post(request, body));
+    request.redirects = HttpTransport::Redirects::None;
+    send(request);
 }
 
 void NetWork::getWithUrl()
@@ -181,43 +176,46 @@ void NetWork::getWithUrl()
 
 void NetWork::getWithJsonUrl()
 {
-    QNetworkRequest request(QUrl(queryUrl(), QUrl::TolerantMode));
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::SameOriginRedirectPolicy);
-    send(manager()->get(request));
+    HttpTransport::Request request;
+    request.url = QUrl(queryUrl(), QUrl::TolerantMode);
+    request.redirects = HttpTransport::Redirects::SameOrigin;
+    send(request);
 }
 
-void NetWork::send(QNetworkReply *reply)
+void NetWork::send(const HttpTransport::Request &request)
 {
     m_started = true;
-    m_dataTask = reply;
-    connect(reply, &QNetworkReply::finished, this, [this, reply] { finish(reply); });
-    // Nothing is read before the end, so what is available is all that arrived. The progress
-    // signal would not do: it is throttled and can miss the last chunks of a stalled reply.
-    const auto check = [this, reply] {
-        limitSize(reply, reply->bytesAvailable(),
-                  reply->header(QNetworkRequest::ContentLengthHeader).toLongLong());
-    };
-    connect(reply, &QNetworkReply::metaDataChanged, this, check);
-    connect(reply, &QNetworkReply::readyRead, this, check);
+    const HttpTransport *transport = HttpTransport::instance();
+    if (!transport) {
+        // Without the module no request can go out: it fails as an unreachable server would.
+        HttpTransport::Reply none;
+        none.error = QNetworkReply::UnknownNetworkError;
+        none.errorString = QStringLiteral("HTTP is not available");
+        QTimer::singleShot(0, this, [this, none] { finish(none); });
+        return;
+    }
+    m_dataTask = transport->send(
+        request, {[this](qint64 received, qint64 total) { limitSize(received, total); },
+                  [this](const HttpTransport::Reply &reply) { finish(reply); }});
     m_timer.start(m_timeoutMs);
 }
 
-void NetWork::limitSize(QNetworkReply *reply, qint64 received, qint64 total)
+void NetWork::limitSize(qint64 received, qint64 total)
 {
     if (m_tooLarge || (received <= maxReplyBytes && total <= maxReplyBytes))
         return;
     m_tooLarge = true;
-    reply->abort();
+    m_dataTask->abort();
 }
 
-std::optional<NetworkError> NetWork::judge(QNetworkReply *reply, const QByteArray &body) const
+std::optional<NetworkError> NetWork::judge(const HttpTransport::Reply &reply) const
 {
+    const QByteArray &body = reply.body;
     NetworkError error;
-    error.code = reply->error();
-    error.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    error.code = QNetworkReply::NetworkError(reply.error);
+    error.httpStatus = reply.httpStatus;
     error.mimeType = mimeTypeOf(reply);
-    error.message = reply->errorString();
+    error.message = reply.errorString;
     if (m_timedOut) {
         error.kind = NetworkError::Kind::Timeout;
         error.message = QStringLiteral("The request timed out");
@@ -259,16 +257,15 @@ std::optional<NetworkError> NetWork::judge(QNetworkReply *reply, const QByteArra
     return std::nullopt;
 }
 
-void NetWork::finish(QNetworkReply *reply)
+void NetWork::finish(const HttpTransport::Reply &reply)
 {
     m_timer.stop();
-    reply->deleteLater();
-    m_dataTask.clear();
+    m_dataTask.reset();
     if (m_delivered)
         return;
     m_delivered = true;
-    const QByteArray body = reply->isOpen() ? reply->readAll() : QByteArray();
-    std::optional<NetworkError> error = judge(reply, body);
+    const QByteArray body = reply.body;
+    std::optional<NetworkError> error = judge(reply);
     if (error && m_kind == Kind::SoapPost)
         qCWarning(lcOrvale).noquote() << QStringLiteral("请求数据失败 , %1").arg(m_soapAction);
     // Failures take the same queue as replies, so no handler overtakes an earlier one.

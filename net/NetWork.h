@@ -1,5 +1,6 @@
 #pragma once
 
+#include "net/HttpTransport.h"
 #include "net/NetworkError.h"
 
 #include <QMap>
@@ -9,6 +10,7 @@
 #include <QVariant>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QNetworkAccessManager;
@@ -56,7 +58,7 @@ public:
     QString soapAction() const { return m_soapAction; }
     int timeout() const { return m_timeoutMs; }
     /// Whether the request has been sent and its reply has not fully arrived.
-    bool isLoading() const { return !m_dataTask.isNull(); }
+    bool isLoading() const { return m_dataTask != nullptr; }
 
     void startRequest();
     /// Cancels the running request; its failBlock then receives a cancellation error.
@@ -84,10 +86,10 @@ private:
     void postConnectionWithUrl();
     void getWithUrl();
     void getWithJsonUrl();
-    void send(QNetworkReply *reply);
-    void limitSize(QNetworkReply *reply, qint64 received, qint64 total);
-    void finish(QNetworkReply *reply);
-    std::optional<NetworkError> judge(QNetworkReply *reply, const QByteArray &body) const;
+    void send(const HttpTransport::Request &request);
+    void limitSize(qint64 received, qint64 total);
+    void finish(const HttpTransport::Reply &reply);
+    std::optional<NetworkError> judge(const HttpTransport::Reply &reply) const;
     static Outcome convert(Kind kind, const QByteArray &body, const QString &responseName);
     void deliver(const Outcome &outcome);
     QString queryUrl() const;
@@ -102,7 +104,7 @@ private:
     FailBlock m_failBlock;
     QPointer<const QObject> m_successContext;
     QPointer<const QObject> m_failContext;
-    QPointer<QNetworkReply> m_dataTask;
+    std::unique_ptr<HttpTransport::Exchange> m_dataTask;
     QTimer m_timer;
     int m_timeoutMs;
     bool m_started = false;

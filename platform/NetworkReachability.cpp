@@ -1,50 +1,19 @@
 #include "platform/NetworkReachability.h"
 
-#include <QNetworkInformation>
+#include "model/PrivateModule.h"
+#include "platform/QtNetworkReachability.h"
 
-namespace {
-
-qint64 statusFor(QNetworkInformation *info)
-{
-    switch (info->reachability()) {
-    case QNetworkInformation::Reachability::Unknown:
-        return -1;
-    case QNetworkInformation::Reachability::Disconnected:
-        return 0;
-    default:
-        break;
-    }
-    // A company server may well sit on the local network, so a local or site-only
-    // connection counts as usable too.
-    if (info->supports(QNetworkInformation::Feature::TransportMedium) &&
-        info->transportMedium() == QNetworkInformation::TransportMedium::Cellular)
-        return 1;
-    return 2;
-}
-
-} // namespace
-
-NetworkReachability::NetworkReachability(QObject *parent)
-    : QObject(parent)
-{}
+NetworkReachability::NetworkReachability() = default;
+NetworkReachability::~NetworkReachability() = default;
 
 bool NetworkReachability::watch(Changed changed)
 {
-    // NetworkManager's backend needs the system bus; the glib one works without it.
-    if (!QNetworkInformation::instance() && !QNetworkInformation::loadDefaultBackend() &&
-        !QNetworkInformation::loadBackendByName(QStringLiteral("glib")))
-        return false;
-    m_changed = std::move(changed);
-    QNetworkInformation *info = QNetworkInformation::instance();
-    disconnect(info, nullptr, this, nullptr); // watching again replaces the earlier watch
-    connect(info, &QNetworkInformation::reachabilityChanged, this, [this] { apply(); });
-    connect(info, &QNetworkInformation::transportMediumChanged, this, [this] { apply(); });
-    apply();
-    return true;
-}
-
-void NetworkReachability::apply()
-{
-    if (auto *info = QNetworkInformation::instance(); info && m_changed)
-        m_changed(statusFor(info));
+    if (!m_loaded) {
+        m_loaded = true;
+        const auto entry = reinterpret_cast<ReachabilityEntry>(PrivateModule::resolve(
+            QStringLiteral("liborvalenetwork.so"), "orvaleCreateReachability"));
+        if (entry)
+            m_watcher.reset(entry());
+    }
+    return m_watcher && m_watcher->watch(std::move(changed));
 }

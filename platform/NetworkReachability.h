@@ -2,22 +2,21 @@
 
 #include "model/ReachabilityService.h"
 
-#include <QObject>
+#include <memory>
 
-/// Reachability from the system's network information (NetworkManager, or glib's monitor
-/// where there is no system bus).
-class NetworkReachability final : public QObject, public ReachabilityService
+/// Reachability from the system's network information, through the module liborvalenetwork.so
+/// (Qt Network), loaded when watching starts, after the first window is on screen.
+class NetworkReachability final : public ReachabilityService
 {
-    Q_OBJECT
-    Q_DISABLE_COPY_MOVE(NetworkReachability)
-
 public:
-    explicit NetworkReachability(QObject *parent = nullptr);
+    NetworkReachability();
+    ~NetworkReachability() override;
+    NetworkReachability(const NetworkReachability &) = delete;
+    NetworkReachability &operator=(const NetworkReachability &) = delete;
 
     bool watch(Changed changed) override;
 
 private:
-    void apply();
-
-    Changed m_changed;
+    std::unique_ptr<ReachabilityService> m_watcher;
+    bool m_loaded = false;
 };

@@ -71,6 +71,7 @@ void TestInstall::installedFiles_data()
         "lib/orvale/liborvalemultimedia.so",
         "lib/orvale/liborvaleqrcode.so",
         "lib/orvale/liborvalekeychain.so",
+        "lib/orvale/liborvalenetwork.so",
         "share/orvale/System.ecf",
         "share/applications/orvale.desktop",
         "share/metainfo/com.orvale.client.metainfo.xml",
@@ -169,6 +170,10 @@ void TestInstall::clientModules_data()
                               << "orvaleQRCodeBackend";
     QTest::newRow("keychain") << "liborvalekeychain.so"
                               << "orvaleCreateKeychainStore";
+    QTest::newRow("HTTP") << "liborvalenetwork.so"
+                          << "orvaleHttpTransport";
+    QTest::newRow("reachability") << "liborvalenetwork.so"
+                                  << "orvaleCreateReachability";
 }
 
 void TestInstall::clientModules()
@@ -183,8 +188,8 @@ void TestInstall::notLoadedAtStart_data()
 {
     // The login window needs none of these: they come with the modules that use them.
     QTest::addColumn<QString>("library");
-    for (const char *library :
-         {"libQt6Multimedia", "libQt6WebSockets", "libZXing", "libqt6keychain", "libgstreamer"})
+    for (const char *library : {"libQt6Multimedia", "libQt6WebSockets", "libZXing",
+                                "libqt6keychain", "libgstreamer", "libQt6Network"})
         QTest::newRow(library) << QString::fromLatin1(library);
 }
 

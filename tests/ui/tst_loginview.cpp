@@ -58,6 +58,7 @@ private Q_SLOTS:
     void rememberAndAutoLoginCoupling();
     void autoLogin_data();
     void autoLogin();
+    void rememberedPasswordAfterFirstPaint();
     void autoLoginWaitsForTheKeychain_data();
     void autoLoginWaitsForTheKeychain();
     void engineNeverAnswers();
@@ -406,6 +407,20 @@ void TestLoginView::autoLogin()
     }
     delete view->qrWindow();
     LoginViewController::setQrWindowFactory({});
+}
+
+void TestLoginView::rememberedPasswordAfterFirstPaint()
+{
+    // The keychain (its module, the desktop's secret service) is asked once the login window
+    // is on screen: nothing of it comes before the first paint.
+    Preferences().setRemberPassword(1);
+    FakeKeychain *keychain = m_app->keychain();
+    keychain->stored = QStringLiteral("demo1234");
+    m_app->restart();
+    const int answered = keychain->readsAnswered;
+    QCOMPARE(keychain->pending, 0); // the window has not painted yet
+    QTRY_COMPARE(keychain->readsAnswered, answered + 1);
+    QCOMPARE(login()->passField()->text(), QStringLiteral("demo1234"));
 }
 
 void TestLoginView::autoLoginWaitsForTheKeychain_data()

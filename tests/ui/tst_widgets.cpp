@@ -53,6 +53,8 @@ private Q_SLOTS:
     void badgeCountsBroadcasts_data();
     void badgeCountsBroadcasts();
     void namedImages();
+    void drawnImages_data();
+    void drawnImages();
     void styleExtensionIcons_data();
     void styleExtensionIcons();
 
@@ -352,6 +354,32 @@ void TestWidgets::namedImages()
     }
     QVERIFY(Images::icon(QStringLiteral("no_such_image")).isNull());
     QVERIFY(Images::icon(QString()).isNull());
+}
+
+void TestWidgets::drawnImages_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<qreal>("ratio");
+    QTest::newRow("logo") << "logo" << 64 << 1.0;
+    QTest::newRow("logo, twice over") << "logo" << 64 << 2.0;
+    QTest::newRow("QR code") << "qrcode" << 18 << 1.0;
+    QTest::newRow("QR code, twice over") << "qrcode" << 18 << 2.0;
+}
+
+void TestWidgets::drawnImages()
+{
+    // The login window's images show exactly the pixels of the PNGs drawn from their SVGs.
+    QFETCH(QString, name);
+    QFETCH(int, size);
+    QFETCH(qreal, ratio);
+    const int pixels = int(size * ratio);
+    const QImage png(QStringLiteral(ORVALE_DRAWN_DIR "/%1-%2.png").arg(name).arg(pixels));
+    QVERIFY(!png.isNull());
+    const QPixmap drawn = Images::drawnPixmap(name, size, ratio);
+    QPixmap expected = QPixmap::fromImage(png);
+    expected.setDevicePixelRatio(ratio);
+    QCOMPARE(drawn.toImage(), expected.toImage());
 }
 
 void TestWidgets::styleExtensionIcons_data()

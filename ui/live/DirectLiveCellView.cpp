@@ -3,12 +3,10 @@
 #include "model/LiveModel.h"
 #include "model/Log.h"
 #include "model/Preferences.h"
-#include "net/NetWork.h"
 #include "ui/widgets/Images.h"
 #include "ui_DirectLiveCellView.h"
 
 #include <QMouseEvent>
-#include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -24,8 +22,7 @@ DirectLiveCellView::DirectLiveCellView(QWidget *parent)
 
 DirectLiveCellView::~DirectLiveCellView()
 {
-    if (m_reply)
-        m_reply->abort();
+    m_picture.reset();
     m_decoder.cancel();
     m_decoder.waitForFinished();
 }
@@ -107,28 +104,30 @@ void DirectLiveCellView::setModel(const std::shared_ptr<LiveModel> &model)
 
 void DirectLiveCellView::loadPicture(const QString &url)
 {
-    if (m_reply)
-        m_reply->abort();
-    m_reply = NetWork::manager()->get(QNetworkRequest(QUrl(url)));
-    QNetworkReply *reply = m_reply;
-    connect(reply, &QNetworkReply::finished, this, [this, reply] {
-        reply->deleteLater();
-        if (m_reply == reply)
-            m_reply = nullptr;
-        if (reply->error() != QNetworkReply::NoError) {
-            qCInfo(lcOrvale).noquote() << reply->errorString();
-            return;
-        }
-        // Decoding a large picture would stall the list, so it happens off the main thread.
-        m_decoder.setFuture(
-            QtConcurrent::run([data = reply->readAll()] { return QImage::fromData(data); }));
-    });
+    m_picture.reset(); // the earlier picture is not wanted any more
+    const HttpTransport *transport = HttpTransport::instance();
+    if (!transport)
+        return;
+    HttpTransport::Request request;
+    request.url = QUrl(url);
+    m_picture = transport->send(
+        request, {{}, [this](const HttpTransport::Reply &reply) { pictureArrived(reply); }});
+}
+
+void DirectLiveCellView::pictureArrived(const HttpTransport::Reply &reply)
+{
+    m_picture.reset();
+    if (reply.error != QNetworkReply::NoError) {
+        qCInfo(lcOrvale).noquote() << reply.errorString;
+        return;
+    }
+    // Decoding a large picture would stall the list, so it happens off the main thread.
+    m_decoder.setFuture(QtConcurrent::run([data = reply.body] { return QImage::fromData(data); }));
 }
 
 void DirectLiveCellView::forgetPicture()
 {
-    if (m_reply)
-        std::exchange(m_reply, nullptr)->abort();
+    m_picture.reset();
     m_decoder.cancel();
     m_shownImage = {};
     ui->backImage->setPixmap(

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/HttpTransport.h"
+
 #include <QFutureWatcher>
 #include <QImage>
 #include <QWidget>
@@ -10,7 +12,6 @@
 class LiveModel;
 class QAbstractButton;
 class QLabel;
-class QNetworkReply;
 
 namespace Ui {
 class DirectLiveCellView;
@@ -57,6 +58,7 @@ protected:
 private:
     void awakeFromNib();
     void loadPicture(const QString &url);
+    void pictureArrived(const HttpTransport::Reply &reply);
     void forgetPicture();
     void showPicture(const QImage &image);
 
@@ -64,7 +66,7 @@ private:
     std::shared_ptr<LiveModel> m_model;
     QString m_cover; ///< the path of the picture the row shows or loads; empty: none
     SelectBlock m_slectDirectRoom;
-    QNetworkReply *m_reply = nullptr;
+    std::unique_ptr<HttpTransport::Exchange> m_picture;
     QFutureWatcher<QImage> m_decoder;
     QImage m_shownImage;
 };

@@ -10,8 +10,8 @@
 #include "ui/widgets/ViewHelper.h"
 #include "ui_EnterByURLWindowController.h"
 
-#include <QHostInfo>
 #include <QRandomGenerator>
+#include <QSysInfo>
 
 EnterByURLWindowController::EnterByURLWindowController(QWidget *parent)
     : QWidget(parent, Qt::Window)
@@ -48,7 +48,7 @@ QString EnterByURLWindowController::proposedName(const QString &hostName, int ra
 void EnterByURLWindowController::windowDidLoad()
 {
     ui->nameTextFiled->setText(
-        proposedName(QHostInfo::localHostName(), int(QRandomGenerator::global()->bounded(90))));
+        proposedName(QSysInfo::machineHostName(), int(QRandomGenerator::global()->bounded(90))));
     connect(ui->nameTextFiled, &QLineEdit::textChanged, this,
             [this](const QString &text) { ui->joinBtn->setEnabled(!text.isEmpty()); });
     connect(ui->joinBtn, &QPushButton::clicked, this, [this] { joinByUrl(); });

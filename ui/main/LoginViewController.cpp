@@ -29,6 +29,8 @@
 #include <QSysInfo>
 #include <QTimer>
 
+#include <utility>
+
 namespace {
 
 LoginViewController::WindowFactory qrFactory;
@@ -174,13 +176,11 @@ void LoginViewController::viewDidLoad()
     ui->ipField->setText(preferences.userIp());
     ui->nameField->setText(preferences.userName());
     // Auto-login waits for the remembered password: a slow or locked keyring must not make
-    // it sign in with an empty field.
+    // it sign in with an empty field. The keychain is asked once the view has painted: its
+    // start (its module, the desktop's secret service over D-Bus) would delay the first paint.
     if (status->isRemberPassword()) {
-        PasswordStore::readPassword(this, [this](const QString &password) {
-            if (ui->passField->text().isEmpty())
-                ui->passField->setText(password);
-            scheduleAutoLogin();
-        });
+        m_passwordPending = true;
+        QTimer::singleShot(passwordFallbackMs, this, [this] { readRememberedPassword(); });
     } else {
         scheduleAutoLogin();
     }
@@ -213,6 +213,24 @@ void LoginViewController::showFieldFocus(QLineEdit *field, bool focused)
     QPalette palette = field->palette();
     palette.setColor(QPalette::Base, focused ? QColor(0xf2, 0xf5, 0xfb) : QColor(Qt::white));
     field->setPalette(palette);
+}
+
+void LoginViewController::paintEvent(QPaintEvent *event)
+{
+    QWidget::paintEvent(event);
+    if (m_passwordPending) // on the next turn of the loop, once the window is on screen
+        QTimer::singleShot(0, this, [this] { readRememberedPassword(); });
+}
+
+void LoginViewController::readRememberedPassword()
+{
+    if (!std::exchange(m_passwordPending, false))
+        return;
+    PasswordStore::readPassword(this, [this](const QString &password) {
+        if (ui->passField->text().isEmpty())
+            ui->passField->setText(password);
+        scheduleAutoLogin();
+    });
 }
 
 void LoginViewController::scheduleAutoLogin()

@@ -80,13 +80,18 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
+    /// Read from the keychain at the latest this long after the view is made, painted or not.
+    static constexpr int passwordFallbackMs = 500;
+
     void applyLook();
     void showFieldFocus(QLineEdit *field, bool focused);
     void viewDidLoad();
     void handleReply(const QVariant &response);
     void handleFailure(const QString &address);
+    void readRememberedPassword();
     void scheduleAutoLogin();
     void signInTimedOut();
 
@@ -99,4 +104,5 @@ private:
     QScopedPointer<ContactWindowController, QScopedPointerDeleteLater> m_contactWindowController;
     QTimer *m_signInTimer = nullptr;
     bool m_signInGivenUp = false;
+    bool m_passwordPending = false;
 };

@@ -3,7 +3,8 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QHash>
-#include <QImageReader>
+#include <QImage>
+#include <QResource>
 
 namespace {
 
@@ -28,10 +29,14 @@ QIcon cached(const QString &name)
 QPixmap Images::drawnPixmap(const QString &name, int size, qreal ratio)
 {
     const int pixels = ratio > 1 ? 2 * size : size;
-    // Without probing the format: a probe asks every image format plugin, loading each.
-    QImageReader reader(QStringLiteral(":/drawn/%1-%2.png").arg(name).arg(pixels), "png");
-    reader.setAutoDetectImageFormat(false);
-    QPixmap pixmap = QPixmap::fromImage(reader.read());
+    // The pixels as shown, stored uncompressed: nothing to decode.
+    const QByteArray drawn =
+        QResource(QStringLiteral(":/drawn/%1-%2.argb").arg(name).arg(pixels)).uncompressedData();
+    if (drawn.size() != qsizetype(pixels) * pixels * 4)
+        return {};
+    QPixmap pixmap = QPixmap::fromImage(QImage(reinterpret_cast<const uchar *>(drawn.constData()),
+                                               pixels, pixels, QImage::Format_ARGB32_Premultiplied)
+                                            .copy());
     pixmap.setDevicePixelRatio(qreal(pixels) / size);
     return pixmap;
 }
