@@ -64,6 +64,8 @@ private Q_SLOTS:
     void devicesAndProcessing();
     void cameraAskedForItsFormat_data();
     void cameraAskedForItsFormat();
+    void cameraReopenedForAnotherFormat_data();
+    void cameraReopenedForAnotherFormat();
     void shareCapturesItsSource_data();
     void shareCapturesItsSource();
     void portalShareCapturesItsStream();
@@ -280,6 +282,43 @@ void TestMediaPipeline::cameraAskedForItsFormat()
     gst_object_unref(bus);
     gst_element_set_state(pipeline.get(), GST_STATE_NULL);
     QVERIFY2(ended, qPrintable(error));
+}
+
+void TestMediaPipeline::cameraReopenedForAnotherFormat_data()
+{
+    QTest::addColumn<QString>("camera");
+    QTest::addColumn<QString>("offered");
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("to");
+    QTest::addColumn<bool>("reopened");
+    const QString webcam =
+        QStringLiteral("image/jpeg, width=1280, height=720, framerate={ 30/1, 15/1 }; "
+                       "video/x-raw, format=YUY2, width=640, height=480, framerate={ 30/1, 15/1 }");
+    const QString raw =
+        QStringLiteral("video/x-raw, format=YUY2, width=640, height=480, framerate=30/1");
+    QTest::newRow("generated picture") << QString() << QString() << 0 << 4 << false;
+    QTest::newRow("offers unknown") << "/dev/video0" << QString() << 0 << 4 << false;
+    QTest::newRow("raw to JPEG") << "/dev/video0" << webcam << 0 << 4 << true;
+    QTest::newRow("JPEG at another rate") << "/dev/video0" << webcam << 3 << 4 << true;
+    QTest::newRow("the same raw format") << "/dev/video0" << raw << 1 << 4 << false;
+}
+
+/// A new level reopens the camera only when it asks the camera for another format; else the
+/// pictures are scaled and paced anew as they come.
+void TestMediaPipeline::cameraReopenedForAnotherFormat()
+{
+    QFETCH(QString, camera);
+    QFETCH(QString, offered);
+    QFETCH(int, from);
+    QFETCH(int, to);
+    QFETCH(bool, reopened);
+    MediaPipeline::Sending before;
+    before.camera = camera;
+    before.cameraCaps = offered;
+    before.videoLevel = from;
+    MediaPipeline::Sending after = before;
+    after.videoLevel = to;
+    QCOMPARE(MediaPipeline::cameraSource(before) != MediaPipeline::cameraSource(after), reopened);
 }
 
 void TestMediaPipeline::shareCapturesItsSource_data()
