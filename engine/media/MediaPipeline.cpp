@@ -1,5 +1,7 @@
 #include "engine/media/MediaPipeline.h"
 
+#include "engine/media/CameraFormat.h"
+
 #include <QSize>
 
 namespace {
@@ -96,18 +98,26 @@ QString MediaPipeline::videoCaps(const Sending &sending)
                                       : QStringLiteral("pixel-aspect-ratio=1/1"));
 }
 
+QString MediaPipeline::cameraSource(const Sending &sending)
+{
+    if (sending.camera.isEmpty())
+        return QStringLiteral("videotestsrc is-live=true pattern=solid-color "
+                              "foreground-color=0x%1 ! ")
+            .arg(sending.colour.rgba(), 8, 16, QLatin1Char('0'));
+    const VideoFormat format = videoFormat(sending.videoLevel);
+    return QStringLiteral("v4l2src device=%1 ! ").arg(quoted(sending.camera)) +
+           CameraFormat::choose(sending.cameraCaps, QSize(format.width, format.height), format.fps)
+               .launch();
+}
+
 QString MediaPipeline::videoInput(const Sending &sending)
 {
     const QString caps =
         QStringLiteral("capsfilter name=videoformat caps=\"%1\" ").arg(videoCaps(sending));
     if (sending.camera.isEmpty())
-        return QStringLiteral("videotestsrc is-live=true pattern=solid-color "
-                              "foreground-color=0x%1 ! ")
-                   .arg(sending.colour.rgba(), 8, 16, QLatin1Char('0')) +
-               caps;
+        return cameraSource(sending) + caps;
     // Cameras offer their own sizes and rates: scaled and paced to the chosen ones.
-    return QStringLiteral("v4l2src device=%1 ! videoconvert ! videoscale ! videorate ! ")
-               .arg(quoted(sending.camera)) +
+    return cameraSource(sending) + QStringLiteral("videoconvert ! videoscale ! videorate ! ") +
            caps;
 }
 

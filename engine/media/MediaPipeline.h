@@ -7,8 +7,8 @@
 #include <QString>
 #include <QStringList>
 
-/// The GStreamer launch lines of the call's media, built from what the user chose. Pure text:
-/// nothing here loads GStreamer.
+/// The GStreamer launch lines of the call's media, built from what the user chose. Text: only
+/// a camera's offered formats are read, with GStreamer's caps parser (CameraFormat).
 ///
 /// The video preference level of the configuration record selects what the camera sends:
 ///
@@ -34,6 +34,7 @@ public:
     struct Sending
     {
         QString camera;     ///< the camera's V4L2 device node; empty sends the generated picture
+        QString cameraCaps; ///< what the camera offers, as GStreamer caps; empty when unknown
         QColor colour;      ///< of the generated picture
         QString microphone; ///< the sound server's source; empty sends the generated tone
         int toneHz = 440;   ///< of the generated tone
@@ -87,6 +88,10 @@ public:
     /// The camera's part of the publisher, the bin `videoinput`: pictures of the chosen level,
     /// planar 4:2:0. A running call replaces it when the camera or the level changes.
     static QString videoInput(const Sending &sending);
+    /// The source of videoInput(): the generated picture, or the camera asked for the format
+    /// that best gives the chosen level (any raw one when its offers are unknown). A running
+    /// call reopens the camera when this changes.
+    static QString cameraSource(const Sending &sending);
     /// The picture format the camera's part sends at, held by its `capsfilter name=videoformat`.
     static QString videoCaps(const Sending &sending);
     /// The microphone's part of the publisher, the bin `audioinput`, with its voice processing

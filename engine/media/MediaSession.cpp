@@ -4,6 +4,7 @@
 #include "bridge/shared/ConferenceMessages.h"
 #include "engine/EngineSettings.h"
 #include "engine/EngineState.h"
+#include "engine/media/CameraFormat.h"
 #include "engine/media/JanusClient.h"
 #include "engine/media/MediaPipeline.h"
 #include "engine/media/NetworkWatch.h"
@@ -174,6 +175,11 @@ MediaPipeline::Sending MediaSession::sending()
     lock.unlock();
     if (cameraChanged)
         cameraChanged();
+    // What the camera offers decides what it is asked for; the one being sent from is not
+    // opened again.
+    sending.cameraCaps = m_publisher && sending.camera == m_sent.camera
+                             ? m_sent.cameraCaps
+                             : CameraFormat::deviceCaps(sending.camera);
     return sending;
 }
 
@@ -646,7 +652,7 @@ void MediaSession::reconfigure()
     if (!m_publisher)
         return; // the publisher, once built, reads the record then
     const MediaPipeline::Sending next = sending();
-    if (next.camera != m_sent.camera)
+    if (MediaPipeline::cameraSource(next) != MediaPipeline::cameraSource(m_sent))
         m_publisher->replaceInput("videoinput", MediaPipeline::videoInput(next));
     if (next.videoLevel != m_sent.videoLevel) {
         const MediaPipeline::VideoFormat format = MediaPipeline::videoFormat(next.videoLevel);

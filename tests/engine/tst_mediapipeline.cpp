@@ -62,6 +62,10 @@ private Q_SLOTS:
     void videoLevelSetsPicture();
     void devicesAndProcessing_data();
     void devicesAndProcessing();
+    void cameraAskedForItsFormat_data();
+    void cameraAskedForItsFormat();
+    void cameraReopenedForAnotherFormat_data();
+    void cameraReopenedForAnotherFormat();
     void shareCapturesItsSource_data();
     void shareCapturesItsSource();
     void portalShareCapturesItsStream();
@@ -218,6 +222,103 @@ void TestMediaPipeline::devicesAndProcessing()
     g_object_get(before.get(), "max-size-buffers", &buffers, "leaky", &leaky, nullptr);
     QCOMPARE(buffers, 1u);
     QCOMPARE(leaky, 2); // downstream: the older picture goes
+}
+
+void TestMediaPipeline::cameraAskedForItsFormat_data()
+{
+    QTest::addColumn<QString>("offered");
+    QTest::addColumn<int>("level");
+    QTest::addColumn<QString>("asked");   // right after the camera
+    QTest::addColumn<QString>("standIn"); // for the camera, when the line runs
+    const QString webcam = QStringLiteral(
+        "image/jpeg, width=(int)1280, height=(int)720, framerate=(fraction){ 30/1, 15/1 }; "
+        "video/x-raw, format=(string)YUY2, width=(int)1280, height=(int)720, "
+        "framerate=(fraction){ 10/1, 5/1 }; "
+        "video/x-raw, format=(string)YUY2, width=(int)640, height=(int)480, "
+        "framerate=(fraction){ 30/1, 15/1 }");
+    QTest::newRow("JPEG, decoded")
+        << webcam << 4 << "image/jpeg,width=1280,height=720,framerate=30/1 ! jpegdec "
+        << "videotestsrc num-buffers=3 ! jpegenc";
+    QTest::newRow("raw") << webcam << 0
+                         << "video/x-raw,format=YUY2,width=640,height=480,framerate=15/1 ! "
+                         << "videotestsrc num-buffers=3";
+    QTest::newRow("offers unknown: any raw") << QString() << 4 << "videoconvert "
+                                             << "videotestsrc num-buffers=3";
+}
+
+/// The camera is asked for the format that reaches the level's rate at its size; the launch
+/// line negotiates it with a generated picture in the camera's place.
+void TestMediaPipeline::cameraAskedForItsFormat()
+{
+    QFETCH(QString, offered);
+    QFETCH(int, level);
+    QFETCH(QString, asked);
+    QFETCH(QString, standIn);
+    MediaPipeline::Sending sending;
+    sending.camera = QStringLiteral("/dev/video9");
+    sending.cameraCaps = offered;
+    sending.videoLevel = level;
+    const QString camera = QStringLiteral("v4l2src device=\"/dev/video9\" ! ");
+    const QString input = MediaPipeline::videoInput(sending);
+    QVERIFY2(input.startsWith(camera + asked), qPrintable(input));
+    QVERIFY(parse(MediaPipeline::publisher(sending)));
+    const Element pipeline =
+        parse(QString(input).replace(camera, standIn + QStringLiteral(" ! ")) + "! fakesink");
+    QVERIFY(pipeline);
+    gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
+    GstBus *bus = gst_element_get_bus(pipeline.get());
+    GstMessage *end = gst_bus_timed_pop_filtered(
+        bus, 20 * GST_SECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    QString error;
+    if (end && GST_MESSAGE_TYPE(end) == GST_MESSAGE_ERROR) {
+        GError *e = nullptr;
+        gst_message_parse_error(end, &e, nullptr);
+        error = QString::fromUtf8(e->message);
+        g_error_free(e);
+    }
+    const bool ended = end && GST_MESSAGE_TYPE(end) == GST_MESSAGE_EOS;
+    if (end)
+        gst_message_unref(end);
+    gst_object_unref(bus);
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+    QVERIFY2(ended, qPrintable(error));
+}
+
+void TestMediaPipeline::cameraReopenedForAnotherFormat_data()
+{
+    QTest::addColumn<QString>("camera");
+    QTest::addColumn<QString>("offered");
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("to");
+    QTest::addColumn<bool>("reopened");
+    const QString webcam =
+        QStringLiteral("image/jpeg, width=1280, height=720, framerate={ 30/1, 15/1 }; "
+                       "video/x-raw, format=YUY2, width=640, height=480, framerate={ 30/1, 15/1 }");
+    const QString raw =
+        QStringLiteral("video/x-raw, format=YUY2, width=640, height=480, framerate=30/1");
+    QTest::newRow("generated picture") << QString() << QString() << 0 << 4 << false;
+    QTest::newRow("offers unknown") << "/dev/video0" << QString() << 0 << 4 << false;
+    QTest::newRow("raw to JPEG") << "/dev/video0" << webcam << 0 << 4 << true;
+    QTest::newRow("JPEG at another rate") << "/dev/video0" << webcam << 3 << 4 << true;
+    QTest::newRow("the same raw format") << "/dev/video0" << raw << 1 << 4 << false;
+}
+
+/// A new level reopens the camera only when it asks the camera for another format; else the
+/// pictures are scaled and paced anew as they come.
+void TestMediaPipeline::cameraReopenedForAnotherFormat()
+{
+    QFETCH(QString, camera);
+    QFETCH(QString, offered);
+    QFETCH(int, from);
+    QFETCH(int, to);
+    QFETCH(bool, reopened);
+    MediaPipeline::Sending before;
+    before.camera = camera;
+    before.cameraCaps = offered;
+    before.videoLevel = from;
+    MediaPipeline::Sending after = before;
+    after.videoLevel = to;
+    QCOMPARE(MediaPipeline::cameraSource(before) != MediaPipeline::cameraSource(after), reopened);
 }
 
 void TestMediaPipeline::shareCapturesItsSource_data()
@@ -379,8 +480,8 @@ void TestMediaPipeline::receivedSoundGoesThroughOneMix_data()
         << MediaPipeline::soundMix(QString(), false, true) << QStringList{"audiomixer", "fakesink"}
         << QStringList{"interaudiosink", "autoaudiosink"} << QString() << false;
     QTest::newRow("a voice's way into the mix")
-        << MediaPipeline::mixInput(voice)
-        << QStringList{"interaudiosrc"} << QStringList{} << voice << false;
+        << MediaPipeline::mixInput(voice) << QStringList{"interaudiosrc"} << QStringList{} << voice
+        << false;
     // A voice is decoded and muted by the subscriber, and played into the mix or recorded.
     QTest::newRow("a voice played") << MediaPipeline::voice(voice, QString(), true)
                                     << QStringList{"opusdec", "volume", "interaudiosink"}
