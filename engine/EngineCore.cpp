@@ -632,6 +632,9 @@ void EngineCore::onMessage(const QString &text)
     } else if (type == CM::IceServers) {
         if (m_media && m_inConference)
             m_media->renewIceServers(m.value(CF::IceServers).toArray());
+    } else if (type == CM::RelayToken) {
+        if (m_media && m_inConference)
+            m_media->renewRelayToken(m.value(CF::RelayToken).toString());
     } else if (type == CM::Feeds) {
         if (m_media && m_inConference)
             m_media->setFeeds(m.value(CF::Feeds).toArray());

@@ -34,6 +34,8 @@ public:
     virtual void stop() = 0;
     /// The service's fresh STUN and TURN credentials for the running call (`iceServers`).
     virtual void renewIceServers(const QJsonArray &servers) = 0;
+    /// The service's fresh token for the relay's API, for the call's requests from now on.
+    virtual void renewRelayToken(const QString &token) = 0;
     /// The service's word on whose the relay's publisher ids in the call's room are now
     /// (`feeds`): a received stream is shown only as the participant its id was given to.
     virtual void setFeeds(const QJsonArray &feeds) = 0;

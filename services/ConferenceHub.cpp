@@ -38,7 +38,7 @@ ConferenceHub::ConferenceHub(ServiceDatabase &db, const ServicesConfig &config, 
     , m_config(config)
 {
     connect(&m_keepAlive, &QTimer::timeout, this, &ConferenceHub::keepAlive);
-    connect(&m_iceRenewal, &QTimer::timeout, this, &ConferenceHub::renewIceServers);
+    connect(&m_renewal, &QTimer::timeout, this, &ConferenceHub::renewCredentials);
     setKeepAlive(config.pingIntervalMs, config.silenceLimitMs);
 }
 
@@ -319,7 +319,7 @@ void ConferenceHub::leaveRoom(Session &session, bool tellSession)
     setShare(session, {});
     session.roomId = 0;
     session.micMuted = false;
-    session.iceExpiry = 0;
+    session.iceExpiry = session.relayExpiry = 0;
     if (m_media) {
         m_media->release(roomId, session.tag, occupancy(roomId) == 0);
         broadcastFeeds(roomId);
@@ -422,9 +422,10 @@ void ConferenceHub::setThrottles(SignInGate *signIns, Throttle *guestJoins)
 void ConferenceHub::setMedia(JanusSupervisor *media)
 {
     m_media = media;
+    scheduleRenewals();
     connect(media, &JanusSupervisor::lost, this, [this] {
         for (Session &session : m_sessions) {
-            session.iceExpiry = 0; // a call without media needs no TURN
+            session.iceExpiry = session.relayExpiry = 0; // a call without media needs neither
             if (session.roomId != 0)
                 send(session, {{CM::Type, CM::Media}, {CF::Available, false}});
         }
@@ -450,6 +451,7 @@ void ConferenceHub::offerMedia(const Session &session)
             media.insert(CF::IceServers, m_ice->iceServers(tag, it->iceExpiry));
         }
         if (media.value(CF::Available).toBool()) {
+            it->relayExpiry = QDateTime::currentSecsSinceEpoch() + m_media->relayTokenLifetimeS();
             media.insert(CF::Feeds, feedsJson(roomId));
             broadcastFeeds(roomId, socket);
         }
@@ -494,27 +496,42 @@ void ConferenceHub::broadcastFeeds(qint64 roomId, const QWebSocket *except)
 void ConferenceHub::setIceServers(const TurnCredentials *servers)
 {
     m_ice = servers;
-    // Checked eight times a lifetime: each renewal comes between 3/4 and 7/8 of it.
-    if (m_ice)
-        m_iceRenewal.start(std::max(250, m_ice->lifetimeS() * 1000 / 8));
-    else
-        m_iceRenewal.stop();
+    scheduleRenewals();
 }
 
-void ConferenceHub::renewIceServers()
+void ConferenceHub::scheduleRenewals()
+{
+    int lifetimeS = m_media ? m_media->relayTokenLifetimeS() : 0;
+    if (m_ice)
+        lifetimeS = lifetimeS > 0 ? std::min(lifetimeS, m_ice->lifetimeS()) : m_ice->lifetimeS();
+    // Checked eight times a lifetime: each renewal comes between 3/4 and 7/8 of it.
+    if (lifetimeS > 0)
+        m_renewal.start(std::max(250, lifetimeS * 1000 / 8));
+    else
+        m_renewal.stop();
+}
+
+void ConferenceHub::renewCredentials()
 {
     const qint64 now = QDateTime::currentSecsSinceEpoch();
-    const qint64 margin = m_ice->lifetimeS() / 4;
+    const auto due = [now](qint64 expiry, qint64 lifetimeS) {
+        return expiry != 0 && now >= expiry - lifetimeS / 4;
+    };
     // A failed write may report the disconnection at once: the sessions change under a loop.
     const QList<QWebSocket *> sockets = m_sessions.keys();
     for (QWebSocket *socket : sockets) {
-        const auto it = m_sessions.find(socket);
-        if (it == m_sessions.end() || it->roomId == 0 || it->iceExpiry == 0 ||
-            now < it->iceExpiry - margin)
-            continue;
-        it->iceExpiry = now + m_ice->lifetimeS();
-        send(*it, {{CM::Type, CM::IceServers},
-                   {CF::IceServers, m_ice->iceServers(it->tag, it->iceExpiry)}});
+        auto it = m_sessions.find(socket);
+        if (it != m_sessions.end() && m_ice && due(it->iceExpiry, m_ice->lifetimeS())) {
+            it->iceExpiry = now + m_ice->lifetimeS();
+            send(*it, {{CM::Type, CM::IceServers},
+                       {CF::IceServers, m_ice->iceServers(it->tag, it->iceExpiry)}});
+        }
+        it = m_sessions.find(socket);
+        if (it != m_sessions.end() && m_media &&
+            due(it->relayExpiry, m_media->relayTokenLifetimeS())) {
+            it->relayExpiry = now + m_media->relayTokenLifetimeS();
+            send(*it, {{CM::Type, CM::RelayToken}, {CF::RelayToken, m_media->relayToken()}});
+        }
     }
 }
 

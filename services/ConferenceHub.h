@@ -78,6 +78,7 @@ private:
         quint64 joinOrder = 0;   ///< rosters list people in the order they came
         QElapsedTimer lastHeard; ///< since the engine last sent anything, a pong included
         qint64 iceExpiry = 0;    ///< when its TURN credentials expire (unix time), 0: none
+        qint64 relayExpiry = 0;  ///< when its relay token expires (unix time), 0: none
         QString address;         ///< the client's, for throttling
         int answersDue = 0;      ///< sign-ins and joins being checked or held
     };
@@ -109,8 +110,11 @@ private:
     void broadcastFeeds(qint64 roomId, const QWebSocket *except = nullptr);
     /// The relay refused the participant's own publisher `id`: whoever holds it is kicked out.
     void publisherTaken(const Session &session, qint64 id);
-    /// Fresh TURN credentials for the calls whose credentials passed 3/4 of their lifetime.
-    void renewIceServers();
+    /// Checks for due renewals often enough for the shorter of the credentials' lifetimes.
+    void scheduleRenewals();
+    /// Fresh TURN credentials and relay tokens for the calls whose own passed 3/4 of their
+    /// lifetime.
+    void renewCredentials();
     void updatePresence(const Session &session);
     QJsonObject participantJson(const Session &session) const;
     QString uriOf(const Session &session) const;
@@ -130,5 +134,5 @@ private:
     const TurnCredentials *m_ice = nullptr;
     SignInGate *m_signIns = nullptr;
     Throttle *m_guestJoins = nullptr;
-    QTimer m_iceRenewal;
+    QTimer m_renewal;
 };

@@ -26,7 +26,6 @@ constexpr int keepAliveMs = 20000;
 constexpr qint64 maxPublisherId = (qint64(1) << 52) - 1; // exact in a JSON number
 constexpr qint64 restartSpacingMs = 60000;               // a Janus dying again sooner is given up
 constexpr qint64 ownTokenSeconds = 600;
-constexpr qint64 engineTokenSeconds = 24 * 3600; // the longest call the relay serves one token
 constexpr int stalePublishers = 4; // left behind by dropped connections, for a minute at most
 constexpr int roomExists = 427;    // Janus VideoRoom's error code
 
@@ -460,7 +459,7 @@ void JanusSupervisor::admit(qint64 conference, const QString &tag, int seats, An
                                 {CF::Url, url()},
                                 {CF::Room, conference},
                                 {CF::Token, member.token},
-                                {CF::RelayToken, signedToken(engineTokenSeconds)},
+                                {CF::RelayToken, relayToken()},
                                 {CF::Id, member.id},
                                 {CF::ShareId, member.shareId}});
                     });

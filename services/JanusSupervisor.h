@@ -49,6 +49,12 @@ public:
     void setAddress(const QString &address, quint16 port, const QString &publicHost,
                     const QString &frontBase = {});
     /// Where engines reach Janus, e.g. "http://127.0.0.1:<port>/janus".
+    /// How long the token an engine sends with its relay requests holds (a day unless set);
+    /// calls that go on get a fresh one before it expires.
+    void setRelayTokenLifetime(int seconds) { m_relayTokenS = seconds; }
+    int relayTokenLifetimeS() const { return m_relayTokenS; }
+    /// A token for an engine's relay requests, valid for the lifetime from now.
+    QString relayToken() const { return signedToken(m_relayTokenS); }
     QString url() const;
     qint64 pid() const { return m_process.processId(); }
 
@@ -133,6 +139,7 @@ private:
     QString m_roomSecret;
     QString m_adminKey;
     QString m_tokenSecret;
+    int m_relayTokenS = 24 * 3600;
     qint64 m_sessionId = 0;
     qint64 m_handleId = 0;
     bool m_stopping = false;

@@ -188,6 +188,7 @@ void ServiceHost::startMedia()
     QString why;
     if (!m_janus->start(&why))
         qWarning("calls without media: %s", qPrintable(why)); // the tiles will say so
+    m_janus->setRelayTokenLifetime(m_config.relayTokenLifetimeS);
     m_hub.setMedia(m_janus.get());
 }
 

@@ -54,8 +54,9 @@ struct ServicesConfig
     QString turnRelayAddress;     ///< where relays are made from; empty: the listen address
     quint16 relayMinPort = 49152; ///< the TURN server's relay ports
     quint16 relayMaxPort = 65535;
-    int turnLifetimeS = 86400;  ///< how long TURN credentials hold; renewed at 3/4 of it
-    quint16 rtpMinPort = 20000; ///< Janus's RTP ports
+    int turnLifetimeS = 86400;       ///< how long TURN credentials hold; renewed at 3/4 of it
+    int relayTokenLifetimeS = 86400; ///< how long an engine's relay token holds; likewise
+    quint16 rtpMinPort = 20000;      ///< Janus's RTP ports
     quint16 rtpMaxPort = 40000;
 
     LdapSettings ldap; ///< the company directory beside the local accounts; no URL: none

@@ -90,6 +90,10 @@ void addTraversalOptions(QCommandLineParser &parser)
         {QStringLiteral("turn-lifetime"),
          QStringLiteral("Seconds TURN credentials hold; renewed at 3/4 of it."),
          QStringLiteral("seconds")},
+        {QStringLiteral("relay-token-lifetime"),
+         QStringLiteral("Seconds an engine's token for the relay's API holds; renewed at 3/4 of "
+                        "it (default: a day)."),
+         QStringLiteral("seconds")},
     });
 }
 
@@ -104,6 +108,9 @@ bool readTraversalOptions(const QCommandLineParser &parser, ServicesConfig *conf
     config->turnRelayAddress = parser.value(QStringLiteral("turn-relay-ip"));
     if (parser.isSet(QStringLiteral("turn-lifetime")))
         config->turnLifetimeS = std::max(4, parser.value(QStringLiteral("turn-lifetime")).toInt());
+    if (parser.isSet(QStringLiteral("relay-token-lifetime")))
+        config->relayTokenLifetimeS =
+            std::max(4, parser.value(QStringLiteral("relay-token-lifetime")).toInt());
     return readPort(parser, QStringLiteral("turn-port"), &config->turnPort) &&
            readPort(parser, QStringLiteral("turn-tls-port"), &config->turnTlsPort) &&
            readRange(parser, QStringLiteral("rtp-ports"), &config->rtpMinPort,

@@ -37,6 +37,7 @@ inline constexpr QLatin1String CallTimeout{"callTimeout"};
 inline constexpr QLatin1String ShareStarted{"shareStarted"};
 inline constexpr QLatin1String ShareEnded{"shareEnded"};
 inline constexpr QLatin1String IceServers{"iceServers"}; // renewed TURN credentials of a call
+inline constexpr QLatin1String RelayToken{"relayToken"}; // a renewed token for the relay's API
 inline constexpr QLatin1String Feeds{"feeds"}; // whose the relay's publisher ids in the room are
 inline constexpr QLatin1String Error{"error"};
 

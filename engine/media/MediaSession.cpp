@@ -276,6 +276,17 @@ void MediaSession::renewIceServers(const QJsonArray &servers)
         peer->setIceServers(m_ice);
 }
 
+void MediaSession::renewRelayToken(const QString &token)
+{
+    namespace CF = ConferenceMessages::Field;
+    if (m_media.isEmpty() || token.isEmpty())
+        return;
+    m_media.insert(CF::RelayToken, token); // for a new relay session after a loss, too
+    if (m_janus)
+        m_janus->setAccess(token, m_ssl);
+    qCDebug(lcMedia, "relay token renewed");
+}
+
 void MediaSession::setFeeds(const QJsonArray &feeds)
 {
     if (!m_media.isEmpty())

@@ -38,6 +38,7 @@ public:
     void start(const QJsonObject &media) override;
     void stop() override;
     void renewIceServers(const QJsonArray &servers) override;
+    void renewRelayToken(const QString &token) override;
     void setFeeds(const QJsonArray &feeds) override;
     void whenClosed(std::function<void()> done) override;
     void setMicrophoneMuted(bool muted) override;

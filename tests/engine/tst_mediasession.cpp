@@ -37,6 +37,7 @@ private Q_SLOTS:
     void refusedAnswer();
     void publisherTakesTheIceServers_data();
     void publisherTakesTheIceServers();
+    void renewedRelayTokenIsSent();
 };
 
 namespace {
@@ -239,6 +240,7 @@ struct MediaCall
                       {CF::Id, ownId},
                       {CF::ShareId, 6},
                       {CF::Token, token},
+                      {CF::RelayToken, QStringLiteral("first-relay-token")},
                       {CF::IceServers, iceServers},
                       {CF::Feeds, feeds}});
     }
@@ -516,6 +518,29 @@ void TestMediaSession::publisherTakesTheIceServers()
              qPrintable(details));
     QVERIFY(!details.contains(u"secret")); // credentials stay out of the log
     QCOMPARE(details.contains(u"relay only"), relayOnly);
+}
+
+void TestMediaSession::renewedRelayTokenIsSent()
+{
+    ScriptedJanus janus;
+    QVERIFY(janus.server.listen());
+    MediaCall call(generatedMedia());
+    QVERIFY(call.media);
+    call.start(janus, QStringLiteral("admitted"));
+    const auto carries = [&janus](qsizetype from, const QByteArray &token) {
+        const QList<TestHttpServer::Request> requests = janus.server.requests();
+        return std::any_of(requests.cbegin() + from, requests.cend(), [&token](const auto &r) {
+            return r.target.contains(QByteArray("token=" + token)) ||
+                   r.body.contains(QByteArray('"' + token + '"'));
+        });
+    };
+    QTRY_VERIFY(carries(0, "first-relay-token"));
+    call.media->renewRelayToken(QStringLiteral("second-relay-token"));
+    const qsizetype renewed = janus.server.requests().size();
+    // The long poll and every request from now on carry the new token, and only it.
+    QTRY_VERIFY(carries(renewed, "second-relay-token"));
+    QTRY_VERIFY(janus.server.requests().size() > renewed + 1);
+    QVERIFY(!carries(janus.server.requests().size() - 1, "first-relay-token"));
 }
 
 QTEST_GUILESS_MAIN(TestMediaSession)

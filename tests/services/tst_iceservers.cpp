@@ -1,5 +1,5 @@
-// The STUN and TURN servers the conference service hands an engine with its media, written out
-// as services/ConferenceProtocol.md documents them.
+// The STUN and TURN servers the conference service hands an engine with its media, and the
+// token for the relay's API, written out as services/ConferenceProtocol.md documents them.
 #include "services/ServiceHost.h"
 #include "services/TurnCredentials.h"
 #include "services/TurnSupervisor.h"
@@ -8,6 +8,8 @@
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QStandardPaths>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -82,6 +84,21 @@ Turn turnOf(const QJsonArray &servers, const QByteArray &secret)
     return turn;
 }
 
+/// Whether the relay at `url` opens a session for a request with `token`.
+bool relayTakes(const QString &url, const QString &token)
+{
+    QNetworkAccessManager network;
+    QNetworkRequest request{QUrl(url)};
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    const QJsonObject create{{"janus", "create"}, {"transaction", "t1"}, {"token", token}};
+    std::unique_ptr<QNetworkReply> reply(
+        network.post(request, QJsonDocument(create).toJson(QJsonDocument::Compact)));
+    if (!QTest::qWaitFor([&reply] { return reply->isFinished(); }, 5000))
+        return false;
+    return QJsonDocument::fromJson(reply->readAll()).object().value("janus").toString() ==
+           u"success";
+}
+
 } // namespace
 
 void TestIceServers::mediaCarriesFreshCredentials_data()
@@ -115,7 +132,7 @@ void TestIceServers::mediaCarriesFreshCredentials()
     config.makeStream = false;
     config.media = true;
     config.dataDir = data.path();
-    config.turnLifetimeS = lifetimeS;
+    config.turnLifetimeS = config.relayTokenLifetimeS = lifetimeS;
     config.demo = true;
     if (tls) { // the deployment's own certificate, made before the media start
         config.turnCert = data.filePath(QStringLiteral("cert.pem"));
@@ -170,6 +187,19 @@ void TestIceServers::mediaCarriesFreshCredentials()
     QVERIFY(second.verified);
     QCOMPARE(second.urls, turnUrls);
     QVERIFY(second.expiry > first.expiry);
+
+    // The relay's token likewise: a fresh one comes before the first expires, and the relay
+    // takes it once it refuses the first.
+    const QString firstToken = media.value(QStringLiteral("relayToken")).toString();
+    const QJsonObject tokenRenewal = next(received, QStringLiteral("relayToken"), lifetimeS * 1000);
+    const QString secondToken = tokenRenewal.value(QStringLiteral("relayToken")).toString();
+    QVERIFY(!secondToken.isEmpty() && secondToken != firstToken);
+    const qint64 firstExpiry = firstToken.section(u',', 0, 0).toLongLong();
+    QVERIFY(QDateTime::currentSecsSinceEpoch() <= firstExpiry);
+    QTRY_VERIFY_WITH_TIMEOUT(QDateTime::currentSecsSinceEpoch() > firstExpiry, lifetimeS * 1000);
+    const QString relay = media.value(QStringLiteral("url")).toString();
+    QVERIFY(!relayTakes(relay, firstToken));
+    QVERIFY(relayTakes(relay, secondToken));
 }
 
 QTEST_GUILESS_MAIN(TestIceServers)
