@@ -1,4 +1,5 @@
 #include "engine/media/MediaPipeline.h"
+#include "engine/media/SharePace.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
@@ -9,6 +10,7 @@
 #include <QPainter>
 #include <QTest>
 
+#include <atomic>
 #include <memory>
 
 namespace {
@@ -52,10 +54,10 @@ QList<bool> ink(const QImage &picture)
 /// a viewer sees it fitted to the original's size.
 double textLoss(const QImage &sent, const QImage &received)
 {
-    const QImage shown = received.size() == sent.size()
-                             ? received
-                             : received.scaled(sent.size(), Qt::IgnoreAspectRatio,
-                                               Qt::SmoothTransformation);
+    const QImage shown =
+        received.size() == sent.size()
+            ? received
+            : received.scaled(sent.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     const QList<bool> a = ink(sent), b = ink(shown);
     qsizetype either = 0, differ = 0;
     for (qsizetype i = 0; i < a.size(); ++i) {
@@ -123,6 +125,8 @@ class TestShareQuality : public QObject
 private Q_SLOTS:
     void initTestCase() { QVERIFY(gst_init_check(nullptr, nullptr, nullptr)); }
     void smallTextArrivesReadable();
+    void stillPicturesAreSentSlower_data();
+    void stillPicturesAreSentSlower();
 };
 
 void TestShareQuality::smallTextArrivesReadable()
@@ -145,6 +149,10 @@ void TestShareQuality::smallTextArrivesReadable()
                                           sharedSize.height()};
     const Pipeline pipeline = shareToReceiver(source);
     QVERIFY(pipeline);
+    GstElement *pace = gst_bin_get_by_name(GST_BIN(pipeline.get()), "sharepace");
+    QVERIFY(pace);
+    SharePace::attach(pace, 5);
+    gst_object_unref(pace);
     GstElement *sink = gst_bin_get_by_name(GST_BIN(pipeline.get()), "received");
     gst_object_unref(sink); // the pipeline holds it
     QCOMPARE_NE(gst_element_set_state(pipeline.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
@@ -160,8 +168,60 @@ void TestShareQuality::smallTextArrivesReadable()
     const double loss = textLoss(sent, received);
     qInfo("received %dx%d, %.1f %% of the text's ink pixels differ", received.width(),
           received.height(), 100 * loss);
-    QVERIFY2(loss < 0.1, qPrintable(QString::number(loss)));
+    // A lossy code moves a glyph's edge by a pixel here and there: at full size and the share's
+    // rate about 1.5 % of the ink differs. Letters of 12 pixels have strokes one pixel wide,
+    // about 30 ink pixels each: 3 % is one pixel in every glyph, beyond which strokes erode or
+    // merge (the same text at 1 Mbit/s differs by 4 %, scaled to 1280×720 and back by 57 %).
+    QVERIFY2(loss < 0.03, qPrintable(QString::number(loss)));
     QCOMPARE(received.size(), sharedSize);
+}
+
+void TestShareQuality::stillPicturesAreSentSlower_data()
+{
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("passed");
+    // Three seconds captured at 15 pictures a second.
+    QTest::newRow("a still picture, 5 a second") << "checkers-8"
+                                                 << "format=BGRx" << 15;
+    QTest::newRow("a moving picture, every one") << "ball"
+                                                 << "format=BGRx" << 45;
+    QTest::newRow("rows with padding, still") << "checkers-8"
+                                              << "format=I420,width=321,height=241" << 15;
+}
+
+void TestShareQuality::stillPicturesAreSentSlower()
+{
+    QFETCH(QString, pattern);
+    QFETCH(QString, format);
+    QFETCH(int, passed);
+    const QString launch =
+        QStringLiteral("videotestsrc num-buffers=45 pattern=%1 "
+                       "! video/x-raw,framerate=15/1,%2 "
+                       "! identity name=pace ! fakesink name=sent signal-handoffs=true")
+            .arg(pattern, format);
+    const Pipeline pipeline(gst_parse_launch(launch.toUtf8().constData(), nullptr));
+    QVERIFY(pipeline);
+    GstElement *pace = gst_bin_get_by_name(GST_BIN(pipeline.get()), "pace");
+    SharePace::attach(pace, 5);
+    gst_object_unref(pace);
+    std::atomic<int> count = 0;
+    GstElement *sink = gst_bin_get_by_name(GST_BIN(pipeline.get()), "sent");
+    g_signal_connect(sink, "handoff",
+                     G_CALLBACK(+[](GstElement *, GstBuffer *, GstPad *, gpointer counted) {
+                         ++*static_cast<std::atomic<int> *>(counted);
+                     }),
+                     &count);
+    gst_object_unref(sink);
+    gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
+    GstBus *bus = gst_element_get_bus(pipeline.get());
+    GstMessage *end = gst_bus_timed_pop_filtered(
+        bus, 30 * GST_SECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    QVERIFY(end);
+    QCOMPARE(GST_MESSAGE_TYPE(end), GST_MESSAGE_EOS);
+    gst_message_unref(end);
+    gst_object_unref(bus);
+    QCOMPARE(count, passed);
 }
 
 QTEST_MAIN(TestShareQuality)
