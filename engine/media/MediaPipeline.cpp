@@ -240,9 +240,10 @@ QString MediaPipeline::share(const MediaEngine::ShareSource &source)
 {
     const QString capture = shareCapture(source);
     const QSize size = shareSize(source.width, source.height);
-    // Text wants whole pixels: never scaled by the encoder, a quantizer held low enough for
-    // letters (a large change waits for its bits rather than blurring), unchanged blocks left
-    // as they are, and the encoder's effort spent on quality, which the low rate allows.
+    // Text wants whole pixels: never scaled down by the encoder, a quantizer kept within what
+    // leaves letters whole, unchanged blocks skipped (as the encoder advises for screens). In real
+    // time the encoder picks its speed so as to take at most (16 - cpu-used)/16 of a picture's
+    // interval: 3/4 here, against the camera's half, as a share's pictures come seldom.
     // Keyframes of sharp text are large: periodic ones are rarer than the camera's, a
     // receiver that needs one asks.
     const QString encoder =
