@@ -165,12 +165,14 @@ const QStaticText &laidOut(TextCache &cache, const QFont &font, const Tile &tile
     return *found;
 }
 
-/// Tells the stream of `picture` the width it is drawn at in `place`: no larger one is made.
+/// Tells the stream of `picture` the width it is drawn at in `place`, in pixels of `ratio` to
+/// the point: no larger one is made.
 void askForWidth(const std::shared_ptr<FrameSlot> &pictures, const QImage &picture,
-                 const QRectF &place)
+                 const QRectF &place, qreal ratio = 1)
 {
     if (pictures && !picture.isNull())
-        pictures->setShownWidth(CallLayout::fitted(picture.size(), place).toAlignedRect().width());
+        pictures->setShownWidth(
+            qRound(CallLayout::fitted(picture.size(), place).toAlignedRect().width() * ratio));
 }
 
 /// What the status line keeps beside the poor-link mark's words, else the mark drops them.
@@ -626,7 +628,8 @@ void CallRenderer::tellShown(const Scene &scene)
         if (!tile.self)
             shown.insert(tile.uri, box.toAlignedRect().size());
     }
-    askForWidth(scene.sharePictures, scene.sharePicture, scene.stage);
+    // A share is drawn pixel for pixel on screens of more pixels than points too.
+    askForWidth(scene.sharePictures, scene.sharePicture, scene.stage, m_view->devicePixelRatioF());
     publishShown(shown);
 }
 
@@ -680,7 +683,8 @@ void CallRenderer::draw(Scene &scene, const QRegion &region)
     if (shareShown && region.intersects(scene.stage))
         drawPicture(
             p, scene.stage, scene.sharePicture,
-            CallLayout::shareShown(scene.sharePicture.size(), scene.stage, scene.shareFilled));
+            CallLayout::shareShown(QSizeF(scene.sharePicture.size()) / m_view->devicePixelRatioF(),
+                                   scene.stage, scene.shareFilled));
     drawTiles(p, scene, region);
 }
 

@@ -895,7 +895,10 @@ void TestCallRenderer::shareShownPixelForPixel()
     QWidget view;
     view.resize(1280, 720);
     CallRenderer renderer(&view, state);
-    QImage image(view.size(), QImage::Format_RGB32);
+    // On a screen of more pixels than points (the test also runs scaled), counted in pixels.
+    const qreal ratio = view.devicePixelRatioF();
+    QImage image(view.size() * ratio, QImage::Format_RGB32);
+    image.setDevicePixelRatio(ratio);
     view.render(&image);
     for (int i = 0; i < doubleClicks; ++i) {
         const QPointF middle(640, 250); // in the share's area, above the row of tiles
@@ -909,6 +912,10 @@ void TestCallRenderer::shareShownPixelForPixel()
         for (int x = 0; x < image.width(); ++x)
             if (image.pixelColor(x, y) == screen)
                 shown |= QRect(x, y, 1, 1);
+    // The stream is asked for pictures as wide as drawn, in pixels: none is made smaller.
+    QVERIFY2(
+        pictures->shownWidth() >= shown.width() - 2,
+        qPrintable(QStringLiteral("%1 for %2").arg(pictures->shownWidth()).arg(shown.width())));
     if (asSent) {
         QCOMPARE(shown.size(), picture);
         return;
@@ -917,7 +924,7 @@ void TestCallRenderer::shareShownPixelForPixel()
                  qAbs(double(shown.width()) / shown.height() - 16.0 / 9) < 0.02,
              qPrintable(QStringLiteral("%1x%2").arg(shown.width()).arg(shown.height())));
     // Fitted: as wide as the view, or as tall as what the banner and the tiles leave.
-    QVERIFY(shown.width() >= view.width() - 2 || shown.height() > 360);
+    QVERIFY(shown.width() >= (view.width() - 2) * ratio || shown.height() > 360 * ratio);
 }
 
 QTEST_MAIN(TestCallRenderer)
