@@ -176,3 +176,12 @@ QRectF CallLayout::fitted(const QSizeF &picture, const QRectF &place)
     target.moveCenter(place.center());
     return target;
 }
+
+QRectF CallLayout::shareShown(const QSizeF &picture, const QRectF &place, bool fill)
+{
+    if (fill || picture.isEmpty() || picture.width() > place.width() ||
+        picture.height() > place.height())
+        return fitted(picture, place);
+    const QPointF corner = place.center() - QPointF(picture.width(), picture.height()) / 2;
+    return QRectF(QPointF(std::floor(corner.x()), std::floor(corner.y())), picture);
+}

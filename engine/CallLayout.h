@@ -42,4 +42,8 @@ public:
     static Placement place(const QRectF &area, int count, Arrangement arrangement);
     /// Where a picture of size `picture` is drawn in `place`: whole, centred, proportions kept.
     static QRectF fitted(const QSizeF &picture, const QRectF &place);
+    /// Where a shared screen of size `picture` is drawn in `place`: pixel for pixel, centred on
+    /// whole pixels, where it fits, so that small text stays as sharp as it was sent; fitted()
+    /// where it does not, or wherever it is to `fill` its place.
+    static QRectF shareShown(const QSizeF &picture, const QRectF &place, bool fill);
 };

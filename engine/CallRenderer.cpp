@@ -5,6 +5,7 @@
 
 #include <QEvent>
 #include <QImage>
+#include <QMouseEvent>
 #include <QMutexLocker>
 #include <QPaintEvent>
 #include <QPainter>
@@ -52,11 +53,12 @@ QImage freshPicture(const QHash<QString, EngineState::Frames> &videos, const QSt
     return frames ? frames->fresh(staleVideoMs) : QImage();
 }
 
-/// A picture whole in its place, on black where their shapes differ: letterboxed, never cut.
-void drawPicture(QPainter &p, const QRectF &r, const QImage &image)
+/// A picture whole in its place, on black where their shapes differ: letterboxed, never cut;
+/// fitted, unless drawn at `shown`.
+void drawPicture(QPainter &p, const QRectF &r, const QImage &image, const QRectF &shown = {})
 {
     // Whole pixels: a fractional target sends the scaled picture down a slower path.
-    QRect target = CallLayout::fitted(image.size(), r).toAlignedRect();
+    QRect target = (shown.isNull() ? CallLayout::fitted(image.size(), r) : shown).toAlignedRect();
     // A picture made for its place, give or take a pixel, is copied rather than scaled.
     if (std::abs(target.width() - image.width()) <= 2 &&
         std::abs(target.height() - image.height()) <= 2)
@@ -163,12 +165,14 @@ const QStaticText &laidOut(TextCache &cache, const QFont &font, const Tile &tile
     return *found;
 }
 
-/// Tells the stream of `picture` the width it is drawn at in `place`: no larger one is made.
+/// Tells the stream of `picture` the width it is drawn at in `place`, in pixels of `ratio` to
+/// the point: no larger one is made.
 void askForWidth(const std::shared_ptr<FrameSlot> &pictures, const QImage &picture,
-                 const QRectF &place)
+                 const QRectF &place, qreal ratio = 1)
 {
     if (pictures && !picture.isNull())
-        pictures->setShownWidth(CallLayout::fitted(picture.size(), place).toAlignedRect().width());
+        pictures->setShownWidth(
+            qRound(CallLayout::fitted(picture.size(), place).toAlignedRect().width() * ratio));
 }
 
 /// What the status line keeps beside the poor-link mark's words, else the mark drops them.
@@ -346,6 +350,7 @@ struct CallRenderer::Scene
     QString share;
     QImage sharePicture;
     std::shared_ptr<FrameSlot> sharePictures;
+    bool shareFilled = false; ///< the share fills its area, rather than pixel for pixel
     int mode = 0;
     bool active = false;
     QList<QRectF> at;    ///< where each tile goes; empty for one without a place
@@ -368,6 +373,7 @@ struct CallRenderer::Scene
         };
         return active == other.active && mode == other.mode && share == other.share &&
                shape(sharePicture) == shape(other.sharePicture) &&
+               shareFilled == other.shareFilled &&
                std::equal(tiles.begin(), tiles.end(), other.tiles.begin(), other.tiles.end(),
                           sameTile);
     }
@@ -412,7 +418,23 @@ bool CallRenderer::eventFilter(QObject *watched, QEvent *event)
         paint(static_cast<QPaintEvent *>(event)->region());
         return true;
     }
+    if (watched == m_view && event->type() == QEvent::MouseButtonDblClick &&
+        static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
+        return switchShareFill(static_cast<QMouseEvent *>(event)->position().toPoint());
     return QObject::eventFilter(watched, event);
+}
+
+bool CallRenderer::switchShareFill(const QPoint &at)
+{
+    if (!m_painted || m_painted->arrangement != CallLayout::Arrangement::Share ||
+        !m_painted->stage.contains(at))
+        return false; // the client's own use of the double click
+    {
+        QMutexLocker lock(&m_state.mutex);
+        m_state.shareFilled = !m_state.shareFilled;
+    }
+    m_view->update();
+    return true;
 }
 
 void CallRenderer::requestRepaint()
@@ -542,6 +564,7 @@ CallRenderer::Scene CallRenderer::scene() const
             scene.share = shown.name;
             scene.sharePicture = freshPicture(m_state.shareVideo, shown.uri);
             scene.sharePictures = m_state.shareVideo.value(shown.uri);
+            scene.shareFilled = m_state.shareFilled;
         }
     }
     return scene;
@@ -605,7 +628,8 @@ void CallRenderer::tellShown(const Scene &scene)
         if (!tile.self)
             shown.insert(tile.uri, box.toAlignedRect().size());
     }
-    askForWidth(scene.sharePictures, scene.sharePicture, scene.stage);
+    // A share is drawn pixel for pixel on screens of more pixels than points too.
+    askForWidth(scene.sharePictures, scene.sharePicture, scene.stage, m_view->devicePixelRatioF());
     publishShown(shown);
 }
 
@@ -657,7 +681,10 @@ void CallRenderer::draw(Scene &scene, const QRegion &region)
                    tr("正在观看共享: %1").arg(share));
     }
     if (shareShown && region.intersects(scene.stage))
-        drawPicture(p, scene.stage, scene.sharePicture);
+        drawPicture(
+            p, scene.stage, scene.sharePicture,
+            CallLayout::shareShown(QSizeF(scene.sharePicture.size()) / m_view->devicePixelRatioF(),
+                                   scene.stage, scene.shareFilled));
     drawTiles(p, scene, region);
 }
 

@@ -20,8 +20,9 @@ struct EngineState;
 /// Draws the call into the client's video view: a tile per participant with the name and the
 /// microphone state (and a mark when the participant's connection is poor, which the view's
 /// accessible description also says), the pinned participant large, the preview mode as the layout,
-/// and the watched share named and, once its pictures arrive, drawn. In a call of two the other
-/// fills the view and the own picture lies small in a corner. No more tiles than can be read (16
+/// and the watched share named and, once its pictures arrive, drawn (pixel for pixel where it
+/// fits, or filling its area after a double click on it). In a call of two the other fills the
+/// view and the own picture lies small in a corner. No more tiles than can be read (16
 /// at most): the pinned, the staged speaker, oneself and the latest speakers have places, the
 /// others are counted on the last tile. The state learns which remote tiles are shown, and at
 /// what size (EngineState::shownVideo). Lives on the view's (the application's) thread.
@@ -52,6 +53,9 @@ private:
     Scene scene() const;
     /// A new picture redraws only its tile; anything else redraws the whole view.
     void requestRepaint();
+    /// A double click at `at` on the watched share switches between its own size and filling
+    /// its area; says whether it was on the share.
+    bool switchShareFill(const QPoint &at);
     /// Redraws `rect` as soon as the screen can show it, together with whatever else is due.
     void repaintSoon(const QRect &rect);
     /// Lets the own pictures wait for the others' while those come at least as often.

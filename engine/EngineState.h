@@ -59,6 +59,9 @@ struct EngineState
     QList<Participant> listedParticipants;
     QList<Share> shares;
     int shownShare = 0; ///< 1-based index of the watched remote share, 0 for none
+    /// The watched share fills its area even beyond its own size; else it is drawn pixel for
+    /// pixel where it fits. The viewer switches with a double click on it.
+    bool shareFilled = false;
     QList<Screen> screens;
     struct Window
     {

@@ -21,7 +21,8 @@
 /// | 4     | extra definition   | 1280×720  | 30       | 1.5 Mbit/s |
 /// | 5     | best picture       | 1920×1080 | 30       | 2.5 Mbit/s |
 ///
-/// Any other level sends as level 0. A share sends at most 1280×720 at 10 frames/s.
+/// Any other level sends as level 0. A share sends its source's own size up to 1920 pixels a
+/// side, 15 pictures a second while its content moves and 5 while it is still.
 class MediaPipeline final
 {
 public:
@@ -81,9 +82,11 @@ public:
     static QString echoProbeName() { return QStringLiteral("orvaleecho"); }
     /// The in-process channel that carries played sound to the probe.
     static QString echoChannel() { return QStringLiteral("orvale-heard"); }
-    /// The picture size a share of `width`×`height` is sent at: within 1280×720, proportions
-    /// kept, even sides.
+    /// The picture size a share of `width`×`height` is sent at: its own up to 1920 pixels a
+    /// side, scaled down beyond with its proportions kept, even sides; full HD when unknown.
     static QSize shareSize(int width, int height);
+    /// The share's bit rate at a picture of `size`.
+    static int shareBitrate(const QSize &size);
 
     /// The camera's part of the publisher, the bin `videoinput`: pictures of the chosen level,
     /// planar 4:2:0. A running call replaces it when the camera or the level changes.

@@ -3,15 +3,18 @@
 #include "engine/media/JanusClient.h"
 #include "engine/media/MediaPipeline.h"
 #include "engine/media/Publisher.h"
+#include "engine/media/SharePace.h"
 #include "engine/media/XErrorTrap.h"
 
 #include <QPointer>
 
 namespace {
 
-/// How long the desktop's stream, which repeats its picture ten times a second, may be quiet.
+/// How long the desktop's stream, which repeats its picture several times a second, may be quiet.
 constexpr int desktopSilenceMs = 2000;
 constexpr int idTakenCode = 436; ///< Janus VideoRoom's "ID exists"
+/// Pictures a second of a share whose picture stands still: enough to follow a pointer.
+constexpr int stillFps = 5;
 
 } // namespace
 
@@ -151,6 +154,10 @@ void ShareSession::publish()
         qWarning("media: the share cannot be captured");
         close();
         return;
+    }
+    if (GstElement *pace = m_publisher->element("sharepace")) {
+        SharePace::attach(pace, stillFps);
+        gst_object_unref(pace);
     }
     // The desktop's stream repeats a still picture, so it is never quiet while it lives; when
     // the desktop ends it, pipewiresrc just stops, without a message.

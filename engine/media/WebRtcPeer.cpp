@@ -580,6 +580,11 @@ void WebRtcPeer::play()
         m_connecting.start();
 }
 
+GstElement *WebRtcPeer::element(const char *name) const
+{
+    return m_pipeline ? gst_bin_get_by_name(GST_BIN(m_pipeline), name) : nullptr;
+}
+
 void WebRtcPeer::setProperty(const char *element, const char *property, bool value)
 {
     if (!m_pipeline)

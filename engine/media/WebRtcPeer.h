@@ -45,6 +45,8 @@ public:
     void setIceServers(const IceServers &servers);
     /// webrtcbin's STUN and first TURN server as it holds them, without the credentials.
     QString iceServersInUse() const;
+    /// The pipeline's element named `name`, referenced; null when there is none (yet).
+    GstElement *element(const char *name) const;
 
 Q_SIGNALS:
     /// The local offer or answer, as the relay wants it ({type, sdp}).

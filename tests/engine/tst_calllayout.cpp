@@ -43,6 +43,8 @@ private Q_SLOTS:
     void largeCall();
     void fitted_data();
     void fitted();
+    void shareShown_data();
+    void shareShown();
 };
 
 void TestCallLayout::place_data()
@@ -236,6 +238,36 @@ void TestCallLayout::fitted()
     QVERIFY(target.width() > place.width() - 1 || target.height() > place.height() - 1);
     QVERIFY(qAbs(target.center().x() - place.center().x()) < slack);
     QVERIFY(qAbs(target.center().y() - place.center().y()) < slack);
+}
+
+void TestCallLayout::shareShown_data()
+{
+    QTest::addColumn<QSizeF>("picture");
+    QTest::addColumn<QRectF>("place");
+    QTest::addColumn<bool>("fill");
+    QTest::addColumn<QRectF>("shown");
+    const QRectF area(3, 31.5, 1274, 560);
+    QTest::newRow("smaller: pixel for pixel, on whole pixels")
+        << QSizeF(1024, 500) << area << false << QRectF(128, 61, 1024, 500);
+    QTest::newRow("as large") << QSizeF(1274, 560) << area << false << QRectF(3, 31, 1274, 560);
+    QTest::newRow("wider: fitted")
+        << QSizeF(1920, 1080) << area << false << CallLayout::fitted(QSizeF(1920, 1080), area);
+    QTest::newRow("taller: fitted")
+        << QSizeF(1000, 600) << area << false << CallLayout::fitted(QSizeF(1000, 600), area);
+    QTest::newRow("smaller, filling its place")
+        << QSizeF(1024, 500) << area << true << CallLayout::fitted(QSizeF(1024, 500), area);
+    QTest::newRow("no picture yet") << QSizeF() << area << false << area;
+}
+
+/// A shared screen is shown at its own size where the area allows, so that its text is drawn
+/// without scaling; larger, or at the viewer's wish, it is fitted.
+void TestCallLayout::shareShown()
+{
+    QFETCH(QSizeF, picture);
+    QFETCH(QRectF, place);
+    QFETCH(bool, fill);
+    QFETCH(QRectF, shown);
+    QCOMPARE(CallLayout::shareShown(picture, place, fill), shown);
 }
 
 QTEST_GUILESS_MAIN(TestCallLayout)

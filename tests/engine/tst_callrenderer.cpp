@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QMouseEvent>
 #include <QMutexLocker>
 #include <QPaintEngine>
 #include <QPaintEvent>
@@ -164,6 +165,8 @@ private Q_SLOTS:
     void grid_data();
     void grid();
     void viewGoesWhilePicturesArrive();
+    void shareShownPixelForPixel_data();
+    void shareShownPixelForPixel();
 };
 
 void TestCallRenderer::texts_data()
@@ -857,6 +860,71 @@ void TestCallRenderer::viewGoesWhilePicturesArrive()
     QCoreApplication::processEvents(); // what the streams asked for last
     QMutexLocker lock(&state.mutex);
     QVERIFY(!state.repaint);
+}
+
+void TestCallRenderer::shareShownPixelForPixel_data()
+{
+    QTest::addColumn<QSize>("picture");
+    QTest::addColumn<int>("doubleClicks");
+    QTest::addColumn<bool>("asSent"); // else fitted: as wide or as tall as the area
+    QTest::newRow("smaller than the area") << QSize(640, 360) << 0 << true;
+    QTest::newRow("smaller, double-clicked to fill") << QSize(640, 360) << 1 << false;
+    QTest::newRow("double-clicked back") << QSize(640, 360) << 2 << true;
+    QTest::newRow("larger than the area") << QSize(1920, 1080) << 0 << false;
+}
+
+/// A watched share is drawn pixel for pixel where it fits, so that small text stays sharp; a
+/// double click on it makes it fill the area, another one brings it back.
+void TestCallRenderer::shareShownPixelForPixel()
+{
+    QFETCH(QSize, picture);
+    QFETCH(int, doubleClicks);
+    QFETCH(bool, asSent);
+    const QColor screen(0x20, 0x30, 0x90);
+    EngineState state;
+    state.inConference = true;
+    state.participants = {participant("sip:ann", "Ann", false), participant("sip:bo", "Bo", true)};
+    state.selfUri = "sip:ann";
+    state.shares = {{"sip:bo", "Screen 1"}};
+    state.shownShare = 1;
+    QImage sent(picture, QImage::Format_RGB32);
+    sent.fill(screen);
+    const auto pictures = std::make_shared<FrameSlot>();
+    pictures->put(sent);
+    state.shareVideo.insert("sip:bo", pictures);
+    QWidget view;
+    view.resize(1280, 720);
+    CallRenderer renderer(&view, state);
+    // On a screen of more pixels than points (the test also runs scaled), counted in pixels.
+    const qreal ratio = view.devicePixelRatioF();
+    QImage image(view.size() * ratio, QImage::Format_RGB32);
+    image.setDevicePixelRatio(ratio);
+    view.render(&image);
+    for (int i = 0; i < doubleClicks; ++i) {
+        const QPointF middle(640, 250); // in the share's area, above the row of tiles
+        QMouseEvent click(QEvent::MouseButtonDblClick, middle, view.mapToGlobal(middle),
+                          Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QVERIFY(QCoreApplication::sendEvent(&view, &click));
+        view.render(&image);
+    }
+    QRect shown;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixelColor(x, y) == screen)
+                shown |= QRect(x, y, 1, 1);
+    // The stream is asked for pictures as wide as drawn, in pixels: none is made smaller.
+    QVERIFY2(
+        pictures->shownWidth() >= shown.width() - 2,
+        qPrintable(QStringLiteral("%1 for %2").arg(pictures->shownWidth()).arg(shown.width())));
+    if (asSent) {
+        QCOMPARE(shown.size(), picture);
+        return;
+    }
+    QVERIFY2(shown.size() != picture &&
+                 qAbs(double(shown.width()) / shown.height() - 16.0 / 9) < 0.02,
+             qPrintable(QStringLiteral("%1x%2").arg(shown.width()).arg(shown.height())));
+    // Fitted: as wide as the view, or as tall as what the banner and the tiles leave.
+    QVERIFY(shown.width() >= (view.width() - 2) * ratio || shown.height() > 360 * ratio);
 }
 
 QTEST_MAIN(TestCallRenderer)

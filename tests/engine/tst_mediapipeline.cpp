@@ -326,11 +326,17 @@ void TestMediaPipeline::shareCapturesItsSource_data()
     QTest::addColumn<quint32>("window");
     QTest::addColumn<QRect>("region");
     QTest::addColumn<QSize>("sent");
-    QTest::newRow("a window") << 0x2a00007u << QRect(10, 20, 800, 600) << QSize(800, 600);
+    QTest::addColumn<int>("bitrate");
+    QTest::newRow("a window") << 0x2a00007u << QRect(10, 20, 800, 600) << QSize(800, 600) << 600000;
     QTest::newRow("a large window is scaled down")
-        << 0x2a00007u << QRect(0, 0, 2560, 1600) << QSize(1152, 720);
-    QTest::newRow("the second screen") << 0u << QRect(1920, 0, 1920, 1080) << QSize(1280, 720);
-    QTest::newRow("odd sides are made even") << 0x99u << QRect(0, 0, 321, 241) << QSize(320, 240);
+        << 0x2a00007u << QRect(0, 0, 2560, 1600) << QSize(1920, 1200) << 2304000;
+    QTest::newRow("the second screen")
+        << 0u << QRect(1920, 0, 1920, 1080) << QSize(1920, 1080) << 2073000;
+    QTest::newRow("a tall window is kept")
+        << 0x2a00007u << QRect(0, 0, 1080, 1920) << QSize(1080, 1920) << 2073000;
+    QTest::newRow("a 4K screen") << 0u << QRect(0, 0, 3840, 2160) << QSize(1920, 1080) << 2073000;
+    QTest::newRow("odd sides are made even")
+        << 0x99u << QRect(0, 0, 321, 241) << QSize(320, 240) << 600000;
 }
 
 void TestMediaPipeline::shareCapturesItsSource()
@@ -338,6 +344,7 @@ void TestMediaPipeline::shareCapturesItsSource()
     QFETCH(quint32, window);
     QFETCH(QRect, region);
     QFETCH(QSize, sent);
+    QFETCH(int, bitrate);
     const MediaEngine::ShareSource source{window, region.x(), region.y(), region.width(),
                                           region.height()};
     const QString launch = MediaPipeline::share(source);
@@ -357,6 +364,14 @@ void TestMediaPipeline::shareCapturesItsSource()
     g_value_unset(&item);
     gst_iterator_free(it);
     QCOMPARE(quint32(xid), window);
+    // Text stays whole pixels: the encoder never sends a smaller picture of its own accord.
+    const Element encoder = child(pipeline, "videoenc");
+    int targetBitrate = 0;
+    gboolean resizes = true;
+    g_object_get(encoder.get(), "target-bitrate", &targetBitrate, "resize-allowed", &resizes,
+                 nullptr);
+    QCOMPARE(targetBitrate, bitrate);
+    QVERIFY(!resizes);
     if (window == 0) { // the screen's region of the X display
         QCOMPARE(int(startx), region.x());
         QCOMPARE(int(endx), region.right());
@@ -373,7 +388,7 @@ void TestMediaPipeline::portalShareCapturesItsStream()
     source.pipeWireRemote = 7;
     source.pipeWireNode = 51;
     const QString launch = MediaPipeline::share(source);
-    QVERIFY2(launch.contains(QStringLiteral("width=1280,height=720,")), qPrintable(launch));
+    QVERIFY2(launch.contains(QStringLiteral("width=1920,height=1080,")), qPrintable(launch));
     const Element pipeline = parse(launch);
     QVERIFY(pipeline);
     GstIterator *it =
