@@ -20,8 +20,9 @@ private Q_SLOTS:
 
 namespace {
 
-/// The size of the next picture the sink gets; empty when none comes within five seconds.
-QSize nextSize(GstElement *sink)
+/// The format of the next picture the sink gets, "<width>x<height>@<fps>"; empty when none
+/// comes within five seconds.
+QString next(GstElement *sink)
 {
     GstSample *sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 5 * GST_SECOND);
     if (!sample)
@@ -29,7 +30,8 @@ QSize nextSize(GstElement *sink)
     GstVideoInfo info;
     const bool read = gst_video_info_from_caps(&info, gst_sample_get_caps(sample));
     gst_sample_unref(sample);
-    return read ? QSize(info.width, info.height) : QSize();
+    return read ? QStringLiteral("%1x%2@%3").arg(info.width).arg(info.height).arg(info.fps_n)
+                : QString();
 }
 
 } // namespace
@@ -61,16 +63,17 @@ void TestVideoFormatChange::keepsFlowing()
     GstElement *format = gst_bin_get_by_name(GST_BIN(pipeline), "videoformat");
     gst_element_set_state(pipeline, GST_STATE_PLAYING);
     const MediaPipeline::VideoFormat top = MediaPipeline::videoFormat(level);
-    QCOMPARE(nextSize(sink), QSize(top.width, top.height));
+    QCOMPARE(next(sink), QStringLiteral("%1x%2@%3").arg(top.width).arg(top.height).arg(top.fps));
     GstCaps *caps = gst_caps_from_string(
         MediaPipeline::videoCaps(sending, size.width(), size.height(), fps).toUtf8().constData());
     g_object_set(format, "caps", caps, nullptr);
     gst_caps_unref(caps);
-    QSize seen;
-    for (int i = 0; i < 30 && seen != size; ++i)
-        seen = nextSize(sink);
-    QCOMPARE(seen, size);
-    QCOMPARE(nextSize(sink), size); // and on they come
+    const QString wanted = QStringLiteral("%1x%2@%3").arg(size.width()).arg(size.height()).arg(fps);
+    QString seen;
+    for (int i = 0; i < 30 && seen != wanted; ++i)
+        seen = next(sink);
+    QCOMPARE(seen, wanted);
+    QCOMPARE(next(sink), wanted); // and on they come
     gst_element_set_state(pipeline, GST_STATE_NULL);
     gst_object_unref(format);
     gst_object_unref(sink);
