@@ -23,7 +23,7 @@ BitrateAdapter::Tuning BitrateAdapter::share()
 {
     Tuning tuning;
     tuning.floor = 100000;
-    tuning.floorBits = 0.02;
+    tuning.floorBits = 0.04;
     tuning.floorFps = 15;
     tuning.minFps = 5;
     tuning.keepsSize = true;

@@ -40,9 +40,10 @@ public:
     /// still shows a face without blocks (0.04 at full HD and 30 pictures a second, the best
     /// level, already shows them at once); 1080p30 needs 3.1 Mbit/s, 360p15 170 kbit/s.
     static Tuning camera();
-    /// Tuning of a share: text at 12 pixels stays readable down to 0.3 bit per pixel each
-    /// second, counted at 15 pictures a second so that fewer pictures leave each one more: a
-    /// changed full-HD page still arrives within about a second. Its size never changes.
+    /// Tuning of a share: 12-pixel text stays readable down to 0.6 bit per pixel each second
+    /// (1.2 Mbit/s at full HD), counted at 15 pictures a second so that fewer pictures leave
+    /// each one more. Below, the encoder's quantizer reaches the cap that keeps letters whole
+    /// and a fresh page loses strokes. Its size never changes.
     static Tuning share();
 
     explicit BitrateAdapter(int ceiling, Tuning tuning);

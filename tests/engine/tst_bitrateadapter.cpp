@@ -176,9 +176,10 @@ void TestBitrateAdapter::floors_data()
     QTest::newRow("720p at 10") << false << "1280x720@10" << 460800;
     QTest::newRow("360p at 15") << false << "640x360@15" << 172800;
     QTest::newRow("a thumbnail's size at the lowest rate") << false << "320x180@10" << 30000;
-    QTest::newRow("a full-HD share") << true << "1920x1080@15" << 622080;
-    QTest::newRow("a full-HD share, slower: the same") << true << "1920x1080@5" << 622080;
-    QTest::newRow("a small share") << true << "640x480@15" << 100000;
+    QTest::newRow("a full-HD share") << true << "1920x1080@15" << 1244160;
+    QTest::newRow("a full-HD share, slower: the same") << true << "1920x1080@5" << 1244160;
+    QTest::newRow("a small share") << true << "640x480@15" << 184320;
+    QTest::newRow("a tiny share: the lowest rate") << true << "320x240@15" << 100000;
 }
 
 void TestBitrateAdapter::floors()
