@@ -36,9 +36,11 @@ public:
         friend bool operator==(const Format &, const Format &) = default;
     };
 
-    /// Tuning of a camera's picture: 0.05 bit per pixel per picture is where VP8 in real time
-    /// still shows a face without blocks (0.04 at full HD and 30 pictures a second, the best
-    /// level, already shows them at once); 1080p30 needs 3.1 Mbit/s, 360p15 170 kbit/s.
+    /// Tuning of a camera's picture: at least 0.05 bit per pixel per picture, half of the 0.1
+    /// usually taken for a good real-time VP8 picture and about the least that the quality
+    /// levels send (0.04 at 1080p30, 0.14 at 360p15): 1080p30 needs 3.1 Mbit/s, so the best
+    /// level gives up frames at its first trouble; 360p15 needs 170 kbit/s, near the single
+    /// floor that 150 kbit/s was.
     static Tuning camera();
     /// Tuning of a share: 12-pixel text stays readable down to 0.6 bit per pixel each second
     /// (1.2 Mbit/s at full HD), counted at 15 pictures a second so that fewer pictures leave
