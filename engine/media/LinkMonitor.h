@@ -1,7 +1,6 @@
 #pragma once
 
 #include "engine/media/BitrateAdapter.h"
-#include "engine/media/MediaPipeline.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -19,8 +18,7 @@ class WebRtcPeer;
 /// Watches the call's connections: reads each one's statistics every two seconds, marks the
 /// participants whose link is poor in the engine state (the renderer marks their tiles), and
 /// keeps the sent video's rate where the link allows it (BitrateAdapter), changing the
-/// running encoder, and the picture's size and frame rate where the rate alone cannot give,
-/// and telling the relay. Lives on the engine's worker thread.
+/// running encoder and telling the relay. Lives on the engine's worker thread.
 class LinkMonitor final : public QObject
 {
     Q_OBJECT
@@ -35,16 +33,13 @@ public:
     void start() { m_timer.start(); }
     /// Stops the readings and forgets every mark.
     void stop();
-    /// This participant publishes through `publisher` what `sent` says, at most at the level's
-    /// format and rate.
-    void publishing(Publisher *publisher, const QString &selfUri,
-                    const MediaPipeline::Sending &sent);
+    /// This participant publishes through `publisher`, at most at the level's rate.
+    void publishing(Publisher *publisher, const QString &selfUri, int levelRate);
     void watch(Subscriber *subscriber);
     /// The participant's connection is gone: no mark remains.
     void forget(const QString &uri) { mark(uri, false); }
-    /// What is sent changes. A new level or camera starts at the level's format and rate again,
-    /// as the new pictures do.
-    void setSending(const MediaPipeline::Sending &sent);
+    /// The quality level's rate changed: the video's rate stays under it.
+    void setLevelRate(int rate) { m_adapter.setCeiling(rate); }
     /// The relay finds what this participant sends too slow.
     void slowLink();
     /// The video's rate as the link allows it now.
@@ -55,7 +50,6 @@ private:
     void sentRead();
     void mark(const QString &uri, bool poor);
     void apply();
-    static BitrateAdapter adapterFor(const MediaPipeline::Sending &sent);
 
     EngineState &m_state;
     std::function<QList<WebRtcPeer *>()> m_peers;
@@ -63,8 +57,6 @@ private:
     QTimer m_timer;
     QElapsedTimer m_clock;
     BitrateAdapter m_adapter;
-    MediaPipeline::Sending m_sent;
-    BitrateAdapter::Format m_applied; ///< what the running pipeline sends
     QPointer<Publisher> m_publisher;
     QString m_selfUri;
 };
