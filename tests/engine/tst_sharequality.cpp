@@ -1,5 +1,6 @@
 #include "engine/media/MediaPipeline.h"
 #include "engine/media/SharePace.h"
+#include "tests/support/Needs.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
@@ -131,11 +132,9 @@ private Q_SLOTS:
 
 void TestShareQuality::smallTextArrivesReadable()
 {
-    if (QGuiApplication::platformName() != u"xcb") {
-        if (qEnvironmentVariableIsSet("ORVALE_FULL_RUN"))
-            QFAIL("no X11 display although the test runs under xvfb-run");
-        QSKIP("needs an X11 display (the test runs under xvfb-run)");
-    }
+    ORVALE_NEEDS(QGuiApplication::platformName() == u"xcb"
+                     ? QString()
+                     : QStringLiteral("needs an X11 display (the test runs under xvfb-run)"));
     const QImage sent = textPicture();
     QLabel window;
     window.setWindowFlag(Qt::FramelessWindowHint);
