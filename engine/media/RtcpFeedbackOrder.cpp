@@ -92,6 +92,30 @@ void reportFirst(GstRTCPBuffer &rtcp, quint32 source)
     }
 }
 
+/// Reports the picture's round trip at least a millisecond long. The relay keeps the packets it
+/// sends for retransmission only once it has measured a round trip that differs from 0 ms, in
+/// whole milliseconds, from the report blocks about them: on a link faster than that (a LAN) it
+/// never answers a request for a lost packet. The delay since the last sender report is told
+/// a millisecond short, so the round trip reads that much longer.
+void lengthenRoundTrip(GstRTCPBuffer &rtcp, quint32 picture)
+{
+    constexpr guint32 millisecond = 66; // in 1/65536 s, rounded up
+    GstRTCPPacket packet;
+    if (!gst_rtcp_buffer_get_first_packet(&rtcp, &packet))
+        return;
+    const GstRTCPType type = gst_rtcp_packet_get_type(&packet);
+    if (type != GST_RTCP_TYPE_RR && type != GST_RTCP_TYPE_SR)
+        return;
+    const gsize blocks = type == GST_RTCP_TYPE_SR ? 28 : 8;
+    for (guint i = 0; i < gst_rtcp_packet_get_rb_count(&packet); ++i) {
+        guint8 *block = packet.rtcp->map.data + packet.offset + blocks + i * 24;
+        if (GST_READ_UINT32_BE(block) != picture || GST_READ_UINT32_BE(block + 16) == 0)
+            continue;
+        const guint32 delay = GST_READ_UINT32_BE(block + 20);
+        GST_WRITE_UINT32_BE(block + 20, delay > millisecond ? delay - millisecond : 0);
+    }
+}
+
 } // namespace
 
 void RtcpFeedbackOrder::setVideoSources(const QList<quint32> &sources)
@@ -128,15 +152,20 @@ QList<quint32> RtcpFeedbackOrder::videoSourcesOf(const GstSDPMessage *sdp)
     return sources;
 }
 
-bool RtcpFeedbackOrder::reorder(GstBuffer *buffer, const QList<quint32> &video)
+bool RtcpFeedbackOrder::reorder(GstBuffer *buffer, const QList<quint32> &video, bool pictureFirst)
 {
     GstRTCPBuffer rtcp = GST_RTCP_BUFFER_INIT;
     if (!gst_rtcp_buffer_validate_reduced(buffer) ||
         !gst_rtcp_buffer_map(buffer, GST_MAP_READWRITE, &rtcp))
         return false;
-    // Before the offer nothing is sure to be sound yet.
-    if (const quint32 asked = video.isEmpty() ? 0 : keepVideoFeedback(rtcp, video))
-        reportFirst(rtcp, asked);
+    if (!video.isEmpty()) { // before the offer nothing is sure to be sound yet
+        quint32 first = keepVideoFeedback(rtcp, video);
+        if (first == 0 && pictureFirst)
+            first = video.first();
+        if (first != 0)
+            reportFirst(rtcp, first);
+        lengthenRoundTrip(rtcp, video.first());
+    }
     gst_rtcp_buffer_unmap(&rtcp);
     return true;
 }
@@ -148,7 +177,8 @@ GstPadProbeReturn RtcpFeedbackOrder::rewrite(GstPad *, GstPadProbeInfo *info, gp
         return GST_PAD_PROBE_OK;
     GstBuffer *buffer = gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(info));
     GST_PAD_PROBE_INFO_DATA(info) = buffer;
-    reorder(buffer, video);
+    auto *order = static_cast<RtcpFeedbackOrder *>(self);
+    reorder(buffer, video, order->m_reports.fetch_add(1, std::memory_order_relaxed) % 2 == 0);
     return gst_buffer_get_size(buffer) > 0 ? GST_PAD_PROBE_OK : GST_PAD_PROBE_DROP;
 }
 

@@ -91,23 +91,28 @@ private Q_SLOTS:
         QTest::addColumn<quint32>("firstBlock");
         QTest::addColumn<guint32>("firstLost"); // the block moves whole, not just its source
         QTest::addColumn<QList<quint32>>("kept");
-        QTest::newRow("nothing asked") << QList<quint32>{} << sound << 5u << QList<quint32>{};
+        QTest::addColumn<bool>("pictureFirst");
+        QTest::newRow("nothing asked")
+            << QList<quint32>{} << sound << 5u << QList<quint32>{} << false;
+        QTest::newRow("nothing asked, the picture's turn")
+            << QList<quint32>{} << picture << 9u << QList<quint32>{} << true;
         QTest::newRow("picture asked")
-            << QList<quint32>{picture} << picture << 9u << QList<quint32>{picture};
+            << QList<quint32>{picture} << picture << 9u << QList<quint32>{picture} << false;
         QTest::newRow("sound asked first, then the picture twice")
             << QList<quint32>{sound, picture, picture} << picture << 9u
-            << QList<quint32>{picture, picture};
+            << QList<quint32>{picture, picture} << false;
         QTest::newRow("only sound asked")
-            << QList<quint32>{sound} << sound << 5u << QList<quint32>{};
+            << QList<quint32>{sound} << sound << 5u << QList<quint32>{} << false;
         QTest::newRow("a new picture asked by FIR")
-            << QList<quint32>{sound, unnamed} << picture << 9u << QList<quint32>{picture};
+            << QList<quint32>{sound, unnamed} << picture << 9u << QList<quint32>{picture} << false;
     }
 
     void pictureFeedbackIsFiledUnderThePicture()
     {
         QFETCH(QList<quint32>, asked);
+        QFETCH(bool, pictureFirst);
         GstBuffer *buffer = compound(asked);
-        QVERIFY(RtcpFeedbackOrder::reorder(buffer, {picture, resent}));
+        QVERIFY(RtcpFeedbackOrder::reorder(buffer, {picture, resent}, pictureFirst));
         QVERIFY(RtcpFeedbackOrder::reorder(buffer, {})); // before the offer: left as it is
         const Read r = read(buffer);
         gst_buffer_unref(buffer);
@@ -115,6 +120,44 @@ private Q_SLOTS:
         QTEST(r.firstBlock, "firstBlock");
         QTEST(r.firstLost, "firstLost");
         QTEST(r.asked, "kept");
+    }
+
+    /// The relay measures the round trip in whole milliseconds from the picture's block, and
+    /// keeps nothing to send again while it reads 0: the delay told is a millisecond short.
+    void pictureRoundTripReadsAtLeastAMillisecond_data()
+    {
+        QTest::addColumn<guint32>("lastReport");
+        QTest::addColumn<guint32>("delay");
+        QTest::addColumn<guint32>("told");
+        QTest::newRow("report 300 ms ago") << 0x1234u << 19661u << 19595u;
+        QTest::newRow("report under 1 ms ago") << 0x1234u << 40u << 0u;
+        QTest::newRow("no report yet") << 0u << 19661u << 19661u;
+    }
+
+    void pictureRoundTripReadsAtLeastAMillisecond()
+    {
+        QFETCH(guint32, lastReport);
+        QFETCH(guint32, delay);
+        GstBuffer *buffer = gst_rtcp_buffer_new(1400);
+        GstRTCPBuffer rtcp = GST_RTCP_BUFFER_INIT;
+        gst_rtcp_buffer_map(buffer, GST_MAP_READWRITE, &rtcp);
+        GstRTCPPacket packet;
+        gst_rtcp_buffer_add_packet(&rtcp, GST_RTCP_TYPE_RR, &packet);
+        gst_rtcp_packet_add_rb(&packet, sound, 0, 0, 100, 7, lastReport, delay);
+        gst_rtcp_packet_add_rb(&packet, picture, 0, 0, 200, 8, lastReport, delay);
+        gst_rtcp_buffer_unmap(&rtcp);
+        QVERIFY(RtcpFeedbackOrder::reorder(buffer, {picture, resent}));
+        gst_rtcp_buffer_map(buffer, GST_MAP_READ, &rtcp);
+        gst_rtcp_buffer_get_first_packet(&rtcp, &packet);
+        guint32 soundDelay = 0, pictureDelay = 0;
+        gst_rtcp_packet_get_rb(&packet, 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                               &soundDelay);
+        gst_rtcp_packet_get_rb(&packet, 1, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                               &pictureDelay);
+        gst_rtcp_buffer_unmap(&rtcp);
+        gst_buffer_unref(buffer);
+        QCOMPARE(soundDelay, delay);
+        QTEST(pictureDelay, "told");
     }
 
     void videoSourcesComeFromTheVideoMedia()
