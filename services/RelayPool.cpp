@@ -23,10 +23,12 @@ void RelayPool::add(JanusSupervisor *relay)
 {
     m_relays.append(relay);
     connect(relay, &JanusSupervisor::answeringChanged, this, [this, relay](bool answering) {
-        if (!answering)
-            relayDown(relay);
+        if (answering)
+            placeStranded();
+        else
+            relayDown(relay, false);
     });
-    connect(relay, &JanusSupervisor::lost, this, [this, relay] { relayDown(relay); });
+    connect(relay, &JanusSupervisor::lost, this, [this, relay] { relayDown(relay, true); });
 }
 
 JanusSupervisor *RelayPool::addRemote(const RelaySettings &settings, const QString &dataDir)
@@ -152,15 +154,35 @@ int RelayPool::relayTokenLifetimeS() const
     return m_relays.isEmpty() ? 0 : m_relays.first()->relayTokenLifetimeS();
 }
 
-void RelayPool::relayDown(JanusSupervisor *relay)
+void RelayPool::relayDown(JanusSupervisor *relay, bool forGood)
 {
     QList<qint64> conferences;
     for (auto it = m_placed.cbegin(); it != m_placed.cend(); ++it) {
         if (it->relay == relay)
             conferences.append(it.key());
     }
-    for (const qint64 conference : std::as_const(conferences))
-        moveTo(conference, relay, place(conference));
+    for (const qint64 conference : std::as_const(conferences)) {
+        JanusSupervisor *next = place(conference);
+        // With no other relay to go to, calls stay on a silent one: it may answer again.
+        if (next || forGood)
+            moveTo(conference, relay, next);
+    }
+}
+
+void RelayPool::placeStranded()
+{
+    QList<qint64> stranded;
+    for (auto it = m_placed.cbegin(); it != m_placed.cend(); ++it) {
+        if (!it->relay)
+            stranded.append(it.key());
+    }
+    for (const qint64 conference : std::as_const(stranded)) {
+        const auto it = m_placed.find(conference);
+        if (it == m_placed.end() || !(it->relay = place(conference)))
+            continue;
+        qInfo("conference %lld goes to relay %s", conference, qPrintable(nameOf(it->relay)));
+        Q_EMIT moved(conference);
+    }
 }
 
 void RelayPool::moveTo(qint64 conference, JanusSupervisor *from, JanusSupervisor *relay)

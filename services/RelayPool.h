@@ -63,8 +63,10 @@ private:
     JanusSupervisor *leastLoaded() const;
     JanusSupervisor *named(const QString &name) const;
     static QString nameOf(const JanusSupervisor *relay);
-    /// Moves the conferences of a relay that stopped answering.
-    void relayDown(JanusSupervisor *relay);
+    /// Moves the conferences of a relay that stopped answering, or stopped `forGood`.
+    void relayDown(JanusSupervisor *relay, bool forGood);
+    /// Places the conferences left without a relay on one that answers again.
+    void placeStranded();
     /// The conference leaves `from` for `relay`; its participants hear of it.
     void moveTo(qint64 conference, JanusSupervisor *from, JanusSupervisor *relay);
 
