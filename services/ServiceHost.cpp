@@ -200,11 +200,11 @@ void ServiceHost::startOwnRelay(const QString &publicAddress)
                             local && m_config.publicName.isEmpty() ? loopback
                                                                    : m_config.advertisedHost());
     m_janus->setNetwork({m_config.host, publicAddress, m_config.rtpMinPort, m_config.rtpMaxPort});
-    QString why;
-    if (!m_janus->start(&why))
-        qWarning("calls without media: %s", qPrintable(why)); // the tiles will say so
     m_janus->setRelayTokenLifetime(m_config.relayTokenLifetimeS);
     m_janus->setAnswerBound(m_config.relayAnswerBoundMs);
+    QString why;
+    if (!m_janus->start(&why)) // calls go to the other relays, or carry no media
+        return qWarning("calls without media: %s", qPrintable(why)); // the tiles will say so
     m_relays->add(m_janus.get());
 }
 
