@@ -18,12 +18,14 @@
 #include <QWebSocket>
 
 #include <array>
+#include <csignal>
 #include <memory>
 
 namespace {
 
 constexpr qint64 reviewRoom = 2001; // PIN 1234 in the demo data
 constexpr qint64 allHands = 2002;   // no PIN
+constexpr int relayTimeoutMs = 1500;
 
 /// A Janus run by the test, as a relay run elsewhere would be: the deployment reaches it
 /// with the secrets it reads from a file.
@@ -49,7 +51,8 @@ struct Relay
 struct Guest
 {
     QWebSocket socket;
-    QJsonObject media;
+    QJsonObject media; ///< the last one
+    int mediaMessages = 0;
 
     /// False when the service gave it no media within the time.
     bool join(const QString &portalHostPort, const QString &roomKey, const QString &pin)
@@ -57,8 +60,10 @@ struct Guest
         QObject::connect(&socket, &QWebSocket::textMessageReceived, &socket,
                          [this](const QString &text) {
                              const QJsonObject m = QJsonDocument::fromJson(text.toUtf8()).object();
-                             if (m.value("type").toString() == u"media")
+                             if (m.value("type").toString() == u"media") {
                                  media = m;
+                                 ++mediaMessages;
+                             }
                          });
         socket.open(QUrl(QStringLiteral("ws://%1/conference").arg(portalHostPort)));
         if (!QTest::qWaitFor([this] { return socket.state() == QAbstractSocket::ConnectedState; },
@@ -89,6 +94,7 @@ private Q_SLOTS:
     void conferencesGoWhereFewestAre();
     void callMovesOffAKilledRelay();
     void silentRelayGetsNoNewConference();
+    void onlyRelayKeepsItsCallsWhileSilent();
 
 private:
     /// The relay URL a new guest of `room` is handed, its socket kept in m_guests.
@@ -125,7 +131,8 @@ void TestRelaysEndToEnd::initTestCase()
     m_services = std::make_unique<ServicesProcess>(
         QStringLiteral(ORVALE_SERVICES), testHost(),
         QStringList{QStringLiteral("--no-local-relay"), QStringLiteral("--relays"),
-                    specs.join(u' '), QStringLiteral("--relay-timeout"), QStringLiteral("1500")});
+                    specs.join(u' '), QStringLiteral("--relay-timeout"),
+                    QString::number(relayTimeoutMs)});
     QVERIFY2(m_services->start(true), qPrintable(m_services->output()));
     const QList<std::pair<QString, QByteArray>> people{
         {QStringLiteral("alice"), "pictureColour=#2050c0\ntoneFrequency=440\n"},
@@ -233,6 +240,22 @@ void TestRelaysEndToEnd::silentRelayGetsNoNewConference()
 {
     QVERIFY(m_killed >= 0 && !m_relays[m_killed]->janus);
     QCOMPARE(relayOfNewGuest(allHands), m_urls[1 - m_killed]);
+}
+
+/// The relay left is stopped for longer than the deployment waits for its answers: with no other
+/// to go to, its calls stay on it, and go on once it answers again.
+void TestRelaysEndToEnd::onlyRelayKeepsItsCallsWhileSilent()
+{
+    QVERIFY(m_killed >= 0 && !m_guests.empty());
+    const Guest &guest = *m_guests.back(); // in a conference on the relay left
+    const int mediaMessages = guest.mediaMessages;
+    const pid_t janus = pid_t(m_relays[1 - m_killed]->janus->pid());
+    QVERIFY(::kill(janus, SIGSTOP) == 0);
+    QTest::qWait(3 * relayTimeoutMs);
+    QVERIFY(::kill(janus, SIGCONT) == 0);
+    QTRY_VERIFY_WITH_TIMEOUT(picturesFlow(0, QStringLiteral("u1003")), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(picturesFlow(1, QStringLiteral("u1002")), 20000);
+    QCOMPARE(guest.mediaMessages, mediaMessages); // never told of another relay, nor of none
 }
 
 QTEST_MAIN(TestRelaysEndToEnd)
