@@ -17,7 +17,8 @@
 /// VideoRoom room per conference with people in it and hands each admitted participant a token
 /// of its own, so that only they can publish or subscribe in that room. A Janus that dies is
 /// started again, with its rooms and admissions, once a minute at most: the engines in a call
-/// find their rooms again and their media come back.
+/// find their rooms again and their media come back. The same rooms and admissions are kept on
+/// a Janus run elsewhere (setRemote()), which is checked but not started.
 class JanusSupervisor final : public QObject
 {
     Q_OBJECT
