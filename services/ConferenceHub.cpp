@@ -4,7 +4,7 @@
 #include "bridge/shared/ConferenceMessages.h"
 #include "services/ConnectionGuard.h"
 #include "services/DirectoryEntry.h"
-#include "services/JanusSupervisor.h"
+#include "services/RelayPool.h"
 #include "services/ServiceDatabase.h"
 #include "services/ServicesConfig.h"
 #include "services/SignInGate.h"
@@ -419,15 +419,20 @@ void ConferenceHub::setThrottles(SignInGate *signIns, Throttle *guestJoins)
     m_guestJoins = guestJoins;
 }
 
-void ConferenceHub::setMedia(JanusSupervisor *media)
+void ConferenceHub::setMedia(RelayPool *media)
 {
     m_media = media;
     scheduleRenewals();
-    connect(media, &JanusSupervisor::lost, this, [this] {
-        for (Session &session : m_sessions) {
-            session.iceExpiry = session.relayExpiry = 0; // a call without media needs neither
-            if (session.roomId != 0)
-                send(session, {{CM::Type, CM::Media}, {CF::Available, false}});
+    // The conference went to another relay, or to none when its relay stopped for good: its
+    // participants are admitted where it is now and told so by a new media message.
+    connect(media, &RelayPool::moved, this, [this](qint64 roomId) {
+        const QList<QWebSocket *> sockets = m_sessions.keys(); // a failed write drops one
+        for (QWebSocket *socket : sockets) {
+            const auto it = m_sessions.find(socket);
+            if (it == m_sessions.end() || it->roomId != roomId)
+                continue;
+            it->iceExpiry = it->relayExpiry = 0; // a call without media needs neither
+            offerMedia(*it);
         }
     });
 }
@@ -530,7 +535,8 @@ void ConferenceHub::renewCredentials()
         if (it != m_sessions.end() && m_media &&
             due(it->relayExpiry, m_media->relayTokenLifetimeS())) {
             it->relayExpiry = now + m_media->relayTokenLifetimeS();
-            send(*it, {{CM::Type, CM::RelayToken}, {CF::RelayToken, m_media->relayToken()}});
+            send(*it,
+                 {{CM::Type, CM::RelayToken}, {CF::RelayToken, m_media->relayToken(it->roomId)}});
         }
     }
 }

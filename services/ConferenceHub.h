@@ -12,7 +12,7 @@
 #include <memory>
 #include <optional>
 
-class JanusSupervisor;
+class RelayPool;
 class SignInGate;
 class Throttle;
 class TurnCredentials;
@@ -45,8 +45,8 @@ public:
     bool joinByPortal(qint64 accountEntityId, qint64 roomId);
     /// The portal's MuteAudio: true when the participant was found in the room.
     bool muteParticipant(qint64 roomId, const QString &participantId);
-    /// The relay that carries the calls' audio and video; without one, calls carry none.
-    void setMedia(JanusSupervisor *media);
+    /// The relays that carry the calls' audio and video; without them, calls carry none.
+    void setMedia(RelayPool *media);
     /// The STUN and TURN servers every media message names, with credentials of the
     /// participant's own, sent again fresh before they expire while the call lasts.
     void setIceServers(const TurnCredentials *servers);
@@ -130,7 +130,7 @@ private:
     int m_silenceLimitMs = 0;
     int m_nextGuest = 1;
     quint64 m_joins = 0;
-    QPointer<JanusSupervisor> m_media;
+    QPointer<RelayPool> m_media;
     const TurnCredentials *m_ice = nullptr;
     SignInGate *m_signIns = nullptr;
     Throttle *m_guestJoins = nullptr;

@@ -28,6 +28,7 @@ constexpr qint64 restartSpacingMs = 60000;               // a Janus dying again 
 constexpr qint64 ownTokenSeconds = 600;
 constexpr int stalePublishers = 4; // left behind by dropped connections, for a minute at most
 constexpr int roomExists = 427;    // Janus VideoRoom's error code
+constexpr int noSuchSession = 458; // Janus's
 
 QString randomHex(int bytes)
 {
@@ -95,9 +96,7 @@ JanusSupervisor::JanusSupervisor(const QString &executable, const QString &dataD
             fail();
     });
     m_keepAlive.setInterval(keepAliveMs);
-    connect(&m_keepAlive, &QTimer::timeout, this, [this] {
-        post(QStringLiteral("/%1").arg(m_sessionId), {{"janus", "keepalive"}});
-    });
+    connect(&m_keepAlive, &QTimer::timeout, this, [this] { check(); });
 }
 
 JanusSupervisor::~JanusSupervisor()
@@ -120,8 +119,24 @@ void JanusSupervisor::setAddress(const QString &address, quint16 port, const QSt
     m_frontBase = frontBase;
 }
 
+void JanusSupervisor::setRemote(const RelaySettings &relay)
+{
+    m_remote = relay;
+    m_adminKey = relay.adminKey;
+    m_tokenSecret = relay.tokenSecret;
+}
+
+void JanusSupervisor::setAnswerBound(int ms)
+{
+    m_answerBoundMs = std::max(ms, 300);
+    // Checked three times within the bound, and at least as often as Janus's sessions need.
+    m_keepAlive.setInterval(std::min(keepAliveMs, m_answerBoundMs / 3));
+}
+
 QString JanusSupervisor::url() const
 {
+    if (isRemote())
+        return m_remote.publicUrl;
     if (!m_frontBase.isEmpty())
         return m_frontBase + QStringLiteral("/janus");
     return QStringLiteral("http://%1:%2/janus").arg(m_publicHost).arg(m_port);
@@ -135,6 +150,8 @@ bool JanusSupervisor::listensEverywhere() const
 
 QString JanusSupervisor::apiUrl() const
 {
+    if (isRemote())
+        return m_remote.apiUrl;
     return QStringLiteral("http://%1:%2/janus")
         .arg(listensEverywhere() ? QStringLiteral("127.0.0.1") : m_address)
         .arg(m_port);
@@ -209,6 +226,12 @@ QString JanusSupervisor::natSection() const
 
 bool JanusSupervisor::start(QString *error)
 {
+    m_lastHeard.start();
+    if (isRemote()) {
+        m_keepAlive.start();
+        pollReady(0);
+        return true;
+    }
     if (!QDir().mkpath(m_folder) || !writeConfiguration(error))
         return false;
     m_process.setWorkingDirectory(m_folder);
@@ -249,24 +272,33 @@ void JanusSupervisor::died()
 
 void JanusSupervisor::pollReady(int attempts)
 {
-    if (m_stopping || m_process.state() != QProcess::Running)
+    if (m_stopping || (!isRemote() && m_process.state() != QProcess::Running))
         return;
-    post(QString(), {{"janus", "create"}}, [this, attempts](const QJsonObject &reply) {
+    m_polling = true;
+    // A remote Janus is asked again at the next check; the own one is given up.
+    const auto failed = [this] {
+        m_polling = false;
+        if (!isRemote())
+            fail();
+    };
+    post(QString(), {{"janus", "create"}}, [this, attempts, failed](const QJsonObject &reply) {
         const qint64 session = reply.value("data").toObject().value("id").toInteger();
         if (session == 0) {
             if (attempts > 0)
                 QTimer::singleShot(100, this, [this, attempts] { pollReady(attempts - 1); });
             else
-                fail();
+                failed();
             return;
         }
         post(QStringLiteral("/%1").arg(session),
              {{"janus", "attach"}, {"plugin", "janus.plugin.videoroom"}},
-             [this, session](const QJsonObject &attached) {
+             [this, session, failed](const QJsonObject &attached) {
                  m_handleId = attached.value("data").toObject().value("id").toInteger();
                  if (m_handleId == 0)
-                     return fail();
+                     return failed();
                  m_sessionId = session;
+                 m_polling = false;
+                 heard();
                  m_keepAlive.start();
                  qInfo("janus ready at %s, for engines at %s", qPrintable(apiUrl()),
                        qPrintable(url()));
@@ -291,9 +323,11 @@ void JanusSupervisor::post(const QString &path, QJsonObject body, Reply done)
 {
     body.insert("transaction", transaction());
     body.insert("token", signedToken(ownTokenSeconds));
+    if (!m_remote.apiSecret.isEmpty())
+        body.insert("apisecret", m_remote.apiSecret);
     QNetworkRequest request(QUrl(apiUrl() + path));
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-    request.setTransferTimeout(5000);
+    request.setTransferTimeout(std::min(5000, m_answerBoundMs));
     QNetworkReply *reply = m_http.post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
     connect(reply, &QNetworkReply::finished, this, [reply, done] {
         reply->deleteLater();
@@ -431,7 +465,7 @@ bool JanusSupervisor::evict(qint64 conference, const QString &tag, qint64 id)
 
 void JanusSupervisor::admit(qint64 conference, const QString &tag, int seats, Answer answer)
 {
-    if (!ready() && m_process.state() != QProcess::Running)
+    if (!ready() && !isRemote() && m_process.state() != QProcess::Running)
         return answer({{CM::Type, CM::Media}, {CF::Available, false}});
     const bool isNew = !m_rooms.contains(conference);
     Room &room = m_rooms[conference];
@@ -490,6 +524,61 @@ void JanusSupervisor::release(qint64 conference, const QString &tag, bool lastOn
     roomRequest(conference, {{"request", "destroy"}});
 }
 
+void JanusSupervisor::abandon(qint64 conference)
+{
+    if (!m_rooms.remove(conference))
+        return;
+    // Should Janus answer again, no one is left in a room of its own there.
+    if (ready())
+        roomRequest(conference, {{"request", "destroy"}});
+}
+
+void JanusSupervisor::check()
+{
+    if (!ready()) {
+        if (isRemote() && !m_polling)
+            pollReady(0);
+        return unheard();
+    }
+    post(QStringLiteral("/%1").arg(m_sessionId), {{"janus", "keepalive"}},
+         [this](const QJsonObject &reply) {
+             if (reply.value("janus").toString() == u"ack")
+                 return heard();
+             if (reply.value("error").toObject().value("code").toInt() != noSuchSession)
+                 return unheard();
+             heard(); // a Janus started again, which knows nothing of the rooms
+             renewSession();
+         });
+}
+
+void JanusSupervisor::heard()
+{
+    m_lastHeard.restart();
+    if (std::exchange(m_answering, true))
+        return;
+    qInfo("janus at %s answers again", qPrintable(apiUrl()));
+    Q_EMIT answeringChanged(true);
+}
+
+void JanusSupervisor::unheard()
+{
+    if (!m_answering || m_lastHeard.elapsed() < m_answerBoundMs)
+        return;
+    m_answering = false;
+    qWarning("janus at %s does not answer", qPrintable(apiUrl()));
+    Q_EMIT answeringChanged(false);
+}
+
+void JanusSupervisor::renewSession()
+{
+    if (!ready())
+        return;
+    m_sessionId = m_handleId = 0;
+    for (Room &room : m_rooms)
+        room.created = false; // made again, with their admissions, in the new session
+    pollReady(isRemote() ? 0 : readyAttempts);
+}
+
 void JanusSupervisor::forget(qint64 conference, const QString &tag, const QString &token)
 {
     const auto it = m_rooms.find(conference);
@@ -502,6 +591,7 @@ void JanusSupervisor::fail()
     if (m_stopping)
         return;
     m_sessionId = m_handleId = 0;
+    m_answering = false;
     m_keepAlive.stop();
     for (Room &room : m_rooms) {
         room.created = false;

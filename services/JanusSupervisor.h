@@ -8,6 +8,8 @@
 #include <QProcess>
 #include <QTimer>
 
+#include "services/RelaySettings.h"
+
 #include <functional>
 
 /// The media relay of the deployment: Janus (its VideoRoom plugin) run as a child process from
@@ -15,7 +17,8 @@
 /// VideoRoom room per conference with people in it and hands each admitted participant a token
 /// of its own, so that only they can publish or subscribe in that room. A Janus that dies is
 /// started again, with its rooms and admissions, once a minute at most: the engines in a call
-/// find their rooms again and their media come back.
+/// find their rooms again and their media come back. The same rooms and admissions are kept on
+/// a Janus run elsewhere (setRemote()), which is checked but not started.
 class JanusSupervisor final : public QObject
 {
     Q_OBJECT
@@ -40,6 +43,18 @@ public:
 
     /// Before start().
     void setNetwork(const Network &network) { m_network = network; }
+    /// Before start(): a Janus run elsewhere, reached at its API with its own secrets, instead
+    /// of a child of this process. One that does not answer is asked again at every check.
+    void setRemote(const RelaySettings &relay);
+    bool isRemote() const { return !m_remote.apiUrl.isEmpty(); }
+    /// How long Janus may leave the checks unanswered before it counts as not answering.
+    void setAnswerBound(int ms);
+    /// False once Janus left the checks unanswered for the bound, or stopped for good.
+    bool answering() const { return m_answering; }
+    /// The conference is carried elsewhere now: its room and admissions are dropped here.
+    void abandon(qint64 conference);
+    /// The conferences with a room (or one on its way) here.
+    QList<qint64> conferences() const { return m_rooms.keys(); }
     /// Writes the configuration and starts Janus; false (with the reason) when it cannot run.
     bool start(QString *error);
     bool ready() const { return m_sessionId != 0; }
@@ -80,6 +95,8 @@ public:
 Q_SIGNALS:
     /// Janus stopped for good (or never became ready): calls go on without media.
     void lost();
+    /// Janus stopped answering for the bound, or answers again.
+    void answeringChanged(bool answering);
 
 private:
     /// An admitted participant: its token, and the publisher ids it joins under, for its
@@ -121,6 +138,12 @@ private:
     /// `tag` was admitted to a room Janus did not let it join: its token is dropped.
     void forget(qint64 conference, const QString &tag, const QString &token);
     void fail();
+    /// A check got Janus's answer, or none.
+    void heard();
+    void unheard();
+    void check();
+    /// Janus no longer knows the session: a new one, and the rooms made again in it.
+    void renewSession();
     /// Janus died: started again, or given up when it died shortly after its last restart.
     void died();
     bool launch();
@@ -144,6 +167,11 @@ private:
     qint64 m_handleId = 0;
     bool m_stopping = false;
     QElapsedTimer m_sinceRestart; ///< invalid before the first restart
+    RelaySettings m_remote;
+    int m_answerBoundMs = 60000;
+    bool m_answering = true;
+    bool m_polling = false;
+    QElapsedTimer m_lastHeard;
     QHash<qint64, Room> m_rooms;
     /// Per room, in the order they were made; the first one is with Janus. Janus answers
     /// requests on separate connections in any order: a room's destroy and its next create

@@ -39,6 +39,11 @@ const std::vector<std::vector<const char *>> migrations = {
         "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT NOT NULL)",
         "CREATE TABLE IF NOT EXISTS directoryAccounts(userName TEXT PRIMARY KEY)",
     },
+    {
+        // Which relay carries each conference, and how many participants it has there.
+        "CREATE TABLE relayPlacements(conference {int64} PRIMARY KEY, relay TEXT NOT NULL,"
+        " participants INTEGER NOT NULL DEFAULT 0)",
+    },
 };
 
 } // namespace
@@ -59,9 +64,10 @@ qint64 SchemaMigrations::lockKey()
 
 QStringList SchemaMigrations::tables()
 {
-    return {QStringLiteral("entities"), QStringLiteral("accounts"),
-            QStringLiteral("contacts"), QStringLiteral("broadcasts"),
-            QStringLiteral("meta"),     QStringLiteral("directoryAccounts")};
+    return {QStringLiteral("entities"),       QStringLiteral("accounts"),
+            QStringLiteral("contacts"),       QStringLiteral("broadcasts"),
+            QStringLiteral("meta"),           QStringLiteral("directoryAccounts"),
+            QStringLiteral("relayPlacements")};
 }
 
 bool SchemaMigrations::apply(bool reset, QString *error)

@@ -559,6 +559,72 @@ std::optional<Broadcast> ServiceDatabase::broadcast(const QString &coId,
     return broadcastFrom(q);
 }
 
+QString ServiceDatabase::placeConference(qint64 conference, const QString &relay)
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("INSERT INTO relayPlacements(conference, relay) VALUES(?, ?)"
+                             " ON CONFLICT(conference) DO NOTHING"));
+    q.addBindValue(conference);
+    q.addBindValue(relay);
+    execLogged(q);
+    return placement(conference);
+}
+
+QString ServiceDatabase::movePlacement(qint64 conference, const QString &from, const QString &to)
+{
+    QSqlQuery q(m_db);
+    q.prepare(
+        QStringLiteral("UPDATE relayPlacements SET relay = ? WHERE conference = ? AND relay = ?"));
+    q.addBindValue(to);
+    q.addBindValue(conference);
+    q.addBindValue(from);
+    execLogged(q);
+    const QString now = placement(conference);
+    return now.isEmpty() ? placeConference(conference, to) : now;
+}
+
+QString ServiceDatabase::placement(qint64 conference) const
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("SELECT relay FROM relayPlacements WHERE conference = ?"));
+    q.addBindValue(conference);
+    return exec(q) && q.next() ? q.value(0).toString() : QString();
+}
+
+QHash<QString, int> ServiceDatabase::relayLoads() const
+{
+    QHash<QString, int> loads;
+    QSqlQuery q(m_db);
+    if (!exec(q, QStringLiteral("SELECT relay, SUM(participants) FROM relayPlacements"
+                                " GROUP BY relay")))
+        return loads;
+    while (q.next())
+        loads.insert(q.value(0).toString(), q.value(1).toInt());
+    return loads;
+}
+
+void ServiceDatabase::countParticipants(qint64 conference, int delta)
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("UPDATE relayPlacements SET participants = participants + ?"
+                             " WHERE conference = ?"));
+    q.addBindValue(delta);
+    q.addBindValue(conference);
+    execLogged(q);
+    QSqlQuery gone(m_db);
+    gone.prepare(
+        QStringLiteral("DELETE FROM relayPlacements WHERE conference = ? AND participants <= 0"));
+    gone.addBindValue(conference);
+    execLogged(gone);
+}
+
+void ServiceDatabase::forgetPlacements()
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("DELETE FROM relayPlacements"));
+    execLogged(q);
+}
+
 QString ServiceDatabase::meta(const QString &key) const
 {
     QSqlQuery q(m_db);

@@ -6,6 +6,7 @@
 #include "services/DirectoryEntry.h"
 #include "services/DirectoryPerson.h"
 
+#include <QHash>
 #include <QList>
 #include <QSqlDatabase>
 #include <QString>
@@ -75,6 +76,20 @@ public:
 
     QList<Broadcast> broadcasts(const QString &coId) const;
     std::optional<Broadcast> broadcast(const QString &coId, const QString &liveId) const;
+
+    // Which relay carries each conference, shared by every instance of the deployment.
+    /// The relay the conference is on: the one recorded, or `relay` when none is.
+    QString placeConference(qint64 conference, const QString &relay);
+    /// Moves the conference from `from` to `to` unless another process moved it first; the
+    /// relay it is on now.
+    QString movePlacement(qint64 conference, const QString &from, const QString &to);
+    /// The relay recorded for the conference; empty: none.
+    QString placement(qint64 conference) const;
+    /// Participants per relay, over every conference placed.
+    QHash<QString, int> relayLoads() const;
+    /// `delta` more participants in the conference; its placement goes with the last one.
+    void countParticipants(qint64 conference, int delta);
+    void forgetPlacements();
 
     QString meta(const QString &key) const;
     void setMeta(const QString &key, const QString &value);

@@ -173,6 +173,21 @@ void ServiceHost::startMedia()
         publicAddress = found.isEmpty() ? QString() : found.first().toString();
     }
     startTurn(publicAddress);
+    m_relays = std::make_unique<RelayPool>(m_db);
+    if (m_config.localRelay)
+        startOwnRelay(publicAddress);
+    for (const RelaySettings &settings : std::as_const(m_config.relays)) {
+        JanusSupervisor *relay = m_relays->addRemote(settings, m_config.dataDir);
+        relay->setAnswerBound(m_config.relayAnswerBoundMs);
+        relay->setRelayTokenLifetime(m_config.relayTokenLifetimeS);
+        QString ignored; // one that does not answer yet is asked again
+        relay->start(&ignored);
+    }
+    m_hub.setMedia(m_relays.get());
+}
+
+void ServiceHost::startOwnRelay(const QString &publicAddress)
+{
     m_janus = std::make_unique<JanusSupervisor>(m_config.janus, m_config.dataDir);
     // Behind the front Janus is reached through it only; otherwise where the services are.
     // Janus binds only its interfaces' own addresses: on loopback that is 127.0.0.1.
@@ -185,11 +200,12 @@ void ServiceHost::startMedia()
                             local && m_config.publicName.isEmpty() ? loopback
                                                                    : m_config.advertisedHost());
     m_janus->setNetwork({m_config.host, publicAddress, m_config.rtpMinPort, m_config.rtpMaxPort});
-    QString why;
-    if (!m_janus->start(&why))
-        qWarning("calls without media: %s", qPrintable(why)); // the tiles will say so
     m_janus->setRelayTokenLifetime(m_config.relayTokenLifetimeS);
-    m_hub.setMedia(m_janus.get());
+    m_janus->setAnswerBound(m_config.relayAnswerBoundMs);
+    QString why;
+    if (!m_janus->start(&why)) // calls go to the other relays, or carry no media
+        return qWarning("calls without media: %s", qPrintable(why)); // the tiles will say so
+    m_relays->add(m_janus.get());
 }
 
 void ServiceHost::startTurn(const QString &publicAddress)

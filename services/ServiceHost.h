@@ -9,6 +9,7 @@
 #include "services/LoginEndpoint.h"
 #include "services/MediaAssets.h"
 #include "services/PortalEndpoint.h"
+#include "services/RelayPool.h"
 #include "services/ServiceDatabase.h"
 #include "services/ServicesConfig.h"
 #include "services/SignInGate.h"
@@ -39,8 +40,10 @@ public:
     const ServicesConfig &config() const { return m_config; }
     QSslCertificate certificate() const { return m_certificate; }
     ServiceDatabase &database() { return m_db; }
-    /// The media relay, or null when calls run without media.
+    /// The deployment's own media relay, or null when calls run without it.
     JanusSupervisor *janus() const { return m_janus.get(); }
+    /// Every relay, the own one first; null when calls run without media.
+    RelayPool *relays() const { return m_relays.get(); }
     /// The TURN server run as a child, or null (none, or an external one).
     TurnSupervisor *turn() const { return m_turn.get(); }
     ConferenceHub &conferenceHub() { return m_hub; }
@@ -58,6 +61,8 @@ private:
     QStringList certificateNames() const;
     bool listen(QHttpServer &server, QTcpServer *listener, quint16 *port, QString *error);
     void startMedia();
+    /// Janus as a child, the first relay.
+    void startOwnRelay(const QString &publicAddress);
     /// coturn as a child unless an external TURN server is named; the engines' ICE servers.
     void startTurn(const QString &publicAddress);
 
@@ -78,6 +83,7 @@ private:
     QHttpServer m_portalServer;
     QSslCertificate m_certificate;
     std::unique_ptr<JanusSupervisor> m_janus;
+    std::unique_ptr<RelayPool> m_relays;
     std::unique_ptr<TurnSupervisor> m_turn;
     std::unique_ptr<TurnCredentials> m_iceServers;
     std::unique_ptr<LdapDirectory> m_directory;

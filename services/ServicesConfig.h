@@ -2,7 +2,9 @@
 
 #include "services/DatabaseSettings.h"
 #include "services/LdapSettings.h"
+#include "services/RelaySettings.h"
 
+#include <QList>
 #include <QString>
 
 /// What the command line of orvale-services sets.
@@ -58,6 +60,11 @@ struct ServicesConfig
     int relayTokenLifetimeS = 86400; ///< how long an engine's relay token holds; likewise
     quint16 rtpMinPort = 20000;      ///< Janus's RTP ports
     quint16 rtpMaxPort = 40000;
+
+    // Relays run elsewhere, beside the own Janus (or instead of it).
+    QList<RelaySettings> relays;
+    bool localRelay = true;         ///< run Janus as a child, the relay conferences go to first
+    int relayAnswerBoundMs = 15000; ///< a relay that leaves its checks unanswered this long is left
 
     LdapSettings ldap; ///< the company directory beside the local accounts; no URL: none
     /// The deployment's database; none named: the SQLite file of the data folder.

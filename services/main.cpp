@@ -244,6 +244,41 @@ void readLimitOptions(const QCommandLineParser &parser, ServicesConfig *config)
     read(QStringLiteral("idle-timeout"), &config->httpIdleMs);
 }
 
+void addRelayOptions(QCommandLineParser &parser)
+{
+    parser.addOptions({
+        {QStringLiteral("relays"),
+         QStringLiteral("Janus instances run elsewhere that carry calls too, separated by spaces: "
+                        "<public-url>,<api-url>,<secrets-file> each."),
+         QStringLiteral("list")},
+        {QStringLiteral("no-local-relay"),
+         QStringLiteral("Start no Janus of its own: calls go to the --relays only.")},
+        {QStringLiteral("relay-timeout"),
+         QStringLiteral("Milliseconds a relay may leave its checks unanswered before its "
+                        "conferences move to another (default: 15000)."),
+         QStringLiteral("ms")},
+    });
+}
+
+bool readRelayOptions(const QCommandLineParser &parser, ServicesConfig *config, QString *why)
+{
+    config->localRelay = !parser.isSet(QStringLiteral("no-local-relay"));
+    if (parser.isSet(QStringLiteral("relay-timeout")))
+        config->relayAnswerBoundMs =
+            std::max(300, parser.value(QStringLiteral("relay-timeout")).toInt());
+    for (const QString &list : parser.values(QStringLiteral("relays"))) {
+        for (const QString &spec : list.split(u' ', Qt::SkipEmptyParts)) {
+            RelaySettings relay;
+            if (!RelaySettings::fromSpec(spec, &relay, why))
+                return false;
+            config->relays.append(relay);
+        }
+    }
+    if (!config->localRelay && config->relays.isEmpty())
+        *why = QStringLiteral("--no-local-relay needs --relays");
+    return why->isEmpty();
+}
+
 int signalPipe[2];
 
 /// Ends the event loop on SIGTERM and SIGINT, so that the database is closed and the stream
@@ -316,6 +351,7 @@ int main(int argc, char *argv[])
     addDirectoryOptions(parser);
     addLimitOptions(parser);
     addDatabaseOptions(parser);
+    addRelayOptions(parser);
     parser.process(app);
 
     ServicesConfig config;
@@ -355,6 +391,11 @@ int main(int argc, char *argv[])
     }
 
     if (QString why; !readDirectoryOptions(parser, &config, &why)) {
+        std::fprintf(stderr, "orvale-services: %s\n", qPrintable(why));
+        return 2;
+    }
+
+    if (QString why; !readRelayOptions(parser, &config, &why)) {
         std::fprintf(stderr, "orvale-services: %s\n", qPrintable(why));
         return 2;
     }

@@ -64,6 +64,8 @@ private Q_SLOTS:
     void concurrentStartsMigrateOnce();
     void lostConnectionIsMadeAgain_data();
     void lostConnectionIsMadeAgain();
+    void instancesAgreeOnRelayPlacements_data() { addDriverRows(); }
+    void instancesAgreeOnRelayPlacements();
 
 private:
     /// A row per database; the PostgreSQL rows' tags start with "postgresql", which init()
@@ -298,6 +300,32 @@ void TestServiceDatabase::lostConnectionIsMadeAgain()
     QVERIFY(db.authenticate(QStringLiteral("demo"), QStringLiteral("demo1234")));
     QVERIFY(db.setDisabled(QStringLiteral("demo"), true));
     QVERIFY(!db.activeAccount(QStringLiteral("demo")));
+}
+
+/// Two instances on one database place a conference on the relay the first one chose, move it
+/// once when its relay stops, and count its participants together.
+void TestServiceDatabase::instancesAgreeOnRelayPlacements()
+{
+    ServiceDatabase first;
+    ServiceDatabase second;
+    QString error;
+    QVERIFY2(first.open(settings(), true, &error), qPrintable(error));
+    QVERIFY2(second.open(settings(), false, &error), qPrintable(error));
+    const QString a = QStringLiteral("http://a/janus");
+    const QString b = QStringLiteral("http://b/janus");
+    QCOMPARE(first.placeConference(2001, a), a);
+    QCOMPARE(second.placeConference(2001, b), a);
+    first.countParticipants(2001, 1);
+    second.countParticipants(2001, 2);
+    QCOMPARE(second.relayLoads(), (QHash<QString, int>{{a, 3}}));
+    // Both saw relay a stop; the second, later, finds the conference moved already.
+    QCOMPARE(first.movePlacement(2001, a, b), b);
+    QCOMPARE(second.movePlacement(2001, a, QStringLiteral("http://c/janus")), b);
+    QCOMPARE(first.relayLoads(), (QHash<QString, int>{{b, 3}}));
+    // The last participant gone, the conference is placed anew next time.
+    second.countParticipants(2001, -3);
+    QCOMPARE(first.placement(2001), QString());
+    QCOMPARE(second.placeConference(2001, a), a);
 }
 
 QTEST_GUILESS_MAIN(TestServiceDatabase)

@@ -29,6 +29,16 @@ QString configured(const QString &dataPath, const QString &file, const QString &
 
 } // namespace
 
+QString JanusProbe::relaySecrets() const
+{
+    const QString pattern = QStringLiteral(" = \"([^\"]*)\"");
+    return QStringLiteral("token_auth_secret = %1\nadmin_key = %2\n")
+        .arg(configured(m_dataPath, QStringLiteral("janus.jcfg"),
+                        QStringLiteral("token_auth_secret") + pattern),
+             configured(m_dataPath, QStringLiteral("janus.plugin.videoroom.jcfg"),
+                        QStringLiteral("admin_key") + pattern));
+}
+
 QString JanusProbe::signedToken() const
 {
     const QString secret = configured(m_dataPath, QStringLiteral("janus.jcfg"),

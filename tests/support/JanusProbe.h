@@ -17,6 +17,9 @@ public:
     QJsonObject request(const QString &path, QJsonObject body) const;
     /// The same with the given token ("": none) instead of one signed with the secret.
     QJsonObject requestWithToken(const QString &path, QJsonObject body, const QString &token) const;
+    /// Janus's secrets as a deployment that uses it as a relay of its own reads them
+    /// ("name = value" lines).
+    QString relaySecrets() const;
     /// A token of Janus's token_auth signed with the deployment's secret.
     QString signedToken() const;
     /// A new session's handle on the video room, as "/session/handle"; empty when refused.

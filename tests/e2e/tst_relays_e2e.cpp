@@ -1,0 +1,262 @@
+#include "services/JanusSupervisor.h"
+#include "tests/support/InProcessCaller.h"
+#include "tests/support/JanusProbe.h"
+#include "tests/support/MediaMeasures.h"
+#include "tests/support/Needs.h"
+#include "tests/support/ProcessLines.h"
+#include "tests/support/ServicesProcess.h"
+#include "tests/support/TestHome.h"
+#include "tests/support/TestHost.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWebSocket>
+
+#include <array>
+#include <csignal>
+#include <memory>
+
+namespace {
+
+constexpr qint64 reviewRoom = 2001; // PIN 1234 in the demo data
+constexpr qint64 allHands = 2002;   // no PIN
+constexpr int relayTimeoutMs = 1500;
+
+/// A Janus run by the test, as a relay run elsewhere would be: the deployment reaches it
+/// with the secrets it reads from a file.
+struct Relay
+{
+    QTemporaryDir folder;
+    std::unique_ptr<JanusSupervisor> janus =
+        std::make_unique<JanusSupervisor>(QStringLiteral("janus"), folder.path());
+
+    /// "<public-url>,<api-url>,<secrets-file>" for --relays.
+    QString spec() const
+    {
+        const QString secrets = folder.filePath(QStringLiteral("secrets"));
+        QFile file(secrets);
+        if (!file.open(QIODevice::WriteOnly) ||
+            file.write(JanusProbe(folder.path()).relaySecrets().toUtf8()) < 0)
+            return {};
+        return QStringLiteral("%1,%1,%2").arg(janus->url(), secrets);
+    }
+};
+
+/// A guest in a room through the conference service's WebSocket, with its media message.
+struct Guest
+{
+    QWebSocket socket;
+    QJsonObject media; ///< the last one
+    int mediaMessages = 0;
+
+    /// False when the service gave it no media within the time.
+    bool join(const QString &portalHostPort, const QString &roomKey, const QString &pin)
+    {
+        QObject::connect(&socket, &QWebSocket::textMessageReceived, &socket,
+                         [this](const QString &text) {
+                             const QJsonObject m = QJsonDocument::fromJson(text.toUtf8()).object();
+                             if (m.value("type").toString() == u"media") {
+                                 media = m;
+                                 ++mediaMessages;
+                             }
+                         });
+        socket.open(QUrl(QStringLiteral("ws://%1/conference").arg(portalHostPort)));
+        if (!QTest::qWaitFor([this] { return socket.state() == QAbstractSocket::ConnectedState; },
+                             5000))
+            return false;
+        socket.sendTextMessage(QString::fromUtf8(QJsonDocument(QJsonObject{{"type", "guestJoin"},
+                                                                           {"roomKey", roomKey},
+                                                                           {"pin", pin},
+                                                                           {"name", "g"}})
+                                                     .toJson()));
+        return QTest::qWaitFor([this] { return media.value("available").toBool(); }, 10000);
+    }
+};
+
+} // namespace
+
+/// A deployment whose calls go to two relays run elsewhere (two Janus processes on loopback,
+/// none of its own): conferences spread over them by load, and a call on a relay that is
+/// killed comes back on the other without anyone leaving it.
+class TestRelaysEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void conferencesGoWhereFewestAre_data();
+    void conferencesGoWhereFewestAre();
+    void callMovesOffAKilledRelay();
+    void silentRelayGetsNoNewConference();
+    void onlyRelayKeepsItsCallsWhileSilent();
+
+private:
+    /// The relay URL a new guest of `room` is handed, its socket kept in m_guests.
+    QString relayOfNewGuest(qint64 room);
+    /// Whether `driver`'s engine receives the pictures of `who` ("u1002"): their count grows.
+    bool picturesFlow(int driver, const QString &who);
+    qint64 pictures(int driver, const QString &who);
+    void tell(int driver, const QString &line) { m_drivers[driver].write((line + u'\n').toUtf8()); }
+
+    std::unique_ptr<TestHome> m_home;
+    std::array<std::unique_ptr<Relay>, 2> m_relays;
+    std::array<QString, 2> m_urls;
+    int m_killed = -1; ///< the relay stopped mid-call
+    std::unique_ptr<ServicesProcess> m_services;
+    std::vector<std::unique_ptr<Guest>> m_guests;
+    QTemporaryDir m_settings;
+    std::array<QProcess, 2> m_drivers;
+    std::array<std::unique_ptr<ProcessLines>, 2> m_lines;
+};
+
+void TestRelaysEndToEnd::initTestCase()
+{
+    ORVALE_NEEDS(mediaUnavailable());
+    m_home = std::make_unique<TestHome>();
+    QStringList specs;
+    for (int i = 0; i < 2; ++i) {
+        m_relays[i] = std::make_unique<Relay>();
+        QString why;
+        QVERIFY2(m_relays[i]->janus->start(&why), qPrintable(why));
+        QTRY_VERIFY_WITH_TIMEOUT(m_relays[i]->janus->ready(), 15000);
+        m_urls[i] = m_relays[i]->janus->url();
+        specs.append(m_relays[i]->spec());
+    }
+    m_services = std::make_unique<ServicesProcess>(
+        QStringLiteral(ORVALE_SERVICES), testHost(),
+        QStringList{QStringLiteral("--no-local-relay"), QStringLiteral("--relays"),
+                    specs.join(u' '), QStringLiteral("--relay-timeout"),
+                    QString::number(relayTimeoutMs)});
+    QVERIFY2(m_services->start(true), qPrintable(m_services->output()));
+    const QList<std::pair<QString, QByteArray>> people{
+        {QStringLiteral("alice"), "pictureColour=#2050c0\ntoneFrequency=440\n"},
+        {QStringLiteral("bob"), "pictureColour=#c03020\ntoneFrequency=660\n"}};
+    for (int i = 0; i < 2; ++i) {
+        m_lines[i] = std::make_unique<ProcessLines>(m_drivers[i]);
+        m_drivers[i].setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_drivers[i].start(QStringLiteral(ORVALE_ENGINE_DRIVER), {});
+        QVERIFY(m_drivers[i].waitForStarted());
+        QVERIFY(!m_lines[i]->startingWith(QStringLiteral("ready"), 15000).isEmpty());
+        tell(i, QStringLiteral("login %1 %1%2 %3")
+                    .arg(people[i].first, QStringLiteral("1234"), m_services->portal()));
+        QVERIFY(!m_lines[i]->startingWith(QStringLiteral("loginSuccess"), 15000).isEmpty());
+        const QString settings = m_settings.filePath(people[i].first + QStringLiteral(".ecf"));
+        InProcessCaller::writeSettings(settings, people[i].second);
+        tell(i, QStringLiteral("settings ") + settings);
+    }
+}
+
+void TestRelaysEndToEnd::cleanupTestCase()
+{
+    for (QProcess &driver : m_drivers)
+        stopDriver(driver);
+    m_guests.clear();
+    m_services.reset();
+    for (auto &relay : m_relays)
+        relay.reset();
+}
+
+QString TestRelaysEndToEnd::relayOfNewGuest(qint64 room)
+{
+    m_guests.push_back(std::make_unique<Guest>());
+    const bool pin = room == reviewRoom;
+    if (!m_guests.back()->join(QUrl(m_services->portal()).authority(), m_services->roomKey(room),
+                               pin ? QStringLiteral("1234") : QString()))
+        return {};
+    return m_guests.back()->media.value("url").toString();
+}
+
+qint64 TestRelaysEndToEnd::pictures(int driver, const QString &who)
+{
+    m_lines[driver]->forget();
+    tell(driver, QStringLiteral("details"));
+    const QString details = m_lines[driver]->startingWith(QStringLiteral("details:"), 5000);
+    const auto match =
+        QRegularExpression(QStringLiteral("camera of \\S*-%1;\\S* (\\d+)").arg(who)).match(details);
+    return match.hasMatch() ? match.captured(1).toLongLong() : -1;
+}
+
+bool TestRelaysEndToEnd::picturesFlow(int driver, const QString &who)
+{
+    const qint64 before = pictures(driver, who);
+    QTest::qWait(500);
+    return before >= 0 && pictures(driver, who) > before;
+}
+
+void TestRelaysEndToEnd::conferencesGoWhereFewestAre_data()
+{
+    QTest::addColumn<qint64>("room");
+    QTest::addColumn<int>("relay");
+    // Both relays empty: the first named takes the first conference; the next conference goes
+    // to the other, emptier one; a newcomer follows its conference, whatever the load.
+    QTest::newRow("first conference") << allHands << 0;
+    QTest::newRow("second conference") << reviewRoom << 1;
+    QTest::newRow("into the second again") << reviewRoom << 1;
+}
+
+void TestRelaysEndToEnd::conferencesGoWhereFewestAre()
+{
+    QFETCH(qint64, room);
+    QFETCH(int, relay);
+    QCOMPARE(relayOfNewGuest(room), m_urls[relay]);
+    if (QTest::currentDataTag() == QByteArray("into the second again"))
+        m_guests.clear(); // the conferences end
+}
+
+void TestRelaysEndToEnd::callMovesOffAKilledRelay()
+{
+    for (int i = 0; i < 2; ++i) {
+        m_lines[i]->forget();
+        tell(i, QStringLiteral("join %1 1234").arg(reviewRoom));
+        QVERIFY(!m_lines[i]->startingWith(QStringLiteral("conference"), 15000).isEmpty());
+    }
+    const auto inRoom = [this](int relay) {
+        return JanusProbe(m_relays[relay]->folder.path()).inRoom(reviewRoom).size();
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(inRoom(0) + inRoom(1), 2, 20000);
+    m_killed = inRoom(0) == 2 ? 0 : 1;
+    QCOMPARE(inRoom(m_killed), 2);
+    QTRY_VERIFY_WITH_TIMEOUT(picturesFlow(0, QStringLiteral("u1003")), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(picturesFlow(1, QStringLiteral("u1002")), 20000);
+
+    m_relays[m_killed]->janus.reset(); // Janus is stopped
+    // Both engines are told of the room on the other relay, join it and publish there, and
+    // each other's pictures flow again; neither left the call.
+    QTRY_COMPARE_WITH_TIMEOUT(inRoom(1 - m_killed), 2, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(picturesFlow(0, QStringLiteral("u1003")), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(picturesFlow(1, QStringLiteral("u1002")), 20000);
+    for (int i = 0; i < 2; ++i)
+        QVERIFY(m_lines[i]->startingWith(QStringLiteral("endConference"), 100).isEmpty());
+}
+
+/// The relay killed above is the emptier one but gets no new conference.
+void TestRelaysEndToEnd::silentRelayGetsNoNewConference()
+{
+    QVERIFY(m_killed >= 0 && !m_relays[m_killed]->janus);
+    QCOMPARE(relayOfNewGuest(allHands), m_urls[1 - m_killed]);
+}
+
+/// The relay left is stopped for longer than the deployment waits for its answers: with no other
+/// to go to, its calls stay on it, and go on once it answers again.
+void TestRelaysEndToEnd::onlyRelayKeepsItsCallsWhileSilent()
+{
+    QVERIFY(m_killed >= 0 && !m_guests.empty());
+    const Guest &guest = *m_guests.back(); // in a conference on the relay left
+    const int mediaMessages = guest.mediaMessages;
+    const pid_t janus = pid_t(m_relays[1 - m_killed]->janus->pid());
+    QVERIFY(::kill(janus, SIGSTOP) == 0);
+    QTest::qWait(3 * relayTimeoutMs);
+    QVERIFY(::kill(janus, SIGCONT) == 0);
+    QTRY_VERIFY_WITH_TIMEOUT(picturesFlow(0, QStringLiteral("u1003")), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(picturesFlow(1, QStringLiteral("u1002")), 20000);
+    QCOMPARE(guest.mediaMessages, mediaMessages); // never told of another relay, nor of none
+}
+
+QTEST_MAIN(TestRelaysEndToEnd)
+#include "tst_relays_e2e.moc"
