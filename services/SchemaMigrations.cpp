@@ -39,6 +39,19 @@ const std::vector<std::vector<const char *>> migrations = {
         "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT NOT NULL)",
         "CREATE TABLE IF NOT EXISTS directoryAccounts(userName TEXT PRIMARY KEY)",
     },
+    {
+        // Several instances on one database: each one's heartbeat, the engines signed in to
+        // each (with the room each is in), and the numbers they hand out together.
+        "CREATE TABLE instances(id TEXT PRIMARY KEY, beat {int64} NOT NULL)",
+        "CREATE TABLE sessions("
+        " instance TEXT NOT NULL, tag TEXT NOT NULL, entityID {int64} NOT NULL DEFAULT 0,"
+        " displayName TEXT NOT NULL DEFAULT '', roomID {int64} NOT NULL DEFAULT 0,"
+        " joinOrder {int64} NOT NULL DEFAULT 0, micMuted INTEGER NOT NULL DEFAULT 0,"
+        " shareName TEXT NOT NULL DEFAULT '', PRIMARY KEY(instance, tag))",
+        "CREATE INDEX sessionsByRoom ON sessions(roomID)",
+        "CREATE INDEX sessionsByEntity ON sessions(entityID)",
+        "CREATE TABLE counters(name TEXT PRIMARY KEY, value {int64} NOT NULL)",
+    },
 };
 
 } // namespace
@@ -59,9 +72,11 @@ qint64 SchemaMigrations::lockKey()
 
 QStringList SchemaMigrations::tables()
 {
-    return {QStringLiteral("entities"), QStringLiteral("accounts"),
-            QStringLiteral("contacts"), QStringLiteral("broadcasts"),
-            QStringLiteral("meta"),     QStringLiteral("directoryAccounts")};
+    return {QStringLiteral("entities"),  QStringLiteral("accounts"),
+            QStringLiteral("contacts"),  QStringLiteral("broadcasts"),
+            QStringLiteral("meta"),      QStringLiteral("directoryAccounts"),
+            QStringLiteral("instances"), QStringLiteral("sessions"),
+            QStringLiteral("counters")};
 }
 
 bool SchemaMigrations::apply(bool reset, QString *error)

@@ -70,7 +70,8 @@ public:
     /// Members whose display or user name contains `query`, case-insensitively.
     QList<DirectoryEntry> searchMembers(const QString &query, int limit) const;
     bool setPresence(qint64 entityID, const QString &presence);
-    /// Every member offline: nobody is signed in when the services start.
+    /// Every member offline but those signed in to other instances: nobody is signed in here
+    /// when the services start.
     bool resetPresence(QString *error);
 
     QList<Broadcast> broadcasts(const QString &coId) const;
@@ -99,6 +100,9 @@ public:
 
 private:
     bool connect(const DatabaseSettings &settings, QString *error);
+    /// An entry whose id (or room key) is taken already is, with `unlessTaken`, not added and
+    /// no error.
+    bool insertEntry(const DirectoryEntry &entry, bool unlessTaken);
     bool setUpSession(QString *error) const;
     /// Runs a prepared query. On PostgreSQL a connection lost (a restarted server, one that
     /// ended it) is made again and the query run once more, outside a transaction only.

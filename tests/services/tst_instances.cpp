@@ -1,0 +1,275 @@
+// Two orvale-services instances on one PostgreSQL database, as one deployment: engines signed in
+// to either see each other's presence, meet in one room, chat, share and mute across them, and
+// the people of an instance that stops are shown offline and may sign in again elsewhere.
+
+#include "model/AppStatus.h"
+#include "net/LoginRequest.h"
+#include "net/NetWork.h"
+#include "services/ServiceDatabase.h"
+#include "tests/support/Needs.h"
+#include "tests/support/PostgresServer.h"
+#include "tests/support/ServicesProcess.h"
+#include "tests/support/TestHome.h"
+#include "tests/support/TestHost.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
+#include <QWebSocket>
+
+#include <csignal>
+
+namespace {
+
+/// One engine's connection to an instance's conference service.
+class Engine final : public QObject
+{
+public:
+    explicit Engine(const QString &url)
+    {
+        connect(&socket, &QWebSocket::textMessageReceived, this, [this](const QString &text) {
+            received.append(QJsonDocument::fromJson(text.toUtf8()).object());
+        });
+        socket.open(QUrl(url));
+    }
+    void send(const QJsonObject &message)
+    {
+        socket.sendTextMessage(QString::fromUtf8(QJsonDocument(message).toJson()));
+    }
+    /// The next message of `type` for which `accept` holds, waiting for it; empty when none.
+    QJsonObject next(const QString &type,
+                     const std::function<bool(const QJsonObject &)> &accept = {})
+    {
+        QJsonObject found;
+        (void)QTest::qWaitFor(
+            [&] {
+                for (qsizetype i = 0; i < received.size(); ++i) {
+                    if (received[i].value(QStringLiteral("type")).toString() == type &&
+                        (!accept || accept(received[i]))) {
+                        found = received.takeAt(i);
+                        return true;
+                    }
+                }
+                return false;
+            },
+            10000);
+        return found;
+    }
+    /// Whether a message of `type` has come. The service answers an unknown message with an
+    /// error, and one socket's messages arrive in order: once that answer is in, everything the
+    /// service sent before it is too.
+    bool has(const QString &type)
+    {
+        send({{"type", "orvale-test-marker"}});
+        if (next(QStringLiteral("error")).isEmpty())
+            return false;
+        return std::any_of(received.cbegin(), received.cend(), [&type](const QJsonObject &m) {
+            return m.value(QStringLiteral("type")).toString() == type;
+        });
+    }
+    /// The next roster of `count` people.
+    QJsonArray roster(qsizetype count)
+    {
+        return next(QStringLiteral("participants"),
+                    [count](const QJsonObject &m) {
+                        return m.value("participants").toArray().size() == count;
+                    })
+            .value("participants")
+            .toArray();
+    }
+
+    QWebSocket socket;
+    QList<QJsonObject> received;
+};
+
+const QString sharedName = QStringLiteral("orvale");
+
+} // namespace
+
+class TestInstances : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void presenceAcrossInstances_data();
+    void presenceAcrossInstances();
+    void oneEnginePerAccount();
+    void roomAcrossInstances();
+    void stoppedInstanceEndsItsSessions();
+
+private:
+    std::unique_ptr<Engine> signedIn(int instance, const QString &user);
+    bool portal(int instance, const QString &user, const QString &action, const QString &body);
+    QString presence(qint64 entityId) const { return m_db.entry(entityId)->presence; }
+
+    std::unique_ptr<TestHome> m_home;
+    PostgresServer m_postgres;
+    ServiceDatabase m_db; ///< what both instances read and write
+    std::unique_ptr<ServicesProcess> m_instances[2];
+};
+
+void TestInstances::initTestCase()
+{
+    ORVALE_NEEDS(PostgresServer::unavailable());
+    m_home = std::make_unique<TestHome>();
+    AppStatus::shareStatus()->setIsSignIn(true);
+    QString error;
+    QVERIFY2(m_postgres.start(&error, testHost()), qPrintable(error));
+    QVERIFY2(m_postgres.createDatabase(sharedName, &error), qPrintable(error));
+    for (int i = 0; i < 2; ++i) {
+        // A heartbeat bound of 3 × 200 ms: a stopped instance is found out quickly.
+        m_instances[i] = std::make_unique<ServicesProcess>(
+            QStringLiteral(ORVALE_SERVICES), testHost(i + 2),
+            QStringList{QStringLiteral("--database"), m_postgres.socketUrl(sharedName),
+                        QStringLiteral("--instance-id"), QStringLiteral("instance%1").arg(i + 1),
+                        QStringLiteral("--heartbeat"), QStringLiteral("200"),
+                        QStringLiteral("--no-turn")});
+        QVERIFY2(m_instances[i]->start(), qPrintable(m_instances[i]->output()));
+    }
+    DatabaseSettings settings;
+    QVERIFY(DatabaseSettings::parse(m_postgres.socketUrl(sharedName), {}, &settings, &error));
+    QVERIFY2(m_db.open(settings, false, &error), qPrintable(error));
+}
+
+std::unique_ptr<Engine> TestInstances::signedIn(int instance, const QString &user)
+{
+    auto e = std::make_unique<Engine>(QStringLiteral("ws://%1:%2/conference")
+                                          .arg(m_instances[instance]->host())
+                                          .arg(m_instances[instance]->portalPort()));
+    if (!QTest::qWaitFor([&e] { return e->socket.state() == QAbstractSocket::ConnectedState; },
+                         5000))
+        return nullptr;
+    e->send(
+        {{"type", "signIn"}, {"user", user}, {"password", QString(user + QStringLiteral("1234"))}});
+    if (e->next(QStringLiteral("signedIn")).isEmpty())
+        return nullptr;
+    return e;
+}
+
+bool TestInstances::portal(int instance, const QString &user, const QString &action,
+                           const QString &body)
+{
+    NetWork *request = NetWork::initWithUrlString(
+        m_instances[instance]->portal() + QStringLiteral("/services/v1_1/PortalUserService"), body,
+        action);
+    request->setAuth(LoginRequest::authorization(user, user + QStringLiteral("1234")));
+    bool done = false, ok = false;
+    request->setSuccessBlock(QCoreApplication::instance(),
+                             [&](const QVariant &) { done = ok = true; });
+    request->setFailBlock(QCoreApplication::instance(), [&](const NetworkError &) { done = true; });
+    request->startRequest();
+    return QTest::qWaitFor([&] { return done; }, 10000) && ok;
+}
+
+void TestInstances::presenceAcrossInstances_data()
+{
+    QTest::addColumn<int>("instance");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<qint64>("entityId");
+    QTest::newRow("on instance 1") << 0 << "bob" << qint64(1003);
+    QTest::newRow("on instance 2") << 1 << "erin" << qint64(1006);
+}
+
+void TestInstances::presenceAcrossInstances()
+{
+    QFETCH(int, instance);
+    QFETCH(QString, user);
+    QFETCH(qint64, entityId);
+    // Neither instance, starting, took the other's signed-in people for leftovers.
+    QTRY_COMPARE(presence(entityId), QStringLiteral("Offline"));
+    auto e = signedIn(instance, user);
+    QVERIFY(e);
+    QTRY_COMPARE(presence(entityId), QStringLiteral("Online"));
+    e->send({{"type", "signOut"}});
+    QVERIFY(!e->next(QStringLiteral("signedOut")).isEmpty());
+    QTRY_COMPARE(presence(entityId), QStringLiteral("Offline"));
+}
+
+void TestInstances::oneEnginePerAccount()
+{
+    auto first = signedIn(0, QStringLiteral("dave"));
+    QVERIFY(first);
+    auto second = signedIn(1, QStringLiteral("dave"));
+    QVERIFY(second);
+    QCOMPARE(first->next(QStringLiteral("signedOut")).value("reason").toInt(), 2);
+    // The engine replaced on instance 1 did not take the account offline (written before it
+    // was told).
+    QCOMPARE(presence(1005), QStringLiteral("Online"));
+    second->socket.close();
+    QTRY_COMPARE(presence(1005), QStringLiteral("Offline"));
+}
+
+void TestInstances::roomAcrossInstances()
+{
+    auto demo = signedIn(0, QStringLiteral("demo"));
+    auto alice = signedIn(1, QStringLiteral("alice"));
+    QVERIFY(demo && alice);
+    const QString join = QStringLiteral("<ns1:JoinConferenceRequest><ns1:conferenceID>2002</"
+                                        "ns1:conferenceID></ns1:JoinConferenceRequest>");
+    // Each joins through the portal of the instance that does not hold its engine.
+    QVERIFY(portal(1, QStringLiteral("demo"), QStringLiteral("JoinConferenceRequest"), join));
+    QCOMPARE(demo->next(QStringLiteral("conference")).value("roomID").toString(),
+             QStringLiteral("2002"));
+    QVERIFY(portal(0, QStringLiteral("alice"), QStringLiteral("JoinConferenceRequest"), join));
+    QVERIFY(!alice->next(QStringLiteral("conference")).isEmpty());
+    QCOMPARE(demo->roster(2).size(), 2);
+    const QJsonArray both = alice->roster(2);
+    QCOMPARE(both[0].toObject().value("participantID").toString(), QStringLiteral("u1001"));
+    QCOMPARE(both[1].toObject().value("participantID").toString(), QStringLiteral("u1002"));
+    const QString demoUri = both[0].toObject().value("uri").toString();
+
+    alice->send({{"type", "chat"}, {"to", ""}, {"text", "大家好"}});
+    QJsonObject chat = demo->next(QStringLiteral("chat"));
+    QCOMPARE(chat.value("text").toString(), QStringLiteral("大家好"));
+    demo->send({{"type", "chat"}, {"to", chat.value("from").toString()}, {"text", "只给你"}});
+    chat = alice->next(QStringLiteral("chat"));
+    QVERIFY(chat.value("private").toBool());
+    QCOMPARE(chat.value("from").toString(), demoUri);
+
+    demo->send({{"type", "share"}, {"name", "屏幕 1"}});
+    QCOMPARE(alice->next(QStringLiteral("shareStarted")).value("uri").toString(), demoUri);
+
+    const QString mute =
+        QStringLiteral("<ns1:MuteAudioRequest><ns1:conferenceID>2002</ns1:conferenceID>"
+                       "<ns1:participantID>u1002</ns1:participantID></ns1:MuteAudioRequest>");
+    QVERIFY(portal(0, QStringLiteral("demo"), QStringLiteral("MuteAudioRequest"), mute));
+    QCOMPARE(alice->next(QStringLiteral("farEndMute")).value("muted").toBool(), true);
+    const QJsonObject muted = demo->next(QStringLiteral("participants"), [](const QJsonObject &m) {
+        return m.value("participants").toArray().at(1).toObject().value("micMuted").toBool();
+    });
+    QVERIFY(!muted.isEmpty());
+    demo->send({{"type", "leave"}});
+    QCOMPARE(alice->roster(1).size(), 1);
+    alice->send({{"type", "leave"}});
+    QVERIFY(!alice->next(QStringLiteral("conferenceEnded")).isEmpty());
+}
+
+void TestInstances::stoppedInstanceEndsItsSessions()
+{
+    auto demo = signedIn(0, QStringLiteral("demo"));
+    auto grace = signedIn(1, QStringLiteral("grace"));
+    QVERIFY(demo && grace);
+    const QString join = QStringLiteral("<ns1:JoinConferenceRequest><ns1:conferenceID>2002</"
+                                        "ns1:conferenceID></ns1:JoinConferenceRequest>");
+    QVERIFY(portal(0, QStringLiteral("demo"), QStringLiteral("JoinConferenceRequest"), join));
+    auto guest = std::make_unique<Engine>(QStringLiteral("ws://%1:%2/conference")
+                                              .arg(m_instances[1]->host())
+                                              .arg(m_instances[1]->portalPort()));
+    QTRY_COMPARE(guest->socket.state(), QAbstractSocket::ConnectedState);
+    guest->send({{"type", "guestJoin"}, {"roomKey", m_instances[1]->roomKey(2002)}});
+    QCOMPARE(demo->roster(2).size(), 2);
+    QTRY_COMPARE(presence(1008), QStringLiteral("Online"));
+
+    ::kill(pid_t(m_instances[1]->processId()), SIGKILL);
+    QCOMPARE(demo->roster(1).size(), 1);
+    QTRY_COMPARE(presence(1008), QStringLiteral("Offline"));
+    auto again = signedIn(0, QStringLiteral("grace"));
+    QVERIFY(again);
+    QTRY_COMPARE(presence(1008), QStringLiteral("Online"));
+    QVERIFY(!demo->has(QStringLiteral("signedOut")));
+}
+
+QTEST_MAIN(TestInstances)
+#include "tst_instances.moc"
