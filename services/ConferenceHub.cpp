@@ -128,6 +128,7 @@ bool ConferenceHub::shareState(QString *error)
     m_heartbeat = std::make_unique<InstanceHeartbeat>(m_db, instance, m_config.heartbeatMs,
                                                       m_config.heartbeatMisses);
     connect(m_heartbeat.get(), &InstanceHeartbeat::stopped, this, &ConferenceHub::endInstance);
+    connect(m_heartbeat.get(), &InstanceHeartbeat::resumed, this, &ConferenceHub::recordAll);
     m_heartbeat->start();
     qInfo("instances: this one is %s", qPrintable(instance));
     return true;
@@ -136,6 +137,19 @@ bool ConferenceHub::shareState(QString *error)
 void ConferenceHub::endInstance(const QString &instance)
 {
     for (qint64 roomId : m_registry->endInstance(instance))
+        broadcastRoster(roomId);
+}
+
+void ConferenceHub::recordAll()
+{
+    QList<qint64> rooms;
+    for (const Session &session : std::as_const(m_sessions)) {
+        record(session);
+        updatePresence(session);
+        if (session.roomId != 0 && !rooms.contains(session.roomId))
+            rooms.append(session.roomId);
+    }
+    for (qint64 roomId : std::as_const(rooms))
         broadcastRoster(roomId);
 }
 

@@ -120,6 +120,8 @@ private:
     void heardFromInstance(const QJsonObject &message);
     /// Ends the sessions of an instance that stopped: their rooms' rosters change.
     void endInstance(const QString &instance);
+    /// Writes every session's row again, after the others took this instance for stopped.
+    void recordAll();
     /// Whether another instance holds an engine of the account.
     bool signedInElsewhere(qint64 entityId) const;
     void ring(Session &owner, qint64 roomId, const QString &caller);

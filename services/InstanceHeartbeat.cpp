@@ -50,11 +50,22 @@ void InstanceHeartbeat::start()
 void InstanceHeartbeat::beat()
 {
     QSqlQuery q(m_db.connection());
-    q.prepare(QStringLiteral("INSERT INTO instances(id, beat) VALUES(?, %1)"
-                             " ON CONFLICT(id) DO UPDATE SET beat = excluded.beat")
-                  .arg(now));
+    q.prepare(QStringLiteral("UPDATE instances SET beat = %1 WHERE id = ?").arg(now));
     q.addBindValue(m_instance);
-    run(q);
+    const bool found = run(q) && q.numRowsAffected() == 1;
+    if (!found) {
+        q.prepare(QStringLiteral("INSERT INTO instances(id, beat) VALUES(?, %1)"
+                                 " ON CONFLICT(id) DO UPDATE SET beat = excluded.beat")
+                      .arg(now));
+        q.addBindValue(m_instance);
+        run(q);
+    }
+    // Taken for stopped (held up longer than the bound): the others ended its sessions.
+    if (!found && m_beating) {
+        qWarning("instances: the others took this instance for stopped; its sessions return");
+        Q_EMIT resumed();
+    }
+    m_beating = true;
     // Only the instance whose statement removed a row ends that instance's sessions.
     QStringList gone;
     q.prepare(QStringLiteral("DELETE FROM instances WHERE id <> ? AND beat < %1 - ? RETURNING id")

@@ -26,6 +26,8 @@ Q_SIGNALS:
     /// An instance stopped beating (or left sessions behind without a row): its sessions
     /// are for this instance to end.
     void stopped(const QString &instance);
+    /// This instance's row was gone: another took it for stopped and ended its sessions.
+    void resumed();
 
 private:
     void beat();
@@ -33,5 +35,6 @@ private:
     ServiceDatabase &m_db;
     QString m_instance;
     int m_boundMs = 0;
+    bool m_beating = false; ///< after the first beat
     QTimer m_timer;
 };

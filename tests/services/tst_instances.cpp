@@ -97,10 +97,15 @@ private Q_SLOTS:
     void presenceAcrossInstances();
     void oneEnginePerAccount();
     void roomAcrossInstances();
+    void roomCapacityCountsEveryInstance();
+    void pausedInstanceComesBack();
     void stoppedInstanceEndsItsSessions();
 
 private:
     std::unique_ptr<Engine> signedIn(int instance, const QString &user);
+    std::unique_ptr<Engine> connected(int instance);
+    /// A guest's answer to joining by the room's key on an instance: 0, or why it was refused.
+    int guestJoin(Engine &guest, int instance, qint64 roomId);
     bool portal(int instance, const QString &user, const QString &action, const QString &body);
     QString presence(qint64 entityId) const { return m_db.entry(entityId)->presence; }
 
@@ -119,12 +124,14 @@ void TestInstances::initTestCase()
     QVERIFY2(m_postgres.start(&error, testHost()), qPrintable(error));
     QVERIFY2(m_postgres.createDatabase(sharedName, &error), qPrintable(error));
     for (int i = 0; i < 2; ++i) {
-        // A heartbeat bound of 3 × 200 ms: a stopped instance is found out quickly.
+        // A heartbeat bound of 8 × 250 ms: a stopped instance is found out quickly, one held
+        // up by a busy machine is not taken for stopped.
         m_instances[i] = std::make_unique<ServicesProcess>(
             QStringLiteral(ORVALE_SERVICES), testHost(i + 2),
             QStringList{QStringLiteral("--database"), m_postgres.socketUrl(sharedName),
                         QStringLiteral("--instance-id"), QStringLiteral("instance%1").arg(i + 1),
-                        QStringLiteral("--heartbeat"), QStringLiteral("200"),
+                        QStringLiteral("--heartbeat"), QStringLiteral("250"),
+                        QStringLiteral("--heartbeat-misses"), QStringLiteral("8"),
                         QStringLiteral("--no-turn")});
         QVERIFY2(m_instances[i]->start(), qPrintable(m_instances[i]->output()));
     }
@@ -133,13 +140,27 @@ void TestInstances::initTestCase()
     QVERIFY2(m_db.open(settings, false, &error), qPrintable(error));
 }
 
-std::unique_ptr<Engine> TestInstances::signedIn(int instance, const QString &user)
+std::unique_ptr<Engine> TestInstances::connected(int instance)
 {
     auto e = std::make_unique<Engine>(QStringLiteral("ws://%1:%2/conference")
                                           .arg(m_instances[instance]->host())
                                           .arg(m_instances[instance]->portalPort()));
     if (!QTest::qWaitFor([&e] { return e->socket.state() == QAbstractSocket::ConnectedState; },
                          5000))
+        return nullptr;
+    return e;
+}
+
+int TestInstances::guestJoin(Engine &guest, int instance, qint64 roomId)
+{
+    guest.send({{"type", "guestJoin"}, {"roomKey", m_instances[instance]->roomKey(roomId)}});
+    return guest.next(QStringLiteral("roomLink")).value("result").toInt(-1);
+}
+
+std::unique_ptr<Engine> TestInstances::signedIn(int instance, const QString &user)
+{
+    auto e = connected(instance);
+    if (!e)
         return nullptr;
     e->send(
         {{"type", "signIn"}, {"user", user}, {"password", QString(user + QStringLiteral("1234"))}});
@@ -177,7 +198,6 @@ void TestInstances::presenceAcrossInstances()
     QFETCH(int, instance);
     QFETCH(QString, user);
     QFETCH(qint64, entityId);
-    // Neither instance, starting, took the other's signed-in people for leftovers.
     QTRY_COMPARE(presence(entityId), QStringLiteral("Offline"));
     auto e = signedIn(instance, user);
     QVERIFY(e);
@@ -246,6 +266,49 @@ void TestInstances::roomAcrossInstances()
     QVERIFY(!alice->next(QStringLiteral("conferenceEnded")).isEmpty());
 }
 
+void TestInstances::roomCapacityCountsEveryInstance()
+{
+    DirectoryEntry room;
+    room.entityID = 2100;
+    room.kind = QStringLiteral("Room");
+    room.displayName = QStringLiteral("Two seats");
+    room.tenant = QStringLiteral("Default");
+    room.capacity = 2;
+    QVERIFY(m_db.addEntry(room));
+    auto first = connected(0);
+    auto second = connected(1);
+    auto third = connected(0);
+    QVERIFY(first && second && third);
+    QCOMPARE(guestJoin(*first, 0, 2100), 0);
+    QCOMPARE(guestJoin(*second, 1, 2100), 0);
+    // Instance 1 holds one of the two: the room is full all the same.
+    QCOMPARE(guestJoin(*third, 0, 2100), 1021);
+    // Guests are numbered across the instances: two marks, not the same twice.
+    const QJsonArray both = first->roster(2);
+    QVERIFY(both[0].toObject().value("participantID").toString() !=
+            both[1].toObject().value("participantID").toString());
+}
+
+void TestInstances::pausedInstanceComesBack()
+{
+    auto demo = signedIn(0, QStringLiteral("demo"));
+    auto alice = signedIn(1, QStringLiteral("alice"));
+    QVERIFY(demo && alice);
+    const QString join = QStringLiteral("<ns1:JoinConferenceRequest><ns1:conferenceID>2002</"
+                                        "ns1:conferenceID></ns1:JoinConferenceRequest>");
+    QVERIFY(portal(0, QStringLiteral("demo"), QStringLiteral("JoinConferenceRequest"), join));
+    QVERIFY(portal(1, QStringLiteral("alice"), QStringLiteral("JoinConferenceRequest"), join));
+    QCOMPARE(demo->roster(2).size(), 2);
+    // Held up past the bound, instance 2 is taken for stopped; beating again, it brings its
+    // people back.
+    ::kill(pid_t(m_instances[1]->processId()), SIGSTOP);
+    QCOMPARE(demo->roster(1).size(), 1);
+    QTRY_COMPARE(presence(1002), QStringLiteral("Offline"));
+    ::kill(pid_t(m_instances[1]->processId()), SIGCONT);
+    QCOMPARE(demo->roster(2).size(), 2);
+    QTRY_COMPARE(presence(1002), QStringLiteral("Busy"));
+}
+
 void TestInstances::stoppedInstanceEndsItsSessions()
 {
     auto demo = signedIn(0, QStringLiteral("demo"));
@@ -254,11 +317,9 @@ void TestInstances::stoppedInstanceEndsItsSessions()
     const QString join = QStringLiteral("<ns1:JoinConferenceRequest><ns1:conferenceID>2002</"
                                         "ns1:conferenceID></ns1:JoinConferenceRequest>");
     QVERIFY(portal(0, QStringLiteral("demo"), QStringLiteral("JoinConferenceRequest"), join));
-    auto guest = std::make_unique<Engine>(QStringLiteral("ws://%1:%2/conference")
-                                              .arg(m_instances[1]->host())
-                                              .arg(m_instances[1]->portalPort()));
-    QTRY_COMPARE(guest->socket.state(), QAbstractSocket::ConnectedState);
-    guest->send({{"type", "guestJoin"}, {"roomKey", m_instances[1]->roomKey(2002)}});
+    auto guest = connected(1);
+    QVERIFY(guest);
+    QCOMPARE(guestJoin(*guest, 1, 2002), 0);
     QCOMPARE(demo->roster(2).size(), 2);
     QTRY_COMPARE(presence(1008), QStringLiteral("Online"));
 
@@ -269,6 +330,14 @@ void TestInstances::stoppedInstanceEndsItsSessions()
     QVERIFY(again);
     QTRY_COMPARE(presence(1008), QStringLiteral("Online"));
     QVERIFY(!demo->has(QStringLiteral("signedOut")));
+
+    // An instance starting leaves those signed in to others as they are.
+    ServicesProcess another(QStringLiteral(ORVALE_SERVICES), testHost(4),
+                            {QStringLiteral("--database"), m_postgres.socketUrl(sharedName),
+                             QStringLiteral("--no-turn")});
+    QVERIFY2(another.start(), qPrintable(another.output()));
+    QCOMPARE(presence(1001), QStringLiteral("Busy"));
+    QCOMPARE(presence(1008), QStringLiteral("Online"));
 }
 
 QTEST_MAIN(TestInstances)
