@@ -402,9 +402,15 @@ void ConferenceHub::guestJoin(Session &session, const QJsonObject &message)
         m_guestJoins->succeeded(session.address, subject);
     if (room->locked)
         return result(CR::Code::RoomRefused);
+    // Instances admitting guests at once count each other's: the seats counted and the one
+    // taken are one transaction.
+    const bool locked = m_registry && m_db.transaction();
     if (room->occupants + occupancy(room->entityID) >= room->capacity ||
-        linesInUse() >= m_config.maxLines)
+        linesInUse() >= m_config.maxLines) {
+        if (locked)
+            m_db.rollback();
         return result(CR::Code::RoomFull);
+    }
     if (session.tag.isEmpty()) {
         session.tag = QStringLiteral("g%1").arg(
             m_registry ? m_registry->next(QStringLiteral("guest")) : m_nextGuest++);
@@ -414,6 +420,8 @@ void ConferenceHub::guestJoin(Session &session, const QJsonObject &message)
     }
     result(0);
     enterRoom(session, room->entityID);
+    if (locked)
+        m_db.commit();
 }
 
 void ConferenceHub::enterRoom(Session &session, qint64 roomId)

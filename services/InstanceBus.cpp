@@ -57,8 +57,7 @@ void InstanceBus::publish(QJsonObject message)
     q.prepare(QStringLiteral("SELECT pg_notify(?, ?)"));
     q.addBindValue(channel);
     q.addBindValue(QString::fromUtf8(payload));
-    if (!q.exec())
-        qWarning("instances: %s", qPrintable(q.lastError().text()));
+    m_db.run(q);
 }
 
 void InstanceBus::notified(const QString &name, QSqlDriver::NotificationSource,

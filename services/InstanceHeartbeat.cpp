@@ -2,7 +2,6 @@
 
 #include "services/ServiceDatabase.h"
 
-#include <QSqlError>
 #include <QSqlQuery>
 #include <QStringList>
 #include <QVariant>
@@ -11,14 +10,6 @@ namespace {
 
 /// The database's clock in milliseconds: the same for every instance, whatever their own.
 const QString now = QStringLiteral("CAST(EXTRACT(EPOCH FROM clock_timestamp()) * 1000 AS BIGINT)");
-
-bool run(QSqlQuery &q)
-{
-    if (q.exec())
-        return true;
-    qWarning("heartbeat: %s", qPrintable(q.lastError().text()));
-    return false;
-}
 
 } // namespace
 
@@ -38,7 +29,7 @@ InstanceHeartbeat::~InstanceHeartbeat()
     QSqlQuery q(m_db.connection());
     q.prepare(QStringLiteral("DELETE FROM instances WHERE id = ?"));
     q.addBindValue(m_instance);
-    run(q);
+    m_db.run(q);
 }
 
 void InstanceHeartbeat::start()
@@ -52,13 +43,13 @@ void InstanceHeartbeat::beat()
     QSqlQuery q(m_db.connection());
     q.prepare(QStringLiteral("UPDATE instances SET beat = %1 WHERE id = ?").arg(now));
     q.addBindValue(m_instance);
-    const bool found = run(q) && q.numRowsAffected() == 1;
+    const bool found = m_db.run(q) && q.numRowsAffected() == 1;
     if (!found) {
         q.prepare(QStringLiteral("INSERT INTO instances(id, beat) VALUES(?, %1)"
                                  " ON CONFLICT(id) DO UPDATE SET beat = excluded.beat")
                       .arg(now));
         q.addBindValue(m_instance);
-        run(q);
+        m_db.run(q);
     }
     // Taken for stopped (held up longer than the bound): the others ended its sessions.
     if (!found && m_beating) {
@@ -72,7 +63,7 @@ void InstanceHeartbeat::beat()
                   .arg(now));
     q.addBindValue(m_instance);
     q.addBindValue(m_boundMs);
-    if (run(q)) {
+    if (m_db.run(q)) {
         while (q.next())
             gone.append(q.value(0).toString());
     }
@@ -80,7 +71,7 @@ void InstanceHeartbeat::beat()
     // ended its sessions, or before its first beat was seen).
     q.prepare(QStringLiteral("SELECT DISTINCT instance FROM sessions WHERE instance NOT IN"
                              " (SELECT id FROM instances)"));
-    if (run(q)) {
+    if (m_db.run(q)) {
         while (q.next())
             if (!gone.contains(q.value(0).toString()))
                 gone.append(q.value(0).toString());

@@ -30,6 +30,9 @@ public:
     bool isPostgres() const { return m_postgres; }
     /// The connection, for what only the driver offers; used on this thread only.
     QSqlDatabase connection() const { return m_db; }
+    /// Runs a query prepared on connection() as the store's own run (a connection lost is made
+    /// again), a failure logged.
+    bool run(QSqlQuery &q) const { return execLogged(q); }
     /// A fresh room key: 128 random bits from the system's generator, in hex.
     static QString newRoomKey();
     bool isEmpty() const;

@@ -2,7 +2,6 @@
 
 #include "services/ServiceDatabase.h"
 
-#include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
 
@@ -23,14 +22,6 @@ SessionRegistry::Row rowFrom(const QSqlQuery &q)
     r.micMuted = q.value(6).toBool();
     r.shareName = q.value(7).toString();
     return r;
-}
-
-bool run(QSqlQuery &q)
-{
-    if (q.exec())
-        return true;
-    qWarning("sessions: %s", qPrintable(q.lastError().text()));
-    return false;
 }
 
 QVariant text(const QString &value)
@@ -57,7 +48,7 @@ void SessionRegistry::record(const Row &r)
                               text(r.displayName), QVariant(r.roomId), QVariant(r.joinOrder),
                               QVariant(r.micMuted ? 1 : 0), text(r.shareName)})
         q.addBindValue(v);
-    run(q);
+    m_db.run(q);
 }
 
 void SessionRegistry::forget(const QString &tag)
@@ -66,7 +57,7 @@ void SessionRegistry::forget(const QString &tag)
     q.prepare(QStringLiteral("DELETE FROM sessions WHERE instance = ? AND tag = ?"));
     q.addBindValue(m_instance);
     q.addBindValue(tag);
-    run(q);
+    m_db.run(q);
 }
 
 QList<SessionRegistry::Row> SessionRegistry::inRoom(qint64 roomId) const
@@ -76,7 +67,7 @@ QList<SessionRegistry::Row> SessionRegistry::inRoom(qint64 roomId) const
     q.prepare(QStringLiteral("SELECT ") + rowColumns +
               QStringLiteral(" FROM sessions WHERE roomID = ? ORDER BY joinOrder"));
     q.addBindValue(roomId);
-    if (run(q)) {
+    if (m_db.run(q)) {
         while (q.next())
             rows.append(rowFrom(q));
     }
@@ -91,7 +82,7 @@ std::optional<SessionRegistry::Row> SessionRegistry::participant(qint64 roomId,
               QStringLiteral(" FROM sessions WHERE roomID = ? AND tag = ? LIMIT 1"));
     q.addBindValue(roomId);
     q.addBindValue(tag);
-    if (!run(q) || !q.next())
+    if (!m_db.run(q) || !q.next())
         return std::nullopt;
     return rowFrom(q);
 }
@@ -103,7 +94,7 @@ std::optional<SessionRegistry::Row> SessionRegistry::elsewhere(qint64 entityId) 
               QStringLiteral(" FROM sessions WHERE entityID = ? AND instance <> ? LIMIT 1"));
     q.addBindValue(entityId);
     q.addBindValue(m_instance);
-    if (entityId == 0 || !run(q) || !q.next())
+    if (entityId == 0 || !m_db.run(q) || !q.next())
         return std::nullopt;
     return rowFrom(q);
 }
@@ -113,14 +104,14 @@ int SessionRegistry::occupancy(qint64 roomId) const
     QSqlQuery q(m_db.connection());
     q.prepare(QStringLiteral("SELECT COUNT(*) FROM sessions WHERE roomID = ?"));
     q.addBindValue(roomId);
-    return run(q) && q.next() ? q.value(0).toInt() : 0;
+    return m_db.run(q) && q.next() ? q.value(0).toInt() : 0;
 }
 
 int SessionRegistry::linesInUse() const
 {
     QSqlQuery q(m_db.connection());
     q.prepare(QStringLiteral("SELECT COUNT(*) FROM sessions WHERE roomID <> 0"));
-    return run(q) && q.next() ? q.value(0).toInt() : 0;
+    return m_db.run(q) && q.next() ? q.value(0).toInt() : 0;
 }
 
 qint64 SessionRegistry::next(const QString &counter)
@@ -130,7 +121,7 @@ qint64 SessionRegistry::next(const QString &counter)
     q.prepare(QStringLiteral("INSERT INTO counters(name, value) VALUES(?, 1) ON CONFLICT(name)"
                              " DO UPDATE SET value = counters.value + 1 RETURNING value"));
     q.addBindValue(counter);
-    return run(q) && q.next() ? q.value(0).toLongLong() : 0;
+    return m_db.run(q) && q.next() ? q.value(0).toLongLong() : 0;
 }
 
 QList<qint64> SessionRegistry::endInstance(const QString &instance)
@@ -140,7 +131,7 @@ QList<qint64> SessionRegistry::endInstance(const QString &instance)
     q.prepare(QStringLiteral("DELETE FROM sessions WHERE instance = ? RETURNING entityID, roomID"));
     q.addBindValue(instance);
     QList<qint64> people;
-    if (run(q)) {
+    if (m_db.run(q)) {
         while (q.next()) {
             if (q.value(0).toLongLong() != 0)
                 people.append(q.value(0).toLongLong());
@@ -153,7 +144,7 @@ QList<qint64> SessionRegistry::endInstance(const QString &instance)
                                  " AND NOT EXISTS (SELECT 1 FROM sessions WHERE entityID = ?)"));
         q.addBindValue(entityId);
         q.addBindValue(entityId);
-        run(q);
+        m_db.run(q);
     }
     return rooms;
 }

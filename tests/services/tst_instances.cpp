@@ -98,6 +98,7 @@ private Q_SLOTS:
     void oneEnginePerAccount();
     void roomAcrossInstances();
     void roomCapacityCountsEveryInstance();
+    void callRingsAcrossInstances();
     void pausedInstanceComesBack();
     void stoppedInstanceEndsItsSessions();
 
@@ -289,6 +290,24 @@ void TestInstances::roomCapacityCountsEveryInstance()
             both[1].toObject().value("participantID").toString());
 }
 
+void TestInstances::callRingsAcrossInstances()
+{
+    auto demo = signedIn(0, QStringLiteral("demo"));
+    auto carol = signedIn(1, QStringLiteral("carol"));
+    QVERIFY(demo && carol);
+    // Joining carol's own room rings her engine, held by the other instance.
+    const QString join = QStringLiteral("<ns1:JoinConferenceRequest><ns1:conferenceID>1004</"
+                                        "ns1:conferenceID></ns1:JoinConferenceRequest>");
+    QVERIFY(portal(0, QStringLiteral("demo"), QStringLiteral("JoinConferenceRequest"), join));
+    QCOMPARE(carol->next(QStringLiteral("incomingCall")).value("caller").toString(),
+             QStringLiteral("演示用户"));
+    carol->send({{"type", "answer"}, {"accept", true}});
+    QCOMPARE(carol->next(QStringLiteral("conference")).value("roomID").toString(),
+             QStringLiteral("1004"));
+    QCOMPARE(demo->roster(2).size(), 2);
+    QTRY_COMPARE(presence(1004), QStringLiteral("Busy"));
+}
+
 void TestInstances::pausedInstanceComesBack()
 {
     auto demo = signedIn(0, QStringLiteral("demo"));
@@ -301,6 +320,7 @@ void TestInstances::pausedInstanceComesBack()
     QCOMPARE(demo->roster(2).size(), 2);
     // Held up past the bound, instance 2 is taken for stopped; beating again, it brings its
     // people back.
+    demo->received.clear(); // the rosters so far
     ::kill(pid_t(m_instances[1]->processId()), SIGSTOP);
     QCOMPARE(demo->roster(1).size(), 1);
     QTRY_COMPARE(presence(1002), QStringLiteral("Offline"));
@@ -323,6 +343,7 @@ void TestInstances::stoppedInstanceEndsItsSessions()
     QCOMPARE(demo->roster(2).size(), 2);
     QTRY_COMPARE(presence(1008), QStringLiteral("Online"));
 
+    demo->received.clear();
     ::kill(pid_t(m_instances[1]->processId()), SIGKILL);
     QCOMPARE(demo->roster(1).size(), 1);
     QTRY_COMPARE(presence(1008), QStringLiteral("Offline"));
