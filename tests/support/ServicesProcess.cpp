@@ -75,6 +75,11 @@ QString ServicesProcess::roomKey(qint64 entityId) const
         !DatabaseSettings::parse(m_extraArguments.at(named + 1), settings.sqlitePath, &settings,
                                  &why))
         qWarning("%s", qPrintable(why));
+    const qsizetype passwordFile =
+        m_extraArguments.indexOf(QStringLiteral("--database-password-file"));
+    if (passwordFile >= 0 && passwordFile + 1 < m_extraArguments.size() &&
+        !settings.readPasswordFile(m_extraArguments.at(passwordFile + 1), &why))
+        qWarning("%s", qPrintable(why));
     QString key;
     {
         auto db = QSqlDatabase::addDatabase(settings.postgres() ? QStringLiteral("QPSQL")
@@ -84,6 +89,7 @@ QString ServicesProcess::roomKey(qint64 entityId) const
         db.setHostName(settings.hostName);
         db.setPort(settings.port);
         db.setUserName(settings.userName);
+        db.setPassword(settings.password);
         db.setConnectOptions(settings.connectOptions);
         if (db.open()) {
             QSqlQuery q(db);
