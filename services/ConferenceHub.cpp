@@ -121,9 +121,10 @@ bool ConferenceHub::shareState(QString *error)
                                  : m_config.instanceId;
     m_registry = std::make_unique<SessionRegistry>(m_db, instance);
     m_bus = std::make_unique<InstanceBus>(m_db, instance);
-    if (!m_bus->listen(error))
+    if (!m_bus->listen(error, m_config.heartbeatMs))
         return false;
     connect(m_bus.get(), &InstanceBus::received, this, &ConferenceHub::heardFromInstance);
+    connect(m_bus.get(), &InstanceBus::relistened, this, &ConferenceHub::resendRosters);
     endInstance(instance); // what an earlier run of the same name left behind
     m_heartbeat = std::make_unique<InstanceHeartbeat>(m_db, instance, m_config.heartbeatMs,
                                                       m_config.heartbeatMisses);
@@ -138,6 +139,17 @@ void ConferenceHub::endInstance(const QString &instance)
 {
     for (qint64 roomId : m_registry->endInstance(instance))
         broadcastRoster(roomId);
+}
+
+void ConferenceHub::resendRosters()
+{
+    QList<qint64> rooms;
+    for (const Session &session : std::as_const(m_sessions)) {
+        if (session.roomId != 0 && !rooms.contains(session.roomId))
+            rooms.append(session.roomId);
+    }
+    for (qint64 roomId : std::as_const(rooms))
+        sendRoster(roomId);
 }
 
 void ConferenceHub::recordAll()

@@ -122,6 +122,8 @@ private:
     void endInstance(const QString &instance);
     /// Writes every session's row again, after the others took this instance for stopped.
     void recordAll();
+    /// Rosters to this instance's engines again, after notifications may have been missed.
+    void resendRosters();
     /// Whether another instance holds an engine of the account.
     bool signedInElsewhere(qint64 entityId) const;
     void ring(Session &owner, qint64 roomId, const QString &caller);

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QSqlDatabase>
 #include <QSqlDriver>
+#include <QTimer>
 
 class ServiceDatabase;
 
@@ -20,8 +21,9 @@ public:
     ~InstanceBus() override;
 
     /// Listens on a connection of its own: notifications arrive on it between queries of the
-    /// main one, never held back behind them.
-    bool listen(QString *error);
+    /// main one, never held back behind them. Every `checkMs` it sends itself an echo; a
+    /// connection that missed two (the server restarted, or ended it) is made again.
+    bool listen(QString *error, int checkMs);
     /// Sends `message` to every other instance (or to the one its "to" names).
     void publish(QJsonObject message);
 
@@ -30,8 +32,12 @@ public:
 Q_SIGNALS:
     /// Another instance's message for this one.
     void received(const QJsonObject &message);
+    /// Listening again after the connection was lost: messages may have been missed.
+    void relistened();
 
 private:
+    bool subscribe();
+    void checkListener();
     void notified(const QString &channel, QSqlDriver::NotificationSource source,
                   const QVariant &payload);
 
@@ -39,4 +45,6 @@ private:
     QString m_instance;
     QString m_connection;
     QSqlDatabase m_listener;
+    QTimer m_check;
+    int m_echoesDue = 0;
 };

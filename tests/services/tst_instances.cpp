@@ -15,6 +15,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSqlQuery>
 #include <QTest>
 #include <QWebSocket>
 
@@ -99,6 +100,7 @@ private Q_SLOTS:
     void roomAcrossInstances();
     void roomCapacityCountsEveryInstance();
     void callRingsAcrossInstances();
+    void lostListenerListensAgain();
     void pausedInstanceComesBack();
     void stoppedInstanceEndsItsSessions();
 
@@ -109,6 +111,8 @@ private:
     int guestJoin(Engine &guest, int instance, qint64 roomId);
     bool portal(int instance, const QString &user, const QString &action, const QString &body);
     QString presence(qint64 entityId) const { return m_db.entry(entityId)->presence; }
+    /// Runs `sql` on the database; its first value.
+    int query(const QString &sql);
 
     std::unique_ptr<TestHome> m_home;
     PostgresServer m_postgres;
@@ -306,6 +310,32 @@ void TestInstances::callRingsAcrossInstances()
              QStringLiteral("1004"));
     QCOMPARE(demo->roster(2).size(), 2);
     QTRY_COMPARE(presence(1004), QStringLiteral("Busy"));
+}
+
+int TestInstances::query(const QString &sql)
+{
+    QSqlQuery q(m_db.connection());
+    return q.exec(sql) && q.next() ? q.value(0).toInt() : -1;
+}
+
+void TestInstances::lostListenerListensAgain()
+{
+    auto demo = signedIn(0, QStringLiteral("demo"));
+    auto alice = signedIn(1, QStringLiteral("alice"));
+    QVERIFY(demo && alice);
+    const QString join = QStringLiteral("<ns1:JoinConferenceRequest><ns1:conferenceID>2002</"
+                                        "ns1:conferenceID></ns1:JoinConferenceRequest>");
+    QVERIFY(portal(0, QStringLiteral("demo"), QStringLiteral("JoinConferenceRequest"), join));
+    QVERIFY(portal(1, QStringLiteral("alice"), QStringLiteral("JoinConferenceRequest"), join));
+    QCOMPARE(demo->roster(2).size(), 2);
+    // The server ends both instances' listening connections (as a restart would).
+    const QString listeners = QStringLiteral(
+        "FROM pg_stat_activity WHERE query ILIKE 'LISTEN%' AND pid <> pg_backend_pid()");
+    QCOMPARE(query(QStringLiteral("SELECT COUNT(pg_terminate_backend(pid, 5000)) ") + listeners),
+             2);
+    QTRY_COMPARE(query(QStringLiteral("SELECT COUNT(*) ") + listeners), 2);
+    alice->send({{"type", "chat"}, {"to", ""}, {"text", "还在吗"}});
+    QCOMPARE(demo->next(QStringLiteral("chat")).value("text").toString(), QStringLiteral("还在吗"));
 }
 
 void TestInstances::pausedInstanceComesBack()
