@@ -110,6 +110,8 @@ private:
     /// A guest's answer to joining by the room's key on an instance: 0, or why it was refused.
     int guestJoin(Engine &guest, int instance, qint64 roomId);
     bool portal(int instance, const QString &user, const QString &action, const QString &body);
+    /// The portal's JoinConference on an instance.
+    bool join(int instance, const QString &user, qint64 roomId);
     QString presence(qint64 entityId) const { return m_db.entry(entityId)->presence; }
     /// Runs `sql` on the database; its first value.
     int query(const QString &sql);
@@ -189,6 +191,14 @@ bool TestInstances::portal(int instance, const QString &user, const QString &act
     return QTest::qWaitFor([&] { return done; }, 10000) && ok;
 }
 
+bool TestInstances::join(int instance, const QString &user, qint64 roomId)
+{
+    return portal(instance, user, QStringLiteral("JoinConferenceRequest"),
+                  QStringLiteral("<ns1:JoinConferenceRequest><ns1:conferenceID>%1</"
+                                 "ns1:conferenceID></ns1:JoinConferenceRequest>")
+                      .arg(roomId));
+}
+
 void TestInstances::presenceAcrossInstances_data()
 {
     QTest::addColumn<int>("instance");
@@ -231,13 +241,11 @@ void TestInstances::roomAcrossInstances()
     auto demo = signedIn(0, QStringLiteral("demo"));
     auto alice = signedIn(1, QStringLiteral("alice"));
     QVERIFY(demo && alice);
-    const QString join = QStringLiteral("<ns1:JoinConferenceRequest><ns1:conferenceID>2002</"
-                                        "ns1:conferenceID></ns1:JoinConferenceRequest>");
     // Each joins through the portal of the instance that does not hold its engine.
-    QVERIFY(portal(1, QStringLiteral("demo"), QStringLiteral("JoinConferenceRequest"), join));
+    QVERIFY(join(1, QStringLiteral("demo"), 2002));
     QCOMPARE(demo->next(QStringLiteral("conference")).value("roomID").toString(),
              QStringLiteral("2002"));
-    QVERIFY(portal(0, QStringLiteral("alice"), QStringLiteral("JoinConferenceRequest"), join));
+    QVERIFY(join(0, QStringLiteral("alice"), 2002));
     QVERIFY(!alice->next(QStringLiteral("conference")).isEmpty());
     QCOMPARE(demo->roster(2).size(), 2);
     const QJsonArray both = alice->roster(2);
@@ -300,9 +308,7 @@ void TestInstances::callRingsAcrossInstances()
     auto carol = signedIn(1, QStringLiteral("carol"));
     QVERIFY(demo && carol);
     // Joining carol's own room rings her engine, held by the other instance.
-    const QString join = QStringLiteral("<ns1:JoinConferenceRequest><ns1:conferenceID>1004</"
-                                        "ns1:conferenceID></ns1:JoinConferenceRequest>");
-    QVERIFY(portal(0, QStringLiteral("demo"), QStringLiteral("JoinConferenceRequest"), join));
+    QVERIFY(join(0, QStringLiteral("demo"), 1004));
     QCOMPARE(carol->next(QStringLiteral("incomingCall")).value("caller").toString(),
              QStringLiteral("演示用户"));
     carol->send({{"type", "answer"}, {"accept", true}});
@@ -323,10 +329,8 @@ void TestInstances::lostListenerListensAgain()
     auto demo = signedIn(0, QStringLiteral("demo"));
     auto alice = signedIn(1, QStringLiteral("alice"));
     QVERIFY(demo && alice);
-    const QString join = QStringLiteral("<ns1:JoinConferenceRequest><ns1:conferenceID>2002</"
-                                        "ns1:conferenceID></ns1:JoinConferenceRequest>");
-    QVERIFY(portal(0, QStringLiteral("demo"), QStringLiteral("JoinConferenceRequest"), join));
-    QVERIFY(portal(1, QStringLiteral("alice"), QStringLiteral("JoinConferenceRequest"), join));
+    QVERIFY(join(0, QStringLiteral("demo"), 2002));
+    QVERIFY(join(1, QStringLiteral("alice"), 2002));
     QCOMPARE(demo->roster(2).size(), 2);
     // The server ends both instances' listening connections (as a restart would).
     const QString listeners = QStringLiteral(
@@ -343,10 +347,8 @@ void TestInstances::pausedInstanceComesBack()
     auto demo = signedIn(0, QStringLiteral("demo"));
     auto alice = signedIn(1, QStringLiteral("alice"));
     QVERIFY(demo && alice);
-    const QString join = QStringLiteral("<ns1:JoinConferenceRequest><ns1:conferenceID>2002</"
-                                        "ns1:conferenceID></ns1:JoinConferenceRequest>");
-    QVERIFY(portal(0, QStringLiteral("demo"), QStringLiteral("JoinConferenceRequest"), join));
-    QVERIFY(portal(1, QStringLiteral("alice"), QStringLiteral("JoinConferenceRequest"), join));
+    QVERIFY(join(0, QStringLiteral("demo"), 2002));
+    QVERIFY(join(1, QStringLiteral("alice"), 2002));
     QCOMPARE(demo->roster(2).size(), 2);
     // Held up past the bound, instance 2 is taken for stopped; beating again, it brings its
     // people back.
@@ -364,9 +366,7 @@ void TestInstances::stoppedInstanceEndsItsSessions()
     auto demo = signedIn(0, QStringLiteral("demo"));
     auto grace = signedIn(1, QStringLiteral("grace"));
     QVERIFY(demo && grace);
-    const QString join = QStringLiteral("<ns1:JoinConferenceRequest><ns1:conferenceID>2002</"
-                                        "ns1:conferenceID></ns1:JoinConferenceRequest>");
-    QVERIFY(portal(0, QStringLiteral("demo"), QStringLiteral("JoinConferenceRequest"), join));
+    QVERIFY(join(0, QStringLiteral("demo"), 2002));
     auto guest = connected(1);
     QVERIFY(guest);
     QCOMPARE(guestJoin(*guest, 1, 2002), 0);
