@@ -4,9 +4,13 @@
 #include "bridge/shared/ConferenceMessages.h"
 #include "services/ConnectionGuard.h"
 #include "services/DirectoryEntry.h"
+#include "services/InstanceBus.h"
+#include "services/InstanceHeartbeat.h"
+#include "services/JanusSupervisor.h"
 #include "services/RelayPool.h"
 #include "services/ServiceDatabase.h"
 #include "services/ServicesConfig.h"
+#include "services/SessionRegistry.h"
 #include "services/SignInGate.h"
 #include "services/Throttle.h"
 #include "services/TurnCredentials.h"
@@ -14,6 +18,7 @@
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QUuid>
 #include <QWebSocket>
 
 namespace CM = ConferenceMessages;
@@ -29,6 +34,24 @@ QString type(const QJsonObject &message)
 {
     return message.value(CM::Type).toString();
 }
+
+// What instances tell each other (InstanceBus): a kind, and ids.
+namespace Bus {
+const QString Kind = QStringLiteral("kind");
+const QString To = QStringLiteral("to");   ///< the instance a message is for
+const QString For = QStringLiteral("for"); ///< the one participant a relayed message is for
+const QString Room = QStringLiteral("room");
+const QString Entity = QStringLiteral("entity");
+const QString Tag = QStringLiteral("tag");
+const QString Caller = QStringLiteral("caller");
+const QString Message = QStringLiteral("message");
+const QString Roster = QStringLiteral("roster");
+const QString Relay = QStringLiteral("relay"); ///< a chat message or share note for a room
+const QString Mute = QStringLiteral("mute");
+const QString Join = QStringLiteral("join");
+const QString Ring = QStringLiteral("ring");
+const QString SignOut = QStringLiteral("signOut");
+} // namespace Bus
 
 } // namespace
 
@@ -82,6 +105,113 @@ ConferenceHub::~ConferenceHub()
             m_db.setPresence(it->entityId, QStringLiteral("Offline"));
         it->socket->disconnect(this);
         it->socket->deleteLater();
+    }
+    // The other instances' engines in the same rooms see these people go.
+    if (m_registry) {
+        for (qint64 roomId : m_registry->endInstance(m_registry->instance()))
+            publish({{Bus::Kind, Bus::Roster}, {Bus::Room, roomId}});
+    }
+}
+
+bool ConferenceHub::shareState(QString *error)
+{
+    if (!m_db.isPostgres())
+        return true;
+    const QString instance = m_config.instanceId.isEmpty()
+                                 ? QUuid::createUuid().toString(QUuid::Id128).left(12)
+                                 : m_config.instanceId;
+    m_registry = std::make_unique<SessionRegistry>(m_db, instance);
+    m_bus = std::make_unique<InstanceBus>(m_db, instance);
+    if (!m_bus->listen(error, m_config.heartbeatMs))
+        return false;
+    connect(m_bus.get(), &InstanceBus::received, this, &ConferenceHub::heardFromInstance);
+    connect(m_bus.get(), &InstanceBus::relistened, this, &ConferenceHub::resendRosters);
+    endInstance(instance); // what an earlier run of the same name left behind
+    m_heartbeat = std::make_unique<InstanceHeartbeat>(m_db, instance, m_config.heartbeatMs,
+                                                      m_config.heartbeatMisses);
+    connect(m_heartbeat.get(), &InstanceHeartbeat::stopped, this, &ConferenceHub::endInstance);
+    connect(m_heartbeat.get(), &InstanceHeartbeat::resumed, this, &ConferenceHub::recordAll);
+    m_heartbeat->start();
+    qInfo("instances: this one is %s", qPrintable(instance));
+    return true;
+}
+
+void ConferenceHub::endInstance(const QString &instance)
+{
+    for (qint64 roomId : m_registry->endInstance(instance))
+        broadcastRoster(roomId);
+}
+
+void ConferenceHub::resendRosters()
+{
+    QList<qint64> rooms;
+    for (const Session &session : std::as_const(m_sessions)) {
+        if (session.roomId != 0 && !rooms.contains(session.roomId))
+            rooms.append(session.roomId);
+    }
+    for (qint64 roomId : std::as_const(rooms))
+        sendRoster(roomId);
+}
+
+void ConferenceHub::recordAll()
+{
+    QList<qint64> rooms;
+    for (const Session &session : std::as_const(m_sessions)) {
+        record(session);
+        updatePresence(session);
+        if (session.roomId != 0 && !rooms.contains(session.roomId))
+            rooms.append(session.roomId);
+    }
+    for (qint64 roomId : std::as_const(rooms))
+        broadcastRoster(roomId);
+}
+
+bool ConferenceHub::signedInElsewhere(qint64 entityId) const
+{
+    return m_registry && m_registry->elsewhere(entityId);
+}
+
+void ConferenceHub::record(const Session &session)
+{
+    if (!m_registry || session.tag.isEmpty())
+        return;
+    m_registry->record({m_registry->instance(), session.tag, session.entityId, session.displayName,
+                        session.roomId, qint64(session.joinOrder), session.micMuted,
+                        session.shareName});
+}
+
+void ConferenceHub::publish(const QJsonObject &message)
+{
+    if (m_bus)
+        m_bus->publish(message);
+}
+
+void ConferenceHub::heardFromInstance(const QJsonObject &message)
+{
+    const QString kind = message.value(Bus::Kind).toString();
+    const qint64 roomId = message.value(Bus::Room).toInteger();
+    const qint64 entityId = message.value(Bus::Entity).toInteger();
+    if (kind == Bus::Roster) {
+        sendRoster(roomId);
+    } else if (kind == Bus::Relay) {
+        const QString to = message.value(Bus::For).toString();
+        const QJsonObject relayed = message.value(Bus::Message).toObject();
+        for (const Session &session : std::as_const(m_sessions)) {
+            if (session.roomId == roomId && (to.isEmpty() || uriOf(session) == to))
+                send(session, relayed);
+        }
+    } else if (kind == Bus::Mute) {
+        muteHere(roomId, message.value(Bus::Tag).toString());
+    } else if (kind == Bus::Join) {
+        if (sessionOfAccount(entityId))
+            joinByPortal(entityId, roomId);
+    } else if (kind == Bus::Ring) {
+        Session *owner = sessionOfAccount(entityId);
+        if (owner && owner->roomId != roomId)
+            ring(*owner, roomId, message.value(Bus::Caller).toString());
+    } else if (kind == Bus::SignOut) {
+        if (Session *earlier = sessionOfAccount(entityId))
+            signOut(*earlier, CR::Code::SignedInElsewhere);
     }
 }
 
@@ -157,7 +287,9 @@ void ConferenceHub::dropSession(QWebSocket *socket)
     Session gone = *it;
     m_sessions.erase(it);
     gone.roomId = 0;
-    if (gone.entityId != 0 && !sessionOfAccount(gone.entityId))
+    if (m_registry && !gone.tag.isEmpty())
+        m_registry->forget(gone.tag);
+    if (gone.entityId != 0 && !sessionOfAccount(gone.entityId) && !signedInElsewhere(gone.entityId))
         m_db.setPresence(gone.entityId, QStringLiteral("Offline"));
     socket->deleteLater();
 }
@@ -189,6 +321,7 @@ void ConferenceHub::receive(QWebSocket *socket, const QString &text)
         answerCall(session, message.value(CF::Accept).toBool());
     else if (kind == CM::Mute) {
         session.micMuted = message.value(CF::Muted).toBool();
+        record(session);
         broadcastRoster(session.roomId);
     } else if (kind == CM::Share)
         setShare(session, message.value(CF::Name).toString().left(256));
@@ -234,6 +367,12 @@ void ConferenceHub::admit(Session &session, const std::optional<Account> &accoun
     session.userName = account->userName;
     session.displayName = entry ? entry->displayName : account->userName;
     session.tag = QStringLiteral("u%1").arg(account->entityID);
+    record(session);
+    // Its engine held by another instance is signed out there.
+    if (const auto other = m_registry ? m_registry->elsewhere(session.entityId) : std::nullopt)
+        publish({{Bus::Kind, Bus::SignOut},
+                 {Bus::To, other->instance},
+                 {Bus::Entity, session.entityId}});
     updatePresence(session);
     send(session, {{CM::Type, CM::SignedIn},
                    {CF::Uri, uriOf(session)},
@@ -247,8 +386,10 @@ void ConferenceHub::signOut(Session &session, int reason)
     send(session, {{CM::Type, CM::SignedOut}, {CF::Reason, reason}});
     const qint64 entityId = session.entityId;
     session.entityId = 0;
+    if (m_registry && !session.tag.isEmpty())
+        m_registry->forget(session.tag);
     session.tag.clear();
-    if (entityId != 0 && !sessionOfAccount(entityId))
+    if (entityId != 0 && !sessionOfAccount(entityId) && !signedInElsewhere(entityId))
         m_db.setPresence(entityId, QStringLiteral("Offline"));
     if (entityId != 0) {
         qInfo("conference: account %lld signed out (reason %d)", entityId, reason);
@@ -274,17 +415,26 @@ void ConferenceHub::guestJoin(Session &session, const QJsonObject &message)
         m_guestJoins->succeeded(session.address, subject);
     if (room->locked)
         return result(CR::Code::RoomRefused);
+    // Instances admitting guests at once count each other's: the seats counted and the one
+    // taken are one transaction.
+    const bool locked = m_registry && m_db.transaction();
     if (room->occupants + occupancy(room->entityID) >= room->capacity ||
-        linesInUse() >= m_config.maxLines)
+        linesInUse() >= m_config.maxLines) {
+        if (locked)
+            m_db.rollback();
         return result(CR::Code::RoomFull);
+    }
     if (session.tag.isEmpty()) {
-        session.tag = QStringLiteral("g%1").arg(m_nextGuest++);
+        session.tag = QStringLiteral("g%1").arg(
+            m_registry ? m_registry->next(QStringLiteral("guest")) : m_nextGuest++);
         session.displayName = message.value(CF::Name).toString().left(64);
         if (session.displayName.trimmed().isEmpty())
             session.displayName = QStringLiteral("访客");
     }
     result(0);
     enterRoom(session, room->entityID);
+    if (locked)
+        m_db.commit();
 }
 
 void ConferenceHub::enterRoom(Session &session, qint64 roomId)
@@ -294,7 +444,8 @@ void ConferenceHub::enterRoom(Session &session, qint64 roomId)
     leaveRoom(session, false);
     session.roomId = roomId;
     session.ringingRoom = 0;
-    session.joinOrder = ++m_joins;
+    session.joinOrder = m_registry ? quint64(m_registry->next(QStringLiteral("join"))) : ++m_joins;
+    record(session);
     updatePresence(session);
     const auto room = m_db.entry(roomId);
     send(session, {{CM::Type, CM::Conference},
@@ -303,8 +454,8 @@ void ConferenceHub::enterRoom(Session &session, qint64 roomId)
                    {CF::Name, room ? room->displayName : QString()}});
     offerMedia(session);
     broadcastRoster(roomId);
-    for (const Session &other : std::as_const(m_sessions)) {
-        if (other.roomId == roomId && !other.shareName.isEmpty() && other.socket != session.socket)
+    for (const Session &other : peopleIn(roomId)) {
+        if (!other.shareName.isEmpty() && other.tag != session.tag)
             send(session, {{CM::Type, CM::ShareStarted},
                            {CF::Uri, uriOf(other)},
                            {CF::Name, other.shareName}});
@@ -320,6 +471,7 @@ void ConferenceHub::leaveRoom(Session &session, bool tellSession)
     session.roomId = 0;
     session.micMuted = false;
     session.iceExpiry = session.relayExpiry = 0;
+    record(session);
     if (m_media) {
         m_media->release(roomId, session.tag, occupancy(roomId) == 0);
         broadcastFeeds(roomId);
@@ -346,6 +498,10 @@ void ConferenceHub::chat(Session &session, const QJsonObject &message)
         if (to.isEmpty() || uriOf(other) == to)
             send(other, relayed);
     }
+    publish({{Bus::Kind, Bus::Relay},
+             {Bus::Room, session.roomId},
+             {Bus::For, to},
+             {Bus::Message, relayed}});
 }
 
 void ConferenceHub::answerCall(Session &session, bool accept)
@@ -365,6 +521,7 @@ void ConferenceHub::setShare(Session &session, const QString &name)
     }
     const bool ended = name.isEmpty();
     session.shareName = name;
+    record(session);
     const QJsonObject note =
         ended ? QJsonObject{{CM::Type, CM::ShareEnded}, {CF::Uri, uriOf(session)}}
               : QJsonObject{
@@ -373,6 +530,7 @@ void ConferenceHub::setShare(Session &session, const QString &name)
         if (other.roomId == session.roomId && other.socket != session.socket)
             send(other, note);
     }
+    publish({{Bus::Kind, Bus::Relay}, {Bus::Room, session.roomId}, {Bus::Message, note}});
     if (m_media)
         broadcastFeeds(session.roomId, session.socket);
 }
@@ -380,16 +538,39 @@ void ConferenceHub::setShare(Session &session, const QString &name)
 bool ConferenceHub::joinByPortal(qint64 accountEntityId, qint64 roomId)
 {
     Session *caller = sessionOfAccount(accountEntityId);
-    if (!caller)
-        return false;
+    if (!caller) {
+        // An engine held by another instance is brought in by that one.
+        const auto other = m_registry ? m_registry->elsewhere(accountEntityId) : std::nullopt;
+        if (other)
+            publish({{Bus::Kind, Bus::Join},
+                     {Bus::To, other->instance},
+                     {Bus::Entity, accountEntityId},
+                     {Bus::Room, roomId}});
+        return other.has_value();
+    }
     enterRoom(*caller, roomId);
     // Joining a member's own room rings that member when it is signed in elsewhere.
-    Session *owner = roomId != accountEntityId ? sessionOfAccount(roomId) : nullptr;
-    if (!owner || owner->roomId == roomId)
+    if (roomId == accountEntityId)
         return true;
-    owner->ringingRoom = roomId;
-    send(*owner, {{CM::Type, CM::IncomingCall}, {CF::Caller, caller->displayName}});
-    QWebSocket *ownerSocket = owner->socket;
+    if (Session *owner = sessionOfAccount(roomId)) {
+        if (owner->roomId != roomId)
+            ring(*owner, roomId, caller->displayName);
+    } else if (const auto other = m_registry ? m_registry->elsewhere(roomId) : std::nullopt;
+               other && other->roomId != roomId) {
+        publish({{Bus::Kind, Bus::Ring},
+                 {Bus::To, other->instance},
+                 {Bus::Entity, roomId},
+                 {Bus::Room, roomId},
+                 {Bus::Caller, caller->displayName}});
+    }
+    return true;
+}
+
+void ConferenceHub::ring(Session &owner, qint64 roomId, const QString &caller)
+{
+    owner.ringingRoom = roomId;
+    send(owner, {{CM::Type, CM::IncomingCall}, {CF::Caller, caller}});
+    QWebSocket *ownerSocket = owner.socket;
     QTimer::singleShot(ringMilliseconds, this, [this, ownerSocket, roomId] {
         auto it = m_sessions.find(ownerSocket);
         if (it == m_sessions.end() || it->ringingRoom != roomId)
@@ -397,14 +578,27 @@ bool ConferenceHub::joinByPortal(qint64 accountEntityId, qint64 roomId)
         it->ringingRoom = 0;
         send(*it, {{CM::Type, CM::CallTimeout}});
     });
-    return true;
 }
 
 bool ConferenceHub::muteParticipant(qint64 roomId, const QString &participantId)
 {
+    if (muteHere(roomId, participantId))
+        return true;
+    const auto other = m_registry ? m_registry->participant(roomId, participantId) : std::nullopt;
+    if (other)
+        publish({{Bus::Kind, Bus::Mute},
+                 {Bus::To, other->instance},
+                 {Bus::Room, roomId},
+                 {Bus::Tag, participantId}});
+    return other.has_value();
+}
+
+bool ConferenceHub::muteHere(qint64 roomId, const QString &participantId)
+{
     for (Session &session : m_sessions) {
         if (session.roomId == roomId && session.tag == participantId) {
             session.micMuted = true;
+            record(session);
             send(session, {{CM::Type, CM::FarEndMute}, {CF::Muted, true}});
             broadcastRoster(roomId);
             return true;
@@ -543,6 +737,8 @@ void ConferenceHub::renewCredentials()
 
 int ConferenceHub::occupancy(qint64 roomId) const
 {
+    if (m_registry)
+        return m_registry->occupancy(roomId);
     int count = 0;
     for (const Session &session : m_sessions)
         count += session.roomId == roomId ? 1 : 0;
@@ -551,6 +747,8 @@ int ConferenceHub::occupancy(qint64 roomId) const
 
 int ConferenceHub::linesInUse() const
 {
+    if (m_registry)
+        return m_registry->linesInUse();
     int count = 0;
     for (const Session &session : m_sessions)
         count += session.roomId != 0 ? 1 : 0;
@@ -561,21 +759,46 @@ void ConferenceHub::broadcastRoster(qint64 roomId)
 {
     if (roomId == 0)
         return;
-    QList<const Session *> present;
-    for (const Session &session : std::as_const(m_sessions)) {
-        if (session.roomId == roomId)
-            present.append(&session);
-    }
-    std::sort(present.begin(), present.end(),
-              [](const Session *a, const Session *b) { return a->joinOrder < b->joinOrder; });
+    sendRoster(roomId);
+    publish({{Bus::Kind, Bus::Roster}, {Bus::Room, roomId}});
+}
+
+void ConferenceHub::sendRoster(qint64 roomId)
+{
     QJsonArray roster;
-    for (const Session *session : present)
-        roster.append(participantJson(*session));
+    for (const Session &session : peopleIn(roomId))
+        roster.append(participantJson(session));
     const QJsonObject message{{CM::Type, CM::Participants}, {CF::Participants, roster}};
     for (const Session &session : std::as_const(m_sessions)) {
         if (session.roomId == roomId)
             send(session, message);
     }
+}
+
+QList<ConferenceHub::Session> ConferenceHub::peopleIn(qint64 roomId) const
+{
+    QList<Session> present;
+    if (m_registry) {
+        for (const SessionRegistry::Row &row : m_registry->inRoom(roomId)) {
+            Session session;
+            session.entityId = row.entityId;
+            session.displayName = row.displayName;
+            session.tag = row.tag;
+            session.roomId = row.roomId;
+            session.joinOrder = quint64(row.joinOrder);
+            session.micMuted = row.micMuted;
+            session.shareName = row.shareName;
+            present.append(session);
+        }
+        return present;
+    }
+    for (const Session &session : std::as_const(m_sessions)) {
+        if (session.roomId == roomId)
+            present.append(session);
+    }
+    std::sort(present.begin(), present.end(),
+              [](const Session &a, const Session &b) { return a.joinOrder < b.joinOrder; });
+    return present;
 }
 
 void ConferenceHub::updatePresence(const Session &session)

@@ -12,7 +12,11 @@
 #include <memory>
 #include <optional>
 
+class InstanceBus;
+class InstanceHeartbeat;
+class JanusSupervisor;
 class RelayPool;
+class SessionRegistry;
 class SignInGate;
 class Throttle;
 class TurnCredentials;
@@ -54,6 +58,10 @@ public:
     void setThrottles(SignInGate *signIns, Throttle *guestJoins);
     /// Pings every engine each `pingMs` and drops one silent for longer than `silenceMs`.
     void setKeepAlive(int pingMs, int silenceMs);
+    /// On a PostgreSQL database, shares the sessions with the other instances using it: each
+    /// engine's row in the database, messages for engines held elsewhere through it, and a
+    /// heartbeat. On SQLite (one instance) there is nothing to share.
+    bool shareState(QString *error);
 
     static constexpr int ringMilliseconds = 30000;
 
@@ -102,6 +110,25 @@ private:
     void answerCall(Session &session, bool accept);
     void setShare(Session &session, const QString &name);
     void broadcastRoster(qint64 roomId);
+    /// The roster to this instance's engines in the room.
+    void sendRoster(qint64 roomId);
+    /// The people in a room, on every instance, in the order they came.
+    QList<Session> peopleIn(qint64 roomId) const;
+    /// Writes the session's row for the other instances.
+    void record(const Session &session);
+    /// Tells the other instances; nothing without any.
+    void publish(const QJsonObject &message);
+    void heardFromInstance(const QJsonObject &message);
+    /// Ends the sessions of an instance that stopped: their rooms' rosters change.
+    void endInstance(const QString &instance);
+    /// Writes every session's row again, after the others took this instance for stopped.
+    void recordAll();
+    /// Rosters to this instance's engines again, after notifications may have been missed.
+    void resendRosters();
+    /// Whether another instance holds an engine of the account.
+    bool signedInElsewhere(qint64 entityId) const;
+    void ring(Session &owner, qint64 roomId, const QString &caller);
+    bool muteHere(qint64 roomId, const QString &participantId);
     void offerMedia(const Session &session);
     /// Whose the relay's publisher ids in the room are: each admitted participant's URI with
     /// the ids it was given. Engines show a stream only as the participant it names.
@@ -135,4 +162,8 @@ private:
     SignInGate *m_signIns = nullptr;
     Throttle *m_guestJoins = nullptr;
     QTimer m_renewal;
+    // Null on one instance alone.
+    std::unique_ptr<SessionRegistry> m_registry;
+    std::unique_ptr<InstanceBus> m_bus;
+    std::unique_ptr<InstanceHeartbeat> m_heartbeat;
 };

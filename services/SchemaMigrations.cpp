@@ -44,6 +44,19 @@ const std::vector<std::vector<const char *>> migrations = {
         "CREATE TABLE relayPlacements(conference {int64} PRIMARY KEY, relay TEXT NOT NULL,"
         " participants INTEGER NOT NULL DEFAULT 0)",
     },
+    {
+        // Several instances on one database: each one's heartbeat, the engines signed in to
+        // each (with the room each is in), and the numbers they hand out together.
+        "CREATE TABLE instances(id TEXT PRIMARY KEY, beat {int64} NOT NULL)",
+        "CREATE TABLE sessions("
+        " instance TEXT NOT NULL, tag TEXT NOT NULL, entityID {int64} NOT NULL DEFAULT 0,"
+        " displayName TEXT NOT NULL DEFAULT '', roomID {int64} NOT NULL DEFAULT 0,"
+        " joinOrder {int64} NOT NULL DEFAULT 0, micMuted INTEGER NOT NULL DEFAULT 0,"
+        " shareName TEXT NOT NULL DEFAULT '', PRIMARY KEY(instance, tag))",
+        "CREATE INDEX sessionsByRoom ON sessions(roomID)",
+        "CREATE INDEX sessionsByEntity ON sessions(entityID)",
+        "CREATE TABLE counters(name TEXT PRIMARY KEY, value {int64} NOT NULL)",
+    },
 };
 
 } // namespace
@@ -64,10 +77,16 @@ qint64 SchemaMigrations::lockKey()
 
 QStringList SchemaMigrations::tables()
 {
-    return {QStringLiteral("entities"),       QStringLiteral("accounts"),
-            QStringLiteral("contacts"),       QStringLiteral("broadcasts"),
-            QStringLiteral("meta"),           QStringLiteral("directoryAccounts"),
-            QStringLiteral("relayPlacements")};
+    return {QStringLiteral("entities"),
+            QStringLiteral("accounts"),
+            QStringLiteral("contacts"),
+            QStringLiteral("broadcasts"),
+            QStringLiteral("meta"),
+            QStringLiteral("directoryAccounts"),
+            QStringLiteral("relayPlacements"),
+            QStringLiteral("instances"),
+            QStringLiteral("sessions"),
+            QStringLiteral("counters")};
 }
 
 bool SchemaMigrations::apply(bool reset, QString *error)

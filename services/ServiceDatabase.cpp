@@ -219,16 +219,22 @@ bool ServiceDatabase::isEmpty() const
 
 bool ServiceDatabase::addEntry(const DirectoryEntry &e)
 {
+    return insertEntry(e, false);
+}
+
+bool ServiceDatabase::insertEntry(const DirectoryEntry &e, bool unlessTaken)
+{
     QSqlQuery q(m_db);
     q.prepare(QStringLiteral("INSERT INTO entities(") + entryColumns +
-              QStringLiteral(") VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?)"));
+              QStringLiteral(") VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?)") +
+              (unlessTaken ? QStringLiteral(" ON CONFLICT DO NOTHING") : QString()));
     for (const QVariant &v : std::initializer_list<QVariant>{
              QVariant(e.entityID), text(e.kind), text(e.displayName), text(e.emailAddress),
              text(e.extension), text(e.tenant), text(e.presence), QVariant(e.ownerID),
              text(e.roomKey.isEmpty() ? newRoomKey() : e.roomKey), text(e.pin),
              QVariant(e.capacity), QVariant(e.occupants), QVariant(e.locked ? 1 : 0)})
         q.addBindValue(v);
-    return execLogged(q);
+    return execLogged(q) && q.numRowsAffected() == 1;
 }
 
 bool ServiceDatabase::addAccount(const Account &a, const QString &password)
@@ -373,29 +379,40 @@ bool ServiceDatabase::storeDirectoryPerson(const DirectoryPerson &p)
 qint64 ServiceDatabase::addDirectoryPerson(const DirectoryPerson &p)
 {
     DirectoryEntry e;
-    e.entityID = nextEntityID();
     e.kind = QStringLiteral("Member");
     e.displayName = p.displayName;
     e.emailAddress = p.emailAddress;
     e.extension = p.phone;
     e.tenant = QStringLiteral("Default");
     e.presence = QStringLiteral("Offline");
-    e.ownerID = e.entityID;
     e.roomKey = newRoomKey();
     e.capacity = 50;
-    if (!addEntry(e))
+    // Another instance may take the same next id between reading it and adding the entry: the
+    // id is read again then.
+    bool added = false;
+    for (int attempt = 0; attempt < 8 && !added; ++attempt) {
+        e.entityID = e.ownerID = nextEntityID();
+        added = insertEntry(e, true);
+    }
+    if (!added)
         return 0;
     // No local password: an empty hash matches none. Empty, not null: the columns take no
     // null, and a blob literal is SQLite's own.
     const QByteArray empty("");
     QSqlQuery q(m_db);
     q.prepare(QStringLiteral("INSERT INTO accounts(userName, entityID, salt, hash, play)"
-                             " VALUES(?, ?, ?, ?, 1)"));
+                             " VALUES(?, ?, ?, ?, 1) ON CONFLICT(userName) DO NOTHING"));
     for (const QVariant &v :
          {QVariant(p.userName), QVariant(e.entityID), QVariant(empty), QVariant(empty)})
         q.addBindValue(v);
     if (!execLogged(q))
         return 0;
+    if (q.numRowsAffected() != 1) {
+        // Another instance added the same person meanwhile: its entry is the person's.
+        removeEntry(e.entityID);
+        const std::optional<Account> other = account(p.userName);
+        return other ? other->entityID : 0;
+    }
     q.prepare(QStringLiteral("INSERT INTO directoryAccounts(userName) VALUES(?)"
                              " ON CONFLICT DO NOTHING"));
     q.addBindValue(p.userName);
@@ -526,7 +543,9 @@ bool ServiceDatabase::setPresence(qint64 entityID, const QString &presence)
 bool ServiceDatabase::resetPresence(QString *error)
 {
     QSqlQuery q(m_db);
-    if (exec(q, QStringLiteral("UPDATE entities SET presence = 'Offline' WHERE kind = 'Member'")))
+    if (exec(q, QStringLiteral("UPDATE entities SET presence = 'Offline' WHERE kind = 'Member'"
+                               // Other instances' engines stay as they are.
+                               " AND entityID NOT IN (SELECT entityID FROM sessions)")))
         return true;
     *error = q.lastError().text();
     return false;

@@ -31,6 +31,9 @@ public:
     bool isPostgres() const { return m_postgres; }
     /// The connection, for what only the driver offers; used on this thread only.
     QSqlDatabase connection() const { return m_db; }
+    /// Runs a query prepared on connection() as the store's own run (a connection lost is made
+    /// again), a failure logged.
+    bool run(QSqlQuery &q) const { return execLogged(q); }
     /// A fresh room key: 128 random bits from the system's generator, in hex.
     static QString newRoomKey();
     bool isEmpty() const;
@@ -71,7 +74,8 @@ public:
     /// Members whose display or user name contains `query`, case-insensitively.
     QList<DirectoryEntry> searchMembers(const QString &query, int limit) const;
     bool setPresence(qint64 entityID, const QString &presence);
-    /// Every member offline: nobody is signed in when the services start.
+    /// Every member offline but those signed in to other instances: nobody is signed in here
+    /// when the services start.
     bool resetPresence(QString *error);
 
     QList<Broadcast> broadcasts(const QString &coId) const;
@@ -114,6 +118,9 @@ public:
 
 private:
     bool connect(const DatabaseSettings &settings, QString *error);
+    /// An entry whose id (or room key) is taken already is, with `unlessTaken`, not added and
+    /// no error.
+    bool insertEntry(const DirectoryEntry &entry, bool unlessTaken);
     bool setUpSession(QString *error) const;
     /// Runs a prepared query. On PostgreSQL a connection lost (a restarted server, one that
     /// ended it) is made again and the query run once more, outside a transaction only.

@@ -129,7 +129,7 @@ bool ServiceHost::start(QString *error)
                      .arg(m_config.host);
         return false;
     }
-    if (!openData(error))
+    if (!openData(error) || !m_hub.shareState(error))
         return false;
     if (m_config.ldap.enabled()) {
         m_directory = std::make_unique<LdapDirectory>(m_config.ldap, m_db);

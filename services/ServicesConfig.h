@@ -69,6 +69,12 @@ struct ServicesConfig
     LdapSettings ldap; ///< the company directory beside the local accounts; no URL: none
     /// The deployment's database; none named: the SQLite file of the data folder.
     DatabaseSettings database;
+    /// Several instances on one PostgreSQL database: this one's name among them (empty: one
+    /// made at start), how often it beats, and how many beats the others wait for before
+    /// they end its sessions.
+    QString instanceId;
+    int heartbeatMs = 1000;
+    int heartbeatMisses = 3;
 
     /// "host:port" of the portal as the login reply names it.
     QString portalAuthority() const { return authority(behindFront() ? frontPort : portalPort); }

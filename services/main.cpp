@@ -216,7 +216,26 @@ void addDatabaseOptions(QCommandLineParser &parser)
         {QStringLiteral("database-password-file"),
          QStringLiteral("The file holding the PostgreSQL user's password."),
          QStringLiteral("file")},
+        {QStringLiteral("instance-id"),
+         QStringLiteral("This instance's name among those sharing a PostgreSQL database "
+                        "(default: one made at start)."),
+         QStringLiteral("name")},
+        {QStringLiteral("heartbeat"),
+         QStringLiteral("Milliseconds between this instance's heartbeats."), QStringLiteral("ms")},
+        {QStringLiteral("heartbeat-misses"),
+         QStringLiteral("Heartbeats an instance may miss before the others end its sessions."),
+         QStringLiteral("count")},
     });
+}
+
+void readInstanceOptions(const QCommandLineParser &parser, ServicesConfig *config)
+{
+    config->instanceId = parser.value(QStringLiteral("instance-id")).left(64);
+    if (parser.isSet(QStringLiteral("heartbeat")))
+        config->heartbeatMs = std::max(50, parser.value(QStringLiteral("heartbeat")).toInt());
+    if (parser.isSet(QStringLiteral("heartbeat-misses")))
+        config->heartbeatMisses =
+            std::max(1, parser.value(QStringLiteral("heartbeat-misses")).toInt());
 }
 
 void addLimitOptions(QCommandLineParser &parser)
@@ -385,6 +404,7 @@ int main(int argc, char *argv[])
     }
 
     readLimitOptions(parser, &config);
+    readInstanceOptions(parser, &config);
     if (!readTraversalOptions(parser, &config)) {
         std::fprintf(stderr, "orvale-services: a port or port range is not valid\n");
         return 2;

@@ -1,5 +1,7 @@
 #include "tests/support/ServicesProcess.h"
 
+#include "services/DatabaseSettings.h"
+
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -64,10 +66,31 @@ QString ServicesProcess::portal() const
 
 QString ServicesProcess::roomKey(qint64 entityId) const
 {
+    // The deployment's own database: the data folder's SQLite file, or the one --database names.
+    DatabaseSettings settings =
+        DatabaseSettings::sqlite(m_data.filePath(QStringLiteral("orvale.sqlite")));
+    const qsizetype named = m_extraArguments.indexOf(QStringLiteral("--database"));
+    QString why;
+    if (named >= 0 && named + 1 < m_extraArguments.size() &&
+        !DatabaseSettings::parse(m_extraArguments.at(named + 1), settings.sqlitePath, &settings,
+                                 &why))
+        qWarning("%s", qPrintable(why));
+    const qsizetype passwordFile =
+        m_extraArguments.indexOf(QStringLiteral("--database-password-file"));
+    if (passwordFile >= 0 && passwordFile + 1 < m_extraArguments.size() &&
+        !settings.readPasswordFile(m_extraArguments.at(passwordFile + 1), &why))
+        qWarning("%s", qPrintable(why));
     QString key;
     {
-        auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("roomKey"));
-        db.setDatabaseName(m_data.filePath(QStringLiteral("orvale.sqlite")));
+        auto db = QSqlDatabase::addDatabase(settings.postgres() ? QStringLiteral("QPSQL")
+                                                                : QStringLiteral("QSQLITE"),
+                                            QStringLiteral("roomKey"));
+        db.setDatabaseName(settings.postgres() ? settings.databaseName : settings.sqlitePath);
+        db.setHostName(settings.hostName);
+        db.setPort(settings.port);
+        db.setUserName(settings.userName);
+        db.setPassword(settings.password);
+        db.setConnectOptions(settings.connectOptions);
         if (db.open()) {
             QSqlQuery q(db);
             q.prepare(QStringLiteral("SELECT roomKey FROM entities WHERE entityID = ?"));

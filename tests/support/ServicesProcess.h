@@ -27,7 +27,8 @@ public:
     QString output() const { return m_output; }
     qint64 processId() const { return m_process.processId(); }
     QString dataPath() const { return m_data.path(); }
-    /// A room's key as the deployment made it (at random), read from its database.
+    /// A room's key as the deployment made it (at random), read from its database (SQLite, or
+    /// the PostgreSQL one its --database argument names).
     QString roomKey(qint64 entityId) const;
 
 private:
