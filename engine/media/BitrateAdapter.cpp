@@ -122,8 +122,8 @@ bool BitrateAdapter::tick(qint64 nowMs)
 {
     if (m_target >= m_ceiling && m_format == m_top)
         return false;
-    const qint64 since = std::max(m_lastTrouble, m_lastChange);
-    if (since >= 0 && nowMs - since < m_tuning.calmMs)
+    if ((m_lastTrouble >= 0 && nowMs - m_lastTrouble < m_tuning.calmMs) ||
+        (m_lastChange >= 0 && nowMs - m_lastChange < m_tuning.stepUpMs))
         return false;
     m_target = std::min(m_ceiling, qRound(m_target * m_tuning.up));
     // The format left last comes back where its floor is reached; the top one at the level's

@@ -4,8 +4,9 @@
 
 /// Decides what the video encoder sends from what is known about the link: each sign of
 /// trouble (a relay's slow-link report, a receiver's loss report above `lossHigh`) steps the
-/// rate down at once; a link quiet for `calmMs` lets it climb back step by step to the quality
-/// level's rate (the ceiling). Times are milliseconds of any steady clock, given by the caller.
+/// rate down at once; a link quiet for `calmMs` lets it climb back step by step (one each
+/// `stepUpMs`) to the quality level's rate (the ceiling). Times are milliseconds of any steady
+/// clock, given by the caller.
 ///
 /// Given the picture's format, the rate never goes below a floor that suits it (`floorBits`
 /// per pixel of each picture): where the next step would go under it, the picture degrades
@@ -18,11 +19,15 @@ class BitrateAdapter final
 public:
     struct Tuning
     {
-        int floor = 150000;     ///< never lower, whatever the picture
-        double down = 0.7;      ///< factor of a step down
-        double up = 1.1;        ///< factor of a step up
-        qint64 holdMs = 1500;   ///< one burst of reports counts once: no two steps down closer
-        qint64 calmMs = 4000;   ///< without trouble, between two steps up
+        int floor = 150000;   ///< never lower, whatever the picture
+        double down = 0.7;    ///< factor of a step down
+        double up = 1.1;      ///< factor of a step up
+        qint64 holdMs = 1500; ///< one burst of reports counts once: no two steps down closer
+        qint64 calmMs = 4000; ///< without trouble, before the first step up
+        /// Between two steps up: one at each reading of the link (every two seconds), about 5 %
+        /// a second, under the 8 % that congestion control allows itself. Slower, a picture
+        /// degraded to its smallest size by a loss spell took a minute and a half to come back.
+        qint64 stepUpMs = 1500;
         double lossHigh = 0.10; ///< a reported loss above this is trouble
         double floorBits = 0;   ///< bits per pixel per picture that the format needs at least
         int floorFps = 0;       ///< the floor counts at least this many pictures a second

@@ -52,6 +52,8 @@ void TestBitrateAdapter::follows_data()
     QTest::newRow("climbs after a calm spell, one step at a time")
         << "0:slow 2000:tick 4000:tick 8000:tick 9000:tick"
         << QList<int>{350000, 350000, 385000, 423500, 423500};
+    QTest::newRow("after the calm spell, a step at each reading")
+        << "0:slow 4000:tick 6000:tick 7000:tick" << QList<int>{350000, 385000, 423500, 423500};
     QTest::newRow("trouble restarts the calm spell")
         << "0:slow 3000:loss2 3500:slow 6000:tick 7600:tick"
         << QList<int>{350000, 350000, 245000, 245000, 269500};
