@@ -489,7 +489,9 @@ void EngineCore::readSettings(const QString &path)
     m_pingIntervalMs = settings.pingIntervalMs;
     m_silenceLimitMs = settings.silenceLimitMs;
     m_ssl = settings.sslConfiguration();
-    if (m_pingTimer->isActive())
+    // Started again only for a new interval: settings read more often than the pings go out
+    // would otherwise hold every ping back, and the silence they leave would end the connection.
+    if (m_pingTimer->isActive() && m_pingTimer->interval() != m_pingIntervalMs)
         m_pingTimer->start(m_pingIntervalMs);
     const bool testCamera = settings.testCamera;
     m_state.testSendLoss = settings.testSendLoss;

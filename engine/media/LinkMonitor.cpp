@@ -32,12 +32,33 @@ void LinkMonitor::stop()
     m_state.poorLinks.clear();
 }
 
-void LinkMonitor::publishing(Publisher *publisher, const QString &selfUri, int levelRate)
+BitrateAdapter LinkMonitor::adapterFor(const MediaPipeline::Sending &sent)
+{
+    const MediaPipeline::VideoFormat level = MediaPipeline::videoFormat(sent.videoLevel);
+    return BitrateAdapter({level.width, level.height, level.fps}, level.bitrate,
+                          BitrateAdapter::camera());
+}
+
+void LinkMonitor::publishing(Publisher *publisher, const QString &selfUri,
+                             const MediaPipeline::Sending &sent)
 {
     m_publisher = publisher;
     m_selfUri = selfUri;
-    m_adapter = BitrateAdapter(levelRate);
+    setSending(sent);
+    m_adapter = adapterFor(sent);
+    m_applied = m_adapter.format();
     connect(publisher, &WebRtcPeer::linkRead, this, &LinkMonitor::sentRead);
+}
+
+void LinkMonitor::setSending(const MediaPipeline::Sending &sent)
+{
+    const bool restart = sent.videoLevel != m_sent.videoLevel ||
+                         MediaPipeline::cameraSource(sent) != MediaPipeline::cameraSource(m_sent);
+    m_sent = sent;
+    if (!restart)
+        return;
+    m_adapter = adapterFor(sent);
+    m_applied = m_adapter.format();
 }
 
 void LinkMonitor::watch(Subscriber *subscriber)
@@ -92,8 +113,16 @@ void LinkMonitor::mark(const QString &uri, bool poor)
 
 void LinkMonitor::apply()
 {
-    qInfo("media: the video is sent at %d bit/s (%d at most)", m_adapter.target(),
-          m_adapter.ceiling());
-    m_publisher->setBitrate(m_adapter.target());
+    const BitrateAdapter::Format format = m_adapter.format();
+    qInfo("media: the video is sent at %d bit/s (%d at most), %dx%d at %d/s", m_adapter.target(),
+          m_adapter.ceiling(), format.width, format.height, format.fps);
+    if (format == m_applied) {
+        m_publisher->setBitrate(m_adapter.target());
+    } else {
+        m_publisher->setVideoFormat(
+            MediaPipeline::videoCaps(m_sent, format.width, format.height, format.fps),
+            m_adapter.target(), format.fps * 2);
+        m_applied = format;
+    }
     m_tellRelay(m_adapter.target());
 }

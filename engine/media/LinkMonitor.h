@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/media/BitrateAdapter.h"
+#include "engine/media/MediaPipeline.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -18,7 +19,8 @@ class WebRtcPeer;
 /// Watches the call's connections: reads each one's statistics every two seconds, marks the
 /// participants whose link is poor in the engine state (the renderer marks their tiles), and
 /// keeps the sent video's rate where the link allows it (BitrateAdapter), changing the
-/// running encoder and telling the relay. Lives on the engine's worker thread.
+/// running encoder, and the picture's size and frame rate where the rate alone cannot give,
+/// and telling the relay. Lives on the engine's worker thread.
 class LinkMonitor final : public QObject
 {
     Q_OBJECT
@@ -33,13 +35,16 @@ public:
     void start() { m_timer.start(); }
     /// Stops the readings and forgets every mark.
     void stop();
-    /// This participant publishes through `publisher`, at most at the level's rate.
-    void publishing(Publisher *publisher, const QString &selfUri, int levelRate);
+    /// This participant publishes through `publisher` what `sent` says, at most at the level's
+    /// format and rate.
+    void publishing(Publisher *publisher, const QString &selfUri,
+                    const MediaPipeline::Sending &sent);
     void watch(Subscriber *subscriber);
     /// The participant's connection is gone: no mark remains.
     void forget(const QString &uri) { mark(uri, false); }
-    /// The quality level's rate changed: the video's rate stays under it.
-    void setLevelRate(int rate) { m_adapter.setCeiling(rate); }
+    /// What is sent changes. A new level or camera starts at the level's format and rate again,
+    /// as the new pictures do.
+    void setSending(const MediaPipeline::Sending &sent);
     /// The relay finds what this participant sends too slow.
     void slowLink();
     /// The video's rate as the link allows it now.
@@ -50,6 +55,7 @@ private:
     void sentRead();
     void mark(const QString &uri, bool poor);
     void apply();
+    static BitrateAdapter adapterFor(const MediaPipeline::Sending &sent);
 
     EngineState &m_state;
     std::function<QList<WebRtcPeer *>()> m_peers;
@@ -57,6 +63,8 @@ private:
     QTimer m_timer;
     QElapsedTimer m_clock;
     BitrateAdapter m_adapter;
+    MediaPipeline::Sending m_sent;
+    BitrateAdapter::Format m_applied; ///< what the running pipeline sends
     QPointer<Publisher> m_publisher;
     QString m_selfUri;
 };

@@ -7,7 +7,7 @@
 namespace {
 
 /// A share is captured at the pace of moving content; still content is sent slower (SharePace).
-constexpr int shareFps = 15;
+constexpr int shareFps = MediaPipeline::shareFps;
 /// Wider pictures are scaled down: beyond full HD, small text costs more than it gains.
 constexpr QSize shareLimit(1920, 1920);
 
@@ -90,12 +90,17 @@ QString MediaPipeline::chosenDevice(const QStringList &ids, quint32 index, const
 QString MediaPipeline::videoCaps(const Sending &sending)
 {
     const VideoFormat format = videoFormat(sending.videoLevel);
+    return videoCaps(sending, format.width, format.height, format.fps);
+}
+
+QString MediaPipeline::videoCaps(const Sending &sending, int width, int height, int fps)
+{
     // Generated pictures are planar 4:2:0, as the encoder takes them (and as benchmark stamps
     // are written); cameras offer their own formats, converted later.
     return QStringLiteral("video/x-raw,width=%1,height=%2,framerate=%3/1,%4")
-        .arg(format.width)
-        .arg(format.height)
-        .arg(format.fps)
+        .arg(width)
+        .arg(height)
+        .arg(fps)
         .arg(sending.camera.isEmpty() ? QStringLiteral("format=I420")
                                       : QStringLiteral("pixel-aspect-ratio=1/1"));
 }
@@ -264,7 +269,8 @@ QString MediaPipeline::share(const MediaEngine::ShareSource &source)
             .arg(shareBitrate(size))
             .arg(shareFps * 10);
     return QStringLiteral("webrtcbin name=webrtc bundle-policy=max-bundle ") + capture +
-           QStringLiteral("! video/x-raw,framerate=%1/1 ! videoconvert name=sharepace "
+           QStringLiteral("! capsfilter name=videoformat caps=video/x-raw,framerate=%1/1 "
+                          "! videoconvert name=sharepace "
                           "! videoscale "
                           "! video/x-raw,width=%2,height=%3,pixel-aspect-ratio=1/1 "
                           "! queue max-size-buffers=2 leaky=downstream ! ")

@@ -97,6 +97,11 @@ public:
     static QString cameraSource(const Sending &sending);
     /// The picture format the camera's part sends at, held by its `capsfilter name=videoformat`.
     static QString videoCaps(const Sending &sending);
+    /// The same at another size and frame rate: where the link makes the picture degrade.
+    static QString videoCaps(const Sending &sending, int width, int height, int fps);
+    /// The frame rate of a share's capture while its content moves; its part that sets it is
+    /// `capsfilter name=videoformat`, which lowers it on a slow link.
+    static constexpr int shareFps = 15;
     /// The microphone's part of the publisher, the bin `audioinput`, with its voice processing
     /// and the echo canceller's probe. A running call replaces it when any of them changes.
     static QString audioInput(const Sending &sending);

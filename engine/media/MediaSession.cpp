@@ -219,6 +219,8 @@ void MediaSession::connectRelay()
         qCDebug(lcMedia, "slow link on %lld (uplink %d): %d lost", handle, int(uplink), lost);
         if (aboutPublisher(handle))
             m_links.slowLink();
+        else if (handle == m_share.handle())
+            m_share.slowLink();
     });
     connect(janus, &JanusClient::event, this,
             [this](qint64 handle, const QJsonObject &data, const QJsonObject &jsep) {
@@ -488,8 +490,7 @@ void MediaSession::publish()
     limitConnecting(m_publisher);
     if (m_state.testSendLoss >= 0)
         m_publisher->setPacketLoss(&m_state.testSendLoss);
-    m_links.publishing(m_publisher, m_selfUri,
-                       MediaPipeline::videoFormat(m_sent.videoLevel).bitrate);
+    m_links.publishing(m_publisher, m_selfUri, m_sent);
     std::function<void()> repaint;
     {
         QMutexLocker lock(&m_state.mutex);
@@ -663,11 +664,11 @@ void MediaSession::reconfigure()
     if (!m_publisher)
         return; // the publisher, once built, reads the record then
     const MediaPipeline::Sending next = sending();
+    m_links.setSending(next); // before the new level's rate is read
     if (MediaPipeline::cameraSource(next) != MediaPipeline::cameraSource(m_sent))
         m_publisher->replaceInput("videoinput", MediaPipeline::videoInput(next));
     if (next.videoLevel != m_sent.videoLevel) {
         const MediaPipeline::VideoFormat format = MediaPipeline::videoFormat(next.videoLevel);
-        m_links.setLevelRate(format.bitrate);
         m_publisher->setVideoFormat(MediaPipeline::videoCaps(next), m_links.rate(), format.fps * 2);
     }
     // Replaced rather than moved at the sound server: here that reached the others sooner.

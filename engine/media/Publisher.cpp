@@ -102,6 +102,24 @@ void stopHeld(GstElement *input, GstPad *out, GstPad *peer)
         gst_pad_remove_probe(out, block);
 }
 
+/// The size and frame rate a `capsfilter` lets through, "<width>x<height>@<fps>", where its
+/// caps name them.
+QString pictureFormat(GstElement *filter)
+{
+    GstCaps *caps = nullptr;
+    g_object_get(filter, "caps", &caps, nullptr);
+    int width = 0, height = 0, fps = 0, denominator = 1;
+    if (caps && !gst_caps_is_empty(caps) && !gst_caps_is_any(caps)) {
+        const GstStructure *format = gst_caps_get_structure(caps, 0);
+        gst_structure_get_int(format, "width", &width);
+        gst_structure_get_int(format, "height", &height);
+        gst_structure_get_fraction(format, "framerate", &fps, &denominator);
+    }
+    if (caps)
+        gst_caps_unref(caps);
+    return QStringLiteral("%1x%2@%3").arg(width).arg(height).arg(fps / std::max(1, denominator));
+}
+
 } // namespace
 
 Publisher::Publisher(const QString &launch, QObject *parent)
@@ -348,6 +366,8 @@ QString Publisher::describe() const
             gboolean echo = false, gain = false;
             g_object_get(e, "echo-cancel", &echo, "gain-control", &gain, nullptr);
             parts.append(QStringLiteral("webrtcdsp echo=%1 gain=%2").arg(int(echo)).arg(int(gain)));
+        } else if (factory == "capsfilter" && GST_OBJECT_NAME(e) == QByteArray("videoformat")) {
+            parts.append(QStringLiteral("picture ") + pictureFormat(e));
         } else if (factory == "vp8enc") {
             int bitrate = 0;
             g_object_get(e, "target-bitrate", &bitrate, nullptr);

@@ -133,6 +133,12 @@ void ShareSession::event(const QJsonObject &data, const QJsonObject &jsep)
 void ShareSession::publish()
 {
     m_publisher = new Publisher(MediaPipeline::share(m_source), this);
+    const QSize size = MediaPipeline::shareSize(m_source.width, m_source.height);
+    m_rate = BitrateAdapter({size.width(), size.height(), MediaPipeline::shareFps},
+                            MediaPipeline::shareBitrate(size), BitrateAdapter::share());
+    m_appliedFps = MediaPipeline::shareFps;
+    m_clock.start();
+    connect(m_publisher, &WebRtcPeer::linkRead, this, &ShareSession::linkRead);
     if (m_room.connectTimeoutMs > 0)
         m_publisher->setConnectTimeout(m_room.connectTimeoutMs);
     if (m_room.ice)
@@ -163,6 +169,35 @@ void ShareSession::publish()
     // the desktop ends it, pipewiresrc just stops, without a message.
     if (m_source.pipeWireRemote >= 0)
         m_publisher->expectSteadyFlow("desktop", desktopSilenceMs);
+}
+
+void ShareSession::slowLink()
+{
+    if (m_publisher && m_rate.slowLink(m_clock.elapsed()))
+        applyRate();
+}
+
+void ShareSession::linkRead()
+{
+    const double loss = m_publisher->link().sentVideoLossPercent();
+    const qint64 now = m_clock.elapsed();
+    const bool lower = loss >= 0 && m_rate.lossReport(now, loss / 100);
+    if (m_rate.tick(now) || lower)
+        applyRate();
+}
+
+void ShareSession::applyRate()
+{
+    const int fps = m_rate.format().fps;
+    qInfo("media: the share is sent at %d bit/s (%d at most), %d/s", m_rate.target(),
+          m_rate.ceiling(), fps);
+    if (fps == m_appliedFps) {
+        m_publisher->setBitrate(m_rate.target());
+        return;
+    }
+    m_publisher->setVideoFormat(QStringLiteral("video/x-raw,framerate=%1/1").arg(fps),
+                                m_rate.target(), fps * 10);
+    m_appliedFps = fps;
 }
 
 void ShareSession::streamLost()

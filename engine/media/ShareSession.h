@@ -1,8 +1,10 @@
 #pragma once
 
 #include "engine/MediaEngine.h"
+#include "engine/media/BitrateAdapter.h"
 #include "engine/media/MediaRetry.h"
 
+#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QObject>
 #include <QTimer>
@@ -52,6 +54,8 @@ public:
     qint64 handle() const { return m_handle; }
     /// The relay's event on handle().
     void event(const QJsonObject &data, const QJsonObject &jsep);
+    /// The relay finds what the share sends too slow: its rate, then its frame rate, fall.
+    void slowLink();
     /// The running publisher, or null.
     Publisher *publisher() const { return m_publisher; }
 
@@ -70,6 +74,9 @@ private:
     /// The shared picture stopped: a screen or window of X is captured again.
     void streamLost();
     void end();
+    /// Follows the receivers' loss report and the calm spells (read with the call's others).
+    void linkRead();
+    void applyRate();
 
     Room m_room;
     bool m_sharing = false;
@@ -78,4 +85,7 @@ private:
     Publisher *m_publisher = nullptr;
     MediaRetry m_retry;
     QTimer m_watch; ///< ends the share of a window that was closed
+    BitrateAdapter m_rate;
+    int m_appliedFps = 0; ///< the frame rate the running pipeline captures at
+    QElapsedTimer m_clock;
 };

@@ -57,6 +57,7 @@ private Q_SLOTS:
     void signedInElsewhere();
     void guestJoin_data();
     void guestJoin();
+    void settingsReadOftenKeepTheConnection();
     void silentServiceIsDropped();
     void serviceGoesAway();
 
@@ -673,6 +674,38 @@ void TestEngine::guestJoin()
     TRQClientInEvent::ClientAsyncRequestLeaveRoom();
     QVERIFY(waitForCall(QStringLiteral("endConference")));
     QCOMPARE(OutEventState::flag(), 0);
+}
+
+void TestEngine::settingsReadOftenKeepTheConnection()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("System.ecf"));
+    const auto readSettings = [&path] {
+        QByteArray record = ConfRecords::zeroed(ConfRecords::FilePath::Size);
+        ConfRecords::writeText(record, 0, ConfRecords::FilePath::Size, path);
+        ConfClientSendEvent(ConfRecords::EventFilePath, record.data(), uint32_t(record.size()));
+    };
+    QFile settings(path);
+    QVERIFY(settings.open(QIODevice::WriteOnly));
+    settings.write("[engine]\npingIntervalMs=200\nsilenceLimitMs=1000\n");
+    settings.close();
+    readSettings();
+    TRQClientInEvent::ClientAsyncRequestLoginWithUserName(QStringLiteral("alice"),
+                                                          QStringLiteral("alice1234"), m_portal);
+    QTRY_VERIFY(AppStatus::shareStatus()->isSignIn());
+    m_delegate.calls.clear();
+    // The settings are read again and again, more often than the pings go out, for longer than
+    // the silence limit (as a user changing one setting after another): the pings still go
+    // out, and their answers keep the connection.
+    for (int i = 0; i < 20; ++i) {
+        readSettings();
+        QTest::qWait(100);
+    }
+    QVERIFY2(!QTest::qWaitFor([this] { return m_delegate.calls.contains(u"closeAll"); }, 1000),
+             qPrintable(m_delegate.calls.join(u',')));
+    QVERIFY(AppStatus::shareStatus()->isSignIn());
+    TRQClientInEvent::ClientAsyncRequestLogOut();
+    QTRY_VERIFY(!AppStatus::shareStatus()->isSignIn());
 }
 
 void TestEngine::silentServiceIsDropped()

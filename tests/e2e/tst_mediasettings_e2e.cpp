@@ -1,6 +1,7 @@
 #include "bridge/ConfigurationPusher.h"
 #include "bridge/TRQClientInEvent.h"
 #include "bridge/shared/ConfClient.h"
+#include "engine/media/BitrateAdapter.h"
 #include "model/Preferences.h"
 #include "tests/support/ConferenceDetails.h"
 #include "tests/support/InProcessCaller.h"
@@ -96,6 +97,7 @@ private Q_SLOTS:
     void microphoneUnplugged();
     void linkStatistics();
     void lossLowersRate();
+    void lossShrinksPicture();
 
 private:
     bool startSoundServer();
@@ -502,10 +504,48 @@ void TestMediaSettings::lossLowersRate()
     };
     QTRY_VERIFY2_WITH_TIMEOUT(seenLost(detailsOfB()), qPrintable(detailsOfB()), 10000);
     settingsOfA("testSendLoss=0\n");
-    const int lowered = rateOfA();
-    QVERIFY(lowered >= 150000);
+    const QString sending = sendingOfA(); // the rate and the picture of one reading
+    const int lowered = QRegularExpression(QStringLiteral("vp8enc bitrate=(\\d+)"))
+                            .match(sending)
+                            .captured(1)
+                            .toInt();
+    // Never under what the picture sent needs: where the rate would go lower, the picture did.
+    const QRegularExpressionMatch picture =
+        QRegularExpression(QStringLiteral("picture (\\d+)x(\\d+)@(\\d+)")).match(sending);
+    QVERIFY2(picture.hasMatch(), qPrintable(sending));
+    const BitrateAdapter::Format format{picture.captured(1).toInt(), picture.captured(2).toInt(),
+                                        picture.captured(3).toInt()};
+    QVERIFY2(lowered >= BitrateAdapter(format, 0, BitrateAdapter::camera()).floorOf(format),
+             qPrintable(sending));
     QTRY_VERIFY2_WITH_TIMEOUT(rateOfA() > lowered, qPrintable(sendingOfA()), 30000);
     // Still the same call, A's pictures still arriving.
+    const auto arriving = picturesOfAFlow(true);
+    QTRY_VERIFY_WITH_TIMEOUT(arriving(), 10000);
+}
+
+/// Loss that goes on takes A's rate down to the floor of its picture, then its frame rate, then
+/// its size: B receives a smaller picture, in the same call. Once the link is clean the picture
+/// grows back to the level's size.
+void TestMediaSettings::lossShrinksPicture()
+{
+    const QString picture = QStringLiteral("picture (\\d+)x(\\d+)@");
+    const QRegularExpressionMatch level = QRegularExpression(picture).match(sendingOfA());
+    QVERIFY2(level.hasMatch(), qPrintable(sendingOfA()));
+    const QString levelSize = level.captured(1) + u'x' + level.captured(2);
+    QTRY_COMPARE_WITH_TIMEOUT(pictureOfAAtB(), levelSize, 10000);
+    // Heavy enough that the packets sent again are lost often too: the loss goes on at any rate.
+    settingsOfA("testSendLoss=60\n");
+    const auto smaller = [this, &level] {
+        const QStringList size = pictureOfAAtB().split(u'x');
+        return size.size() == 2 && size[1].toInt() > 0 &&
+               size[1].toInt() < level.captured(2).toInt();
+    };
+    QTRY_VERIFY2_WITH_TIMEOUT(smaller(), qPrintable(sendingOfA()), 60000);
+    settingsOfA("testSendLoss=0\n");
+    // From the smallest picture, nine steps up (one at each reading of the link, every two
+    // seconds, later on a loaded machine) after a calm spell of four seconds.
+    QTRY_VERIFY2_WITH_TIMEOUT(pictureOfAAtB() == levelSize,
+                              qPrintable(sendingOfA() + u'\n' + detailsOfB()), 45000);
     const auto arriving = picturesOfAFlow(true);
     QTRY_VERIFY_WITH_TIMEOUT(arriving(), 10000);
 }

@@ -1,5 +1,6 @@
 #include "engine/media/BitrateAdapter.h"
 
+#include <QRegularExpression>
 #include <QTest>
 
 /// The encoder's rate as the link's reports arrive, on a clock the test moves.
@@ -12,7 +13,26 @@ private Q_SLOTS:
     void follows();
     void ceilingChange_data();
     void ceilingChange();
+    void degradesInOrder_data();
+    void degradesInOrder();
+    void floors_data();
+    void floors();
 };
+
+namespace {
+
+BitrateAdapter::Format parsed(const QString &text)
+{
+    const QStringList parts = text.split(QRegularExpression(QStringLiteral("[x@]")));
+    return {parts.value(0).toInt(), parts.value(1).toInt(), parts.value(2).toInt()};
+}
+
+QString shown(const BitrateAdapter::Format &format)
+{
+    return QStringLiteral("%1x%2@%3").arg(format.width).arg(format.height).arg(format.fps);
+}
+
+} // namespace
 
 void TestBitrateAdapter::follows_data()
 {
@@ -32,6 +52,8 @@ void TestBitrateAdapter::follows_data()
     QTest::newRow("climbs after a calm spell, one step at a time")
         << "0:slow 2000:tick 4000:tick 8000:tick 9000:tick"
         << QList<int>{350000, 350000, 385000, 423500, 423500};
+    QTest::newRow("after the calm spell, a step at each reading")
+        << "0:slow 4000:tick 6000:tick 7000:tick" << QList<int>{350000, 385000, 423500, 423500};
     QTest::newRow("trouble restarts the calm spell")
         << "0:slow 3000:loss2 3500:slow 6000:tick 7600:tick"
         << QList<int>{350000, 350000, 245000, 245000, 269500};
@@ -90,6 +112,86 @@ void TestBitrateAdapter::ceilingChange()
     adapter.setCeiling(ceiling);
     QCOMPARE(adapter.target(), target);
     QCOMPARE(adapter.ceiling(), ceiling);
+}
+
+void TestBitrateAdapter::degradesInOrder_data()
+{
+    // From the level's format at its rate, trouble every two seconds until nothing lower is
+    // left: the formats the picture passes through; then calm back up through them in reverse.
+    QTest::addColumn<bool>("share");
+    QTest::addColumn<int>("ceiling");
+    QTest::addColumn<QStringList>("formats");
+    const QStringList small{"960x540@10", "640x360@10", "480x270@10", "320x180@10"};
+    QTest::newRow("full HD: frame rate first, then size")
+        << false << 2500000
+        << QStringList{"1920x1080@30", "1920x1080@15", "1920x1080@10", "1280x720@10"} + small;
+    QTest::newRow("720p at 15") << false << 1000000
+                                << QStringList{"1280x720@15", "1280x720@10"} + small;
+    QTest::newRow("540p at 10: only the size is left") << false << 700000 << small;
+    QTest::newRow("270p at 30") << false << 400000
+                                << QStringList{"480x270@30", "480x270@15", "480x270@10",
+                                               "320x180@10"};
+    QTest::newRow("a share keeps its size")
+        << true << 2073000 << QStringList{"1920x1080@15", "1920x1080@10", "1920x1080@5"};
+}
+
+void TestBitrateAdapter::degradesInOrder()
+{
+    QFETCH(bool, share);
+    QFETCH(int, ceiling);
+    QFETCH(QStringList, formats);
+    BitrateAdapter adapter(parsed(formats.first()), ceiling,
+                           share ? BitrateAdapter::share() : BitrateAdapter::camera());
+    QStringList down{shown(adapter.format())};
+    qint64 at = 0;
+    int rate = adapter.target();
+    for (int i = 0; i < 100 && adapter.slowLink(at += 2000); ++i) {
+        const BitrateAdapter::Format format = adapter.format();
+        // The rate falls or the picture degrades at each step, never under the format's floor.
+        QVERIFY(adapter.target() < rate || shown(format) != down.last());
+        QVERIFY2(adapter.target() >= adapter.floorOf(format), qPrintable(shown(format)));
+        if (shown(format) != down.last())
+            down.append(shown(format));
+        rate = adapter.target();
+    }
+    QCOMPARE(down, formats);
+    QCOMPARE(adapter.target(), adapter.floorOf(adapter.format()));
+    QStringList up{down.last()};
+    for (int i = 0; i < 200 && adapter.tick(at += 4000); ++i) {
+        QVERIFY(adapter.target() >= rate);
+        QVERIFY(adapter.target() >= std::min(adapter.floorOf(adapter.format()), ceiling));
+        if (shown(adapter.format()) != up.first())
+            up.prepend(shown(adapter.format()));
+        rate = adapter.target();
+    }
+    QCOMPARE(up, formats);
+    QCOMPARE(adapter.target(), ceiling);
+}
+
+void TestBitrateAdapter::floors_data()
+{
+    QTest::addColumn<bool>("share");
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("floor");
+    QTest::newRow("full HD at 30") << false << "1920x1080@30" << 3110400;
+    QTest::newRow("full HD at 10: never near 150 kbit/s") << false << "1920x1080@10" << 1036800;
+    QTest::newRow("720p at 10") << false << "1280x720@10" << 460800;
+    QTest::newRow("360p at 15") << false << "640x360@15" << 172800;
+    QTest::newRow("a thumbnail's size at the lowest rate") << false << "320x180@10" << 30000;
+    QTest::newRow("a full-HD share") << true << "1920x1080@15" << 1244160;
+    QTest::newRow("a full-HD share, slower: the same") << true << "1920x1080@5" << 1244160;
+    QTest::newRow("a small share") << true << "640x480@15" << 184320;
+    QTest::newRow("a tiny share: the lowest rate") << true << "320x240@15" << 100000;
+}
+
+void TestBitrateAdapter::floors()
+{
+    QFETCH(bool, share);
+    QFETCH(QString, format);
+    QFETCH(int, floor);
+    const BitrateAdapter adapter(parsed(format), 1000000,
+                                 share ? BitrateAdapter::share() : BitrateAdapter::camera());
+    QCOMPARE(adapter.floorOf(parsed(format)), floor);
 }
 
 QTEST_GUILESS_MAIN(TestBitrateAdapter)

@@ -1,3 +1,4 @@
+#include "engine/media/BitrateAdapter.h"
 #include "engine/media/MediaPipeline.h"
 #include "engine/media/SharePace.h"
 #include "tests/support/Needs.h"
@@ -125,13 +126,47 @@ class TestShareQuality : public QObject
 
 private Q_SLOTS:
     void initTestCase() { QVERIFY(gst_init_check(nullptr, nullptr, nullptr)); }
+    void smallTextArrivesReadable_data();
     void smallTextArrivesReadable();
     void stillPicturesAreSentSlower_data();
     void stillPicturesAreSentSlower();
 };
 
+void TestShareQuality::smallTextArrivesReadable_data()
+{
+    QTest::addColumn<bool>("slowLink");
+    QTest::newRow("at the share's rate") << false;
+    QTest::newRow("lowered by a slow link as far as it goes, while it runs") << true;
+}
+
+namespace {
+
+/// What a slow link that goes on makes of the running share: the lowest rate and frame rate its
+/// adaptation reaches, set as the share's session sets them.
+void degradeFully(GstElement *pipeline)
+{
+    const QSize size = MediaPipeline::shareSize(sharedSize.width(), sharedSize.height());
+    BitrateAdapter adapter({size.width(), size.height(), MediaPipeline::shareFps},
+                           MediaPipeline::shareBitrate(size), BitrateAdapter::share());
+    for (qint64 at = 0; adapter.slowLink(at); at += 2000) {
+    }
+    qInfo("degraded to %d bit/s at %d/s", adapter.target(), adapter.format().fps);
+    GstElement *encoder = gst_bin_get_by_name(GST_BIN(pipeline), "videoenc");
+    g_object_set(encoder, "target-bitrate", adapter.target(), nullptr);
+    gst_object_unref(encoder);
+    GstElement *format = gst_bin_get_by_name(GST_BIN(pipeline), "videoformat");
+    GstCaps *caps = gst_caps_from_string(
+        QStringLiteral("video/x-raw,framerate=%1/1").arg(adapter.format().fps).toUtf8());
+    g_object_set(format, "caps", caps, nullptr);
+    gst_caps_unref(caps);
+    gst_object_unref(format);
+}
+
+} // namespace
+
 void TestShareQuality::smallTextArrivesReadable()
 {
+    QFETCH(bool, slowLink);
     ORVALE_NEEDS(QGuiApplication::platformName() == u"xcb"
                      ? QString()
                      : QStringLiteral("needs an X11 display (the test runs under xvfb-run)"));
@@ -157,7 +192,9 @@ void TestShareQuality::smallTextArrivesReadable()
     QCOMPARE_NE(gst_element_set_state(pipeline.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
     // A still picture settles within a few pictures; the last of a couple of seconds is judged.
     QImage received;
-    for (int i = 0; i < 15; ++i) {
+    for (int i = 0; i < (slowLink ? 20 : 15); ++i) {
+        if (slowLink && i == 5)
+            degradeFully(pipeline.get());
         GstSample *sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 10 * GST_SECOND);
         QVERIFY2(sample, "no picture arrived");
         received = imageOf(sample);
