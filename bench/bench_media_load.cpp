@@ -10,14 +10,27 @@
 // needs a non-loopback address):
 //   build/bench/bench_media_load [seconds]     (default 60 per call; uses 127.0.0.153:8080/9090)
 // Over 20 s the ratio to the floor moved by up to ±0.06 between runs, so the default is longer.
+//
+// Larger calls have one client among light participants (LightGuest): guests of the review room
+// who send a clip encoded once at the start (a moving 640×360 picture at 15 fps near the client's
+// rate, and a tone) and receive nothing, so that the processor time is the client's own. The
+// client's figures there stand against its own in a 2-person call of the same kind, and its
+// download rate is the sum of its links' received rates as its statistics read them (each over
+// the engine's last two seconds, asked every two seconds). Which calls run:
+//   build/bench/bench_media_load [seconds] [--people 2,4,9,16]
+// (2 to 4 people: clients and floor as above, and the light call; more: the light call only.)
 
 #include "bench/EngineDriverProcess.h"
+#include "bench/LightGuest.h"
 #include "bridge/shared/ConferenceMessages.h"
 #include "services/JanusSupervisor.h"
+#include "tests/support/EncodedClip.h"
 #include "tests/support/ServicesProcess.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -29,12 +42,16 @@
 #include <memory>
 #include <vector>
 
+#include <gst/gst.h>
+
 namespace {
 
 const QString host = QStringLiteral("127.0.0.153");
 const QStringList users{QStringLiteral("alice"), QStringLiteral("bob"), QStringLiteral("carol"),
                         QStringLiteral("dave")};
-constexpr int settleMs = 5000; // media negotiated, first key frames, caches warm
+constexpr int settleMs = 5000;      // media negotiated, first key frames, caches warm
+constexpr qint64 reviewRoom = 2001; // 20 seats, PIN 1234, in the demo data
+constexpr int readingMs = 2000;     // how often the engine reads its links' statistics
 
 /// Processor time so far of the threads of `pid` alive now, in seconds: the scheduler's
 /// nanosecond count, since an idle client uses less than the clock ticks of /proc/PID/stat can
@@ -73,6 +90,7 @@ struct Result
     double cpuPercent = 0; ///< of one core, per participant
     double residentMiB = 0;
     double picturesPerSecond = 0; ///< decoded, per participant
+    double downloadKbit = -1;     ///< per participant; negative when not read
     bool ok = false;
 };
 
@@ -83,6 +101,8 @@ struct Call
     std::vector<qint64> pids;
     std::function<qint64(size_t)> pictures;
     std::function<bool()> running;
+    /// The rate at which participant `i` receives now, in kbit/s; empty when not read.
+    std::function<double(size_t)> download;
     std::vector<std::shared_ptr<void>> parts;
     bool ok = false;
 
@@ -106,21 +126,35 @@ std::vector<Result> sample(const std::vector<Call *> &calls, int seconds)
             cpuBefore[c].push_back(cpuSeconds(calls[c]->pids[i]));
             picturesBefore[c].push_back(calls[c]->pictures(i));
         }
-    QTest::qWait(seconds * 1000);
+    // Asking for the download rate takes a moment: the figures are over the time it really took.
+    std::vector<double> downloadSum(calls.size());
+    int readings = 0;
+    QElapsedTimer timer;
+    timer.start();
+    for (qint64 left = seconds * 1000; left > 0; left = seconds * 1000 - timer.elapsed()) {
+        QTest::qWait(int(std::min<qint64>(readingMs, left)));
+        ++readings;
+        for (size_t c = 0; c < calls.size(); ++c)
+            for (size_t i = 0; calls[c]->download && i < calls[c]->pids.size(); ++i)
+                downloadSum[c] += calls[c]->download(i);
+    }
+    const double elapsed = double(timer.elapsed()) / 1000;
     for (size_t c = 0; c < calls.size(); ++c) {
         const Call &call = *calls[c];
         Result &result = results[c];
         if (!call.ok || !call.running())
             continue;
         for (size_t i = 0; i < call.pids.size(); ++i) {
-            result.cpuPercent += (cpuSeconds(call.pids[i]) - cpuBefore[c][i]) * 100 / seconds;
+            result.cpuPercent += (cpuSeconds(call.pids[i]) - cpuBefore[c][i]) * 100 / elapsed;
             result.residentMiB += residentMiB(call.pids[i]);
-            result.picturesPerSecond += double(call.pictures(i) - picturesBefore[c][i]) / seconds;
+            result.picturesPerSecond += double(call.pictures(i) - picturesBefore[c][i]) / elapsed;
         }
         const auto people = double(call.pids.size());
         result.cpuPercent /= people;
         result.residentMiB /= people;
         result.picturesPerSecond /= people;
+        if (call.download)
+            result.downloadKbit = downloadSum[c] / people / std::max(1, readings);
         result.ok = true;
     }
     return results;
@@ -136,6 +170,29 @@ qint64 picturesReceived(EngineDriverProcess &client)
     for (auto it = counts.globalMatch(details); it.hasNext();)
         total += it.next().captured(1).toLongLong();
     return total;
+}
+
+/// The rate at which a client's engine receives, in kbit/s: the sum of its links' last readings
+/// of received sound and pictures, as its conference details give them.
+double receivedKbit(EngineDriverProcess &client)
+{
+    static const QRegularExpression rates(QStringLiteral("received (?:video|audio) (\\d+) kbit/s"));
+    double total = 0;
+    const QString details = QString::fromUtf8(client.ask(QStringLiteral("details"), "details:"));
+    for (auto it = rates.globalMatch(details); it.hasNext();)
+        total += it.next().captured(1).toDouble();
+    return total;
+}
+
+/// The participants whose pictures a client's engine has received.
+int feedsWithPictures(EngineDriverProcess &client)
+{
+    static const QRegularExpression counts(QStringLiteral("camera of \\S+ ([1-9]\\d*)"));
+    const QString details = QString::fromUtf8(client.ask(QStringLiteral("details"), "details:"));
+    int feeds = 0;
+    for (auto it = counts.globalMatch(details); it.hasNext(); it.next())
+        ++feeds;
+    return feeds;
 }
 
 /// Clients in a call through the deployment's own services.
@@ -233,43 +290,160 @@ std::pair<Result, Result> measureAgainstFloor(int people, int seconds)
     return {results[0], results[1]};
 }
 
+/// One client in the review room among `people` - 1 light guests sending `clip`, each started
+/// once the one before it is up; the call runs when the client has pictures of them all, or
+/// after 30 s with fewer (said on standard error).
+void startLightCall(Call &call, int people, const EncodedClip &clip)
+{
+    auto services = std::make_shared<ServicesProcess>(QStringLiteral(ORVALE_SERVICES), host);
+    call.parts.push_back(services);
+    if (!services->start(true)) {
+        std::fprintf(stderr, "orvale-services did not start: %s\n", qPrintable(services->output()));
+        return;
+    }
+    auto client = std::make_shared<EngineDriverProcess>();
+    call.parts.push_back(client);
+    if (!client->start({QStringLiteral("--view")}))
+        return;
+    client->tell(QStringLiteral("login alice alice1234 ") + services->portal());
+    if (!client->waitFor("loginSuccess"))
+        return;
+    client->tell(QStringLiteral("join %1 1234").arg(reviewRoom));
+    if (!client->waitFor("conference"))
+        return;
+    auto guests = std::make_shared<std::vector<std::unique_ptr<LightGuest>>>();
+    call.parts.push_back(guests);
+    const QString portal = QUrl(services->portal()).authority();
+    const QString roomKey = services->roomKey(reviewRoom);
+    for (int i = 1; i < people; ++i) {
+        auto guest = std::make_unique<LightGuest>(clip);
+        if (!guest->join(portal, roomKey, QStringLiteral("1234"),
+                         QStringLiteral("guest %1").arg(i)))
+            return;
+        const LightGuest &g = *guest;
+        guests->push_back(std::move(guest));
+        if (!QTest::qWaitFor([&g] { return g.answered() || !g.error().isEmpty(); }, 20000) ||
+            !g.error().isEmpty()) {
+            std::fprintf(stderr, "light guest %d not published: %s\n", i, qPrintable(g.error()));
+            return;
+        }
+    }
+    if (!QTest::qWaitFor([&client, people] { return feedsWithPictures(*client) == people - 1; },
+                         30000))
+        std::fprintf(stderr, "bench_media_load: pictures of %d of %d light guests arrived\n",
+                     feedsWithPictures(*client), people - 1);
+    call.pids.push_back(client->processId());
+    call.pictures = [client](size_t) { return picturesReceived(*client); };
+    call.download = [client](size_t) { return receivedKbit(*client); };
+    call.running = [client] { return client->running(); };
+    call.ok = true;
+}
+
+Result measureLight(int people, int seconds, const EncodedClip &clip)
+{
+    Call call;
+    startLightCall(call, people, clip);
+    return sample({&call}, seconds).front();
+}
+
+double loadAverage()
+{
+    QFile load(QStringLiteral("/proc/loadavg"));
+    return load.open(QIODevice::ReadOnly) ? load.readAll().split(' ').value(0).toDouble() : -1;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    const int seconds = argc > 1 ? std::max(3, std::atoi(argv[1])) : 60;
+    gst_init(nullptr, nullptr);
+    QCommandLineParser options;
+    options.addPositionalArgument(QStringLiteral("seconds"), QStringLiteral("per call (60)"));
+    options.addOption({QStringLiteral("people"), QStringLiteral("the calls' sizes (2,4,9,16)"),
+                       QStringLiteral("list"), QStringLiteral("2,4,9,16")});
+    options.process(app);
+    const QStringList positional = options.positionalArguments();
+    const int seconds = positional.isEmpty() ? 60 : std::max(3, positional.first().toInt());
+    std::vector<int> sizes;
+    for (const QString &size : options.value(QStringLiteral("people")).split(u','))
+        if (const int people = size.toInt(); people >= 2 && people <= 20)
+            sizes.push_back(people);
     if (QStandardPaths::findExecutable(QStringLiteral("janus")).isEmpty() ||
-        !EngineDriverProcess::hasIceAddress()) {
-        std::fprintf(stderr, "bench_media_load: needs Janus and a non-loopback address\n");
+        !EngineDriverProcess::hasIceAddress() || sizes.empty()) {
+        std::fprintf(stderr, "bench_media_load: needs Janus, a non-loopback address and sizes "
+                             "from 2 to 20\n");
         return 1;
     }
+    const double loadBefore = loadAverage();
+    std::vector<std::pair<int, std::pair<Result, Result>>> withFloor;
     Result idle;
-    {
+    const bool small = std::any_of(sizes.begin(), sizes.end(),
+                                   [](int people) { return people <= int(users.size()); });
+    if (small) {
         Call call;
         startClients(call, false, 2);
         idle = sample({&call}, seconds).front();
     }
-    const auto [two, twoFloor] = measureAgainstFloor(2, seconds);
-    const auto [four, fourFloor] = measureAgainstFloor(4, seconds);
-    if (!idle.ok || !two.ok || !four.ok || !twoFloor.ok || !fourFloor.ok) {
+    for (int people : sizes)
+        if (people <= int(users.size()))
+            withFloor.emplace_back(people, measureAgainstFloor(people, seconds));
+    EncodedClip clip;
+    if (!clip.encode({}, 4)) {
+        std::fprintf(stderr, "bench_media_load: the clip could not be encoded\n");
+        return 1;
+    }
+    std::vector<std::pair<int, Result>> light;
+    for (int people : sizes)
+        light.emplace_back(people, measureLight(people, seconds, clip));
+    const bool failed =
+        (small && !idle.ok) ||
+        std::any_of(withFloor.begin(), withFloor.end(),
+                    [](const auto &c) { return !c.second.first.ok || !c.second.second.ok; }) ||
+        std::any_of(light.begin(), light.end(), [](const auto &c) { return !c.second.ok; });
+    if (failed) {
         std::fprintf(stderr, "bench_media_load: a call could not be set up\n");
         return 1;
     }
-    std::printf("Per participant, over %d s of each call (processor time as %% of one core):\n",
-                seconds);
-    std::printf("%-34s %8s %9s %9s %10s %9s %18s\n", "call", "CPU %", "× idle", "× floor",
-                "RSS MiB", "× idle", "pictures in / s");
-    const auto row = [&idle](const char *name, const Result &r, const Result &floor) {
-        std::printf("%-34s %8.2f %9.1f %9.2f %10.1f %9.2f %18.1f\n", name, r.cpuPercent,
-                    r.cpuPercent / std::max(idle.cpuPercent, 0.001),
-                    r.cpuPercent / std::max(floor.cpuPercent, 0.001), r.residentMiB,
-                    r.residentMiB / idle.residentMiB, r.picturesPerSecond);
-    };
-    row("2 people, no media (idle)", idle, twoFloor);
-    row("2 people, audio and video", two, twoFloor);
-    row("2 plain webrtcbin (floor)", twoFloor, twoFloor);
-    row("4 people, audio and video", four, fourFloor);
-    row("4 plain webrtcbin (floor)", fourFloor, fourFloor);
+    if (small) {
+        std::printf("Per participant, over %d s of each call (processor time as %% of one core):\n",
+                    seconds);
+        std::printf("%-34s %8s %9s %9s %10s %9s %18s\n", "call", "CPU %", "× idle", "× floor",
+                    "RSS MiB", "× idle", "pictures in / s");
+        const auto row = [&idle](const QByteArray &name, const Result &r, const Result &floor) {
+            std::printf("%-34s %8.2f %9.1f %9.2f %10.1f %9.2f %18.1f\n", name.constData(),
+                        r.cpuPercent, r.cpuPercent / std::max(idle.cpuPercent, 0.001),
+                        r.cpuPercent / std::max(floor.cpuPercent, 0.001), r.residentMiB,
+                        r.residentMiB / idle.residentMiB, r.picturesPerSecond);
+        };
+        row("2 people, no media (idle)", idle,
+            withFloor.front().first == 2 ? withFloor.front().second.second : Result{});
+        for (const auto &[people, results] : withFloor) {
+            row(QByteArray::number(people) + " people, audio and video", results.first,
+                results.second);
+            row(QByteArray::number(people) + " plain webrtcbin (floor)", results.second,
+                results.second);
+        }
+    }
+    std::printf("One client among light guests sending a clip (%dx%d at %d fps, %.0f kbit/s, and "
+                "a tone), over %d s of each call:\n",
+                EncodedClip::Picture{}.width, EncodedClip::Picture{}.height,
+                EncodedClip::Picture{}.fps, clip.videoBitsPerSecond() / 1000, seconds);
+    std::printf("%-34s %8s %9s %10s %9s %18s %12s %13s\n", "call", "CPU %", "× 2", "RSS MiB", "× 2",
+                "pictures in / s", "of sent", "download kbit/s");
+    const auto twoLight =
+        std::find_if(light.begin(), light.end(), [](const auto &call) { return call.first == 2; });
+    const Result *two = twoLight != light.end() ? &twoLight->second : nullptr;
+    for (const auto &[people, r] : light) {
+        const QByteArray name = QByteArray::number(people) + " people, 1 client + " +
+                                QByteArray::number(people - 1) + " light";
+        const double sent = double((people - 1) * EncodedClip::Picture{}.fps);
+        std::printf("%-34s %8.2f %9.2f %10.1f %9.2f %18.1f %11.0f%% %13.0f\n", name.constData(),
+                    r.cpuPercent, two ? r.cpuPercent / std::max(two->cpuPercent, 0.001) : 0.0,
+                    r.residentMiB, two ? r.residentMiB / two->residentMiB : 0.0,
+                    r.picturesPerSecond, r.picturesPerSecond * 100 / sent, r.downloadKbit);
+    }
+    std::printf("Load average (1 min) of the machine: %.2f at the start, %.2f at the end\n",
+                loadBefore, loadAverage());
     return 0;
 }

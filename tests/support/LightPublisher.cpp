@@ -1,5 +1,7 @@
 #include "tests/support/LightPublisher.h"
 
+#include "tests/support/EncodedClip.h"
+
 #include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -163,12 +165,18 @@ void LightPublisher::dispatch(const QJsonObject &event)
 void LightPublisher::publish()
 {
     GError *error = nullptr;
-    m_pipeline = gst_parse_launch(launch, &error);
+    const QByteArray line =
+        m_clip
+            ? ("webrtcbin name=webrtc bundle-policy=max-bundle " + EncodedClip::launch()).toUtf8()
+            : QByteArray(launch);
+    m_pipeline = gst_parse_launch(line.constData(), &error);
     if (!m_pipeline) {
         m_error = QString::fromUtf8(error ? error->message : "no pipeline");
         g_clear_error(&error);
         return;
     }
+    if (m_clip)
+        m_clip->feed(m_pipeline);
     GstElement *webrtc = gst_bin_get_by_name(GST_BIN(m_pipeline), "webrtc");
     // The offer goes once every candidate is in it: Janus then needs none trickled.
     g_signal_connect(webrtc, "notify::ice-gathering-state",
