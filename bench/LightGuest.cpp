@@ -45,6 +45,11 @@ QString LightGuest::error() const
     return m_stream ? m_stream->error() : QString();
 }
 
+qint64 LightGuest::bytesSent() const
+{
+    return m_stream ? m_stream->bytesSent() : 0;
+}
+
 void LightGuest::received(const QString &text)
 {
     const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();

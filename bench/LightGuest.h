@@ -29,6 +29,8 @@ public:
     /// The relay took the stream, or refused it (`error`).
     bool answered() const;
     QString error() const;
+    /// The RTP payload bytes its stream sent so far.
+    qint64 bytesSent() const;
     /// The URI the service gave this guest in the call.
     QString uri() const { return m_uri; }
 

@@ -14,9 +14,12 @@
 // Larger calls have one client among light participants (LightGuest): guests of the review room
 // who send a clip encoded once at the start (a moving 640×360 picture at 15 fps near the client's
 // rate, and a tone) and receive nothing, so that the processor time is the client's own. The
-// client's figures there stand against its own in a 2-person call of the same kind, and its
-// download rate is the sum of its links' received rates as its statistics read them (each over
-// the engine's last two seconds, asked every two seconds). Which calls run:
+// client's figures there stand against its own in a 2-person call of the same kind. Its download
+// rate is what the guests sent over the same seconds (RTP payload, from their own connections'
+// counters): each guest's only subscriber is the client, and the relay forwards all it gets.
+// Beside it, the rate the client's statistics state (its links' received rates, asked every two
+// seconds and averaged); those are read on the engine's busy thread, and when replies queue
+// there a reading can count two seconds' bytes over a few milliseconds. Which calls run:
 //   build/bench/bench_media_load [seconds] [--people 2,4,9,16]
 // (2 to 4 people: clients and floor as above, and the light call; more: the light call only.)
 
@@ -90,7 +93,8 @@ struct Result
     double cpuPercent = 0; ///< of one core, per participant
     double residentMiB = 0;
     double picturesPerSecond = 0; ///< decoded, per participant
-    double downloadKbit = -1;     ///< per participant; negative when not read
+    double downloadKbit = -1;     ///< per participant, sent toward it; negative when not known
+    double statedKbit = -1;       ///< per participant, as its own statistics read; the same
     bool ok = false;
 };
 
@@ -101,8 +105,11 @@ struct Call
     std::vector<qint64> pids;
     std::function<qint64(size_t)> pictures;
     std::function<bool()> running;
-    /// The rate at which participant `i` receives now, in kbit/s; empty when not read.
-    std::function<double(size_t)> download;
+    /// The bytes sent toward participant `i` so far; empty when not known.
+    std::function<qint64(size_t)> bytesToward;
+    /// The rate at which participant `i` receives now as its own statistics read, in kbit/s;
+    /// empty when not read.
+    std::function<double(size_t)> statedRate;
     std::vector<std::shared_ptr<void>> parts;
     bool ok = false;
 
@@ -120,14 +127,15 @@ std::vector<Result> sample(const std::vector<Call *> &calls, int seconds)
     std::vector<Result> results(calls.size());
     QTest::qWait(settleMs);
     std::vector<std::vector<double>> cpuBefore(calls.size());
-    std::vector<std::vector<qint64>> picturesBefore(calls.size());
+    std::vector<std::vector<qint64>> picturesBefore(calls.size()), bytesBefore(calls.size());
     for (size_t c = 0; c < calls.size(); ++c)
         for (size_t i = 0; i < calls[c]->pids.size(); ++i) {
             cpuBefore[c].push_back(cpuSeconds(calls[c]->pids[i]));
             picturesBefore[c].push_back(calls[c]->pictures(i));
+            bytesBefore[c].push_back(calls[c]->bytesToward ? calls[c]->bytesToward(i) : 0);
         }
-    // Asking for the download rate takes a moment: the figures are over the time it really took.
-    std::vector<double> downloadSum(calls.size());
+    // Asking for the stated rate takes a moment: the figures are over the time it really took.
+    std::vector<double> statedSum(calls.size());
     int readings = 0;
     QElapsedTimer timer;
     timer.start();
@@ -135,8 +143,8 @@ std::vector<Result> sample(const std::vector<Call *> &calls, int seconds)
         QTest::qWait(int(std::min<qint64>(readingMs, left)));
         ++readings;
         for (size_t c = 0; c < calls.size(); ++c)
-            for (size_t i = 0; calls[c]->download && i < calls[c]->pids.size(); ++i)
-                downloadSum[c] += calls[c]->download(i);
+            for (size_t i = 0; calls[c]->statedRate && i < calls[c]->pids.size(); ++i)
+                statedSum[c] += calls[c]->statedRate(i);
     }
     const double elapsed = double(timer.elapsed()) / 1000;
     for (size_t c = 0; c < calls.size(); ++c) {
@@ -144,17 +152,23 @@ std::vector<Result> sample(const std::vector<Call *> &calls, int seconds)
         Result &result = results[c];
         if (!call.ok || !call.running())
             continue;
+        double downloadKbit = 0;
         for (size_t i = 0; i < call.pids.size(); ++i) {
             result.cpuPercent += (cpuSeconds(call.pids[i]) - cpuBefore[c][i]) * 100 / elapsed;
             result.residentMiB += residentMiB(call.pids[i]);
             result.picturesPerSecond += double(call.pictures(i) - picturesBefore[c][i]) / elapsed;
+            if (call.bytesToward)
+                downloadKbit +=
+                    double(call.bytesToward(i) - bytesBefore[c][i]) * 8 / 1000 / elapsed;
         }
         const auto people = double(call.pids.size());
         result.cpuPercent /= people;
         result.residentMiB /= people;
         result.picturesPerSecond /= people;
-        if (call.download)
-            result.downloadKbit = downloadSum[c] / people / std::max(1, readings);
+        if (call.bytesToward)
+            result.downloadKbit = downloadKbit / people;
+        if (call.statedRate)
+            result.statedKbit = statedSum[c] / people / std::max(1, readings);
         result.ok = true;
     }
     return results;
@@ -179,6 +193,7 @@ double receivedKbit(EngineDriverProcess &client)
     static const QRegularExpression rates(QStringLiteral("received (?:video|audio) (\\d+) kbit/s"));
     double total = 0;
     const QString details = QString::fromUtf8(client.ask(QStringLiteral("details"), "details:"));
+
     for (auto it = rates.globalMatch(details); it.hasNext();)
         total += it.next().captured(1).toDouble();
     return total;
@@ -334,7 +349,14 @@ void startLightCall(Call &call, int people, const EncodedClip &clip)
                      feedsWithPictures(*client), people - 1);
     call.pids.push_back(client->processId());
     call.pictures = [client](size_t) { return picturesReceived(*client); };
-    call.download = [client](size_t) { return receivedKbit(*client); };
+    call.statedRate = [client](size_t) { return receivedKbit(*client); };
+    // Each guest's only subscriber is the client, and the relay forwards all it gets.
+    call.bytesToward = [guests](size_t) {
+        qint64 bytes = 0;
+        for (const auto &guest : *guests)
+            bytes += guest->bytesSent();
+        return bytes;
+    };
     call.running = [client] { return client->running(); };
     call.ok = true;
 }
@@ -429,8 +451,8 @@ int main(int argc, char *argv[])
                 "a tone), over %d s of each call:\n",
                 EncodedClip::Picture{}.width, EncodedClip::Picture{}.height,
                 EncodedClip::Picture{}.fps, clip.videoBitsPerSecond() / 1000, seconds);
-    std::printf("%-34s %8s %9s %10s %9s %18s %12s %13s\n", "call", "CPU %", "× 2", "RSS MiB", "× 2",
-                "pictures in / s", "of sent", "download kbit/s");
+    std::printf("%-34s %8s %9s %10s %9s %18s %12s %16s %16s\n", "call", "CPU %", "× 2", "RSS MiB",
+                "× 2", "pictures in / s", "of sent", "download kbit/s", "by its stats");
     const auto twoLight =
         std::find_if(light.begin(), light.end(), [](const auto &call) { return call.first == 2; });
     const Result *two = twoLight != light.end() ? &twoLight->second : nullptr;
@@ -438,10 +460,11 @@ int main(int argc, char *argv[])
         const QByteArray name = QByteArray::number(people) + " people, 1 client + " +
                                 QByteArray::number(people - 1) + " light";
         const double sent = double((people - 1) * EncodedClip::Picture{}.fps);
-        std::printf("%-34s %8.2f %9.2f %10.1f %9.2f %18.1f %11.0f%% %13.0f\n", name.constData(),
-                    r.cpuPercent, two ? r.cpuPercent / std::max(two->cpuPercent, 0.001) : 0.0,
-                    r.residentMiB, two ? r.residentMiB / two->residentMiB : 0.0,
-                    r.picturesPerSecond, r.picturesPerSecond * 100 / sent, r.downloadKbit);
+        std::printf("%-34s %8.2f %9.2f %10.1f %9.2f %18.1f %11.0f%% %16.0f %16.0f\n",
+                    name.constData(), r.cpuPercent,
+                    two ? r.cpuPercent / std::max(two->cpuPercent, 0.001) : 0.0, r.residentMiB,
+                    two ? r.residentMiB / two->residentMiB : 0.0, r.picturesPerSecond,
+                    r.picturesPerSecond * 100 / sent, r.downloadKbit, r.statedKbit);
     }
     std::printf("Load average (1 min) of the machine: %.2f at the start, %.2f at the end\n",
                 loadBefore, loadAverage());

@@ -207,6 +207,35 @@ void LightPublisher::publish()
     gst_element_set_state(m_pipeline, GST_STATE_PLAYING);
 }
 
+qint64 LightPublisher::bytesSent() const
+{
+    if (!m_pipeline)
+        return 0;
+    GstElement *webrtc = gst_bin_get_by_name(GST_BIN(m_pipeline), "webrtc");
+    GstPromise *promise = gst_promise_new();
+    g_signal_emit_by_name(webrtc, "get-stats", nullptr, promise);
+    qint64 bytes = 0;
+    if (gst_promise_wait(promise) == GST_PROMISE_RESULT_REPLIED)
+        gst_structure_foreach(
+            gst_promise_get_reply(promise),
+            [](GQuark, const GValue *value, gpointer total) -> gboolean {
+                if (!GST_VALUE_HOLDS_STRUCTURE(value))
+                    return TRUE;
+                const GstStructure *stats = gst_value_get_structure(value);
+                GstWebRTCStatsType type;
+                guint64 sent = 0;
+                if (gst_structure_get(stats, "type", GST_TYPE_WEBRTC_STATS_TYPE, &type, nullptr) &&
+                    type == GST_WEBRTC_STATS_OUTBOUND_RTP &&
+                    gst_structure_get_uint64(stats, "bytes-sent", &sent))
+                    *static_cast<qint64 *>(total) += qint64(sent);
+                return TRUE;
+            },
+            &bytes);
+    gst_promise_unref(promise);
+    gst_object_unref(webrtc);
+    return bytes;
+}
+
 void LightPublisher::offerGathered(const QString &sdp)
 {
     post(QStringLiteral("/%1/%2").arg(m_session).arg(m_handle),

@@ -33,6 +33,8 @@ public:
     bool answered() const { return m_answered; }
     /// Janus's error, when it refused the stream; empty otherwise.
     QString error() const { return m_error; }
+    /// The RTP payload bytes sent so far, picture and sound, as the connection counts them.
+    qint64 bytesSent() const;
 
 private:
     using Reply = std::function<void(const QJsonObject &)>;
