@@ -1,5 +1,7 @@
 #include "tests/support/LightPublisher.h"
 
+#include "tests/support/EncodedClip.h"
+
 #include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -163,12 +165,18 @@ void LightPublisher::dispatch(const QJsonObject &event)
 void LightPublisher::publish()
 {
     GError *error = nullptr;
-    m_pipeline = gst_parse_launch(launch, &error);
+    const QByteArray line =
+        m_clip
+            ? ("webrtcbin name=webrtc bundle-policy=max-bundle " + EncodedClip::launch()).toUtf8()
+            : QByteArray(launch);
+    m_pipeline = gst_parse_launch(line.constData(), &error);
     if (!m_pipeline) {
         m_error = QString::fromUtf8(error ? error->message : "no pipeline");
         g_clear_error(&error);
         return;
     }
+    if (m_clip)
+        m_clip->feed(m_pipeline);
     GstElement *webrtc = gst_bin_get_by_name(GST_BIN(m_pipeline), "webrtc");
     // The offer goes once every candidate is in it: Janus then needs none trickled.
     g_signal_connect(webrtc, "notify::ice-gathering-state",
@@ -197,6 +205,35 @@ void LightPublisher::publish()
                      nullptr);
     gst_object_unref(webrtc);
     gst_element_set_state(m_pipeline, GST_STATE_PLAYING);
+}
+
+qint64 LightPublisher::bytesSent() const
+{
+    if (!m_pipeline)
+        return 0;
+    GstElement *webrtc = gst_bin_get_by_name(GST_BIN(m_pipeline), "webrtc");
+    GstPromise *promise = gst_promise_new();
+    g_signal_emit_by_name(webrtc, "get-stats", nullptr, promise);
+    qint64 bytes = 0;
+    if (gst_promise_wait(promise) == GST_PROMISE_RESULT_REPLIED)
+        gst_structure_foreach(
+            gst_promise_get_reply(promise),
+            [](GQuark, const GValue *value, gpointer total) -> gboolean {
+                if (!GST_VALUE_HOLDS_STRUCTURE(value))
+                    return TRUE;
+                const GstStructure *stats = gst_value_get_structure(value);
+                GstWebRTCStatsType type;
+                guint64 sent = 0;
+                if (gst_structure_get(stats, "type", GST_TYPE_WEBRTC_STATS_TYPE, &type, nullptr) &&
+                    type == GST_WEBRTC_STATS_OUTBOUND_RTP &&
+                    gst_structure_get_uint64(stats, "bytes-sent", &sent))
+                    *static_cast<qint64 *>(total) += qint64(sent);
+                return TRUE;
+            },
+            &bytes);
+    gst_promise_unref(promise);
+    gst_object_unref(webrtc);
+    return bytes;
 }
 
 void LightPublisher::offerGathered(const QString &sdp)

@@ -8,6 +8,7 @@
 #include <functional>
 
 typedef struct _GstElement GstElement;
+class EncodedClip;
 
 /// A participant's stream at its lightest, for tests with many publishers: one plain `webrtcbin`
 /// sending a small generated picture (no sound) into a Janus VideoRoom, under the publisher id and
@@ -24,11 +25,16 @@ public:
                    QObject *parent = nullptr);
     ~LightPublisher() override;
 
+    /// Sends `clip` (picture and sound) in a loop instead of the generated picture: no encoder
+    /// at all. Before `start`; the clip must outlive the publisher.
+    void sendClip(const EncodedClip *clip) { m_clip = clip; }
     void start();
     /// Janus answered the offer: the stream goes to the relay.
     bool answered() const { return m_answered; }
     /// Janus's error, when it refused the stream; empty otherwise.
     QString error() const { return m_error; }
+    /// The RTP payload bytes sent so far, picture and sound, as the connection counts them.
+    qint64 bytesSent() const;
 
 private:
     using Reply = std::function<void(const QJsonObject &)>;
@@ -48,6 +54,7 @@ private:
     qint64 m_session = 0;
     qint64 m_handle = 0;
     GstElement *m_pipeline = nullptr;
+    const EncodedClip *m_clip = nullptr;
     bool m_answered = false;
     bool m_stopping = false;
     QString m_error;
