@@ -12,7 +12,13 @@ QtSoundPlayer::QtSoundPlayer()
     m_player->setAudioOutput(m_output.get());
 }
 
-QtSoundPlayer::~QtSoundPlayer() = default;
+QtSoundPlayer::~QtSoundPlayer()
+{
+    // Qt 6.4's GStreamer player can take its decoder's pads away while it is half destroyed,
+    // and call back into the part already gone; emptied first, it has no decoder left.
+    m_player->stop();
+    m_player->setSource(QUrl());
+}
 
 void QtSoundPlayer::play(const QUrl &source, const QString &device)
 {
