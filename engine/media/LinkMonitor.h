@@ -35,6 +35,7 @@ public:
     void stop();
     /// This participant publishes through `publisher`, at most at the level's rate.
     void publishing(Publisher *publisher, const QString &selfUri, int levelRate);
+    /// Marks each participant `subscriber` receives by the link of their own streams.
     void watch(Subscriber *subscriber);
     /// The participant's connection is gone: no mark remains.
     void forget(const QString &uri) { mark(uri, false); }

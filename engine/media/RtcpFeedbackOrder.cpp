@@ -27,39 +27,66 @@ bool addPictureRequest(GstRTCPBuffer &rtcp, quint32 sender, quint32 picture)
     return true;
 }
 
-/// Leaves out the feedback about sources other than `video`, and turns each request for a new
-/// picture into one PLI about the picture: the jitter buffers send a FIR, whose header names no
-/// source, and the relay drops a compound it cannot file. The first video source asked about,
-/// 0 when none is.
+/// The source a request for a new picture is about: a PLI names it in its header, a FIR (whose
+/// header names none) in its first entry.
+quint32 pictureAsked(GstRTCPPacket &packet)
+{
+    if (gst_rtcp_packet_fb_get_type(&packet) == GST_RTCP_PSFB_TYPE_PLI)
+        return gst_rtcp_packet_fb_get_media_ssrc(&packet);
+    if (gst_rtcp_packet_fb_get_fci_length(&packet) < 2)
+        return 0;
+    return GST_READ_UINT32_BE(gst_rtcp_packet_fb_get_fci(&packet));
+}
+
+/// The one video source a compound's feedback is kept for: the relay reads all of a
+/// compound's requests against one source. A new picture comes first, as a stream stands still
+/// until one comes; lost packets are asked for again in a later report. 0 when none is asked.
+quint32 sourceAsked(GstRTCPBuffer &rtcp, const QList<quint32> &video, bool &newPicture,
+                    quint32 &requester)
+{
+    quint32 lost = 0, picture = 0;
+    GstRTCPPacket packet;
+    for (bool more = gst_rtcp_buffer_get_first_packet(&rtcp, &packet); more;
+         more = gst_rtcp_packet_move_to_next(&packet)) {
+        const GstRTCPType type = gst_rtcp_packet_get_type(&packet);
+        if (type != GST_RTCP_TYPE_RTPFB && type != GST_RTCP_TYPE_PSFB)
+            continue;
+        if (asksForPicture(packet)) {
+            requester = gst_rtcp_packet_fb_get_sender_ssrc(&packet);
+            const quint32 asked = pictureAsked(packet);
+            if (picture == 0)
+                picture = video.contains(asked) ? asked : video.first();
+        } else if (const quint32 media = gst_rtcp_packet_fb_get_media_ssrc(&packet);
+                   lost == 0 && video.contains(media)) {
+            lost = media;
+        }
+    }
+    newPicture = picture != 0;
+    return newPicture ? picture : lost;
+}
+
+/// Leaves out the feedback about sources other than the one asked about most (see
+/// sourceAsked()), and turns each request for a new picture into one PLI about it: the jitter
+/// buffers send a FIR, whose header names no source, and the relay drops a compound it cannot
+/// file. The source asked about, 0 when none is.
 quint32 keepVideoFeedback(GstRTCPBuffer &rtcp, const QList<quint32> &video)
 {
-    quint32 asked = 0, requester = 0;
     bool newPicture = false;
+    quint32 requester = 0;
+    const quint32 asked = sourceAsked(rtcp, video, newPicture, requester);
     GstRTCPPacket packet;
     bool more = gst_rtcp_buffer_get_first_packet(&rtcp, &packet);
     while (more) {
         const GstRTCPType type = gst_rtcp_packet_get_type(&packet);
-        if (type != GST_RTCP_TYPE_RTPFB && type != GST_RTCP_TYPE_PSFB) {
+        if (type != GST_RTCP_TYPE_RTPFB && type != GST_RTCP_TYPE_PSFB)
             more = gst_rtcp_packet_move_to_next(&packet);
-            continue;
-        }
-        if (asksForPicture(packet)) {
-            newPicture = true;
-            requester = gst_rtcp_packet_fb_get_sender_ssrc(&packet);
+        else if (asksForPicture(packet) || gst_rtcp_packet_fb_get_media_ssrc(&packet) != asked)
             more = gst_rtcp_packet_remove(&packet);
-            continue;
-        }
-        const quint32 media = gst_rtcp_packet_fb_get_media_ssrc(&packet);
-        if (!video.contains(media)) {
-            more = gst_rtcp_packet_remove(&packet);
-            continue;
-        }
-        if (asked == 0)
-            asked = media;
-        more = gst_rtcp_packet_move_to_next(&packet);
+        else
+            more = gst_rtcp_packet_move_to_next(&packet);
     }
-    if (newPicture && addPictureRequest(rtcp, requester, video.first()) && asked == 0)
-        asked = video.first();
+    if (newPicture && !addPictureRequest(rtcp, requester, asked))
+        return 0;
     return asked;
 }
 

@@ -12,7 +12,9 @@
 /// as often the sound's, and the picture's requests for lost packets and for a new picture are
 /// then read against the sound and ignored. Every outgoing report is rewritten on its way out:
 /// the block of the picture asked about comes first, and requests about sound, which the relay
-/// never answers, are left out. Requests for a new picture go as a PLI about the picture.
+/// never answers, are left out. Requests for a new picture go as a PLI about the picture. With
+/// several pictures on one connection the relay still reads a whole compound against one source:
+/// each compound keeps the feedback about one picture, a new picture asked for first.
 class RtcpFeedbackOrder
 {
     Q_DISABLE_COPY_MOVE(RtcpFeedbackOrder)

@@ -7,10 +7,13 @@
 namespace {
 
 constexpr quint32 sound = 1111, picture = 2222, resent = 3333;
-constexpr quint32 unnamed = 0; ///< a FIR, whose header names no source
+constexpr quint32 second = 4444;     ///< another participant's picture on the same connection
+constexpr quint32 unnamed = 0;       ///< a FIR, whose header names no source, about the picture
+constexpr quint32 unnamedSecond = 1; ///< a FIR about the second picture
 
-/// A receiver's compound report: blocks about sound then picture, then one feedback packet
-/// per entry of `asked` (a NACK; a PLI, the last of two for the picture; or a FIR).
+/// A receiver's compound report: blocks about sound, picture and the second picture, then one
+/// feedback packet per entry of `asked` (a NACK; a PLI, the last of two for the picture; or a
+/// FIR).
 GstBuffer *compound(const QList<quint32> &asked)
 {
     GstBuffer *buffer = gst_rtcp_buffer_new(1400);
@@ -21,8 +24,9 @@ GstBuffer *compound(const QList<quint32> &asked)
     gst_rtcp_packet_rr_set_ssrc(&packet, 42);
     gst_rtcp_packet_add_rb(&packet, sound, 10, 5, 100, 7, 0, 0);
     gst_rtcp_packet_add_rb(&packet, picture, 20, 9, 200, 8, 0, 0);
+    gst_rtcp_packet_add_rb(&packet, second, 30, 11, 300, 9, 0, 0);
     for (const quint32 media : asked) {
-        const bool fir = media == unnamed;
+        const bool fir = media == unnamed || media == unnamedSecond;
         const bool pli = media == picture && asked.count(picture) > 1 && &media == &asked.last();
         gst_rtcp_buffer_add_packet(&rtcp, pli || fir ? GST_RTCP_TYPE_PSFB : GST_RTCP_TYPE_RTPFB,
                                    &packet);
@@ -30,10 +34,11 @@ GstBuffer *compound(const QList<quint32> &asked)
                                              : pli ? GST_RTCP_PSFB_TYPE_PLI
                                                    : GST_RTCP_RTPFB_TYPE_NACK);
         gst_rtcp_packet_fb_set_sender_ssrc(&packet, 42);
-        gst_rtcp_packet_fb_set_media_ssrc(&packet, media);
+        gst_rtcp_packet_fb_set_media_ssrc(&packet, fir ? 0 : media);
         if (fir) { // the source asked, and a request number
             gst_rtcp_packet_fb_set_fci_length(&packet, 2);
-            GST_WRITE_UINT32_BE(gst_rtcp_packet_fb_get_fci(&packet), picture);
+            GST_WRITE_UINT32_BE(gst_rtcp_packet_fb_get_fci(&packet),
+                                media == unnamed ? picture : second);
             GST_WRITE_UINT32_BE(gst_rtcp_packet_fb_get_fci(&packet) + 4, 0x01000000);
         } else if (!pli) {
             gst_rtcp_packet_fb_set_fci_length(&packet, 1);
@@ -101,13 +106,18 @@ private Q_SLOTS:
             << QList<quint32>{sound} << sound << 5u << QList<quint32>{};
         QTest::newRow("a new picture asked by FIR")
             << QList<quint32>{sound, unnamed} << picture << 9u << QList<quint32>{picture};
+        // Two pictures on one connection: the relay reads a compound against one of them.
+        QTest::newRow("two pictures' packets asked")
+            << QList<quint32>{second, picture} << second << 11u << QList<quint32>{second};
+        QTest::newRow("a new second picture asked by FIR")
+            << QList<quint32>{picture, unnamedSecond} << second << 11u << QList<quint32>{second};
     }
 
     void pictureFeedbackIsFiledUnderThePicture()
     {
         QFETCH(QList<quint32>, asked);
         GstBuffer *buffer = compound(asked);
-        QVERIFY(RtcpFeedbackOrder::reorder(buffer, {picture, resent}));
+        QVERIFY(RtcpFeedbackOrder::reorder(buffer, {picture, resent, second}));
         QVERIFY(RtcpFeedbackOrder::reorder(buffer, {})); // before the offer: left as it is
         const Read r = read(buffer);
         gst_buffer_unref(buffer);
