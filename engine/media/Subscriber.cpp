@@ -135,20 +135,40 @@ QHash<quint32, QString> midsOfSources(const GstSDPMessage *sdp)
     return mids;
 }
 
+/// A media line the relay stops sending on (its feed gone) stays a receiving one: the relay
+/// gives a free line to the next feed of its kind, and webrtcbin cannot turn an inactive line
+/// into a receiving one again. The relay sends nothing on it meanwhile.
+void keepReceiving(GstSDPMessage *offer)
+{
+    for (guint m = 0; m < gst_sdp_message_medias_len(offer); ++m) {
+        auto *media = const_cast<GstSDPMedia *>(gst_sdp_message_get_media(offer, m));
+        for (guint a = 0; a < gst_sdp_media_attributes_len(media); ++a) {
+            if (g_strcmp0(gst_sdp_media_get_attribute(media, a)->key, "inactive") != 0)
+                continue;
+            GstSDPAttribute sending;
+            gst_sdp_attribute_set(&sending, "sendonly", nullptr);
+            gst_sdp_media_replace_attribute(media, a, &sending);
+        }
+    }
+}
+
 QByteArray nameOf(const char *kind, const QString &mid)
 {
     return QByteArray(kind) + '_' + mid.toUtf8();
 }
 
-/// The sink pad of `bin`, referenced, when it is free to be linked; null otherwise.
-GstPad *freeSinkOf(GstElement *bin)
+/// A funnel named `name` in `pipeline` in front of `bin`: each pad of webrtcbin that a media
+/// line's stream comes out of flows into it. A line gets a new pad for each new source on it
+/// (the relay gives a free line to another feed), while the old one lingers.
+bool funnelInto(GstElement *pipeline, GstElement *bin, const QByteArray &name)
 {
-    GstPad *in = bin ? gst_element_get_static_pad(bin, "sink") : nullptr;
-    if (in && gst_pad_is_linked(in)) {
-        gst_object_unref(in);
-        return nullptr;
-    }
-    return in;
+    GstElement *funnel = gst_element_factory_make("funnel", name.constData());
+    if (!funnel)
+        return false;
+    gst_bin_add(GST_BIN(pipeline), funnel);
+    const bool linked = gst_element_link(funnel, bin);
+    gst_element_sync_state_with_parent(funnel);
+    return linked;
 }
 
 } // namespace
@@ -305,12 +325,15 @@ void Subscriber::setOffer(const QString &sdp)
 {
     GstSDPMessage *offer = nullptr;
     const QByteArray text = sdp.toUtf8();
-    if (gst_sdp_message_new_from_text(text.constData(), &offer) == GST_SDP_OK) {
-        m_feedback.setVideoSources(RtcpFeedbackOrder::videoSourcesOf(offer));
-        m_midOfSource = midsOfSources(offer);
-        gst_sdp_message_free(offer);
-    }
-    answerOffer(sdp);
+    if (gst_sdp_message_new_from_text(text.constData(), &offer) != GST_SDP_OK)
+        return answerOffer(sdp); // refused there
+    m_feedback.setVideoSources(RtcpFeedbackOrder::videoSourcesOf(offer));
+    m_midOfSource = midsOfSources(offer);
+    keepReceiving(offer);
+    gchar *kept = gst_sdp_message_as_text(offer);
+    gst_sdp_message_free(offer);
+    answerOffer(QString::fromUtf8(kept));
+    g_free(kept);
 }
 
 void Subscriber::setSpeakerMuted(bool muted)
@@ -345,7 +368,7 @@ bool Subscriber::addSound(const QString &mid, const QString &uri)
     if (FrameStamp::enabled())
         noteFirstSound(sound);
     gst_element_sync_state_with_parent(sound);
-    return true;
+    return funnelInto(m_pipeline, sound, nameOf("lines", mid));
 }
 
 void Subscriber::padAdded(GstPad *pad)
@@ -362,7 +385,7 @@ void Subscriber::padAdded(GstPad *pad)
     if (video)
         addVideo(mid, pad);
     else
-        linkSound(mid, pad);
+        linkLine(mid, pad);
 }
 
 void Subscriber::addVideo(const QString &mid, GstPad *pad)
@@ -403,30 +426,25 @@ void Subscriber::addVideo(const QString &mid, GstPad *pad)
         gst_bin_add(GST_BIN(m_pipeline), bin);
         gst_element_sync_state_with_parent(bin);
         pictures->bin = bin;
+        if (!funnelInto(m_pipeline, bin, nameOf("lines", mid)))
+            return fail(QStringLiteral("the received video cannot be decoded"));
     }
-    GstPad *sinkPad = freeSinkOf(pictures->bin);
-    if (!sinkPad)
-        return discard(pad);
-    const GstPadLinkReturn link = gst_pad_link(pad, sinkPad);
-    gst_object_unref(sinkPad);
-    if (link != GST_PAD_LINK_OK)
-        fail(QStringLiteral("the received video cannot be decoded (%1)")
-                 .arg(QLatin1String(gst_pad_link_get_name(link))));
+    linkLine(mid, pad);
 }
 
-void Subscriber::linkSound(const QString &mid, GstPad *pad)
+void Subscriber::linkLine(const QString &mid, GstPad *pad)
 {
-    GstElement *sound = element(nameOf("sound", mid).constData());
-    GstPad *in = freeSinkOf(sound);
-    if (sound)
-        gst_object_unref(sound);
+    GstElement *funnel = element(nameOf("lines", mid).constData());
+    GstPad *in = funnel ? gst_element_request_pad_simple(funnel, "sink_%u") : nullptr;
+    if (funnel)
+        gst_object_unref(funnel);
     if (!in)
-        return discard(pad); // a share's, or a line that carries no voice
+        return discard(pad); // a share's sound, or a line that carries no voice
     const GstPadLinkReturn link = gst_pad_link(pad, in);
     gst_object_unref(in);
     if (link != GST_PAD_LINK_OK)
-        fail(QStringLiteral("the received sound cannot be decoded (%1)")
-                 .arg(QLatin1String(gst_pad_link_get_name(link))));
+        fail(QStringLiteral("the received media of line %1 cannot be decoded (%2)")
+                 .arg(mid, QLatin1String(gst_pad_link_get_name(link))));
 }
 
 void Subscriber::discard(GstPad *pad)

@@ -62,12 +62,13 @@ private:
     void padAdded(GstPad *pad); ///< on a GStreamer thread
     /// The pictures of the media line `mid`, made on first use; any thread.
     std::shared_ptr<Pictures> picturesOf(const QString &mid);
-    void addVideo(const QString &mid, GstPad *pad); ///< on a GStreamer thread
+    /// The line's picture decoder, made with its first pad; on a GStreamer thread.
+    void addVideo(const QString &mid, GstPad *pad);
     /// The bin that decodes the sound of the line `mid` and plays or records it, in place before
     /// the stream starts, so that the speaker's mute always finds it.
     bool addSound(const QString &mid, const QString &uri);
-    /// Links the received sound's pad to its bin; on a GStreamer thread.
-    void linkSound(const QString &mid, GstPad *pad);
+    /// Links a pad of the line `mid` to its decoder; on a GStreamer thread.
+    void linkLine(const QString &mid, GstPad *pad);
     /// A pad of a line that carries nothing (yet) flows into nothing.
     void discard(GstPad *pad);
     /// The line `mid` carries `target` from now on (nothing when its feed is 0).
