@@ -38,13 +38,23 @@ quint32 pictureAsked(GstRTCPPacket &packet)
     return GST_READ_UINT32_BE(gst_rtcp_packet_fb_get_fci(&packet));
 }
 
+/// The first of `sources` other than `last`, or the first when there is none.
+quint32 nextTurn(const QList<quint32> &sources, quint32 last)
+{
+    for (const quint32 source : sources)
+        if (source != last)
+            return source;
+    return sources.value(0);
+}
+
 /// The one video source a compound's feedback is kept for: the relay reads all of a
 /// compound's requests against one source. A new picture comes first, as a stream stands still
-/// until one comes; lost packets are asked for again in a later report. 0 when none is asked.
-quint32 sourceAsked(GstRTCPBuffer &rtcp, const QList<quint32> &video, bool &newPicture,
-                    quint32 &requester)
+/// until one comes; lost packets are asked for again in a later report. Pictures that wait
+/// together take turns with `last`, the one kept before. 0 when none is asked.
+quint32 sourceAsked(GstRTCPBuffer &rtcp, const QList<quint32> &video, quint32 last,
+                    bool &newPicture, quint32 &requester)
 {
-    quint32 lost = 0, picture = 0;
+    QList<quint32> lost, pictures;
     GstRTCPPacket packet;
     for (bool more = gst_rtcp_buffer_get_first_packet(&rtcp, &packet); more;
          more = gst_rtcp_packet_move_to_next(&packet)) {
@@ -54,26 +64,25 @@ quint32 sourceAsked(GstRTCPBuffer &rtcp, const QList<quint32> &video, bool &newP
         if (asksForPicture(packet)) {
             requester = gst_rtcp_packet_fb_get_sender_ssrc(&packet);
             const quint32 asked = pictureAsked(packet);
-            if (picture == 0)
-                picture = video.contains(asked) ? asked : video.first();
+            pictures.append(video.contains(asked) ? asked : video.first());
         } else if (const quint32 media = gst_rtcp_packet_fb_get_media_ssrc(&packet);
-                   lost == 0 && video.contains(media)) {
-            lost = media;
+                   video.contains(media)) {
+            lost.append(media);
         }
     }
-    newPicture = picture != 0;
-    return newPicture ? picture : lost;
+    newPicture = !pictures.isEmpty();
+    return nextTurn(newPicture ? pictures : lost, last);
 }
 
 /// Leaves out the feedback about sources other than the one asked about most (see
 /// sourceAsked()), and turns each request for a new picture into one PLI about it: the jitter
 /// buffers send a FIR, whose header names no source, and the relay drops a compound it cannot
 /// file. The source asked about, 0 when none is.
-quint32 keepVideoFeedback(GstRTCPBuffer &rtcp, const QList<quint32> &video)
+quint32 keepVideoFeedback(GstRTCPBuffer &rtcp, const QList<quint32> &video, quint32 last)
 {
     bool newPicture = false;
     quint32 requester = 0;
-    const quint32 asked = sourceAsked(rtcp, video, newPicture, requester);
+    const quint32 asked = sourceAsked(rtcp, video, last, newPicture, requester);
     GstRTCPPacket packet;
     bool more = gst_rtcp_buffer_get_first_packet(&rtcp, &packet);
     while (more) {
@@ -155,27 +164,31 @@ QList<quint32> RtcpFeedbackOrder::videoSourcesOf(const GstSDPMessage *sdp)
     return sources;
 }
 
-bool RtcpFeedbackOrder::reorder(GstBuffer *buffer, const QList<quint32> &video)
+bool RtcpFeedbackOrder::reorder(GstBuffer *buffer, const QList<quint32> &video, quint32 *last)
 {
     GstRTCPBuffer rtcp = GST_RTCP_BUFFER_INIT;
     if (!gst_rtcp_buffer_validate_reduced(buffer) ||
         !gst_rtcp_buffer_map(buffer, GST_MAP_READWRITE, &rtcp))
         return false;
     // Before the offer nothing is sure to be sound yet.
-    if (const quint32 asked = video.isEmpty() ? 0 : keepVideoFeedback(rtcp, video))
+    const quint32 asked = video.isEmpty() ? 0 : keepVideoFeedback(rtcp, video, last ? *last : 0);
+    if (asked != 0)
         reportFirst(rtcp, asked);
+    if (last && asked != 0)
+        *last = asked;
     gst_rtcp_buffer_unmap(&rtcp);
     return true;
 }
 
 GstPadProbeReturn RtcpFeedbackOrder::rewrite(GstPad *, GstPadProbeInfo *info, gpointer self)
 {
-    const QList<quint32> video = static_cast<RtcpFeedbackOrder *>(self)->videoSources();
+    auto *order = static_cast<RtcpFeedbackOrder *>(self);
+    const QList<quint32> video = order->videoSources();
     if (video.isEmpty()) // not known before the offer: nothing is sure to be sound yet
         return GST_PAD_PROBE_OK;
     GstBuffer *buffer = gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(info));
     GST_PAD_PROBE_INFO_DATA(info) = buffer;
-    reorder(buffer, video);
+    reorder(buffer, video, &order->m_lastAsked);
     return gst_buffer_get_size(buffer) > 0 ? GST_PAD_PROBE_OK : GST_PAD_PROBE_DROP;
 }
 

@@ -29,8 +29,10 @@ public:
     static QList<quint32> videoSourcesOf(const GstSDPMessage *sdp);
     /// Rewrites every report that `rtpBin`'s sessions send from now on.
     void attach(GstElement *rtpBin);
-    /// Rewrites one compound report in place; false when it is not one.
-    static bool reorder(GstBuffer *buffer, const QList<quint32> &video);
+    /// Rewrites one compound report in place; false when it is not one. With `last`, the
+    /// source whose feedback was kept the time before, pictures that wait together take turns;
+    /// it is updated.
+    static bool reorder(GstBuffer *buffer, const QList<quint32> &video, quint32 *last = nullptr);
 
 private:
     static GstPadProbeReturn rewrite(GstPad *pad, GstPadProbeInfo *info, gpointer self);
@@ -38,4 +40,5 @@ private:
 
     mutable QMutex m_mutex; ///< the sources are set on the engine's thread, read on streaming ones
     QList<quint32> m_video;
+    quint32 m_lastAsked = 0; ///< on the thread that sends the reports only
 };

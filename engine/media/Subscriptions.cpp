@@ -280,8 +280,10 @@ void Subscriptions::event(qint64 handle, const QJsonObject &data, const QJsonObj
     }
     if (data.contains("streams"))
         streamsListed(data.value("streams").toArray());
-    if (jsep.value("type").toString() == u"offer")
+    if (jsep.value("type").toString() == u"offer") {
+        qCDebug(lcMedia, "offer: %s", qPrintable(jsep.value("sdp").toString()));
         m_subscriber->setOffer(jsep.value("sdp").toString());
+    }
 }
 
 void Subscriptions::streamsListed(const QJsonArray &streams)

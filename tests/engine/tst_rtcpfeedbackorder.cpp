@@ -96,28 +96,34 @@ private Q_SLOTS:
         QTest::addColumn<quint32>("firstBlock");
         QTest::addColumn<guint32>("firstLost"); // the block moves whole, not just its source
         QTest::addColumn<QList<quint32>>("kept");
-        QTest::newRow("nothing asked") << QList<quint32>{} << sound << 5u << QList<quint32>{};
+        QTest::addColumn<quint32>("last"); // the source kept the time before
+        QTest::newRow("nothing asked") << QList<quint32>{} << sound << 5u << QList<quint32>{} << 0u;
         QTest::newRow("picture asked")
-            << QList<quint32>{picture} << picture << 9u << QList<quint32>{picture};
+            << QList<quint32>{picture} << picture << 9u << QList<quint32>{picture} << 0u;
         QTest::newRow("sound asked first, then the picture twice")
             << QList<quint32>{sound, picture, picture} << picture << 9u
-            << QList<quint32>{picture, picture};
+            << QList<quint32>{picture, picture} << 0u;
         QTest::newRow("only sound asked")
-            << QList<quint32>{sound} << sound << 5u << QList<quint32>{};
+            << QList<quint32>{sound} << sound << 5u << QList<quint32>{} << 0u;
         QTest::newRow("a new picture asked by FIR")
-            << QList<quint32>{sound, unnamed} << picture << 9u << QList<quint32>{picture};
+            << QList<quint32>{sound, unnamed} << picture << 9u << QList<quint32>{picture} << 0u;
         // Two pictures on one connection: the relay reads a compound against one of them.
         QTest::newRow("two pictures' packets asked")
-            << QList<quint32>{second, picture} << second << 11u << QList<quint32>{second};
+            << QList<quint32>{second, picture} << second << 11u << QList<quint32>{second} << 0u;
         QTest::newRow("a new second picture asked by FIR")
-            << QList<quint32>{picture, unnamedSecond} << second << 11u << QList<quint32>{second};
+            << QList<quint32>{picture, unnamedSecond} << second << 11u << QList<quint32>{second}
+            << 0u;
+        QTest::newRow("two pictures' packets asked, the other's turn")
+            << QList<quint32>{second, picture} << picture << 9u << QList<quint32>{picture}
+            << second;
     }
 
     void pictureFeedbackIsFiledUnderThePicture()
     {
         QFETCH(QList<quint32>, asked);
+        QFETCH(quint32, last);
         GstBuffer *buffer = compound(asked);
-        QVERIFY(RtcpFeedbackOrder::reorder(buffer, {picture, resent, second}));
+        QVERIFY(RtcpFeedbackOrder::reorder(buffer, {picture, resent, second}, &last));
         QVERIFY(RtcpFeedbackOrder::reorder(buffer, {})); // before the offer: left as it is
         const Read r = read(buffer);
         gst_buffer_unref(buffer);
