@@ -385,14 +385,16 @@ QStringList Subscriptions::describe() const
 {
     if (!m_subscriber)
         return {};
-    QStringList links{QStringLiteral("received (%1 feeds, %2 lines, handle %3, connection %4): %5")
-                          .arg(m_wanted.size())
-                          .arg(m_subscriber->streams().size())
-                          .arg(m_handle)
-                          .arg(m_connections)
-                          .arg(m_subscriber->link().describe())};
-    const QHash<QString, LinkStats> &each = m_subscriber->links();
-    for (auto it = each.cbegin(); it != each.cend(); ++it)
-        links.append(it.key() + QStringLiteral(": ") + it->describe());
-    return links;
+    // One entry for the one connection, each participant's own figures within it.
+    QStringList each;
+    const QHash<QString, LinkStats> &links = m_subscriber->links();
+    for (auto it = links.cbegin(); it != links.cend(); ++it)
+        each.append(it.key() + QStringLiteral(": ") + it->describe());
+    each.sort();
+    return {QStringLiteral("received (%1 feeds, %2 lines, handle %3, connection %4): %5 [%6]")
+                .arg(m_wanted.size())
+                .arg(m_subscriber->streams().size())
+                .arg(m_handle)
+                .arg(m_connections)
+                .arg(m_subscriber->link().describe(), each.join(QStringLiteral(" | ")))};
 }
