@@ -391,10 +391,16 @@ QStringList Subscriptions::describe() const
     for (auto it = links.cbegin(); it != links.cend(); ++it)
         each.append(it.key() + QStringLiteral(": ") + it->describe());
     each.sort();
-    return {QStringLiteral("received (%1 feeds, %2 lines, handle %3, connection %4): %5 [%6]")
-                .arg(m_wanted.size())
-                .arg(m_subscriber->streams().size())
-                .arg(m_handle)
-                .arg(m_connections)
-                .arg(m_subscriber->link().describe(), each.join(QStringLiteral(" | ")))};
+    QStringList from;
+    for (const Feed &feed : m_wanted)
+        from.append(feed.share ? QStringLiteral("share of ") + feed.uri : feed.uri);
+    from.sort();
+    return {
+        QStringLiteral("received from %1 (%2 feeds, %3 lines, handle %4, connection %5): %6 [%7]")
+            .arg(from.join(QStringLiteral(", ")))
+            .arg(m_wanted.size())
+            .arg(m_subscriber->streams().size())
+            .arg(m_handle)
+            .arg(m_connections)
+            .arg(m_subscriber->link().describe(), each.join(QStringLiteral(" | ")))};
 }

@@ -153,9 +153,8 @@ QList<qint64> TestFeedsEndToEnd::receivingAtAlice()
     tellAlice(QStringLiteral("details"));
     const QString details = m_aliceLines.startingWith(QStringLiteral("details:"), 5000);
     const auto match =
-        QRegularExpression(
-            QStringLiteral(
-                "received \\((\\d+) feeds, \\d+ lines, handle (\\d+), connection (\\d+)\\)"))
+        QRegularExpression(QStringLiteral("received from [^(]*\\((\\d+) feeds, \\d+ lines, handle "
+                                          "(\\d+), connection (\\d+)\\)"))
             .match(details);
     if (!match.hasMatch())
         return {};
