@@ -101,15 +101,23 @@ quint32 keepVideoFeedback(GstRTCPBuffer &rtcp, const QList<quint32> &video, quin
 
 /// Swaps a report's first block with its block `other`, bytes as they are: GStreamer reads
 /// report blocks but cannot write them.
+/// Where a report's first block starts.
+guint8 *firstBlock(GstRTCPPacket *report)
+{
+    const gsize blocks = gst_rtcp_packet_get_type(report) == GST_RTCP_TYPE_SR ? 28 : 8;
+    return report->rtcp->map.data + report->offset + blocks;
+}
+
 void swapWithFirst(GstRTCPPacket *report, guint other)
 {
     constexpr gsize blockSize = 24;
-    const gsize blocks = gst_rtcp_packet_get_type(report) == GST_RTCP_TYPE_SR ? 28 : 8;
-    guint8 *first = report->rtcp->map.data + report->offset + blocks;
+    guint8 *first = firstBlock(report);
     std::swap_ranges(first, first + blockSize, first + other * blockSize);
 }
 
-/// Moves the block about `source` to the front of the compound's first report.
+/// Moves the block about `source` to the front of the compound's first report. A source the
+/// report has no block about yet (a line's new source) takes over the first block's name: the
+/// relay files the compound, and with it the request, under that name.
 void reportFirst(GstRTCPBuffer &rtcp, quint32 source)
 {
     GstRTCPPacket packet;
@@ -119,13 +127,15 @@ void reportFirst(GstRTCPBuffer &rtcp, quint32 source)
     if (type != GST_RTCP_TYPE_RR && type != GST_RTCP_TYPE_SR)
         return;
     const guint count = gst_rtcp_packet_get_rb_count(&packet);
-    for (guint i = 1; i < count; ++i) {
+    for (guint i = 0; i < count; ++i) {
         guint32 ssrc = 0;
         gst_rtcp_packet_get_rb(&packet, i, &ssrc, nullptr, nullptr, nullptr, nullptr, nullptr,
                                nullptr);
         if (ssrc == source)
-            return swapWithFirst(&packet, i);
+            return i == 0 ? void() : swapWithFirst(&packet, i);
     }
+    if (count > 0)
+        GST_WRITE_UINT32_BE(firstBlock(&packet), source);
 }
 
 } // namespace

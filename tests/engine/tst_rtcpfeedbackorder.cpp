@@ -8,6 +8,7 @@ namespace {
 
 constexpr quint32 sound = 1111, picture = 2222, resent = 3333;
 constexpr quint32 second = 4444;     ///< another participant's picture on the same connection
+constexpr quint32 fresh = 5555;      ///< a line's new picture, which no report block names yet
 constexpr quint32 unnamed = 0;       ///< a FIR, whose header names no source, about the picture
 constexpr quint32 unnamedSecond = 1; ///< a FIR about the second picture
 
@@ -113,6 +114,8 @@ private Q_SLOTS:
         QTest::newRow("a new second picture asked by FIR")
             << QList<quint32>{picture, unnamedSecond} << second << 11u << QList<quint32>{second}
             << 0u;
+        QTest::newRow("a new source's packets asked")
+            << QList<quint32>{fresh} << fresh << 5u << QList<quint32>{fresh} << 0u;
         QTest::newRow("two pictures' packets asked, the other's turn")
             << QList<quint32>{second, picture} << picture << 9u << QList<quint32>{picture}
             << second;
@@ -123,7 +126,7 @@ private Q_SLOTS:
         QFETCH(QList<quint32>, asked);
         QFETCH(quint32, last);
         GstBuffer *buffer = compound(asked);
-        QVERIFY(RtcpFeedbackOrder::reorder(buffer, {picture, resent, second}, &last));
+        QVERIFY(RtcpFeedbackOrder::reorder(buffer, {picture, resent, second, fresh}, &last));
         QVERIFY(RtcpFeedbackOrder::reorder(buffer, {})); // before the offer: left as it is
         const Read r = read(buffer);
         gst_buffer_unref(buffer);
