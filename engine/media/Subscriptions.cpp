@@ -205,6 +205,7 @@ void Subscriptions::attached(JanusClient *janus, quint64 request, qint64 handle)
     m_handle = handle;
     connect(m_subscriber, &WebRtcPeer::localDescription, this, [this](const QJsonObject &jsep) {
         m_room.janus->message(m_handle, {{"request", "start"}}, jsep);
+        askForPictures();
     });
     connect(m_subscriber, &WebRtcPeer::localCandidate, this,
             [this](const QJsonObject &c) { m_room.janus->trickle(m_handle, c); });
@@ -240,6 +241,7 @@ void Subscriptions::close()
     m_handle = 0;
     m_joined = m_listed = false;
     m_paused.clear();
+    m_newPictures.clear();
     delete std::exchange(m_subscriber, nullptr);
 }
 
@@ -301,11 +303,27 @@ void Subscriptions::streamsListed(const QJsonArray &streams)
         lines.insert(stream.value("mid").toString(),
                      {feed, wanted->uri, wanted->share, type == u"video"});
     }
+    // A picture line the relay gave to another feed waits for that feed's next keyframe: the
+    // relay is asked for one once the answer is in.
+    for (auto it = lines.cbegin(); it != lines.cend(); ++it)
+        if (it->video && m_subscriber->streams().value(it.key()).feed != it->feed)
+            m_newPictures.insert(it.key());
     m_subscriber->setStreams(lines);
     // A line the relay gives to another feed starts out sent.
     for (auto it = m_paused.begin(); it != m_paused.end();)
         it = lines.value(it.key()).feed == it.value() ? std::next(it) : m_paused.erase(it);
     followShown();
+}
+
+/// Asking to send a line that is sent makes the relay ask its sender for a new picture.
+void Subscriptions::askForPictures()
+{
+    QJsonArray lines;
+    for (const QString &mid : std::exchange(m_newPictures, {}))
+        if (m_subscriber->streams().contains(mid) && !m_paused.contains(mid))
+            lines.append(QJsonObject{{"mid", mid}, {"send", true}});
+    if (!lines.isEmpty())
+        m_room.janus->message(m_handle, {{"request", "configure"}, {"streams", lines}});
 }
 
 void Subscriptions::setShown(const QSet<QString> &uris)

@@ -119,6 +119,8 @@ private:
     void lost();
     /// Closes the connection and its handle.
     void close();
+    /// Asks the relay for a new picture on each line that got a new feed.
+    void askForPictures();
     /// Pauses the cameras not on screen, and resumes those that are again.
     void followShown();
     /// The participant URIs of the cameras wanted.
@@ -142,4 +144,5 @@ private:
     QSet<qint64> m_unknownFeeds; ///< listed by the relay under ids the service did not give
     std::optional<QSet<QString>> m_shown; ///< the tiles on screen, once the layout said
     QHash<QString, qint64> m_paused;      ///< the media lines paused, with the feed they carried
+    QSet<QString> m_newPictures; ///< picture lines given to a new feed, until the answer is sent
 };
