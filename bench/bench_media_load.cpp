@@ -176,29 +176,30 @@ std::vector<Result> sample(const std::vector<Call *> &calls, int seconds)
     return results;
 }
 
-/// The pictures a client's engine received so far, from its conference details ("camera of
-/// <uri> <count> <size>" per stream). Asked of the engine, so that it stamps nothing itself.
-qint64 picturesReceived(EngineDriverProcess &client)
+/// The sum of the numbers `pattern` captures in a client's conference details. Asked of the
+/// engine, so that it stamps nothing itself.
+double sumOfDetails(EngineDriverProcess &client, const QRegularExpression &pattern)
 {
-    static const QRegularExpression counts(QStringLiteral("camera of \\S+ (\\d+)"));
-    qint64 total = 0;
+    double total = 0;
     const QString details = QString::fromUtf8(client.ask(QStringLiteral("details"), "details:"));
-    for (auto it = counts.globalMatch(details); it.hasNext();)
-        total += it.next().captured(1).toLongLong();
+    for (auto it = pattern.globalMatch(details); it.hasNext();)
+        total += it.next().captured(1).toDouble();
     return total;
 }
 
+/// The pictures a client's engine received so far ("camera of <uri> <count> <size>" per stream).
+qint64 picturesReceived(EngineDriverProcess &client)
+{
+    static const QRegularExpression counts(QStringLiteral("camera of \\S+ (\\d+)"));
+    return qint64(sumOfDetails(client, counts));
+}
+
 /// The rate at which a client's engine receives, in kbit/s: the sum of its links' last readings
-/// of received sound and pictures, as its conference details give them.
+/// of received sound and pictures.
 double receivedKbit(EngineDriverProcess &client)
 {
     static const QRegularExpression rates(QStringLiteral("received (?:video|audio) (\\d+) kbit/s"));
-    double total = 0;
-    const QString details = QString::fromUtf8(client.ask(QStringLiteral("details"), "details:"));
-
-    for (auto it = rates.globalMatch(details); it.hasNext();)
-        total += it.next().captured(1).toDouble();
-    return total;
+    return sumOfDetails(client, rates);
 }
 
 /// The participants whose pictures a client's engine has received.
