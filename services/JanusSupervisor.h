@@ -47,6 +47,9 @@ public:
     /// of a child of this process. One that does not answer is asked again at every check.
     void setRemote(const RelaySettings &relay);
     bool isRemote() const { return !m_remote.apiUrl.isEmpty(); }
+    /// Where publisher ids come from when several instances admit to the same rooms: a number
+    /// they hand out together, so no two participants get the same. Random ones otherwise.
+    void setIdSource(std::function<qint64()> next) { m_nextId = std::move(next); }
     /// How long Janus may leave the checks unanswered before it counts as not answering.
     void setAnswerBound(int ms);
     /// False once Janus left the checks unanswered for the bound, or stopped for good.
@@ -173,6 +176,7 @@ private:
     bool m_polling = false;
     QElapsedTimer m_lastHeard;
     QHash<qint64, Room> m_rooms;
+    std::function<qint64()> m_nextId;
     /// Per room, in the order they were made; the first one is with Janus. Janus answers
     /// requests on separate connections in any order: a room's destroy and its next create
     /// must not cross.

@@ -2,6 +2,7 @@
 
 #include "bridge/shared/ConferenceMessages.h"
 #include "services/ServiceDatabase.h"
+#include "services/SessionRegistry.h"
 
 #include <limits>
 
@@ -22,6 +23,10 @@ RelayPool::~RelayPool() = default;
 void RelayPool::add(JanusSupervisor *relay)
 {
     m_relays.append(relay);
+    // Instances sharing the database admit to the same rooms: their ids must not meet.
+    if (m_db.isPostgres())
+        relay->setIdSource(
+            [this] { return SessionRegistry(m_db, {}).next(QStringLiteral("publisher")); });
     connect(relay, &JanusSupervisor::answeringChanged, this, [this, relay](bool answering) {
         if (answering)
             placeStranded();

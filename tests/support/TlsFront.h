@@ -17,6 +17,10 @@ public:
         quint16 web = 0;      ///< the deployment's login service and web site, on loopback
         quint16 portal = 0;   ///< the deployment's portal, on loopback
         quint16 janus = 0;    ///< Janus's API, on loopback
+        /// Several instances, as "address:port" each: their login services and portals,
+        /// instead of `web` and `portal`.
+        QStringList webServers;
+        QStringList portalServers;
     };
 
     TlsFront(const QString &address, const Ports &ports, const QString &certificate,
