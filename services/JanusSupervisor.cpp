@@ -476,8 +476,11 @@ void JanusSupervisor::admit(qint64 conference, const QString &tag, int seats, An
         if (it == m_rooms.end() || !it->created)
             return answer({{CM::Type, CM::Media}, {CF::Available, false}});
         const QString token = randomHex(16);
-        const QList<qint64> ids =
-            m_nextId ? QList<qint64>{m_nextId(), m_nextId()} : freshIds(*it, 2);
+        QList<qint64> ids = m_nextId ? QList<qint64>{m_nextId(), m_nextId()} : QList<qint64>();
+        if (ids.contains(0)) // none to be had: random ones are unlikely to meet
+            ids.clear();
+        if (ids.isEmpty())
+            ids = freshIds(*it, 2);
         const Member member{token, ids[0], ids[1]};
         // Listed from now on: the feeds those in the room are told name it before it publishes.
         it->members.insert(tag, member);

@@ -56,6 +56,9 @@ public:
     bool answering() const { return m_answering; }
     /// The conference is carried elsewhere now: its room and admissions are dropped here.
     void abandon(qint64 conference);
+    /// No one admitted here is left in the conference, which others (other instances) may go
+    /// on using: its room stays at Janus, and is looked for again at the next admission here.
+    void forgetRoom(qint64 conference) { m_rooms.remove(conference); }
     /// The conferences with a room (or one on its way) here.
     QList<qint64> conferences() const { return m_rooms.keys(); }
     /// Writes the configuration and starts Janus; false (with the reason) when it cannot run.

@@ -144,8 +144,13 @@ void RelayPool::release(qint64 conference, const QString &tag, bool lastOne)
         it->relay->release(conference, tag, lastOne);
     if (it->tags.remove(tag))
         m_db.countParticipants(conference, -1);
-    if (lastOne)
-        m_placed.erase(it);
+    if (!lastOne && !it->tags.isEmpty())
+        return;
+    // None of its people is left here: the next one admitted here goes where the database
+    // places it then, and finds its room there again, made anew if the others ended it.
+    if (!lastOne && it->relay)
+        it->relay->forgetRoom(conference);
+    m_placed.erase(it);
 }
 
 QString RelayPool::relayToken(qint64 conference) const

@@ -18,6 +18,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSqlQuery>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -99,6 +100,12 @@ private:
     double soundAt(int driver, const QString &tag, int hz) const;
     void tell(int driver, const QString &line) { m_drivers[driver].write((line + u'\n').toUtf8()); }
     QString presence(qint64 entityId) const { return m_db.entry(entityId)->presence; }
+    /// Runs `sql` on the database; its first value.
+    qint64 query(const QString &sql)
+    {
+        QSqlQuery q(m_db.connection());
+        return q.exec(sql) && q.next() ? q.value(0).toLongLong() : -1;
+    }
 
     std::unique_ptr<TestHome> m_home;
     PostgresServer m_postgres;
@@ -235,6 +242,11 @@ void TestInstanceCallEndToEnd::picturesAndSoundCrossInstances()
     }
     // One room at the relay, both publishing in it, whichever instance admitted them.
     QTRY_COMPARE_WITH_TIMEOUT(JanusProbe(m_relayFolder.path()).inRoom(reviewRoom).size(), 2, 20000);
+    // Their publisher ids, numbered in the database, each in its engine's session row.
+    QCOMPARE(query(QStringLiteral("SELECT COUNT(DISTINCT publisherID) FROM sessions"
+                                  " WHERE roomID = 2001 AND publisherID > 0")),
+             2);
+    QVERIFY(query(QStringLiteral("SELECT value FROM counters WHERE name = 'publisher'")) >= 4);
     QTRY_VERIFY_WITH_TIMEOUT(camerasFlow(0, QStringLiteral("u1003")), 20000);
     QTRY_VERIFY_WITH_TIMEOUT(camerasFlow(1, QStringLiteral("u1002")), 20000);
     QTRY_VERIFY_WITH_TIMEOUT(soundAt(0, QStringLiteral("u1003"), toneOfBob) > heard, 20000);
