@@ -141,6 +141,7 @@ void TestInstanceCallEndToEnd::initTestCase()
     // Both instances on the same relay, with the front's name as their public one.
     TlsFront::Ports ports{freePort(testHost()), freePort(testHost()), 0, 0,
                           freePort(QStringLiteral("127.0.0.1"))};
+    QStringList webServers, portalServers;
     for (int i = 0; i < 2; ++i) {
         m_instances[i] = std::make_unique<ServicesProcess>(
             QStringLiteral(ORVALE_SERVICES), testHost(i + 2),
@@ -154,13 +155,14 @@ void TestInstanceCallEndToEnd::initTestCase()
                         QStringLiteral("--public-url"),
                         QStringLiteral("https://%1:%2").arg(testHost()).arg(ports.front)});
         QVERIFY2(m_instances[i]->start(true), qPrintable(m_instances[i]->output()));
-        ports.webServers.append(testHost(i + 2) + QStringLiteral(":8080"));
-        ports.portalServers.append(
+        webServers.append(testHost(i + 2) + QStringLiteral(":8080"));
+        portalServers.append(
             QStringLiteral("%1:%2").arg(testHost(i + 2)).arg(m_instances[i]->portalPort()));
     }
     const QString data = m_instances[0]->dataPath();
     m_front = std::make_unique<TlsFront>(testHost(), ports, data + QStringLiteral("/cert.pem"),
                                          data + QStringLiteral("/key.pem"));
+    m_front->setInstances(webServers, portalServers);
     QVERIFY2(m_front->start(&error), qPrintable(error));
     DatabaseSettings settings;
     QVERIFY(DatabaseSettings::parse(m_postgres.socketUrl(sharedName), {}, &settings, &error));

@@ -66,10 +66,9 @@ QString TlsFront::site(QString *error) const
     const QList<QPair<QString, QString>> replaced{
         {QStringLiteral("listen 443 ssl;"), listen(m_ports.front)},
         {QStringLiteral("listen 9090 ssl;"), listen(m_ports.tlsLogin)},
-        {QStringLiteral("server 127.0.0.1:8080;"),
-         upstreams(m_ports.webServers, upstream(m_ports.web))},
+        {QStringLiteral("server 127.0.0.1:8080;"), upstreams(m_webServers, upstream(m_ports.web))},
         {QStringLiteral("server 127.0.0.1:8081;"),
-         upstreams(m_ports.portalServers, upstream(m_ports.portal))},
+         upstreams(m_portalServers, upstream(m_ports.portal))},
         {QStringLiteral("server 127.0.0.1:8088;"), upstream(m_ports.janus)},
         {QStringLiteral("/var/lib/orvale-services/cert.pem"), m_certificate},
         {QStringLiteral("/var/lib/orvale-services/key.pem"), m_key},
