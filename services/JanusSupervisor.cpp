@@ -124,6 +124,12 @@ void JanusSupervisor::setRemote(const RelaySettings &relay)
     m_remote = relay;
     m_adminKey = relay.adminKey;
     m_tokenSecret = relay.tokenSecret;
+    // Every instance sharing the relay makes its rooms and admits to them: they all derive
+    // the rooms' secret from the relay's own.
+    m_roomSecret = QString::fromLatin1(QMessageAuthenticationCode::hash("orvale room secret",
+                                                                        m_adminKey.toUtf8(),
+                                                                        QCryptographicHash::Sha256)
+                                           .toHex());
 }
 
 void JanusSupervisor::setAnswerBound(int ms)
