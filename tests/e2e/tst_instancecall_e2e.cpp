@@ -78,10 +78,11 @@ struct Guest
 } // namespace
 
 /// One call whose people are signed in to two instances of the deployment sharing a PostgreSQL
-/// database, its media on a relay run elsewhere: alice's engine through instance 1 and bob's
-/// through instance 2 see and hear each other, and a share made through instance 1 reaches bob.
-/// Instance 1 killed mid-call leaves bob in the call; alice shows offline and signs in again at
-/// once through the TLS front, which balances over both instances.
+/// database, its media on one of two relays run elsewhere: alice's engine through instance 1
+/// and bob's through instance 2 see and hear each other, and a share made through instance 1
+/// reaches bob. The call's relay killed, both instances move their engines to the other one.
+/// Instance 1 killed mid-call leaves bob in the call; alice shows offline and signs in again
+/// at once through the TLS front, which balances over both instances.
 class TestInstanceCallEndToEnd : public QObject
 {
     Q_OBJECT
@@ -91,6 +92,7 @@ private Q_SLOTS:
     void cleanupTestCase();
     void picturesAndSoundCrossInstances();
     void shareCrossesInstances();
+    void callMovesOffAKilledRelay();
     void killedInstanceLeavesTheCallToTheOther();
 
 private:
@@ -98,6 +100,10 @@ private:
     QHash<QString, qint64> pictures(int driver, const QString &kind);
     bool camerasFlow(int driver, const QString &who);
     double soundAt(int driver, const QString &tag, int hz) const;
+    qsizetype inRoom(int relay) const
+    {
+        return JanusProbe(m_relayFolders[relay].path()).inRoom(reviewRoom).size();
+    }
     void tell(int driver, const QString &line) { m_drivers[driver].write((line + u'\n').toUtf8()); }
     QString presence(qint64 entityId) const { return m_db.entry(entityId)->presence; }
     /// Runs `sql` on the database; its first value.
@@ -110,8 +116,9 @@ private:
     std::unique_ptr<TestHome> m_home;
     PostgresServer m_postgres;
     ServiceDatabase m_db;
-    QTemporaryDir m_relayFolder;
-    std::unique_ptr<JanusSupervisor> m_relay;
+    std::array<QTemporaryDir, 2> m_relayFolders;
+    std::array<std::unique_ptr<JanusSupervisor>, 2> m_relays;
+    int m_relayInUse = 0; ///< the relay of the review room
     std::array<std::unique_ptr<ServicesProcess>, 2> m_instances;
     std::unique_ptr<TlsFront> m_front;
     QTemporaryDir m_settings;
@@ -129,14 +136,18 @@ void TestInstanceCallEndToEnd::initTestCase()
     QVERIFY2(m_postgres.start(&error, testHost()), qPrintable(error));
     QVERIFY2(m_postgres.createDatabase(sharedName, &error), qPrintable(error));
 
-    m_relay = std::make_unique<JanusSupervisor>(QStringLiteral("janus"), m_relayFolder.path());
-    QVERIFY2(m_relay->start(&error), qPrintable(error));
-    QTRY_VERIFY_WITH_TIMEOUT(m_relay->ready(), 15000);
-    const QString secrets = m_relayFolder.filePath(QStringLiteral("secrets"));
-    QFile file(secrets);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(JanusProbe(m_relayFolder.path()).relaySecrets().toUtf8());
-    file.close();
+    QStringList relays;
+    for (int i = 0; i < 2; ++i) {
+        const QString folder = m_relayFolders[i].path();
+        m_relays[i] = std::make_unique<JanusSupervisor>(QStringLiteral("janus"), folder);
+        QVERIFY2(m_relays[i]->start(&error), qPrintable(error));
+        QTRY_VERIFY_WITH_TIMEOUT(m_relays[i]->ready(), 15000);
+        const QString secrets = m_relayFolders[i].filePath(QStringLiteral("secrets"));
+        QFile file(secrets);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(JanusProbe(folder).relaySecrets().toUtf8());
+        relays.append(QStringLiteral("%1,%1,%2").arg(m_relays[i]->url(), secrets));
+    }
 
     // Both instances on the same relay, with the front's name as their public one.
     TlsFront::Ports ports{freePort(testHost()), freePort(testHost()), 0, 0,
@@ -150,8 +161,8 @@ void TestInstanceCallEndToEnd::initTestCase()
                         QStringLiteral("--heartbeat"), QStringLiteral("250"),
                         QStringLiteral("--heartbeat-misses"), QStringLiteral("8"),
                         QStringLiteral("--no-turn"), QStringLiteral("--no-local-relay"),
-                        QStringLiteral("--relays"),
-                        QStringLiteral("%1,%1,%2").arg(m_relay->url(), secrets),
+                        QStringLiteral("--relays"), relays.join(u' '),
+                        QStringLiteral("--relay-timeout"), QStringLiteral("1500"),
                         QStringLiteral("--public-url"),
                         QStringLiteral("https://%1:%2").arg(testHost()).arg(ports.front)});
         QVERIFY2(m_instances[i]->start(true), qPrintable(m_instances[i]->output()));
@@ -199,7 +210,8 @@ void TestInstanceCallEndToEnd::cleanupTestCase()
     m_front.reset();
     for (auto &instance : m_instances)
         instance.reset();
-    m_relay.reset();
+    for (auto &relay : m_relays)
+        relay.reset();
 }
 
 QHash<QString, qint64> TestInstanceCallEndToEnd::pictures(int driver, const QString &kind)
@@ -243,7 +255,9 @@ void TestInstanceCallEndToEnd::picturesAndSoundCrossInstances()
         QVERIFY(!m_lines[i]->startingWith(QStringLiteral("conference"), 15000).isEmpty());
     }
     // One room at the relay, both publishing in it, whichever instance admitted them.
-    QTRY_COMPARE_WITH_TIMEOUT(JanusProbe(m_relayFolder.path()).inRoom(reviewRoom).size(), 2, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(inRoom(0) + inRoom(1), 2, 20000);
+    m_relayInUse = inRoom(0) == 2 ? 0 : 1;
+    QCOMPARE(inRoom(m_relayInUse), 2);
     // Their publisher ids, numbered in the database, each in its engine's session row.
     QCOMPARE(query(QStringLiteral("SELECT COUNT(DISTINCT publisherID) FROM sessions"
                                   " WHERE roomID = 2001 AND publisherID > 0")),
@@ -273,6 +287,21 @@ void TestInstanceCallEndToEnd::shareCrossesInstances()
         },
         20000));
     QVERIFY2(share.error().isEmpty(), qPrintable(share.error()));
+}
+
+/// The call's relay is killed: each instance moves its own engine to the other relay, where
+/// they see each other again without leaving the call.
+void TestInstanceCallEndToEnd::callMovesOffAKilledRelay()
+{
+    m_lines[0]->forget();
+    m_lines[1]->forget();
+    m_relays[m_relayInUse].reset();
+    m_relayInUse = 1 - m_relayInUse;
+    QTRY_COMPARE_WITH_TIMEOUT(inRoom(m_relayInUse), 2, 30000);
+    QVERIFY(QTest::qWaitFor([this] { return camerasFlow(0, QStringLiteral("u1003")); }, 20000));
+    QVERIFY(QTest::qWaitFor([this] { return camerasFlow(1, QStringLiteral("u1002")); }, 20000));
+    for (int i = 0; i < 2; ++i)
+        QVERIFY(m_lines[i]->startingWith(QStringLiteral("endConference"), 100).isEmpty());
 }
 
 void TestInstanceCallEndToEnd::killedInstanceLeavesTheCallToTheOther()
