@@ -93,6 +93,7 @@ private Q_SLOTS:
     void picturesAndSoundCrossInstances();
     void shareCrossesInstances();
     void callMovesOffAKilledRelay();
+    void callAgainAfterEveryoneLeft();
     void killedInstanceLeavesTheCallToTheOther();
 
 private:
@@ -100,6 +101,7 @@ private:
     QHash<QString, qint64> pictures(int driver, const QString &kind);
     bool camerasFlow(int driver, const QString &who);
     double soundAt(int driver, const QString &tag, int hz) const;
+    void joinBoth();
     qsizetype inRoom(int relay) const
     {
         return JanusProbe(m_relayFolders[relay].path()).inRoom(reviewRoom).size();
@@ -247,13 +249,18 @@ double TestInstanceCallEndToEnd::soundAt(int driver, const QString &tag, int hz)
     return levelAt(m_settings.filePath(QStringLiteral("%1/%2.s16").arg(driver).arg(tag)), hz);
 }
 
-void TestInstanceCallEndToEnd::picturesAndSoundCrossInstances()
+void TestInstanceCallEndToEnd::joinBoth()
 {
     for (int i = 0; i < 2; ++i) {
         m_lines[i]->forget();
         tell(i, QStringLiteral("join %1 1234").arg(reviewRoom));
         QVERIFY(!m_lines[i]->startingWith(QStringLiteral("conference"), 15000).isEmpty());
     }
+}
+
+void TestInstanceCallEndToEnd::picturesAndSoundCrossInstances()
+{
+    joinBoth();
     // One room at the relay, both publishing in it, whichever instance admitted them.
     QTRY_COMPARE_WITH_TIMEOUT(inRoom(0) + inRoom(1), 2, 20000);
     m_relayInUse = inRoom(0) == 2 ? 0 : 1;
@@ -302,6 +309,22 @@ void TestInstanceCallEndToEnd::callMovesOffAKilledRelay()
     QVERIFY(QTest::qWaitFor([this] { return camerasFlow(1, QStringLiteral("u1002")); }, 20000));
     for (int i = 0; i < 2; ++i)
         QVERIFY(m_lines[i]->startingWith(QStringLiteral("endConference"), 100).isEmpty());
+}
+
+/// Alice leaves, then bob, which ends the room at the relay: alice, back first through her
+/// instance, gets a room there again, and bob joins her in it.
+void TestInstanceCallEndToEnd::callAgainAfterEveryoneLeft()
+{
+    for (int i = 0; i < 2; ++i) {
+        m_lines[i]->forget();
+        tell(i, QStringLiteral("leave"));
+        QVERIFY(!m_lines[i]->startingWith(QStringLiteral("endConference"), 15000).isEmpty());
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(inRoom(m_relayInUse), 0, 20000);
+    joinBoth();
+    QTRY_COMPARE_WITH_TIMEOUT(inRoom(m_relayInUse), 2, 20000);
+    QVERIFY(QTest::qWaitFor([this] { return camerasFlow(0, QStringLiteral("u1003")); }, 20000));
+    QVERIFY(QTest::qWaitFor([this] { return camerasFlow(1, QStringLiteral("u1002")); }, 20000));
 }
 
 void TestInstanceCallEndToEnd::killedInstanceLeavesTheCallToTheOther()
