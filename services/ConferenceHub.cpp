@@ -51,6 +51,7 @@ const QString Mute = QStringLiteral("mute");
 const QString Join = QStringLiteral("join");
 const QString Ring = QStringLiteral("ring");
 const QString SignOut = QStringLiteral("signOut");
+const QString Feeds = QStringLiteral("feeds"); ///< whose the publisher ids in a room are now
 } // namespace Bus
 
 } // namespace
@@ -138,8 +139,11 @@ bool ConferenceHub::shareState(QString *error)
 
 void ConferenceHub::endInstance(const QString &instance)
 {
-    for (qint64 roomId : m_registry->endInstance(instance))
+    for (qint64 roomId : m_registry->endInstance(instance)) {
         broadcastRoster(roomId);
+        if (m_media) // the publishers of the people gone are no one's now
+            broadcastFeeds(roomId);
+    }
 }
 
 void ConferenceHub::resendRosters()
@@ -212,6 +216,8 @@ void ConferenceHub::heardFromInstance(const QJsonObject &message)
     } else if (kind == Bus::SignOut) {
         if (Session *earlier = sessionOfAccount(entityId))
             signOut(*earlier, CR::Code::SignedInElsewhere);
+    } else if (kind == Bus::Feeds && m_media) {
+        sendFeeds(roomId, nullptr);
     }
 }
 
@@ -651,6 +657,9 @@ void ConferenceHub::offerMedia(const Session &session)
         }
         if (media.value(CF::Available).toBool()) {
             it->relayExpiry = QDateTime::currentSecsSinceEpoch() + m_media->relayTokenLifetimeS();
+            if (m_registry)
+                m_registry->setPublishers(tag, media.value(CF::Id).toInteger(),
+                                          media.value(CF::ShareId).toInteger());
             media.insert(CF::Feeds, feedsJson(roomId));
             broadcastFeeds(roomId, socket);
         }
@@ -668,9 +677,18 @@ void ConferenceHub::publisherTaken(const Session &session, qint64 id)
 QJsonArray ConferenceHub::feedsJson(qint64 roomId) const
 {
     QJsonArray feeds;
-    for (const Session &session : std::as_const(m_sessions)) {
-        QJsonObject ids =
-            session.roomId == roomId ? m_media->feedsOf(roomId, session.tag) : QJsonObject();
+    // Sharing a database, the room's people on every instance, each with the ids it was given.
+    QHash<QString, QJsonObject> elsewhere;
+    if (m_registry) {
+        for (const SessionRegistry::Row &row : m_registry->inRoom(roomId)) {
+            if (row.publisherId != 0 && row.instance != m_registry->instance())
+                elsewhere.insert(row.tag,
+                                 {{CF::Id, row.publisherId}, {CF::ShareId, row.sharePublisherId}});
+        }
+    }
+    for (const Session &session : peopleIn(roomId)) {
+        QJsonObject ids = elsewhere.contains(session.tag) ? elsewhere.value(session.tag)
+                                                          : m_media->feedsOf(roomId, session.tag);
         if (ids.isEmpty())
             continue;
         ids.insert(CF::Uri, uriOf(session));
@@ -683,6 +701,12 @@ QJsonArray ConferenceHub::feedsJson(qint64 roomId) const
 }
 
 void ConferenceHub::broadcastFeeds(qint64 roomId, const QWebSocket *except)
+{
+    sendFeeds(roomId, except);
+    publish({{Bus::Kind, Bus::Feeds}, {Bus::Room, roomId}});
+}
+
+void ConferenceHub::sendFeeds(qint64 roomId, const QWebSocket *except)
 {
     const QJsonObject message{{CM::Type, CM::Feeds}, {CF::Feeds, feedsJson(roomId)}};
     for (const Session &session : std::as_const(m_sessions)) {

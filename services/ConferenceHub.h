@@ -133,8 +133,11 @@ private:
     /// Whose the relay's publisher ids in the room are: each admitted participant's URI with
     /// the ids it was given. Engines show a stream only as the participant it names.
     QJsonArray feedsJson(qint64 roomId) const;
-    /// Tells the room's admitted participants, but `except`, whose the publisher ids are now.
+    /// Tells the room's admitted participants, but `except`, whose the publisher ids are now,
+    /// here and on the other instances.
     void broadcastFeeds(qint64 roomId, const QWebSocket *except = nullptr);
+    /// As broadcastFeeds(), to this instance's engines only.
+    void sendFeeds(qint64 roomId, const QWebSocket *except);
     /// The relay refused the participant's own publisher `id`: whoever holds it is kicked out.
     void publisherTaken(const Session &session, qint64 id);
     /// Checks for due renewals often enough for the shorter of the credentials' lifetimes.

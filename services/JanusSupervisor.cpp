@@ -124,6 +124,12 @@ void JanusSupervisor::setRemote(const RelaySettings &relay)
     m_remote = relay;
     m_adminKey = relay.adminKey;
     m_tokenSecret = relay.tokenSecret;
+    // Every instance sharing the relay makes its rooms and admits to them: they all derive
+    // the rooms' secret from the relay's own.
+    m_roomSecret = QString::fromLatin1(QMessageAuthenticationCode::hash("orvale room secret",
+                                                                        m_adminKey.toUtf8(),
+                                                                        QCryptographicHash::Sha256)
+                                           .toHex());
 }
 
 void JanusSupervisor::setAnswerBound(int ms)
@@ -476,7 +482,11 @@ void JanusSupervisor::admit(qint64 conference, const QString &tag, int seats, An
         if (it == m_rooms.end() || !it->created)
             return answer({{CM::Type, CM::Media}, {CF::Available, false}});
         const QString token = randomHex(16);
-        const QList<qint64> ids = freshIds(*it, 2);
+        QList<qint64> ids = m_nextId ? QList<qint64>{m_nextId(), m_nextId()} : QList<qint64>();
+        if (ids.contains(0)) // none to be had: random ones are unlikely to meet
+            ids.clear();
+        if (ids.isEmpty())
+            ids = freshIds(*it, 2);
         const Member member{token, ids[0], ids[1]};
         // Listed from now on: the feeds those in the room are told name it before it publishes.
         it->members.insert(tag, member);

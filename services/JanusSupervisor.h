@@ -47,12 +47,18 @@ public:
     /// of a child of this process. One that does not answer is asked again at every check.
     void setRemote(const RelaySettings &relay);
     bool isRemote() const { return !m_remote.apiUrl.isEmpty(); }
+    /// Where publisher ids come from when several instances admit to the same rooms: a number
+    /// they hand out together, so no two participants get the same. Random ones otherwise.
+    void setIdSource(std::function<qint64()> next) { m_nextId = std::move(next); }
     /// How long Janus may leave the checks unanswered before it counts as not answering.
     void setAnswerBound(int ms);
     /// False once Janus left the checks unanswered for the bound, or stopped for good.
     bool answering() const { return m_answering; }
     /// The conference is carried elsewhere now: its room and admissions are dropped here.
     void abandon(qint64 conference);
+    /// No one admitted here is left in the conference, which others (other instances) may go
+    /// on using: its room stays at Janus, and is looked for again at the next admission here.
+    void forgetRoom(qint64 conference) { m_rooms.remove(conference); }
     /// The conferences with a room (or one on its way) here.
     QList<qint64> conferences() const { return m_rooms.keys(); }
     /// Writes the configuration and starts Janus; false (with the reason) when it cannot run.
@@ -173,6 +179,7 @@ private:
     bool m_polling = false;
     QElapsedTimer m_lastHeard;
     QHash<qint64, Room> m_rooms;
+    std::function<qint64()> m_nextId;
     /// Per room, in the order they were made; the first one is with Janus. Janus answers
     /// requests on separate connections in any order: a room's destroy and its next create
     /// must not cross.

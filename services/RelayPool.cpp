@@ -2,6 +2,7 @@
 
 #include "bridge/shared/ConferenceMessages.h"
 #include "services/ServiceDatabase.h"
+#include "services/SessionRegistry.h"
 
 #include <limits>
 
@@ -22,6 +23,10 @@ RelayPool::~RelayPool() = default;
 void RelayPool::add(JanusSupervisor *relay)
 {
     m_relays.append(relay);
+    // Instances sharing the database admit to the same rooms: their ids must not meet.
+    if (m_db.isPostgres())
+        relay->setIdSource(
+            [this] { return SessionRegistry(m_db, {}).next(QStringLiteral("publisher")); });
     connect(relay, &JanusSupervisor::answeringChanged, this, [this, relay](bool answering) {
         if (answering)
             placeStranded();
@@ -139,8 +144,13 @@ void RelayPool::release(qint64 conference, const QString &tag, bool lastOne)
         it->relay->release(conference, tag, lastOne);
     if (it->tags.remove(tag))
         m_db.countParticipants(conference, -1);
-    if (lastOne)
-        m_placed.erase(it);
+    if (!lastOne && !it->tags.isEmpty())
+        return;
+    // None of its people is left here: the next one admitted here goes where the database
+    // places it then, and finds its room there again, made anew if the others ended it.
+    if (!lastOne && it->relay)
+        it->relay->forgetRoom(conference);
+    m_placed.erase(it);
 }
 
 QString RelayPool::relayToken(qint64 conference) const

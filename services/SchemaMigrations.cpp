@@ -57,6 +57,12 @@ const std::vector<std::vector<const char *>> migrations = {
         "CREATE INDEX sessionsByEntity ON sessions(entityID)",
         "CREATE TABLE counters(name TEXT PRIMARY KEY, value {int64} NOT NULL)",
     },
+    {
+        // The publisher ids each engine was given at its room's relay, for its camera and its
+        // share: the feeds every instance names to its engines.
+        "ALTER TABLE sessions ADD COLUMN publisherID {int64} NOT NULL DEFAULT 0",
+        "ALTER TABLE sessions ADD COLUMN sharePublisherID {int64} NOT NULL DEFAULT 0",
+    },
 };
 
 } // namespace

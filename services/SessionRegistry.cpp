@@ -9,6 +9,7 @@ namespace {
 
 const QString rowColumns =
     QStringLiteral("instance, tag, entityID, displayName, roomID, joinOrder, micMuted, shareName");
+const QString readColumns = rowColumns + QStringLiteral(", publisherID, sharePublisherID");
 
 SessionRegistry::Row rowFrom(const QSqlQuery &q)
 {
@@ -21,6 +22,8 @@ SessionRegistry::Row rowFrom(const QSqlQuery &q)
     r.joinOrder = q.value(5).toLongLong();
     r.micMuted = q.value(6).toBool();
     r.shareName = q.value(7).toString();
+    r.publisherId = q.value(8).toLongLong();
+    r.sharePublisherId = q.value(9).toLongLong();
     return r;
 }
 
@@ -43,7 +46,11 @@ void SessionRegistry::record(const Row &r)
               QStringLiteral(") VALUES(?,?,?,?,?,?,?,?) ON CONFLICT(instance, tag) DO UPDATE SET"
                              " entityID = excluded.entityID, displayName = excluded.displayName,"
                              " roomID = excluded.roomID, joinOrder = excluded.joinOrder,"
-                             " micMuted = excluded.micMuted, shareName = excluded.shareName"));
+                             " micMuted = excluded.micMuted, shareName = excluded.shareName,"
+                             " publisherID = CASE WHEN sessions.roomID = excluded.roomID"
+                             " THEN sessions.publisherID ELSE 0 END,"
+                             " sharePublisherID = CASE WHEN sessions.roomID = excluded.roomID"
+                             " THEN sessions.sharePublisherID ELSE 0 END"));
     for (const QVariant &v : {QVariant(m_instance), text(r.tag), QVariant(r.entityId),
                               text(r.displayName), QVariant(r.roomId), QVariant(r.joinOrder),
                               QVariant(r.micMuted ? 1 : 0), text(r.shareName)})
@@ -60,11 +67,21 @@ void SessionRegistry::forget(const QString &tag)
     m_db.run(q);
 }
 
+void SessionRegistry::setPublishers(const QString &tag, qint64 id, qint64 shareId)
+{
+    QSqlQuery q(m_db.connection());
+    q.prepare(QStringLiteral("UPDATE sessions SET publisherID = ?, sharePublisherID = ?"
+                             " WHERE instance = ? AND tag = ?"));
+    for (const QVariant &v : {QVariant(id), QVariant(shareId), QVariant(m_instance), text(tag)})
+        q.addBindValue(v);
+    m_db.run(q);
+}
+
 QList<SessionRegistry::Row> SessionRegistry::inRoom(qint64 roomId) const
 {
     QList<Row> rows;
     QSqlQuery q(m_db.connection());
-    q.prepare(QStringLiteral("SELECT ") + rowColumns +
+    q.prepare(QStringLiteral("SELECT ") + readColumns +
               QStringLiteral(" FROM sessions WHERE roomID = ? ORDER BY joinOrder"));
     q.addBindValue(roomId);
     if (m_db.run(q)) {
@@ -78,7 +95,7 @@ std::optional<SessionRegistry::Row> SessionRegistry::participant(qint64 roomId,
                                                                  const QString &tag) const
 {
     QSqlQuery q(m_db.connection());
-    q.prepare(QStringLiteral("SELECT ") + rowColumns +
+    q.prepare(QStringLiteral("SELECT ") + readColumns +
               QStringLiteral(" FROM sessions WHERE roomID = ? AND tag = ? LIMIT 1"));
     q.addBindValue(roomId);
     q.addBindValue(tag);
@@ -90,7 +107,7 @@ std::optional<SessionRegistry::Row> SessionRegistry::participant(qint64 roomId,
 std::optional<SessionRegistry::Row> SessionRegistry::elsewhere(qint64 entityId) const
 {
     QSqlQuery q(m_db.connection());
-    q.prepare(QStringLiteral("SELECT ") + rowColumns +
+    q.prepare(QStringLiteral("SELECT ") + readColumns +
               QStringLiteral(" FROM sessions WHERE entityID = ? AND instance <> ? LIMIT 1"));
     q.addBindValue(entityId);
     q.addBindValue(m_instance);

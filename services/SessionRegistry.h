@@ -25,6 +25,8 @@ public:
         qint64 joinOrder = 0;
         bool micMuted = false;
         QString shareName;
+        qint64 publisherId = 0;      ///< at the room's relay, 0: not admitted there (yet)
+        qint64 sharePublisherId = 0; ///< for its share
     };
 
     SessionRegistry(ServiceDatabase &db, const QString &instance);
@@ -33,6 +35,9 @@ public:
     /// Writes this instance's row of the engine `row.tag`.
     void record(const Row &row);
     void forget(const QString &tag);
+    /// The publisher ids this instance's engine `tag` was given at its room's relay; a row
+    /// written for another room has none until it is admitted there.
+    void setPublishers(const QString &tag, qint64 id, qint64 shareId);
     /// The people in a room on every instance, in the order they came.
     QList<Row> inRoom(qint64 roomId) const;
     /// The row of a participant of a room, whichever instance holds it.

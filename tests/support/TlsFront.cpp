@@ -55,11 +55,20 @@ QString TlsFront::site(QString *error) const
     const auto upstream = [](quint16 port) {
         return QStringLiteral("server 127.0.0.1:%1;").arg(port);
     };
+    const auto upstreams = [](const QStringList &servers, const QString &one) {
+        if (servers.isEmpty())
+            return one;
+        QStringList lines;
+        for (const QString &server : servers)
+            lines.append(QStringLiteral("server %1 max_fails=1 fail_timeout=10s;").arg(server));
+        return lines.join(QStringLiteral("\n    "));
+    };
     const QList<QPair<QString, QString>> replaced{
         {QStringLiteral("listen 443 ssl;"), listen(m_ports.front)},
         {QStringLiteral("listen 9090 ssl;"), listen(m_ports.tlsLogin)},
-        {QStringLiteral("server 127.0.0.1:8080;"), upstream(m_ports.web)},
-        {QStringLiteral("server 127.0.0.1:8081;"), upstream(m_ports.portal)},
+        {QStringLiteral("server 127.0.0.1:8080;"), upstreams(m_webServers, upstream(m_ports.web))},
+        {QStringLiteral("server 127.0.0.1:8081;"),
+         upstreams(m_portalServers, upstream(m_ports.portal))},
         {QStringLiteral("server 127.0.0.1:8088;"), upstream(m_ports.janus)},
         {QStringLiteral("/var/lib/orvale-services/cert.pem"), m_certificate},
         {QStringLiteral("/var/lib/orvale-services/key.pem"), m_key},

@@ -28,6 +28,13 @@ public:
     /// A command put in front of nginx's, such as a network lab host's launcher: nginx then
     /// counts as up once it has written its pid file, after it opened its ports.
     void setLauncher(const QStringList &launcher) { m_launcher = launcher; }
+    /// Before start(): several instances, as "address:port" each, their login services and
+    /// their portals, instead of the ports' `web` and `portal`.
+    void setInstances(const QStringList &webServers, const QStringList &portalServers)
+    {
+        m_webServers = webServers;
+        m_portalServers = portalServers;
+    }
     void stop();
     /// "https://<address>:<front port>".
     QString base() const;
@@ -44,4 +51,6 @@ private:
     QTemporaryDir m_dir;
     QProcess m_process;
     QStringList m_launcher;
+    QStringList m_webServers;
+    QStringList m_portalServers;
 };
