@@ -38,12 +38,14 @@ SessionRegistry::SessionRegistry(ServiceDatabase &db, const QString &instance)
 
 void SessionRegistry::record(const Row &r)
 {
-    QSqlQuery q(m_db.connection());
-    q.prepare(QStringLiteral("INSERT INTO sessions(") + rowColumns +
-              QStringLiteral(") VALUES(?,?,?,?,?,?,?,?) ON CONFLICT(instance, tag) DO UPDATE SET"
-                             " entityID = excluded.entityID, displayName = excluded.displayName,"
-                             " roomID = excluded.roomID, joinOrder = excluded.joinOrder,"
-                             " micMuted = excluded.micMuted, shareName = excluded.shareName"));
+    QSqlQuery fresh(m_db.connection());
+    QSqlQuery &q = m_db.prepared(
+        fresh,
+        QStringLiteral("INSERT INTO sessions(") + rowColumns +
+            QStringLiteral(") VALUES(?,?,?,?,?,?,?,?) ON CONFLICT(instance, tag) DO UPDATE SET"
+                           " entityID = excluded.entityID, displayName = excluded.displayName,"
+                           " roomID = excluded.roomID, joinOrder = excluded.joinOrder,"
+                           " micMuted = excluded.micMuted, shareName = excluded.shareName"));
     for (const QVariant &v : {QVariant(m_instance), text(r.tag), QVariant(r.entityId),
                               text(r.displayName), QVariant(r.roomId), QVariant(r.joinOrder),
                               QVariant(r.micMuted ? 1 : 0), text(r.shareName)})
@@ -53,8 +55,9 @@ void SessionRegistry::record(const Row &r)
 
 void SessionRegistry::forget(const QString &tag)
 {
-    QSqlQuery q(m_db.connection());
-    q.prepare(QStringLiteral("DELETE FROM sessions WHERE instance = ? AND tag = ?"));
+    QSqlQuery fresh(m_db.connection());
+    QSqlQuery &q =
+        m_db.prepared(fresh, QStringLiteral("DELETE FROM sessions WHERE instance = ? AND tag = ?"));
     q.addBindValue(m_instance);
     q.addBindValue(tag);
     m_db.run(q);
@@ -63,9 +66,10 @@ void SessionRegistry::forget(const QString &tag)
 QList<SessionRegistry::Row> SessionRegistry::inRoom(qint64 roomId) const
 {
     QList<Row> rows;
-    QSqlQuery q(m_db.connection());
-    q.prepare(QStringLiteral("SELECT ") + rowColumns +
-              QStringLiteral(" FROM sessions WHERE roomID = ? ORDER BY joinOrder"));
+    QSqlQuery fresh(m_db.connection());
+    QSqlQuery &q = m_db.prepared(
+        fresh, QStringLiteral("SELECT ") + rowColumns +
+                   QStringLiteral(" FROM sessions WHERE roomID = ? ORDER BY joinOrder"));
     q.addBindValue(roomId);
     if (m_db.run(q)) {
         while (q.next())
@@ -77,9 +81,10 @@ QList<SessionRegistry::Row> SessionRegistry::inRoom(qint64 roomId) const
 std::optional<SessionRegistry::Row> SessionRegistry::participant(qint64 roomId,
                                                                  const QString &tag) const
 {
-    QSqlQuery q(m_db.connection());
-    q.prepare(QStringLiteral("SELECT ") + rowColumns +
-              QStringLiteral(" FROM sessions WHERE roomID = ? AND tag = ? LIMIT 1"));
+    QSqlQuery fresh(m_db.connection());
+    QSqlQuery &q = m_db.prepared(
+        fresh, QStringLiteral("SELECT ") + rowColumns +
+                   QStringLiteral(" FROM sessions WHERE roomID = ? AND tag = ? LIMIT 1"));
     q.addBindValue(roomId);
     q.addBindValue(tag);
     if (!m_db.run(q) || !q.next())
@@ -89,9 +94,10 @@ std::optional<SessionRegistry::Row> SessionRegistry::participant(qint64 roomId,
 
 std::optional<SessionRegistry::Row> SessionRegistry::elsewhere(qint64 entityId) const
 {
-    QSqlQuery q(m_db.connection());
-    q.prepare(QStringLiteral("SELECT ") + rowColumns +
-              QStringLiteral(" FROM sessions WHERE entityID = ? AND instance <> ? LIMIT 1"));
+    QSqlQuery fresh(m_db.connection());
+    QSqlQuery &q = m_db.prepared(
+        fresh, QStringLiteral("SELECT ") + rowColumns +
+                   QStringLiteral(" FROM sessions WHERE entityID = ? AND instance <> ? LIMIT 1"));
     q.addBindValue(entityId);
     q.addBindValue(m_instance);
     if (entityId == 0 || !m_db.run(q) || !q.next())
@@ -101,25 +107,28 @@ std::optional<SessionRegistry::Row> SessionRegistry::elsewhere(qint64 entityId) 
 
 int SessionRegistry::occupancy(qint64 roomId) const
 {
-    QSqlQuery q(m_db.connection());
-    q.prepare(QStringLiteral("SELECT COUNT(*) FROM sessions WHERE roomID = ?"));
+    QSqlQuery fresh(m_db.connection());
+    QSqlQuery &q =
+        m_db.prepared(fresh, QStringLiteral("SELECT COUNT(*) FROM sessions WHERE roomID = ?"));
     q.addBindValue(roomId);
     return m_db.run(q) && q.next() ? q.value(0).toInt() : 0;
 }
 
 int SessionRegistry::linesInUse() const
 {
-    QSqlQuery q(m_db.connection());
-    q.prepare(QStringLiteral("SELECT COUNT(*) FROM sessions WHERE roomID <> 0"));
+    QSqlQuery fresh(m_db.connection());
+    QSqlQuery &q =
+        m_db.prepared(fresh, QStringLiteral("SELECT COUNT(*) FROM sessions WHERE roomID <> 0"));
     return m_db.run(q) && q.next() ? q.value(0).toInt() : 0;
 }
 
 qint64 SessionRegistry::next(const QString &counter)
 {
     // One statement: two instances asking at once get two numbers.
-    QSqlQuery q(m_db.connection());
-    q.prepare(QStringLiteral("INSERT INTO counters(name, value) VALUES(?, 1) ON CONFLICT(name)"
-                             " DO UPDATE SET value = counters.value + 1 RETURNING value"));
+    QSqlQuery fresh(m_db.connection());
+    QSqlQuery &q = m_db.prepared(
+        fresh, QStringLiteral("INSERT INTO counters(name, value) VALUES(?, 1) ON CONFLICT(name)"
+                              " DO UPDATE SET value = counters.value + 1 RETURNING value"));
     q.addBindValue(counter);
     return m_db.run(q) && q.next() ? q.value(0).toLongLong() : 0;
 }
