@@ -13,7 +13,9 @@
 // 2-core machine both instances and the database share the cores with the engines: compare
 // cost, not throughput. Run by hand:
 //   build/bench/bench_hub_scale [--engines N] [--seconds S] [--rate R] [--only sqlite|postgres]
-// (defaults 2000 engines, 60 s, 50 requests/s; uses 127.0.0.201 to .203, ports 8080/9090).
+//                          [--presence PERCENT]
+// (defaults 2000 engines, 60 s, 50 requests/s, 20% of them presence changes; uses 127.0.0.201 to
+// .203, ports 8080/9090).
 
 #include "bench/SimulatedEngine.h"
 #include "services/PasswordHash.h"
@@ -54,6 +56,7 @@ struct Options
     int seconds = 60;
     int rate = 50;
     int roomSize = 10;
+    int presencePercent = 20; ///< of the requests: leaving, and coming back shortly after
     QString only;
 };
 
@@ -395,7 +398,7 @@ private:
         SimulatedEngine *e = m_engines[size_t(random->bounded(m_options.engines))].get();
         if (!e->inRoom())
             return;
-        if (random->bounded(10) < 8) {
+        if (random->bounded(100) >= m_options.presencePercent) {
             e->chat(QStringLiteral("%1 %2").arg(m_clock.nsecsElapsed()).arg(e->instance()));
         } else {
             const auto it = m_changes.constFind(roomOf(e));
@@ -534,6 +537,9 @@ Options parse(const QCoreApplication &app)
         {QStringLiteral("seconds"), QStringLiteral("Measured seconds."), QStringLiteral("s")},
         {QStringLiteral("rate"), QStringLiteral("Requests per second."), QStringLiteral("count")},
         {QStringLiteral("only"), QStringLiteral("sqlite or postgres."), QStringLiteral("which")},
+        {QStringLiteral("presence"),
+         QStringLiteral("Percent of requests that leave a room and come back (default 20)."),
+         QStringLiteral("percent")},
     });
     parser.process(app);
     Options options;
@@ -545,6 +551,9 @@ Options parse(const QCoreApplication &app)
     read(QStringLiteral("seconds"), &options.seconds);
     read(QStringLiteral("rate"), &options.rate);
     options.only = parser.value(QStringLiteral("only"));
+    if (parser.isSet(QStringLiteral("presence")))
+        options.presencePercent =
+            std::clamp(parser.value(QStringLiteral("presence")).toInt(), 0, 100);
     return options;
 }
 
@@ -555,9 +564,10 @@ int main(int argc, char *argv[])
     raiseDescriptorLimit();
     QCoreApplication app(argc, argv);
     const Options options = parse(app);
-    std::printf("%d engines, %d to a room, %d requests/s (80%% chat, 20%% leave and come back),"
+    std::printf("%d engines, %d to a room, %d requests/s (%d%% chat, %d%% leave and come back),"
                 " %d s measured after %d s of warm-up\n",
-                options.engines, options.roomSize, options.rate, options.seconds, warmUpMs / 1000);
+                options.engines, options.roomSize, options.rate, 100 - options.presencePercent,
+                options.presencePercent, options.seconds, warmUpMs / 1000);
     Figures sqlite, postgres;
     if (options.only != u"postgres") {
         sqlite = runSqlite(options);
