@@ -80,8 +80,8 @@ void InstanceBus::publish(QJsonObject message)
                  qlonglong(payload.size()));
         return;
     }
-    QSqlQuery q(m_db.connection());
-    q.prepare(QStringLiteral("SELECT pg_notify(?, ?)"));
+    QSqlQuery fresh(m_db.connection());
+    QSqlQuery &q = m_db.prepared(fresh, QStringLiteral("SELECT pg_notify(?, ?)"));
     q.addBindValue(channel);
     q.addBindValue(QString::fromUtf8(payload));
     m_db.run(q);

@@ -87,6 +87,7 @@ ServiceDatabase::ServiceDatabase()
 
 ServiceDatabase::~ServiceDatabase()
 {
+    m_kept.clear();
     m_db.close();
     m_db = QSqlDatabase();
     QSqlDatabase::removeDatabase(m_connection);
@@ -143,6 +144,22 @@ bool ServiceDatabase::exec(QSqlQuery &q) const
     return done;
 }
 
+QSqlQuery &ServiceDatabase::prepared(QSqlQuery &fresh, const QString &sql) const
+{
+    if (!m_postgres) {
+        fresh.prepare(sql);
+        return fresh;
+    }
+    Kept &kept = m_kept[sql];
+    if (!kept.query)
+        kept.query = std::make_unique<QSqlQuery>(m_db);
+    if (kept.connection != m_connections) {
+        kept.query->prepare(sql);
+        kept.connection = m_connections;
+    }
+    return *kept.query;
+}
+
 bool ServiceDatabase::exec(QSqlQuery &q, const QString &sql) const
 {
     q.prepare(sql);
@@ -165,6 +182,7 @@ bool ServiceDatabase::reconnect() const
         return false;
     QSqlDatabase db = m_db;
     db.close();
+    ++m_connections;
     QString error;
     if (db.open() && setUpSession(&error)) {
         qWarning("database: the connection was lost; connected again");
@@ -177,6 +195,7 @@ bool ServiceDatabase::reconnect() const
 
 bool ServiceDatabase::connect(const DatabaseSettings &settings, QString *error)
 {
+    m_kept.clear(); // prepared on a connection about to be replaced
     m_postgres = settings.postgres();
     const QString driver = m_postgres ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE");
     if (!QSqlDatabase::isDriverAvailable(driver)) {
@@ -318,9 +337,9 @@ std::optional<Account> ServiceDatabase::authenticate(const QString &userName,
 
 std::optional<Account> ServiceDatabase::account(const QString &userName) const
 {
-    QSqlQuery q(m_db);
-    q.prepare(QStringLiteral("SELECT ") + accountColumns +
-              QStringLiteral(" FROM accounts WHERE userName = ?"));
+    QSqlQuery fresh(m_db);
+    QSqlQuery &q = prepared(fresh, QStringLiteral("SELECT ") + accountColumns +
+                                       QStringLiteral(" FROM accounts WHERE userName = ?"));
     q.addBindValue(userName);
     if (!exec(q) || !q.next())
         return std::nullopt;
@@ -463,9 +482,9 @@ void ServiceDatabase::removeDirectoryAccount(const QString &userName)
 
 std::optional<DirectoryEntry> ServiceDatabase::entry(qint64 entityID) const
 {
-    QSqlQuery q(m_db);
-    q.prepare(QStringLiteral("SELECT ") + entryColumns +
-              QStringLiteral(" FROM entities WHERE entityID = ?"));
+    QSqlQuery fresh(m_db);
+    QSqlQuery &q = prepared(fresh, QStringLiteral("SELECT ") + entryColumns +
+                                       QStringLiteral(" FROM entities WHERE entityID = ?"));
     q.addBindValue(entityID);
     if (!exec(q) || !q.next())
         return std::nullopt;
@@ -474,9 +493,9 @@ std::optional<DirectoryEntry> ServiceDatabase::entry(qint64 entityID) const
 
 std::optional<DirectoryEntry> ServiceDatabase::entryByKey(const QString &roomKey) const
 {
-    QSqlQuery q(m_db);
-    q.prepare(QStringLiteral("SELECT ") + entryColumns +
-              QStringLiteral(" FROM entities WHERE roomKey = ?"));
+    QSqlQuery fresh(m_db);
+    QSqlQuery &q = prepared(fresh, QStringLiteral("SELECT ") + entryColumns +
+                                       QStringLiteral(" FROM entities WHERE roomKey = ?"));
     q.addBindValue(roomKey);
     if (!exec(q) || !q.next())
         return std::nullopt;
@@ -533,8 +552,9 @@ QList<DirectoryEntry> ServiceDatabase::searchMembers(const QString &query, int l
 
 bool ServiceDatabase::setPresence(qint64 entityID, const QString &presence)
 {
-    QSqlQuery q(m_db);
-    q.prepare(QStringLiteral("UPDATE entities SET presence = ? WHERE entityID = ?"));
+    QSqlQuery fresh(m_db);
+    QSqlQuery &q =
+        prepared(fresh, QStringLiteral("UPDATE entities SET presence = ? WHERE entityID = ?"));
     q.addBindValue(presence);
     q.addBindValue(entityID);
     return execLogged(q);

@@ -11,7 +11,9 @@
 #include <QSqlDatabase>
 #include <QString>
 
+#include <memory>
 #include <optional>
+#include <unordered_map>
 
 /// The deployment's store, in SQLite or PostgreSQL: accounts, the directory, contacts and
 /// broadcasts.
@@ -34,6 +36,11 @@ public:
     /// Runs a query prepared on connection() as the store's own run (a connection lost is made
     /// again), a failure logged.
     bool run(QSqlQuery &q) const { return execLogged(q); }
+    /// The query to run `sql` with, its values still to bind: `fresh` prepared, or on
+    /// PostgreSQL one prepared once on this connection and kept, since the driver otherwise
+    /// spends a PREPARE and a DEALLOCATE round trip of their own on every run. For statements
+    /// run often; not for one still being read when it is asked for again.
+    QSqlQuery &prepared(QSqlQuery &fresh, const QString &sql) const;
     /// A fresh room key: 128 random bits from the system's generator, in hex.
     static QString newRoomKey();
     bool isEmpty() const;
@@ -136,4 +143,11 @@ private:
     QString m_connection;
     bool m_postgres = false;
     bool m_writing = false; ///< in a PostgreSQL transaction of transaction()
+    struct Kept
+    {
+        std::unique_ptr<QSqlQuery> query;
+        int connection = -1; ///< prepared on this one of the connections made
+    };
+    mutable std::unordered_map<QString, Kept> m_kept;
+    mutable int m_connections = 0; ///< made so far: statements prepared on earlier ones are gone
 };

@@ -41,16 +41,18 @@ SessionRegistry::SessionRegistry(ServiceDatabase &db, const QString &instance)
 
 void SessionRegistry::record(const Row &r)
 {
-    QSqlQuery q(m_db.connection());
-    q.prepare(QStringLiteral("INSERT INTO sessions(") + rowColumns +
-              QStringLiteral(") VALUES(?,?,?,?,?,?,?,?) ON CONFLICT(instance, tag) DO UPDATE SET"
-                             " entityID = excluded.entityID, displayName = excluded.displayName,"
-                             " roomID = excluded.roomID, joinOrder = excluded.joinOrder,"
-                             " micMuted = excluded.micMuted, shareName = excluded.shareName,"
-                             " publisherID = CASE WHEN sessions.roomID = excluded.roomID"
-                             " THEN sessions.publisherID ELSE 0 END,"
-                             " sharePublisherID = CASE WHEN sessions.roomID = excluded.roomID"
-                             " THEN sessions.sharePublisherID ELSE 0 END"));
+    QSqlQuery fresh(m_db.connection());
+    QSqlQuery &q = m_db.prepared(
+        fresh,
+        QStringLiteral("INSERT INTO sessions(") + rowColumns +
+            QStringLiteral(") VALUES(?,?,?,?,?,?,?,?) ON CONFLICT(instance, tag) DO UPDATE SET"
+                           " entityID = excluded.entityID, displayName = excluded.displayName,"
+                           " roomID = excluded.roomID, joinOrder = excluded.joinOrder,"
+                           " micMuted = excluded.micMuted, shareName = excluded.shareName,"
+                           " publisherID = CASE WHEN sessions.roomID = excluded.roomID"
+                           " THEN sessions.publisherID ELSE 0 END,"
+                           " sharePublisherID = CASE WHEN sessions.roomID = excluded.roomID"
+                           " THEN sessions.sharePublisherID ELSE 0 END"));
     for (const QVariant &v : {QVariant(m_instance), text(r.tag), QVariant(r.entityId),
                               text(r.displayName), QVariant(r.roomId), QVariant(r.joinOrder),
                               QVariant(r.micMuted ? 1 : 0), text(r.shareName)})
@@ -60,8 +62,9 @@ void SessionRegistry::record(const Row &r)
 
 void SessionRegistry::forget(const QString &tag)
 {
-    QSqlQuery q(m_db.connection());
-    q.prepare(QStringLiteral("DELETE FROM sessions WHERE instance = ? AND tag = ?"));
+    QSqlQuery fresh(m_db.connection());
+    QSqlQuery &q =
+        m_db.prepared(fresh, QStringLiteral("DELETE FROM sessions WHERE instance = ? AND tag = ?"));
     q.addBindValue(m_instance);
     q.addBindValue(tag);
     m_db.run(q);
@@ -80,9 +83,10 @@ void SessionRegistry::setPublishers(const QString &tag, qint64 id, qint64 shareI
 QList<SessionRegistry::Row> SessionRegistry::inRoom(qint64 roomId) const
 {
     QList<Row> rows;
-    QSqlQuery q(m_db.connection());
-    q.prepare(QStringLiteral("SELECT ") + readColumns +
-              QStringLiteral(" FROM sessions WHERE roomID = ? ORDER BY joinOrder"));
+    QSqlQuery fresh(m_db.connection());
+    QSqlQuery &q = m_db.prepared(
+        fresh, QStringLiteral("SELECT ") + readColumns +
+                   QStringLiteral(" FROM sessions WHERE roomID = ? ORDER BY joinOrder"));
     q.addBindValue(roomId);
     if (m_db.run(q)) {
         while (q.next())
@@ -94,9 +98,10 @@ QList<SessionRegistry::Row> SessionRegistry::inRoom(qint64 roomId) const
 std::optional<SessionRegistry::Row> SessionRegistry::participant(qint64 roomId,
                                                                  const QString &tag) const
 {
-    QSqlQuery q(m_db.connection());
-    q.prepare(QStringLiteral("SELECT ") + readColumns +
-              QStringLiteral(" FROM sessions WHERE roomID = ? AND tag = ? LIMIT 1"));
+    QSqlQuery fresh(m_db.connection());
+    QSqlQuery &q = m_db.prepared(
+        fresh, QStringLiteral("SELECT ") + readColumns +
+                   QStringLiteral(" FROM sessions WHERE roomID = ? AND tag = ? LIMIT 1"));
     q.addBindValue(roomId);
     q.addBindValue(tag);
     if (!m_db.run(q) || !q.next())
@@ -106,9 +111,10 @@ std::optional<SessionRegistry::Row> SessionRegistry::participant(qint64 roomId,
 
 std::optional<SessionRegistry::Row> SessionRegistry::elsewhere(qint64 entityId) const
 {
-    QSqlQuery q(m_db.connection());
-    q.prepare(QStringLiteral("SELECT ") + readColumns +
-              QStringLiteral(" FROM sessions WHERE entityID = ? AND instance <> ? LIMIT 1"));
+    QSqlQuery fresh(m_db.connection());
+    QSqlQuery &q = m_db.prepared(
+        fresh, QStringLiteral("SELECT ") + readColumns +
+                   QStringLiteral(" FROM sessions WHERE entityID = ? AND instance <> ? LIMIT 1"));
     q.addBindValue(entityId);
     q.addBindValue(m_instance);
     if (entityId == 0 || !m_db.run(q) || !q.next())
@@ -118,25 +124,28 @@ std::optional<SessionRegistry::Row> SessionRegistry::elsewhere(qint64 entityId) 
 
 int SessionRegistry::occupancy(qint64 roomId) const
 {
-    QSqlQuery q(m_db.connection());
-    q.prepare(QStringLiteral("SELECT COUNT(*) FROM sessions WHERE roomID = ?"));
+    QSqlQuery fresh(m_db.connection());
+    QSqlQuery &q =
+        m_db.prepared(fresh, QStringLiteral("SELECT COUNT(*) FROM sessions WHERE roomID = ?"));
     q.addBindValue(roomId);
     return m_db.run(q) && q.next() ? q.value(0).toInt() : 0;
 }
 
 int SessionRegistry::linesInUse() const
 {
-    QSqlQuery q(m_db.connection());
-    q.prepare(QStringLiteral("SELECT COUNT(*) FROM sessions WHERE roomID <> 0"));
+    QSqlQuery fresh(m_db.connection());
+    QSqlQuery &q =
+        m_db.prepared(fresh, QStringLiteral("SELECT COUNT(*) FROM sessions WHERE roomID <> 0"));
     return m_db.run(q) && q.next() ? q.value(0).toInt() : 0;
 }
 
 qint64 SessionRegistry::next(const QString &counter)
 {
     // One statement: two instances asking at once get two numbers.
-    QSqlQuery q(m_db.connection());
-    q.prepare(QStringLiteral("INSERT INTO counters(name, value) VALUES(?, 1) ON CONFLICT(name)"
-                             " DO UPDATE SET value = counters.value + 1 RETURNING value"));
+    QSqlQuery fresh(m_db.connection());
+    QSqlQuery &q = m_db.prepared(
+        fresh, QStringLiteral("INSERT INTO counters(name, value) VALUES(?, 1) ON CONFLICT(name)"
+                              " DO UPDATE SET value = counters.value + 1 RETURNING value"));
     q.addBindValue(counter);
     return m_db.run(q) && q.next() ? q.value(0).toLongLong() : 0;
 }

@@ -287,7 +287,14 @@ void TestServiceDatabase::lostConnectionIsMadeAgain()
     QString error;
     QVERIFY2(db.open(settings(), true, &error), qPrintable(error));
     QVERIFY(DemoData::load(db));
+    // A statement run often stays prepared on the connection (no PREPARE and DEALLOCATE round
+    // trips around each run), and is prepared again on the connection made after a loss.
+    QVERIFY(db.activeAccount(QStringLiteral("demo")));
     QSqlQuery q(db.connection());
+    QVERIFY(q.exec(QStringLiteral("SELECT COUNT(*) FROM pg_prepared_statements WHERE statement"
+                                  " LIKE '%FROM accounts WHERE userName%'")) &&
+            q.next());
+    QCOMPARE(q.value(0).toInt(), 1);
     QVERIFY(q.exec(QStringLiteral("SELECT pg_backend_pid()")) && q.next());
     const qint64 backend = q.value(0).toLongLong();
     {
