@@ -57,19 +57,11 @@ void BitrateAdapter::setCeiling(int ceiling)
 
 bool BitrateAdapter::slowLink(qint64 nowMs)
 {
-    // The relay reports any loss at all. Under `lossHigh` the receiver's reports tell a link
-    // that loses packets at random, which a lower rate does not mend: the rate holds, as
-    // congestion control holds between 2 and 10 % loss, and repair does the rest.
-    if (m_lastLoss >= 0 && m_lastLoss <= m_tuning.lossHigh) {
-        m_lastTrouble = nowMs;
-        return false;
-    }
     return stepDown(nowMs);
 }
 
 bool BitrateAdapter::lossReport(qint64 nowMs, double fraction)
 {
-    m_lastLoss = fraction;
     return fraction > m_tuning.lossHigh && stepDown(nowMs);
 }
 

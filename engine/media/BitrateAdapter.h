@@ -3,10 +3,10 @@
 #include <QtGlobal>
 
 /// Decides what the video encoder sends from what is known about the link: each sign of
-/// trouble (a receiver's loss report above `lossHigh`, a relay's slow-link report unless the
-/// receiver's last report said the loss was lower) steps the rate down at once; a link quiet for
-/// `calmMs` lets it climb back step by step (one each `stepUpMs`) to the quality level's rate (the
-/// ceiling). Times are milliseconds of any steady clock, given by the caller.
+/// trouble (a relay's slow-link report, a receiver's loss report above `lossHigh`) steps the
+/// rate down at once; a link quiet for `calmMs` lets it climb back step by step (one each
+/// `stepUpMs`) to the quality level's rate (the ceiling). Times are milliseconds of any steady
+/// clock, given by the caller.
 ///
 /// Given the picture's format, the rate never goes below a floor that suits it (`floorBits`
 /// per pixel of each picture): where the next step would go under it, the picture degrades
@@ -62,7 +62,7 @@ public:
 
     /// The quality level's rate. An unreduced rate follows it; a reduced one stays under it.
     void setCeiling(int ceiling);
-    /// The relay reports the link too slow (it lost packets). True when the target changed.
+    /// The relay reports the link too slow. True when the target changed.
     bool slowLink(qint64 nowMs);
     /// The fraction of the sent packets that the receiver reports lost (0…1).
     bool lossReport(qint64 nowMs, double fraction);
@@ -89,5 +89,4 @@ private:
     qint64 m_lastTrouble = -1;
     qint64 m_lastDown = -1;
     qint64 m_lastChange = -1;
-    double m_lastLoss = -1; ///< the receiver's last reported loss, -1 before any
 };

@@ -153,9 +153,8 @@ QList<quint32> pictureBlocks(GstRTCPPacket *report, const QList<quint32> &video)
 /// Reports each picture's round trip at least a millisecond long: the relay measures it in
 /// whole milliseconds, and on a link faster than that (a LAN) it would read 0 for good and never
 /// answer a request for a lost packet. The delay since the last sender report is told a
-/// millisecond short, so the round trip reads that much longer. With `turn` not negative, the
-/// `turn`-th picture's block leads.
-void measurePictures(GstRTCPBuffer &rtcp, const QList<quint32> &video, int turn)
+/// millisecond short, so the round trip reads that much longer.
+void measurePictures(GstRTCPBuffer &rtcp, const QList<quint32> &video)
 {
     constexpr guint32 millisecond = 66; // in 1/65536 s, rounded up
     GstRTCPPacket report;
@@ -172,8 +171,6 @@ void measurePictures(GstRTCPBuffer &rtcp, const QList<quint32> &video, int turn)
         const guint32 delay = GST_READ_UINT32_BE(block + 20);
         GST_WRITE_UINT32_BE(block + 20, delay > millisecond ? delay - millisecond : 0);
     }
-    if (turn >= 0 && !pictures.isEmpty())
-        reportFirst(rtcp, pictures.at(turn % pictures.size()));
 }
 
 } // namespace
@@ -212,8 +209,7 @@ QList<quint32> RtcpFeedbackOrder::videoSourcesOf(const GstSDPMessage *sdp)
     return sources;
 }
 
-bool RtcpFeedbackOrder::reorder(GstBuffer *buffer, const QList<quint32> &video, quint32 *last,
-                                int turn)
+bool RtcpFeedbackOrder::reorder(GstBuffer *buffer, const QList<quint32> &video, quint32 *last)
 {
     GstRTCPBuffer rtcp = GST_RTCP_BUFFER_INIT;
     if (!gst_rtcp_buffer_validate_reduced(buffer) ||
@@ -226,7 +222,7 @@ bool RtcpFeedbackOrder::reorder(GstBuffer *buffer, const QList<quint32> &video, 
     if (last && asked != 0)
         *last = asked;
     if (!video.isEmpty())
-        measurePictures(rtcp, video, asked == 0 ? turn : -1);
+        measurePictures(rtcp, video);
     gst_rtcp_buffer_unmap(&rtcp);
     return true;
 }
@@ -239,8 +235,7 @@ GstPadProbeReturn RtcpFeedbackOrder::rewrite(GstPad *, GstPadProbeInfo *info, gp
         return GST_PAD_PROBE_OK;
     GstBuffer *buffer = gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(info));
     GST_PAD_PROBE_INFO_DATA(info) = buffer;
-    const unsigned report = order->m_reports++;
-    reorder(buffer, video, &order->m_lastAsked, report % 2 == 0 ? int(report / 2 % 64) : -1);
+    reorder(buffer, video, &order->m_lastAsked);
     return gst_buffer_get_size(buffer) > 0 ? GST_PAD_PROBE_OK : GST_PAD_PROBE_DROP;
 }
 

@@ -16,8 +16,8 @@
 /// several pictures on one connection the relay still reads a whole compound against one source:
 /// each compound keeps the feedback about one picture, a new picture asked for first. The relay
 /// keeps nothing to send again before it has measured a picture's round trip above 0 ms, from
-/// reports that lead with that picture's block: every other plain report leads with a
-/// picture's block, each in turn, and the pictures' round trips read at least a millisecond.
+/// reports that lead with that picture's block, as feedback about it does: the pictures' round
+/// trips read at least a millisecond.
 class RtcpFeedbackOrder
 {
     Q_DISABLE_COPY_MOVE(RtcpFeedbackOrder)
@@ -35,10 +35,7 @@ public:
     /// Rewrites one compound report in place; false when it is not one. With `last`, the
     /// source whose feedback was kept the time before, pictures that wait together take turns;
     /// it is updated.
-    /// With `turn` not negative, a report that asks nothing leads with the block of the
-    /// `turn`-th picture (modulo their number) that has a sender report to answer.
-    static bool reorder(GstBuffer *buffer, const QList<quint32> &video, quint32 *last = nullptr,
-                        int turn = -1);
+    static bool reorder(GstBuffer *buffer, const QList<quint32> &video, quint32 *last = nullptr);
 
 private:
     static GstPadProbeReturn rewrite(GstPad *pad, GstPadProbeInfo *info, gpointer self);
@@ -47,5 +44,4 @@ private:
     mutable QMutex m_mutex; ///< the sources are set on the engine's thread, read on streaming ones
     QList<quint32> m_video;
     quint32 m_lastAsked = 0; ///< on the thread that sends the reports only
-    unsigned m_reports = 0;  ///< reports rewritten so far, on that thread too
 };

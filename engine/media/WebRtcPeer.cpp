@@ -342,11 +342,9 @@ QString pairOf(const GstStructure *reply)
 
 qint64 steadyMs()
 {
-    static const QElapsedTimer clock = [] {
-        QElapsedTimer started;
-        started.start();
-        return started;
-    }();
+    static QElapsedTimer clock;
+    if (!clock.isValid())
+        clock.start();
     return clock.elapsed();
 }
 
@@ -765,12 +763,9 @@ void WebRtcPeer::readStats()
             auto *peer = static_cast<WebRtcPeer *>(self);
             const QList<LinkStats::Counters> streams = streamsOf(reply);
             const QString pair = pairOf(reply);
-            // Timed here: on a busy engine thread several readings can wait, and timed when
-            // handled one would count seconds of bytes over a few milliseconds.
-            const qint64 read = steadyMs();
-            hop(peer, [peer, streams, pair, read] {
+            hop(peer, [peer, streams, pair] {
                 peer->m_link.setPair(pair);
-                peer->statsArrived(streams, read);
+                peer->statsArrived(streams);
             });
         },
         this, nullptr);
@@ -778,7 +773,7 @@ void WebRtcPeer::readStats()
     gst_promise_unref(promise);
 }
 
-void WebRtcPeer::statsArrived(const QList<LinkStats::Counters> &streams, qint64 now)
+void WebRtcPeer::statsArrived(const QList<LinkStats::Counters> &streams)
 {
     const qint64 in = m_framesIn, out = m_framesOut;
     LinkStats::Frames frames{out, in < 0 ? -1 : in - out};
@@ -787,6 +782,7 @@ void WebRtcPeer::statsArrived(const QList<LinkStats::Counters> &streams, qint64 
         frames.damaged = std::max<qint64>(0, whole - m_depayloaders - m_picturesOut);
     LinkStats::Retransmissions sent, received;
     countRetransmissions(m_pipeline, sent, received);
+    const qint64 now = steadyMs();
     m_link.update(now, streams, frames, {sent, received});
     streamsRead(now, streams);
     Q_EMIT linkRead();

@@ -112,8 +112,7 @@ private:
     void describe(const GstWebRTCSessionDescription *local);
     void candidateFound(uint mline, const QString &candidate);
     void gatheringDone();
-    /// `now`: when webrtcbin answered, on the steady clock.
-    void statsArrived(const QList<LinkStats::Counters> &streams, qint64 now);
+    void statsArrived(const QList<LinkStats::Counters> &streams);
 
     bool m_described = false;
     bool m_gathered = false;
