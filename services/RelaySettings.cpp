@@ -32,11 +32,11 @@ QHash<QString, QString> readSecrets(QFile &file)
 
 } // namespace
 
-bool RelaySettings::fromSpec(const QString &spec, RelaySettings *settings, QString *why)
+bool RelaySettings::fromEntry(const QString &entry, RelaySettings *settings, QString *why)
 {
-    const QStringList parts = spec.split(u',');
+    const QStringList parts = entry.split(u',');
     if (parts.size() != 3 || !validApi(parts[0]) || !validApi(parts[1])) {
-        *why = QStringLiteral("a relay is <public-url>,<api-url>,<secrets-file>, not ") + spec;
+        *why = QStringLiteral("a relay is <public-url>,<api-url>,<secrets-file>, not ") + entry;
         return false;
     }
     QFile file(parts[2]);

@@ -17,5 +17,5 @@ struct RelaySettings
     /// "<public-url>,<api-url>,<secrets-file>" into `settings`; false and why when it is not
     /// one or its file lacks a secret. The file has lines "name = value" (quotes optional,
     /// "#" comments) for token_auth_secret, admin_key and optionally api_secret.
-    static bool fromSpec(const QString &spec, RelaySettings *settings, QString *why);
+    static bool fromEntry(const QString &entry, RelaySettings *settings, QString *why);
 };

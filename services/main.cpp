@@ -286,9 +286,9 @@ bool readRelayOptions(const QCommandLineParser &parser, ServicesConfig *config, 
         config->relayAnswerBoundMs =
             std::max(300, parser.value(QStringLiteral("relay-timeout")).toInt());
     for (const QString &list : parser.values(QStringLiteral("relays"))) {
-        for (const QString &spec : list.split(u' ', Qt::SkipEmptyParts)) {
+        for (const QString &entry : list.split(u' ', Qt::SkipEmptyParts)) {
             RelaySettings relay;
-            if (!RelaySettings::fromSpec(spec, &relay, why))
+            if (!RelaySettings::fromEntry(entry, &relay, why))
                 return false;
             config->relays.append(relay);
         }

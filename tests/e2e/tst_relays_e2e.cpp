@@ -36,7 +36,7 @@ struct Relay
         std::make_unique<JanusSupervisor>(QStringLiteral("janus"), folder.path());
 
     /// "<public-url>,<api-url>,<secrets-file>" for --relays.
-    QString spec() const
+    QString entry() const
     {
         const QString secrets = folder.filePath(QStringLiteral("secrets"));
         QFile file(secrets);
@@ -119,19 +119,19 @@ void TestRelaysEndToEnd::initTestCase()
 {
     ORVALE_NEEDS(mediaUnavailable());
     m_home = std::make_unique<TestHome>();
-    QStringList specs;
+    QStringList entries;
     for (int i = 0; i < 2; ++i) {
         m_relays[i] = std::make_unique<Relay>();
         QString why;
         QVERIFY2(m_relays[i]->janus->start(&why), qPrintable(why));
         QTRY_VERIFY_WITH_TIMEOUT(m_relays[i]->janus->ready(), 15000);
         m_urls[i] = m_relays[i]->janus->url();
-        specs.append(m_relays[i]->spec());
+        entries.append(m_relays[i]->entry());
     }
     m_services = std::make_unique<ServicesProcess>(
         QStringLiteral(ORVALE_SERVICES), testHost(),
         QStringList{QStringLiteral("--no-local-relay"), QStringLiteral("--relays"),
-                    specs.join(u' '), QStringLiteral("--relay-timeout"),
+                    entries.join(u' '), QStringLiteral("--relay-timeout"),
                     QString::number(relayTimeoutMs)});
     QVERIFY2(m_services->start(true), qPrintable(m_services->output()));
     const QList<std::pair<QString, QByteArray>> people{
