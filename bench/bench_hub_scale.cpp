@@ -23,6 +23,8 @@
 #include "tests/support/PostgresServer.h"
 #include "tests/support/ServicesProcess.h"
 
+#include "bench/ProcessTime.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
@@ -65,17 +67,9 @@ QString userName(int i)
     return QStringLiteral("load%1").arg(i);
 }
 
-/// Processor time so far of every thread of `pid`, in seconds, from the scheduler's counts.
 double cpuSeconds(qint64 pid)
 {
-    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
-    double total = 0;
-    for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile stat(tasks + u'/' + task + QStringLiteral("/schedstat"));
-        if (stat.open(QIODevice::ReadOnly))
-            total += stat.readAll().split(' ').value(0).toDouble() / 1e9;
-    }
-    return total;
+    return ProcessTime::seconds(pid);
 }
 
 double cpuSeconds(const std::vector<qint64> &pids)

@@ -27,6 +27,7 @@
 
 #include "bench/EngineDriverProcess.h"
 #include "bench/LightGuest.h"
+#include "bench/ProcessTime.h"
 #include "bridge/shared/ConferenceMessages.h"
 #include "services/JanusSupervisor.h"
 #include "tests/support/EncodedClip.h"
@@ -58,19 +59,9 @@ constexpr int settleMs = 5000;      // media negotiated, first key frames, cache
 constexpr qint64 reviewRoom = 2001; // 20 seats, PIN 1234, in the demo data
 constexpr int readingMs = 2000;     // how often the engine reads its links' statistics
 
-/// Processor time so far of the threads of `pid` alive now, in seconds: the scheduler's
-/// nanosecond count, since an idle client uses less than the clock ticks of /proc/PID/stat can
-/// show.
 double cpuSeconds(qint64 pid)
 {
-    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
-    double total = 0;
-    for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile stat(tasks + u'/' + task + QStringLiteral("/schedstat"));
-        if (stat.open(QIODevice::ReadOnly))
-            total += stat.readAll().split(' ').value(0).toDouble() / 1e9;
-    }
-    return total;
+    return ProcessTime::seconds(pid);
 }
 
 double residentMiB(qint64 pid)

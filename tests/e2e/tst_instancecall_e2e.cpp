@@ -239,9 +239,15 @@ bool TestInstanceCallEndToEnd::camerasFlow(int driver, const QString &who)
         }
         return qint64(-1);
     };
-    const qint64 before = of(pictures(driver, QStringLiteral("camera")));
-    QTest::qWait(500);
-    return before >= 0 && of(pictures(driver, QStringLiteral("camera"))) > before;
+    // The count is read again as each look asks for the details: it has to grow from the first.
+    qint64 first = -1;
+    return QTest::qWaitFor(
+        [&] {
+            const qint64 now = of(pictures(driver, QStringLiteral("camera")));
+            first = first < 0 ? now : first;
+            return first >= 0 && now > first;
+        },
+        20000);
 }
 
 double TestInstanceCallEndToEnd::soundAt(int driver, const QString &tag, int hz) const
@@ -271,8 +277,8 @@ void TestInstanceCallEndToEnd::picturesAndSoundCrossInstances()
              2);
     QVERIFY(query(QStringLiteral("SELECT value FROM counters WHERE name = 'publisher'")) >= 4);
     // Each look takes a while: waited for by the clock, not by a count of looks.
-    QVERIFY(QTest::qWaitFor([this] { return camerasFlow(0, QStringLiteral("u1003")); }, 20000));
-    QVERIFY(QTest::qWaitFor([this] { return camerasFlow(1, QStringLiteral("u1002")); }, 20000));
+    QVERIFY(camerasFlow(0, QStringLiteral("u1003")));
+    QVERIFY(camerasFlow(1, QStringLiteral("u1002")));
     QTRY_VERIFY_WITH_TIMEOUT(soundAt(0, QStringLiteral("u1003"), toneOfBob) > heard, 20000);
     QTRY_VERIFY_WITH_TIMEOUT(soundAt(1, QStringLiteral("u1002"), toneOfAlice) > heard, 20000);
 }
@@ -305,8 +311,8 @@ void TestInstanceCallEndToEnd::callMovesOffAKilledRelay()
     m_relays[m_relayInUse].reset();
     m_relayInUse = 1 - m_relayInUse;
     QTRY_COMPARE_WITH_TIMEOUT(inRoom(m_relayInUse), 2, 30000);
-    QVERIFY(QTest::qWaitFor([this] { return camerasFlow(0, QStringLiteral("u1003")); }, 20000));
-    QVERIFY(QTest::qWaitFor([this] { return camerasFlow(1, QStringLiteral("u1002")); }, 20000));
+    QVERIFY(camerasFlow(0, QStringLiteral("u1003")));
+    QVERIFY(camerasFlow(1, QStringLiteral("u1002")));
     for (int i = 0; i < 2; ++i)
         QVERIFY(m_lines[i]->startingWith(QStringLiteral("endConference"), 100).isEmpty());
 }
@@ -323,8 +329,8 @@ void TestInstanceCallEndToEnd::callAgainAfterEveryoneLeft()
     QTRY_COMPARE_WITH_TIMEOUT(inRoom(m_relayInUse), 0, 20000);
     joinBoth();
     QTRY_COMPARE_WITH_TIMEOUT(inRoom(m_relayInUse), 2, 20000);
-    QVERIFY(QTest::qWaitFor([this] { return camerasFlow(0, QStringLiteral("u1003")); }, 20000));
-    QVERIFY(QTest::qWaitFor([this] { return camerasFlow(1, QStringLiteral("u1002")); }, 20000));
+    QVERIFY(camerasFlow(0, QStringLiteral("u1003")));
+    QVERIFY(camerasFlow(1, QStringLiteral("u1002")));
 }
 
 void TestInstanceCallEndToEnd::killedInstanceLeavesTheCallToTheOther()

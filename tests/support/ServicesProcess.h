@@ -24,7 +24,12 @@ public:
     QString host() const { return m_host; }
     quint16 portalPort() const { return m_portalPort; }
     QString portal() const;
-    QString output() const { return m_output; }
+    /// What the deployment wrote so far.
+    QString output() const
+    {
+        m_output += QString::fromUtf8(m_process.readAll());
+        return m_output;
+    }
     qint64 processId() const { return m_process.processId(); }
     QString dataPath() const { return m_data.path(); }
     /// A room's key as the deployment made it (at random), read from its database (SQLite, or
@@ -37,8 +42,8 @@ private:
     QStringList m_extraArguments;
     QStringList m_launcher;
     QTemporaryDir m_data;
-    QProcess m_process;
-    QString m_output;
+    mutable QProcess m_process; ///< read as its output is asked for
+    mutable QString m_output;
     quint16 m_portalPort = 0;
     bool m_demo = true;
 };
