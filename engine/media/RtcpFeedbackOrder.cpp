@@ -63,32 +63,34 @@ quint32 keepVideoFeedback(GstRTCPBuffer &rtcp, const QList<quint32> &video)
     return asked;
 }
 
-/// Swaps a report's first block with its block `other`, bytes as they are: GStreamer reads
-/// report blocks but cannot write them.
-void swapWithFirst(GstRTCPPacket *report, guint other)
+/// The compound's first packet when it is a report with blocks (a receiver's or a sender's).
+bool firstReport(GstRTCPBuffer &rtcp, GstRTCPPacket *report)
+{
+    if (!gst_rtcp_buffer_get_first_packet(&rtcp, report))
+        return false;
+    const GstRTCPType type = gst_rtcp_packet_get_type(report);
+    return type == GST_RTCP_TYPE_RR || type == GST_RTCP_TYPE_SR;
+}
+
+/// A report's block `index`, bytes as they are: GStreamer reads report blocks but cannot write
+/// them.
+guint8 *blockAt(GstRTCPPacket *report, guint index)
 {
     constexpr gsize blockSize = 24;
     const gsize blocks = gst_rtcp_packet_get_type(report) == GST_RTCP_TYPE_SR ? 28 : 8;
-    guint8 *first = report->rtcp->map.data + report->offset + blocks;
-    std::swap_ranges(first, first + blockSize, first + other * blockSize);
+    return report->rtcp->map.data + report->offset + blocks + index * blockSize;
 }
 
 /// Moves the block about `source` to the front of the compound's first report.
 void reportFirst(GstRTCPBuffer &rtcp, quint32 source)
 {
-    GstRTCPPacket packet;
-    if (!gst_rtcp_buffer_get_first_packet(&rtcp, &packet))
+    GstRTCPPacket report;
+    if (!firstReport(rtcp, &report))
         return;
-    const GstRTCPType type = gst_rtcp_packet_get_type(&packet);
-    if (type != GST_RTCP_TYPE_RR && type != GST_RTCP_TYPE_SR)
-        return;
-    const guint count = gst_rtcp_packet_get_rb_count(&packet);
-    for (guint i = 1; i < count; ++i) {
-        guint32 ssrc = 0;
-        gst_rtcp_packet_get_rb(&packet, i, &ssrc, nullptr, nullptr, nullptr, nullptr, nullptr,
-                               nullptr);
-        if (ssrc == source)
-            return swapWithFirst(&packet, i);
+    for (guint i = 1; i < gst_rtcp_packet_get_rb_count(&report); ++i) {
+        if (GST_READ_UINT32_BE(blockAt(&report, i)) == source)
+            return void(
+                std::swap_ranges(blockAt(&report, 0), blockAt(&report, 1), blockAt(&report, i)));
     }
 }
 
@@ -100,15 +102,11 @@ void reportFirst(GstRTCPBuffer &rtcp, quint32 source)
 void lengthenRoundTrip(GstRTCPBuffer &rtcp, quint32 picture)
 {
     constexpr guint32 millisecond = 66; // in 1/65536 s, rounded up
-    GstRTCPPacket packet;
-    if (!gst_rtcp_buffer_get_first_packet(&rtcp, &packet))
+    GstRTCPPacket report;
+    if (!firstReport(rtcp, &report))
         return;
-    const GstRTCPType type = gst_rtcp_packet_get_type(&packet);
-    if (type != GST_RTCP_TYPE_RR && type != GST_RTCP_TYPE_SR)
-        return;
-    const gsize blocks = type == GST_RTCP_TYPE_SR ? 28 : 8;
-    for (guint i = 0; i < gst_rtcp_packet_get_rb_count(&packet); ++i) {
-        guint8 *block = packet.rtcp->map.data + packet.offset + blocks + i * 24;
+    for (guint i = 0; i < gst_rtcp_packet_get_rb_count(&report); ++i) {
+        guint8 *block = blockAt(&report, i);
         if (GST_READ_UINT32_BE(block) != picture || GST_READ_UINT32_BE(block + 16) == 0)
             continue;
         const guint32 delay = GST_READ_UINT32_BE(block + 20);
