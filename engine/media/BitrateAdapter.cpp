@@ -57,12 +57,25 @@ void BitrateAdapter::setCeiling(int ceiling)
 
 bool BitrateAdapter::slowLink(qint64 nowMs)
 {
+    // The relay reports a few lost packets a second. Where the receiver asked again for no more
+    // than `repairableLoss` of them, the link loses packets at random and repair makes it good:
+    // a lower rate would not mend it, only drain the picture. The report is no trouble then.
+    if (m_askedAgain >= 0 && m_askedAgain <= m_tuning.repairableLoss)
+        return false;
     return stepDown(nowMs);
+}
+
+void BitrateAdapter::repairReport(double fraction)
+{
+    m_askedAgain = fraction;
 }
 
 bool BitrateAdapter::lossReport(qint64 nowMs, double fraction)
 {
-    return fraction > m_tuning.lossHigh && stepDown(nowMs);
+    // The receiver counts a lost packet before it is sent again: where packets are sent again,
+    // the loss repair makes good is no trouble either.
+    const double high = m_askedAgain >= 0 ? m_tuning.repairableLoss : m_tuning.lossHigh;
+    return fraction > high && stepDown(nowMs);
 }
 
 BitrateAdapter::Format BitrateAdapter::lower() const

@@ -3,10 +3,10 @@
 #include <QtGlobal>
 
 /// Decides what the video encoder sends from what is known about the link: each sign of
-/// trouble (a relay's slow-link report, a receiver's loss report above `lossHigh`) steps the
-/// rate down at once; a link quiet for `calmMs` lets it climb back step by step (one each
-/// `stepUpMs`) to the quality level's rate (the ceiling). Times are milliseconds of any steady
-/// clock, given by the caller.
+/// trouble (a receiver's loss report above `lossHigh`, or above `repairableLoss` where lost packets
+/// are sent again; a relay's slow-link report unless repair keeps up) steps the rate down at once;
+/// a link quiet for `calmMs` lets it climb back step by step (one each `stepUpMs`) to the quality
+/// level's rate (the ceiling). Times are milliseconds of any steady clock, given by the caller.
 ///
 /// Given the picture's format, the rate never goes below a floor that suits it (`floorBits`
 /// per pixel of each picture): where the next step would go under it, the picture degrades
@@ -29,6 +29,11 @@ public:
         /// degraded to its smallest size by a loss spell took a minute and a half to come back.
         qint64 stepUpMs = 1500;
         double lossHigh = 0.10; ///< a reported loss above this is trouble
+        /// Where lost packets are sent again, up to this share of them lost (a receiver's
+        /// report; a relay's slow-link report, with this share asked for again) is random loss
+        /// that repair makes good, not a link too slow for the rate. Congestion loss grows past
+        /// it at once, the packets sent again adding to the load.
+        double repairableLoss = 0.20;
         double floorBits = 0;   ///< bits per pixel per picture that the format needs at least
         int floorFps = 0;       ///< the floor counts at least this many pictures a second
         int minFps = 10;        ///< the frame rate goes no lower
@@ -62,8 +67,11 @@ public:
 
     /// The quality level's rate. An unreduced rate follows it; a reduced one stays under it.
     void setCeiling(int ceiling);
-    /// The relay reports the link too slow. True when the target changed.
+    /// The relay reports the link too slow (it lost packets). True when the target changed.
     bool slowLink(qint64 nowMs);
+    /// The share of the sent video packets (0…1) that the receiver asked for again in the last
+    /// reading: the loss before repair. -1: unknown, as when nothing is sent again.
+    void repairReport(double fraction);
     /// The fraction of the sent packets that the receiver reports lost (0…1).
     bool lossReport(qint64 nowMs, double fraction);
     /// Time passes: after a calm spell the rate climbs one step.
@@ -89,4 +97,5 @@ private:
     qint64 m_lastTrouble = -1;
     qint64 m_lastDown = -1;
     qint64 m_lastChange = -1;
+    double m_askedAgain = -1; ///< the last repairReport()
 };

@@ -88,6 +88,8 @@ void LinkMonitor::read()
 /// What this participant sends: the receiver's reported loss may lower the video's rate.
 void LinkMonitor::sentRead()
 {
+    const double askedAgain = m_publisher->link().sentVideoAskedAgainPercent();
+    m_adapter.repairReport(askedAgain < 0 ? -1 : askedAgain / 100);
     const double loss = m_publisher->link().sentVideoLossPercent();
     if (loss >= 0 && m_adapter.lossReport(m_clock.elapsed(), loss / 100))
         apply();

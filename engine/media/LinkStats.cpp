@@ -34,7 +34,7 @@ void LinkStats::update(qint64 nowMs, const QList<Counters> &streams, Frames fram
 {
     m_damagedPercent = damagedShare(m_frames, frames);
     m_frames = frames;
-    m_resent = resent;
+    m_askedAgainPercent = -1;
     QList<Stream> next;
     for (const Counters &c : streams) {
         Stream s;
@@ -42,16 +42,57 @@ void LinkStats::update(qint64 nowMs, const QList<Counters> &streams, Frames fram
         s.at = nowMs;
         const auto before =
             std::find_if(m_streams.cbegin(), m_streams.cend(), [&c](const Stream &o) {
-                return o.last.video == c.video && o.last.sending == c.sending;
+                // A new source (a sender started over) counts from nothing.
+                return o.last.video == c.video && o.last.sending == c.sending &&
+                       (o.last.source == c.source || !o.last.source || !c.source);
             });
         if (before != m_streams.cend() && nowMs > before->at && c.bytes >= before->last.bytes)
             s.kbitPerSecond = double(c.bytes - before->last.bytes) * 8 / double(nowMs - before->at);
-        s.lossPercent =
-            c.sending ? (c.fractionLost < 0 ? -1 : c.fractionLost * 100)
-                      : receivedLoss(before != m_streams.cend() ? before->last : Counters(), c);
+        const Counters last = before != m_streams.cend() ? before->last : Counters();
+        if (c.sending) {
+            const qint64 requests = c.video ? resent.sent.requests : -1;
+            if (before != m_streams.cend())
+                s.window = sentWindow(*before, c);
+            s.lossPercent = sentLoss(s.window, c);
+            if (c.video)
+                m_askedAgainPercent = askedAgain(s.window, c, requests);
+            s.requests = requests;
+        } else {
+            s.lossPercent = receivedLoss(last, c);
+        }
         next.append(s);
     }
+    m_resent = resent;
     m_streams = next;
+}
+
+QList<LinkStats::Sent> LinkStats::sentWindow(const Stream &before, const Counters &now)
+{
+    QList<Sent> window = before.window;
+    window.append({before.last.packetsSent, before.last.packetsLostThere, before.requests});
+    // A sender that started over counts from nothing.
+    window.removeIf([&now](const Sent &s) { return s.packets < 0 || s.packets > now.packetsSent; });
+    while (window.size() > 1 && now.packetsSent - window[1].packets >= fewestSentPackets)
+        window.removeFirst();
+    return window;
+}
+
+double LinkStats::sentLoss(const QList<Sent> &window, const Counters &now)
+{
+    const qint64 sent = window.isEmpty() ? 0 : now.packetsSent - window.first().packets;
+    if (sent <= 0 || now.packetsLostThere < 0 || window.first().lostThere < 0)
+        return now.fractionLost < 0 ? -1 : now.fractionLost * 100;
+    const qint64 lost = now.packetsLostThere - window.first().lostThere;
+    return std::clamp(100.0 * double(lost) / double(sent), 0.0, 100.0);
+}
+
+double LinkStats::askedAgain(const QList<Sent> &window, const Counters &now, qint64 requests)
+{
+    const qint64 sent = window.isEmpty() ? 0 : now.packetsSent - window.first().packets;
+    if (sent <= 0 || requests < 0 || window.first().requests < 0)
+        return -1;
+    return std::min(100.0, 100.0 * double(std::max<qint64>(0, requests - window.first().requests)) /
+                               double(sent));
 }
 
 bool LinkStats::poor() const
@@ -124,6 +165,8 @@ QString LinkStats::describe() const
         const Retransmissions &r = s.last.sending ? m_resent.sent : m_resent.received;
         if (s.last.video && r.requests >= 0)
             part += QStringLiteral(" nack %1 rtx %2").arg(r.requests).arg(r.packets);
+        if (s.last.video && s.last.sending && m_askedAgainPercent >= 0)
+            part += QStringLiteral(" asked again %1 %").arg(m_askedAgainPercent, 0, 'f', 1);
         if (s.last.video && !s.last.sending && m_frames.damaged >= 0)
             part += QStringLiteral(" %1 damaged").arg(m_frames.damaged);
         parts.append(part);

@@ -15,10 +15,14 @@ public:
     {
         bool video = false;
         bool sending = false;
+        quint32 source = 0;          ///< the stream's SSRC
         quint64 bytes = 0;           ///< sent or received so far
         qint64 packetsReceived = -1; ///< a received stream's
+        qint64 packetsSent = -1;     ///< a sent stream's
         qint64 packetsLost = -1;     ///< a received stream's, so far
         double fractionLost = -1;    ///< a sent stream's, in the receiver's last report (0…1)
+        /// A sent stream's packets the receiver missed so far, by its last report.
+        qint64 packetsLostThere = -1;
         double roundTripMs = -1;
         double jitterMs = -1;
     };
@@ -58,8 +62,12 @@ public:
     void setPair(const QString &pair) { m_pair = pair; }
     QString pair() const { return m_pair; }
     bool poor() const;
-    /// The lost share (percent) of the sent video packets, or -1 when unknown.
+    /// The lost share (percent) of the sent video packets lately, or -1 when unknown.
     double sentVideoLossPercent() const;
+    /// The share (percent) of the video packets sent lately (between the last two readings, or
+    /// over `fewestSentPackets`) that the receiver asked for again, or -1 when unknown: the loss
+    /// as repair sees it.
+    double sentVideoAskedAgainPercent() const { return m_askedAgainPercent; }
     const Frames &frames() const { return m_frames; }
     const Resent &resent() const { return m_resent; }
     /// The largest jitter of the received streams, or -1 when unknown.
@@ -75,18 +83,37 @@ public:
     /// Compact, one stream after the other; empty before two readings.
     QString describe() const;
 
+    /// A sent stream's loss counts over at least this many packets where it can: at a few dozen
+    /// packets a second, one loss more or less in a single reading moves it by several points.
+    static constexpr qint64 fewestSentPackets = 100;
+
 private:
+    /// A sent stream's counters at an earlier reading.
+    struct Sent
+    {
+        qint64 packets = -1, lostThere = -1, requests = -1;
+    };
     struct Stream
     {
         Counters last;
         qint64 at = 0;
         double kbitPerSecond = -1;
         double lossPercent = -1;
+        qint64 requests = -1; ///< a sent video's, asked for again so far
+        QList<Sent> window;   ///< a sent stream's readings its loss counts from, oldest first
     };
+
+    static QList<Sent> sentWindow(const Stream &before, const Counters &now);
+    /// The lost share of a sent stream's packets since the window's start, by the receiver's
+    /// count; its last report's fraction where there is no count.
+    static double sentLoss(const QList<Sent> &window, const Counters &now);
+    /// The share of the video packets sent since the window's start that were asked for again.
+    static double askedAgain(const QList<Sent> &window, const Counters &now, qint64 requests);
 
     QList<Stream> m_streams;
     Frames m_frames;
     double m_damagedPercent = -1; ///< of the received pictures between the last two readings
+    double m_askedAgainPercent = -1;
     Resent m_resent;
     QString m_pair;
 };

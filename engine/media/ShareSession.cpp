@@ -179,6 +179,8 @@ void ShareSession::slowLink()
 
 void ShareSession::linkRead()
 {
+    const double askedAgain = m_publisher->link().sentVideoAskedAgainPercent();
+    m_rate.repairReport(askedAgain < 0 ? -1 : askedAgain / 100);
     const double loss = m_publisher->link().sentVideoLossPercent();
     const qint64 now = m_clock.elapsed();
     const bool lower = loss >= 0 && m_rate.lossReport(now, loss / 100);

@@ -14,6 +14,7 @@
 #include <QHash>
 #include <QImage>
 #include <QPointer>
+#include <QSet>
 #include <QUrl>
 
 #include <functional>
@@ -189,14 +190,17 @@ QList<LinkStats::Counters> streamsOf(const GstStructure *reply)
             continue;
         LinkStats::Counters c;
         c.sending = type == GST_WEBRTC_STATS_OUTBOUND_RTP;
+        c.source = quint32(std::max(0.0, number(s, "ssrc")));
         c.video = number(source, "clock-rate") == 90000;
         c.bytes = quint64(std::max(0.0, number(s, c.sending ? "bytes-sent" : "bytes-received")));
         const auto ms = [](double seconds) { return seconds < 0 ? -1 : seconds * 1000; };
         if (c.sending) {
             if (const GstStructure *report = byId.value(text(s, "remote-id"))) {
                 c.fractionLost = number(report, "fraction-lost");
+                c.packetsLostThere = qint64(number(report, "packets-lost"));
                 c.roundTripMs = ms(number(report, "round-trip-time"));
             }
+            c.packetsSent = qint64(number(s, "packets-sent"));
         } else {
             c.packetsReceived = qint64(number(s, "packets-received"));
             // Counted as expected less received: duplicates can make it negative.
@@ -206,6 +210,30 @@ QList<LinkStats::Counters> streamsOf(const GstStructure *reply)
         streams.append(c);
     }
     return streams;
+}
+
+/// The sources that carry only packets sent again, each named second in a description's
+/// retransmission group ("a=ssrc-group:FID <picture> <retransmission>").
+QSet<quint32> retransmissionSources(GstElement *webrtc)
+{
+    QSet<quint32> sources;
+    for (const char *which : {"current-local-description", "current-remote-description"}) {
+        GstWebRTCSessionDescription *description = nullptr;
+        g_object_get(webrtc, which, &description, nullptr);
+        for (guint m = 0; description && m < gst_sdp_message_medias_len(description->sdp); ++m) {
+            const GstSDPMedia *media = gst_sdp_message_get_media(description->sdp, m);
+            for (guint a = 0; a < gst_sdp_media_attributes_len(media); ++a) {
+                const GstSDPAttribute *attribute = gst_sdp_media_get_attribute(media, a);
+                const QList<QByteArray> group = QByteArray(attribute->value).split(' ');
+                if (g_strcmp0(attribute->key, "ssrc-group") == 0 && group.size() == 3 &&
+                    group[0] == "FID")
+                    sources.insert(group[2].toUInt());
+            }
+        }
+        if (description)
+            gst_webrtc_session_description_free(description);
+    }
+    return sources;
 }
 
 /// Lost video packets are asked for again (NACK), and such requests answered (RTX), both ways.
@@ -772,8 +800,12 @@ void WebRtcPeer::readStats()
     gst_promise_unref(promise);
 }
 
-void WebRtcPeer::statsArrived(const QList<LinkStats::Counters> &streams)
+void WebRtcPeer::statsArrived(QList<LinkStats::Counters> streams)
 {
+    // Packets sent again come on a source of their own, a second video stream to webrtcbin's
+    // figures; they count with the requests, not as a picture.
+    const QSet<quint32> resent = retransmissionSources(m_webrtc);
+    streams.removeIf([&resent](const LinkStats::Counters &c) { return resent.contains(c.source); });
     const qint64 in = m_framesIn, out = m_framesOut;
     LinkStats::Frames frames{out, in < 0 ? -1 : in - out};
     // The picture the depayloader is putting together is not damaged yet.

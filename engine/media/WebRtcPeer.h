@@ -105,7 +105,7 @@ private:
     void describe(const GstWebRTCSessionDescription *local);
     void candidateFound(uint mline, const QString &candidate);
     void gatheringDone();
-    void statsArrived(const QList<LinkStats::Counters> &streams);
+    void statsArrived(QList<LinkStats::Counters> streams);
 
     bool m_described = false;
     bool m_gathered = false;

@@ -216,6 +216,15 @@ void TestLossyLinkEndToEnd::lostPacketsAreSentAgain()
     // The relay asked for lost packets, and the sender sent them again.
     QVERIFY(asked > 0);
     QVERIFY(resent > 0);
+    // The packets sent again are no picture of their own, and the sender sees the loss in the
+    // share asked for again.
+    const QString details = m_sender.details();
+    QVERIFY2(details.count(QStringLiteral("sent video")) == 1, qPrintable(details));
+    const double askedAgain = QRegularExpression(QStringLiteral("asked again ([\\d.]+) %"))
+                                  .match(details)
+                                  .captured(1)
+                                  .toDouble();
+    QVERIFY2(askedAgain >= loss / 2.0 && askedAgain <= loss * 3.0, qPrintable(details));
     // Repaired, nearly every picture arrives whole, and none is shown damaged: the few that
     // could not be repaired in time are counted and dropped.
     QVERIFY(damaged >= 0);

@@ -36,7 +36,8 @@ QString shown(const BitrateAdapter::Format &format)
 
 void TestBitrateAdapter::follows_data()
 {
-    // Events "<ms>:<what>", what being slow (a slow-link report), loss<percent>, or tick;
+    // Events "<ms>:<what>", what being slow (a slow-link report), loss<percent>, repair<percent>
+    // (the share asked for again), or tick;
     // the target after each one.
     QTest::addColumn<QString>("events");
     QTest::addColumn<QList<int>>("targets");
@@ -62,6 +63,17 @@ void TestBitrateAdapter::follows_data()
     QTest::newRow("back to the level's rate, never above")
         << "0:slow 4000:tick 8000:tick 12000:tick 16000:tick 20000:tick"
         << QList<int>{350000, 385000, 423500, 465850, 500000, 500000};
+    QTest::newRow("random loss that repair makes good holds the rate")
+        << "0:repair8 500:slow 2500:slow" << QList<int>{500000, 500000, 500000};
+    QTest::newRow("loss that outgrows repair steps down")
+        << "0:repair8 500:slow 2000:repair30 2500:slow"
+        << QList<int>{500000, 500000, 500000, 350000};
+    QTest::newRow("with repair, only loss beyond it is trouble")
+        << "0:repair12 0:loss15 2000:repair25 2000:loss25"
+        << QList<int>{500000, 500000, 500000, 350000};
+    QTest::newRow("held reports let a lowered rate climb back")
+        << "0:slow 1000:repair5 2000:slow 4000:tick 6000:tick"
+        << QList<int>{350000, 350000, 350000, 385000, 423500};
     QTest::newRow("an untroubled link stays at the level's rate")
         << "0:tick 5000:tick 10000:loss1" << QList<int>{500000, 500000, 500000};
 }
@@ -81,6 +93,8 @@ void TestBitrateAdapter::follows()
             changed = adapter.slowLink(at);
         else if (what == u"tick")
             changed = adapter.tick(at);
+        else if (what.startsWith(u"repair"))
+            adapter.repairReport(what.mid(6).toDouble() / 100);
         else
             changed = adapter.lossReport(at, what.mid(4).toDouble() / 100);
         QCOMPARE(changed, adapter.target() != before);

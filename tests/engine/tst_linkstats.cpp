@@ -13,6 +13,8 @@ private Q_SLOTS:
     void quality_data();
     void quality();
     void repairsShown();
+    void lossBeforeRepair_data();
+    void lossBeforeRepair();
     void jitterBuffer_data();
     void jitterBuffer();
     void namesTheCandidatePair();
@@ -96,6 +98,41 @@ void TestLinkStats::repairsShown()
     frames.damaged += 10;
     link.update(4000, {sent, received}, frames, resent);
     QVERIFY(link.poor());
+}
+
+void TestLinkStats::lossBeforeRepair_data()
+{
+    // The sent video's packets and the relay's requests for them so far, at each reading.
+    QTest::addColumn<QList<qint64>>("packetsSent");
+    QTest::addColumn<QList<qint64>>("requests");
+    QTest::addColumn<double>("percent");
+    QTest::newRow("a tenth asked again")
+        << QList<qint64>{1000, 2000} << QList<qint64>{50, 150} << 10.0;
+    QTest::newRow("nothing asked") << QList<qint64>{1000, 1500} << QList<qint64>{7, 7} << 0.0;
+    QTest::newRow("no retransmission agreed")
+        << QList<qint64>{1000, 2000} << QList<qint64>{-1, -1} << -1.0;
+    QTest::newRow("nothing sent in between")
+        << QList<qint64>{1000, 1000} << QList<qint64>{0, 9} << -1.0;
+    QTest::newRow("a sender that started over")
+        << QList<qint64>{1000, 20} << QList<qint64>{50, 1} << -1.0;
+    QTest::newRow("few packets: counted over earlier readings too")
+        << QList<qint64>{0, 40, 80, 120, 160} << QList<qint64>{0, 0, 12, 12, 12} << 10.0;
+}
+
+void TestLinkStats::lossBeforeRepair()
+{
+    QFETCH(QList<qint64>, packetsSent);
+    QFETCH(QList<qint64>, requests);
+    QFETCH(double, percent);
+    LinkStats link;
+    LinkStats::Counters sent, audio;
+    sent.video = sent.sending = audio.sending = true;
+    audio.packetsSent = 100000; // never counted with the video's
+    for (int i = 0; i < packetsSent.size(); ++i) {
+        sent.packetsSent = packetsSent[i];
+        link.update(i * 2000, {audio, sent}, {}, {{requests[i], requests[i]}, {}});
+    }
+    QCOMPARE(link.sentVideoAskedAgainPercent(), percent);
 }
 
 void TestLinkStats::jitterBuffer_data()
