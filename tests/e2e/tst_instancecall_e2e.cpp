@@ -122,11 +122,13 @@ void TestInstanceCallEndToEnd::initTestCase()
     ORVALE_NEEDS(PostgresServer::unavailable());
     gst_init(nullptr, nullptr);
     m_home = std::make_unique<TestHome>();
-    // Side by side on loopback addresses of the test's own, the front's name the public one.
-    const TwoInstanceDeployment::Place here{testHost(), {}};
+    // Side by side on loopback addresses of the test's own, the front's name the public one;
+    // the relays on 127.0.0.1, as Janus binds only to an address an interface has.
+    const TwoInstanceDeployment::Place here{testHost(), {}},
+        loopback{QStringLiteral("127.0.0.1"), {}};
     m_deployment = std::make_unique<TwoInstanceDeployment>(TwoInstanceDeployment::Layout{
         here,
-        {here, here},
+        {loopback, loopback},
         {TwoInstanceDeployment::Place{testHost(2), {}},
          TwoInstanceDeployment::Place{testHost(3), {}}},
         here,
