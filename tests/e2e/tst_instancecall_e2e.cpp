@@ -21,6 +21,7 @@
 #include <gst/gst.h>
 
 #include <array>
+#include <csignal>
 #include <memory>
 
 namespace {
@@ -83,6 +84,7 @@ private Q_SLOTS:
     void initTestCase();
     void cleanupTestCase();
     void picturesAndSoundCrossInstances();
+    void pausedInstanceIsCountedAgain();
     void shareCrossesInstances();
     void callMovesOffAKilledRelay();
     void callAgainAfterEveryoneLeft();
@@ -232,6 +234,24 @@ void TestInstanceCallEndToEnd::picturesAndSoundCrossInstances()
     QVERIFY(camerasFlow(1, QStringLiteral("u1002")));
     QTRY_VERIFY_WITH_TIMEOUT(soundAt(0, QStringLiteral("u1003"), toneOfBob) > heard, 20000);
     QTRY_VERIFY_WITH_TIMEOUT(soundAt(1, QStringLiteral("u1002"), toneOfAlice) > heard, 20000);
+}
+
+/// Instance 1 held up past the heartbeat's bound is taken for stopped: alice is no longer
+/// counted at the relay, nor her publishers known. Beating again, it brings back both.
+void TestInstanceCallEndToEnd::pausedInstanceIsCountedAgain()
+{
+    const QString counted = QStringLiteral("SELECT participants FROM relayPlacements"
+                                           " WHERE conference = 2001");
+    const QString published = QStringLiteral("SELECT COUNT(*) FROM sessions"
+                                             " WHERE roomID = 2001 AND publisherID > 0");
+    QCOMPARE(query(counted), 2);
+    const auto paused = pid_t(instance(0).processId());
+    QVERIFY(::kill(paused, SIGSTOP) == 0);
+    QTRY_COMPARE_WITH_TIMEOUT(query(published), 1, 15000);
+    QCOMPARE(query(counted), 1);
+    QVERIFY(::kill(paused, SIGCONT) == 0);
+    QTRY_COMPARE_WITH_TIMEOUT(query(published), 2, 15000);
+    QTRY_COMPARE(query(counted), 2);
 }
 
 /// A guest through instance 1 shares: bob's engine, through instance 2, receives the share.
