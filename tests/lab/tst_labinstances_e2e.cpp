@@ -126,7 +126,6 @@ void TestLabInstancesEndToEnd::callSpansInstancesAndHosts()
     QVERIFY(!uriOf[0].isEmpty() && !uriOf[1].isEmpty());
     const QString toAlice = QStringLiteral("#TRQCOMMAND#u1003#1&block");
     const QString toBob = QStringLiteral("#TRQCOMMAND#u1002#2&free");
-    m_alice->tell(QStringLiteral("configuration")); // only to forget what it said so far
     m_bob->tell(QStringLiteral("chat %1 %2").arg(uriOf[0], toAlice));
     QCOMPARE(m_alice->awaitLine(QStringLiteral("command:")), QStringLiteral("command:") + toAlice);
     m_alice->tell(QStringLiteral("chat %1 %2").arg(uriOf[1], toBob));
@@ -152,8 +151,8 @@ void TestLabInstancesEndToEnd::anotherConferenceGoesToTheOtherRelay()
 void TestLabInstancesEndToEnd::callMovesOffAKilledRelay()
 {
     QVERIFY(m_relayInUse >= 0);
-    m_alice->tell(QStringLiteral("configuration"));
-    m_bob->tell(QStringLiteral("configuration"));
+    m_alice->forgetLines();
+    m_bob->forgetLines();
     m_deployment->relay(m_relayInUse).kill();
     m_relayInUse = 1 - m_relayInUse;
     QTRY_COMPARE_WITH_TIMEOUT(m_deployment->relayOf(alicesRoom), m_relayInUse, 20000);
@@ -169,12 +168,11 @@ void TestLabInstancesEndToEnd::callMovesOffAKilledRelay()
 /// passed, and signs in again at once through the front.
 void TestLabInstancesEndToEnd::killedInstanceLeavesTheCallToTheOther()
 {
-    m_bob->tell(QStringLiteral("configuration"));
     QVERIFY(m_deployment->killInstance(0));
     QTRY_COMPARE_WITH_TIMEOUT(m_deployment->presence(alice), QStringLiteral("Offline"), 15000);
+    // Bob's engine lists alice no more, and himself still: his call goes on.
     QTRY_VERIFY_WITH_TIMEOUT(!people(*m_bob).contains(QStringLiteral("-u1002;")), 15000);
     QVERIFY(people(*m_bob).contains(QStringLiteral("-u1003;")));
-    QVERIFY(m_bob->awaitLine(QStringLiteral("endConference"), 0).isEmpty());
     QCOMPARE(m_deployment->presence(bob), QStringLiteral("Busy"));
     m_alice.reset();
 

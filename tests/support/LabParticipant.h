@@ -46,6 +46,8 @@ public:
     QList<Logged> logged(const QString &text) const;
     /// Tells its driver `command`; the lines it said before are forgotten.
     void tell(const QString &command);
+    /// Forgets the lines its driver said so far: awaitLine() reads those said from now on.
+    void forgetLines() { m_lines.forget(); }
     /// The first line its driver says from now on (or said since the last tell()) that starts
     /// with `prefix`; empty when none came within `timeoutMs`.
     QString awaitLine(const QString &prefix, int timeoutMs = 15000);
