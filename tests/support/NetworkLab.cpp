@@ -94,8 +94,8 @@ QList<NetworkLab::Host> NetworkLab::serverRange()
 
 QString NetworkLab::gatewayOf(Host host)
 {
-    // Each host's network is the 16 addresses (a /28) its own address is in; the router has
-    // the first of them but the network's.
+    // Each host's network is the 16 addresses (a /28) its own address is in; the router takes
+    // the first one after the network's own.
     const quint32 first = QHostAddress(address(host)).toIPv4Address() & ~quint32(15);
     return QHostAddress(first + 1).toString();
 }
