@@ -24,7 +24,9 @@ public:
     QString entry() const;
     /// The folder Janus's configuration lies in, as JanusProbe reads it.
     QString folder() const { return m_folder.path(); }
-    /// Kills it at once, Janus first, as a relay that dies: nothing is stopped in order.
+    /// Its Janus process, to be held up (SIGSTOP) as a relay that stops answering.
+    qint64 janusPid() const { return m_janus; }
+    /// Kills it at once, as a relay that dies: nothing is stopped in order.
     void kill();
 
 private:
