@@ -165,9 +165,21 @@ void ConferenceHub::recordAll()
         updatePresence(session);
         if (session.roomId != 0 && !rooms.contains(session.roomId))
             rooms.append(session.roomId);
+        // The others read its publishers at the relay from its row, written anew.
+        const QJsonObject ids = m_media && session.roomId != 0
+                                    ? m_media->feedsOf(session.roomId, session.tag)
+                                    : QJsonObject();
+        if (!ids.isEmpty())
+            m_registry->setPublishers(session.tag, ids.value(CF::Id).toInteger(),
+                                      ids.value(CF::ShareId).toInteger());
     }
-    for (qint64 roomId : std::as_const(rooms))
+    if (m_media)
+        m_media->countAgain();
+    for (qint64 roomId : std::as_const(rooms)) {
         broadcastRoster(roomId);
+        if (m_media) // its people's publishers are someone's again
+            broadcastFeeds(roomId);
+    }
 }
 
 bool ConferenceHub::signedInElsewhere(qint64 entityId) const

@@ -153,6 +153,17 @@ void RelayPool::release(qint64 conference, const QString &tag, bool lastOne)
     m_placed.erase(it);
 }
 
+void RelayPool::countAgain()
+{
+    for (auto it = m_placed.cbegin(); it != m_placed.cend(); ++it) {
+        if (!it->relay || it->tags.isEmpty())
+            continue;
+        // The placement went when its count came to none: it is made again, where it is here.
+        m_db.placeConference(it.key(), nameOf(it->relay));
+        m_db.countParticipants(it.key(), int(it->tags.size()));
+    }
+}
+
 QString RelayPool::relayToken(qint64 conference) const
 {
     JanusSupervisor *relay = relayOf(conference);

@@ -43,6 +43,9 @@ public:
     QJsonObject feedsOf(qint64 conference, const QString &tag) const;
     bool evict(qint64 conference, const QString &tag, qint64 id);
     void release(qint64 conference, const QString &tag, bool lastOne);
+    /// This instance was taken for stopped, and its participants no longer counted at their
+    /// relays: they are counted there again.
+    void countAgain();
     /// A token for the relay the conference is on; empty when it is on none.
     QString relayToken(qint64 conference) const;
     int relayTokenLifetimeS() const;

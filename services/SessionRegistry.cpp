@@ -2,6 +2,7 @@
 
 #include "services/ServiceDatabase.h"
 
+#include <QHash>
 #include <QSqlQuery>
 #include <QVariant>
 
@@ -154,17 +155,24 @@ QList<qint64> SessionRegistry::endInstance(const QString &instance)
 {
     QList<qint64> rooms;
     QSqlQuery q(m_db.connection());
-    q.prepare(QStringLiteral("DELETE FROM sessions WHERE instance = ? RETURNING entityID, roomID"));
+    q.prepare(QStringLiteral(
+        "DELETE FROM sessions WHERE instance = ? RETURNING entityID, roomID, publisherID"));
     q.addBindValue(instance);
     QList<qint64> people;
+    QHash<qint64, int> admitted; // by room: the engines counted at its relay
     if (m_db.run(q)) {
         while (q.next()) {
             if (q.value(0).toLongLong() != 0)
                 people.append(q.value(0).toLongLong());
             if (q.value(1).toLongLong() != 0 && !rooms.contains(q.value(1).toLongLong()))
                 rooms.append(q.value(1).toLongLong());
+            if (q.value(1).toLongLong() != 0 && q.value(2).toLongLong() != 0)
+                ++admitted[q.value(1).toLongLong()];
         }
     }
+    // No one releases them at their relays: the instance that admitted them is gone.
+    for (auto it = admitted.cbegin(); it != admitted.cend(); ++it)
+        m_db.countParticipants(it.key(), -it.value());
     for (qint64 entityId : std::as_const(people)) {
         q.prepare(QStringLiteral("UPDATE entities SET presence = 'Offline' WHERE entityID = ?"
                                  " AND NOT EXISTS (SELECT 1 FROM sessions WHERE entityID = ?)"));

@@ -49,8 +49,8 @@ public:
     /// The next of a number the instances hand out together (guests, joins), from 1.
     qint64 next(const QString &counter);
     /// Ends every session an instance held (its own at start and stop, or one that stopped
-    /// beating): their people go offline unless signed in elsewhere. Returns the rooms they
-    /// were in.
+    /// beating): their people go offline unless signed in elsewhere, and those admitted at a
+    /// relay are no longer counted there. Returns the rooms they were in.
     QList<qint64> endInstance(const QString &instance);
 
 private:

@@ -1,19 +1,13 @@
-#include "services/DatabaseSettings.h"
-#include "services/JanusSupervisor.h"
-#include "services/ServiceDatabase.h"
 #include "tests/support/InProcessCaller.h"
 #include "tests/support/JanusProbe.h"
 #include "tests/support/LightPublisher.h"
 #include "tests/support/MediaMeasures.h"
 #include "tests/support/Needs.h"
-#include "tests/support/PostgresServer.h"
 #include "tests/support/ProcessLines.h"
-#include "tests/support/ServicesProcess.h"
 #include "tests/support/TestHome.h"
 #include "tests/support/TestHost.h"
-#include "tests/support/TlsFront.h"
+#include "tests/support/TwoInstanceDeployment.h"
 
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -36,7 +30,6 @@ constexpr qint64 reviewRoom = 2001; // PIN 1234 in the demo data
 constexpr qint64 alice = 1002;
 constexpr int toneOfAlice = 440, toneOfBob = 660;
 constexpr double heard = 1500; // the tones are sent at about 9800
-const QString sharedName = QStringLiteral("orvale");
 
 quint16 freePort(const QString &address)
 {
@@ -91,6 +84,7 @@ private Q_SLOTS:
     void initTestCase();
     void cleanupTestCase();
     void picturesAndSoundCrossInstances();
+    void pausedInstanceIsCountedAgain();
     void shareCrossesInstances();
     void callMovesOffAKilledRelay();
     void callAgainAfterEveryoneLeft();
@@ -104,25 +98,21 @@ private:
     void joinBoth();
     qsizetype inRoom(int relay) const
     {
-        return JanusProbe(m_relayFolders[relay].path()).inRoom(reviewRoom).size();
+        return JanusProbe(m_deployment->relay(relay).folder()).inRoom(reviewRoom).size();
     }
     void tell(int driver, const QString &line) { m_drivers[driver].write((line + u'\n').toUtf8()); }
-    QString presence(qint64 entityId) const { return m_db.entry(entityId)->presence; }
+    QString presence(qint64 entityId) const { return m_deployment->presence(entityId); }
+    ServicesProcess &instance(int i) { return m_deployment->instance(i); }
     /// Runs `sql` on the database; its first value.
     qint64 query(const QString &sql)
     {
-        QSqlQuery q(m_db.connection());
+        QSqlQuery q(m_deployment->database().connection());
         return q.exec(sql) && q.next() ? q.value(0).toLongLong() : -1;
     }
 
     std::unique_ptr<TestHome> m_home;
-    PostgresServer m_postgres;
-    ServiceDatabase m_db;
-    std::array<QTemporaryDir, 2> m_relayFolders;
-    std::array<std::unique_ptr<JanusSupervisor>, 2> m_relays;
+    std::unique_ptr<TwoInstanceDeployment> m_deployment;
     int m_relayInUse = 0; ///< the relay of the review room
-    std::array<std::unique_ptr<ServicesProcess>, 2> m_instances;
-    std::unique_ptr<TlsFront> m_front;
     QTemporaryDir m_settings;
     std::array<QProcess, 3> m_drivers; ///< alice, bob, alice again through the front
     std::array<std::unique_ptr<ProcessLines>, 3> m_lines;
@@ -134,52 +124,19 @@ void TestInstanceCallEndToEnd::initTestCase()
     ORVALE_NEEDS(PostgresServer::unavailable());
     gst_init(nullptr, nullptr);
     m_home = std::make_unique<TestHome>();
+    // Side by side on loopback addresses of the test's own, the front's name the public one;
+    // the relays on 127.0.0.1, as Janus binds only to an address an interface has.
+    const TwoInstanceDeployment::Place here{testHost(), {}},
+        loopback{QStringLiteral("127.0.0.1"), {}};
+    m_deployment = std::make_unique<TwoInstanceDeployment>(TwoInstanceDeployment::Layout{
+        here,
+        {loopback, loopback},
+        {TwoInstanceDeployment::Place{testHost(2), {}},
+         TwoInstanceDeployment::Place{testHost(3), {}}},
+        here,
+        {freePort(testHost()), freePort(testHost()), 0, 0, freePort(QStringLiteral("127.0.0.1"))}});
     QString error;
-    QVERIFY2(m_postgres.start(&error, testHost()), qPrintable(error));
-    QVERIFY2(m_postgres.createDatabase(sharedName, &error), qPrintable(error));
-
-    QStringList relays;
-    for (int i = 0; i < 2; ++i) {
-        const QString folder = m_relayFolders[i].path();
-        m_relays[i] = std::make_unique<JanusSupervisor>(QStringLiteral("janus"), folder);
-        QVERIFY2(m_relays[i]->start(&error), qPrintable(error));
-        QTRY_VERIFY_WITH_TIMEOUT(m_relays[i]->ready(), 15000);
-        const QString secrets = m_relayFolders[i].filePath(QStringLiteral("secrets"));
-        QFile file(secrets);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(JanusProbe(folder).relaySecrets().toUtf8());
-        relays.append(QStringLiteral("%1,%1,%2").arg(m_relays[i]->url(), secrets));
-    }
-
-    // Both instances on the same relay, with the front's name as their public one.
-    TlsFront::Ports ports{freePort(testHost()), freePort(testHost()), 0, 0,
-                          freePort(QStringLiteral("127.0.0.1"))};
-    QStringList webServers, portalServers;
-    for (int i = 0; i < 2; ++i) {
-        m_instances[i] = std::make_unique<ServicesProcess>(
-            QStringLiteral(ORVALE_SERVICES), testHost(i + 2),
-            QStringList{QStringLiteral("--database"), m_postgres.socketUrl(sharedName),
-                        QStringLiteral("--instance-id"), QStringLiteral("instance%1").arg(i + 1),
-                        QStringLiteral("--heartbeat"), QStringLiteral("250"),
-                        QStringLiteral("--heartbeat-misses"), QStringLiteral("8"),
-                        QStringLiteral("--no-turn"), QStringLiteral("--no-local-relay"),
-                        QStringLiteral("--relays"), relays.join(u' '),
-                        QStringLiteral("--relay-timeout"), QStringLiteral("1500"),
-                        QStringLiteral("--public-url"),
-                        QStringLiteral("https://%1:%2").arg(testHost()).arg(ports.front)});
-        QVERIFY2(m_instances[i]->start(true), qPrintable(m_instances[i]->output()));
-        webServers.append(testHost(i + 2) + QStringLiteral(":8080"));
-        portalServers.append(
-            QStringLiteral("%1:%2").arg(testHost(i + 2)).arg(m_instances[i]->portalPort()));
-    }
-    const QString data = m_instances[0]->dataPath();
-    m_front = std::make_unique<TlsFront>(testHost(), ports, data + QStringLiteral("/cert.pem"),
-                                         data + QStringLiteral("/key.pem"));
-    m_front->setInstances(webServers, portalServers);
-    QVERIFY2(m_front->start(&error), qPrintable(error));
-    DatabaseSettings settings;
-    QVERIFY(DatabaseSettings::parse(m_postgres.socketUrl(sharedName), {}, &settings, &error));
-    QVERIFY2(m_db.open(settings, false, &error), qPrintable(error));
+    QVERIFY2(m_deployment->start(&error), qPrintable(error));
 
     const QList<std::pair<QString, int>> people{{QStringLiteral("alice"), toneOfAlice},
                                                 {QStringLiteral("bob"), toneOfBob}};
@@ -190,7 +147,7 @@ void TestInstanceCallEndToEnd::initTestCase()
         QVERIFY(m_drivers[i].waitForStarted());
         QVERIFY(!m_lines[i]->startingWith(QStringLiteral("ready"), 15000).isEmpty());
         tell(i, QStringLiteral("login %1 %1%2 %3")
-                    .arg(people[i].first, QStringLiteral("1234"), m_instances[i]->portal()));
+                    .arg(people[i].first, QStringLiteral("1234"), instance(i).portal()));
         QVERIFY(!m_lines[i]->startingWith(QStringLiteral("loginSuccess"), 15000).isEmpty());
         const QString heardFolder = m_settings.filePath(QString::number(i));
         QVERIFY(QDir().mkpath(heardFolder));
@@ -209,11 +166,7 @@ void TestInstanceCallEndToEnd::cleanupTestCase()
 {
     for (QProcess &driver : m_drivers)
         stopDriver(driver);
-    m_front.reset();
-    for (auto &instance : m_instances)
-        instance.reset();
-    for (auto &relay : m_relays)
-        relay.reset();
+    m_deployment.reset();
 }
 
 QHash<QString, qint64> TestInstanceCallEndToEnd::pictures(int driver, const QString &kind)
@@ -283,12 +236,29 @@ void TestInstanceCallEndToEnd::picturesAndSoundCrossInstances()
     QTRY_VERIFY_WITH_TIMEOUT(soundAt(1, QStringLiteral("u1002"), toneOfAlice) > heard, 20000);
 }
 
+/// Instance 1 held up past the heartbeat's bound is taken for stopped: alice is no longer
+/// counted at the relay, nor her publishers known. Beating again, it brings back both.
+void TestInstanceCallEndToEnd::pausedInstanceIsCountedAgain()
+{
+    const QString counted = QStringLiteral("SELECT participants FROM relayPlacements"
+                                           " WHERE conference = 2001");
+    const QString published = QStringLiteral("SELECT COUNT(*) FROM sessions"
+                                             " WHERE roomID = 2001 AND publisherID > 0");
+    QCOMPARE(query(counted), 2);
+    const auto paused = pid_t(instance(0).processId());
+    QVERIFY(::kill(paused, SIGSTOP) == 0);
+    QTRY_COMPARE_WITH_TIMEOUT(query(published), 1, 15000);
+    QCOMPARE(query(counted), 1);
+    QVERIFY(::kill(paused, SIGCONT) == 0);
+    QTRY_COMPARE_WITH_TIMEOUT(query(published), 2, 15000);
+    QTRY_COMPARE(query(counted), 2);
+}
+
 /// A guest through instance 1 shares: bob's engine, through instance 2, receives the share.
 void TestInstanceCallEndToEnd::shareCrossesInstances()
 {
     Guest sharer;
-    QVERIFY(sharer.join(QUrl(m_instances[0]->portal()).authority(),
-                        m_instances[0]->roomKey(reviewRoom)));
+    QVERIFY(sharer.join(QUrl(instance(0).portal()).authority(), instance(0).roomKey(reviewRoom)));
     sharer.send({{"type", "share"}, {"name", "window"}});
     LightPublisher share(sharer.media, sharer.media.value("shareId").toInteger(),
                          QStringLiteral("share:") + sharer.uri);
@@ -308,7 +278,7 @@ void TestInstanceCallEndToEnd::callMovesOffAKilledRelay()
 {
     m_lines[0]->forget();
     m_lines[1]->forget();
-    m_relays[m_relayInUse].reset();
+    m_deployment->relay(m_relayInUse).kill();
     m_relayInUse = 1 - m_relayInUse;
     QTRY_COMPARE_WITH_TIMEOUT(inRoom(m_relayInUse), 2, 30000);
     QVERIFY(camerasFlow(0, QStringLiteral("u1003")));
@@ -337,7 +307,7 @@ void TestInstanceCallEndToEnd::killedInstanceLeavesTheCallToTheOther()
 {
     QCOMPARE(presence(alice), QStringLiteral("Busy"));
     m_lines[1]->forget();
-    QVERIFY(::kill(pid_t(m_instances[0]->processId()), SIGKILL) == 0);
+    QVERIFY(m_deployment->killInstance(0));
     // Alice goes offline, and out of bob's call, which goes on.
     QTRY_COMPARE_WITH_TIMEOUT(presence(alice), QStringLiteral("Offline"), 15000);
     const auto people = [this] {
@@ -351,7 +321,7 @@ void TestInstanceCallEndToEnd::killedInstanceLeavesTheCallToTheOther()
     stopDriver(m_drivers[0]);
 
     // Alice signs in again at once through the front, which passes the dead instance over.
-    const QString certificate = m_instances[0]->dataPath() + QStringLiteral("/cert.pem");
+    const QString certificate = m_deployment->certificate();
     m_lines[2] = std::make_unique<ProcessLines>(m_drivers[2]);
     m_drivers[2].setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_drivers[2].start(QStringLiteral(ORVALE_ENGINE_DRIVER), {});
@@ -362,7 +332,7 @@ void TestInstanceCallEndToEnd::killedInstanceLeavesTheCallToTheOther()
     const QString path = m_settings.filePath(QStringLiteral("again.ecf"));
     InProcessCaller::writeSettings(path, "caFile=" + certificate.toUtf8() + "\n");
     tell(2, QStringLiteral("settings ") + path);
-    tell(2, QStringLiteral("login alice alice1234 ") + m_front->base());
+    tell(2, QStringLiteral("login alice alice1234 ") + m_deployment->front().base());
     QVERIFY(!m_lines[2]->startingWith(QStringLiteral("loginSuccess"), 15000).isEmpty());
     QTRY_COMPARE_WITH_TIMEOUT(presence(alice), QStringLiteral("Online"), 10000);
     QVERIFY(m_lines[1]->startingWith(QStringLiteral("endConference"), 100).isEmpty());

@@ -1,14 +1,13 @@
-#include "services/JanusSupervisor.h"
 #include "tests/support/InProcessCaller.h"
 #include "tests/support/JanusProbe.h"
 #include "tests/support/MediaMeasures.h"
 #include "tests/support/Needs.h"
+#include "tests/support/OutsideRelay.h"
 #include "tests/support/ProcessLines.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestHome.h"
 #include "tests/support/TestHost.h"
 
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -26,26 +25,6 @@ namespace {
 constexpr qint64 reviewRoom = 2001; // PIN 1234 in the demo data
 constexpr qint64 allHands = 2002;   // no PIN
 constexpr int relayTimeoutMs = 1500;
-
-/// A Janus run by the test, as a relay run elsewhere would be: the deployment reaches it
-/// with the secrets it reads from a file.
-struct Relay
-{
-    QTemporaryDir folder;
-    std::unique_ptr<JanusSupervisor> janus =
-        std::make_unique<JanusSupervisor>(QStringLiteral("janus"), folder.path());
-
-    /// "<public-url>,<api-url>,<secrets-file>" for --relays.
-    QString entry() const
-    {
-        const QString secrets = folder.filePath(QStringLiteral("secrets"));
-        QFile file(secrets);
-        if (!file.open(QIODevice::WriteOnly) ||
-            file.write(JanusProbe(folder.path()).relaySecrets().toUtf8()) < 0)
-            return {};
-        return QStringLiteral("%1,%1,%2").arg(janus->url(), secrets);
-    }
-};
 
 /// A guest in a room through the conference service's WebSocket, with its media message.
 struct Guest
@@ -105,7 +84,7 @@ private:
     void tell(int driver, const QString &line) { m_drivers[driver].write((line + u'\n').toUtf8()); }
 
     std::unique_ptr<TestHome> m_home;
-    std::array<std::unique_ptr<Relay>, 2> m_relays;
+    std::array<std::unique_ptr<OutsideRelay>, 2> m_relays;
     std::array<QString, 2> m_urls;
     int m_killed = -1; ///< the relay stopped mid-call
     std::unique_ptr<ServicesProcess> m_services;
@@ -121,11 +100,10 @@ void TestRelaysEndToEnd::initTestCase()
     m_home = std::make_unique<TestHome>();
     QStringList entries;
     for (int i = 0; i < 2; ++i) {
-        m_relays[i] = std::make_unique<Relay>();
+        m_relays[i] = std::make_unique<OutsideRelay>(QStringLiteral("127.0.0.1"));
         QString why;
-        QVERIFY2(m_relays[i]->janus->start(&why), qPrintable(why));
-        QTRY_VERIFY_WITH_TIMEOUT(m_relays[i]->janus->ready(), 15000);
-        m_urls[i] = m_relays[i]->janus->url();
+        QVERIFY2(m_relays[i]->start(&why), qPrintable(why));
+        m_urls[i] = m_relays[i]->url();
         entries.append(m_relays[i]->entry());
     }
     m_services = std::make_unique<ServicesProcess>(
@@ -223,7 +201,7 @@ void TestRelaysEndToEnd::callMovesOffAKilledRelay()
         QVERIFY(!m_lines[i]->startingWith(QStringLiteral("conference"), 15000).isEmpty());
     }
     const auto inRoom = [this](int relay) {
-        return JanusProbe(m_relays[relay]->folder.path()).inRoom(reviewRoom).size();
+        return JanusProbe(m_relays[relay]->folder()).inRoom(reviewRoom).size();
     };
     QTRY_COMPARE_WITH_TIMEOUT(inRoom(0) + inRoom(1), 2, 20000);
     m_killed = inRoom(0) == 2 ? 0 : 1;
@@ -231,7 +209,7 @@ void TestRelaysEndToEnd::callMovesOffAKilledRelay()
     QVERIFY(picturesFlow(0, QStringLiteral("u1003")));
     QVERIFY(picturesFlow(1, QStringLiteral("u1002")));
 
-    m_relays[m_killed]->janus.reset(); // Janus is stopped
+    m_relays[m_killed]->kill();
     // Both engines are told of the room on the other relay, join it and publish there, and
     // each other's pictures flow again; neither left the call.
     QTRY_COMPARE_WITH_TIMEOUT(inRoom(1 - m_killed), 2, 30000);
@@ -244,7 +222,7 @@ void TestRelaysEndToEnd::callMovesOffAKilledRelay()
 /// The relay killed above is the emptier one but gets no new conference.
 void TestRelaysEndToEnd::silentRelayGetsNoNewConference()
 {
-    QVERIFY(m_killed >= 0 && !m_relays[m_killed]->janus);
+    QVERIFY(m_killed >= 0);
     QCOMPARE(relayOfNewGuest(allHands), m_urls[1 - m_killed]);
 }
 
@@ -255,7 +233,7 @@ void TestRelaysEndToEnd::onlyRelayKeepsItsCallsWhileSilent()
     QVERIFY(m_killed >= 0 && !m_guests.empty());
     const Guest &guest = *m_guests.back(); // in a conference on the relay left
     const int mediaMessages = guest.mediaMessages;
-    const pid_t janus = pid_t(m_relays[1 - m_killed]->janus->pid());
+    const pid_t janus = pid_t(m_relays[1 - m_killed]->janusPid());
     const auto silences = [this] {
         return m_services->output().count(QStringLiteral("does not answer"));
     };

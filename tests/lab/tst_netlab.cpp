@@ -115,6 +115,10 @@ void TestNetLab::reach_data()
     const QString outsideOfFirewall = NetworkLab::address(Host::FirewallRouter);
     QTest::newRow("office, routed") << Host::Office << openPort << true << office << 20;
     QTest::newRow("home, behind the NAT") << Host::Home << openPort << true << outsideOfHome << 20;
+    // The deployment's own hosts, each on a network of its own in the servers' range.
+    for (Host host : {Host::SecondServer, Host::Relay, Host::SecondRelay, Host::Database})
+        QTest::addRow("%s, routed", qPrintable(NetworkLab::address(host)))
+            << host << openPort << true << NetworkLab::address(host) << 20;
     QTest::newRow("firewalled, open port")
         << Host::Firewalled << openPort << true << outsideOfFirewall << 0;
     QTest::newRow("firewalled, other port")

@@ -6,6 +6,7 @@
 #include "net/LoginRequest.h"
 #include "net/NetWork.h"
 #include "services/ServiceDatabase.h"
+#include "services/SessionRegistry.h"
 #include "tests/support/Needs.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/ServicesProcess.h"
@@ -103,6 +104,7 @@ private Q_SLOTS:
     void lostListenerListensAgain();
     void pausedInstanceComesBack();
     void stoppedInstanceEndsItsSessions();
+    void stoppedInstanceLeavesItsRelays();
 
 private:
     std::unique_ptr<Engine> signedIn(int instance, const QString &user);
@@ -389,6 +391,31 @@ void TestInstances::stoppedInstanceEndsItsSessions()
     QVERIFY2(another.start(), qPrintable(another.output()));
     QCOMPARE(presence(1001), QStringLiteral("Busy"));
     QCOMPARE(presence(1008), QStringLiteral("Online"));
+}
+
+/// The participants an instance that stopped beating had admitted at a relay are no longer
+/// counted there: new conferences are placed by the load that is left.
+void TestInstances::stoppedInstanceLeavesItsRelays()
+{
+    constexpr qint64 room = 2003;
+    const QString relay = QStringLiteral("http://relay.example.org/janus");
+    QCOMPARE(m_db.placeConference(room, relay), relay);
+    m_db.countParticipants(room, 3); // two admitted through the instance below, one elsewhere
+    // An instance that beat once, with two engines admitted and a guest not yet.
+    QSqlQuery q(m_db.connection());
+    QVERIFY(
+        q.exec(QStringLiteral("INSERT INTO instances(id, beat) VALUES('gone',"
+                              " CAST(EXTRACT(EPOCH FROM clock_timestamp()) * 1000 AS BIGINT))")));
+    SessionRegistry gone(m_db, QStringLiteral("gone"));
+    for (const QString &tag :
+         QStringList{QStringLiteral("u9001"), QStringLiteral("u9002"), QStringLiteral("g9003")})
+        gone.record({QString(), tag, 0, tag, room, 1, false, QString(), 0, 0});
+    gone.setPublishers(QStringLiteral("u9001"), 90011, 90012);
+    gone.setPublishers(QStringLiteral("u9002"), 90021, 90022);
+    QTRY_COMPARE(query(QStringLiteral("SELECT COUNT(*) FROM sessions WHERE instance = 'gone'")), 0);
+    QCOMPARE(m_db.relayLoads().value(relay), 1);
+    m_db.countParticipants(room, -1);
+    QVERIFY(m_db.placement(room).isEmpty());
 }
 
 QTEST_MAIN(TestInstances)

@@ -96,6 +96,23 @@ QList<LabParticipant::Logged> LabParticipant::logged(const QString &text) const
     return found;
 }
 
+void LabParticipant::tell(const QString &command)
+{
+    m_lines.forget(); // an answer that came too late for an earlier call is not this one
+    m_driver.write((command + u'\n').toUtf8());
+}
+
+QString LabParticipant::awaitLine(const QString &prefix, int timeoutMs)
+{
+    return m_lines.startingWith(prefix, timeoutMs);
+}
+
+QString LabParticipant::ask(const QString &command, const QString &answer, int timeoutMs)
+{
+    tell(command);
+    return awaitLine(answer, timeoutMs);
+}
+
 QString LabParticipant::details(int timeoutMs)
 {
     m_lines.forget(); // an answer that came too late for an earlier call is not this one

@@ -44,6 +44,15 @@ public:
     QString sound() const;
     /// The engine's log lines that contain `text`, so far.
     QList<Logged> logged(const QString &text) const;
+    /// Tells its driver `command`; the lines it said before are forgotten.
+    void tell(const QString &command);
+    /// Forgets the lines its driver said so far: awaitLine() reads those said from now on.
+    void forgetLines() { m_lines.forget(); }
+    /// The first line its driver says from now on (or said since the last tell()) that starts
+    /// with `prefix`; empty when none came within `timeoutMs`.
+    QString awaitLine(const QString &prefix, int timeoutMs = 15000);
+    /// Tells its driver `command` and waits for its answer, the line starting with `answer`.
+    QString ask(const QString &command, const QString &answer, int timeoutMs = 15000);
     /// The conference details its engine gives now, or empty.
     QString details(int timeoutMs = 5000);
     int tone() const { return m_tone; }

@@ -2,6 +2,7 @@
 
 #include <QAtomicInt>
 #include <QCoreApplication>
+#include <QHostAddress>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -81,8 +82,22 @@ QString NetworkLab::unavailable(const QStringList &programs)
 
 QList<NetworkLab::Host> NetworkLab::hosts()
 {
-    return {Host::Server,   Host::Office,     Host::Home,          Host::Firewalled,
-            Host::Internet, Host::HomeRouter, Host::FirewallRouter};
+    return QList<Host>{Host::Server,   Host::Office,     Host::Home,          Host::Firewalled,
+                       Host::Internet, Host::HomeRouter, Host::FirewallRouter} +
+           serverRange();
+}
+
+QList<NetworkLab::Host> NetworkLab::serverRange()
+{
+    return {Host::SecondServer, Host::Relay, Host::SecondRelay, Host::Database};
+}
+
+QString NetworkLab::gatewayOf(Host host)
+{
+    // Each host's network is the 16 addresses (a /28) its own address is in; the router takes
+    // the first one after the network's own.
+    const quint32 first = QHostAddress(address(host)).toIPv4Address() & ~quint32(15);
+    return QHostAddress(first + 1).toString();
 }
 
 QString NetworkLab::hostName(Host host)
@@ -102,6 +117,14 @@ QString NetworkLab::hostName(Host host)
         return QStringLiteral("homerouter");
     case Host::FirewallRouter:
         return QStringLiteral("firewall");
+    case Host::SecondServer:
+        return QStringLiteral("server2");
+    case Host::Relay:
+        return QStringLiteral("relay1");
+    case Host::SecondRelay:
+        return QStringLiteral("relay2");
+    case Host::Database:
+        return QStringLiteral("database");
     }
     return {};
 }
@@ -128,6 +151,14 @@ QString NetworkLab::address(Host host)
         return QStringLiteral("198.51.100.70");
     case Host::FirewallRouter:
         return QStringLiteral("198.51.100.140");
+    case Host::SecondServer:
+        return QStringLiteral("203.0.113.20");
+    case Host::Relay:
+        return QStringLiteral("203.0.113.40");
+    case Host::SecondRelay:
+        return QStringLiteral("203.0.113.50");
+    case Host::Database:
+        return QStringLiteral("203.0.113.70");
     }
     return {};
 }
@@ -194,10 +225,15 @@ bool NetworkLab::build()
         if (!inside(router, {QStringLiteral("sysctl"), QStringLiteral("-qw"),
                              QStringLiteral("net.ipv4.ip_forward=1")}))
             return false;
+    for (Host host : serverRange())
+        if (!join(host, QStringLiteral("internet"), address(host) + QStringLiteral("/28"),
+                  Host::Internet, hostName(host), gatewayOf(host) + QStringLiteral("/28")) ||
+            !route(host, gatewayOf(host)))
+            return false;
     const bool linked =
         join(Host::Server, QStringLiteral("internet"),
-             address(Host::Server) + QStringLiteral("/24"), Host::Internet,
-             QStringLiteral("server"), internetToServer + QStringLiteral("/24")) &&
+             address(Host::Server) + QStringLiteral("/28"), Host::Internet,
+             QStringLiteral("server"), internetToServer + QStringLiteral("/28")) &&
         join(Host::Office, QStringLiteral("internet"),
              address(Host::Office) + QStringLiteral("/26"), Host::Internet,
              QStringLiteral("office"), internetToOffice + QStringLiteral("/26")) &&

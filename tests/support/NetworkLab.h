@@ -12,18 +12,36 @@ class QProcess;
 /// tests and benchmarks that need a call to cross routers, a NAT and a firewall (root only).
 ///
 ///   server  203.0.113.10 ─┐
+///   server2 203.0.113.20 ─┤
+///   relay1  203.0.113.40 ─┤
+///   relay2  203.0.113.50 ─┤
+///   database 203.0.113.70 ┤
 ///   office  198.51.100.10 ┼─ internet (router)
 ///   home    192.0.2.10 ── home router (NAT, outside 198.51.100.70) ─┤
 ///   firewalled 192.0.2.140 ── firewall router (NAT; no UDP; TCP to the server's open ports) ─┘
 ///
-/// Every address is a documentation one and lives only inside these namespaces: nothing leaves
-/// the machine. Namespaces are named after this process ("orvlab<pid>-<n>-<host>"), so labs of
-/// test programs running side by side never meet; those of programs that died are removed when
-/// the next lab is built, and a lab removes its own when it goes.
+/// The servers' hosts (a deployment of several instances, its relays and its database) each
+/// have a network of their own in 203.0.113.0/24. Every address is a documentation one and lives
+/// only inside these namespaces: nothing leaves the machine. Namespaces are named after this
+/// process ("orvlab<pid>-<n>-<host>"), so labs of test programs running side by side never meet;
+/// those of programs that died are removed when the next lab is built, and a lab removes its own
+/// when it goes.
 class NetworkLab final
 {
 public:
-    enum class Host { Server, Office, Home, Firewalled, Internet, HomeRouter, FirewallRouter };
+    enum class Host {
+        Server,
+        Office,
+        Home,
+        Firewalled,
+        Internet,
+        HomeRouter,
+        FirewallRouter,
+        SecondServer,
+        Relay,
+        SecondRelay,
+        Database,
+    };
     /// A host's link to the router it hangs off (the server's and the office's to the internet).
     enum class Link { Server, Office, Home, Firewalled };
     /// Up: from the host towards its router; down: back to the host.
@@ -80,6 +98,10 @@ private:
     static LinkEnds ends(Link link);
     static QList<Host> hosts();
     static QString hostName(Host host);
+    /// The hosts beside the server in its range, each on a link of its own to the internet.
+    static QList<Host> serverRange();
+    /// The internet router's address on the link to `host` of the servers' range.
+    static QString gatewayOf(Host host);
     static void removeStale();
 
     bool ip(const QStringList &arguments);

@@ -136,6 +136,15 @@ bool PostgresServer::start(QString *error, const QString &address)
               QStringLiteral("UTF8"), QStringLiteral("--no-locale"), QStringLiteral("--no-sync")},
              error))
         return false;
+    // initdb lets TCP in from loopback only: instances on other hosts sign in with the password.
+    QFile access(data + QStringLiteral("/pg_hba.conf"));
+    if (!access.open(QIODevice::Append) ||
+        access.write("host all all 0.0.0.0/0 scram-sha-256\nhost all all ::/0 scram-sha-256\n") <=
+            0) {
+        *error = QStringLiteral("cannot write ") + access.fileName();
+        return false;
+    }
+    access.close();
     m_address = address;
     // A lab host's address is not this namespace's to probe: there the port is free anyway.
     m_port = m_launcher.isEmpty() ? freePort(address) : quint16(5432);
