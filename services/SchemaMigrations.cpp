@@ -63,6 +63,11 @@ const std::vector<std::vector<const char *>> migrations = {
         "ALTER TABLE sessions ADD COLUMN publisherID {int64} NOT NULL DEFAULT 0",
         "ALTER TABLE sessions ADD COLUMN sharePublisherID {int64} NOT NULL DEFAULT 0",
     },
+    {
+        // Failed sign-ins and room PINs counted by every instance together.
+        "CREATE TABLE throttles(key TEXT PRIMARY KEY, failures INTEGER NOT NULL,"
+        " lastFailure {int64} NOT NULL, lockedUntil {int64} NOT NULL DEFAULT 0)",
+    },
 };
 
 } // namespace
@@ -92,7 +97,8 @@ QStringList SchemaMigrations::tables()
             QStringLiteral("relayPlacements"),
             QStringLiteral("instances"),
             QStringLiteral("sessions"),
-            QStringLiteral("counters")};
+            QStringLiteral("counters"),
+            QStringLiteral("throttles")};
 }
 
 bool SchemaMigrations::apply(bool reset, QString *error)

@@ -95,6 +95,10 @@ bool ServiceHost::openData(QString *error)
         database.sqlitePath = m_config.dataDir + QStringLiteral("/orvale.sqlite");
     if (!m_db.open(database, m_config.reset, error) || !m_db.resetPresence(error))
         return false;
+    if (m_db.isPostgres()) { // other instances may count failures on the same database
+        m_signIns.throttle().shareIn(m_db);
+        m_guestJoins.shareIn(m_db);
+    }
     if (m_config.demo && m_db.isEmpty() && !DemoData::load(m_db)) {
         *error = QStringLiteral("loading the demo data failed");
         return false;

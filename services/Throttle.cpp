@@ -1,6 +1,9 @@
 #include "services/Throttle.h"
 
+#include "services/SharedThrottleCounts.h"
+
 #include <QByteArray>
+#include <QDateTime>
 #include <QHostAddress>
 #include <QList>
 
@@ -28,6 +31,18 @@ Throttle::Throttle(const char *what, const Policy &perAddress, const Policy &per
     m_clock.start();
 }
 
+Throttle::~Throttle() = default;
+
+void Throttle::shareIn(const ServiceDatabase &db)
+{
+    m_shared = std::make_unique<SharedThrottleCounts>(db);
+}
+
+qint64 Throttle::now() const
+{
+    return m_shared ? QDateTime::currentMSecsSinceEpoch() : m_clock.elapsed();
+}
+
 void Throttle::setPolicies(const Policy &perAddress, const Policy &perSubject)
 {
     m_address = perAddress;
@@ -36,6 +51,9 @@ void Throttle::setPolicies(const Policy &perAddress, const Policy &perSubject)
 
 bool Throttle::locked(const QString &address, const QString &subject)
 {
+    if (m_shared)
+        return m_shared->lockedUntil(
+                   {sharedKey(addressKey(address)), sharedKey(subjectKey(subject))}) > now();
     return lockedKey(addressKey(address)) || lockedKey(subjectKey(subject));
 }
 
@@ -59,6 +77,16 @@ int Throttle::failed(const QString &address, const QString &subject)
 
 int Throttle::fail(const QString &key, const Policy &policy)
 {
+    const int failures = m_shared ? countShared(key, policy) : count(key, policy);
+    const int beyond = failures - policy.freeFailures;
+    if (beyond <= 0)
+        return 0;
+    const qint64 delay = qint64(policy.firstDelayMs) << std::min(beyond - 1, 20);
+    return int(std::min<qint64>(delay, policy.maxDelayMs));
+}
+
+int Throttle::count(const QString &key, const Policy &policy)
+{
     Count &count = m_counts[key];
     const qint64 t = now();
     if (count.lockedUntilMs != 0 && count.lockedUntilMs <= t)
@@ -70,21 +98,33 @@ int Throttle::fail(const QString &key, const Policy &policy)
         qWarning("throttle: %s locked out for %d s after %d failures: %s", m_what,
                  policy.lockoutMs / 1000, count.failures, qPrintable(key.mid(2)));
     }
-    const int beyond = count.failures - policy.freeFailures;
-    if (beyond <= 0)
-        return 0;
-    const qint64 delay = qint64(policy.firstDelayMs) << std::min(beyond - 1, 20);
-    return int(std::min<qint64>(delay, policy.maxDelayMs));
+    return count.failures;
+}
+
+int Throttle::countShared(const QString &key, const Policy &policy)
+{
+    const qint64 t = now();
+    const SharedThrottleCounts::Count count = m_shared->fail(sharedKey(key), t);
+    if (count.failures >= policy.lockoutAfter && count.lockedUntilMs == 0) {
+        m_shared->lock(sharedKey(key), t + policy.lockoutMs);
+        qWarning("throttle: %s locked out for %d s after %d failures: %s", m_what,
+                 policy.lockoutMs / 1000, count.failures, qPrintable(key.mid(2)));
+    }
+    return count.failures;
 }
 
 void Throttle::succeeded(const QString &address, const QString &subject)
 {
+    if (m_shared)
+        return m_shared->clear({sharedKey(addressKey(address)), sharedKey(subjectKey(subject))});
     m_counts.remove(addressKey(address));
     m_counts.remove(subjectKey(subject));
 }
 
 void Throttle::forgetStale()
 {
+    if (m_shared)
+        return forgetStaleShared();
     const qint64 t = now();
     const int limit = std::min(m_address.maxEntries, m_subject.maxEntries);
     if (m_counts.size() < limit)
@@ -105,6 +145,17 @@ void Throttle::forgetStale()
     std::nth_element(open.begin(), open.begin() + excess, open.end());
     for (qsizetype i = 0; i < excess; ++i)
         m_counts.remove(open.at(i).second);
+}
+
+/// The shared counts are swept now and then, by whichever instance counts a failure.
+void Throttle::forgetStaleShared()
+{
+    constexpr qint64 sweepMs = 60000;
+    const qint64 t = now();
+    if (t - m_lastForgotten < sweepMs)
+        return;
+    m_lastForgotten = t;
+    m_shared->forgetStale(t, t - std::min(m_address.forgetMs, m_subject.forgetMs));
 }
 
 QString Throttle::clientAddress(const QHostAddress &peer, const QByteArray &forwardedFor,

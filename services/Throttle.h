@@ -4,8 +4,12 @@
 #include <QHash>
 #include <QString>
 
+#include <memory>
+
 class QByteArray;
 class QHostAddress;
+class ServiceDatabase;
+class SharedThrottleCounts;
 
 /// Slows down and then shuts out repeated failures (wrong passwords, wrong room PINs), counted
 /// separately per client address and per subject (an account or a room). A failure's answer is
@@ -27,6 +31,12 @@ public:
 
     /// `what` names the attempts in the log ("sign-in", "guest join").
     Throttle(const char *what, const Policy &perAddress, const Policy &perSubject);
+    ~Throttle();
+    Throttle(const Throttle &) = delete;
+    Throttle &operator=(const Throttle &) = delete;
+
+    /// Keeps the counts in `db`, together with the other instances on it, from now on.
+    void shareIn(const ServiceDatabase &db);
 
     void setPolicies(const Policy &perAddress, const Policy &perSubject);
     /// Whether attempts from `address` or on `subject` are shut out now.
@@ -52,12 +62,20 @@ private:
 
     bool lockedKey(const QString &key);
     int fail(const QString &key, const Policy &policy);
+    /// The failures counted on `key` so far, this one included; a lockout starts at its limit.
+    int count(const QString &key, const Policy &policy);
+    int countShared(const QString &key, const Policy &policy);
     void forgetStale();
-    qint64 now() const { return m_clock.elapsed(); }
+    void forgetStaleShared();
+    /// Milliseconds: on a steady clock, or since the epoch where the counts are shared.
+    qint64 now() const;
+    QString sharedKey(const QString &key) const { return QString::fromLatin1(m_what) + u'/' + key; }
 
     const char *m_what;
     Policy m_address;
     Policy m_subject;
     QHash<QString, Count> m_counts;
     QElapsedTimer m_clock;
+    std::unique_ptr<SharedThrottleCounts> m_shared;
+    qint64 m_lastForgotten = 0; ///< when the shared counts were last swept
 };

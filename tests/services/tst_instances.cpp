@@ -7,6 +7,7 @@
 #include "net/NetWork.h"
 #include "services/ServiceDatabase.h"
 #include "services/SessionRegistry.h"
+#include "services/Throttle.h"
 #include "tests/support/Needs.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/ServicesProcess.h"
@@ -105,6 +106,8 @@ private Q_SLOTS:
     void pausedInstanceComesBack();
     void stoppedInstanceEndsItsSessions();
     void stoppedInstanceLeavesItsRelays();
+    void throttleCountsAcrossInstances_data();
+    void throttleCountsAcrossInstances();
 
 private:
     std::unique_ptr<Engine> signedIn(int instance, const QString &user);
@@ -416,6 +419,49 @@ void TestInstances::stoppedInstanceLeavesItsRelays()
     QCOMPARE(m_db.relayLoads().value(relay), 1);
     m_db.countParticipants(room, -1);
     QVERIFY(m_db.placement(room).isEmpty());
+}
+
+void TestInstances::throttleCountsAcrossInstances_data()
+{
+    // Steps at instance 1 ('1'), at instance 2 ('2'), a success at instance 2 ('s'); the
+    // answers' holds, then -1 if the name is locked out at instance 1.
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QList<int>>("holds");
+    QTest::newRow("failures add up") << "1212" << QList<int>{0, 0, 100, 200};
+    QTest::newRow("a lockout holds at the other") << "12121" << QList<int>{0, 0, 100, 200, 400, -1};
+    QTest::newRow("a success at the other clears") << "121s1" << QList<int>{0, 0, 100, 0};
+}
+
+void TestInstances::throttleCountsAcrossInstances()
+{
+    QFETCH(QString, steps);
+    QFETCH(QList<int>, holds);
+    static int run = 0; // each row counts on names of its own
+    const QString from = QStringLiteral("192.0.2.%1").arg(++run);
+    const QString name = QStringLiteral("mallory%1").arg(run);
+    ServiceDatabase second;
+    DatabaseSettings settings;
+    QString error;
+    QVERIFY(DatabaseSettings::parse(m_postgres.socketUrl(sharedName), {}, &settings, &error));
+    QVERIFY2(second.open(settings, false, &error), qPrintable(error));
+    Throttle::Policy policy;
+    policy.freeFailures = 2;
+    policy.firstDelayMs = 100;
+    policy.maxDelayMs = 400;
+    policy.lockoutAfter = 5;
+    Throttle one("sign-in", policy, policy), two("sign-in", policy, policy);
+    one.shareIn(m_db);
+    two.shareIn(second);
+    QList<int> seen;
+    for (const QChar step : steps) {
+        if (step == u's')
+            two.succeeded(from, name);
+        else
+            seen.append((step == u'1' ? one : two).failed(from, name));
+    }
+    if (one.locked(from, name))
+        seen.append(-1);
+    QCOMPARE(seen, holds);
 }
 
 QTEST_MAIN(TestInstances)
