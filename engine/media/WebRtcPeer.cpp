@@ -190,7 +190,7 @@ QList<LinkStats::Counters> streamsOf(const GstStructure *reply)
             continue;
         LinkStats::Counters c;
         c.sending = type == GST_WEBRTC_STATS_OUTBOUND_RTP;
-        c.source = quint32(std::max(0.0, number(s, "ssrc")));
+        c.ssrc = quint32(std::max(0.0, number(source, "ssrc")));
         c.video = number(source, "clock-rate") == 90000;
         c.bytes = quint64(std::max(0.0, number(s, c.sending ? "bytes-sent" : "bytes-received")));
         const auto ms = [](double seconds) { return seconds < 0 ? -1 : seconds * 1000; };
@@ -805,7 +805,7 @@ void WebRtcPeer::statsArrived(QList<LinkStats::Counters> streams)
     // Packets sent again come on a source of their own, a second video stream to webrtcbin's
     // figures; they count with the requests, not as a picture.
     const QSet<quint32> resent = retransmissionSources(m_webrtc);
-    streams.removeIf([&resent](const LinkStats::Counters &c) { return resent.contains(c.source); });
+    streams.removeIf([&resent](const LinkStats::Counters &c) { return resent.contains(c.ssrc); });
     const qint64 in = m_framesIn, out = m_framesOut;
     LinkStats::Frames frames{out, in < 0 ? -1 : in - out};
     // The picture the depayloader is putting together is not damaged yet.
