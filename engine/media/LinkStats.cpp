@@ -42,7 +42,8 @@ void LinkStats::update(qint64 nowMs, const QList<Counters> &streams, Frames fram
         s.at = nowMs;
         const auto before =
             std::find_if(m_streams.cbegin(), m_streams.cend(), [&c](const Stream &o) {
-                return o.last.video == c.video && o.last.sending == c.sending;
+                return o.last.video == c.video && o.last.sending == c.sending &&
+                       o.last.ssrc == c.ssrc;
             });
         if (before != m_streams.cend() && nowMs > before->at && c.bytes >= before->last.bytes)
             s.kbitPerSecond = double(c.bytes - before->last.bytes) * 8 / double(nowMs - before->at);

@@ -15,6 +15,7 @@ public:
     {
         bool video = false;
         bool sending = false;
+        quint32 ssrc = 0;            ///< the stream's RTP source, 0 when unknown
         quint64 bytes = 0;           ///< sent or received so far
         qint64 packetsReceived = -1; ///< a received stream's
         qint64 packetsLost = -1;     ///< a received stream's, so far

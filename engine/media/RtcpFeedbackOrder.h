@@ -3,8 +3,6 @@
 #include <QList>
 #include <QMutex>
 
-#include <atomic>
-
 #include <gst/gst.h>
 #include <gst/sdp/sdp.h>
 
@@ -14,10 +12,12 @@
 /// as often the sound's, and the picture's requests for lost packets and for a new picture are
 /// then read against the sound and ignored. Every outgoing report is rewritten on its way out:
 /// the block of the picture asked about comes first, and requests about sound, which the relay
-/// never answers, are left out. Requests for a new picture go as a PLI about the picture. The
-/// picture's round trip reads at least a millisecond, or the relay keeps nothing to send again.
-/// Every other plain report leads with the picture's block too, so that the relay measures the
-/// picture's round trip, and the sound's, whatever order the session keeps its blocks in.
+/// never answers, are left out. Requests for a new picture go as a PLI about the picture. With
+/// several pictures on one connection the relay still reads a whole compound against one source:
+/// each compound keeps the feedback about one picture, a new picture asked for first. The relay
+/// keeps nothing to send again before it has measured a picture's round trip above 0 ms, from
+/// reports that lead with that picture's block, as feedback about it does: the pictures' round
+/// trips read at least a millisecond.
 class RtcpFeedbackOrder
 {
     Q_DISABLE_COPY_MOVE(RtcpFeedbackOrder)
@@ -32,9 +32,10 @@ public:
     static QList<quint32> videoSourcesOf(const GstSDPMessage *sdp);
     /// Rewrites every report that `rtpBin`'s sessions send from now on.
     void attach(GstElement *rtpBin);
-    /// Rewrites one compound report in place; false when it is not one. With `pictureFirst`
-    /// the picture's block leads even when nothing is asked about it.
-    static bool reorder(GstBuffer *buffer, const QList<quint32> &video, bool pictureFirst = false);
+    /// Rewrites one compound report in place; false when it is not one. With `last`, the
+    /// source whose feedback was kept the time before, pictures that wait together take turns;
+    /// it is updated.
+    static bool reorder(GstBuffer *buffer, const QList<quint32> &video, quint32 *last = nullptr);
 
 private:
     static GstPadProbeReturn rewrite(GstPad *pad, GstPadProbeInfo *info, gpointer self);
@@ -42,5 +43,5 @@ private:
 
     mutable QMutex m_mutex; ///< the sources are set on the engine's thread, read on streaming ones
     QList<quint32> m_video;
-    std::atomic<unsigned> m_reports{0}; ///< reports rewritten so far, for the picture's turns
+    quint32 m_lastAsked = 0; ///< on the thread that sends the reports only
 };

@@ -38,6 +38,10 @@ private Q_SLOTS:
     void publisherTakesTheIceServers_data();
     void publisherTakesTheIceServers();
     void renewedRelayTokenIsSent();
+    void oneSubscriptionCarriesEveryFeed_data();
+    void oneSubscriptionCarriesEveryFeed();
+    void hiddenCameraIsPausedAtTheRelay_data();
+    void hiddenCameraIsPausedAtTheRelay();
 };
 
 namespace {
@@ -69,11 +73,12 @@ public:
         if (m_polled)
             flush();
     }
-    /// A VideoRoom event for the publisher's handle.
-    static QJsonObject event(const QJsonObject &data, const QJsonObject &jsep = {})
+    /// A VideoRoom event for the publisher's handle, or for `sender`'s.
+    static QJsonObject event(const QJsonObject &data, const QJsonObject &jsep = {},
+                             qint64 sender = handle)
     {
         QJsonObject e{
-            {"janus", "event"}, {"sender", handle}, {"plugindata", QJsonObject{{"data", data}}}};
+            {"janus", "event"}, {"sender", sender}, {"plugindata", QJsonObject{{"data", data}}}};
         if (!jsep.isEmpty())
             e.insert("jsep", jsep);
         return e;
@@ -131,6 +136,19 @@ public:
                 feeds.append(body.value("streams")[0].toObject().value("feed").toInteger());
         }
         return feeds;
+    }
+    /// The VideoRoom requests of this kind ("subscribe", "configure"), each with the handle it
+    /// was sent on, in the order sent.
+    QList<std::pair<qint64, QJsonObject>> sent(const QString &kind) const
+    {
+        QList<std::pair<qint64, QJsonObject>> found;
+        for (const TestHttpServer::Request &r : server.requests()) {
+            const QJsonObject body =
+                QJsonDocument::fromJson(r.body).object().value("body").toObject();
+            if (body.value("request").toString() == kind)
+                found.append({r.target.split('/').last().split('?').first().toLongLong(), body});
+        }
+        return found;
     }
     /// The description of the first offer to publish; empty before it.
     QString offer() const
@@ -430,7 +448,8 @@ void TestMediaSession::offerRepairsLostVideo()
 }
 
 /// A participant leaves and comes back while the engine still waits for the relay's handle for
-/// the first subscription: the late handle is given back, and only the new subscription joins.
+/// the subscription: the one handle is kept, and the subscription joins once, with the stream
+/// as it is published last.
 void TestMediaSession::staleAttachReplyIsNotAdopted()
 {
     ScriptedJanus janus;
@@ -441,7 +460,7 @@ void TestMediaSession::staleAttachReplyIsNotAdopted()
     QTRY_COMPARE_WITH_TIMEOUT(janus.requests(QStringLiteral("publish")), 1, 10000);
     const QJsonArray other{QJsonObject{{"id", 7}, {"display", "conf1-u2;ws"}}};
     // In one poll: the other publishes, leaves and publishes again under the same id, again
-    // and again, so that a later subscriber may well live where an earlier one did.
+    // and again.
     constexpr int times = 10;
     QJsonArray events;
     for (int i = 0; i < times; ++i) {
@@ -450,9 +469,10 @@ void TestMediaSession::staleAttachReplyIsNotAdopted()
         events.append(ScriptedJanus::event({{"videoroom", "event"}, {"publishers", other}}));
     }
     janus.push(events);
-    QTRY_COMPARE(janus.janusRequests(QStringLiteral("attach")), 1 + times);
-    QTRY_COMPARE(janus.janusRequests(QStringLiteral("detach")), times - 1);
     QTRY_COMPARE(janus.requests(QStringLiteral("join"), QStringLiteral("subscriber")), 1);
+    QCOMPARE(janus.subscribed(), QList<qint64>{7});
+    QCOMPARE(janus.janusRequests(QStringLiteral("attach")), 2);
+    QCOMPARE(janus.janusRequests(QStringLiteral("detach")), 0);
 }
 
 void TestMediaSession::refusedAnswer_data()
@@ -541,6 +561,161 @@ void TestMediaSession::renewedRelayTokenIsSent()
     QTRY_VERIFY(carries(renewed, "second-relay-token"));
     QTRY_VERIFY(janus.server.requests().size() > renewed + 1);
     QVERIFY(!carries(janus.server.requests().size() - 1, "first-relay-token"));
+}
+
+namespace {
+
+/// The room of the tests with several others: the own ids, and each other's camera id by URI.
+QJsonArray feedsOf(const QList<qint64> &others)
+{
+    QJsonArray feeds{feedsOfTheRoom.first()};
+    for (const qint64 id : others)
+        feeds.append(QJsonObject{{"uri", QStringLiteral("conf1-u%1;ws").arg(id)}, {"id", id}});
+    return feeds;
+}
+
+QJsonArray publishing(const QList<qint64> &ids)
+{
+    QJsonArray list;
+    for (const qint64 id : ids)
+        list.append(QJsonObject{{"id", id}, {"display", QStringLiteral("conf1-u%1;ws").arg(id)}});
+    return list;
+}
+
+/// The feeds of the VideoRoom requests of `kind` as sent, on the handle each went to.
+QList<std::pair<qint64, QList<qint64>>> feedsSent(const ScriptedJanus &janus, const QString &kind)
+{
+    QList<std::pair<qint64, QList<qint64>>> found;
+    for (const auto &[to, body] : janus.sent(kind)) {
+        QList<qint64> feeds;
+        for (const QJsonValue &stream : body.value("streams").toArray())
+            feeds.append(stream.toObject().value("feed").toInteger());
+        found.append({to, feeds});
+    }
+    return found;
+}
+
+constexpr qint64 subscriberHandle = handle + 1; ///< the relay's second handle
+
+} // namespace
+
+void TestMediaSession::oneSubscriptionCarriesEveryFeed_data()
+{
+    using Sent = QList<std::pair<qint64, QList<qint64>>>;
+    QTest::addColumn<QList<qint64>>("atJoin");   // who publishes when this participant joins
+    QTest::addColumn<QList<qint64>>("arriving"); // who starts publishing later
+    QTest::addColumn<QList<qint64>>("leaving");  // and who leaves
+    QTest::addColumn<Sent>("subscribed");        // the subscription's requests, on their handle
+    QTest::addColumn<Sent>("unsubscribed");
+    const qint64 h = subscriberHandle;
+    QTest::newRow("three others at the join")
+        << QList<qint64>{7, 17, 27} << QList<qint64>{} << QList<qint64>{} << Sent{} << Sent{};
+    QTest::newRow("a fourth comes later") << QList<qint64>{7, 17, 27} << QList<qint64>{37}
+                                          << QList<qint64>{} << Sent{{h, {37}}} << Sent{};
+    QTest::newRow("one leaves, another comes")
+        << QList<qint64>{7, 17, 27} << QList<qint64>{37} << QList<qint64>{17} << Sent{{h, {37}}}
+        << Sent{{h, {17}}};
+}
+
+/// Every other participant's streams come on one connection, asked for on one handle: those who
+/// come and go later are added to it and taken out of it there, and no new handle is attached.
+void TestMediaSession::oneSubscriptionCarriesEveryFeed()
+{
+    using Sent = QList<std::pair<qint64, QList<qint64>>>;
+    QFETCH(QList<qint64>, atJoin);
+    QFETCH(QList<qint64>, arriving);
+    QFETCH(QList<qint64>, leaving);
+    QFETCH(Sent, subscribed);
+    QFETCH(Sent, unsubscribed);
+    ScriptedJanus janus;
+    janus.publishers = publishing(atJoin);
+    QVERIFY(janus.server.listen());
+    MediaCall call(generatedMedia());
+    QVERIFY(call.media);
+    call.start(janus, QStringLiteral("admitted"), {}, feedsOf(atJoin + arriving));
+    QTRY_COMPARE_WITH_TIMEOUT(feedsSent(janus, QStringLiteral("join")).size(), 2, 10000);
+    QCOMPARE(feedsSent(janus, QStringLiteral("join")).last(),
+             std::make_pair(subscriberHandle, atJoin));
+    QJsonArray events;
+    for (const qint64 id : leaving)
+        events.append(ScriptedJanus::event({{"videoroom", "event"}, {"leaving", id}}));
+    if (!arriving.isEmpty())
+        events.append(
+            ScriptedJanus::event({{"videoroom", "event"}, {"publishers", publishing(arriving)}}));
+    janus.push(events);
+    QTRY_COMPARE(feedsSent(janus, QStringLiteral("subscribe")), subscribed);
+    QTRY_COMPARE(feedsSent(janus, QStringLiteral("unsubscribe")), unsubscribed);
+    QCOMPARE(janus.janusRequests(QStringLiteral("attach")), 2);
+    QCOMPARE(janus.janusRequests(QStringLiteral("detach")), 0);
+}
+
+void TestMediaSession::hiddenCameraIsPausedAtTheRelay_data()
+{
+    QTest::addColumn<std::optional<QList<qint64>>>("shown"); // whose tiles are on screen
+    QTest::addColumn<QStringList>("paused");                 // the media lines paused, then resumed
+    const QString on17 = QStringLiteral("1"), on27 = QStringLiteral("3");
+    QTest::newRow("before any layout") << std::optional<QList<qint64>>() << QStringList{};
+    QTest::newRow("all shown") << std::optional(QList<qint64>{17, 27}) << QStringList{};
+    QTest::newRow("one hidden") << std::optional(QList<qint64>{17}) << QStringList{on27};
+    QTest::newRow("none shown") << std::optional(QList<qint64>{}) << QStringList{on17, on27};
+}
+
+/// A camera whose tile is not on screen is paused at the relay, its voice still heard; shown
+/// again, it is resumed (the relay then asks its sender for a new picture).
+void TestMediaSession::hiddenCameraIsPausedAtTheRelay()
+{
+    QFETCH(std::optional<QList<qint64>>, shown);
+    QFETCH(QStringList, paused);
+    ScriptedJanus janus;
+    janus.publishers = publishing({17, 27});
+    QVERIFY(janus.server.listen());
+    MediaCall call(generatedMedia());
+    QVERIFY(call.media);
+    call.start(janus, QStringLiteral("admitted"), {}, feedsOf({17, 27}));
+    QTRY_COMPARE_WITH_TIMEOUT(feedsSent(janus, QStringLiteral("join")).size(), 2, 10000);
+    const auto line = [](const char *mid, const char *type, qint64 feed) {
+        return QJsonObject{{"mid", mid}, {"type", type}, {"active", true}, {"feed_id", feed}};
+    };
+    janus.push(ScriptedJanus::event(
+        {{"videoroom", "attached"},
+         {"streams", QJsonArray{line("0", "audio", 17), line("1", "video", 17),
+                                line("2", "audio", 27), line("3", "video", 27)}}},
+        {}, subscriberHandle));
+    QTRY_COMPARE(call.state.remoteVideo.size(), 2);
+    const auto show = [&call](const QList<qint64> &ids) {
+        std::function<void()> changed;
+        {
+            QMutexLocker lock(&call.state.mutex);
+            call.state.shownVideo.clear();
+            for (const qint64 id : ids)
+                call.state.shownVideo.insert(QStringLiteral("conf1-u%1;ws").arg(id), {320, 180});
+            changed = call.state.shownChanged;
+        }
+        QVERIFY(changed);
+        changed();
+    };
+    using Lines = QList<std::pair<QString, bool>>;
+    const auto lines = [&janus] {
+        Lines found;
+        for (const auto &[to, body] : janus.sent(QStringLiteral("configure"))) {
+            if (to != subscriberHandle)
+                continue;
+            for (const QJsonValue &stream : body.value("streams").toArray())
+                found.append({stream.toObject().value("mid").toString(),
+                              stream.toObject().value("send").toBool()});
+        }
+        return found;
+    };
+    Lines configured;
+    for (const bool send : {false, true})
+        for (const QString &mid : paused)
+            configured.append({mid, send});
+    if (shown) {
+        show(*shown);
+        QTRY_COMPARE(lines(), configured.mid(0, paused.size()));
+        show({17, 27});
+    }
+    QTRY_COMPARE(lines(), configured);
 }
 
 QTEST_GUILESS_MAIN(TestMediaSession)
