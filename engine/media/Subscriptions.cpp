@@ -163,8 +163,7 @@ void Subscriptions::connectAll()
         m_subscriber->setIceServers(*m_room.ice);
     connect(m_subscriber, &WebRtcPeer::connected, this, [this] {
         m_retry->succeeded();
-        for (const QString &uri : cameraUris())
-            m_tiles.setInterrupted(uri, false);
+        up();
     });
     connect(
         m_subscriber, &WebRtcPeer::mediaLost, this,
@@ -239,7 +238,7 @@ void Subscriptions::close()
     if (m_handle != 0 && m_room.janus)
         m_room.janus->detach(m_handle);
     m_handle = 0;
-    m_joined = m_listed = false;
+    m_joined = m_listed = m_up = false;
     m_paused.clear();
     m_newPictures.clear();
     delete std::exchange(m_subscriber, nullptr);
@@ -309,6 +308,9 @@ void Subscriptions::streamsListed(const QJsonArray &streams)
         if (it->video && m_subscriber->streams().value(it.key()).feed != it->feed)
             m_newPictures.insert(it.key());
     m_subscriber->setStreams(lines);
+    // A feed back on a connection that stays up has no connection of its own to say so.
+    if (m_up)
+        up();
     // A line the relay gives to another feed starts out sent.
     for (auto it = m_paused.begin(); it != m_paused.end();)
         it = lines.value(it.key()).feed == it.value() ? std::next(it) : m_paused.erase(it);
@@ -360,10 +362,25 @@ void Subscriptions::followShown()
 
 void Subscriptions::connected(qint64 handle)
 {
-    if (handle != m_handle || !m_subscriber)
-        return;
-    for (const QString &uri : cameraUris())
+    if (handle == m_handle && m_subscriber)
+        up();
+}
+
+void Subscriptions::up()
+{
+    m_up = true;
+    for (const QString &uri : carriedCameras())
         m_tiles.setInterrupted(uri, false);
+}
+
+QStringList Subscriptions::carriedCameras() const
+{
+    QStringList uris;
+    const Subscriber::Streams &lines = m_subscriber->streams();
+    for (const Subscriber::Target &line : lines)
+        if (!line.share && !uris.contains(line.uri))
+            uris.append(line.uri);
+    return uris;
 }
 
 void Subscriptions::streamLost(qint64 handle)

@@ -125,6 +125,10 @@ private:
     void followShown();
     /// The participant URIs of the cameras wanted.
     QStringList cameraUris() const;
+    /// The connection is up: the tiles of the cameras it carries are no longer interrupted.
+    void up();
+    /// The participant URIs of the cameras the subscription carries, as the relay listed them.
+    QStringList carriedCameras() const;
 
     EngineState &m_state;
     SoundMix &m_mix;
@@ -137,6 +141,7 @@ private:
     quint64 m_attachRequest = 0;          ///< the request for the running connection's handle
     bool m_joined = false;                ///< the subscription was asked for on the handle
     bool m_listed = false;                ///< the relay answered the join with its streams
+    bool m_up = false;                    ///< the connection carries media
     MediaRetry *m_retry = nullptr;        ///< for the connection, for the whole call
     int m_connections = 0;                ///< made in this relay session, for the description
     QHash<qint64, QString> m_cameraFeeds; ///< the participant URI of each camera feed

@@ -42,6 +42,7 @@ private Q_SLOTS:
     void oneSubscriptionCarriesEveryFeed();
     void hiddenCameraIsPausedAtTheRelay_data();
     void hiddenCameraIsPausedAtTheRelay();
+    void returningFeedIsShownOnTheRunningConnection();
 };
 
 namespace {
@@ -716,6 +717,57 @@ void TestMediaSession::hiddenCameraIsPausedAtTheRelay()
         show({17, 27});
     }
     QTRY_COMPARE(lines(), configured);
+}
+
+/// Another participant's sending fails and comes back while the subscription's connection stays
+/// up: no new connection says so, the relay's list of what the subscription carries does, and
+/// their tile is no longer marked as interrupted.
+void TestMediaSession::returningFeedIsShownOnTheRunningConnection()
+{
+    const QString uri = QStringLiteral("conf1-u17;ws");
+    ScriptedJanus janus;
+    janus.publishers = publishing({17});
+    QVERIFY(janus.server.listen());
+    MediaCall call(generatedMedia());
+    QVERIFY(call.media);
+    {
+        QMutexLocker lock(&call.state.mutex);
+        EngineState::Participant other;
+        other.uri = uri;
+        call.state.participants.append(other);
+    }
+    call.start(janus, QStringLiteral("admitted"), {}, feedsOf({17}));
+    QTRY_COMPARE_WITH_TIMEOUT(feedsSent(janus, QStringLiteral("join")).size(), 2, 10000);
+    const auto carried = [](bool active) {
+        const auto line = [active](const char *mid, const char *type) {
+            QJsonObject stream{{"mid", mid}, {"type", type}, {"active", active}};
+            if (active)
+                stream.insert("feed_id", 17);
+            return stream;
+        };
+        return QJsonArray{line("0", "audio"), line("1", "video")};
+    };
+    const auto interrupted = [&call, &uri] {
+        QMutexLocker lock(&call.state.mutex);
+        return call.state.interruptedMedia.contains(uri);
+    };
+    janus.push({ScriptedJanus::event({{"videoroom", "attached"}, {"streams", carried(true)}}, {},
+                                     subscriberHandle),
+                QJsonObject{{"janus", "webrtcup"}, {"sender", subscriberHandle}}});
+    QTRY_COMPARE(call.state.remoteVideo.size(), 1);
+    janus.push({ScriptedJanus::event({{"videoroom", "event"}, {"unpublished", 17}}),
+                ScriptedJanus::event({{"videoroom", "updated"}, {"streams", carried(false)}}, {},
+                                     subscriberHandle)});
+    QTRY_VERIFY(interrupted());
+    QTRY_COMPARE(call.state.remoteVideo.size(), 0);
+    janus.push(ScriptedJanus::event({{"videoroom", "event"}, {"publishers", publishing({17})}}));
+    QTRY_COMPARE(feedsSent(janus, QStringLiteral("subscribe")),
+                 (QList<std::pair<qint64, QList<qint64>>>{{subscriberHandle, {17}}}));
+    janus.push(ScriptedJanus::event({{"videoroom", "updated"}, {"streams", carried(true)}}, {},
+                                    subscriberHandle));
+    QTRY_COMPARE(call.state.remoteVideo.size(), 1);
+    QTRY_VERIFY(!interrupted());
+    QCOMPARE(janus.janusRequests(QStringLiteral("attach")), 2); // on the same connection
 }
 
 QTEST_GUILESS_MAIN(TestMediaSession)
