@@ -150,6 +150,34 @@ QList<quint32> pictureBlocks(GstRTCPPacket *report, const QList<quint32> &video)
     return pictures;
 }
 
+/// The block a report without feedback leads with after `led`: each picture that its sender
+/// reported on in the order of `video`, then the first block about anything else (the sound).
+/// 0 leaves the report as it is.
+quint32 nextLead(GstRTCPBuffer &rtcp, const QList<quint32> &video, quint32 led)
+{
+    GstRTCPPacket report;
+    if (!gst_rtcp_buffer_get_first_packet(&rtcp, &report))
+        return 0;
+    const GstRTCPType type = gst_rtcp_packet_get_type(&report);
+    if (type != GST_RTCP_TYPE_RR && type != GST_RTCP_TYPE_SR)
+        return 0;
+    const QList<quint32> reported = pictureBlocks(&report, video);
+    QList<quint32> pictures;
+    for (const quint32 source : video)
+        if (reported.contains(source))
+            pictures.append(source);
+    if (pictures.isEmpty())
+        return 0;
+    const qsizetype next = pictures.indexOf(led) + 1; // the first after no picture or the sound
+    if (led == 0 || next < pictures.size())
+        return pictures.at(led == 0 ? 0 : next);
+    for (guint i = 0; i < gst_rtcp_packet_get_rb_count(&report); ++i)
+        if (const quint32 source = GST_READ_UINT32_BE(firstBlock(&report) + i * 24);
+            !video.contains(source))
+            return source;
+    return pictures.first();
+}
+
 /// Reports each picture's round trip at least a millisecond long: the relay measures it in
 /// whole milliseconds, and on a link faster than that (a LAN) it would read 0 for good and never
 /// answer a request for a lost packet. The delay since the last sender report is told a
@@ -209,18 +237,25 @@ QList<quint32> RtcpFeedbackOrder::videoSourcesOf(const GstSDPMessage *sdp)
     return sources;
 }
 
-bool RtcpFeedbackOrder::reorder(GstBuffer *buffer, const QList<quint32> &video, quint32 *last)
+bool RtcpFeedbackOrder::reorder(GstBuffer *buffer, const QList<quint32> &video, Turns *turns)
 {
     GstRTCPBuffer rtcp = GST_RTCP_BUFFER_INIT;
     if (!gst_rtcp_buffer_validate_reduced(buffer) ||
         !gst_rtcp_buffer_map(buffer, GST_MAP_READWRITE, &rtcp))
         return false;
     // Before the offer nothing is sure to be sound yet.
-    const quint32 asked = video.isEmpty() ? 0 : keepVideoFeedback(rtcp, video, last ? *last : 0);
-    if (asked != 0)
+    const quint32 asked =
+        video.isEmpty() ? 0 : keepVideoFeedback(rtcp, video, turns ? turns->asked : 0);
+    if (asked != 0) {
         reportFirst(rtcp, asked);
-    if (last && asked != 0)
-        *last = asked;
+        if (turns)
+            turns->asked = asked;
+    } else if (turns && !video.isEmpty()) {
+        const quint32 lead = nextLead(rtcp, video, turns->led);
+        if (lead != 0)
+            reportFirst(rtcp, lead);
+        turns->led = video.contains(lead) ? lead : 0;
+    }
     if (!video.isEmpty())
         measurePictures(rtcp, video);
     gst_rtcp_buffer_unmap(&rtcp);
@@ -235,7 +270,7 @@ GstPadProbeReturn RtcpFeedbackOrder::rewrite(GstPad *, GstPadProbeInfo *info, gp
         return GST_PAD_PROBE_OK;
     GstBuffer *buffer = gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(info));
     GST_PAD_PROBE_INFO_DATA(info) = buffer;
-    reorder(buffer, video, &order->m_lastAsked);
+    reorder(buffer, video, &order->m_turns);
     return gst_buffer_get_size(buffer) > 0 ? GST_PAD_PROBE_OK : GST_PAD_PROBE_DROP;
 }
 

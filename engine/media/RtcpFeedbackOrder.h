@@ -17,7 +17,8 @@
 /// each compound keeps the feedback about one picture, a new picture asked for first. The relay
 /// keeps nothing to send again before it has measured a picture's round trip above 0 ms, from
 /// reports that lead with that picture's block, as feedback about it does: the pictures' round
-/// trips read at least a millisecond.
+/// trips read at least a millisecond, and reports without feedback lead with each picture in
+/// turn, then with the sound, whatever order the session keeps its blocks in.
 class RtcpFeedbackOrder
 {
     Q_DISABLE_COPY_MOVE(RtcpFeedbackOrder)
@@ -32,10 +33,16 @@ public:
     static QList<quint32> videoSourcesOf(const GstSDPMessage *sdp);
     /// Rewrites every report that `rtpBin`'s sessions send from now on.
     void attach(GstElement *rtpBin);
-    /// Rewrites one compound report in place; false when it is not one. With `last`, the
-    /// source whose feedback was kept the time before, pictures that wait together take turns;
-    /// it is updated.
-    static bool reorder(GstBuffer *buffer, const QList<quint32> &video, quint32 *last = nullptr);
+    /// Whose turn it is, from one report to the next.
+    struct Turns
+    {
+        quint32 asked = 0; ///< the source whose feedback was kept the time before
+        quint32 led = 0;   ///< the picture a report without feedback led with, 0 for the sound
+    };
+    /// Rewrites one compound report in place; false when it is not one. With `turns`, pictures
+    /// that wait together take turns, and so do the pictures and the sound in leading reports
+    /// without feedback; it is updated.
+    static bool reorder(GstBuffer *buffer, const QList<quint32> &video, Turns *turns = nullptr);
 
 private:
     static GstPadProbeReturn rewrite(GstPad *pad, GstPadProbeInfo *info, gpointer self);
@@ -43,5 +50,5 @@ private:
 
     mutable QMutex m_mutex; ///< the sources are set on the engine's thread, read on streaming ones
     QList<quint32> m_video;
-    quint32 m_lastAsked = 0; ///< on the thread that sends the reports only
+    Turns m_turns; ///< on the thread that sends the reports only
 };

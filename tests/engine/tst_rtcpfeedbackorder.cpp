@@ -127,7 +127,8 @@ private Q_SLOTS:
         QFETCH(QList<quint32>, asked);
         QFETCH(quint32, last);
         GstBuffer *buffer = compound(asked);
-        QVERIFY(RtcpFeedbackOrder::reorder(buffer, {picture, resent, second, fresh}, &last));
+        RtcpFeedbackOrder::Turns turns{last, 0};
+        QVERIFY(RtcpFeedbackOrder::reorder(buffer, {picture, resent, second, fresh}, &turns));
         QVERIFY(RtcpFeedbackOrder::reorder(buffer, {})); // before the offer: left as it is
         const Read r = read(buffer);
         gst_buffer_unref(buffer);
@@ -179,6 +180,50 @@ private Q_SLOTS:
         QCOMPARE(told.value(sound), delay);
         QTEST(told.value(picture), "told");
         QTEST(told.value(second), "told");
+    }
+
+    /// The relay measures a picture's round trip only from reports that lead with its block:
+    /// reports without feedback lead with each picture in turn, then with the sound.
+    void plainReportsTakeTurnsToLead_data()
+    {
+        QTest::addColumn<QList<quint32>>("blocks");      // in the order the session writes them
+        QTest::addColumn<QList<quint32>>("reported");    // those answering a sender report
+        QTest::addColumn<QList<quint32>>("firstBlocks"); // of six reports in a row
+        QTest::newRow("one picture")
+            << QList<quint32>{picture, sound} << QList<quint32>{picture, sound}
+            << QList<quint32>{picture, sound, picture, sound, picture, sound};
+        QTest::newRow("two pictures")
+            << QList<quint32>{second, sound, picture} << QList<quint32>{picture, second, sound}
+            << QList<quint32>{picture, second, sound, picture, second, sound};
+        QTest::newRow("a picture not yet reported by its sender")
+            << QList<quint32>{picture, second, sound} << QList<quint32>{second, sound}
+            << QList<quint32>{second, sound, second, sound, second, sound};
+        QTest::newRow("no picture reported yet")
+            << QList<quint32>{picture, sound} << QList<quint32>{}
+            << QList<quint32>{picture, picture, picture, picture, picture, picture};
+    }
+
+    void plainReportsTakeTurnsToLead()
+    {
+        QFETCH(QList<quint32>, blocks);
+        QFETCH(QList<quint32>, reported);
+        RtcpFeedbackOrder::Turns turns;
+        QList<quint32> firstBlocks;
+        for (int i = 0; i < 6; ++i) {
+            GstBuffer *buffer = gst_rtcp_buffer_new(1400);
+            GstRTCPBuffer rtcp = GST_RTCP_BUFFER_INIT;
+            gst_rtcp_buffer_map(buffer, GST_MAP_READWRITE, &rtcp);
+            GstRTCPPacket packet;
+            gst_rtcp_buffer_add_packet(&rtcp, GST_RTCP_TYPE_RR, &packet);
+            for (const quint32 source : blocks)
+                gst_rtcp_packet_add_rb(&packet, source, 0, 0, 100, 7,
+                                       reported.contains(source) ? 0x1234 : 0, 0);
+            gst_rtcp_buffer_unmap(&rtcp);
+            QVERIFY(RtcpFeedbackOrder::reorder(buffer, {picture, resent, second}, &turns));
+            firstBlocks.append(read(buffer).firstBlock);
+            gst_buffer_unref(buffer);
+        }
+        QTEST(firstBlocks, "firstBlocks");
     }
 
     void videoSourcesComeFromTheVideoMedia()
