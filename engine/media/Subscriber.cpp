@@ -17,6 +17,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QImage>
+#include <QJsonObject>
 #include <QMutexLocker>
 
 #include <cstdlib>
@@ -135,21 +136,27 @@ QHash<quint32, QString> midsOfSources(const GstSDPMessage *sdp)
     return mids;
 }
 
-/// A media line the relay stops sending on (its feed gone) stays a receiving one: the relay
-/// gives a free line to the next feed of its kind, and webrtcbin cannot turn an inactive line
-/// into a receiving one again. The relay sends nothing on it meanwhile.
-void keepReceiving(GstSDPMessage *offer)
+/// Replaces the direction `from` of the media lines named in `mids` (all when empty) with `to`;
+/// the mids of the lines changed.
+QSet<QString> redirect(GstSDPMessage *sdp, const char *from, const char *to,
+                       const QSet<QString> &mids = {})
 {
-    for (guint m = 0; m < gst_sdp_message_medias_len(offer); ++m) {
-        auto *media = const_cast<GstSDPMedia *>(gst_sdp_message_get_media(offer, m));
+    QSet<QString> changed;
+    for (guint m = 0; m < gst_sdp_message_medias_len(sdp); ++m) {
+        auto *media = const_cast<GstSDPMedia *>(gst_sdp_message_get_media(sdp, m));
+        const QString mid = QString::fromUtf8(gst_sdp_media_get_attribute_val(media, "mid"));
+        if (!mids.isEmpty() && !mids.contains(mid))
+            continue;
         for (guint a = 0; a < gst_sdp_media_attributes_len(media); ++a) {
-            if (g_strcmp0(gst_sdp_media_get_attribute(media, a)->key, "inactive") != 0)
+            if (g_strcmp0(gst_sdp_media_get_attribute(media, a)->key, from) != 0)
                 continue;
-            GstSDPAttribute sending;
-            gst_sdp_attribute_set(&sending, "sendonly", nullptr);
-            gst_sdp_media_replace_attribute(media, a, &sending);
+            GstSDPAttribute direction;
+            gst_sdp_attribute_set(&direction, to, nullptr);
+            gst_sdp_media_replace_attribute(media, a, &direction);
+            changed.insert(mid);
         }
     }
+    return changed;
 }
 
 QByteArray nameOf(const char *kind, const QString &mid)
@@ -329,11 +336,30 @@ void Subscriber::setOffer(const QString &sdp)
         return answerOffer(sdp); // refused there
     m_feedback.setVideoSources(RtcpFeedbackOrder::videoSourcesOf(offer));
     m_midOfSource = midsOfSources(offer);
-    keepReceiving(offer);
+    // A media line the relay stops sending on (its feed gone) stays a receiving one here: the
+    // relay gives a free line to the next feed of its kind, and webrtcbin cannot turn an
+    // inactive line into a receiving one again.
+    m_idleLines = redirect(offer, "inactive", "sendonly");
     gchar *kept = gst_sdp_message_as_text(offer);
     gst_sdp_message_free(offer);
     answerOffer(QString::fromUtf8(kept));
     g_free(kept);
+}
+
+QJsonObject Subscriber::answerForRelay(const QJsonObject &answer) const
+{
+    GstSDPMessage *sdp = nullptr;
+    const QByteArray text = answer.value("sdp").toString().toUtf8();
+    if (m_idleLines.isEmpty() ||
+        gst_sdp_message_new_from_text(text.constData(), &sdp) != GST_SDP_OK)
+        return answer;
+    redirect(sdp, "recvonly", "inactive", m_idleLines);
+    gchar *told = gst_sdp_message_as_text(sdp);
+    gst_sdp_message_free(sdp);
+    QJsonObject changed = answer;
+    changed.insert("sdp", QString::fromUtf8(told));
+    g_free(told);
+    return changed;
 }
 
 void Subscriber::setSpeakerMuted(bool muted)

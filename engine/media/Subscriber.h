@@ -6,6 +6,7 @@
 
 #include <QHash>
 #include <QMutex>
+#include <QSet>
 
 #include <memory>
 
@@ -48,6 +49,11 @@ public:
     /// Every media line of `feed` stops at once: its tile forgets its picture.
     void dropFeed(qint64 feed);
     void setOffer(const QString &sdp);
+    /// The answer to the last offer as the relay is told it: the lines the relay offered as
+    /// inactive (their feed gone) are answered so, though they stay receiving here. Else the
+    /// relay would send a new feed's packets on such a line before its offer arrives here, and
+    /// webrtcbin would take them for the first line's.
+    QJsonObject answerForRelay(const QJsonObject &answer) const;
     void setSpeakerMuted(bool muted);
     /// The participants received, each with the link of their own streams.
     const QHash<QString, LinkStats> &links() const { return m_links; }
@@ -85,6 +91,7 @@ private:
     Streams m_targets;
     QHash<QString, QString> m_voices;      ///< the mix channel of each sound line, by mid
     QHash<quint32, QString> m_midOfSource; ///< by the relay's RTP source, from its offer
+    QSet<QString> m_idleLines;             ///< the mids the last offer carried nothing on
     QHash<QString, LinkStats> m_links;     ///< by participant URI
     mutable QMutex m_mutex;                ///< guards m_pictures, read on GStreamer threads
     QHash<QString, std::shared_ptr<Pictures>> m_pictures; ///< by mid

@@ -203,7 +203,7 @@ void Subscriptions::attached(JanusClient *janus, quint64 request, qint64 handle)
     }
     m_handle = handle;
     connect(m_subscriber, &WebRtcPeer::localDescription, this, [this](const QJsonObject &jsep) {
-        m_room.janus->message(m_handle, {{"request", "start"}}, jsep);
+        m_room.janus->message(m_handle, {{"request", "start"}}, m_subscriber->answerForRelay(jsep));
         askForPictures();
     });
     connect(m_subscriber, &WebRtcPeer::localCandidate, this,

@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLibrary>
+#include <QMap>
 #include <QMutexLocker>
 #include <QRegularExpression>
 #include <QSettings>
@@ -17,6 +18,7 @@
 #include <algorithm>
 #include <memory>
 #include <optional>
+#include <tuple>
 
 /// The media module's session with a scripted Janus: which of Janus's events reach which of
 /// its streams.
@@ -43,6 +45,7 @@ private Q_SLOTS:
     void hiddenCameraIsPausedAtTheRelay_data();
     void hiddenCameraIsPausedAtTheRelay();
     void returningFeedIsShownOnTheRunningConnection();
+    void idleLinesAreAnsweredInactive();
 };
 
 namespace {
@@ -768,6 +771,98 @@ void TestMediaSession::returningFeedIsShownOnTheRunningConnection()
     QTRY_COMPARE(call.state.remoteVideo.size(), 1);
     QTRY_VERIFY(!interrupted());
     QCOMPARE(janus.janusRequests(QStringLiteral("attach")), 2); // on the same connection
+}
+
+namespace {
+
+/// The relay's offer of one subscription: a media line per entry of `lines` (mid, kind, and
+/// whether it carries a feed), as Janus describes them.
+QString relayOffer(const QList<std::tuple<QString, QString, bool>> &lines)
+{
+    QStringList mids;
+    for (const auto &[mid, kind, active] : lines)
+        mids.append(mid);
+    QString sdp =
+        QStringLiteral("v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=VideoRoom 1\r\nt=0 0\r\n"
+                       "a=group:BUNDLE %1\r\na=fingerprint:sha-256 "
+                       "16:7B:50:C2:02:7E:14:92:6D:70:88:73:CA:30:D6:2C:2C:18:2B:13:09:15:70:18:"
+                       "14:B2:C2:54:22:D0:54:9F\r\na=msid-semantic: WMS *\r\n")
+            .arg(mids.join(u' '));
+    quint32 source = 1000;
+    for (const auto &[mid, kind, active] : lines) {
+        const bool video = kind == u"video";
+        sdp += QStringLiteral("m=%1 9 UDP/TLS/RTP/SAVPF %2\r\nc=IN IP4 127.0.0.1\r\na=%3\r\n"
+                              "a=mid:%4\r\na=rtcp-mux\r\na=ice-ufrag:L0Kp\r\n"
+                              "a=ice-pwd:U3/3GANyMHOlCpq+4kxB0v\r\na=setup:actpass\r\n")
+                   .arg(kind, video ? u"96" : u"111", active ? u"sendonly" : u"inactive", mid);
+        sdp += video ? QStringLiteral("a=rtpmap:96 VP8/90000\r\na=rtcp-fb:96 nack\r\n"
+                                      "a=rtcp-fb:96 nack pli\r\n")
+                     : QStringLiteral("a=rtpmap:111 opus/48000/2\r\n");
+        if (active)
+            sdp += QStringLiteral("a=ssrc:%1 cname:janus\r\n").arg(++source);
+    }
+    return sdp;
+}
+
+/// The direction of each media line of `sdp`, by mid.
+QMap<QString, QString> directions(const QString &sdp)
+{
+    QMap<QString, QString> found;
+    for (const QString &media : sdp.split(QStringLiteral("\r\nm=")).mid(1)) {
+        const QString mid =
+            QRegularExpression(QStringLiteral("a=mid:(\\S+)")).match(media).captured(1);
+        found.insert(mid,
+                     QRegularExpression(QStringLiteral("a=(sendrecv|sendonly|recvonly|inactive)"))
+                         .match(media)
+                         .captured(1));
+    }
+    return found;
+}
+
+} // namespace
+
+/// A media line the relay keeps free after its feed left is answered as inactive: the relay
+/// then sends nothing on it when it gives it to a new feed until the offer that says so is
+/// answered, and the new feed's packets never reach this side before it knows whose they are.
+void TestMediaSession::idleLinesAreAnsweredInactive()
+{
+    ScriptedJanus janus;
+    janus.publishers = publishing({17});
+    QVERIFY(janus.server.listen());
+    MediaCall call(generatedMedia());
+    QVERIFY(call.media);
+    call.start(janus, QStringLiteral("admitted"), {}, feedsOf({17}));
+    QTRY_COMPARE_WITH_TIMEOUT(feedsSent(janus, QStringLiteral("join")).size(), 2, 10000);
+    const auto line = [](const char *mid, const char *type, bool active) {
+        QJsonObject stream{{"mid", mid}, {"type", type}, {"active", active}};
+        if (active)
+            stream.insert("feed_id", 17);
+        return stream;
+    };
+    janus.push(ScriptedJanus::event(
+        {{"videoroom", "attached"},
+         {"streams", QJsonArray{line("0", "video", true), line("1", "audio", true),
+                                line("2", "video", false), line("3", "audio", false)}}},
+        {{"type", "offer"},
+         {"sdp", relayOffer({{QStringLiteral("0"), QStringLiteral("video"), true},
+                             {QStringLiteral("1"), QStringLiteral("audio"), true},
+                             {QStringLiteral("2"), QStringLiteral("video"), false},
+                             {QStringLiteral("3"), QStringLiteral("audio"), false}})}},
+        subscriberHandle));
+    const auto answered = [&janus] {
+        for (const TestHttpServer::Request &r : janus.server.requests()) {
+            const QJsonObject m = QJsonDocument::fromJson(r.body).object();
+            if (m.value("body").toObject().value("request").toString() == u"start")
+                return directions(m.value("jsep").toObject().value("sdp").toString());
+        }
+        return QMap<QString, QString>();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(!answered().isEmpty(), 10000);
+    QCOMPARE(answered(),
+             (QMap<QString, QString>{{QStringLiteral("0"), QStringLiteral("recvonly")},
+                                     {QStringLiteral("1"), QStringLiteral("recvonly")},
+                                     {QStringLiteral("2"), QStringLiteral("inactive")},
+                                     {QStringLiteral("3"), QStringLiteral("inactive")}}));
 }
 
 QTEST_GUILESS_MAIN(TestMediaSession)
