@@ -106,8 +106,7 @@ bool Subscriptions::add(qint64 feed)
     qCDebug(lcMedia, "subscribing to %lld (%s)", feed, qPrintable(wanted.uri));
     m_wanted.insert(feed, wanted);
     if (m_joined)
-        m_room.janus->message(m_handle, {{"request", "subscribe"},
-                                         {"streams", QJsonArray{QJsonObject{{"feed", feed}}}}});
+        send({{"request", "subscribe"}, {"streams", QJsonArray{QJsonObject{{"feed", feed}}}}});
     else if (!m_subscriber && m_retry->waitMs() == 0)
         connectAll();
     return !wanted.share;
@@ -146,8 +145,7 @@ void Subscriptions::remove(qint64 feed)
     // The relay takes the streams of a feed that stops out by itself; one replaced by a newer
     // feed of the same participant is taken out here.
     if (m_joined)
-        m_room.janus->message(m_handle, {{"request", "unsubscribe"},
-                                         {"streams", QJsonArray{QJsonObject{{"feed", feed}}}}});
+        send({{"request", "unsubscribe"}, {"streams", QJsonArray{QJsonObject{{"feed", feed}}}}});
 }
 
 void Subscriptions::connectAll()
@@ -203,7 +201,7 @@ void Subscriptions::attached(JanusClient *janus, quint64 request, qint64 handle)
     }
     m_handle = handle;
     connect(m_subscriber, &WebRtcPeer::localDescription, this, [this](const QJsonObject &jsep) {
-        m_room.janus->message(m_handle, {{"request", "start"}}, m_subscriber->answerForRelay(jsep));
+        send({{"request", "start"}}, m_subscriber->answerForRelay(jsep));
         askForPictures();
     });
     connect(m_subscriber, &WebRtcPeer::localCandidate, this,
@@ -214,12 +212,12 @@ void Subscriptions::attached(JanusClient *janus, quint64 request, qint64 handle)
     for (const qint64 feed : std::as_const(feeds))
         streams.append(QJsonObject{{"feed", feed}});
     m_joined = true;
-    janus->message(handle, {{"request", "join"},
-                            {"ptype", "subscriber"},
-                            {"room", m_room.room},
-                            {"streams", streams},
-                            {"private_id", m_room.privateId},
-                            {"token", m_room.token}});
+    send({{"request", "join"},
+          {"ptype", "subscriber"},
+          {"room", m_room.room},
+          {"streams", streams},
+          {"private_id", m_room.privateId},
+          {"token", m_room.token}});
 }
 
 void Subscriptions::lost()
@@ -238,10 +236,34 @@ void Subscriptions::close()
     if (m_handle != 0 && m_room.janus)
         m_room.janus->detach(m_handle);
     m_handle = 0;
-    m_joined = m_listed = m_up = false;
+    m_joined = m_listed = m_up = m_sending = false;
+    m_outbox.clear();
     m_paused.clear();
     m_newPictures.clear();
     delete std::exchange(m_subscriber, nullptr);
+}
+
+/// The relay reads the requests on a handle in the order they reach it, and requests sent at
+/// once may overtake each other: a feed taken out and added again at once would stay out.
+void Subscriptions::send(const QJsonObject &body, const QJsonObject &jsep)
+{
+    m_outbox.append({body, jsep});
+    if (!m_sending)
+        sendNext();
+}
+
+void Subscriptions::sendNext()
+{
+    if (m_outbox.isEmpty() || !m_room.janus || m_handle == 0)
+        return;
+    const auto [body, jsep] = m_outbox.takeFirst();
+    m_sending = true;
+    m_room.janus->message(m_handle, body, jsep, [this, guard = QPointer<Subscriber>(m_subscriber)] {
+        if (!guard || guard != m_subscriber)
+            return; // the connection it was about is gone
+        m_sending = false;
+        sendNext();
+    });
 }
 
 void Subscriptions::retryNow()
@@ -325,7 +347,7 @@ void Subscriptions::askForPictures()
         if (m_subscriber->streams().contains(mid) && !m_paused.contains(mid))
             lines.append(QJsonObject{{"mid", mid}, {"send", true}});
     if (!lines.isEmpty())
-        m_room.janus->message(m_handle, {{"request", "configure"}, {"streams", lines}});
+        send({{"request", "configure"}, {"streams", lines}});
 }
 
 void Subscriptions::setShown(const QSet<QString> &uris)
@@ -357,7 +379,7 @@ void Subscriptions::followShown()
     }
     // Resumed, the relay asks the sender for a new picture at once.
     if (!changes.isEmpty())
-        m_room.janus->message(m_handle, {{"request", "configure"}, {"streams", changes}});
+        send({{"request", "configure"}, {"streams", changes}});
 }
 
 void Subscriptions::connected(qint64 handle)

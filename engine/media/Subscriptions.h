@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QHash>
+#include <QJsonObject>
+#include <QList>
 #include <QObject>
 #include <QSet>
 #include <QStringList>
@@ -14,7 +16,6 @@ class JanusClient;
 class LinkMonitor;
 class MediaRetry;
 class QJsonArray;
-class QJsonObject;
 class SoundMix;
 class Subscriber;
 class WebRtcPeer;
@@ -119,6 +120,9 @@ private:
     void lost();
     /// Closes the connection and its handle.
     void close();
+    /// Sends a request on the subscription's handle once the relay took the ones before it.
+    void send(const QJsonObject &body, const QJsonObject &jsep = {});
+    void sendNext();
     /// Asks the relay for a new picture on each line that got a new feed.
     void askForPictures();
     /// Pauses the cameras not on screen, and resumes those that are again.
@@ -150,4 +154,7 @@ private:
     std::optional<QSet<QString>> m_shown; ///< the tiles on screen, once the layout said
     QHash<QString, qint64> m_paused;      ///< the media lines paused, with the feed they carried
     QSet<QString> m_newPictures; ///< picture lines given to a new feed, until the answer is sent
+    /// The requests (each with its description) waiting for the relay to take the one before.
+    QList<std::pair<QJsonObject, QJsonObject>> m_outbox;
+    bool m_sending = false; ///< a request is on its way to the relay
 };

@@ -46,6 +46,7 @@ private Q_SLOTS:
     void hiddenCameraIsPausedAtTheRelay();
     void returningFeedIsShownOnTheRunningConnection();
     void idleLinesAreAnsweredInactive();
+    void subscriptionRequestsKeepTheirOrder();
 };
 
 namespace {
@@ -93,6 +94,7 @@ public:
     QJsonArray publishers;
     int refusals = -1;
     std::optional<QString> offerAnswer; ///< the description every offer is answered with
+    QString holdAnswerTo; ///< VideoRoom requests of this kind wait for releaseHeld() to be taken
     qsizetype sessions() const
     {
         return std::count_if(
@@ -214,7 +216,9 @@ private:
                         {"id", ownId},
                         {"private_id", 9},
                         {"publishers", publishers}}));
-        return json({{"janus", kind == u"message" ? "ack" : "success"}});
+        TestHttpServer::Reply taken = json({{"janus", kind == u"message" ? "ack" : "success"}});
+        taken.held = !holdAnswerTo.isEmpty() && videoRoom.value("request") == holdAnswerTo;
+        return taken;
     }
     void flush()
     {
@@ -863,6 +867,37 @@ void TestMediaSession::idleLinesAreAnsweredInactive()
                                      {QStringLiteral("1"), QStringLiteral("recvonly")},
                                      {QStringLiteral("2"), QStringLiteral("inactive")},
                                      {QStringLiteral("3"), QStringLiteral("inactive")}}));
+}
+
+/// A feed taken out of the subscription and added again at once is added again at the relay:
+/// the relay reads a handle's requests in the order they reach it, and the second may overtake
+/// the first on its way, so it waits until the relay took the first in.
+void TestMediaSession::subscriptionRequestsKeepTheirOrder()
+{
+    const QString uri = QStringLiteral("conf1-u17;ws");
+    ScriptedJanus janus;
+    janus.publishers = publishing({17});
+    janus.holdAnswerTo = QStringLiteral("unsubscribe");
+    QVERIFY(janus.server.listen());
+    MediaCall call(generatedMedia());
+    QVERIFY(call.media);
+    call.start(janus, QStringLiteral("admitted"), {}, feedsOf({17}));
+    QTRY_COMPARE_WITH_TIMEOUT(feedsSent(janus, QStringLiteral("join")).size(), 2, 10000);
+    QJsonObject speaking = publishing({17}).first().toObject();
+    speaking.insert("talking", true);
+    janus.push(
+        {ScriptedJanus::event({{"videoroom", "event"}, {"unpublished", 17}}),
+         ScriptedJanus::event({{"videoroom", "event"}, {"publishers", QJsonArray{speaking}}})});
+    // Added again: the relay's word on who speaks is read as the returning feed's.
+    QTRY_VERIFY(([&call, &uri] {
+        QMutexLocker lock(&call.state.mutex);
+        return call.state.speakers.isSpeaking(uri);
+    }()));
+    QTRY_COMPARE(feedsSent(janus, QStringLiteral("unsubscribe")).size(), 1);
+    QCOMPARE(feedsSent(janus, QStringLiteral("subscribe")).size(), 0);
+    janus.server.releaseHeld();
+    QTRY_COMPARE(feedsSent(janus, QStringLiteral("subscribe")),
+                 (QList<std::pair<qint64, QList<qint64>>>{{subscriberHandle, {17}}}));
 }
 
 QTEST_GUILESS_MAIN(TestMediaSession)
