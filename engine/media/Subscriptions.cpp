@@ -51,7 +51,7 @@ void Subscriptions::relayGone()
     m_retry->cancel();
     m_wanted.clear();
     m_cameraFeeds.clear();
-    m_unknownFeeds.clear();
+    m_published.clear();
     m_connections = 0;
     m_room = {};
 }
@@ -80,19 +80,22 @@ void Subscriptions::setFeeds(const Feeds &feeds)
             gone.append(it.key());
     }
     for (const qint64 feed : std::as_const(gone))
-        feedGone(feed, false);
-    for (const qint64 feed : std::exchange(m_unknownFeeds, {}))
-        add(feed);
+        drop(feed, false);
+    // The relay's word and the service's come in any order: whatever the relay still publishes
+    // is subscribed to once the service gives its id, again if it was taken out meanwhile.
+    for (const qint64 feed : QSet<qint64>(m_published))
+        if (!m_wanted.contains(feed))
+            add(feed);
 }
 
 bool Subscriptions::add(qint64 feed)
 {
     if (!m_room.janus || feed == 0 || feed == m_room.ownId)
         return false;
+    m_published.insert(feed);
     const auto known = m_feeds.constFind(feed);
     if (known == m_feeds.cend()) {
         qCDebug(lcMedia, "%lld is not a publisher id the service gave: not shown", feed);
-        m_unknownFeeds.insert(feed);
         return false;
     }
     const Feed wanted = *known;
@@ -126,6 +129,7 @@ void Subscriptions::replaced(qint64 feed, const QString &uri, bool share)
                 older.append(old);
     for (const qint64 old : std::as_const(older)) {
         qCDebug(lcMedia, "%lld replaces %lld (%s)", feed, old, qPrintable(uri));
+        m_published.remove(old); // it sends nothing any more
         m_cameraFeeds.remove(old);
         remove(old);
     }
@@ -273,7 +277,12 @@ void Subscriptions::retryNow()
 
 void Subscriptions::feedGone(qint64 feed, bool unpublished)
 {
-    m_unknownFeeds.remove(feed);
+    m_published.remove(feed);
+    drop(feed, unpublished);
+}
+
+void Subscriptions::drop(qint64 feed, bool unpublished)
+{
     remove(feed);
     // A participant still in the call who stopped publishing lost their media, and publishes
     // again once they are restored; one who leaves is no longer shown.

@@ -76,8 +76,8 @@ public:
     /// The relay session is gone, and every subscription with it.
     void relayGone();
     /// Whose the room's publisher ids are now, as the service says; kept across relay sessions.
-    /// Streams listed before their id was known are subscribed to now, and those of ids no
-    /// longer given are dropped.
+    /// Streams the relay publishes are subscribed to once their id is given (again), and those
+    /// of ids no longer given are dropped.
     void setFeeds(const Feeds &feeds);
     /// The room's publisher `feed` is subscribed to unless it is this participant's, its share,
     /// not one the service gave, or already subscribed to. Whether it is another participant's
@@ -108,6 +108,9 @@ public:
 private:
     /// Drops an older stream of the same participant and kind as `feed`.
     void replaced(qint64 feed, const QString &uri, bool share);
+    /// Takes `feed` out of the subscription, and says on its tile whether it stopped publishing
+    /// in the call (`unpublished`) or is no longer shown.
+    void drop(qint64 feed, bool unpublished);
     /// Takes `feed` out of the subscription: its tile forgets its picture at once.
     void remove(qint64 feed);
     /// A new connection and subscription for every feed wanted, when there is none.
@@ -150,7 +153,7 @@ private:
     int m_connections = 0;                ///< made in this relay session, for the description
     QHash<qint64, QString> m_cameraFeeds; ///< the participant URI of each camera feed
     Feeds m_feeds;                        ///< the service's word, for the whole call
-    QSet<qint64> m_unknownFeeds; ///< listed by the relay under ids the service did not give
+    QSet<qint64> m_published; ///< listed by the relay as publishing, until it says they went
     std::optional<QSet<QString>> m_shown; ///< the tiles on screen, once the layout said
     QHash<QString, qint64> m_paused;      ///< the media lines paused, with the feed they carried
     QSet<QString> m_newPictures; ///< picture lines given to a new feed, until the answer is sent

@@ -47,6 +47,7 @@ private Q_SLOTS:
     void returningFeedIsShownOnTheRunningConnection();
     void idleLinesAreAnsweredInactive();
     void subscriptionRequestsKeepTheirOrder();
+    void lateWordOfTheServiceKeepsAReturningShare();
 };
 
 namespace {
@@ -898,6 +899,35 @@ void TestMediaSession::subscriptionRequestsKeepTheirOrder()
     janus.server.releaseHeld();
     QTRY_COMPARE(feedsSent(janus, QStringLiteral("subscribe")),
                  (QList<std::pair<qint64, QList<qint64>>>{{subscriberHandle, {17}}}));
+}
+
+/// The other participant shares again at once: the relay says that the new share publishes
+/// before the service's word that the first one ended arrives, then the service gives the share
+/// id again. The share is subscribed to again, as the relay still publishes it.
+void TestMediaSession::lateWordOfTheServiceKeepsAReturningShare()
+{
+    const auto feeds = [](bool sharing) {
+        QJsonObject other{{"uri", QStringLiteral("conf1-u17;ws")}, {"id", 17}};
+        if (sharing)
+            other.insert("shareId", 18);
+        return QJsonArray{feedsOfTheRoom.first(), other};
+    };
+    ScriptedJanus janus;
+    janus.publishers = publishing({17, 18});
+    QVERIFY(janus.server.listen());
+    MediaCall call(generatedMedia());
+    QVERIFY(call.media);
+    call.start(janus, QStringLiteral("admitted"), {}, feeds(true));
+    QTRY_COMPARE_WITH_TIMEOUT(feedsSent(janus, QStringLiteral("join")).size(), 2, 10000);
+    QCOMPARE(feedsSent(janus, QStringLiteral("join")).last().second, (QList<qint64>{17, 18}));
+    janus.push({ScriptedJanus::event({{"videoroom", "event"}, {"leaving", 18}}),
+                ScriptedJanus::event({{"videoroom", "event"}, {"publishers", publishing({18})}})});
+    const QList<std::pair<qint64, QList<qint64>>> once{{subscriberHandle, {18}}};
+    QTRY_COMPARE(feedsSent(janus, QStringLiteral("subscribe")), once);
+    call.media->setFeeds(feeds(false)); // the first share ended
+    QTRY_COMPARE(feedsSent(janus, QStringLiteral("unsubscribe")).size(), 2);
+    call.media->setFeeds(feeds(true)); // the second one started
+    QTRY_COMPARE(feedsSent(janus, QStringLiteral("subscribe")), once + once);
 }
 
 QTEST_GUILESS_MAIN(TestMediaSession)
