@@ -20,6 +20,7 @@
 #include <QJsonObject>
 #include <QMutexLocker>
 
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -118,6 +119,21 @@ QString midOf(GstPad *pad)
     if (transceiver)
         gst_object_unref(transceiver);
     return text;
+}
+
+/// The RTP source that a pad of webrtcbin carries, from the name of rtpbin's pad behind it; 0
+/// when it does not say.
+quint32 sourceOf(GstPad *pad)
+{
+    GstPad *target = GST_IS_GHOST_PAD(pad) ? gst_ghost_pad_get_target(GST_GHOST_PAD(pad)) : nullptr;
+    if (!target)
+        return 0;
+    guint session = 0, source = 0, type = 0;
+    gchar *name = gst_pad_get_name(target);
+    const bool named = std::sscanf(name, "recv_rtp_src_%u_%u_%u", &session, &source, &type) == 3;
+    g_free(name);
+    gst_object_unref(target);
+    return named ? source : 0;
 }
 
 /// The RTP sources of each media line of the relay's offer, by mid.
@@ -335,7 +351,10 @@ void Subscriber::setOffer(const QString &sdp)
     if (gst_sdp_message_new_from_text(text.constData(), &offer) != GST_SDP_OK)
         return answerOffer(sdp); // refused there
     m_feedback.setVideoSources(RtcpFeedbackOrder::videoSourcesOf(offer));
-    m_midOfSource = midsOfSources(offer);
+    {
+        QMutexLocker lock(&m_mutex);
+        m_midOfSource = midsOfSources(offer);
+    }
     // A media line the relay stops sending on (its feed gone) stays a receiving one here: the
     // relay gives a free line to the next feed of its kind, and webrtcbin cannot turn an
     // inactive line into a receiving one again.
@@ -407,7 +426,13 @@ void Subscriber::padAdded(GstPad *pad)
     const gchar *media = gst_structure_get_string(gst_caps_get_structure(caps, 0), "media");
     const bool video = g_strcmp0(media, "video") == 0;
     gst_caps_unref(caps);
-    const QString mid = midOf(pad);
+    // webrtcbin at times files a line's new source (a free line given to another feed) under
+    // the first line: the relay's offer says which line the source is on.
+    QString mid = midOf(pad);
+    {
+        QMutexLocker lock(&m_mutex);
+        mid = m_midOfSource.value(sourceOf(pad), mid);
+    }
     if (video)
         addVideo(mid, pad);
     else

@@ -93,6 +93,6 @@ private:
     QHash<quint32, QString> m_midOfSource; ///< by the relay's RTP source, from its offer
     QSet<QString> m_idleLines;             ///< the mids the last offer carried nothing on
     QHash<QString, LinkStats> m_links;     ///< by participant URI
-    mutable QMutex m_mutex;                ///< guards m_pictures, read on GStreamer threads
+    mutable QMutex m_mutex; ///< guards m_pictures and m_midOfSource, read on GStreamer threads
     QHash<QString, std::shared_ptr<Pictures>> m_pictures; ///< by mid
 };
