@@ -149,14 +149,17 @@ void JanusClient::attach(std::function<void(qint64)> done)
          });
 }
 
-void JanusClient::message(qint64 handle, const QJsonObject &body, const QJsonObject &jsep)
+void JanusClient::message(qint64 handle, const QJsonObject &body, const QJsonObject &jsep,
+                          std::function<void()> taken)
 {
     QJsonObject m{{"janus", "message"}, {"body", body}};
     if (!jsep.isEmpty())
         m.insert("jsep", jsep);
     // Requests answered at once (not through the poll) come back here.
     post(QStringLiteral("/%1/%2").arg(m_session).arg(handle), m,
-         [this, handle](const QJsonObject &answer) {
+         [this, handle, taken](const QJsonObject &answer) {
+             if (taken)
+                 taken();
              if (answer.value("janus").toString() == u"success" && !m_closing)
                  Q_EMIT event(handle,
                               answer.value("plugindata").toObject().value("data").toObject(), {});

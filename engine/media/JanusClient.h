@@ -41,7 +41,10 @@ public:
     void open(std::function<void(bool)> done);
     /// A new VideoRoom handle; `done(0)` on failure, nothing once closed.
     void attach(std::function<void(qint64)> done);
-    void message(qint64 handle, const QJsonObject &body, const QJsonObject &jsep = {});
+    /// `taken`, when given, is called once Janus took the request in (or it failed for good):
+    /// requests sent at once may overtake each other on their way.
+    void message(qint64 handle, const QJsonObject &body, const QJsonObject &jsep = {},
+                 std::function<void()> taken = {});
     /// A local ICE candidate; an empty one says gathering is complete.
     void trickle(qint64 handle, const QJsonObject &candidate);
     void detach(qint64 handle);

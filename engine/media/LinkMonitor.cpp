@@ -64,7 +64,9 @@ void LinkMonitor::setSending(const MediaPipeline::Sending &sent)
 void LinkMonitor::watch(Subscriber *subscriber)
 {
     connect(subscriber, &WebRtcPeer::linkRead, this, [this, subscriber] {
-        mark(subscriber->uri(), subscriber->link().poor());
+        const QHash<QString, LinkStats> &links = subscriber->links();
+        for (auto it = links.cbegin(); it != links.cend(); ++it)
+            mark(it.key(), it->poor());
         // The relay is as far away for what comes from it as for what goes to it.
         subscriber->followJitter(m_publisher ? m_publisher->link().roundTripMs() : -1);
     });

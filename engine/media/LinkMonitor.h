@@ -39,6 +39,7 @@ public:
     /// format and rate.
     void publishing(Publisher *publisher, const QString &selfUri,
                     const MediaPipeline::Sending &sent);
+    /// Marks each participant `subscriber` receives by the link of their own streams.
     void watch(Subscriber *subscriber);
     /// The participant's connection is gone: no mark remains.
     void forget(const QString &uri) { mark(uri, false); }

@@ -102,11 +102,36 @@ MediaSession::MediaSession(EngineState &state, QObject *parent)
         if (publisherTaken)
             publisherTaken(id);
     });
+    watchShown();
 }
 
 MediaSession::~MediaSession()
 {
+    {
+        QMutexLocker lock(&m_state.mutex);
+        m_state.shownChanged = nullptr;
+    }
     stop();
+}
+
+/// Only the cameras whose tiles are on screen are received; the layout says which, on the
+/// view's thread.
+void MediaSession::watchShown()
+{
+    QMutexLocker lock(&m_state.mutex);
+    m_state.shownChanged = [this] {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                QList<QString> shown;
+                {
+                    QMutexLocker locked(&m_state.mutex);
+                    shown = m_state.shownVideo.keys();
+                }
+                m_subscriptions.setShown({shown.cbegin(), shown.cend()});
+            },
+            Qt::QueuedConnection);
+    };
 }
 
 void MediaSession::readSettings()

@@ -50,6 +50,8 @@ public:
 
 private:
     void connectRelay();
+    /// Follows which participants' tiles are on screen (EngineState::shownVideo).
+    void watchShown();
     /// Tears the call's media down, keeping what the service said about them.
     void teardown();
     void join();

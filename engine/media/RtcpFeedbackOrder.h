@@ -3,8 +3,6 @@
 #include <QList>
 #include <QMutex>
 
-#include <atomic>
-
 #include <gst/gst.h>
 #include <gst/sdp/sdp.h>
 
@@ -14,10 +12,13 @@
 /// as often the sound's, and the picture's requests for lost packets and for a new picture are
 /// then read against the sound and ignored. Every outgoing report is rewritten on its way out:
 /// the block of the picture asked about comes first, and requests about sound, which the relay
-/// never answers, are left out. Requests for a new picture go as a PLI about the picture. The
-/// picture's round trip reads at least a millisecond, or the relay keeps nothing to send again.
-/// Every other plain report leads with the picture's block too, so that the relay measures the
-/// picture's round trip, and the sound's, whatever order the session keeps its blocks in.
+/// never answers, are left out. Requests for a new picture go as a PLI about the picture. With
+/// several pictures on one connection the relay still reads a whole compound against one source:
+/// each compound keeps the feedback about one picture, a new picture asked for first. The relay
+/// keeps nothing to send again before it has measured a picture's round trip above 0 ms, from
+/// reports that lead with that picture's block, as feedback about it does: the pictures' round
+/// trips read at least a millisecond, and reports without feedback lead with each picture in
+/// turn, then with the sound, whatever order the session keeps its blocks in.
 class RtcpFeedbackOrder
 {
     Q_DISABLE_COPY_MOVE(RtcpFeedbackOrder)
@@ -32,9 +33,16 @@ public:
     static QList<quint32> videoSourcesOf(const GstSDPMessage *sdp);
     /// Rewrites every report that `rtpBin`'s sessions send from now on.
     void attach(GstElement *rtpBin);
-    /// Rewrites one compound report in place; false when it is not one. With `pictureFirst`
-    /// the picture's block leads even when nothing is asked about it.
-    static bool reorder(GstBuffer *buffer, const QList<quint32> &video, bool pictureFirst = false);
+    /// Whose turn it is, from one report to the next.
+    struct Turns
+    {
+        quint32 asked = 0; ///< the source whose feedback was kept the time before
+        quint32 led = 0;   ///< the picture a report without feedback led with, 0 for the sound
+    };
+    /// Rewrites one compound report in place; false when it is not one. With `turns`, pictures
+    /// that wait together take turns, and so do the pictures and the sound in leading reports
+    /// without feedback; it is updated.
+    static bool reorder(GstBuffer *buffer, const QList<quint32> &video, Turns *turns = nullptr);
 
 private:
     static GstPadProbeReturn rewrite(GstPad *pad, GstPadProbeInfo *info, gpointer self);
@@ -42,5 +50,5 @@ private:
 
     mutable QMutex m_mutex; ///< the sources are set on the engine's thread, read on streaming ones
     QList<quint32> m_video;
-    std::atomic<unsigned> m_reports{0}; ///< reports rewritten so far, for the picture's turns
+    Turns m_turns; ///< on the thread that sends the reports only
 };

@@ -31,6 +31,7 @@ Subscriptions::Subscriptions(EngineState &state, SoundMix &mix, LinkMonitor &lin
     , m_mix(mix)
     , m_links(links)
     , m_tiles(std::move(tiles))
+    , m_retry(new MediaRetry(this))
 {}
 
 Subscriptions::~Subscriptions()
@@ -41,18 +42,17 @@ Subscriptions::~Subscriptions()
 void Subscriptions::joined(const Room &room)
 {
     m_room = room;
+    connectAll();
 }
 
 void Subscriptions::relayGone()
 {
-    qDeleteAll(m_subscribers);
-    m_subscribers.clear();
-    m_attachOfFeed.clear();
-    qDeleteAll(m_subscribeRetry);
-    m_subscribeRetry.clear();
-    m_feedOfHandle.clear();
+    close();
+    m_retry->cancel();
+    m_wanted.clear();
     m_cameraFeeds.clear();
-    m_unknownFeeds.clear();
+    m_published.clear();
+    m_connections = 0;
     m_room = {};
 }
 
@@ -74,158 +74,216 @@ void Subscriptions::setFeeds(const Feeds &feeds)
 {
     m_feeds = feeds;
     QList<qint64> gone;
-    for (auto it = m_subscribers.cbegin(); it != m_subscribers.cend(); ++it) {
+    for (auto it = m_wanted.cbegin(); it != m_wanted.cend(); ++it) {
         const Feed feed = m_feeds.value(it.key());
-        if (feed.uri != it.value()->uri() || feed.share != it.value()->isShare())
+        if (feed.uri != it->uri || feed.share != it->share)
             gone.append(it.key());
     }
-    for (auto it = m_subscribeRetry.cbegin(); it != m_subscribeRetry.cend(); ++it)
-        if (!m_feeds.contains(it.key()) && !gone.contains(it.key()))
-            gone.append(it.key()); // waiting to be subscribed to again
     for (const qint64 feed : std::as_const(gone))
-        feedGone(feed, false);
-    for (const qint64 feed : std::exchange(m_unknownFeeds, {}))
-        add(feed);
+        drop(feed, false);
+    // The relay's word and the service's come in any order: whatever the relay still publishes
+    // is subscribed to once the service gives its id, again if it was taken out meanwhile.
+    for (const qint64 feed : QSet<qint64>(m_published))
+        if (!m_wanted.contains(feed))
+            add(feed);
 }
 
 bool Subscriptions::add(qint64 feed)
 {
     if (!m_room.janus || feed == 0 || feed == m_room.ownId)
         return false;
+    m_published.insert(feed);
     const auto known = m_feeds.constFind(feed);
     if (known == m_feeds.cend()) {
         qCDebug(lcMedia, "%lld is not a publisher id the service gave: not shown", feed);
-        m_unknownFeeds.insert(feed);
         return false;
     }
-    const QString uri = known->uri;
-    const bool share = known->share;
-    if (uri == m_room.selfUri)
+    const Feed wanted = *known;
+    if (wanted.uri == m_room.selfUri)
         return false;
-    if (!m_subscribers.contains(feed)) {
-        replaced(feed, uri, share);
-        subscribe(feed, uri, share);
-    }
-    if (!share)
-        m_cameraFeeds.insert(feed, uri);
-    return !share;
+    if (!wanted.share)
+        m_cameraFeeds.insert(feed, wanted.uri);
+    if (m_wanted.contains(feed))
+        return !wanted.share;
+    replaced(feed, wanted.uri, wanted.share);
+    qCDebug(lcMedia, "subscribing to %lld (%s)", feed, qPrintable(wanted.uri));
+    m_wanted.insert(feed, wanted);
+    if (m_joined)
+        send({{"request", "subscribe"}, {"streams", QJsonArray{QJsonObject{{"feed", feed}}}}});
+    else if (!m_subscriber && m_retry->waitMs() == 0)
+        connectAll();
+    return !wanted.share;
 }
 
 /// A participant back after a drop publishes under a fresh id while the relay still lists the
 /// old one for a while: the newer stream replaces the older, which sends nothing any more.
 void Subscriptions::replaced(qint64 feed, const QString &uri, bool share)
 {
-    QList<qint64> older = share ? QList<qint64>() : m_cameraFeeds.keys(uri); // some wait to retry
-    for (auto it = m_subscribers.cbegin(); it != m_subscribers.cend(); ++it)
-        if (it.value()->uri() == uri && it.value()->isShare() == share)
+    QList<qint64> older;
+    for (auto it = m_wanted.cbegin(); it != m_wanted.cend(); ++it)
+        if (it->uri == uri && it->share == share && it.key() != feed)
             older.append(it.key());
+    if (!share)
+        for (const qint64 old : m_cameraFeeds.keys(uri))
+            if (old != feed && !older.contains(old))
+                older.append(old);
     for (const qint64 old : std::as_const(older)) {
-        if (old == feed)
-            continue;
         qCDebug(lcMedia, "%lld replaces %lld (%s)", feed, old, qPrintable(uri));
-        delete m_subscribeRetry.take(old);
+        m_published.remove(old); // it sends nothing any more
         m_cameraFeeds.remove(old);
-        drop(old);
+        remove(old);
     }
 }
 
-void Subscriptions::subscribe(qint64 feed, const QString &uri, bool share)
+void Subscriptions::remove(qint64 feed)
 {
-    QString record;
-    if (!m_room.recordFolder.isEmpty() && !share)
-        record = QDir(m_room.recordFolder)
-                     .filePath(uri.section(u'-', -1).section(u';', 0, 0) + QStringLiteral(".s16"));
-    qCDebug(lcMedia, "subscribing to %lld (%s)", feed, qPrintable(uri));
-    auto *subscriber = new Subscriber(m_state, uri, record, share, this);
+    const auto it = m_wanted.constFind(feed);
+    if (it == m_wanted.cend())
+        return;
+    const Feed gone = *it;
+    m_wanted.erase(it);
+    if (!gone.share) // a share's uri is its sharer's, who may speak on
+        m_tiles.clearMarks(gone.uri);
+    if (m_subscriber)
+        m_subscriber->dropFeed(feed);
+    // The relay takes the streams of a feed that stops out by itself; one replaced by a newer
+    // feed of the same participant is taken out here.
+    if (m_joined)
+        send({{"request", "unsubscribe"}, {"streams", QJsonArray{QJsonObject{{"feed", feed}}}}});
+}
+
+void Subscriptions::connectAll()
+{
+    if (!m_room.janus || m_subscriber || m_wanted.isEmpty())
+        return;
+    qCDebug(lcMedia, "subscribing to %lld feeds on one connection", qint64(m_wanted.size()));
+    m_subscriber = new Subscriber(m_state, m_mix, m_room.recordFolder, this);
+    ++m_connections;
     if (m_room.connectTimeoutMs > 0)
-        subscriber->setConnectTimeout(m_room.connectTimeoutMs);
+        m_subscriber->setConnectTimeout(m_room.connectTimeoutMs);
     if (m_room.ice)
-        subscriber->setIceServers(*m_room.ice);
-    if (!share && record.isEmpty())
-        subscriber->setVoiceChannel(m_mix.addVoice());
-    m_subscribers.insert(feed, subscriber);
-    connect(subscriber, &WebRtcPeer::connected, this, [this, feed, uri, share] {
-        if (MediaRetry *retry = m_subscribeRetry.value(feed))
-            retry->succeeded();
-        if (!share)
-            m_tiles.setInterrupted(uri, false);
+        m_subscriber->setIceServers(*m_room.ice);
+    connect(m_subscriber, &WebRtcPeer::connected, this, [this] {
+        m_retry->succeeded();
+        up();
     });
     connect(
-        subscriber, &WebRtcPeer::mediaLost, this,
-        [this, feed, uri, share, guard = QPointer<Subscriber>(subscriber)] {
-            if (guard && m_subscribers.value(feed) == guard)
-                lost(feed, uri, share);
+        m_subscriber, &WebRtcPeer::mediaLost, this,
+        [this, guard = QPointer<Subscriber>(m_subscriber)] {
+            if (guard && guard == m_subscriber)
+                lost();
         },
         Qt::QueuedConnection);
-    if (!share)
-        m_links.watch(subscriber);
-    if (!subscriber->start()) {
+    m_links.watch(m_subscriber);
+    if (!m_subscriber->start()) {
         qCDebug(lcMedia, "subscriber pipeline failed");
-        return drop(feed);
+        return lost();
     }
-    qCDebug(lcMedia, "subscriber pipeline playing");
     bool speakerMuted;
     {
         QMutexLocker lock(&m_state.mutex);
         speakerMuted = m_state.speakerMuted;
     }
-    subscriber->setSpeakerMuted(speakerMuted);
+    m_subscriber->setSpeakerMuted(speakerMuted);
     JanusClient *janus = m_room.janus;
-    // The reply is matched by the request, not by the subscriber: a new subscriber to the same
-    // feed may live where one lost while attaching did.
-    const quint64 request = ++m_attachRequests;
-    m_attachOfFeed.insert(feed, request);
-    janus->attach(
-        [this, janus, feed, request](qint64 handle) { attached(janus, feed, request, handle); });
+    // The reply is matched by the request: a new connection may live where one lost while
+    // attaching did.
+    const quint64 request = ++m_attachRequest;
+    janus->attach([this, janus, request](qint64 handle) { attached(janus, request, handle); });
 }
 
-void Subscriptions::attached(JanusClient *janus, qint64 feed, quint64 request, qint64 handle)
+void Subscriptions::attached(JanusClient *janus, quint64 request, qint64 handle)
 {
-    qCDebug(lcMedia, "subscriber handle %lld for %lld", handle, feed);
+    qCDebug(lcMedia, "subscriber handle %lld", handle);
     if (janus != m_room.janus || handle == 0)
         return;
-    Subscriber *current = m_subscribers.value(feed);
-    if (!current || m_attachOfFeed.value(feed) != request) // lost while attaching
+    if (!m_subscriber || request != m_attachRequest) // lost while attaching
         return janus->detach(handle);
-    m_feedOfHandle.insert(handle, feed);
-    connect(current, &WebRtcPeer::localDescription, this, [this, handle](const QJsonObject &jsep) {
-        m_room.janus->message(handle, {{"request", "start"}}, jsep);
+    if (m_wanted.isEmpty()) { // every feed went meanwhile
+        janus->detach(handle);
+        return close();
+    }
+    m_handle = handle;
+    connect(m_subscriber, &WebRtcPeer::localDescription, this, [this](const QJsonObject &jsep) {
+        send({{"request", "start"}}, m_subscriber->answerForRelay(jsep));
+        askForPictures();
     });
-    connect(current, &WebRtcPeer::localCandidate, this,
-            [this, handle](const QJsonObject &c) { m_room.janus->trickle(handle, c); });
-    janus->message(handle, {{"request", "join"},
-                            {"ptype", "subscriber"},
-                            {"room", m_room.room},
-                            {"streams", QJsonArray{QJsonObject{{"feed", feed}}}},
-                            {"private_id", m_room.privateId},
-                            {"token", m_room.token}});
+    connect(m_subscriber, &WebRtcPeer::localCandidate, this,
+            [this](const QJsonObject &c) { m_room.janus->trickle(m_handle, c); });
+    QList<qint64> feeds = m_wanted.keys();
+    std::sort(feeds.begin(), feeds.end()); // the media lines in a steady order, for the logs
+    QJsonArray streams;
+    for (const qint64 feed : std::as_const(feeds))
+        streams.append(QJsonObject{{"feed", feed}});
+    m_joined = true;
+    send({{"request", "join"},
+          {"ptype", "subscriber"},
+          {"room", m_room.room},
+          {"streams", streams},
+          {"private_id", m_room.privateId},
+          {"token", m_room.token}});
 }
 
-void Subscriptions::lost(qint64 feed, const QString &uri, bool share)
+void Subscriptions::lost()
 {
-    drop(feed);
-    if (!share)
+    const QStringList uris = cameraUris();
+    close();
+    for (const QString &uri : uris) {
+        m_tiles.clearMarks(uri);
         m_tiles.setInterrupted(uri, true);
-    MediaRetry *&retry = m_subscribeRetry[feed];
-    if (!retry)
-        retry = new MediaRetry(this);
-    retry->schedule([this, feed, uri, share] {
-        if (m_room.janus && !m_subscribers.contains(feed))
-            subscribe(feed, uri, share);
+    }
+    m_retry->schedule([this] { connectAll(); });
+}
+
+void Subscriptions::close()
+{
+    if (m_handle != 0 && m_room.janus)
+        m_room.janus->detach(m_handle);
+    m_handle = 0;
+    m_joined = m_listed = m_up = m_sending = false;
+    m_outbox.clear();
+    m_paused.clear();
+    m_newPictures.clear();
+    delete std::exchange(m_subscriber, nullptr);
+}
+
+/// The relay reads the requests on a handle in the order they reach it, and requests sent at
+/// once may overtake each other: a feed taken out and added again at once would stay out.
+void Subscriptions::send(const QJsonObject &body, const QJsonObject &jsep)
+{
+    m_outbox.append({body, jsep});
+    if (!m_sending)
+        sendNext();
+}
+
+void Subscriptions::sendNext()
+{
+    if (m_outbox.isEmpty() || !m_room.janus || m_handle == 0)
+        return;
+    const auto [body, jsep] = m_outbox.takeFirst();
+    m_sending = true;
+    m_room.janus->message(m_handle, body, jsep, [this, guard = QPointer<Subscriber>(m_subscriber)] {
+        if (!guard || guard != m_subscriber)
+            return; // the connection it was about is gone
+        m_sending = false;
+        sendNext();
     });
 }
 
 void Subscriptions::retryNow()
 {
-    for (MediaRetry *retry : std::as_const(m_subscribeRetry))
-        retry->retryNow();
+    m_retry->retryNow();
 }
 
 void Subscriptions::feedGone(qint64 feed, bool unpublished)
 {
-    m_unknownFeeds.remove(feed);
-    delete m_subscribeRetry.take(feed);
-    drop(feed);
+    m_published.remove(feed);
+    drop(feed, unpublished);
+}
+
+void Subscriptions::drop(qint64 feed, bool unpublished)
+{
+    remove(feed);
     // A participant still in the call who stopped publishing lost their media, and publishes
     // again once they are restored; one who leaves is no longer shown.
     const QString uri = m_cameraFeeds.value(feed);
@@ -244,66 +302,171 @@ void Subscriptions::feedGone(qint64 feed, bool unpublished)
 
 void Subscriptions::event(qint64 handle, const QJsonObject &data, const QJsonObject &jsep)
 {
-    Subscriber *subscriber = m_subscribers.value(m_feedOfHandle.value(handle));
-    if (!subscriber)
+    if (handle != m_handle || !m_subscriber)
         return;
-    if (data.contains("error"))
+    if (data.contains("error")) {
         qWarning("media: %s", qPrintable(data.value("error").toString()));
-    if (jsep.value("type").toString() == u"offer")
-        subscriber->setOffer(jsep.value("sdp").toString());
+        // A join refused (a feed gone meanwhile) leaves no subscription: it is asked for again.
+        if (!m_listed)
+            return lost();
+    }
+    if (data.contains("streams"))
+        streamsListed(data.value("streams").toArray());
+    if (jsep.value("type").toString() == u"offer") {
+        qCDebug(lcMedia, "offer: %s", qPrintable(jsep.value("sdp").toString()));
+        m_subscriber->setOffer(jsep.value("sdp").toString());
+    }
+}
+
+void Subscriptions::streamsListed(const QJsonArray &streams)
+{
+    m_listed = true;
+    Subscriber::Streams lines;
+    for (const QJsonValue &value : streams) {
+        const QJsonObject stream = value.toObject();
+        const qint64 feed = stream.value("feed_id").toInteger();
+        const QString type = stream.value("type").toString();
+        const auto wanted = m_wanted.constFind(feed);
+        if (!stream.value("active").toBool() || wanted == m_wanted.cend() ||
+            (type != u"audio" && type != u"video"))
+            continue;
+        lines.insert(stream.value("mid").toString(),
+                     {feed, wanted->uri, wanted->share, type == u"video"});
+    }
+    // A picture line the relay gave to another feed waits for that feed's next keyframe: the
+    // relay is asked for one once the answer is in.
+    for (auto it = lines.cbegin(); it != lines.cend(); ++it)
+        if (it->video && m_subscriber->streams().value(it.key()).feed != it->feed)
+            m_newPictures.insert(it.key());
+    m_subscriber->setStreams(lines);
+    // A feed back on a connection that stays up has no connection of its own to say so.
+    if (m_up)
+        up();
+    // A line the relay gives to another feed starts out sent.
+    for (auto it = m_paused.begin(); it != m_paused.end();)
+        it = lines.value(it.key()).feed == it.value() ? std::next(it) : m_paused.erase(it);
+    followShown();
+}
+
+/// Asking to send a line that is sent makes the relay ask its sender for a new picture.
+void Subscriptions::askForPictures()
+{
+    QJsonArray lines;
+    for (const QString &mid : std::exchange(m_newPictures, {}))
+        if (m_subscriber->streams().contains(mid) && !m_paused.contains(mid))
+            lines.append(QJsonObject{{"mid", mid}, {"send", true}});
+    if (!lines.isEmpty())
+        send({{"request", "configure"}, {"streams", lines}});
+}
+
+void Subscriptions::setShown(const QSet<QString> &uris)
+{
+    m_shown = uris;
+    followShown();
+}
+
+void Subscriptions::followShown()
+{
+    if (!m_subscriber || !m_joined)
+        return;
+    QJsonArray changes;
+    const Subscriber::Streams &lines = m_subscriber->streams();
+    QList<QString> mids = lines.keys();
+    std::sort(mids.begin(), mids.end()); // in a steady order, for the logs
+    for (const QString &mid : std::as_const(mids)) {
+        const Subscriber::Target &line = lines[mid];
+        if (!line.video || line.share)
+            continue; // voices are always heard, shares always shown
+        const bool send = !m_shown || m_shown->contains(line.uri);
+        if (send != m_paused.contains(mid))
+            continue;
+        changes.append(QJsonObject{{"mid", mid}, {"send", send}});
+        if (send)
+            m_paused.remove(mid);
+        else
+            m_paused.insert(mid, line.feed);
+    }
+    // Resumed, the relay asks the sender for a new picture at once.
+    if (!changes.isEmpty())
+        send({{"request", "configure"}, {"streams", changes}});
 }
 
 void Subscriptions::connected(qint64 handle)
 {
-    if (const Subscriber *subscriber = m_subscribers.value(m_feedOfHandle.value(handle)))
-        m_tiles.setInterrupted(subscriber->uri(), false);
+    if (handle == m_handle && m_subscriber)
+        up();
+}
+
+void Subscriptions::up()
+{
+    m_up = true;
+    for (const QString &uri : carriedCameras())
+        m_tiles.setInterrupted(uri, false);
+}
+
+QStringList Subscriptions::carriedCameras() const
+{
+    QStringList uris;
+    const Subscriber::Streams &lines = m_subscriber->streams();
+    for (const Subscriber::Target &line : lines)
+        if (!line.share && !uris.contains(line.uri))
+            uris.append(line.uri);
+    return uris;
 }
 
 void Subscriptions::streamLost(qint64 handle)
 {
-    const qint64 feed = m_feedOfHandle.value(handle);
-    if (const Subscriber *subscriber = m_subscribers.value(feed))
-        lost(feed, subscriber->uri(), subscriber->isShare());
+    if (handle == m_handle && m_subscriber)
+        lost();
 }
 
-void Subscriptions::drop(qint64 feed)
+QStringList Subscriptions::cameraUris() const
 {
-    Subscriber *subscriber = m_subscribers.take(feed);
-    m_attachOfFeed.remove(feed);
-    if (!subscriber)
-        return;
-    if (!subscriber->isShare()) // a share's uri is its sharer's, who may speak on
-        m_tiles.clearMarks(subscriber->uri());
-    m_mix.removeVoice(subscriber->voiceChannel());
-    const qint64 handle = m_feedOfHandle.key(feed);
-    m_feedOfHandle.remove(handle);
-    if (handle != 0 && m_room.janus)
-        m_room.janus->detach(handle);
-    delete subscriber;
+    QStringList uris;
+    for (const Feed &feed : m_wanted)
+        if (!feed.share)
+            uris.append(feed.uri);
+    return uris;
 }
 
 QString Subscriptions::uriOf(qint64 feed) const
 {
-    const Subscriber *subscriber = m_subscribers.value(feed);
-    return subscriber ? subscriber->uri() : QString();
+    return m_wanted.value(feed).uri;
 }
 
 void Subscriptions::setSpeakerMuted(bool muted)
 {
-    for (Subscriber *subscriber : std::as_const(m_subscribers))
-        subscriber->setSpeakerMuted(muted);
+    if (m_subscriber)
+        m_subscriber->setSpeakerMuted(muted);
 }
 
 QList<WebRtcPeer *> Subscriptions::peers() const
 {
-    return {m_subscribers.cbegin(), m_subscribers.cend()};
+    if (!m_subscriber)
+        return {};
+    return {m_subscriber};
 }
 
 QStringList Subscriptions::describe() const
 {
-    QStringList links;
-    for (const Subscriber *subscriber : std::as_const(m_subscribers))
-        links.append((subscriber->isShare() ? QStringLiteral("share of ") : QString()) +
-                     subscriber->uri() + QStringLiteral(": ") + subscriber->link().describe());
-    return links;
+    if (!m_subscriber)
+        return {};
+    // One entry for the one connection, each participant's own figures within it.
+    QStringList each;
+    const QHash<QString, LinkStats> &links = m_subscriber->links();
+    for (auto it = links.cbegin(); it != links.cend(); ++it)
+        each.append(it.key() + QStringLiteral(": ") + it->describe());
+    each.sort();
+    QStringList from;
+    for (const Feed &feed : m_wanted)
+        from.append(feed.share ? QStringLiteral("share of ") + feed.uri : feed.uri);
+    from.sort();
+    return {
+        QStringLiteral("received from %1 (%2 feeds, %3 lines, handle %4, connection %5): %6 [%7]")
+            .arg(from.join(QStringLiteral(", ")))
+            .arg(m_wanted.size())
+            .arg(m_subscriber->streams().size())
+            .arg(m_handle)
+            .arg(m_connections)
+            .arg(m_subscriber->link().describe(), each.join(QStringLiteral(" | ")))};
 }

@@ -1,11 +1,14 @@
 #pragma once
 
 #include <QHash>
+#include <QJsonObject>
+#include <QList>
 #include <QObject>
 #include <QSet>
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 struct EngineState;
 class IceServers;
@@ -13,16 +16,18 @@ class JanusClient;
 class LinkMonitor;
 class MediaRetry;
 class QJsonArray;
-class QJsonObject;
 class SoundMix;
 class Subscriber;
 class WebRtcPeer;
 
-/// The call's received media: a subscriber to every stream that another participant publishes
-/// in the room (their camera and voice, or their share), subscribed to again when it fails, as
-/// long as it is published. Each voice plays into the call's mix. Whose a stream is, only the
-/// service says, by the publisher ids it gave each participant: a stream under an id it did not
-/// give is not shown, whatever name its sender chose. Lives on the engine's worker thread.
+/// The call's received media: one subscription at the relay, on one connection, to every stream
+/// that another participant publishes in the room (their camera and voice, or their share).
+/// Feeds that come and go are added to it and taken out of it, each change a new offer on the
+/// same connection: the other streams flow on. The connection is made again when it fails, with
+/// every feed still published. Each voice plays into the call's mix. A camera whose tile is not
+/// on screen is paused at the relay and resumed when it is shown again. Whose a stream is, only
+/// the service says, by the publisher ids it gave each participant: a stream under an id it did
+/// not give is not shown, whatever name its sender chose. Lives on the engine's worker thread.
 class Subscriptions final : public QObject
 {
     Q_OBJECT
@@ -71,8 +76,8 @@ public:
     /// The relay session is gone, and every subscription with it.
     void relayGone();
     /// Whose the room's publisher ids are now, as the service says; kept across relay sessions.
-    /// Streams listed before their id was known are subscribed to now, and those of ids no
-    /// longer given are dropped.
+    /// Streams the relay publishes are subscribed to once their id is given (again), and those
+    /// of ids no longer given are dropped.
     void setFeeds(const Feeds &feeds);
     /// The room's publisher `feed` is subscribed to unless it is this participant's, its share,
     /// not one the service gave, or already subscribed to. Whether it is another participant's
@@ -80,6 +85,9 @@ public:
     bool add(qint64 feed);
     /// A remote publisher stopped publishing (`unpublished`) or left the room.
     void feedGone(qint64 feed, bool unpublished);
+    /// The participants whose tiles are on screen now, by URI: the others' cameras are paused
+    /// at the relay. Until the first call every camera is received.
+    void setShown(const QSet<QString> &uris);
     /// The relay's event on a subscription's `handle`.
     void event(qint64 handle, const QJsonObject &data, const QJsonObject &jsep);
     /// The relay says that the stream on `handle` connected.
@@ -92,30 +100,64 @@ public:
     QString uriOf(qint64 feed) const;
     void setSpeakerMuted(bool muted);
     QList<WebRtcPeer *> peers() const;
-    /// Each subscription's link, for the call's description.
+    /// Each received participant's link, for the call's description.
     QStringList describe() const;
+    /// The relay's handle of the subscription, 0 when there is none.
+    qint64 handle() const { return m_handle; }
 
 private:
-    void subscribe(qint64 feed, const QString &uri, bool share);
     /// Drops an older stream of the same participant and kind as `feed`.
     void replaced(qint64 feed, const QString &uri, bool share);
-    /// The subscription's attach reply: `handle` at the relay for the subscriber of `feed`.
-    void attached(JanusClient *janus, qint64 feed, quint64 request, qint64 handle);
-    /// A received stream stopped: the engine subscribes to it again.
-    void lost(qint64 feed, const QString &uri, bool share);
-    void drop(qint64 feed);
+    /// Takes `feed` out of the subscription, and says on its tile whether it stopped publishing
+    /// in the call (`unpublished`) or is no longer shown.
+    void drop(qint64 feed, bool unpublished);
+    /// Takes `feed` out of the subscription: its tile forgets its picture at once.
+    void remove(qint64 feed);
+    /// A new connection and subscription for every feed wanted, when there is none.
+    void connectAll();
+    /// The subscription's attach reply: `handle` at the relay for the connection.
+    void attached(JanusClient *janus, quint64 request, qint64 handle);
+    /// The relay's list of what each media line carries, after a join or a change.
+    void streamsListed(const QJsonArray &streams);
+    /// The connection stopped: the engine subscribes to every feed again.
+    void lost();
+    /// Closes the connection and its handle.
+    void close();
+    /// Sends a request on the subscription's handle once the relay took the ones before it.
+    void send(const QJsonObject &body, const QJsonObject &jsep = {});
+    void sendNext();
+    /// Asks the relay for a new picture on each line that got a new feed.
+    void askForPictures();
+    /// Pauses the cameras not on screen, and resumes those that are again.
+    void followShown();
+    /// The participant URIs of the cameras wanted.
+    QStringList cameraUris() const;
+    /// The connection is up: the tiles of the cameras it carries are no longer interrupted.
+    void up();
+    /// The participant URIs of the cameras the subscription carries, as the relay listed them.
+    QStringList carriedCameras() const;
 
     EngineState &m_state;
     SoundMix &m_mix;
     LinkMonitor &m_links;
     Tiles m_tiles;
     Room m_room;
-    QHash<qint64, Subscriber *> m_subscribers; ///< by feed (remote publisher id)
-    QHash<qint64, quint64> m_attachOfFeed;     ///< each subscriber's request for its handle
-    quint64 m_attachRequests = 0;
-    QHash<qint64, qint64> m_feedOfHandle;
-    QHash<qint64, QString> m_cameraFeeds;         ///< the participant URI of each camera feed
-    QHash<qint64, MediaRetry *> m_subscribeRetry; ///< by feed, while it is published
-    Feeds m_feeds;                                ///< the service's word, for the whole call
-    QSet<qint64> m_unknownFeeds; ///< listed by the relay under ids the service did not give
+    Feeds m_wanted;                       ///< the feeds received, or to be once connected
+    Subscriber *m_subscriber = nullptr;   ///< the connection, while there is one
+    qint64 m_handle = 0;                  ///< its handle at the relay, once attached
+    quint64 m_attachRequest = 0;          ///< the request for the running connection's handle
+    bool m_joined = false;                ///< the subscription was asked for on the handle
+    bool m_listed = false;                ///< the relay answered the join with its streams
+    bool m_up = false;                    ///< the connection carries media
+    MediaRetry *m_retry = nullptr;        ///< for the connection, for the whole call
+    int m_connections = 0;                ///< made in this relay session, for the description
+    QHash<qint64, QString> m_cameraFeeds; ///< the participant URI of each camera feed
+    Feeds m_feeds;                        ///< the service's word, for the whole call
+    QSet<qint64> m_published; ///< listed by the relay as publishing, until it says they went
+    std::optional<QSet<QString>> m_shown; ///< the tiles on screen, once the layout said
+    QHash<QString, qint64> m_paused;      ///< the media lines paused, with the feed they carried
+    QSet<QString> m_newPictures; ///< picture lines given to a new feed, until the answer is sent
+    /// The requests (each with its description) waiting for the relay to take the one before.
+    QList<std::pair<QJsonObject, QJsonObject>> m_outbox;
+    bool m_sending = false; ///< a request is on its way to the relay
 };

@@ -192,6 +192,7 @@ QList<LinkStats::Counters> streamsOf(const GstStructure *reply)
         c.sending = type == GST_WEBRTC_STATS_OUTBOUND_RTP;
         c.ssrc = quint32(std::max(0.0, number(source, "ssrc")));
         c.video = number(source, "clock-rate") == 90000;
+        c.ssrc = quint32(std::max(0.0, number(source, "ssrc")));
         c.bytes = quint64(std::max(0.0, number(s, c.sending ? "bytes-sent" : "bytes-received")));
         const auto ms = [](double seconds) { return seconds < 0 ? -1 : seconds * 1000; };
         if (c.sending) {
@@ -810,29 +811,42 @@ void WebRtcPeer::statsArrived(QList<LinkStats::Counters> streams)
     LinkStats::Frames frames{out, in < 0 ? -1 : in - out};
     // The picture the depayloader is putting together is not damaged yet.
     if (const qint64 whole = m_picturesIn; whole >= 0)
-        frames.damaged = std::max<qint64>(0, whole - 1 - m_picturesOut);
+        frames.damaged = std::max<qint64>(0, whole - m_depayloaders - m_picturesOut);
     LinkStats::Retransmissions sent, received;
     countRetransmissions(m_pipeline, sent, received);
-    m_link.update(steadyMs(), streams, frames, {sent, received});
+    const qint64 now = steadyMs();
+    m_link.update(now, streams, frames, {sent, received});
+    streamsRead(now, streams);
     Q_EMIT linkRead();
 }
 
 void WebRtcPeer::countDamaged(GstElement *depayloader)
 {
-    m_picturesIn = m_picturesOut = 0;
+    // The first depayloader starts the counts; each keeps the RTP time of its own pictures.
+    qint64 none = -1;
+    if (m_picturesIn.compare_exchange_strong(none, 0))
+        m_picturesOut = 0;
+    ++m_depayloaders;
+    struct Picture
+    {
+        WebRtcPeer *peer;
+        quint32 lastRtpTime = 0;
+        bool seen = false;
+    };
     GstPad *in = gst_element_get_static_pad(depayloader, "sink");
     GstPad *out = gst_element_get_static_pad(depayloader, "src");
     if (in)
         gst_pad_add_probe(
             in, GST_PAD_PROBE_TYPE_BUFFER,
-            [](GstPad *, GstPadProbeInfo *info, gpointer self) {
-                auto *peer = static_cast<WebRtcPeer *>(self);
+            [](GstPad *, GstPadProbeInfo *info, gpointer data) {
+                auto *picture = static_cast<Picture *>(data);
                 const quint32 time = rtpTime(GST_PAD_PROBE_INFO_BUFFER(info));
-                if (std::exchange(peer->m_lastRtpTime, time) != time || peer->m_picturesIn == 0)
-                    ++peer->m_picturesIn;
+                if (std::exchange(picture->lastRtpTime, time) != time ||
+                    !std::exchange(picture->seen, true))
+                    ++picture->peer->m_picturesIn;
                 return GST_PAD_PROBE_OK;
             },
-            this, nullptr);
+            new Picture{this}, [](gpointer data) { delete static_cast<Picture *>(data); });
     if (out)
         gst_pad_add_probe(
             out, GST_PAD_PROBE_TYPE_BUFFER,
@@ -848,7 +862,10 @@ void WebRtcPeer::countDamaged(GstElement *depayloader)
 
 void WebRtcPeer::countFrames(GstElement *coder)
 {
-    m_framesIn = m_framesOut = 0;
+    // The first coder starts the counts; a connection's further ones add to them.
+    qint64 none = -1;
+    if (m_framesIn.compare_exchange_strong(none, 0))
+        m_framesOut = 0;
     const GstPadProbeCallback count = [](GstPad *, GstPadProbeInfo *, gpointer counter) {
         ++*static_cast<std::atomic<qint64> *>(counter);
         return GST_PAD_PROBE_OK;

@@ -87,8 +87,15 @@ protected:
     /// statistics: those that enter and never leave were dropped.
     void countFrames(GstElement *coder);
     /// Counts the pictures that reach the video depayloader and those it passes on: the rest
-    /// arrived damaged (packets lost for good) and were dropped rather than shown.
+    /// arrived damaged (packets lost for good) and were dropped rather than shown. Each of the
+    /// connection's video depayloaders adds to the same counts.
     void countDamaged(GstElement *depayloader);
+    /// Each stream's counters of a reading of the statistics, before linkRead().
+    virtual void streamsRead(qint64 nowMs, const QList<LinkStats::Counters> &streams)
+    {
+        Q_UNUSED(nowMs);
+        Q_UNUSED(streams);
+    }
 
     GstElement *m_pipeline = nullptr;
     GstElement *m_webrtc = nullptr;
@@ -117,6 +124,6 @@ private:
     LinkStats m_link;
     std::atomic<qint64> m_framesIn{-1}, m_framesOut{-1};     ///< counted on streaming threads
     std::atomic<qint64> m_picturesIn{-1}, m_picturesOut{-1}; ///< at the depayloader, likewise
-    quint32 m_lastRtpTime = 0; ///< on the depayloader's streaming thread only
+    std::atomic<int> m_depayloaders{0}; ///< each holds back the picture it puts together
     IceServers m_ice;
 };

@@ -72,6 +72,7 @@ class TestFeedsEndToEnd : public QObject
 private Q_SLOTS:
     void initTestCase();
     void cleanupTestCase();
+    void oneConnectionCarriesEveryGuest();
     void spoofedNameKeepsItsOwnTile();
     void seventeenthPublisherAndAShareAreSeen();
     void takenIdIsFreedAtItsOwnersWord();
@@ -81,6 +82,9 @@ private:
     /// The pictures alice's engine received of each participant's camera ("camera") or share
     /// ("share"), by URI, as its conference details say.
     QHash<QString, qint64> picturesAtAlice(const QString &kind);
+    /// What alice's engine receives on: the feeds, the relay's handle and the connection's
+    /// number in the relay session; empty before it receives any.
+    QList<qint64> receivingAtAlice();
     void tellAlice(const QString &line) { m_alice.write((line + u'\n').toUtf8()); }
 
     std::unique_ptr<TestHome> m_home;
@@ -141,6 +145,51 @@ QHash<QString, qint64> TestFeedsEndToEnd::picturesAtAlice(const QString &kind)
         pictures.insert(match.captured(1), match.captured(2).toLongLong());
     }
     return pictures;
+}
+
+QList<qint64> TestFeedsEndToEnd::receivingAtAlice()
+{
+    m_aliceLines.forget();
+    tellAlice(QStringLiteral("details"));
+    const QString details = m_aliceLines.startingWith(QStringLiteral("details:"), 5000);
+    const auto match =
+        QRegularExpression(QStringLiteral("received from [^(]*\\((\\d+) feeds, \\d+ lines, handle "
+                                          "(\\d+), connection (\\d+)\\)"))
+            .match(details);
+    if (!match.hasMatch())
+        return {};
+    return {match.captured(1).toLongLong(), match.captured(2).toLongLong(),
+            match.captured(3).toLongLong()};
+}
+
+/// Three guests publish, then one leaves and a fourth comes: alice's engine receives them all on
+/// one connection and one relay handle, which stay as they come and go, and the pictures of
+/// those who stay keep coming.
+void TestFeedsEndToEnd::oneConnectionCarriesEveryGuest()
+{
+    const auto people = guests(4);
+    std::vector<std::unique_ptr<LightPublisher>> streams;
+    const auto publish = [&](const Guest &guest) {
+        QVERIFY(guest.media.value("available").toBool());
+        streams.push_back(std::make_unique<LightPublisher>(
+            guest.media, guest.media.value("id").toInteger(), guest.uri));
+        streams.back()->start();
+    };
+    for (int i = 0; i < 3; ++i)
+        publish(*people[i]);
+    const auto seen = [this](const Guest &guest) {
+        return picturesAtAlice(QStringLiteral("camera")).value(guest.uri);
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(seen(*people[0]) > 0 && seen(*people[1]) > 0 && seen(*people[2]) > 0,
+                             20000);
+    QTRY_COMPARE(receivingAtAlice().value(0), 3);
+    const QList<qint64> before = receivingAtAlice();
+    streams[1].reset(); // the second guest stops publishing
+    publish(*people[3]);
+    QTRY_VERIFY_WITH_TIMEOUT(seen(*people[3]) > 0, 20000);
+    const qint64 first = seen(*people[0]), third = seen(*people[2]);
+    QTRY_VERIFY(seen(*people[0]) > first && seen(*people[2]) > third);
+    QTRY_COMPARE(receivingAtAlice(), (QList<qint64>{3, before.value(1), before.value(2)}));
 }
 
 /// A guest publishes under its own id with the name of another guest in the call: alice's engine

@@ -370,8 +370,8 @@ void TestMediaEndToEnd::aQuitsMidCall()
 void TestMediaEndToEnd::aSendingFailsAndRecovers()
 {
     QVERIFY(aLeaves());
-    // A's next call starts with a source that fails a moment later, once.
-    QVERIFY(aJoinsWith("publisherFailsAfter=2\n"));
+    // A's next call starts with a source that fails, once, a few seconds in: B receives it first.
+    QVERIFY(aJoinsWith("publisherFailsAfter=4\n"));
     QTRY_VERIFY_WITH_TIMEOUT(aInterruptedAtB(), 15000);
     m_view.grab().save(QDir::temp().filePath(QStringLiteral("orvale-media-interrupted.png")));
     // A sends again in the same call: its picture returns and its tile is no longer interrupted.

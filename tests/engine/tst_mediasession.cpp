@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLibrary>
+#include <QMap>
 #include <QMutexLocker>
 #include <QRegularExpression>
 #include <QSettings>
@@ -17,6 +18,7 @@
 #include <algorithm>
 #include <memory>
 #include <optional>
+#include <tuple>
 
 /// The media module's session with a scripted Janus: which of Janus's events reach which of
 /// its streams.
@@ -38,6 +40,14 @@ private Q_SLOTS:
     void publisherTakesTheIceServers_data();
     void publisherTakesTheIceServers();
     void renewedRelayTokenIsSent();
+    void oneSubscriptionCarriesEveryFeed_data();
+    void oneSubscriptionCarriesEveryFeed();
+    void hiddenCameraIsPausedAtTheRelay_data();
+    void hiddenCameraIsPausedAtTheRelay();
+    void returningFeedIsShownOnTheRunningConnection();
+    void idleLinesAreAnsweredInactive();
+    void subscriptionRequestsKeepTheirOrder();
+    void lateWordOfTheServiceKeepsAReturningShare();
 };
 
 namespace {
@@ -69,11 +79,12 @@ public:
         if (m_polled)
             flush();
     }
-    /// A VideoRoom event for the publisher's handle.
-    static QJsonObject event(const QJsonObject &data, const QJsonObject &jsep = {})
+    /// A VideoRoom event for the publisher's handle, or for `sender`'s.
+    static QJsonObject event(const QJsonObject &data, const QJsonObject &jsep = {},
+                             qint64 sender = handle)
     {
         QJsonObject e{
-            {"janus", "event"}, {"sender", handle}, {"plugindata", QJsonObject{{"data", data}}}};
+            {"janus", "event"}, {"sender", sender}, {"plugindata", QJsonObject{{"data", data}}}};
         if (!jsep.isEmpty())
             e.insert("jsep", jsep);
         return e;
@@ -84,6 +95,7 @@ public:
     QJsonArray publishers;
     int refusals = -1;
     std::optional<QString> offerAnswer; ///< the description every offer is answered with
+    QString holdAnswerTo; ///< VideoRoom requests of this kind wait for releaseHeld() to be taken
     qsizetype sessions() const
     {
         return std::count_if(
@@ -131,6 +143,19 @@ public:
                 feeds.append(body.value("streams")[0].toObject().value("feed").toInteger());
         }
         return feeds;
+    }
+    /// The VideoRoom requests of this kind ("subscribe", "configure"), each with the handle it
+    /// was sent on, in the order sent.
+    QList<std::pair<qint64, QJsonObject>> sent(const QString &kind) const
+    {
+        QList<std::pair<qint64, QJsonObject>> found;
+        for (const TestHttpServer::Request &r : server.requests()) {
+            const QJsonObject body =
+                QJsonDocument::fromJson(r.body).object().value("body").toObject();
+            if (body.value("request").toString() == kind)
+                found.append({r.target.split('/').last().split('?').first().toLongLong(), body});
+        }
+        return found;
     }
     /// The description of the first offer to publish; empty before it.
     QString offer() const
@@ -192,7 +217,9 @@ private:
                         {"id", ownId},
                         {"private_id", 9},
                         {"publishers", publishers}}));
-        return json({{"janus", kind == u"message" ? "ack" : "success"}});
+        TestHttpServer::Reply taken = json({{"janus", kind == u"message" ? "ack" : "success"}});
+        taken.held = !holdAnswerTo.isEmpty() && videoRoom.value("request") == holdAnswerTo;
+        return taken;
     }
     void flush()
     {
@@ -430,7 +457,8 @@ void TestMediaSession::offerRepairsLostVideo()
 }
 
 /// A participant leaves and comes back while the engine still waits for the relay's handle for
-/// the first subscription: the late handle is given back, and only the new subscription joins.
+/// the subscription: the one handle is kept, and the subscription joins once, with the stream
+/// as it is published last.
 void TestMediaSession::staleAttachReplyIsNotAdopted()
 {
     ScriptedJanus janus;
@@ -441,7 +469,7 @@ void TestMediaSession::staleAttachReplyIsNotAdopted()
     QTRY_COMPARE_WITH_TIMEOUT(janus.requests(QStringLiteral("publish")), 1, 10000);
     const QJsonArray other{QJsonObject{{"id", 7}, {"display", "conf1-u2;ws"}}};
     // In one poll: the other publishes, leaves and publishes again under the same id, again
-    // and again, so that a later subscriber may well live where an earlier one did.
+    // and again.
     constexpr int times = 10;
     QJsonArray events;
     for (int i = 0; i < times; ++i) {
@@ -450,9 +478,10 @@ void TestMediaSession::staleAttachReplyIsNotAdopted()
         events.append(ScriptedJanus::event({{"videoroom", "event"}, {"publishers", other}}));
     }
     janus.push(events);
-    QTRY_COMPARE(janus.janusRequests(QStringLiteral("attach")), 1 + times);
-    QTRY_COMPARE(janus.janusRequests(QStringLiteral("detach")), times - 1);
     QTRY_COMPARE(janus.requests(QStringLiteral("join"), QStringLiteral("subscriber")), 1);
+    QCOMPARE(janus.subscribed(), QList<qint64>{7});
+    QCOMPARE(janus.janusRequests(QStringLiteral("attach")), 2);
+    QCOMPARE(janus.janusRequests(QStringLiteral("detach")), 0);
 }
 
 void TestMediaSession::refusedAnswer_data()
@@ -541,6 +570,364 @@ void TestMediaSession::renewedRelayTokenIsSent()
     QTRY_VERIFY(carries(renewed, "second-relay-token"));
     QTRY_VERIFY(janus.server.requests().size() > renewed + 1);
     QVERIFY(!carries(janus.server.requests().size() - 1, "first-relay-token"));
+}
+
+namespace {
+
+/// The room of the tests with several others: the own ids, and each other's camera id by URI.
+QJsonArray feedsOf(const QList<qint64> &others)
+{
+    QJsonArray feeds{feedsOfTheRoom.first()};
+    for (const qint64 id : others)
+        feeds.append(QJsonObject{{"uri", QStringLiteral("conf1-u%1;ws").arg(id)}, {"id", id}});
+    return feeds;
+}
+
+QJsonArray publishing(const QList<qint64> &ids)
+{
+    QJsonArray list;
+    for (const qint64 id : ids)
+        list.append(QJsonObject{{"id", id}, {"display", QStringLiteral("conf1-u%1;ws").arg(id)}});
+    return list;
+}
+
+/// The feeds of the VideoRoom requests of `kind` as sent, on the handle each went to.
+QList<std::pair<qint64, QList<qint64>>> feedsSent(const ScriptedJanus &janus, const QString &kind)
+{
+    QList<std::pair<qint64, QList<qint64>>> found;
+    for (const auto &[to, body] : janus.sent(kind)) {
+        QList<qint64> feeds;
+        for (const QJsonValue &stream : body.value("streams").toArray())
+            feeds.append(stream.toObject().value("feed").toInteger());
+        found.append({to, feeds});
+    }
+    return found;
+}
+
+constexpr qint64 subscriberHandle = handle + 1; ///< the relay's second handle
+
+} // namespace
+
+void TestMediaSession::oneSubscriptionCarriesEveryFeed_data()
+{
+    using Sent = QList<std::pair<qint64, QList<qint64>>>;
+    QTest::addColumn<QList<qint64>>("atJoin");   // who publishes when this participant joins
+    QTest::addColumn<QList<qint64>>("arriving"); // who starts publishing later
+    QTest::addColumn<QList<qint64>>("leaving");  // and who leaves
+    QTest::addColumn<Sent>("subscribed");        // the subscription's requests, on their handle
+    QTest::addColumn<Sent>("unsubscribed");
+    const qint64 h = subscriberHandle;
+    QTest::newRow("three others at the join")
+        << QList<qint64>{7, 17, 27} << QList<qint64>{} << QList<qint64>{} << Sent{} << Sent{};
+    QTest::newRow("a fourth comes later") << QList<qint64>{7, 17, 27} << QList<qint64>{37}
+                                          << QList<qint64>{} << Sent{{h, {37}}} << Sent{};
+    QTest::newRow("one leaves, another comes")
+        << QList<qint64>{7, 17, 27} << QList<qint64>{37} << QList<qint64>{17} << Sent{{h, {37}}}
+        << Sent{{h, {17}}};
+}
+
+/// Every other participant's streams come on one connection, asked for on one handle: those who
+/// come and go later are added to it and taken out of it there, and no new handle is attached.
+void TestMediaSession::oneSubscriptionCarriesEveryFeed()
+{
+    using Sent = QList<std::pair<qint64, QList<qint64>>>;
+    QFETCH(QList<qint64>, atJoin);
+    QFETCH(QList<qint64>, arriving);
+    QFETCH(QList<qint64>, leaving);
+    QFETCH(Sent, subscribed);
+    QFETCH(Sent, unsubscribed);
+    ScriptedJanus janus;
+    janus.publishers = publishing(atJoin);
+    QVERIFY(janus.server.listen());
+    MediaCall call(generatedMedia());
+    QVERIFY(call.media);
+    call.start(janus, QStringLiteral("admitted"), {}, feedsOf(atJoin + arriving));
+    QTRY_COMPARE_WITH_TIMEOUT(feedsSent(janus, QStringLiteral("join")).size(), 2, 10000);
+    QCOMPARE(feedsSent(janus, QStringLiteral("join")).last(),
+             std::make_pair(subscriberHandle, atJoin));
+    QJsonArray events;
+    for (const qint64 id : leaving)
+        events.append(ScriptedJanus::event({{"videoroom", "event"}, {"leaving", id}}));
+    if (!arriving.isEmpty())
+        events.append(
+            ScriptedJanus::event({{"videoroom", "event"}, {"publishers", publishing(arriving)}}));
+    janus.push(events);
+    QTRY_COMPARE(feedsSent(janus, QStringLiteral("subscribe")), subscribed);
+    QTRY_COMPARE(feedsSent(janus, QStringLiteral("unsubscribe")), unsubscribed);
+    QCOMPARE(janus.janusRequests(QStringLiteral("attach")), 2);
+    QCOMPARE(janus.janusRequests(QStringLiteral("detach")), 0);
+}
+
+void TestMediaSession::hiddenCameraIsPausedAtTheRelay_data()
+{
+    QTest::addColumn<std::optional<QList<qint64>>>("shown"); // whose tiles are on screen
+    QTest::addColumn<QStringList>("paused");                 // the media lines paused, then resumed
+    const QString on17 = QStringLiteral("1"), on27 = QStringLiteral("3");
+    QTest::newRow("before any layout") << std::optional<QList<qint64>>() << QStringList{};
+    QTest::newRow("all shown") << std::optional(QList<qint64>{17, 27}) << QStringList{};
+    QTest::newRow("one hidden") << std::optional(QList<qint64>{17}) << QStringList{on27};
+    QTest::newRow("none shown") << std::optional(QList<qint64>{}) << QStringList{on17, on27};
+}
+
+/// A camera whose tile is not on screen is paused at the relay, its voice still heard; shown
+/// again, it is resumed (the relay then asks its sender for a new picture).
+void TestMediaSession::hiddenCameraIsPausedAtTheRelay()
+{
+    QFETCH(std::optional<QList<qint64>>, shown);
+    QFETCH(QStringList, paused);
+    ScriptedJanus janus;
+    janus.publishers = publishing({17, 27});
+    QVERIFY(janus.server.listen());
+    MediaCall call(generatedMedia());
+    QVERIFY(call.media);
+    call.start(janus, QStringLiteral("admitted"), {}, feedsOf({17, 27}));
+    QTRY_COMPARE_WITH_TIMEOUT(feedsSent(janus, QStringLiteral("join")).size(), 2, 10000);
+    const auto line = [](const char *mid, const char *type, qint64 feed) {
+        return QJsonObject{{"mid", mid}, {"type", type}, {"active", true}, {"feed_id", feed}};
+    };
+    janus.push(ScriptedJanus::event(
+        {{"videoroom", "attached"},
+         {"streams", QJsonArray{line("0", "audio", 17), line("1", "video", 17),
+                                line("2", "audio", 27), line("3", "video", 27)}}},
+        {}, subscriberHandle));
+    QTRY_COMPARE(call.state.remoteVideo.size(), 2);
+    const auto show = [&call](const QList<qint64> &ids) {
+        std::function<void()> changed;
+        {
+            QMutexLocker lock(&call.state.mutex);
+            call.state.shownVideo.clear();
+            for (const qint64 id : ids)
+                call.state.shownVideo.insert(QStringLiteral("conf1-u%1;ws").arg(id), {320, 180});
+            changed = call.state.shownChanged;
+        }
+        QVERIFY(changed);
+        changed();
+    };
+    using Lines = QList<std::pair<QString, bool>>;
+    const auto lines = [&janus] {
+        Lines found;
+        for (const auto &[to, body] : janus.sent(QStringLiteral("configure"))) {
+            if (to != subscriberHandle)
+                continue;
+            for (const QJsonValue &stream : body.value("streams").toArray())
+                found.append({stream.toObject().value("mid").toString(),
+                              stream.toObject().value("send").toBool()});
+        }
+        return found;
+    };
+    Lines configured;
+    for (const bool send : {false, true})
+        for (const QString &mid : paused)
+            configured.append({mid, send});
+    if (shown) {
+        show(*shown);
+        QTRY_COMPARE(lines(), configured.mid(0, paused.size()));
+        show({17, 27});
+    }
+    QTRY_COMPARE(lines(), configured);
+}
+
+/// Another participant's sending fails and comes back while the subscription's connection stays
+/// up: no new connection says so, the relay's list of what the subscription carries does, and
+/// their tile is no longer marked as interrupted.
+void TestMediaSession::returningFeedIsShownOnTheRunningConnection()
+{
+    const QString uri = QStringLiteral("conf1-u17;ws");
+    ScriptedJanus janus;
+    janus.publishers = publishing({17});
+    QVERIFY(janus.server.listen());
+    MediaCall call(generatedMedia());
+    QVERIFY(call.media);
+    {
+        QMutexLocker lock(&call.state.mutex);
+        EngineState::Participant other;
+        other.uri = uri;
+        call.state.participants.append(other);
+    }
+    call.start(janus, QStringLiteral("admitted"), {}, feedsOf({17}));
+    QTRY_COMPARE_WITH_TIMEOUT(feedsSent(janus, QStringLiteral("join")).size(), 2, 10000);
+    const auto carried = [](bool active) {
+        const auto line = [active](const char *mid, const char *type) {
+            QJsonObject stream{{"mid", mid}, {"type", type}, {"active", active}};
+            if (active)
+                stream.insert("feed_id", 17);
+            return stream;
+        };
+        return QJsonArray{line("0", "audio"), line("1", "video")};
+    };
+    const auto interrupted = [&call, &uri] {
+        QMutexLocker lock(&call.state.mutex);
+        return call.state.interruptedMedia.contains(uri);
+    };
+    janus.push({ScriptedJanus::event({{"videoroom", "attached"}, {"streams", carried(true)}}, {},
+                                     subscriberHandle),
+                QJsonObject{{"janus", "webrtcup"}, {"sender", subscriberHandle}}});
+    QTRY_COMPARE(call.state.remoteVideo.size(), 1);
+    janus.push({ScriptedJanus::event({{"videoroom", "event"}, {"unpublished", 17}}),
+                ScriptedJanus::event({{"videoroom", "updated"}, {"streams", carried(false)}}, {},
+                                     subscriberHandle)});
+    QTRY_VERIFY(interrupted());
+    QTRY_COMPARE(call.state.remoteVideo.size(), 0);
+    janus.push(ScriptedJanus::event({{"videoroom", "event"}, {"publishers", publishing({17})}}));
+    QTRY_COMPARE(feedsSent(janus, QStringLiteral("subscribe")),
+                 (QList<std::pair<qint64, QList<qint64>>>{{subscriberHandle, {17}}}));
+    janus.push(ScriptedJanus::event({{"videoroom", "updated"}, {"streams", carried(true)}}, {},
+                                    subscriberHandle));
+    QTRY_COMPARE(call.state.remoteVideo.size(), 1);
+    QTRY_VERIFY(!interrupted());
+    QCOMPARE(janus.janusRequests(QStringLiteral("attach")), 2); // on the same connection
+}
+
+namespace {
+
+/// The relay's offer of one subscription: a media line per entry of `lines` (mid, kind, and
+/// whether it carries a feed), as Janus describes them.
+QString relayOffer(const QList<std::tuple<QString, QString, bool>> &lines)
+{
+    QStringList mids;
+    for (const auto &[mid, kind, active] : lines)
+        mids.append(mid);
+    QString sdp =
+        QStringLiteral("v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=VideoRoom 1\r\nt=0 0\r\n"
+                       "a=group:BUNDLE %1\r\na=fingerprint:sha-256 "
+                       "16:7B:50:C2:02:7E:14:92:6D:70:88:73:CA:30:D6:2C:2C:18:2B:13:09:15:70:18:"
+                       "14:B2:C2:54:22:D0:54:9F\r\na=msid-semantic: WMS *\r\n")
+            .arg(mids.join(u' '));
+    quint32 source = 1000;
+    for (const auto &[mid, kind, active] : lines) {
+        const bool video = kind == u"video";
+        sdp += QStringLiteral("m=%1 9 UDP/TLS/RTP/SAVPF %2\r\nc=IN IP4 127.0.0.1\r\na=%3\r\n"
+                              "a=mid:%4\r\na=rtcp-mux\r\na=ice-ufrag:L0Kp\r\n"
+                              "a=ice-pwd:U3/3GANyMHOlCpq+4kxB0v\r\na=setup:actpass\r\n")
+                   .arg(kind, video ? u"96" : u"111", active ? u"sendonly" : u"inactive", mid);
+        sdp += video ? QStringLiteral("a=rtpmap:96 VP8/90000\r\na=rtcp-fb:96 nack\r\n"
+                                      "a=rtcp-fb:96 nack pli\r\n")
+                     : QStringLiteral("a=rtpmap:111 opus/48000/2\r\n");
+        if (active)
+            sdp += QStringLiteral("a=ssrc:%1 cname:janus\r\n").arg(++source);
+    }
+    return sdp;
+}
+
+/// The direction of each media line of `sdp`, by mid.
+QMap<QString, QString> directions(const QString &sdp)
+{
+    QMap<QString, QString> found;
+    for (const QString &media : sdp.split(QStringLiteral("\r\nm=")).mid(1)) {
+        const QString mid =
+            QRegularExpression(QStringLiteral("a=mid:(\\S+)")).match(media).captured(1);
+        found.insert(mid,
+                     QRegularExpression(QStringLiteral("a=(sendrecv|sendonly|recvonly|inactive)"))
+                         .match(media)
+                         .captured(1));
+    }
+    return found;
+}
+
+} // namespace
+
+/// A media line the relay keeps free after its feed left is answered as inactive: the relay
+/// then sends nothing on it when it gives it to a new feed until the offer that says so is
+/// answered, and the new feed's packets never reach this side before it knows whose they are.
+void TestMediaSession::idleLinesAreAnsweredInactive()
+{
+    ScriptedJanus janus;
+    janus.publishers = publishing({17});
+    QVERIFY(janus.server.listen());
+    MediaCall call(generatedMedia());
+    QVERIFY(call.media);
+    call.start(janus, QStringLiteral("admitted"), {}, feedsOf({17}));
+    QTRY_COMPARE_WITH_TIMEOUT(feedsSent(janus, QStringLiteral("join")).size(), 2, 10000);
+    const auto line = [](const char *mid, const char *type, bool active) {
+        QJsonObject stream{{"mid", mid}, {"type", type}, {"active", active}};
+        if (active)
+            stream.insert("feed_id", 17);
+        return stream;
+    };
+    janus.push(ScriptedJanus::event(
+        {{"videoroom", "attached"},
+         {"streams", QJsonArray{line("0", "video", true), line("1", "audio", true),
+                                line("2", "video", false), line("3", "audio", false)}}},
+        {{"type", "offer"},
+         {"sdp", relayOffer({{QStringLiteral("0"), QStringLiteral("video"), true},
+                             {QStringLiteral("1"), QStringLiteral("audio"), true},
+                             {QStringLiteral("2"), QStringLiteral("video"), false},
+                             {QStringLiteral("3"), QStringLiteral("audio"), false}})}},
+        subscriberHandle));
+    const auto answered = [&janus] {
+        for (const TestHttpServer::Request &r : janus.server.requests()) {
+            const QJsonObject m = QJsonDocument::fromJson(r.body).object();
+            if (m.value("body").toObject().value("request").toString() == u"start")
+                return directions(m.value("jsep").toObject().value("sdp").toString());
+        }
+        return QMap<QString, QString>();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(!answered().isEmpty(), 10000);
+    QCOMPARE(answered(),
+             (QMap<QString, QString>{{QStringLiteral("0"), QStringLiteral("recvonly")},
+                                     {QStringLiteral("1"), QStringLiteral("recvonly")},
+                                     {QStringLiteral("2"), QStringLiteral("inactive")},
+                                     {QStringLiteral("3"), QStringLiteral("inactive")}}));
+}
+
+/// A feed taken out of the subscription and added again at once is added again at the relay:
+/// the relay reads a handle's requests in the order they reach it, and the second may overtake
+/// the first on its way, so it waits until the relay took the first in.
+void TestMediaSession::subscriptionRequestsKeepTheirOrder()
+{
+    const QString uri = QStringLiteral("conf1-u17;ws");
+    ScriptedJanus janus;
+    janus.publishers = publishing({17});
+    janus.holdAnswerTo = QStringLiteral("unsubscribe");
+    QVERIFY(janus.server.listen());
+    MediaCall call(generatedMedia());
+    QVERIFY(call.media);
+    call.start(janus, QStringLiteral("admitted"), {}, feedsOf({17}));
+    QTRY_COMPARE_WITH_TIMEOUT(feedsSent(janus, QStringLiteral("join")).size(), 2, 10000);
+    QJsonObject speaking = publishing({17}).first().toObject();
+    speaking.insert("talking", true);
+    janus.push(
+        {ScriptedJanus::event({{"videoroom", "event"}, {"unpublished", 17}}),
+         ScriptedJanus::event({{"videoroom", "event"}, {"publishers", QJsonArray{speaking}}})});
+    // Added again: the relay's word on who speaks is read as the returning feed's.
+    QTRY_VERIFY(([&call, &uri] {
+        QMutexLocker lock(&call.state.mutex);
+        return call.state.speakers.isSpeaking(uri);
+    }()));
+    QTRY_COMPARE(feedsSent(janus, QStringLiteral("unsubscribe")).size(), 1);
+    QCOMPARE(feedsSent(janus, QStringLiteral("subscribe")).size(), 0);
+    janus.server.releaseHeld();
+    QTRY_COMPARE(feedsSent(janus, QStringLiteral("subscribe")),
+                 (QList<std::pair<qint64, QList<qint64>>>{{subscriberHandle, {17}}}));
+}
+
+/// The other participant shares again at once: the relay says that the new share publishes
+/// before the service's word that the first one ended arrives, then the service gives the share
+/// id again. The share is subscribed to again, as the relay still publishes it.
+void TestMediaSession::lateWordOfTheServiceKeepsAReturningShare()
+{
+    const auto feeds = [](bool sharing) {
+        QJsonObject other{{"uri", QStringLiteral("conf1-u17;ws")}, {"id", 17}};
+        if (sharing)
+            other.insert("shareId", 18);
+        return QJsonArray{feedsOfTheRoom.first(), other};
+    };
+    ScriptedJanus janus;
+    janus.publishers = publishing({17, 18});
+    QVERIFY(janus.server.listen());
+    MediaCall call(generatedMedia());
+    QVERIFY(call.media);
+    call.start(janus, QStringLiteral("admitted"), {}, feeds(true));
+    QTRY_COMPARE_WITH_TIMEOUT(feedsSent(janus, QStringLiteral("join")).size(), 2, 10000);
+    QCOMPARE(feedsSent(janus, QStringLiteral("join")).last().second, (QList<qint64>{17, 18}));
+    janus.push({ScriptedJanus::event({{"videoroom", "event"}, {"leaving", 18}}),
+                ScriptedJanus::event({{"videoroom", "event"}, {"publishers", publishing({18})}})});
+    const QList<std::pair<qint64, QList<qint64>>> once{{subscriberHandle, {18}}};
+    QTRY_COMPARE(feedsSent(janus, QStringLiteral("subscribe")), once);
+    call.media->setFeeds(feeds(false)); // the first share ended
+    QTRY_COMPARE(feedsSent(janus, QStringLiteral("unsubscribe")).size(), 2);
+    call.media->setFeeds(feeds(true)); // the second one started
+    QTRY_COMPARE(feedsSent(janus, QStringLiteral("subscribe")), once + once);
 }
 
 QTEST_GUILESS_MAIN(TestMediaSession)
