@@ -368,11 +368,14 @@ QString pairOf(const GstStructure *reply)
     return candidateOf(local) + QStringLiteral(" to ") + candidateOf(remote);
 }
 
+/// On any thread: the clock starts once, whichever asks first.
 qint64 steadyMs()
 {
-    static QElapsedTimer clock;
-    if (!clock.isValid())
-        clock.start();
+    static const QElapsedTimer clock = [] {
+        QElapsedTimer started;
+        started.start();
+        return started;
+    }();
     return clock.elapsed();
 }
 
@@ -791,9 +794,12 @@ void WebRtcPeer::readStats()
             auto *peer = static_cast<WebRtcPeer *>(self);
             const QList<LinkStats::Counters> streams = streamsOf(reply);
             const QString pair = pairOf(reply);
-            hop(peer, [peer, streams, pair] {
+            // Timed here: on a busy engine thread several readings can wait, and timed when
+            // handled one would count two seconds' bytes over a few milliseconds.
+            const qint64 read = steadyMs();
+            hop(peer, [peer, streams, pair, read] {
                 peer->m_link.setPair(pair);
-                peer->statsArrived(streams);
+                peer->statsArrived(streams, read);
             });
         },
         this, nullptr);
@@ -801,7 +807,7 @@ void WebRtcPeer::readStats()
     gst_promise_unref(promise);
 }
 
-void WebRtcPeer::statsArrived(QList<LinkStats::Counters> streams)
+void WebRtcPeer::statsArrived(QList<LinkStats::Counters> streams, qint64 now)
 {
     // Packets sent again come on a source of their own, a second video stream to webrtcbin's
     // figures; they count with the requests, not as a picture.
@@ -814,7 +820,6 @@ void WebRtcPeer::statsArrived(QList<LinkStats::Counters> streams)
         frames.damaged = std::max<qint64>(0, whole - m_depayloaders - m_picturesOut);
     LinkStats::Retransmissions sent, received;
     countRetransmissions(m_pipeline, sent, received);
-    const qint64 now = steadyMs();
     m_link.update(now, streams, frames, {sent, received});
     streamsRead(now, streams);
     Q_EMIT linkRead();

@@ -112,7 +112,8 @@ private:
     void describe(const GstWebRTCSessionDescription *local);
     void candidateFound(uint mline, const QString &candidate);
     void gatheringDone();
-    void statsArrived(QList<LinkStats::Counters> streams);
+    /// `now`: when webrtcbin answered, on the steady clock.
+    void statsArrived(QList<LinkStats::Counters> streams, qint64 now);
 
     bool m_described = false;
     bool m_gathered = false;
