@@ -14,7 +14,6 @@
 #include <QHash>
 #include <QImage>
 #include <QPointer>
-#include <QSet>
 #include <QUrl>
 
 #include <functional>
@@ -190,7 +189,6 @@ QList<LinkStats::Counters> streamsOf(const GstStructure *reply)
             continue;
         LinkStats::Counters c;
         c.sending = type == GST_WEBRTC_STATS_OUTBOUND_RTP;
-        c.ssrc = quint32(std::max(0.0, number(source, "ssrc")));
         c.video = number(source, "clock-rate") == 90000;
         c.ssrc = quint32(std::max(0.0, number(source, "ssrc")));
         c.bytes = quint64(std::max(0.0, number(s, c.sending ? "bytes-sent" : "bytes-received")));
@@ -213,28 +211,20 @@ QList<LinkStats::Counters> streamsOf(const GstStructure *reply)
     return streams;
 }
 
-/// The sources that carry only packets sent again, each named second in a description's
+/// Adds the sources of `sdp` that carry only packets sent again, each named second in a
 /// retransmission group ("a=ssrc-group:FID <picture> <retransmission>").
-QSet<quint32> retransmissionSources(GstElement *webrtc)
+void addRetransmissionSources(const GstSDPMessage *sdp, QSet<quint32> &sources)
 {
-    QSet<quint32> sources;
-    for (const char *which : {"current-local-description", "current-remote-description"}) {
-        GstWebRTCSessionDescription *description = nullptr;
-        g_object_get(webrtc, which, &description, nullptr);
-        for (guint m = 0; description && m < gst_sdp_message_medias_len(description->sdp); ++m) {
-            const GstSDPMedia *media = gst_sdp_message_get_media(description->sdp, m);
-            for (guint a = 0; a < gst_sdp_media_attributes_len(media); ++a) {
-                const GstSDPAttribute *attribute = gst_sdp_media_get_attribute(media, a);
-                const QList<QByteArray> group = QByteArray(attribute->value).split(' ');
-                if (g_strcmp0(attribute->key, "ssrc-group") == 0 && group.size() == 3 &&
-                    group[0] == "FID")
-                    sources.insert(group[2].toUInt());
-            }
+    for (guint m = 0; m < gst_sdp_message_medias_len(sdp); ++m) {
+        const GstSDPMedia *media = gst_sdp_message_get_media(sdp, m);
+        for (guint a = 0; a < gst_sdp_media_attributes_len(media); ++a) {
+            const GstSDPAttribute *attribute = gst_sdp_media_get_attribute(media, a);
+            const QList<QByteArray> group = QByteArray(attribute->value).split(' ');
+            if (g_strcmp0(attribute->key, "ssrc-group") == 0 && group.size() == 3 &&
+                group[0] == "FID")
+                sources.insert(group[2].toUInt());
         }
-        if (description)
-            gst_webrtc_session_description_free(description);
     }
-    return sources;
 }
 
 /// Lost video packets are asked for again (NACK), and such requests answered (RTX), both ways.
@@ -718,6 +708,7 @@ void WebRtcPeer::applyAnswer(const QString &sdp)
     GstWebRTCSessionDescription *answer = parseSdp(sdp, GST_WEBRTC_SDP_TYPE_ANSWER);
     if (!answer)
         return fail(QStringLiteral("the relay's answer cannot be read"));
+    addRetransmissionSources(answer->sdp, m_resentSources);
     GstPromise *applied = answered(this, "set the relay's answer", [](const GstStructure *) {});
     g_signal_emit_by_name(m_webrtc, "set-remote-description", answer, applied);
     gst_promise_unref(applied);
@@ -729,6 +720,7 @@ void WebRtcPeer::answerOffer(const QString &sdp)
     GstWebRTCSessionDescription *offer = parseSdp(sdp, GST_WEBRTC_SDP_TYPE_OFFER);
     if (!offer)
         return fail(QStringLiteral("the relay's offer cannot be read"));
+    addRetransmissionSources(offer->sdp, m_resentSources);
     // The answer is made once the offer is in place.
     GstPromise *applied =
         answered(this, "set the relay's offer", [this](const GstStructure *) { createAnswer(); });
@@ -747,6 +739,7 @@ void WebRtcPeer::createAnswer()
 
 void WebRtcPeer::describe(const GstWebRTCSessionDescription *local)
 {
+    addRetransmissionSources(local->sdp, m_resentSources);
     gchar *text = gst_sdp_message_as_text(local->sdp);
     const QJsonObject jsep{
         {"type", QString::fromLatin1(gst_webrtc_sdp_type_to_string(local->type))},
@@ -811,8 +804,8 @@ void WebRtcPeer::statsArrived(QList<LinkStats::Counters> streams, qint64 now)
 {
     // Packets sent again come on a source of their own, a second video stream to webrtcbin's
     // figures; they count with the requests, not as a picture.
-    const QSet<quint32> resent = retransmissionSources(m_webrtc);
-    streams.removeIf([&resent](const LinkStats::Counters &c) { return resent.contains(c.ssrc); });
+    streams.removeIf(
+        [this](const LinkStats::Counters &c) { return m_resentSources.contains(c.ssrc); });
     const qint64 in = m_framesIn, out = m_framesOut;
     LinkStats::Frames frames{out, in < 0 ? -1 : in - out};
     // The picture the depayloader is putting together is not damaged yet.

@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QTimer>
 
 #include <atomic>
@@ -123,6 +124,8 @@ private:
     QTimer m_disconnected; ///< a disconnected connection may come back by itself meanwhile
     QTimer m_connecting;   ///< runs from the start until the connection is first up
     LinkStats m_link;
+    /// Sources of the descriptions so far that carry only packets sent again; engine thread.
+    QSet<quint32> m_resentSources;
     std::atomic<qint64> m_framesIn{-1}, m_framesOut{-1};     ///< counted on streaming threads
     std::atomic<qint64> m_picturesIn{-1}, m_picturesOut{-1}; ///< at the depayloader, likewise
     std::atomic<int> m_depayloaders{0}; ///< each holds back the picture it puts together
